@@ -1,0 +1,32 @@
+// The appliance library's synchronous infod client calls, on the daemon's
+// own connection.
+//
+// Frames are a 4-byte big-endian length and the body, fields separated by
+// the byte 0x1E. infod_get_multiple reads whole frames until the reply to
+// its get arrives; every other frame it reads on the way is kept, bytes and
+// order unchanged, and the daemon's reader takes those bytes (with
+// infod_kept_read) before it reads the socket again.
+#pragma once
+
+#include <cstddef>
+#include <sys/types.h>
+
+// Sends "4" RS "ard" RS key and waits at most 2 seconds for the type 5
+// reply for that key. Returns 0 and stores a malloc'd copy of the value
+// (the caller frees it), or null when infod has no value for the key.
+// Returns -1 and stores nothing on a time-out or an error of the socket.
+int infod_get_multiple(int fd, const char* key, char** value);
+
+// Writes "1" RS key RS number RS value at once, waiting while the socket is
+// full. Returns 0, or -1 when the socket failed.
+int infod_push_multiple_text(int fd, const char* key, int number, const char* value);
+
+// Bytes kept from fd by infod_get_multiple that the daemon has not taken yet.
+size_t infod_kept_bytes(int fd);
+
+// Moves up to len kept bytes of fd into buf; returns how many (0 when none
+// are kept).
+size_t infod_kept_read(int fd, void* buf, size_t len);
+
+// Forgets what was kept for fd (the connection is closed).
+void infod_kept_forget(int fd);

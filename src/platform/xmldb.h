@@ -1,0 +1,42 @@
+// The appliance's configuration database, as a stand-in over one XML file.
+//
+// xmldb_open(NULL) opens /etc/config/config.xml, or the file named by the
+// environment variable XMLDB_PATH when that is set and not empty. A dotted
+// path "config.a.b" is the element <config><a><b>; its value is the element's
+// text exactly as written, and only an element without child elements has one.
+// Where siblings share a name, the first one counts.
+//
+// Every read looks at the file's size, mtime and inode and parses it again
+// only when one of them changed, so an edited file is seen by the next read
+// without a reload. A file that turns malformed keeps the last good contents.
+// A read is one hash lookup of the whole dotted path.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/scew.h"
+
+struct xmldb;
+typedef struct xmldb xmldb_t;
+
+// Opens the database; null when the file cannot be read or is malformed.
+xmldb_t* xmldb_open(const char* name);
+
+// Releases the handle; every text and subtree it returned is gone.
+void xmldb_close(xmldb_t* db);
+
+// The value of prefix.key, never null: an absent value is "". The text
+// stays valid until at least eight further xmldb_getstring calls on the
+// same handle, even when the file is parsed again in between.
+const char* xmldb_getstring(xmldb_t* db, const char* prefix, const char* key);
+
+// The leading decimal integer of the value (optional sign, strtol base 10),
+// clamped to the 32-bit signed range; 0 when absent, empty or not numeric.
+int32_t xmldb_getsize(xmldb_t* db, const char* prefix, const char* key);
+
+// 1 for "on", "true", "yes" and "1" (any case), 0 for anything else.
+int xmldb_getbool(xmldb_t* db, const char* prefix, const char* key);
+
+// The element of a dotted path, for the scew_* view; null when absent.
+// Valid until the next read on the handle that parses the file again.
+scew_element* xmldb_subtree(xmldb_t* db, const char* path);
