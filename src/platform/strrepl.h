@@ -4,6 +4,8 @@
 // Replaces every occurrence of token in text with value. Takes over text
 // (a malloc'd string, freed here whatever happens) and returns a new
 // malloc'd string, or null on failure (null text, empty token, no memory).
+// A null token or value fails too; when nothing is replaced the result is
+// text itself. The replaced text is not searched again.
 char* strrepl(char* text, const char* token, const char* value);
 
 // Splits a list text at commas and white space, dropping empty elements.

@@ -20,6 +20,7 @@ struct xmldb;
 typedef struct xmldb xmldb_t;
 
 // Opens the database; null when the file cannot be read or is malformed.
+// A name that is not null or empty is the path of the file to open.
 xmldb_t* xmldb_open(const char* name);
 
 // Releases the handle; every text and subtree it returned is gone.

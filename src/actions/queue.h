@@ -1,0 +1,72 @@
+// The action queue: one process-wide first-in-first-out queue of actions
+// that run a program, started as children under the concurrency limit and
+// reaped on SIGCHLD.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ArCheck;
+struct ActionEntry;
+struct DaemonContext;
+
+enum QueuedActionState : int32_t {
+  kQueuedWaiting = 0,
+  kQueuedRunning = 1,
+};
+
+// One action waiting in, or running from, the queue. It carries copies of
+// everything it reports, because a reload releases the rule, its ArChecks
+// and its Actions while the action still waits or runs.
+struct QueuedAction {
+  std::string path;               // program to start
+  std::vector<std::string> argv;  // empty: started with no argument vector
+  std::vector<std::string> envp;  // empty: inherits the daemon's environment
+  int32_t tag = 0;                // 2 for Nagios reports, else 0
+  pid_t pid = 0;
+  QueuedActionState state = kQueuedWaiting;
+  std::string action_name;  // the Action's name
+  std::string action_path;  // the Action's configuration path
+  std::string ar_name;      // the AutoResponse's name
+};
+
+// Starts children; the real one calls the platform, tests use fakes.
+class Spawner {
+ public:
+  virtual ~Spawner() = default;
+  // Returns the child's pid, or -1 with errno when no child could be made.
+  virtual pid_t spawn(const char* path, char* const argv[], char* const envp[]) = 0;
+};
+
+class PlatformSpawner final : public Spawner {
+ public:
+  pid_t spawn(const char* path, char* const argv[], char* const envp[]) override;
+};
+
+// The queue refuses work once it holds more than this many actions.
+constexpr int kMaxQueuedActions = 100;
+
+// Copies the command and queues it for check's rule and entry's action;
+// 1 when refused ("Too many queued actions %d"), else 0. Starts what the
+// concurrency limit allows at once.
+int queue_action(ArCheck* check, ActionEntry* entry, const std::string& path,
+                 const std::vector<std::string>& argv, const std::vector<std::string>& envp,
+                 int32_t tag);
+
+// Starts waiting actions in queue order while fewer than concurrent_actions
+// run. A child that cannot be made leaves the queue at once.
+int start_queued_actions(DaemonContext* ctx);
+
+// The SIGCHLD callback: collects every ended child without blocking.
+void reap_action(int signal_number, short events, void* ctx);
+
+// Reports and releases the Running action of pid with the wait status, then
+// starts what waits. An unknown pid is forgotten silently.
+void action_child_ended(DaemonContext* ctx, pid_t pid, int wait_status);
+
+// The exit status reported for a wait status: the exit code, or 128 plus
+// the signal number for a child ended by a signal.
+int action_exit_status(int wait_status);

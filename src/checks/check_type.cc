@@ -1,0 +1,73 @@
+// The CheckType table and the helpers every check module shares.
+#include "checks/check_type.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "checks/modules.h"
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/context.h"
+
+const CheckType kCheckTypes[] = {
+    {kCheckEnviro, "enviro", &kEnviroCheckOps},
+    {kCheckPower, "power", nullptr},
+    {kCheckUpsState, "ups.state", nullptr},
+    {kCheckAlarm, "alarm", nullptr},
+    {kCheckSerialSignal, "serial.signal", nullptr},
+    {kCheckSerialLogin, "serial.login", nullptr},
+    {kCheckSerialPattern, "serial.pattern", nullptr},
+    {kCheckNetPing, "net.ping", nullptr},
+    {kCheckNetTcp, "net.tcp", nullptr},
+    {kCheckSms, "sms", nullptr},
+    {kCheckCelldata, "celldata", nullptr},
+    {kCheckCustom, "custom", nullptr},
+    {kCheckWebuiLogin, "webui_login", nullptr},
+    {kCheckUsbConsole, "usb_console_status", nullptr},
+    {kCheckNetInterface, "conman", nullptr},
+    {kCheckRouteddata, "routeddata", nullptr},
+    {kCheckCliLogin, "cli_login", nullptr},
+    {kCheckNone, nullptr, nullptr},
+};
+
+const CheckType* check_type_find(int32_t id) {
+  for (const CheckType* t = kCheckTypes; t->domain != nullptr; ++t) {
+    if (t->id == id) return t;
+  }
+  return nullptr;
+}
+
+const char* check_setting_at(const ArCheck* check, const char* prefix, const char* key) {
+  return xmldb_getstring(check->ar->daemon->config_db, prefix, key);
+}
+
+const char* check_setting(const ArCheck* check, const char* key) {
+  return xmldb_getstring(check->ar->daemon->config_db, check->ar->path.c_str(), key);
+}
+
+int32_t check_setting_size(const ArCheck* check, const char* key) {
+  return xmldb_getsize(check->ar->daemon->config_db, check->ar->path.c_str(), key);
+}
+
+bool check_setting_flag(const ArCheck* check, const char* key) {
+  return xmldb_getbool(check->ar->daemon->config_db, check->ar->path.c_str(), key) != 0;
+}
+
+int32_t leading_int(const char* text) {
+  if (text == nullptr) return 0;
+  const long v = strtol(text, nullptr, 10);
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+void set_output(OptionalText* out, std::string text) {
+  if (out != nullptr) *out = std::move(text);
+}
+
+bool current_value(const ArCheck* check, OptionalText* out) {
+  if (!check->current_event) return false;
+  set_output(out, check->current_event->value);
+  return true;
+}

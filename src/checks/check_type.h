@@ -1,0 +1,85 @@
+// The check framework: the CheckOps every check module provides, the
+// CheckType table, and the conventions the modules share.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct ArCheck;
+
+using OptionalText = std::optional<std::string>;
+
+// The four operations of one kind of check.
+struct CheckOps {
+  // Takes the oldest pending event and triggers, resolves, refreshes or
+  // discards with it. 0 handled or discarded; -1 cannot evaluate (fatal).
+  int (*on_event)(ArCheck* check);
+  // Names the watched device: display name, a second label and the device's
+  // configuration reference. A null output is not wanted; an output left
+  // unset has no value. 0 success, -1 failure (no outputs then).
+  int (*describe_device)(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref);
+  // Describes the condition: the current value, what is measured and the
+  // configured trigger. -1 without a current event.
+  int (*describe_trigger)(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger);
+  // Builds the key the check listens to; non-zero (reason logged by the
+  // module) when the configuration does not allow one.
+  int (*subscription_key)(ArCheck* check, std::string* key);
+};
+
+enum CheckTypeId : int32_t {
+  kCheckNone = 0,
+  kCheckEnviro = 1,
+  kCheckPower = 2,
+  kCheckUpsState = 3,
+  kCheckAlarm = 4,
+  kCheckSerialSignal = 5,
+  kCheckSerialLogin = 6,
+  kCheckSerialPattern = 7,
+  kCheckNetPing = 8,
+  kCheckNetTcp = 9,
+  kCheckSms = 10,
+  kCheckCelldata = 11,
+  kCheckCustom = 12,
+  kCheckWebuiLogin = 14,
+  kCheckNetInterface = 15,
+  kCheckRouteddata = 16,
+  kCheckUsbConsole = 17,
+  kCheckCliLogin = 18,
+};
+
+// One kind of check: its id, its configuration domain (where the loader
+// finds "%s.dev_refs.total") and its operations (null: none exist).
+struct CheckType {
+  int32_t id;
+  const char* domain;
+  const CheckOps* ops;
+};
+
+// In table order; ends with a null domain.
+extern const CheckType kCheckTypes[];
+
+// The row of id; null when there is none.
+const CheckType* check_type_find(int32_t id);
+
+// --- Conventions shared by the check modules -------------------------------
+
+// A setting of the check's rule: prefix.key under the rule's path, read
+// afresh (never null, "" when absent).
+const char* check_setting(const ArCheck* check, const char* key);
+int32_t check_setting_size(const ArCheck* check, const char* key);
+bool check_setting_flag(const ArCheck* check, const char* key);
+
+// Any setting, under an explicit prefix.
+const char* check_setting_at(const ArCheck* check, const char* prefix, const char* key);
+
+// A number in an update value or a string setting: leading blanks, an
+// optional sign, digits up to the first non-digit; no number reads as 0.
+// Values beyond the 32-bit range are clamped.
+int32_t leading_int(const char* text);
+
+// Stores text in an output the caller wants.
+void set_output(OptionalText* out, std::string text);
+
+// The current event's value into out; false when there is no current event.
+bool current_value(const ArCheck* check, OptionalText* out);

@@ -1,0 +1,168 @@
+// Environmental sensor check: one temperature or humidity reading of a
+// serial-port or the internal sensor against a threshold with hysteresis,
+// and a trigger counter per sensor key kept in infod.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "checks/enviro.h"
+#include "checks/check_type.h"
+#include "checks/modules.h"
+#include "checks/threshold.h"
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/context.h"
+#include "core/link.h"
+#include "core/log.h"
+#include "engine/state.h"
+#include "platform/infod_client.h"
+
+namespace {
+
+// Counter keys are built from at most this much of the key's two ends.
+constexpr size_t kCounterPrefixMax = 37;
+constexpr size_t kCounterSuffixMax = 8;
+
+const char* key_marker(const char* check_type) {
+  if (strcmp(check_type, "temp") == 0) return "enviro.temp";
+  if (strcmp(check_type, "humid") == 0) return "enviro.humid";
+  return nullptr;
+}
+
+}  // namespace
+
+int increment_event_count(DaemonContext* ctx, const std::string& key) {
+  if (ctx->infod_fd == -1) {
+    ar_log(kLogError, "infod socket is closed");
+    return -1;
+  }
+  const size_t dot = key.rfind('.');
+  if (dot == std::string::npos) {
+    ar_log(kLogError, "Invalid prefix: %s", key.c_str());
+    return -1;
+  }
+  const std::string counter_key = key.substr(0, std::min(dot, kCounterPrefixMax)) + ".count." +
+                                  key.substr(dot + 1, kCounterSuffixMax);
+  // A synchronous request must not split a message the loop is writing.
+  if (link_flush_head(ctx) != 0) return -1;
+  char* stored = nullptr;
+  infod_get_multiple(ctx->infod_fd, counter_key.c_str(), &stored);
+  long count = 1;
+  if (stored != nullptr) {
+    const long n = strtol(stored, nullptr, 10);
+    free(stored);
+    count = (n < 0 || n >= 2147483647L) ? 1 : n + 1;
+  }
+  const std::string text = std::to_string(count);
+  ar_log(kLogInfo, "%s => %s", counter_key.c_str(), text.c_str());
+  infod_push_multiple_text(ctx->infod_fd, counter_key.c_str(), 0, text.c_str());
+  return 0;
+}
+
+namespace {
+
+int enviro_on_event(ArCheck* check) {
+  CheckEventPtr event = check_take_event(check);
+  if (!event) return 0;
+  const char* path = check->ar->path.c_str();
+  const std::string check_type = check_setting(check, "enviro.check_type");
+  if (check_type.empty()) ar_log(kLogFatal, "Invalid check type for %s", path);
+  // A misconfigured rule discards its updates; it must not end the daemon
+  // and with it every other rule's monitoring.
+  const char* trigger_val = check_setting(check, "enviro.trigger_val");
+  if (trigger_val[0] == '\0') {
+    ar_log(kLogFatal, "Could not find trigger value for %s", path);
+    return 0;
+  }
+  Threshold threshold;
+  threshold.trigger = parse_reading(trigger_val);
+  const char* hysteresis = check_setting(check, "enviro.hysteresis");
+  if (hysteresis[0] == '\0') {
+    ar_log(kLogFatal, "Could not find hysteresis value for %s", path);
+    return 0;
+  }
+  threshold.hysteresis = parse_reading(hysteresis);
+  threshold.lesser = strcmp(check_setting(check, "enviro.comparison"), "lesser") == 0;
+  const char* marker = key_marker(check_type.c_str());
+  if (marker == nullptr) {
+    ar_log(kLogFatal, "Invalid check type for %s", path);
+    return 0;
+  }
+  if (event->key.find(marker) == std::string::npos) return 0;
+  const float reading = parse_reading(event->value.c_str());
+
+  switch (check->state) {
+    case kArNormal:
+      if (threshold_triggers(threshold, reading)) {
+        ar_log(kLogInfo, "AR %s triggered. val %f vs trigger %f", path, static_cast<double>(reading),
+               static_cast<double>(threshold.trigger));
+        const std::string key = event->key;
+        DaemonContext* ctx = check->ar->daemon;
+        ar_trigger(check, std::move(event));
+        increment_event_count(ctx, key);
+      }
+      return 0;
+    case kArTriggered:
+      if (threshold_resolves(threshold, reading)) {
+        ar_log(kLogInfo, "ar %s resolving. val %f vs %f", path, static_cast<double>(reading),
+               static_cast<double>(threshold.trigger));
+        ar_resolve(check, std::move(event));
+        return 0;
+      }
+      return ar_refresh(check, std::move(event));
+    default:
+      return 0;
+  }
+}
+
+int enviro_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+  const std::string ref = check_setting(check, "enviro.dev_ref");
+  if (ref.empty()) {
+    ar_log(kLogFatal, "Could not get ref from ar %s", check->ar->path.c_str());
+    return -1;
+  }
+  const char* fallback;
+  const char* kind;
+  // A reference that names both is a serial-port sensor.
+  if (ref.find("config.ports") != std::string::npos) {
+    kind = "QTH5200";
+    fallback = "Serial QTH";
+  } else if (ref.find("config.internals.internal1") != std::string::npos) {
+    kind = "Internal Temperature Sensor";
+    fallback = "Internal QTH";
+  } else {
+    return -1;
+  }
+  const char* name = check_setting_at(check, ref.c_str(), "name");
+  set_output(device, name[0] != '\0' ? name : fallback);
+  set_output(label, kind);
+  set_output(dev_ref, ref);
+  return 0;
+}
+
+int enviro_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+  if (!current_value(check, value)) return -1;
+  set_output(property, check_setting(check, "enviro.check_type"));
+  set_output(trigger, check_setting(check, "enviro.trigger_val"));
+  return 0;
+}
+
+int enviro_subscription_key(ArCheck* check, std::string* key) {
+  const std::string check_type = check_setting(check, "enviro.check_type");
+  const std::string dev_ref = check_setting(check, "enviro.dev_ref");
+  if (check_type.empty() || dev_ref.empty()) {
+    ar_log(kLogFatal, "Invalid environmental property for AR: %s", check->ar->name.c_str());
+    return -1;
+  }
+  if (key != nullptr) *key = dev_ref + "." + check_type;
+  return 0;
+}
+
+}  // namespace
+
+const CheckOps kEnviroCheckOps = {
+    enviro_on_event,
+    enviro_describe_device,
+    enviro_describe_trigger,
+    enviro_subscription_key,
+};

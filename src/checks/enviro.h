@@ -1,0 +1,12 @@
+// The environmental check's trigger counter, kept in infod.
+#pragma once
+
+#include <string>
+
+struct DaemonContext;
+
+// Adds one to the counter of the sensor key "X.enviro.temp" under
+// "X.enviro.count.temp" (prefix cut to 37, suffix to 8 characters); the
+// count runs 1 to 2147483647 and starts again at 1. 0, or -1 when the
+// counter was left alone.
+int increment_event_count(DaemonContext* ctx, const std::string& key);

@@ -1,0 +1,21 @@
+// Threshold with hysteresis, shared by the checks that compare a reading
+// with a configured limit. Everything is single precision, as the
+// appliance's sensors report it; a comparison with NaN is false, so a NaN
+// reading never triggers and, once triggered, never resolves.
+#pragma once
+
+struct Threshold {
+  float trigger = 0;     // T
+  float hysteresis = 0;  // H
+  bool lesser = false;   // trigger below T instead of above
+};
+
+// A number with strtof semantics: leading text that is not a number is 0,
+// trailing text is ignored.
+float parse_reading(const char* text);
+
+// Normal: V < T for the lesser kind, V > T otherwise (both strict).
+bool threshold_triggers(const Threshold& t, float reading);
+
+// Triggered: (V - H) >= T for the lesser kind, (H + V) <= T otherwise.
+bool threshold_resolves(const Threshold& t, float reading);

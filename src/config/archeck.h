@@ -1,0 +1,63 @@
+// ArCheck: the runtime object of one AutoResponse and one device reference,
+// with its copies of the rule's actions; created by the loader, released on
+// reload.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/check_event.h"
+
+struct Action;
+struct AutoResponse;
+struct CheckOps;
+struct DaemonContext;
+
+enum ArCheckState : int32_t {
+  kArNone = 0,  // created, not yet moved to Normal
+  kArNormal = 1,
+  kArTriggered = 2,
+  kArResolving = 3,
+  kArTimeout = 4,
+  kArDisabled = 5,
+};
+
+enum ActionStatus : int32_t {
+  kActionNew = 0,
+  kActionPending = 1,
+  kActionQueued = 2,
+  kActionDropped = 3,
+};
+
+// An ArCheck's copy of one Action, with the delay read when it was made.
+struct ActionEntry {
+  Action* action = nullptr;  // owned by the AutoResponse
+  int32_t delay_time = 0;    // seconds
+  int32_t status = kActionNew;
+};
+
+struct ArCheck {
+  AutoResponse* ar = nullptr;  // not owned
+  std::string subscription;    // the key text that routes updates here
+  ArCheckState state = kArNone;
+  uint32_t ref_index = 0;
+  std::string curr_entry_key;  // "%s.refs.ref%u.curr_entry"
+  int64_t state_time = 0;      // monotonic seconds of the last state change
+  CheckEventPtr current_event;
+  const CheckOps* ops = nullptr;
+  std::vector<ActionEntry> trigger_actions;
+  std::vector<ActionEntry> resolve_actions;
+  std::vector<CheckEventPtr> pending;
+  uint32_t seq = 0;  // position in the context's checks list, for routing order
+};
+
+// Creates the ArCheck of ar's reference index and appends it to the
+// context's checks; -1 (reason logged) when the check cannot be made.
+int create_archeck(DaemonContext* ctx, AutoResponse* ar, uint32_t index);
+
+// Unsubscribes an ArCheck's key; its memory goes with the list node.
+void free_archeck(ArCheck* check);
+
+// The DaemonContext an ArCheck belongs to.
+DaemonContext* check_context(const ArCheck* check);

@@ -1,0 +1,49 @@
+// AutoResponse: one configured rule, and the loader that builds every rule
+// and its ArChecks from the configuration database, at start and on SIGHUP.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "config/action.h"
+
+struct DaemonContext;
+
+struct DisableWindow {
+  int32_t start_hour = 0;
+  int32_t start_min = 0;
+  int32_t end_hour = 0;
+  int32_t end_min = 0;
+};
+
+struct AutoResponse {
+  DaemonContext* daemon = nullptr;
+  std::string name;
+  std::string path;  // "config.autoresponse.autoresponse%d"
+  int32_t check_type = 0;
+  uint32_t index = 0;
+  bool has_resolve = true;
+  bool repeat_trigger = false;
+  int32_t repeat_timeout = 0;
+  int32_t reset_timeout = 0;
+  bool schedule_enabled = false;
+  DisableWindow disable[7];  // by weekday, 0 = Sunday
+  ActionList trigger_actions;
+  ActionList resolve_actions;
+};
+
+// Opens the database and builds every rule, subscribes every ArCheck's key
+// and moves each ArCheck to Normal; reads "boot_delay" and
+// "concurrent_actions". -1 when the database cannot be opened.
+int load_config(DaemonContext* ctx);
+
+// Builds rule number n under path with its ArChecks; 0 when the rule was
+// kept (even without ArChecks), -1 when it was rejected (nothing stays).
+int load_autoresponse(DaemonContext* ctx, const char* path, int n);
+
+// Releases every ArCheck (unsubscribing its key) and every rule, and
+// closes the database. Queued and running actions stay.
+void unload_config(DaemonContext* ctx);
+
+// The SIGHUP callback: unloads and loads everything anew.
+void reload_config(int signal_number, short events, void* ctx);

@@ -1,0 +1,21 @@
+// Event callbacks are called from C; no exception may cross them. Memory
+// exhaustion inside one is fatal to the daemon, reported and ended cleanly.
+#pragma once
+
+#include <new>
+
+#include "core/link.h"
+#include "core/log.h"
+
+struct DaemonContext;
+
+// Runs body; std::bad_alloc ends the daemon with status 1.
+template <class Body>
+void run_guarded(DaemonContext* ctx, Body&& body) {
+  try {
+    body();
+  } catch (const std::bad_alloc&) {
+    ar_log(kLogFatal, "Out of memory");
+    link_fatal(ctx, 1);
+  }
+}

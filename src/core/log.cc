@@ -1,0 +1,73 @@
+// The log category, its appender and ar_log.
+#include "core/log.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <string>
+
+#include <log4c.h>
+#include <log4c/appender_type_stream.h>
+#include <log4c/appender_type_syslog.h>
+
+namespace {
+
+log4c_category_t* g_category = nullptr;
+log4c_appender_t* g_appender = nullptr;
+LogObserver g_observer = nullptr;
+void* g_observer_data = nullptr;
+
+}  // namespace
+
+void log_open(const char* name, LogSink sink) {
+  g_category = log4c_category_new(name);
+  g_appender = log4c_appender_new(name);
+  if (sink == LogSink::Syslog) {
+    log4c_appender_set_type(g_appender, &log4c_appender_type_syslog);
+  } else {
+    log4c_appender_set_type(g_appender, &log4c_appender_type_stream);
+    log4c_appender_set_udata(g_appender, stderr);
+  }
+  log4c_category_set_appender(g_category, g_appender);
+  log4c_category_set_priority(g_category, kLogInfo);
+}
+
+void log_close() {
+  if (g_category != nullptr) log4c_category_delete(g_category);
+  if (g_appender != nullptr) log4c_appender_delete(g_appender);
+  g_category = nullptr;
+  g_appender = nullptr;
+}
+
+void log_set_observer(LogObserver observer, void* data) {
+  g_observer = observer;
+  g_observer_data = data;
+}
+
+void ar_log(int priority, const char* format, ...) {
+  const int saved_errno = errno;
+  // Without a category (tests that never open the log) the level is the
+  // daemon's fixed one, so observers see exactly what syslog would.
+  const int level = g_category != nullptr ? log4c_category_get_chainedpriority(g_category) : kLogInfo;
+  if (priority <= level) {
+    va_list args;
+    if (g_category != nullptr) {
+      const log4c_location_info_t location = LOG4C_LOCATION_INFO_INITIALIZER(nullptr);
+      va_start(args, format);
+      __log4c_category_vlog(g_category, &location, priority, format, args);
+      va_end(args);
+    }
+    if (g_observer != nullptr) {
+      va_start(args, format);
+      va_list copy;
+      va_copy(copy, args);
+      const int n = vsnprintf(nullptr, 0, format, copy);
+      va_end(copy);
+      std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+      if (n > 0) vsnprintf(text.data(), text.size() + 1, format, args);
+      va_end(args);
+      g_observer(priority, text.c_str(), g_observer_data);
+    }
+  }
+  fflush(nullptr);
+  errno = saved_errno;
+}

@@ -1,0 +1,31 @@
+// The reference state machine: every state change of an ArCheck, and what
+// each one publishes in infod (the reference's state and current value,
+// and a line under the log key).
+#pragma once
+
+#include "core/check_event.h"
+
+struct ArCheck;
+
+// The name published for a state ("Normal", "Triggered", ...).
+const char* ar_state_name(int state);
+
+// The condition holds: Triggered, publish, queue due trigger actions.
+void ar_trigger(ArCheck* check, CheckEventPtr event);
+
+// The condition cleared: Resolving, publish, queue every resolve action,
+// then on to Timeout or Normal.
+void ar_resolve(ArCheck* check, CheckEventPtr event);
+
+// Still triggered with a new value: only the current value is published.
+// 0 when the push was queued, -1 when not.
+int ar_refresh(ArCheck* check, CheckEventPtr event);
+
+// Timeout: the reference ignores updates until the reset time-out passes.
+void ar_timeout(ArCheck* check);
+
+// Normal: every action armed again.
+void ar_normal(ArCheck* check);
+
+// Disabled by the rule's schedule.
+void ar_disable(ArCheck* check);
