@@ -8,15 +8,21 @@
 
 namespace {
 
-// The last dotted component of a subscription, or nothing when an
-// occurrence of it need not line up with a whole component of a key
-// (no dot at all, or a trailing dot).
-bool last_component(std::string_view s, std::string_view* out) {
-  const size_t dot = s.rfind('.');
-  if (dot == std::string_view::npos || dot + 1 == s.size()) return false;
-  *out = s.substr(dot + 1);
+// The part of a subscription after its first dot, when every component of
+// it is non-empty; otherwise an occurrence need not line up with whole
+// components and the subscription goes unindexed.
+bool tail_of(std::string_view s, std::string_view* out) {
+  const size_t dot = s.find('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view tail = s.substr(dot + 1);
+  if (tail.empty() || tail.front() == '.' || tail.back() == '.' || tail.find("..") != std::string_view::npos) {
+    return false;
+  }
+  *out = tail;
   return true;
 }
+
+std::string_view last_component(std::string_view tail) { return tail.substr(tail.rfind('.') + 1); }
 
 }  // namespace
 
@@ -30,9 +36,11 @@ bool route_matches(std::string_view subscription, std::string_view key) {
 }
 
 void route_index_clear(DaemonContext* ctx) {
-  ctx->routes.by_last_component.clear();
+  ctx->routes.by_tail.clear();
+  ctx->routes.last_components.clear();
   ctx->routes.unindexed.clear();
   ctx->routes.scratch.clear();
+  ctx->routes.starts.clear();
 }
 
 void route_index_build(DaemonContext* ctx) {
@@ -40,9 +48,10 @@ void route_index_build(DaemonContext* ctx) {
   uint32_t seq = 0;
   for (ArCheck& check : ctx->checks) {
     check.seq = seq++;
-    std::string_view component;
-    if (last_component(check.subscription, &component)) {
-      ctx->routes.by_last_component[component].push_back(&check);
+    std::string_view tail;
+    if (tail_of(check.subscription, &tail)) {
+      ctx->routes.by_tail[tail].push_back(&check);
+      ++ctx->routes.last_components[last_component(tail)];
     } else {
       ctx->routes.unindexed.push_back(&check);
     }
@@ -50,30 +59,39 @@ void route_index_build(DaemonContext* ctx) {
 }
 
 const std::vector<ArCheck*>& route_lookup(DaemonContext* ctx, std::string_view key) {
-  std::vector<ArCheck*>& found = ctx->routes.scratch;
+  RouteIndex& routes = ctx->routes;
+  std::vector<ArCheck*>& found = routes.scratch;
   found.clear();
-  const auto& index = ctx->routes.by_last_component;
-  if (!index.empty()) {
-    size_t start = 0;
-    while (true) {
-      const size_t dot = key.find('.', start);
-      const std::string_view component = key.substr(start, dot == std::string_view::npos ? dot : dot - start);
-      const auto it = index.find(component);
-      if (it != index.end()) {
+  if (!routes.by_tail.empty()) {
+    // Component starts after the first: a tail begins right after a dot.
+    std::vector<size_t>& starts = routes.starts;
+    starts.clear();
+    for (size_t dot = key.find('.'); dot != std::string_view::npos; dot = key.find('.', dot + 1)) {
+      starts.push_back(dot + 1);
+    }
+    const size_t count = starts.size();
+    // Every run of components that ends at a boundary in a known last
+    // component may be a tail.
+    for (size_t j = 0; j < count; ++j) {
+      const size_t end = j + 1 < count ? starts[j + 1] - 1 : key.size();
+      if (routes.last_components.count(key.substr(starts[j], end - starts[j])) == 0) continue;
+      for (size_t a = 0; a <= j; ++a) {
+        const auto it = routes.by_tail.find(key.substr(starts[a], end - starts[a]));
+        if (it == routes.by_tail.end()) continue;
         for (ArCheck* check : it->second) {
           if (route_matches(check->subscription, key)) found.push_back(check);
         }
       }
-      if (dot == std::string_view::npos) break;
-      start = dot + 1;
     }
   }
-  for (ArCheck* check : ctx->routes.unindexed) {
+  for (ArCheck* check : routes.unindexed) {
     if (route_matches(check->subscription, key)) found.push_back(check);
   }
-  // Several components may name the same ArCheck; hand each one the
-  // update once, in the order of the checks list.
-  std::sort(found.begin(), found.end(), [](const ArCheck* a, const ArCheck* b) { return a->seq < b->seq; });
-  found.erase(std::unique(found.begin(), found.end()), found.end());
+  // A subscription can be found through more than one run; hand each
+  // ArCheck the update once, in the order of the checks list.
+  if (found.size() > 1) {
+    std::sort(found.begin(), found.end(), [](const ArCheck* a, const ArCheck* b) { return a->seq < b->seq; });
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+  }
   return found;
 }

@@ -2,9 +2,11 @@
 //
 // An ArCheck takes an update when its subscription occurs in the update's
 // key and that occurrence ends at the end of the key or just before a '.'.
-// The index keys every subscription by its last dotted component, which
-// such an occurrence always lines up with a whole component of the key, so
-// an update looks up its key's components instead of walking every ArCheck.
+// In such an occurrence everything after the subscription's first dot
+// lines up with whole components of the key (only the first component may
+// be the tail end of one). The index keys every subscription by that part,
+// its tail, so an update looks up the runs of its own components instead
+// of walking every ArCheck: a few hash lookups whatever the number of rules.
 #pragma once
 
 #include <string_view>
@@ -15,9 +17,13 @@ struct ArCheck;
 struct DaemonContext;
 
 struct RouteIndex {
-  std::unordered_map<std::string_view, std::vector<ArCheck*>> by_last_component;
-  std::vector<ArCheck*> unindexed;  // subscriptions without a usable last component
+  std::unordered_map<std::string_view, std::vector<ArCheck*>> by_tail;
+  // The last components of the indexed tails: a run of key components can
+  // only be a tail when it ends in one of these.
+  std::unordered_map<std::string_view, int> last_components;
+  std::vector<ArCheck*> unindexed;  // subscriptions without a usable tail
   std::vector<ArCheck*> scratch;    // reused per update
+  std::vector<size_t> starts;       // reused per update
 };
 
 // Rebuilds the index from the context's checks list (numbering each

@@ -63,4 +63,48 @@ TEST(RouteIndex, BothRulesOnOneSensorEvaluateTheUpdateInOrder) {
   EXPECT_EQ(kArTriggered, d.check(1).state);
 }
 
+TEST(RouteIndex, SubscriptionsOfEveryShape) {
+  TestDaemon d;
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 5);
+  const char* dev_refs[] = {"config.ups.ups1.event", "", "nodots", "x.", "a..b"};
+  for (int n = 1; n <= 5; ++n) {
+    add_enviro_rule(c, n);
+    c.set(rule_path(n) + ".enviro.dev_ref", dev_refs[n - 1]).set(rule_path(n) + ".enviro.check_type", "status");
+  }
+  // Rule 2: an empty device reference is rejected, so give it a leading dot.
+  c.set(rule_path(2) + ".enviro.dev_ref", ".event");
+  d.write_config(c);
+  d.load();
+  ASSERT_EQ(5u, d.ctx.checks.size());
+  // ".event.status" is in every UPS's status key; "nodots.status" matches
+  // anywhere it ends at a boundary; "x..status" and "a..b.status" need
+  // their empty components.
+  auto names = [&](const std::string& key) {
+    std::vector<uint32_t> out;
+    for (ArCheck* check : route_lookup(&d.ctx, key)) out.push_back(check->ar->index);
+    return out;
+  };
+  EXPECT_EQ((std::vector<uint32_t>{1, 2}), names("config.ups.ups1.event.status"));
+  EXPECT_EQ((std::vector<uint32_t>{2}), names("config.ups.ups2.event.status"));
+  EXPECT_EQ((std::vector<uint32_t>{3}), names("a.nodots.status.b"));
+  EXPECT_EQ((std::vector<uint32_t>{4}), names("yx..status"));
+  EXPECT_EQ((std::vector<uint32_t>{5}), names("a..b.status"));
+  EXPECT_TRUE(names("config.ups.ups1.event.statusx").empty());
+}
+
+TEST(RouteIndex, ManyRulesOnOneLastComponentStayApart) {
+  TestDaemon d;
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 300);
+  for (int n = 1; n <= 300; ++n) add_enviro_rule(c, n);
+  d.write_config(c);
+  d.load();
+  for (int n : {1, 10, 100, 299, 300}) {
+    const auto& found = route_lookup(&d.ctx, enviro_key(n));
+    ASSERT_EQ(1u, found.size()) << n;
+    EXPECT_EQ(static_cast<uint32_t>(n), found[0]->ar->index);
+  }
+}
+
 }  // namespace

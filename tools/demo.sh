@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# The demo: a development infod, the daemon in a private root with a
+# sample configuration, and three stories told through infod: a rack
+# temperature crossing its threshold and falling back, an SMS command
+# answered by SMS, and a UPS going on battery and coming back.
+# Installs what is missing and builds first. Leaves nothing behind.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+
+./tools/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+make -C build -j"$(nproc)" --no-print-directory autoresponsed-dev devinfod >/dev/null
+
+root=$(mktemp -d /tmp/ar-demo-XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$root"
+}
+trap cleanup EXIT
+
+bold=$(tput bold 2>/dev/null || true)
+plain=$(tput sgr0 2>/dev/null || true)
+say() { printf '\n%s== %s%s\n' "$bold" "$*" "$plain"; }
+infod() { "$top/build/devinfod" "$1" --socket "$root/var/run/infod-sock" "${@:2}"; }
+push() { printf '%s   push %s = %s%s\n' "$bold" "$1" "$2" "$plain"; infod push "$1" "$2"; sleep 1.5; }
+
+mkdir -p "$root"/{var/run,etc/config,etc/scripts,bin,tmp,var/spool/sms/outgoing,scripts}
+cat > "$root/scripts/cooling.sh" <<'SCRIPT'
+#!/bin/sh
+echo "   [script] $0: $*"
+SCRIPT
+chmod +x "$root/scripts/cooling.sh"
+cp "$root/scripts/cooling.sh" "$root/scripts/ups.sh"
+
+cat > "$root/etc/config/config.xml" <<XML
+<config>
+  <ports><port1><enviro><name>Rack 4 inlet</name></enviro></port1></ports>
+  <ups><ups1><name>Rack UPS</name></ups1></ups>
+  <autoresponse>
+    <total>3</total>
+    <concurrent_actions>2</concurrent_actions>
+    <autoresponse1>
+      <name>rack-temperature</name>
+      <check_type>environmental</check_type>
+      <reset_timeout>0</reset_timeout>
+      <enviro>
+        <check_type>temp</check_type>
+        <dev_ref>config.ports.port1.enviro</dev_ref>
+        <trigger_val>30</trigger_val>
+        <hysteresis>2</hysteresis>
+      </enviro>
+      <trigger_actions><total>1</total><action1>
+        <name>start extra cooling</name><action_type>custom</action_type>
+        <custom><script>$root/scripts/cooling.sh</script>
+          <args><total>3</total><arg1>on</arg1><arg2>\$AR_CHECK_DEV</arg2><arg3>\$AR_VAL</arg3></args></custom>
+      </action1></trigger_actions>
+      <resolve_actions><total>1</total><action1>
+        <name>stop extra cooling</name><action_type>custom</action_type>
+        <custom><script>$root/scripts/cooling.sh</script>
+          <args><total>2</total><arg1>off</arg1><arg2>\$AR_VAL</arg2></args></custom>
+      </action1></resolve_actions>
+    </autoresponse1>
+    <autoresponse2>
+      <name>sms-status</name>
+      <check_type>sms</check_type>
+      <sms><phone_number></phone_number><message_pattern>^status</message_pattern></sms>
+      <trigger_actions><total>1</total><action1>
+        <name>reply by SMS</name><action_type>sms</action_type>
+        <sms><message>\$HOSTNAME: \$AR_NAME received "\$AR_VAL"</message></sms>
+      </action1></trigger_actions>
+    </autoresponse2>
+    <autoresponse3>
+      <name>ups-on-battery</name>
+      <check_type>ups_status</check_type>
+      <ups><state><dev_ref>config.ups.ups1</dev_ref><trigger_cond>onbatt</trigger_cond></state></ups>
+      <trigger_actions><total>1</total><action1>
+        <name>announce battery</name><action_type>custom</action_type>
+        <custom><script>$root/scripts/ups.sh</script>
+          <args><total>2</total><arg1>\$AR_CHECK_DEV</arg1><arg2>\$AR_VAL</arg2></args></custom>
+      </action1></trigger_actions>
+      <resolve_actions><total>1</total><action1>
+        <name>announce mains</name><action_type>custom</action_type>
+        <custom><script>$root/scripts/ups.sh</script>
+          <args><total>2</total><arg1>\$AR_CHECK_DEV</arg1><arg2>\$AR_VAL</arg2></args></custom>
+      </action1></resolve_actions>
+    </autoresponse3>
+  </autoresponse>
+</config>
+XML
+
+say "development infod on $root/var/run/infod-sock (every frame it receives is shown as <-)"
+"$top/build/devinfod" serve --socket "$root/var/run/infod-sock" --log - 2>/dev/null | sed -u 's/^/   infod /' &
+pids+=($!)
+for _ in $(seq 100); do [ -S "$root/var/run/infod-sock" ] && break; sleep 0.05; done
+
+say "the daemon, with its fixed paths under $root (its log is shown as 'log')"
+AR_ROOT="$root" "$top/build/autoresponsed-dev" 2> >(sed -u 's/^/   log   /') &
+pids+=($!)
+sleep 2
+
+say "1. the rack's inlet temperature rises past 30 degrees and falls back"
+push config.ports.port1.enviro.temp 24.5
+push config.ports.port1.enviro.temp 31.5
+push config.ports.port1.enviro.temp 30.5
+push config.ports.port1.enviro.temp 27.5
+
+say "2. an SMS command arrives; the daemon answers the sender through the SMS spool"
+push config.sms.incoming "+15551234567:status please"
+for f in "$root"/var/spool/sms/outgoing/*; do
+  [ -e "$f" ] || continue
+  echo "   spool file $(basename "$f"):"
+  sed 's/^/   | /' "$f"; echo
+done
+
+say "3. the UPS goes on battery, then back online"
+push config.ups.ups1.event.status onbatt
+push config.ups.ups1.event.status online
+
+say "states now in infod"
+for n in 1 2 3; do
+  printf '   autoresponse%s: %s\n' "$n" "$(infod get config.autoresponse.autoresponse$n.refs.ref1.status)"
+done
+say "done"

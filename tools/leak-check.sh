@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Runs the development daemon under valgrind through a storm of reloads
+# while updates flow and actions run, then ends it by stopping infod, and
+# fails when valgrind finds a leak or a memory error.
+# Usage: tools/leak-check.sh [build-dir]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+root=$(mktemp -d /tmp/ar-leak-XXXXXX)
+infod_pid=""
+cleanup() {
+  [ -n "$infod_pid" ] && kill "$infod_pid" 2>/dev/null || true
+  rm -rf "$root"
+}
+trap cleanup EXIT
+
+mkdir -p "$root"/{var/run,etc/config,etc/scripts,bin,tmp,var/spool/sms/outgoing}
+cat > "$root/bin/act" <<'SCRIPT'
+#!/bin/sh
+exit 0
+SCRIPT
+chmod +x "$root/bin/act"
+
+{
+  echo '<config><autoresponse><total>3</total><concurrent_actions>2</concurrent_actions>'
+  for n in 1 2 3; do
+    echo "<autoresponse$n><name>rule$n</name><check_type>environmental</check_type>"
+    echo "<enviro><check_type>temp</check_type><dev_ref>config.ports.port$n.enviro</dev_ref>"
+    echo "<trigger_val>30</trigger_val><hysteresis>1</hysteresis></enviro>"
+    for list in trigger_actions resolve_actions; do
+      echo "<$list><total>1</total><action1><name>$list$n</name><action_type>custom</action_type>"
+      echo "<custom><script>$root/bin/act</script><args><total>1</total><arg1>\$AR_NAME</arg1></args></custom>"
+      echo "</action1></$list>"
+    done
+    echo "</autoresponse$n>"
+  done
+  echo '</autoresponse></config>'
+} > "$root/etc/config/config.xml"
+
+"$build/devinfod" serve --socket "$root/var/run/infod-sock" --log "$root/infod.log" 2>/dev/null &
+infod_pid=$!
+for _ in $(seq 100); do [ -S "$root/var/run/infod-sock" ] && break; sleep 0.05; done
+
+AR_ROOT="$root" valgrind --quiet --leak-check=full --show-leak-kinds=definite,indirect \
+  --errors-for-leak-kinds=definite,indirect --error-exitcode=99 --track-fds=no \
+  "$build/autoresponsed-dev" 2> "$root/valgrind.log" &
+daemon_pid=$!
+for _ in $(seq 200); do grep -q "sub ard config.ports.port3" "$root/infod.log" 2>/dev/null && break; sleep 0.05; done
+
+for round in $(seq 60); do
+  kill -HUP "$daemon_pid"
+  n=$(( round % 3 + 1 ))
+  if [ $(( round % 2 )) -eq 0 ]; then value=35; else value=20; fi
+  "$build/devinfod" push --socket "$root/var/run/infod-sock" "config.ports.port$n.enviro.temp" "$value"
+  sleep 0.05
+done
+sleep 1
+kill "$infod_pid"
+infod_pid=""
+status=0
+wait "$daemon_pid" || status=$?
+if [ "$status" -ne 1 ]; then
+  echo "leak-check: the daemon ended with status $status (expected 1)"
+  cat "$root/valgrind.log" | grep -v '^[^=]' | head -60 || true
+  grep '^==' "$root/valgrind.log" | head -80 || true
+  exit 1
+fi
+if grep -q '^==' "$root/valgrind.log"; then
+  grep '^==' "$root/valgrind.log" | head -80
+  exit 1
+fi
+echo "leak-check: $(grep -c 'Finished action' "$root/infod.log") actions reaped through 60 reloads, no leak"
