@@ -1,4 +1,59 @@
-// Placeholder until the cms action is built.
-#include "actions/action_ops.h"
+// The central-management action: forces the rule's check on the
+// central-management node with run_check, reporting the rule's state.
+#include <cstring>
 
-int queue_cms_action(ArCheck* /*check*/, ActionEntry* /*entry*/) { return -1; }
+#include "actions/action_ops.h"
+#include "actions/action_settings.h"
+#include "actions/queue.h"
+#include "core/paths.h"
+
+namespace {
+
+constexpr const char kCmsPrefix[] = "config.cms.";
+// The NSCA port; a local forward of it names the port run_check must use.
+constexpr const char kNscaPort[] = "5667";
+
+// The port of the first forward of the NSCA port to this host, else the
+// NSCA port itself.
+std::string nsca_port(const ActionSettings& node) {
+  const int32_t forwards = node.size("forwards.total");
+  for (int32_t i = 1; i <= forwards; ++i) {
+    const std::string forward = "forwards.forward" + std::to_string(i);
+    if (node.text(forward + ".hostport") != kNscaPort) continue;
+    if (node.text(forward + ".host") != "127.0.0.1") continue;
+    return node.text(forward + ".port");
+  }
+  return kNscaPort;
+}
+
+// "node-<name>-checks.xml" for "config.cms.<name>", with the whole name;
+// "node-checks.xml" for "config.cms" itself.
+std::string checks_file(const std::string& dir, const std::string& cms_path) {
+  const size_t n = sizeof kCmsPrefix - 1;
+  if (cms_path.size() > n && cms_path.compare(0, n, kCmsPrefix) == 0) {
+    return path_in(dir, "node-" + cms_path.substr(n) + "-checks.xml");
+  }
+  return path_in(dir, "node-checks.xml");
+}
+
+}  // namespace
+
+int queue_cms_action(ArCheck* check, ActionEntry* entry) {
+  const ActionSettings node(check, entry, ".node");
+  const std::string node_name = node.text("name");
+  const std::string port = nsca_port(node);
+  const DaemonContext* ctx = check->ar->daemon;
+  const std::string& cms_path = entry->action->path;
+  const std::string file = checks_file(ctx->paths->cms_checks_dir, cms_path);
+  const std::string check_name = "check_autoresponse_" + std::to_string(check->ar->index) + "_" + node_name;
+
+  ar_log(kLogInfo, "Queued CMS action for %s, %s, %s", check->ar->path.c_str(), check_name.c_str(),
+         cms_path.c_str());
+  const std::vector<std::string> argv{"run_check", "-c", check_name, "-f", file, "-p", port};
+  // Resolve actions run while Resolving, so they report Normal.
+  const std::vector<std::string> envp{
+      env_entry("FORCE_STATUS", check->state == kArTriggered ? "Triggered" : "Normal")};
+
+  const int result = queue_action(check, entry, ctx->paths->run_check, argv, envp, 0);
+  return action_queued(result, entry, "Could not execute CMS action for: %s", check->ar->path);
+}

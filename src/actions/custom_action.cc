@@ -1,4 +1,33 @@
-// Placeholder until the custom action is built.
+// The "custom" action: runs a configured script with configured arguments,
+// each passed through text substitution.
 #include "actions/action_ops.h"
+#include "actions/action_settings.h"
+#include "actions/queue.h"
+#include "actions/substitute.h"
 
-int queue_custom_action(ArCheck* /*check*/, ActionEntry* /*entry*/) { return -1; }
+namespace {
+
+// More arguments than any script is configured with; a larger count is a
+// broken setting, not a reason to allocate what it asks.
+constexpr int32_t kMaxCustomArgs = 256;
+
+}  // namespace
+
+int queue_custom_action(ArCheck* check, ActionEntry* entry) {
+  const ActionSettings settings(check, entry, ".custom");
+  const std::string script = settings.text("script");
+  const int32_t total = settings.size("args.total");
+  if (total > kMaxCustomArgs) {
+    ar_log(kLogFatal, "Could not execute action: %s", entry->action->name.c_str());
+    return -1;
+  }
+
+  std::vector<std::string> argv{script};
+  for (int32_t i = 1; i <= total; ++i) {
+    const std::string arg = settings.text("args.arg" + std::to_string(i));
+    argv.push_back(arg.empty() ? arg : substitute_or_keep(arg, check));
+  }
+
+  const int result = queue_action(check, entry, script, argv, {}, 0);
+  return action_queued(result, entry, "Could not execute action: %s", entry->action->name);
+}

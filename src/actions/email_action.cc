@@ -1,4 +1,25 @@
-// Placeholder until the email action is built.
+// The "email" action: sends an e-mail through the alert-email script, with
+// tokens in the body and subject substituted.
 #include "actions/action_ops.h"
+#include "actions/action_settings.h"
+#include "actions/queue.h"
+#include "actions/substitute.h"
+#include "core/paths.h"
 
-int queue_email_action(ArCheck* /*check*/, ActionEntry* /*entry*/) { return -1; }
+int queue_email_action(ArCheck* check, ActionEntry* entry) {
+  const ActionSettings settings(check, entry, ".email");
+  const std::string to_addr = settings.text("to_addr");
+  const std::string subject_text = settings.text("subject");
+  const std::string body_text = settings.text("body");
+
+  ar_log(kLogInfo, "Queued Email Action for %s", check->ar->path.c_str());
+  const std::string body = substitute_or_keep(body_text, check);
+  const std::string subject = substitute_or_keep(subject_text, check);
+  const std::vector<std::string> envp{env_entry("TOADDR", to_addr), env_entry("SUBJECT", subject),
+                                      env_entry("BODY", body)};
+
+  const DaemonContext* ctx = check->ar->daemon;
+  const int result = queue_action(check, entry, path_in(ctx->paths->scripts_dir, "alert-email"), {"alert-email"},
+                                  envp, 0);
+  return action_queued(result, entry, "Could not execute action: %s", entry->action->name);
+}

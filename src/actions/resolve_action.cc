@@ -1,4 +1,5 @@
-// Placeholder until the resolve action is built.
+// The "resolve" action: a placeholder kind that does nothing, so the
+// queueing step reports it as failed and drops it.
 #include "actions/action_ops.h"
 
 int queue_resolve_action(ArCheck* /*check*/, ActionEntry* /*entry*/) { return -1; }

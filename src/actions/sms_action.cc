@@ -1,4 +1,166 @@
-// Placeholder until the sms action is built.
-#include "actions/action_ops.h"
+// The "sms" action: one spool file per recipient number for the SMS
+// daemon, or an e-mail to an SMS gateway. A rule on incoming SMS commands
+// with neither configured replies to the sender.
+#include <unistd.h>
 
-int queue_sms_action(ArCheck* /*check*/, ActionEntry* /*entry*/) { return -1; }
+#include <cerrno>
+#include <cstring>
+
+#include "actions/action_ops.h"
+#include "actions/action_settings.h"
+#include "actions/queue.h"
+#include "actions/substitute.h"
+#include "core/paths.h"
+
+namespace {
+
+// Every comma and every space separates recipients.
+constexpr const char kRecipientDelimiters[] = ", ";
+
+// A file that is removed when it goes out of scope, unless released.
+class ScratchFile {
+ public:
+  ScratchFile() = default;
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  ~ScratchFile() {
+    if (!path_.empty()) unlink(path_.c_str());
+  }
+  void set(std::string path) { path_ = std::move(path); }
+  const std::string& path() const { return path_; }
+  void release() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+// Writes all of content to fd and closes it; false with errno when a write
+// or the close failed (the descriptor is closed either way).
+bool write_and_close(int fd, const std::string& content) {
+  size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = n < 0 ? errno : EIO;
+      close(fd);
+      errno = err;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return close(fd) == 0;
+}
+
+// Creates a unique file from a "...XXXXXX" template holding content, into
+// file; false with errno (and nothing left behind) on failure.
+bool create_file(const std::string& name_template, const std::string& content, ScratchFile* file) {
+  std::string name = name_template;
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return false;
+  file->set(name);
+  if (!write_and_close(fd, content)) {
+    const int err = errno;
+    file->set(std::string());
+    unlink(name.c_str());
+    errno = err;
+    return false;
+  }
+  return true;
+}
+
+std::string base_name(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+enum class SpoolResult { kDelivered, kNotCreated, kNotMoved };
+
+// Writes one recipient's file and moves it whole into the outgoing
+// directory, where the SMS daemon picks it up.
+SpoolResult spool_message(const Paths& paths, const std::string& number, const std::string& message) {
+  const std::string content = "To: " + number + "\n\n" + message;
+  ScratchFile tmp;
+  if (!create_file(paths.sms_tmp_template, content, &tmp)) {
+    ar_log(kLogFatal, "Could not create sms spool file");
+    return SpoolResult::kNotCreated;
+  }
+  const std::string destination = path_in(paths.sms_outgoing_dir, base_name(tmp.path()));
+  if (rename(tmp.path().c_str(), destination.c_str()) == 0) {
+    tmp.release();
+    return SpoolResult::kDelivered;
+  }
+  int err = errno;
+  if (err == EXDEV) {
+    // The temporary directory lies on another file system: write the file
+    // again beside the outgoing directory, so the spool reader still sees
+    // only whole files.
+    ScratchFile spooled;
+    if (create_file(path_in(paths.sms_spool_dir, base_name(paths.sms_tmp_template)), content, &spooled) &&
+        rename(spooled.path().c_str(), destination.c_str()) == 0) {
+      spooled.release();
+      return SpoolResult::kDelivered;
+    }
+    err = errno;
+  }
+  ar_log(kLogError, "Failed moving %s -> %s: %s", tmp.path().c_str(), destination.c_str(), strerror(err));
+  return SpoolResult::kNotMoved;
+}
+
+// Spools the message for every recipient of the list: 0 when every file
+// arrived, -1 otherwise. A file that cannot be created ends the walk.
+int spool_all(const Paths& paths, const std::string& recipients, const std::string& message) {
+  int result = 0;
+  size_t pos = recipients.find_first_not_of(kRecipientDelimiters);
+  while (pos != std::string::npos) {
+    const size_t end = recipients.find_first_of(kRecipientDelimiters, pos);
+    const std::string number = recipients.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    switch (spool_message(paths, number, message)) {
+      case SpoolResult::kDelivered:
+        break;
+      case SpoolResult::kNotCreated:
+        return -1;
+      case SpoolResult::kNotMoved:
+        result = -1;
+        break;
+    }
+    pos = end == std::string::npos ? end : recipients.find_first_not_of(kRecipientDelimiters, end);
+  }
+  return result;
+}
+
+}  // namespace
+
+int queue_sms_action(ArCheck* check, ActionEntry* entry) {
+  const ActionSettings settings(check, entry, ".sms");
+  const std::string number = settings.text("number");
+  const std::string gateway = settings.text("gateway_email");
+  const std::string message_text = settings.text("message");
+
+  ar_log(kLogInfo, "Running SMS Action for %s", check->ar->path.c_str());
+  const std::string message = substitute_or_keep(message_text, check);
+
+  std::string recipients;
+  if (!number.empty()) {
+    recipients = number;
+  } else if (gateway.empty()) {
+    recipients = substitution_cellnum(check);
+  }
+
+  const DaemonContext* ctx = check->ar->daemon;
+  if (!recipients.empty()) {
+    if (spool_all(*ctx->paths, recipients, message) != 0) return -1;
+    // Complete once spooled: the queue never sees it.
+    entry->status = kActionDropped;
+    return 0;
+  }
+  if (!gateway.empty()) {
+    const std::vector<std::string> envp{env_entry("TOADDR", gateway), env_entry("SUBJECT", "SMS Gateway Alert"),
+                                        env_entry("BODY", message)};
+    const int result = queue_action(check, entry, path_in(ctx->paths->scripts_dir, "alert-email"),
+                                    {"alert-email", "2"}, envp, 0);
+    return action_queued(result, entry, "Could not execute action: %s", entry->action->name);
+  }
+  ar_log(kLogFatal, "Invalid action - no phone number or email address provided: %s", entry->action->name.c_str());
+  return -1;
+}

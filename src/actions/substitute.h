@@ -1,0 +1,38 @@
+// Text substitution: the tokens an administrator may write into action
+// texts ("$AR_NAME", "$TIMESTAMP", ...), the value each one stands for,
+// and the replacement of every token that occurs.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct ArCheck;
+
+// Computes a token's value for an ArCheck; no value (nullopt) makes the
+// whole substitution fail.
+using SubstitutionProducer = std::optional<std::string> (*)(ArCheck* check);
+
+struct SubstitutionVariable {
+  const char* token;  // matched as a plain substring
+  SubstitutionProducer producer;
+};
+
+// In replacement order; ends with a row whose token is null. A value
+// inserted for an earlier row is searched by the later rows, never the
+// other way round.
+extern const SubstitutionVariable kSubstitutionVariables[];
+
+// Replaces the tokens of text for check, row by row. 0 with *result set:
+// at least one token occurred and *result is the new text; 0 with *result
+// empty: no token occurs. -1 (nothing stored): a value was missing or
+// memory ran out; the caller keeps text as it is, tokens included.
+int substitute_text(const std::string& text, ArCheck* check, std::optional<std::string>* result);
+
+// The actions' common step: the substituted text, or text itself when no
+// token occurs or when the substitution failed, which is logged ("Text
+// substitution failed", 400) and does not fail the action.
+std::string substitute_or_keep(const std::string& text, ArCheck* check);
+
+// The "$CELLNUM" value: for an SMS command rule the sender of the current
+// event (its value up to the first ':', leading ':' skipped), else "".
+std::string substitution_cellnum(const ArCheck* check);
