@@ -1,13 +1,148 @@
-// Placeholder until the SMS command check is built.
+// SMS command check: incoming SMS messages, published under one key for
+// every SMS rule as the sender's number, a ':' and the text, trigger a rule
+// when an allowed sender's text matches the rule's pattern. The rule has
+// no resolve condition; while Triggered every message only refreshes.
+#include "checks/sms_command.h"
+
+#include <climits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <pcre.h>
+
+#include "checks/check_type.h"
 #include "checks/modules.h"
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/log.h"
+#include "engine/state.h"
 
 namespace {
 
-int stub_on_event(ArCheck* /*check*/) { return 0; }
-int stub_describe_device(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_describe_trigger(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_subscription_key(ArCheck*, std::string*) { return -1; }
+constexpr const char* kSmsKey = "config.sms.incoming";
+
+// Bounds on one search. A message comes from anyone; without a recursion
+// bound a long text could run PCRE's recursive matcher off the stack, and
+// without a step bound a backtracking pattern could stall every rule.
+constexpr unsigned long kMatchLimit = 100000;
+constexpr unsigned long kRecursionLimit = 4000;
+
+struct PcreDeleter {
+  void operator()(pcre* re) const { pcre_free(re); }
+};
+using PcrePtr = std::unique_ptr<pcre, PcreDeleter>;
 
 }  // namespace
 
-const CheckOps kSmsCheckOps = {stub_on_event, stub_describe_device, stub_describe_trigger, stub_subscription_key};
+bool sms_split(std::string_view value, SmsText* out) {
+  const size_t start = value.find_first_not_of(':');
+  if (start == std::string_view::npos) return false;
+  const size_t colon = value.find(':', start);
+  if (colon == std::string_view::npos || colon + 1 == value.size()) return false;
+  out->sender.assign(value.substr(start, colon - start));
+  out->message.assign(value.substr(colon + 1));
+  return true;
+}
+
+bool sms_sender_allowed(std::string_view list, std::string_view sender) {
+  if (list.empty()) return true;
+  size_t pos = 0;
+  while (pos <= list.size()) {
+    const size_t comma = list.find(',', pos);
+    const size_t end = comma == std::string_view::npos ? list.size() : comma;
+    const std::string_view number = list.substr(pos, end - pos);
+    if (!number.empty() && number == sender) return true;
+    if (comma == std::string_view::npos) break;
+    pos = comma + 1;
+  }
+  return false;
+}
+
+SmsMatch sms_match(const char* pattern, std::string_view message, std::string* error) {
+  const char* compile_error = nullptr;
+  int error_offset = 0;
+  PcrePtr re(pcre_compile(pattern, 0, &compile_error, &error_offset, nullptr));
+  if (!re) {
+    if (error != nullptr) *error = compile_error != nullptr ? compile_error : "unknown error";
+    return SmsMatch::kBadPattern;
+  }
+  if (message.size() > static_cast<size_t>(INT_MAX)) return SmsMatch::kNoMatch;
+  // Room for every group of the pattern, so a match with many groups is
+  // still reported as a match rather than as "vector too small".
+  int groups = 0;
+  if (pcre_fullinfo(re.get(), nullptr, PCRE_INFO_CAPTURECOUNT, &groups) != 0 || groups < 0) groups = 0;
+  std::vector<int> offsets(static_cast<size_t>(groups + 1) * 3);
+  pcre_extra limits{};
+  limits.flags = PCRE_EXTRA_MATCH_LIMIT | PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  limits.match_limit = kMatchLimit;
+  limits.match_limit_recursion = kRecursionLimit;
+  const int rc = pcre_exec(re.get(), &limits, message.data(), static_cast<int>(message.size()), 0, 0,
+                           offsets.data(), static_cast<int>(offsets.size()));
+  return rc >= 0 ? SmsMatch::kMatch : SmsMatch::kNoMatch;
+}
+
+namespace {
+
+int sms_on_event(ArCheck* check) {
+  CheckEventPtr event = check_take_event(check);
+  if (!event) return 0;
+  const std::string numbers = check_setting(check, "sms.phone_number");
+  const std::string pattern = check_setting(check, "sms.message_pattern");
+  if (check->state == kArTriggered) {
+    ar_refresh(check, std::move(event));
+    return 0;
+  }
+  if (check->state != kArNormal) return 0;
+
+  // Anyone can send the appliance an SMS: a malformed one is dropped, and
+  // must not end the daemon along with every other rule's monitoring.
+  SmsText sms;
+  if (!sms_split(event->value, &sms)) {
+    ar_log(kLogError, "Invalid SMS received: %s", event->value.c_str());
+    return 0;
+  }
+  if (!sms_sender_allowed(numbers, sms.sender)) return 0;
+  std::string error;
+  switch (sms_match(pattern.c_str(), sms.message, &error)) {
+    case SmsMatch::kBadPattern:
+      ar_log(kLogError, "Failed to compile regex %s: error %s", pattern.c_str(), error.c_str());
+      return 0;
+    case SmsMatch::kNoMatch:
+      return 0;
+    case SmsMatch::kMatch:
+      break;
+  }
+  ar_log(kLogInfo, "AR %s triggered. val %s received", check->ar->path.c_str(), event->value.c_str());
+  ar_trigger(check, std::move(event));
+  return 0;
+}
+
+int sms_describe_device(ArCheck* /*check*/, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+  set_output(device, "N/A");
+  set_output(label, "SMS Command");
+  set_output(dev_ref, "N/A");
+  return 0;
+}
+
+int sms_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+  if (!current_value(check, value)) return -1;
+  set_output(property, check_setting(check, "sms.phone_number"));
+  set_output(trigger, check_setting(check, "sms.message_pattern"));
+  return 0;
+}
+
+// Every SMS rule listens to the same key, whatever its settings.
+int sms_subscription_key(ArCheck* /*check*/, std::string* key) {
+  if (key != nullptr) *key = kSmsKey;
+  return 0;
+}
+
+}  // namespace
+
+const CheckOps kSmsCheckOps = {
+    sms_on_event,
+    sms_describe_device,
+    sms_describe_trigger,
+    sms_subscription_key,
+};
