@@ -16,8 +16,11 @@ LogLine format_log_line(const char* format, ...) {
   if (length > kLogLineSize - 1) {
     length = kLogLineSize - 1;
     // Step back over continuation bytes to the lead byte of the character
-    // the cut would split, and cut before it.
-    while (length > 0 && (static_cast<unsigned char>(wide[length]) & 0xC0) == 0x80) --length;
+    // the cut would split, and cut before it. A character has at most three
+    // of them; more is not UTF-8, and the cut stays where it is.
+    size_t back = 0;
+    while (back < 4 && back < length && (static_cast<unsigned char>(wide[length - back]) & 0xC0) == 0x80) ++back;
+    if (back < 4) length -= back;
   }
   for (size_t i = 0; i < length; ++i) line.text[i] = wide[i];
   line.text[length] = '\0';
