@@ -1,13 +1,81 @@
-// Placeholder until the cellular data check is built.
+// Cellular data check: relays the verdict of the modem's traffic counter,
+// which publishes "TRIGGER" or "RESOLVE" alerts under the rule's path.
+#include "checks/celldata.h"
+
+#include <string>
+
+#include "checks/check_type.h"
 #include "checks/modules.h"
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/log.h"
+#include "engine/state.h"
+
+bool celldata_says_trigger(const std::string& alert) { return alert.find("TRIGGER") != std::string::npos; }
+
+bool celldata_says_resolve(const std::string& alert) { return alert.find("RESOLVE") != std::string::npos; }
+
+std::optional<std::string> celldata_alert_bytes(const std::string& alert) {
+  const size_t first = alert.find(':');
+  if (first == std::string::npos) return std::nullopt;
+  const size_t end = alert.find(':', first + 1);
+  return alert.substr(first + 1, end == std::string::npos ? std::string::npos : end - first - 1);
+}
 
 namespace {
 
-int stub_on_event(ArCheck* /*check*/) { return 0; }
-int stub_describe_device(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_describe_trigger(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_subscription_key(ArCheck*, std::string*) { return -1; }
+int celldata_on_event(ArCheck* check) {
+  CheckEventPtr event = check_take_event(check);
+  if (!event) return 0;
+  const char* path = check->ar->path.c_str();
+  switch (check->state) {
+    case kArNormal:
+      if (celldata_says_trigger(event->value)) {
+        ar_log(kLogInfo, "AR %s triggered. val %s received", path, event->value.c_str());
+        ar_trigger(check, std::move(event));
+      }
+      return 0;
+    case kArTriggered:
+      if (celldata_says_resolve(event->value)) {
+        ar_log(kLogInfo, "AR %s resolving. val %s received", path, event->value.c_str());
+        ar_resolve(check, std::move(event));
+      } else {
+        ar_refresh(check, std::move(event));
+      }
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+int celldata_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+  set_output(device, check_setting(check, "celldata.cell_device"));
+  set_output(label, "Cellular Modem");
+  set_output(dev_ref, "N/A");
+  return 0;
+}
+
+int celldata_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+  if (!check->current_event) return -1;
+  // An alert without a byte count leaves the value without one.
+  if (std::optional<std::string> bytes = celldata_alert_bytes(check->current_event->value)) {
+    set_output(value, std::move(*bytes));
+  }
+  set_output(property, "Bytes");
+  set_output(trigger, check_setting(check, "celldata.data_limit"));
+  return 0;
+}
+
+int celldata_subscription_key(ArCheck* check, std::string* key) {
+  if (key != nullptr) *key = check->ar->path + ".celldata.alert";
+  return 0;
+}
 
 }  // namespace
 
-const CheckOps kCelldataCheckOps = {stub_on_event, stub_describe_device, stub_describe_trigger, stub_subscription_key};
+const CheckOps kCelldataCheckOps = {
+    celldata_on_event,
+    celldata_describe_device,
+    celldata_describe_trigger,
+    celldata_subscription_key,
+};

@@ -1,13 +1,21 @@
-// Placeholder until the CLI login check is built.
+// CLI login event check: logins, logouts and authentication errors of the
+// CLI, on the shared login event design.
+#include "checks/login_event.h"
 #include "checks/modules.h"
 
 namespace {
 
-int stub_on_event(ArCheck* /*check*/) { return 0; }
-int stub_describe_device(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_describe_trigger(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_subscription_key(ArCheck*, std::string*) { return -1; }
+int cli_login_on_event(ArCheck* check) { return login_on_event(check, kCliLoginNames); }
+
+int cli_login_subscription_key(ArCheck* check, std::string* key) {
+  return login_subscription_key(check, kCliLoginNames, key);
+}
 
 }  // namespace
 
-const CheckOps kCliLoginCheckOps = {stub_on_event, stub_describe_device, stub_describe_trigger, stub_subscription_key};
+const CheckOps kCliLoginCheckOps = {
+    cli_login_on_event,
+    login_describe_device,
+    login_describe_trigger,
+    cli_login_subscription_key,
+};

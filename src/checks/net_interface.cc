@@ -1,13 +1,66 @@
-// Placeholder until the network interface check is built.
+// Network interface check: state changes of a network connection, modem,
+// IPsec daemon or VPN tunnel, chosen by a mask of interface events.
+#include <string>
+
+#include "checks/check_type.h"
+#include "checks/interface_info.h"
 #include "checks/modules.h"
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/log.h"
+#include "engine/state.h"
 
 namespace {
 
-int stub_on_event(ArCheck* /*check*/) { return 0; }
-int stub_describe_device(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_describe_trigger(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_subscription_key(ArCheck*, std::string*) { return -1; }
+int net_interface_on_event(ArCheck* check) {
+  CheckEventPtr event = check_take_event(check);
+  if (!event) return 0;
+  const auto mask = static_cast<uint32_t>(check_setting_size(check, "conman.event_mask"));
+  const ConmanEvent* kind = conman_event_find(event->value.c_str());
+  if (kind != nullptr && (mask & kind->bit) != 0 && check->state == kArNormal) {
+    ar_log(kLogInfo, "AR %s triggered. val %s", check->ar->path.c_str(), event->value.c_str());
+    ar_trigger(check, std::move(event));
+  }
+  return 0;
+}
+
+int net_interface_describe_device(ArCheck* check, OptionalText* device, OptionalText* label,
+                                  OptionalText* dev_ref) {
+  const std::string ref = check_setting(check, "conman.ref");
+  InterfaceRef info;
+  if (!interface_resolve(check, ref, &info)) return -1;
+  set_output(device, info.display_name);
+  set_output(label, info.kind);
+  set_output(dev_ref, ref);
+  return 0;
+}
+
+int net_interface_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property,
+                                   OptionalText* trigger) {
+  if (!check->current_event) return -1;
+  const CheckEvent& event = *check->current_event;
+  set_output(value, event.key + ": " + event.value);
+  // Only a known event triggers, so the current one always has a bit.
+  const ConmanEvent* kind = conman_event_find(event.value.c_str());
+  set_output(property, kind != nullptr ? std::to_string(kind->bit) : "N/A");
+  set_output(trigger, "N/A");
+  return 0;
+}
+
+int net_interface_subscription_key(ArCheck* check, std::string* key) {
+  const std::string ref = check_setting(check, "conman.ref");
+  InterfaceRef info;
+  // A tunnel without a name has no status key to watch.
+  if (!interface_resolve(check, ref, &info) || info.status_key.empty()) return -1;
+  if (key != nullptr) *key = std::move(info.status_key);
+  return 0;
+}
 
 }  // namespace
 
-const CheckOps kNetInterfaceCheckOps = {stub_on_event, stub_describe_device, stub_describe_trigger, stub_subscription_key};
+const CheckOps kNetInterfaceCheckOps = {
+    net_interface_on_event,
+    net_interface_describe_device,
+    net_interface_describe_trigger,
+    net_interface_subscription_key,
+};

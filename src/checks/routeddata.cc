@@ -1,13 +1,172 @@
-// Placeholder until the routed data check is built.
+// Routed data check: sums the byte counts of one interface's recent
+// readings over a trigger window and a resolve window and compares them
+// with a byte limit.
+#include "checks/routeddata.h"
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "checks/check_type.h"
+#include "checks/interface_info.h"
 #include "checks/modules.h"
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/log.h"
+#include "engine/state.h"
+#include "platform/strrepl.h"
 
 namespace {
 
-int stub_on_event(ArCheck* /*check*/) { return 0; }
-int stub_describe_device(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_describe_trigger(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_subscription_key(ArCheck*, std::string*) { return -1; }
+// Skips leading blanks and an optional sign; true when the sign was '-'.
+const char* skip_to_digits(const char* p, bool* negative) {
+  while (isspace(static_cast<unsigned char>(*p))) ++p;
+  *negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  return p;
+}
+
+uint32_t read_time(const char* p) {
+  bool negative = false;
+  p = skip_to_digits(p, &negative);
+  uint32_t value = 0;
+  for (; isdigit(static_cast<unsigned char>(*p)); ++p) value = value * 10u + static_cast<uint32_t>(*p - '0');
+  return negative ? 0u - value : value;
+}
+
+uint32_t read_bytes(const char* p) {
+  bool negative = false;
+  p = skip_to_digits(p, &negative);
+  uint64_t value = 0;
+  for (; isdigit(static_cast<unsigned char>(*p)); ++p) {
+    value = value * 10u + static_cast<uint64_t>(*p - '0');
+    if (value > UINT32_MAX) break;
+  }
+  // A count cannot be negative: read as 4 GiB it would trigger on noise.
+  if (negative) return 0;
+  return value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
+}
+
+// The element array of construct_array, released whatever happens.
+class ElementArray {
+ public:
+  ElementArray() = default;
+  ~ElementArray() { free_array(elements_, count_); }
+  ElementArray(const ElementArray&) = delete;
+  ElementArray& operator=(const ElementArray&) = delete;
+  char*** elements() { return &elements_; }
+  int* count() { return &count_; }
+  int size() const { return count_; }
+  const char* operator[](int i) const { return elements_[i]; }
+
+ private:
+  char** elements_ = nullptr;
+  int count_ = 0;
+};
 
 }  // namespace
 
-const CheckOps kRouteddataCheckOps = {stub_on_event, stub_describe_device, stub_describe_trigger, stub_subscription_key};
+Reading routed_parse_reading(const char* text) {
+  Reading r;
+  if (text == nullptr) return r;
+  r.time = read_time(text);
+  if (const char* colon = strchr(text, ':')) r.bytes = read_bytes(colon + 1);
+  return r;
+}
+
+bool routed_parse_readings(const char* value, std::vector<Reading>* out) {
+  out->clear();
+  ElementArray array;
+  if (construct_array(value, array.elements(), array.count()) != 0) return false;
+  out->reserve(static_cast<size_t>(array.size()));
+  for (int i = 0; i < array.size(); ++i) out->push_back(routed_parse_reading(array[i]));
+  return !out->empty();
+}
+
+bool routed_triggers(const std::vector<Reading>& readings, uint32_t limit, uint32_t window) {
+  if (readings.size() < 2) return false;
+  const Reading& newest = readings.back();
+  uint64_t sum = newest.bytes;
+  for (size_t k = readings.size() - 1; k-- > 0;) {
+    sum += readings[k].bytes;
+    const uint32_t age = newest.time - readings[k].time;
+    if (age > window) return false;
+    if (sum >= limit) return true;
+  }
+  return false;
+}
+
+bool routed_resolves(const std::vector<Reading>& readings, uint32_t limit, uint32_t resolve_window) {
+  if (readings.size() < 2) return false;
+  const Reading& newest = readings.back();
+  uint64_t sum = newest.bytes;
+  for (size_t k = readings.size() - 1; k-- > 0;) {
+    sum += readings[k].bytes;
+    const uint32_t age = newest.time - readings[k].time;
+    // The compared sum includes the first reading at or beyond the window.
+    if (age >= resolve_window) return sum <= limit;
+  }
+  return false;
+}
+
+namespace {
+
+int routeddata_on_event(ArCheck* check) {
+  CheckEventPtr event = check_take_event(check);
+  if (!event) return 0;
+  if (check->state != kArNormal && check->state != kArTriggered) return 0;
+  std::vector<Reading> readings;
+  if (!routed_parse_readings(event->value.c_str(), &readings)) return 0;
+  const auto limit = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_limit"));
+  const auto window = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_period"));
+  const auto resolve_window = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_resolve_time"));
+  const char* path = check->ar->path.c_str();
+
+  if (check->state == kArNormal) {
+    if (routed_triggers(readings, limit, window)) {
+      ar_log(kLogInfo, "AR %s triggered. val %s received", path, event->value.c_str());
+      ar_trigger(check, std::move(event));
+    }
+    return 0;
+  }
+  if (routed_resolves(readings, limit, resolve_window)) {
+    ar_log(kLogInfo, "AR %s resolving. val %s received", path, event->value.c_str());
+    ar_resolve(check, std::move(event));
+    return 0;
+  }
+  // A refresh that could not be published leaves the state as it is; it
+  // is no reason to end the daemon.
+  ar_refresh(check, std::move(event));
+  return 0;
+}
+
+int routeddata_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+  const std::string ref = check_setting(check, "routeddata.interface");
+  InterfaceRef info;
+  if (!interface_resolve(check, ref, &info)) return -1;
+  set_output(device, info.display_name);
+  set_output(label, info.kind);
+  set_output(dev_ref, ref);
+  return 0;
+}
+
+int routeddata_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+  if (!current_value(check, value)) return -1;
+  set_output(property, "Bytes");
+  set_output(trigger, check_setting(check, "routeddata.data_limit"));
+  return 0;
+}
+
+int routeddata_subscription_key(ArCheck* check, std::string* key) {
+  if (key != nullptr) *key = check->ar->path + ".check.data-readings";
+  return 0;
+}
+
+}  // namespace
+
+const CheckOps kRouteddataCheckOps = {
+    routeddata_on_event,
+    routeddata_describe_device,
+    routeddata_describe_trigger,
+    routeddata_subscription_key,
+};

@@ -1,13 +1,76 @@
-// Placeholder until the USB console status check is built.
+// USB console status check: a USB console port of the reference being
+// connected or disconnected.
+#include <string>
+
+#include "checks/check_type.h"
 #include "checks/modules.h"
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/log.h"
+#include "engine/state.h"
 
 namespace {
 
-int stub_on_event(ArCheck* /*check*/) { return 0; }
-int stub_describe_device(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_describe_trigger(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_subscription_key(ArCheck*, std::string*) { return -1; }
+// The configuration path of the reference's port; "" when unset.
+std::string usb_port(const ArCheck* check) {
+  const std::string key = "usb_console_status.dev_refs.dev_ref" + std::to_string(check->ref_index);
+  return check_setting(check, key.c_str());
+}
+
+bool trigger_connect(const ArCheck* check) { return check_setting_flag(check, "usb_console_status.trigger_connect"); }
+
+bool trigger_disconnect(const ArCheck* check) {
+  return check_setting_flag(check, "usb_console_status.trigger_disconnect");
+}
+
+int usb_console_on_event(ArCheck* check) {
+  CheckEventPtr event = check_take_event(check);
+  if (!event) return 0;
+  const bool matches = (trigger_connect(check) && event->value == "connected") ||
+                       (trigger_disconnect(check) && event->value == "disconnected");
+  if (matches && check->state == kArNormal) {
+    ar_log(kLogInfo, "AR %s triggered. val %s", check->ar->path.c_str(), event->value.c_str());
+    ar_trigger(check, std::move(event));
+  }
+  return 0;
+}
+
+int usb_console_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+  const std::string port = usb_port(check);
+  if (port.empty()) {
+    ar_log(kLogFatal, "Invalid usb console settings for AR: %s", check->ar->name.c_str());
+    return -1;
+  }
+  set_output(device, check_setting_at(check, port.c_str(), "label"));
+  set_output(label, "USB Console Port");
+  set_output(dev_ref, port);
+  return 0;
+}
+
+int usb_console_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+  if (!current_value(check, value)) return -1;
+  set_output(property, "N/A");
+  const bool connect = trigger_connect(check);
+  const bool disconnect = trigger_disconnect(check);
+  set_output(trigger, connect && disconnect ? "connected/disconnected" : connect ? "connected" : "disconnected");
+  return 0;
+}
+
+int usb_console_subscription_key(ArCheck* check, std::string* key) {
+  const std::string port = usb_port(check);
+  if (port.empty() || (!trigger_connect(check) && !trigger_disconnect(check))) {
+    ar_log(kLogFatal, "Invalid usb port or trigger conditions for AR: %s", check->ar->name.c_str());
+    return -1;
+  }
+  if (key != nullptr) *key = port + ".dev.usb.event";
+  return 0;
+}
 
 }  // namespace
 
-const CheckOps kUsbConsoleCheckOps = {stub_on_event, stub_describe_device, stub_describe_trigger, stub_subscription_key};
+const CheckOps kUsbConsoleCheckOps = {
+    usb_console_on_event,
+    usb_console_describe_device,
+    usb_console_describe_trigger,
+    usb_console_subscription_key,
+};

@@ -1,0 +1,69 @@
+// The InterfaceInfo and ConmanEvent tables and their lookups.
+#include "checks/interface_info.h"
+
+#include <cstring>
+
+#include "checks/check_type.h"
+
+namespace {
+
+constexpr char kTunnelPrefix[] = "config.openvpn";
+
+}  // namespace
+
+const InterfaceInfo kInterfaceInfo[] = {
+    {"conman.network-connection-wan-up.status", "Network Interface", "Ethernet", "config.interfaces.wan"},
+    {"conman.network-connection-lan-up.status", "Management LAN", "Ethernet", "config.interfaces.lan"},
+    {"conman.network-connection-wlan-up.status", "Wireless Network", "Wi-Fi", "config.interfaces.wlan"},
+    {"conman.network-connection-oobfo-up.status", "Out-of-band Failover", "Ethernet", "config.interfaces.oobfo"},
+    {"conman.dial-cellmodem-up.status", "Cellular Modem", "3G/4G Modem", "config.cellmodem"},
+    {"conman.dial-console-up.status", "Console Port Modem", "v92 Modem", "config.console"},
+    {"conman.dial-modem-up.status", "Internal Modem", "v92 Modem", "config.modem"},
+    {"conman.dial-pcmodem-up.status", "PCMCIA Modem", "v92 Modem", "config.pcmodem"},
+    {"conman.dial-usbmodem-up.status", "USB Modem", "v92 Modem", "config.usbmodem"},
+    {"conman.ipsec-daemon.status", "IPSec VPN Daemon", "VPN", "config.ipsec"},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+const ConmanEvent kConmanEvents[] = {
+    {"down", 1},
+    {"starting", 2},
+    {"up", 4},
+    {"stopping", 8},
+    {nullptr, 0},
+};
+
+const InterfaceInfo* interface_info_find(const char* ref) {
+  if (ref == nullptr) return nullptr;
+  for (const InterfaceInfo* row = kInterfaceInfo; row->config_key != nullptr; ++row) {
+    if (strcmp(row->config_key, ref) == 0) return row;
+  }
+  return nullptr;
+}
+
+bool interface_is_tunnel(const char* ref) {
+  return ref != nullptr && strncmp(ref, kTunnelPrefix, sizeof kTunnelPrefix - 1) == 0;
+}
+
+const ConmanEvent* conman_event_find(const char* value) {
+  if (value == nullptr) return nullptr;
+  for (const ConmanEvent* e = kConmanEvents; e->event != nullptr; ++e) {
+    if (strcmp(e->event, value) == 0) return e;
+  }
+  return nullptr;
+}
+
+bool interface_resolve(const ArCheck* check, const std::string& ref, InterfaceRef* out) {
+  if (const InterfaceInfo* row = interface_info_find(ref.c_str())) {
+    out->status_key = row->status_key;
+    out->display_name = row->display_name;
+    out->kind = row->kind;
+    return true;
+  }
+  if (!interface_is_tunnel(ref.c_str())) return false;
+  const std::string name = check_setting_at(check, ref.c_str(), "name");
+  out->status_key = name.empty() ? std::string() : "conman.openvpn-" + name + ".status";
+  out->display_name = name;
+  out->kind = "VPN Tunnel";
+  return true;
+}

@@ -1,0 +1,79 @@
+// The shared part of the web UI and CLI login event checks.
+#include "checks/login_event.h"
+
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/log.h"
+#include "engine/state.h"
+
+const LoginEventNames kWebuiLoginNames = {
+    "webui_login.trigger_login",
+    "webui_login.trigger_logout",
+    "webui_login.trigger_auth_error",
+    "config.webui.auth_event",
+};
+
+const LoginEventNames kCliLoginNames = {
+    "cli_login.trigger_login",
+    "cli_login.trigger_logout",
+    "cli_login.trigger_auth_error",
+    "config.pam.auth_event",
+};
+
+namespace {
+
+struct LoginFlags {
+  bool login;
+  bool logout;
+  bool auth_error;
+};
+
+LoginFlags read_flags(const ArCheck* check, const LoginEventNames& names) {
+  return LoginFlags{check_setting_flag(check, names.login_flag), check_setting_flag(check, names.logout_flag),
+                    check_setting_flag(check, names.auth_error_flag)};
+}
+
+bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+int login_on_event(ArCheck* check, const LoginEventNames& names) {
+  CheckEventPtr event = check_take_event(check);
+  if (!event) return 0;
+  const LoginFlags flags = read_flags(check, names);
+  // The broad key brings every kind; only the chosen kinds count.
+  const bool matches = (flags.login && contains(event->key, "login")) ||
+                       (flags.logout && contains(event->key, "logout")) ||
+                       (flags.auth_error && contains(event->key, "auth_error"));
+  if (matches && check->state == kArNormal) {
+    ar_log(kLogInfo, "AR %s triggered. val %s", check->ar->path.c_str(), event->value.c_str());
+    ar_trigger(check, std::move(event));
+  }
+  return 0;
+}
+
+int login_describe_device(ArCheck* /*check*/, OptionalText* /*device*/, OptionalText* /*label*/,
+                          OptionalText* /*dev_ref*/) {
+  return 0;
+}
+
+int login_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+  if (!check->current_event) return -1;
+  const CheckEvent& event = *check->current_event;
+  const char* kind = contains(event.key, "login") ? "LOGIN" : contains(event.key, "logout") ? "LOGOUT" : "AUTH ERROR";
+  set_output(value, std::string(kind) + ": " + event.value);
+  set_output(property, "N/A");
+  set_output(trigger, "N/A");
+  return 0;
+}
+
+int login_subscription_key(ArCheck* check, const LoginEventNames& names, std::string* key) {
+  const LoginFlags flags = read_flags(check, names);
+  const int set = int{flags.login} + int{flags.logout} + int{flags.auth_error};
+  if (set == 0) return -1;
+  if (key == nullptr) return 0;
+  std::string chosen = names.base_key;
+  if (set == 1) chosen += flags.login ? ".login" : flags.logout ? ".logout" : ".auth_error";
+  *key = std::move(chosen);
+  return 0;
+}
