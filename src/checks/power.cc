@@ -1,13 +1,155 @@
-// Placeholder until the power check is built.
+// Power check: one numeric property of a UPS or an internal power supply
+// against a threshold with hysteresis (the environmental check's rule with
+// its own property and device tables, and no trigger counter).
+#include <cstring>
+#include <string>
+
+#include "checks/check_type.h"
 #include "checks/modules.h"
+#include "checks/threshold.h"
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/log.h"
+#include "engine/state.h"
 
 namespace {
 
-int stub_on_event(ArCheck* /*check*/) { return 0; }
-int stub_describe_device(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_describe_trigger(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_subscription_key(ArCheck*, std::string*) { return -1; }
+// A watched property: its two configurable names and the text an update's
+// key must contain. "temp" has no short name.
+struct PowerProperty {
+  const char* long_name;
+  const char* short_name;
+  const char* key_text;
+};
+
+const PowerProperty kPowerProperties[] = {
+    {"input.voltage", "voltage", "status.input.voltage"},
+    {"battery.charge", "charge", "status.battery.charge"},
+    {"output.load", "load", "status.output.load"},
+    {"input.frequency", "frequency", "status.input.frequency"},
+    {"output.current", "current", "status.output.current"},
+    {"temp", nullptr, "status.temp"},
+};
+
+// The kind of device a reference names; tested in order.
+struct PowerDevice {
+  const char* ref_text;
+  const char* label;
+  const char* device;         // the fixed display name, or the default one
+  bool uses_configured_name;  // the "name" under the reference wins when set
+};
+
+const PowerDevice kPowerDevices[] = {
+    {"config.ups", "UPS", "UPS", true},
+    {"config.powersupplies", "Sensor enabled internal power supply", "Power Supply", false},
+};
+
+// The property named by check_type, long names first; null when none.
+const PowerProperty* find_property(const char* check_type) {
+  for (const PowerProperty& p : kPowerProperties) {
+    if (strcmp(check_type, p.long_name) == 0) return &p;
+    if (p.short_name != nullptr && strcmp(check_type, p.short_name) == 0) return &p;
+  }
+  return nullptr;
+}
+
+int power_on_event(ArCheck* check) {
+  CheckEventPtr event = check_take_event(check);
+  if (!event) return 0;
+  const char* path = check->ar->path.c_str();
+  const std::string check_type = check_setting(check, "power.check_type");
+  if (check_type.empty()) ar_log(kLogFatal, "Invalid check type: %s.power.check_type", path);
+  // A misconfigured rule discards its updates; it must not end the daemon
+  // and with it every other rule's monitoring.
+  const char* trigger_val = check_setting(check, "power.trigger_val");
+  if (trigger_val[0] == '\0') {
+    ar_log(kLogFatal, "Could not find trigger value for %s", path);
+    return 0;
+  }
+  Threshold threshold;
+  threshold.trigger = parse_reading(trigger_val);
+  const char* hysteresis = check_setting(check, "power.hysteresis");
+  if (hysteresis[0] == '\0') {
+    ar_log(kLogFatal, "Could not find hysteresis value for %s", path);
+    return 0;
+  }
+  threshold.hysteresis = parse_reading(hysteresis);
+  threshold.lesser = strcmp(check_setting(check, "power.comparison"), "lesser") == 0;
+  const PowerProperty* property = find_property(check_type.c_str());
+  if (property == nullptr) {
+    ar_log(kLogFatal, "Invalid check type: %s for %s", check_type.c_str(), path);
+    return 0;
+  }
+  if (event->key.find(property->key_text) == std::string::npos) return 0;
+  const float reading = parse_reading(event->value.c_str());
+
+  switch (check->state) {
+    case kArNormal:
+      if (threshold_triggers(threshold, reading)) {
+        ar_log(kLogInfo, "AR %s triggered. val %f vs trigger %f", path, static_cast<double>(reading),
+               static_cast<double>(threshold.trigger));
+        ar_trigger(check, std::move(event));
+      }
+      return 0;
+    case kArTriggered:
+      if (threshold_resolves(threshold, reading)) {
+        ar_log(kLogInfo, "ar %s resolving. val %f vs %f", path, static_cast<double>(reading),
+               static_cast<double>(threshold.trigger));
+        ar_resolve(check, std::move(event));
+        return 0;
+      }
+      return ar_refresh(check, std::move(event));
+    default:
+      return 0;
+  }
+}
+
+int power_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+  const std::string ref = check_setting(check, "power.dev_ref");
+  if (ref.empty()) {
+    ar_log(kLogFatal, "Could not get ref from ar %s", check->ar->path.c_str());
+    return -1;
+  }
+  for (const PowerDevice& kind : kPowerDevices) {
+    if (ref.find(kind.ref_text) == std::string::npos) continue;
+    std::string name;
+    if (kind.uses_configured_name) name = check_setting_at(check, ref.c_str(), "name");
+    set_output(device, name.empty() ? kind.device : name);
+    set_output(label, kind.label);
+    set_output(dev_ref, ref);
+    return 0;
+  }
+  return -1;
+}
+
+int power_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+  if (!current_value(check, value)) return -1;
+  set_output(property, check_setting(check, "power.check_type"));
+  set_output(trigger, check_setting(check, "power.trigger_val"));
+  return 0;
+}
+
+int power_subscription_key(ArCheck* check, std::string* key) {
+  const std::string check_type = check_setting(check, "power.check_type");
+  const std::string dev_ref = check_setting(check, "power.dev_ref");
+  if (check_type.empty() || dev_ref.empty()) {
+    ar_log(kLogFatal, "Invalid power property for AR: %s", check->ar->name.c_str());
+    return -1;
+  }
+  if (key == nullptr) return 0;
+  // Updates always carry the long name, so a short name subscribes with
+  // its long one or the rule would never hear of its property. A name
+  // outside the table is kept as configured; on_event reports it.
+  const PowerProperty* property = find_property(check_type.c_str());
+  *key = dev_ref + ".status." + (property != nullptr ? property->long_name : check_type);
+  return 0;
+}
 
 }  // namespace
 
-const CheckOps kPowerCheckOps = {stub_on_event, stub_describe_device, stub_describe_trigger, stub_subscription_key};
+const CheckOps kPowerCheckOps = {
+    power_on_event,
+    power_describe_device,
+    power_describe_trigger,
+    power_subscription_key,
+};

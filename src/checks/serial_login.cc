@@ -1,13 +1,70 @@
-// Placeholder until the serial login check is built.
+// Serial login check: user logins and/or logouts on a port. It only
+// triggers; the state machine ends the Triggered state by itself.
+#include <string>
+
+#include "checks/check_type.h"
 #include "checks/modules.h"
+#include "checks/serial_port.h"
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/log.h"
+#include "engine/state.h"
 
 namespace {
 
-int stub_on_event(ArCheck* /*check*/) { return 0; }
-int stub_describe_device(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_describe_trigger(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_subscription_key(ArCheck*, std::string*) { return -1; }
+constexpr const char* kDomain = "serial.login";
+
+bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+int login_on_event(ArCheck* check) {
+  CheckEventPtr event = check_take_event(check);
+  if (!event) return 0;
+  const bool on_login = check_setting_flag(check, "serial.login.trigger_login");
+  const bool on_logout = check_setting_flag(check, "serial.login.trigger_logout");
+  // "logout" does not contain "login": a logout matches only its own flag.
+  const bool matches = (on_login && contains(event->key, "login")) || (on_logout && contains(event->key, "logout"));
+  if (!matches || check->state != kArNormal) return 0;
+  ar_log(kLogInfo, "AR %s triggered. val %s", check->ar->path.c_str(), event->value.c_str());
+  ar_trigger(check, std::move(event));
+  return 0;
+}
+
+int login_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+  return serial_describe_device(check, kDomain, device, label, dev_ref);
+}
+
+int login_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+  if (!check->current_event) return -1;
+  const CheckEvent& event = *check->current_event;
+  set_output(value, std::string(contains(event.key, "login") ? "LOGIN" : "LOGOUT") + ": " + event.value);
+  set_output(property, "N/A");
+  set_output(trigger, "N/A");
+  return 0;
+}
+
+int login_subscription_key(ArCheck* check, std::string* key) {
+  const bool on_login = check_setting_flag(check, "serial.login.trigger_login");
+  const bool on_logout = check_setting_flag(check, "serial.login.trigger_logout");
+  const std::string port = serial_port_ref(check, kDomain);
+  if (port.empty() || (!on_login && !on_logout)) {
+    ar_log(kLogFatal, "Invalid serial port or trigger settings for AR: %s", check->ar->name.c_str());
+    return -1;
+  }
+  if (key == nullptr) return 0;
+  *key = port + ".serial.event.user";
+  if (!on_logout) {
+    *key += ".login";
+  } else if (!on_login) {
+    *key += ".logout";
+  }
+  return 0;
+}
 
 }  // namespace
 
-const CheckOps kSerialLoginCheckOps = {stub_on_event, stub_describe_device, stub_describe_trigger, stub_subscription_key};
+const CheckOps kSerialLoginCheckOps = {
+    login_on_event,
+    login_describe_device,
+    login_describe_trigger,
+    login_subscription_key,
+};

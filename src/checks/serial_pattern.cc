@@ -1,13 +1,65 @@
-// Placeholder until the serial pattern check is built.
+// Serial pattern check: reports that a configured pattern was seen in the
+// data sent to and/or received from a port. Matching happens elsewhere;
+// every report routed here is a match. It only triggers.
+#include <string>
+
+#include "checks/check_type.h"
 #include "checks/modules.h"
+#include "checks/serial_port.h"
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/log.h"
+#include "engine/state.h"
 
 namespace {
 
-int stub_on_event(ArCheck* /*check*/) { return 0; }
-int stub_describe_device(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_describe_trigger(ArCheck*, OptionalText*, OptionalText*, OptionalText*) { return -1; }
-int stub_subscription_key(ArCheck*, std::string*) { return -1; }
+constexpr const char* kDomain = "serial.pattern";
+
+int pattern_on_event(ArCheck* check) {
+  CheckEventPtr event = check_take_event(check);
+  if (!event || check->state != kArNormal) return 0;
+  ar_log(kLogInfo, "AR %s triggered. val %s", check->ar->path.c_str(), event->value.c_str());
+  ar_trigger(check, std::move(event));
+  return 0;
+}
+
+int pattern_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+  return serial_describe_device(check, kDomain, device, label, dev_ref);
+}
+
+int pattern_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+  if (!current_value(check, value)) return -1;
+  set_output(property, "N/A");
+  set_output(trigger, check_setting(check, "serial.pattern.pattern"));
+  return 0;
+}
+
+int pattern_subscription_key(ArCheck* check, std::string* key) {
+  const bool on_tx = check_setting_flag(check, "serial.pattern.trigger_tx");
+  const bool on_rx = check_setting_flag(check, "serial.pattern.trigger_rx");
+  const bool has_pattern = check_setting(check, "serial.pattern.pattern")[0] != '\0';
+  const std::string port = serial_port_ref(check, kDomain);
+  if (port.empty() || !has_pattern || (!on_tx && !on_rx)) {
+    ar_log(kLogFatal, "Invalid serial port or pattern for AR: %s", check->ar->name.c_str());
+    return -1;
+  }
+  if (key == nullptr) return 0;
+  // Numbered by the rule, not the reference: the pattern belongs to the
+  // rule, whichever port reports it.
+  *key = port + ".serial.event.pattern" + std::to_string(check->ar->index);
+  if (!on_rx) {
+    *key += ".tx";
+  } else if (!on_tx) {
+    *key += ".rx";
+  }
+  return 0;
+}
 
 }  // namespace
 
-const CheckOps kSerialPatternCheckOps = {stub_on_event, stub_describe_device, stub_describe_trigger, stub_subscription_key};
+const CheckOps kSerialPatternCheckOps = {
+    pattern_on_event,
+    pattern_describe_device,
+    pattern_describe_trigger,
+    pattern_subscription_key,
+};

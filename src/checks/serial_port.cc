@@ -1,0 +1,25 @@
+// Port lookup and device description shared by the serial checks.
+#include "checks/serial_port.h"
+
+#include "config/archeck.h"
+#include "config/autoresponse.h"
+#include "core/log.h"
+
+std::string serial_port_ref(const ArCheck* check, const char* domain) {
+  const std::string key = std::string(domain) + ".dev_refs.dev_ref" + std::to_string(check->ref_index);
+  return check_setting(check, key.c_str());
+}
+
+int serial_describe_device(const ArCheck* check, const char* domain, OptionalText* device,
+                           OptionalText* label, OptionalText* dev_ref) {
+  const std::string port = serial_port_ref(check, domain);
+  if (port.empty()) {
+    ar_log(kLogFatal, "Invalid serial port settings for AR: %s", check->ar->name.c_str());
+    return -1;
+  }
+  // A port without a label describes itself with an empty device text.
+  set_output(device, check_setting_at(check, port.c_str(), "label"));
+  set_output(label, "Serial Port");
+  set_output(dev_ref, port);
+  return 0;
+}
