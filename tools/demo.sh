@@ -97,7 +97,8 @@ pids+=($!)
 for _ in $(seq 100); do [ -S "$root/var/run/infod-sock" ] && break; sleep 0.05; done
 
 say "the daemon, with its fixed paths under $root (its log is shown as 'log')"
-AR_ROOT="$root" "$top/build/autoresponsed-dev" 2> >(sed -u 's/^/   log   /') &
+AR_ROOT="$root" bash -c 'exec -a autoresponsed "$0"' "$top/build/autoresponsed-dev" \
+  2> >(sed -u 's/^\[autoresponsed\] *\([A-Z]*\) *autoresponsed - /   log   \1 /') &
 pids+=($!)
 sleep 2
 
