@@ -1,3 +1,4 @@
+// fuzz-seconds: 30
 // libFuzzer target: arbitrary update keys and values (readings, signal
 // levels, UPS status texts, login and pattern reports) through the power,
 // UPS state and serial checks of a loaded daemon, by the link's message

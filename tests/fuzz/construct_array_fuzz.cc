@@ -1,3 +1,4 @@
+// fuzz-seconds: 30
 // libFuzzer target: construct_array on arbitrary text, checking that every
 // element is a non-empty run without separators taken from the text.
 #include <cstddef>

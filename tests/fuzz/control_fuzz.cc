@@ -1,3 +1,4 @@
+// fuzz-seconds: 60
 // libFuzzer target: arbitrary command texts through control_handle on a
 // small loaded configuration, with the references in states the input
 // chooses. A command never ends the daemon, changes at most the first

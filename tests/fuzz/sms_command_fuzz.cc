@@ -1,3 +1,4 @@
+// fuzz-seconds: 60
 // libFuzzer target: arbitrary SMS values, patterns and sender lists through
 // the SMS check's splitting, sender matching and pattern search. The input
 // is the value, the pattern and the list, separated by NUL bytes; each

@@ -1,3 +1,4 @@
+// fuzz-seconds: 30
 // libFuzzer target: the field splitter and the web and CLI login parsers on
 // arbitrary bytes, plus port numbers, readings and DateAndTime texts.
 // Every field must be a non-empty run of the text without delimiters, the

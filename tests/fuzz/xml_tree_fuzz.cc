@@ -1,3 +1,4 @@
+// fuzz-seconds: 30
 // libFuzzer target: the configuration database's XML tree on arbitrary
 // bytes, walking every element and looking its path up again.
 #include <cstddef>
