@@ -61,6 +61,8 @@ int increment_event_count(DaemonContext* ctx, const std::string& key) {
 
 namespace {
 
+const ThresholdKeys kEnviroThreshold = {"enviro.trigger_val", "enviro.hysteresis", "enviro.comparison"};
+
 int enviro_on_event(ArCheck* check) {
   CheckEventPtr event = check_take_event(check);
   if (!event) return 0;
@@ -69,20 +71,8 @@ int enviro_on_event(ArCheck* check) {
   if (check_type.empty()) ar_log(kLogFatal, "Invalid check type for %s", path);
   // A misconfigured rule discards its updates; it must not end the daemon
   // and with it every other rule's monitoring.
-  const char* trigger_val = check_setting(check, "enviro.trigger_val");
-  if (trigger_val[0] == '\0') {
-    ar_log(kLogFatal, "Could not find trigger value for %s", path);
-    return 0;
-  }
   Threshold threshold;
-  threshold.trigger = parse_reading(trigger_val);
-  const char* hysteresis = check_setting(check, "enviro.hysteresis");
-  if (hysteresis[0] == '\0') {
-    ar_log(kLogFatal, "Could not find hysteresis value for %s", path);
-    return 0;
-  }
-  threshold.hysteresis = parse_reading(hysteresis);
-  threshold.lesser = strcmp(check_setting(check, "enviro.comparison"), "lesser") == 0;
+  if (!threshold_read(check, kEnviroThreshold, &threshold)) return 0;
   const char* marker = key_marker(check_type.c_str());
   if (marker == nullptr) {
     ar_log(kLogFatal, "Invalid check type for %s", path);
@@ -90,29 +80,11 @@ int enviro_on_event(ArCheck* check) {
   }
   if (event->key.find(marker) == std::string::npos) return 0;
   const float reading = parse_reading(event->value.c_str());
-
-  switch (check->state) {
-    case kArNormal:
-      if (threshold_triggers(threshold, reading)) {
-        ar_log(kLogInfo, "AR %s triggered. val %f vs trigger %f", path, static_cast<double>(reading),
-               static_cast<double>(threshold.trigger));
-        const std::string key = event->key;
-        DaemonContext* ctx = check->ar->daemon;
-        ar_trigger(check, std::move(event));
-        increment_event_count(ctx, key);
-      }
-      return 0;
-    case kArTriggered:
-      if (threshold_resolves(threshold, reading)) {
-        ar_log(kLogInfo, "ar %s resolving. val %f vs %f", path, static_cast<double>(reading),
-               static_cast<double>(threshold.trigger));
-        ar_resolve(check, std::move(event));
-        return 0;
-      }
-      return ar_refresh(check, std::move(event));
-    default:
-      return 0;
-  }
+  const std::string key = event->key;
+  bool triggered = false;
+  const int result = threshold_apply(check, std::move(event), threshold, reading, &triggered);
+  if (triggered) increment_event_count(check->ar->daemon, key);
+  return result;
 }
 
 int enviro_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {

@@ -10,7 +10,6 @@
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
-#include "engine/state.h"
 
 namespace {
 
@@ -53,6 +52,8 @@ const PowerProperty* find_property(const char* check_type) {
   return nullptr;
 }
 
+const ThresholdKeys kPowerThreshold = {"power.trigger_val", "power.hysteresis", "power.comparison"};
+
 int power_on_event(ArCheck* check) {
   CheckEventPtr event = check_take_event(check);
   if (!event) return 0;
@@ -61,20 +62,8 @@ int power_on_event(ArCheck* check) {
   if (check_type.empty()) ar_log(kLogFatal, "Invalid check type: %s.power.check_type", path);
   // A misconfigured rule discards its updates; it must not end the daemon
   // and with it every other rule's monitoring.
-  const char* trigger_val = check_setting(check, "power.trigger_val");
-  if (trigger_val[0] == '\0') {
-    ar_log(kLogFatal, "Could not find trigger value for %s", path);
-    return 0;
-  }
   Threshold threshold;
-  threshold.trigger = parse_reading(trigger_val);
-  const char* hysteresis = check_setting(check, "power.hysteresis");
-  if (hysteresis[0] == '\0') {
-    ar_log(kLogFatal, "Could not find hysteresis value for %s", path);
-    return 0;
-  }
-  threshold.hysteresis = parse_reading(hysteresis);
-  threshold.lesser = strcmp(check_setting(check, "power.comparison"), "lesser") == 0;
+  if (!threshold_read(check, kPowerThreshold, &threshold)) return 0;
   const PowerProperty* property = find_property(check_type.c_str());
   if (property == nullptr) {
     ar_log(kLogFatal, "Invalid check type: %s for %s", check_type.c_str(), path);
@@ -82,26 +71,8 @@ int power_on_event(ArCheck* check) {
   }
   if (event->key.find(property->key_text) == std::string::npos) return 0;
   const float reading = parse_reading(event->value.c_str());
-
-  switch (check->state) {
-    case kArNormal:
-      if (threshold_triggers(threshold, reading)) {
-        ar_log(kLogInfo, "AR %s triggered. val %f vs trigger %f", path, static_cast<double>(reading),
-               static_cast<double>(threshold.trigger));
-        ar_trigger(check, std::move(event));
-      }
-      return 0;
-    case kArTriggered:
-      if (threshold_resolves(threshold, reading)) {
-        ar_log(kLogInfo, "ar %s resolving. val %f vs %f", path, static_cast<double>(reading),
-               static_cast<double>(threshold.trigger));
-        ar_resolve(check, std::move(event));
-        return 0;
-      }
-      return ar_refresh(check, std::move(event));
-    default:
-      return 0;
-  }
+  bool triggered = false;
+  return threshold_apply(check, std::move(event), threshold, reading, &triggered);
 }
 
 int power_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {

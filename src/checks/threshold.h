@@ -4,10 +4,21 @@
 // reading never triggers and, once triggered, never resolves.
 #pragma once
 
+#include "core/check_event.h"
+
+struct ArCheck;
+
 struct Threshold {
   float trigger = 0;     // T
   float hysteresis = 0;  // H
   bool lesser = false;   // trigger below T instead of above
+};
+
+// The three settings of a threshold check, under the rule's path.
+struct ThresholdKeys {
+  const char* trigger_val;
+  const char* hysteresis;
+  const char* comparison;
 };
 
 // A number with strtof semantics: leading text that is not a number is 0,
@@ -19,3 +30,13 @@ bool threshold_triggers(const Threshold& t, float reading);
 
 // Triggered: (V - H) >= T for the lesser kind, (H + V) <= T otherwise.
 bool threshold_resolves(const Threshold& t, float reading);
+
+// Reads the threshold of check's rule; false, with the missing setting
+// logged, when the trigger value or the hysteresis is absent or empty.
+bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* threshold);
+
+// Decides on one reading by the check's state: trigger in Normal, resolve
+// or refresh in Triggered, discard otherwise, logging the decision. Returns
+// on_event's result and whether the check triggered.
+int threshold_apply(ArCheck* check, CheckEventPtr event, const Threshold& threshold, float reading,
+                    bool* triggered);
