@@ -67,3 +67,14 @@ bool interface_resolve(const ArCheck* check, const std::string& ref, InterfaceRe
   out->kind = "VPN Tunnel";
   return true;
 }
+
+int interface_describe_device(ArCheck* check, const char* key, OptionalText* device, OptionalText* label,
+                              OptionalText* dev_ref) {
+  const std::string ref = check_setting(check, key);
+  InterfaceRef info;
+  if (!interface_resolve(check, ref, &info)) return -1;
+  set_output(device, info.display_name);
+  set_output(label, info.kind);
+  set_output(dev_ref, ref);
+  return 0;
+}

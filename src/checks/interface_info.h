@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "checks/check_type.h"
+
 struct ArCheck;
 
 // One watchable interface. The table ends with a row of four nulls.
@@ -45,3 +47,8 @@ struct InterfaceRef {
 // from "name" under ref in check's configuration. False when ref is
 // neither; out is then untouched.
 bool interface_resolve(const ArCheck* check, const std::string& ref, InterfaceRef* out);
+
+// describe_device of a check whose device is the interface named by the
+// rule's setting key: display name, kind and the reference itself.
+int interface_describe_device(ArCheck* check, const char* key, OptionalText* device, OptionalText* label,
+                              OptionalText* dev_ref);

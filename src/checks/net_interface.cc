@@ -26,13 +26,7 @@ int net_interface_on_event(ArCheck* check) {
 
 int net_interface_describe_device(ArCheck* check, OptionalText* device, OptionalText* label,
                                   OptionalText* dev_ref) {
-  const std::string ref = check_setting(check, "conman.ref");
-  InterfaceRef info;
-  if (!interface_resolve(check, ref, &info)) return -1;
-  set_output(device, info.display_name);
-  set_output(label, info.kind);
-  set_output(dev_ref, ref);
-  return 0;
+  return interface_describe_device(check, "conman.ref", device, label, dev_ref);
 }
 
 int net_interface_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property,
