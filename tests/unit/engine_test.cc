@@ -104,21 +104,6 @@ TEST_F(Engine, RefreshPublishesOnlyTheCurrentValue) {
   EXPECT_EQ("30", check().current_event->value);
 }
 
-TEST_F(Engine, LongLogLinesAreCutAtACharacterBoundary) {
-  c.set(rule_path(1) + ".name", std::string(100, 'n'));
-  load();
-  // "é" is two bytes; the cut at 127 bytes would fall inside one.
-  std::string value;
-  for (int i = 0; i < 40; ++i) value += "\xc3\xa9";
-  d.deliver(enviro_key(1), "31" + value);
-  const auto lines = TestDaemon::values_of(d.take_sent(), kLog);
-  ASSERT_EQ(1u, lines.size());
-  EXPECT_LE(lines[0].size(), 127u);
-  EXPECT_GE(lines[0].size(), 126u);
-  const unsigned char last = static_cast<unsigned char>(lines[0].back());
-  EXPECT_NE(0xc3, last);  // never a lead byte without its continuation
-}
-
 TEST_F(Engine, DelaysReleaseActionsStrictlyInListOrder) {
   c.set(rule_path(1) + ".trigger_actions.total", 3);
   add_action(c, 1, "trigger_actions", 1, "A", "custom");

@@ -94,33 +94,35 @@ TEST(LinkFormat, PushCarriesKeyNumberAndValue) {
   EXPECT_EQ(text.size() - 4, ntohl(*reinterpret_cast<const uint32_t*>(text.data())));
 }
 
-TEST(LinkFields, EmptyFieldsVanishAndTheValueKeepsRS) {
-  char body[] = "8\x1e\x1e" "key.a\x1e" "5\x1e" "77\x1e" "va\x1elue\r\nrest";
-  UpdateFields f;
-  ASSERT_EQ(5, link_split_fields(body, &f));
-  EXPECT_EQ(8, f.type);
-  EXPECT_STREQ("key.a", f.key);
-  EXPECT_EQ(5, f.field3);
-  EXPECT_EQ(77u, f.field4);
-  EXPECT_STREQ("va\x1elue", f.value);
-}
-
-TEST(LinkFields, AnEmptyThirdFieldShiftsTheRestUp) {
-  char body[] = "8\x1ekey\x1e\x1e" "1700\x1evalue\n";
-  UpdateFields f;
-  ASSERT_EQ(4, link_split_fields(body, &f));
-  EXPECT_EQ(1700, f.field3);
-  EXPECT_EQ(0u, f.field4);  // "value" is not a number
-  EXPECT_EQ(nullptr, f.value);
-}
-
-TEST(LinkFields, LineEndsEndEveryField) {
-  char body[] = "8\rkey\n1\r2\x1e\x1e\x1e";
-  UpdateFields f;
-  ASSERT_EQ(5, link_split_fields(body, &f));
-  EXPECT_STREQ("\x1e\x1e", f.value);
-  char empty[] = "\x1e\r\n";
-  EXPECT_EQ(0, link_split_fields(empty, &f));
+TEST(LinkFields, SplitLikeStrtokWithTheValueKeepingRS) {
+  struct Case {
+    std::string body;
+    int count;
+    long type;
+    const char* key;
+    int32_t field3;
+    uint64_t field4;
+    const char* value;
+  };
+  const Case cases[] = {
+      // Empty fields vanish; the value keeps RS and ends at CR or LF.
+      {"8\x1e\x1ekey.a\x1e" "5\x1e" "77\x1e" "va\x1elue\r\nrest", 5, 8, "key.a", 5, 77, "va\x1elue"},
+      // An empty third field moves the rest up; "value" is no number.
+      {"8\x1ekey\x1e\x1e" "1700\x1evalue\n", 4, 8, "key", 1700, 0, nullptr},
+      // CR and LF end the first four fields too; the value may be all RS.
+      {"8\rkey\n1\r2\x1e\x1e\x1e", 5, 8, "key", 1, 2, "\x1e\x1e"},
+      {"\x1e\r\n", 0, 0, nullptr, 0, 0, nullptr},
+  };
+  for (const Case& k : cases) {
+    std::string body = k.body;
+    UpdateFields f;
+    ASSERT_EQ(k.count, link_split_fields(body.data(), &f)) << k.body;
+    EXPECT_EQ(k.type, f.type);
+    EXPECT_STREQ(k.key, f.key);
+    EXPECT_EQ(k.field3, f.field3);
+    EXPECT_EQ(k.field4, f.field4);
+    EXPECT_STREQ(k.value, f.value);
+  }
 }
 
 TEST_F(LinkTest, WriterSendsQueuedMessagesWholeAndInOrder) {
