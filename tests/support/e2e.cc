@@ -278,13 +278,6 @@ Sandbox::~Sandbox() {
 
 void Sandbox::write_config(const ConfigBuilder& config) { write_file(path("/etc/config/config.xml"), config.xml()); }
 
-void Sandbox::fake_program(const std::string& relative, const std::vector<std::string>& env_names) {
-  std::string script = "#!/bin/sh\n{ printf '%s' \"$0\"; for a in \"$@\"; do printf '|%s' \"$a\"; done";
-  for (const auto& name : env_names) script += "; printf '|" + name + "=%s' \"$" + name + "\"";
-  script += "; printf '\\n'; } >> '" + path(relative) + ".calls'\n";
-  write_file(path(relative), script, 0755);
-}
-
 std::vector<std::string> Sandbox::calls(const std::string& relative) const {
   std::vector<std::string> out;
   std::istringstream lines(read_file(path(relative) + ".calls"));

@@ -136,10 +136,7 @@ class Sandbox {
   std::string path(const std::string& relative) const { return root() + relative; }
 
   void write_config(const ConfigBuilder& config);
-  // An executable shell script at relative (for example "/bin/pmpower")
-  // that appends its arguments and the given environment variables to
-  // relative + ".calls", one line per call.
-  void fake_program(const std::string& relative, const std::vector<std::string>& env_names = {});
+  // The lines a recording stand-in program at relative wrote, one a call.
   std::vector<std::string> calls(const std::string& relative) const;
   void write_uptime(const std::string& text);
 
