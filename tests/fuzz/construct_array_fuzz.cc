@@ -1,7 +1,6 @@
 // fuzz-seconds: 30
 // libFuzzer target: construct_array on arbitrary text, checking that every
 // element is a non-empty run without separators taken from the text.
-#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -10,20 +9,16 @@
 #include "platform/strrepl.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string text(reinterpret_cast<const char*>(data), size);  // NUL-terminated
+  const std::string text(reinterpret_cast<const char*>(data), size);  // NUL-terminated
   char** elements = nullptr;
   int count = -1;
-  if (construct_array(text.c_str(), &elements, &count) != 0)
-    std::abort();
-  if (count < 0 || (count == 0) != (elements == nullptr))
+  if (construct_array(text.c_str(), &elements, &count) != 0 || count < 0 || (count == 0) != (elements == nullptr))
     std::abort();
   size_t total = 0;
   for (int i = 0; i < count; ++i) {
-    size_t len = std::strlen(elements[i]);
-    if (len == 0 || std::strpbrk(elements[i], ", \t\n\v\f\r") != nullptr ||
-        std::strstr(text.c_str(), elements[i]) == nullptr)
+    if (!*elements[i] || std::strpbrk(elements[i], ", \t\n\v\f\r") || !std::strstr(text.c_str(), elements[i]))
       std::abort();
-    total += len + 1;
+    total += std::strlen(elements[i]) + 1;
   }
   if (total > std::strlen(text.c_str()) + 1)
     std::abort();
