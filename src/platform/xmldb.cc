@@ -280,40 +280,39 @@ const char* xmldb_getstring(xmldb_t* db, const char* prefix, const char* key) {
   }
 }
 
-int32_t xmldb_getsize(xmldb_t* db, const char* prefix, const char* key) {
+// The raw text behind prefix.key after the freshness check, or null when the
+// key is absent or the lookup ran out of memory.
+static const char* fresh_value(xmldb_t* db, const char* prefix, const char* key) {
   if (!db)
-    return 0;
+    return nullptr;
   try {
     db->refresh();
-    const char* v = db->value(prefix, key);
-    if (!v)
-      return 0;
-    int saved_errno = errno;
-    long long n = std::strtoll(v, nullptr, 10);
-    errno = saved_errno;
-    if (n > INT32_MAX)
-      return INT32_MAX;
-    if (n < INT32_MIN)
-      return INT32_MIN;
-    return static_cast<int32_t>(n);
+    return db->value(prefix, key);
   } catch (const std::bad_alloc&) {
-    return 0;
+    return nullptr;
   }
 }
 
+int32_t xmldb_getsize(xmldb_t* db, const char* prefix, const char* key) {
+  const char* v = fresh_value(db, prefix, key);
+  if (!v)
+    return 0;
+  int saved_errno = errno;
+  long long n = std::strtoll(v, nullptr, 10);
+  errno = saved_errno;
+  if (n > INT32_MAX)
+    return INT32_MAX;
+  if (n < INT32_MIN)
+    return INT32_MIN;
+  return static_cast<int32_t>(n);
+}
+
 int xmldb_getbool(xmldb_t* db, const char* prefix, const char* key) {
-  if (!db)
+  const char* v = fresh_value(db, prefix, key);
+  if (!v)
     return 0;
-  try {
-    db->refresh();
-    const char* v = db->value(prefix, key);
-    if (!v)
-      return 0;
-    return strcasecmp(v, "on") == 0 || strcasecmp(v, "true") == 0 || strcasecmp(v, "yes") == 0 ||
-           std::strcmp(v, "1") == 0;
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
+  return strcasecmp(v, "on") == 0 || strcasecmp(v, "true") == 0 || strcasecmp(v, "yes") == 0 ||
+         std::strcmp(v, "1") == 0;
 }
 
 scew_element* xmldb_subtree(xmldb_t* db, const char* path) {
