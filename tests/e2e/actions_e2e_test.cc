@@ -1,117 +1,210 @@
-// Every kind of action through the real daemon: one triggered rule starts
-// stand-ins for the appliance's programs, whose exact argument vectors and
-// environments are compared, leaves an SMS spool file and sends an
-// interface command; then control commands reach it through infod.
+// Every kind of action and every check family through the real daemon, the
+// appliance's programs replaced by stand-ins that record their exact calls.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "support/e2e.h"
-#include "support/e2e_rules.h"
+#include "support/zone_guard.h"
 
 namespace {
 
 using namespace e2e;
-using Strings = std::vector<std::string>;
 
-const std::string kRule = rule_path(1);
-
-// Trigger action k of rule 1: its name, type and settings under its kind.
-void add_trigger(ConfigBuilder& c, int k, const std::string& name, const std::string& type,
-                 const std::vector<std::pair<std::string, std::string>>& settings) {
-  add_action(c, 1, "trigger_actions", k, name, type);
-  for (const auto& [key, value] : settings) {
-    c.set(kRule + ".trigger_actions.action" + std::to_string(k) + "." + type + "." + key, value);
-  }
-}
-
-// The contents of the files in dir.
-Strings files_in(const std::string& dir) {
-  Strings contents;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) contents.push_back(read_file(entry.path()));
-  return contents;
-}
-
-class ActionsE2e : public ::testing::Test {
- protected:
-  // Rule door1 with one trigger action of every kind, the CMS action
-  // first. Programs started with an environment of their own record all of
-  // it, so their lines show that nothing of the daemon's leaked into it.
-  void SetUp() override {
-    fake(box, "/bin/pmpower");
-    fake(box, "/bin/ioc");
-    fake(box, "/bin/act");
-    fake(box, "/bin/run_check", true);
-    fake(box, "/etc/scripts/alert-email", true);
-    fake(box, "/etc/scripts/alert-nsca", true);
-    ConfigBuilder c;
-    c.set("config.autoresponse.total", 1).set("config.autoresponse.concurrent_actions", 10);
-    add_enviro_rule(c, 1, "door1");
-    c.set(kRule + ".nagios.name", "door").set("config.system.nagios.name", "console7");
-    c.set("config.cms.enabled", "on").set("config.cms.cms1.node.name", "node7");
-    c.set(kRule + ".trigger_actions.total", 8);
-    add_trigger(c, 1, "outlet", "rpc", {{"rpc_ref", "config.ports.port5"}, {"outlet", "3"}, {"action", "off"}});
-    add_trigger(c, 2, "pin", "dio", {{"pin", "2"}, {"value", "1"}});
-    add_trigger(c, 3, "script", "custom",
-                {{"script", box.path("/bin/act")}, {"args.total", "3"}, {"args.arg1", "$AR_NAME"},
-                 {"args.arg3", "at $AR_VAL"}});
-    add_trigger(c, 4, "wan", "conman", {{"ref", "config.interfaces.wan"}, {"action", "start"}});
-    add_trigger(c, 5, "mail", "email",
-                {{"to_addr", "ops@example.com"}, {"subject", "Alert $AR_NAME"}, {"body", "Reading $AR_VAL"}});
-    add_trigger(c, 6, "text", "sms", {{"number", "+61400000001"}, {"message", "$AR_NAME hot"}});
-    add_trigger(c, 7, "gateway", "sms", {{"gateway_email", "sms@example.com"}, {"message", "hot $AR_VAL"}});
-    add_trigger(c, 8, "nsca", "nagios", {{"message", "$AR_NAME at $AR_VAL"}, {"return_code", "2"}});
-    box.write_config(c);
-    ASSERT_TRUE(box.start_infod());
-    ASSERT_TRUE(box.start_daemon());
-    ASSERT_TRUE(box.infod().logged(state_line(1, "Normal")));
-  }
-
+// One triggered rule runs an action of every kind: the programs' argument
+// vectors and environments, an SMS spool file and an interface command.
+TEST(ActionsE2e, EveryKindRunsWithItsExactCommandLine) {
   Sandbox box;
-};
+  // Programs given an environment of their own record it whole: none of the daemon's may leak in.
+  for (const char* p : {"/bin/pmpower", "/bin/ioc", "/bin/act"}) fake(box, p);
+  for (const char* p : {"/bin/run_check", "/etc/scripts/alert-email", "/etc/scripts/alert-nsca"}) fake(box, p, true);
+  ConfigBuilder c;
+  // One action at a time: the calls of one program come in list order.
+  c.set("config.autoresponse.total", 1).set("config.autoresponse.concurrent_actions", 1);
+  add_enviro_rule(c, 1, "door1");
+  set_all(c, "config.", "system.nagios.name=console7;cms.enabled=on;cms.cms1.node.name=node7");
+  c.set(rule_path(1) + ".nagios.name", "door");
+  // Name, type and settings of each action; the CMS action runs ahead of them.
+  const std::string actions[][3] = {
+      {"outlet", "rpc", "rpc_ref=config.ports.port5;outlet=3;action=off"},
+      {"pin", "dio", "pin=2;value=1"},
+      {"script", "custom", "script=" + box.path("/bin/act") + ";args.total=3;args.arg1=$AR_NAME;args.arg3=at $AR_VAL"},
+      {"wan", "conman", "ref=config.interfaces.wan;action=start"},
+      {"mail", "email", "to_addr=ops@example.com;subject=Alert $AR_NAME;body=Reading $AR_VAL"},
+      {"text", "sms", "number=+61400000001;message=$AR_NAME hot"},
+      {"gateway", "sms", "gateway_email=sms@example.com;message=hot $AR_VAL"},
+      {"nsca", "nagios", "message=$AR_NAME at $AR_VAL;return_code=2"},
+      {"placeholder", "resolve", ""},
+  };
+  c.set(rule_path(1) + ".trigger_actions.total", static_cast<long>(std::size(actions)));
+  for (int k = 1; k <= static_cast<int>(std::size(actions)); ++k) {
+    const auto& [name, type, settings] = actions[k - 1];
+    add_action(c, 1, "trigger_actions", k, name, type);
+    set_all(c, rule_path(1) + ".trigger_actions.action" + std::to_string(k) + "." + type + ".", settings);
+  }
+  box.write_config(c);
+  ASSERT_TRUE(box.infod.start());
+  ASSERT_TRUE(box.start_daemon());
+  ASSERT_TRUE(box.infod.logged(state_line(1, "Normal")));
 
-TEST_F(ActionsE2e, EveryKindRunsWithItsExactCommandLine) {
   ASSERT_TRUE(box.push(enviro_key(1), "35"));
   for (const char* name : {"CMS action", "outlet", "pin", "script", "mail", "gateway", "nsca"}) {
-    EXPECT_TRUE(box.infod().log_contains(std::string("Finished action: ") + name + " with status 0 for AR: door1"))
+    EXPECT_TRUE(box.infod.logged(log_line(std::string("Finished action: ") + name + " with status 0 for AR: door1")))
         << name;
   }
-  EXPECT_EQ(box.calls("/bin/pmpower"), Strings{"/bin/pmpower|-l|port05|-o|3|off"});
-  EXPECT_EQ(box.calls("/bin/ioc"), Strings{"ioc|-p|2|-v|1"});
-  EXPECT_EQ(box.calls("/bin/act"), Strings{box.path("/bin/act") + "|door1||at 35"});
-  EXPECT_EQ(box.calls("/bin/run_check"),
-            Strings{"run_check|-c|check_autoresponse_1_node7|-f|" + box.path("/etc/config/node-cms1-checks.xml") +
-                    "|-p|5667|FORCE_STATUS=Triggered"});
-  Strings mails = box.calls("/etc/scripts/alert-email");
-  std::sort(mails.begin(), mails.end());
-  EXPECT_EQ(mails, (Strings{"alert-email|2|TOADDR=sms@example.com|SUBJECT=SMS Gateway Alert|BODY=hot 35",
-                            "alert-email|TOADDR=ops@example.com|SUBJECT=Alert door1|BODY=Reading 35"}));
+  EXPECT_TRUE(box.infod.logged(log_line("Action placeholder for AR door1, queuing failed")));
+  EXPECT_EQ(box.calls("/bin/pmpower"), "/bin/pmpower|-l|port05|-o|3|off\n");
+  EXPECT_EQ(box.calls("/bin/ioc"), "ioc|-p|2|-v|1\n");
+  EXPECT_EQ(box.calls("/bin/act"), box.path("/bin/act") + "|door1||at 35\n");
+  EXPECT_EQ(box.calls("/bin/run_check"), "run_check|-c|check_autoresponse_1_node7|-f|" +
+                                             box.path("/etc/config/node-cms1-checks.xml") +
+                                             "|-p|5667|FORCE_STATUS=Triggered\n");
+  EXPECT_EQ(box.calls("/etc/scripts/alert-email"),
+            "alert-email|TOADDR=ops@example.com|SUBJECT=Alert door1|BODY=Reading 35\n"
+            "alert-email|2|TOADDR=sms@example.com|SUBJECT=SMS Gateway Alert|BODY=hot 35\n");
   EXPECT_EQ(box.calls("/etc/scripts/alert-nsca"),
-            Strings{"alert-nsca|NAME=console7|CHECK=alert_ar_door|CODE=2|STATUS=door1 at 35"});
-  EXPECT_TRUE(box.infod().logged("<- push config.interfaces.wan.ar_ctl 2 up"));
-  EXPECT_EQ(files_in(box.path("/var/spool/sms/outgoing")), Strings{"To: +61400000001\n\ndoor1 hot"});
-  EXPECT_TRUE(files_in(box.path("/tmp")).empty());
+            "alert-nsca|NAME=console7|CHECK=alert_ar_door|CODE=2|STATUS=door1 at 35\n");
+  EXPECT_TRUE(box.infod.logged("<- push config.interfaces.wan.ar_ctl 2 up"));
+  Strings spooled;
+  for (const auto& f : std::filesystem::directory_iterator(box.path("/var/spool/sms/outgoing"))) {
+    spooled.push_back(read_file(f.path()));
+  }
+  EXPECT_EQ(spooled, Strings{"To: +61400000001\n\ndoor1 hot"});
+  EXPECT_TRUE(std::filesystem::is_empty(box.path("/tmp")));  // no temporary file left behind
   expect_clean_end(box);
 }
 
-TEST_F(ActionsE2e, CancelTimesOutATriggeredRuleAndBadCommandsAreSurvived) {
-  ASSERT_TRUE(box.push(enviro_key(1), "35"));
-  ASSERT_TRUE(box.infod().logged(state_line(1, "Triggered")));
-  // Too few fields, an unknown rule, an unknown verb: each is logged and dropped.
-  for (const std::string& bad : Strings{"garbage", kRule + ",,cancel", rule_path(9) + ",admin,cancel",
-                                        kRule + ",admin,reboot"}) {
-    ASSERT_TRUE(box.push("config.autoresponse.command", bad));
+// Rule n: name, check type, settings; the update that triggers it; its
+// script and the arguments after the common head.
+struct Alert {
+  const char *name, *check_type, *settings;
+  std::string key;
+  const char *value, *script, *tail;
+};
+
+const Alert kAlerts[] = {
+    {"rack", "environmental",
+     "enviro.check_type=temp;enviro.dev_ref=config.ports.port1.enviro;enviro.trigger_val=30;enviro.hysteresis=1;"
+     "enviro.comparison=greater",
+     "config.ports.port1.enviro.temp", "35.6", "environmental-alert", "Rack sensor|QTH5200|temp|35|30|greater"},
+    {"door", "alarm", "alarm.dev_ref=config.devices.device1;alarm.pin=input2;alarm.trigger_value=1",
+     "config.devices.device1.input2", "1", "dio-alert", "Door contact|1|1|IO Box"},
+    {"mains", "power",
+     "power.check_type=voltage;power.dev_ref=config.ups.ups1;power.trigger_val=250;power.hysteresis=5;"
+     "power.comparison=greater",
+     "config.ups.ups1.status.input.voltage", "261.5", "power-alert", "Main UPS|UPS|voltage|261|250|greater"},
+    {"errors", "serial_pattern",
+     "serial.pattern.dev_refs.dev_ref1=config.ports.port4;serial.pattern.pattern=ERROR;serial.pattern.trigger_rx=on",
+     "config.ports.port4.serial.event.pattern4.rx", "ERROR disk", "portmanager-pattern-alert",
+     "errors|4|Router|ERROR disk"},
+    {"carrier", "serial_signal",
+     "serial.signal.dev_refs.dev_ref1=config.ports.port5;serial.signal.signal=dcd;serial.signal.trigger_val=1",
+     "config.ports.port5.serial.event.signal.dcd", "1", "portmanager-signal-alert", "5|Modem line|2|1|1"},
+    {"logins", "serial_login", "serial.login.dev_refs.dev_ref1=config.ports.port6;serial.login.trigger_login=on",
+     "config.ports.port6.serial.event.user.login", "root", "portmanager-user-alert", "LOGIN|6|Switch|root"},
+    {"battery", "ups_status", "ups.state.dev_ref=config.ups.ups2;ups.state.trigger_cond=onbatt",
+     "config.ups.ups2.event.status", "onbatt", "ups-status-alert", "Backup UPS|onbatt"},
+    {"cell", "celldata", "celldata.cell_device=Modem A;celldata.data_period=30;celldata.data_limit=1000",
+     rule_path(8) + ".celldata.alert", "TRIGGER:1200", "devlog-data-alert", "Modem A|1200|30|1000"},
+    {"gateway", "net_ping", "net.ping.address=192.0.2.1", rule_path(9) + ".check.status", "3", "host-alert",
+     "192.0.2.1|N/A|3|0"},
+    {"disk", "custom", "custom.script=/etc/scripts/check-disk;custom.trigger_code=0", rule_path(10) + ".check.status",
+     "2", "custom-alert", "/etc/scripts/check-disk|2|0"},
+    {"reboot", "sms", "sms.phone_number=+61400000011;sms.message_pattern=reboot", "config.sms.incoming",
+     "+61400000011:reboot now", "sms-alert", "+61400000011:reboot now|+61400000011|reboot"},
+    {"web", "webui_login", "webui_login.trigger_login=on", "config.webui.auth_event.login", "admin:[2001:db8::7]:https",
+     "webui-user-alert", "LOGIN|admin|[2001:db8::7]|https"},
+    {"wan", "conman", "conman.ref=config.interfaces.wan;conman.event_mask=1", "conman.network-connection-wan-up.status",
+     "down", "network-interface-alert",
+     "Network Interface|Ethernet|1|conman.network-connection-wan-up.status: down|N/A"},
+    {"cli", "cli_login", "cli_login.trigger_login=on", "config.pam.auth_event.login", "root:sshd:/bin/bash:192.0.2.9",
+     "cli-user-alert", "LOGIN|root|SSH Service|192.0.2.9"},
+};
+constexpr int kRules = 14;
+
+// The names and labels the describing operations look up.
+const char* const kDevices =
+    "ports.port1.enviro.name=Rack sensor;devices.device1.name=IO Box;devices.device1.alarms.input2.label=Door contact;"
+    "ups.ups1.name=Main UPS;ports.port4.label=Router;ports.port5.label=Modem line;ports.port6.label=Switch;"
+    "ups.ups2.name=Backup UPS";
+
+// The hex DateAndTime, in UTC, of the second t up to its tenths.
+std::string utc_date(time_t t) {
+  std::tm u{};
+  gmtime_r(&t, &u);
+  char text[16];
+  snprintf(text, sizeof text, "%04x%02x%02x%02x%02x%02x0", u.tm_year + 1900, u.tm_mon + 1, u.tm_mday, u.tm_hour,
+           u.tm_min, u.tm_sec);
+  return text;
+}
+
+// A rule per kind of check, triggered through infod, and each SNMP alert
+// script's whole argument vector, the event time included.
+TEST(SnmpE2e, EveryFamilyTriggersAndEveryScriptGetsItsWholeArgumentVector) {
+  Sandbox box;
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 18).set("config.autoresponse.concurrent_actions", 20);
+  set_all(c, "config.", kDevices);
+  for (int n = 1; n <= kRules; ++n) {
+    add_rule(c, n, kAlerts[n - 1].name, kAlerts[n - 1].check_type, kAlerts[n - 1].settings);
+    fake(box, std::string("/etc/scripts/") + kAlerts[n - 1].script);
   }
-  ASSERT_TRUE(box.push("config.autoresponse.command", kRule + ",admin,cancel"));
-  EXPECT_TRUE(box.infod().logged(log_line("Control Message from admin: " + kRule + " -> cancel")));
-  EXPECT_TRUE(box.infod().logged(state_line(1, "Timeout")));
-  EXPECT_TRUE(box.daemon_logged("Invalid control message received"));
-  EXPECT_TRUE(box.daemon_logged("Control message for invalid AR received"));
-  EXPECT_TRUE(box.daemon_logged("Unknown action: reboot"));
-  EXPECT_TRUE(box.daemon_running());
+  add_rule(c, 15, "r15", "usb_console_status",
+           "usb_console_status.dev_refs.dev_ref1=config.usb.port1;usb_console_status.trigger_disconnect=on");
+  // Rules 16 to 18 are alarms at first: a rule of a kind without a check cannot be loaded.
+  for (int n : {16, 17, 18}) {
+    add_rule(c, n, "r" + std::to_string(n), "alarm",
+             "alarm.dev_ref=config.devices.device2;alarm.trigger_value=1;alarm.pin=" + std::to_string(n));
+  }
+  for (int n = 1; n <= 18; ++n) {
+    add_action(c.set(rule_path(n) + ".trigger_actions.total", n == 18 ? 2 : 1), n, "trigger_actions", 1, "alert",
+               "snmp");
+  }
+  add_action(c, 18, "trigger_actions", 2, "after", "custom");
+  c.set(rule_path(18) + ".trigger_actions.action2.custom.script", box.path("/bin/act"));
+  fake(box, "/bin/act");
+  box.write_config(c);
+  ASSERT_TRUE(box.infod.start());
+  {
+    ZoneGuard utc("UTC");
+    ASSERT_TRUE(box.start_daemon());
+  }
+  ASSERT_TRUE(box.infod.logged(state_line(18, "Normal")));
+  // The alert reads the check type afresh: two kinds without a script, and
+  // a data-usage rule without a period, whose arguments cannot be built.
+  c.set(rule_path(16) + ".check_type", "routeddata").set(rule_path(17) + ".check_type", "net_tcp");
+  box.write_config(c.set(rule_path(18) + ".check_type", "celldata"));
+
+  const time_t t0 = time(nullptr);
+  for (const Alert& a : kAlerts) ASSERT_TRUE(box.push(a.key, a.value)) << a.name;
+  ASSERT_TRUE(box.push("config.usb.port1.dev.usb.event", "disconnected"));
+  for (int n : {16, 17, 18}) ASSERT_TRUE(box.push("config.devices.device2." + std::to_string(n), "1"));
+  for (int n = 1; n <= kRules; ++n) {
+    const Alert& a = kAlerts[n - 1];
+    SCOPED_TRACE(a.name);
+    ASSERT_TRUE(
+        box.infod.logged(log_line("Finished action: alert with status 0 for AR: " + std::string(a.name) + " - ")));
+    // Slot 4 is the event's time, which devinfod stamped on the update.
+    const std::string call = box.calls(std::string("/etc/scripts/") + a.script);
+    const std::string head = std::string(a.script) + "|snmp|" + std::to_string(n) + "|1|";
+    const std::string date = call.substr(std::min(head.size(), call.size()), 22);
+    bool in_time = false;
+    for (time_t t = t0; t <= time(nullptr); ++t) in_time |= date.compare(0, 15, utc_date(t)) == 0;
+    EXPECT_TRUE(in_time && isdigit(date[15]) && date.substr(16) == "2b0000") << date;
+    EXPECT_EQ(call, head + date + "|2|" + a.tail + "\n");
+  }
+  for (int n : {15, 16, 17, 18}) {
+    EXPECT_TRUE(box.infod.logged(log_line("Action alert for AR r" + std::to_string(n) + ", queuing failed"))) << n;
+  }
+  for (const char* type : {"usb_console_status", "routeddata", "net_tcp"}) {
+    EXPECT_TRUE(box.daemon_logged(std::string("No snmp alert script for ") + type + " checks"));
+  }
+  EXPECT_TRUE(box.daemon_logged("Error generating script arguments"));
+  EXPECT_TRUE(box.infod.logged(log_line("Finished action: after with status 0 for AR: r18")));
+  EXPECT_EQ(box.calls("/bin/act"), box.path("/bin/act") + "\n");
   expect_clean_end(box);
 }
 

@@ -1,206 +1,181 @@
-// The real daemon binaries against a private infod: start-up, the first
-// bytes on the wire, a stream that arrives in odd pieces, the boot delay,
-// and how the daemon ends.
+// The real daemon binaries against infod: a bare stand-in that the test reads and writes byte by
+// byte, the production binary with its fixed paths, and a storm of reloads.
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "support/e2e.h"
-#include "support/rules.h"
 
 namespace {
 
 using namespace e2e;
+const std::string RS = kRS;
 
-// A bare infod stand-in: a listening socket whose one client the test
-// reads and writes byte by byte.
-class RawServer {
- public:
-  explicit RawServer(const std::string& path) {
-    listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listen_fd_, 4);
-  }
-  ~RawServer() {
-    if (client_ >= 0) close(client_);
-    close(listen_fd_);
-  }
-  bool accept_client(int timeout_ms = 10000) {
-    pollfd p{listen_fd_, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) <= 0) return false;
-    client_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    return client_ >= 0;
-  }
-  // Up to len bytes within timeout_ms.
-  std::string read_bytes(size_t len, int timeout_ms) {
-    std::string out;
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
-    char buf[4096];
-    while (out.size() < len) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-      pollfd p{client_, POLLIN, 0};
-      if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) break;
-      const ssize_t n = read(client_, buf, std::min(sizeof buf, len - out.size()));
-      if (n <= 0) break;
-      out.append(buf, static_cast<size_t>(n));
-    }
-    return out;
-  }
-  // The messages that arrive within timeout_ms, parsed.
-  std::vector<SentMessage> read_messages(int timeout_ms) {
-    return parse_messages(read_bytes(1 << 20, timeout_ms));
-  }
-  // Complete messages that arrive within timeout_ms; a partial one stays
-  // for the next call. Gets are answered at once ("no value").
-  std::vector<SentMessage> pump(int timeout_ms) {
-    std::vector<SentMessage> out;
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
-    while (SteadyClock::now() < deadline) {
-      buffer_ += read_bytes(1 << 16, 50);
-      size_t used = 0;
-      while (buffer_.size() - used >= 4) {
-        const size_t len = (static_cast<size_t>(static_cast<unsigned char>(buffer_[used])) << 24) |
-                           (static_cast<size_t>(static_cast<unsigned char>(buffer_[used + 1])) << 16) |
-                           (static_cast<size_t>(static_cast<unsigned char>(buffer_[used + 2])) << 8) |
-                           static_cast<size_t>(static_cast<unsigned char>(buffer_[used + 3]));
-        if (buffer_.size() - used < 4 + len) break;
-        for (const SentMessage& m : parse_messages(buffer_.substr(used, 4 + len))) {
-          if (m.type == 4) write_bytes(frame(std::string("5") + kRS + m.key));
-          out.push_back(m);
-        }
-        used += 4 + len;
-      }
-      buffer_.erase(0, used);
-    }
-    return out;
-  }
-  void write_bytes(const std::string& bytes) {
-    ASSERT_EQ(static_cast<ssize_t>(bytes.size()), send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL));
-  }
-  void close_client() {
-    close(client_);
-    client_ = -1;
-  }
+const std::string kControlSubscription =
+    std::string("\0\0\0\x21", 4) + "2\x1e" + "ard\x1e" + "config.autoresponse.command";
 
- private:
-  int listen_fd_ = -1;
-  int client_ = -1;
-  std::string buffer_;
-};
-
-std::string update(const std::string& key, const std::string& value) {
-  return frame(std::string("8") + kRS + key + kRS + "0" + kRS + "1700000000000" + kRS + value + "\r\n");
+int bound_socket(int type, const std::string& path) {
+  const int fd = socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{AF_UNIX, {}};
+  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+  EXPECT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr)) << path;
+  return fd;
 }
 
-const std::string kControlSubscription = std::string("\0\0\0\x21", 4) + "2\x1e" "ard\x1e" "config.autoresponse.command";
+// Starts the daemon in box with config against a socket of the test's own.
+std::unique_ptr<Raw> start_against_raw_infod(Sandbox& box, const ConfigBuilder& config) {
+  box.write_config(config);
+  const int listener = bound_socket(SOCK_STREAM, box.path("/var/run/infod-sock"));
+  listen(listener, 1);
+  EXPECT_TRUE(box.start_daemon());
+  pollfd p{listener, POLLIN, 0};
+  const int fd = poll(&p, 1, 10000) == 1 ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+  EXPECT_GE(fd, 0) << "the daemon did not connect";
+  close(listener);
+  return std::make_unique<Raw>(fd);
+}
 
-TEST(DaemonLink, FirstBytesAreTheControlSubscriptionAndNothingElseWithoutRules) {
-  Sandbox box;
-  box.write_config(ConfigBuilder().set("config.autoresponse.total", 0));
-  RawServer infod(box.path("/var/run/infod-sock"));
-  ASSERT_TRUE(box.start_daemon());
-  ASSERT_TRUE(infod.accept_client());
-  EXPECT_EQ(kControlSubscription, infod.read_bytes(37, 5000));
-  EXPECT_EQ("", infod.read_bytes(1, 1000));
-  infod.close_client();
-  EXPECT_EQ(1, box.daemon_exit(10000));
-  EXPECT_TRUE(box.daemon_logged("Error reading message from infod"));
+std::string update(const std::string& value) {
+  return frame("8" + RS + "config.devices.device1.1" + RS + "0" + RS + "1700000000000" + RS + value + "\r\n");
+}
+
+// The next n values the daemon pushes to rule 1's first state key.
+Strings next_states(const Raw& infod, size_t n) {
+  const std::string prefix = "1" + RS + rule_path(1) + ".refs.ref1.status" + RS + "2" + RS;
+  Strings states;
+  for (std::string body; states.size() < n && !(body = infod.read_body()).empty();) {
+    if (body.compare(0, prefix.size(), prefix) == 0) states.push_back(body.substr(prefix.size()));
+  }
+  return states;
 }
 
 TEST(DaemonLink, OddlySplitStreamsAreAssembled) {
   Sandbox box;
   ConfigBuilder c;
-  c.set("config.autoresponse.total", 1);
-  add_enviro_rule(c, 1, "rack");
-  c.set(rule_path(1) + ".enviro.dev_refs.total", 2);
-  box.write_config(c);
-  RawServer infod(box.path("/var/run/infod-sock"));
-  ASSERT_TRUE(box.start_daemon());
-  ASSERT_TRUE(infod.accept_client());
-  // Start-up: control key, then per reference its subscription, Normal and
-  // its log line.
-  auto start = infod.pump(1500);
-  ASSERT_EQ(7u, start.size());
-  EXPECT_EQ(enviro_key(1), start[1].key);
-  EXPECT_EQ("Normal", start[2].value);
-  EXPECT_EQ("AR: name=rack, index=1, ref=2, state=Normal", start[6].value);
+  add_rule(c.set("config.autoresponse.total", 1), 1, "door", "alarm",
+           "alarm.dev_ref=config.devices.device1;alarm.pin=1;alarm.trigger_value=1");
+  auto infod = start_against_raw_infod(box, c);
+  EXPECT_EQ(Strings{"Normal"}, next_states(*infod, 1));
 
-  // Another type, then a header split 1 + 3 with the body in two pieces.
-  const std::string first = update(enviro_key(1), "31");
-  infod.write_bytes(frame(std::string("5") + kRS + "x" + kRS + "y"));
-  for (const auto& piece : {first.substr(0, 1), first.substr(1, 3), first.substr(4, 10), first.substr(14)}) {
-    infod.write_bytes(piece);
+  // Another message type first, then a header split 1 + 3 with the body in
+  // two pieces.
+  const std::string trigger = update("1");
+  ASSERT_TRUE(infod->write_all(frame("5" + RS + "x" + RS + "y")));
+  for (const auto& piece : {trigger.substr(0, 1), trigger.substr(1, 3), trigger.substr(4, 10), trigger.substr(14)}) {
+    ASSERT_TRUE(infod->write_all(piece));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  auto sent = infod.pump(1500);
-  EXPECT_EQ(std::vector<std::string>{"Triggered"},
-            TestDaemon::values_of(sent, "config.autoresponse.autoresponse1.refs.ref1.status"));
-  EXPECT_EQ(std::vector<std::string>{"Triggered"},
-            TestDaemon::values_of(sent, "config.autoresponse.autoresponse1.refs.ref2.status"));
-  // Each trigger counts itself in infod: a get, then the new count.
-  EXPECT_EQ((std::vector<std::string>{"1", "1"}),
-            TestDaemon::values_of(sent, "config.ports.port1.enviro.count.temp"));
-
+  EXPECT_EQ(Strings{"Triggered"}, next_states(*infod, 1));
   // Two messages in one write.
-  infod.write_bytes(update(enviro_key(1), "28") + update(enviro_key(1), "27"));
-  sent = infod.pump(1500);
-  EXPECT_EQ((std::vector<std::string>{"Resolving", "Normal"}),
-            TestDaemon::values_of(sent, "config.autoresponse.autoresponse1.refs.ref1.status"));
-  EXPECT_EQ((std::vector<std::string>{"Resolving", "Normal"}),
-            TestDaemon::values_of(sent, "config.autoresponse.autoresponse1.refs.ref2.status"));
+  ASSERT_TRUE(infod->write_all(update("0") + update("1")));
+  EXPECT_EQ((Strings{"Resolving", "Normal", "Triggered"}), next_states(*infod, 3));
   EXPECT_TRUE(box.daemon_running());
-  infod.close_client();
-  EXPECT_EQ(1, box.daemon_exit(10000));
 }
 
-TEST(DaemonLink, BootDelayHoldsAllTrafficForOnePoll) {
+// The delay is polled on the whole seconds of uptime every 10 s with the loop not running:
+// nothing reaches infod before the poll that reads 105, however close 100.50 is. Then the
+// control subscription comes first, and without rules nothing follows it.
+TEST(DaemonLink, BootDelayHoldsAllTrafficThenTheControlSubscriptionComesAlone) {
   Sandbox box;
-  box.write_config(ConfigBuilder().set("config.autoresponse.boot_delay", 105));
-  box.write_uptime("100.50 180.20\n");
-  RawServer infod(box.path("/var/run/infod-sock"));
-  const auto started = SteadyClock::now();
-  ASSERT_TRUE(box.start_daemon());
-  ASSERT_TRUE(infod.accept_client());
-  EXPECT_EQ("", infod.read_bytes(1, 3000));
-  box.write_uptime("105.01 180.20\n");
-  EXPECT_EQ(kControlSubscription, infod.read_bytes(37, 12000));
-  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count();
-  EXPECT_GE(waited, 9500);
-  infod.close_client();
-  EXPECT_EQ(1, box.daemon_exit(10000));
+  write_file(box.path("/proc/uptime"), "100.50 180.20\n");
+  auto infod = start_against_raw_infod(
+      box, ConfigBuilder().set("config.autoresponse.boot_delay", 105).set("config.autoresponse.total", 0));
+  EXPECT_EQ("", infod->read_bytes(1, 2000));
+  write_file(box.path("/proc/uptime"), "105.01 180.20\n");
+  EXPECT_EQ("", infod->read_bytes(1, 6000));  // the daemon sleeps on until its next poll
+  EXPECT_EQ(kControlSubscription, infod->read_bytes(37, 12000));
+  EXPECT_EQ("", infod->read_bytes(1, 1000));
+  infod.reset();  // infod going ends the daemon
+  EXPECT_EQ(1, box.daemon_exit());
+  EXPECT_TRUE(box.daemon_logged("Error reading message from infod"));
 }
 
-TEST(DaemonLink, AbsurdHeaderEndsTheDaemonWithoutAllocatingIt) {
+// In a private mount namespace whose /var/run and /dev are a sandbox's, the production binary
+// finds the sandbox's infod socket and logs to the sandbox's syslog socket.
+TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) {
+  if (geteuid() != 0 || system("unshare -m --propagation private true 2>/dev/null") != 0) {
+    GTEST_SKIP() << "needs root and mount namespaces";
+  }
   Sandbox box;
-  box.write_config(ConfigBuilder());
-  RawServer infod(box.path("/var/run/infod-sock"));
-  ASSERT_TRUE(box.start_daemon());
-  ASSERT_TRUE(infod.accept_client());
-  infod.read_bytes(37, 5000);
-  infod.write_bytes(std::string("\x7f\xff\xff\xff", 4));
-  EXPECT_EQ(1, box.daemon_exit(10000));
-  EXPECT_TRUE(box.daemon_logged("Message too long from infod: 2147483647"));
+  std::filesystem::create_directory(box.path("/dev"));
+  const Raw syslog(bound_socket(SOCK_DGRAM, box.path("/dev/log")));
+  // The configuration file is the one thing the platform library lets a
+  // development machine point elsewhere; this one does not exist.
+  const std::string script = "mount --bind '" + box.path("/dev") + "' /dev && mount --bind '" + box.path("/var/run") +
+                             "' /var/run && exec '" + kBuildDir + "/autoresponsed'";
+  const auto start = [&] {
+    return spawn("/usr/bin/unshare", {"-m", "--propagation", "private", "sh", "-c", script}, -1,
+                 box.path("/daemon.log"), {{"XMLDB_PATH", box.path("/config.xml")}});
+  };
+
+  const pid_t alone = start();
+  // What is logged before the daemon's 5 s pause.
+  const std::string logged = syslog.read_bytes(4096, 4000);
+  EXPECT_NE(std::string::npos, logged.find("Could not open socket")) << logged;
+  EXPECT_EQ(255, wait_exit(alone, 15000));
+
+  ASSERT_TRUE(box.infod.start());
+  const pid_t connected = start();
+  EXPECT_TRUE(box.infod.logged("<- sub ard config.autoresponse.command"));
+  box.infod.stop();
+  EXPECT_EQ(1, wait_exit(connected));
 }
 
-TEST(DaemonLink, NoInfodMeansOneLineAPauseAndStatus255) {
+int count(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++n;
+  return n;
+}
+
+// A storm of reloads while updates flow and actions run: the daemon keeps running, every action
+// it starts is reaped and reported, and (under the sanitizers) it ends without a leak.
+TEST(ReloadStorm, EveryStartedActionIsReapedAndReported) {
   Sandbox box;
-  const auto started = SteadyClock::now();
+  const std::string started = box.path("/started");
+  write_file(box.path("/bin/act"), "#!/bin/sh\necho \"$1\" >> '" + started + "'\nsleep 0.05\n", 0755);
+  ConfigBuilder c;
+  // Two at a time, fewer than the triggers come: actions wait in the queue across reloads.
+  c.set("config.autoresponse.total", 4).set("config.autoresponse.concurrent_actions", 2);
+  for (int n = 1; n <= 4; ++n) {
+    add_enviro_rule(c, n);
+    for (const std::string list : {"trigger_actions", "resolve_actions"}) {
+      c.set(rule_path(n) + "." + list + ".total", 1);
+      add_action(c, n, list, 1, list + std::to_string(n), "custom");
+      set_all(c, rule_path(n) + "." + list + ".action1.custom.",
+              "script=" + box.path("/bin/act") + ";args.total=1;args.arg1=$AR_NAME");
+    }
+  }
+  box.write_config(c);
+  ASSERT_TRUE(box.infod.start());
   ASSERT_TRUE(box.start_daemon());
-  EXPECT_EQ(255, box.daemon_exit(15000));
-  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count();
-  EXPECT_GE(waited, 4900);
-  EXPECT_TRUE(box.daemon_logged("Could not open socket"));
+  ASSERT_TRUE(box.infod.logged("<- sub ard " + enviro_key(4)));
+
+  Raw feed(box.infod.socket);
+  const auto end = SteadyClock::now() + std::chrono::seconds(5);
+  for (int round = 0; SteadyClock::now() < end; ++round) {
+    kill(box.daemon_pid(), SIGHUP);
+    feed.write_all(frame("1" + RS + enviro_key(1 + round % 4) + RS + "0" + RS + (round % 2 == 0 ? "35" : "20")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(box.daemon_running());
+  // Each Triggered or Resolving state queues one action; once the last is
+  // done, the actions run (lines in the file), reported and queued agree.
+  int run = 0, reported = 0, queued = 0;
+  const auto agree = [&] {
+    const std::string log = read_file(box.infod.log);
+    run = count(read_file(started), "\n");
+    reported = count(log, "Finished action: ");
+    queued = count(log, ".status 2 Triggered\n") + count(log, ".status 2 Resolving\n");
+    return run > 0 && run == reported && reported == queued;
+  };
+  ASSERT_TRUE(eventually(agree, 20000)) << run << " run, " << reported << " reported, " << queued << " queued";
+  expect_clean_end(box);
 }
 
 }  // namespace

@@ -1,170 +1,129 @@
-// End-to-end test support: private directories, child processes, a raw
-// infod client, the development infod and the development daemon in a
-// private root.
+// End-to-end test support: child processes, infod connections, the development infod, and the
+// development daemon in a private root with recording stand-ins for the appliance's programs.
 #pragma once
 
-#include <sys/types.h>
+#include <sys/wait.h>
+#include <time.h>
 
 #include <chrono>
-#include <cstdint>
 #include <map>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "support/test_daemon.h"
+#include "support/rules.h"
 
 namespace e2e {
 
 using SteadyClock = std::chrono::steady_clock;
+using Strings = std::vector<std::string>;
 
 constexpr const char* kRS = "\x1e";
 
 // One frame: the 4-byte big-endian length and the body.
 std::string frame(const std::string& body);
-
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text, mode_t mode = 0644);
+inline const std::string kBuildDir = AR_BUILD_DIR;
 
-// Polls until predicate holds or timeout passes; returns the last result.
+// Polls every 10 ms until predicate holds or timeout passes; the last result.
 template <class Predicate>
 bool eventually(Predicate predicate, int timeout_ms = 10000) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
-  while (true) {
-    if (predicate()) return true;
+  for (struct timespec ts{0, 10 * 1000 * 1000}; !predicate(); nanosleep(&ts, nullptr)) {
     if (SteadyClock::now() >= deadline) return false;
-    struct timespec ts {0, 10 * 1000 * 1000};
-    nanosleep(&ts, nullptr);
   }
+  return true;
 }
 
 // A private directory, removed with its contents at the end.
-class TempDir {
- public:
+struct TempDir {
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
-
- private:
   std::string path_;
 };
 
-// Starts binary with args (argv[0] is the binary) and extra environment;
-// standard input from /dev/null, output to out_fd (or /dev/null when -1),
-// error appended to err_path. Returns the pid or -1.
-pid_t spawn(const std::string& binary, const std::vector<std::string>& args, int out_fd,
-            const std::string& err_path, const std::map<std::string, std::string>& env = {});
+// Input from /dev/null, output to out_fd (or /dev/null when -1), error appended to err_path.
+pid_t spawn(const std::string& binary, const Strings& args, int out_fd, const std::string& err_path,
+            const std::map<std::string, std::string>& env = {});
 
-// Waits for pid; the exit code, or 128 plus the signal.
-int wait_status(pid_t pid);
+// The exit code (128 plus the signal when killed); -1, the child killed, after timeout_ms.
+int wait_exit(pid_t pid, int timeout_ms = 10000);
 
-// The same, giving up (and killing the child) after timeout_ms: -1 then.
-int wait_status_for(pid_t pid, int timeout_ms);
-
-struct Result {
-  int status = -1;
-  std::string out;
-};
-
-// Runs a command to its end and collects its standard output.
-Result run(const std::string& binary, const std::vector<std::string>& args, const std::string& err_path);
-
-// A connected stream socket, or -1.
-int connect_to(const std::string& path);
-
-// A raw infod client with blocking writes and bounded reads.
+// A raw infod connection with blocking writes and bounded reads.
 class Raw {
  public:
-  explicit Raw(const std::string& path);
+  explicit Raw(int fd) : fd_(fd) {}
+  explicit Raw(const std::string& socket);
   ~Raw();
-  Raw(const Raw&) = delete;
-  Raw& operator=(const Raw&) = delete;
   bool connected() const { return fd_ >= 0; }
   bool write_all(const std::string& bytes) const;
-  // Up to len bytes within timeout_ms.
-  std::string read_bytes(size_t len, int timeout_ms = 5000);
-  // The next frame's body, or "" when none arrives.
-  std::string read_body(int timeout_ms = 5000);
-  // True when the peer closes the connection within 5 s.
-  bool closed_by_peer();
-  // Bodies of all frames up to the reply to a get of marker.
-  std::vector<std::string> bodies_until_reply(const std::string& marker);
-  bool push(const std::string& key, const std::string& value, int number = 0) const;
-  bool subscribe(const std::string& key, const std::string& client = "raw") const;
+  // Up to len bytes, as long as each piece comes within timeout_ms.
+  std::string read_bytes(size_t len, int timeout_ms = 5000) const;
+  std::string read_body() const;  // "" when no frame comes
 
  private:
   int fd_;
-  bool eof_ = false;
 };
 
-// The development infod on a socket, with its frame log.
-class DevInfod {
- public:
-  DevInfod(const std::string& socket, const std::string& log, const std::string& err);
-  ~DevInfod();
-  // Starts the server and waits until it accepts connections.
-  bool start();
-  // Stops it with SIGTERM; its exit status.
-  int stop();
-  // Runs a client command (push, get, watch ...) against it.
-  Result command(std::vector<std::string> args) const;
-  // Whether the frame log holds a whole line equal to line, waiting for it.
-  bool logged(const std::string& line, int timeout_ms = 10000) const;
-  // Whether the frame log contains text anywhere, waiting for it.
-  bool log_contains(const std::string& text, int timeout_ms = 10000) const;
-  // How many lines of the frame log begin with prefix, now.
-  int count_lines(const std::string& prefix) const;
-  std::string log() const { return read_file(log_); }
-  const std::string& socket() const { return socket_; }
-  pid_t pid() const { return pid_; }
-
- private:
-  std::string socket_, log_, err_;
-  pid_t pid_ = -1;
+// The development infod on a socket, logging every frame to log.
+struct DevInfod {
+  ~DevInfod() { stop(); }
+  bool start();  // and waits until it accepts connections
+  int stop();    // with SIGTERM; its exit status
+  // Runs a client command (push, get ...) to its end: status and output.
+  std::pair<int, std::string> command(Strings args) const;
+  bool logged(const std::string& text) const;  // waits for a line of the log beginning with text
+  std::string socket, log, err;
+  pid_t pid = -1;
 };
 
-// A private root for the development daemon: the directory tree of the
-// appliance's fixed paths, a development infod on its socket, and the
-// daemon itself.
-class Sandbox {
- public:
+// A private root for the development daemon: the tree of the appliance's fixed paths, a
+// development infod on its socket (not started) and the daemon, whose standard error is its log.
+struct Sandbox {
   Sandbox();
-  ~Sandbox();
-  const std::string& root() const { return dir_.path(); }
-  std::string path(const std::string& relative) const { return root() + relative; }
+  ~Sandbox() { daemon_exit(0); }
+  std::string path(const std::string& relative) const { return dir.path() + relative; }
+  void write_config(const ConfigBuilder& c) { write_file(path("/etc/config/config.xml"), c.xml()); }
+  bool start_daemon();
+  int daemon_exit(int timeout_ms = 10000) { return wait_exit(std::exchange(daemon, -1), timeout_ms); }
+  bool daemon_running() const { return daemon > 0 && waitpid(daemon, nullptr, WNOHANG) == 0; }
+  pid_t daemon_pid() const { return daemon; }
+  bool daemon_logged(const std::string& text) const {  // its standard error
+    return eventually([&] { return read_file(path("/daemon.log")).find(text) != std::string::npos; });
+  }
+  // Pushes through the client, which returns once infod has handled it.
+  bool push(const std::string& key, const std::string& value) { return infod.command({"push", key, value}).first == 0; }
+  // The calls of the stand-in at relative, a line each.
+  std::string calls(const std::string& relative) const { return read_file(path(relative) + ".calls"); }
 
-  void write_config(const ConfigBuilder& config);
-  // The lines a recording stand-in program at relative wrote, one a call.
-  std::vector<std::string> calls(const std::string& relative) const;
-  void write_uptime(const std::string& text);
-
-  bool start_infod();
-  // Starts the development daemon (or binary) in the root.
-  bool start_daemon(const std::string& binary = "");
-  // The daemon's exit status within timeout_ms, -1 when still running.
-  int daemon_exit(int timeout_ms);
-  void signal_daemon(int sig);
-  bool daemon_running() const;
-  // The daemon's standard error (its log).
-  std::string daemon_log() const { return read_file(path("/daemon.log")); }
-  bool daemon_logged(const std::string& text, int timeout_ms = 10000) const;
-
-  // Pushes through a raw client connection.
-  bool push(const std::string& key, const std::string& value);
-
-  DevInfod& infod() { return *infod_; }
-  pid_t daemon_pid() const { return daemon_; }
-
- private:
-  TempDir dir_;
-  std::unique_ptr<DevInfod> infod_;
-  pid_t daemon_ = -1;
-  int daemon_status_ = -1;
+  TempDir dir;
+  pid_t daemon = -1;
+  DevInfod infod{path("/var/run/infod-sock"), path("/infod.log"), path("/infod.err")};
 };
 
-const std::string& build_dir();
-const std::string& source_dir();
+// Puts a recording stand-in at relative (for example "/bin/ioc") in box; each call is a line of
+// its arguments joined by '|' and, with record_env, every environment entry it received.
+void fake(const Sandbox& box, const std::string& relative, bool record_env = false);
+
+// Sets prefix + key to value for each ';'-separated "key=value" of settings.
+void set_all(ConfigBuilder& c, const std::string& prefix, const std::string& settings);
+void add_rule(ConfigBuilder& c, int n, const std::string& name, const std::string& check_type,
+              const std::string& settings);
+
+// Frame-log lines: rule n's first reference entering state; a line pushed to the log key.
+inline std::string state_line(int n, const std::string& state) {
+  return "<- push " + rule_path(n) + ".refs.ref1.status 2 " + state;
+}
+inline std::string log_line(const std::string& text) { return "<- push config.autoresponse.log 0 " + text; }
+
+// Fails when the log at path holds a sanitizer report.
+void expect_no_sanitizer_report(const std::string& path);
+
+// Takes infod away: the daemon must end with status 1, and neither with a sanitizer report.
+void expect_clean_end(Sandbox& box);
 
 }  // namespace e2e
