@@ -1,33 +1,35 @@
-// The action tests' rule (door1, one action of the kind under test) and lookups.
+// The action tests' rule (door1, one action of the kind under test), what triggering it did, and lookups.
 #pragma once
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "config/autoresponse.h"
+#include "core/log.h"
 #include "support/test_daemon.h"
 
-namespace action_rules {
+using Strings = std::vector<std::string>;
 
-inline const std::string kRule = "config.autoresponse.autoresponse1";
-inline const std::string kTrigger = kRule + ".trigger_actions.action1";
-inline const std::string kSensorKey = "config.ports.port1.enviro.temp";
-inline const std::string kHot = "35";   // above the trigger value 30, hysteresis 2
+inline const std::string kRule = "config.autoresponse.autoresponse1", kTrigger = kRule + ".trigger_actions.action1";
+inline const std::string kSensorKey = "config.ports.port1.enviro.temp", kHot = "35";  // above 30, hysteresis 2
 
-// Trigger action "act" of type; with resolve_type also resolve action "undo".
-inline ConfigBuilder sensor_rule(const std::string& type, const std::string& resolve_type = "") {
+// Trigger action "act" of type; with resolve, also resolve action "undo" of that type.
+inline ConfigBuilder sensor_rule(const std::string& type, const std::string& resolve = "") {
   ConfigBuilder c;
   c.set("config.autoresponse.total", 1).set(kRule + ".name", "door1").set(kRule + ".check_type", "environmental");
   c.set(kRule + ".enviro.check_type", "temp").set(kRule + ".enviro.dev_ref", "config.ports.port1.enviro");
   c.set(kRule + ".enviro.trigger_val", "30").set(kRule + ".enviro.hysteresis", "2");
   c.set(kRule + ".trigger_actions.total", 1).set(kTrigger + ".name", "act").set(kTrigger + ".action_type", type);
-  if (resolve_type.empty()) return c;
+  if (resolve.empty()) return c;
   const std::string undo = kRule + ".resolve_actions.action1";
-  c.set(kRule + ".resolve_actions.total", 1).set(undo + ".name", "undo").set(undo + ".action_type", resolve_type);
-  return c;
+  return c.set(kRule + ".resolve_actions.total", 1).set(undo + ".name", "undo").set(undo + ".action_type", resolve);
 }
 
 // Loads config (in place of any before it) and delivers kHot; every start so far.
@@ -38,19 +40,47 @@ inline const std::vector<FakeSpawner::Start>& trigger(TestDaemon& d, const Confi
   return d.spawner.starts;
 }
 
-// Whether the engine pushed a log line holding text (drains what was sent).
-inline bool engine_logged(TestDaemon& d, const std::string& text) {
-  for (const std::string& s : TestDaemon::values_of(d.take_sent(), "config.autoresponse.log"))
-    if (s.find(text) != std::string::npos) return true;
-  return false;
+// The contents of the regular files in dir, sorted; with take, the files are removed.
+inline Strings files_in(const std::string& dir, bool take = false) {
+  Strings all;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+    std::ifstream in(e.path(), std::ios::binary);
+    if (e.is_regular_file()) all.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (take) std::filesystem::remove(e.path());
+  }
+  std::sort(all.begin(), all.end());
+  return all;
 }
 
-inline bool logged_at(const TestDaemon& d, int priority, const std::string& text) {
-  for (const LogRecord& r : d.logs)
-    if (r.priority == priority && r.text.find(text) != std::string::npos) return true;
-  return false;
+// What triggering config did: each new start's path, arguments ('' when empty) and environment, queue tags
+// other than 0, interface commands, SMS spooled (taken), the first action's fate; the daemon's directory is "~".
+inline std::string outcome(TestDaemon& d, const ConfigBuilder& config) {
+  d.spawner.starts.clear();
+  std::string text;
+  for (const FakeSpawner::Start& s : trigger(d, config)) {
+    text += s.path + ":";
+    for (const std::string& a : s.argv) text += " " + (a.empty() ? "''" : a);
+    for (const std::string& e : s.envp) text += " [" + e + "]";
+    text += "; ";
+  }
+  for (const QueuedAction& q : d.ctx.action_queue) if (q.tag != 0) text += "tag " + std::to_string(q.tag) + "; ";
+  const std::vector<SentMessage> sent = d.take_sent();
+  for (const SentMessage& m : sent) {
+    if (m.key.find("ar_ctl") == std::string::npos) continue;
+    text += "sent " + std::to_string(m.type) + " " + m.key + " " + std::to_string(m.number) + " " + m.value + "; ";
+  }
+  for (const std::string& f : files_in(d.paths.sms_outgoing_dir, true)) text += "spooled " + f + "; ";
+  const Strings log = TestDaemon::values_of(sent, "config.autoresponse.log");
+  const int32_t status = d.check(0).trigger_actions[0].status;
+  if (std::count(log.begin(), log.end(), "Action act for AR door1, queuing failed") > 0) text += "failed";
+  else text += status == kActionQueued ? "queued" : status == kActionDropped ? "done" : std::to_string(status);
+  for (size_t at; (at = text.find(d.dir())) != std::string::npos;) text.replace(at, d.dir().size(), "~");
+  return text;
+}
+
+inline bool logged_line(const TestDaemon& d, int priority, const std::string& text) {
+  return std::any_of(d.logs.begin(), d.logs.end(), [&](auto& r) { return r.priority == priority && r.text == text; });
 }
 
 inline std::string host_name() { char n[256] = {}; return gethostname(n, 255) == 0 ? n : ""; }
-
-}  // namespace action_rules

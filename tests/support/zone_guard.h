@@ -1,6 +1,4 @@
-// Sets the local time zone (TZ) for one test and restores the previous
-// setting afterwards, so no test depends on, or changes, the machine's own
-// zone.
+// Sets TZ for one scope and restores it, so no test depends on, or changes, the machine's own zone.
 #pragma once
 
 #include <cstdlib>
@@ -8,25 +6,11 @@
 #include <optional>
 #include <string>
 
-class ZoneGuard {
- public:
+struct ZoneGuard {
   explicit ZoneGuard(const char* zone) {
-    const char* old = getenv("TZ");
-    if (old != nullptr) saved_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
+    if (const char* old = getenv("TZ")) saved = old;
+    setenv("TZ", zone, 1), tzset();
   }
-  ~ZoneGuard() {
-    if (saved_) {
-      setenv("TZ", saved_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  ZoneGuard(const ZoneGuard&) = delete;
-  ZoneGuard& operator=(const ZoneGuard&) = delete;
-
- private:
-  std::optional<std::string> saved_;
+  ~ZoneGuard() { saved ? setenv("TZ", saved->c_str(), 1) : unsetenv("TZ"), tzset(); }
+  std::optional<std::string> saved;
 };

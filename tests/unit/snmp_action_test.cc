@@ -1,183 +1,129 @@
-// The SNMP alert action: the script and every argument slot for each kind of check,
-// from describing operations the test controls, and the CLI filter and failures.
+// The SNMP alert action (its whole argument vectors are compared end to end): slots kept in place, the state
+// slot, the CLI filter; DateAndTime in the zone in force, web login fields, ports and readings.
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-#include <string>
-#include <vector>
-
 #include "actions/action_ops.h"
+#include "actions/snmp_fields.h"
 #include "checks/check_type.h"
-#include "core/log.h"
 #include "support/action_rules.h"
 #include "support/zone_guard.h"
 
-using namespace action_rules;
-using Strings = std::vector<std::string>;
-
-namespace {
-
-// What the fake describing operations answer: device, label, dev_ref, value,
-// property and trigger, and their result.
-struct Answers { OptionalText texts[6]; int result = 0; };
-Answers g_answers;
+// What the fake describing operations answer: device, label, dev_ref, then value, property, trigger.
+static std::vector<OptionalText> g_answers;
 const OptionalText no;
 
-int answer(int first, OptionalText* a, OptionalText* b, OptionalText* c) {
+template <size_t first>
+int answer(ArCheck*, OptionalText* a, OptionalText* b, OptionalText* c) {
   OptionalText* outs[] = {a, b, c};
-  for (int i = 0; i < 3; ++i) if (outs[i] != nullptr) *outs[i] = g_answers.texts[first + i];
-  return g_answers.result;
+  for (size_t i = 0; i < 3; ++i) if (outs[i] != nullptr) *outs[i] = g_answers.at(first + i);
+  return 0;
 }
-int fake_device(ArCheck*, OptionalText* a, OptionalText* b, OptionalText* c) { return answer(0, a, b, c); }
-int fake_trigger(ArCheck*, OptionalText* a, OptionalText* b, OptionalText* c) { return answer(3, a, b, c); }
 
+// A Triggered rule whose event came on 2023-11-14 at 22:13:20.6 UTC, described by the fakes.
 class SnmpAction : public ::testing::Test {
  protected:
-  // Loads config as rule 12 of check_type, reference 3, described by answers, and triggers
-  // it by an update of 14 November 2023, 22:13:20.6 UTC: the snmp action has run.
-  ArCheck& triggered(const char* check_type, const Answers& answers, ConfigBuilder config = sensor_rule("snmp")) {
-    if (d.ctx.config_db != nullptr) unload_config(&d.ctx);
-    d.write_config(config);
-    if (d.load() != 0 || d.ctx.checks.empty()) throw std::runtime_error("the rule did not load");
-    d.write_config(config.set(kRule + ".check_type", check_type));  // read when the action runs
-    d.ctx.concurrent_actions = 1000;                                // every start is seen at once
-    d.spawner.starts.clear();
-    d.logs.clear();
-    ArCheck& check = d.check(0);
-    ops_ = *check.ops;
-    ops_.describe_device = fake_device;
-    ops_.describe_trigger = fake_trigger;
-    check.ops = &ops_;
-    check.ar->index = 12;
-    check.ref_index = 3;
-    g_answers = answers;
-    d.take_sent();
-    EXPECT_EQ(d.deliver(kSensorKey, kHot, 1700000000600ULL), 0);
-    return check;
+  void SetUp() override {
+    d.write_config(sensor_rule("dio"));
+    ASSERT_EQ(d.load(), 0);
+    ops_ = *d.check(0).ops;
+    ops_.describe_device = answer<0>;
+    ops_.describe_trigger = answer<3>;
+    d.check(0).ops = &ops_;
+    d.check(0).current_event.reset(new CheckEvent{kSensorKey, 1700000000600ULL, 0, kHot});
+    d.check(0).state = kArTriggered;
+    d.ctx.concurrent_actions = 1000;  // every start is seen at once
   }
-  int run(ArCheck& check) { return queue_snmp_action(&check, &check.trigger_actions[0]); }
-
+  // The action's result for the rule as one of check_type described by answers; argv holds its start's arguments.
+  int run(const char* check_type, const std::vector<OptionalText>& answers) {
+    d.write_config(sensor_rule("snmp").set(kRule + ".check_type", check_type));
+    g_answers = answers;
+    d.spawner.starts.clear();
+    const int result = queue_snmp_action(&d.check(0), &d.check(0).trigger_actions[0]);
+    argv = d.spawner.starts.size() == 1 ? d.spawner.starts[0].argv : Strings{};
+    return result;
+  }
   ZoneGuard zone{"UTC0"};
-  CheckOps ops_{};
   TestDaemon d;
+  CheckOps ops_{};
+  Strings argv;
 };
 
-TEST_F(SnmpAction, EveryKindRunsItsScriptWithEverySlotInPlace) {
-  ConfigBuilder config = sensor_rule("snmp");
-  for (const auto& [key, value] : {std::pair{"enviro.trigger_val", "25"}, {"enviro.comparison", "greater"},
-                                   {"power.trigger_val", "10"}, {"power.comparison", "lesser"},
-                                   {"celldata.data_period", "30"}, {"celldata.data_limit", "1000"},
-                                   {"custom.script", "/etc/scripts/check-disk"}})
-    config.set(kRule + "." + key, value);
-  const struct { const char* check_type; const char* script; Answers answers; Strings tail; } cases[] = {
-      {"environmental", "environmental-alert", {"Sensor 1", "Temperature", no, "23.7", "temp", no},
-       {"Sensor 1", "Temperature", "temp", "23", "25", "greater"}},
-      {"alarm", "dio-alert", {"IO Box", "Door contact", no, "1", no, no}, {"Door contact", "1", "1", "IO Box"}},
-      {"alarm", "dio-alert", {"IO Box", "Door contact", no, "2", no, no}, {"Door contact", "2", "-1", "IO Box"}},
-      {"power", "power-alert", {"PSU A", "Power Supply", no, "-1.5", "current", no},
-       {"PSU A", "Power Supply", "current", "-1", "10", "lesser"}},
-      {"serial_pattern", "portmanager-pattern-alert", {"Console 4", no, "config.ports.port4", "ERROR disk", no, no},
-       {"door1", "4", "Console 4", "ERROR disk"}},
-      {"serial_signal", "portmanager-signal-alert", {"Console 4", no, "config.ports.port4", "0", "DCD", "1"},
-       {"4", "Console 4", "DCD", "0", "1"}},
-      {"serial_login", "portmanager-user-alert", {"Console 7", no, "config.ports.port7", "LOGIN: root", no, no},
-       {"LOGIN", "7", "Console 7", "root"}},
-      {"ups_status", "ups-status-alert", {"ups1", no, no, "ONBATT", no, no}, {"ups1", "ONBATT"}},
-      {"celldata", "devlog-data-alert", {"Cellular", no, no, "1200", no, no}, {"Cellular", "1200", "30", "1000"}},
-      {"net_ping", "host-alert", {"gw", no, "config.hosts.gw", "lost", "ping", "3"}, {"gw", "ping", "lost", "3"}},
-      {"custom", "custom-alert", {no, no, no, "2", no, "0"}, {"/etc/scripts/check-disk", "2", "0"}},
-      {"sms", "sms-alert", {no, no, no, "reboot now", "+61400000000", "reboot.*"},
-       {"reboot now", "+61400000000", "reboot.*"}},
-      {"webui_login", "webui-user-alert", {no, no, no, "LOGIN: admin:[2001:db8::7]:https", "N/A", "N/A"},
-       {"LOGIN", "admin", "[2001:db8::7]", "https"}},
-      {"conman", "network-interface-alert", {"eth0", "Interface", "config.interfaces.wan", "down", "status", "up"},
-       {"eth0", "Interface", "status", "down", "up"}},
-      // Optional texts that are missing leave their slots empty and the later ones in place.
-      {"conman", "network-interface-alert", {"eth0", "Interface", no, "down", no, no},
-       {"eth0", "Interface", "", "down", ""}},
-      {"cli_login", "cli-user-alert", {no, no, no, "LOGIN: root:sshd:/bin/bash:192.0.2.9", "N/A", "N/A"},
-       {"LOGIN", "root", "SSH Service", "192.0.2.9"}},
-  };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.check_type);
-    ArCheck& c = triggered(k.check_type, k.answers, config);
-    Strings expected{k.script, "snmp", "12", "3", "07e70b0e160d14062b0000", "2"};
-    expected.insert(expected.end(), k.tail.begin(), k.tail.end());
-    ASSERT_EQ(d.spawner.starts.size(), 1u);
-    EXPECT_EQ(d.spawner.starts[0].path, d.paths.scripts_dir + k.script);
-    EXPECT_EQ(d.spawner.starts[0].argv, expected);
-    EXPECT_FALSE(d.spawner.starts[0].has_envp);
-    EXPECT_EQ(c.trigger_actions[0].status, kActionQueued);
-  }
-}
-
-TEST_F(SnmpAction, StateSlotAndTheTimeWithoutAnEvent) {
-  ArCheck& c = triggered("ups_status", {"ups1", no, no, "OL", no, no});
+TEST_F(SnmpAction, SlotsStayInPlaceAndTheStateSlot) {
+  // A value other than 0 or 1 is validated to -1; missing optional texts leave their slots empty.
+  ASSERT_EQ(run("alarm", {"IO Box", "Door contact", no, "2", no, no}), 0);
+  EXPECT_EQ(argv, (Strings{"dio-alert", "snmp", "1", "1", "07e70b0e160d14062b0000", "2", "Door contact", "2", "-1",
+                           "IO Box"}));
+  ASSERT_EQ(run("conman", {"eth0", "Interface", no, "down", no, no}), 0);
+  EXPECT_EQ(argv, (Strings{"network-interface-alert", "snmp", "1", "1", "07e70b0e160d14062b0000", "2", "eth0",
+                           "Interface", "", "down", ""}));
   // Rules without a resolve stage always report Triggered.
   const struct { bool has_resolve; ArCheckState state; const char* slot; } cases[] = {
       {true, kArResolving, "3"}, {true, kArDisabled, "5"}, {true, kArNone, "-1"},
       {false, kArNormal, "2"},   {false, kArTimeout, "2"}, {false, kArDisabled, "2"}};
   for (const auto& k : cases) {
-    c.ar->has_resolve = k.has_resolve;
-    c.state = k.state;
-    ASSERT_EQ(run(c), 0);
-    EXPECT_EQ(d.spawner.starts.back().argv.at(5), k.slot) << k.has_resolve << " " << k.state;
+    d.check(0).ar->has_resolve = k.has_resolve;
+    d.check(0).state = k.state;
+    ASSERT_EQ(run("ups_status", {"ups1", no, no, "OL", no, no}), 0);
+    EXPECT_EQ(argv.at(5), k.slot) << k.has_resolve << " " << k.state;
   }
-  c.current_event.reset();
-  d.clock.wall = 1704067199;  // the last second of 2023
-  ASSERT_EQ(run(c), 0);
-  EXPECT_EQ(d.spawner.starts.back().argv.at(4), "07e70c1f173b3b002b0000");
-}
-
-TEST_F(SnmpAction, FailuresDropTheActionButNotTheNextOne) {
-  const std::string io = kRule + ".trigger_actions.action2";  // a dio action after the snmp one
-  ConfigBuilder config = sensor_rule("snmp").set(kRule + ".trigger_actions.total", 2).set(io + ".name", "io");
-  config.set(io + ".action_type", "dio");
-  const struct { const char* check_type; Answers answers; std::string log = "Error generating script arguments"; }
-  cases[] = {
-      {"environmental", {"Dev", no, no, "1", "p", no}},       // no label
-      {"alarm", {no, "Label", no, "1", no, no}},              // no device
-      {"webui_login", {no, no, no, "LOGIN: a:b:c", no, no}},  // no property
-      {"serial_login", {"Dev", no, no, "LOGIN:", no, no}},    // no user word
-      {"ups_status", {"Dev", no, no, "OL", no, no, -1}},      // the operations fail
-      {"custom", {no, no, no, "2", no, "0", -1}},
-      {"celldata", {"Cellular", no, no, "1200", no, no}},  // no period or limit
-      {"power", {"PSU", "Power", no, "3", "volts", no}, "Could not find trigger value for " + kRule},
-      {"usb_console_status", {}, "No snmp alert script for usb_console_status checks"},
-  };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.check_type);
-    ArCheck& c = triggered(k.check_type, k.answers, config);
-    EXPECT_TRUE(logged_at(d, kLogFatal, k.log));
-    EXPECT_TRUE(engine_logged(d, "Action act for AR door1, queuing failed"));
-    EXPECT_EQ(c.trigger_actions[0].status, kActionDropped);
-    ASSERT_EQ(d.spawner.starts.size(), 1u);
-    EXPECT_EQ(d.spawner.starts[0].path, d.paths.ioc);
-  }
+  d.check(0).current_event.reset();  // then the time is now's
+  d.clock.wall = 1704067199;          // the last second of 2023
+  ASSERT_EQ(run("ups_status", {"ups1", no, no, "OL", no, no}), 0);
+  EXPECT_EQ(argv.at(4), "07e70c1f173b3b002b0000");
 }
 
 TEST_F(SnmpAction, CliEventsOfKnownServicesOnly) {
-  const struct { const char* value; const char* label; const char* filtered; } cases[] = {
-      {"LOGOUT: root:sshd:/bin/bash:192.0.2.9", "SSH Service", nullptr},
-      {"LOGIN: root:login:/bin/bash:ttyS0", "CLI Shell", nullptr},
-      {"AUTH ERROR: root:login:/bin/bash:ttyS0", "Login Prompt", nullptr},
-      {"LOGIN: root:sshd:/bin/pmshell:192.0.2.9", nullptr, "Filtering CLI event LOGIN for service sshd"},
-      {"LOGIN: root:telnetd:/bin/bash:192.0.2.9", nullptr, "Filtering CLI event LOGIN for service telnetd"},
-      {"SU: root:sshd:/bin/bash:x", nullptr, "Filtering CLI event SU for service sshd"},
-      {"LOGIN: root", nullptr, "Filtering CLI event LOGIN for service "},
+  const std::pair<const char*, const char*> cases[] = {
+      {"LOGOUT: root:sshd:/bin/bash:192.0.2.9", "SSH Service"},
+      {"LOGIN: root:login:/bin/bash:ttyS0", "CLI Shell"},
+      {"AUTH ERROR: root:login:/bin/bash:ttyS0", "Login Prompt"},
+      {"LOGIN: root:sshd:/bin/pmshell:192.0.2.9", "Filtering CLI event LOGIN for service sshd"},
+      {"LOGIN: root:telnetd:/bin/bash:192.0.2.9", "Filtering CLI event LOGIN for service telnetd"},
+      {"SU: root:sshd:/bin/bash:x", "Filtering CLI event SU for service sshd"},
+      {"LOGIN: root", "Filtering CLI event LOGIN for service "},
   };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.value);
-    ArCheck& c = triggered("cli_login", {no, no, no, k.value, "N/A", no});
-    if (k.filtered == nullptr) {
-      EXPECT_EQ(d.spawner.starts.at(0).argv.at(8), k.label);
-      continue;
-    }
-    EXPECT_TRUE(logged_at(d, kLogInfo, k.filtered));
-    EXPECT_TRUE(engine_logged(d, "Action act for AR door1, skipped"));  // not failed
-    EXPECT_TRUE(d.spawner.starts.empty());
-    EXPECT_EQ(c.trigger_actions[0].status, kActionDropped);
+  for (const auto& [value, expected] : cases) {
+    const int result = run("cli_login", {no, no, no, value, "N/A", no});  // 1: skipped, not failed
+    const bool filtered = result == 1 && logged_line(d, kLogInfo, expected) && d.spawner.starts.empty();
+    EXPECT_TRUE(result == 0 ? argv.at(8) == expected : filtered) << value;
   }
 }
 
-}  // namespace
+TEST(SnmpFields, DateAndTimeLoginFieldsPortsAndReadings) {
+  const struct { const char* zone; uint64_t ms; const char* text; } dates[] = {
+      {"UTC0", 0, "07b20101000000002b0000"},
+      {"<+10>-10", 1796365827500ULL, "07ea0c04101e1b052b0a00"},   // 16:30:27.5 local
+      {"UTC0", 1704067199999ULL, "07e70c1f173b3b092b0000"},       // the last millisecond of 2023
+      {"<+14>-14", 1704110400000ULL, "07e80102020000002b0e00"},   // already 2 January there
+      {"<-0930>9:30", 1704110400000ULL, "07e80101021e00002d091e"},
+      {"NST3:30NDT,M3.2.0,M11.1.0", 1705320000000ULL, "07e8010f081e00002d031e"},  // winter
+      {"NST3:30NDT,M3.2.0,M11.1.0", 1721044800000ULL, "07e8070f091e00002d021e"},  // summer
+      {"UTC0", UINT64_MAX, "ffff04030e1933062b0000"},  // the year is held at 65535
+  };
+  for (const auto& [zone, ms, text] : dates) {
+    ZoneGuard guard(zone);
+    EXPECT_EQ(snmp_date_and_time(ms), text) << zone << " " << ms;
+  }
+  const std::pair<const char*, const char*> web[] = {
+      {"LOGIN: admin:192.0.2.4:https", "LOGIN|admin|192.0.2.4|https"},
+      {"AUTH ERROR: bob:[2001:db8::7]:8443:more", "AUTH ERROR|bob|[2001:db8::7]|8443"},  // brackets keep colons
+      {"LOGIN: u:[fe80::1]%eth0:x", "LOGIN|u|[fe80::1]%eth0|x"}, {"LOGOUT", "LOGOUT|unknown|unknown|"},
+      {"LOGIN: u:[2001:db8::7:more", "LOGIN|u|unknown|"}, {":::", "UNKNOWN|unknown|unknown|"},  // never closed
+      {"LOGIN:  two", "LOGIN| two|unknown|"}, {"LOGIN: :x", "LOGIN| |x|"},  // one leading space dropped, at most
+  };
+  for (const auto& [value, fields] : web) {
+    const WebLoginFields f = parse_web_login(value);
+    EXPECT_EQ(f.event + "|" + f.user + "|" + f.address + "|" + f.detail, fields);
+  }
+  const std::pair<const char*, int32_t> ports[] = {
+      {"config.ports.port4", 4}, {"config.ports.port12.signal", 12}, {"config.ports.port -3", -3},
+      {"config.ports.port2147483647", INT32_MAX}, {"config.ports.port-2147483648", INT32_MIN},
+      {"config.ports.port2147483648", 0}, {"config.ports.port-2147483649", 0},
+      {"config.ports.port99999999999999999999999", 0}, {"config.ports.portx", 0}, {"xconfig.ports.port4", 0}};
+  for (const auto& [ref, n] : ports) EXPECT_EQ(snmp_port_number(ref), n) << ref;
+  const std::pair<const char*, int32_t> readings[] = {
+      {"23.7", 23}, {"-1.5", -1}, {"  42degC", 42}, {"warm", 0}, {"", 0}, {"1e10", INT32_MAX},
+      {"-1e10", INT32_MIN}, {"inf", INT32_MAX}, {"-inf", INT32_MIN}, {"1e999", INT32_MAX}, {"nan", 0}, {"-nan", 0}};
+  for (const auto& [reading, n] : readings) EXPECT_EQ(snmp_value_int(reading), n) << reading;
+}
+

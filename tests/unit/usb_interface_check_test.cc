@@ -1,75 +1,52 @@
 // USB console status and network interface checks: flags, event mask, tunnels, devices.
-#include <gtest/gtest.h>
-
-#include <string>
-
-#include "core/log.h"
 #include "support/check_probe.h"
 
-namespace {
-
-std::string usb(int n) { return "config.ports.usb" + std::to_string(n); }
-const std::string kWanStatus = "conman.network-connection-wan-up.status";
-
-void add_usb(ConfigBuilder& c, int n, const char* con, const char* dis, const Strings& ports) {
-  probe_rule(c, n, "usb_console_status");
-  probe_hold_triggered(c, n);
-  const std::string p = probe_rule_path(n) + ".usb_console_status.";
-  c.set(p + "trigger_connect", con).set(p + "trigger_disconnect", dis).set(p + "dev_refs.total", long(ports.size()));
-  for (size_t i = 0; i < ports.size(); ++i) c.set(p + "dev_refs.dev_ref" + std::to_string(i + 1), ports[i]);
-}
-
-void add_interface(ConfigBuilder& c, int n, const std::string& ref, long mask) {
-  probe_rule(c, n, "conman");
-  probe_hold_triggered(c, n);
-  c.set(probe_rule_path(n) + ".conman.ref", ref).set(probe_rule_path(n) + ".conman.event_mask", mask);
-}
+static std::string usb(int n) { return "config.ports.usb" + std::to_string(n); }
 
 using UsbInterfaceCheck = CheckTest;
 
-TEST_F(UsbInterfaceCheck, UsbFlagsChooseTheWholeValuesThatTrigger) {
-  add_usb(c, 1, "off", "on", {usb(1), usb(2)});
-  add_usb(c, 2, "on", "on", {usb(3)});
-  add_usb(c, 3, "off", "off", {usb(4)});
-  add_usb(c, 4, "on", "off", {usb(5), ""});
-  c.set(usb(1) + ".label", "Rack 4 switch");
-  load(4);
-  const std::string ev = ".dev.usb.event";
-  EXPECT_EQ((Strings{usb(1) + ev, usb(2) + ev, usb(3) + ev, usb(5) + ev}), subs);
-  for (const std::string rule : {"rule3", "rule4"}) {
-    EXPECT_TRUE(logged_at(d, kLogFatal, "Invalid usb port or trigger conditions for AR: " + rule));
+TEST_F(UsbInterfaceCheck, UsbFlagsChooseWholeValuesAndTheEventMaskChoosesInterfaceEventsBitByBit) {
+  const struct { const char *connect, *disconnect; Strings ports; } usb_rules[] = {
+      {"off", "on", {usb(1), usb(2)}}, {"on", "on", {usb(3)}}, {"off", "off", {usb(4)}}, {"on", "off", {usb(5), ""}}};
+  for (int n = 1; n <= 4; ++n) {
+    const auto& [connect, disconnect, ports] = usb_rules[n - 1];
+    const Pushes flags{{"trigger_connect", connect}, {"trigger_disconnect", disconnect}};
+    rule(n, "usb_console_status", with_refs("usb_console_status", ports, flags), true);
   }
+  const std::string wan = "config.interfaces.wan", tunnel = "config.openvpn.tunnels.tunnel";
+  const std::pair<std::string, long> conman_rules[] = {{wan, 1}, {wan, 2}, {wan, 4}, {wan, 8}, {wan, 5}, {wan, 0},
+      {tunnel + "3", 15}, {"config.ipsec", 15}, {tunnel + "4", 15}, {wan + ".extra", 15}, {"config.interfaces.wa", 15}};
+  for (int n = 5; n <= 15; ++n) {
+    const auto& [ref, mask] = conman_rules[n - 5];
+    rule(n, "conman", {{"conman.ref", ref}, {"conman.event_mask", std::to_string(mask)}}, n == 9 || n == 11);
+  }
+  c.set(usb(1) + ".label", "Rack 4 switch").set(tunnel + "3.name", "N");  // tunnel 4 has no name
+  load(15);
+  const std::string ev = ".dev.usb.event", status = "conman.network-connection-wan-up.status";
+  EXPECT_EQ((Strings{usb(1) + ev, usb(2) + ev, usb(3) + ev, usb(5) + ev, status, status, status, status, status,
+                     status, "conman.openvpn-N.status", "conman.ipsec-daemon.status"}), subs);
+  EXPECT_TRUE(fatal("Invalid usb port or trigger conditions for AR: rule3") &&
+              fatal("Invalid usb port or trigger conditions for AR: rule4"));
+  for (int n : {13, 14, 15}) EXPECT_TRUE(d.logged("No subscription for rule: " + probe_rule_path(n) + " - 1"));
   walk({1}, subs[0], {{"connected", '-'}, {"disconnected", 'T'}, {"connected", '-'}});
-  EXPECT_TRUE(logged_at(d, kLogInfo, "AR " + probe_rule_path(1) + " triggered. val disconnected"));
   walk({2}, subs[2], {{"Connected", '-'}, {"connected ", '-'}, {"", '-'}, {"reconnected", '-'}, {"connected", 'T'}});
   walk({4}, subs[3], {{"disconnected", '-'}, {"connected", 'T'}});
-  EXPECT_EQ("0|disconnected|N/A|disconnected", trigger_of(d.check(0)));
-  EXPECT_EQ("0|connected|N/A|connected/disconnected", trigger_of(d.check(2)));
-  EXPECT_EQ("0|Rack 4 switch|USB Console Port|" + usb(1), device_of(d.check(0)));
-  EXPECT_EQ("0||USB Console Port|" + usb(2), device_of(d.check(1)));
+  EXPECT_EQ((Strings{"0|disconnected|N/A|disconnected", "0|connected|N/A|connected/disconnected",
+                     "0|connected|N/A|connected"}), (Strings{trigger_of(0), trigger_of(2), trigger_of(3)}));
+  EXPECT_EQ((Strings{"0|Rack 4 switch|USB Console Port|" + usb(1), "0||USB Console Port|" + usb(2)}),
+            (Strings{device_of(0), device_of(1)}));
+  // 1 down, 2 starting, 4 up, 8 stopping, nothing else; rule 9 is held Triggered by its first event.
+  for (const char* other : {"UP", "up ", "1", ""}) takes(status, other, {});
+  takes(status, "down", {{5, 'C'}, {9, 'T'}});
+  takes(status, "starting", {{6, 'C'}});
+  takes(status, "up", {{7, 'C'}});
+  takes(status, "stopping", {{8, 'C'}});
+  EXPECT_EQ("0|" + status + ": down|1|N/A", trigger_of(8));
+  walk({11}, subs[10], {{"up", 'T'}});
+  EXPECT_EQ("0|conman.openvpn-N.status: up|4|N/A", trigger_of(10));
+  EXPECT_EQ((Strings{"0|Network Interface|Ethernet|" + wan, "0|N|VPN Tunnel|" + tunnel + "3",
+                     "0|IPSec VPN Daemon|VPN|config.ipsec"}), (Strings{device_of(4), device_of(10), device_of(11)}));
   set(probe_rule_path(1) + ".usb_console_status.dev_refs.dev_ref1", "");
-  EXPECT_EQ("-1|-|-|-", device_of(d.check(0)));
-  EXPECT_TRUE(logged_at(d, kLogFatal, "Invalid usb console settings for AR: rule1"));
+  EXPECT_EQ("-1|-|-|-", device_of(0));
+  EXPECT_TRUE(fatal("Invalid usb console settings for AR: rule1"));
 }
-
-TEST_F(UsbInterfaceCheck, InterfaceEventMaskTablesAndTunnels) {
-  add_interface(c, 1, "config.interfaces.wan", 5);
-  add_interface(c, 2, "config.openvpn.tunnels.tunnel3", 12);
-  add_interface(c, 3, "config.openvpn.tunnels.tunnel4", 15);  // a tunnel without a name
-  add_interface(c, 4, "config.interfaces.wan.extra", 15);
-  add_interface(c, 5, "config.ipsec", 0);
-  add_interface(c, 6, "config.interfaces.wa", 15);
-  c.set("config.openvpn.tunnels.tunnel3.name", "N");
-  load(6);
-  EXPECT_EQ((Strings{kWanStatus, "conman.openvpn-N.status", "conman.ipsec-daemon.status"}), subs);
-  for (int n : {3, 4, 6}) EXPECT_TRUE(d.logged("No subscription for rule: " + probe_rule_path(n) + " - 1"));
-  walk({1}, kWanStatus, {{"starting", '-'}, {"stopping", '-'}, {"UP", '-'}, {"up ", '-'}, {"1", '-'}, {"down", 'T'}});
-  EXPECT_EQ("0|" + kWanStatus + ": down|1|N/A", trigger_of(d.check(0)));
-  walk({2}, subs[1], {{"down", '-'}, {"starting", '-'}, {"up", 'T'}});
-  EXPECT_EQ("0|conman.openvpn-N.status: up|4|N/A", trigger_of(d.check(1)));
-  walk({5}, subs[2], {{"down", '-'}, {"starting", '-'}, {"up", '-'}, {"stopping", '-'}});
-  EXPECT_EQ("0|Network Interface|Ethernet|config.interfaces.wan", device_of(d.check(0)));
-  EXPECT_EQ("0|N|VPN Tunnel|config.openvpn.tunnels.tunnel3", device_of(d.check(1)));
-}
-
-}  // namespace
