@@ -1,5 +1,14 @@
 // The environmental check: thresholds at their boundaries, odd readings, configuration problems, descriptions.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "checks/enviro.h"
+#include "core/context.h"
+#include "platform/infod_client.h"
 #include "support/check_probe.h"
+#include "support/e2e.h"
 
 const std::string kRule1 = probe_rule_path(1), kRule2 = probe_rule_path(2), kSensor = "config.ports.port1.enviro";
 
@@ -53,3 +62,42 @@ TEST_F(EnviroCheck, ThresholdsAtTheirBoundariesConfigurationProblemsAndDescripti
   walk({2}, key + "temp", {{"50", 'T'}});
 }
 
+
+// The trigger counter lives in infod: read it, add one, push it back, on the daemon's own socket.
+TEST(EnviroCounter, CountsOnFromTheStoredValueUnderACutKey) {
+  const std::string cut = "config.ports.port1.sensors.abcdefghijk.temp.enviro.temperature1";
+  const struct { std::string key, stored, counter_key, count; } cases[] = {
+      {kSensor + ".temp", "", kSensor + ".count.temp", "1"},
+      {kSensor + ".temp", "41", kSensor + ".count.temp", "42"},
+      {"x.enviro.temp", "2147483647", "x.enviro.count.temp", "1"},  // runs to INT32_MAX, starts again
+      {"x.enviro.temp", "junk", "x.enviro.count.temp", "1"},
+      {"x.enviro.temp", "-5", "x.enviro.count.temp", "1"},
+      {cut, "", "config.ports.port1.sensors.abcdefghij.count.temperat", "1"},  // 37 + 8 characters
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.key + " " + k.stored);
+    DaemonContext ctx;
+    int fds[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
+    ctx.infod_fd = fds[0];
+    e2e::Raw infod(fds[1]);
+    std::string get, pushed;
+    std::thread peer([&] {
+      get = infod.read_body();
+      const std::string reply = "5\x1e" + k.counter_key + (k.stored.empty() ? "" : "\x1e" + k.stored);
+      infod.write_all(e2e::frame(reply));
+      pushed = infod.read_body();
+    });
+    EXPECT_EQ(0, increment_event_count(&ctx, k.key));
+    peer.join();
+    infod_kept_forget(fds[0]);
+    close(fds[0]);  // Raw closes the peer's end
+    EXPECT_EQ("4\x1e" "ard\x1e" + k.counter_key, get);
+    EXPECT_EQ("1\x1e" + k.counter_key + "\x1e" "0\x1e" + k.count, pushed);
+  }
+  DaemonContext closed;  // no socket, or a key without a dot: the counter is left alone
+  EXPECT_EQ(-1, increment_event_count(&closed, kSensor + ".temp"));
+  closed.infod_fd = 99;
+  EXPECT_EQ(-1, increment_event_count(&closed, "nodots"));
+  closed.infod_fd = -1;
+}
