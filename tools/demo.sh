@@ -15,7 +15,8 @@ make -C build -j"$(nproc)" --no-print-directory autoresponsed-dev devinfod >/dev
 root=$(mktemp -d /tmp/ar-demo-XXXXXX)
 pids=()
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  # The daemon first, so it does not report infod going away.
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$root"
 }
@@ -92,7 +93,10 @@ cat > "$root/etc/config/config.xml" <<XML
 XML
 
 say "development infod on $root/var/run/infod-sock (every frame it receives is shown as <-)"
-"$top/build/devinfod" serve --socket "$root/var/run/infod-sock" --log - 2>/dev/null | sed -u 's/^/   infod /' &
+# Through a process substitution, so that $! is devinfod itself and the
+# clean-up stops it, not the filter.
+"$top/build/devinfod" serve --socket "$root/var/run/infod-sock" --log - 2>/dev/null \
+  > >(sed -u 's/^/   infod /') &
 pids+=($!)
 for _ in $(seq 100); do [ -S "$root/var/run/infod-sock" ] && break; sleep 0.05; done
 

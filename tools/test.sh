@@ -2,7 +2,7 @@
 # Builds and runs every test: the unit and end-to-end tests in a normal
 # build and again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the fuzz targets for their time, and a leak check of the daemon through
-# a storm of reloads. Installs what is missing first.
+# a storm of reloads, then the demo. Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -42,6 +42,14 @@ done
 
 step "leak check through a reload storm"
 ./tools/leak-check.sh build
+
+step "the demo ends by itself and tells its three stories"
+demo=$(timeout 300 ./tools/demo.sh 2>&1) || { printf '%s\n' "$demo" | tail -n 40; echo "demo failed"; exit 1; }
+for want in "cooling.sh: on Rack 4 inlet 31.5" "cooling.sh: off 27.5" "| To: +15551234567" \
+            "ups.sh: Rack UPS onbatt" "ups.sh: Rack UPS online" "autoresponse3: Normal"; do
+  grep -qF -- "$want" <<<"$demo" || { printf '%s\n' "$demo" | tail -n 40; echo "demo: no '$want'"; exit 1; }
+done
+echo "demo: all three stories told"
 
 echo
 echo "all tests passed"
