@@ -2,6 +2,7 @@
 #include "core/router.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "config/archeck.h"
 #include "core/context.h"
@@ -38,9 +39,11 @@ bool route_matches(std::string_view subscription, std::string_view key) {
 void route_index_clear(DaemonContext* ctx) {
   ctx->routes.by_tail.clear();
   ctx->routes.last_components.clear();
+  ctx->routes.max_tail_components = 0;
   ctx->routes.unindexed.clear();
   ctx->routes.scratch.clear();
   ctx->routes.starts.clear();
+  ctx->routes.hits.clear();
 }
 
 void route_index_build(DaemonContext* ctx) {
@@ -52,6 +55,8 @@ void route_index_build(DaemonContext* ctx) {
     if (tail_of(check.subscription, &tail)) {
       ctx->routes.by_tail[tail].push_back(&check);
       ++ctx->routes.last_components[last_component(tail)];
+      const size_t components = static_cast<size_t>(std::count(tail.begin(), tail.end(), '.')) + 1;
+      ctx->routes.max_tail_components = std::max(ctx->routes.max_tail_components, components);
     } else {
       ctx->routes.unindexed.push_back(&check);
     }
@@ -70,28 +75,36 @@ const std::vector<ArCheck*>& route_lookup(DaemonContext* ctx, std::string_view k
       starts.push_back(dot + 1);
     }
     const size_t count = starts.size();
-    // Every run of components that ends at a boundary in a known last
-    // component may be a tail.
+    // Every run of components, no longer than the longest tail, that ends
+    // at a boundary in a known last component may be a tail. Bounding the
+    // runs and testing each bucket once keeps a key of many components
+    // linear instead of holding the loop for minutes.
+    std::vector<const std::vector<ArCheck*>*>& hits = routes.hits;
+    hits.clear();
     for (size_t j = 0; j < count; ++j) {
       const size_t end = j + 1 < count ? starts[j + 1] - 1 : key.size();
       if (routes.last_components.count(key.substr(starts[j], end - starts[j])) == 0) continue;
-      for (size_t a = 0; a <= j; ++a) {
+      const size_t first = j + 1 > routes.max_tail_components ? j + 1 - routes.max_tail_components : 0;
+      for (size_t a = first; a <= j; ++a) {
         const auto it = routes.by_tail.find(key.substr(starts[a], end - starts[a]));
-        if (it == routes.by_tail.end()) continue;
-        for (ArCheck* check : it->second) {
-          if (route_matches(check->subscription, key)) found.push_back(check);
-        }
+        if (it != routes.by_tail.end() && (hits.empty() || hits.back() != &it->second)) hits.push_back(&it->second);
+      }
+    }
+    std::sort(hits.begin(), hits.end(), std::less<>());
+    hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+    for (const std::vector<ArCheck*>* bucket : hits) {
+      for (ArCheck* check : *bucket) {
+        if (route_matches(check->subscription, key)) found.push_back(check);
       }
     }
   }
   for (ArCheck* check : routes.unindexed) {
     if (route_matches(check->subscription, key)) found.push_back(check);
   }
-  // A subscription can be found through more than one run; hand each
-  // ArCheck the update once, in the order of the checks list.
+  // Each ArCheck sits in one bucket or among the unindexed, so none is
+  // found twice; hand the update over in the order of the checks list.
   if (found.size() > 1) {
     std::sort(found.begin(), found.end(), [](const ArCheck* a, const ArCheck* b) { return a->seq < b->seq; });
-    found.erase(std::unique(found.begin(), found.end()), found.end());
   }
   return found;
 }

@@ -21,9 +21,12 @@ struct RouteIndex {
   // The last components of the indexed tails: a run of key components can
   // only be a tail when it ends in one of these.
   std::unordered_map<std::string_view, int> last_components;
+  // The most components any indexed tail has: no longer run can be one.
+  size_t max_tail_components = 0;
   std::vector<ArCheck*> unindexed;  // subscriptions without a usable tail
   std::vector<ArCheck*> scratch;    // reused per update
   std::vector<size_t> starts;       // reused per update
+  std::vector<const std::vector<ArCheck*>*> hits;  // reused per update
 };
 
 // Rebuilds the index from the context's checks list (numbering each

@@ -2,6 +2,7 @@
 // before a dot, and every taker gets the update once, in list order.
 #include <gtest/gtest.h>
 
+#include "core/link.h"
 #include "core/router.h"
 #include "support/rules.h"
 
@@ -26,6 +27,12 @@ TEST(Router, FindsEveryTakerOnceInListOrder) {
     for (ArCheck* check : route_lookup(&d.ctx, key)) found.push_back(check->ar->index);
     EXPECT_EQ(want, found) << key;
   }
+  // The longest key the link takes, its tails repeating rule 1's without its subscription, routes at once.
+  std::string key = "x";
+  while (key.size() < kMaxInfodMessage - 64) key += ".ports.port1.enviro.temp";
+  std::vector<uint32_t> found;
+  for (ArCheck* check : route_lookup(&d.ctx, key + ".config.ups.ups1.event.temp")) found.push_back(check->ar->index);
+  EXPECT_EQ((std::vector<uint32_t>{5, 9}), found);
 }
 
 }  // namespace
