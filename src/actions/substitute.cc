@@ -1,30 +1,24 @@
 // Text substitution: the SubstitutionVariable table, one producer per row,
-// and substitute_text, which runs a text through every row in order.
+// and substitute_text, which puts the values of the tokens a text holds
+// in their places.
 #include "actions/substitute.h"
 
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <memory>
+#include <iterator>
 #include <new>
+#include <string_view>
 
 #include "checks/check_type.h"
+#include "checks/sms_command.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/clock.h"
 #include "core/context.h"
 #include "core/log.h"
-#include "platform/strrepl.h"
 
 namespace {
-
-// The replacement call works on malloc'd texts; this owns one.
-struct FreeDeleter {
-  void operator()(char* p) const { std::free(p); }
-};
-using MallocText = std::unique_ptr<char, FreeDeleter>;
 
 // One wanted output of describe_trigger: 0 = value, 1 = property, 2 = trigger.
 std::optional<std::string> trigger_output(ArCheck* check, int which) {
@@ -58,6 +52,7 @@ std::optional<std::string> produce_dev_ref(ArCheck* check) { return device_outpu
 std::optional<std::string> produce_timestamp(ArCheck* check) {
   const DaemonContext* ctx = check->ar->daemon;
   const time_t now = ctx->clock != nullptr ? ctx->clock->wall_seconds() : time(nullptr);
+  tzset();  // the administrator may have changed the appliance's zone
   tm local{};
   if (localtime_r(&now, &local) == nullptr) return std::nullopt;
   char buffer[80];
@@ -91,32 +86,44 @@ const SubstitutionVariable kSubstitutionVariables[] = {
 
 std::string substitution_cellnum(const ArCheck* check) {
   if (check->ar->check_type != kCheckSms || !check->current_event) return std::string();
-  const std::string& value = check->current_event->value;
-  const size_t start = value.find_first_not_of(':');
-  if (start == std::string::npos) return std::string();
-  const size_t end = value.find(':', start);
-  return value.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  return sms_sender(check->current_event->value);
 }
 
 int substitute_text(const std::string& text, ArCheck* check, std::optional<std::string>* result) {
   try {
-    MallocText current(strdup(text.c_str()));
-    if (!current) return -1;
-    bool replaced = false;
-    for (const SubstitutionVariable* row = kSubstitutionVariables; row->token != nullptr; ++row) {
-      if (strstr(current.get(), row->token) == nullptr) continue;
-      const std::optional<std::string> value = row->producer(check);
-      if (!value) return -1;
-      // strrepl takes the text over whatever it returns.
-      current.reset(strrepl(current.release(), row->token, value->c_str()));
-      if (!current) return -1;
-      replaced = true;
+    // Each token that occurs in the administrator's text gets its value
+    // first, row by row, so the producers run (and fail) in table order.
+    std::optional<std::string> values[std::size(kSubstitutionVariables)];
+    bool any = false;
+    for (size_t r = 0; kSubstitutionVariables[r].token != nullptr; ++r) {
+      if (text.find(kSubstitutionVariables[r].token) == std::string::npos) continue;
+      values[r] = kSubstitutionVariables[r].producer(check);
+      if (!values[r]) return -1;
+      any = true;
     }
-    if (replaced) {
-      *result = std::string(current.get());
-    } else {
+    if (!any) {
       result->reset();
+      return 0;
     }
+    // One pass from left to right over the administrator's text. An
+    // inserted value is copied verbatim and never searched: a value comes
+    // from outside (an SMS text, a reading) and must neither reveal other
+    // values nor grow without end.
+    std::string out;
+    size_t copied = 0;
+    for (size_t pos = 0; pos < text.size(); ++pos) {
+      for (size_t r = 0; kSubstitutionVariables[r].token != nullptr; ++r) {
+        const std::string_view token = kSubstitutionVariables[r].token;
+        if (!values[r] || text.compare(pos, token.size(), token) != 0) continue;
+        out.append(text, copied, pos - copied);
+        out += *values[r];
+        copied = pos + token.size();
+        pos = copied - 1;
+        break;
+      }
+    }
+    out.append(text, copied, std::string::npos);
+    *result = std::move(out);
     return 0;
   } catch (const std::bad_alloc&) {
     return -1;

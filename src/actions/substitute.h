@@ -17,12 +17,11 @@ struct SubstitutionVariable {
   SubstitutionProducer producer;
 };
 
-// In replacement order; ends with a row whose token is null. A value
-// inserted for an earlier row is searched by the later rows, never the
-// other way round.
+// In the order values are produced; ends with a row whose token is null.
 extern const SubstitutionVariable kSubstitutionVariables[];
 
-// Replaces the tokens of text for check, row by row. 0 with *result set:
+// Replaces every token of text for check in one pass from left to right;
+// an inserted value is never searched for tokens. 0 with *result set:
 // at least one token occurred and *result is the new text; 0 with *result
 // empty: no token occurs. -1 (nothing stored): a value was missing or
 // memory ran out; the caller keeps text as it is, tokens included.
@@ -34,5 +33,5 @@ int substitute_text(const std::string& text, ArCheck* check, std::optional<std::
 std::string substitute_or_keep(const std::string& text, ArCheck* check);
 
 // The "$CELLNUM" value: for an SMS command rule the sender of the current
-// event (its value up to the first ':', leading ':' skipped), else "".
+// event (sms_sender of its value), else "".
 std::string substitution_cellnum(const ArCheck* check);

@@ -1,7 +1,8 @@
 // SMS command check: incoming SMS messages, published under one key for
 // every SMS rule as the sender's number, a ':' and the text, trigger a rule
 // when an allowed sender's text matches the rule's pattern. The rule has
-// no resolve condition; while Triggered every message only refreshes.
+// no resolve condition; while Triggered a message from an allowed sender
+// only refreshes, and anyone else's is discarded as in Normal.
 #include "checks/sms_command.h"
 
 #include <climits>
@@ -34,6 +35,13 @@ struct PcreDeleter {
 using PcrePtr = std::unique_ptr<pcre, PcreDeleter>;
 
 }  // namespace
+
+std::string sms_sender(std::string_view value) {
+  const size_t start = value.find_first_not_of(':');
+  if (start == std::string_view::npos) return std::string();
+  const size_t end = value.find(':', start);
+  return std::string(value.substr(start, end == std::string_view::npos ? end : end - start));
+}
 
 bool sms_split(std::string_view value, SmsText* out) {
   const size_t start = value.find_first_not_of(':');
@@ -90,6 +98,10 @@ int sms_on_event(ArCheck* check) {
   const std::string numbers = check_setting(check, "sms.phone_number");
   const std::string pattern = check_setting(check, "sms.message_pattern");
   if (check->state == kArTriggered) {
+    // Nothing is matched while Triggered, but the current value decides
+    // where a delayed reply goes ($CELLNUM) and what a script is told
+    // ($AR_VAL): a sender the rule does not accept must not replace it.
+    if (!sms_sender_allowed(numbers, sms_sender(event->value))) return 0;
     ar_refresh(check, std::move(event));
     return 0;
   }

@@ -12,6 +12,10 @@ struct SmsText {
   std::string message;  // everything after the ':' that ends the sender
 };
 
+// The sender an incoming value names: its first ':'-delimited token,
+// leading ':' skipped; the whole value when it has no ':' after that.
+std::string sms_sender(std::string_view value);
+
 // Splits value; false when it has no sender or nothing after the sender's
 // ':' (then out is left as it was).
 bool sms_split(std::string_view value, SmsText* out);

@@ -1,6 +1,6 @@
 // fuzz-seconds: 60
 // libFuzzer target: arbitrary SMS values, patterns and sender lists through the SMS check's
-// splitting, sender matching and pattern search. The input is the value, the pattern and the
+// splitting, the sender a reply goes to, sender matching and pattern search. The input is the value, the pattern and the
 // list, separated by NUL bytes; each result is checked against a plain restatement of the rule.
 #include <algorithm>
 #include <cstddef>
@@ -27,6 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t colon = start == std::string_view::npos ? start : value.find(':', start);
   if (ok != (colon != std::string_view::npos && colon + 1 < value.size())) abort();
   if (ok && (sms.sender != value.substr(start, colon - start) || sms.message != value.substr(colon + 1))) abort();
+  // The sender a reply goes to is the split's sender whenever the split works.
+  const std::string reply_to = sms_sender(value);
+  if (ok ? reply_to != sms.sender : start != std::string_view::npos && reply_to != value.substr(start, colon - start))
+    abort();
 
   // The list allows the sender when it is empty or holds the sender as a whole field.
   const std::string_view sender = ok ? std::string_view(sms.sender) : value;

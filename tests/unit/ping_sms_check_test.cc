@@ -5,7 +5,7 @@ const std::string kSmsKey = "config.sms.incoming", kStatus = probe_rule_path(1) 
 
 using PingSmsCheck = CheckTest;
 
-TEST_F(PingSmsCheck, PingResultsAndSmsRulesThatEachTakeEveryMessageAndRefreshWhileTriggered) {
+TEST_F(PingSmsCheck, PingResultsAndSmsRulesThatEachTakeEveryMessageAndRefreshFromAllowedSenders) {
   rule(1, "net_ping", {{"net.ping.address", "192.0.2.1"}});
   rule(2, "sms", {{"sms.message_pattern", "["}});
   rule(3, "sms", {{"sms.message_pattern", "^reboot"}, {"sms.phone_number", "123"}}, true);
@@ -16,7 +16,8 @@ TEST_F(PingSmsCheck, PingResultsAndSmsRulesThatEachTakeEveryMessageAndRefreshWhi
   EXPECT_EQ("0|192.0.2.1|ICMP Ping|" + probe_rule_path(1), device_of(0));
   takes(kSmsKey, "1:status", {{4, 'C'}});  // the bad pattern of rule 2 stops no other rule
   takes(kSmsKey, "123:reboot status", {{3, 'T'}, {4, 'C'}});
-  walk({3}, kSmsKey, {{"999:not a command", 'r'}, {"nocolon", 'r'}});
+  // While Triggered only an allowed sender's message becomes the value $CELLNUM and $AR_VAL read.
+  walk({3}, kSmsKey, {{"999:not a command", '-'}, {"nocolon", '-'}, {":123:not a command", 'r'}, {"123", 'r'}});
 }
 
 TEST_F(PingSmsCheck, SmsTriggersForAMatchFromAnAllowedSenderAndLogsWhatItDiscards) {

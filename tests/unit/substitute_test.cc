@@ -1,4 +1,4 @@
-// Text substitution: every token's value, the order of rows, failure as a whole.
+// Text substitution: every token's value, values inserted verbatim, failure as a whole.
 #include "actions/substitute.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +25,7 @@ class Substitution : public ::testing::Test {
   TestDaemon d;
 };
 
-TEST_F(Substitution, EveryTokenRowsInOrderAndFailureAsAWhole) {
+TEST_F(Substitution, EveryTokenOnceValuesVerbatimAndFailureAsAWhole) {
   d.clock.wall = 1796401827;  // 2026-12-04 16:30:27 UTC
   const struct { const char* text; const char* name; OptionalText value; std::string expected; } cases[] = {
       {"$AR_NAME=$AR_VAL [$AR_TRIGGER_VAL|$AR_PROPERTY|$AR_CHECK_DEV|$AR_DEV_REF] $AR_NAME", "door1", "35",
@@ -33,8 +33,9 @@ TEST_F(Substitution, EveryTokenRowsInOrderAndFailureAsAWhole) {
       {"$HOSTNAME at $TIMESTAMP.", "door1", "35", host_name() + " at 2026 Dec  4 16:30:27."},
       {"plain text, $ and $AR but no token", "door1", "7", "<none>"},
       {"$AR_VALUE", "door1", "7", "7UE"},  // no word boundary is looked for
-      {"$AR_VAL", "door1", "up on $HOSTNAME at $AR_NAME", "up on " + host_name() + " at door1"},
-      {"$AR_VAL $AR_NAME", "$AR_VAL-room", "7", "7 $AR_VAL-room"},  // the name's token row has already run
+      // Values go in verbatim: a stranger's text learns nothing and grows nothing.
+      {"$AR_VAL", "door1", "up on $HOSTNAME at $AR_NAME", "up on $HOSTNAME at $AR_NAME"},
+      {"[$AR_NAME|$AR_VAL]", "$AR_VAL-room", "$AR_NAME", "[$AR_VAL-room|$AR_NAME]"},
       {"<$CELLNUM>", "door1", "+61400111222:reboot", "<>"},  // not a rule on SMS commands
       {"$AR_NAME on $AR_DEV_REF", "door1", std::nullopt, "door1 on config.ports.port1.enviro"},
       {"$AR_NAME is $AR_VAL", "door1", std::nullopt, "<failed>"},  // no event, so no value
