@@ -46,7 +46,11 @@ int increment_event_count(DaemonContext* ctx, const std::string& key) {
   // A synchronous request must not split a message the loop is writing.
   if (link_flush_head(ctx) != 0) return -1;
   char* stored = nullptr;
-  infod_get_multiple(ctx->infod_fd, counter_key.c_str(), &stored);
+  if (infod_get_multiple(ctx->infod_fd, counter_key.c_str(), &stored) != 0) {
+    // Pushing 1 now would lose the stored count; the next trigger counts on.
+    ar_log(kLogError, "Could not read %s", counter_key.c_str());
+    return -1;
+  }
   long count = 1;
   if (stored != nullptr) {
     const long n = strtol(stored, nullptr, 10);

@@ -1,4 +1,5 @@
 // The environmental check: thresholds at their boundaries, odd readings, configuration problems, descriptions.
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -64,9 +65,16 @@ TEST_F(EnviroCheck, ThresholdsAtTheirBoundariesConfigurationProblemsAndDescripti
 
 
 // The trigger counter lives in infod: read it, add one, push it back, on the daemon's own socket.
+// A get that is not answered in time leaves the stored count alone.
 TEST(EnviroCounter, CountsOnFromTheStoredValueUnderACutKey) {
   const std::string cut = "config.ports.port1.sensors.abcdefghijk.temp.enviro.temperature1";
+  const std::string kNoAnswer = "(no answer)";
+  std::vector<std::string> errors;
+  log_set_observer([](int priority, const char* text, void* seen) {
+    if (priority == kLogError) static_cast<std::vector<std::string>*>(seen)->push_back(text);
+  }, &errors);
   const struct { std::string key, stored, counter_key, count; } cases[] = {
+      {kSensor + ".temp", kNoAnswer, kSensor + ".count.temp", ""},
       {kSensor + ".temp", "", kSensor + ".count.temp", "1"},
       {kSensor + ".temp", "41", kSensor + ".count.temp", "42"},
       {"x.enviro.temp", "2147483647", "x.enviro.count.temp", "1"},  // runs to INT32_MAX, starts again
@@ -79,22 +87,26 @@ TEST(EnviroCounter, CountsOnFromTheStoredValueUnderACutKey) {
     DaemonContext ctx;
     int fds[2];
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);  // as the daemon's own socket
     ctx.infod_fd = fds[0];
     e2e::Raw infod(fds[1]);
     std::string get, pushed;
+    const bool answers = k.stored != kNoAnswer;
     std::thread peer([&] {
       get = infod.read_body();
       const std::string reply = "5\x1e" + k.counter_key + (k.stored.empty() ? "" : "\x1e" + k.stored);
-      infod.write_all(e2e::frame(reply));
-      pushed = infod.read_body();
+      if (answers) infod.write_all(e2e::frame(reply));
+      pushed = infod.read_body();  // "" once the daemon's end is closed
     });
-    EXPECT_EQ(0, increment_event_count(&ctx, k.key));
-    peer.join();
+    EXPECT_EQ(answers ? 0 : -1, increment_event_count(&ctx, k.key));
     infod_kept_forget(fds[0]);
     close(fds[0]);  // Raw closes the peer's end
+    peer.join();
     EXPECT_EQ("4\x1e" "ard\x1e" + k.counter_key, get);
-    EXPECT_EQ("1\x1e" + k.counter_key + "\x1e" "0\x1e" + k.count, pushed);
+    EXPECT_EQ(answers ? "1\x1e" + k.counter_key + "\x1e" "0\x1e" + k.count : "", pushed);
   }
+  log_set_observer(nullptr, nullptr);
+  EXPECT_EQ(std::vector<std::string>{"Could not read " + kSensor + ".count.temp"}, errors);
   DaemonContext closed;  // no socket, or a key without a dot: the counter is left alone
   EXPECT_EQ(-1, increment_event_count(&closed, kSensor + ".temp"));
   closed.infod_fd = 99;
