@@ -1,6 +1,7 @@
 // The action queue, its runner and its reaper.
 #include "actions/queue.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include "config/action.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
+#include "core/clock.h"
 #include "core/context.h"
 #include "core/guard.h"
 #include "core/link.h"
@@ -33,6 +35,14 @@ QueuedAction* first_waiting(DaemonContext* ctx) {
     if (qa.state == kQueuedWaiting) return &qa;
   }
   return nullptr;
+}
+
+// Signals a running action and whatever it started: children start as
+// leaders of their own process group. A child left in the daemon's group
+// (a platform that does not make one) gets the signal alone. The pid
+// cannot have been reused: the child is not reaped yet.
+void signal_action(pid_t pid, int sig) {
+  if (kill(-pid, sig) != 0 && errno == ESRCH) kill(pid, sig);
 }
 
 void remove(DaemonContext* ctx, const QueuedAction* target) {
@@ -102,6 +112,7 @@ int start_queued_actions(DaemonContext* ctx) {
     }
     qa->state = kQueuedRunning;
     qa->pid = pid;
+    qa->started = ctx->clock->monotonic_seconds();
     ++ctx->running_actions;
   }
   return 0;
@@ -121,6 +132,26 @@ void action_child_ended(DaemonContext* ctx, pid_t pid, int wait_status) {
     break;
   }
   start_queued_actions(ctx);
+}
+
+void action_check_timeouts(DaemonContext* ctx) {
+  if (ctx->action_timeout <= 0) return;
+  const int64_t now = ctx->clock->monotonic_seconds();
+  for (QueuedAction& qa : ctx->action_queue) {
+    if (qa.state != kQueuedRunning) continue;
+    if (qa.terminated < 0) {
+      if (now - qa.started < ctx->action_timeout) continue;
+      ar_log(kLogError, "Action timed out: %s for AR: %s", qa.action_name.c_str(), qa.ar_name.c_str());
+      const LogLine line = format_log_line("Action timed out: %s for AR: %s", qa.action_name.c_str(),
+                                           qa.ar_name.c_str());
+      link_push(ctx, kLogKey, line.text);
+      signal_action(qa.pid, SIGTERM);
+      qa.terminated = now;
+    } else if (!qa.killed && now - qa.terminated >= kActionKillGrace) {
+      signal_action(qa.pid, SIGKILL);
+      qa.killed = true;
+    }
+  }
 }
 
 void reap_action(int /*signal_number*/, short /*events*/, void* arg) {

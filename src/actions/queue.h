@@ -28,6 +28,9 @@ struct QueuedAction {
   int32_t tag = 0;                // 2 for Nagios reports, else 0
   pid_t pid = 0;
   QueuedActionState state = kQueuedWaiting;
+  int64_t started = 0;      // monotonic seconds when the child started
+  int64_t terminated = -1;  // monotonic seconds of the SIGTERM; -1: none sent
+  bool killed = false;      // SIGKILL sent
   std::string action_name;  // the Action's name
   std::string action_path;  // the Action's configuration path
   std::string ar_name;      // the AutoResponse's name
@@ -66,6 +69,15 @@ void reap_action(int signal_number, short events, void* ctx);
 // Reports and releases the Running action of pid with the wait status, then
 // starts what waits. An unknown pid is forgotten silently.
 void action_child_ended(DaemonContext* ctx, pid_t pid, int wait_status);
+
+// Seconds between the SIGTERM to a timed-out action and the SIGKILL.
+constexpr int64_t kActionKillGrace = 5;
+
+// Ends actions that have run longer than the context's action_timeout
+// (0: no limit): "Action timed out" is logged and pushed and the child's
+// process group gets SIGTERM, then SIGKILL kActionKillGrace seconds later.
+// Their slots stay taken until they are reaped like any other child.
+void action_check_timeouts(DaemonContext* ctx);
 
 // The exit status reported for a wait status: the exit code, or 128 plus
 // the signal number for a child ended by a signal.

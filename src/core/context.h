@@ -56,6 +56,7 @@ struct DaemonContext {
   int32_t queued_actions = 0;
   int32_t running_actions = 0;
   int32_t concurrent_actions = 2;
+  int32_t action_timeout = 0;  // seconds a child may run; 0: no limit
 
   // Seams: where the fixed paths are, which clocks, how children start.
   const Paths* paths = nullptr;

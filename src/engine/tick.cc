@@ -4,6 +4,7 @@
 #include <ctime>
 #include <event.h>
 
+#include "actions/queue.h"
 #include "config/action.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
@@ -58,12 +59,9 @@ void arm(DaemonContext* ctx) {
   event_add(&ctx->tick_event, &tv);
 }
 
-void tick_one(DaemonContext* ctx, ArCheck* check) {
+void tick_one(ArCheck* check, const tm& local) {
   const AutoResponse* ar = check->ar;
   if (ar->schedule_enabled) {
-    const time_t wall = ctx->clock->wall_seconds();
-    tm local{};
-    localtime_r(&wall, &local);
     const DisableWindow& window = ar->disable[local.tm_wday];
     if (disable_window_contains(window, local.tm_hour, local.tm_min)) {
       if (check->state != kArDisabled) ar_disable(check);
@@ -103,10 +101,17 @@ void tick_start(DaemonContext* ctx) {
 void ar_tick(int /*fd*/, short /*events*/, void* arg) {
   auto* ctx = static_cast<DaemonContext*>(arg);
   run_guarded(ctx, [ctx] {
+    // localtime_r reads the zone once per process; tzset looks again, so
+    // a zone the administrator changed rules the windows from this tick on.
+    tzset();
+    const time_t wall = ctx->clock->wall_seconds();
+    tm local{};
+    localtime_r(&wall, &local);
     for (ArCheck& check : ctx->checks) {
       if (ctx->exit_status >= 0) return;
-      tick_one(ctx, &check);
+      tick_one(&check, local);
     }
+    action_check_timeouts(ctx);
   });
   arm(ctx);
 }

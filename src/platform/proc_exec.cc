@@ -32,6 +32,9 @@ namespace {
     const long limit = sysconf(_SC_OPEN_MAX);
     for (long fd = 3; fd < (limit > 0 ? limit : 1024); ++fd) close(static_cast<int>(fd));
   }
+  // A group of its own, so a time-out can end the program together with
+  // everything it started.
+  setpgid(0, 0);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);

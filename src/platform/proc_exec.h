@@ -6,8 +6,9 @@
 // Starts path as a child process and returns its pid at once (mode 2,
 // "do not wait", is the only mode). The child gets exactly envp as its
 // environment when envp is given, else the daemon's; default signal
-// dispositions, an empty signal mask, standard input from /dev/null and no
-// other descriptor of the daemon except standard output and error. When
+// dispositions, an empty signal mask, standard input from /dev/null, no
+// other descriptor of the daemon except standard output and error, and a
+// process group of its own (the child leads it). When
 // path cannot be executed the child ends with status 127. Returns -1 (with
 // errno) when no child can be created.
 pid_t brimvale_proc_exec_env_nowait(const char* path, char* const argv[], char* const envp[], int mode);

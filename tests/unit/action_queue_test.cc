@@ -3,6 +3,7 @@
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -97,6 +98,41 @@ TEST_F(ActionQueue, OneSignalReapsEveryEndedRealChild) {
   for (const std::string& l : lines()) statuses.push_back(l.substr(0, l.find(" for AR")).substr(kFinished.size()));
   std::sort(statuses.begin(), statuses.end());
   EXPECT_EQ((Strings{"0", "127", "137", "3"}), statuses);  // a killed child is 128 + signal
+}
+
+// A child that outlives the time-out gets SIGTERM, and SIGKILL 5 s later if it ignores that; its slot
+// stays taken until it is reaped, and the reaped status says how it ended.
+TEST_F(ActionQueue, ATimedOutChildIsTerminatedThenKilledAndHoldsItsSlotUntilReaped) {
+  PlatformSpawner real;
+  d.ctx.spawner = &real;
+  d.ctx.concurrent_actions = 1;
+  d.ctx.action_timeout = 10;
+  const std::string ready = d.dir() + "/ready";
+  queue("/bin/sh", {"sh", "-c", "trap '' TERM; touch " + ready + "; exec sleep 60"});
+  queue("/bin/true", {"true"});
+  const pid_t child = d.ctx.action_queue.front().pid;
+  while (access(ready.c_str(), F_OK) != 0) usleep(1000);  // it ignores SIGTERM from here on
+  const auto ended = [child] {
+    siginfo_t info{};
+    return waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child;
+  };
+  const std::string timed_out = "Action timed out: cut power for AR: pdu";
+  for (int64_t step : {9, 1, 4}) {
+    d.clock.advance(step);
+    d.tick();
+  }
+  EXPECT_EQ(Strings{timed_out}, lines());
+  EXPECT_TRUE(std::any_of(d.logs.begin(), d.logs.end(), [&](auto& r) { return r.priority == 300 && r.text == timed_out; }));
+  usleep(100 * 1000);
+  EXPECT_FALSE(ended());
+  d.clock.advance(1);
+  d.tick();
+  siginfo_t info{};
+  ASSERT_EQ(0, waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT));
+  EXPECT_EQ(kQueuedWaiting, d.ctx.action_queue.back().state);  // ended, but not reaped yet
+  reap_action(SIGCHLD, 0, &d.ctx);
+  // The next one started only then (and may have ended in the same reap).
+  EXPECT_EQ(kFinished + "137 for AR: pdu - 1 queued actions remaining", lines().front());
 }
 
 }  // namespace
