@@ -8,6 +8,7 @@
 
 #include "config/action.h"
 #include "config/archeck.h"
+#include "config/bounds.h"
 #include "config/autoresponse.h"
 #include "core/context.h"
 #include "core/log.h"
@@ -26,6 +27,10 @@ class ActionSettings {
   std::string text(const std::string& key) const { return xmldb_getstring(db_, prefix_.c_str(), key.c_str()); }
   // prefix.key as a number; 0 when absent.
   int32_t size(const std::string& key) const { return xmldb_getsize(db_, prefix_.c_str(), key.c_str()); }
+  // prefix.key as a count of at most limit (a larger one is cut, logged).
+  int32_t total(const std::string& key, int32_t limit) const {
+    return bounded_total(db_, prefix_.c_str(), key.c_str(), limit);
+  }
   // Any other setting, under an explicit prefix.
   std::string text_at(const std::string& prefix, const std::string& key) const {
     return xmldb_getstring(db_, prefix.c_str(), key.c_str());

@@ -12,11 +12,13 @@ namespace {
 constexpr const char kCmsPrefix[] = "config.cms.";
 // The NSCA port; a local forward of it names the port run_check must use.
 constexpr const char kNscaPort[] = "5667";
+// The most forwards looked at.
+constexpr int32_t kMaxForwards = 1024;
 
 // The port of the first forward of the NSCA port to this host, else the
 // NSCA port itself.
 std::string nsca_port(const ActionSettings& node) {
-  const int32_t forwards = node.size("forwards.total");
+  const int32_t forwards = node.total("forwards.total", kMaxForwards);
   for (int32_t i = 1; i <= forwards; ++i) {
     const std::string forward = "forwards.forward" + std::to_string(i);
     if (node.text(forward + ".hostport") != kNscaPort) continue;

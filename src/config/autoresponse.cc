@@ -8,6 +8,7 @@
 
 #include "checks/check_type.h"
 #include "config/archeck.h"
+#include "config/bounds.h"
 #include "core/context.h"
 #include "core/guard.h"
 #include "core/link.h"
@@ -20,6 +21,13 @@ namespace {
 
 constexpr const char* kRoot = "config.autoresponse";
 constexpr const char* kCmsRoot = "config.cms";
+
+// The most rules, references per rule and actions per list that are read;
+// a larger "total" is a broken setting, not a reason to loop or allocate
+// for billions of absent entries.
+constexpr int32_t kMaxRules = 10000;
+constexpr int32_t kMaxReferences = 1024;
+constexpr int32_t kMaxActions = 1024;
 
 // The "check_type" names in the order they are compared. A rule has a
 // resolve condition unless its kind has none, or unless the named flag
@@ -98,7 +106,8 @@ std::vector<std::string> cms_paths(xmldb_t* db) {
 bool build_actions(AutoResponse* ar, const std::vector<std::string>& cms, const char* list_name,
                    ActionList* list) {
   xmldb_t* db = ar->daemon->config_db;
-  const int32_t total = xmldb_getsize(db, ar->path.c_str(), (std::string(list_name) + ".total").c_str());
+  const std::string total_key = std::string(list_name) + ".total";
+  const int32_t total = bounded_total(db, ar->path.c_str(), total_key.c_str(), kMaxActions);
   for (const std::string& path : cms) {
     if (!build_cms_action(ar, path, list)) {
       ar_log(kLogFatal, "Error adding cms action for ar");
@@ -153,7 +162,7 @@ int load_autoresponse(DaemonContext* ctx, const char* path, int n) {
   ctx->autoresponses.splice(ctx->autoresponses.end(), node);
 
   const std::string refs_key = std::string(type->domain) + ".dev_refs.total";
-  const int32_t refs = xmldb_getsize(db, path, refs_key.c_str());
+  const int32_t refs = bounded_total(db, path, refs_key.c_str(), kMaxReferences);
   if (refs >= 1) {
     for (int32_t r = 1; r <= refs; ++r) {
       if (create_archeck(ctx, ar, static_cast<uint32_t>(r)) != 0) {
@@ -167,12 +176,18 @@ int load_autoresponse(DaemonContext* ctx, const char* path, int n) {
 }
 
 int load_config(DaemonContext* ctx) {
-  ctx->config_db = xmldb_open(nullptr);
-  if (ctx->config_db == nullptr) {
+  xmldb_t* db = xmldb_open(nullptr);
+  if (db == nullptr) {
     ar_log(kLogFatal, "Could not open config database");
     return -1;
   }
-  const int32_t total = xmldb_getsize(ctx->config_db, kRoot, "total");
+  load_config_from(ctx, db);
+  return 0;
+}
+
+void load_config_from(DaemonContext* ctx, xmldb_t* db) {
+  ctx->config_db = db;
+  const int32_t total = bounded_total(db, kRoot, "total", kMaxRules);
   for (int32_t n = 1; n <= total; ++n) {
     const std::string path = std::string(kRoot) + ".autoresponse" + std::to_string(n);
     if (load_autoresponse(ctx, path.c_str(), n) != 0) ar_log(kLogFatal, "Could not load ar %s", path.c_str());
@@ -184,11 +199,13 @@ int load_config(DaemonContext* ctx) {
     ar_normal(&check);
   }
   // A negative delay would hold the loop back for ever as an unsigned one.
-  const int32_t boot_delay = xmldb_getsize(ctx->config_db, kRoot, "boot_delay");
+  const int32_t boot_delay = xmldb_getsize(db, kRoot, "boot_delay");
   ctx->boot_delay = boot_delay > 0 ? static_cast<uint32_t>(boot_delay) : 0;
-  const int32_t concurrent = xmldb_getsize(ctx->config_db, kRoot, "concurrent_actions");
+  const int32_t concurrent = xmldb_getsize(db, kRoot, "concurrent_actions");
   if (concurrent > 0) ctx->concurrent_actions = concurrent;
-  return 0;
+  // Unlike the limit above, a time-out taken out of the file is gone.
+  const int32_t timeout = xmldb_getsize(db, kRoot, "action_timeout");
+  ctx->action_timeout = timeout > 0 ? timeout : 0;
 }
 
 void unload_config(DaemonContext* ctx) {
@@ -206,7 +223,15 @@ void reload_config(int /*signal_number*/, short /*events*/, void* arg) {
   auto* ctx = static_cast<DaemonContext*>(arg);
   run_guarded(ctx, [ctx] {
     ar_log(kLogInfo, "SIGHUP - Reloading Config");
+    // A file that is missing or half-written must not stop monitoring: the
+    // running rules, their states and subscriptions stay until a reload
+    // finds a configuration it can open.
+    xmldb_t* db = xmldb_open(nullptr);
+    if (db == nullptr) {
+      ar_log(kLogFatal, "Could not open config database");
+      return;
+    }
     unload_config(ctx);
-    load_config(ctx);
+    load_config_from(ctx, db);
   });
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config/action.h"
+#include "platform/xmldb.h"
 
 struct DaemonContext;
 
@@ -32,10 +33,14 @@ struct AutoResponse {
   ActionList resolve_actions;
 };
 
-// Opens the database and builds every rule, subscribes every ArCheck's key
-// and moves each ArCheck to Normal; reads "boot_delay" and
-// "concurrent_actions". -1 when the database cannot be opened.
+// Opens the database and loads it with load_config_from; -1 (logged) when
+// it cannot be opened, and nothing changes.
 int load_config(DaemonContext* ctx);
+
+// Takes db as the context's database and builds every rule, subscribes
+// every ArCheck's key and moves each ArCheck to Normal; reads "boot_delay",
+// "concurrent_actions" and "action_timeout".
+void load_config_from(DaemonContext* ctx, xmldb_t* db);
 
 // Builds rule number n under path with its ArChecks; 0 when the rule was
 // kept (even without ArChecks), -1 when it was rejected (nothing stays).
@@ -45,5 +50,6 @@ int load_autoresponse(DaemonContext* ctx, const char* path, int n);
 // closes the database. Queued and running actions stay.
 void unload_config(DaemonContext* ctx);
 
-// The SIGHUP callback: unloads and loads everything anew.
+// The SIGHUP callback: opens the database anew and, when that works,
+// unloads everything and loads it; otherwise everything stays as it was.
 void reload_config(int signal_number, short events, void* ctx);

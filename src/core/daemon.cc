@@ -16,6 +16,7 @@
 #include "config/autoresponse.h"
 #include "core/clock.h"
 #include "core/context.h"
+#include "core/guard.h"
 #include "core/link.h"
 #include "platform/infod_client.h"
 
@@ -67,6 +68,15 @@ void wait_boot_delay(DaemonContext* ctx) {
 }  // namespace
 
 int run_daemon(const char* name, const Paths& paths, LogSink sink) {
+  // Until their handlers are installed, a SIGHUP would end the daemon and a
+  // SIGCHLD could be lost: both wait, blocked, and then arrive through the
+  // loop.
+  sigset_t loop_signals;
+  sigemptyset(&loop_signals);
+  sigaddset(&loop_signals, SIGHUP);
+  sigaddset(&loop_signals, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &loop_signals, nullptr);
+
   DaemonContext ctx;
   SystemClock clock;
   PlatformSpawner spawner;
@@ -92,9 +102,11 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   struct event sighup_event;
   event_set(&sighup_event, SIGHUP, EV_SIGNAL | EV_PERSIST, reload_config, &ctx);
   event_add(&sighup_event, nullptr);
+  sigprocmask(SIG_UNBLOCK, &loop_signals, nullptr);
 
-  load_config(&ctx);
-  wait_boot_delay(&ctx);
+  // Memory running out while loading is as fatal as in the loop.
+  run_guarded(&ctx, [&ctx] { load_config(&ctx); });
+  if (ctx.exit_status < 0) wait_boot_delay(&ctx);
   if (ctx.exit_status < 0) event_loop(0);
 
   // Orderly teardown, so a run under a leak checker ends with nothing lost.

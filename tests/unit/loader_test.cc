@@ -3,7 +3,9 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "config/autoresponse.h"
 #include "support/rules.h"
@@ -58,7 +60,37 @@ TEST(Loader, RejectedRulesLeaveNoTraceAndTheWholeOneGetsEverything) {
   EXPECT_EQ(want, wire(d));
 }
 
-TEST(Loader, AReloadStartsATriggeredReferenceAgainInNormalAndSurvivesAMissingDatabase) {
+// Counts beyond reason are cut with one line naming the key: no loop or allocation for billions of entries.
+TEST(Loader, AbsurdTotalsAreCutAndSaidSo) {
+  TestDaemon d;
+  ConfigBuilder c = enviro_rules(2).set("config.autoresponse.total", 2000000000);
+  c.set(rule_path(1) + ".enviro.dev_refs.total", 2000000000).set(rule_path(2) + ".trigger_actions.total", 1025);
+  for (int k = 1; k <= 1025; ++k) add_action(c, 2, "trigger_actions", k, "a" + std::to_string(k), "custom");
+  c.set(rule_path(1) + ".resolve_actions.total", 1024);  // at the limit, not cut: the rule's missing names reject it
+  ASSERT_EQ(0, d.load(c));
+  const auto cut = [&](const std::string& key, int value, int limit) {
+    const std::string line = "Too many entries in " + key + ": " + std::to_string(value) + ", reading the first " +
+                             std::to_string(limit);
+    return std::count_if(d.logs.begin(), d.logs.end(), [&](auto& r) { return r.priority == 300 && r.text == line; });
+  };
+  EXPECT_EQ(1, cut("config.autoresponse.total", 2000000000, 10000));
+  EXPECT_EQ(1, cut(rule_path(2) + ".trigger_actions.total", 1025, 1024));
+  EXPECT_EQ(0, cut(rule_path(1) + ".resolve_actions.total", 1024, 1024));
+  EXPECT_TRUE(d.logged("Could not load ar " + rule_path(1)));
+  EXPECT_TRUE(d.logged("Could not load ar " + rule_path(10000)));
+  EXPECT_FALSE(d.logged("Could not load ar " + rule_path(10001)));
+  ASSERT_EQ(1u, d.ctx.autoresponses.size());
+  EXPECT_EQ(1024u, d.ctx.autoresponses.front().trigger_actions.size());
+  // The references of a rule: rule 1 again, without its broken resolve list.
+  c.set(rule_path(1) + ".resolve_actions.total", 0).set("config.autoresponse.total", 1);
+  unload_config(&d.ctx);
+  d.logs.clear();
+  ASSERT_EQ(0, d.load(c));
+  EXPECT_EQ(1, cut(rule_path(1) + ".enviro.dev_refs.total", 2000000000, 1024));
+  EXPECT_EQ(1024u, d.ctx.checks.size());
+}
+
+TEST(Loader, AReloadStartsATriggeredReferenceAgainInNormalUnlessTheFileCannotBeOpened) {
   TestDaemon d;
   ConfigBuilder c = enviro_rules(1).set("config.autoresponse.boot_delay", -5);
   ASSERT_EQ(0, d.load(c.set("config.autoresponse.concurrent_actions", 5)));
@@ -73,10 +105,22 @@ TEST(Loader, AReloadStartsATriggeredReferenceAgainInNormalAndSurvivesAMissingDat
   EXPECT_EQ(want, wire(d));
   EXPECT_EQ(kArNormal, d.check(0).state);
   EXPECT_EQ(5, d.ctx.concurrent_actions);  // a limit of 0 keeps the one in force
+  // A file gone or half-written: the running rules stay exactly as they were.
+  ASSERT_EQ(0, d.deliver(enviro_key(1), "35"));
+  d.take_sent();
   std::filesystem::remove(d.dir() + "/config.xml");
-  reload_config(SIGHUP, 0, &d.ctx);
-  EXPECT_TRUE(d.logged("Could not open config database"));
-  EXPECT_TRUE(d.ctx.checks.empty());  // and the destructor's unload must not close it twice
+  for (const char* broken : {"", "<config><autoresponse><total>1</total>"}) {
+    if (*broken != '\0') std::ofstream(d.dir() + "/config.xml") << broken;
+    d.logs.clear();
+    reload_config(SIGHUP, 0, &d.ctx);
+    EXPECT_TRUE(d.logged("Could not open config database"));
+    EXPECT_EQ(Strings{}, wire(d));
+    ASSERT_EQ(1u, d.ctx.checks.size());
+    EXPECT_EQ(kArTriggered, d.check(0).state);
+  }
+  // The old contents still answer the running rules' reads: 28 resolves.
+  ASSERT_EQ(0, d.deliver(enviro_key(1), "28"));
+  EXPECT_EQ(kArNormal, d.check(0).state);
 }
 
 }  // namespace

@@ -1,0 +1,11 @@
+// Bounded counts.
+#include "config/bounds.h"
+
+#include "core/log.h"
+
+int32_t bounded_total(xmldb_t* db, const char* prefix, const char* key, int32_t limit) {
+  const int32_t value = xmldb_getsize(db, prefix, key);
+  if (value <= limit) return value;
+  ar_log(kLogError, "Too many entries in %s.%s: %d, reading the first %d", prefix, key, value, limit);
+  return limit;
+}

@@ -1,0 +1,12 @@
+// Counts read from the configuration ("total" keys), with an upper bound:
+// a broken or hostile value must not make the daemon loop over, or
+// allocate for, billions of absent entries.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/xmldb.h"
+
+// The size at prefix.key, at most limit; a value above it is cut to limit
+// with one priority-300 line naming the key.
+int32_t bounded_total(xmldb_t* db, const char* prefix, const char* key, int32_t limit);
