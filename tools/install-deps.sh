@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libevent-dev liblog4c-dev libpcre3-dev libexpat1-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev valgrind util-linux
+  clang libclang-rt-14-dev valgrind util-linux tzdata
 )
 
 missing=()

@@ -1,0 +1,210 @@
+// The daemon under what goes wrong on a real appliance: strangers writing SMS, programs that hang,
+// absurd counts, signals at the wrong moment, a zone changed at run time, a configuration file that
+// is gone when the administrator asks for a reload.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "support/e2e.h"
+
+namespace {
+
+using namespace e2e;
+
+int count(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++n;
+  return n;
+}
+
+// A stranger who writes while a delayed reply waits decides neither where it goes nor what a script is
+// told, and texts that hold tokens go out as they came in.
+TEST(SafetyE2e, StrangersCannotSteerADelayedReplyAndTokensInAnSmsStayText) {
+  Sandbox box;
+  fake(box, "/bin/act");
+  ConfigBuilder c;
+  add_rule(c.set("config.autoresponse.total", 1), 1, "reboot", "sms",
+           "sms.phone_number=+111;sms.message_pattern=^reboot;trigger_actions.total=2");
+  add_action(c, 1, "trigger_actions", 1, "script", "custom", 1);
+  set_all(c, rule_path(1) + ".trigger_actions.action1.custom.",
+          "script=" + box.path("/bin/act") + ";args.total=2;args.arg1=$CELLNUM;args.arg2=$AR_VAL");
+  add_action(c, 1, "trigger_actions", 2, "reply", "sms", 1);
+  c.set(rule_path(1) + ".trigger_actions.action2.sms.message", "got $AR_VAL");
+  box.write_config(c);
+  ASSERT_TRUE(box.infod.start());
+  ASSERT_TRUE(box.start_daemon());
+  ASSERT_TRUE(box.infod.logged(state_line(1, "Normal")));
+
+  const std::string command = "+111:reboot $HOSTNAME $AR_NAME $TIMESTAMP";
+  ASSERT_TRUE(box.push("config.sms.incoming", command));
+  ASSERT_TRUE(box.push("config.sms.incoming", "+999:reboot"));
+  ASSERT_TRUE(box.infod.logged(log_line("Finished action: script with status 0 for AR: reboot")));
+  EXPECT_EQ(box.calls("/bin/act"), box.path("/bin/act") + "|+111|" + command + "\n");
+  Strings spooled;
+  for (const auto& f : std::filesystem::directory_iterator(box.path("/var/spool/sms/outgoing"))) {
+    spooled.push_back(read_file(f.path()));
+  }
+  EXPECT_EQ(spooled, Strings{"To: +111\n\ngot " + command});
+  EXPECT_EQ(std::string::npos, read_file(box.infod.log).find("<- push " + rule_path(1) + ".refs.ref1.curr_entry"
+                                                             ".status 2 +999"));
+  expect_clean_end(box);
+}
+
+// A program that never ends is ended, with what it started, and its slot goes to the next action only
+// once it is reaped.
+TEST(SafetyE2e, AHungActionEndsWithItsChildrenAndOnlyThenFreesItsSlot) {
+  Sandbox box;
+  fake(box, "/bin/act");
+  const std::string grandchild = box.path("/grandchild");
+  write_file(box.path("/bin/hang"), "#!/bin/sh\nsleep 600 &\necho $! > '" + grandchild + "'\nwait\n", 0755);
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 1).set("config.autoresponse.concurrent_actions", 1);
+  c.set("config.autoresponse.action_timeout", 1);
+  add_enviro_rule(c, 1);
+  c.set(rule_path(1) + ".trigger_actions.total", 2);
+  add_action(c, 1, "trigger_actions", 1, "hang", "custom");
+  c.set(rule_path(1) + ".trigger_actions.action1.custom.script", box.path("/bin/hang"));
+  add_action(c, 1, "trigger_actions", 2, "after", "custom");
+  c.set(rule_path(1) + ".trigger_actions.action2.custom.script", box.path("/bin/act"));
+  box.write_config(c);
+  ASSERT_TRUE(box.infod.start());
+  ASSERT_TRUE(box.start_daemon());
+  ASSERT_TRUE(box.infod.logged(state_line(1, "Normal")));
+
+  ASSERT_TRUE(box.push(enviro_key(1), "35"));
+  ASSERT_TRUE(box.infod.logged(log_line("Finished action: after with status 0")));
+  const std::string log = read_file(box.infod.log);
+  const size_t timed_out = log.find(log_line("Action timed out: hang for AR: rule1\n"));
+  const size_t ended = log.find(log_line("Finished action: hang with status 143 for AR: rule1"));
+  EXPECT_NE(std::string::npos, timed_out);
+  EXPECT_LT(timed_out, ended);
+  EXPECT_LT(ended, log.find(log_line("Finished action: after")));
+  EXPECT_TRUE(box.daemon_logged("Action timed out: hang for AR: rule1"));
+  // The script's own child went with it: gone, or a zombie left for init to collect.
+  const std::string stat = "/proc/" + read_file(grandchild).substr(0, read_file(grandchild).find('\n')) + "/stat";
+  EXPECT_TRUE(eventually([&] {
+    const std::string s = read_file(stat);
+    return s.empty() || s.find(") Z ") != std::string::npos;
+  }, 2000)) << read_file(stat);
+  expect_clean_end(box);
+}
+
+// Two billion rules or references in the file: the daemon reads the first ones it allows and comes up.
+TEST(SafetyE2e, TwoBillionTotalsAreCutAndTheDaemonComesUp) {
+  Sandbox box;
+  ConfigBuilder c = enviro_rules(2).set("config.autoresponse.total", 2000000000);
+  c.set(rule_path(2) + ".enviro.dev_refs.total", 2000000000);
+  box.write_config(c);
+  ASSERT_TRUE(box.infod.start());
+  ASSERT_TRUE(box.start_daemon());
+  EXPECT_TRUE(box.daemon_logged("Too many entries in config.autoresponse.total: 2000000000, reading the first 10000"));
+  EXPECT_TRUE(box.daemon_logged("Too many entries in " + rule_path(2) +
+                                ".enviro.dev_refs.total: 2000000000, reading the first 1024"));
+  EXPECT_TRUE(box.infod.logged("<- push " + rule_path(2) + ".refs.ref1024.status 2 Normal"));
+  ASSERT_TRUE(box.push(enviro_key(1), "35"));
+  EXPECT_TRUE(box.infod.logged(state_line(1, "Triggered")));
+  expect_clean_end(box);
+}
+
+// A SIGHUP before the loop runs neither ends the daemon nor is lost: without infod the daemon still ends
+// with its own status, and during the boot delay the reload waits for the loop and reads the file as it
+// is then.
+TEST(SafetyE2e, SignalsBeforeTheLoopWaitForIt) {
+  Sandbox box;
+  box.write_config(enviro_rules(1));
+  ASSERT_TRUE(box.start_daemon());
+  ASSERT_TRUE(box.daemon_logged("Could not open socket"));
+  kill(box.daemon_pid(), SIGHUP);
+  kill(box.daemon_pid(), SIGCHLD);
+  EXPECT_EQ(255, box.daemon_exit());
+
+  write_file(box.path("/proc/uptime"), "5.00 1.00\n");
+  box.write_config(enviro_rules(1).set("config.autoresponse.boot_delay", 100));
+  ASSERT_TRUE(box.infod.start());
+  ASSERT_TRUE(box.start_daemon());
+  ASSERT_TRUE(box.daemon_logged("Adding subscription: " + enviro_key(1)));  // now in the boot delay
+  ConfigBuilder later = enviro_rules(2);
+  later.set(rule_path(1) + ".name", "").set("config.autoresponse.boot_delay", 100);
+  box.write_config(later);
+  write_file(box.path("/proc/uptime"), "200.00 1.00\n");
+  kill(box.daemon_pid(), SIGHUP);
+  EXPECT_TRUE(box.infod.logged("<- sub ard " + enviro_key(2)));
+  EXPECT_TRUE(box.infod.logged("<- unsub ard " + enviro_key(1)));
+  EXPECT_TRUE(box.daemon_running());
+  expect_clean_end(box);
+}
+
+// The disable windows follow the appliance's zone file as it is at each tick. The daemon runs in a mount
+// namespace of its own with a zone file of the test's over /etc/localtime, and no TZ.
+TEST(SafetyE2e, AZoneChangedUnderTheDaemonRulesTheWindowsFromTheNextTick) {
+  if (geteuid() != 0 || system("unshare -m --propagation private true 2>/dev/null") != 0) {
+    GTEST_SKIP() << "needs root and mount namespaces";
+  }
+  const std::string utc = read_file("/usr/share/zoneinfo/Etc/UTC"), east = read_file("/usr/share/zoneinfo/Etc/GMT-12");
+  if (utc.empty() || east.empty()) GTEST_SKIP() << "needs the system's zone files";
+  Sandbox box;
+  const std::string zone = box.path("/localtime");
+  write_file(zone, utc);
+  // A window of every day around the hour it is now twelve hours east of UTC, far from the hour in UTC.
+  const time_t now = time(nullptr) + 12 * 3600;
+  tm east_now{};
+  gmtime_r(&now, &east_now);
+  ConfigBuilder c = enviro_rules(1);
+  for (int day = 0; day < 7; ++day) {
+    const std::string w = rule_path(1) + ".disable.day" + std::to_string(day) + ".";
+    c.set(w + "start_hour", std::max(0, east_now.tm_hour - 1)).set(w + "start_min", 0);
+    c.set(w + "end_hour", std::min(23, east_now.tm_hour + 1)).set(w + "end_min", 59);
+  }
+  box.write_config(c);
+  ASSERT_TRUE(box.infod.start());
+  const std::string script = "mount --bind '" + zone + "' /etc/localtime && unset TZ && exec '" + kBuildDir +
+                             "/autoresponsed-dev'";
+  box.daemon = spawn("/usr/bin/unshare", {"-m", "--propagation", "private", "sh", "-c", script}, -1,
+                     box.path("/daemon.log"),
+                     {{"AR_ROOT", box.path("")}, {"XMLDB_PATH", box.path("/etc/config/config.xml")}});
+  ASSERT_TRUE(box.infod.logged(state_line(1, "Normal")));
+  std::this_thread::sleep_for(std::chrono::seconds(6));  // at least one tick in UTC
+  EXPECT_EQ(std::string::npos, read_file(box.infod.log).find(state_line(1, "Disabled")));
+  // Rewritten in place (the mount holds the file itself), with a time the C library cannot miss.
+  std::ofstream(zone, std::ios::binary | std::ios::trunc) << east;
+  const timespec later[2] = {{now, 0}, {now, 0}};
+  utimensat(AT_FDCWD, zone.c_str(), later, 0);
+  EXPECT_TRUE(box.infod.logged(state_line(1, "Disabled")));
+  expect_clean_end(box);
+}
+
+// A reload while the file is gone or half-written keeps every running rule, its state and its
+// subscription; the next reload that can open the file proceeds.
+TEST(SafetyE2e, AReloadThatCannotOpenTheFileKeepsMonitoring) {
+  Sandbox box;
+  box.write_config(enviro_rules(1));
+  ASSERT_TRUE(box.infod.start());
+  ASSERT_TRUE(box.start_daemon());
+  ASSERT_TRUE(box.infod.logged(state_line(1, "Normal")));
+  ASSERT_TRUE(box.push(enviro_key(1), "35"));
+  ASSERT_TRUE(box.infod.logged(state_line(1, "Triggered")));
+  std::filesystem::remove(box.path("/etc/config/config.xml"));
+  kill(box.daemon_pid(), SIGHUP);
+  ASSERT_TRUE(box.daemon_logged("Could not open config database"));
+  write_file(box.path("/etc/config/config.xml"), "<config><autoresponse><total>1</total>");
+  kill(box.daemon_pid(), SIGHUP);
+  ASSERT_TRUE(eventually([&] { return count(read_file(box.path("/daemon.log")), "Could not open config database") == 2; }));
+  ASSERT_TRUE(box.push(enviro_key(1), "20"));
+  EXPECT_TRUE(box.infod.logged(state_line(1, "Resolving")));
+  EXPECT_EQ(std::string::npos, read_file(box.infod.log).find("<- unsub"));
+  box.write_config(enviro_rules(2));
+  kill(box.daemon_pid(), SIGHUP);
+  EXPECT_TRUE(box.infod.logged("<- sub ard " + enviro_key(2)));
+  expect_clean_end(box);
+}
+
+}  // namespace
