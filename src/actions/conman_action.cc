@@ -13,7 +13,7 @@ int queue_conman_action(ArCheck* check, ActionEntry* entry) {
 
   DaemonContext* ctx = check->ar->daemon;
   ar_log(kLogInfo, "Running Interface Action for %s", check->ar->path.c_str());
-  if (link_send(ctx, 1, key.c_str(), 2, command) != 0) {
+  if (link_send(&ctx->link, kInfodPush, key.c_str(), 2, command) != 0) {
     ar_log(kLogFatal, "Couldn't send interface command");
     return -1;
   }

@@ -107,7 +107,7 @@ int start_queued_actions(DaemonContext* ctx) {
       const LogLine line =
           format_log_line("Could not start action: %s for AR: %s", qa->action_name.c_str(), qa->ar_name.c_str());
       remove(ctx, qa);
-      link_push(ctx, kLogKey, line.text);
+      link_push(&ctx->link, kLogKey, line.text);
       continue;
     }
     qa->state = kQueuedRunning;
@@ -128,7 +128,7 @@ void action_child_ended(DaemonContext* ctx, pid_t pid, int wait_status) {
     ar_log(kLogInfo, "Reaped %d - status %d - action %s - %d queued actions remaining", static_cast<int>(pid), status,
            qa.action_path.c_str(), ctx->queued_actions - 1);
     remove(ctx, &qa);
-    link_push(ctx, kLogKey, line.text);
+    link_push(&ctx->link, kLogKey, line.text);
     break;
   }
   start_queued_actions(ctx);
@@ -144,7 +144,7 @@ void action_check_timeouts(DaemonContext* ctx) {
       ar_log(kLogError, "Action timed out: %s for AR: %s", qa.action_name.c_str(), qa.ar_name.c_str());
       const LogLine line = format_log_line("Action timed out: %s for AR: %s", qa.action_name.c_str(),
                                            qa.ar_name.c_str());
-      link_push(ctx, kLogKey, line.text);
+      link_push(&ctx->link, kLogKey, line.text);
       signal_action(qa.pid, SIGTERM);
       qa.terminated = now;
     } else if (!qa.killed && now - qa.terminated >= kActionKillGrace) {
@@ -156,7 +156,7 @@ void action_check_timeouts(DaemonContext* ctx) {
 
 void reap_action(int /*signal_number*/, short /*events*/, void* arg) {
   auto* ctx = static_cast<DaemonContext*>(arg);
-  run_guarded(ctx, [ctx] {
+  run_guarded(&ctx->link, [ctx] {
     // One SIGCHLD may stand for several ended children; collect them all,
     // never waiting for one that is still running.
     int status = 0;

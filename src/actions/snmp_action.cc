@@ -116,7 +116,7 @@ std::string rule_setting(const ArCheck* check, const char* key) {
 // event's, or now when the check has none (nothing the builder asked for
 // needed one).
 uint64_t event_time_ms(const ArCheck* check) {
-  if (check->current_event) return check->current_event->field4;
+  if (check->current_event) return check->current_event->time_ms;
   Clock* clock = check->ar->daemon->clock;
   const time_t now = clock != nullptr ? clock->wall_seconds() : time(nullptr);
   return now > 0 ? static_cast<uint64_t>(now) * 1000u : 0u;

@@ -32,7 +32,7 @@ const char* key_marker(const char* check_type) {
 }  // namespace
 
 int increment_event_count(DaemonContext* ctx, const std::string& key) {
-  if (ctx->infod_fd == -1) {
+  if (ctx->link.fd == -1) {
     ar_log(kLogError, "infod socket is closed");
     return -1;
   }
@@ -44,9 +44,9 @@ int increment_event_count(DaemonContext* ctx, const std::string& key) {
   const std::string counter_key = key.substr(0, std::min(dot, kCounterPrefixMax)) + ".count." +
                                   key.substr(dot + 1, kCounterSuffixMax);
   // A synchronous request must not split a message the loop is writing.
-  if (link_flush_head(ctx) != 0) return -1;
+  if (link_flush_head(&ctx->link) != 0) return -1;
   char* stored = nullptr;
-  if (infod_get_multiple(ctx->infod_fd, counter_key.c_str(), &stored) != 0) {
+  if (infod_get_multiple(ctx->link.fd, counter_key.c_str(), &stored) != 0) {
     // Pushing 1 now would lose the stored count; the next trigger counts on.
     ar_log(kLogError, "Could not read %s", counter_key.c_str());
     return -1;
@@ -59,7 +59,7 @@ int increment_event_count(DaemonContext* ctx, const std::string& key) {
   }
   const std::string text = std::to_string(count);
   ar_log(kLogInfo, "%s => %s", counter_key.c_str(), text.c_str());
-  infod_push_multiple_text(ctx->infod_fd, counter_key.c_str(), 0, text.c_str());
+  infod_push_multiple_text(ctx->link.fd, counter_key.c_str(), 0, text.c_str());
   return 0;
 }
 

@@ -52,4 +52,4 @@ int create_archeck(DaemonContext* ctx, AutoResponse* ar, uint32_t index) {
   return 0;
 }
 
-void free_archeck(ArCheck* check) { link_unsubscribe(check->ar->daemon, check->subscription.c_str()); }
+void free_archeck(ArCheck* check) { link_unsubscribe(&check->ar->daemon->link, check->subscription.c_str()); }

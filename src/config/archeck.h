@@ -61,3 +61,6 @@ void free_archeck(ArCheck* check);
 
 // The DaemonContext an ArCheck belongs to.
 DaemonContext* check_context(const ArCheck* check);
+
+// Takes the oldest event off check's pending queue; null when it is empty.
+CheckEventPtr check_take_event(ArCheck* check);

@@ -13,7 +13,7 @@
 #include "core/guard.h"
 #include "core/link.h"
 #include "core/log.h"
-#include "core/router.h"
+#include "engine/router.h"
 #include "engine/state.h"
 #include "platform/scew.h"
 
@@ -195,7 +195,7 @@ void load_config_from(DaemonContext* ctx, xmldb_t* db) {
   route_index_build(ctx);
   for (ArCheck& check : ctx->checks) {
     ar_log(kLogInfo, "Adding subscription: %s", check.subscription.c_str());
-    if (link_subscribe(ctx, check.subscription.c_str()) != 0) ar_log(kLogFatal, "Error adding subscription");
+    if (link_subscribe(&ctx->link, check.subscription.c_str()) != 0) ar_log(kLogFatal, "Error adding subscription");
     ar_normal(&check);
   }
   // A negative delay would hold the loop back for ever as an unsigned one.
@@ -221,7 +221,7 @@ void unload_config(DaemonContext* ctx) {
 
 void reload_config(int /*signal_number*/, short /*events*/, void* arg) {
   auto* ctx = static_cast<DaemonContext*>(arg);
-  run_guarded(ctx, [ctx] {
+  run_guarded(&ctx->link, [ctx] {
     ar_log(kLogInfo, "SIGHUP - Reloading Config");
     // A file that is missing or half-written must not stop monitoring: the
     // running rules, their states and subscriptions stay until a reload

@@ -1,52 +1,34 @@
 // DaemonContext: the single state record of the process, passed to every
-// event callback.
+// event callback. It holds the link, the loaded rules and their ArChecks,
+// the routing index and the action queue.
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <list>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include <event2/event_struct.h>
 
 #include "actions/queue.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
-#include "core/router.h"
+#include "core/link.h"
+#include "engine/router.h"
 #include "platform/xmldb.h"
 
 class Clock;
 struct Paths;
 
-// One framed outgoing message: the 4-byte length header and the body.
-struct InfodMessage {
-  std::string text;
-};
-
 struct DaemonContext {
-  int infod_fd = -1;
-  struct event read_event {};
-  struct event write_event {};
+  DaemonContext() { link.exit_status = &exit_status; }
+  DaemonContext(const DaemonContext&) = delete;
+  DaemonContext& operator=(const DaemonContext&) = delete;
+
+  InfodLink link;
   struct event tick_event {};
   struct event sigchld_event {};
   uint32_t boot_delay = 0;
   xmldb_t* config_db = nullptr;
   const char* control_key = nullptr;
-
-  // Incoming reader: 0 idle, 1 header, 2 body.
-  int read_state = 0;
-  unsigned char header[4] = {};
-  int header_read = 0;
-  std::vector<char> body;  // body_len + 1 bytes, NUL-terminated
-  uint32_t body_len = 0;
-  uint32_t body_read = 0;
-
-  // Outgoing writer.
-  size_t write_offset = 0;
-  bool write_event_added = false;
-  std::deque<InfodMessage> out_queue;
 
   std::list<AutoResponse> autoresponses;
   std::list<ArCheck> checks;

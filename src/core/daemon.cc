@@ -1,4 +1,5 @@
-// Start-up, the boot delay and teardown.
+// The composition root: start-up, the wiring of the link, the signals and
+// the tick, the boot delay and teardown.
 #include "core/daemon.h"
 
 #include <fcntl.h>
@@ -18,6 +19,9 @@
 #include "core/context.h"
 #include "core/guard.h"
 #include "core/link.h"
+#include "engine/control.h"
+#include "engine/dispatch.h"
+#include "engine/tick.h"
 #include "platform/infod_client.h"
 
 namespace {
@@ -54,6 +58,20 @@ bool read_uptime(const std::string& path, unsigned long* seconds) {
   fclose(f);
   *seconds = static_cast<unsigned long>(strtol(ok ? line : "", nullptr, 10));
   return true;
+}
+
+// The link hands every message to dispatch; a child's end and the tick
+// arrive through the loop too. The defaults hold until the configuration
+// says otherwise, and the control key is subscribed first of all.
+void wire(DaemonContext* ctx, int fd) {
+  link_init(&ctx->link, fd, dispatch_message, ctx);
+  ctx->control_key = kControlTable.key;
+  event_set(&ctx->sigchld_event, SIGCHLD, EV_SIGNAL | EV_PERSIST, reap_action, ctx);
+  event_add(&ctx->sigchld_event, nullptr);
+  tick_start(ctx);
+  ctx->boot_delay = 0;
+  ctx->concurrent_actions = 2;
+  link_subscribe(&ctx->link, ctx->control_key);
 }
 
 void wait_boot_delay(DaemonContext* ctx) {
@@ -98,21 +116,21 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
     log_close();
     return -1;
   }
-  link_init(&ctx, fd);
+  wire(&ctx, fd);
   struct event sighup_event;
   event_set(&sighup_event, SIGHUP, EV_SIGNAL | EV_PERSIST, reload_config, &ctx);
   event_add(&sighup_event, nullptr);
   sigprocmask(SIG_UNBLOCK, &loop_signals, nullptr);
 
   // Memory running out while loading is as fatal as in the loop.
-  run_guarded(&ctx, [&ctx] { load_config(&ctx); });
+  run_guarded(&ctx.link, [&ctx] { load_config(&ctx); });
   if (ctx.exit_status < 0) wait_boot_delay(&ctx);
   if (ctx.exit_status < 0) event_loop(0);
 
   // Orderly teardown, so a run under a leak checker ends with nothing lost.
   event_del(&sighup_event);
-  event_del(&ctx.read_event);
-  event_del(&ctx.write_event);
+  event_del(&ctx.link.read_event);
+  event_del(&ctx.link.write_event);
   event_del(&ctx.tick_event);
   event_del(&ctx.sigchld_event);
   unload_config(&ctx);

@@ -7,15 +7,13 @@
 #include "core/link.h"
 #include "core/log.h"
 
-struct DaemonContext;
-
 // Runs body; std::bad_alloc ends the daemon with status 1.
 template <class Body>
-void run_guarded(DaemonContext* ctx, Body&& body) {
+void run_guarded(InfodLink* link, Body&& body) {
   try {
     body();
   } catch (const std::bad_alloc&) {
     ar_log(kLogFatal, "Out of memory");
-    link_fatal(ctx, 1);
+    link_fatal(link, 1);
   }
 }

@@ -1,8 +1,10 @@
-// State changes of ArChecks and their publication.
+// State changes of ArChecks, their publication, and the action-queueing
+// steps of the Triggered and Resolving states.
 #include "engine/state.h"
 
 #include <string>
 
+#include "config/action.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/clock.h"
@@ -10,7 +12,6 @@
 #include "core/link.h"
 #include "core/log.h"
 #include "core/log_line.h"
-#include "engine/tick.h"
 
 namespace {
 
@@ -38,10 +39,45 @@ bool publish(ArCheck* check, const CheckEvent* event) {
     ar_log(kLogFatal, "Failed to allocate reference");
     return false;
   }
-  link_push_status(ctx, reference.c_str(), state);
-  if (event != nullptr) link_push_status(ctx, check->curr_entry_key.c_str(), event->value.c_str());
-  link_push(ctx, kLogKey, line.text);
+  link_push_status(&ctx->link, reference.c_str(), state);
+  if (event != nullptr) link_push_status(&ctx->link, check->curr_entry_key.c_str(), event->value.c_str());
+  link_push(&ctx->link, kLogKey, line.text);
   return true;
+}
+
+ActionEntry* first_pending(std::vector<ActionEntry>& entries) {
+  for (ActionEntry& entry : entries) {
+    if (entry.status == kActionPending) return &entry;
+  }
+  return nullptr;
+}
+
+// Hands one entry to its queue operation and reports what did not queue.
+void offer(ArCheck* check, ActionEntry* entry, const char* format) {
+  DaemonContext* ctx = check->ar->daemon;
+  const char* action_name = entry->action->name.c_str();
+  const char* ar_name = check->ar->name.c_str();
+  const LogLine queuing = format_log_line(format, action_name, ar_name, ctx->queued_actions);
+  link_push(&ctx->link, kLogKey, queuing.text);
+  const int result = entry->action->queue(check, entry);
+  if (result != 0) {
+    const LogLine outcome = format_log_line(
+        result == 1 ? "Action %s for AR %s, skipped" : "Action %s for AR %s, queuing failed", action_name, ar_name);
+    link_push(&ctx->link, kLogKey, outcome.text);
+    entry->status = kActionDropped;
+  } else if (entry->status == kActionPending) {
+    // An operation that reports success must move the entry on; one that
+    // does not would be offered again without end.
+    entry->status = kActionDropped;
+  }
+}
+
+void finish(ArCheck* check) {
+  if (check->ar->reset_timeout > 0) {
+    ar_timeout(check);
+  } else {
+    ar_normal(check);
+  }
 }
 
 }  // namespace
@@ -73,7 +109,7 @@ void ar_resolve(ArCheck* check, CheckEventPtr event) {
 
 int ar_refresh(ArCheck* check, CheckEventPtr event) {
   check->current_event = std::move(event);
-  return link_push_status(check->ar->daemon, check->curr_entry_key.c_str(), check->current_event->value.c_str());
+  return link_push_status(&check->ar->daemon->link, check->curr_entry_key.c_str(), check->current_event->value.c_str());
 }
 
 void ar_timeout(ArCheck* check) {
@@ -97,4 +133,35 @@ void ar_disable(ArCheck* check) {
   check->current_event.reset();
   check->state_time = now(check);
   publish(check, nullptr);
+}
+
+void ar_queue_trigger_actions(ArCheck* check) {
+  const AutoResponse* ar = check->ar;
+  bool repeated = false;
+  while (true) {
+    ActionEntry* entry = first_pending(check->trigger_actions);
+    if (entry != nullptr) {
+      if (now(check) < check->state_time + static_cast<int64_t>(entry->delay_time)) return;
+      offer(check, entry, "Queuing triggered action: %s for AR: %s - %d actions in the queue");
+      continue;
+    }
+    if (!ar->has_resolve) {
+      finish(check);
+      return;
+    }
+    // A repeat at most once per call: with a repeat time-out of 0 the
+    // actions would otherwise be queued again without end.
+    if (!ar->repeat_trigger || repeated) return;
+    if (now(check) < check->state_time + static_cast<int64_t>(ar->repeat_timeout)) return;
+    repeated = true;
+    for (ActionEntry& e : check->trigger_actions) e.status = kActionPending;
+    check->state_time = now(check);
+  }
+}
+
+void ar_queue_resolve_actions(ArCheck* check) {
+  while (ActionEntry* entry = first_pending(check->resolve_actions)) {
+    offer(check, entry, "Queuing resolve action: %s for AR: %s - %d actions in the queue");
+  }
+  finish(check);
 }

@@ -29,3 +29,11 @@ void ar_normal(ArCheck* check);
 
 // Disabled by the rule's schedule.
 void ar_disable(ArCheck* check);
+
+// Offers every due Pending trigger action to its queue operation, strictly
+// in list order; ends the trigger of a rule without a resolve stage and
+// repeats when configured.
+void ar_queue_trigger_actions(ArCheck* check);
+
+// Offers every Pending resolve action, then moves on to Timeout or Normal.
+void ar_queue_resolve_actions(ArCheck* check);

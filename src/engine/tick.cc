@@ -1,58 +1,21 @@
-// The tick and the action-queueing steps.
+// The tick: disable windows, the end of Timeout and the due actions of
+// every reference, every five seconds.
 #include "engine/tick.h"
 
 #include <ctime>
 #include <event.h>
 
 #include "actions/queue.h"
-#include "config/action.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/clock.h"
 #include "core/context.h"
 #include "core/guard.h"
-#include "core/link.h"
-#include "core/log_line.h"
 #include "engine/state.h"
 
 namespace {
 
 int64_t now(const ArCheck* check) { return check->ar->daemon->clock->monotonic_seconds(); }
-
-ActionEntry* first_pending(std::vector<ActionEntry>& entries) {
-  for (ActionEntry& entry : entries) {
-    if (entry.status == kActionPending) return &entry;
-  }
-  return nullptr;
-}
-
-// Hands one entry to its queue operation and reports what did not queue.
-void offer(ArCheck* check, ActionEntry* entry, const char* format) {
-  DaemonContext* ctx = check->ar->daemon;
-  const char* action_name = entry->action->name.c_str();
-  const char* ar_name = check->ar->name.c_str();
-  const LogLine queuing = format_log_line(format, action_name, ar_name, ctx->queued_actions);
-  link_push(ctx, kLogKey, queuing.text);
-  const int result = entry->action->queue(check, entry);
-  if (result != 0) {
-    const LogLine outcome = format_log_line(
-        result == 1 ? "Action %s for AR %s, skipped" : "Action %s for AR %s, queuing failed", action_name, ar_name);
-    link_push(ctx, kLogKey, outcome.text);
-    entry->status = kActionDropped;
-  } else if (entry->status == kActionPending) {
-    // An operation that reports success must move the entry on; one that
-    // does not would be offered again without end.
-    entry->status = kActionDropped;
-  }
-}
-
-void finish(ArCheck* check) {
-  if (check->ar->reset_timeout > 0) {
-    ar_timeout(check);
-  } else {
-    ar_normal(check);
-  }
-}
 
 void arm(DaemonContext* ctx) {
   timeval tv{kTickSeconds, 0};
@@ -100,7 +63,7 @@ void tick_start(DaemonContext* ctx) {
 
 void ar_tick(int /*fd*/, short /*events*/, void* arg) {
   auto* ctx = static_cast<DaemonContext*>(arg);
-  run_guarded(ctx, [ctx] {
+  run_guarded(&ctx->link, [ctx] {
     // localtime_r reads the zone once per process; tzset looks again, so
     // a zone the administrator changed rules the windows from this tick on.
     tzset();
@@ -114,35 +77,4 @@ void ar_tick(int /*fd*/, short /*events*/, void* arg) {
     action_check_timeouts(ctx);
   });
   arm(ctx);
-}
-
-void ar_queue_trigger_actions(ArCheck* check) {
-  const AutoResponse* ar = check->ar;
-  bool repeated = false;
-  while (true) {
-    ActionEntry* entry = first_pending(check->trigger_actions);
-    if (entry != nullptr) {
-      if (now(check) < check->state_time + static_cast<int64_t>(entry->delay_time)) return;
-      offer(check, entry, "Queuing triggered action: %s for AR: %s - %d actions in the queue");
-      continue;
-    }
-    if (!ar->has_resolve) {
-      finish(check);
-      return;
-    }
-    // A repeat at most once per call: with a repeat time-out of 0 the
-    // actions would otherwise be queued again without end.
-    if (!ar->repeat_trigger || repeated) return;
-    if (now(check) < check->state_time + static_cast<int64_t>(ar->repeat_timeout)) return;
-    repeated = true;
-    for (ActionEntry& e : check->trigger_actions) e.status = kActionPending;
-    check->state_time = now(check);
-  }
-}
-
-void ar_queue_resolve_actions(ArCheck* check) {
-  while (ActionEntry* entry = first_pending(check->resolve_actions)) {
-    offer(check, entry, "Queuing resolve action: %s for AR: %s - %d actions in the queue");
-  }
-  finish(check);
 }

@@ -15,7 +15,7 @@
 namespace {
 
 using namespace e2e;
-const std::string RS = kRS;
+const std::string RS = e2e::kRS;
 
 const std::string kControlSubscription =
     std::string("\0\0\0\x21", 4) + "2\x1e" + "ard\x1e" + "config.autoresponse.command";

@@ -9,7 +9,7 @@
 namespace {
 
 using namespace e2e;
-const std::string RS = kRS;
+const std::string RS = e2e::kRS;
 
 TEST(Devinfod, ForwardsUpdatesByKeyPrefixOnceEachAnswersGetsAndWatches) {
   TempDir dir;

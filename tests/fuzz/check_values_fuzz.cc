@@ -13,9 +13,10 @@
 #include "checks/check_type.h"
 #include "core/clock.h"
 #include "core/context.h"
-#include "core/control.h"
+#include "engine/control.h"
 #include "core/link.h"
 #include "core/log.h"
+#include "engine/dispatch.h"
 #include "engine/state.h"
 
 namespace {
@@ -43,7 +44,7 @@ struct Harness {
     setenv("XMLDB_PATH", file.c_str(), 1);
     ctx.clock = &clock;
     ctx.control_key = kControlTable.key;
-    ctx.write_event_added = true;  // no socket: messages stay queued
+    ctx.link.write_event_added = true;  // no socket: messages stay queued
     log_set_observer([](int, const char* line, void*) { if (line == nullptr) abort(); }, nullptr);
     if (load_config(&ctx) != 0 || ctx.checks.size() != 6) abort();
   }
@@ -70,11 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t rs = std::min(record.find(kRS), record.size());
     const std::string body = "8" + (kRS + record.substr(0, rs)) + kRS + "0" + kRS + "1700000000000" + kRS +
                              record.substr(std::min(rs + 1, record.size())) + "\r\n";
-    h.ctx.body.assign(body.c_str(), body.c_str() + body.size() + 1);  // NUL-terminated
-    h.ctx.body_len = static_cast<uint32_t>(body.size());
-    if (link_handle_message(&h.ctx) != 0) abort();
+    std::string text = body;  // NUL-terminated
+    if (dispatch_message(&h.ctx, text.data()) != 0) abort();
     for (auto& c : h.ctx.checks) if (!c.pending.empty() || c.state < kArNormal || c.state > kArDisabled) abort();
-    h.ctx.out_queue.clear();
+    h.ctx.link.out_queue.clear();
   }
   for (ArCheck& c : h.ctx.checks) {
     OptionalText a, b, t;

@@ -11,7 +11,7 @@
 
 #include "core/clock.h"
 #include "core/context.h"
-#include "core/control.h"
+#include "engine/control.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ struct Harness {
     setenv("XMLDB_PATH", file.c_str(), 1);
     ctx.clock = &clock;
     ctx.control_key = kControlTable.key;
-    ctx.write_event_added = true;  // no socket: messages stay queued
+    ctx.link.write_event_added = true;  // no socket: messages stay queued
     if (load_config(&ctx) != 0 || ctx.checks.size() != 3) abort();
   }
   ~Harness() { unload_config(&ctx); unlink(file.c_str()); }
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     before.push_back(check.state = static_cast<ArCheckState>(kArNormal + pick % 5));
     pick /= 5;
   }
-  h.ctx.out_queue.clear();
+  h.ctx.link.out_queue.clear();
   if (control_handle(&h.ctx, std::string(reinterpret_cast<const char*>(data + 1), size - 1).c_str()) != 0) abort();
   int changed = 0, i = 0;
   for (const ArCheck& check : h.ctx.checks) {
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (++changed > 1 || i == 3 || check.state != kArTimeout || (was != kArTriggered && was != kArResolving)) abort();
   }
   // The line may be cut right after these words when the origin is not valid UTF-8.
-  const auto& q = h.ctx.out_queue;
+  const auto& q = h.ctx.link.out_queue;
   if (changed == 0 ? !q.empty() : q.empty() || q.front().text.find("Control Message ") == std::string::npos) abort();
   return 0;
 }

@@ -12,8 +12,9 @@
 #include <sstream>
 
 #include "config/autoresponse.h"
-#include "core/control.h"
+#include "engine/control.h"
 #include "core/link.h"
+#include "engine/dispatch.h"
 #include "core/log.h"
 #include "engine/tick.h"
 
@@ -62,8 +63,10 @@ TestDaemon::TestDaemon() {
   ctx.spawner = &spawner;
   ctx.control_key = kControlTable.key;
   // No socket: messages stay in out_queue for take_sent; the write event is never added.
-  ctx.infod_fd = -1;
-  ctx.write_event_added = true;
+  ctx.link.fd = -1;
+  ctx.link.write_event_added = true;
+  ctx.link.on_message = dispatch_message;
+  ctx.link.owner = &ctx;
   event_set(&ctx.tick_event, -1, 0, ar_tick, &ctx);
   log_set_observer([](int priority, const char* text, void* seen) {
     static_cast<std::vector<LogRecord>*>(seen)->push_back(LogRecord{priority, text});
@@ -96,14 +99,13 @@ int TestDaemon::load(const ConfigBuilder& config) {
 int TestDaemon::deliver(const std::string& key, const std::string& value, uint64_t time_ms) {
   const std::string body =
       std::string("8") + kRS + key + kRS + "0" + kRS + std::to_string(time_ms) + kRS + value + "\r\n";
-  ctx.body.assign(body.c_str(), body.c_str() + body.size() + 1);
-  ctx.body_len = static_cast<uint32_t>(body.size());
-  return link_handle_message(&ctx);
+  std::vector<char> text(body.c_str(), body.c_str() + body.size() + 1);
+  return dispatch_message(&ctx, text.data());
 }
 
 std::vector<SentMessage> TestDaemon::take_sent() {
   std::vector<SentMessage> out;
-  for (const InfodMessage& message : ctx.out_queue) {
+  for (const InfodMessage& message : ctx.link.out_queue) {
     // After the length: type, then key, number and value (which may hold RS) of a push, else client name and key.
     const std::string body = message.text.substr(4);
     SentMessage& m = out.emplace_back();
@@ -117,7 +119,7 @@ std::vector<SentMessage> TestDaemon::take_sent() {
       m.key = body.substr(b + 1);
     }
   }
-  ctx.out_queue.clear();
+  ctx.link.out_queue.clear();
   return out;
 }
 

@@ -88,7 +88,7 @@ TEST(EnviroCounter, CountsOnFromTheStoredValueUnderACutKey) {
     int fds[2];
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
     fcntl(fds[0], F_SETFL, O_NONBLOCK);  // as the daemon's own socket
-    ctx.infod_fd = fds[0];
+    ctx.link.fd = fds[0];
     e2e::Raw infod(fds[1]);
     std::string get, pushed;
     const bool answers = k.stored != kNoAnswer;
@@ -109,7 +109,7 @@ TEST(EnviroCounter, CountsOnFromTheStoredValueUnderACutKey) {
   EXPECT_EQ(std::vector<std::string>{"Could not read " + kSensor + ".count.temp"}, errors);
   DaemonContext closed;  // no socket, or a key without a dot: the counter is left alone
   EXPECT_EQ(-1, increment_event_count(&closed, kSensor + ".temp"));
-  closed.infod_fd = 99;
+  closed.link.fd = 99;
   EXPECT_EQ(-1, increment_event_count(&closed, "nodots"));
-  closed.infod_fd = -1;
+  closed.link.fd = -1;
 }

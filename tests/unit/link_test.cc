@@ -18,11 +18,11 @@ std::string update(int port, const std::string& value) {
 }
 
 TEST(LinkFields, SplitLikeStrtokWithTheValueKeepingRS) {
-  auto split = [](std::string body) {  // "count|type|key|field3|field4|value", "-" for no text
+  auto split = [](std::string body) {  // "count|type|key|number|time_ms|value", "-" for no text
     UpdateFields f;
     const int n = link_split_fields(body.data(), &f);
     return std::to_string(n) + "|" + std::to_string(f.type) + "|" + (f.key ? f.key : "-") + "|" +
-           std::to_string(f.field3) + "|" + std::to_string(f.field4) + "|" + (f.value ? f.value : "-");
+           std::to_string(f.number) + "|" + std::to_string(f.time_ms) + "|" + (f.value ? f.value : "-");
   };
   // Empty fields vanish; CR or LF ends a field too; the value keeps RS; "value" is no number.
   EXPECT_EQ("5|8|key.a|5|77|va\x1elue", split("8\x1e\x1ekey.a\x1e" "5\x1e" "77\x1e" "va\x1elue\r\nrest"));
@@ -37,17 +37,17 @@ struct Link {
   Link() {
     int fds[2];
     EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds));
-    d.ctx.infod_fd = fds[0], peer = fds[1];
+    d.ctx.link.fd = fds[0], peer = fds[1];
     EXPECT_EQ(0, d.load(enviro_rules(2)));
     for (size_t i = 0; i < 2; ++i) {
       d.check(i).state = kArTriggered;
       d.check(i).current_event = std::make_unique<CheckEvent>();
     }
   }
-  ~Link() { infod_kept_forget(d.ctx.infod_fd); close(d.ctx.infod_fd); close(peer); }
+  ~Link() { infod_kept_forget(d.ctx.link.fd); close(d.ctx.link.fd); close(peer); }
   void send(const std::string& bytes, int reads = 1) {
     ASSERT_TRUE(bytes.empty() || write(peer, bytes.data(), bytes.size()) == ssize_t(bytes.size()));
-    for (int i = 0; i < reads; ++i) link_on_readable(d.ctx.infod_fd, 0, &d.ctx);
+    for (int i = 0; i < reads; ++i) link_on_readable(d.ctx.link.fd, 0, &d.ctx.link);
   }
   std::string received() {
     std::string out;
@@ -55,7 +55,7 @@ struct Link {
     for (ssize_t n; (n = read(peer, buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
     return out;
   }
-  void send_buffer(int size) { ASSERT_EQ(0, setsockopt(d.ctx.infod_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size)); }
+  void send_buffer(int size) { ASSERT_EQ(0, setsockopt(d.ctx.link.fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size)); }
   std::string current(size_t n) { return d.check(n).current_event->value; }
   TestDaemon d;
   int peer = -1;
@@ -65,20 +65,20 @@ TEST(LinkWriter, SendsEveryMessageWholeAndInOrderAndAFlushFinishesOnlyThePartlyW
   Link l;
   l.send_buffer(4096);
   const std::string big(200000, 'v');
-  link_push(&l.d.ctx, kLogKey, big.c_str());
-  link_push_status(&l.d.ctx, "x.refs.ref1", "Normal");
-  link_push(&l.d.ctx, kLogKey, big.c_str());
-  link_push(&l.d.ctx, kLogKey, "next");
+  link_push(&l.d.ctx.link, kLogKey, big.c_str());
+  link_push_status(&l.d.ctx.link, "x.refs.ref1", "Normal");
+  link_push(&l.d.ctx.link, kLogKey, big.c_str());
+  link_push(&l.d.ctx.link, kLogKey, "next");
   // Partial writes until the second big message is at the head, begun.
   std::string bytes;
-  for (int i = 0; i < 10000 && (l.d.ctx.out_queue.size() > 2 || l.d.ctx.write_offset == 0); ++i) {
-    link_on_writable(l.d.ctx.infod_fd, 0, &l.d.ctx);
+  for (int i = 0; i < 10000 && (l.d.ctx.link.out_queue.size() > 2 || l.d.ctx.link.write_offset == 0); ++i) {
+    link_on_writable(l.d.ctx.link.fd, 0, &l.d.ctx.link);
     bytes += l.received();
   }
-  ASSERT_EQ(2u, l.d.ctx.out_queue.size());
+  ASSERT_EQ(2u, l.d.ctx.link.out_queue.size());
   l.send_buffer(1 << 20);  // room for the rest
-  EXPECT_EQ(0, link_flush_head(&l.d.ctx));
-  EXPECT_EQ(1u, l.d.ctx.out_queue.size());
+  EXPECT_EQ(0, link_flush_head(&l.d.ctx.link));
+  EXPECT_EQ(1u, l.d.ctx.link.out_queue.size());
   const std::string log = frame("1\x1e" "config.autoresponse.log\x1e" "0\x1e" + big);
   EXPECT_EQ(log + frame("1\x1e" "x.refs.ref1.status\x1e" "2\x1e" "Normal") + log,
             bytes + l.received());
@@ -101,7 +101,7 @@ TEST(LinkReader, SplitReadsAssembleOneAtATimeAndUpdatesAGetReadOnTheWayComeFirst
   // Updates a synchronous get read on the way are handed over first, in order, in one callback.
   l.send(update(1, "36") + update(2, "37") + frame("5\x1e" "k\x1e" "9"), 0);
   char* value = nullptr;
-  ASSERT_EQ(0, infod_get_multiple(l.d.ctx.infod_fd, "k", &value));
+  ASSERT_EQ(0, infod_get_multiple(l.d.ctx.link.fd, "k", &value));
   EXPECT_STREQ("9", value);
   free(value);
   l.send("");

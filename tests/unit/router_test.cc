@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/link.h"
-#include "core/router.h"
+#include "engine/router.h"
 #include "support/rules.h"
 
 namespace {

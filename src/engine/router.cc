@@ -1,5 +1,5 @@
 // The routing index of subscriptions.
-#include "core/router.h"
+#include "engine/router.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,5 +1,5 @@
 // The control-command table and its handlers.
-#include "core/control.h"
+#include "engine/control.h"
 
 #include <cstring>
 #include <string>
@@ -77,5 +77,5 @@ int control_cancel(ArCheck* check, const char* origin, const char* command) {
 
 int control_log(DaemonContext* ctx, const char* path, const char* origin, const char* command) {
   const LogLine line = format_log_line("Control Message from %s: %s -> %s", origin, path, command);
-  return link_push(ctx, kLogKey, line.text);
+  return link_push(&ctx->link, kLogKey, line.text);
 }
