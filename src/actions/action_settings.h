@@ -19,8 +19,8 @@
 // database text lives only for a few further reads.
 class ActionSettings {
  public:
-  ActionSettings(const ArCheck* check, const ActionEntry* entry, const char* suffix)
-      : db_(check->ar->daemon->config_db), prefix_(entry->action->path + suffix) {}
+  ActionSettings(const ArCheck* check, const Action& action, const char* suffix)
+      : db_(check->conf.ar->config_db), prefix_(action.path + suffix) {}
 
   const std::string& prefix() const { return prefix_; }
   // prefix.key; "" when absent.
@@ -52,12 +52,13 @@ inline std::string path_in(const std::string& dir, const std::string& name) {
 
 // The result of an operation whose action went to the queue: a refusal (1)
 // logs refusal_format with argument at priority 0 and fails; anything else
-// leaves the entry Queued.
-inline int action_queued(int queue_result, ActionEntry* entry, const char* refusal_format, const std::string& argument) {
+// leaves the action Queued.
+inline int action_queued(int queue_result, ActionStatus* status, const char* refusal_format,
+                         const std::string& argument) {
   if (queue_result == 1) {
     ar_log(kLogFatal, refusal_format, argument.c_str());
     return -1;
   }
-  entry->status = kActionQueued;
+  *status = kActionQueued;
   return 0;
 }

@@ -40,22 +40,22 @@ std::string checks_file(const std::string& dir, const std::string& cms_path) {
 
 }  // namespace
 
-int queue_cms_action(ArCheck* check, ActionEntry* entry) {
-  const ActionSettings node(check, entry, ".node");
+int queue_cms_action(ArCheck* check, const Action& action, ActionStatus* status) {
+  const ActionSettings node(check, action, ".node");
   const std::string node_name = node.text("name");
   const std::string port = nsca_port(node);
-  const DaemonContext* ctx = check->ar->daemon;
-  const std::string& cms_path = entry->action->path;
+  const DaemonContext* ctx = check->conf.ar->daemon;
+  const std::string& cms_path = action.path;
   const std::string file = checks_file(ctx->paths->cms_checks_dir, cms_path);
-  const std::string check_name = "check_autoresponse_" + std::to_string(check->ar->index) + "_" + node_name;
+  const std::string check_name = "check_autoresponse_" + std::to_string(check->conf.ar->index) + "_" + node_name;
 
-  ar_log(kLogInfo, "Queued CMS action for %s, %s, %s", check->ar->path.c_str(), check_name.c_str(),
+  ar_log(kLogInfo, "Queued CMS action for %s, %s, %s", check->conf.ar->path.c_str(), check_name.c_str(),
          cms_path.c_str());
   const std::vector<std::string> argv{"run_check", "-c", check_name, "-f", file, "-p", port};
   // Resolve actions run while Resolving, so they report Normal.
   const std::vector<std::string> envp{
       env_entry("FORCE_STATUS", check->state == kArTriggered ? "Triggered" : "Normal")};
 
-  const int result = queue_action(check, entry, ctx->paths->run_check, argv, envp, 0);
-  return action_queued(result, entry, "Could not execute CMS action for: %s", check->ar->path);
+  const int result = queue_action(check, action, ctx->paths->run_check, argv, envp, 0);
+  return action_queued(result, status, "Could not execute CMS action for: %s", check->conf.ar->path);
 }

@@ -13,12 +13,12 @@ constexpr int32_t kMaxCustomArgs = 256;
 
 }  // namespace
 
-int queue_custom_action(ArCheck* check, ActionEntry* entry) {
-  const ActionSettings settings(check, entry, ".custom");
+int queue_custom_action(ArCheck* check, const Action& action, ActionStatus* status) {
+  const ActionSettings settings(check, action, ".custom");
   const std::string script = settings.text("script");
   const int32_t total = settings.size("args.total");
   if (total > kMaxCustomArgs) {
-    ar_log(kLogFatal, "Could not execute action: %s", entry->action->name.c_str());
+    ar_log(kLogFatal, "Could not execute action: %s", action.name.c_str());
     return -1;
   }
 
@@ -28,6 +28,6 @@ int queue_custom_action(ArCheck* check, ActionEntry* entry) {
     argv.push_back(arg.empty() ? arg : substitute_or_keep(arg, check));
   }
 
-  const int result = queue_action(check, entry, script, argv, {}, 0);
-  return action_queued(result, entry, "Could not execute action: %s", entry->action->name);
+  const int result = queue_action(check, action, script, argv, {}, 0);
+  return action_queued(result, status, "Could not execute action: %s", action.name);
 }

@@ -4,9 +4,9 @@
 #include "actions/queue.h"
 #include "core/paths.h"
 
-int queue_dio_action(ArCheck* check, ActionEntry* entry) {
-  const ActionSettings settings(check, entry, ".dio");
+int queue_dio_action(ArCheck* check, const Action& action, ActionStatus* status) {
+  const ActionSettings settings(check, action, ".dio");
   const std::vector<std::string> argv{"ioc", "-p", settings.text("pin"), "-v", settings.text("value")};
-  const int result = queue_action(check, entry, check->ar->daemon->paths->ioc, argv, {}, 0);
-  return action_queued(result, entry, "Could not execute action: %s", entry->action->name);
+  const int result = queue_action(check, action, check->conf.ar->daemon->paths->ioc, argv, {}, 0);
+  return action_queued(result, status, "Could not execute action: %s", action.name);
 }

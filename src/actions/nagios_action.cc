@@ -13,20 +13,20 @@ constexpr int32_t kNagiosTag = 2;
 
 }  // namespace
 
-int queue_nagios_action(ArCheck* check, ActionEntry* entry) {
-  const ActionSettings settings(check, entry, ".nagios");
+int queue_nagios_action(ArCheck* check, const Action& action, ActionStatus* status) {
+  const ActionSettings settings(check, action, ".nagios");
   const std::string host_name = settings.text_at("config.system.nagios", "name");
-  const std::string check_name = "alert_ar_" + settings.text_at(check->ar->path, "nagios.name");
+  const std::string check_name = "alert_ar_" + settings.text_at(check->conf.ar->path, "nagios.name");
   const std::string message_text = settings.text("message");
   const std::string return_code = settings.text("return_code");
 
-  ar_log(kLogInfo, "Queued Nagios NSCA Action for %s", check->ar->path.c_str());
+  ar_log(kLogInfo, "Queued Nagios NSCA Action for %s", check->conf.ar->path.c_str());
   const std::string message = substitute_or_keep(message_text, check);
   const std::vector<std::string> envp{env_entry("NAME", host_name), env_entry("CHECK", check_name),
                                       env_entry("CODE", return_code), env_entry("STATUS", message)};
 
-  const DaemonContext* ctx = check->ar->daemon;
-  const int result = queue_action(check, entry, path_in(ctx->paths->scripts_dir, "alert-nsca"), {"alert-nsca"},
+  const DaemonContext* ctx = check->conf.ar->daemon;
+  const int result = queue_action(check, action, path_in(ctx->paths->scripts_dir, "alert-nsca"), {"alert-nsca"},
                                   envp, kNagiosTag);
-  return action_queued(result, entry, "Could not execute action: %s", entry->action->name);
+  return action_queued(result, status, "Could not execute action: %s", action.name);
 }

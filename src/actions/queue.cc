@@ -68,9 +68,9 @@ int action_exit_status(int wait_status) {
   return 0;
 }
 
-int queue_action(ArCheck* check, ActionEntry* entry, const std::string& path, const std::vector<std::string>& argv,
+int queue_action(ArCheck* check, const Action& action, const std::string& path, const std::vector<std::string>& argv,
                  const std::vector<std::string>& envp, int32_t tag) {
-  DaemonContext* ctx = check->ar->daemon;
+  DaemonContext* ctx = check->conf.ar->daemon;
   if (ctx->queued_actions > kMaxQueuedActions) {
     ar_log(kLogFatal, "Too many queued actions %d", ctx->queued_actions);
     return 1;
@@ -81,9 +81,9 @@ int queue_action(ArCheck* check, ActionEntry* entry, const std::string& path, co
     qa.argv = argv;
     qa.envp = envp;
     qa.tag = tag;
-    qa.action_name = entry->action->name;
-    qa.action_path = entry->action->path;
-    qa.ar_name = check->ar->name;
+    qa.action_name = action.name;
+    qa.action_path = action.path;
+    qa.ar_name = check->conf.ar->name;
     ctx->action_queue.push_back(std::move(qa));
   } catch (const std::bad_alloc&) {
     ar_log(kLogFatal, "Could not allocated queued action");

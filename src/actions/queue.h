@@ -10,7 +10,7 @@
 #include <vector>
 
 struct ArCheck;
-struct ActionEntry;
+struct Action;
 struct DaemonContext;
 
 enum QueuedActionState : int32_t {
@@ -52,10 +52,10 @@ class PlatformSpawner final : public Spawner {
 // The queue refuses work once it holds more than this many actions.
 constexpr int kMaxQueuedActions = 100;
 
-// Copies the command and queues it for check's rule and entry's action;
+// Copies the command and queues it for check's rule and action;
 // 1 when refused ("Too many queued actions %d"), else 0. Starts what the
 // concurrency limit allows at once.
-int queue_action(ArCheck* check, ActionEntry* entry, const std::string& path,
+int queue_action(ArCheck* check, const Action& action, const std::string& path,
                  const std::vector<std::string>& argv, const std::vector<std::string>& envp,
                  int32_t tag);
 

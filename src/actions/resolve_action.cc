@@ -2,4 +2,4 @@
 // queueing step reports it as failed and drops it.
 #include "actions/action_ops.h"
 
-int queue_resolve_action(ArCheck* /*check*/, ActionEntry* /*entry*/) { return -1; }
+int queue_resolve_action(ArCheck* /*check*/, const Action& /*action*/, ActionStatus* /*status*/) { return -1; }

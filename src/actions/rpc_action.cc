@@ -28,11 +28,11 @@ int port_number(const std::string& ref) {
 
 }  // namespace
 
-int queue_rpc_action(ArCheck* check, ActionEntry* entry) {
-  const ActionSettings settings(check, entry, ".rpc");
+int queue_rpc_action(ArCheck* check, const Action& action, ActionStatus* status) {
+  const ActionSettings settings(check, action, ".rpc");
   const std::string ref = settings.text("rpc_ref");
   const std::string outlet = settings.text("outlet");
-  const std::string action = settings.text("action");
+  const std::string command = settings.text("action");
 
   std::vector<std::string> argv{"/bin/pmpower"};
   if (ref.find("sdt") != std::string::npos) {
@@ -46,8 +46,8 @@ int queue_rpc_action(ArCheck* check, ActionEntry* entry) {
   }
   argv.push_back("-o");
   argv.push_back(outlet);
-  argv.push_back(action);
+  argv.push_back(command);
 
-  const int result = queue_action(check, entry, check->ar->daemon->paths->pmpower, argv, {}, 0);
-  return action_queued(result, entry, "Could not queue action: %s", entry->action->name);
+  const int result = queue_action(check, action, check->conf.ar->daemon->paths->pmpower, argv, {}, 0);
+  return action_queued(result, status, "Could not queue action: %s", action.name);
 }

@@ -131,13 +131,13 @@ int spool_all(const Paths& paths, const std::string& recipients, const std::stri
 
 }  // namespace
 
-int queue_sms_action(ArCheck* check, ActionEntry* entry) {
-  const ActionSettings settings(check, entry, ".sms");
+int queue_sms_action(ArCheck* check, const Action& action, ActionStatus* status) {
+  const ActionSettings settings(check, action, ".sms");
   const std::string number = settings.text("number");
   const std::string gateway = settings.text("gateway_email");
   const std::string message_text = settings.text("message");
 
-  ar_log(kLogInfo, "Running SMS Action for %s", check->ar->path.c_str());
+  ar_log(kLogInfo, "Running SMS Action for %s", check->conf.ar->path.c_str());
   const std::string message = substitute_or_keep(message_text, check);
 
   std::string recipients;
@@ -147,20 +147,20 @@ int queue_sms_action(ArCheck* check, ActionEntry* entry) {
     recipients = substitution_cellnum(check);
   }
 
-  const DaemonContext* ctx = check->ar->daemon;
+  const DaemonContext* ctx = check->conf.ar->daemon;
   if (!recipients.empty()) {
     if (spool_all(*ctx->paths, recipients, message) != 0) return -1;
     // Complete once spooled: the queue never sees it.
-    entry->status = kActionDropped;
+    *status = kActionDropped;
     return 0;
   }
   if (!gateway.empty()) {
     const std::vector<std::string> envp{env_entry("TOADDR", gateway), env_entry("SUBJECT", "SMS Gateway Alert"),
                                         env_entry("BODY", message)};
-    const int result = queue_action(check, entry, path_in(ctx->paths->scripts_dir, "alert-email"),
+    const int result = queue_action(check, action, path_in(ctx->paths->scripts_dir, "alert-email"),
                                     {"alert-email", "2"}, envp, 0);
-    return action_queued(result, entry, "Could not execute action: %s", entry->action->name);
+    return action_queued(result, status, "Could not execute action: %s", action.name);
   }
-  ar_log(kLogFatal, "Invalid action - no phone number or email address provided: %s", entry->action->name.c_str());
+  ar_log(kLogFatal, "Invalid action - no phone number or email address provided: %s", action.name.c_str());
   return -1;
 }

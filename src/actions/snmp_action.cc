@@ -86,7 +86,7 @@ bool settle(unsigned wanted, unsigned required, unsigned bit, OptionalText* out)
 // Asks the check for the outputs in wanted; false when an operation fails
 // or an output in required is absent.
 bool describe(ArCheck* check, unsigned wanted, unsigned required, CheckTexts* d) {
-  const CheckOps* ops = check->ops;
+  const CheckOps* ops = check->conf.ops;
   if (ops == nullptr) return false;
   if ((wanted & kDeviceOutputs) != 0) {
     if (ops->describe_device == nullptr ||
@@ -109,7 +109,7 @@ bool describe(ArCheck* check, unsigned wanted, unsigned required, CheckTexts* d)
 
 // A setting under the rule's path, copied out of the database.
 std::string rule_setting(const ArCheck* check, const char* key) {
-  return xmldb_getstring(check->ar->daemon->config_db, check->ar->path.c_str(), key);
+  return xmldb_getstring(check->conf.ar->config_db, check->conf.ar->path.c_str(), key);
 }
 
 // The time of the event being reported, in milliseconds: the current
@@ -117,7 +117,7 @@ std::string rule_setting(const ArCheck* check, const char* key) {
 // needed one).
 uint64_t event_time_ms(const ArCheck* check) {
   if (check->current_event) return check->current_event->time_ms;
-  Clock* clock = check->ar->daemon->clock;
+  Clock* clock = check->conf.ar->daemon->clock;
   const time_t now = clock != nullptr ? clock->wall_seconds() : time(nullptr);
   return now > 0 ? static_cast<uint64_t>(now) * 1000u : 0u;
 }
@@ -125,7 +125,7 @@ uint64_t event_time_ms(const ArCheck* check) {
 // The state reported: rules without a resolve stage only ever report
 // Triggered; otherwise the reference's state, -1 when it is none of the five.
 int state_slot(const ArCheck* check) {
-  if (!check->ar->has_resolve) return kArTriggered;
+  if (!check->conf.ar->has_resolve) return kArTriggered;
   if (check->state >= kArNormal && check->state <= kArDisabled) return check->state;
   return -1;
 }
@@ -133,8 +133,8 @@ int state_slot(const ArCheck* check) {
 // Slots 1 to 5, shared by every builder.
 void add_head(const ArCheck* check, Args* argv) {
   argv->push_back("snmp");
-  argv->push_back(std::to_string(check->ar->index));
-  argv->push_back(std::to_string(check->ref_index));
+  argv->push_back(std::to_string(check->conf.ar->index));
+  argv->push_back(std::to_string(check->conf.ref_index));
   argv->push_back(snmp_date_and_time(event_time_ms(check)));
   argv->push_back(std::to_string(state_slot(check)));
 }
@@ -147,7 +147,7 @@ int build_reading(ArCheck* check, Args* argv, const std::string& domain) {
   if (!describe(check, outputs, outputs, &d)) return -1;
   const std::string trigger_val = rule_setting(check, (domain + ".trigger_val").c_str());
   if (trigger_val.empty()) {
-    ar_log(kLogFatal, "Could not find trigger value for %s", check->ar->path.c_str());
+    ar_log(kLogFatal, "Could not find trigger value for %s", check->conf.ar->path.c_str());
     return -1;
   }
   const std::string comparison = rule_setting(check, (domain + ".comparison").c_str());
@@ -180,7 +180,7 @@ int build_serial_pattern(ArCheck* check, Args* argv) {
   if (!describe(check, kDevice | kDevRef | kValue, kDevice | kValue, &d)) return -1;
   add_head(check, argv);
   argv->insert(argv->end(),
-               {check->ar->name, std::to_string(snmp_port_number(*d.dev_ref)), *d.device, *d.value});
+               {check->conf.ar->name, std::to_string(snmp_port_number(*d.dev_ref)), *d.device, *d.value});
   return 0;
 }
 
@@ -330,8 +330,8 @@ const SnmpAlertScript* find_alert_script(const std::string& check_type) {
 
 }  // namespace
 
-int queue_snmp_action(ArCheck* check, ActionEntry* entry) {
-  DaemonContext* ctx = check->ar->daemon;
+int queue_snmp_action(ArCheck* check, const Action& action, ActionStatus* status) {
+  DaemonContext* ctx = check->conf.ar->daemon;
   const std::string check_type = rule_setting(check, "check_type");
   const SnmpAlertScript* row = find_alert_script(check_type);
   if (row == nullptr) {
@@ -350,6 +350,6 @@ int queue_snmp_action(ArCheck* check, ActionEntry* entry) {
     return -1;
   }
 
-  const int result = queue_action(check, entry, path_in(ctx->paths->scripts_dir, row->script), argv, {}, 0);
-  return action_queued(result, entry, "Could not execute action: %s", entry->action->name);
+  const int result = queue_action(check, action, path_in(ctx->paths->scripts_dir, row->script), argv, {}, 0);
+  return action_queued(result, status, "Could not execute action: %s", action.name);
 }

@@ -22,35 +22,35 @@ namespace {
 
 // One wanted output of describe_trigger: 0 = value, 1 = property, 2 = trigger.
 std::optional<std::string> trigger_output(ArCheck* check, int which) {
-  if (check->ops == nullptr || check->ops->describe_trigger == nullptr) return std::nullopt;
+  if (check->conf.ops == nullptr || check->conf.ops->describe_trigger == nullptr) return std::nullopt;
   OptionalText out;
   OptionalText* value = which == 0 ? &out : nullptr;
   OptionalText* property = which == 1 ? &out : nullptr;
   OptionalText* trigger = which == 2 ? &out : nullptr;
-  if (check->ops->describe_trigger(check, value, property, trigger) != 0) return std::nullopt;
+  if (check->conf.ops->describe_trigger(check, value, property, trigger) != 0) return std::nullopt;
   return out;
 }
 
 // One wanted output of describe_device: 0 = device, 2 = dev_ref.
 std::optional<std::string> device_output(ArCheck* check, int which) {
-  if (check->ops == nullptr || check->ops->describe_device == nullptr) return std::nullopt;
+  if (check->conf.ops == nullptr || check->conf.ops->describe_device == nullptr) return std::nullopt;
   OptionalText out;
   OptionalText* device = which == 0 ? &out : nullptr;
   OptionalText* dev_ref = which == 2 ? &out : nullptr;
-  if (check->ops->describe_device(check, device, nullptr, dev_ref) != 0) return std::nullopt;
+  if (check->conf.ops->describe_device(check, device, nullptr, dev_ref) != 0) return std::nullopt;
   return out;
 }
 
 std::optional<std::string> produce_trigger_val(ArCheck* check) { return trigger_output(check, 2); }
 std::optional<std::string> produce_property(ArCheck* check) { return trigger_output(check, 1); }
 std::optional<std::string> produce_value(ArCheck* check) { return trigger_output(check, 0); }
-std::optional<std::string> produce_name(ArCheck* check) { return check->ar->name; }
+std::optional<std::string> produce_name(ArCheck* check) { return check->conf.ar->name; }
 std::optional<std::string> produce_check_dev(ArCheck* check) { return device_output(check, 0); }
 std::optional<std::string> produce_dev_ref(ArCheck* check) { return device_output(check, 2); }
 
 // Local time of the daemon's wall clock, so a test can fix it.
 std::optional<std::string> produce_timestamp(ArCheck* check) {
-  const DaemonContext* ctx = check->ar->daemon;
+  const DaemonContext* ctx = check->conf.ar->daemon;
   const time_t now = ctx->clock != nullptr ? ctx->clock->wall_seconds() : time(nullptr);
   tzset();  // the administrator may have changed the appliance's zone
   tm local{};
@@ -85,7 +85,7 @@ const SubstitutionVariable kSubstitutionVariables[] = {
 };
 
 std::string substitution_cellnum(const ArCheck* check) {
-  if (check->ar->check_type != kCheckSms || !check->current_event) return std::string();
+  if (check->conf.ar->check_type != kCheckSms || !check->current_event) return std::string();
   return sms_sender(check->current_event->value);
 }
 

@@ -18,7 +18,7 @@ constexpr const char* kTriggerLine = "AR %s triggered. val %d vs trigger %d";
 int alarm_on_event(ArCheck* check) {
   CheckEventPtr event = check_take_event(check);
   if (!event) return 0;
-  const char* path = check->ar->path.c_str();
+  const char* path = check->conf.ar->path.c_str();
   const std::string pin = check_setting(check, "alarm.pin");
   const bool on_change = check_setting_flag(check, "alarm.trigger_on_change");
   const int32_t trigger = check_setting_size(check, "alarm.trigger_value");
@@ -77,7 +77,7 @@ int alarm_subscription_key(ArCheck* check, std::string* key) {
   const std::string pin = check_setting(check, "alarm.pin");
   const std::string dev_ref = check_setting(check, "alarm.dev_ref");
   if (pin.empty() || dev_ref.empty()) {
-    ar_log(kLogFatal, "Invalid Alarm for AR: %s", check->ar->name.c_str());
+    ar_log(kLogFatal, "Invalid Alarm for AR: %s", check->conf.ar->name.c_str());
     return -1;
   }
   if (key != nullptr) *key = dev_ref + "." + pin;

@@ -27,7 +27,7 @@ namespace {
 int celldata_on_event(ArCheck* check) {
   CheckEventPtr event = check_take_event(check);
   if (!event) return 0;
-  const char* path = check->ar->path.c_str();
+  const char* path = check->conf.ar->path.c_str();
   switch (check->state) {
     case kArNormal:
       if (celldata_says_trigger(event->value)) {
@@ -67,7 +67,7 @@ int celldata_describe_trigger(ArCheck* check, OptionalText* value, OptionalText*
 }
 
 int celldata_subscription_key(ArCheck* check, std::string* key) {
-  if (key != nullptr) *key = check->ar->path + ".celldata.alert";
+  if (key != nullptr) *key = check->conf.ar->path + ".celldata.alert";
   return 0;
 }
 

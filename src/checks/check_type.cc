@@ -39,19 +39,19 @@ const CheckType* check_type_find(int32_t id) {
 }
 
 const char* check_setting_at(const ArCheck* check, const char* prefix, const char* key) {
-  return xmldb_getstring(check->ar->daemon->config_db, prefix, key);
+  return xmldb_getstring(check->conf.ar->config_db, prefix, key);
 }
 
 const char* check_setting(const ArCheck* check, const char* key) {
-  return xmldb_getstring(check->ar->daemon->config_db, check->ar->path.c_str(), key);
+  return xmldb_getstring(check->conf.ar->config_db, check->conf.ar->path.c_str(), key);
 }
 
 int32_t check_setting_size(const ArCheck* check, const char* key) {
-  return xmldb_getsize(check->ar->daemon->config_db, check->ar->path.c_str(), key);
+  return xmldb_getsize(check->conf.ar->config_db, check->conf.ar->path.c_str(), key);
 }
 
 bool check_setting_flag(const ArCheck* check, const char* key) {
-  return xmldb_getbool(check->ar->daemon->config_db, check->ar->path.c_str(), key) != 0;
+  return xmldb_getbool(check->conf.ar->config_db, check->conf.ar->path.c_str(), key) != 0;
 }
 
 int32_t leading_int(const char* text) {

@@ -16,7 +16,7 @@ namespace {
 int custom_on_event(ArCheck* check) {
   CheckEventPtr event = check_take_event(check);
   if (!event) return 0;
-  const char* path = check->ar->path.c_str();
+  const char* path = check->conf.ar->path.c_str();
   const int32_t good = leading_int(check_setting(check, "custom.trigger_code"));
   const int32_t code = leading_int(event->value.c_str());
   const ArCheckState state = check->state;
@@ -42,7 +42,7 @@ int custom_on_event(ArCheck* check) {
 int custom_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   set_output(device, check_setting(check, "name"));
   set_output(label, "Custom Script");
-  set_output(dev_ref, check->ar->path);
+  set_output(dev_ref, check->conf.ar->path);
   return 0;
 }
 
@@ -55,7 +55,7 @@ int custom_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* p
 
 // The script runner publishes its result under the rule's own path.
 int custom_subscription_key(ArCheck* check, std::string* key) {
-  if (key != nullptr) *key = check->ar->path + ".check.status";
+  if (key != nullptr) *key = check->conf.ar->path + ".check.status";
   return 0;
 }
 

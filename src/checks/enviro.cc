@@ -70,7 +70,7 @@ const ThresholdKeys kEnviroThreshold = {"enviro.trigger_val", "enviro.hysteresis
 int enviro_on_event(ArCheck* check) {
   CheckEventPtr event = check_take_event(check);
   if (!event) return 0;
-  const char* path = check->ar->path.c_str();
+  const char* path = check->conf.ar->path.c_str();
   const std::string check_type = check_setting(check, "enviro.check_type");
   if (check_type.empty()) ar_log(kLogFatal, "Invalid check type for %s", path);
   // A misconfigured rule discards its updates; it must not end the daemon
@@ -87,14 +87,14 @@ int enviro_on_event(ArCheck* check) {
   const std::string key = event->key;
   bool triggered = false;
   const int result = threshold_apply(check, std::move(event), threshold, reading, &triggered);
-  if (triggered) increment_event_count(check->ar->daemon, key);
+  if (triggered) increment_event_count(check->conf.ar->daemon, key);
   return result;
 }
 
 int enviro_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   const std::string ref = check_setting(check, "enviro.dev_ref");
   if (ref.empty()) {
-    ar_log(kLogFatal, "Could not get ref from ar %s", check->ar->path.c_str());
+    ar_log(kLogFatal, "Could not get ref from ar %s", check->conf.ar->path.c_str());
     return -1;
   }
   const char* fallback;
@@ -127,7 +127,7 @@ int enviro_subscription_key(ArCheck* check, std::string* key) {
   const std::string check_type = check_setting(check, "enviro.check_type");
   const std::string dev_ref = check_setting(check, "enviro.dev_ref");
   if (check_type.empty() || dev_ref.empty()) {
-    ar_log(kLogFatal, "Invalid environmental property for AR: %s", check->ar->name.c_str());
+    ar_log(kLogFatal, "Invalid environmental property for AR: %s", check->conf.ar->name.c_str());
     return -1;
   }
   if (key != nullptr) *key = dev_ref + "." + check_type;

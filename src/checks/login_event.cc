@@ -46,7 +46,7 @@ int login_on_event(ArCheck* check, const LoginEventNames& names) {
                        (flags.logout && contains(event->key, "logout")) ||
                        (flags.auth_error && contains(event->key, "auth_error"));
   if (matches && check->state == kArNormal) {
-    ar_log(kLogInfo, "AR %s triggered. val %s", check->ar->path.c_str(), event->value.c_str());
+    ar_log(kLogInfo, "AR %s triggered. val %s", check->conf.ar->path.c_str(), event->value.c_str());
     ar_trigger(check, std::move(event));
   }
   return 0;

@@ -18,7 +18,7 @@ int net_interface_on_event(ArCheck* check) {
   const auto mask = static_cast<uint32_t>(check_setting_size(check, "conman.event_mask"));
   const ConmanEvent* kind = conman_event_find(event->value.c_str());
   if (kind != nullptr && (mask & kind->bit) != 0 && check->state == kArNormal) {
-    ar_log(kLogInfo, "AR %s triggered. val %s", check->ar->path.c_str(), event->value.c_str());
+    ar_log(kLogInfo, "AR %s triggered. val %s", check->conf.ar->path.c_str(), event->value.c_str());
     ar_trigger(check, std::move(event));
   }
   return 0;

@@ -15,7 +15,7 @@ namespace {
 int ping_on_event(ArCheck* check) {
   CheckEventPtr event = check_take_event(check);
   if (!event) return 0;
-  const char* path = check->ar->path.c_str();
+  const char* path = check->conf.ar->path.c_str();
   // A result that is no number (a word such as "timeout") reads as 0.
   const int32_t code = leading_int(event->value.c_str());
   const ArCheckState state = check->state;
@@ -39,7 +39,7 @@ int ping_on_event(ArCheck* check) {
 int ping_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   set_output(device, check_setting(check, "net.ping.address"));
   set_output(label, "ICMP Ping");
-  set_output(dev_ref, check->ar->path);
+  set_output(dev_ref, check->conf.ar->path);
   return 0;
 }
 
@@ -52,7 +52,7 @@ int ping_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* pro
 
 // The ping runner publishes its result under the rule's own path.
 int ping_subscription_key(ArCheck* check, std::string* key) {
-  if (key != nullptr) *key = check->ar->path + ".check.status";
+  if (key != nullptr) *key = check->conf.ar->path + ".check.status";
   return 0;
 }
 

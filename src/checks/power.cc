@@ -57,7 +57,7 @@ const ThresholdKeys kPowerThreshold = {"power.trigger_val", "power.hysteresis", 
 int power_on_event(ArCheck* check) {
   CheckEventPtr event = check_take_event(check);
   if (!event) return 0;
-  const char* path = check->ar->path.c_str();
+  const char* path = check->conf.ar->path.c_str();
   const std::string check_type = check_setting(check, "power.check_type");
   if (check_type.empty()) ar_log(kLogFatal, "Invalid check type: %s.power.check_type", path);
   // A misconfigured rule discards its updates; it must not end the daemon
@@ -78,7 +78,7 @@ int power_on_event(ArCheck* check) {
 int power_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   const std::string ref = check_setting(check, "power.dev_ref");
   if (ref.empty()) {
-    ar_log(kLogFatal, "Could not get ref from ar %s", check->ar->path.c_str());
+    ar_log(kLogFatal, "Could not get ref from ar %s", check->conf.ar->path.c_str());
     return -1;
   }
   for (const PowerDevice& kind : kPowerDevices) {
@@ -104,7 +104,7 @@ int power_subscription_key(ArCheck* check, std::string* key) {
   const std::string check_type = check_setting(check, "power.check_type");
   const std::string dev_ref = check_setting(check, "power.dev_ref");
   if (check_type.empty() || dev_ref.empty()) {
-    ar_log(kLogFatal, "Invalid power property for AR: %s", check->ar->name.c_str());
+    ar_log(kLogFatal, "Invalid power property for AR: %s", check->conf.ar->name.c_str());
     return -1;
   }
   if (key == nullptr) return 0;

@@ -120,7 +120,7 @@ int routeddata_on_event(ArCheck* check) {
   const auto limit = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_limit"));
   const auto window = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_period"));
   const auto resolve_window = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_resolve_time"));
-  const char* path = check->ar->path.c_str();
+  const char* path = check->conf.ar->path.c_str();
 
   if (check->state == kArNormal) {
     if (routed_triggers(readings, limit, window)) {
@@ -152,7 +152,7 @@ int routeddata_describe_trigger(ArCheck* check, OptionalText* value, OptionalTex
 }
 
 int routeddata_subscription_key(ArCheck* check, std::string* key) {
-  if (key != nullptr) *key = check->ar->path + ".check.data-readings";
+  if (key != nullptr) *key = check->conf.ar->path + ".check.data-readings";
   return 0;
 }
 

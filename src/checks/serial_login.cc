@@ -24,7 +24,7 @@ int login_on_event(ArCheck* check) {
   // "logout" does not contain "login": a logout matches only its own flag.
   const bool matches = (on_login && contains(event->key, "login")) || (on_logout && contains(event->key, "logout"));
   if (!matches || check->state != kArNormal) return 0;
-  ar_log(kLogInfo, "AR %s triggered. val %s", check->ar->path.c_str(), event->value.c_str());
+  ar_log(kLogInfo, "AR %s triggered. val %s", check->conf.ar->path.c_str(), event->value.c_str());
   ar_trigger(check, std::move(event));
   return 0;
 }
@@ -47,7 +47,7 @@ int login_subscription_key(ArCheck* check, std::string* key) {
   const bool on_logout = check_setting_flag(check, "serial.login.trigger_logout");
   const std::string port = serial_port_ref(check, kDomain);
   if (port.empty() || (!on_login && !on_logout)) {
-    ar_log(kLogFatal, "Invalid serial port or trigger settings for AR: %s", check->ar->name.c_str());
+    ar_log(kLogFatal, "Invalid serial port or trigger settings for AR: %s", check->conf.ar->name.c_str());
     return -1;
   }
   if (key == nullptr) return 0;

@@ -18,7 +18,7 @@ constexpr const char* kDomain = "serial.pattern";
 int pattern_on_event(ArCheck* check) {
   CheckEventPtr event = check_take_event(check);
   if (!event || check->state != kArNormal) return 0;
-  ar_log(kLogInfo, "AR %s triggered. val %s", check->ar->path.c_str(), event->value.c_str());
+  ar_log(kLogInfo, "AR %s triggered. val %s", check->conf.ar->path.c_str(), event->value.c_str());
   ar_trigger(check, std::move(event));
   return 0;
 }
@@ -40,13 +40,13 @@ int pattern_subscription_key(ArCheck* check, std::string* key) {
   const bool has_pattern = check_setting(check, "serial.pattern.pattern")[0] != '\0';
   const std::string port = serial_port_ref(check, kDomain);
   if (port.empty() || !has_pattern || (!on_tx && !on_rx)) {
-    ar_log(kLogFatal, "Invalid serial port or pattern for AR: %s", check->ar->name.c_str());
+    ar_log(kLogFatal, "Invalid serial port or pattern for AR: %s", check->conf.ar->name.c_str());
     return -1;
   }
   if (key == nullptr) return 0;
   // Numbered by the rule, not the reference: the pattern belongs to the
   // rule, whichever port reports it.
-  *key = port + ".serial.event.pattern" + std::to_string(check->ar->index);
+  *key = port + ".serial.event.pattern" + std::to_string(check->conf.ar->index);
   if (!on_rx) {
     *key += ".tx";
   } else if (!on_tx) {

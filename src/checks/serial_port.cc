@@ -6,7 +6,7 @@
 #include "core/log.h"
 
 std::string serial_port_ref(const ArCheck* check, const char* domain) {
-  const std::string key = std::string(domain) + ".dev_refs.dev_ref" + std::to_string(check->ref_index);
+  const std::string key = std::string(domain) + ".dev_refs.dev_ref" + std::to_string(check->conf.ref_index);
   return check_setting(check, key.c_str());
 }
 
@@ -14,7 +14,7 @@ int serial_describe_device(const ArCheck* check, const char* domain, OptionalTex
                            OptionalText* label, OptionalText* dev_ref) {
   const std::string port = serial_port_ref(check, domain);
   if (port.empty()) {
-    ar_log(kLogFatal, "Invalid serial port settings for AR: %s", check->ar->name.c_str());
+    ar_log(kLogFatal, "Invalid serial port settings for AR: %s", check->conf.ar->name.c_str());
     return -1;
   }
   // A port without a label describes itself with an empty device text.

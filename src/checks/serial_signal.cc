@@ -40,7 +40,7 @@ const char* signal_number(const char* name) {
 int signal_on_event(ArCheck* check) {
   CheckEventPtr event = check_take_event(check);
   if (!event) return 0;
-  const char* path = check->ar->path.c_str();
+  const char* path = check->conf.ar->path.c_str();
   const std::string signal = check_setting(check, "serial.signal.signal");
   const bool on_change = check_setting_flag(check, "serial.signal.trigger_on_change");
   const int32_t trigger = check_setting_size(check, "serial.signal.trigger_val");
@@ -88,7 +88,7 @@ int signal_subscription_key(ArCheck* check, std::string* key) {
   const std::string signal = check_setting(check, "serial.signal.signal");
   const std::string port = serial_port_ref(check, kDomain);
   if (signal.empty() || port.empty()) {
-    ar_log(kLogFatal, "Invalid serial port or signal for AR: %s", check->ar->name.c_str());
+    ar_log(kLogFatal, "Invalid serial port or signal for AR: %s", check->conf.ar->name.c_str());
     return -1;
   }
   if (key != nullptr) *key = port + ".serial.event.signal." + signal;

@@ -125,7 +125,7 @@ int sms_on_event(ArCheck* check) {
     case SmsMatch::kMatch:
       break;
   }
-  ar_log(kLogInfo, "AR %s triggered. val %s received", check->ar->path.c_str(), event->value.c_str());
+  ar_log(kLogInfo, "AR %s triggered. val %s received", check->conf.ar->path.c_str(), event->value.c_str());
   ar_trigger(check, std::move(event));
   return 0;
 }

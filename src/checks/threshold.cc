@@ -27,7 +27,7 @@ bool threshold_resolves(const Threshold& t, float reading) {
 }
 
 bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* threshold) {
-  const char* path = check->ar->path.c_str();
+  const char* path = check->conf.ar->path.c_str();
   const char* trigger_val = check_setting(check, keys.trigger_val);
   if (trigger_val[0] == '\0') {
     ar_log(kLogFatal, "Could not find trigger value for %s", path);
@@ -45,7 +45,7 @@ bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* 
 }
 
 int threshold_apply(ArCheck* check, CheckEventPtr event, const Threshold& t, float reading, bool* triggered) {
-  const char* path = check->ar->path.c_str();
+  const char* path = check->conf.ar->path.c_str();
   *triggered = false;
   switch (check->state) {
     case kArNormal:

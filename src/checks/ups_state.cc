@@ -16,7 +16,7 @@ constexpr const char* kOnline = "online";
 int ups_on_event(ArCheck* check) {
   CheckEventPtr event = check_take_event(check);
   if (!event) return 0;
-  const char* path = check->ar->path.c_str();
+  const char* path = check->conf.ar->path.c_str();
   const std::string condition = check_setting(check, "ups.state.trigger_cond");
   if (event->key.find("event.status") == std::string::npos) return 0;
   const std::string& status = event->value;
@@ -61,7 +61,7 @@ int ups_subscription_key(ArCheck* check, std::string* key) {
   // Without a reference the key would be ".event.status", which every
   // UPS's status update contains.
   if (dev_ref.empty()) {
-    ar_log(kLogFatal, "Invalid UPS state property for AR: %s", check->ar->name.c_str());
+    ar_log(kLogFatal, "Invalid UPS state property for AR: %s", check->conf.ar->name.c_str());
     return -1;
   }
   if (key != nullptr) *key = dev_ref + ".event.status";

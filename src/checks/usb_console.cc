@@ -13,7 +13,7 @@ namespace {
 
 // The configuration path of the reference's port; "" when unset.
 std::string usb_port(const ArCheck* check) {
-  const std::string key = "usb_console_status.dev_refs.dev_ref" + std::to_string(check->ref_index);
+  const std::string key = "usb_console_status.dev_refs.dev_ref" + std::to_string(check->conf.ref_index);
   return check_setting(check, key.c_str());
 }
 
@@ -29,7 +29,7 @@ int usb_console_on_event(ArCheck* check) {
   const bool matches = (trigger_connect(check) && event->value == "connected") ||
                        (trigger_disconnect(check) && event->value == "disconnected");
   if (matches && check->state == kArNormal) {
-    ar_log(kLogInfo, "AR %s triggered. val %s", check->ar->path.c_str(), event->value.c_str());
+    ar_log(kLogInfo, "AR %s triggered. val %s", check->conf.ar->path.c_str(), event->value.c_str());
     ar_trigger(check, std::move(event));
   }
   return 0;
@@ -38,7 +38,7 @@ int usb_console_on_event(ArCheck* check) {
 int usb_console_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   const std::string port = usb_port(check);
   if (port.empty()) {
-    ar_log(kLogFatal, "Invalid usb console settings for AR: %s", check->ar->name.c_str());
+    ar_log(kLogFatal, "Invalid usb console settings for AR: %s", check->conf.ar->name.c_str());
     return -1;
   }
   set_output(device, check_setting_at(check, port.c_str(), "label"));
@@ -59,7 +59,7 @@ int usb_console_describe_trigger(ArCheck* check, OptionalText* value, OptionalTe
 int usb_console_subscription_key(ArCheck* check, std::string* key) {
   const std::string port = usb_port(check);
   if (port.empty() || (!trigger_connect(check) && !trigger_disconnect(check))) {
-    ar_log(kLogFatal, "Invalid usb port or trigger conditions for AR: %s", check->ar->name.c_str());
+    ar_log(kLogFatal, "Invalid usb port or trigger conditions for AR: %s", check->conf.ar->name.c_str());
     return -1;
   }
   if (key != nullptr) *key = port + ".dev.usb.event";

@@ -6,14 +6,14 @@
 #include <memory>
 #include <string>
 
-struct ArCheck;
-struct ActionEntry;
+#include "config/archeck.h"
+
 struct AutoResponse;
 
-// Puts one action of an ArCheck on its way: 0 queued (the entry is then
+// Puts one action of an ArCheck on its way: 0 queued (its status is then
 // Queued, or Dropped when it completed without the action queue), 1 skipped,
 // anything else failed. The queueing step logs and drops what is not 0.
-using ActionQueueFn = int (*)(ArCheck* check, ActionEntry* entry);
+using ActionQueueFn = int (*)(ArCheck* check, const Action& action, ActionStatus* status);
 
 struct Action {
   std::string name;            // "CMS action" for the built-in kind
@@ -21,8 +21,8 @@ struct Action {
   ActionQueueFn queue = nullptr;
 };
 
-// Run-ordered; list nodes keep their addresses, so ActionEntries can point
-// at the Actions for as long as the AutoResponse lives.
+// Run-ordered; list nodes keep their addresses, so the ArChecks' entries
+// can point at the Actions for as long as the AutoResponse lives.
 using ActionList = std::list<Action>;
 
 // One configurable kind: the "action_type" text and its queue operation.

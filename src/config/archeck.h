@@ -1,6 +1,7 @@
-// ArCheck: the runtime object of one AutoResponse and one device reference,
-// with its copies of the rule's actions; created by the loader, released on
-// reload.
+// ArCheck: the runtime object of one AutoResponse and one device reference.
+// What was loaded for it (ArCheckConf) stays as it is until the next reload;
+// the rest is what happens to it at run time. Created by the loader,
+// released on reload.
 #pragma once
 
 #include <cstdint>
@@ -30,24 +31,31 @@ enum ActionStatus : int32_t {
   kActionDropped = 3,
 };
 
-// An ArCheck's copy of one Action, with the delay read when it was made.
+// One of the rule's Actions as a reference runs it, with the delay read
+// when the ArCheck was made.
 struct ActionEntry {
-  Action* action = nullptr;  // owned by the AutoResponse
-  int32_t delay_time = 0;    // seconds
-  int32_t status = kActionNew;
+  const Action* action = nullptr;  // owned by the AutoResponse
+  int32_t delay_time = 0;          // seconds after the trigger
 };
 
-struct ArCheck {
+struct ArCheckConf {
   AutoResponse* ar = nullptr;  // not owned
-  std::string subscription;    // the key text that routes updates here
-  ArCheckState state = kArNone;
   uint32_t ref_index = 0;
+  std::string subscription;    // the key text that routes updates here
   std::string curr_entry_key;  // "%s.refs.ref%u.curr_entry"
-  int64_t state_time = 0;      // monotonic seconds of the last state change
-  CheckEventPtr current_event;
   const CheckOps* ops = nullptr;
   std::vector<ActionEntry> trigger_actions;
   std::vector<ActionEntry> resolve_actions;
+};
+
+struct ArCheck {
+  ArCheckConf conf;
+  ArCheckState state = kArNone;
+  int64_t state_time = 0;  // monotonic seconds of the last state change
+  CheckEventPtr current_event;
+  // One status per entry of conf.trigger_actions and conf.resolve_actions.
+  std::vector<ActionStatus> trigger_status;
+  std::vector<ActionStatus> resolve_status;
   std::vector<CheckEventPtr> pending;
   uint32_t seq = 0;  // position in the context's checks list, for routing order
 };
@@ -58,9 +66,6 @@ int create_archeck(DaemonContext* ctx, AutoResponse* ar, uint32_t index);
 
 // Unsubscribes an ArCheck's key; its memory goes with the list node.
 void free_archeck(ArCheck* check);
-
-// The DaemonContext an ArCheck belongs to.
-DaemonContext* check_context(const ArCheck* check);
 
 // Takes the oldest event off check's pending queue; null when it is empty.
 CheckEventPtr check_take_event(ArCheck* check);

@@ -134,6 +134,7 @@ int load_autoresponse(DaemonContext* ctx, const char* path, int n) {
   AutoResponse* ar = &node.back();
   ar->index = static_cast<uint32_t>(n);
   ar->daemon = ctx;
+  ar->config_db = db;
   const char* name = xmldb_getstring(db, path, "name");
   if (name[0] == '\0') {
     ar_log(kLogFatal, "AutoResponse %s has invalid name", path);
@@ -194,8 +195,8 @@ void load_config_from(DaemonContext* ctx, xmldb_t* db) {
   }
   route_index_build(ctx);
   for (ArCheck& check : ctx->checks) {
-    ar_log(kLogInfo, "Adding subscription: %s", check.subscription.c_str());
-    if (link_subscribe(&ctx->link, check.subscription.c_str()) != 0) ar_log(kLogFatal, "Error adding subscription");
+    ar_log(kLogInfo, "Adding subscription: %s", check.conf.subscription.c_str());
+    if (link_subscribe(&ctx->link, check.conf.subscription.c_str()) != 0) ar_log(kLogFatal, "Error adding subscription");
     ar_normal(&check);
   }
   // A negative delay would hold the loop back for ever as an unsigned one.

@@ -19,6 +19,7 @@ struct DisableWindow {
 
 struct AutoResponse {
   DaemonContext* daemon = nullptr;
+  xmldb_t* config_db = nullptr;  // the database the rule was loaded from
   std::string name;
   std::string path;  // "config.autoresponse.autoresponse%d"
   int32_t check_type = 0;

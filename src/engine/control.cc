@@ -46,7 +46,7 @@ int control_handle(DaemonContext* ctx, const char* text) {
   }
   ArCheck* target = nullptr;
   for (ArCheck& check : ctx->checks) {
-    if (check.ar->path == path) {
+    if (check.conf.ar->path == path) {
       target = &check;
       break;
     }
@@ -67,10 +67,10 @@ int control_handle(DaemonContext* ctx, const char* text) {
 
 int control_cancel(ArCheck* check, const char* origin, const char* command) {
   if (check->state == kArTriggered || check->state == kArResolving) {
-    control_log(check->ar->daemon, check->ar->path.c_str(), origin, command);
+    control_log(check->conf.ar->daemon, check->conf.ar->path.c_str(), origin, command);
     ar_timeout(check);
   } else {
-    ar_log(kLogInfo, "AR %s not in the correct state to perform %s", check->ar->path.c_str(), command);
+    ar_log(kLogInfo, "AR %s not in the correct state to perform %s", check->conf.ar->path.c_str(), command);
   }
   return 0;
 }

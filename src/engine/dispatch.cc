@@ -27,7 +27,7 @@ int check_append_event(ArCheck* check, const char* key, int32_t number, uint64_t
     ar_log(kLogFatal, "Could not allocate entry");
     return -1;
   }
-  return check->ops->on_event(check);
+  return check->conf.ops->on_event(check);
 }
 
 CheckEventPtr check_take_event(ArCheck* check) {

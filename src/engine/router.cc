@@ -52,7 +52,7 @@ void route_index_build(DaemonContext* ctx) {
   for (ArCheck& check : ctx->checks) {
     check.seq = seq++;
     std::string_view tail;
-    if (tail_of(check.subscription, &tail)) {
+    if (tail_of(check.conf.subscription, &tail)) {
       ctx->routes.by_tail[tail].push_back(&check);
       ++ctx->routes.last_components[last_component(tail)];
       const size_t components = static_cast<size_t>(std::count(tail.begin(), tail.end(), '.')) + 1;
@@ -94,12 +94,12 @@ const std::vector<ArCheck*>& route_lookup(DaemonContext* ctx, std::string_view k
     hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
     for (const std::vector<ArCheck*>* bucket : hits) {
       for (ArCheck* check : *bucket) {
-        if (route_matches(check->subscription, key)) found.push_back(check);
+        if (route_matches(check->conf.subscription, key)) found.push_back(check);
       }
     }
   }
   for (ArCheck* check : routes.unindexed) {
-    if (route_matches(check->subscription, key)) found.push_back(check);
+    if (route_matches(check->conf.subscription, key)) found.push_back(check);
   }
   // Each ArCheck sits in one bucket or among the unindexed, so none is
   // found twice; hand the update over in the order of the checks list.

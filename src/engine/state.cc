@@ -15,65 +15,66 @@
 
 namespace {
 
-int64_t now(const ArCheck* check) { return check->ar->daemon->clock->monotonic_seconds(); }
+int64_t now(const ArCheck* check) { return check->conf.ar->daemon->clock->monotonic_seconds(); }
 
 // Pushes the state name, the current value (when event is given) and the
 // log line. False when the reference key could not be made: nothing is
 // published and the caller queues no actions.
 bool publish(ArCheck* check, const CheckEvent* event) {
-  const AutoResponse* ar = check->ar;
+  const AutoResponse* ar = check->conf.ar;
   DaemonContext* ctx = ar->daemon;
   const char* state = ar_state_name(check->state);
   LogLine line;
   if (event != nullptr) {
     line = format_log_line("AR: name=%s, index=%u, ref=%u, state=%s, event=%s, value=%s", ar->name.c_str(),
-                           ar->index, check->ref_index, state, event->key.c_str(), event->value.c_str());
+                           ar->index, check->conf.ref_index, state, event->key.c_str(), event->value.c_str());
   } else {
     line = format_log_line("AR: name=%s, index=%u, ref=%u, state=%s", ar->name.c_str(), ar->index,
-                           check->ref_index, state);
+                           check->conf.ref_index, state);
   }
   std::string reference;
   try {
-    reference = ar->path + ".refs.ref" + std::to_string(check->ref_index);
+    reference = ar->path + ".refs.ref" + std::to_string(check->conf.ref_index);
   } catch (const std::bad_alloc&) {
     ar_log(kLogFatal, "Failed to allocate reference");
     return false;
   }
   link_push_status(&ctx->link, reference.c_str(), state);
-  if (event != nullptr) link_push_status(&ctx->link, check->curr_entry_key.c_str(), event->value.c_str());
+  if (event != nullptr) link_push_status(&ctx->link, check->conf.curr_entry_key.c_str(), event->value.c_str());
   link_push(&ctx->link, kLogKey, line.text);
   return true;
 }
 
-ActionEntry* first_pending(std::vector<ActionEntry>& entries) {
-  for (ActionEntry& entry : entries) {
-    if (entry.status == kActionPending) return &entry;
+// The first entry still Pending; size() when there is none.
+size_t first_pending(const std::vector<ActionStatus>& statuses) {
+  for (size_t i = 0; i < statuses.size(); ++i) {
+    if (statuses[i] == kActionPending) return i;
   }
-  return nullptr;
+  return statuses.size();
 }
 
 // Hands one entry to its queue operation and reports what did not queue.
-void offer(ArCheck* check, ActionEntry* entry, const char* format) {
-  DaemonContext* ctx = check->ar->daemon;
-  const char* action_name = entry->action->name.c_str();
-  const char* ar_name = check->ar->name.c_str();
+void offer(ArCheck* check, const Action& action, ActionStatus* status, const char* format) {
+  DaemonContext* ctx = check->conf.ar->daemon;
+  const char* action_name = action.name.c_str();
+  const char* ar_name = check->conf.ar->name.c_str();
   const LogLine queuing = format_log_line(format, action_name, ar_name, ctx->queued_actions);
   link_push(&ctx->link, kLogKey, queuing.text);
-  const int result = entry->action->queue(check, entry);
+  const int result = action.queue(check, action, status);
   if (result != 0) {
     const LogLine outcome = format_log_line(
         result == 1 ? "Action %s for AR %s, skipped" : "Action %s for AR %s, queuing failed", action_name, ar_name);
     link_push(&ctx->link, kLogKey, outcome.text);
-    entry->status = kActionDropped;
-  } else if (entry->status == kActionPending) {
-    // An operation that reports success must move the entry on; one that
+    *status = kActionDropped;
+  } else if (*status == kActionPending) {
+    // An operation that reports success must move the action on; one that
     // does not would be offered again without end.
-    entry->status = kActionDropped;
+    *status = kActionDropped;
   }
 }
 
 void finish(ArCheck* check) {
-  if (check->ar->reset_timeout > 0) {
+  if (check->conf.ar->reset_timeout > 0) {
     ar_timeout(check);
   } else {
     ar_normal(check);
@@ -109,7 +110,7 @@ void ar_resolve(ArCheck* check, CheckEventPtr event) {
 
 int ar_refresh(ArCheck* check, CheckEventPtr event) {
   check->current_event = std::move(event);
-  return link_push_status(&check->ar->daemon->link, check->curr_entry_key.c_str(), check->current_event->value.c_str());
+  return link_push_status(&check->conf.ar->daemon->link, check->conf.curr_entry_key.c_str(), check->current_event->value.c_str());
 }
 
 void ar_timeout(ArCheck* check) {
@@ -121,8 +122,8 @@ void ar_timeout(ArCheck* check) {
 
 void ar_normal(ArCheck* check) {
   check->current_event.reset();
-  for (ActionEntry& entry : check->trigger_actions) entry.status = kActionPending;
-  for (ActionEntry& entry : check->resolve_actions) entry.status = kActionPending;
+  check->trigger_status.assign(check->trigger_status.size(), kActionPending);
+  check->resolve_status.assign(check->resolve_status.size(), kActionPending);
   check->state = kArNormal;
   check->state_time = now(check);
   publish(check, nullptr);
@@ -136,13 +137,15 @@ void ar_disable(ArCheck* check) {
 }
 
 void ar_queue_trigger_actions(ArCheck* check) {
-  const AutoResponse* ar = check->ar;
+  const AutoResponse* ar = check->conf.ar;
+  const std::vector<ActionEntry>& entries = check->conf.trigger_actions;
+  std::vector<ActionStatus>& statuses = check->trigger_status;
   bool repeated = false;
   while (true) {
-    ActionEntry* entry = first_pending(check->trigger_actions);
-    if (entry != nullptr) {
-      if (now(check) < check->state_time + static_cast<int64_t>(entry->delay_time)) return;
-      offer(check, entry, "Queuing triggered action: %s for AR: %s - %d actions in the queue");
+    const size_t i = first_pending(statuses);
+    if (i < entries.size()) {
+      if (now(check) < check->state_time + static_cast<int64_t>(entries[i].delay_time)) return;
+      offer(check, *entries[i].action, &statuses[i], "Queuing triggered action: %s for AR: %s - %d actions in the queue");
       continue;
     }
     if (!ar->has_resolve) {
@@ -154,14 +157,16 @@ void ar_queue_trigger_actions(ArCheck* check) {
     if (!ar->repeat_trigger || repeated) return;
     if (now(check) < check->state_time + static_cast<int64_t>(ar->repeat_timeout)) return;
     repeated = true;
-    for (ActionEntry& e : check->trigger_actions) e.status = kActionPending;
+    statuses.assign(statuses.size(), kActionPending);
     check->state_time = now(check);
   }
 }
 
 void ar_queue_resolve_actions(ArCheck* check) {
-  while (ActionEntry* entry = first_pending(check->resolve_actions)) {
-    offer(check, entry, "Queuing resolve action: %s for AR: %s - %d actions in the queue");
+  const std::vector<ActionEntry>& entries = check->conf.resolve_actions;
+  for (size_t i; (i = first_pending(check->resolve_status)) < entries.size();) {
+    offer(check, *entries[i].action, &check->resolve_status[i],
+          "Queuing resolve action: %s for AR: %s - %d actions in the queue");
   }
   finish(check);
 }

@@ -15,7 +15,7 @@
 
 namespace {
 
-int64_t now(const ArCheck* check) { return check->ar->daemon->clock->monotonic_seconds(); }
+int64_t now(const ArCheck* check) { return check->conf.ar->daemon->clock->monotonic_seconds(); }
 
 void arm(DaemonContext* ctx) {
   timeval tv{kTickSeconds, 0};
@@ -23,7 +23,7 @@ void arm(DaemonContext* ctx) {
 }
 
 void tick_one(ArCheck* check, const tm& local) {
-  const AutoResponse* ar = check->ar;
+  const AutoResponse* ar = check->conf.ar;
   if (ar->schedule_enabled) {
     const DisableWindow& window = ar->disable[local.tm_wday];
     if (disable_window_contains(window, local.tm_hour, local.tm_min)) {

@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (end == start) continue;
     const auto selector = static_cast<unsigned char>(input[start]);
     const ArCheck& pick = *std::next(h.ctx.checks.begin(), static_cast<long>(selector / 2 % h.ctx.checks.size()));
-    const std::string record = (selector % 2 ? pick.subscription : "") + input.substr(start + 1, end - start - 1);
+    const std::string record = (selector % 2 ? pick.conf.subscription : "") + input.substr(start + 1, end - start - 1);
     const size_t rs = std::min(record.find(kRS), record.size());
     const std::string body = "8" + (kRS + record.substr(0, rs)) + kRS + "0" + kRS + "1700000000000" + kRS +
                              record.substr(std::min(rs + 1, record.size())) + "\r\n";
@@ -79,9 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (ArCheck& c : h.ctx.checks) {
     OptionalText a, b, t;
     std::string key;
-    c.ops->describe_device(&c, &a, &b, &t);
-    if ((c.ops->describe_trigger(&c, &a, &b, &t) == 0) != (c.current_event != nullptr)) abort();
-    if (c.ops->subscription_key(&c, &key) != 0 || key != c.subscription) abort();
+    c.conf.ops->describe_device(&c, &a, &b, &t);
+    if ((c.conf.ops->describe_trigger(&c, &a, &b, &t) == 0) != (c.current_event != nullptr)) abort();
+    if (c.conf.ops->subscription_key(&c, &key) != 0 || key != c.conf.subscription) abort();
   }
   return 0;
 }

@@ -92,7 +92,7 @@ class CheckTest : public ::testing::Test {
   std::string described(size_t i, bool trigger) {
     ArCheck& k = d.check(i);
     OptionalText o[3];
-    const auto op = trigger ? k.ops->describe_trigger : k.ops->describe_device;
+    const auto op = trigger ? k.conf.ops->describe_trigger : k.conf.ops->describe_device;
     const std::string result = std::to_string(op(&k, &o[0], &o[1], &o[2]));
     return result + "|" + o[0].value_or("-") + "|" + o[1].value_or("-") + "|" + o[2].value_or("-");
   }

@@ -19,9 +19,9 @@ const std::string kEvent = ", event=" + enviro_key(1) + ", value=";
 
 Strings g_offered;  // the actions offered to their queue operation, in order
 
-int record_queue(ArCheck* /*check*/, ActionEntry* entry) {
-  g_offered.push_back(entry->action->name);
-  entry->status = kActionQueued;
+int record_queue(ArCheck* /*check*/, const Action& action, ActionStatus* status) {
+  g_offered.push_back(action.name);
+  *status = kActionQueued;
   return 0;
 }
 

@@ -29,7 +29,7 @@ TEST_F(SerialCheck, SignalLevelsLoginsAndPatternsOnEachReferencesOwnPort) {
                      kPort1 + ev + "DSR", kPort1 + ev + "ri", kPort1 + user + ".logout", kPort2 + user,
                      kPort1 + pat + "8.rx", kPort2 + pat + "8.rx", kPort1 + pat + "9.tx", kPort1 + pat + "10",
                      kPort2 + ev + "ri"}), subs);
-  EXPECT_EQ(2u, d.check(12).ref_index);
+  EXPECT_EQ(2u, d.check(12).conf.ref_index);
   for (const char* why : {"signal for AR: rule11", "trigger settings for AR: rule12", "pattern for AR: rule13",
                           "pattern for AR: rule14"})
     EXPECT_TRUE(fatal(std::string("Invalid serial port or ") + why)) << why;

@@ -25,10 +25,10 @@ class SnmpAction : public ::testing::Test {
   void SetUp() override {
     d.write_config(sensor_rule("dio"));
     ASSERT_EQ(d.load(), 0);
-    ops_ = *d.check(0).ops;
+    ops_ = *d.check(0).conf.ops;
     ops_.describe_device = answer<0>;
     ops_.describe_trigger = answer<3>;
-    d.check(0).ops = &ops_;
+    d.check(0).conf.ops = &ops_;
     d.check(0).current_event.reset(new CheckEvent{kSensorKey, 1700000000600ULL, 0, kHot});
     d.check(0).state = kArTriggered;
     d.ctx.concurrent_actions = 1000;  // every start is seen at once
@@ -38,7 +38,7 @@ class SnmpAction : public ::testing::Test {
     d.write_config(sensor_rule("snmp").set(kRule + ".check_type", check_type));
     g_answers = answers;
     d.spawner.starts.clear();
-    const int result = queue_snmp_action(&d.check(0), &d.check(0).trigger_actions[0]);
+    const int result = queue_snmp_action(&d.check(0), *d.check(0).conf.trigger_actions[0].action, &d.check(0).trigger_status[0]);
     argv = d.spawner.starts.size() == 1 ? d.spawner.starts[0].argv : Strings{};
     return result;
   }
@@ -61,7 +61,7 @@ TEST_F(SnmpAction, SlotsStayInPlaceAndTheStateSlot) {
       {true, kArResolving, "3"}, {true, kArDisabled, "5"}, {true, kArNone, "-1"},
       {false, kArNormal, "2"},   {false, kArTimeout, "2"}, {false, kArDisabled, "2"}};
   for (const auto& k : cases) {
-    d.check(0).ar->has_resolve = k.has_resolve;
+    d.check(0).conf.ar->has_resolve = k.has_resolve;
     d.check(0).state = k.state;
     ASSERT_EQ(run("ups_status", {"ups1", no, no, "OL", no, no}), 0);
     EXPECT_EQ(argv.at(5), k.slot) << k.has_resolve << " " << k.state;
