@@ -8,8 +8,6 @@
 #include "checks/modules.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
-#include "core/log.h"
-#include "engine/state.h"
 
 bool celldata_says_trigger(const std::string& alert) { return alert.find("TRIGGER") != std::string::npos; }
 
@@ -24,38 +22,24 @@ std::optional<std::string> celldata_alert_bytes(const std::string& alert) {
 
 namespace {
 
-int celldata_on_event(ArCheck* check) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event) return 0;
+CheckOutcome celldata_on_event(const ArCheck* check, const CheckEvent& event) {
   const char* path = check->conf.ar->path.c_str();
-  switch (check->state) {
-    case kArNormal:
-      if (celldata_says_trigger(event->value)) {
-        ar_log(kLogInfo, "AR %s triggered. val %s received", path, event->value.c_str());
-        ar_trigger(check, std::move(event));
-      }
-      return 0;
-    case kArTriggered:
-      if (celldata_says_resolve(event->value)) {
-        ar_log(kLogInfo, "AR %s resolving. val %s received", path, event->value.c_str());
-        ar_resolve(check, std::move(event));
-      } else {
-        ar_refresh(check, std::move(event));
-      }
-      return 0;
-    default:
-      return 0;
+  if (check->state == kArNormal) {
+    if (!celldata_says_trigger(event.value)) return outcome_drop();
+    return outcome_trigger("AR %s triggered. val %s received", path, event.value.c_str());
   }
+  if (!celldata_says_resolve(event.value)) return outcome_refresh();
+  return outcome_resolve("AR %s resolving. val %s received", path, event.value.c_str());
 }
 
-int celldata_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+int celldata_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   set_output(device, check_setting(check, "celldata.cell_device"));
   set_output(label, "Cellular Modem");
   set_output(dev_ref, "N/A");
   return 0;
 }
 
-int celldata_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+int celldata_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!check->current_event) return -1;
   // An alert without a byte count leaves the value without one.
   if (std::optional<std::string> bytes = celldata_alert_bytes(check->current_event->value)) {
@@ -66,7 +50,7 @@ int celldata_describe_trigger(ArCheck* check, OptionalText* value, OptionalText*
   return 0;
 }
 
-int celldata_subscription_key(ArCheck* check, std::string* key) {
+int celldata_subscription_key(const ArCheck* check, std::string* key) {
   if (key != nullptr) *key = check->conf.ar->path + ".celldata.alert";
   return 0;
 }
@@ -75,6 +59,7 @@ int celldata_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kCelldataCheckOps = {
     celldata_on_event,
+    nullptr,
     celldata_describe_device,
     celldata_describe_trigger,
     celldata_subscription_key,

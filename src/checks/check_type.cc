@@ -3,12 +3,57 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 
 #include "checks/modules.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
-#include "core/context.h"
+
+namespace {
+
+CheckOutcome formatted(CheckOutcomeKind kind, const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int n = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  CheckOutcome outcome{kind, std::string(n > 0 ? static_cast<size_t>(n) : 0, '\0')};
+  if (n > 0) vsnprintf(outcome.reason.data(), outcome.reason.size() + 1, format, args);
+  return outcome;
+}
+
+}  // namespace
+
+const char* check_outcome_name(CheckOutcomeKind kind) {
+  switch (kind) {
+    case CheckOutcomeKind::kDrop: return "drop";
+    case CheckOutcomeKind::kTrigger: return "trigger";
+    case CheckOutcomeKind::kResolve: return "resolve";
+    case CheckOutcomeKind::kRefresh: return "refresh";
+  }
+  return "drop";
+}
+
+CheckOutcome outcome_drop() { return CheckOutcome{}; }
+
+CheckOutcome outcome_refresh() { return CheckOutcome{CheckOutcomeKind::kRefresh, std::string()}; }
+
+CheckOutcome outcome_trigger(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  CheckOutcome outcome = formatted(CheckOutcomeKind::kTrigger, format, args);
+  va_end(args);
+  return outcome;
+}
+
+CheckOutcome outcome_resolve(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  CheckOutcome outcome = formatted(CheckOutcomeKind::kResolve, format, args);
+  va_end(args);
+  return outcome;
+}
 
 const CheckType kCheckTypes[] = {
     {kCheckEnviro, "enviro", &kEnviroCheckOps},
@@ -70,4 +115,9 @@ bool current_value(const ArCheck* check, OptionalText* out) {
   if (!check->current_event) return false;
   set_output(out, check->current_event->value);
   return true;
+}
+
+CheckOutcome trigger_when_normal(const ArCheck* check, const CheckEvent& event) {
+  if (check->state != kArNormal) return outcome_drop();
+  return outcome_trigger("AR %s triggered. val %s", check->conf.ar->path.c_str(), event.value.c_str());
 }

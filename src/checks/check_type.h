@@ -1,5 +1,6 @@
-// The check framework: the CheckOps every check module provides, the
-// CheckType table, and the conventions the modules share.
+// The check framework: what a check decides (CheckOutcome), the CheckOps
+// every check module provides, the CheckType table, and the conventions the
+// modules share.
 #pragma once
 
 #include <cstdint>
@@ -7,24 +8,53 @@
 #include <string>
 
 struct ArCheck;
+struct CheckEvent;
+struct InfodLink;
 
 using OptionalText = std::optional<std::string>;
 
-// The four operations of one kind of check.
+// What one update means for a reference. The engine applies it
+// (ar_apply): the state change, its log line and its publication.
+enum class CheckOutcomeKind {
+  kDrop,     // nothing happens
+  kTrigger,  // to Triggered (again, for checks that trigger on every change)
+  kResolve,  // to Resolving
+  kRefresh,  // still Triggered: only the current value is published
+};
+
+struct CheckOutcome {
+  CheckOutcomeKind kind = CheckOutcomeKind::kDrop;
+  std::string reason;  // the information line logged with it; empty for none
+};
+
+// "drop", "trigger", "resolve" or "refresh".
+const char* check_outcome_name(CheckOutcomeKind kind);
+
+CheckOutcome outcome_drop();
+CheckOutcome outcome_refresh();
+CheckOutcome outcome_trigger(const char* format, ...) __attribute__((format(printf, 1, 2)));
+CheckOutcome outcome_resolve(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The operations of one kind of check. None of them changes the ArCheck.
 struct CheckOps {
-  // Takes the oldest pending event and triggers, resolves, refreshes or
-  // discards with it. 0 handled or discarded; -1 cannot evaluate (fatal).
-  int (*on_event)(ArCheck* check);
+  // Evaluates one update of a Normal or Triggered reference against the
+  // rule's settings and the reference's state. Problems of the
+  // configuration are logged here; the decision is only returned.
+  CheckOutcome (*on_event)(const ArCheck* check, const CheckEvent& event);
+  // Called by the engine once a trigger of this check has been applied,
+  // with the link to infod and the key of the update; null for none.
+  void (*on_triggered)(InfodLink* link, const std::string& key);
   // Names the watched device: display name, a second label and the device's
   // configuration reference. A null output is not wanted; an output left
   // unset has no value. 0 success, -1 failure (no outputs then).
-  int (*describe_device)(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref);
+  int (*describe_device)(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref);
   // Describes the condition: the current value, what is measured and the
   // configured trigger. -1 without a current event.
-  int (*describe_trigger)(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger);
+  int (*describe_trigger)(const ArCheck* check, OptionalText* value, OptionalText* property,
+                          OptionalText* trigger);
   // Builds the key the check listens to; non-zero (reason logged by the
   // module) when the configuration does not allow one.
-  int (*subscription_key)(ArCheck* check, std::string* key);
+  int (*subscription_key)(const ArCheck* check, std::string* key);
 };
 
 enum CheckTypeId : int32_t {
@@ -83,3 +113,7 @@ void set_output(OptionalText* out, std::string text);
 
 // The current event's value into out; false when there is no current event.
 bool current_value(const ArCheck* check, OptionalText* out);
+
+// The decision of the checks that only trigger: a Normal reference
+// triggers ("AR %s triggered. val %s"), anything else is dropped.
+CheckOutcome trigger_when_normal(const ArCheck* check, const CheckEvent& event);

@@ -5,9 +5,11 @@
 
 namespace {
 
-int cli_login_on_event(ArCheck* check) { return login_on_event(check, kCliLoginNames); }
+CheckOutcome cli_login_on_event(const ArCheck* check, const CheckEvent& event) {
+  return login_on_event(check, event, kCliLoginNames);
+}
 
-int cli_login_subscription_key(ArCheck* check, std::string* key) {
+int cli_login_subscription_key(const ArCheck* check, std::string* key) {
   return login_subscription_key(check, kCliLoginNames, key);
 }
 
@@ -15,6 +17,7 @@ int cli_login_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kCliLoginCheckOps = {
     cli_login_on_event,
+    nullptr,
     login_describe_device,
     login_describe_trigger,
     cli_login_subscription_key,

@@ -11,10 +11,8 @@
 #include "checks/threshold.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
-#include "core/context.h"
 #include "core/link.h"
 #include "core/log.h"
-#include "engine/state.h"
 #include "platform/infod_client.h"
 
 namespace {
@@ -31,8 +29,8 @@ const char* key_marker(const char* check_type) {
 
 }  // namespace
 
-int increment_event_count(DaemonContext* ctx, const std::string& key) {
-  if (ctx->link.fd == -1) {
+int increment_event_count(InfodLink* link, const std::string& key) {
+  if (link->fd == -1) {
     ar_log(kLogError, "infod socket is closed");
     return -1;
   }
@@ -44,9 +42,9 @@ int increment_event_count(DaemonContext* ctx, const std::string& key) {
   const std::string counter_key = key.substr(0, std::min(dot, kCounterPrefixMax)) + ".count." +
                                   key.substr(dot + 1, kCounterSuffixMax);
   // A synchronous request must not split a message the loop is writing.
-  if (link_flush_head(&ctx->link) != 0) return -1;
+  if (link_flush_head(link) != 0) return -1;
   char* stored = nullptr;
-  if (infod_get_multiple(ctx->link.fd, counter_key.c_str(), &stored) != 0) {
+  if (infod_get_multiple(link->fd, counter_key.c_str(), &stored) != 0) {
     // Pushing 1 now would lose the stored count; the next trigger counts on.
     ar_log(kLogError, "Could not read %s", counter_key.c_str());
     return -1;
@@ -59,7 +57,7 @@ int increment_event_count(DaemonContext* ctx, const std::string& key) {
   }
   const std::string text = std::to_string(count);
   ar_log(kLogInfo, "%s => %s", counter_key.c_str(), text.c_str());
-  infod_push_multiple_text(ctx->link.fd, counter_key.c_str(), 0, text.c_str());
+  infod_push_multiple_text(link->fd, counter_key.c_str(), 0, text.c_str());
   return 0;
 }
 
@@ -67,31 +65,27 @@ namespace {
 
 const ThresholdKeys kEnviroThreshold = {"enviro.trigger_val", "enviro.hysteresis", "enviro.comparison"};
 
-int enviro_on_event(ArCheck* check) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event) return 0;
+CheckOutcome enviro_on_event(const ArCheck* check, const CheckEvent& event) {
   const char* path = check->conf.ar->path.c_str();
   const std::string check_type = check_setting(check, "enviro.check_type");
   if (check_type.empty()) ar_log(kLogFatal, "Invalid check type for %s", path);
   // A misconfigured rule discards its updates; it must not end the daemon
   // and with it every other rule's monitoring.
   Threshold threshold;
-  if (!threshold_read(check, kEnviroThreshold, &threshold)) return 0;
+  if (!threshold_read(check, kEnviroThreshold, &threshold)) return outcome_drop();
   const char* marker = key_marker(check_type.c_str());
   if (marker == nullptr) {
     ar_log(kLogFatal, "Invalid check type for %s", path);
-    return 0;
+    return outcome_drop();
   }
-  if (event->key.find(marker) == std::string::npos) return 0;
-  const float reading = parse_reading(event->value.c_str());
-  const std::string key = event->key;
-  bool triggered = false;
-  const int result = threshold_apply(check, std::move(event), threshold, reading, &triggered);
-  if (triggered) increment_event_count(check->conf.ar->daemon, key);
-  return result;
+  if (event.key.find(marker) == std::string::npos) return outcome_drop();
+  return threshold_outcome(check, threshold, parse_reading(event.value.c_str()));
 }
 
-int enviro_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+// Every trigger counts in infod, under the sensor's own key.
+void enviro_on_triggered(InfodLink* link, const std::string& key) { increment_event_count(link, key); }
+
+int enviro_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   const std::string ref = check_setting(check, "enviro.dev_ref");
   if (ref.empty()) {
     ar_log(kLogFatal, "Could not get ref from ar %s", check->conf.ar->path.c_str());
@@ -116,14 +110,14 @@ int enviro_describe_device(ArCheck* check, OptionalText* device, OptionalText* l
   return 0;
 }
 
-int enviro_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+int enviro_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!current_value(check, value)) return -1;
   set_output(property, check_setting(check, "enviro.check_type"));
   set_output(trigger, check_setting(check, "enviro.trigger_val"));
   return 0;
 }
 
-int enviro_subscription_key(ArCheck* check, std::string* key) {
+int enviro_subscription_key(const ArCheck* check, std::string* key) {
   const std::string check_type = check_setting(check, "enviro.check_type");
   const std::string dev_ref = check_setting(check, "enviro.dev_ref");
   if (check_type.empty() || dev_ref.empty()) {
@@ -138,6 +132,7 @@ int enviro_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kEnviroCheckOps = {
     enviro_on_event,
+    enviro_on_triggered,
     enviro_describe_device,
     enviro_describe_trigger,
     enviro_subscription_key,

@@ -68,7 +68,7 @@ bool interface_resolve(const ArCheck* check, const std::string& ref, InterfaceRe
   return true;
 }
 
-int interface_describe_device(ArCheck* check, const char* key, OptionalText* device, OptionalText* label,
+int interface_describe_device(const ArCheck* check, const char* key, OptionalText* device, OptionalText* label,
                               OptionalText* dev_ref) {
   const std::string ref = check_setting(check, key);
   InterfaceRef info;

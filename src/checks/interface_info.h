@@ -50,5 +50,5 @@ bool interface_resolve(const ArCheck* check, const std::string& ref, InterfaceRe
 
 // describe_device of a check whose device is the interface named by the
 // rule's setting key: display name, kind and the reference itself.
-int interface_describe_device(ArCheck* check, const char* key, OptionalText* device, OptionalText* label,
+int interface_describe_device(const ArCheck* check, const char* key, OptionalText* device, OptionalText* label,
                               OptionalText* dev_ref);

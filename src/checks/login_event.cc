@@ -3,8 +3,6 @@
 
 #include "config/archeck.h"
 #include "config/autoresponse.h"
-#include "core/log.h"
-#include "engine/state.h"
 
 const LoginEventNames kWebuiLoginNames = {
     "webui_login.trigger_login",
@@ -37,27 +35,21 @@ bool contains(const std::string& text, const char* part) { return text.find(part
 
 }  // namespace
 
-int login_on_event(ArCheck* check, const LoginEventNames& names) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event) return 0;
+CheckOutcome login_on_event(const ArCheck* check, const CheckEvent& event, const LoginEventNames& names) {
   const LoginFlags flags = read_flags(check, names);
   // The broad key brings every kind; only the chosen kinds count.
-  const bool matches = (flags.login && contains(event->key, "login")) ||
-                       (flags.logout && contains(event->key, "logout")) ||
-                       (flags.auth_error && contains(event->key, "auth_error"));
-  if (matches && check->state == kArNormal) {
-    ar_log(kLogInfo, "AR %s triggered. val %s", check->conf.ar->path.c_str(), event->value.c_str());
-    ar_trigger(check, std::move(event));
-  }
-  return 0;
+  const bool matches = (flags.login && contains(event.key, "login")) ||
+                       (flags.logout && contains(event.key, "logout")) ||
+                       (flags.auth_error && contains(event.key, "auth_error"));
+  return matches ? trigger_when_normal(check, event) : outcome_drop();
 }
 
-int login_describe_device(ArCheck* /*check*/, OptionalText* /*device*/, OptionalText* /*label*/,
+int login_describe_device(const ArCheck* /*check*/, OptionalText* /*device*/, OptionalText* /*label*/,
                           OptionalText* /*dev_ref*/) {
   return 0;
 }
 
-int login_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+int login_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!check->current_event) return -1;
   const CheckEvent& event = *check->current_event;
   const char* kind = contains(event.key, "login") ? "LOGIN" : contains(event.key, "logout") ? "LOGOUT" : "AUTH ERROR";
@@ -67,7 +59,7 @@ int login_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* pr
   return 0;
 }
 
-int login_subscription_key(ArCheck* check, const LoginEventNames& names, std::string* key) {
+int login_subscription_key(const ArCheck* check, const LoginEventNames& names, std::string* key) {
   const LoginFlags flags = read_flags(check, names);
   const int set = int{flags.login} + int{flags.logout} + int{flags.auth_error};
   if (set == 0) return -1;

@@ -17,17 +17,17 @@ struct LoginEventNames {
 extern const LoginEventNames kWebuiLoginNames;
 extern const LoginEventNames kCliLoginNames;
 
-// Triggers a Normal check on an update of a kind whose flag is set;
-// every other update is released. Always 0.
-int login_on_event(ArCheck* check, const LoginEventNames& names);
+// Triggers a Normal check on an update of a kind whose flag is set; every
+// other update is dropped.
+CheckOutcome login_on_event(const ArCheck* check, const CheckEvent& event, const LoginEventNames& names);
 
 // The checks have no device: 0 and no outputs.
-int login_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref);
+int login_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref);
 
 // value "LOGIN: v", "LOGOUT: v" or "AUTH ERROR: v" by the current event's
 // key; property and trigger "N/A". -1 without a current event.
-int login_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger);
+int login_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger);
 
 // The kind's own key when exactly one flag is set, the base key when more
 // are; -1 without a message when none is.
-int login_subscription_key(ArCheck* check, const LoginEventNames& names, std::string* key);
+int login_subscription_key(const ArCheck* check, const LoginEventNames& names, std::string* key);

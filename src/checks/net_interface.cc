@@ -7,29 +7,22 @@
 #include "checks/modules.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
-#include "core/log.h"
-#include "engine/state.h"
 
 namespace {
 
-int net_interface_on_event(ArCheck* check) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event) return 0;
+CheckOutcome net_interface_on_event(const ArCheck* check, const CheckEvent& event) {
   const auto mask = static_cast<uint32_t>(check_setting_size(check, "conman.event_mask"));
-  const ConmanEvent* kind = conman_event_find(event->value.c_str());
-  if (kind != nullptr && (mask & kind->bit) != 0 && check->state == kArNormal) {
-    ar_log(kLogInfo, "AR %s triggered. val %s", check->conf.ar->path.c_str(), event->value.c_str());
-    ar_trigger(check, std::move(event));
-  }
-  return 0;
+  const ConmanEvent* kind = conman_event_find(event.value.c_str());
+  if (kind == nullptr || (mask & kind->bit) == 0) return outcome_drop();
+  return trigger_when_normal(check, event);
 }
 
-int net_interface_describe_device(ArCheck* check, OptionalText* device, OptionalText* label,
+int net_interface_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label,
                                   OptionalText* dev_ref) {
   return interface_describe_device(check, "conman.ref", device, label, dev_ref);
 }
 
-int net_interface_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property,
+int net_interface_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property,
                                    OptionalText* trigger) {
   if (!check->current_event) return -1;
   const CheckEvent& event = *check->current_event;
@@ -41,7 +34,7 @@ int net_interface_describe_trigger(ArCheck* check, OptionalText* value, Optional
   return 0;
 }
 
-int net_interface_subscription_key(ArCheck* check, std::string* key) {
+int net_interface_subscription_key(const ArCheck* check, std::string* key) {
   const std::string ref = check_setting(check, "conman.ref");
   InterfaceRef info;
   // A tunnel without a name has no status key to watch.
@@ -54,6 +47,7 @@ int net_interface_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kNetInterfaceCheckOps = {
     net_interface_on_event,
+    nullptr,
     net_interface_describe_device,
     net_interface_describe_trigger,
     net_interface_subscription_key,

@@ -54,28 +54,24 @@ const PowerProperty* find_property(const char* check_type) {
 
 const ThresholdKeys kPowerThreshold = {"power.trigger_val", "power.hysteresis", "power.comparison"};
 
-int power_on_event(ArCheck* check) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event) return 0;
+CheckOutcome power_on_event(const ArCheck* check, const CheckEvent& event) {
   const char* path = check->conf.ar->path.c_str();
   const std::string check_type = check_setting(check, "power.check_type");
   if (check_type.empty()) ar_log(kLogFatal, "Invalid check type: %s.power.check_type", path);
   // A misconfigured rule discards its updates; it must not end the daemon
   // and with it every other rule's monitoring.
   Threshold threshold;
-  if (!threshold_read(check, kPowerThreshold, &threshold)) return 0;
+  if (!threshold_read(check, kPowerThreshold, &threshold)) return outcome_drop();
   const PowerProperty* property = find_property(check_type.c_str());
   if (property == nullptr) {
     ar_log(kLogFatal, "Invalid check type: %s for %s", check_type.c_str(), path);
-    return 0;
+    return outcome_drop();
   }
-  if (event->key.find(property->key_text) == std::string::npos) return 0;
-  const float reading = parse_reading(event->value.c_str());
-  bool triggered = false;
-  return threshold_apply(check, std::move(event), threshold, reading, &triggered);
+  if (event.key.find(property->key_text) == std::string::npos) return outcome_drop();
+  return threshold_outcome(check, threshold, parse_reading(event.value.c_str()));
 }
 
-int power_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+int power_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   const std::string ref = check_setting(check, "power.dev_ref");
   if (ref.empty()) {
     ar_log(kLogFatal, "Could not get ref from ar %s", check->conf.ar->path.c_str());
@@ -93,14 +89,14 @@ int power_describe_device(ArCheck* check, OptionalText* device, OptionalText* la
   return -1;
 }
 
-int power_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+int power_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!current_value(check, value)) return -1;
   set_output(property, check_setting(check, "power.check_type"));
   set_output(trigger, check_setting(check, "power.trigger_val"));
   return 0;
 }
 
-int power_subscription_key(ArCheck* check, std::string* key) {
+int power_subscription_key(const ArCheck* check, std::string* key) {
   const std::string check_type = check_setting(check, "power.check_type");
   const std::string dev_ref = check_setting(check, "power.dev_ref");
   if (check_type.empty() || dev_ref.empty()) {
@@ -120,6 +116,7 @@ int power_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kPowerCheckOps = {
     power_on_event,
+    nullptr,
     power_describe_device,
     power_describe_trigger,
     power_subscription_key,

@@ -12,8 +12,6 @@
 #include "checks/modules.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
-#include "core/log.h"
-#include "engine/state.h"
 #include "platform/strrepl.h"
 
 namespace {
@@ -111,47 +109,33 @@ bool routed_resolves(const std::vector<Reading>& readings, uint32_t limit, uint3
 
 namespace {
 
-int routeddata_on_event(ArCheck* check) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event) return 0;
-  if (check->state != kArNormal && check->state != kArTriggered) return 0;
+CheckOutcome routeddata_on_event(const ArCheck* check, const CheckEvent& event) {
   std::vector<Reading> readings;
-  if (!routed_parse_readings(event->value.c_str(), &readings)) return 0;
+  if (!routed_parse_readings(event.value.c_str(), &readings)) return outcome_drop();
   const auto limit = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_limit"));
   const auto window = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_period"));
   const auto resolve_window = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_resolve_time"));
   const char* path = check->conf.ar->path.c_str();
-
   if (check->state == kArNormal) {
-    if (routed_triggers(readings, limit, window)) {
-      ar_log(kLogInfo, "AR %s triggered. val %s received", path, event->value.c_str());
-      ar_trigger(check, std::move(event));
-    }
-    return 0;
+    if (!routed_triggers(readings, limit, window)) return outcome_drop();
+    return outcome_trigger("AR %s triggered. val %s received", path, event.value.c_str());
   }
-  if (routed_resolves(readings, limit, resolve_window)) {
-    ar_log(kLogInfo, "AR %s resolving. val %s received", path, event->value.c_str());
-    ar_resolve(check, std::move(event));
-    return 0;
-  }
-  // A refresh that could not be published leaves the state as it is; it
-  // is no reason to end the daemon.
-  ar_refresh(check, std::move(event));
-  return 0;
+  if (!routed_resolves(readings, limit, resolve_window)) return outcome_refresh();
+  return outcome_resolve("AR %s resolving. val %s received", path, event.value.c_str());
 }
 
-int routeddata_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+int routeddata_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   return interface_describe_device(check, "routeddata.interface", device, label, dev_ref);
 }
 
-int routeddata_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+int routeddata_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!current_value(check, value)) return -1;
   set_output(property, "Bytes");
   set_output(trigger, check_setting(check, "routeddata.data_limit"));
   return 0;
 }
 
-int routeddata_subscription_key(ArCheck* check, std::string* key) {
+int routeddata_subscription_key(const ArCheck* check, std::string* key) {
   if (key != nullptr) *key = check->conf.ar->path + ".check.data-readings";
   return 0;
 }
@@ -160,6 +144,7 @@ int routeddata_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kRouteddataCheckOps = {
     routeddata_on_event,
+    nullptr,
     routeddata_describe_device,
     routeddata_describe_trigger,
     routeddata_subscription_key,

@@ -8,7 +8,6 @@
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
-#include "engine/state.h"
 
 namespace {
 
@@ -16,24 +15,19 @@ constexpr const char* kDomain = "serial.login";
 
 bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
-int login_on_event(ArCheck* check) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event) return 0;
+CheckOutcome login_on_event(const ArCheck* check, const CheckEvent& event) {
   const bool on_login = check_setting_flag(check, "serial.login.trigger_login");
   const bool on_logout = check_setting_flag(check, "serial.login.trigger_logout");
   // "logout" does not contain "login": a logout matches only its own flag.
-  const bool matches = (on_login && contains(event->key, "login")) || (on_logout && contains(event->key, "logout"));
-  if (!matches || check->state != kArNormal) return 0;
-  ar_log(kLogInfo, "AR %s triggered. val %s", check->conf.ar->path.c_str(), event->value.c_str());
-  ar_trigger(check, std::move(event));
-  return 0;
+  const bool matches = (on_login && contains(event.key, "login")) || (on_logout && contains(event.key, "logout"));
+  return matches ? trigger_when_normal(check, event) : outcome_drop();
 }
 
-int login_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+int login_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   return serial_describe_device(check, kDomain, device, label, dev_ref);
 }
 
-int login_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+int login_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!check->current_event) return -1;
   const CheckEvent& event = *check->current_event;
   set_output(value, std::string(contains(event.key, "login") ? "LOGIN" : "LOGOUT") + ": " + event.value);
@@ -42,7 +36,7 @@ int login_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* pr
   return 0;
 }
 
-int login_subscription_key(ArCheck* check, std::string* key) {
+int login_subscription_key(const ArCheck* check, std::string* key) {
   const bool on_login = check_setting_flag(check, "serial.login.trigger_login");
   const bool on_logout = check_setting_flag(check, "serial.login.trigger_logout");
   const std::string port = serial_port_ref(check, kDomain);
@@ -64,6 +58,7 @@ int login_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kSerialLoginCheckOps = {
     login_on_event,
+    nullptr,
     login_describe_device,
     login_describe_trigger,
     login_subscription_key,

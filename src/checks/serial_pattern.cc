@@ -9,32 +9,27 @@
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
-#include "engine/state.h"
 
 namespace {
 
 constexpr const char* kDomain = "serial.pattern";
 
-int pattern_on_event(ArCheck* check) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event || check->state != kArNormal) return 0;
-  ar_log(kLogInfo, "AR %s triggered. val %s", check->conf.ar->path.c_str(), event->value.c_str());
-  ar_trigger(check, std::move(event));
-  return 0;
+CheckOutcome pattern_on_event(const ArCheck* check, const CheckEvent& event) {
+  return trigger_when_normal(check, event);
 }
 
-int pattern_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+int pattern_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   return serial_describe_device(check, kDomain, device, label, dev_ref);
 }
 
-int pattern_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+int pattern_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!current_value(check, value)) return -1;
   set_output(property, "N/A");
   set_output(trigger, check_setting(check, "serial.pattern.pattern"));
   return 0;
 }
 
-int pattern_subscription_key(ArCheck* check, std::string* key) {
+int pattern_subscription_key(const ArCheck* check, std::string* key) {
   const bool on_tx = check_setting_flag(check, "serial.pattern.trigger_tx");
   const bool on_rx = check_setting_flag(check, "serial.pattern.trigger_rx");
   const bool has_pattern = check_setting(check, "serial.pattern.pattern")[0] != '\0';
@@ -59,6 +54,7 @@ int pattern_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kSerialPatternCheckOps = {
     pattern_on_event,
+    nullptr,
     pattern_describe_device,
     pattern_describe_trigger,
     pattern_subscription_key,

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "checks/check_type.h"
+#include "checks/level.h"
 #include "checks/modules.h"
 #include "checks/serial_port.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
-#include "engine/state.h"
 
 namespace {
 
@@ -37,43 +37,20 @@ const char* signal_number(const char* name) {
   return "0";
 }
 
-int signal_on_event(ArCheck* check) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event) return 0;
-  const char* path = check->conf.ar->path.c_str();
+CheckOutcome signal_on_event(const ArCheck* check, const CheckEvent& event) {
   const std::string signal = check_setting(check, "serial.signal.signal");
   const bool on_change = check_setting_flag(check, "serial.signal.trigger_on_change");
   const int32_t trigger = check_setting_size(check, "serial.signal.trigger_val");
   // The key names the signal exactly as configured, case included.
-  if (event->key.find(signal) == std::string::npos) return 0;
-  const int32_t level = leading_int(event->value.c_str());
-
-  if (check->state != kArNormal && check->state != kArTriggered) return 0;
-  if (on_change) {
-    // Every change is news: a reference still Triggered triggers again.
-    ar_log(kLogInfo, "AR %s triggered. val %d vs trigger %d", path, level, trigger);
-    ar_trigger(check, std::move(event));
-    return 0;
-  }
-  if (level == trigger) {
-    if (check->state == kArNormal) {
-      ar_log(kLogInfo, "AR %s triggered. val %d vs trigger %d", path, trigger, trigger);
-      ar_trigger(check, std::move(event));
-    } else {
-      ar_refresh(check, std::move(event));
-    }
-  } else if (check->state == kArTriggered) {
-    ar_log(kLogInfo, "ar %s resolving. val %d vs %d", path, level, trigger);
-    ar_resolve(check, std::move(event));
-  }
-  return 0;
+  if (event.key.find(signal) == std::string::npos) return outcome_drop();
+  return level_outcome(check, leading_int(event.value.c_str()), trigger, on_change);
 }
 
-int signal_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+int signal_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   return serial_describe_device(check, kDomain, device, label, dev_ref);
 }
 
-int signal_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+int signal_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!current_value(check, value)) return -1;
   set_output(property, signal_number(check_setting(check, "serial.signal.signal")));
   if (check_setting_flag(check, "serial.signal.trigger_on_change")) {
@@ -84,7 +61,7 @@ int signal_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* p
   return 0;
 }
 
-int signal_subscription_key(ArCheck* check, std::string* key) {
+int signal_subscription_key(const ArCheck* check, std::string* key) {
   const std::string signal = check_setting(check, "serial.signal.signal");
   const std::string port = serial_port_ref(check, kDomain);
   if (signal.empty() || port.empty()) {
@@ -99,6 +76,7 @@ int signal_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kSerialSignalCheckOps = {
     signal_on_event,
+    nullptr,
     signal_describe_device,
     signal_describe_trigger,
     signal_subscription_key,

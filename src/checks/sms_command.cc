@@ -17,7 +17,6 @@
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
-#include "engine/state.h"
 
 namespace {
 
@@ -92,52 +91,46 @@ SmsMatch sms_match(const char* pattern, std::string_view message, std::string* e
 
 namespace {
 
-int sms_on_event(ArCheck* check) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event) return 0;
+CheckOutcome sms_on_event(const ArCheck* check, const CheckEvent& event) {
   const std::string numbers = check_setting(check, "sms.phone_number");
   const std::string pattern = check_setting(check, "sms.message_pattern");
   if (check->state == kArTriggered) {
     // Nothing is matched while Triggered, but the current value decides
     // where a delayed reply goes ($CELLNUM) and what a script is told
     // ($AR_VAL): a sender the rule does not accept must not replace it.
-    if (!sms_sender_allowed(numbers, sms_sender(event->value))) return 0;
-    ar_refresh(check, std::move(event));
-    return 0;
+    if (!sms_sender_allowed(numbers, sms_sender(event.value))) return outcome_drop();
+    return outcome_refresh();
   }
-  if (check->state != kArNormal) return 0;
 
   // Anyone can send the appliance an SMS: a malformed one is dropped, and
   // must not end the daemon along with every other rule's monitoring.
   SmsText sms;
-  if (!sms_split(event->value, &sms)) {
-    ar_log(kLogError, "Invalid SMS received: %s", event->value.c_str());
-    return 0;
+  if (!sms_split(event.value, &sms)) {
+    ar_log(kLogError, "Invalid SMS received: %s", event.value.c_str());
+    return outcome_drop();
   }
-  if (!sms_sender_allowed(numbers, sms.sender)) return 0;
+  if (!sms_sender_allowed(numbers, sms.sender)) return outcome_drop();
   std::string error;
   switch (sms_match(pattern.c_str(), sms.message, &error)) {
     case SmsMatch::kBadPattern:
       ar_log(kLogError, "Failed to compile regex %s: error %s", pattern.c_str(), error.c_str());
-      return 0;
+      return outcome_drop();
     case SmsMatch::kNoMatch:
-      return 0;
+      return outcome_drop();
     case SmsMatch::kMatch:
       break;
   }
-  ar_log(kLogInfo, "AR %s triggered. val %s received", check->conf.ar->path.c_str(), event->value.c_str());
-  ar_trigger(check, std::move(event));
-  return 0;
+  return outcome_trigger("AR %s triggered. val %s received", check->conf.ar->path.c_str(), event.value.c_str());
 }
 
-int sms_describe_device(ArCheck* /*check*/, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+int sms_describe_device(const ArCheck* /*check*/, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   set_output(device, "N/A");
   set_output(label, "SMS Command");
   set_output(dev_ref, "N/A");
   return 0;
 }
 
-int sms_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+int sms_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!current_value(check, value)) return -1;
   set_output(property, check_setting(check, "sms.phone_number"));
   set_output(trigger, check_setting(check, "sms.message_pattern"));
@@ -145,7 +138,7 @@ int sms_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* prop
 }
 
 // Every SMS rule listens to the same key, whatever its settings.
-int sms_subscription_key(ArCheck* /*check*/, std::string* key) {
+int sms_subscription_key(const ArCheck* /*check*/, std::string* key) {
   if (key != nullptr) *key = kSmsKey;
   return 0;
 }
@@ -154,6 +147,7 @@ int sms_subscription_key(ArCheck* /*check*/, std::string* key) {
 
 const CheckOps kSmsCheckOps = {
     sms_on_event,
+    nullptr,
     sms_describe_device,
     sms_describe_trigger,
     sms_subscription_key,

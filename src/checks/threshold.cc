@@ -8,7 +8,6 @@
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
-#include "engine/state.h"
 
 float parse_reading(const char* text) { return text != nullptr ? strtof(text, nullptr) : 0.0f; }
 
@@ -44,27 +43,14 @@ bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* 
   return true;
 }
 
-int threshold_apply(ArCheck* check, CheckEventPtr event, const Threshold& t, float reading, bool* triggered) {
+CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& t, float reading) {
   const char* path = check->conf.ar->path.c_str();
-  *triggered = false;
-  switch (check->state) {
-    case kArNormal:
-      if (threshold_triggers(t, reading)) {
-        ar_log(kLogInfo, "AR %s triggered. val %f vs trigger %f", path, static_cast<double>(reading),
-               static_cast<double>(t.trigger));
-        ar_trigger(check, std::move(event));
-        *triggered = true;
-      }
-      return 0;
-    case kArTriggered:
-      if (threshold_resolves(t, reading)) {
-        ar_log(kLogInfo, "ar %s resolving. val %f vs %f", path, static_cast<double>(reading),
-               static_cast<double>(t.trigger));
-        ar_resolve(check, std::move(event));
-        return 0;
-      }
-      return ar_refresh(check, std::move(event));
-    default:
-      return 0;
+  if (check->state == kArNormal) {
+    if (!threshold_triggers(t, reading)) return outcome_drop();
+    return outcome_trigger("AR %s triggered. val %f vs trigger %f", path, static_cast<double>(reading),
+                           static_cast<double>(t.trigger));
   }
+  if (!threshold_resolves(t, reading)) return outcome_refresh();
+  return outcome_resolve("ar %s resolving. val %f vs %f", path, static_cast<double>(reading),
+                         static_cast<double>(t.trigger));
 }

@@ -4,7 +4,7 @@
 // reading never triggers and, once triggered, never resolves.
 #pragma once
 
-#include "core/check_event.h"
+#include "checks/check_type.h"
 
 struct ArCheck;
 
@@ -36,7 +36,5 @@ bool threshold_resolves(const Threshold& t, float reading);
 bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* threshold);
 
 // Decides on one reading by the check's state: trigger in Normal, resolve
-// or refresh in Triggered, discard otherwise, logging the decision. Returns
-// on_event's result and whether the check triggered.
-int threshold_apply(ArCheck* check, CheckEventPtr event, const Threshold& threshold, float reading,
-                    bool* triggered);
+// or refresh in Triggered.
+CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& threshold, float reading);

@@ -7,39 +7,29 @@
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
-#include "engine/state.h"
 
 namespace {
 
 constexpr const char* kOnline = "online";
 
-int ups_on_event(ArCheck* check) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event) return 0;
+CheckOutcome ups_on_event(const ArCheck* check, const CheckEvent& event) {
   const char* path = check->conf.ar->path.c_str();
   const std::string condition = check_setting(check, "ups.state.trigger_cond");
-  if (event->key.find("event.status") == std::string::npos) return 0;
-  const std::string& status = event->value;
+  if (event.key.find("event.status") == std::string::npos) return outcome_drop();
+  const std::string& status = event.value;
   const bool triggered = check->state == kArTriggered;
   // The condition is tested first: a rule waiting for "online" triggers on
   // it and so never resolves by itself.
   if (status == condition) {
-    if (check->state == kArNormal) {
-      ar_log(kLogInfo, "AR %s triggered. val %s vs trigger %s", path, status.c_str(), condition.c_str());
-      ar_trigger(check, std::move(event));
-    } else if (triggered) {
-      ar_refresh(check, std::move(event));
-    }
-  } else if (triggered && status == kOnline) {
-    ar_log(kLogInfo, "ar %s resolving. val %s vs %s", path, status.c_str(), condition.c_str());
-    ar_resolve(check, std::move(event));
-  } else if (triggered) {
-    ar_refresh(check, std::move(event));
+    if (triggered) return outcome_refresh();
+    return outcome_trigger("AR %s triggered. val %s vs trigger %s", path, status.c_str(), condition.c_str());
   }
-  return 0;
+  if (!triggered) return outcome_drop();
+  if (status != kOnline) return outcome_refresh();
+  return outcome_resolve("ar %s resolving. val %s vs %s", path, status.c_str(), condition.c_str());
 }
 
-int ups_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+int ups_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   const std::string ref = check_setting(check, "ups.state.dev_ref");
   std::string name;
   if (!ref.empty()) name = check_setting_at(check, ref.c_str(), "name");
@@ -49,14 +39,14 @@ int ups_describe_device(ArCheck* check, OptionalText* device, OptionalText* labe
   return 0;
 }
 
-int ups_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+int ups_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!current_value(check, value)) return -1;
   set_output(property, "N/A");
   set_output(trigger, check_setting(check, "ups.state.trigger_cond"));
   return 0;
 }
 
-int ups_subscription_key(ArCheck* check, std::string* key) {
+int ups_subscription_key(const ArCheck* check, std::string* key) {
   const std::string dev_ref = check_setting(check, "ups.state.dev_ref");
   // Without a reference the key would be ".event.status", which every
   // UPS's status update contains.
@@ -72,6 +62,7 @@ int ups_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kUpsStateCheckOps = {
     ups_on_event,
+    nullptr,
     ups_describe_device,
     ups_describe_trigger,
     ups_subscription_key,

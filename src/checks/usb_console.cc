@@ -7,7 +7,6 @@
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
-#include "engine/state.h"
 
 namespace {
 
@@ -23,19 +22,13 @@ bool trigger_disconnect(const ArCheck* check) {
   return check_setting_flag(check, "usb_console_status.trigger_disconnect");
 }
 
-int usb_console_on_event(ArCheck* check) {
-  CheckEventPtr event = check_take_event(check);
-  if (!event) return 0;
-  const bool matches = (trigger_connect(check) && event->value == "connected") ||
-                       (trigger_disconnect(check) && event->value == "disconnected");
-  if (matches && check->state == kArNormal) {
-    ar_log(kLogInfo, "AR %s triggered. val %s", check->conf.ar->path.c_str(), event->value.c_str());
-    ar_trigger(check, std::move(event));
-  }
-  return 0;
+CheckOutcome usb_console_on_event(const ArCheck* check, const CheckEvent& event) {
+  const bool matches = (trigger_connect(check) && event.value == "connected") ||
+                       (trigger_disconnect(check) && event.value == "disconnected");
+  return matches ? trigger_when_normal(check, event) : outcome_drop();
 }
 
-int usb_console_describe_device(ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
+int usb_console_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   const std::string port = usb_port(check);
   if (port.empty()) {
     ar_log(kLogFatal, "Invalid usb console settings for AR: %s", check->conf.ar->name.c_str());
@@ -47,7 +40,7 @@ int usb_console_describe_device(ArCheck* check, OptionalText* device, OptionalTe
   return 0;
 }
 
-int usb_console_describe_trigger(ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+int usb_console_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!current_value(check, value)) return -1;
   set_output(property, "N/A");
   const bool connect = trigger_connect(check);
@@ -56,7 +49,7 @@ int usb_console_describe_trigger(ArCheck* check, OptionalText* value, OptionalTe
   return 0;
 }
 
-int usb_console_subscription_key(ArCheck* check, std::string* key) {
+int usb_console_subscription_key(const ArCheck* check, std::string* key) {
   const std::string port = usb_port(check);
   if (port.empty() || (!trigger_connect(check) && !trigger_disconnect(check))) {
     ar_log(kLogFatal, "Invalid usb port or trigger conditions for AR: %s", check->conf.ar->name.c_str());
@@ -70,6 +63,7 @@ int usb_console_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kUsbConsoleCheckOps = {
     usb_console_on_event,
+    nullptr,
     usb_console_describe_device,
     usb_console_describe_trigger,
     usb_console_subscription_key,

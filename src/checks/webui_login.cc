@@ -5,9 +5,11 @@
 
 namespace {
 
-int webui_login_on_event(ArCheck* check) { return login_on_event(check, kWebuiLoginNames); }
+CheckOutcome webui_login_on_event(const ArCheck* check, const CheckEvent& event) {
+  return login_on_event(check, event, kWebuiLoginNames);
+}
 
-int webui_login_subscription_key(ArCheck* check, std::string* key) {
+int webui_login_subscription_key(const ArCheck* check, std::string* key) {
   return login_subscription_key(check, kWebuiLoginNames, key);
 }
 
@@ -15,6 +17,7 @@ int webui_login_subscription_key(ArCheck* check, std::string* key) {
 
 const CheckOps kWebuiLoginCheckOps = {
     webui_login_on_event,
+    nullptr,
     login_describe_device,
     login_describe_trigger,
     webui_login_subscription_key,

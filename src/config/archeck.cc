@@ -44,7 +44,6 @@ int create_archeck(DaemonContext* ctx, AutoResponse* ar, uint32_t index) {
   conf.curr_entry_key = ar->path + ".refs.ref" + std::to_string(index) + ".curr_entry";
   copy_entries(ctx->config_db, ar->trigger_actions, &conf.trigger_actions, &check.trigger_status);
   copy_entries(ctx->config_db, ar->resolve_actions, &conf.resolve_actions, &check.resolve_status);
-  check.pending.reserve(1);
   ar_log(kLogDebug, "Appending new AR Check Status: %s - %d", ar->path.c_str(), static_cast<int>(index));
   ctx->checks.splice(ctx->checks.end(), node);
   return 0;

@@ -56,7 +56,6 @@ struct ArCheck {
   // One status per entry of conf.trigger_actions and conf.resolve_actions.
   std::vector<ActionStatus> trigger_status;
   std::vector<ActionStatus> resolve_status;
-  std::vector<CheckEventPtr> pending;
   uint32_t seq = 0;  // position in the context's checks list, for routing order
 };
 
@@ -66,6 +65,3 @@ int create_archeck(DaemonContext* ctx, AutoResponse* ar, uint32_t index);
 
 // Unsubscribes an ArCheck's key; its memory goes with the list node.
 void free_archeck(ArCheck* check);
-
-// Takes the oldest event off check's pending queue; null when it is empty.
-CheckEventPtr check_take_event(ArCheck* check);

@@ -12,29 +12,24 @@
 #include "core/log.h"
 #include "engine/control.h"
 #include "engine/router.h"
+#include "engine/state.h"
 
 int check_append_event(ArCheck* check, const char* key, int32_t number, uint64_t time_ms, const char* value) {
   // Resolving, Timeout and Disabled references take nothing.
   if (check->state != kArNormal && check->state != kArTriggered) return 0;
+  CheckEventPtr event;
   try {
-    auto event = std::make_unique<CheckEvent>();
+    event = std::make_unique<CheckEvent>();
     event->key = key;
     event->number = number;
     event->time_ms = time_ms;
     event->value = value;
-    check->pending.push_back(std::move(event));
   } catch (const std::bad_alloc&) {
     ar_log(kLogFatal, "Could not allocate entry");
     return -1;
   }
-  return check->conf.ops->on_event(check);
-}
-
-CheckEventPtr check_take_event(ArCheck* check) {
-  if (check->pending.empty()) return nullptr;
-  CheckEventPtr event = std::move(check->pending.front());
-  check->pending.erase(check->pending.begin());
-  return event;
+  const CheckOutcome outcome = check->conf.ops->on_event(check, *event);
+  return ar_apply(check, outcome, std::move(event));
 }
 
 int dispatch_message(void* owner, char* body) {

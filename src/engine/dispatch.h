@@ -13,7 +13,7 @@ struct DaemonContext;
 int dispatch_message(void* owner, char* body);
 
 // Hands one update to check: a check that is neither Normal nor Triggered
-// takes nothing (0); otherwise its check evaluates the update and the
-// outcome is applied. -1 with "Could not allocate entry" when memory runs
-// out, or when the outcome could not be applied.
+// takes nothing (0); otherwise its check module evaluates the update and
+// ar_apply applies the outcome. -1 with "Could not allocate entry" when
+// memory runs out, or when the outcome could not be applied.
 int check_append_event(ArCheck* check, const char* key, int32_t number, uint64_t time_ms, const char* value);

@@ -94,6 +94,29 @@ const char* ar_state_name(int state) {
   }
 }
 
+int ar_apply(ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event) {
+  switch (outcome.kind) {
+    case CheckOutcomeKind::kDrop:
+      return 0;
+    case CheckOutcomeKind::kRefresh:
+      return ar_refresh(check, std::move(event));
+    case CheckOutcomeKind::kTrigger: {
+      if (!outcome.reason.empty()) ar_log(kLogInfo, "%s", outcome.reason.c_str());
+      // The hook gets the key even when the trigger ended at once and the
+      // event went with it.
+      const std::string key = check->conf.ops->on_triggered != nullptr ? event->key : std::string();
+      ar_trigger(check, std::move(event));
+      if (check->conf.ops->on_triggered != nullptr) check->conf.ops->on_triggered(&check->conf.ar->daemon->link, key);
+      return 0;
+    }
+    case CheckOutcomeKind::kResolve:
+      if (!outcome.reason.empty()) ar_log(kLogInfo, "%s", outcome.reason.c_str());
+      ar_resolve(check, std::move(event));
+      return 0;
+  }
+  return 0;
+}
+
 void ar_trigger(ArCheck* check, CheckEventPtr event) {
   check->state = kArTriggered;
   check->state_time = now(check);

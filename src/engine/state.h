@@ -3,12 +3,19 @@
 // and a line under the log key).
 #pragma once
 
+#include "checks/check_type.h"
 #include "core/check_event.h"
 
 struct ArCheck;
 
 // The name published for a state ("Normal", "Triggered", ...).
 const char* ar_state_name(int state);
+
+// The one funnel of every check's decision on an update: logs the outcome's
+// reason (priority 600), then triggers, resolves or refreshes with event,
+// and after a trigger runs the check's on_triggered hook. A dropped event
+// goes. 0, or -1 when a refresh could not be published (fatal).
+int ar_apply(ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event);
 
 // The condition holds: Triggered, publish, queue due trigger actions.
 void ar_trigger(ArCheck* check, CheckEventPtr event);

@@ -98,7 +98,7 @@ TEST(EnviroCounter, CountsOnFromTheStoredValueUnderACutKey) {
       if (answers) infod.write_all(e2e::frame(reply));
       pushed = infod.read_body();  // "" once the daemon's end is closed
     });
-    EXPECT_EQ(answers ? 0 : -1, increment_event_count(&ctx, k.key));
+    EXPECT_EQ(answers ? 0 : -1, increment_event_count(&ctx.link, k.key));
     infod_kept_forget(fds[0]);
     close(fds[0]);  // Raw closes the peer's end
     peer.join();
@@ -108,8 +108,8 @@ TEST(EnviroCounter, CountsOnFromTheStoredValueUnderACutKey) {
   log_set_observer(nullptr, nullptr);
   EXPECT_EQ(std::vector<std::string>{"Could not read " + kSensor + ".count.temp"}, errors);
   DaemonContext closed;  // no socket, or a key without a dot: the counter is left alone
-  EXPECT_EQ(-1, increment_event_count(&closed, kSensor + ".temp"));
+  EXPECT_EQ(-1, increment_event_count(&closed.link, kSensor + ".temp"));
   closed.link.fd = 99;
-  EXPECT_EQ(-1, increment_event_count(&closed, "nodots"));
+  EXPECT_EQ(-1, increment_event_count(&closed.link, "nodots"));
   closed.link.fd = -1;
 }

@@ -13,7 +13,7 @@ static std::vector<OptionalText> g_answers;
 const OptionalText no;
 
 template <size_t first>
-int answer(ArCheck*, OptionalText* a, OptionalText* b, OptionalText* c) {
+int answer(const ArCheck*, OptionalText* a, OptionalText* b, OptionalText* c) {
   OptionalText* outs[] = {a, b, c};
   for (size_t i = 0; i < 3; ++i) if (outs[i] != nullptr) *outs[i] = g_answers.at(first + i);
   return 0;
