@@ -2,7 +2,7 @@
 // central-management node with run_check, reporting the rule's state.
 #include <cstring>
 
-#include "actions/action_ops.h"
+#include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "core/paths.h"

@@ -1,6 +1,6 @@
 // The "conman" action: brings a network interface up or down by a command
 // to infod; nothing runs from the action queue.
-#include "actions/action_ops.h"
+#include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "core/link.h"
 

@@ -1,6 +1,6 @@
 // The "custom" action: runs a configured script with configured arguments,
 // each passed through text substitution.
-#include "actions/action_ops.h"
+#include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "actions/substitute.h"

@@ -1,5 +1,5 @@
 // The "dio" action: sets a digital output pin with ioc.
-#include "actions/action_ops.h"
+#include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "core/paths.h"

@@ -1,6 +1,6 @@
 // The "email" action: sends an e-mail through the alert-email script, with
 // tokens in the body and subject substituted.
-#include "actions/action_ops.h"
+#include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "actions/substitute.h"

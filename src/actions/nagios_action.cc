@@ -1,6 +1,6 @@
 // The "nagios" action: reports a passive check result through the
 // alert-nsca script.
-#include "actions/action_ops.h"
+#include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "actions/substitute.h"

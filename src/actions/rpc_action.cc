@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "actions/action_ops.h"
+#include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "core/paths.h"

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "actions/action_ops.h"
+#include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "actions/substitute.h"

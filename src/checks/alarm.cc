@@ -7,6 +7,7 @@
 #include "checks/check_type.h"
 #include "checks/level.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
@@ -55,6 +56,20 @@ int alarm_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+// Label, value, the value validated to 0, 1 or -1, device.
+int alarm_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  const unsigned outputs = kSnmpDevice | kSnmpLabel | kSnmpValue;
+  if (!snmp_describe(check, outputs, outputs, &d)) return -1;
+  std::string validated = *d.value;
+  if (validated != "0" && validated != "1") {
+    ar_log(kLogError, "DIO value should be 0 or 1: %s", d.value->c_str());
+    validated = "-1";
+  }
+  args->insert(args->end(), {*d.label, *d.value, validated, *d.device});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kAlarmCheckOps = {
@@ -63,4 +78,6 @@ const CheckOps kAlarmCheckOps = {
     alarm_describe_device,
     alarm_describe_trigger,
     alarm_subscription_key,
+    "dio-alert",
+    alarm_snmp_args,
 };

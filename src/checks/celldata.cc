@@ -6,6 +6,7 @@
 
 #include "checks/check_type.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 
@@ -55,6 +56,17 @@ int celldata_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+// Device, byte count, the configured period and limit (both required).
+int celldata_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  if (!snmp_describe(check, kSnmpDevice | kSnmpValue, kSnmpDevice | kSnmpValue, &d)) return -1;
+  const std::string period = check_setting(check, "celldata.data_period");
+  const std::string limit = check_setting(check, "celldata.data_limit");
+  if (period.empty() || limit.empty()) return -1;
+  args->insert(args->end(), {*d.device, *d.value, period, limit});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kCelldataCheckOps = {
@@ -63,4 +75,6 @@ const CheckOps kCelldataCheckOps = {
     celldata_describe_device,
     celldata_describe_trigger,
     celldata_subscription_key,
+    "devlog-data-alert",
+    celldata_snmp_args,
 };

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "checks/modules.h"
 #include "config/archeck.h"
@@ -55,30 +56,40 @@ CheckOutcome outcome_resolve(const char* format, ...) {
   return outcome;
 }
 
+// One row per kind, in the order the "check_type" names have always been
+// compared: id, name, domain, resolve stage, on-change flag, ops. The ops
+// (one file per check module) carry the kind's SNMP alert script.
 const CheckType kCheckTypes[] = {
-    {kCheckEnviro, "enviro", &kEnviroCheckOps},
-    {kCheckPower, "power", &kPowerCheckOps},
-    {kCheckUpsState, "ups.state", &kUpsStateCheckOps},
-    {kCheckAlarm, "alarm", &kAlarmCheckOps},
-    {kCheckSerialSignal, "serial.signal", &kSerialSignalCheckOps},
-    {kCheckSerialLogin, "serial.login", &kSerialLoginCheckOps},
-    {kCheckSerialPattern, "serial.pattern", &kSerialPatternCheckOps},
-    {kCheckNetPing, "net.ping", &kPingCheckOps},
-    {kCheckNetTcp, "net.tcp", nullptr},
-    {kCheckSms, "sms", &kSmsCheckOps},
-    {kCheckCelldata, "celldata", &kCelldataCheckOps},
-    {kCheckCustom, "custom", &kCustomCheckOps},
-    {kCheckWebuiLogin, "webui_login", &kWebuiLoginCheckOps},
-    {kCheckUsbConsole, "usb_console_status", &kUsbConsoleCheckOps},
-    {kCheckNetInterface, "conman", &kNetInterfaceCheckOps},
-    {kCheckRouteddata, "routeddata", &kRouteddataCheckOps},
-    {kCheckCliLogin, "cli_login", &kCliLoginCheckOps},
-    {kCheckNone, nullptr, nullptr},
+    {kCheckEnviro,        "environmental",      "enviro",             true,  nullptr,                           &kEnviroCheckOps},
+    {kCheckPower,         "power",              "power",              true,  nullptr,                           &kPowerCheckOps},
+    {kCheckSerialSignal,  "serial_signal",      "serial.signal",      true,  "serial.signal.trigger_on_change", &kSerialSignalCheckOps},
+    {kCheckSerialLogin,   "serial_login",       "serial.login",       false, nullptr,                           &kSerialLoginCheckOps},
+    {kCheckSerialPattern, "serial_pattern",     "serial.pattern",     false, nullptr,                           &kSerialPatternCheckOps},
+    {kCheckUpsState,      "ups_status",         "ups.state",          true,  nullptr,                           &kUpsStateCheckOps},
+    {kCheckAlarm,         "alarm",              "alarm",              true,  "alarm.trigger_on_change",         &kAlarmCheckOps},
+    {kCheckCustom,        "custom",             "custom",             true,  nullptr,                           &kCustomCheckOps},
+    {kCheckNetPing,       "net_ping",           "net.ping",           true,  nullptr,                           &kPingCheckOps},
+    {kCheckNetTcp,        "net_tcp",            "net.tcp",            true,  nullptr,                           nullptr},
+    {kCheckSms,           "sms",                "sms",                false, nullptr,                           &kSmsCheckOps},
+    {kCheckCelldata,      "celldata",           "celldata",           true,  nullptr,                           &kCelldataCheckOps},
+    {kCheckWebuiLogin,    "webui_login",        "webui_login",        false, nullptr,                           &kWebuiLoginCheckOps},
+    {kCheckUsbConsole,    "usb_console_status", "usb_console_status", false, nullptr,                           &kUsbConsoleCheckOps},
+    {kCheckNetInterface,  "conman",             "conman",             false, nullptr,                           &kNetInterfaceCheckOps},
+    {kCheckRouteddata,    "routeddata",         "routeddata",         true,  nullptr,                           &kRouteddataCheckOps},
+    {kCheckCliLogin,      "cli_login",          "cli_login",          false, nullptr,                           &kCliLoginCheckOps},
+    {kCheckNone, nullptr, nullptr, true, nullptr, nullptr},
 };
 
 const CheckType* check_type_find(int32_t id) {
-  for (const CheckType* t = kCheckTypes; t->domain != nullptr; ++t) {
+  for (const CheckType* t = kCheckTypes; t->name != nullptr; ++t) {
     if (t->id == id) return t;
+  }
+  return nullptr;
+}
+
+const CheckType* check_type_named(const char* name) {
+  for (const CheckType* t = kCheckTypes; t->name != nullptr; ++t) {
+    if (strcmp(name, t->name) == 0) return t;
   }
   return nullptr;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct ArCheck;
 struct CheckEvent;
@@ -55,6 +56,12 @@ struct CheckOps {
   // Builds the key the check listens to; non-zero (reason logged by the
   // module) when the configuration does not allow one.
   int (*subscription_key)(const ArCheck* check, std::string* key);
+  // The SNMP alert script of the kind, in the scripts directory; null when
+  // the kind has none.
+  const char* snmp_script;
+  // The script's arguments after the five shared ones (snmp_alert.h): 0
+  // made, 1 the event is not to be reported, -1 failure.
+  int (*snmp_args)(const ArCheck* check, std::vector<std::string>* args);
 };
 
 enum CheckTypeId : int32_t {
@@ -78,19 +85,24 @@ enum CheckTypeId : int32_t {
   kCheckCliLogin = 18,
 };
 
-// One kind of check: its id, its configuration domain (where the loader
-// finds "%s.dev_refs.total") and its operations (null: none exist).
+// One kind of check: everything the daemon knows about it.
 struct CheckType {
   int32_t id;
-  const char* domain;
-  const CheckOps* ops;
+  const char* name;            // the rule's "check_type" text
+  const char* domain;          // its settings under the rule ("%s.dev_refs.total")
+  bool has_resolve;            // whether the rule has a resolve stage
+  const char* on_change_flag;  // a flag that, when on, takes the resolve stage away
+  const CheckOps* ops;         // null: no check module exists
 };
 
-// In table order; ends with a null domain.
+// Ends with a row whose name is null.
 extern const CheckType kCheckTypes[];
 
 // The row of id; null when there is none.
 const CheckType* check_type_find(int32_t id);
+
+// The row whose name equals name; null when none does.
+const CheckType* check_type_named(const char* name);
 
 // --- Conventions shared by the check modules -------------------------------
 

@@ -2,6 +2,9 @@
 // CLI, on the shared login event design.
 #include "checks/login_event.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
+#include "checks/snmp_fields.h"
+#include "core/log.h"
 
 namespace {
 
@@ -13,6 +16,58 @@ int cli_login_subscription_key(const ArCheck* check, std::string* key) {
   return login_subscription_key(check, kCliLoginNames, key);
 }
 
+// The label of a CLI service in the alert; services without one are not
+// reported.
+struct CliServiceLabel {
+  const char* service;
+  const char* label;
+};
+
+// For "LOGIN" and "LOGOUT" events.
+const CliServiceLabel kCliLoginLabels[] = {
+    {"sshd", "SSH Service"},
+    {"login", "CLI Shell"},
+    {nullptr, nullptr},
+};
+
+// For "AUTH ERROR" events.
+const CliServiceLabel kCliErrorLabels[] = {
+    {"sshd", "SSH Service"},
+    {"login", "Login Prompt"},
+    {nullptr, nullptr},
+};
+
+// The label of service in table; null when the service has none.
+const char* cli_label(const CliServiceLabel* table, const std::optional<std::string>& service) {
+  if (table == nullptr || !service) return nullptr;
+  for (const CliServiceLabel* row = table; row->service != nullptr; ++row) {
+    if (*service == row->service) return row->label;
+  }
+  return nullptr;
+}
+
+// Event, user, service label, the rest. CLI events are reported only for
+// the known services, and not for the appliance's own port-manager shell.
+int cli_login_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  if (!snmp_describe(check, kSnmpTriggerOutputs, kSnmpValue | kSnmpProperty, &d)) return -1;
+  const CliLoginFields fields = parse_cli_login(*d.value);
+  const CliServiceLabel* table = nullptr;
+  if (fields.event == "LOGIN" || fields.event == "LOGOUT") {
+    table = kCliLoginLabels;
+  } else if (fields.event == "AUTH ERROR") {
+    table = kCliErrorLabels;
+  }
+  const char* label = cli_label(table, fields.service);
+  if (label == nullptr || (fields.program && *fields.program == "/bin/pmshell")) {
+    ar_log(kLogInfo, "Filtering CLI event %s for service %s", fields.event.c_str(),
+           fields.service ? fields.service->c_str() : "");
+    return 1;
+  }
+  args->insert(args->end(), {fields.event, fields.user, label, fields.rest});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kCliLoginCheckOps = {
@@ -21,4 +76,6 @@ const CheckOps kCliLoginCheckOps = {
     login_describe_device,
     login_describe_trigger,
     cli_login_subscription_key,
+    "cli-user-alert",
+    cli_login_snmp_args,
 };

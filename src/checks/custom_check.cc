@@ -7,6 +7,7 @@
 #include "checks/check_type.h"
 #include "checks/level.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 
@@ -37,6 +38,15 @@ int custom_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+// The check script, its result, the good code.
+int custom_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  if (!snmp_describe(check, kSnmpValue | kSnmpTrigger, kSnmpValue, &d)) return -1;
+  const std::string script = check_setting(check, "custom.script");
+  args->insert(args->end(), {script, *d.value, *d.trigger});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kCustomCheckOps = {
@@ -45,4 +55,6 @@ const CheckOps kCustomCheckOps = {
     custom_describe_device,
     custom_describe_trigger,
     custom_subscription_key,
+    "custom-alert",
+    custom_snmp_args,
 };

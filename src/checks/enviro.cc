@@ -8,6 +8,7 @@
 #include "checks/enviro.h"
 #include "checks/check_type.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
 #include "checks/threshold.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
@@ -128,6 +129,9 @@ int enviro_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+// Device, label, property, the reading as a whole number, trigger value, comparison.
+int enviro_snmp_args(const ArCheck* check, SnmpArgs* args) { return snmp_reading_args(check, "enviro", args); }
+
 }  // namespace
 
 const CheckOps kEnviroCheckOps = {
@@ -136,4 +140,6 @@ const CheckOps kEnviroCheckOps = {
     enviro_describe_device,
     enviro_describe_trigger,
     enviro_subscription_key,
+    "environmental-alert",
+    enviro_snmp_args,
 };

@@ -5,6 +5,7 @@
 #include "checks/check_type.h"
 #include "checks/interface_info.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 
@@ -43,6 +44,15 @@ int net_interface_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+// Interface, its kind, the event's bit, the event, trigger.
+int net_interface_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  const unsigned wanted = kSnmpDeviceOutputs | kSnmpTriggerOutputs;
+  if (!snmp_describe(check, wanted, kSnmpDevice | kSnmpLabel | kSnmpValue, &d)) return -1;
+  args->insert(args->end(), {*d.device, *d.label, *d.property, *d.value, *d.trigger});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kNetInterfaceCheckOps = {
@@ -51,4 +61,6 @@ const CheckOps kNetInterfaceCheckOps = {
     net_interface_describe_device,
     net_interface_describe_trigger,
     net_interface_subscription_key,
+    "network-interface-alert",
+    net_interface_snmp_args,
 };

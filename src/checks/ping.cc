@@ -6,6 +6,7 @@
 #include "checks/check_type.h"
 #include "checks/level.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 
@@ -36,6 +37,15 @@ int ping_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+// Address, property, result, trigger.
+int ping_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  const unsigned wanted = kSnmpDevice | kSnmpDevRef | kSnmpTriggerOutputs;
+  if (!snmp_describe(check, wanted, kSnmpDevice | kSnmpValue | kSnmpProperty, &d)) return -1;
+  args->insert(args->end(), {*d.device, *d.property, *d.value, *d.trigger});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kPingCheckOps = {
@@ -44,4 +54,6 @@ const CheckOps kPingCheckOps = {
     ping_describe_device,
     ping_describe_trigger,
     ping_subscription_key,
+    "host-alert",
+    ping_snmp_args,
 };

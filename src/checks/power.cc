@@ -6,6 +6,7 @@
 
 #include "checks/check_type.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
 #include "checks/threshold.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
@@ -112,6 +113,9 @@ int power_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+// As the environmental alert: the reading against its threshold.
+int power_snmp_args(const ArCheck* check, SnmpArgs* args) { return snmp_reading_args(check, "power", args); }
+
 }  // namespace
 
 const CheckOps kPowerCheckOps = {
@@ -120,4 +124,6 @@ const CheckOps kPowerCheckOps = {
     power_describe_device,
     power_describe_trigger,
     power_subscription_key,
+    "power-alert",
+    power_snmp_args,
 };

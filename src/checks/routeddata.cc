@@ -148,4 +148,6 @@ const CheckOps kRouteddataCheckOps = {
     routeddata_describe_device,
     routeddata_describe_trigger,
     routeddata_subscription_key,
+    nullptr,
+    nullptr,
 };

@@ -4,6 +4,8 @@
 
 #include "checks/check_type.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
+#include "checks/snmp_fields.h"
 #include "checks/serial_port.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
@@ -54,6 +56,18 @@ int login_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+// "LOGIN: root" gives LOGIN, the port number, the port label and root.
+int login_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  if (!snmp_describe(check, kSnmpDevice | kSnmpDevRef | kSnmpValue, kSnmpDevice | kSnmpValue, &d)) return -1;
+  FieldCursor words(*d.value);
+  const std::optional<std::string> first = split_fields(&words, ": ");
+  const std::optional<std::string> second = split_fields(&words, " ");
+  if (!first || !second) return -1;
+  args->insert(args->end(), {*first, std::to_string(snmp_port_number(*d.dev_ref)), *d.device, *second});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kSerialLoginCheckOps = {
@@ -62,4 +76,6 @@ const CheckOps kSerialLoginCheckOps = {
     login_describe_device,
     login_describe_trigger,
     login_subscription_key,
+    "portmanager-user-alert",
+    login_snmp_args,
 };

@@ -5,6 +5,8 @@
 
 #include "checks/check_type.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
+#include "checks/snmp_fields.h"
 #include "checks/serial_port.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
@@ -50,6 +52,14 @@ int pattern_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+// Rule name, port number, port label, the matched text.
+int pattern_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  if (!snmp_describe(check, kSnmpDevice | kSnmpDevRef | kSnmpValue, kSnmpDevice | kSnmpValue, &d)) return -1;
+  args->insert(args->end(), {check->conf.ar->name, std::to_string(snmp_port_number(*d.dev_ref)), *d.device, *d.value});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kSerialPatternCheckOps = {
@@ -58,4 +68,6 @@ const CheckOps kSerialPatternCheckOps = {
     pattern_describe_device,
     pattern_describe_trigger,
     pattern_subscription_key,
+    "portmanager-pattern-alert",
+    pattern_snmp_args,
 };

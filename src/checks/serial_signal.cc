@@ -9,6 +9,8 @@
 #include "checks/check_type.h"
 #include "checks/level.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
+#include "checks/snmp_fields.h"
 #include "checks/serial_port.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
@@ -72,6 +74,16 @@ int signal_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+// Port number, port label, signal number, level, trigger value.
+int signal_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  const unsigned wanted = kSnmpDevice | kSnmpDevRef | kSnmpTriggerOutputs;
+  if (!snmp_describe(check, wanted, kSnmpDevice | kSnmpValue | kSnmpProperty, &d)) return -1;
+  args->insert(args->end(),
+               {std::to_string(snmp_port_number(*d.dev_ref)), *d.device, *d.property, *d.value, *d.trigger});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kSerialSignalCheckOps = {
@@ -80,4 +92,6 @@ const CheckOps kSerialSignalCheckOps = {
     signal_describe_device,
     signal_describe_trigger,
     signal_subscription_key,
+    "portmanager-signal-alert",
+    signal_snmp_args,
 };

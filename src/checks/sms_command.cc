@@ -14,6 +14,7 @@
 
 #include "checks/check_type.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
@@ -143,6 +144,14 @@ int sms_subscription_key(const ArCheck* /*check*/, std::string* key) {
   return 0;
 }
 
+// The message, the allowed numbers, the pattern.
+int sms_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  if (!snmp_describe(check, kSnmpTriggerOutputs, kSnmpTriggerOutputs, &d)) return -1;
+  args->insert(args->end(), {*d.value, *d.property, *d.trigger});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kSmsCheckOps = {
@@ -151,4 +160,6 @@ const CheckOps kSmsCheckOps = {
     sms_describe_device,
     sms_describe_trigger,
     sms_subscription_key,
+    "sms-alert",
+    sms_snmp_args,
 };

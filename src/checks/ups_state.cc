@@ -4,6 +4,7 @@
 
 #include "checks/check_type.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
@@ -58,6 +59,14 @@ int ups_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+// Device, status.
+int ups_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  if (!snmp_describe(check, kSnmpDevice | kSnmpValue, kSnmpDevice | kSnmpValue, &d)) return -1;
+  args->insert(args->end(), {*d.device, *d.value});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kUpsStateCheckOps = {
@@ -66,4 +75,6 @@ const CheckOps kUpsStateCheckOps = {
     ups_describe_device,
     ups_describe_trigger,
     ups_subscription_key,
+    "ups-status-alert",
+    ups_snmp_args,
 };

@@ -67,4 +67,6 @@ const CheckOps kUsbConsoleCheckOps = {
     usb_console_describe_device,
     usb_console_describe_trigger,
     usb_console_subscription_key,
+    nullptr,
+    nullptr,
 };

@@ -2,6 +2,8 @@
 // web UI, on the shared login event design.
 #include "checks/login_event.h"
 #include "checks/modules.h"
+#include "checks/snmp_alert.h"
+#include "checks/snmp_fields.h"
 
 namespace {
 
@@ -13,6 +15,15 @@ int webui_login_subscription_key(const ArCheck* check, std::string* key) {
   return login_subscription_key(check, kWebuiLoginNames, key);
 }
 
+// Event, user, address, detail.
+int webui_login_snmp_args(const ArCheck* check, SnmpArgs* args) {
+  SnmpTexts d;
+  if (!snmp_describe(check, kSnmpTriggerOutputs, kSnmpValue | kSnmpProperty, &d)) return -1;
+  const WebLoginFields fields = parse_web_login(*d.value);
+  args->insert(args->end(), {fields.event, fields.user, fields.address, fields.detail});
+  return 0;
+}
+
 }  // namespace
 
 const CheckOps kWebuiLoginCheckOps = {
@@ -21,4 +32,6 @@ const CheckOps kWebuiLoginCheckOps = {
     login_describe_device,
     login_describe_trigger,
     webui_login_subscription_key,
+    "webui-user-alert",
+    webui_login_snmp_args,
 };

@@ -1,19 +1,10 @@
 // Building Actions from their configuration.
 #include "config/action.h"
 
-#include <cstring>
-
-#include "actions/action_ops.h"
+#include "actions/action_kinds.h"
 #include "config/autoresponse.h"
 #include "core/context.h"
 #include "core/log.h"
-
-const ActionKind kActionKinds[] = {
-    {"rpc", queue_rpc_action},       {"dio", queue_dio_action},       {"resolve", queue_resolve_action},
-    {"custom", queue_custom_action}, {"email", queue_email_action},   {"sms", queue_sms_action},
-    {"snmp", queue_snmp_action},     {"nagios", queue_nagios_action}, {"conman", queue_conman_action},
-    {nullptr, nullptr},
-};
 
 bool build_action(AutoResponse* ar, const std::string& path, ActionList* list) {
   xmldb_t* db = ar->daemon->config_db;
@@ -26,15 +17,14 @@ bool build_action(AutoResponse* ar, const std::string& path, ActionList* list) {
   action.name = name;
   action.path = path;
   const char* type = xmldb_getstring(db, path.c_str(), "action_type");
-  for (const ActionKind* kind = kActionKinds; kind->type != nullptr; ++kind) {
-    if (strcmp(type, kind->type) == 0) {
-      action.queue = kind->queue;
-      list->push_back(std::move(action));
-      return true;
-    }
+  const ActionKind* kind = action_kind_find(type);
+  if (kind == nullptr) {
+    ar_log(kLogFatal, "Unknown action %s", type);
+    return false;
   }
-  ar_log(kLogFatal, "Unknown action %s", type);
-  return false;
+  action.queue = kind->queue;
+  list->push_back(std::move(action));
+  return true;
 }
 
 bool build_cms_action(AutoResponse* /*ar*/, const std::string& cms_path, ActionList* list) {

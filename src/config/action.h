@@ -1,5 +1,4 @@
-// Action: one configured trigger or resolve action of an AutoResponse, and
-// the table of action kinds with their queue operations.
+// Action: one configured trigger or resolve action of an AutoResponse.
 #pragma once
 
 #include <list>
@@ -25,17 +24,9 @@ struct Action {
 // can point at the Actions for as long as the AutoResponse lives.
 using ActionList = std::list<Action>;
 
-// One configurable kind: the "action_type" text and its queue operation.
-struct ActionKind {
-  const char* type;
-  ActionQueueFn queue;
-};
-
-// The kinds in the order "action_type" is compared; ends with a null type.
-extern const ActionKind kActionKinds[];
-
-// Builds the Action configured under path; false (reason logged, list
-// unchanged) when it has no name or an unknown type.
+// Builds the Action configured under path, its queue operation that of its
+// kind (actions/action_kinds.h); false (reason logged, list unchanged) when
+// it has no name or an unknown type.
 bool build_action(AutoResponse* ar, const std::string& path, ActionList* list);
 
 // Appends the built-in central-management Action for cms_path.

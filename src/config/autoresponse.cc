@@ -29,37 +29,6 @@ constexpr int32_t kMaxRules = 10000;
 constexpr int32_t kMaxReferences = 1024;
 constexpr int32_t kMaxActions = 1024;
 
-// The "check_type" names in the order they are compared. A rule has a
-// resolve condition unless its kind has none, or unless the named flag
-// turns its kind into one that triggers on every change.
-struct CheckTypeName {
-  const char* name;
-  int32_t id;
-  bool has_resolve;
-  const char* on_change_flag;
-};
-
-const CheckTypeName kCheckTypeNames[] = {
-    {"environmental", kCheckEnviro, true, nullptr},
-    {"power", kCheckPower, true, nullptr},
-    {"serial_signal", kCheckSerialSignal, true, "serial.signal.trigger_on_change"},
-    {"serial_login", kCheckSerialLogin, false, nullptr},
-    {"serial_pattern", kCheckSerialPattern, false, nullptr},
-    {"ups_status", kCheckUpsState, true, nullptr},
-    {"alarm", kCheckAlarm, true, "alarm.trigger_on_change"},
-    {"custom", kCheckCustom, true, nullptr},
-    {"net_ping", kCheckNetPing, true, nullptr},
-    {"net_tcp", kCheckNetTcp, true, nullptr},
-    {"sms", kCheckSms, false, nullptr},
-    {"celldata", kCheckCelldata, true, nullptr},
-    {"webui_login", kCheckWebuiLogin, false, nullptr},
-    {"usb_console_status", kCheckUsbConsole, false, nullptr},
-    {"conman", kCheckNetInterface, false, nullptr},
-    {"routeddata", kCheckRouteddata, true, nullptr},
-    {"cli_login", kCheckCliLogin, false, nullptr},
-    {nullptr, kCheckNone, true, nullptr},
-};
-
 void read_schedule(xmldb_t* db, AutoResponse* ar) {
   if (xmldb_getstring(db, ar->path.c_str(), "disable.day0.start_hour")[0] == '\0') return;
   ar->schedule_enabled = true;
@@ -73,17 +42,17 @@ void read_schedule(xmldb_t* db, AutoResponse* ar) {
   }
 }
 
+// The kind of check the rule names: its id, and whether the rule has a
+// resolve stage (a kind's on-change flag takes it away). A name no kind has
+// leaves the rule without a kind, which rejects it later.
 void read_check_type(xmldb_t* db, AutoResponse* ar) {
-  const char* type = xmldb_getstring(db, ar->path.c_str(), "check_type");
-  for (const CheckTypeName* t = kCheckTypeNames; t->name != nullptr; ++t) {
-    if (strcmp(type, t->name) != 0) continue;
-    ar->check_type = t->id;
-    if (t->on_change_flag != nullptr) {
-      ar->has_resolve = xmldb_getbool(db, ar->path.c_str(), t->on_change_flag) == 0;
-    } else {
-      ar->has_resolve = t->has_resolve;
-    }
-    return;
+  const CheckType* type = check_type_named(xmldb_getstring(db, ar->path.c_str(), "check_type"));
+  if (type == nullptr) return;
+  ar->check_type = type->id;
+  if (type->on_change_flag != nullptr) {
+    ar->has_resolve = xmldb_getbool(db, ar->path.c_str(), type->on_change_flag) == 0;
+  } else {
+    ar->has_resolve = type->has_resolve;
   }
 }
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "actions/snmp_fields.h"
+#include "checks/snmp_fields.h"
 
 static void check(bool ok) { if (!ok) std::abort(); }
 

@@ -1,7 +1,7 @@
 // The message actions (e-mail, SMS spool files or gateway, Nagios): environments and spool files.
 #include <gtest/gtest.h>
 
-#include "actions/action_ops.h"
+#include "actions/action_kinds.h"
 #include "checks/check_type.h"
 #include "support/action_rules.h"
 

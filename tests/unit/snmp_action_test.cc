@@ -2,8 +2,8 @@
 // slot, the CLI filter; DateAndTime in the zone in force, web login fields, ports and readings.
 #include <gtest/gtest.h>
 
-#include "actions/action_ops.h"
-#include "actions/snmp_fields.h"
+#include "actions/action_kinds.h"
+#include "checks/snmp_fields.h"
 #include "checks/check_type.h"
 #include "support/action_rules.h"
 #include "support/zone_guard.h"

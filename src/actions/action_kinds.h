@@ -1,9 +1,20 @@
-// The queue operation of every action kind, one per source file.
+// The action kinds: the queue operation of each kind, one per source file,
+// and the table of the kinds a rule's "action_type" can name.
 #pragma once
 
-#include "config/archeck.h"
+#include "config/action.h"
 
-struct Action;
+// One configurable kind: the "action_type" text and its queue operation.
+struct ActionKind {
+  const char* type;
+  ActionQueueFn queue;
+};
+
+// The kinds in the order "action_type" is compared; ends with a null type.
+extern const ActionKind kActionKinds[];
+
+// The row whose type equals type exactly; null when none does.
+const ActionKind* action_kind_find(const char* type);
 
 int queue_rpc_action(ArCheck* check, const Action& action, ActionStatus* status);      // rpc_action.cc
 int queue_dio_action(ArCheck* check, const Action& action, ActionStatus* status);      // dio_action.cc
@@ -14,4 +25,7 @@ int queue_sms_action(ArCheck* check, const Action& action, ActionStatus* status)
 int queue_snmp_action(ArCheck* check, const Action& action, ActionStatus* status);     // snmp_action.cc
 int queue_nagios_action(ArCheck* check, const Action& action, ActionStatus* status);   // nagios_action.cc
 int queue_conman_action(ArCheck* check, const Action& action, ActionStatus* status);   // conman_action.cc
-int queue_cms_action(ArCheck* check, const Action& action, ActionStatus* status);      // cms_action.cc
+
+// The built-in central-management action every rule gets for each managing
+// node; no "action_type" names it.
+int queue_cms_action(ArCheck* check, const Action& action, ActionStatus* status);  // cms_action.cc

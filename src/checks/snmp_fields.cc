@@ -1,6 +1,6 @@
 // The texts the SNMP alert arguments are made of: DateAndTime, the login
 // field splitter and parsers, port numbers and clamped readings.
-#include "actions/snmp_fields.h"
+#include "checks/snmp_fields.h"
 
 #include <cmath>
 #include <cstdio>
