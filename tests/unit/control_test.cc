@@ -2,34 +2,45 @@
 // malformed, name no rule or no verb (logged and ignored; the daemon goes on).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "config/archeck.h"
 #include "core/log.h"
-#include "support/check_probe.h"
+#include "support/rules.h"
 
 namespace {
 
-const std::string kRule2 = probe_rule_path(2);
+using Strings = std::vector<std::string>;
+const std::string kRule2 = rule_path(2);
 
-// Two custom-script rules; both references of rule 2 are Triggered.
-class Control : public CheckTest {
+// Two custom-script rules, the second with two references, both Triggered.
+class Control : public ::testing::Test {
  protected:
   void SetUp() override {
-    probe_rule(c, 1, "custom");
-    probe_rule(c, 2, "custom");
-    c.set(kRule2 + ".custom.dev_refs.total", 2);
-    load(2);
-    deliver(kRule2 + ".check.status", "1");
+    ConfigBuilder c;
+    for (int n : {1, 2}) c.set(rule_path(n) + ".name", "rule" + std::to_string(n)).set(rule_path(n) + ".check_type", "custom");
+    ASSERT_EQ(0, d.load(c.set(kRule2 + ".custom.dev_refs.total", 2).set("config.autoresponse.total", 2)));
+    ASSERT_EQ(0, d.deliver(kRule2 + ".check.status", "1"));
   }
-  // The command's pushes, after setting the first reference of rule 2 to state.
-  Pushes command(ArCheckState state, const std::string& text) {
+  // The command's pushes as "key=value", after setting the first reference of rule 2 to state.
+  Strings command(ArCheckState state, const std::string& text) {
     d.check(1).state = state;
+    d.take_sent();
     d.logs.clear();
-    return deliver("config.autoresponse.command", text);
+    EXPECT_EQ(0, d.deliver("config.autoresponse.command", text));
+    Strings out;
+    for (const SentMessage& m : d.take_sent()) out.push_back(m.key + "=" + m.value);
+    return out;
   }
   // The line a cancel pushes, then the first reference's Timeout.
-  static Pushes cancelled(const std::string& line) {
-    return then({{"config.autoresponse.log", "Control Message from " + line}}, RefKeys{2}.change("Timeout"));
+  static Strings cancelled(const std::string& line) {
+    return {"config.autoresponse.log=Control Message from " + line, kRule2 + ".refs.ref1.status=Timeout",
+            "config.autoresponse.log=AR: name=rule2, index=2, ref=1, state=Timeout"};
   }
+  bool logged_at(int priority, const std::string& text) const {
+    return std::any_of(d.logs.begin(), d.logs.end(), [&](auto& r) { return r.priority == priority && r.text == text; });
+  }
+  TestDaemon d;
 };
 
 TEST_F(Control, CancelTimesOutATriggeredOrResolvingFirstReference) {
@@ -55,8 +66,8 @@ TEST_F(Control, OtherCommandsAreLoggedAndChangeNothing) {
       {kArTriggered, kRule2 + ",admin,cance", kLogFatal, "Unknown action: cance"},
   };
   for (const auto& row : cases) {
-    EXPECT_EQ(Pushes{}, command(row.state, row.text)) << row.text;
-    EXPECT_TRUE(logged_at(d, row.priority, row.log)) << row.text;
+    EXPECT_EQ(Strings{}, command(row.state, row.text)) << row.text;
+    EXPECT_TRUE(logged_at(row.priority, row.log)) << row.text;
     EXPECT_EQ(row.state, d.check(1).state) << row.text;
   }
 }

@@ -6,6 +6,7 @@
 
 #include "config/autoresponse.h"
 #include "core/link.h"
+#include "core/log.h"
 #include "engine/state.h"
 #include "engine/tick.h"
 #include "support/rules.h"
@@ -23,6 +24,11 @@ int record_queue(ArCheck* /*check*/, const Action& action, ActionStatus* status)
   g_offered.push_back(action.name);
   *status = kActionQueued;
   return 0;
+}
+
+// Says when it ran: after how many queued pushes.
+void record_hook(InfodLink* link, const std::string& key) {
+  ar_log(kLogInfo, "hook %s after %zu pushes", key.c_str(), link->out_queue.size());
 }
 
 class Engine : public ::testing::Test {
@@ -72,6 +78,51 @@ TEST_F(Engine, TriggerRefreshResolveTimeoutNormalWithTheirTraffic) {
   d.clock.wall += 86400;
   EXPECT_EQ(Strings{}, at(60, nullptr));
   EXPECT_EQ((Strings{"status=Normal", kLine + "Normal"}), at(1, nullptr));
+}
+
+// Every check's decision goes through one funnel: the reason is logged, the state, value and log line are
+// pushed, then the check's hook runs with the update's key.
+TEST_F(Engine, TheFunnelLogsTheReasonPublishesAndThenRunsTheHook) {
+  load();
+  CheckOps ops = *d.check(0).conf.ops;
+  ops.on_triggered = record_hook;
+  d.check(0).conf.ops = &ops;
+  d.logs.clear();
+  EXPECT_EQ(3u, at(0, "31.5").size());
+  Strings lines;
+  for (const LogRecord& r : d.logs) lines.push_back(r.text);
+  EXPECT_EQ((Strings{"AR " + rule_path(1) + " triggered. val 31.500000 vs trigger 30.000000",
+                     "hook " + enviro_key(1) + " after 3 pushes"}), lines);
+  d.logs.clear();
+  EXPECT_EQ(Strings{"curr_entry.status=30.5"}, at(0, "30.5"));  // a refresh logs nothing and runs no hook
+  EXPECT_TRUE(d.logs.empty());
+}
+
+// One update goes to every rule that takes it, in rule order; a rule whose check drops it (here for a bad
+// pattern) stops no other, and a rule without a resolve stage is Normal again at once.
+TEST(EngineDispatch, OneUpdateGoesToEveryTakerInRuleOrder) {
+  TestDaemon d;
+  ConfigBuilder c;
+  const char* patterns[] = {"[", "^reboot", "status"};
+  for (int n = 1; n <= 3; ++n) {
+    c.set(rule_path(n) + ".name", "sms" + std::to_string(n)).set(rule_path(n) + ".check_type", "sms");
+    c.set(rule_path(n) + ".sms.message_pattern", patterns[n - 1]);
+  }
+  ASSERT_EQ(0, d.load(c.set("config.autoresponse.total", 3)));
+  ASSERT_EQ(0, d.deliver("config.sms.incoming", "123:reboot status"));
+  Strings want;
+  for (const char* n : {"2", "3"}) {
+    const std::string ref = rule_path(std::stoi(n)) + ".refs.ref1.", line = std::string("AR: name=sms") + n +
+                            ", index=" + n + ", ref=1, state=";
+    for (const std::string& push : {ref + "status=Triggered", ref + "curr_entry.status=123:reboot status",
+                                    kLogKey + ("=" + line) + "Triggered, event=config.sms.incoming, value=123:reboot status",
+                                    ref + "status=Normal", kLogKey + ("=" + line) + "Normal"})
+      want.push_back(push);
+  }
+  Strings pushed;
+  for (const SentMessage& m : d.take_sent()) pushed.push_back(m.key + "=" + m.value);
+  EXPECT_EQ(want, pushed);
+  EXPECT_TRUE(d.logged("Failed to compile regex [: error"));
 }
 
 TEST_F(Engine, DelaysReleaseTriggerActionsInListOrderFromTheLastTrigger) {

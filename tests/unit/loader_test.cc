@@ -31,12 +31,13 @@ Strings normal(int n, int ref) {
 
 TEST(Loader, RejectedRulesLeaveNoTraceAndTheWholeOneGetsEverything) {
   TestDaemon d;
-  ConfigBuilder c = enviro_rules(6);
+  ConfigBuilder c = enviro_rules(7);
   for (int n : {1, 2}) c.set(rule_path(n) + ".trigger_actions.total", n);
   add_action(c, 1, "trigger_actions", 1, "upper", "SMS");
   add_action(c, 2, "trigger_actions", 1, "first", "custom");  // the second has no name
   c.set(rule_path(3) + ".check_type", "thermometer").set(rule_path(4) + ".check_type", "net_tcp");
   c.set(rule_path(5) + ".name", "");
+  c.set(rule_path(7) + ".check_type", "conman").set(rule_path(7) + ".conman.ref", "config.nowhere");  // no key
   // Rule 6 is whole, with two references; a schedule is off without a start on day 0.
   c.set(rule_path(6) + ".enviro.dev_refs.total", 2).set(rule_path(6) + ".repeat_timeout", "0");
   c.set(rule_path(6) + ".disable.day3.start_hour", 9).set(rule_path(6) + ".disable.day3.end_hour", 17);
@@ -46,13 +47,14 @@ TEST(Loader, RejectedRulesLeaveNoTraceAndTheWholeOneGetsEverything) {
                            "No corresponding config domain found for: 0", "Unknown check type",
                            "Could not load old style Autoresponse config.autoresponse.autoresponse4",
                            "AutoResponse config.autoresponse.autoresponse5 has invalid name",
-                           "Could not load ar config.autoresponse.autoresponse5"}) {
+                           "Could not load ar config.autoresponse.autoresponse5",
+                           "No subscription for rule: config.autoresponse.autoresponse7 - 1"}) {
     EXPECT_TRUE(d.logged(line)) << line;
   }
-  // Rule 4 (a type without a check module) stays, without a reference.
-  ASSERT_EQ(2u, d.ctx.autoresponses.size());
+  // Rules 4 (a type without a check module) and 7 stay, without a reference.
+  ASSERT_EQ(3u, d.ctx.autoresponses.size());
   EXPECT_EQ(4u, d.ctx.autoresponses.front().index);
-  const AutoResponse& six = d.ctx.autoresponses.back();
+  const AutoResponse& six = *std::next(d.ctx.autoresponses.begin());
   EXPECT_EQ(0, six.repeat_timeout);
   EXPECT_FALSE(six.schedule_enabled);
   Strings want = normal(6, 1);

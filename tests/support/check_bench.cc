@@ -1,0 +1,86 @@
+// The check bench.
+#include "support/check_bench.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "core/log.h"
+
+namespace {
+
+std::string text(const OptionalText& t) { return t.value_or("-"); }
+
+}  // namespace
+
+CheckBench::CheckBench() : file_("/tmp/ar-bench-" + std::to_string(getpid()) + ".xml") {
+  std::ofstream(file_) << "<config/>\n";
+  ar.config_db = xmldb_open(file_.c_str());
+  ar.path = kBenchRule;
+  ar.name = "bench";
+  ar.index = 1;
+  check.conf.ar = &ar;
+  log_set_observer([](int priority, const char* line, void* seen) {
+    static_cast<std::vector<LogRecord>*>(seen)->push_back(LogRecord{priority, line});
+  }, &logs);
+}
+
+CheckBench::~CheckBench() {
+  log_set_observer(nullptr, nullptr);
+  xmldb_close(ar.config_db);
+  unlink(file_.c_str());
+}
+
+CheckBench& CheckBench::rule(const std::string& type, const Settings& settings, uint32_t ref) {
+  ConfigBuilder c;
+  for (const auto& [key, value] : settings) c.set(key.rfind("config.", 0) == 0 ? key : kBenchRule + "." + key, value);
+  std::ofstream(file_ + ".new") << c.xml();
+  rename((file_ + ".new").c_str(), file_.c_str());
+  const CheckType* row = check_type_named(type.c_str());
+  ar.check_type = row->id;
+  check.conf.ops = row->ops;
+  check.conf.ref_index = ref;
+  return *this;
+}
+
+std::string CheckBench::on(ArCheckState state, const std::string& key, const std::string& value) {
+  check.state = state;
+  const CheckOutcome o = check.conf.ops->on_event(&check, CheckEvent{key, 0, 0, value});
+  return o.reason.empty() ? check_outcome_name(o.kind) : std::string(check_outcome_name(o.kind)) + ": " + o.reason;
+}
+
+std::vector<std::string> CheckBench::walk(const std::string& key, const std::vector<std::string>& values) {
+  std::vector<std::string> out;
+  ArCheckState state = kArNormal;
+  for (const std::string& value : values) {
+    out.push_back(on(state, key, value));
+    if (out.back().rfind("trigger", 0) == 0) state = kArTriggered;
+    if (out.back().rfind("resolve", 0) == 0) state = kArNormal;
+  }
+  return out;
+}
+
+std::string CheckBench::key() {
+  std::string k;
+  return check.conf.ops->subscription_key(&check, &k) == 0 ? k : "-";
+}
+
+std::string CheckBench::device() {
+  OptionalText o[3];
+  const int result = check.conf.ops->describe_device(&check, &o[0], &o[1], &o[2]);
+  return std::to_string(result) + "|" + text(o[0]) + "|" + text(o[1]) + "|" + text(o[2]);
+}
+
+std::string CheckBench::trigger(const std::string& key, const std::string& value) {
+  check.current_event = std::make_unique<CheckEvent>(CheckEvent{key, 0, 0, value});
+  OptionalText o[3];
+  const int result = check.conf.ops->describe_trigger(&check, &o[0], &o[1], &o[2]);
+  return std::to_string(result) + "|" + text(o[0]) + "|" + text(o[1]) + "|" + text(o[2]);
+}
+
+std::vector<std::string> CheckBench::errors() const {
+  std::vector<std::string> out;
+  for (const LogRecord& r : logs) if (r.priority < kLogInfo) out.push_back(r.text);
+  return out;
+}

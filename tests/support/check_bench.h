@@ -1,0 +1,42 @@
+// Check modules without a daemon: one rule's settings in a configuration file of its own, one ArCheck of it
+// in the state a case chooses, and what the check's operations answer.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "checks/check_type.h"
+#include "config/autoresponse.h"
+#include "support/test_daemon.h"
+
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
+// The rule's path; reasons name it.
+inline const std::string kBenchRule = "config.ar1";
+
+class CheckBench {
+ public:
+  CheckBench();
+  ~CheckBench();
+  // The rule of type with settings under its path ("config..." keys stand where they say), reference ref.
+  CheckBench& rule(const std::string& type, const Settings& settings, uint32_t ref = 1);
+  // One update in state: "drop", "refresh", or "trigger: " / "resolve: " and the reason.
+  std::string on(ArCheckState state, const std::string& key, const std::string& value);
+  // on() for the values in turn, the state following each outcome (a resolve ends in Normal).
+  std::vector<std::string> walk(const std::string& key, const std::vector<std::string>& values);
+  std::string key();  // the subscription key; "-" when there is none
+  // describe_device, and describe_trigger of the current event key=value: "result|a|b|c", "-" for no text.
+  std::string device();
+  std::string trigger(const std::string& key, const std::string& value);
+  std::vector<std::string> errors() const;  // the log lines above priority 600, in order
+
+  AutoResponse ar;
+  ArCheck check;
+  std::vector<LogRecord> logs;
+
+ private:
+  std::string file_;
+};
