@@ -47,7 +47,18 @@ CheckBench& CheckBench::rule(const std::string& type, const Settings& settings, 
 std::string CheckBench::on(ArCheckState state, const std::string& key, const std::string& value) {
   check.state = state;
   const CheckOutcome o = check.conf.ops->on_event(&check, CheckEvent{key, 0, 0, value});
-  return o.reason.empty() ? check_outcome_name(o.kind) : std::string(check_outcome_name(o.kind)) + ": " + o.reason;
+  const std::pair<CheckOutcomeKind, std::string> shorts[] = {
+      {CheckOutcomeKind::kTrigger, "T AR " + kBenchRule + " triggered. val "},
+      {CheckOutcomeKind::kResolve, "R AR " + kBenchRule + " resolving. val "},
+      {CheckOutcomeKind::kResolve, "r ar " + kBenchRule + " resolving. val "}};
+  for (const auto& [kind, head] : shorts) {
+    if (o.kind == kind && o.reason.compare(0, head.size() - 2, head, 2) == 0) {
+      return head.substr(0, 2) + o.reason.substr(head.size() - 2);
+    }
+  }
+  if (o.reason.empty() && o.kind == CheckOutcomeKind::kDrop) return "-";
+  if (o.reason.empty() && o.kind == CheckOutcomeKind::kRefresh) return "=";
+  return std::string(check_outcome_name(o.kind)) + ": " + o.reason;
 }
 
 std::vector<std::string> CheckBench::walk(const std::string& key, const std::vector<std::string>& values) {
@@ -55,8 +66,8 @@ std::vector<std::string> CheckBench::walk(const std::string& key, const std::vec
   ArCheckState state = kArNormal;
   for (const std::string& value : values) {
     out.push_back(on(state, key, value));
-    if (out.back().rfind("trigger", 0) == 0) state = kArTriggered;
-    if (out.back().rfind("resolve", 0) == 0) state = kArNormal;
+    if (out.back()[0] == 'T') state = kArTriggered;
+    if (out.back()[0] == 'R' || out.back()[0] == 'r') state = kArNormal;
   }
   return out;
 }

@@ -18,7 +18,9 @@ class Control : public ::testing::Test {
  protected:
   void SetUp() override {
     ConfigBuilder c;
-    for (int n : {1, 2}) c.set(rule_path(n) + ".name", "rule" + std::to_string(n)).set(rule_path(n) + ".check_type", "custom");
+    for (int n : {1, 2}) {
+      c.set(rule_path(n) + ".name", "rule" + std::to_string(n)).set(rule_path(n) + ".check_type", "custom");
+    }
     ASSERT_EQ(0, d.load(c.set(kRule2 + ".custom.dev_refs.total", 2).set("config.autoresponse.total", 2)));
     ASSERT_EQ(0, d.deliver(kRule2 + ".check.status", "1"));
   }

@@ -7,6 +7,7 @@
 #include "config/autoresponse.h"
 #include "core/link.h"
 #include "core/log.h"
+#include "engine/dispatch.h"
 #include "engine/state.h"
 #include "engine/tick.h"
 #include "support/rules.h"
@@ -112,17 +113,23 @@ TEST(EngineDispatch, OneUpdateGoesToEveryTakerInRuleOrder) {
   ASSERT_EQ(0, d.deliver("config.sms.incoming", "123:reboot status"));
   Strings want;
   for (const char* n : {"2", "3"}) {
-    const std::string ref = rule_path(std::stoi(n)) + ".refs.ref1.", line = std::string("AR: name=sms") + n +
-                            ", index=" + n + ", ref=1, state=";
+    const std::string ref = rule_path(std::stoi(n)) + ".refs.ref1.";
+    const std::string line = kLogKey + ("=AR: name=sms" + std::string(n)) + ", index=" + n + ", ref=1, state=";
     for (const std::string& push : {ref + "status=Triggered", ref + "curr_entry.status=123:reboot status",
-                                    kLogKey + ("=" + line) + "Triggered, event=config.sms.incoming, value=123:reboot status",
-                                    ref + "status=Normal", kLogKey + ("=" + line) + "Normal"})
+                                    line + "Triggered, event=config.sms.incoming, value=123:reboot status",
+                                    ref + "status=Normal", line + "Normal"})
       want.push_back(push);
   }
   Strings pushed;
   for (const SentMessage& m : d.take_sent()) pushed.push_back(m.key + "=" + m.value);
   EXPECT_EQ(want, pushed);
   EXPECT_TRUE(d.logged("Failed to compile regex [: error"));
+  // Other types, updates without a value and keys nobody takes are ignored; the daemon goes on.
+  for (std::string body : {"5\x1esome.key\x1evalue", "8\x1eonly.a.key\r\n", "8\x1eno.one\x1e" "0\x1e" "1\x1ex", ""}) {
+    EXPECT_EQ(0, dispatch_message(&d.ctx, body.data())) << body;
+  }
+  EXPECT_TRUE(d.logged("Invalid message from infod"));
+  EXPECT_TRUE(d.take_sent().empty());
 }
 
 TEST_F(Engine, DelaysReleaseTriggerActionsInListOrderFromTheLastTrigger) {

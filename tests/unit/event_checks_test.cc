@@ -7,8 +7,6 @@ namespace {
 using Strings = std::vector<std::string>;
 const std::string kPort1 = "config.ports.port1";
 
-std::string hit(const std::string& value) { return "trigger: AR " + kBenchRule + " triggered. val " + value; }
-
 // The web UI and CLI login checks subscribe by the flags set, and take only the chosen kinds.
 TEST(EventChecks, LoginsSubscribeByTheirFlagsAndTakeTheChosenKinds) {
   CheckBench b;
@@ -24,7 +22,7 @@ TEST(EventChecks, LoginsSubscribeByTheirFlagsAndTakeTheChosenKinds) {
     EXPECT_EQ(k.key, b.key()) << k.type << k.login << k.logout << k.auth_error;
   }
   b.rule("webui_login", {{"webui_login.trigger_login", "on"}, {"webui_login.trigger_auth_error", "on"}});
-  EXPECT_EQ((Strings{hit("bob"), "drop", hit("mallory"), "drop"}),
+  EXPECT_EQ((Strings{"T bob", "-", "T mallory", "-"}),
             (Strings{b.on(kArNormal, w + ".login", "bob"), b.on(kArNormal, w + ".logout", "alice"),
                      b.on(kArNormal, w + ".auth_error", "mallory"), b.on(kArTriggered, w + ".login", "eve")}));
   EXPECT_EQ((Strings{"0|LOGIN: bob|N/A|N/A", "0|LOGOUT: alice|N/A|N/A", "0|AUTH ERROR: root|N/A|N/A", "0|-|-|-"}),
@@ -46,17 +44,16 @@ TEST(EventChecks, SerialLoginsAndPatternsOnTheReferencesPort) {
       {"serial_pattern", "tx", "rx", pattern}, {"serial_pattern", "", "", "-"}};
   for (const auto& k : keys) {
     Settings s = port;
-    const std::string flag = std::string(k.type).substr(7) == "login" ? "serial.login.trigger_" : "serial.pattern.trigger_";
+    const std::string flag = std::string("serial.") + (k.type + 7) + ".trigger_";  // "serial_login" to "serial.login"
     for (const char* on : {k.first, k.second}) if (*on != '\0') s.emplace_back(flag + on, "on");
-    b.rule(k.type, s);
-    EXPECT_EQ(k.key, b.key()) << k.type << " " << k.first << k.second;
+    EXPECT_EQ(k.key, b.rule(k.type, s).key()) << k.type << " " << k.first << k.second;
   }
-  EXPECT_EQ((Strings{hit("boot failed"), "drop", "0|boot failed|N/A|boot", "0||Serial Port|" + kPort1}),
+  EXPECT_EQ((Strings{"T boot failed", "-", "0|boot failed|N/A|boot", "0||Serial Port|" + kPort1}),
             (Strings{b.on(kArNormal, pattern, "boot failed"), b.on(kArTriggered, pattern, "boot"),
                      b.trigger(pattern, "boot failed"), b.device()}));
   b.rule("serial_login", {{"serial.login.dev_refs.dev_ref1", kPort1}, {"serial.login.trigger_logout", "on"}});
   // "logout" does not contain "login": a logout matches only its own flag.
-  EXPECT_EQ((Strings{hit("bob"), "drop", "drop", "0|LOGOUT: bob|N/A|N/A", "0|LOGIN: al|N/A|N/A"}),
+  EXPECT_EQ((Strings{"T bob", "-", "-", "0|LOGOUT: bob|N/A|N/A", "0|LOGIN: al|N/A|N/A"}),
             (Strings{b.on(kArNormal, user + ".logout", "bob"), b.on(kArNormal, user + ".login", "al"),
                      b.on(kArTriggered, user + ".logout", "carol"), b.trigger(user + ".logout", "bob"),
                      b.trigger(user + ".login", "al")}));
@@ -72,25 +69,26 @@ TEST(EventChecks, UsbFlagsChooseWholeValues) {
   const std::string usb1 = "config.ports.usb1", key = usb1 + ".dev.usb.event";
   const auto usb = [&](const char* connect, const char* disconnect, const std::string& port) {
     return Settings{{"usb_console_status.dev_refs.dev_ref1", port}, {usb1 + ".label", "Rack 4 switch"},
-                    {"usb_console_status.trigger_connect", connect}, {"usb_console_status.trigger_disconnect", disconnect}};
+                    {"usb_console_status.trigger_connect", connect},
+                    {"usb_console_status.trigger_disconnect", disconnect}};
   };
-  b.rule("usb_console_status", usb("off", "on", usb1));
-  EXPECT_EQ(key, b.key());
-  EXPECT_EQ((Strings{"drop", hit("disconnected"), "drop"}), b.walk(key, {"connected", "disconnected", "connected"}));
+  EXPECT_EQ(key, b.rule("usb_console_status", usb("off", "on", usb1)).key());
+  EXPECT_EQ((Strings{"-", "T disconnected", "-"}), b.walk(key, {"connected", "disconnected", "connected"}));
   EXPECT_EQ((Strings{"0|Rack 4 switch|USB Console Port|" + usb1, "0|disconnected|N/A|disconnected"}),
             (Strings{b.device(), b.trigger(key, "disconnected")}));
   b.rule("usb_console_status", usb("on", "on", "config.ports.usb2"));
-  EXPECT_EQ((Strings{"drop", "drop", "drop", "drop", hit("connected")}),
+  EXPECT_EQ((Strings{"-", "-", "-", "-", "T connected"}),
             b.walk(key, {"Connected", "connected ", "", "reconnected", "connected"}));
   EXPECT_EQ((Strings{"0||USB Console Port|config.ports.usb2", "0|connected|N/A|connected/disconnected"}),
             (Strings{b.device(), b.trigger(key, "connected")}));
   b.rule("usb_console_status", usb("on", "off", usb1));
   EXPECT_EQ("0|connected|N/A|connected", b.trigger(key, "connected"));
-  for (const Settings& broken : {usb("off", "off", usb1), usb("on", "off", "")}) EXPECT_EQ("-", b.rule("usb_console_status", broken).key());
+  for (const Settings& broken : {usb("off", "off", usb1), usb("on", "off", "")}) {
+    EXPECT_EQ("-", b.rule("usb_console_status", broken).key());
+  }
   EXPECT_EQ("-1|-|-|-", b.device());
-  EXPECT_EQ((Strings{"Invalid usb port or trigger conditions for AR: bench",
-                     "Invalid usb port or trigger conditions for AR: bench", "Invalid usb console settings for AR: bench"}),
-            b.errors());
+  const std::string why = "Invalid usb port or trigger conditions for AR: bench";
+  EXPECT_EQ((Strings{why, why, "Invalid usb console settings for AR: bench"}), b.errors());
 }
 
 // 1 down, 2 starting, 4 up, 8 stopping, nothing else.
@@ -104,10 +102,11 @@ TEST(EventChecks, TheEventMaskChoosesInterfaceEventsBitByBit) {
   for (const auto& [mask, outcomes] : masks) {
     b.rule("conman", {{"conman.ref", wan}, {"conman.event_mask", std::to_string(mask)}});
     for (size_t i = 0; i < std::size(events); ++i) {
-      EXPECT_EQ(outcomes[i] == 'T' ? hit(events[i]) : "drop", b.on(kArNormal, status, events[i])) << mask << events[i];
+      const std::string want = outcomes[i] == 'T' ? "T " + std::string(events[i]) : "-";
+      EXPECT_EQ(want, b.on(kArNormal, status, events[i])) << mask << events[i];
     }
   }
-  EXPECT_EQ("drop", b.on(kArTriggered, status, "down"));
+  EXPECT_EQ("-", b.on(kArTriggered, status, "down"));
   EXPECT_EQ((Strings{status, "0|Network Interface|Ethernet|" + wan, "0|" + status + ": down|1|N/A"}),
             (Strings{b.key(), b.device(), b.trigger(status, "down")}));
   const struct { std::string ref, key, device; } refs[] = {

@@ -8,11 +8,6 @@ namespace {
 using Strings = std::vector<std::string>;
 const std::string kSmsKey = "config.sms.incoming";
 
-std::string received(const char* verb, const std::string& value) {
-  return std::string(verb) + ": AR " + kBenchRule + (verb[0] == 't' ? " triggered" : " resolving") + ". val " +
-         value + " received";
-}
-
 TEST(MessageChecks, SmsTriggersForAMatchFromAnAllowedSenderAndLogsWhatItDiscards) {
   CheckBench b;
   const struct { const char *numbers, *pattern; std::string value; bool hit; std::string error; } cases[] = {
@@ -30,14 +25,13 @@ TEST(MessageChecks, SmsTriggersForAMatchFromAnAllowedSenderAndLogsWhatItDiscards
       {"123", "reboot(", "456:reboot", false, ""},  // an unlisted sender is not matched
   };
   for (const auto& k : cases) {
-    b.rule("sms", {{"sms.phone_number", k.numbers}, {"sms.message_pattern", k.pattern}});
-    b.logs.clear();
-    EXPECT_EQ(k.hit ? received("trigger", k.value) : "drop", b.on(kArNormal, kSmsKey, k.value)) << k.value.substr(0, 40);
+    b.rule("sms", {{"sms.phone_number", k.numbers}, {"sms.message_pattern", k.pattern}}).logs.clear();
+    EXPECT_EQ(k.hit ? "T " + k.value + " received" : "-", b.on(kArNormal, kSmsKey, k.value)) << k.value.substr(0, 40);
     EXPECT_EQ(k.error.empty() ? Strings{} : Strings{k.error}, b.errors()) << k.value.substr(0, 40);
   }
   // While Triggered only an allowed sender's message becomes the value $CELLNUM and $AR_VAL read.
   b.rule("sms", {{"sms.phone_number", "123"}, {"sms.message_pattern", "^reboot"}});
-  EXPECT_EQ((Strings{"drop", "drop", "refresh", "refresh"}),
+  EXPECT_EQ((Strings{"-", "-", "=", "="}),
             (Strings{b.on(kArTriggered, kSmsKey, "999:not a command"), b.on(kArTriggered, kSmsKey, "nocolon"),
                      b.on(kArTriggered, kSmsKey, ":123:not a command"), b.on(kArTriggered, kSmsKey, "123")}));
   EXPECT_EQ((Strings{kSmsKey, "0|N/A|SMS Command|N/A", "0|123:reboot|123|^reboot"}),
@@ -49,15 +43,15 @@ TEST(MessageChecks, CellularAlertsAreRelayed) {
   b.rule("celldata", {{"celldata.data_limit", "1000000"}, {"celldata.cell_device", "Modem A"}});
   const std::string key = kBenchRule + ".celldata.alert";
   EXPECT_EQ(key, b.key());
-  EXPECT_EQ((Strings{"drop", "drop", received("trigger", "TRIGGER:900:x"), "refresh", received("resolve", "RESOLVE:0"),
-                     received("trigger", "TRIGGER/RESOLVE:5")}),
+  EXPECT_EQ((Strings{"-", "-", "T TRIGGER:900:x received", "=", "R RESOLVE:0 received",
+                     "T TRIGGER/RESOLVE:5 received"}),
             b.walk(key, {"RESOLVE:100", "trigger:900", "TRIGGER:900:x", "TRIGGER", "RESOLVE:0", "TRIGGER/RESOLVE:5"}));
-  EXPECT_EQ(received("resolve", "TRIGGER/RESOLVE:6"), b.on(kArTriggered, key, "TRIGGER/RESOLVE:6"));
+  EXPECT_EQ("R TRIGGER/RESOLVE:6 received", b.on(kArTriggered, key, "TRIGGER/RESOLVE:6"));
   EXPECT_EQ((Strings{"0|900|Bytes|1000000", "0|-|Bytes|1000000", "0|Modem A|Cellular Modem|N/A"}),
             (Strings{b.trigger(key, "TRIGGER:900:x"), b.trigger(key, "TRIGGER"), b.device()}));  // no byte count
 }
 
-const char kThree[] = "0:500,30:300,50:400";
+const std::string kThree = "0:500,30:300,50:400";
 
 TEST(MessageChecks, RoutedDataUsesTheConfiguredWindows) {
   CheckBench b;
@@ -65,20 +59,20 @@ TEST(MessageChecks, RoutedDataUsesTheConfiguredWindows) {
              {"routeddata.data_resolve_time", "40"}, {"routeddata.data_period", "40"}};
   const std::string key = kBenchRule + ".check.data-readings";
   EXPECT_EQ(key, b.rule("routeddata", s).key());
-  EXPECT_EQ((Strings{"drop", "drop"}), b.walk(key, {kThree, "10:5000"}));  // 1200 needs age 50; one reading never
+  EXPECT_EQ((Strings{"-", "-"}), b.walk(key, {kThree, "10:5000"}));  // 1200 needs age 50; one reading never
   s[3].second = "60";
   b.rule("routeddata", s);
-  EXPECT_EQ((Strings{received("trigger", kThree), "refresh", "refresh", "drop"}),
+  EXPECT_EQ((Strings{"T " + kThree + " received", "=", "=", "-"}),
             b.walk(key, {kThree, kThree, "10:0", " ,"}));  // 1200 at age 50 > 1000; no reading at all
   s[1].second = "1200";
   b.rule("routeddata", s);
-  EXPECT_EQ(received("resolve", kThree), b.on(kArTriggered, key, kThree));
+  EXPECT_EQ("R " + kThree + " received", b.on(kArTriggered, key, kThree));
   EXPECT_EQ((Strings{"0|10:0|Bytes|1200", "0|Management LAN|Ethernet|config.interfaces.lan"}),
             (Strings{b.trigger(key, "10:0"), b.device()}));
 }
 
 TEST(MessageChecks, RoutedDataReadingsAndTheirWindows) {
-  const struct { const char* readings; uint32_t limit, window; bool triggers, resolves; } cases[] = {
+  const struct { std::string readings; uint32_t limit, window; bool triggers, resolves; } cases[] = {
       {kThree, 1000, 60, true, false}, {kThree, 1000, 40, false, false},  // 700 at age 20, 1200 at age 50
       {kThree, 1200, 50, true, true}, {kThree, 1201, 50, false, true},    // equality counts for both tests
       {kThree, 1200, 51, true, false}, {"10:5000", 1, 0, false, false},   // nothing back 51; a single reading
@@ -92,8 +86,8 @@ TEST(MessageChecks, RoutedDataReadingsAndTheirWindows) {
   };
   std::vector<Reading> r;
   for (const auto& k : cases) {
-    SCOPED_TRACE(std::string(k.readings) + " L " + std::to_string(k.limit) + " window " + std::to_string(k.window));
-    ASSERT_TRUE(routed_parse_readings(k.readings, &r));
+    SCOPED_TRACE(k.readings + " L " + std::to_string(k.limit) + " window " + std::to_string(k.window));
+    ASSERT_TRUE(routed_parse_readings(k.readings.c_str(), &r));
     EXPECT_EQ(k.triggers, routed_triggers(r, k.limit, k.window));
     EXPECT_EQ(k.resolves, routed_resolves(r, k.limit, k.window));
   }

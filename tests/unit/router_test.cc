@@ -31,7 +31,9 @@ TEST(Router, FindsEveryTakerOnceInListOrder) {
   std::string key = "x";
   while (key.size() < kMaxInfodMessage - 64) key += ".ports.port1.enviro.temp";
   std::vector<uint32_t> found;
-  for (ArCheck* check : route_lookup(&d.ctx, key + ".config.ups.ups1.event.temp")) found.push_back(check->conf.ar->index);
+  for (ArCheck* check : route_lookup(&d.ctx, key + ".config.ups.ups1.event.temp")) {
+    found.push_back(check->conf.ar->index);
+  }
   EXPECT_EQ((std::vector<uint32_t>{5, 9}), found);
 }
 

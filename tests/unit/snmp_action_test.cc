@@ -38,7 +38,8 @@ class SnmpAction : public ::testing::Test {
     d.write_config(sensor_rule("snmp").set(kRule + ".check_type", check_type));
     g_answers = answers;
     d.spawner.starts.clear();
-    const int result = queue_snmp_action(&d.check(0), *d.check(0).conf.trigger_actions[0].action, &d.check(0).trigger_status[0]);
+    ArCheck& k = d.check(0);
+    const int result = queue_snmp_action(&k, *k.conf.trigger_actions[0].action, &k.trigger_status[0]);
     argv = d.spawner.starts.size() == 1 ? d.spawner.starts[0].argv : Strings{};
     return result;
   }

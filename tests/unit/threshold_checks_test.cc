@@ -18,68 +18,54 @@ namespace {
 using Strings = std::vector<std::string>;
 const std::string kSensor = "config.ports.port1.enviro", kTemp = kSensor + ".temp", kUps = "config.ups.ups1";
 
-std::string trig(const std::string& v, const std::string& t) {
-  return "trigger: AR " + kBenchRule + " triggered. val " + v + " vs trigger " + t;
-}
-std::string res(const std::string& v, const std::string& t) {
-  return "resolve: ar " + kBenchRule + " resolving. val " + v + " vs " + t;
-}
-
 Settings sensor(const std::string& comparison, const std::string& trigger, const std::string& hysteresis) {
   return {{"enviro.check_type", "temp"}, {"enviro.dev_ref", kSensor}, {"enviro.comparison", comparison},
           {"enviro.trigger_val", trigger}, {"enviro.hysteresis", hysteresis}, {kSensor + ".name", "Rack 4 inlet"}};
 }
 
 TEST(ThresholdChecks, EnvironmentalBoundariesAndOddReadings) {
-  const std::string t10 = "10.000000", t30 = "30.000000";
   const struct { Settings settings; Strings values, outcomes; } cases[] = {
       // 10 is not below 10, 9.9 is; 11.9 - 2 < 10 refreshes, 12 - 2 = 10 resolves.
       {sensor("lesser", "10", "2"), {"10", "9.9", "11.9", "12"},
-       {"drop", trig("9.900000", t10), "refresh", res("12.000000", t10)}},
+       {"-", "T 9.900000 vs trigger 10.000000", "=", "r 12.000000 vs 10.000000"}},
       {sensor("", "30", "1"), {"30", "30.5", "29.5", "29"},
-       {"drop", trig("30.500000", t30), "refresh", res("29.000000", t30)}},
-      {sensor("Lesser", "30", "1"), {"5", "31", "5"}, {"drop", trig("31.000000", t30), res("5.000000", t30)}},
+       {"-", "T 30.500000 vs trigger 30.000000", "=", "r 29.000000 vs 30.000000"}},
+      {sensor("Lesser", "30", "1"), {"5", "31", "5"},
+       {"-", "T 31.000000 vs trigger 30.000000", "r 5.000000 vs 30.000000"}},
       // "abc" reads as 0; NaN never triggers and never resolves.
       {sensor("lesser", "30", "1"), {"nan", "abc", "NaN", "45"},
-       {"drop", trig("0.000000", t30), "refresh", res("45.000000", t30)}},
+       {"-", "T 0.000000 vs trigger 30.000000", "=", "r 45.000000 vs 30.000000"}},
   };
   CheckBench b;
-  for (const auto& k : cases) {
-    b.rule("environmental", k.settings);
-    EXPECT_EQ(k.outcomes, b.walk(kTemp, k.values)) << k.settings[2].second << " " << k.settings[3].second;
-  }
+  for (const auto& k : cases) EXPECT_EQ(k.outcomes, b.rule("environmental", k.settings).walk(kTemp, k.values));
   EXPECT_EQ(kTemp, b.key());
-  EXPECT_EQ("drop", b.on(kArNormal, "config.ports.port1.temp.enviro.humid", "99"));  // only "enviro.temp" counts
-  EXPECT_EQ("0|Rack 4 inlet|QTH5200|" + kSensor, b.device());
-  EXPECT_EQ("0|31.25|temp|30", b.trigger(kTemp, "31.25"));
+  EXPECT_EQ("-", b.on(kArNormal, "config.ports.port1.temp.enviro.humid", "99"));  // only "enviro.temp" counts
+  EXPECT_EQ((Strings{"0|Rack 4 inlet|QTH5200|" + kSensor, "0|31.25|temp|30"}),
+            (Strings{b.device(), b.trigger(kTemp, "31.25")}));
 }
 
-TEST(ThresholdChecks, EnvironmentalSettingsThatAreMissingDiscardTheUpdate) {
+// A misconfigured rule discards its updates, with the setting it lacks logged.
+TEST(ThresholdChecks, EnvironmentalSettingsThatAreMissing) {
   CheckBench b;
+  const std::string type = "Invalid check type for " + kBenchRule;
   const struct { const char *setting, *value; Strings errors; } cases[] = {
       {"enviro.trigger_val", "", {"Could not find trigger value for " + kBenchRule}},
       {"enviro.hysteresis", "", {"Could not find hysteresis value for " + kBenchRule}},
-      {"enviro.check_type", "humid ", {"Invalid check type for " + kBenchRule}},
-      {"enviro.check_type", "", {"Invalid check type for " + kBenchRule, "Invalid check type for " + kBenchRule}},
-  };
+      {"enviro.check_type", "humid ", {type}}, {"enviro.check_type", "", {type, type}}};
   for (const auto& k : cases) {
     Settings s = sensor("", "30", "1");
     for (auto& [key, value] : s) if (key == k.setting) value = k.value;
-    b.rule("environmental", s);
-    b.logs.clear();
-    EXPECT_EQ("drop", b.on(kArNormal, kTemp, "50")) << k.setting;
+    b.rule("environmental", s).logs.clear();
+    EXPECT_EQ("-", b.on(kArNormal, kTemp, "50")) << k.setting;
     EXPECT_EQ(k.errors, b.errors()) << k.setting;
   }
   b.logs.clear();
-  const struct { const char* ref; std::string device; } devices[] = {
-      {"config.internals.internal1", "0|Internal QTH|Internal Temperature Sensor|config.internals.internal1"},
-      {"config.ups.ups1", "-1|-|-|-"}, {"", "-1|-|-|-"}};
-  for (const auto& [ref, device] : devices) {
-    b.rule("environmental", {{"enviro.check_type", "temp"}, {"enviro.dev_ref", ref}});
-    EXPECT_EQ(device, b.device()) << ref;
+  const std::string internal = "config.internals.internal1";
+  for (const auto& [ref, device] : {std::pair{internal, "0|Internal QTH|Internal Temperature Sensor|" + internal},
+                                    {"config.ups.ups1", "-1|-|-|-"}, {"", "-1|-|-|-"}}) {
+    EXPECT_EQ(device, b.rule("environmental", {{"enviro.check_type", "temp"}, {"enviro.dev_ref", ref}}).device());
   }
-  EXPECT_EQ("-", b.key());
-  EXPECT_EQ("-", b.rule("environmental", {{"enviro.dev_ref", kSensor}}).key());
+  EXPECT_EQ((Strings{"-", "-"}), (Strings{b.key(), b.rule("environmental", {{"enviro.dev_ref", kSensor}}).key()}));
   EXPECT_EQ((Strings{"Could not get ref from ar " + kBenchRule, "Invalid environmental property for AR: bench",
                      "Invalid environmental property for AR: bench"}), b.errors());
 }
@@ -91,33 +77,31 @@ TEST(ThresholdChecks, PowerPropertiesByLongOrShortNameDevicesAndProblems) {
                     {"power.hysteresis", "5"}, {"power.comparison", comparison}, {kUps + ".name", "Rack UPS"}};
   };
   // Updates carry the long name, so a short one subscribes with it; a name outside the table is kept.
-  const std::pair<const char*, const char*> names[] = {{"voltage", "input.voltage"}, {"charge", "battery.charge"},
-      {"load", "output.load"}, {"frequency", "input.frequency"}, {"current", "output.current"}, {"temp", "temp"},
-      {"output.load", "output.load"}, {"watts", "watts"}};
-  for (const auto& [name, long_name] : names) {
+  for (const auto& [name, long_name] : {std::pair{"voltage", "input.voltage"}, {"charge", "battery.charge"},
+       {"load", "output.load"}, {"frequency", "input.frequency"}, {"current", "output.current"}, {"temp", "temp"},
+       {"output.load", "output.load"}, {"watts", "watts"}}) {
     b.rule("power", power(name, kUps, ""));
-    EXPECT_EQ(kUps + ".status." + long_name, b.key()) << name;
-    EXPECT_EQ("0|81|" + std::string(name) + "|80", b.trigger(b.key(), "81"));
+    EXPECT_EQ((Strings{kUps + ".status." + long_name, "0|81|" + std::string(name) + "|80"}),
+              (Strings{b.key(), b.trigger("k", "81")}));
   }
-  EXPECT_EQ("0|Rack UPS|UPS|" + kUps, b.device());
-  EXPECT_EQ("drop", b.on(kArNormal, b.key(), "90"));
+  EXPECT_EQ((Strings{"0|Rack UPS|UPS|" + kUps, "-"}), (Strings{b.device(), b.on(kArNormal, b.key(), "90")}));
   EXPECT_EQ(Strings{"Invalid check type: watts for " + kBenchRule}, b.errors());
-  const std::string t = "80.000000", load = kUps + ".status.output.load";
-  b.rule("power", power("load", kUps, ""));
-  EXPECT_EQ((Strings{"drop", trig("81.000000", t), "refresh", res("75.000000", t)}), b.walk(load, {"80", "81", "76", "75"}));
-  EXPECT_EQ("drop", b.on(kArNormal, kUps + ".status.input.voltage", "90"));
+  const std::string load = kUps + ".status.output.load";
+  EXPECT_EQ((Strings{"-", "T 81.000000 vs trigger 80.000000", "=", "r 75.000000 vs 80.000000"}),
+            b.rule("power", power("load", kUps, "")).walk(load, {"80", "81", "76", "75"}));
+  EXPECT_EQ("-", b.on(kArNormal, kUps + ".status.input.voltage", "90"));
   b.rule("power", power("charge", "config.powersupplies.psu1", "lesser"));  // its own name never shows
-  EXPECT_EQ((Strings{"drop", trig("79.000000", t), "refresh", res("85.000000", t)}),
+  EXPECT_EQ((Strings{"-", "T 79.000000 vs trigger 80.000000", "=", "r 85.000000 vs 80.000000"}),
             b.walk(b.key(), {"80", "79", "84", "85"}));
   EXPECT_EQ("0|Power Supply|Sensor enabled internal power supply|config.powersupplies.psu1", b.device());
-  b.logs.clear();
-  b.rule("power", power("", kUps, ""));
-  EXPECT_EQ((Strings{"drop", "-"}), (Strings{b.on(kArNormal, load, "90"), b.key()}));
+  b.rule("power", power("", kUps, "")).logs.clear();
+  EXPECT_EQ((Strings{"-", "-"}), (Strings{b.on(kArNormal, load, "90"), b.key()}));
   b.rule("power", power("load", "", ""));
   EXPECT_EQ((Strings{"-", "-1|-|-|-"}), (Strings{b.key(), b.device()}));
-  EXPECT_EQ((Strings{"Invalid check type: " + kBenchRule + ".power.check_type", "Invalid check type:  for " + kBenchRule,
-                     "Invalid power property for AR: bench", "Invalid power property for AR: bench",
-                     "Could not get ref from ar " + kBenchRule}), b.errors());
+  EXPECT_EQ((Strings{"Invalid check type: " + kBenchRule + ".power.check_type",
+                     "Invalid check type:  for " + kBenchRule, "Invalid power property for AR: bench",
+                     "Invalid power property for AR: bench", "Could not get ref from ar " + kBenchRule}),
+            b.errors());
 }
 
 // The trigger counter lives in infod: read it, add one, push it back, on the daemon's own socket.
