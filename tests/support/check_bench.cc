@@ -1,9 +1,8 @@
 // The check bench.
 #include "support/check_bench.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "core/log.h"
@@ -14,7 +13,9 @@ std::string text(const OptionalText& t) { return t.value_or("-"); }
 
 }  // namespace
 
-CheckBench::CheckBench() : file_("/tmp/ar-bench-" + std::to_string(getpid()) + ".xml") {
+CheckBench::CheckBench() {
+  char dir[] = "/tmp/ar-bench-XXXXXX";  // a directory of its own: the database watches it
+  file_ = std::string(mkdtemp(dir)) + "/config.xml";
   std::ofstream(file_) << "<config/>\n";
   ar.config_db = xmldb_open(file_.c_str());
   ar.path = kBenchRule;
@@ -29,7 +30,7 @@ CheckBench::CheckBench() : file_("/tmp/ar-bench-" + std::to_string(getpid()) + "
 CheckBench::~CheckBench() {
   log_set_observer(nullptr, nullptr);
   xmldb_close(ar.config_db);
-  unlink(file_.c_str());
+  std::filesystem::remove_all(std::filesystem::path(file_).parent_path());
 }
 
 CheckBench& CheckBench::rule(const std::string& type, const Settings& settings, uint32_t ref) {

@@ -65,38 +65,32 @@ class Engine : public ::testing::Test {
   TestDaemon d;
 };
 
-TEST_F(Engine, TriggerRefreshResolveTimeoutNormalWithTheirTraffic) {
+// Every decision goes through one funnel: its reason is logged, the state, value and log line are pushed, and
+// after a trigger the check's hook runs with the update's key; a refresh only publishes the value.
+TEST_F(Engine, TriggerRefreshResolveTimeoutNormalWithTheirTrafficThroughOneFunnel) {
   c.set(rule_path(1) + ".reset_timeout", 60);
   load();
+  CheckOps ops = *d.check(0).conf.ops;
+  ops.on_triggered = record_hook;
+  d.check(0).conf.ops = &ops;
+  d.logs.clear();
   EXPECT_EQ((Strings{"status=Triggered", "curr_entry.status=31.5", kLine + "Triggered" + kEvent + "31.5"}),
             at(0, "31.5"));
   EXPECT_EQ(Strings{"curr_entry.status=30"}, at(0, "30"));  // 30 + 1 > 30: still triggered
   EXPECT_EQ((Strings{"status=Resolving", "curr_entry.status=29", kLine + "Resolving" + kEvent + "29",
                      "status=Timeout", kLine + "Timeout"}),
             at(10, "29"));
+  Strings lines;
+  for (const LogRecord& r : d.logs) lines.push_back(r.text);
+  EXPECT_EQ((Strings{"AR " + rule_path(1) + " triggered. val 31.500000 vs trigger 30.000000",
+                     "hook " + enviro_key(1) + " after 3 pushes",
+                     "ar " + rule_path(1) + " resolving. val 29.000000 vs 30.000000"}),
+            lines);
   // Timeout drops updates and ends at the first tick over 60 s later by the monotonic clock.
   EXPECT_EQ(Strings{}, at(0, "40"));
   d.clock.wall += 86400;
   EXPECT_EQ(Strings{}, at(60, nullptr));
   EXPECT_EQ((Strings{"status=Normal", kLine + "Normal"}), at(1, nullptr));
-}
-
-// Every check's decision goes through one funnel: the reason is logged, the state, value and log line are
-// pushed, then the check's hook runs with the update's key.
-TEST_F(Engine, TheFunnelLogsTheReasonPublishesAndThenRunsTheHook) {
-  load();
-  CheckOps ops = *d.check(0).conf.ops;
-  ops.on_triggered = record_hook;
-  d.check(0).conf.ops = &ops;
-  d.logs.clear();
-  EXPECT_EQ(3u, at(0, "31.5").size());
-  Strings lines;
-  for (const LogRecord& r : d.logs) lines.push_back(r.text);
-  EXPECT_EQ((Strings{"AR " + rule_path(1) + " triggered. val 31.500000 vs trigger 30.000000",
-                     "hook " + enviro_key(1) + " after 3 pushes"}), lines);
-  d.logs.clear();
-  EXPECT_EQ(Strings{"curr_entry.status=30.5"}, at(0, "30.5"));  // a refresh logs nothing and runs no hook
-  EXPECT_TRUE(d.logs.empty());
 }
 
 // One update goes to every rule that takes it, in rule order; a rule whose check drops it (here for a bad
