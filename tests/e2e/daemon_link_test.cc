@@ -41,43 +41,6 @@ std::unique_ptr<Raw> start_against_raw_infod(Sandbox& box, const ConfigBuilder& 
   return std::make_unique<Raw>(fd);
 }
 
-std::string update(const std::string& value) {
-  return frame("8" + RS + "config.devices.device1.1" + RS + "0" + RS + "1700000000000" + RS + value + "\r\n");
-}
-
-// The next n values the daemon pushes to rule 1's first state key.
-Strings next_states(const Raw& infod, size_t n) {
-  const std::string prefix = "1" + RS + rule_path(1) + ".refs.ref1.status" + RS + "2" + RS;
-  Strings states;
-  for (std::string body; states.size() < n && !(body = infod.read_body()).empty();) {
-    if (body.compare(0, prefix.size(), prefix) == 0) states.push_back(body.substr(prefix.size()));
-  }
-  return states;
-}
-
-TEST(DaemonLink, OddlySplitStreamsAreAssembled) {
-  Sandbox box;
-  ConfigBuilder c;
-  add_rule(c.set("config.autoresponse.total", 1), 1, "door", "alarm",
-           "alarm.dev_ref=config.devices.device1;alarm.pin=1;alarm.trigger_value=1");
-  auto infod = start_against_raw_infod(box, c);
-  EXPECT_EQ(Strings{"Normal"}, next_states(*infod, 1));
-
-  // Another message type first, then a header split 1 + 3 with the body in
-  // two pieces.
-  const std::string trigger = update("1");
-  ASSERT_TRUE(infod->write_all(frame("5" + RS + "x" + RS + "y")));
-  for (const auto& piece : {trigger.substr(0, 1), trigger.substr(1, 3), trigger.substr(4, 10), trigger.substr(14)}) {
-    ASSERT_TRUE(infod->write_all(piece));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_EQ(Strings{"Triggered"}, next_states(*infod, 1));
-  // Two messages in one write.
-  ASSERT_TRUE(infod->write_all(update("0") + update("1")));
-  EXPECT_EQ((Strings{"Resolving", "Normal", "Triggered"}), next_states(*infod, 3));
-  EXPECT_TRUE(box.daemon_running());
-}
-
 // The delay is polled on the whole seconds of uptime every 10 s with the loop not running:
 // nothing reaches infod before the poll that reads 105, however close 100.50 is. Then the
 // control subscription comes first, and without rules nothing follows it.
