@@ -1,9 +1,12 @@
 // fuzz-seconds: 30
 // libFuzzer target: the configuration database's XML tree on arbitrary
-// bytes. Walks every element through the scew_* view, works out each one's
-// dotted path and whether it has one (first of its name among its siblings,
-// no dot in its name, and so all its ancestors), and checks the index
-// against that: an element with a path is found by it, one without is not.
+// bytes, and on a well-formed document the bytes spell out (elements of a
+// few names, some dotted, some repeated among siblings, with text, entities,
+// CDATA and comments), which random bytes seldom are. Walks every element
+// through the scew_* view, works out each one's dotted path and whether it
+// has one (first of its name among its siblings, no dot in its name, and so
+// all its ancestors), and checks the index against that: an element with a
+// path is found by it, one without is not.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,13 +26,43 @@ struct Visit {
   bool has_path;
 };
 
-}  // namespace
+// A document whose elements, texts and nesting the bytes choose.
+std::string spelled_document(const uint8_t* data, size_t size) {
+  static const char* const kNames[] = {"a", "b", "a.b", "config", "c1", "\xC3\xA9"};
+  std::string doc = "<r>";
+  std::vector<const char*> open;
+  for (size_t i = 0; i < size; ++i) {
+    const char* name = kNames[(data[i] >> 3) % 6];
+    switch (data[i] & 7) {
+      case 0: case 1: case 2:
+        doc += std::string("<") + name + ">";
+        open.push_back(name);
+        break;
+      case 3: case 4:
+        if (!open.empty()) {
+          doc += std::string("</") + open.back() + ">";
+          open.pop_back();
+        }
+        break;
+      case 5:
+        doc += (data[i] & 8) ? "x &amp; &#65;" : "<![CDATA[<y>]]>";
+        break;
+      case 6:
+        doc += "<!-- c -->";
+        break;
+      default:
+        doc += std::string("<") + name + "/>";
+    }
+  }
+  for (; !open.empty(); open.pop_back()) doc += std::string("</") + open.back() + ">";
+  return doc + "</r>";
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void check(std::string_view document) {
   std::string error;
-  auto tree = xml_tree_parse(std::string_view(reinterpret_cast<const char*>(data), size), &error);
+  auto tree = xml_tree_parse(document, &error);
   if (!tree)
-    return 0;
+    return;
   const scew_element* root = tree->view(tree->root());
   const std::string root_name = scew_element_name(root);
   size_t seen = 0;
@@ -59,5 +92,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (seen != tree->size())
     std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  check(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string doc = spelled_document(data, size);
+  std::string error;
+  if (!xml_tree_parse(doc, &error))
+    std::abort();  // well-formed by construction
+  check(doc);
   return 0;
 }
