@@ -22,20 +22,27 @@ constexpr int kReadChunk = 64 * 1024;
 // no element.
 constexpr uint32_t kMaxElements = UINT32_MAX - 1;
 
-// FNV-1a: names and path components are short, and the lookup hashes a
-// component in the same pass that looks for the dot ending it.
+// FNV-1a on four bytes at a time (names and path components are short),
+// the last few bytes one by one.
 constexpr uint32_t kFnvBasis = 2166136261u;
 constexpr uint32_t kFnvPrime = 16777619u;
 
-uint32_t hash_step(uint32_t h, char c) {
-  return (h ^ static_cast<unsigned char>(c)) * kFnvPrime;
-}
-
 uint32_t hash_text(std::string_view text) {
   uint32_t h = kFnvBasis;
-  for (char c : text)
-    h = hash_step(h, c);
+  size_t i = 0;
+  for (; i + 4 <= text.size(); i += 4) {
+    uint32_t word;
+    std::memcpy(&word, text.data() + i, 4);
+    h = (h ^ word) * kFnvPrime;
+  }
+  for (; i < text.size(); ++i)
+    h = (h ^ static_cast<unsigned char>(text[i])) * kFnvPrime;
   return h;
+}
+
+// Whether text holds a NUL, which only a view can.
+bool has_nul(std::string_view text) {
+  return !text.empty() && std::memchr(text.data(), '\0', text.size()) != nullptr;
 }
 
 // The index key's hash: the parent's number mixed into the name's hash
@@ -65,6 +72,7 @@ using Parser = std::unique_ptr<XML_ParserStruct, ParserDeleter>;
 }  // namespace
 
 bool XmlTree::pool_equals(uint32_t offset, std::string_view text) const {
+  // Exact for a text without NUL (the lookups turn others away).
   return offset + text.size() < pool_.size() && std::memcmp(pool_.data() + offset, text.data(), text.size()) == 0 &&
          pool_[offset + text.size()] == '\0';
 }
@@ -87,19 +95,18 @@ XmlTree::Id XmlTree::child(Id parent, std::string_view name, uint32_t name_hash)
   return kNone;
 }
 
-XmlTree::Id XmlTree::descend(Id at, std::string_view rest) const {
+XmlTree::Id XmlTree::find_below(Id at, std::string_view rest) const {
+  return has_nul(rest) ? kNone : walk(at, rest);  // no name holds a NUL
+}
+
+XmlTree::Id XmlTree::walk(Id at, std::string_view rest) const {
   for (;;) {
-    uint32_t h = kFnvBasis;
-    size_t len = 0;
-    for (; len < rest.size() && rest[len] != '.'; ++len) {
-      if (rest[len] == '\0')
-        return kNone;  // no name holds one
-      h = hash_step(h, rest[len]);
-    }
-    at = child(at, rest.substr(0, len), h);
-    if (at == kNone || len == rest.size())
+    const auto* dot = rest.empty() ? nullptr : static_cast<const char*>(std::memchr(rest.data(), '.', rest.size()));
+    const std::string_view name = rest.substr(0, dot ? static_cast<size_t>(dot - rest.data()) : rest.size());
+    at = child(at, name, hash_text(name));
+    if (at == kNone || !dot)
       return at;
-    rest.remove_prefix(len + 1);
+    rest.remove_prefix(name.size() + 1);
   }
 }
 
@@ -107,17 +114,16 @@ XmlTree::Id XmlTree::find(std::string_view path) const {
   if (elements_.empty())
     return kNone;
   const size_t dot = path.find('.');
-  const std::string_view first = path.substr(0, dot);
-  if (first.find('\0') != std::string_view::npos || !pool_equals(elements_[0].name, first))
+  if (has_nul(path) || !pool_equals(elements_[0].name, path.substr(0, dot)))
     return kNone;
-  return dot == std::string_view::npos ? 0 : descend(0, path.substr(dot + 1));
+  return dot == std::string_view::npos ? 0 : walk(0, path.substr(dot + 1));
 }
 
 XmlTree::Id XmlTree::find(std::string_view prefix, std::string_view key) const {
   if (prefix.empty())
     return find(key);
   const Id at = find(prefix);
-  return at == kNone || key.empty() ? at : descend(at, key);
+  return at == kNone || key.empty() ? at : find_below(at, key);
 }
 
 XmlTree::Id XmlTree::next_sibling(Id id) const {

@@ -54,6 +54,9 @@ class XmlTree {
   // without joining them.
   Id find(std::string_view prefix, std::string_view key) const;
 
+  // The element below at that the dotted path rest (not empty) leads to.
+  Id find_below(Id at, std::string_view rest) const;
+
   Id root() const { return elements_.empty() ? kNone : 0; }
   size_t size() const { return elements_.size(); }
 
@@ -92,8 +95,8 @@ class XmlTree {
   // The child of parent named name (whose hash is name_hash); kNone when none.
   Id child(Id parent, std::string_view name, uint32_t name_hash) const;
 
-  // The element below at reached by the dotted path rest.
-  Id descend(Id at, std::string_view rest) const;
+  // find_below for a path known to hold no NUL.
+  Id walk(Id at, std::string_view rest) const;
 
   // Whether the pool string at offset is text.
   bool pool_equals(uint32_t offset, std::string_view text) const;

@@ -240,10 +240,7 @@ struct xmldb {
 
   // The value of prefix.key in the current contents, or null when there
   // is none.
-  const char* value(const char* prefix, const char* key) const {
-    const XmlTree::Id id = current->find(prefix ? prefix : "", key ? key : "");
-    return id == XmlTree::kNone ? nullptr : current->value(id);
-  }
+  const char* value(const char* prefix, const char* key);
 
   // xmldb_getstring on this handle.
   const char* getstring(const char* prefix, const char* key);
@@ -259,6 +256,12 @@ struct xmldb {
   bool current_lent = false;     // a text of current has been handed out
   std::deque<Retired> retired;   // oldest first, so expiries never decrease
   uint64_t getstring_calls = 0;
+  // The element of the prefix the last read named, in current: the daemon
+  // reads a rule's settings in runs on the rule's path, so the path is
+  // compared instead of walked again.
+  bool prefix_known = false;
+  std::string known_prefix;
+  XmlTree::Id known_at = XmlTree::kNone;
 };
 
 bool xmldb::watch() {
@@ -376,6 +379,23 @@ void xmldb::reload(const FileStamp& now) {
   }
   current = std::move(tree);
   current_lent = false;
+  prefix_known = false;
+}
+
+const char* xmldb::value(const char* prefix, const char* key) {
+  const std::string_view p = prefix ? prefix : "", k = key ? key : "";
+  XmlTree::Id id;
+  if (p.empty() || k.empty()) {
+    id = current->find(p, k);
+  } else {
+    if (!prefix_known || p != known_prefix) {
+      known_prefix.assign(p);
+      known_at = current->find(p);
+      prefix_known = true;
+    }
+    id = known_at == XmlTree::kNone ? XmlTree::kNone : current->find_below(known_at, k);
+  }
+  return id == XmlTree::kNone ? nullptr : current->value(id);
 }
 
 const char* xmldb::getstring(const char* prefix, const char* key) {
