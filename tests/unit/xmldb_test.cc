@@ -130,6 +130,11 @@ TEST_P(XmldbFreshnessTest, ChangesAreSeenWithoutReopeningAndOldTextsLiveEightRea
   write("<config><v>fixed</v></config>");  // re-created
   EXPECT_STREQ(get("v"), "fixed");
   EXPECT_EQ(logged.size(), 3u);
+  // A prefix read before is looked up again in new contents, where its element has another place.
+  write("<config><a/><b><v>b1</v></b></config>", true);
+  EXPECT_STREQ(xmldb_getstring(db_, "config.b", "v"), "b1");
+  write("<config><b><v>b2</v></b></config>", true);
+  EXPECT_STREQ(xmldb_getstring(db_, "config.b", "v"), "b2");
 }
 
 INSTANTIATE_TEST_SUITE_P(WatchedOrNot, XmldbFreshnessTest, ::testing::Bool());
