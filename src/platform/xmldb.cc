@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -197,9 +198,10 @@ void xmldb_set_watching(bool allowed) {
 
 // How a read learns that the file changed, without looking the path up:
 // an inotify instance watches the file's directory for its name and the
-// file itself, and a read asks it, with one non-blocking read of its
-// descriptor, whether anything happened. The kernel queues the event
-// before the writer's close or rename returns, so a read that starts
+// file itself, and a read asks it whether anything happened, with one
+// system call that does not block (FIONREAD: how many bytes of events are
+// queued; only when there are some are they read). The kernel queues the
+// event before the writer's close or rename returns, so a read that starts
 // afterwards finds it.
 //
 // A read without any system call would need the kernel to tell the
@@ -207,7 +209,7 @@ void xmldb_set_watching(bool allowed) {
 // database own a process-wide signal whose default action ends the
 // process, interrupts the daemon's sleeps and polls, and arrives
 // asynchronously, so a read just after a writer's close on another CPU
-// could still miss it. One read of an empty queue is the cheap, sound
+// could still miss it. One question to the queue is the cheap, sound
 // choice.
 //
 // When the file cannot be watched (no inotify instance or watch left, the
@@ -268,10 +270,10 @@ bool xmldb::watch() {
   if (!watching_allowed)
     return false;
   if (inotify_fd < 0) {
+    events.resize(kEventBuffer);
     inotify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (inotify_fd < 0)
       return false;
-    events.resize(kEventBuffer);
   }
   const std::string directory = base.size() < path.size() ? path.substr(0, path.size() - base.size()) : "/";
   directory_watch = inotify_add_watch(inotify_fd, directory.c_str(), kDirectoryEvents);
@@ -339,6 +341,10 @@ bool xmldb::drain_events() {
 
 void xmldb::refresh() {
   if (inotify_fd >= 0) {
+    // Asking how much is queued is cheaper than a read that finds nothing.
+    int queued = 0;
+    if (ioctl(inotify_fd, FIONREAD, &queued) == 0 && queued == 0)
+      return;
     if (drain_events())
       reload(FileStamp());
     return;

@@ -10,7 +10,8 @@
 // watch whether the file was written and closed, replaced, removed or
 // created since: the file is parsed again only then, so an edited file is
 // seen by the next read without a reload, and a read that finds nothing
-// changed makes one non-blocking read of the watch and no path lookup.
+// changed makes one non-blocking system call on the watch and no path
+// lookup.
 // Where the file cannot be watched, every read looks at its stat instead.
 // A file that turns malformed keeps the last good contents.
 // A read looks the path up one component at a time, one hash probe each.
