@@ -205,7 +205,7 @@ class XmlTreeBuilder {
     for (size_t pos = child_key_hash(0, hash) & mask;; pos = (pos + 1) & mask) {
       Interned& slot = interned_[pos];
       if (slot.offset == 0) {
-        if (pool.size() + text.size() + 1 > UINT32_MAX)
+        if (text.size() >= UINT32_MAX - pool.size())
           throw std::length_error("pool");
         slot = {static_cast<uint32_t>(pool.size()), hash};
         pool.append(text).push_back('\0');

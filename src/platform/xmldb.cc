@@ -395,6 +395,7 @@ const char* xmldb::value(const char* prefix, const char* key) {
     id = current->find(p, k);
   } else {
     if (!prefix_known || p != known_prefix) {
+      prefix_known = false;
       known_prefix.assign(p);
       known_at = current->find(p);
       prefix_known = true;
