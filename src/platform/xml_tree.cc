@@ -240,7 +240,6 @@ class XmlTreeBuilder {
     const std::string_view text(name);
     const uint32_t hash = hash_text(text);
     elements.push_back({intern(text, hash), 0, open_.empty() ? XmlTree::kNone : open_.back()});
-    name_hashes_.push_back(hash);
     // The text before a child is no value.
     pending_text_.clear();
     open_.push_back(id);
@@ -286,18 +285,22 @@ class XmlTreeBuilder {
     std::vector<bool> has_path(n);
     has_path[0] = std::strchr(t.name(0), '.') == nullptr;
     // The slots are reached at random, so each insert would wait for
-    // memory: ask for the slot of an element some way ahead meanwhile.
+    // memory: ask for the slot of an element some way ahead meanwhile,
+    // keeping the hashes worked out for that until their turn.
     constexpr Id kAhead = 16;
+    uint32_t ahead_hashes[kAhead];
+    const auto key_hash = [&t](Id id) { return child_key_hash(t.elements_[id].parent, hash_text(t.name(id))); };
+    for (Id id = 1; id < n && id <= kAhead; ++id)
+      ahead_hashes[id % kAhead] = key_hash(id);
     for (Id id = 1; id < n; ++id) {
+      const uint32_t h = ahead_hashes[id % kAhead];
       if (id + kAhead < n) {
-        const Id ahead = id + kAhead;
-        const uint32_t h = child_key_hash(t.elements_[ahead].parent, name_hashes_[ahead]);
-        __builtin_prefetch(&t.slots_[home_slot(h, t.slots_.size())]);
+        ahead_hashes[id % kAhead] = key_hash(id + kAhead);
+        __builtin_prefetch(&t.slots_[home_slot(ahead_hashes[id % kAhead], t.slots_.size())]);
       }
       const XmlTree::Element& e = t.elements_[id];
       if (!has_path[e.parent] || std::strchr(t.name(id), '.') != nullptr)
         continue;
-      const uint32_t h = child_key_hash(e.parent, name_hashes_[id]);
       const uint32_t tag = h & t.tag_mask_;
       size_t pos = home_slot(h, t.slots_.size());
       bool taken = false;
@@ -361,7 +364,6 @@ class XmlTreeBuilder {
   Parser parser_;
   std::vector<Id> open_;              // the open elements, outermost first
   std::string pending_text_;          // text of the innermost element while it has no child
-  std::vector<uint32_t> name_hashes_;  // of each element's name, for the index
   std::vector<Interned> interned_;     // a power of two in size, at most half full
   size_t interned_count_ = 0;
   std::string failure_;               // why a handler stopped the parse
