@@ -1,5 +1,5 @@
-// Building the configuration database's XML tree with expat, and the scew_*
-// view over its nodes.
+// Building the configuration database's compact XML tree from expat's
+// callbacks, its lookups, and the scew_* view over it.
 #include "platform/xml_tree.h"
 
 #include <expat.h>
@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -18,9 +18,50 @@ namespace {
 // How much the parser asks for per read of the file.
 constexpr int kReadChunk = 64 * 1024;
 
-// Bytes per element of a typical configuration file, to size the path
-// table once instead of growing it step by step.
-constexpr off_t kBytesPerElement = 24;
+// The element numbers the tree can hold; kNone and everything above are
+// no element.
+constexpr uint32_t kMaxElements = UINT32_MAX - 1;
+
+// FNV-1a on four bytes at a time (names and path components are short),
+// the last few bytes one by one.
+constexpr uint32_t kFnvBasis = 2166136261u;
+constexpr uint32_t kFnvPrime = 16777619u;
+
+uint32_t hash_text(std::string_view text) {
+  uint32_t h = kFnvBasis;
+  size_t i = 0;
+  for (; i + 4 <= text.size(); i += 4) {
+    uint32_t word;
+    std::memcpy(&word, text.data() + i, 4);
+    h = (h ^ word) * kFnvPrime;
+  }
+  for (; i < text.size(); ++i)
+    h = (h ^ static_cast<unsigned char>(text[i])) * kFnvPrime;
+  return h;
+}
+
+// Whether text holds a NUL, which only a view can.
+bool has_nul(std::string_view text) {
+  return !text.empty() && std::memchr(text.data(), '\0', text.size()) != nullptr;
+}
+
+// The index key's hash: the parent's number mixed into the name's hash
+// with MurmurHash3's finaliser, so both halves reach every bit.
+uint32_t child_key_hash(XmlTree::Id parent, uint32_t name_hash) {
+  uint32_t h = name_hash ^ (parent * 0x9E3779B1u);
+  h ^= h >> 16;
+  h *= 0x85EBCA6Bu;
+  h ^= h >> 13;
+  h *= 0xC2B2AE35u;
+  h ^= h >> 16;
+  return h;
+}
+
+// The home slot of a hash in a table of size slots (any size, not only
+// powers of two, so the table can be sized to what it holds).
+size_t home_slot(uint32_t hash, size_t size) {
+  return static_cast<size_t>((uint64_t{hash} * size) >> 32);
+}
 
 // Owns one expat parser.
 struct ParserDeleter {
@@ -30,38 +71,82 @@ using Parser = std::unique_ptr<XML_ParserStruct, ParserDeleter>;
 
 }  // namespace
 
-scew_element* XmlTree::new_element() {
-  if (element_used_ == element_block_size_) {
-    size_t size = element_blocks_.empty() ? 16 : std::min(kElementBlock, 2 * element_block_size_);
-    element_blocks_.push_back(std::make_unique<scew_element[]>(size));
-    element_block_size_ = size;
-    element_used_ = 0;
-  }
-  ++element_count_;
-  return &element_blocks_.back()[element_used_++];
+bool XmlTree::pool_equals(uint32_t offset, std::string_view text) const {
+  // Exact for a text without NUL (the lookups turn others away).
+  return offset + text.size() < pool_.size() && std::memcmp(pool_.data() + offset, text.data(), text.size()) == 0 &&
+         pool_[offset + text.size()] == '\0';
 }
 
-const char* XmlTree::store(std::string_view a, std::string_view b, std::string_view c) {
-  size_t len = a.size() + b.size() + c.size() + 1;
-  if (len > text_left_) {
-    size_t next = text_blocks_.empty() ? 1024 : std::min(kTextBlock, 2 * text_block_size_);
-    size_t size = std::max(len, next);
-    text_blocks_.push_back(std::make_unique<char[]>(size));
-    text_block_size_ = next;
-    text_free_ = text_blocks_.back().get();
-    text_left_ = size;
+XmlTree::Id XmlTree::child(Id parent, std::string_view name, uint32_t name_hash) const {
+  if (slots_.empty())
+    return kNone;
+  const uint32_t h = child_key_hash(parent, name_hash);
+  const uint32_t tag = h & tag_mask_;
+  size_t pos = home_slot(h, slots_.size());
+  for (uint32_t s; (s = slots_[pos]) != 0;) {
+    if ((s & tag_mask_) == tag) {
+      const Id id = s >> tag_bits_;
+      if (elements_[id].parent == parent && pool_equals(elements_[id].name, name))
+        return id;
+    }
+    if (++pos == slots_.size())
+      pos = 0;
   }
-  char* out = text_free_;
-  char* p = std::copy(a.begin(), a.end(), out);
-  p = std::copy(b.begin(), b.end(), p);
-  p = std::copy(c.begin(), c.end(), p);
-  *p = '\0';
-  text_free_ += len;
-  text_left_ -= len;
-  return out;
+  return kNone;
 }
 
-// Builds one tree from expat's callbacks.
+XmlTree::Id XmlTree::find_below(Id at, std::string_view rest) const {
+  return has_nul(rest) ? kNone : walk(at, rest);  // no name holds a NUL
+}
+
+XmlTree::Id XmlTree::walk(Id at, std::string_view rest) const {
+  for (;;) {
+    const auto* dot = rest.empty() ? nullptr : static_cast<const char*>(std::memchr(rest.data(), '.', rest.size()));
+    const std::string_view name = rest.substr(0, dot ? static_cast<size_t>(dot - rest.data()) : rest.size());
+    at = child(at, name, hash_text(name));
+    if (at == kNone || !dot)
+      return at;
+    rest.remove_prefix(name.size() + 1);
+  }
+}
+
+XmlTree::Id XmlTree::find(std::string_view path) const {
+  if (elements_.empty())
+    return kNone;
+  const size_t dot = path.find('.');
+  if (has_nul(path) || !pool_equals(elements_[0].name, path.substr(0, dot)))
+    return kNone;
+  return dot == std::string_view::npos ? 0 : walk(0, path.substr(dot + 1));
+}
+
+XmlTree::Id XmlTree::find(std::string_view prefix, std::string_view key) const {
+  if (prefix.empty())
+    return find(key);
+  const Id at = find(prefix);
+  return at == kNone || key.empty() ? at : find_below(at, key);
+}
+
+XmlTree::Id XmlTree::next_sibling(Id id) const {
+  // Past a leaf comes its next sibling, past an element with children the
+  // end of its descendants; either is a sibling when it has the same parent.
+  const Id next = has_children(id) ? elements_[id].value_or_end : id + 1;
+  return next < elements_.size() && elements_[next].parent == elements_[id].parent ? next : kNone;
+}
+
+scew_list* XmlTree::list_view(Id id) const {
+  if (id == kNone)
+    return nullptr;
+  auto it = view_of_.find(id);
+  if (it == view_of_.end()) {
+    views_.push_back(scew_list{scew_element{this, id}});
+    it = view_of_.emplace(id, &views_.back()).first;
+  }
+  return it->second;
+}
+
+// Builds one tree from expat's callbacks: every element is appended as it
+// starts, its value interned as it ends, and the path index is made in one
+// sweep at the end, when its size is known.
 class XmlTreeBuilder {
  public:
   // Sets up the parser; false when there is no memory for it.
@@ -72,73 +157,103 @@ class XmlTreeBuilder {
     XML_SetUserData(parser_.get(), this);
     XML_SetElementHandler(parser_.get(), on_start, on_end);
     XML_SetCharacterDataHandler(parser_.get(), on_text);
+    tree_->pool_.assign(1, '\0');  // "" at offset 0
     return true;
   }
 
   XML_Parser parser() const { return parser_.get(); }
 
-  // Makes room in the path table for about this many elements.
-  void expect_elements(size_t count) { tree_->by_path_.reserve(count); }
-
-  // The finished tree.
-  std::unique_ptr<XmlTree> take() { return std::move(tree_); }
+  // The finished tree once the whole document has been parsed; null with
+  // the reason in *error when it cannot be indexed.
+  std::unique_ptr<XmlTree> take(std::string* error) {
+    try {
+      build_index();
+      tree_->elements_.shrink_to_fit();
+      tree_->pool_.shrink_to_fit();
+    } catch (const std::exception&) {
+      *error = "no memory for the XML tree";
+      return nullptr;
+    }
+    return std::move(tree_);
+  }
 
   // Why the parse failed, with the line.
   std::string error() const {
-    if (out_of_memory_)
-      return "no memory for the XML tree";
+    if (!failure_.empty())
+      return failure_;
     return std::string(XML_ErrorString(XML_GetErrorCode(parser_.get()))) + " at line " +
            std::to_string(XML_GetCurrentLineNumber(parser_.get()));
   }
 
  private:
-  // One open element while parsing.
-  struct OpenElement {
-    scew_element* element;
-    scew_list* last_child;
-    size_t path_len;
-    bool has_path;  // false below a later same-named sibling or a dotted name
+  using Id = XmlTree::Id;
+
+  // One interned string in the table used while building.
+  struct Interned {
+    uint32_t offset;  // 0 for an empty slot ("" is never in the table)
+    uint32_t hash;
   };
 
-  // Appends an element below the innermost open one and gives it a path
-  // when it is the first of its name there.
-  void start(const char* name) {
-    XmlTree& t = *tree_;
-    scew_element* e = t.new_element();
-    e->position.element = e;
-    bool has_path = std::strchr(name, '.') == nullptr;
-    size_t path_len;
-    if (open_.empty()) {
-      t.root_ = e;
-      e->path = e->name = t.store(name);
-      path_len = std::strlen(name);
-    } else {
-      OpenElement& parent = open_.back();
-      if (parent.last_child)
-        parent.last_child->next = &e->position;
-      else
-        parent.element->first_child = &e->position;
-      parent.last_child = &e->position;
-      has_path = has_path && parent.has_path;
-      std::string_view parent_path(parent.element->path, parent.path_len);
-      e->path = t.store(parent_path, ".", name);
-      e->name = e->path + parent.path_len + 1;
-      path_len = parent.path_len + 1 + std::strlen(e->name);
+  // The pool offset of text, stored once.
+  uint32_t intern(std::string_view text, uint32_t hash) {
+    if (text.empty())
+      return 0;
+    if (2 * (interned_count_ + 1) > interned_.size())
+      grow_interned();
+    std::string& pool = tree_->pool_;
+    const size_t mask = interned_.size() - 1;
+    for (size_t pos = child_key_hash(0, hash) & mask;; pos = (pos + 1) & mask) {
+      Interned& slot = interned_[pos];
+      if (slot.offset == 0) {
+        if (text.size() >= UINT32_MAX - pool.size())
+          throw std::length_error("pool");
+        slot = {static_cast<uint32_t>(pool.size()), hash};
+        pool.append(text).push_back('\0');
+        ++interned_count_;
+        return slot.offset;
+      }
+      if (slot.hash == hash && tree_->pool_equals(slot.offset, text))
+        return slot.offset;
     }
-    // The text before a child is no value.
-    pending_text_.clear();
-    // emplace keeps an earlier sibling of the same name; a later one and
-    // everything below it stay without a path.
-    if (has_path)
-      has_path = t.by_path_.emplace(std::string_view(e->path, path_len), e).second;
-    open_.push_back({e, nullptr, path_len, has_path});
   }
 
-  // Closes the innermost element; one without children keeps its text.
+  void grow_interned() {
+    std::vector<Interned> old(std::max<size_t>(1024, 2 * interned_.size()), Interned{0, 0});
+    old.swap(interned_);
+    const size_t mask = interned_.size() - 1;
+    for (const Interned& s : old) {
+      if (s.offset == 0)
+        continue;
+      size_t pos = child_key_hash(0, s.hash) & mask;
+      while (interned_[pos].offset != 0)
+        pos = (pos + 1) & mask;
+      interned_[pos] = s;
+    }
+  }
+
+  // Appends an element below the innermost open one.
+  void start(const char* name) {
+    std::vector<XmlTree::Element>& elements = tree_->elements_;
+    if (elements.size() >= kMaxElements)
+      throw std::length_error("elements");
+    const Id id = static_cast<Id>(elements.size());
+    const std::string_view text(name);
+    const uint32_t hash = hash_text(text);
+    elements.push_back({intern(text, hash), 0, open_.empty() ? XmlTree::kNone : open_.back()});
+    // The text before a child is no value.
+    pending_text_.clear();
+    open_.push_back(id);
+  }
+
+  // Closes the innermost element: one without children keeps its text,
+  // one with children notes where its descendants end.
   void end() {
-    scew_element* e = open_.back().element;
-    if (!e->first_child)
-      e->value = tree_->store(pending_text_);
+    const Id id = open_.back();
+    std::vector<XmlTree::Element>& elements = tree_->elements_;
+    if (id + 1 == elements.size())
+      elements[id].value_or_end = intern(pending_text_, hash_text(pending_text_));
+    else
+      elements[id].value_or_end = static_cast<uint32_t>(elements.size());
     pending_text_.clear();
     open_.pop_back();
   }
@@ -146,54 +261,112 @@ class XmlTreeBuilder {
   // Collects character data (entities and CDATA arrive decoded) for an
   // element that has no child so far.
   void text(const XML_Char* s, int len) {
-    if (!open_.empty() && !open_.back().element->first_child)
+    if (!open_.empty() && open_.back() + 1 == tree_->elements_.size())
       pending_text_.append(s, static_cast<size_t>(len));
   }
 
+  // Puts every element that has a path into the index, in document order
+  // so that the first of same-named siblings takes the place. Below an
+  // element without a path (a later same-named sibling, a dotted name)
+  // nothing has one.
+  void build_index() {
+    XmlTree& t = *tree_;
+    const size_t n = t.elements_.size();
+    if (n <= 1)
+      return;
+    // Element numbers take the high bits of a slot, a tag of the hash the rest.
+    unsigned id_bits = 1;
+    while (id_bits < 32 && (n - 1) >> id_bits != 0)
+      ++id_bits;
+    t.tag_bits_ = 32 - id_bits;
+    t.tag_mask_ = t.tag_bits_ == 0 ? 0 : UINT32_MAX >> id_bits;
+    // At most three quarters full, so a miss ends soon at an empty slot.
+    t.slots_.assign(n + n / 3 + 1, 0);
+    std::vector<bool> has_path(n);
+    has_path[0] = std::strchr(t.name(0), '.') == nullptr;
+    // The slots are reached at random, so each insert would wait for
+    // memory: ask for the slot of an element some way ahead meanwhile,
+    // keeping the hashes worked out for that until their turn.
+    constexpr Id kAhead = 16;
+    uint32_t ahead_hashes[kAhead];
+    const auto key_hash = [&t](Id id) { return child_key_hash(t.elements_[id].parent, hash_text(t.name(id))); };
+    for (Id id = 1; id < n && id <= kAhead; ++id)
+      ahead_hashes[id % kAhead] = key_hash(id);
+    for (Id id = 1; id < n; ++id) {
+      const uint32_t h = ahead_hashes[id % kAhead];
+      if (id + kAhead < n) {
+        ahead_hashes[id % kAhead] = key_hash(id + kAhead);
+        __builtin_prefetch(&t.slots_[home_slot(ahead_hashes[id % kAhead], t.slots_.size())]);
+      }
+      const XmlTree::Element& e = t.elements_[id];
+      if (!has_path[e.parent] || std::strchr(t.name(id), '.') != nullptr)
+        continue;
+      const uint32_t tag = h & t.tag_mask_;
+      size_t pos = home_slot(h, t.slots_.size());
+      bool taken = false;
+      for (uint32_t s; (s = t.slots_[pos]) != 0;) {
+        const Id other = s >> t.tag_bits_;
+        // Interned: equal names have equal offsets.
+        if ((s & t.tag_mask_) == tag && t.elements_[other].parent == e.parent && t.elements_[other].name == e.name) {
+          taken = true;
+          break;
+        }
+        if (++pos == t.slots_.size())
+          pos = 0;
+      }
+      if (taken)
+        continue;
+      t.slots_[pos] = (id << t.tag_bits_) | tag;
+      has_path[id] = true;
+    }
+  }
+
   // Stops the parse from inside a handler: no exception may cross expat.
-  void stop_for_memory() {
-    out_of_memory_ = true;
+  void stop(const std::exception& e) {
+    failure_ = dynamic_cast<const std::bad_alloc*>(&e) ? "no memory for the XML tree" : "the document is too large";
     XML_StopParser(parser_.get(), XML_FALSE);
   }
 
   static void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** /*attributes*/) {
     auto* b = static_cast<XmlTreeBuilder*>(data);
-    if (b->out_of_memory_)
+    if (!b->failure_.empty())
       return;
     try {
       b->start(name);
-    } catch (const std::bad_alloc&) {
-      b->stop_for_memory();
+    } catch (const std::exception& e) {
+      b->stop(e);
     }
   }
 
   static void XMLCALL on_end(void* data, const XML_Char* /*name*/) {
     auto* b = static_cast<XmlTreeBuilder*>(data);
-    if (b->out_of_memory_ || b->open_.empty())
+    if (!b->failure_.empty() || b->open_.empty())
       return;
     try {
       b->end();
-    } catch (const std::bad_alloc&) {
-      b->stop_for_memory();
+    } catch (const std::exception& e) {
+      b->stop(e);
     }
   }
 
   static void XMLCALL on_text(void* data, const XML_Char* s, int len) {
     auto* b = static_cast<XmlTreeBuilder*>(data);
-    if (b->out_of_memory_)
+    if (!b->failure_.empty())
       return;
     try {
       b->text(s, len);
-    } catch (const std::bad_alloc&) {
-      b->stop_for_memory();
+    } catch (const std::exception& e) {
+      b->stop(e);
     }
   }
 
   std::unique_ptr<XmlTree> tree_ = std::make_unique<XmlTree>();
   Parser parser_;
-  std::vector<OpenElement> open_;
-  std::string pending_text_;  // text of the innermost element while it has no child
-  bool out_of_memory_ = false;
+  std::vector<Id> open_;              // the open elements, outermost first
+  std::string pending_text_;          // text of the innermost element while it has no child
+  std::vector<Interned> interned_;     // a power of two in size, at most half full
+  size_t interned_count_ = 0;
+  std::string failure_;               // why a handler stopped the parse
 };
 
 std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error) {
@@ -202,9 +375,6 @@ std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error) {
     *error = "no memory for the XML parser";
     return nullptr;
   }
-  struct stat st;
-  if (fstat(fd, &st) == 0 && st.st_size > 0)
-    b.expect_elements(static_cast<size_t>(st.st_size / kBytesPerElement));
   for (;;) {
     void* buf = XML_GetBuffer(b.parser(), kReadChunk);
     if (!buf) {
@@ -224,7 +394,7 @@ std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error) {
       return nullptr;
     }
     if (n == 0)
-      return b.take();
+      return b.take(error);
   }
 }
 
@@ -243,23 +413,37 @@ std::unique_ptr<XmlTree> xml_tree_parse(std::string_view document, std::string* 
       return nullptr;
     }
     if (last)
-      return b.take();
+      return b.take(error);
     document.remove_prefix(piece);
   }
 }
 
+// The scew_* calls never throw: a view that cannot be made for want of
+// memory ends the list there.
 scew_list* scew_element_children(const scew_element* element) {
-  return element ? element->first_child : nullptr;
+  if (!element)
+    return nullptr;
+  try {
+    return element->tree->list_view(element->tree->first_child(element->id));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 scew_list* scew_list_next(const scew_list* list) {
-  return list ? list->next : nullptr;
+  if (!list)
+    return nullptr;
+  try {
+    return list->element.tree->list_view(list->element.tree->next_sibling(list->element.id));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 void* scew_list_data(const scew_list* list) {
-  return list ? list->element : nullptr;
+  return list ? const_cast<scew_element*>(&list->element) : nullptr;
 }
 
 const char* scew_element_name(const scew_element* element) {
-  return element ? element->name : nullptr;
+  return element ? element->tree->name(element->id) : nullptr;
 }

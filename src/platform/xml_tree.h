@@ -1,9 +1,12 @@
-// The configuration database's XML tree: one parsed document, its elements
-// with their child lists (the nodes the scew_* view walks), and the table
-// from each element's dotted path to the element.
+// The configuration database's XML tree: one parsed document as a compact
+// array of elements in document order, one pool of interned names and
+// values, the index from (parent, name) to child, and the scew_* view over
+// it.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,63 +15,105 @@
 
 #include "platform/scew.h"
 
-// One position in an element's child list.
-struct scew_list {
-  scew_element* element = nullptr;  // the child at this position
-  scew_list* next = nullptr;        // the next sibling's position; null after the last
-};
+class XmlTree;
 
-// One element. Its texts live in the tree's text store; elements never move
-// once made, since the child lists point into them.
+// The scew_* view of one element, made the first time it is asked for and
+// kept as long as its tree: a large tree pays for views only where a
+// caller walks it.
 struct scew_element {
-  const char* path = nullptr;   // dotted path from the root, "config.a.b"
-  const char* name = nullptr;   // the element's own name, the tail of path
-  const char* value = nullptr;  // its text exactly as written; null when it has children
-  scew_list* first_child = nullptr;
-  scew_list position;           // this element's own place in its parent's list
+  const XmlTree* tree;
+  uint32_t id;
 };
 
-// A parsed document, immutable once xml_tree_read or xml_tree_parse has
-// returned it. Elements and texts are kept in large blocks, so a big file
-// costs few allocations and little more memory than its paths and values.
+// A position in a child list is the child itself.
+struct scew_list {
+  scew_element element;
+};
+
+// A parsed document, unchanged once xml_tree_read or xml_tree_parse has
+// returned it (the views above are made on demand).
+//
+// Elements are numbered in document order, the root 0, so an element's
+// children and descendants follow it directly. Each is three 32-bit words:
+// its name and, for an element without children, its value as offsets into
+// the pool, and its parent. Equal strings are stored once. A lookup walks
+// the dotted path one component at a time, one probe per component into a
+// table of element numbers keyed by (parent, name).
 class XmlTree {
  public:
-  // The element of a whole dotted path; null when there is none. Only the
-  // first of same-named siblings has a path, and so do its descendants only;
-  // an element whose name holds a dot has none (its path would be ambiguous).
-  scew_element* find(std::string_view path) const {
-    auto it = by_path_.find(path);
-    return it == by_path_.end() ? nullptr : it->second;
+  using Id = uint32_t;
+  static constexpr Id kNone = UINT32_MAX;
+
+  // The element of a whole dotted path ("config.a.b"); kNone when there is
+  // none. Only the first of same-named siblings has a path, and so do its
+  // descendants only; an element whose name holds a dot has none (its path
+  // would be ambiguous).
+  Id find(std::string_view path) const;
+
+  // As find(prefix + "." + key), or the one that is not empty alone,
+  // without joining them.
+  Id find(std::string_view prefix, std::string_view key) const;
+
+  // The element below at that the dotted path rest (not empty) leads to.
+  Id find_below(Id at, std::string_view rest) const;
+
+  Id root() const { return elements_.empty() ? kNone : 0; }
+  size_t size() const { return elements_.size(); }
+
+  const char* name(Id id) const { return pool_.data() + elements_[id].name; }
+
+  // The element's text exactly as written ("" when empty); null when it
+  // has child elements.
+  const char* value(Id id) const {
+    return has_children(id) ? nullptr : pool_.data() + elements_[id].value_or_end;
   }
 
-  const scew_element* root() const { return root_; }
+  Id parent(Id id) const { return elements_[id].parent; }
+  Id first_child(Id id) const { return has_children(id) ? id + 1 : kNone; }
+  Id next_sibling(Id id) const;
 
-  // How many elements the document has.
-  size_t size() const { return element_count_; }
+  // The element's scew_* view; null for kNone.
+  scew_element* view(Id id) const {
+    scew_list* list = list_view(id);
+    return list ? &list->element : nullptr;
+  }
+
+  // The element's place in its parent's child list; null for kNone.
+  scew_list* list_view(Id id) const;
 
  private:
   friend class XmlTreeBuilder;
 
-  // Blocks grow from small to these sizes, so a small file stays small.
-  static constexpr size_t kElementBlock = 1024;
-  static constexpr size_t kTextBlock = 64 * 1024;
+  struct Element {
+    uint32_t name;          // offset of its name in pool_
+    uint32_t value_or_end;  // offset of its value in pool_; past its last descendant when it has children
+    Id parent;              // kNone for the root
+  };
 
-  // A new element that stays where it is.
-  scew_element* new_element();
+  bool has_children(Id id) const { return id + 1 < elements_.size() && elements_[id + 1].parent == id; }
 
-  // A lasting NUL-terminated copy of a, b and c run together.
-  const char* store(std::string_view a, std::string_view b = {}, std::string_view c = {});
+  // The child of parent named name (whose hash is name_hash); kNone when none.
+  Id child(Id parent, std::string_view name, uint32_t name_hash) const;
 
-  scew_element* root_ = nullptr;
-  std::vector<std::unique_ptr<scew_element[]>> element_blocks_;
-  size_t element_count_ = 0;
-  size_t element_block_size_ = 0;  // of the last block
-  size_t element_used_ = 0;        // in the last block
-  std::vector<std::unique_ptr<char[]>> text_blocks_;
-  size_t text_block_size_ = 0;     // of the last block
-  char* text_free_ = nullptr;      // unused rest of the last text block
-  size_t text_left_ = 0;
-  std::unordered_map<std::string_view, scew_element*> by_path_;
+  // find_below for a path known to hold no NUL.
+  Id walk(Id at, std::string_view rest) const;
+
+  // Whether the pool string at offset is text.
+  bool pool_equals(uint32_t offset, std::string_view text) const;
+
+  std::vector<Element> elements_;
+  std::string pool_;  // NUL-terminated strings; "" at offset 0
+
+  // Open addressing with linear probing; 0 is an empty slot (the root is
+  // never in it). A slot holds the element number in its high bits and as
+  // many low bits of the key's hash as the number leaves free, so most
+  // probes that miss are told apart without touching the element.
+  std::vector<uint32_t> slots_;
+  unsigned tag_bits_ = 0;
+  uint32_t tag_mask_ = 0;
+
+  mutable std::deque<scew_list> views_;
+  mutable std::unordered_map<Id, scew_list*> view_of_;
 };
 
 // Parses the document read from fd up to its end; null with the reason in
@@ -82,3 +127,8 @@ std::unique_ptr<XmlTree> xml_tree_parse(std::string_view document, std::string* 
 // when null, the default). Tests point it elsewhere.
 using XmldbLogSink = void (*)(const char* line);
 void xmldb_set_log_sink(XmldbLogSink sink);
+
+// Whether handles opened or reloaded from now on may watch their file
+// (the default). Tests turn it off to run the stat check that stands in
+// when inotify's limits are reached.
+void xmldb_set_watching(bool allowed);

@@ -1,15 +1,18 @@
 // The configuration database over one XML file: finding and opening it, the
-// freshness check of every read, the generations that keep returned texts
-// alive across a re-parse, and the xmldb_* calls.
+// watch that tells a read whether the file changed, the generations that
+// keep returned texts alive across a re-parse, and the xmldb_* calls.
 #include "platform/xmldb.h"
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +21,8 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/xml_tree.h"
 
@@ -34,7 +39,24 @@ constexpr uint64_t kTextLifetime = 8;
 // Every absent or empty value.
 constexpr char kEmpty[] = "";
 
+// What makes the file's contents change, seen from its directory: a file
+// of its name written and closed, renamed there or away, created (also by
+// a link), removed, or given other attributes. Writes alone do not count
+// until the writer closes the file: a read in the middle of a write would
+// only parse half a file. The directory going away ends the watch.
+constexpr uint32_t kDirectoryEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
+                                      IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+
+// The same, seen from the file itself: this catches writes through another
+// name (a symbolic link's target, a hard link) and the target replaced.
+constexpr uint32_t kFileEvents = IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+
+// Room for many events per read, and at least for one with the longest name.
+constexpr size_t kEventBuffer = 4096;
+static_assert(kEventBuffer >= sizeof(inotify_event) + NAME_MAX + 1, "an event must fit");
+
 XmldbLogSink log_sink = nullptr;
+bool watching_allowed = true;
 
 // Sends one line to the log sink, or to syslog.
 __attribute__((format(printf, 1, 2))) void xmldb_log(const char* format, ...) {
@@ -135,7 +157,7 @@ std::unique_ptr<XmlTree> load(const std::string& path, FileStamp* stamp, std::st
     return nullptr;
   }
   std::unique_ptr<XmlTree> tree = xml_tree_read(file.fd, error);
-  if (tree && (!tree->root() || std::strcmp(tree->root()->name, kRootName) != 0)) {
+  if (tree && (tree->root() == XmlTree::kNone || std::strcmp(tree->name(tree->root()), kRootName) != 0)) {
     *error = std::string("the root element is not <") + kRootName + ">";
     return nullptr;
   }
@@ -170,41 +192,181 @@ void xmldb_set_log_sink(XmldbLogSink sink) {
   log_sink = sink;
 }
 
+void xmldb_set_watching(bool allowed) {
+  watching_allowed = allowed;
+}
+
+// How a read learns that the file changed, without looking the path up:
+// an inotify instance watches the file's directory for its name and the
+// file itself, and a read asks it whether anything happened, with one
+// system call that does not block (FIONREAD: how many bytes of events are
+// queued; only when there are some are they read). The kernel queues the
+// event before the writer's close or rename returns, so a read that starts
+// afterwards finds it.
+//
+// A read without any system call would need the kernel to tell the
+// process on its own: a signal on the descriptor (O_ASYNC). That makes the
+// database own a process-wide signal whose default action ends the
+// process, interrupts the daemon's sleeps and polls, and arrives
+// asynchronously, so a read just after a writer's close on another CPU
+// could still miss it. One question to the queue is the cheap, sound
+// choice.
+//
+// When the file cannot be watched (no inotify instance or watch left, the
+// directory moved or removed), every read looks at the file's stat
+// instead, as the stand-in did before, and tries to watch again whenever
+// the file has to be parsed again.
 struct xmldb {
+  ~xmldb() { stop_watching(); }
+
+  // Watches the directory and the file; false, watching nothing, when
+  // either cannot be watched.
+  bool watch();
+
+  // Points the file's watch at what the path names now; false when it
+  // cannot be watched (an absent or unreadable file needs no watch of its
+  // own: the directory's covers its return).
+  bool watch_file();
+
+  void stop_watching();
+
+  // Reads every queued event; true when one may mean a change.
+  bool drain_events();
+
   // Parses the file again when it changed since it was last looked at.
   void refresh();
 
-  // The element of prefix.key in the current contents, or null.
-  scew_element* lookup(const char* prefix, const char* key);
+  // Parses the file again, keeping the last good contents when it cannot.
+  // now: the file's stat that told of the change (absent when a watch did).
+  void reload(const FileStamp& now);
 
-  // The value of prefix.key, or null when there is none.
-  const char* value(const char* prefix, const char* key) {
-    const scew_element* e = lookup(prefix, key);
-    return e ? e->value : nullptr;
-  }
+  // The value of prefix.key in the current contents, or null when there
+  // is none.
+  const char* value(const char* prefix, const char* key);
 
   // xmldb_getstring on this handle.
   const char* getstring(const char* prefix, const char* key);
 
   std::string path;
+  std::string base;              // the file's name in its directory
+  int inotify_fd = -1;           // -1: not watching, every read stats the path
+  int directory_watch = -1;
+  int file_watch = -1;           // -1 also while the file is absent
+  std::vector<char> events;
   FileStamp seen;  // the file state last looked at, good or bad
   std::unique_ptr<const XmlTree> current;
   bool current_lent = false;     // a text of current has been handed out
   std::deque<Retired> retired;   // oldest first, so expiries never decrease
   uint64_t getstring_calls = 0;
-  std::string key_buffer;        // "prefix.key", reused by every read
+  // The element of the prefix the last read named, in current: the daemon
+  // reads a rule's settings in runs on the rule's path, so the path is
+  // compared instead of walked again.
+  bool prefix_known = false;
+  std::string known_prefix;
+  XmlTree::Id known_at = XmlTree::kNone;
 };
 
+bool xmldb::watch() {
+  if (!watching_allowed)
+    return false;
+  if (inotify_fd < 0) {
+    events.resize(kEventBuffer);
+    inotify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (inotify_fd < 0)
+      return false;
+  }
+  const std::string directory = base.size() < path.size() ? path.substr(0, path.size() - base.size()) : "/";
+  directory_watch = inotify_add_watch(inotify_fd, directory.c_str(), kDirectoryEvents);
+  if (directory_watch < 0 || !watch_file()) {
+    stop_watching();
+    return false;
+  }
+  return true;
+}
+
+bool xmldb::watch_file() {
+  const int wd = inotify_add_watch(inotify_fd, path.c_str(), kFileEvents);
+  if (wd < 0 && errno != ENOENT && errno != EACCES)
+    return false;
+  // A watch on a file that is no longer there is of no use.
+  if (file_watch >= 0 && file_watch != wd)
+    inotify_rm_watch(inotify_fd, file_watch);
+  file_watch = wd;
+  return true;
+}
+
+void xmldb::stop_watching() {
+  if (inotify_fd >= 0)
+    close(inotify_fd);
+  inotify_fd = directory_watch = file_watch = -1;
+}
+
+bool xmldb::drain_events() {
+  bool changed = false;
+  bool lost = false;
+  for (;;) {
+    const ssize_t n = read(inotify_fd, events.data(), events.size());
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      // Nothing queued. Any other failure leaves the watch untrustworthy.
+      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+        lost = changed = true;
+      break;
+    }
+    for (size_t at = 0; at + sizeof(inotify_event) <= static_cast<size_t>(n);) {
+      inotify_event event;
+      std::memcpy(&event, events.data() + at, sizeof event);
+      const char* name = events.data() + at + sizeof event;
+      at += sizeof event + event.len;
+      if (event.mask & IN_Q_OVERFLOW) {
+        changed = true;  // events were dropped
+      } else if (event.wd == file_watch) {
+        changed = true;
+        if (event.mask & IN_IGNORED)
+          file_watch = -1;
+      } else if (event.wd == directory_watch) {
+        if (event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))
+          lost = changed = true;
+        else if (std::string_view(name, strnlen(name, event.len)) == base)
+          changed = true;
+      }
+      // Anything else comes from the watch of a file since replaced.
+    }
+  }
+  if (lost)
+    stop_watching();
+  return changed;
+}
+
 void xmldb::refresh() {
+  if (inotify_fd >= 0) {
+    // Asking how much is queued is cheaper than a read that finds nothing.
+    int queued = 0;
+    if (ioctl(inotify_fd, FIONREAD, &queued) == 0 && queued == 0)
+      return;
+    if (drain_events())
+      reload(FileStamp());
+    return;
+  }
   const char* why = nullptr;
   FileStamp now = stat_path(path, &why);
   if (now == seen)
     return;
-  seen = now;
   if (!now.present) {
+    seen = now;
     xmldb_log("xmldb: %s: %s, keeping its last good contents", path.c_str(), why);
     return;
   }
+  reload(now);
+}
+
+void xmldb::reload(const FileStamp& now) {
+  seen = now;
+  // The watch is aimed before the file is read, so that a change made
+  // while it is read is noticed by the next read.
+  if (inotify_fd < 0 ? !watch() : !watch_file())
+    stop_watching();
   std::string error;
   FileStamp opened;
   std::unique_ptr<XmlTree> tree = load(path, &opened, &error);
@@ -223,18 +385,24 @@ void xmldb::refresh() {
   }
   current = std::move(tree);
   current_lent = false;
+  prefix_known = false;
 }
 
-scew_element* xmldb::lookup(const char* prefix, const char* key) {
-  key_buffer.clear();
-  if (prefix && *prefix) {
-    key_buffer.append(prefix);
-    if (key && *key)
-      key_buffer.push_back('.');
+const char* xmldb::value(const char* prefix, const char* key) {
+  const std::string_view p = prefix ? prefix : "", k = key ? key : "";
+  XmlTree::Id id;
+  if (p.empty() || k.empty()) {
+    id = current->find(p, k);
+  } else {
+    if (!prefix_known || p != known_prefix) {
+      prefix_known = false;
+      known_prefix.assign(p);
+      known_at = current->find(p);
+      prefix_known = true;
+    }
+    id = known_at == XmlTree::kNone ? XmlTree::kNone : current->find_below(known_at, k);
   }
-  if (key)
-    key_buffer.append(key);
-  return current->find(key_buffer);
+  return id == XmlTree::kNone ? nullptr : current->value(id);
 }
 
 const char* xmldb::getstring(const char* prefix, const char* key) {
@@ -253,6 +421,9 @@ xmldb_t* xmldb_open(const char* name) {
   try {
     auto db = std::make_unique<xmldb>();
     db->path = resolve_path(name);
+    db->base = db->path.substr(db->path.rfind('/') + 1);
+    // Watched before it is read: a change made meanwhile is not missed.
+    db->watch();
     std::string error;
     std::unique_ptr<XmlTree> tree = load(db->path, &db->seen, &error);
     if (!tree) {
@@ -320,7 +491,7 @@ scew_element* xmldb_subtree(xmldb_t* db, const char* path) {
     return nullptr;
   try {
     db->refresh();
-    return db->current->find(path);
+    return db->current->view(db->current->find(path));
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

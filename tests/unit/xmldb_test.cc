@@ -1,9 +1,13 @@
 // Tests of the configuration database over an XML file.
 #include "platform/xmldb.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/xml_tree.h"
@@ -16,7 +20,7 @@ std::vector<std::string> logged;
 class XmldbTest : public ::testing::Test {
  protected:
   XmldbTest() { logged.clear(); xmldb_set_log_sink([](const char* line) { logged.push_back(line); }); }
-  ~XmldbTest() override { xmldb_close(db_); xmldb_set_log_sink(nullptr); }
+  ~XmldbTest() override { xmldb_close(db_); xmldb_set_log_sink(nullptr); xmldb_set_watching(true); }
   // Rewrites the file in place, or with rename puts a new file (a new inode) there.
   void write(const std::string& text, bool rename = false) {
     std::string to = rename ? path_ + ".new" : path_;
@@ -36,20 +40,49 @@ TEST_F(XmldbTest, ValueIsTheExactTextOfTheFirstLeafOfAPath) {
                  "<parent>text<child>1</child>more</parent>"
                  "<e>&lt;a&gt; &amp; &quot;b&quot; &apos;c&apos; &#65;&#x42;</e>"
                  "<mixed>a<![CDATA[<b>]]>c<!-- -->d</mixed><s><x>first</x></s><s><x>second</x><y>2nd</y></s>"
-                 "<d.e>dotted</d.e><d><e>nested</e></d></config>"),
+                 "<d.e>dotted</d.e><d><e>nested</e></d><p.q><r>below a dot</r></p.q><u>\xC3\xA9t\xC3\xA9</u></config>"),
             nullptr);
   const struct { const char *prefix, *key, *want; } rows[] = {
       {"config.ar.ar1", "d.h", "7"}, {"config", "ar.ar1.d.h", "7"}, {"config", "a", "  spaced \n"},
       {"config", "self", ""},
       {"config", "missing", ""}, {"config", "parent", ""}, {"config", "parent.child", "1"}, {"config", "a.deeper", ""},
       {"config", "e", "<a> & \"b\" 'c' AB"}, {"config", "mixed", "a<b>cd"}, {"config", "s.x", "first"},
-      {"config", "s.y", ""}, {"config", "d.e", "nested"}};
+      {"config", "s.y", ""}, {"config", "d.e", "nested"}, {"config", "p.q.r", ""}, {"config", "u", "\xC3\xA9t\xC3\xA9"},
+      // Either half alone is the whole path; an empty component names nothing.
+      {"", "config.a", "  spaced \n"}, {nullptr, "config.a", "  spaced \n"}, {"config.a", "", "  spaced \n"},
+      {"config.a", nullptr, "  spaced \n"}, {"", "", ""}, {"config.", "a", ""}, {"config", ".a", ""},
+      {"config", "a.", ""}, {"", "config", ""}, {"other", "a", ""}, {"conf", "ig.a", ""}};
   for (const auto& r : rows) EXPECT_STREQ(xmldb_getstring(db_, r.prefix, r.key), r.want) << r.prefix << " " << r.key;
   // Files that are not whole documents of one root do not open.
   for (const char* text : {"", "<config><a>1</a>", "<config></wrong>", "<other/>", "<config/><config/>"}) {
     write(text);
     EXPECT_EQ(xmldb_open(path_.c_str()), nullptr) << text;
   }
+}
+
+TEST_F(XmldbTest, ThousandsOfSiblingsAreEachFoundAndTheSubtreeWalksEveryChildInOrder) {
+  std::string doc = "<config><big>";
+  for (int i = 1; i <= 5000; ++i) doc += "<n" + std::to_string(i) + "><v>" + std::to_string(i) + "</v></n" + std::to_string(i) + ">";
+  ASSERT_NE(open(doc + "</big><cms><enabled>on</enabled><cms1><a>1</a></cms1><x.y/><cms1/></cms></config>"), nullptr);
+  for (int i = 1; i <= 5000; ++i) {
+    const std::string prefix = "config.big.n" + std::to_string(i);
+    ASSERT_EQ(xmldb_getsize(db_, prefix.c_str(), "v"), i);
+    ASSERT_STREQ(xmldb_getstring(db_, prefix.c_str(), "w"), "");
+  }
+  // Every child, later same-named and dotted ones included, with its children.
+  std::vector<std::string> names;
+  for (const scew_list* l = scew_element_children(xmldb_subtree(db_, "config.cms")); l != nullptr; l = scew_list_next(l)) {
+    const auto* child = static_cast<const scew_element*>(scew_list_data(l));
+    names.push_back(std::string(scew_element_name(child)) + (scew_element_children(child) ? "+" : ""));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"enabled", "cms1+", "x.y", "cms1"}));
+  EXPECT_STREQ(scew_element_name(xmldb_subtree(db_, "config.cms.cms1")), "cms1");
+  EXPECT_EQ(scew_element_children(xmldb_subtree(db_, "config.cms.enabled")), nullptr);
+  EXPECT_EQ(xmldb_subtree(db_, "config.cms.x.y"), nullptr);
+  EXPECT_EQ(xmldb_subtree(db_, "config.cms.missing"), nullptr);
+  EXPECT_EQ(xmldb_subtree(db_, "config.cms"), xmldb_subtree(db_, "config.cms"));
+  EXPECT_EQ(scew_list_next(nullptr), nullptr);
+  EXPECT_EQ(scew_element_name(nullptr), nullptr);
 }
 
 TEST_F(XmldbTest, SizesClampLeadingDecimalsAndFlagsAreOnTrueYesOrOne) {
@@ -70,7 +103,11 @@ TEST_F(XmldbTest, SizesClampLeadingDecimalsAndFlagsAreOnTrueYesOrOne) {
   }
 }
 
-TEST_F(XmldbTest, ChangesAreSeenWithoutReopeningAndOldTextsLiveEightReads) {
+// The same changes, seen through the watch and through the stat check that stands in without one.
+class XmldbFreshnessTest : public XmldbTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(XmldbFreshnessTest, ChangesAreSeenWithoutReopeningAndOldTextsLiveEightReads) {
+  xmldb_set_watching(GetParam());
   ASSERT_NE(open("<config><v>1</v></config>"), nullptr);
   const char* first = get("v");
   write("<config><v>22</v><w>new</w></config>");  // in place, new size
@@ -81,15 +118,71 @@ TEST_F(XmldbTest, ChangesAreSeenWithoutReopeningAndOldTextsLiveEightReads) {
   write("<config><v>33</v><w>old</w></config>", true);  // same size, new inode
   for (int i = 0; i < 8; ++i) EXPECT_STREQ(get("w"), "old");
   EXPECT_STREQ(second, "22");
-  // A malformed or missing file later keeps the last good contents and is logged once.
-  write("<config><v>half written");
+  // A FIFO, a malformed or a missing file later keeps the last good contents and is logged once.
+  ASSERT_EQ(mkfifo((path_ + ".new").c_str(), 0600), 0);  // opened without blocking
+  ASSERT_EQ(std::rename((path_ + ".new").c_str(), path_.c_str()), 0);
+  for (int i = 0; i < 3; ++i) EXPECT_STREQ(get("v"), "33");
+  write("<config><v>half written", true);
   for (int i = 0; i < 20; ++i) EXPECT_STREQ(get("v"), "33");
   std::remove(path_.c_str());
   for (int i = 0; i < 3; ++i) EXPECT_STREQ(get("v"), "33");
-  EXPECT_EQ(logged.size(), 2u);
-  write("<config><v>fixed</v></config>");
+  EXPECT_EQ(logged.size(), 3u);
+  write("<config><v>fixed</v></config>");  // re-created
   EXPECT_STREQ(get("v"), "fixed");
-  EXPECT_EQ(logged.size(), 2u);
+  EXPECT_EQ(logged.size(), 3u);
+  // A prefix read before is looked up again in new contents, where its element has another place.
+  write("<config><a/><b><v>b1</v></b></config>", true);
+  EXPECT_STREQ(xmldb_getstring(db_, "config.b", "v"), "b1");
+  write("<config><b><v>b2</v></b></config>", true);
+  EXPECT_STREQ(xmldb_getstring(db_, "config.b", "v"), "b2");
+}
+
+INSTANTIATE_TEST_SUITE_P(WatchedOrNot, XmldbFreshnessTest, ::testing::Bool());
+
+TEST_F(XmldbTest, TheWatchSeesClosedWritesOnlyAndIgnoresOtherFiles) {
+  ASSERT_NE(open("<config><v>1</v></config>"), nullptr);
+  const char* one = get("v");
+  // Another file of the directory changing parses nothing again: the same text comes back.
+  std::ofstream(dir_.path() + "/other.xml") << "<config/>";
+  std::rename((dir_.path() + "/other.xml").c_str(), (dir_.path() + "/other2.xml").c_str());
+  EXPECT_EQ(get("v"), one);
+  // A write is seen once its writer closes the file, even at the same size; a half-written file is
+  // not parsed meanwhile (no complaint about it).
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "<config><v>2</v>", 16), 16);
+  EXPECT_STREQ(get("v"), "1");
+  ASSERT_EQ(::write(fd, "</config>", 9), 9);
+  close(fd);
+  EXPECT_STREQ(get("v"), "2");
+  EXPECT_TRUE(logged.empty());
+}
+
+TEST_F(XmldbTest, ALinkedFileIsFollowedAndAReplacedDirectoryFallsBackToItsStat) {
+  // Through a symbolic link: the target written in place, and replaced.
+  const std::string target = dir_.path() + "/real/config.xml";
+  std::filesystem::create_directory(dir_.path() + "/real");
+  e2e::write_file(target, "<config><v>1</v></config>");
+  std::filesystem::create_symlink(target, path_);
+  ASSERT_NE(db_ = xmldb_open(path_.c_str()), nullptr);
+  std::ofstream(target) << "<config><v>2</v></config>";
+  EXPECT_STREQ(get("v"), "2");
+  e2e::write_file(target, "<config><v>3</v></config>");  // renamed over it
+  EXPECT_STREQ(get("v"), "3");
+  xmldb_close(std::exchange(db_, nullptr));
+
+  // The directory moved away and another put in its place.
+  const std::string sub = dir_.path() + "/sub";
+  std::filesystem::create_directory(sub);
+  e2e::write_file(sub + "/config.xml", "<config><v>1</v></config>");
+  ASSERT_NE(db_ = xmldb_open((sub + "/config.xml").c_str()), nullptr);
+  std::filesystem::rename(sub, sub + ".old");
+  EXPECT_STREQ(get("v"), "1");
+  std::filesystem::create_directory(sub);
+  e2e::write_file(sub + "/config.xml", "<config><v>22</v></config>");
+  EXPECT_STREQ(get("v"), "22");
+  std::ofstream(sub + "/config.xml") << "<config><v>33</v></config>";  // watched again: same size
+  EXPECT_STREQ(get("v"), "33");
 }
 
 }  // namespace
