@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
-#include <event2/event_struct.h>
-
 #include "actions/queue.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
+#include "core/loop.h"
 #include "core/router.h"
 #include "platform/xmldb.h"
 
@@ -27,10 +26,10 @@ struct InfodMessage {
 
 struct DaemonContext {
   int infod_fd = -1;
-  struct event read_event {};
-  struct event write_event {};
-  struct event tick_event {};
-  struct event sigchld_event {};
+  LoopEvent read_event;
+  LoopEvent write_event;
+  LoopEvent tick_event;
+  LoopEvent sigchld_event;
   uint32_t boot_delay = 0;
   xmldb_t* config_db = nullptr;
   const char* control_key = nullptr;

@@ -10,7 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <event.h>
+#include <event2/event.h>
+#include <event2/event_compat.h>
 
 #include "actions/queue.h"
 #include "config/autoresponse.h"
@@ -99,9 +100,9 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
     return -1;
   }
   link_init(&ctx, fd);
-  struct event sighup_event;
-  event_set(&sighup_event, SIGHUP, EV_SIGNAL | EV_PERSIST, reload_config, &ctx);
-  event_add(&sighup_event, nullptr);
+  LoopEvent sighup_event;
+  sighup_event.set(SIGHUP, EV_SIGNAL | EV_PERSIST, reload_config, &ctx);
+  sighup_event.add();
   sigprocmask(SIG_UNBLOCK, &loop_signals, nullptr);
 
   // Memory running out while loading is as fatal as in the loop.
@@ -110,11 +111,11 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   if (ctx.exit_status < 0) event_loop(0);
 
   // Orderly teardown, so a run under a leak checker ends with nothing lost.
-  event_del(&sighup_event);
-  event_del(&ctx.read_event);
-  event_del(&ctx.write_event);
-  event_del(&ctx.tick_event);
-  event_del(&ctx.sigchld_event);
+  sighup_event.reset();
+  ctx.read_event.reset();
+  ctx.write_event.reset();
+  ctx.tick_event.reset();
+  ctx.sigchld_event.reset();
   unload_config(&ctx);
   event_base_free(base);
   infod_kept_forget(fd);

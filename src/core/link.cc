@@ -12,7 +12,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <event.h>
+#include <event2/event.h>
+#include <event2/event_compat.h>
 
 #include "actions/queue.h"
 #include "core/context.h"
@@ -57,7 +58,7 @@ int32_t to_int32(const char* text) {
 
 void add_write_event(DaemonContext* ctx) {
   if (!ctx->write_event_added) {
-    event_add(&ctx->write_event, nullptr);
+    ctx->write_event.add();
     ctx->write_event_added = true;
   }
 }
@@ -188,12 +189,12 @@ void link_init(DaemonContext* ctx, int fd) {
   ctx->control_key = kControlTable.key;
   ctx->write_offset = 0;
   ctx->read_state = 0;
-  event_set(&ctx->read_event, fd, EV_READ | EV_PERSIST, link_on_readable, ctx);
-  event_add(&ctx->read_event, nullptr);
-  event_set(&ctx->write_event, fd, EV_WRITE | EV_PERSIST, link_on_writable, ctx);
+  ctx->read_event.set(fd, EV_READ | EV_PERSIST, link_on_readable, ctx);
+  ctx->read_event.add();
+  ctx->write_event.set(fd, EV_WRITE | EV_PERSIST, link_on_writable, ctx);
   ctx->write_event_added = false;
-  event_set(&ctx->sigchld_event, SIGCHLD, EV_SIGNAL | EV_PERSIST, reap_action, ctx);
-  event_add(&ctx->sigchld_event, nullptr);
+  ctx->sigchld_event.set(SIGCHLD, EV_SIGNAL | EV_PERSIST, reap_action, ctx);
+  ctx->sigchld_event.add();
   tick_start(ctx);
   ctx->boot_delay = 0;
   ctx->concurrent_actions = 2;
@@ -237,7 +238,7 @@ void link_on_writable(int fd, short /*events*/, void* arg) {
   auto* ctx = static_cast<DaemonContext*>(arg);
   if (ctx->exit_status >= 0) return;
   if (ctx->out_queue.empty()) {
-    event_del(&ctx->write_event);
+    ctx->write_event.del();
     ctx->write_event_added = false;
     return;
   }

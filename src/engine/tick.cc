@@ -2,7 +2,6 @@
 #include "engine/tick.h"
 
 #include <ctime>
-#include <event.h>
 
 #include "actions/queue.h"
 #include "config/action.h"
@@ -55,8 +54,7 @@ void finish(ArCheck* check) {
 }
 
 void arm(DaemonContext* ctx) {
-  timeval tv{kTickSeconds, 0};
-  event_add(&ctx->tick_event, &tv);
+  ctx->tick_event.add_after(kTickSeconds);
 }
 
 void tick_one(ArCheck* check, const tm& local) {
@@ -94,7 +92,7 @@ bool disable_window_contains(const DisableWindow& w, int hour, int minute) {
 }
 
 void tick_start(DaemonContext* ctx) {
-  event_set(&ctx->tick_event, -1, 0, ar_tick, ctx);
+  ctx->tick_event.set(-1, 0, ar_tick, ctx);
   arm(ctx);
 }
 

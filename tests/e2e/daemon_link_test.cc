@@ -108,7 +108,7 @@ TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) 
   // The configuration file is the one thing the platform library lets a
   // development machine point elsewhere; this one does not exist.
   const std::string script = "mount --bind '" + box.path("/dev") + "' /dev && mount --bind '" + box.path("/var/run") +
-                             "' /var/run && exec '" + kBuildDir + "/autoresponsed'";
+                             "' /var/run && exec " + shell_quote(built_command("autoresponsed"));
   const auto start = [&] {
     return spawn("/usr/bin/unshare", {"-m", "--propagation", "private", "sh", "-c", script}, -1,
                  box.path("/daemon.log"), {{"XMLDB_PATH", box.path("/config.xml")}});

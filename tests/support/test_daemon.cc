@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <event.h>
+#include <event2/event.h>
+#include <event2/event_compat.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -64,7 +65,7 @@ TestDaemon::TestDaemon() {
   // No socket: messages stay in out_queue for take_sent; the write event is never added.
   ctx.infod_fd = -1;
   ctx.write_event_added = true;
-  event_set(&ctx.tick_event, -1, 0, ar_tick, &ctx);
+  ctx.tick_event.set(-1, 0, ar_tick, &ctx);
   log_set_observer([](int priority, const char* text, void* seen) {
     static_cast<std::vector<LogRecord>*>(seen)->push_back(LogRecord{priority, text});
   }, &logs);
@@ -74,7 +75,7 @@ TestDaemon::TestDaemon() {
 TestDaemon::~TestDaemon() {
   log_set_observer(nullptr, nullptr);
   unload_config(&ctx);
-  event_del(&ctx.tick_event);
+  ctx.tick_event.reset();
   event_base_free(base_);
   unsetenv("XMLDB_PATH");
   std::filesystem::remove_all(dir_);
