@@ -30,3 +30,7 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "${AR_RPATH_LINK}")
 # under qemu-user with the sysroot as the root of their libraries.
 find_program(AR_QEMU_PROGRAM ${AR_QEMU} NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR "${AR_QEMU_PROGRAM};-L;${CMAKE_SYSROOT}")
+
+# The target's library packages, each unpacked as a package tree with its
+# control area, for computing the dependencies of the target's package.
+get_filename_component(AR_PACKAGE_TREES "${CMAKE_CURRENT_LIST_DIR}/../build-${AR_DEB_ARCH}/apt/trees" ABSOLUTE)

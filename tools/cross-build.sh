@@ -100,11 +100,12 @@ if [ "$(cat "$sysroot/.packages" 2>/dev/null)" != "$wanted" ]; then
   printf '%s\n' "$wanted" > "$sysroot/.packages"
 fi
 
+# Installed on the appliance under /usr, as its package puts it.
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$arch.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAR_TESTS="$tests" >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DAR_TESTS="$tests" >/dev/null
 make -C "$build" -j"$(nproc)" --no-print-directory
 
 if [ "$package" = 1 ]; then
-  (cd "$build" && cpack -G DEB >/dev/null)
+  (cd "$build" && rm -f ./*.deb && cpack -G DEB > cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }
   ls "$build"/*.deb
 fi
