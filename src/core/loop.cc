@@ -7,6 +7,7 @@
 #include <sys/time.h>
 
 #include <ctime>
+#include <new>
 
 #include <event2/event-config.h>
 
@@ -14,11 +15,11 @@ static_assert(sizeof(time_t) == EVENT__SIZEOF_TIME_T,
               "loop.cc must see the time_t that libevent was built with");
 static_assert(sizeof(timeval::tv_sec) == EVENT__SIZEOF_TIME_T, "struct timeval as libevent reads it");
 
-bool LoopEvent::set(evutil_socket_t fd, short what, Callback callback, void* arg) {
+void LoopEvent::set(evutil_socket_t fd, short what, Callback callback, void* arg) {
   reset();
   // A null base is the current one, as for event_set.
   event_ = event_new(nullptr, fd, what, callback, arg);
-  return event_ != nullptr;
+  if (event_ == nullptr) throw std::bad_alloc();
 }
 
 int LoopEvent::add() { return event_ != nullptr ? event_add(event_, nullptr) : -1; }

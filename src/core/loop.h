@@ -27,8 +27,10 @@ class LoopEvent {
   // Sets the event up on the current base (the one event_init made), as
   // event_set does: the descriptor or signal, EV_READ, EV_WRITE, EV_SIGNAL
   // and EV_PERSIST, the callback and its argument. Replaces an earlier
-  // record; false when libevent could not allocate one.
-  bool set(evutil_socket_t fd, short what, Callback callback, void* arg);
+  // record. Throws std::bad_alloc, as any allocation of the daemon does,
+  // when libevent cannot allocate one: an event that silently never fires
+  // would leave the daemon deaf.
+  void set(evutil_socket_t fd, short what, Callback callback, void* arg);
   int add();                    // pending without a time-out
   int add_after(long seconds);  // fires once after that many seconds
   int del();
