@@ -99,14 +99,16 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
     log_close();
     return -1;
   }
-  link_init(&ctx, fd);
+  // Memory running out while the events are made or the rules loaded is
+  // as fatal as in the loop.
   LoopEvent sighup_event;
-  sighup_event.set(SIGHUP, EV_SIGNAL | EV_PERSIST, reload_config, &ctx);
-  sighup_event.add();
+  run_guarded(&ctx, [&ctx, fd, &sighup_event] {
+    link_init(&ctx, fd);
+    sighup_event.set(SIGHUP, EV_SIGNAL | EV_PERSIST, reload_config, &ctx);
+    sighup_event.add();
+  });
   sigprocmask(SIG_UNBLOCK, &loop_signals, nullptr);
-
-  // Memory running out while loading is as fatal as in the loop.
-  run_guarded(&ctx, [&ctx] { load_config(&ctx); });
+  if (ctx.exit_status < 0) run_guarded(&ctx, [&ctx] { load_config(&ctx); });
   if (ctx.exit_status < 0) wait_boot_delay(&ctx);
   if (ctx.exit_status < 0) event_loop(0);
 
