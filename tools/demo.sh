@@ -36,61 +36,9 @@ SCRIPT
 chmod +x "$root/scripts/cooling.sh"
 cp "$root/scripts/cooling.sh" "$root/scripts/ups.sh"
 
-cat > "$root/etc/config/config.xml" <<XML
-<config>
-  <ports><port1><enviro><name>Rack 4 inlet</name></enviro></port1></ports>
-  <ups><ups1><name>Rack UPS</name></ups1></ups>
-  <autoresponse>
-    <total>3</total>
-    <concurrent_actions>2</concurrent_actions>
-    <autoresponse1>
-      <name>rack-temperature</name>
-      <check_type>environmental</check_type>
-      <reset_timeout>0</reset_timeout>
-      <enviro>
-        <check_type>temp</check_type>
-        <dev_ref>config.ports.port1.enviro</dev_ref>
-        <trigger_val>30</trigger_val>
-        <hysteresis>2</hysteresis>
-      </enviro>
-      <trigger_actions><total>1</total><action1>
-        <name>start extra cooling</name><action_type>custom</action_type>
-        <custom><script>$root/scripts/cooling.sh</script>
-          <args><total>3</total><arg1>on</arg1><arg2>\$AR_CHECK_DEV</arg2><arg3>\$AR_VAL</arg3></args></custom>
-      </action1></trigger_actions>
-      <resolve_actions><total>1</total><action1>
-        <name>stop extra cooling</name><action_type>custom</action_type>
-        <custom><script>$root/scripts/cooling.sh</script>
-          <args><total>2</total><arg1>off</arg1><arg2>\$AR_VAL</arg2></args></custom>
-      </action1></resolve_actions>
-    </autoresponse1>
-    <autoresponse2>
-      <name>sms-status</name>
-      <check_type>sms</check_type>
-      <sms><phone_number></phone_number><message_pattern>^status</message_pattern></sms>
-      <trigger_actions><total>1</total><action1>
-        <name>reply by SMS</name><action_type>sms</action_type>
-        <sms><message>\$HOSTNAME: \$AR_NAME received "\$AR_VAL"</message></sms>
-      </action1></trigger_actions>
-    </autoresponse2>
-    <autoresponse3>
-      <name>ups-on-battery</name>
-      <check_type>ups_status</check_type>
-      <ups><state><dev_ref>config.ups.ups1</dev_ref><trigger_cond>onbatt</trigger_cond></state></ups>
-      <trigger_actions><total>1</total><action1>
-        <name>announce battery</name><action_type>custom</action_type>
-        <custom><script>$root/scripts/ups.sh</script>
-          <args><total>2</total><arg1>\$AR_CHECK_DEV</arg1><arg2>\$AR_VAL</arg2></args></custom>
-      </action1></trigger_actions>
-      <resolve_actions><total>1</total><action1>
-        <name>announce mains</name><action_type>custom</action_type>
-        <custom><script>$root/scripts/ups.sh</script>
-          <args><total>2</total><arg1>\$AR_CHECK_DEV</arg1><arg2>\$AR_VAL</arg2></args></custom>
-      </action1></resolve_actions>
-    </autoresponse3>
-  </autoresponse>
-</config>
-XML
+# The configuration to start from that is installed with the daemon, with
+# its scripts in the private root.
+sed "s|/etc/scripts/|$root/scripts/|g" "$top/dist/examples/config.xml" > "$root/etc/config/config.xml"
 
 say "development infod on $root/var/run/infod-sock (every frame it receives is shown as <-)"
 # Through a process substitution, so that $! is devinfod itself and the

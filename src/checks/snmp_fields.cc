@@ -2,6 +2,7 @@
 // field splitter and parsers, port numbers and clamped readings.
 #include "checks/snmp_fields.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +34,8 @@ std::string snmp_date_and_time(uint64_t milliseconds) {
   const uint64_t seconds = milliseconds / 1000;
   const uint64_t rest = milliseconds % 1000;
 
-  // Even the largest count of milliseconds gives seconds well inside time_t.
+  // Even the largest count of milliseconds gives seconds well inside the
+  // 64-bit time_t that every target is built with (see core/clock.h).
   const time_t when = static_cast<time_t>(seconds);
   tzset();
   struct tm local {};
@@ -56,15 +58,13 @@ std::string snmp_date_and_time(uint64_t milliseconds) {
 
   // The year has two octets; a later year (millions of years ahead) is
   // written as the largest one rather than widening the text.
-  long year = static_cast<long>(local.tm_year) + 1900;
-  if (year < 0) year = 0;
-  if (year > 0xffff) year = 0xffff;
+  const int64_t year = std::clamp<int64_t>(int64_t{local.tm_year} + 1900, 0, 0xffff);
 
   // Every value is clamped to its octets, so the text has exactly 22 digits;
   // the buffer is sized for any unsigned value all the same.
   char text[96];
-  snprintf(text, sizeof text, "%04lx%02x%02x%02x%02x%02x%02x%02x%02x%02x",
-           static_cast<unsigned long>(year), octet(local.tm_mon + 1L), octet(local.tm_mday), octet(local.tm_hour),
+  snprintf(text, sizeof text, "%04x%02x%02x%02x%02x%02x%02x%02x%02x%02x",
+           static_cast<unsigned>(year), octet(local.tm_mon + 1L), octet(local.tm_mday), octet(local.tm_hour),
            octet(local.tm_min), octet(local.tm_sec), octet(static_cast<long>(rest / 100)),
            static_cast<unsigned>(direction), octet(hours), octet(minutes));
   return text;

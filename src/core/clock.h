@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <ctime>
 
+// Dates after January 2038 on the 32-bit appliance too (the build asks the
+// C library for a 64-bit time_t there).
+static_assert(sizeof(time_t) == 8, "time_t must have 64 bits");
+
 class Clock {
  public:
   virtual ~Clock() = default;

@@ -6,12 +6,11 @@
 #include <cstdint>
 #include <list>
 
-#include <event2/event_struct.h>
-
 #include "actions/queue.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/link.h"
+#include "core/loop.h"
 #include "engine/router.h"
 #include "platform/xmldb.h"
 
@@ -24,8 +23,8 @@ struct DaemonContext {
   DaemonContext& operator=(const DaemonContext&) = delete;
 
   InfodLink link;
-  struct event tick_event {};
-  struct event sigchld_event {};
+  LoopEvent tick_event;
+  LoopEvent sigchld_event;
   uint32_t boot_delay = 0;
   xmldb_t* config_db = nullptr;
   const char* control_key = nullptr;

@@ -11,7 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <event.h>
+#include <event2/event.h>
+#include <event2/event_compat.h>
 
 #include "actions/queue.h"
 #include "config/autoresponse.h"
@@ -66,8 +67,8 @@ bool read_uptime(const std::string& path, unsigned long* seconds) {
 void wire(DaemonContext* ctx, int fd) {
   link_init(&ctx->link, fd, dispatch_message, ctx);
   ctx->control_key = kControlTable.key;
-  event_set(&ctx->sigchld_event, SIGCHLD, EV_SIGNAL | EV_PERSIST, reap_action, ctx);
-  event_add(&ctx->sigchld_event, nullptr);
+  ctx->sigchld_event.set(SIGCHLD, EV_SIGNAL | EV_PERSIST, reap_action, ctx);
+  ctx->sigchld_event.add();
   tick_start(ctx);
   ctx->boot_delay = 0;
   ctx->concurrent_actions = 2;
@@ -116,23 +117,25 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
     log_close();
     return -1;
   }
-  wire(&ctx, fd);
-  struct event sighup_event;
-  event_set(&sighup_event, SIGHUP, EV_SIGNAL | EV_PERSIST, reload_config, &ctx);
-  event_add(&sighup_event, nullptr);
+  // Memory running out while the events are made or the rules loaded is
+  // as fatal as in the loop.
+  LoopEvent sighup_event;
+  run_guarded(&ctx.link, [&ctx, fd, &sighup_event] {
+    wire(&ctx, fd);
+    sighup_event.set(SIGHUP, EV_SIGNAL | EV_PERSIST, reload_config, &ctx);
+    sighup_event.add();
+  });
   sigprocmask(SIG_UNBLOCK, &loop_signals, nullptr);
-
-  // Memory running out while loading is as fatal as in the loop.
-  run_guarded(&ctx.link, [&ctx] { load_config(&ctx); });
+  if (ctx.exit_status < 0) run_guarded(&ctx.link, [&ctx] { load_config(&ctx); });
   if (ctx.exit_status < 0) wait_boot_delay(&ctx);
   if (ctx.exit_status < 0) event_loop(0);
 
   // Orderly teardown, so a run under a leak checker ends with nothing lost.
-  event_del(&sighup_event);
-  event_del(&ctx.link.read_event);
-  event_del(&ctx.link.write_event);
-  event_del(&ctx.tick_event);
-  event_del(&ctx.sigchld_event);
+  sighup_event.reset();
+  ctx.link.read_event.reset();
+  ctx.link.write_event.reset();
+  ctx.tick_event.reset();
+  ctx.sigchld_event.reset();
   unload_config(&ctx);
   event_base_free(base);
   infod_kept_forget(fd);

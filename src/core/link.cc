@@ -11,7 +11,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <event.h>
+#include <event2/event.h>
+#include <event2/event_compat.h>
 
 #include "core/guard.h"
 #include "core/log.h"
@@ -52,7 +53,7 @@ int32_t to_int32(const char* text) {
 
 void add_write_event(InfodLink* link) {
   if (!link->write_event_added) {
-    event_add(&link->write_event, nullptr);
+    link->write_event.add();
     link->write_event_added = true;
   }
 }
@@ -181,9 +182,9 @@ void link_init(InfodLink* link, int fd, LinkMessageHandler on_message, void* own
   link->out_queue.clear();
   link->write_offset = 0;
   link->read_state = ReaderState::kIdle;
-  event_set(&link->read_event, fd, EV_READ | EV_PERSIST, link_on_readable, link);
-  event_add(&link->read_event, nullptr);
-  event_set(&link->write_event, fd, EV_WRITE | EV_PERSIST, link_on_writable, link);
+  link->read_event.set(fd, EV_READ | EV_PERSIST, link_on_readable, link);
+  link->read_event.add();
+  link->write_event.set(fd, EV_WRITE | EV_PERSIST, link_on_writable, link);
   link->write_event_added = false;
 }
 
@@ -226,7 +227,7 @@ void link_on_writable(int fd, short /*events*/, void* arg) {
   auto* link = static_cast<InfodLink*>(arg);
   if (link_stopped(link)) return;
   if (link->out_queue.empty()) {
-    event_del(&link->write_event);
+    link->write_event.del();
     link->write_event_added = false;
     return;
   }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include <event2/event_struct.h>
+#include "core/loop.h"
 
 constexpr char kRS = '\x1e';
 
@@ -71,8 +71,8 @@ enum class ReaderState {
 
 struct InfodLink {
   int fd = -1;
-  struct event read_event {};
-  struct event write_event {};
+  LoopEvent read_event;
+  LoopEvent write_event;
 
   // The handler of every complete body and the object it is called with,
   // given by link_init.

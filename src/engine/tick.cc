@@ -3,7 +3,6 @@
 #include "engine/tick.h"
 
 #include <ctime>
-#include <event.h>
 
 #include "actions/queue.h"
 #include "config/archeck.h"
@@ -18,8 +17,7 @@ namespace {
 int64_t now(const ArCheck* check) { return check->conf.ar->daemon->clock->monotonic_seconds(); }
 
 void arm(DaemonContext* ctx) {
-  timeval tv{kTickSeconds, 0};
-  event_add(&ctx->tick_event, &tv);
+  ctx->tick_event.add_after(kTickSeconds);
 }
 
 void tick_one(ArCheck* check, const tm& local) {
@@ -57,7 +55,7 @@ bool disable_window_contains(const DisableWindow& w, int hour, int minute) {
 }
 
 void tick_start(DaemonContext* ctx) {
-  event_set(&ctx->tick_event, -1, 0, ar_tick, ctx);
+  ctx->tick_event.set(-1, 0, ar_tick, ctx);
   arm(ctx);
 }
 

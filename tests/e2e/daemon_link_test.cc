@@ -59,6 +59,13 @@ TEST(DaemonLink, BootDelayHoldsAllTrafficThenTheControlSubscriptionComesAlone) {
   EXPECT_TRUE(box.daemon_logged("Error reading message from infod"));
 }
 
+// The production binary under test: this build's, or one that a package installed
+// (AR_INSTALLED_DAEMON; tools/test.sh names the one it installed into a private root).
+Strings production_command() {
+  const char* installed = getenv("AR_INSTALLED_DAEMON");
+  return installed != nullptr && installed[0] != '\0' ? Strings{installed} : built_command("autoresponsed");
+}
+
 // In a private mount namespace whose /var/run and /dev are a sandbox's, the production binary
 // finds the sandbox's infod socket and logs to the sandbox's syslog socket.
 TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) {
@@ -71,7 +78,7 @@ TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) 
   // The configuration file is the one thing the platform library lets a
   // development machine point elsewhere; this one does not exist.
   const std::string script = "mount --bind '" + box.path("/dev") + "' /dev && mount --bind '" + box.path("/var/run") +
-                             "' /var/run && exec '" + kBuildDir + "/autoresponsed'";
+                             "' /var/run && exec " + shell_quote(production_command());
   const auto start = [&] {
     return spawn("/usr/bin/unshare", {"-m", "--propagation", "private", "sh", "-c", script}, -1,
                  box.path("/daemon.log"), {{"XMLDB_PATH", box.path("/config.xml")}});

@@ -17,7 +17,7 @@ TEST(Devinfod, ForwardsUpdatesByKeyPrefixOnceEachAnswersGetsAndWatches) {
   ASSERT_TRUE(infod.start());
   const int out = open((dir.path() + "/watch").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   const pid_t watch =
-      spawn(kBuildDir + "/devinfod", {"watch", "--socket", infod.socket, "--count", "2", "a.b", "c"}, out, infod.err);
+      spawn_built("devinfod", {"watch", "--socket", infod.socket, "--count", "2", "a.b", "c"}, out, infod.err);
   close(out);
   Raw sub(infod.socket);
   for (const char* key : {"a.b", "a.b.c"}) ASSERT_TRUE(sub.write_all(frame("2" + RS + "raw" + RS + key)));

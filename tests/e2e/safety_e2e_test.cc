@@ -166,8 +166,8 @@ TEST(SafetyE2e, AZoneChangedUnderTheDaemonRulesTheWindowsFromTheNextTick) {
   }
   box.write_config(c);
   ASSERT_TRUE(box.infod.start());
-  const std::string script = "mount --bind '" + zone + "' /etc/localtime && unset TZ && exec '" + kBuildDir +
-                             "/autoresponsed-dev'";
+  const std::string script =
+      "mount --bind '" + zone + "' /etc/localtime && unset TZ && exec " + shell_quote(built_command("autoresponsed-dev"));
   box.daemon = spawn("/usr/bin/unshare", {"-m", "--propagation", "private", "sh", "-c", script}, -1,
                      box.path("/daemon.log"),
                      {{"AR_ROOT", box.path("")}, {"XMLDB_PATH", box.path("/etc/config/config.xml")}});

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/auxv.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,29 +15,11 @@
 #include <fstream>
 #include <sstream>
 
-extern char** environ;
-
 namespace e2e {
 namespace {
 
-// A shell script cannot see its own argv[0] (the kernel puts the script's path there), so the
-// stand-in is the test binary itself, linked in under the program's path. Started under a path
-// with a ".fake" file beside it, it records its call before any test runs and exits.
-bool record_fake_call() {
-  const std::string self = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-  const std::string mode = read_file(self + ".fake");
-  if (mode.empty()) return false;
-  std::string line = read_file("/proc/self/cmdline");
-  // Every argument ends in a NUL, an empty one included.
-  std::replace(line.begin(), line.end(), '\0', '|');
-  line.pop_back();
-  for (char** e = environ; mode == "env" && *e != nullptr; ++e) line += std::string("|") + *e;
-  line += '\n';
-  const int out = open((self + ".calls").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  _exit(out >= 0 && write(out, line.data(), line.size()) == static_cast<ssize_t>(line.size()) ? 0 : 3);
-}
-
-[[maybe_unused]] const bool kFakeCallRecorder = record_fake_call();
+// How a program of this build starts: through the emulator of a cross build, or on its own.
+const Strings kEmulator = {AR_EMULATOR};
 
 }  // namespace
 
@@ -84,6 +65,33 @@ pid_t spawn(const std::string& binary, const Strings& args, int out_fd, const st
   for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
   execv(binary.c_str(), argv.data());
   _exit(127);
+}
+
+Strings built_command(const std::string& name) {
+  const std::string path = kBuildDir + "/" + name;
+  if (kEmulator.empty()) return {path};
+  // The program gets its own path as argv[0] and the emulator's (that is, the caller's)
+  // environment, as it would when started directly.
+  Strings command = kEmulator;
+  command.insert(command.end(), {"-0", path, path});
+  return command;
+}
+
+pid_t spawn_built(const std::string& name, Strings args, int out_fd, const std::string& err_path,
+                  const std::map<std::string, std::string>& env) {
+  Strings command = built_command(name);
+  args.insert(args.begin(), command.begin() + 1, command.end());
+  return spawn(command.front(), args, out_fd, err_path, env);
+}
+
+std::string shell_quote(const Strings& words) {
+  std::string out;
+  for (const std::string& w : words) {
+    out += (out.empty() ? "'" : " '");
+    for (char c : w) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    out += "'";
+  }
+  return out;
 }
 
 int wait_exit(pid_t pid, int timeout_ms) {
@@ -132,7 +140,7 @@ std::string Raw::read_body() const {
 }
 
 bool DevInfod::start() {
-  pid = spawn(kBuildDir + "/devinfod", {"serve", "--socket", socket, "--log", log}, -1, err);
+  pid = spawn_built("devinfod", {"serve", "--socket", socket, "--log", log}, -1, err);
   return pid > 0 && eventually([this] { return Raw(socket).connected(); });
 }
 
@@ -145,7 +153,7 @@ std::pair<int, std::string> DevInfod::command(Strings args) const {
   args.insert(args.begin() + 1, {"--socket", socket});
   const std::string out = err + ".out";
   const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const pid_t child = spawn(kBuildDir + "/devinfod", args, fd, err);
+  const pid_t child = spawn_built("devinfod", args, fd, err);
   close(fd);
   return {wait_exit(child), read_file(out)};  // the command ends before its output is read
 }
@@ -162,13 +170,13 @@ Sandbox::Sandbox() {
 }
 
 bool Sandbox::start_daemon() {
-  daemon = spawn(kBuildDir + "/autoresponsed-dev", {}, -1, path("/daemon.log"),
+  daemon = spawn_built("autoresponsed-dev", {}, -1, path("/daemon.log"),
                  {{"AR_ROOT", path("")}, {"XMLDB_PATH", path("/etc/config/config.xml")}});
   return daemon > 0;
 }
 
 void fake(const Sandbox& box, const std::string& relative, bool record_env) {
-  std::filesystem::create_symlink(std::filesystem::read_symlink("/proc/self/exe"), box.path(relative));
+  std::filesystem::create_symlink(kBuildDir + "/fake_program", box.path(relative));
   write_file(box.path(relative) + ".fake", record_env ? "env" : "-");
 }
 

@@ -50,6 +50,15 @@ struct TempDir {
 pid_t spawn(const std::string& binary, const Strings& args, int out_fd, const std::string& err_path,
             const std::map<std::string, std::string>& env = {});
 
+// The command that starts the program name of this build (in the emulator of a cross build,
+// with the program's own argv[0] and the caller's environment, as on the target).
+Strings built_command(const std::string& name);
+// spawn of the program name of this build, as built_command starts it.
+pid_t spawn_built(const std::string& name, Strings args, int out_fd, const std::string& err_path,
+                  const std::map<std::string, std::string>& env = {});
+// The words, each quoted for sh.
+std::string shell_quote(const Strings& words);
+
 // The exit code (128 plus the signal when killed); -1, the child killed, after timeout_ms.
 int wait_exit(pid_t pid, int timeout_ms = 10000);
 

@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <event.h>
+#include <event2/event.h>
+#include <event2/event_compat.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -67,7 +68,7 @@ TestDaemon::TestDaemon() {
   ctx.link.write_event_added = true;
   ctx.link.on_message = dispatch_message;
   ctx.link.owner = &ctx;
-  event_set(&ctx.tick_event, -1, 0, ar_tick, &ctx);
+  ctx.tick_event.set(-1, 0, ar_tick, &ctx);
   log_set_observer([](int priority, const char* text, void* seen) {
     static_cast<std::vector<LogRecord>*>(seen)->push_back(LogRecord{priority, text});
   }, &logs);
@@ -77,7 +78,7 @@ TestDaemon::TestDaemon() {
 TestDaemon::~TestDaemon() {
   log_set_observer(nullptr, nullptr);
   unload_config(&ctx);
-  event_del(&ctx.tick_event);
+  ctx.tick_event.reset();
   event_base_free(base_);
   unsetenv("XMLDB_PATH");
   std::filesystem::remove_all(dir_);

@@ -12,13 +12,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 
+#include "core/loop.h"
 #include "devinfod/protocol.h"
 #include "devinfod/store.h"
 
@@ -48,9 +49,14 @@ struct FileClose {
   }
 };
 
+static_assert(sizeof(time_t) == 8, "update times after 2038 need a 64-bit time_t");
+
+// The C library's clock, not std::chrono::system_clock: the distribution's
+// 32-bit libstdc++ reads the time with a 32-bit time_t of its own.
 uint64_t now_ms() {
-  auto since = std::chrono::system_clock::now().time_since_epoch();
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec / 1000000);
 }
 
 class Server;
@@ -209,8 +215,7 @@ void Server::on_accept_error(evconnlistener* listener, void* arg) {
   auto* self = static_cast<Server*>(arg);
   fprintf(stderr, "devinfod: accept: %s\n", strerror(EVUTIL_SOCKET_ERROR()));
   evconnlistener_disable(listener);
-  timeval pause{0, 100 * 1000};
-  evtimer_add(self->resume_.get(), &pause);
+  loop_add_timer(self->resume_.get(), 0, 100 * 1000);
 }
 
 void Server::on_resume(evutil_socket_t, short, void* arg) {

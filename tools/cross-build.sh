@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Builds the daemon for the appliance with Debian's cross toolchain.
+#
+#   tools/cross-build.sh armhf|arm64 [--no-tests] [--package]
+#
+# Installs the cross toolchain and qemu-user from Debian when they are
+# missing, makes build-<arch>/sysroot from the target's own packages
+# (downloaded with a private apt state and unpacked with dpkg-deb, so the
+# host's packages and package lists stay as they are), configures CMake with
+# cmake/toolchain-<arch>.cmake and builds into build-<arch>/. The tests are
+# built too (they run under qemu-user through CTest) unless --no-tests says
+# to build only the daemon, devinfod and their libraries. --package then
+# makes the Debian package of that architecture in build-<arch>/.
+#
+# The armhf daemon runs as
+#   qemu-arm -L build-armhf/sysroot build-armhf/autoresponsed
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+usage() {
+  echo "usage: $0 armhf|arm64 [--no-tests] [--package]" >&2
+  exit 2
+}
+
+arch=${1:-}
+case "$arch" in
+  armhf) triplet=arm-linux-gnueabihf ;;
+  arm64) triplet=aarch64-linux-gnu ;;
+  *) usage ;;
+esac
+shift
+tests=ON
+package=0
+for option in "$@"; do
+  case "$option" in
+    --no-tests) tests=OFF ;;
+    --package) package=1 ;;
+    *) usage ;;
+  esac
+done
+
+build=build-$arch
+sysroot=$build/sysroot
+apt_dir=$build/apt
+
+# The toolchain and the emulator, from Debian, only when one is missing.
+tools=(crossbuild-essential-"$arch" qemu-user cmake pkg-config dpkg-dev)
+missing=()
+for p in "${tools[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "cross-build: run as root to install packages" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq || true
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# What the sysroot holds: the run-time libraries the binaries need (also
+# what qemu-user loads them with) and the headers and link files they are
+# built against. The C library's headers and start files come from the
+# cross toolchain, which is built from the same glibc release.
+runtime=(libc6 libgcc-s1 libstdc++6 libevent-core-2.1-7 liblog4c3 libpcre3 libexpat1)
+develop=(libevent-dev liblog4c-dev libpcre3-dev libexpat1-dev)
+[ "$tests" = ON ] && develop+=(libgtest-dev)
+wanted=$(printf '%s\n' "${runtime[@]}" "${develop[@]}" | sort)
+
+if [ "$(cat "$sysroot/.packages" 2>/dev/null)" != "$wanted" ]; then
+  echo "making $sysroot from the $arch packages of this release"
+  # What CMake found in an earlier sysroot is looked for again.
+  rm -rf "$sysroot" "$apt_dir" "$build/CMakeCache.txt"
+  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/debs" "$apt_dir/trees" "$sysroot"
+  : > "$apt_dir/status"
+  # A private apt state with the target as its only architecture: the
+  # machine's sources, but its own lists, cache and (empty) status.
+  apt_options=(-o "APT::Architecture=$arch" -o "APT::Architectures::=$arch"
+               -o "Dir::State::Lists=$PWD/$apt_dir/lists" -o "Dir::State::Status=$PWD/$apt_dir/status"
+               -o "Dir::Cache=$PWD/$apt_dir/cache" -o Debug::NoLocking=1 -o APT::Sandbox::User=root)
+  apt-get "${apt_options[@]}" -qq update
+  (cd "$apt_dir/debs" && apt-get "${apt_options[@]}" -qq download "${runtime[@]}" "${develop[@]}")
+  for deb in "$apt_dir"/debs/*.deb; do
+    dpkg-deb -x "$deb" "$sysroot"
+  done
+  # Links that name an absolute path (libexpat.so -> /lib/...) would lead
+  # the linker out of the sysroot into the host's libraries.
+  find "$sysroot" -type l -lname '/*' | while read -r link; do
+    ln -sfr "$sysroot$(readlink "$link")" "$link"
+  done
+  # Each run-time library also as a package tree of its own (files and
+  # control area), where dpkg-shlibdeps finds its symbols or shlibs file:
+  # that is how the package's dependencies are computed from the binaries.
+  for p in "${runtime[@]}"; do
+    dpkg-deb -R "$apt_dir"/debs/"${p}"_*.deb "$apt_dir/trees/$p"
+  done
+  rm -rf "$apt_dir/lists" "$apt_dir/cache" "$apt_dir/debs"
+  printf '%s\n' "$wanted" > "$sysroot/.packages"
+fi
+
+# Installed on the appliance under /usr, as its package puts it.
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$arch.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DAR_TESTS="$tests" >/dev/null
+make -C "$build" -j"$(nproc)" --no-print-directory
+
+if [ "$package" = 1 ]; then
+  (cd "$build" && rm -f ./*.deb && cpack -G DEB > cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }
+  ls "$build"/*.deb
+fi
