@@ -17,7 +17,7 @@ jobs=$(nproc)
 step() { printf '\n=== [%d s] %s\n' "$SECONDS" "$*"; }
 
 step "build"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 make -C build -j"$jobs" --no-print-directory
 
 step "tests"
