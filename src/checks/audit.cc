@@ -3,6 +3,8 @@
 
 #include <strings.h>
 
+#include <cctype>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -12,6 +14,7 @@
 #include "checks/check_type.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
+#include "platform/scew.h"
 
 namespace {
 
@@ -61,6 +64,23 @@ const std::string* near_word(const std::string& value, const std::vector<std::st
     found = &word;
   }
   return found;
+}
+
+// "action3", "action3 and action5", "action3 to action9" (a run), or the
+// first three "and 4 more".
+std::string entry_names(const std::string& prefix, const std::vector<long>& numbers) {
+  const auto name = [&](long n) { return prefix + std::to_string(n); };
+  if (numbers.size() >= 3 && numbers.back() - numbers.front() + 1 == static_cast<long>(numbers.size())) {
+    return name(numbers.front()) + " to " + name(numbers.back());
+  }
+  std::string out;
+  const size_t shown = numbers.size() > 4 ? 3 : numbers.size();
+  for (size_t i = 0; i < shown; ++i) {
+    if (i > 0) out += i + 1 == shown && shown == numbers.size() ? " and " : ", ";
+    out += name(numbers[i]);
+  }
+  if (shown < numbers.size()) out += " and " + std::to_string(numbers.size() - shown) + " more";
+  return out;
 }
 
 }  // namespace
@@ -184,6 +204,64 @@ std::string no_subscription(const std::string& fix) {
   return "this reference gets no subscription and never triggers; " + fix;
 }
 
+std::set<long> numbered_entries(xmldb_t* db, const std::string& path, const std::string& prefix,
+                                std::vector<std::string>* odd) {
+  std::set<long> numbers;
+  const scew_element* element = xmldb_subtree(db, path.c_str());
+  if (element == nullptr) return numbers;
+  for (const scew_list* l = scew_element_children(element); l != nullptr; l = scew_list_next(l)) {
+    const char* name = scew_element_name(static_cast<const scew_element*>(scew_list_data(l)));
+    if (name == nullptr) continue;
+    const std::string child = name;
+    if (child.size() <= prefix.size() || child.compare(0, prefix.size(), prefix) != 0 ||
+        !isdigit(static_cast<unsigned char>(child[prefix.size()]))) {
+      continue;
+    }
+    const std::string digits = child.substr(prefix.size());
+    errno = 0;
+    char* end = nullptr;
+    const long k = strtol(digits.c_str(), &end, 10);
+    if (*end == '\0' && errno == 0 && k >= 1 && std::to_string(k) == digits) {
+      numbers.insert(k);
+    } else if (odd != nullptr) {
+      odd->push_back(child);
+    }
+  }
+  return numbers;
+}
+
+void audit_total(AuditReport* report, xmldb_t* db, const std::string& list, const std::string& prefix, long limit,
+                 const char* consequence, long at_least) {
+  const std::string path = list + ".total";
+  const std::string text = xmldb_getstring(db, list.c_str(), "total");
+  audit_whole_number(report, path, text);
+  const long total = std::max<long>(xmldb_getsize(db, list.c_str(), "total"), at_least);
+  const std::string is = text.empty() ? "missing" : "is " + text;
+  std::vector<std::string> odd;
+  const std::set<long> present = numbered_entries(db, list, prefix, &odd);
+  for (const std::string& name : odd) {
+    report->warning(list + "." + name, "is never read: the entries are named " + prefix + "1, " + prefix +
+                                           "2 and so on, without leading zeros or other text");
+  }
+  std::vector<long> beyond;
+  for (long n : present) {
+    if (n > total) beyond.push_back(n);
+  }
+  if (!beyond.empty()) {
+    report->error(path, is + ", but " + entry_names(prefix, beyond) + (beyond.size() == 1 ? " is" : " are") +
+                            " present too and never read; set it to " + std::to_string(*present.rbegin()));
+  }
+  std::vector<long> missing;
+  for (long k = 1; k <= std::min(total, limit); ++k) {
+    if (present.count(k) == 0) missing.push_back(k);
+  }
+  if (!missing.empty()) {
+    report->error(path, is + ", but " + entry_names(prefix, missing) + (missing.size() == 1 ? " is" : " are") +
+                            " missing, so " + consequence + "; number the entries from 1 without gaps and set " +
+                            "the total to their count");
+  }
+}
+
 std::string audit_path(const ArCheck* check, const char* key) { return check->conf.ar->path + "." + key; }
 
 bool audit_required(const ArCheck* check, const char* key, const std::string& consequence, AuditReport* report) {
@@ -206,4 +284,22 @@ void audit_flag(const ArCheck* check, const char* key, AuditReport* report) {
 
 void audit_device(const ArCheck* check, const char* key, size_t depth, const char* what, AuditReport* report) {
   audit_device(report, check->conf.ar->config_db, audit_path(check, key), check_setting(check, key), depth, what);
+}
+
+std::string audit_reference_entry(const ArCheck* check, const char* domain, const std::string& fix,
+                                  AuditReport* report, std::string* key) {
+  const std::string list = std::string(domain) + ".dev_refs";
+  xmldb_t* db = check->conf.ar->config_db;
+  if (xmldb_subtree(db, audit_path(check, list.c_str()).c_str()) != nullptr) {
+    // Without a total the rule has one reference, and reads dev_ref1.
+    audit_total(report, db, audit_path(check, list.c_str()), "dev_ref", kAuditMaxEntries,
+                "those references get no subscription and never trigger", 1);
+  }
+  *key = list + ".dev_ref" + std::to_string(check->conf.ref_index);
+  const std::string value = check_setting(check, key->c_str());
+  // A reference the total counts is reported with the total, in one line
+  // however many are missing.
+  const bool counted = check_setting_size(check, (list + ".total").c_str()) >= static_cast<int32_t>(check->conf.ref_index);
+  if (value.empty() && !counted) report->error(audit_path(check, key->c_str()), "missing, so " + no_subscription(fix));
+  return value;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,24 @@ bool audit_choice(AuditReport* report, const std::string& path, const std::strin
 void audit_device(AuditReport* report, xmldb_t* db, const std::string& path, const std::string& ref, size_t depth,
                   const char* what);
 
+// --- Numbered lists ("total" and entry1, entry2, ...) ----------------------
+
+// The most references, or actions of one list, the loader reads.
+constexpr long kAuditMaxEntries = 1024;
+
+// The numbers k of the children of the element at path named prefix<k>,
+// k from 1 written as the loader writes it. Children named prefix and a
+// digit but otherwise (prefix01, prefix2x) go to odd when it is given.
+std::set<long> numbered_entries(xmldb_t* db, const std::string& path, const std::string& prefix,
+                                std::vector<std::string>* odd = nullptr);
+
+// The "total" of the list at path against its entries prefix<k>: entries
+// past it are never read; entries it counts (up to limit) that are missing
+// have the consequence given; entries named otherwise are never read. The
+// loader reads at least at_least entries whatever the total says.
+void audit_total(AuditReport* report, xmldb_t* db, const std::string& path, const std::string& prefix, long limit,
+                 const char* consequence, long at_least = 0);
+
 // --- The settings of a check's rule ----------------------------------------
 
 // The dotted path of key under the check's rule.
@@ -106,3 +125,11 @@ void audit_flag(const ArCheck* check, const char* key, AuditReport* report);
 
 // audit_device for the reference held by the setting key.
 void audit_device(const ArCheck* check, const char* key, size_t depth, const char* what, AuditReport* report);
+
+// The device of the check's reference that the setting
+// "<domain>.dev_refs.dev_ref<ref_index>" names, for the checks that take
+// one per reference: the list's total against its entries, and a missing
+// entry that no total accounts for (no subscription). Returns the setting's
+// key and value.
+std::string audit_reference_entry(const ArCheck* check, const char* domain, const std::string& fix,
+                                  AuditReport* report, std::string* key);

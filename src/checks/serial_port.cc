@@ -12,8 +12,8 @@ std::string serial_port_ref(const ArCheck* check, const char* domain) {
 }
 
 void serial_audit_port(const ArCheck* check, const char* domain, AuditReport* report) {
-  const std::string key = std::string(domain) + ".dev_refs.dev_ref" + std::to_string(check->conf.ref_index);
-  if (audit_required(check, key.c_str(), no_subscription("name its port, such as config.ports.port3"), report)) {
+  std::string key;
+  if (!audit_reference_entry(check, domain, "name its port, such as config.ports.port3", report, &key).empty()) {
     audit_device(check, key.c_str(), 3, "port", report);
   }
 }

@@ -61,8 +61,8 @@ int usb_console_subscription_key(const ArCheck* check, std::string* key) {
 }
 
 void usb_console_audit(const ArCheck* check, AuditReport* report) {
-  const std::string key = "usb_console_status.dev_refs.dev_ref" + std::to_string(check->conf.ref_index);
-  if (audit_required(check, key.c_str(), no_subscription("name its USB console port"), report)) {
+  std::string key;
+  if (!audit_reference_entry(check, "usb_console_status", "name its USB console port", report, &key).empty()) {
     audit_device(check, key.c_str(), 3, "USB port", report);
   }
   audit_flag(check, "usb_console_status.trigger_connect", report);
