@@ -186,7 +186,7 @@ bool audit_choice(AuditReport* report, const std::string& path, const std::strin
 }
 
 void audit_device(AuditReport* report, xmldb_t* db, const std::string& path, const std::string& ref, size_t depth,
-                  const char* what) {
+                  const char* what, const char* consequence) {
   if (ref.empty()) return;
   if (ref.compare(0, 7, "config.") != 0) {
     report->warning(path, quoted(ref) + " does not begin with \"config.\", so it names no " + what +
@@ -195,8 +195,8 @@ void audit_device(AuditReport* report, xmldb_t* db, const std::string& path, con
   }
   const std::string device = first_components(ref, depth);
   if (xmldb_subtree(db, device.c_str()) == nullptr) {
-    report->warning(path, "this configuration has no " + std::string(what) + " " + device +
-                              ", so nothing will report for it; check the name");
+    report->warning(path, "this configuration has no " + std::string(what) + " " + device + ", so " + consequence +
+                              "; check the name");
   }
 }
 

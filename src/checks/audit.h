@@ -83,9 +83,10 @@ bool audit_choice(AuditReport* report, const std::string& path, const std::strin
 // A reference to a device of the appliance: a warning when it lacks its
 // "config." prefix, and one when the configuration does not hold the
 // device, the first depth components of ref (all of it when depth is 0).
-// what names the device for the message ("port", "UPS").
+// what names the device for the message ("port", "UPS"), consequence what
+// follows from its absence.
 void audit_device(AuditReport* report, xmldb_t* db, const std::string& path, const std::string& ref, size_t depth,
-                  const char* what);
+                  const char* what, const char* consequence = "nothing will report for it");
 
 // --- Numbered lists ("total" and entry1, entry2, ...) ----------------------
 

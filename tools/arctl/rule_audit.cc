@@ -94,7 +94,7 @@ void audit_action_kind(AuditReport* report, xmldb_t* db, const std::string& acti
       report->error(rpc + ".rpc_ref", "missing, so the action switches no outlet; name the power device, such as "
                                       "config.ports.port5");
     } else if (ref.find("sdt") != std::string::npos) {
-      audit_device(report, db, rpc + ".rpc_ref", ref, 0, "power device");
+      audit_device(report, db, rpc + ".rpc_ref", ref, 0, "power device", "the action has nothing to switch");
     } else {
       int port = 0;
       // The daemon reads the port number as "config.ports.port%d" does.
@@ -102,7 +102,7 @@ void audit_action_kind(AuditReport* report, xmldb_t* db, const std::string& acti
         report->error(rpc + ".rpc_ref", quoted(ref) + " is not a serial port (config.ports.portN), so the daemon "
                                                       "switches the outlets of a port it cannot tell; name the port");
       } else {
-        audit_device(report, db, rpc + ".rpc_ref", ref, 3, "port");
+        audit_device(report, db, rpc + ".rpc_ref", ref, 3, "port", "the action has nothing to switch");
       }
     }
     if (setting(db, rpc, "outlet").empty()) report->error(rpc + ".outlet", "missing; set the outlet to switch");
@@ -262,6 +262,7 @@ void audit_rule(AuditReport* report, const OfflineConfig& config, const OfflineR
   audit_whole_number(report, p + ".repeat_timeout", setting(db, p, "repeat_timeout"));
   audit_schedule(report, db, p);
 
+  const std::vector<uint32_t> audited = config.audit_references(rule, report);
   bool has_resolve = true;
   if (check != nullptr) {
     has_resolve = check->on_change_flag != nullptr ? xmldb_getbool(db, p.c_str(), check->on_change_flag) == 0
@@ -277,7 +278,7 @@ void audit_rule(AuditReport* report, const OfflineConfig& config, const OfflineR
                                 : std::string("rules of type ") + check->name + " have";
     report->warning(p + ".resolve_actions", "never run: " + why + " no resolve stage; remove them");
   }
-  explain_complaints(report, rule, config.audit_references(rule, report));
+  explain_complaints(report, rule, audited);
 }
 
 }  // namespace
