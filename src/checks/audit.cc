@@ -87,10 +87,12 @@ std::string entry_names(const std::string& prefix, const std::vector<long>& numb
 
 void AuditReport::add(AuditLevel level, const std::string& path, const std::string& text) {
   if (level == AuditLevel::kError) ++errors_reported_;
-  for (const AuditFinding& f : findings_) {
-    if (f.level == level && f.path == path && f.text == text) return;
-  }
+  std::string key = (level == AuditLevel::kError ? "e" : "w") + path;
+  key += '\0';
+  key += text;
+  if (!kept_.insert(std::move(key)).second) return;
   findings_.push_back(AuditFinding{level, path, text});
+  if (level == AuditLevel::kError) error_paths_.insert(path);
 }
 
 size_t AuditReport::count(AuditLevel level) const {
@@ -100,12 +102,10 @@ size_t AuditReport::count(AuditLevel level) const {
 }
 
 bool AuditReport::has_error_under(const std::string& path) const {
-  for (const AuditFinding& f : findings_) {
-    if (f.level != AuditLevel::kError) continue;
-    if (f.path == path || (f.path.size() > path.size() && f.path.compare(0, path.size(), path) == 0 &&
-                           f.path[path.size()] == '.')) {
-      return true;
-    }
+  // The paths that begin with path follow it in order.
+  for (auto it = error_paths_.lower_bound(path); it != error_paths_.end(); ++it) {
+    if (it->compare(0, path.size(), path) != 0) break;
+    if (it->size() == path.size() || (*it)[path.size()] == '.') return true;
   }
   return false;
 }

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/xmldb.h"
@@ -44,6 +45,8 @@ class AuditReport {
 
  private:
   std::vector<AuditFinding> findings_;
+  std::unordered_set<std::string> kept_;  // level, path and text of each finding
+  std::set<std::string> error_paths_;
   size_t errors_reported_ = 0;
 };
 
