@@ -130,7 +130,8 @@ void power_audit(const ArCheck* check, AuditReport* report) {
       if (device == nullptr && ref.find(d.ref_text) != std::string::npos) device = &d;
     }
     if (device != nullptr || ref.compare(0, 7, "config.") != 0) {
-      audit_device(check, "power.dev_ref", 3, device != nullptr ? device->label : "UPS", report);
+      const bool supply = device != nullptr && !device->uses_configured_name;
+      audit_device(check, "power.dev_ref", 3, supply ? "power supply" : "UPS", report);
     } else {
       report->warning(audit_path(check, "power.dev_ref"),
                       quoted(ref) + " is neither a UPS (config.ups...) nor a power supply (config.powersupplies...), "

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "actions/action_kinds.h"
-#include "arctl/config_tree.h"
 #include "arctl/offline.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
