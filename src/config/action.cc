@@ -8,13 +8,23 @@
 
 namespace {
 
-// The key of setting under the rule's path for action n of list.
-std::string action_key(ActionListId list, uint32_t n, const char* setting) {
-  std::string key = list == kTriggerList ? "trigger_actions.action" : "resolve_actions.action";
+// "<list>.action<n>.", the start of the keys of an action's settings under
+// its rule's path; a setting's name is appended and cut off again, so one
+// string serves every read of the action.
+std::string action_key_prefix(ActionListId list, uint32_t n) {
+  std::string key;
+  key.reserve(48);  // room for the longest setting read this way
+  key += list == kTriggerList ? "trigger_actions.action" : "resolve_actions.action";
   key += std::to_string(n);
   key += '.';
-  key += setting;
   return key;
+}
+
+// The key of setting for an action, in the string key_prefix made.
+const char* action_key(std::string* key, size_t prefix_size, const char* setting) {
+  key->resize(prefix_size);
+  key->append(setting);
+  return key->c_str();
 }
 
 }  // namespace
@@ -39,7 +49,9 @@ bool build_action(AutoResponse* ar, ActionListId list, uint32_t n) {
   // Read under the rule's path, which the database keeps looked up from
   // one read to the next.
   xmldb_t* db = ar->daemon->config_db;
-  const char* name = xmldb_getstring(db, ar->path.c_str(), action_key(list, n, "name").c_str());
+  std::string key = action_key_prefix(list, n);
+  const size_t prefix_size = key.size();
+  const char* name = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, "name"));
   if (name[0] == '\0') {
     ar_log(kLogFatal, "Action has no name");
     return false;
@@ -48,7 +60,7 @@ bool build_action(AutoResponse* ar, ActionListId list, uint32_t n) {
   action.name = name;
   action.number = n;
   action.list = list;
-  const char* type = xmldb_getstring(db, ar->path.c_str(), action_key(list, n, "action_type").c_str());
+  const char* type = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, "action_type"));
   const ActionKind* kind = action_kind_find(type);
   if (kind == nullptr) {
     ar_log(kLogFatal, "Unknown action %s", type);
@@ -85,8 +97,8 @@ void read_action_delays(AutoResponse* ar) {
         }
         action.delay_time = cms.delays.at(action.number);
       } else {
-        action.delay_time =
-            xmldb_getsize(db, ar->path.c_str(), action_key(static_cast<ActionListId>(action.list), action.number, "delay_time").c_str());
+        std::string key = action_key_prefix(static_cast<ActionListId>(action.list), action.number);
+        action.delay_time = xmldb_getsize(db, ar->path.c_str(), action_key(&key, key.size(), "delay_time"));
       }
     }
   }
