@@ -3,6 +3,7 @@
 #include "engine/state.h"
 
 #include <algorithm>
+#include <new>
 #include <string>
 
 #include "config/action.h"
@@ -45,8 +46,13 @@ bool publish(ArCheck* check, const CheckEvent* event) {
   link_push_status(&ctx->link, reference.c_str(), state);
   if (event != nullptr) {
     // The key of the current value is the reference's with ".curr_entry".
-    reference += kCurrEntry;
-    link_push_status(&ctx->link, reference.c_str(), event->value.c_str());
+    // Without memory for it the push is lost, as link_push_status loses one
+    // it cannot allocate.
+    try {
+      reference += kCurrEntry;
+      link_push_status(&ctx->link, reference.c_str(), event->value.c_str());
+    } catch (const std::bad_alloc&) {
+    }
   }
   link_push(&ctx->link, kLogKey, line.text);
   return true;
