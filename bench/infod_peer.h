@@ -9,8 +9,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/e2e.h"
@@ -49,6 +51,37 @@ class FrameSplitter {
  private:
   std::string carry_;
 };
+
+// Plays infod to the client at fd: writes the batch and reads answers, in
+// one thread, until `expected` frames holding `answer` came back (others,
+// such as log lines of actions, are passed over). Seconds taken; negative
+// when the answers stop.
+inline double drive(int fd, const std::string& batch, int expected, const std::string& answer) {
+  FrameSplitter frames;
+  std::vector<char> buf(64 * 1024);
+  int got = 0;
+  size_t off = 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  while (got < expected) {
+    pollfd p{fd, static_cast<short>(POLLIN | (off < batch.size() ? POLLOUT : 0)), 0};
+    if (poll(&p, 1, 10000) != 1) return -1;
+    if ((p.revents & POLLOUT) != 0) {
+      const ssize_t n = ::send(fd, batch.data() + off, batch.size() - off, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (n > 0) off += static_cast<size_t>(n);
+    }
+    if ((p.revents & POLLIN) != 0) {
+      const ssize_t n = recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
+      if (n == 0) return -1;
+      if (n > 0) {
+        frames.feed(buf.data(), static_cast<size_t>(n), [&](const char* body, size_t len) {
+          got += std::string_view(body, len).find(answer) != std::string_view::npos ? 1 : 0;
+          return true;
+        });
+      }
+    }
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
 
 // A daemon of this build started on a configuration, connected to us.
 class InfodPeer {

@@ -209,30 +209,6 @@ class SameDisciplineClient {
   size_t offset_ = 0;
 };
 
-// Plays infod: writes the batch and reads answers, in one thread, until
-// `expected` frames came back. Seconds taken; negative on a stall.
-double drive(int fd, const std::string& batch, int expected) {
-  bench::FrameSplitter frames;
-  std::vector<char> buf(64 * 1024);
-  int got = 0;
-  size_t off = 0;
-  const auto t0 = SteadyClock::now();
-  while (got < expected) {
-    pollfd p{fd, static_cast<short>(POLLIN | (off < batch.size() ? POLLOUT : 0)), 0};
-    if (poll(&p, 1, 10000) != 1) return -1;
-    if ((p.revents & POLLOUT) != 0) {
-      const ssize_t n = send(fd, batch.data() + off, batch.size() - off, MSG_DONTWAIT | MSG_NOSIGNAL);
-      if (n > 0) off += static_cast<size_t>(n);
-    }
-    if ((p.revents & POLLIN) != 0) {
-      const ssize_t n = recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
-      if (n == 0) return -1;
-      if (n > 0) got += static_cast<int>(frames.feed(buf.data(), static_cast<size_t>(n), [](const char*, size_t) { return true; }));
-    }
-  }
-  return std::chrono::duration<double>(SteadyClock::now() - t0).count();
-}
-
 std::string make_batch(int rules) {
   std::string batch;
   for (int i = 0; i < kBatch; ++i) {
@@ -312,7 +288,7 @@ struct Run {
 
 Run run_batch(int fd, const std::string& batch, clockid_t cpu_clock) {
   const double cpu0 = seconds_of(cpu_clock);
-  const double wall = drive(fd, batch, kBatch);
+  const double wall = bench::drive(fd, batch, kBatch, ".curr_entry.status");
   return Run{wall, seconds_of(cpu_clock) - cpu0};
 }
 

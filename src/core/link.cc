@@ -270,7 +270,10 @@ void handle_whole(InfodLink* link) {
     if (held - 4 < length) return;
     link->in_start += 4 + length;
     if (length == 0) continue;  // an empty message carries nothing
-    if (link->out.size() - link->out_start >= kWriteEarly) write_now(link);
+    if (link->out.size() - link->out_start >= kWriteEarly) {
+      write_now(link);
+      if (link_stopped(link)) return;
+    }
     link->out_mark = link->out.size();
     // The handler gets its own copy: the buffer may move while it runs.
     link->body.resize(length + 1);
