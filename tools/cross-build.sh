@@ -44,21 +44,7 @@ sysroot=$build/sysroot
 apt_dir=$build/apt
 
 # The toolchain and the emulator, from Debian, only when one is missing.
-tools=(crossbuild-essential-"$arch" qemu-user cmake pkg-config dpkg-dev)
-missing=()
-for p in "${tools[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "cross-build: run as root to install packages" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq || true
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+./tools/install-deps.sh crossbuild-essential-"$arch" qemu-user cmake pkg-config dpkg-dev
 
 # What the sysroot holds: the run-time libraries the binaries need (also
 # what qemu-user loads them with) and the headers and link files they are

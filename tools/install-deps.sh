@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, only
-# when one of them is missing, so a second run costs nothing.
+# when one of them is missing, so a second run costs nothing. Given package
+# names, installs those instead (the cross build's toolchains).
 set -euo pipefail
 
-packages=(
+packages=("$@")
+[ "$#" -gt 0 ] || packages=(
   build-essential cmake pkg-config
   libevent-dev liblog4c-dev libpcre3-dev libexpat1-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -19,7 +21,7 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "installing: ${missing[*]}"
   if [ "$(id -u)" -ne 0 ]; then
-    echo "install-deps: run as root to install packages" >&2
+    echo "$0: run as root to install packages" >&2
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive

@@ -20,7 +20,7 @@
 class ActionSettings {
  public:
   ActionSettings(const ArCheck* check, const Action& action, const char* suffix)
-      : db_(check->conf.ar->config_db), prefix_(action.path + suffix) {}
+      : db_(check->conf.ar->config_db), prefix_(action_path(*check->conf.ar, action) + suffix) {}
 
   const std::string& prefix() const { return prefix_; }
   // prefix.key; "" when absent.

@@ -45,7 +45,7 @@ int queue_cms_action(ArCheck* check, const Action& action, ActionStatus* status)
   const std::string node_name = node.text("name");
   const std::string port = nsca_port(node);
   const DaemonContext* ctx = check->conf.ar->daemon;
-  const std::string& cms_path = action.path;
+  const std::string cms_path = action_path(*check->conf.ar, action);
   const std::string file = checks_file(ctx->paths->cms_checks_dir, cms_path);
   const std::string check_name = "check_autoresponse_" + std::to_string(check->conf.ar->index) + "_" + node_name;
 

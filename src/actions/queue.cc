@@ -82,7 +82,7 @@ int queue_action(ArCheck* check, const Action& action, const std::string& path, 
     qa.envp = envp;
     qa.tag = tag;
     qa.action_name = action.name;
-    qa.action_path = action.path;
+    qa.action_path = action_path(*check->conf.ar, action);
     qa.ar_name = check->conf.ar->name;
     ctx->action_queue.push_back(std::move(qa));
   } catch (const std::bad_alloc&) {

@@ -1,4 +1,4 @@
-// Building Actions from their configuration.
+// Building Actions from their configuration, and their paths.
 #include "config/action.h"
 
 #include "actions/action_kinds.h"
@@ -6,28 +6,100 @@
 #include "core/context.h"
 #include "core/log.h"
 
-bool build_action(AutoResponse* ar, const std::string& path, ActionList* list) {
+namespace {
+
+// "<list>.action<n>.", the start of the keys of an action's settings under
+// its rule's path; a setting's name is appended and cut off again, so one
+// string serves every read of the action.
+std::string action_key_prefix(ActionListId list, uint32_t n) {
+  std::string key;
+  key.reserve(48);  // room for the longest setting read this way
+  key += list == kTriggerList ? "trigger_actions.action" : "resolve_actions.action";
+  key += std::to_string(n);
+  key += '.';
+  return key;
+}
+
+// The key of setting for an action, in the string key_prefix made.
+const char* action_key(std::string* key, size_t prefix_size, const char* setting) {
+  key->resize(prefix_size);
+  key->append(setting);
+  return key->c_str();
+}
+
+}  // namespace
+
+std::string action_path(const AutoResponse& ar, const Action& action) {
+  if (action.cms) return ar.daemon->cms_nodes.paths.at(action.number);
+  std::string path = ar.path;
+  path += action.list == kTriggerList ? ".trigger_actions.action" : ".resolve_actions.action";
+  path += std::to_string(action.number);
+  return path;
+}
+
+ActionList& action_list(AutoResponse* ar, ActionListId list) {
+  return list == kTriggerList ? ar->trigger_actions : ar->resolve_actions;
+}
+
+const ActionList& action_list(const AutoResponse& ar, ActionListId list) {
+  return list == kTriggerList ? ar.trigger_actions : ar.resolve_actions;
+}
+
+bool build_action(AutoResponse* ar, ActionListId list, uint32_t n) {
+  // Read under the rule's path, which the database keeps looked up from
+  // one read to the next.
   xmldb_t* db = ar->daemon->config_db;
-  const char* name = xmldb_getstring(db, path.c_str(), "name");
+  std::string key = action_key_prefix(list, n);
+  const size_t prefix_size = key.size();
+  const char* name = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, "name"));
   if (name[0] == '\0') {
     ar_log(kLogFatal, "Action has no name");
     return false;
   }
   Action action;
   action.name = name;
-  action.path = path;
-  const char* type = xmldb_getstring(db, path.c_str(), "action_type");
+  action.number = n;
+  action.list = list;
+  const char* type = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, "action_type"));
   const ActionKind* kind = action_kind_find(type);
   if (kind == nullptr) {
     ar_log(kLogFatal, "Unknown action %s", type);
     return false;
   }
   action.queue = kind->queue;
-  list->push_back(std::move(action));
+  action_list(ar, list).push_back(std::move(action));
   return true;
 }
 
-bool build_cms_action(AutoResponse* /*ar*/, const std::string& cms_path, ActionList* list) {
-  list->push_back(Action{"CMS action", cms_path, queue_cms_action});
+bool build_cms_action(AutoResponse* ar, ActionListId list, uint32_t node) {
+  Action action;
+  action.name = "CMS action";
+  action.queue = queue_cms_action;
+  action.number = node;
+  action.list = list;
+  action.cms = true;
+  action_list(ar, list).push_back(std::move(action));
   return true;
+}
+
+void read_action_delays(AutoResponse* ar) {
+  if (ar->delays_read) return;
+  ar->delays_read = true;
+  xmldb_t* db = ar->daemon->config_db;
+  CmsNodes& cms = ar->daemon->cms_nodes;
+  for (ActionList* list : {&ar->trigger_actions, &ar->resolve_actions}) {
+    for (Action& action : *list) {
+      if (action.cms) {
+        // The same for every rule: read once per load.
+        if (cms.delays.size() != cms.paths.size()) {
+          cms.delays.clear();
+          for (const std::string& path : cms.paths) cms.delays.push_back(xmldb_getsize(db, path.c_str(), "delay_time"));
+        }
+        action.delay_time = cms.delays.at(action.number);
+      } else {
+        std::string key = action_key_prefix(static_cast<ActionListId>(action.list), action.number);
+        action.delay_time = xmldb_getsize(db, ar->path.c_str(), action_key(&key, key.size(), "delay_time"));
+      }
+    }
+  }
 }

@@ -1,33 +1,73 @@
 // Action: one configured trigger or resolve action of an AutoResponse.
 #pragma once
 
-#include <list>
-#include <memory>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/archeck.h"
 
 struct AutoResponse;
+struct DaemonContext;
 
 // Puts one action of an ArCheck on its way: 0 queued (its status is then
 // Queued, or Dropped when it completed without the action queue), 1 skipped,
 // anything else failed. The queueing step logs and drops what is not 0.
 using ActionQueueFn = int (*)(ArCheck* check, const Action& action, ActionStatus* status);
 
-struct Action {
-  std::string name;            // "CMS action" for the built-in kind
-  std::string path;            // its configuration path
-  ActionQueueFn queue = nullptr;
+// The list an Action was configured in.
+enum ActionListId : uint8_t {
+  kTriggerList = 0,
+  kResolveList = 1,
 };
 
-// Run-ordered; list nodes keep their addresses, so the ArChecks' entries
-// can point at the Actions for as long as the AutoResponse lives.
-using ActionList = std::list<Action>;
+// The Action keeps no configuration path of its own: with thousands of
+// rules a path string per action would cost more than the rest of it.
+// action_path forms it from the rule's path, the list and the number.
+struct Action {
+  Action() : number(0), list(kTriggerList), cms(0) {}
 
-// Builds the Action configured under path, its queue operation that of its
-// kind (actions/action_kinds.h); false (reason logged, list unchanged) when
-// it has no name or an unknown type.
-bool build_action(AutoResponse* ar, const std::string& path, ActionList* list);
+  std::string name;  // "CMS action" for the built-in kind
+  ActionQueueFn queue = nullptr;
+  int32_t delay_time = 0;  // seconds after the trigger; read with the rule's first ArCheck
+  // For a configured action, n of "<list>.action<n>"; for the built-in
+  // central-management one, its node's place in the context's cms_nodes.
+  uint32_t number : 30;
+  uint32_t list : 1;  // an ActionListId
+  uint32_t cms : 1;   // the built-in central-management kind
+};
 
-// Appends the built-in central-management Action for cms_path.
-bool build_cms_action(AutoResponse* ar, const std::string& cms_path, ActionList* list);
+// Run-ordered. Nothing points at an Action: an ArCheck finds its rule's
+// actions by position.
+using ActionList = std::vector<Action>;
+
+// The central-management nodes every rule forwards its state to, derived
+// once per load: one path per child of "config.cms" whose name begins with
+// "cms", else "config.cms" itself; none when central management is off.
+struct CmsNodes {
+  bool derived = false;  // paths hold what this load's database says
+  std::vector<std::string> paths;
+  std::vector<int32_t> delays;  // "delay_time" under each path, read at its first use
+};
+
+// The configuration path of action in ar, e.g.
+// "config.autoresponse.autoresponse3.trigger_actions.action2", or the
+// node's path ("config.cms.cms1") for the built-in kind.
+std::string action_path(const AutoResponse& ar, const Action& action);
+
+// Builds the Action configured as number n of list in ar, its queue
+// operation that of its kind (actions/action_kinds.h); false (reason
+// logged, actions unchanged) when it has no name or an unknown type.
+bool build_action(AutoResponse* ar, ActionListId list, uint32_t n);
+
+// Appends the built-in central-management Action for node node of the
+// context's cms_nodes to list.
+bool build_cms_action(AutoResponse* ar, ActionListId list, uint32_t node);
+
+// The list of ar that list names.
+ActionList& action_list(AutoResponse* ar, ActionListId list);
+const ActionList& action_list(const AutoResponse& ar, ActionListId list);
+
+// Reads every action's "delay_time" once, when the rule's first ArCheck is
+// made (a rule that makes none never reads them).
+void read_action_delays(AutoResponse* ar);

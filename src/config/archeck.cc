@@ -1,7 +1,7 @@
-// Creating and releasing ArChecks.
+// Creating and releasing ArChecks, and their status records.
 #include "config/archeck.h"
 
-#include <list>
+#include <algorithm>
 
 #include "checks/check_type.h"
 #include "config/action.h"
@@ -10,24 +10,31 @@
 #include "core/link.h"
 #include "core/log.h"
 
-namespace {
-
-void copy_entries(xmldb_t* db, const ActionList& actions, std::vector<ActionEntry>* entries,
-                  std::vector<ActionStatus>* statuses) {
-  entries->reserve(actions.size());
-  for (const Action& action : actions) {
-    entries->push_back(ActionEntry{&action, xmldb_getsize(db, action.path.c_str(), "delay_time")});
+void ActionStatuses::reset(size_t count) {
+  if (count > kInline) {
+    heap_ = std::make_unique<ActionStatus[]>(count);
+  } else {
+    heap_.reset();
   }
-  statuses->assign(entries->size(), kActionNew);
+  std::fill_n(data(), count, kActionNew);
 }
 
-}  // namespace
+size_t ArCheck::trigger_count() const { return conf.ar->trigger_actions.size(); }
+
+size_t ArCheck::resolve_count() const { return conf.ar->resolve_actions.size(); }
+
+std::string archeck_key(const ArCheck& check, const char* suffix) {
+  std::string key = check.conf.ar->path;
+  key += ".refs.ref";
+  key += std::to_string(check.conf.ref_index);
+  key += suffix;
+  return key;
+}
 
 int create_archeck(DaemonContext* ctx, AutoResponse* ar, uint32_t index) {
-  // Built in a list of its own and spliced over only when complete, so a
-  // failure at any step leaves nothing behind.
-  std::list<ArCheck> node(1);
-  ArCheck& check = node.back();
+  // Built apart and appended only when complete, so a failure at any step
+  // leaves nothing behind.
+  ArCheck check;
   ArCheckConf& conf = check.conf;
   conf.ar = ar;
   conf.ref_index = index;
@@ -41,11 +48,12 @@ int create_archeck(DaemonContext* ctx, AutoResponse* ar, uint32_t index) {
     ar_log(kLogWarn, "No subscription for rule: %s - %d", ar->path.c_str(), static_cast<int>(index));
     return -1;
   }
-  conf.curr_entry_key = ar->path + ".refs.ref" + std::to_string(index) + ".curr_entry";
-  copy_entries(ctx->config_db, ar->trigger_actions, &conf.trigger_actions, &check.trigger_status);
-  copy_entries(ctx->config_db, ar->resolve_actions, &conf.resolve_actions, &check.resolve_status);
+  // Built by appending: its spare room would stay for as long as the rule.
+  conf.subscription.shrink_to_fit();
+  read_action_delays(ar);
+  check.statuses.reset(ar->trigger_actions.size() + ar->resolve_actions.size());
   ar_log(kLogDebug, "Appending new AR Check Status: %s - %d", ar->path.c_str(), static_cast<int>(index));
-  ctx->checks.splice(ctx->checks.end(), node);
+  ctx->checks.push_back(std::move(check));
   return 0;
 }
 

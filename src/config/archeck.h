@@ -5,8 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "core/check_event.h"
 
@@ -24,44 +24,60 @@ enum ArCheckState : int32_t {
   kArDisabled = 5,
 };
 
-enum ActionStatus : int32_t {
+enum ActionStatus : uint8_t {
   kActionNew = 0,
   kActionPending = 1,
   kActionQueued = 2,
   kActionDropped = 3,
 };
 
-// One of the rule's Actions as a reference runs it, with the delay read
-// when the ArCheck was made.
-struct ActionEntry {
-  const Action* action = nullptr;  // owned by the AutoResponse
-  int32_t delay_time = 0;          // seconds after the trigger
+// The status of each of the rule's actions as one reference runs them,
+// trigger list first. The counts are the rule's, whose action lists do not
+// change once it has ArChecks. A few fit inline; more take one allocation.
+class ActionStatuses {
+ public:
+  // Room for count statuses, each one New.
+  void reset(size_t count);
+  ActionStatus* data() { return heap_ ? heap_.get() : inline_; }
+  const ActionStatus* data() const { return heap_ ? heap_.get() : inline_; }
+
+ private:
+  // As many as fit beside the pointer in 16 bytes on 64-bit.
+  static constexpr size_t kInline = 8;
+  std::unique_ptr<ActionStatus[]> heap_;
+  ActionStatus inline_[kInline] = {};
 };
 
 struct ArCheckConf {
   AutoResponse* ar = nullptr;  // not owned
-  uint32_t ref_index = 0;
-  std::string subscription;    // the key text that routes updates here
-  std::string curr_entry_key;  // "%s.refs.ref%u.curr_entry"
   const CheckOps* ops = nullptr;
-  std::vector<ActionEntry> trigger_actions;
-  std::vector<ActionEntry> resolve_actions;
+  std::string subscription;  // the key text that routes updates here
+  uint32_t ref_index = 0;
 };
 
 struct ArCheck {
   ArCheckConf conf;
-  ArCheckState state = kArNone;
   int64_t state_time = 0;  // monotonic seconds of the last state change
   CheckEventPtr current_event;
-  // One status per entry of conf.trigger_actions and conf.resolve_actions.
-  std::vector<ActionStatus> trigger_status;
-  std::vector<ActionStatus> resolve_status;
-  uint32_t seq = 0;  // position in the context's checks list, for routing order
+  // One per action of conf.ar->trigger_actions, then of resolve_actions.
+  ActionStatuses statuses;
+  uint32_t seq = 0;  // position in the context's checks, for routing order
+  ArCheckState state = kArNone;
+
+  // The statuses of the trigger and of the resolve actions, and their counts.
+  ActionStatus* trigger_status() { return statuses.data(); }
+  ActionStatus* resolve_status() { return statuses.data() + trigger_count(); }
+  size_t trigger_count() const;
+  size_t resolve_count() const;
 };
+
+// The key under which a reference publishes: the rule's path,
+// ".refs.ref<index>", and suffix (e.g. ".curr_entry").
+std::string archeck_key(const ArCheck& check, const char* suffix);
 
 // Creates the ArCheck of ar's reference index and appends it to the
 // context's checks; -1 (reason logged) when the check cannot be made.
 int create_archeck(DaemonContext* ctx, AutoResponse* ar, uint32_t index);
 
-// Unsubscribes an ArCheck's key; its memory goes with the list node.
+// Unsubscribes an ArCheck's key; its memory goes with the context's checks.
 void free_archeck(ArCheck* check);

@@ -1,10 +1,10 @@
 // Loading AutoResponses from the configuration database, and reloading.
 #include "config/autoresponse.h"
 
+#include <cstdlib>
 #include <cstring>
-#include <list>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "checks/check_type.h"
 #include "config/archeck.h"
@@ -29,16 +29,33 @@ constexpr int32_t kMaxRules = 10000;
 constexpr int32_t kMaxReferences = 1024;
 constexpr int32_t kMaxActions = 1024;
 
+// The value of text as xmldb_getsize reads it: the leading decimal integer,
+// clamped to the 32-bit signed range, 0 when there is none.
+int32_t size_of(const char* text) {
+  const long long n = strtoll(text, nullptr, 10);
+  if (n > INT32_MAX) return INT32_MAX;
+  if (n < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(n);
+}
+
+// Every setting of a rule is read under the rule's path: the database keeps
+// the element of the last prefix it was given, so only the key's few
+// components are looked up.
 void read_schedule(xmldb_t* db, AutoResponse* ar) {
-  if (xmldb_getstring(db, ar->path.c_str(), "disable.day0.start_hour")[0] == '\0') return;
+  const char* path = ar->path.c_str();
+  if (xmldb_getstring(db, path, "disable.day0.start_hour")[0] == '\0') return;
   ar->schedule_enabled = true;
+  ar->disable = std::make_unique<DisableWindow[]>(7);
+  std::string key = "disable.day0.";
+  const size_t day_at = key.size() - 2, setting_at = key.size();
   for (int day = 0; day < 7; ++day) {
-    const std::string prefix = ar->path + ".disable.day" + std::to_string(day);
+    key[day_at] = static_cast<char>('0' + day);
     DisableWindow& w = ar->disable[day];
-    w.start_hour = xmldb_getsize(db, prefix.c_str(), "start_hour");
-    w.start_min = xmldb_getsize(db, prefix.c_str(), "start_min");
-    w.end_hour = xmldb_getsize(db, prefix.c_str(), "end_hour");
-    w.end_min = xmldb_getsize(db, prefix.c_str(), "end_min");
+    for (auto [setting, field] : {std::pair{"start_hour", &w.start_hour}, {"start_min", &w.start_min},
+                                  {"end_hour", &w.end_hour}, {"end_min", &w.end_min}}) {
+      key.replace(setting_at, std::string::npos, setting);
+      *field = xmldb_getsize(db, path, key.c_str());
+    }
   }
 }
 
@@ -56,36 +73,40 @@ void read_check_type(xmldb_t* db, AutoResponse* ar) {
   }
 }
 
-// The central-management paths each rule gets a CMS action for: one per
-// child of "config.cms" whose name begins with "cms", else "config.cms".
-std::vector<std::string> cms_paths(xmldb_t* db) {
-  std::vector<std::string> paths;
-  if (xmldb_getbool(db, kCmsRoot, "enabled") == 0) return paths;
-  if (const scew_element* cms = xmldb_subtree(db, kCmsRoot)) {
-    for (const scew_list* l = scew_element_children(cms); l != nullptr; l = scew_list_next(l)) {
+// The central-management nodes, derived at the first rule that gets this
+// far and kept for the rest of the load: they are the same for every rule.
+const CmsNodes& cms_nodes(DaemonContext* ctx) {
+  CmsNodes& cms = ctx->cms_nodes;
+  if (cms.derived) return cms;
+  cms = CmsNodes();
+  cms.derived = true;
+  xmldb_t* db = ctx->config_db;
+  if (xmldb_getbool(db, kCmsRoot, "enabled") == 0) return cms;
+  if (const scew_element* root = xmldb_subtree(db, kCmsRoot)) {
+    for (const scew_list* l = scew_element_children(root); l != nullptr; l = scew_list_next(l)) {
       const char* name = scew_element_name(static_cast<const scew_element*>(scew_list_data(l)));
-      if (name != nullptr && strncmp(name, "cms", 3) == 0) paths.push_back(std::string(kCmsRoot) + "." + name);
+      if (name != nullptr && strncmp(name, "cms", 3) == 0) cms.paths.push_back(std::string(kCmsRoot) + "." + name);
     }
   }
-  if (paths.empty()) paths.emplace_back(kCmsRoot);
-  return paths;
+  if (cms.paths.empty()) cms.paths.emplace_back(kCmsRoot);
+  return cms;
 }
 
 // CMS actions first, then the configured ones; false rejects the rule.
-bool build_actions(AutoResponse* ar, const std::vector<std::string>& cms, const char* list_name,
-                   ActionList* list) {
+bool build_actions(AutoResponse* ar, size_t cms, ActionListId list) {
   xmldb_t* db = ar->daemon->config_db;
-  const std::string total_key = std::string(list_name) + ".total";
-  const int32_t total = bounded_total(db, ar->path.c_str(), total_key.c_str(), kMaxActions);
-  for (const std::string& path : cms) {
-    if (!build_cms_action(ar, path, list)) {
+  const int32_t total = bounded_total(db, ar->path.c_str(),
+                                      list == kTriggerList ? "trigger_actions.total" : "resolve_actions.total",
+                                      kMaxActions);
+  action_list(ar, list).reserve(cms + static_cast<size_t>(total > 0 ? total : 0));
+  for (size_t node = 0; node < cms; ++node) {
+    if (!build_cms_action(ar, list, static_cast<uint32_t>(node))) {
       ar_log(kLogFatal, "Error adding cms action for ar");
       return false;
     }
   }
   for (int32_t k = 1; k <= total; ++k) {
-    const std::string path = ar->path + "." + list_name + ".action" + std::to_string(k);
-    if (!build_action(ar, path, list)) {
+    if (!build_action(ar, list, static_cast<uint32_t>(k))) {
       ar_log(kLogFatal, "Error creating action list for ar");
       return false;
     }
@@ -97,10 +118,10 @@ bool build_actions(AutoResponse* ar, const std::vector<std::string>& cms, const 
 
 int load_autoresponse(DaemonContext* ctx, const char* path, int n) {
   xmldb_t* db = ctx->config_db;
-  // Built in a list of its own; a rejected rule goes with it and leaves
-  // no trace.
-  std::list<AutoResponse> node(1);
-  AutoResponse* ar = &node.back();
+  // Built apart and appended once accepted; a rejected rule goes with it
+  // and leaves no trace.
+  AutoResponse rule;
+  AutoResponse* ar = &rule;
   ar->index = static_cast<uint32_t>(n);
   ar->daemon = ctx;
   ar->config_db = db;
@@ -117,19 +138,20 @@ int load_autoresponse(DaemonContext* ctx, const char* path, int n) {
   read_schedule(db, ar);
   read_check_type(db, ar);
 
-  const std::vector<std::string> cms = cms_paths(db);
-  if (!build_actions(ar, cms, "trigger_actions", &ar->trigger_actions)) return -1;
-  if (ar->has_resolve && !build_actions(ar, cms, "resolve_actions", &ar->resolve_actions)) return -1;
+  const size_t cms = cms_nodes(ctx).paths.size();
+  if (!build_actions(ar, cms, kTriggerList)) return -1;
+  if (ar->has_resolve && !build_actions(ar, cms, kResolveList)) return -1;
 
-  ar->repeat_timeout =
-      xmldb_getstring(db, path, "repeat_timeout")[0] == '\0' ? 300 : xmldb_getsize(db, path, "repeat_timeout");
+  const char* repeat_timeout = xmldb_getstring(db, path, "repeat_timeout");
+  ar->repeat_timeout = repeat_timeout[0] == '\0' ? 300 : size_of(repeat_timeout);
 
   const CheckType* type = check_type_find(ar->check_type);
   if (type == nullptr) {
     ar_log(kLogFatal, "No corresponding config domain found for: %d", ar->check_type);
     return -1;
   }
-  ctx->autoresponses.splice(ctx->autoresponses.end(), node);
+  ctx->autoresponses.push_back(std::move(rule));
+  ar = &ctx->autoresponses.back();
 
   const std::string refs_key = std::string(type->domain) + ".dev_refs.total";
   const int32_t refs = bounded_total(db, path, refs_key.c_str(), kMaxReferences);
@@ -157,6 +179,7 @@ int load_config(DaemonContext* ctx) {
 
 void load_config_from(DaemonContext* ctx, xmldb_t* db) {
   ctx->config_db = db;
+  ctx->cms_nodes = CmsNodes();
   const int32_t total = bounded_total(db, kRoot, "total", kMaxRules);
   for (int32_t n = 1; n <= total; ++n) {
     const std::string path = std::string(kRoot) + ".autoresponse" + std::to_string(n);
@@ -183,6 +206,7 @@ void unload_config(DaemonContext* ctx) {
   for (ArCheck& check : ctx->checks) free_archeck(&check);
   ctx->checks.clear();
   ctx->autoresponses.clear();
+  ctx->cms_nodes = CmsNodes();
   if (ctx->config_db != nullptr) {
     xmldb_close(ctx->config_db);
     ctx->config_db = nullptr;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "config/action.h"
@@ -24,12 +25,14 @@ struct AutoResponse {
   std::string path;  // "config.autoresponse.autoresponse%d"
   int32_t check_type = 0;
   uint32_t index = 0;
-  bool has_resolve = true;
-  bool repeat_trigger = false;
   int32_t repeat_timeout = 0;
   int32_t reset_timeout = 0;
+  bool has_resolve = true;
+  bool repeat_trigger = false;
   bool schedule_enabled = false;
-  DisableWindow disable[7];  // by weekday, 0 = Sunday
+  bool delays_read = false;  // the actions' delay_time has been read
+  // By weekday, 0 = Sunday; seven windows when schedule_enabled, else none.
+  std::unique_ptr<DisableWindow[]> disable;
   ActionList trigger_actions;
   ActionList resolve_actions;
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <list>
 
 #include "actions/queue.h"
@@ -29,8 +30,11 @@ struct DaemonContext {
   xmldb_t* config_db = nullptr;
   const char* control_key = nullptr;
 
-  std::list<AutoResponse> autoresponses;
-  std::list<ArCheck> checks;
+  // Appended to only (a rejected rule is never added), so the addresses
+  // that ArChecks and the routing index hold stay valid until unload.
+  std::deque<AutoResponse> autoresponses;
+  std::deque<ArCheck> checks;
+  CmsNodes cms_nodes;  // the central-management nodes of this load
   RouteIndex routes;
 
   std::list<QueuedAction> action_queue;

@@ -2,6 +2,8 @@
 // steps of the Triggered and Resolving states.
 #include "engine/state.h"
 
+#include <algorithm>
+#include <new>
 #include <string>
 
 #include "config/action.h"
@@ -14,6 +16,8 @@
 #include "core/log_line.h"
 
 namespace {
+
+constexpr char kCurrEntry[] = ".curr_entry";
 
 int64_t now(const ArCheck* check) { return check->conf.ar->daemon->clock->monotonic_seconds(); }
 
@@ -34,23 +38,32 @@ bool publish(ArCheck* check, const CheckEvent* event) {
   }
   std::string reference;
   try {
-    reference = ar->path + ".refs.ref" + std::to_string(check->conf.ref_index);
+    reference = archeck_key(*check, "");
   } catch (const std::bad_alloc&) {
     ar_log(kLogFatal, "Failed to allocate reference");
     return false;
   }
   link_push_status(&ctx->link, reference.c_str(), state);
-  if (event != nullptr) link_push_status(&ctx->link, check->conf.curr_entry_key.c_str(), event->value.c_str());
+  if (event != nullptr) {
+    // The key of the current value is the reference's with ".curr_entry".
+    // Without memory for it the push is lost, as link_push_status loses one
+    // it cannot allocate.
+    try {
+      reference += kCurrEntry;
+      link_push_status(&ctx->link, reference.c_str(), event->value.c_str());
+    } catch (const std::bad_alloc&) {
+    }
+  }
   link_push(&ctx->link, kLogKey, line.text);
   return true;
 }
 
-// The first entry still Pending; size() when there is none.
-size_t first_pending(const std::vector<ActionStatus>& statuses) {
-  for (size_t i = 0; i < statuses.size(); ++i) {
+// The first of count statuses still Pending; count when there is none.
+size_t first_pending(const ActionStatus* statuses, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
     if (statuses[i] == kActionPending) return i;
   }
-  return statuses.size();
+  return count;
 }
 
 // Hands one entry to its queue operation and reports what did not queue.
@@ -133,7 +146,13 @@ void ar_resolve(ArCheck* check, CheckEventPtr event) {
 
 int ar_refresh(ArCheck* check, CheckEventPtr event) {
   check->current_event = std::move(event);
-  return link_push_status(&check->conf.ar->daemon->link, check->conf.curr_entry_key.c_str(), check->current_event->value.c_str());
+  std::string key;
+  try {
+    key = archeck_key(*check, kCurrEntry);
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+  return link_push_status(&check->conf.ar->daemon->link, key.c_str(), check->current_event->value.c_str());
 }
 
 void ar_timeout(ArCheck* check) {
@@ -145,8 +164,7 @@ void ar_timeout(ArCheck* check) {
 
 void ar_normal(ArCheck* check) {
   check->current_event.reset();
-  check->trigger_status.assign(check->trigger_status.size(), kActionPending);
-  check->resolve_status.assign(check->resolve_status.size(), kActionPending);
+  std::fill_n(check->statuses.data(), check->trigger_count() + check->resolve_count(), kActionPending);
   check->state = kArNormal;
   check->state_time = now(check);
   publish(check, nullptr);
@@ -161,14 +179,14 @@ void ar_disable(ArCheck* check) {
 
 void ar_queue_trigger_actions(ArCheck* check) {
   const AutoResponse* ar = check->conf.ar;
-  const std::vector<ActionEntry>& entries = check->conf.trigger_actions;
-  std::vector<ActionStatus>& statuses = check->trigger_status;
+  const ActionList& actions = ar->trigger_actions;
+  ActionStatus* statuses = check->trigger_status();
   bool repeated = false;
   while (true) {
-    const size_t i = first_pending(statuses);
-    if (i < entries.size()) {
-      if (now(check) < check->state_time + static_cast<int64_t>(entries[i].delay_time)) return;
-      offer(check, *entries[i].action, &statuses[i], "Queuing triggered action: %s for AR: %s - %d actions in the queue");
+    const size_t i = first_pending(statuses, actions.size());
+    if (i < actions.size()) {
+      if (now(check) < check->state_time + static_cast<int64_t>(actions[i].delay_time)) return;
+      offer(check, actions[i], &statuses[i], "Queuing triggered action: %s for AR: %s - %d actions in the queue");
       continue;
     }
     if (!ar->has_resolve) {
@@ -180,16 +198,16 @@ void ar_queue_trigger_actions(ArCheck* check) {
     if (!ar->repeat_trigger || repeated) return;
     if (now(check) < check->state_time + static_cast<int64_t>(ar->repeat_timeout)) return;
     repeated = true;
-    statuses.assign(statuses.size(), kActionPending);
+    std::fill_n(statuses, actions.size(), kActionPending);
     check->state_time = now(check);
   }
 }
 
 void ar_queue_resolve_actions(ArCheck* check) {
-  const std::vector<ActionEntry>& entries = check->conf.resolve_actions;
-  for (size_t i; (i = first_pending(check->resolve_status)) < entries.size();) {
-    offer(check, *entries[i].action, &check->resolve_status[i],
-          "Queuing resolve action: %s for AR: %s - %d actions in the queue");
+  const ActionList& actions = check->conf.ar->resolve_actions;
+  ActionStatus* statuses = check->resolve_status();
+  for (size_t i; (i = first_pending(statuses, actions.size())) < actions.size();) {
+    offer(check, actions[i], &statuses[i], "Queuing resolve action: %s for AR: %s - %d actions in the queue");
   }
   finish(check);
 }

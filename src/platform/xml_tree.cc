@@ -57,12 +57,6 @@ uint32_t child_key_hash(XmlTree::Id parent, uint32_t name_hash) {
   return h;
 }
 
-// The home slot of a hash in a table of size slots (any size, not only
-// powers of two, so the table can be sized to what it holds).
-size_t home_slot(uint32_t hash, size_t size) {
-  return static_cast<size_t>((uint64_t{hash} * size) >> 32);
-}
-
 // Owns one expat parser.
 struct ParserDeleter {
   void operator()(XML_ParserStruct* p) const { XML_ParserFree(p); }
@@ -77,12 +71,20 @@ bool XmlTree::pool_equals(uint32_t offset, std::string_view text) const {
          pool_[offset + text.size()] == '\0';
 }
 
+size_t XmlTree::home(Id parent, uint32_t hash) const {
+  // A place among the parent's descendants, picked by the hash, scaled to
+  // the table: the keys of one subtree start their searches close together.
+  const uint64_t first = uint64_t{parent} + 1;
+  const uint64_t at = first + ((uint64_t{hash} * (elements_[parent].value_or_end - first)) >> 32);
+  return static_cast<size_t>((at * slot_scale_) >> 16);
+}
+
 XmlTree::Id XmlTree::child(Id parent, std::string_view name, uint32_t name_hash) const {
-  if (slots_.empty())
+  if (slots_.empty() || !has_children(parent))
     return kNone;
   const uint32_t h = child_key_hash(parent, name_hash);
   const uint32_t tag = h & tag_mask_;
-  size_t pos = home_slot(h, slots_.size());
+  size_t pos = home(parent, h);
   for (uint32_t s; (s = slots_[pos]) != 0;) {
     if ((s & tag_mask_) == tag) {
       const Id id = s >> tag_bits_;
@@ -282,27 +284,18 @@ class XmlTreeBuilder {
     t.tag_mask_ = t.tag_bits_ == 0 ? 0 : UINT32_MAX >> id_bits;
     // At most three quarters full, so a miss ends soon at an empty slot.
     t.slots_.assign(n + n / 3 + 1, 0);
+    // Slots per element in 1/65536ths: home() maps an element number below
+    // n to a slot below the table's size.
+    t.slot_scale_ = (uint64_t{t.slots_.size()} << 16) / n;
     std::vector<bool> has_path(n);
     has_path[0] = std::strchr(t.name(0), '.') == nullptr;
-    // The slots are reached at random, so each insert would wait for
-    // memory: ask for the slot of an element some way ahead meanwhile,
-    // keeping the hashes worked out for that until their turn.
-    constexpr Id kAhead = 16;
-    uint32_t ahead_hashes[kAhead];
-    const auto key_hash = [&t](Id id) { return child_key_hash(t.elements_[id].parent, hash_text(t.name(id))); };
-    for (Id id = 1; id < n && id <= kAhead; ++id)
-      ahead_hashes[id % kAhead] = key_hash(id);
     for (Id id = 1; id < n; ++id) {
-      const uint32_t h = ahead_hashes[id % kAhead];
-      if (id + kAhead < n) {
-        ahead_hashes[id % kAhead] = key_hash(id + kAhead);
-        __builtin_prefetch(&t.slots_[home_slot(ahead_hashes[id % kAhead], t.slots_.size())]);
-      }
       const XmlTree::Element& e = t.elements_[id];
       if (!has_path[e.parent] || std::strchr(t.name(id), '.') != nullptr)
         continue;
+      const uint32_t h = child_key_hash(e.parent, hash_text(t.name(id)));
       const uint32_t tag = h & t.tag_mask_;
-      size_t pos = home_slot(h, t.slots_.size());
+      size_t pos = t.home(e.parent, h);
       bool taken = false;
       for (uint32_t s; (s = t.slots_[pos]) != 0;) {
         const Id other = s >> t.tag_bits_;

@@ -38,7 +38,10 @@ struct scew_list {
 // its name and, for an element without children, its value as offsets into
 // the pool, and its parent. Equal strings are stored once. A lookup walks
 // the dotted path one component at a time, one probe per component into a
-// table of element numbers keyed by (parent, name).
+// table of element numbers keyed by (parent, name). The table keeps a
+// subtree's keys together: a child's search starts in the part of the
+// table that corresponds to its parent's descendants, so reading a rule's
+// settings touches a few cache lines rather than one per key.
 class XmlTree {
  public:
   using Id = uint32_t;
@@ -95,6 +98,10 @@ class XmlTree {
   // The child of parent named name (whose hash is name_hash); kNone when none.
   Id child(Id parent, std::string_view name, uint32_t name_hash) const;
 
+  // The slot where the search for a child of parent (which has children)
+  // with the index key hash begins.
+  size_t home(Id parent, uint32_t hash) const;
+
   // find_below for a path known to hold no NUL.
   Id walk(Id at, std::string_view rest) const;
 
@@ -109,6 +116,7 @@ class XmlTree {
   // many low bits of the key's hash as the number leaves free, so most
   // probes that miss are told apart without touching the element.
   std::vector<uint32_t> slots_;
+  uint64_t slot_scale_ = 0;  // slots per element, in 1/65536ths
   unsigned tag_bits_ = 0;
   uint32_t tag_mask_ = 0;
 

@@ -152,12 +152,6 @@ TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) 
   EXPECT_EQ(1, wait_exit(connected));
 }
 
-int count(const std::string& text, const std::string& needle) {
-  int n = 0;
-  for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++n;
-  return n;
-}
-
 // A storm of reloads while updates flow and actions run: the daemon keeps running, every action
 // it starts is reaped and reported, and (under the sanitizers) it ends without a leak.
 TEST(ReloadStorm, EveryStartedActionIsReapedAndReported) {

@@ -20,12 +20,6 @@ namespace {
 
 using namespace e2e;
 
-int count(const std::string& text, const std::string& needle) {
-  int n = 0;
-  for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++n;
-  return n;
-}
-
 // A stranger who writes while a delayed reply waits decides neither where it goes nor what a script is
 // told, and texts that hold tokens go out as they came in.
 TEST(SafetyE2e, StrangersCannotSteerADelayedReplyAndTokensInAnSmsStayText) {

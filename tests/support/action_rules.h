@@ -72,7 +72,7 @@ inline std::string outcome(TestDaemon& d, const ConfigBuilder& config) {
   }
   for (const std::string& f : files_in(d.paths.sms_outgoing_dir, true)) text += "spooled " + f + "; ";
   const Strings log = TestDaemon::values_of(sent, "config.autoresponse.log");
-  const int32_t status = d.check(0).trigger_status[0];
+  const int32_t status = d.check(0).trigger_status()[0];
   if (std::count(log.begin(), log.end(), "Action act for AR door1, queuing failed") > 0) text += "failed";
   else text += status == kActionQueued ? "queued" : status == kActionDropped ? "done" : std::to_string(status);
   for (size_t at; (at = text.find(d.dir())) != std::string::npos;) text.replace(at, d.dir().size(), "~");

@@ -193,6 +193,12 @@ void add_rule(ConfigBuilder& c, int n, const std::string& name, const std::strin
           settings);
 }
 
+int count(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++n;
+  return n;
+}
+
 void expect_no_sanitizer_report(const std::string& path) {
   const std::string log = read_file(path);
   for (const char* bad : {"Sanitizer", "runtime error"}) EXPECT_EQ(log.find(bad), std::string::npos) << log;

@@ -129,6 +129,9 @@ inline std::string state_line(int n, const std::string& state) {
 }
 inline std::string log_line(const std::string& text) { return "<- push config.autoresponse.log 0 " + text; }
 
+// How often needle stands in text, overlaps included.
+int count(const std::string& text, const std::string& needle);
+
 // Fails when the log at path holds a sanitizer report.
 void expect_no_sanitizer_report(const std::string& path);
 

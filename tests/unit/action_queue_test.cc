@@ -24,7 +24,7 @@ class ActionQueue : public ::testing::Test {
     ASSERT_EQ(0, d.load(c.set(rule_path(1) + ".name", "pdu")));
   }
   int queue(const std::string& program, const Strings& argv = {}) {
-    return queue_action(&d.check(0), *d.check(0).conf.trigger_actions[0].action, program, argv, {}, 0);
+    return queue_action(&d.check(0), d.check(0).conf.ar->trigger_actions[0], program, argv, {}, 0);
   }
   Strings lines() { return TestDaemon::values_of(d.take_sent(), "config.autoresponse.log"); }
   pid_t pid(size_t n) { return d.spawner.starts.at(n).pid; }

@@ -20,9 +20,11 @@ const std::string kLine = "log=AR: name=door1, index=1, ref=1, state=";
 const std::string kEvent = ", event=" + enviro_key(1) + ", value=";
 
 Strings g_offered;  // the actions offered to their queue operation, in order
+Strings g_paths;    // and their configuration paths
 
-int record_queue(ArCheck* /*check*/, const Action& action, ActionStatus* status) {
+int record_queue(ArCheck* check, const Action& action, ActionStatus* status) {
   g_offered.push_back(action.name);
+  g_paths.push_back(action_path(*check->conf.ar, action));
   *status = kActionQueued;
   return 0;
 }
@@ -36,6 +38,7 @@ class Engine : public ::testing::Test {
  protected:
   void SetUp() override {
     g_offered.clear();
+    g_paths.clear();
     add_enviro_rule(c.set("config.autoresponse.total", 1), 1, "door1");
   }
   void actions(const std::string& list, const std::vector<std::pair<std::string, int>>& delays) {
@@ -140,6 +143,37 @@ TEST_F(Engine, DelaysReleaseTriggerActionsInListOrderFromTheLastTrigger) {
   at(0, "29");
   at(0, "31");
   EXPECT_EQ((Strings{"A", "B", "C", "R1", "R2", "A"}), g_offered);
+}
+
+// Each central-management node gets an action at the head of both lists (with the node's own delay); every
+// reference keeps its own statuses, here more of them than fit beside it, and runs each action once per
+// trigger under its configuration path.
+TEST_F(Engine, CentralManagementNodesComeFirstAndEachReferenceRunsEveryActionOnce) {
+  c.set("config.cms.enabled", "on").set("config.cms.cms1.delay_time", 0).set("config.cms.other.delay_time", 0);
+  c.set("config.cms.cms2.delay_time", 5).set(rule_path(1) + ".enviro.dev_refs.total", 2);
+  actions("trigger_actions", {{"A", 0}, {"B", 0}, {"C", 0}, {"D", 0}, {"E", 0}, {"F", 9}, {"G", 0}});
+  actions("resolve_actions", {{"R1", 0}, {"R2", 60}});
+  load();
+  ASSERT_EQ(2u, d.ctx.checks.size());
+  const std::string cms1 = "config.cms.cms1", cms2 = "config.cms.cms2", t = rule_path(1) + ".trigger_actions.action";
+  const std::string r = rule_path(1) + ".resolve_actions.action";
+  at(0, "31");
+  EXPECT_EQ((Strings{cms1, cms1}), g_paths);  // cms2's delay holds the rest back, for both references
+  at(5, nullptr);
+  at(4, nullptr);
+  Strings want{cms1, cms1};
+  for (const std::string& first : {cms2, t + "1", t + "2", t + "3", t + "4", t + "5"}) want.push_back(first);
+  for (const std::string& first : {cms2, t + "1", t + "2", t + "3", t + "4", t + "5"}) want.push_back(first);
+  for (const std::string& late : {t + "6", t + "7", t + "6", t + "7"}) want.push_back(late);
+  ASSERT_EQ(want, g_paths);
+  // Resolve actions go at once; the next trigger starts over at the first node.
+  at(0, "29");
+  at(0, "31");
+  for (int ref = 0; ref < 2; ++ref) for (const std::string& path : {cms1, cms2, r + "1", r + "2"}) want.push_back(path);
+  for (int ref = 0; ref < 2; ++ref) want.push_back(cms1);
+  EXPECT_EQ(want, g_paths);
+  EXPECT_EQ("CMS action", g_offered.front());
+  EXPECT_EQ("G", g_offered[15]);
 }
 
 TEST_F(Engine, RepeatsComeEveryRepeatTimeoutAndAtMostOncePerCall) {

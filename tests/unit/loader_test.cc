@@ -57,6 +57,7 @@ TEST(Loader, RejectedRulesLeaveNoTraceAndTheWholeOneGetsEverything) {
   const AutoResponse& six = *std::next(d.ctx.autoresponses.begin());
   EXPECT_EQ(0, six.repeat_timeout);
   EXPECT_FALSE(six.schedule_enabled);
+  EXPECT_EQ(nullptr, six.disable.get());  // no windows are kept for a schedule that is off
   Strings want = normal(6, 1);
   for (const std::string& line : normal(6, 2)) want.push_back(line);
   EXPECT_EQ(want, wire(d));

@@ -62,12 +62,18 @@ TEST_F(XmldbTest, ValueIsTheExactTextOfTheFirstLeafOfAPath) {
 
 TEST_F(XmldbTest, ThousandsOfSiblingsAreEachFoundAndTheSubtreeWalksEveryChildInOrder) {
   std::string doc = "<config><big>";
-  for (int i = 1; i <= 5000; ++i) doc += "<n" + std::to_string(i) + "><v>" + std::to_string(i) + "</v></n" + std::to_string(i) + ">";
+  // Each sibling holds keys of the same names as the others, one level down too.
+  for (int i = 1; i <= 5000; ++i) {
+    const std::string n = std::to_string(i);
+    doc += "<n" + n + "><v>" + n + "</v><s><v>-" + n + "</v></s></n" + n + ">";
+  }
   ASSERT_NE(open(doc + "</big><cms><enabled>on</enabled><cms1><a>1</a></cms1><x.y/><cms1/></cms></config>"), nullptr);
   for (int i = 1; i <= 5000; ++i) {
     const std::string prefix = "config.big.n" + std::to_string(i);
     ASSERT_EQ(xmldb_getsize(db_, prefix.c_str(), "v"), i);
+    ASSERT_EQ(xmldb_getsize(db_, prefix.c_str(), "s.v"), -i);
     ASSERT_STREQ(xmldb_getstring(db_, prefix.c_str(), "w"), "");
+    ASSERT_STREQ(xmldb_getstring(db_, prefix.c_str(), "v.v"), "");
   }
   // Every child, later same-named and dotted ones included, with its children.
   std::vector<std::string> names;
