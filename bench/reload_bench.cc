@@ -86,7 +86,7 @@ void BM_Reload(benchmark::State& state) {
     xmldb_close(xmldb_open(nullptr));
     db_s += seconds_since(t);
 
-    daemon.ctx.link.out_queue.clear();
+    link_drop_queued(&daemon.ctx.link);
     daemon.logs.clear();
     t = CpuClock::now();
     unload_config(&daemon.ctx);

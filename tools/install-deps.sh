@@ -10,7 +10,7 @@ packages=("$@")
   libevent-dev liblog4c-dev libpcre3-dev libexpat1-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev valgrind util-linux tzdata
-  man-db file dpkg-dev
+  man-db file dpkg-dev strace
 )
 
 missing=()

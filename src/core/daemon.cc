@@ -128,7 +128,10 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   sigprocmask(SIG_UNBLOCK, &loop_signals, nullptr);
   if (ctx.exit_status < 0) run_guarded(&ctx.link, [&ctx] { load_config(&ctx); });
   if (ctx.exit_status < 0) wait_boot_delay(&ctx);
-  if (ctx.exit_status < 0) event_loop(0);
+  if (ctx.exit_status < 0) {
+    link_start_writing(&ctx.link);
+    event_loop(0);
+  }
 
   // Orderly teardown, so a run under a leak checker ends with nothing lost.
   sighup_event.reset();

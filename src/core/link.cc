@@ -1,16 +1,27 @@
 // The infod link: framing, the outgoing queue and writer, the incoming
 // reader.
+//
+// The reader takes everything the socket holds at each readiness into one
+// buffer and hands over every whole message in it; what a synchronous get
+// read on the way follows, then the socket again. The writer appends each
+// message to one buffer; the messages of one callback go out in one write
+// when it ends, and only what the socket does not take waits for
+// writability.
 #include "core/link.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <event2/event.h>
 #include <event2/event_compat.h>
 
@@ -20,15 +31,33 @@
 
 namespace {
 
-// At most this many queued messages go out in one write.
-constexpr int kWriteBatch = 64;
+// What the reader takes from the socket in one read. A message longer than
+// this gets a buffer of its own size while it is read.
+constexpr size_t kReadBuffer = 64 * 1024;
 
-// How long a synchronous flush of a partly written message may wait.
-constexpr int kFlushTimeoutMs = 2000;
+// At most this many reads per readiness: a flood of updates must not keep
+// the loop from the signals and the tick.
+constexpr int kReadsPerWake = 16;
 
-// A body buffer bigger than this is released after its message instead of
-// being kept for the next one.
-constexpr size_t kKeptBodyCapacity = 64 * 1024;
+// How long link_flush_head may wait for the socket.
+constexpr std::chrono::milliseconds kFlushTimeout{2000};
+
+// A body or outgoing buffer bigger than this is released once emptied
+// instead of being kept for the next use.
+constexpr size_t kKeptCapacity = 64 * 1024;
+
+// Once a buffer of this size or more is released (the start-up or reload
+// traffic of thousands of rules), the heap's free pages go back to the
+// system: the buffer mostly lives in memory that the loading of the rules
+// freed, and the heap keeps all of it resident otherwise.
+constexpr size_t kTrimCapacity = 1024 * 1024;
+
+// While a callback handles a flood of updates, the answers of the ones
+// already handled go out once this much has gathered, as they would have at
+// the end of callbacks of their own; the buffer stays within its kept size.
+constexpr size_t kWriteEarly = 32 * 1024;
+
+using SteadyClock = std::chrono::steady_clock;
 
 // strtok-style: skips leading delimiters, cuts the token at the next one.
 char* next_token(char** pos, const char* delimiters) {
@@ -51,6 +80,39 @@ int32_t to_int32(const char* text) {
   return static_cast<int32_t>(v);
 }
 
+bool would_block(ssize_t n) {
+  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+}
+
+// The body length in the header at p.
+uint32_t length_at(const char* p) {
+  uint32_t length;
+  memcpy(&length, p, 4);
+  return ntohl(length);
+}
+
+void append_number(std::string* out, long n) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  out->append(digits, end);
+}
+
+// Waits until the socket is ready for events or the deadline passes.
+bool wait_ready(int fd, short events, SteadyClock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  if (left <= 0) return false;
+  pollfd p{fd, events, 0};
+  return poll(&p, 1, static_cast<int>(left)) >= 0 || errno == EINTR;
+}
+
+void return_free_memory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
+// Writer.
+
 void add_write_event(InfodLink* link) {
   if (!link->write_event_added) {
     link->write_event.add();
@@ -58,75 +120,267 @@ void add_write_event(InfodLink* link) {
   }
 }
 
-// Reads what infod_get_multiple kept first, then the socket.
-ssize_t link_read(InfodLink* link, void* buf, size_t len) {
-  const size_t kept = infod_kept_read(link->fd, buf, len);
-  if (kept > 0) return static_cast<ssize_t>(kept);
-  return recv(link->fd, buf, len, 0);
+void del_write_event(InfodLink* link) {
+  if (link->write_event_added) {
+    link->write_event.del();
+    link->write_event_added = false;
+  }
 }
 
-bool would_block(ssize_t n) {
-  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+// Moves the writer past n written bytes, and notes where a message was cut.
+void written(InfodLink* link, size_t n) {
+  size_t pos = link->out_start;
+  const size_t end = pos + n;
+  const size_t rest = std::min(n, link->head_rest);
+  link->head_rest -= rest;
+  pos += rest;
+  while (pos < end) {
+    const size_t whole = 4 + static_cast<size_t>(length_at(link->out.data() + pos));
+    if (pos + whole > end) link->head_rest = pos + whole - end;
+    pos += whole;
+  }
+  link->out_start = end;
+  size_t gone = 0;
+  if (link->out_start == link->out.size()) {
+    // Drained. The start-up traffic of many rules runs to megabytes; that
+    // buffer goes back rather than stay with the process.
+    gone = link->out.size();
+    if (link->out.capacity() >= kTrimCapacity) {
+      std::string().swap(link->out);
+      return_free_memory();
+    } else if (link->out.capacity() > kKeptCapacity) {
+      std::string().swap(link->out);
+    } else {
+      link->out.clear();
+    }
+  } else if (link->out_start >= link->out.size() / 2) {
+    // What is written goes, so a socket that takes little at a time costs
+    // no more than a copy of the rest now and then.
+    gone = link->out_start;
+    link->out.erase(0, gone);
+  }
+  link->out_start -= gone;
+  link->out_mark -= std::min(link->out_mark, gone);
 }
+
+// One write of everything queued. What the socket does not take waits for
+// writability.
+void write_queued(InfodLink* link) {
+  const size_t pending = link->out.size() - link->out_start;
+  if (pending == 0) {
+    del_write_event(link);
+    return;
+  }
+  const ssize_t n = send(link->fd, link->out.data() + link->out_start, pending, MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (n <= 0) {
+    if (would_block(n)) {
+      add_write_event(link);
+      return;
+    }
+    ar_log(kLogFatal, "Error writing to infod");
+    link_fatal(link, 1);
+    return;
+  }
+  written(link, static_cast<size_t>(n));
+  if (link->out_start == link->out.size()) {
+    del_write_event(link);
+  } else {
+    add_write_event(link);
+  }
+}
+
+// Writes at once what is queued, unless the writer waits for writability
+// (what waits goes first) or there is no socket.
+void write_now(InfodLink* link) {
+  if (link->fd < 0 || link->write_event_added || link_stopped(link) || link->out_start == link->out.size()) return;
+  write_queued(link);
+}
+
+// Formats one message onto the end of out: the header and the body, a
+// push with key + suffix, number and value, the others with the client
+// name and key + suffix.
+void append_message(std::string* out, int type, const char* key, const char* suffix, int number,
+                    const char* value) {
+  const size_t start = out->size();
+  out->append(4, '\0');
+  append_number(out, type);
+  *out += kRS;
+  if (type != kInfodPush) {
+    *out += kInfodClientName;
+    *out += kRS;
+  }
+  *out += key != nullptr ? key : "";
+  *out += suffix;
+  if (type == kInfodPush) {
+    *out += kRS;
+    append_number(out, number);
+    *out += kRS;
+    *out += value != nullptr ? value : "";
+  }
+  const uint32_t length = htonl(static_cast<uint32_t>(out->size() - start - 4));
+  memcpy(&(*out)[start], &length, 4);
+}
+
+// Queues one message, and writes it at once outside a callback; -1
+// (logged) when memory runs out, and nothing is queued then.
+int queue_message(InfodLink* link, int type, const char* key, const char* suffix, int number, const char* value) {
+  const size_t before = link->out.size();
+  try {
+    append_message(&link->out, type, key, suffix, number, value);
+  } catch (const std::bad_alloc&) {
+    link->out.resize(before);
+    ar_log(kLogFatal, "Could not allocate message");
+    return -1;
+  }
+  if (link->cork == 0) write_now(link);
+  return 0;
+}
+
+// Reader.
 
 void release_body(InfodLink* link) {
-  if (link->body.capacity() > kKeptBodyCapacity) {
-    std::vector<char>().swap(link->body);
-  } else {
-    link->body.clear();
-  }
-  link->read_state = ReaderState::kIdle;
+  if (link->body.capacity() > kKeptCapacity) std::vector<char>().swap(link->body);
 }
 
-// One step of the reader: one read, never past the current message.
-void read_step(InfodLink* link) {
-  if (link->read_state == ReaderState::kIdle) {
-    link->header_read = 0;
-    link->body_len = 0;
-    link->body_read = 0;
-    link->read_state = ReaderState::kHeader;
-  }
-  if (link->read_state == ReaderState::kHeader) {
-    const ssize_t n = link_read(link, link->header + link->header_read, 4 - link->header_read);
-    if (n <= 0) {
-      if (would_block(n)) return;
-      ar_log(kLogFatal, "Error reading message from infod %s", n == 0 ? "end of stream" : strerror(errno));
-      link_fatal(link, 1);
-      return;
-    }
-    link->header_read += static_cast<int>(n);
-    if (link->header_read < 4) return;
-    uint32_t length;
-    memcpy(&length, link->header, 4);
-    link->body_len = ntohl(length);
-    if (link->body_len > kMaxInfodMessage) {
-      ar_log(kLogFatal, "Message too long from infod: %u", link->body_len);
-      link_fatal(link, 1);
-      return;
-    }
-    if (link->body_len == 0) {  // an empty message carries nothing
-      link->read_state = ReaderState::kIdle;
-      return;
-    }
-    link->body.assign(link->body_len + 1, '\0');
-    link->read_state = ReaderState::kBody;
-    return;
-  }
-  const ssize_t n = link_read(link, link->body.data() + link->body_read, link->body_len - link->body_read);
-  if (n <= 0) {
-    if (would_block(n)) return;
+// Ends the daemon after a failed read or the end of the stream.
+void read_failed(InfodLink* link, ssize_t n) {
+  const int error = errno;
+  if (link_reader_state(link) == ReaderState::kBody) {
     ar_log(kLogFatal, "Error reading message from infod");
-    link_fatal(link, 1);
-    return;
+  } else {
+    ar_log(kLogFatal, "Error reading message from infod %s", n == 0 ? "end of stream" : strerror(error));
   }
-  link->body_read += static_cast<uint32_t>(n);
-  if (link->body_read < link->body_len) return;
-  const int result = link->on_message(link->owner, link->body.data());
-  release_body(link);
-  if (result != 0) {
-    ar_log(kLogFatal, "Error handling message");
-    link_fatal(link, 1);
+  link_fatal(link, 1);
+}
+
+// Hands every whole message in the buffer to the handler, in order. The
+// buffer moves past a message before its handler runs, so a synchronous
+// call in the handler sees only what follows it.
+void handle_whole(InfodLink* link) {
+  while (!link_stopped(link)) {
+    const size_t held = link->in_end - link->in_start;
+    if (held < 4) return;
+    const char* message = link->in.data() + link->in_start;
+    const uint32_t length = length_at(message);
+    if (length > kMaxInfodMessage) {
+      ar_log(kLogFatal, "Message too long from infod: %u", length);
+      link_fatal(link, 1);
+      return;
+    }
+    if (held - 4 < length) return;
+    link->in_start += 4 + length;
+    if (length == 0) continue;  // an empty message carries nothing
+    if (link->out.size() - link->out_start >= kWriteEarly) {
+      write_now(link);
+      if (link_stopped(link)) return;
+    }
+    link->out_mark = link->out.size();
+    // The handler gets its own copy: the buffer may move while it runs.
+    link->body.resize(length + 1);
+    memcpy(link->body.data(), message + 4, length);
+    link->body[length] = '\0';
+    const int result = link->on_message(link->owner, link->body.data());
+    release_body(link);
+    if (result != 0) {
+      ar_log(kLogFatal, "Error handling message");
+      link_fatal(link, 1);
+      return;
+    }
   }
+}
+
+// Makes room after in_end: the unhandled bytes (at most one partial
+// message) move to the front of a buffer of the usual size, or of the
+// partial message's own size when that is larger.
+void make_room(InfodLink* link) {
+  const size_t held = link->in_end - link->in_start;
+  size_t want = kReadBuffer;
+  if (held >= 4) want = std::max(want, 4 + static_cast<size_t>(length_at(link->in.data() + link->in_start)));
+  if (link->in.size() != want) {
+    std::vector<char> next(want);
+    if (held > 0) memcpy(next.data(), link->in.data() + link->in_start, held);
+    link->in.swap(next);
+  } else if (link->in_start > 0 && held > 0) {
+    memmove(link->in.data(), link->in.data() + link->in_start, held);
+  }
+  link->in_start = 0;
+  link->in_end = held;
+}
+
+// Moves what a synchronous get kept on the way into the buffer, after what
+// is there: it came from the socket later. False when nothing was kept.
+bool take_kept(InfodLink* link) {
+  if (infod_kept_bytes(link->fd) == 0) return false;
+  make_room(link);
+  const size_t got = infod_kept_read(link->fd, link->in.data() + link->in_end, link->in.size() - link->in_end);
+  link->in_end += got;
+  return got > 0;
+}
+
+// Handles what the buffer holds, then what a synchronous get kept.
+void handle_buffered(InfodLink* link) {
+  do {
+    handle_whole(link);
+  } while (!link_stopped(link) && take_kept(link));
+}
+
+// One readiness: everything the socket holds, every whole message in it.
+void read_ready(InfodLink* link) {
+  handle_buffered(link);
+  for (int reads = 0; reads < kReadsPerWake && !link_stopped(link); ++reads) {
+    make_room(link);
+    const size_t room = link->in.size() - link->in_end;
+    const ssize_t n = recv(link->fd, link->in.data() + link->in_end, room, MSG_DONTWAIT);
+    if (n <= 0) {
+      if (!would_block(n)) read_failed(link, n);
+      return;
+    }
+    link->in_end += static_cast<size_t>(n);
+    handle_buffered(link);
+    // A read that did not fill the room took all the socket held.
+    if (static_cast<size_t>(n) < room) return;
+  }
+}
+
+// Writes the rest of a partly written message before the deadline.
+int finish_partial_write(InfodLink* link, SteadyClock::time_point deadline) {
+  while (link->head_rest > 0) {
+    const ssize_t n =
+        send(link->fd, link->out.data() + link->out_start, link->head_rest, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      written(link, static_cast<size_t>(n));
+      continue;
+    }
+    if (!would_block(n) || (errno != EINTR && !wait_ready(link->fd, POLLOUT, deadline))) return -1;
+  }
+  return 0;
+}
+
+// Reads the rest of a message the buffer holds only the beginning of,
+// before the deadline, and not a byte more.
+int finish_partial_read(InfodLink* link, SteadyClock::time_point deadline) {
+  size_t pos = link->in_start;
+  while (link->in_end - pos >= 4) {
+    const uint32_t length = length_at(link->in.data() + pos);
+    // A bad length ends the daemon when the reader comes to it.
+    if (length > kMaxInfodMessage) return -1;
+    if (link->in_end - pos - 4 < length) break;
+    pos += 4 + length;
+  }
+  while (pos < link->in_end) {
+    const size_t held = link->in_end - pos;
+    const size_t whole = held < 4 ? 4 : 4 + static_cast<size_t>(length_at(link->in.data() + pos));
+    if (whole > 4 + kMaxInfodMessage) return -1;
+    if (held == whole) return 0;
+    if (link->in.size() - link->in_end < whole - held) link->in.resize(link->in_end + whole - held);
+    const ssize_t n = recv(link->fd, link->in.data() + link->in_end, whole - held, MSG_DONTWAIT);
+    if (n > 0) {
+      link->in_end += static_cast<size_t>(n);
+      continue;
+    }
+    if (!would_block(n) || (errno != EINTR && !wait_ready(link->fd, POLLIN, deadline))) return -1;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -154,24 +408,13 @@ int link_split_fields(char* body, UpdateFields* fields) {
   return fields->count;
 }
 
+void link_append_format(std::string* out, int type, const char* key, int number, const char* value) {
+  append_message(out, type, key, "", number, value);
+}
+
 std::string link_format(int type, const char* key, int number, const char* value) {
-  const char* k = key != nullptr ? key : "";
-  std::string text(4, '\0');
-  text += std::to_string(type);
-  text += kRS;
-  if (type == kInfodPush) {
-    text += k;
-    text += kRS;
-    text += std::to_string(number);
-    text += kRS;
-    text += value != nullptr ? value : "";
-  } else {
-    text += kInfodClientName;
-    text += kRS;
-    text += k;
-  }
-  const uint32_t length = htonl(static_cast<uint32_t>(text.size() - 4));
-  memcpy(text.data(), &length, 4);
+  std::string text;
+  link_append_format(&text, type, key, number, value);
   return text;
 }
 
@@ -179,13 +422,24 @@ void link_init(InfodLink* link, int fd, LinkMessageHandler on_message, void* own
   link->fd = fd;
   link->on_message = on_message;
   link->owner = owner;
-  link->out_queue.clear();
-  link->write_offset = 0;
-  link->read_state = ReaderState::kIdle;
+  link->out.clear();
+  link->out_start = 0;
+  link->head_rest = 0;
+  link->out_mark = 0;
+  link->in_start = 0;
+  link->in_end = 0;
+  // The start-up traffic waits for the loop: one cork more, which
+  // link_start_writing takes away.
+  ++link->cork;
   link->read_event.set(fd, EV_READ | EV_PERSIST, link_on_readable, link);
   link->read_event.add();
   link->write_event.set(fd, EV_WRITE | EV_PERSIST, link_on_writable, link);
   link->write_event_added = false;
+}
+
+void link_start_writing(InfodLink* link) {
+  if (link->cork > 0) --link->cork;
+  if (link->out_start < link->out.size()) add_write_event(link);
 }
 
 int link_send(InfodLink* link, int type, const char* key, int number, const char* value) {
@@ -193,14 +447,7 @@ int link_send(InfodLink* link, int type, const char* key, int number, const char
     ar_log(kLogFatal, "Unknown message type");
     return -1;
   }
-  try {
-    link->out_queue.push_back(InfodMessage{link_format(type, key, number, value)});
-  } catch (const std::bad_alloc&) {
-    ar_log(kLogFatal, "Could not allocate message");
-    return -1;
-  }
-  add_write_event(link);
-  return 0;
+  return queue_message(link, type, key, "", number, value);
 }
 
 int link_subscribe(InfodLink* link, const char* key) { return link_send(link, kInfodSubscribe, key, 0, nullptr); }
@@ -214,92 +461,71 @@ int link_push(InfodLink* link, const char* key, const char* value) {
 }
 
 int link_push_status(InfodLink* link, const char* key, const char* value) {
-  std::string status_key;
-  try {
-    status_key = std::string(key) + ".status";
-  } catch (const std::bad_alloc&) {
-    return -1;
-  }
-  return link_send(link, kInfodPush, status_key.c_str(), 2, value);
+  return queue_message(link, kInfodPush, key, ".status", 2, value);
 }
 
-void link_on_writable(int fd, short /*events*/, void* arg) {
+void link_cork(InfodLink* link) {
+  if (link->cork++ == 0) link->out_mark = link->out.size();
+}
+
+void link_uncork(InfodLink* link) {
+  if (link->cork > 0 && --link->cork > 0) return;
+  write_now(link);
+}
+
+void link_on_writable(int /*fd*/, short /*events*/, void* arg) {
   auto* link = static_cast<InfodLink*>(arg);
   if (link_stopped(link)) return;
-  if (link->out_queue.empty()) {
-    link->write_event.del();
-    link->write_event_added = false;
-    return;
-  }
-  // One system call for as many whole messages as fit in one batch; the
-  // bytes go out exactly in queue order.
-  iovec iov[kWriteBatch];
-  int count = 0;
-  size_t offset = link->write_offset;
-  for (const InfodMessage& m : link->out_queue) {
-    if (count == kWriteBatch) break;
-    iov[count].iov_base = const_cast<char*>(m.text.data() + offset);
-    iov[count].iov_len = m.text.size() - offset;
-    offset = 0;
-    ++count;
-  }
-  msghdr msg{};
-  msg.msg_iov = iov;
-  msg.msg_iovlen = static_cast<size_t>(count);
-  ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
-  if (n <= 0) {
-    if (would_block(n)) return;
-    ar_log(kLogFatal, "Error writing to infod");
-    link_fatal(link, 1);
-    return;
-  }
-  while (n > 0) {
-    const size_t rest = link->out_queue.front().text.size() - link->write_offset;
-    if (static_cast<size_t>(n) < rest) {
-      link->write_offset += static_cast<size_t>(n);
-      break;
-    }
-    n -= static_cast<ssize_t>(rest);
-    link->out_queue.pop_front();
-    link->write_offset = 0;
-  }
+  write_queued(link);
 }
 
 void link_on_readable(int /*fd*/, short /*events*/, void* arg) {
   auto* link = static_cast<InfodLink*>(arg);
-  run_guarded(link, [link] {
-    // Messages that a synchronous get read on the way are handled here,
-    // without waiting for the socket to become readable again.
-    do {
-      if (link_stopped(link)) return;
-      read_step(link);
-    } while (!link_stopped(link) && infod_kept_bytes(link->fd) > 0);
-  });
+  run_guarded(link, [link] { read_ready(link); });
 }
 
 int link_flush_head(InfodLink* link) {
-  if (link->write_offset == 0 || link->out_queue.empty()) return 0;
-  const std::string& text = link->out_queue.front().text;
-  int waited = 0;
-  while (link->write_offset < text.size()) {
-    const ssize_t n = send(link->fd, text.data() + link->write_offset, text.size() - link->write_offset,
+  const auto deadline = SteadyClock::now() + kFlushTimeout;
+  // What the messages handled before this one queued would have gone out at
+  // the end of their own callbacks: ahead of the call, as far as the socket
+  // takes it now. The rest, and what this one queued, wait.
+  if (!link->write_event_added && link->out_mark > link->out_start) {
+    const ssize_t n = send(link->fd, link->out.data() + link->out_start, link->out_mark - link->out_start,
                            MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
-      link->write_offset += static_cast<size_t>(n);
-      continue;
+      written(link, static_cast<size_t>(n));
+    } else if (!would_block(n)) {
+      return -1;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waited < kFlushTimeoutMs) {
-      pollfd p{link->fd, POLLOUT, 0};
-      poll(&p, 1, 100);
-      waited += 100;
-      continue;
-    }
-    return -1;
   }
-  link->out_queue.pop_front();
-  link->write_offset = 0;
-  return 0;
+  if (finish_partial_write(link, deadline) != 0) return -1;
+  return finish_partial_read(link, deadline);
+}
+
+ReaderState link_reader_state(const InfodLink* link) {
+  const size_t held = link->in_end - link->in_start;
+  if (held == 0) return ReaderState::kIdle;
+  return held < 4 ? ReaderState::kHeader : ReaderState::kBody;
+}
+
+std::vector<std::string> link_queued(const InfodLink* link) {
+  std::vector<std::string> messages;
+  size_t pos = link->out_start;
+  if (link->head_rest > 0) messages.push_back(link->out.substr(pos, link->head_rest));
+  pos += link->head_rest;
+  while (pos < link->out.size()) {
+    const size_t whole = 4 + static_cast<size_t>(length_at(link->out.data() + pos));
+    messages.push_back(link->out.substr(pos, whole));
+    pos += whole;
+  }
+  return messages;
+}
+
+void link_drop_queued(InfodLink* link) {
+  link->out.clear();
+  link->out_start = 0;
+  link->head_rest = 0;
+  link->out_mark = 0;
 }
 
 bool link_stopped(const InfodLink* link) { return link->exit_status != nullptr && *link->exit_status >= 0; }

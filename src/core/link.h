@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -54,19 +53,18 @@ int link_split_fields(char* body, UpdateFields* fields);
 // number and value, the others the client name and key.
 std::string link_format(int type, const char* key, int number, const char* value);
 
-// One framed outgoing message: the 4-byte length header and the body.
-struct InfodMessage {
-  std::string text;
-};
+// Appends one formatted message, header included, to out.
+void link_append_format(std::string* out, int type, const char* key, int number, const char* value);
 
 // Takes one complete body (body_len bytes and a NUL); 0 handled or
 // ignored, anything else ends the daemon with status 1.
 using LinkMessageHandler = int (*)(void* owner, char* body);
 
+// The reader's state: what it holds of the one message it has begun.
 enum class ReaderState {
   kIdle,    // between messages
-  kHeader,  // reading the 4-byte length
-  kBody,    // reading body_len bytes
+  kHeader,  // part of the 4-byte length
+  kBody,    // the length, and part of the body
 };
 
 struct InfodLink {
@@ -82,26 +80,42 @@ struct InfodLink {
   // its owner points it at the status it returns.
   int* exit_status = nullptr;
 
-  // Incoming reader.
-  ReaderState read_state = ReaderState::kIdle;
-  unsigned char header[4] = {};
-  int header_read = 0;
-  std::vector<char> body;  // body_len + 1 bytes, NUL-terminated
-  uint32_t body_len = 0;
-  uint32_t body_read = 0;
+  // Incoming reader: in[in_start, in_end) was read and is not handled yet.
+  // Between callbacks it is at most the beginning of one message.
+  std::vector<char> in;
+  size_t in_start = 0;
+  size_t in_end = 0;
+  std::vector<char> body;  // the body being handled, NUL-terminated
 
-  // Outgoing writer.
-  size_t write_offset = 0;
+  // Outgoing writer: out holds the queued messages one after another, and
+  // out[out_start, out.size()) is not written yet. head_rest is what is
+  // left of a message partly written, 0 at a message boundary.
+  std::string out;
+  size_t out_start = 0;
+  size_t head_rest = 0;
+  // Where the messages of the incoming message being handled (or of the
+  // running callback) begin in out: what earlier ones queued goes out ahead
+  // of a synchronous call, what this one queued after it.
+  size_t out_mark = 0;
+  // Greater than 0 while a callback runs: its messages go out together
+  // when it ends (link_uncork).
+  int cork = 0;
+  // The write event is pending: what is queued waits for writability.
   bool write_event_added = false;
-  std::deque<InfodMessage> out_queue;
 };
 
-// Stores the socket and the message handler, and registers the read event
-// (and the write event, added whenever something is queued).
+// Stores the socket and the message handler and registers the read event
+// (and the write event, added only while the socket does not take what is
+// queued). Messages queued from here wait until link_start_writing.
 void link_init(InfodLink* link, int fd, LinkMessageHandler on_message, void* owner);
 
+// The loop is about to run: what was queued at start-up goes out as soon as
+// the socket is writable, and from now on each callback writes its own.
+void link_start_writing(InfodLink* link);
+
 // Queues one message of type push, subscribe or unsubscribe; -1 (logged)
-// for any other type or when memory runs out.
+// for any other type or when memory runs out. Outside a callback (not
+// corked) it is written at once when nothing else waits.
 int link_send(InfodLink* link, int type, const char* key, int number, const char* value);
 int link_subscribe(InfodLink* link, const char* key);
 int link_unsubscribe(InfodLink* link, const char* key);
@@ -110,13 +124,35 @@ int link_push(InfodLink* link, const char* key, const char* value);
 // A value under key + ".status", number 2.
 int link_push_status(InfodLink* link, const char* key, const char* value);
 
+// Around every loop callback (run_guarded): messages queued in between go
+// out in one write when the outermost uncork comes, unless the writer
+// already waits for writability; what the socket does not take waits for
+// it, in order.
+void link_cork(InfodLink* link);
+void link_uncork(InfodLink* link);
+
 // The read and write callbacks (arg is the InfodLink).
 void link_on_readable(int fd, short events, void* link);
 void link_on_writable(int fd, short events, void* link);
 
-// Finishes writing a partly written head message, so a synchronous call on
-// the socket cannot interleave its bytes with it; -1 when the socket failed.
+// Makes the socket ready for a synchronous call while an incoming message
+// is handled: writes what the messages handled before it queued, as far as
+// the socket takes it at once (they would have gone out at the end of
+// callbacks of their own), finishes writing a partly written message, so
+// the call's bytes cannot land inside it, and reads the rest of a message
+// the reader has begun, so the call reads from a message boundary. What
+// this message queued stays queued, to follow the call, and what was read
+// stays for the reader, in order. -1 when the socket failed or the rest did
+// not come in time.
 int link_flush_head(InfodLink* link);
+
+// The reader's state (ReaderState) of its partial message.
+ReaderState link_reader_state(const InfodLink* link);
+
+// The messages queued and not yet written, each with its header; and
+// dropping them (tests and benchmarks, which have no infod to take them).
+std::vector<std::string> link_queued(const InfodLink* link);
+void link_drop_queued(InfodLink* link);
 
 // Whether a fatal error has ended the daemon.
 bool link_stopped(const InfodLink* link);

@@ -59,6 +59,61 @@ TEST(DaemonLink, BootDelayHoldsAllTrafficThenTheControlSubscriptionComesAlone) {
   EXPECT_TRUE(box.daemon_logged("Error reading message from infod"));
 }
 
+// The trigger counter of an environmental rule is read and written synchronously while the update
+// that triggered is handled, when the daemon has read ahead into the middle of a message and
+// other updates came with it. The get and the push come after what the updates before it sent
+// and before what the trigger sends, and the updates read before the get, during it and after it
+// are handled in the order infod sent them.
+TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder) {
+  Sandbox box;
+  auto infod = start_against_raw_infod(box, enviro_rules(1));
+  std::string body;
+  for (int i = 0; i < 10 && body.find("state=Normal") == std::string::npos; ++i) body = infod->read_body();
+  ASSERT_NE(std::string::npos, body.find("state=Normal"));
+  const auto reading = [](const std::string& value) {
+    return frame("8" + RS + enviro_key(1) + RS + "0" + RS + "1700000000000" + RS + value + "\r\n");
+  };
+  const std::string held_back = reading("60");
+  infod->write_all(reading("99") + reading("50") + held_back.substr(0, 9));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // read up to the cut, then waited for
+  infod->write_all(held_back.substr(9));
+  const std::string counter = "config.ports.port1.enviro.count.temp";
+  ASSERT_EQ("4" + RS + "ard" + RS + counter, infod->read_body());
+  infod->write_all(reading("70") + frame("5" + RS + counter + RS + "7") + reading("80"));
+  const std::string current = "1" + RS + rule_path(1) + ".refs.ref1.curr_entry.status" + RS + "2" + RS;
+  const Strings expected = {
+      "1" + RS + counter + RS + "0" + RS + "8",
+      "1" + RS + rule_path(1) + ".refs.ref1.status" + RS + "2" + RS + "Triggered",
+      current + "99",
+      "1" + RS + "config.autoresponse.log" + RS + "0" + RS + "AR: name=rule1, index=1, ref=1, state=Triggered, event=" +
+          enviro_key(1) + ", value=99",
+      current + "50",
+      current + "60",
+      current + "70",
+      current + "80",
+  };
+  for (const std::string& message : expected) EXPECT_EQ(message, infod->read_body());
+  // A refresh, a resolve and a trigger again, all read at once.
+  infod->write_all(reading("40") + reading("10") + reading("99"));
+  const std::string log = "1" + RS + "config.autoresponse.log" + RS + "0" + RS + "AR: name=rule1, index=1, ref=1, ";
+  const std::string state = "1" + RS + rule_path(1) + ".refs.ref1.status" + RS + "2" + RS;
+  for (const std::string& message : Strings{
+           current + "40",
+           state + "Resolving", current + "10", log + "state=Resolving, event=" + enviro_key(1) + ", value=10",
+           state + "Normal", log + "state=Normal",
+           "4" + RS + "ard" + RS + counter}) {
+    EXPECT_EQ(message, infod->read_body());
+  }
+  infod->write_all(frame("5" + RS + counter + RS + "8"));
+  for (const std::string& message : Strings{
+           "1" + RS + counter + RS + "0" + RS + "9",
+           state + "Triggered", current + "99", log + "state=Triggered, event=" + enviro_key(1) + ", value=99"}) {
+    EXPECT_EQ(message, infod->read_body());
+  }
+  infod.reset();
+  EXPECT_EQ(1, box.daemon_exit());
+}
+
 // The production binary under test: this build's, or one that a package installed
 // (AR_INSTALLED_DAEMON; tools/test.sh names the one it installed into a private root).
 Strings production_command() {

@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text = body;  // NUL-terminated
     if (dispatch_message(&h.ctx, text.data()) != 0) abort();
     for (auto& c : h.ctx.checks) if (c.state < kArNormal || c.state > kArDisabled) abort();
-    h.ctx.link.out_queue.clear();
+    link_drop_queued(&h.ctx.link);
   }
   for (ArCheck& c : h.ctx.checks) {
     OptionalText a, b, t;

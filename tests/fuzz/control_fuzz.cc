@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     before.push_back(check.state = static_cast<ArCheckState>(kArNormal + pick % 5));
     pick /= 5;
   }
-  h.ctx.link.out_queue.clear();
+  link_drop_queued(&h.ctx.link);
   if (control_handle(&h.ctx, std::string(reinterpret_cast<const char*>(data + 1), size - 1).c_str()) != 0) abort();
   int changed = 0, i = 0;
   for (const ArCheck& check : h.ctx.checks) {
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (++changed > 1 || i == 3 || check.state != kArTimeout || (was != kArTriggered && was != kArResolving)) abort();
   }
   // The line may be cut right after these words when the origin is not valid UTF-8.
-  const auto& q = h.ctx.link.out_queue;
-  if (changed == 0 ? !q.empty() : q.empty() || q.front().text.find("Control Message ") == std::string::npos) abort();
+  const std::vector<std::string> q = link_queued(&h.ctx.link);
+  if (changed == 0 ? !q.empty() : q.empty() || q.front().find("Control Message ") == std::string::npos) abort();
   return 0;
 }

@@ -63,7 +63,7 @@ TestDaemon::TestDaemon() {
   ctx.clock = &clock;
   ctx.spawner = &spawner;
   ctx.control_key = kControlTable.key;
-  // No socket: messages stay in out_queue for take_sent; the write event is never added.
+  // No socket: messages stay queued for take_sent.
   ctx.link.fd = -1;
   ctx.link.write_event_added = true;
   ctx.link.on_message = dispatch_message;
@@ -106,9 +106,9 @@ int TestDaemon::deliver(const std::string& key, const std::string& value, uint64
 
 std::vector<SentMessage> TestDaemon::take_sent() {
   std::vector<SentMessage> out;
-  for (const InfodMessage& message : ctx.link.out_queue) {
+  for (const std::string& message : link_queued(&ctx.link)) {
     // After the length: type, then key, number and value (which may hold RS) of a push, else client name and key.
-    const std::string body = message.text.substr(4);
+    const std::string body = message.substr(4);
     SentMessage& m = out.emplace_back();
     m.type = atoi(body.c_str());
     const size_t a = body.find(kRS), b = body.find(kRS, a + 1), c = b == body.npos ? b : body.find(kRS, b + 1);
@@ -120,7 +120,7 @@ std::vector<SentMessage> TestDaemon::take_sent() {
       m.key = body.substr(b + 1);
     }
   }
-  ctx.link.out_queue.clear();
+  link_drop_queued(&ctx.link);
   return out;
 }
 

@@ -31,7 +31,7 @@ int record_queue(ArCheck* check, const Action& action, ActionStatus* status) {
 
 // Says when it ran: after how many queued pushes.
 void record_hook(InfodLink* link, const std::string& key) {
-  ar_log(kLogInfo, "hook %s after %zu pushes", key.c_str(), link->out_queue.size());
+  ar_log(kLogInfo, "hook %s after %zu pushes", key.c_str(), link_queued(link).size());
 }
 
 class Engine : public ::testing::Test {

@@ -1,10 +1,16 @@
-// The infod link on its own: framing both ways, the reader's states handing each whole body to its handler,
-// the writer's order, a flush of the partly written head, and what a bad stream does.
+// The infod link on its own: framing both ways, the reader handing over every whole message of a
+// readiness, the writer's order around callbacks and synchronous calls, the preparation for a
+// synchronous call, and what a bad stream does.
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <functional>
+
+#include <event2/event.h>
+#include <event2/event_compat.h>
 #include <gtest/gtest.h>
 
+#include "core/guard.h"
 #include "core/link.h"
 #include "core/log.h"
 #include "platform/infod_client.h"
@@ -14,6 +20,8 @@ namespace {
 
 using e2e::frame;
 using Strings = std::vector<std::string>;
+
+const std::string kLog = "1\x1e" "config.autoresponse.log\x1e" "0\x1e";
 
 TEST(LinkFields, SplitLikeStrtokWithTheValueKeepingRS) {
   auto split = [](std::string body) {  // "count|type|key|number|time_ms|value", "-" for no text
@@ -27,28 +35,36 @@ TEST(LinkFields, SplitLikeStrtokWithTheValueKeepingRS) {
   EXPECT_EQ("4|8|key|1700|0|-", split("8\x1ekey\x1e\x1e" "1700\x1evalue\n"));
   EXPECT_EQ("5|8|key|1|2|\x1e\x1e", split("8\rkey\n1\r2\x1e\x1e\x1e"));
   EXPECT_EQ("0|0|-|0|0|-", split("\x1e\r\n"));
+  EXPECT_EQ(frame("1\x1ek\x1e-2\x1ev") + frame("3\x1e" "ard\x1ek"),
+            link_format(kInfodPush, "k", -2, "v") + link_format(kInfodUnsubscribe, "k", 7, "v"));
 }
 
-// A link to infod at the other end of a socket pair, driven by hand; its handler records every body.
+// A link to infod at the other end of a socket pair, driven by hand; its handler records every
+// body and runs on_body, when set, for it.
 struct Link {
   Link() {
     int fds[2];
     EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds));
     link.fd = fds[0], peer = fds[1];
     link.on_message = [](void* owner, char* body) {
-      static_cast<Link*>(owner)->bodies.emplace_back(body);
-      return static_cast<Link*>(owner)->bodies.back() == "fail" ? -1 : 0;
+      auto* self = static_cast<Link*>(owner);
+      self->bodies.emplace_back(body);
+      if (self->on_body) self->on_body(self->bodies.back());
+      return self->bodies.back() == "fail" ? -1 : 0;
     };
     link.owner = this;
     link.exit_status = &exit_status;
-    link.write_event_added = true;  // the writer is driven by hand
   }
   ~Link() { infod_kept_forget(link.fd); close(link.fd); close(peer); }
-  void send(const std::string& bytes, int reads = 1) {
+  void write_peer(const std::string& bytes) const {
     ASSERT_TRUE(bytes.empty() || write(peer, bytes.data(), bytes.size()) == ssize_t(bytes.size()));
-    for (int i = 0; i < reads; ++i) link_on_readable(link.fd, 0, &link);
   }
-  std::string received() {
+  // Writes bytes to the daemon's end, then runs the read callback `readies` times.
+  void send(const std::string& bytes, int readies = 1) {
+    write_peer(bytes);
+    for (int i = 0; i < readies; ++i) link_on_readable(link.fd, 0, &link);
+  }
+  std::string received() const {
     std::string out;
     char buf[4096];
     for (ssize_t n; (n = read(peer, buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
@@ -58,75 +74,203 @@ struct Link {
   InfodLink link;
   int exit_status = -1, peer = -1;
   Strings bodies;
+  std::function<void(const std::string&)> on_body;
 };
 
-TEST(LinkWriter, SendsEveryMessageWholeAndInOrderAndAFlushFinishesOnlyThePartlyWrittenHead) {
+TEST(LinkWriter, ACallbackSendsWhatItQueuedInOneWriteAtItsEndAfterWhatASynchronousCallWrote) {
+  Link l;
+  run_guarded(&l.link, [&l] {
+    link_push_status(&l.link, "x.refs.ref1", "Triggered");
+    run_guarded(&l.link, [&l] { link_push(&l.link, kLogKey, "line"); });  // only the outermost end writes
+    EXPECT_EQ("", l.received());
+    // The trigger counter's push goes ahead of what the callback queued.
+    EXPECT_EQ(0, infod_push_multiple_text(l.link.fd, "x.count", 0, "3"));
+  });
+  EXPECT_EQ(frame("1\x1ex.count\x1e" "0\x1e" "3") + frame("1\x1ex.refs.ref1.status\x1e" "2\x1eTriggered") +
+                frame(kLog + "line"),
+            l.received());
+  EXPECT_FALSE(l.link.write_event_added);
+  // Outside a callback a message goes at once; the daemon only pushes and subscribes.
+  link_subscribe(&l.link, "a.b");
+  EXPECT_EQ(-1, link_send(&l.link, kInfodGet, "a.b", 0, nullptr));
+  EXPECT_EQ(frame("2\x1e" "ard\x1e" "a.b"), l.received());
+  EXPECT_TRUE(link_queued(&l.link).empty());
+}
+
+TEST(LinkWriter, WhatTheSocketDoesNotTakeWaitsForWritabilityInOrderAndAFlushFinishesOnlyThePartlyWrittenMessage) {
   Link l;
   l.send_buffer(4096);
   const std::string big(200000, 'v');
-  link_push(&l.link, kLogKey, big.c_str());
-  link_push_status(&l.link, "x.refs.ref1", "Normal");
-  link_push(&l.link, kLogKey, big.c_str());
-  link_subscribe(&l.link, "a.b");
-  EXPECT_EQ(-1, link_send(&l.link, kInfodGet, "a.b", 0, nullptr));  // the daemon only pushes and subscribes
-  // Partial writes until the second big message is at the head, begun.
-  std::string bytes;
-  for (int i = 0; i < 10000 && (l.link.out_queue.size() > 2 || l.link.write_offset == 0); ++i) {
+  run_guarded(&l.link, [&l, &big] {
+    link_push(&l.link, kLogKey, big.c_str());
+    link_push_status(&l.link, "x.refs.ref1", "Normal");
+    link_push(&l.link, kLogKey, big.c_str());
+  });
+  EXPECT_TRUE(l.link.write_event_added);
+  std::string bytes = l.received();
+  // What a later callback queues goes behind, on writability, not at its end.
+  run_guarded(&l.link, [&l] { link_subscribe(&l.link, "a.b"); });
+  bytes += l.received();
+  // Writable callbacks until the second big message is at the head, begun.
+  for (int i = 0; i < 10000 && (link_queued(&l.link).size() > 2 || l.link.head_rest == 0); ++i) {
     link_on_writable(l.link.fd, 0, &l.link);
     bytes += l.received();
   }
-  ASSERT_EQ(2u, l.link.out_queue.size());
+  ASSERT_EQ(2u, link_queued(&l.link).size());
   l.send_buffer(1 << 20);  // room for the rest
   EXPECT_EQ(0, link_flush_head(&l.link));
-  EXPECT_EQ(1u, l.link.out_queue.size());
-  const std::string log = frame("1\x1e" "config.autoresponse.log\x1e" "0\x1e" + big);
-  EXPECT_EQ(log + frame("1\x1e" "x.refs.ref1.status\x1e" "2\x1e" "Normal") + log, bytes + l.received());
+  EXPECT_EQ(Strings{frame("2\x1e" "ard\x1e" "a.b")}, link_queued(&l.link));
+  EXPECT_EQ(frame(kLog + big) + frame("1\x1ex.refs.ref1.status\x1e" "2\x1eNormal") + frame(kLog + big),
+            bytes + l.received());
   link_on_writable(l.link.fd, 0, &l.link);
   EXPECT_EQ(frame("2\x1e" "ard\x1e" "a.b"), l.received());
+  EXPECT_FALSE(l.link.write_event_added);
+  EXPECT_LE(l.link.out.capacity(), 64u * 1024);  // the large buffer went back
+  // A socket that fails ends the daemon.
+  Strings lines;
+  log_set_observer([](int, const char* text, void* seen) { static_cast<Strings*>(seen)->push_back(text); }, &lines);
+  close(l.peer);
+  l.peer = -1;
+  link_push(&l.link, kLogKey, "lost");
+  log_set_observer(nullptr, nullptr);
+  EXPECT_EQ(1, l.exit_status);
+  EXPECT_EQ(Strings{"Error writing to infod"}, lines);
 }
 
-TEST(LinkReader, SplitReadsAssembleOneBodyAtATimeAndWhatAGetReadOnTheWayComesFirstInOrder) {
+// What link_init queues goes out only once the loop runs, and only when the socket is writable.
+TEST(LinkWriter, StartUpTrafficWaitsForTheLoop) {
+  event_base* base = event_init();
+  {
+    Link l;
+    run_guarded(&l.link, [&l] {  // as the daemon wires the link
+      link_init(&l.link, l.link.fd, l.link.on_message, &l);
+      link_subscribe(&l.link, "a");
+    });
+    run_guarded(&l.link, [&l] { link_push(&l.link, kLogKey, "loaded"); });
+    EXPECT_EQ("", l.received());
+    link_start_writing(&l.link);
+    EXPECT_EQ("", l.received());
+    event_base_loop(base, EVLOOP_ONCE | EVLOOP_NONBLOCK);
+    EXPECT_EQ(frame("2\x1e" "ard\x1e" "a") + frame(kLog + "loaded"), l.received());
+    run_guarded(&l.link, [&l] { link_push(&l.link, kLogKey, "in the loop"); });
+    EXPECT_EQ(frame(kLog + "in the loop"), l.received());
+  }
+  event_base_free(base);
+}
+
+TEST(LinkReader, EveryWholeMessageOfAReadinessIsHandledAndAPartialOneWaitsInItsState) {
   Link l;
   const std::string msg = frame("8\x1ek\x1e" "2\x1e" "17\x1e" "31\r\n");
   l.send("");  // nothing to read yet is no error
-  for (const std::string& piece : {msg.substr(0, 1), msg.substr(1, 3), msg.substr(4, 5)}) l.send(piece);
-  EXPECT_EQ(Strings{}, l.bodies);
-  l.send(msg.substr(9));
-  EXPECT_EQ(Strings{"8\x1ek\x1e" "2\x1e" "17\x1e" "31\r\n"}, l.bodies);
-  // Two messages in one write: header, body, header, body; an empty one carries nothing.
-  l.send(frame("a") + frame("") + frame("b"), 2);
-  EXPECT_EQ("a", l.bodies.back());
-  l.send("", 3);
-  EXPECT_EQ("b", l.bodies.back());
-  // Messages a synchronous get read on the way are handed over first, in order, in one callback.
-  l.send(frame("c") + frame("d") + frame("5\x1e" "k\x1e" "9"), 0);
-  char* value = nullptr;
-  ASSERT_EQ(0, infod_get_multiple(l.link.fd, "k", &value));
-  EXPECT_STREQ("9", value);
-  free(value);
-  l.send("");
-  EXPECT_EQ((Strings{"c", "d"}), Strings(l.bodies.end() - 2, l.bodies.end()));
+  EXPECT_EQ(ReaderState::kIdle, link_reader_state(&l.link));
+  l.send(frame("a") + frame("") + frame("b") + msg.substr(0, 1));  // an empty message carries nothing
+  EXPECT_EQ((Strings{"a", "b"}), l.bodies);
+  EXPECT_EQ(ReaderState::kHeader, link_reader_state(&l.link));
+  l.send(msg.substr(1, 5));
+  EXPECT_EQ(ReaderState::kBody, link_reader_state(&l.link));
+  l.send(msg.substr(6));
+  EXPECT_EQ((Strings{"a", "b", "8\x1ek\x1e" "2\x1e" "17\x1e" "31\r\n"}), l.bodies);
+  EXPECT_EQ(ReaderState::kIdle, link_reader_state(&l.link));
+  // A message longer than the read buffer, up to the largest allowed, arrives whole; then the
+  // buffer is of the usual size again.
+  for (size_t size : {size_t(70000), size_t(kMaxInfodMessage)}) {
+    const std::string big = frame(std::string(size, 'x'));
+    for (size_t off = 0; off < big.size();) {
+      const ssize_t n = write(l.peer, big.data() + off, big.size() - off);
+      off += n > 0 ? size_t(n) : 0;
+      l.send("");
+    }
+    EXPECT_EQ(size, l.bodies.back().size());
+  }
+  l.send(frame("c"));
+  EXPECT_EQ("c", l.bodies.back());
+  EXPECT_EQ(64u * 1024, l.link.in.size());
   EXPECT_EQ(-1, l.exit_status);
 }
 
+// A handler's synchronous get starts at a message boundary although the reader read ahead into the
+// middle of one: link_flush_head reads exactly its rest. The messages stay in stream order: the
+// rest of the buffer, then what the get read on the way, then the socket.
+TEST(LinkReader, ASynchronousGetInAHandlerFindsAMessageBoundaryAndTheMessagesKeepTheirOrder) {
+  const std::string c = frame("c, read in two parts");
+  for (size_t cut : {size_t(2), size_t(6)}) {  // inside the header, inside the body
+    SCOPED_TRACE(cut);
+    Link l;
+    char* value = nullptr;
+    l.on_body = [&](const std::string& body) {
+      if (body != "get") return;
+      l.write_peer(c.substr(cut) + frame("d") + frame("5\x1e" "k\x1e" "9") + frame("e"));
+      ASSERT_EQ(0, link_flush_head(&l.link));
+      ASSERT_EQ(0, infod_get_multiple(l.link.fd, "k", &value));
+    };
+    l.send(frame("get") + frame("b") + c.substr(0, cut));
+    EXPECT_EQ((Strings{"get", "b", "c, read in two parts", "d"}), l.bodies);
+    l.send("");  // the next readiness
+    ASSERT_NE(nullptr, value);
+    EXPECT_STREQ("9", value);
+    free(value);
+    EXPECT_EQ((Strings{"get", "b", "c, read in two parts", "d", "e"}), l.bodies);
+    EXPECT_EQ(frame("4\x1e" "ard\x1e" "k"), l.received());
+  }
+  // A get outside the reader keeps what it read for the next readiness, ahead of the socket.
+  Link l;
+  l.write_peer(frame("c") + frame("d") + frame("5\x1e" "k\x1e" "9"));
+  char* value = nullptr;
+  ASSERT_EQ(0, infod_get_multiple(l.link.fd, "k", &value));
+  free(value);
+  l.send(frame("e"));
+  EXPECT_EQ((Strings{"c", "d", "e"}), l.bodies);
+  // The rest of a begun message never comes: no synchronous call then.
+  l.send(c.substr(0, 6));
+  shutdown(l.peer, SHUT_WR);
+  EXPECT_EQ(-1, link_flush_head(&l.link));
+}
+
+// Each message's answers go out as they would at the end of a callback of its own: a synchronous
+// call in a handler comes after what the messages before it queued and before what its own queued.
+// In a flood the answers go out on the way, and the buffer stays small.
+TEST(LinkReader, ASynchronousCallComesAfterEarlierMessagesAnswersAndBeforeItsOwn) {
+  Link l;
+  l.on_body = [&l](const std::string& body) {
+    link_push(&l.link, kLogKey, ("for " + body).c_str());
+    if (body != "sync") return;
+    ASSERT_EQ(0, link_flush_head(&l.link));
+    ASSERT_EQ(0, infod_push_multiple_text(l.link.fd, "count", 0, "1"));
+  };
+  l.send(frame("a") + frame("sync") + frame("b"));
+  EXPECT_EQ(frame(kLog + "for a") + frame("1\x1e" "count\x1e" "0\x1e" "1") + frame(kLog + "for sync") +
+                frame(kLog + "for b"),
+            l.received());
+  std::string flood, answers;
+  for (int i = 0; i < 2000; ++i) {
+    flood += frame("m" + std::to_string(i));
+    answers += frame(kLog + "for m" + std::to_string(i));
+  }
+  l.send(flood);
+  EXPECT_EQ(answers, l.received());
+  EXPECT_LE(l.link.out.capacity(), 64u * 1024);
+}
+
 TEST(LinkReader, ABadStreamOrAFailedHandlerEndsTheDaemonWithStatusOne) {
-  const struct { std::string bytes; bool close; int status; const char* log; } rows[] = {
-      {"", true, 1, "Error reading message from infod end of stream"},
-      {frame("8\x1ekey\x1e").substr(0, 7), true, 1, "Error reading message from infod"},
-      {std::string("\0\x10\0\x01", 4), false, 1, "Message too long from infod: 1048577"},
-      {std::string("\0\x10\0\0", 4), false, -1, ""},  // 1 MiB itself is allowed
-      {frame("fail"), false, 1, "Error handling message"},
+  const struct { std::string bytes; bool close; int status; const char* log; Strings bodies; } rows[] = {
+      {"", true, 1, "Error reading message from infod end of stream", {}},
+      {frame("8\x1ekey\x1e").substr(0, 3), true, 1, "Error reading message from infod end of stream", {}},
+      {frame("8\x1ekey\x1e").substr(0, 7), true, 1, "Error reading message from infod", {}},
+      {frame("ok") + std::string("\0\x10\0\x01", 4), false, 1, "Message too long from infod: 1048577", {"ok"}},
+      {std::string("\0\x10\0\0", 4), false, -1, "", {}},  // 1 MiB itself is allowed
+      {frame("fail") + frame("never"), false, 1, "Error handling message", {"fail"}},
   };
   for (const auto& r : rows) {
     Strings lines;
     log_set_observer([](int, const char* text, void* seen) { static_cast<Strings*>(seen)->push_back(text); }, &lines);
     Link l;
-    l.send(r.bytes, 0);
+    l.write_peer(r.bytes);
     if (r.close) shutdown(l.peer, SHUT_WR);
     l.send("", 3);
     log_set_observer(nullptr, nullptr);
     EXPECT_EQ(r.status, l.exit_status) << r.log;
     EXPECT_EQ(*r.log == '\0' ? Strings{} : Strings{r.log}, lines) << r.log;
+    EXPECT_EQ(r.bodies, l.bodies) << r.log;
   }
 }
 

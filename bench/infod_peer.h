@@ -1,0 +1,175 @@
+// The infod end of the link benchmarks: the development daemon in a
+// private root connects to a socket the benchmark listens on, and the
+// benchmark reads and writes the frames itself.
+#pragma once
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/e2e.h"
+
+namespace bench {
+
+inline std::string update(const std::string& key, const std::string& value) {
+  const char rs = '\x1e';
+  return e2e::frame(std::string("8") + rs + key + rs + "0" + rs + "1700000000000" + rs + value + "\r\n");
+}
+
+// Splits a byte stream into frame bodies, across reads.
+class FrameSplitter {
+ public:
+  // Appends n bytes; calls on_body(const char* body, size_t len) for every
+  // whole frame, in order, until it returns false. Returns the frames handed
+  // over.
+  template <class OnBody>
+  size_t feed(const char* bytes, size_t n, OnBody on_body) {
+    carry_.append(bytes, n);
+    size_t used = 0, frames = 0;
+    while (carry_.size() - used >= 4) {
+      uint32_t len;
+      memcpy(&len, carry_.data() + used, 4);
+      len = ntohl(len);
+      if (carry_.size() - used - 4 < len) break;
+      ++frames;
+      const bool go_on = on_body(carry_.data() + used + 4, static_cast<size_t>(len));
+      used += 4 + len;
+      if (!go_on) break;
+    }
+    carry_.erase(0, used);
+    return frames;
+  }
+
+ private:
+  std::string carry_;
+};
+
+// Plays infod to the client at fd: writes the batch and reads answers, in
+// one thread, until `expected` frames holding `answer` came back (others,
+// such as log lines of actions, are passed over). Seconds taken; negative
+// when the answers stop.
+inline double drive(int fd, const std::string& batch, int expected, const std::string& answer) {
+  FrameSplitter frames;
+  std::vector<char> buf(64 * 1024);
+  int got = 0;
+  size_t off = 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  while (got < expected) {
+    pollfd p{fd, static_cast<short>(POLLIN | (off < batch.size() ? POLLOUT : 0)), 0};
+    if (poll(&p, 1, 10000) != 1) return -1;
+    if ((p.revents & POLLOUT) != 0) {
+      const ssize_t n = ::send(fd, batch.data() + off, batch.size() - off, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (n > 0) off += static_cast<size_t>(n);
+    }
+    if ((p.revents & POLLIN) != 0) {
+      const ssize_t n = recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
+      if (n == 0) return -1;
+      if (n > 0) {
+        frames.feed(buf.data(), static_cast<size_t>(n), [&](const char* body, size_t len) {
+          got += std::string_view(body, len).find(answer) != std::string_view::npos ? 1 : 0;
+          return true;
+        });
+      }
+    }
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// A daemon of this build started on a configuration, connected to us.
+class InfodPeer {
+ public:
+  InfodPeer() = default;
+  InfodPeer(const InfodPeer&) = delete;
+  InfodPeer& operator=(const InfodPeer&) = delete;
+  ~InfodPeer() {
+    if (fd_ >= 0) close(fd_);
+    if (listener_ >= 0) close(listener_);
+  }
+
+  // Writes the configuration, starts the daemon and waits until the
+  // start-up traffic has ended with the move to Normal of rule `rules`.
+  bool start(const std::string& config_xml, int rules) {
+    e2e::write_file(box_.path("/etc/config/config.xml"), config_xml);
+    const std::string path = box_.path("/var/run/infod-sock");
+    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) return false;
+    memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listener_, 1) != 0) {
+      return false;
+    }
+    if (!box_.start_daemon()) return false;
+    pollfd p{listener_, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return false;
+    fd_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    return fd_ >= 0 && read_until("index=" + std::to_string(rules) + ", ref=1, state=Normal", 60000);
+  }
+
+  // Reads frames until one whose body contains text; false after timeout_ms
+  // without it. Frames before it are passed to seen(body) when given.
+  template <class Seen>
+  bool read_until(const std::string& text, int timeout_ms, Seen seen) {
+    bool found = false;
+    std::vector<char> buf(65536);
+    // Frames after the one looked for stay in the splitter for the next call.
+    ssize_t n = 0;
+    while (true) {
+      frames_.feed(buf.data(), static_cast<size_t>(n), [&](const char* body, size_t len) {
+        const std::string b(body, len);
+        seen(b);
+        found = b.find(text) != std::string::npos;
+        return !found;
+      });
+      if (found) return true;
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, timeout_ms) != 1) return false;
+      n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
+      if (n <= 0) return false;
+    }
+  }
+  bool read_until(const std::string& text, int timeout_ms = 10000) {
+    return read_until(text, timeout_ms, [](const std::string&) {});
+  }
+
+  bool send(const std::string& bytes) const {
+    size_t off = 0;
+    while (off < bytes.size()) {
+      const ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      off += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  // Puts the environmental rule of port into Triggered with a reading of
+  // 99 (rule files name each rule after its port), answering its trigger
+  // counter's get with no stored count.
+  bool trigger(int port) {
+    const std::string p = "config.ports.port" + std::to_string(port);
+    const std::string counter = p + ".enviro.count.temp";
+    return send(update(p + ".enviro.temp", "99")) && read_until(std::string("4\x1e" "ard\x1e") + counter) &&
+           send(e2e::frame("5\x1e" + counter)) &&
+           read_until("index=" + std::to_string(port) + ", ref=1, state=Triggered");
+  }
+
+  int fd() const { return fd_; }
+  pid_t pid() const { return box_.daemon_pid(); }
+  e2e::Sandbox& box() { return box_; }
+
+ private:
+  e2e::Sandbox box_;
+  int listener_ = -1;
+  int fd_ = -1;
+  FrameSplitter frames_;
+};
+
+}  // namespace bench
