@@ -97,7 +97,7 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
   load_config_from(&ctx, db);
   LogLines loader_lines;
   loader_lines.swap(lines);  // what describe_device may log below is not the loader's
-  ctx.link.out_queue.clear();
+  link_drop_queued(&ctx.link);
 
   // The rules 1 to total that are there, loaded or complained about.
   const long total = std::min<long>(xmldb_getsize(db, kRules, "total"), kMaxRules);
@@ -156,7 +156,7 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
 
 OfflineConfig::~OfflineConfig() {
   unload_config(&state_->ctx);
-  state_->ctx.link.out_queue.clear();
+  link_drop_queued(&state_->ctx.link);
 }
 
 bool OfflineConfig::ok() const { return state_->opened; }
