@@ -9,7 +9,7 @@
 # host's packages and package lists stay as they are), configures CMake with
 # cmake/toolchain-<arch>.cmake and builds into build-<arch>/. The tests are
 # built too (they run under qemu-user through CTest) unless --no-tests says
-# to build only the daemon, devinfod and their libraries. --package then
+# to build only the daemon, arctl, devinfod and their libraries. --package then
 # makes the Debian package of that architecture in build-<arch>/.
 #
 # The armhf daemon runs as

@@ -4,6 +4,7 @@
 // input triggers and the rule has no resolve condition.
 #include <string>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/level.h"
 #include "checks/modules.h"
@@ -56,6 +57,15 @@ int alarm_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+void alarm_audit(const ArCheck* check, AuditReport* report) {
+  if (audit_required(check, "alarm.dev_ref", no_subscription("name the device that has the input"), report)) {
+    audit_device(check, "alarm.dev_ref", 0, "device", report);
+  }
+  audit_required(check, "alarm.pin", no_subscription("name the input"), report);
+  audit_whole_number(check, "alarm.trigger_value", report);
+  audit_flag(check, "alarm.trigger_on_change", report);
+}
+
 // Label, value, the value validated to 0, 1 or -1, device.
 int alarm_snmp_args(const ArCheck* check, SnmpArgs* args) {
   SnmpTexts d;
@@ -80,4 +90,5 @@ const CheckOps kAlarmCheckOps = {
     alarm_subscription_key,
     "dio-alert",
     alarm_snmp_args,
+    alarm_audit,
 };

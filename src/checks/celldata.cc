@@ -77,4 +77,5 @@ const CheckOps kCelldataCheckOps = {
     celldata_subscription_key,
     "devlog-data-alert",
     celldata_snmp_args,
+    nullptr,
 };

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class AuditReport;
 struct ArCheck;
 struct CheckEvent;
 struct InfodLink;
@@ -62,6 +63,13 @@ struct CheckOps {
   // The script's arguments after the five shared ones (snmp_alert.h): 0
   // made, 1 the event is not to be reported, -1 failure.
   int (*snmp_args)(const ArCheck* check, std::vector<std::string>* args);
+  // Offline, for `arctl check`: reports what is wrong with the settings of
+  // the check's rule and reference (checks/audit.h): settings that leave
+  // the reference without a subscription or make every update be
+  // discarded, values the daemon would read as something else, devices the
+  // configuration does not hold. Logs nothing; null when there is nothing
+  // to audit.
+  void (*audit)(const ArCheck* check, AuditReport* report);
 };
 
 enum CheckTypeId : int32_t {

@@ -12,6 +12,10 @@ CheckOutcome cli_login_on_event(const ArCheck* check, const CheckEvent& event) {
   return login_on_event(check, event, kCliLoginNames);
 }
 
+void cli_login_audit(const ArCheck* check, AuditReport* report) {
+  login_event_audit(check, kCliLoginNames, report);
+}
+
 int cli_login_subscription_key(const ArCheck* check, std::string* key) {
   return login_subscription_key(check, kCliLoginNames, key);
 }
@@ -78,4 +82,5 @@ const CheckOps kCliLoginCheckOps = {
     cli_login_subscription_key,
     "cli-user-alert",
     cli_login_snmp_args,
+    cli_login_audit,
 };

@@ -4,6 +4,7 @@
 // code again resolves.
 #include <string>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/level.h"
 #include "checks/modules.h"
@@ -38,6 +39,8 @@ int custom_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+void custom_audit(const ArCheck* check, AuditReport* report) { audit_whole_number(check, "custom.trigger_code", report); }
+
 // The check script, its result, the good code.
 int custom_snmp_args(const ArCheck* check, SnmpArgs* args) {
   SnmpTexts d;
@@ -57,4 +60,5 @@ const CheckOps kCustomCheckOps = {
     custom_subscription_key,
     "custom-alert",
     custom_snmp_args,
+    custom_audit,
 };

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "checks/enviro.h"
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
@@ -129,6 +130,29 @@ int enviro_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+void enviro_audit(const ArCheck* check, AuditReport* report) {
+  const std::string kind = check_setting(check, "enviro.check_type");
+  const std::string ref = check_setting(check, "enviro.dev_ref");
+  if (audit_required(check, "enviro.check_type", no_subscription("set temp or humid"), report)) {
+    audit_choice(report, audit_path(check, "enviro.check_type"), kind, {"temp", "humid"}, "a sensor reading",
+                 "the rule watches " + (ref.empty() ? "its dev_ref" : ref) + "." + kind + ", which no sensor publishes");
+  }
+  const std::string fix = "name the sensor, such as config.ports.port1.enviro";
+  if (audit_required(check, "enviro.dev_ref", no_subscription(fix), report)) {
+    const bool on_port = ref.find("config.ports") != std::string::npos;
+    if (on_port || ref.find("config.internals.internal1") != std::string::npos) {
+      audit_device(check, "enviro.dev_ref", 3, on_port ? "port" : "sensor", report);
+    } else if (ref.compare(0, 7, "config.") != 0) {
+      audit_device(check, "enviro.dev_ref", 0, "sensor", report);
+    } else {
+      report->warning(audit_path(check, "enviro.dev_ref"),
+                      quoted(ref) + " is neither a port's sensor (config.ports.portN.enviro) nor the internal one "
+                      "(config.internals.internal1), so alerts cannot name it");
+    }
+  }
+  threshold_audit(check, kEnviroThreshold, report);
+}
+
 // Device, label, property, the reading as a whole number, trigger value, comparison.
 int enviro_snmp_args(const ArCheck* check, SnmpArgs* args) { return snmp_reading_args(check, "enviro", args); }
 
@@ -142,4 +166,5 @@ const CheckOps kEnviroCheckOps = {
     enviro_subscription_key,
     "environmental-alert",
     enviro_snmp_args,
+    enviro_audit,
 };

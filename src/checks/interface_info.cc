@@ -2,7 +2,9 @@
 #include "checks/interface_info.h"
 
 #include <cstring>
+#include <vector>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 
 namespace {
@@ -66,6 +68,22 @@ bool interface_resolve(const ArCheck* check, const std::string& ref, InterfaceRe
   out->display_name = name;
   out->kind = "VPN Tunnel";
   return true;
+}
+
+void interface_audit(const ArCheck* check, const char* key, const std::string& consequence, AuditReport* report) {
+  if (!audit_required(check, key, consequence, report)) return;
+  const std::string ref = check_setting(check, key);
+  InterfaceRef info;
+  if (!interface_resolve(check, ref, &info)) {
+    std::vector<std::string> keys;
+    for (const InterfaceInfo* row = kInterfaceInfo; row->config_key != nullptr; ++row) keys.emplace_back(row->config_key);
+    keys.emplace_back("a tunnel under config.openvpn");
+    report->error(audit_path(check, key), quoted(ref) + " is not an interface the appliance watches, so " +
+                                              consequence.substr(0, consequence.find(';')) + "; use " + one_of(keys));
+  } else if (info.status_key.empty()) {
+    report->error(audit_path(check, key), "the tunnel " + ref + " has no name in this configuration, so " +
+                                              consequence.substr(0, consequence.find(';')) + "; check the tunnel");
+  }
 }
 
 int interface_describe_device(const ArCheck* check, const char* key, OptionalText* device, OptionalText* label,

@@ -48,6 +48,11 @@ struct InterfaceRef {
 // neither; out is then untouched.
 bool interface_resolve(const ArCheck* check, const std::string& ref, InterfaceRef* out);
 
+// The audit of the interface reference held by the setting key: missing
+// (an error with consequence), neither a watched interface nor a tunnel,
+// or a tunnel without a name (no status key to watch).
+void interface_audit(const ArCheck* check, const char* key, const std::string& consequence, AuditReport* report);
+
 // describe_device of a check whose device is the interface named by the
 // rule's setting key: display name, kind and the reference itself.
 int interface_describe_device(const ArCheck* check, const char* key, OptionalText* device, OptionalText* label,

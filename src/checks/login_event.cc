@@ -1,6 +1,9 @@
 // The shared part of the web UI and CLI login event checks.
 #include "checks/login_event.h"
 
+#include <cstring>
+
+#include "checks/audit.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 
@@ -57,6 +60,15 @@ int login_describe_trigger(const ArCheck* check, OptionalText* value, OptionalTe
   set_output(property, "N/A");
   set_output(trigger, "N/A");
   return 0;
+}
+
+void login_event_audit(const ArCheck* check, const LoginEventNames& names, AuditReport* report) {
+  for (const char* flag : {names.login_flag, names.logout_flag, names.auth_error_flag}) audit_flag(check, flag, report);
+  const LoginFlags flags = read_flags(check, names);
+  if (flags.login || flags.logout || flags.auth_error) return;
+  const std::string domain(names.login_flag, strchr(names.login_flag, '.'));
+  report->error(audit_path(check, domain.c_str()), "none of trigger_login, trigger_logout and trigger_auth_error is on, so " +
+                                                      no_subscription("turn on the events to act on"));
 }
 
 int login_subscription_key(const ArCheck* check, const LoginEventNames& names, std::string* key) {

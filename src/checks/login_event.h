@@ -28,6 +28,9 @@ int login_describe_device(const ArCheck* check, OptionalText* device, OptionalTe
 // key; property and trigger "N/A". -1 without a current event.
 int login_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger);
 
+// The audit of the three flags: each a flag, at least one on.
+void login_event_audit(const ArCheck* check, const LoginEventNames& names, AuditReport* report);
+
 // The kind's own key when exactly one flag is set, the base key when more
 // are; -1 without a message when none is.
 int login_subscription_key(const ArCheck* check, const LoginEventNames& names, std::string* key);

@@ -2,6 +2,7 @@
 // IPsec daemon or VPN tunnel, chosen by a mask of interface events.
 #include <string>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/interface_info.h"
 #include "checks/modules.h"
@@ -44,6 +45,18 @@ int net_interface_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+void net_interface_audit(const ArCheck* check, AuditReport* report) {
+  interface_audit(check, "conman.ref", no_subscription("name the interface, such as config.interfaces.wan"), report);
+  audit_whole_number(check, "conman.event_mask", report);
+  unsigned all = 0;
+  for (const ConmanEvent* e = kConmanEvents; e->event != nullptr; ++e) all |= e->bit;
+  if ((static_cast<uint32_t>(check_setting_size(check, "conman.event_mask")) & all) == 0) {
+    report->error(audit_path(check, "conman.event_mask"),
+                  "no event is chosen, so every update is discarded; add up the events: down 1, starting 2, up 4, "
+                  "stopping 8");
+  }
+}
+
 // Interface, its kind, the event's bit, the event, trigger.
 int net_interface_snmp_args(const ArCheck* check, SnmpArgs* args) {
   SnmpTexts d;
@@ -63,4 +76,5 @@ const CheckOps kNetInterfaceCheckOps = {
     net_interface_subscription_key,
     "network-interface-alert",
     net_interface_snmp_args,
+    net_interface_audit,
 };

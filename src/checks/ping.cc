@@ -56,4 +56,5 @@ const CheckOps kPingCheckOps = {
     ping_subscription_key,
     "host-alert",
     ping_snmp_args,
+    nullptr,
 };

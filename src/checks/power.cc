@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
@@ -113,6 +114,33 @@ int power_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+void power_audit(const ArCheck* check, AuditReport* report) {
+  const std::string property = check_setting(check, "power.check_type");
+  if (audit_required(check, "power.check_type", no_subscription("set a property such as battery.charge"), report) &&
+      find_property(property.c_str()) == nullptr) {
+    std::vector<std::string> names;
+    for (const PowerProperty& p : kPowerProperties) names.emplace_back(p.long_name);
+    audit_choice(report, audit_path(check, "power.check_type"), property, names, "a UPS property",
+                 "the daemon discards every update of this rule");
+  }
+  const std::string ref = check_setting(check, "power.dev_ref");
+  if (audit_required(check, "power.dev_ref", no_subscription("name the UPS, such as config.ups.ups1"), report)) {
+    const PowerDevice* device = nullptr;
+    for (const PowerDevice& d : kPowerDevices) {
+      if (device == nullptr && ref.find(d.ref_text) != std::string::npos) device = &d;
+    }
+    if (device != nullptr || ref.compare(0, 7, "config.") != 0) {
+      const bool supply = device != nullptr && !device->uses_configured_name;
+      audit_device(check, "power.dev_ref", 3, supply ? "power supply" : "UPS", report);
+    } else {
+      report->warning(audit_path(check, "power.dev_ref"),
+                      quoted(ref) + " is neither a UPS (config.ups...) nor a power supply (config.powersupplies...), "
+                      "so alerts cannot name it");
+    }
+  }
+  threshold_audit(check, kPowerThreshold, report);
+}
+
 // As the environmental alert: the reading against its threshold.
 int power_snmp_args(const ArCheck* check, SnmpArgs* args) { return snmp_reading_args(check, "power", args); }
 
@@ -126,4 +154,5 @@ const CheckOps kPowerCheckOps = {
     power_subscription_key,
     "power-alert",
     power_snmp_args,
+    power_audit,
 };

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/interface_info.h"
 #include "checks/modules.h"
@@ -140,6 +141,18 @@ int routeddata_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+void routeddata_audit(const ArCheck* check, AuditReport* report) {
+  interface_audit(check, "routeddata.interface",
+                  "no interface's traffic is counted for this rule; set it, such as config.interfaces.wan", report);
+  audit_whole_number(check, "routeddata.data_limit", report);
+  audit_whole_number(check, "routeddata.data_resolve_time", report);
+  audit_whole_number(check, "routeddata.data_period", report);
+  if (check_setting_size(check, "routeddata.data_period") <= 0) {
+    report->error(audit_path(check, "routeddata.data_period"),
+                  "missing or 0, so no readings are added up and every update is discarded; set the seconds to add up");
+  }
+}
+
 }  // namespace
 
 const CheckOps kRouteddataCheckOps = {
@@ -150,4 +163,5 @@ const CheckOps kRouteddataCheckOps = {
     routeddata_subscription_key,
     nullptr,
     nullptr,
+    routeddata_audit,
 };

@@ -2,6 +2,7 @@
 // triggers; the state machine ends the Triggered state by itself.
 #include <string>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
@@ -56,6 +57,16 @@ int login_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+void login_audit(const ArCheck* check, AuditReport* report) {
+  serial_audit_port(check, kDomain, report);
+  audit_flag(check, "serial.login.trigger_login", report);
+  audit_flag(check, "serial.login.trigger_logout", report);
+  if (!check_setting_flag(check, "serial.login.trigger_login") && !check_setting_flag(check, "serial.login.trigger_logout")) {
+    report->error(audit_path(check, kDomain),
+                  "neither trigger_login nor trigger_logout is on, so " + no_subscription("turn one on"));
+  }
+}
+
 // "LOGIN: root" gives LOGIN, the port number, the port label and root.
 int login_snmp_args(const ArCheck* check, SnmpArgs* args) {
   SnmpTexts d;
@@ -78,4 +89,5 @@ const CheckOps kSerialLoginCheckOps = {
     login_subscription_key,
     "portmanager-user-alert",
     login_snmp_args,
+    login_audit,
 };

@@ -3,6 +3,7 @@
 // every report routed here is a match. It only triggers.
 #include <string>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
@@ -52,6 +53,17 @@ int pattern_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+void pattern_audit(const ArCheck* check, AuditReport* report) {
+  serial_audit_port(check, kDomain, report);
+  audit_required(check, "serial.pattern.pattern", no_subscription("set the pattern to look for"), report);
+  audit_flag(check, "serial.pattern.trigger_tx", report);
+  audit_flag(check, "serial.pattern.trigger_rx", report);
+  if (!check_setting_flag(check, "serial.pattern.trigger_tx") && !check_setting_flag(check, "serial.pattern.trigger_rx")) {
+    report->error(audit_path(check, kDomain), "neither trigger_tx nor trigger_rx is on, so " +
+                                                  no_subscription("turn on the direction to watch"));
+  }
+}
+
 // Rule name, port number, port label, the matched text.
 int pattern_snmp_args(const ArCheck* check, SnmpArgs* args) {
   SnmpTexts d;
@@ -70,4 +82,5 @@ const CheckOps kSerialPatternCheckOps = {
     pattern_subscription_key,
     "portmanager-pattern-alert",
     pattern_snmp_args,
+    pattern_audit,
 };

@@ -1,6 +1,7 @@
 // Port lookup and device description shared by the serial checks.
 #include "checks/serial_port.h"
 
+#include "checks/audit.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
 #include "core/log.h"
@@ -8,6 +9,13 @@
 std::string serial_port_ref(const ArCheck* check, const char* domain) {
   const std::string key = std::string(domain) + ".dev_refs.dev_ref" + std::to_string(check->conf.ref_index);
   return check_setting(check, key.c_str());
+}
+
+void serial_audit_port(const ArCheck* check, const char* domain, AuditReport* report) {
+  std::string key;
+  if (!audit_reference_entry(check, domain, "name its port, such as config.ports.port3", report, &key).empty()) {
+    audit_device(check, key.c_str(), 3, "port", report);
+  }
 }
 
 int serial_describe_device(const ArCheck* check, const char* domain, OptionalText* device,

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/level.h"
 #include "checks/modules.h"
@@ -74,6 +76,18 @@ int signal_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+void signal_audit(const ArCheck* check, AuditReport* report) {
+  serial_audit_port(check, kDomain, report);
+  if (audit_required(check, "serial.signal.signal", no_subscription("set cts, dcd or dsr"), report)) {
+    std::vector<std::string> names;
+    for (const SignalNumber& s : kSignalNumbers) names.emplace_back(s.name);
+    audit_choice(report, audit_path(check, "serial.signal.signal"), check_setting(check, "serial.signal.signal"), names,
+                 "a signal", "no port reports it and the rule never triggers");
+  }
+  audit_whole_number(check, "serial.signal.trigger_val", report);
+  audit_flag(check, "serial.signal.trigger_on_change", report);
+}
+
 // Port number, port label, signal number, level, trigger value.
 int signal_snmp_args(const ArCheck* check, SnmpArgs* args) {
   SnmpTexts d;
@@ -94,4 +108,5 @@ const CheckOps kSerialSignalCheckOps = {
     signal_subscription_key,
     "portmanager-signal-alert",
     signal_snmp_args,
+    signal_audit,
 };

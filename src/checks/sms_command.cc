@@ -12,6 +12,7 @@
 
 #include <pcre.h>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
@@ -144,6 +145,18 @@ int sms_subscription_key(const ArCheck* /*check*/, std::string* key) {
   return 0;
 }
 
+// A pattern that does not compile drops every message the rule is sent.
+void sms_audit(const ArCheck* check, AuditReport* report) {
+  const std::string pattern = check_setting(check, "sms.message_pattern");
+  const char* error = nullptr;
+  int offset = 0;
+  PcrePtr re(pcre_compile(pattern.c_str(), 0, &error, &offset, nullptr));
+  if (re) return;
+  report->error(audit_path(check, "sms.message_pattern"),
+                quoted(pattern) + " does not compile (" + (error != nullptr ? error : "unknown error") + " at offset " +
+                    std::to_string(offset) + "), so the daemon discards every message for this rule; correct it");
+}
+
 // The message, the allowed numbers, the pattern.
 int sms_snmp_args(const ArCheck* check, SnmpArgs* args) {
   SnmpTexts d;
@@ -162,4 +175,5 @@ const CheckOps kSmsCheckOps = {
     sms_subscription_key,
     "sms-alert",
     sms_snmp_args,
+    sms_audit,
 };

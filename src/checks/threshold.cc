@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "config/archeck.h"
 #include "config/autoresponse.h"
@@ -53,4 +54,20 @@ CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& t, float r
   if (!threshold_resolves(t, reading)) return outcome_refresh();
   return outcome_resolve("ar %s resolving. val %f vs %f", path, static_cast<double>(reading),
                          static_cast<double>(t.trigger));
+}
+
+void threshold_audit(const ArCheck* check, const ThresholdKeys& keys, AuditReport* report) {
+  if (audit_required(check, keys.trigger_val, "the daemon discards every update of this rule; set the value that triggers",
+                     report)) {
+    audit_decimal_number(check, keys.trigger_val, report);
+  }
+  if (audit_required(check, keys.hysteresis, "the daemon discards every update of this rule; set it, 0 for none",
+                     report)) {
+    audit_decimal_number(check, keys.hysteresis, report);
+  }
+  const std::string comparison = check_setting(check, keys.comparison);
+  if (!comparison.empty()) {
+    audit_choice(report, audit_path(check, keys.comparison), comparison, {"greater", "lesser"}, "a comparison",
+                 "the daemon reads it as greater");
+  }
 }

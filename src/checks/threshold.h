@@ -38,3 +38,8 @@ bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* 
 // Decides on one reading by the check's state: trigger in Normal, resolve
 // or refresh in Triggered.
 CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& threshold, float reading);
+
+// The audit of the three settings: a missing trigger value or hysteresis
+// (every update is discarded), numbers with trailing text, and a comparison
+// other than "greater" or "lesser" (read as greater).
+void threshold_audit(const ArCheck* check, const ThresholdKeys& keys, AuditReport* report);

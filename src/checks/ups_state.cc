@@ -1,7 +1,9 @@
 // UPS state check: a UPS's status text, triggering when it equals the
 // configured condition and resolving when the UPS is back "online".
 #include <string>
+#include <vector>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
@@ -12,6 +14,10 @@
 namespace {
 
 constexpr const char* kOnline = "online";
+
+// The statuses a UPS reports: what a trigger condition can name.
+const std::vector<std::string> kUpsConditions = {"onbatt", "lowbatt", "fsd",     "commbad", "nocomm",
+                                                 "replbatt", "shutdown", "commok", "online"};
 
 CheckOutcome ups_on_event(const ArCheck* check, const CheckEvent& event) {
   const char* path = check->conf.ar->path.c_str();
@@ -59,6 +65,24 @@ int ups_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+void ups_audit(const ArCheck* check, AuditReport* report) {
+  if (audit_required(check, "ups.state.dev_ref", no_subscription("name the UPS, such as config.ups.ups1"), report)) {
+    audit_device(check, "ups.state.dev_ref", 3, "UPS", report);
+  }
+  const std::string condition = check_setting(check, "ups.state.trigger_cond");
+  const std::string path = audit_path(check, "ups.state.trigger_cond");
+  if (!audit_required(check, "ups.state.trigger_cond",
+                      "only an empty status would trigger and the rule never does; set the status, such as onbatt",
+                      report)) {
+    return;
+  }
+  if (!audit_choice(report, path, condition, kUpsConditions, "a UPS status", "the rule never triggers")) return;
+  if (condition == kOnline) {
+    report->warning(path, "the rule triggers while the UPS is online and never resolves by itself; "
+                          "to act on a UPS running on battery use onbatt");
+  }
+}
+
 // Device, status.
 int ups_snmp_args(const ArCheck* check, SnmpArgs* args) {
   SnmpTexts d;
@@ -77,4 +101,5 @@ const CheckOps kUpsStateCheckOps = {
     ups_subscription_key,
     "ups-status-alert",
     ups_snmp_args,
+    ups_audit,
 };

@@ -2,6 +2,7 @@
 // connected or disconnected.
 #include <string>
 
+#include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/modules.h"
 #include "config/archeck.h"
@@ -59,6 +60,19 @@ int usb_console_subscription_key(const ArCheck* check, std::string* key) {
   return 0;
 }
 
+void usb_console_audit(const ArCheck* check, AuditReport* report) {
+  std::string key;
+  if (!audit_reference_entry(check, "usb_console_status", "name its USB console port", report, &key).empty()) {
+    audit_device(check, key.c_str(), 3, "USB port", report);
+  }
+  audit_flag(check, "usb_console_status.trigger_connect", report);
+  audit_flag(check, "usb_console_status.trigger_disconnect", report);
+  if (!trigger_connect(check) && !trigger_disconnect(check)) {
+    report->error(audit_path(check, "usb_console_status"), "neither trigger_connect nor trigger_disconnect is on, so " +
+                                                               no_subscription("turn one on"));
+  }
+}
+
 }  // namespace
 
 const CheckOps kUsbConsoleCheckOps = {
@@ -69,4 +83,5 @@ const CheckOps kUsbConsoleCheckOps = {
     usb_console_subscription_key,
     nullptr,
     nullptr,
+    usb_console_audit,
 };

@@ -11,6 +11,10 @@ CheckOutcome webui_login_on_event(const ArCheck* check, const CheckEvent& event)
   return login_on_event(check, event, kWebuiLoginNames);
 }
 
+void webui_login_audit(const ArCheck* check, AuditReport* report) {
+  login_event_audit(check, kWebuiLoginNames, report);
+}
+
 int webui_login_subscription_key(const ArCheck* check, std::string* key) {
   return login_subscription_key(check, kWebuiLoginNames, key);
 }
@@ -34,4 +38,5 @@ const CheckOps kWebuiLoginCheckOps = {
     webui_login_subscription_key,
     "webui-user-alert",
     webui_login_snmp_args,
+    webui_login_audit,
 };

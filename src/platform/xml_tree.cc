@@ -179,12 +179,13 @@ class XmlTreeBuilder {
     return std::move(tree_);
   }
 
-  // Why the parse failed, with the line.
+  // Why the parse failed, with the line and column (both from 1).
   std::string error() const {
     if (!failure_.empty())
       return failure_;
     return std::string(XML_ErrorString(XML_GetErrorCode(parser_.get()))) + " at line " +
-           std::to_string(XML_GetCurrentLineNumber(parser_.get()));
+           std::to_string(XML_GetCurrentLineNumber(parser_.get())) + ", column " +
+           std::to_string(XML_GetCurrentColumnNumber(parser_.get()) + 1);
   }
 
  private:

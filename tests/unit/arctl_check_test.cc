@@ -1,0 +1,329 @@
+// arctl check: a sound configuration passes, and each fault a person makes
+// is reported once, at its path, with the exit status it deserves; arctl's
+// command line and the visible form of values.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <sstream>
+
+#include "arctl/arctl.h"
+#include "arctl/text.h"
+#include "support/e2e.h"
+
+namespace {
+
+using e2e::set_all;
+
+std::string r(int n) { return rule_path(n); }
+
+// Four rules of four families, with actions of three kinds, that all work
+// on this machine: the script exists and is executable, every device is
+// configured.
+ConfigBuilder sound(const std::string& dir) {
+  ConfigBuilder c;
+  set_all(c, "config.", "ports.port1.label=one;ports.port2.label=two;ups.ups1.name=Rack UPS;autoresponse.total=4");
+  e2e::add_rule(c, 1, "rack", "environmental",
+                "enviro.check_type=temp;enviro.dev_ref=config.ports.port1.enviro;enviro.trigger_val=35;"
+                "enviro.hysteresis=2;enviro.comparison=greater;trigger_actions.total=1;resolve_actions.total=1");
+  set_all(c, r(1) + ".trigger_actions.action1.",
+          "name=page;action_type=custom;custom.script=" + dir + "/page.sh;custom.args.total=1;custom.args.arg1=$AR_NAME");
+  set_all(c, r(1) + ".resolve_actions.action1.",
+          "name=power on;action_type=rpc;rpc.rpc_ref=config.ports.port2;rpc.outlet=3;rpc.action=on");
+  e2e::add_rule(c, 2, "modems", "serial_signal",
+                "serial.signal.signal=dcd;serial.signal.trigger_val=0;serial.signal.dev_refs.total=2;"
+                "serial.signal.dev_refs.dev_ref1=config.ports.port1;serial.signal.dev_refs.dev_ref2=config.ports.port2;"
+                "trigger_actions.total=1");
+  set_all(c, r(2) + ".trigger_actions.action1.", "name=text;action_type=sms;sms.number=+15551234567;sms.message=x");
+  e2e::add_rule(c, 3, "ups", "ups_status", "ups.state.dev_ref=config.ups.ups1;ups.state.trigger_cond=onbatt");
+  e2e::add_rule(c, 4, "status", "sms", "sms.message_pattern=^status;trigger_actions.total=1");
+  set_all(c, r(4) + ".trigger_actions.action1.", "name=reply;action_type=sms;sms.message=ok");
+  return c;
+}
+
+// A fifth rule of another family.
+void add_fifth(ConfigBuilder& c, const std::string& check_type, const std::string& settings) {
+  c.set("config.autoresponse.total", 5);
+  e2e::add_rule(c, 5, "fifth", check_type, settings);
+}
+
+struct Outcome {
+  int status;
+  std::vector<std::string> findings;  // the lines before the summary
+  std::string summary, err;
+};
+
+Outcome check(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  Outcome run{arctl_main(args, out, err), {}, "", err.str()};
+  std::istringstream lines(out.str());
+  for (std::string line; std::getline(lines, line);) run.findings.push_back(line);
+  if (!run.findings.empty()) {
+    run.summary = run.findings.back();
+    run.findings.pop_back();
+  }
+  return run;
+}
+
+class ArctlCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = dir.path();
+    e2e::write_file(dir_ + "/page.sh", "#!/bin/sh\n", 0755);
+  }
+  Outcome check_config(const ConfigBuilder& c) {
+    e2e::write_file(dir_ + "/config.xml", c.xml());
+    return check({"check", dir_ + "/config.xml"});
+  }
+  e2e::TempDir dir;
+  std::string dir_;
+};
+
+TEST_F(ArctlCheck, ASoundConfigurationHasNoFinding) {
+  const Outcome run = check_config(sound(dir_));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.findings, std::vector<std::string>{});
+  EXPECT_EQ(run.summary, "4 rules, 5 references, 4 actions loaded; 0 errors, 0 warnings");
+}
+
+struct Fault {
+  const char* what;
+  std::function<void(ConfigBuilder&, const std::string& dir)> make;
+  std::string finding;  // "error: PATH: " or "warning: PATH: " and a part of the text
+  std::string second = "";  // the start of a second finding the fault makes
+};
+
+// One fault each; every finding is the only one, at its path.
+const Fault kFaults[] = {
+    {"unknown check type", [](ConfigBuilder& c, auto) { c.set(r(1) + ".check_type", "thermometer"); },
+     "error: " + r(1) + ".check_type: \"thermometer\" is not a check type, so the daemon skips this rule; use "
+     "environmental, power, serial_signal"},
+    {"check type in capitals", [](ConfigBuilder& c, auto) { c.set(r(1) + ".check_type", "Environmental"); },
+     "error: " + r(1) + ".check_type: \"Environmental\" is not a check type, so the daemon skips this rule; the "
+     "names are lower case: write environmental"},
+    {"rule without name", [](ConfigBuilder& c, auto) { c.set(r(3) + ".name", ""); },
+     "error: " + r(3) + ".name: missing, so the daemon skips this rule"},
+    {"action type in capitals", [](ConfigBuilder& c, auto) { c.set(r(2) + ".trigger_actions.action1.action_type", "SMS"); },
+     "error: " + r(2) + ".trigger_actions.action1.action_type: \"SMS\" is not an action type, so the daemon skips "
+     "this whole rule; the names are lower case: write sms"},
+    {"unknown action type", [](ConfigBuilder& c, auto) { c.set(r(2) + ".trigger_actions.action1.action_type", "page"); },
+     "error: " + r(2) + ".trigger_actions.action1.action_type: \"page\" is not an action type"},
+    {"action without name", [](ConfigBuilder& c, auto) { c.set(r(2) + ".trigger_actions.action1.name", ""); },
+     "error: " + r(2) + ".trigger_actions.action1.name: missing, so the daemon skips this whole rule"},
+    {"no device reference", [](ConfigBuilder& c, auto) { c.set(r(1) + ".enviro.dev_ref", ""); },
+     "error: " + r(1) + ".enviro.dev_ref: missing, so this reference gets no subscription and never triggers"},
+    {"mistyped sensor reading", [](ConfigBuilder& c, auto) { c.set(r(1) + ".enviro.check_type", "tmep"); },
+     "error: " + r(1) + ".enviro.check_type: \"tmep\" is not a sensor reading, so the rule watches "
+     "config.ports.port1.enviro.tmep, which no sensor publishes; did you mean temp?"},
+    {"comparison less", [](ConfigBuilder& c, auto) { c.set(r(1) + ".enviro.comparison", "less"); },
+     "error: " + r(1) + ".enviro.comparison: \"less\" is not a comparison, so the daemon reads it as greater; did "
+     "you mean lesser?"},
+    {"number with a unit", [](ConfigBuilder& c, auto) { c.set(r(1) + ".enviro.trigger_val", "35C"); },
+     "error: " + r(1) + ".enviro.trigger_val: \"35C\" is read as 35; write the number alone"},
+    {"no threshold", [](ConfigBuilder& c, auto) { c.set(r(1) + ".enviro.trigger_val", ""); },
+     "error: " + r(1) + ".enviro.trigger_val: missing, so the daemon discards every update of this rule"},
+    {"no hysteresis", [](ConfigBuilder& c, auto) { c.set(r(1) + ".enviro.hysteresis", ""); },
+     "error: " + r(1) + ".enviro.hysteresis: missing, so the daemon discards every update of this rule"},
+    {"unknown signal", [](ConfigBuilder& c, auto) { c.set(r(2) + ".serial.signal.signal", "ring"); },
+     "error: " + r(2) + ".serial.signal.signal: \"ring\" is not a signal, so no port reports it and the rule never "
+     "triggers; use cts, dcd or dsr"},
+    {"unknown UPS status", [](ConfigBuilder& c, auto) { c.set(r(3) + ".ups.state.trigger_cond", "onbattery"); },
+     "error: " + r(3) + ".ups.state.trigger_cond: \"onbattery\" is not a UPS status"},
+    {"invalid UPS property",
+     [](ConfigBuilder& c, auto) {
+       add_fifth(c, "power", "power.dev_ref=config.ups.ups1;power.check_type=batterycharge;power.trigger_val=20;"
+                             "power.hysteresis=5");
+     },
+     "error: " + r(5) + ".power.check_type: \"batterycharge\" is not a UPS property, so the daemon discards every "
+     "update of this rule; did you mean battery.charge?"},
+    {"SMS pattern that does not compile", [](ConfigBuilder& c, auto) { c.set(r(4) + ".sms.message_pattern", "(status"); },
+     "error: " + r(4) + ".sms.message_pattern: \"(status\" does not compile (missing ) at offset 7)"},
+    {"not a flag", [](ConfigBuilder& c, auto) { c.set(r(1) + ".repeat_trigger", "enabled"); },
+     "error: " + r(1) + ".repeat_trigger: \"enabled\" is not a flag, so the daemon reads it as off"},
+    {"rule total too small", [](ConfigBuilder& c, auto) { c.set("config.autoresponse.total", 3); },
+     "error: config.autoresponse.total: is 3, but autoresponse4 is present too and never read; set it to 4"},
+    {"rule total too large", [](ConfigBuilder& c, auto) { c.set("config.autoresponse.total", 5); },
+     "error: config.autoresponse.total: is 5, but autoresponse5 is missing"},
+    {"action total too large", [](ConfigBuilder& c, auto) { c.set(r(2) + ".trigger_actions.total", 2); },
+     "error: " + r(2) + ".trigger_actions.total: is 2, but action2 is missing, so the daemon skips this whole rule"},
+    {"reference total too small", [](ConfigBuilder& c, auto) { c.set(r(2) + ".serial.signal.dev_refs.total", 1); },
+     "error: " + r(2) + ".serial.signal.dev_refs.total: is 1, but dev_ref2 is present too and never read"},
+    {"argument total too large", [](ConfigBuilder& c, auto) { c.set(r(1) + ".trigger_actions.action1.custom.args.total", 3); },
+     "error: " + r(1) + ".trigger_actions.action1.custom.args.total: is 3, but arg2 and arg3 are missing, so those "
+     "arguments are passed empty"},
+    {"reference missing", [](ConfigBuilder& c, auto) { c.set(r(2) + ".serial.signal.dev_refs.total", 3); },
+     "error: " + r(2) + ".serial.signal.dev_refs.total: is 3, but dev_ref3 is missing, so those references get no "
+     "subscription and never trigger"},
+    {"no trigger flag", [](ConfigBuilder& c, auto) { add_fifth(c, "serial_login", "serial.login.dev_refs.dev_ref1=config.ports.port1"); },
+     "error: " + r(5) + ".serial.login: neither trigger_login nor trigger_logout is on, so this reference gets no "
+     "subscription"},
+    {"check type without module", [](ConfigBuilder& c, auto) { add_fifth(c, "net_tcp", ""); },
+     "error: " + r(5) + ".check_type: \"net_tcp\" has no check in this daemon, so the rule is loaded but never "
+     "triggers"},
+    {"port not configured", [](ConfigBuilder& c, auto) { c.set(r(2) + ".serial.signal.dev_refs.dev_ref2", "config.ports.port9"); },
+     "warning: " + r(2) + ".serial.signal.dev_refs.dev_ref2: this configuration has no port config.ports.port9"},
+    {"UPS not configured", [](ConfigBuilder& c, auto) { c.set(r(3) + ".ups.state.dev_ref", "config.ups.ups7"); },
+     "warning: " + r(3) + ".ups.state.dev_ref: this configuration has no UPS config.ups.ups7"},
+    {"reference without config.", [](ConfigBuilder& c, auto) { c.set(r(1) + ".enviro.dev_ref", "ports.port1.enviro"); },
+     "warning: " + r(1) + ".enviro.dev_ref: \"ports.port1.enviro\" does not begin with \"config.\""},
+    {"script that does not exist",
+     [](ConfigBuilder& c, const std::string& dir) { c.set(r(1) + ".trigger_actions.action1.custom.script", dir + "/none.sh"); },
+     "does not exist on this machine, so the action would end with status 127"},
+    {"script that is not executable",
+     [](ConfigBuilder& c, const std::string& dir) {
+       e2e::write_file(dir + "/plain.sh", "#!/bin/sh\n", 0644);
+       c.set(r(1) + ".trigger_actions.action1.custom.script", dir + "/plain.sh");
+     },
+     "is not executable, so the action would end with status 126"},
+    {"resolve actions of a rule without resolve stage",
+     [](ConfigBuilder& c, auto) {
+       c.set(r(4) + ".resolve_actions.total", 1);
+       set_all(c, r(4) + ".resolve_actions.action1.", "name=never;action_type=sms;sms.message=x");
+     },
+     "warning: " + r(4) + ".resolve_actions: never run: rules of type sms have no resolve stage"},
+    {"not a number", [](ConfigBuilder& c, auto) { c.set(r(1) + ".reset_timeout", "ten minutes"); },
+     "error: " + r(1) + ".reset_timeout: \"ten minutes\" is not a number, so the daemon reads it as 0"},
+    {"number out of range", [](ConfigBuilder& c, auto) { c.set(r(1) + ".repeat_timeout", "99999999999"); },
+     "error: " + r(1) + ".repeat_timeout: \"99999999999\" is out of range"},
+    {"threshold that compares with nothing", [](ConfigBuilder& c, auto) { c.set(r(1) + ".enviro.trigger_val", "nan"); },
+     "error: " + r(1) + ".enviro.trigger_val: \"nan\" is not a finite number"},
+    {"rule count that is cut", [](ConfigBuilder& c, auto) { c.set("config.autoresponse.total", 20000); },
+     "error: config.autoresponse.total: is 20000, but autoresponse5 to autoresponse10000 are missing",
+     "error: config.autoresponse.total: is more than the 10000 entries the daemon reads"},
+    {"entry the loader never reads", [](ConfigBuilder& c, auto) { c.set(r(2) + ".trigger_actions.action01.name", "x"); },
+     "warning: " + r(2) + ".trigger_actions.action01: is never read: the entries are named action1, action2"},
+    {"schedule switched off by day 0", [](ConfigBuilder& c, auto) { c.set(r(1) + ".disable.day3.start_hour", 22); },
+     "error: " + r(1) + ".disable.day0.start_hour: missing, so the daemon ignores the whole disable schedule"},
+    {"window outside the day",
+     [](ConfigBuilder& c, auto) {
+       set_all(c, r(1) + ".disable.day0.", "start_hour=22;start_min=0;end_hour=24;end_min=0");
+     },
+     "error: " + r(1) + ".disable.day0.end_hour: \"24\" is no hour (0 to 23)"},
+    {"SMS action without recipient", [](ConfigBuilder& c, auto) { c.set(r(2) + ".trigger_actions.action1.sms.number", ""); },
+     "error: " + r(2) + ".trigger_actions.action1.sms: neither number nor gateway_email is set, so the action fails"},
+    {"interface action other than start or stop",
+     [](ConfigBuilder& c, auto) {
+       set_all(c, r(2) + ".trigger_actions.action1.", "action_type=conman;conman.ref=config.interfaces.wan;"
+                                                       "conman.action=up");
+     },
+     "error: " + r(2) + ".trigger_actions.action1.conman.action: \"up\" is not an interface action, so the daemon "
+     "stops the interface; use start or stop"},
+    {"custom action with too many arguments",
+     [](ConfigBuilder& c, auto) {
+       for (int k = 2; k <= 300; ++k) {
+         c.set(r(1) + ".trigger_actions.action1.custom.args.arg" + std::to_string(k), "x");
+       }
+       c.set(r(1) + ".trigger_actions.action1.custom.args.total", 300);
+     },
+     "error: " + r(1) + ".trigger_actions.action1.custom.args.total: is more than the 256 arguments the daemon "
+     "passes, so the action always fails"},
+    {"SNMP action without alert",
+     [](ConfigBuilder& c, auto) {
+       add_fifth(c, "usb_console_status", "usb_console_status.dev_refs.dev_ref1=config.ports.port1;"
+                                          "usb_console_status.trigger_connect=on;trigger_actions.total=1");
+       set_all(c, r(5) + ".trigger_actions.action1.", "name=trap;action_type=snmp");
+     },
+     "error: " + r(5) + ".trigger_actions.action1.action_type: rules of type usb_console_status have no SNMP alert"},
+    {"alarm without pin", [](ConfigBuilder& c, auto) { add_fifth(c, "alarm", "alarm.dev_ref=config.ports.port1"); },
+     "error: " + r(5) + ".alarm.pin: missing, so this reference gets no subscription and never triggers"},
+    {"interface that is none", [](ConfigBuilder& c, auto) { add_fifth(c, "conman", "conman.ref=config.interfaces.wan2;conman.event_mask=1"); },
+     "error: " + r(5) + ".conman.ref: \"config.interfaces.wan2\" is not an interface the appliance watches"},
+    {"interface events none of which is chosen",
+     [](ConfigBuilder& c, auto) { add_fifth(c, "conman", "conman.ref=config.interfaces.wan;conman.event_mask=16"); },
+     "error: " + r(5) + ".conman.event_mask: no event is chosen, so every update is discarded"},
+    {"web logins without a trigger", [](ConfigBuilder& c, auto) { add_fifth(c, "webui_login", "webui_login.trigger_login=off"); },
+     "error: " + r(5) + ".webui_login: none of trigger_login, trigger_logout and trigger_auth_error is on"},
+    {"routed data without a window",
+     [](ConfigBuilder& c, auto) { add_fifth(c, "routeddata", "routeddata.interface=config.interfaces.wan;routeddata.data_limit=1000"); },
+     "error: " + r(5) + ".routeddata.data_period: missing or 0, so no readings are added up"},
+};
+
+TEST_F(ArctlCheck, EachFaultIsReportedOnceAtItsPath) {
+  for (const Fault& fault : kFaults) {
+    SCOPED_TRACE(fault.what);
+    ConfigBuilder c = sound(dir_);
+    fault.make(c, dir_);
+    const Outcome run = check_config(c);
+    const bool error = fault.finding.compare(0, 6, "error:") == 0;
+    EXPECT_EQ(run.status, error ? 1 : 0);
+    ASSERT_EQ(run.findings.size(), fault.second.empty() ? 1u : 2u) << ::testing::PrintToString(run.findings);
+    if (!fault.second.empty()) {
+      EXPECT_EQ(run.findings[1].compare(0, fault.second.size(), fault.second), 0) << run.findings[1];
+    }
+    const std::string& line = run.findings[0];
+    if (fault.finding.compare(0, 7, "error: ") == 0 || fault.finding.compare(0, 9, "warning: ") == 0) {
+      EXPECT_EQ(line.compare(0, fault.finding.size(), fault.finding), 0) << line;
+    } else {
+      EXPECT_NE(line.find(fault.finding), std::string::npos) << line;
+    }
+    const std::string counts = error ? (fault.second.empty() ? "; 1 error, 0 warnings" : "; 2 errors, 0 warnings")
+                                     : "; 0 errors, 1 warning";
+    EXPECT_NE(run.summary.find(counts), std::string::npos) << run.summary;
+  }
+}
+
+// A file that cannot be read or parsed says why, with the parser's line
+// and column, and exits 2; so does a document of another kind.
+TEST_F(ArctlCheck, AFileThatCannotBeReadOrParsedExitsTwo) {
+  Outcome run = check({"check", dir_ + "/absent.xml"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "arctl: cannot read " + dir_ + "/absent.xml: No such file or directory\n");
+  e2e::write_file(dir_ + "/broken.xml", "<config>\n  <autoresponse>\n    <total>1</totl>\n  </autoresponse>\n</config>\n");
+  run = check({"check", dir_ + "/broken.xml"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "arctl: " + dir_ + "/broken.xml: mismatched tag at line 3, column 15\n");
+  e2e::write_file(dir_ + "/other.xml", "<settings/>\n");
+  EXPECT_EQ(check({"check", dir_ + "/other.xml"}).status, 2);
+}
+
+// XMLDB_PATH names the file when none is given, as for the database.
+TEST_F(ArctlCheck, WithoutAFileTheDatabasesOwnIsChecked) {
+  e2e::write_file(dir_ + "/config.xml", sound(dir_).set(r(1) + ".enviro.comparison", "Lesser").xml());
+  setenv("XMLDB_PATH", (dir_ + "/config.xml").c_str(), 1);
+  const Outcome run = check({"check"});
+  unsetenv("XMLDB_PATH");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.findings, std::vector<std::string>{"error: " + r(1) + ".enviro.comparison: \"Lesser\" is not a "
+                                                   "comparison, so the daemon reads it as greater; the names are "
+                                                   "lower case: write lesser"});
+}
+
+TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
+  std::ostringstream out, err;
+  EXPECT_EQ(arctl_main({"--help"}, out, err), 0);
+  for (const char* command : {"check [FILE]", "status [--socket PATH]", "cancel [--socket PATH] RULE",
+                              "log [-f] [--socket PATH]"}) {
+    EXPECT_NE(out.str().find(command), std::string::npos) << command;
+  }
+  for (const char* command : {"check", "status", "cancel", "log"}) {
+    std::ostringstream help;
+    EXPECT_EQ(arctl_main({command, "--help"}, help, err), 0);
+    EXPECT_EQ(help.str().compare(0, 13 + strlen(command), std::string("usage: arctl ") + command), 0) << help.str();
+    EXPECT_NE(help.str().find("Exit status:"), std::string::npos) << help.str();
+  }
+  EXPECT_TRUE(err.str().empty());
+  const std::vector<std::vector<std::string>> wrong = {
+      {}, {"start"}, {"--verbose"}, {"check", "a", "b"}, {"check", "--socket", "x"}, {"status", "--socket"},
+      {"status", "extra"}, {"cancel"}, {"log", "-x"}, {"log", "--socket", "a", "--socket", "b"}};
+  for (const auto& args : wrong) {
+    std::ostringstream o, e;
+    EXPECT_EQ(arctl_main(args, o, e), 2) << ::testing::PrintToString(args);
+    EXPECT_TRUE(o.str().empty());
+    EXPECT_NE(e.str().find("\nusage: arctl "), std::string::npos) << e.str();
+  }
+}
+
+TEST(ArctlText, ControlCharactersAndBrokenUtf8AreShownNeverRaw) {
+  EXPECT_EQ(visible("+15551234567:reboot\x1enow"), "+15551234567:reboot\\x1enow");
+  EXPECT_EQ(visible("a\tb\nc\rd\x1b[2J\x7f"), "a\\tb\\nc\\rd\\x1b[2J\\x7f");
+  EXPECT_EQ(visible("Kühlraum 5 °C"), "Kühlraum 5 °C");
+  EXPECT_EQ(visible("\xff\xc3"), "\\xff\\xc3");         // no UTF-8; a sequence cut short
+  EXPECT_EQ(visible("\xc2\x9b" "2J"), "\\xc2\\x9b2J");  // a C1 control: the terminal's CSI
+  EXPECT_EQ(visible("\xe0\x80\xaf"), "\\xe0\\x80\\xaf");  // an overlong '/'
+  EXPECT_EQ(display_width("Kühlraum"), 8u);
+  std::ostringstream table;
+  print_table(table, {{"#", "NAME", "STATE"}, {"10", "Kühlraum", "Normal"}, {"2", "x", "Triggered"}});
+  EXPECT_EQ(table.str(), "#   NAME      STATE\n10  Kühlraum  Normal\n2   x         Triggered\n");
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+// The daemon's loader run offline for arctl: what it made of each rule and
+// reference, what it complained about, and that nothing reaches infod.
+#include <gtest/gtest.h>
+
+#include "arctl/offline.h"
+#include "checks/audit.h"
+#include "core/log.h"
+#include "support/e2e.h"
+
+namespace {
+
+TEST(ArctlOffline, EachRuleAndReferenceIsWhatTheLoaderMadeOfIt) {
+  e2e::TempDir dir;
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 3).set("config.ports.port1.label", "one").set("config.ports.port3.label", "three");
+  // Three ports, the second missing: references 1 and 3 are made.
+  e2e::add_rule(c, 1, "modems", "serial_signal",
+                "serial.signal.signal=dcd;serial.signal.dev_refs.total=3;serial.signal.dev_refs.dev_ref1=config.ports.port1;"
+                "serial.signal.dev_refs.dev_ref3=config.ports.port3;trigger_actions.total=1;resolve_actions.total=1");
+  add_action(c, 1, "trigger_actions", 1, "text", "sms");
+  add_action(c, 1, "resolve_actions", 1, "mail", "email");
+  // Rejected for its action's type.
+  e2e::add_rule(c, 2, "shout", "cli_login", "cli_login.trigger_login=on;trigger_actions.total=1");
+  add_action(c, 2, "trigger_actions", 1, "text", "SMS");
+  // Made, without a reference of its own: the rule is its device.
+  e2e::add_rule(c, 3, "script", "custom", "");
+  e2e::write_file(dir.path() + "/config.xml", c.xml());
+
+  const OfflineConfig config(dir.path() + "/config.xml");
+  ASSERT_TRUE(config.ok());
+  ASSERT_EQ(config.rules().size(), 3u);
+  const OfflineRule& modems = config.rules()[0];
+  EXPECT_TRUE(modems.loaded);
+  EXPECT_EQ(modems.actions, 2u);
+  ASSERT_EQ(modems.references.size(), 3u);
+  EXPECT_EQ(modems.references[0].device, "config.ports.port1");
+  EXPECT_FALSE(modems.references[1].subscribed);
+  EXPECT_EQ(modems.references[2].number, 3u);
+  EXPECT_TRUE(modems.references[2].subscribed);
+  ASSERT_FALSE(modems.complaints.empty());
+  EXPECT_EQ(modems.complaints[0].line, "No subscription for rule: " + rule_path(1) + " - 2");
+  EXPECT_EQ(modems.complaints[0].causes, std::vector<std::string>{"Invalid serial port or signal for AR: modems"});
+
+  const OfflineRule& shout = config.rules()[1];
+  EXPECT_FALSE(shout.loaded);
+  EXPECT_TRUE(shout.references.empty());
+  ASSERT_EQ(shout.complaints.size(), 1u);
+  EXPECT_EQ(shout.complaints[0].line, "Could not load ar " + rule_path(2));
+  EXPECT_EQ(shout.complaints[0].causes,
+            (std::vector<std::string>{"Unknown action SMS", "Error creating action list for ar"}));
+
+  const OfflineRule& script = config.rules()[2];
+  ASSERT_EQ(script.references.size(), 1u);
+  EXPECT_EQ(script.references[0].device, "");
+  EXPECT_EQ(config.rules_loaded(), 2u);
+  EXPECT_EQ(config.references_loaded(), 3u);
+  EXPECT_EQ(config.actions_loaded(), 2u);
+
+  // The module audits every reference the total counts, the missing one
+  // too; the missing entry is an error of the list, which each looks at.
+  AuditReport report;
+  EXPECT_EQ(config.audit_references(modems, &report), (std::vector<uint32_t>{1, 2, 3}));
+  ASSERT_EQ(report.findings().size(), 1u);
+  EXPECT_EQ(report.findings()[0].path, rule_path(1) + ".serial.signal.dev_refs.total");
+}
+
+TEST(ArctlOffline, AFileThatCannotBeOpenedLoadsNothing) {
+  const OfflineConfig config("/nonexistent/config.xml");
+  EXPECT_FALSE(config.ok());
+  EXPECT_TRUE(config.rules().empty());
+  EXPECT_EQ(config.rules_loaded(), 0u);
+}
+
+}  // namespace

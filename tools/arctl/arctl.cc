@@ -1,0 +1,98 @@
+// The command table and the parsing of the command line.
+#include "arctl/arctl.h"
+
+#include <cstring>
+
+#include "arctl/infod.h"
+
+namespace {
+
+const Command* const kCommands[] = {&kCheckCommand, &kStatusCommand, &kCancelCommand, &kLogCommand};
+
+const char kIntro[] =
+    "Checks the configuration of autoresponsed, shows the state of its rules and\n"
+    "steers them through infod.\n";
+
+const char kOutro[] =
+    "\n"
+    "The configuration is FILE, else $XMLDB_PATH, else /etc/config/config.xml.\n"
+    "PATH is infod's socket, by default /var/run/infod-sock.\n"
+    "'arctl COMMAND --help' tells more about a command; see also arctl(8).\n";
+
+std::string usage_line(const Command& c) { return std::string("arctl ") + c.name + " " + c.synopsis; }
+
+void print_overview(std::ostream& out) {
+  out << "usage: arctl COMMAND [OPTIONS] [ARGUMENTS]\n\n" << kIntro << "\ncommands:\n";
+  for (const Command* c : kCommands) {
+    const std::string head = std::string("  ") + c->name + " " + c->synopsis;
+    out << head;
+    if (head.size() < 32) {
+      out << std::string(32 - head.size(), ' ');
+    } else {
+      out << "\n" << std::string(32, ' ');
+    }
+    out << c->summary << "\n";
+  }
+  out << kOutro;
+}
+
+// A command line that is not understood: the problem and the usage.
+int usage_error(std::ostream& err, const std::string& problem, const Command* c) {
+  err << "arctl: " << problem << "\n";
+  if (c != nullptr) {
+    err << "usage: " << usage_line(*c) << "\n" << "Try 'arctl " << c->name << " --help'.\n";
+  } else {
+    err << "usage: arctl COMMAND [OPTIONS] [ARGUMENTS]\nTry 'arctl --help'.\n";
+  }
+  return 2;
+}
+
+}  // namespace
+
+int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) return usage_error(err, "no command given", nullptr);
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    print_overview(out);
+    return 0;
+  }
+  const Command* command = nullptr;
+  for (const Command* c : kCommands) {
+    if (args[0] == c->name) command = c;
+  }
+  if (command == nullptr) {
+    if (!args[0].empty() && args[0][0] == '-') return usage_error(err, "unknown option " + args[0], nullptr);
+    return usage_error(err, "unknown command " + args[0], nullptr);
+  }
+
+  Invocation inv{{}, kInfodSocket, false, out, err};
+  bool options_done = false;
+  bool socket_given = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (options_done || a.size() < 2 || a[0] != '-') {
+      inv.words.push_back(a);
+    } else if (a == "--") {
+      options_done = true;
+    } else if (a == "--help" || a == "-h") {
+      out << "usage: " << usage_line(*command) << "\n\n" << command->help;
+      return 0;
+    } else if ((command->options & kOptionFollow) != 0 && (a == "-f" || a == "--follow")) {
+      inv.follow = true;
+    } else if ((command->options & kOptionSocket) != 0 && (a == "--socket" || a.compare(0, 9, "--socket=") == 0)) {
+      if (socket_given) return usage_error(err, "--socket given twice", command);
+      if (a == "--socket") {
+        if (i + 1 == args.size()) return usage_error(err, "--socket needs a PATH", command);
+        inv.socket = args[++i];
+      } else {
+        inv.socket = a.substr(9);
+      }
+      if (inv.socket.empty()) return usage_error(err, "--socket needs a PATH", command);
+      socket_given = true;
+    } else {
+      return usage_error(err, "unknown option " + a, command);
+    }
+  }
+  if (inv.words.size() < command->min_words) return usage_error(err, "too few arguments", command);
+  if (inv.words.size() > command->max_words) return usage_error(err, "too many arguments", command);
+  return command->run(inv);
+}

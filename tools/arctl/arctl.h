@@ -1,0 +1,39 @@
+// arctl: the administrator's tool beside the daemon. One command per
+// source file, each a row of the command table.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// What a command is run with, its options already parsed.
+struct Invocation {
+  std::vector<std::string> words;  // the arguments that are no options
+  std::string socket;              // --socket, or infod's own socket
+  bool follow = false;             // -f
+  std::ostream& out;
+  std::ostream& err;
+};
+
+struct Command {
+  const char* name;
+  const char* synopsis;  // the arguments, as in "[FILE]"
+  const char* summary;   // one line for arctl --help
+  const char* help;      // what `arctl NAME --help` prints below its usage line
+  unsigned options;      // kOption... bits it takes
+  size_t min_words;
+  size_t max_words;
+  int (*run)(Invocation& invocation);
+};
+
+constexpr unsigned kOptionSocket = 1;  // --socket PATH
+constexpr unsigned kOptionFollow = 2;  // -f, --follow
+
+extern const Command kCheckCommand;   // check.cc
+extern const Command kStatusCommand;  // status.cc
+extern const Command kCancelCommand;  // cancel.cc
+extern const Command kLogCommand;     // log.cc
+
+// Runs the command line args (without the program name). Returns the exit
+// status: 2 for a command line that is not understood.
+int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

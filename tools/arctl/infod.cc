@@ -1,0 +1,143 @@
+// arctl's infod connection.
+#include "arctl/infod.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/infod_client.h"
+
+namespace {
+
+constexpr char kRS = '\x1e';
+// Bodies larger than this are no infod message: the connection is given up.
+constexpr uint32_t kMaxBody = 1024 * 1024;
+
+// Waits until fd is ready for events; false on an error of poll.
+bool wait_for(int fd, short events) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const int n = poll(&p, 1, -1);
+    if (n > 0) return true;
+    if (n < 0 && errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
+InfodConnection::~InfodConnection() {
+  if (fd_ < 0) return;
+  infod_kept_forget(fd_);
+  close(fd_);
+}
+
+bool InfodConnection::open(const std::string& path, std::string* error) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof address.sun_path) {
+    *error = "the socket path " + path + " is empty or too long";
+    return false;
+  }
+  memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0 || connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    *error = "cannot reach infod at " + path + " (" + strerror(errno) + "); is infod running?";
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  // The platform's calls wait with their own time-outs on a non-blocking
+  // socket; on a blocking one a silent infod would hold a get for ever.
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  return true;
+}
+
+bool InfodConnection::get(const std::string& key, std::optional<std::string>* value) {
+  char* text = nullptr;
+  if (infod_get_multiple(fd_, key.c_str(), &text) != 0) return false;
+  value->reset();
+  if (text != nullptr) {
+    *value = text;
+    free(text);
+  }
+  return true;
+}
+
+bool InfodConnection::push(const std::string& key, int number, const std::string& value) {
+  return infod_push_multiple_text(fd_, key.c_str(), number, value.c_str()) == 0;
+}
+
+bool InfodConnection::subscribe(const std::string& key) {
+  const std::string body = std::string("2") + kRS + kArctlClient + kRS + key;
+  const auto length = static_cast<uint32_t>(body.size());
+  std::string frame = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
+                       static_cast<char>(length >> 8), static_cast<char>(length)};
+  frame += body;
+  for (size_t sent = 0; sent < frame.size();) {
+    const ssize_t n = send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+      if (!wait_for(fd_, POLLOUT)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool InfodConnection::read_bytes(char* buf, size_t len) {
+  size_t got = infod_kept_read(fd_, buf, len);  // what a get read on the way comes first
+  while (got < len) {
+    const ssize_t n = recv(fd_, buf + got, len - got, 0);
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+      if (!wait_for(fd_, POLLIN)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool InfodConnection::read_body(std::string* body) {
+  unsigned char header[4];
+  if (!read_bytes(reinterpret_cast<char*>(header), sizeof header)) return false;
+  const uint32_t length = (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) |
+                          uint32_t{header[3]};
+  if (length > kMaxBody) return false;
+  body->assign(length, '\0');
+  return read_bytes(body->data(), length);
+}
+
+bool InfodConnection::next_update(InfodUpdate* update) {
+  std::string body;
+  while (read_body(&body)) {
+    // 8 RS key RS number RS time RS value, the value ended by CR LF.
+    size_t fields[4];
+    size_t at = 0;
+    bool whole = true;
+    for (size_t& field : fields) {
+      at = body.find(kRS, at);
+      if (at == std::string::npos) {
+        whole = false;
+        break;
+      }
+      field = at++;
+    }
+    if (!whole || body.compare(0, fields[0], "8") != 0) continue;
+    update->key = body.substr(fields[0] + 1, fields[1] - fields[0] - 1);
+    update->time_ms = strtoull(body.c_str() + fields[2] + 1, nullptr, 10);
+    const size_t end = body.find_first_of("\r\n", fields[3] + 1);
+    update->value = body.substr(fields[3] + 1, end == std::string::npos ? std::string::npos : end - fields[3] - 1);
+    return true;
+  }
+  return false;
+}

@@ -1,0 +1,54 @@
+// arctl's connection to infod: gets and pushes through the platform's
+// infod client calls, and a subscription whose updates it reads itself.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// The socket the daemon talks to infod on.
+constexpr const char* kInfodSocket = "/var/run/infod-sock";
+
+// The client name arctl subscribes with.
+constexpr const char* kArctlClient = "arctl";
+
+// One value update: the fourth field is the time infod took it, in
+// milliseconds since the epoch.
+struct InfodUpdate {
+  std::string key;
+  uint64_t time_ms = 0;
+  std::string value;
+};
+
+class InfodConnection {
+ public:
+  InfodConnection() = default;
+  ~InfodConnection();
+  InfodConnection(const InfodConnection&) = delete;
+  InfodConnection& operator=(const InfodConnection&) = delete;
+
+  // Connects to the socket at path; false with a sentence for people in
+  // *error (infod is not running, or the path is no socket).
+  bool open(const std::string& path, std::string* error);
+
+  // The value infod holds for key: true with *value, left empty when it
+  // holds none; false when infod does not answer within 2 seconds.
+  bool get(const std::string& key, std::optional<std::string>* value);
+
+  // Pushes value under key with number; false when the socket failed.
+  bool push(const std::string& key, int number, const std::string& value);
+
+  // Subscribes to key (and every key below it); false when the socket failed.
+  bool subscribe(const std::string& key);
+
+  // Waits for the next value update; false when infod closed the
+  // connection or it failed.
+  bool next_update(InfodUpdate* update);
+
+ private:
+  // Reads one whole frame's body; false at the end of the stream.
+  bool read_body(std::string* body);
+  bool read_bytes(char* buf, size_t len);
+
+  int fd_ = -1;
+};

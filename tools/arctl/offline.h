@@ -1,0 +1,72 @@
+// A configuration as the daemon loads it. This is the one place where
+// arctl reaches into the daemon's records: it runs the daemon's own loader
+// and check modules in this process, with no infod (what the loader would
+// send is dropped) and no program started, and keeps what the loader logs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/xmldb.h"
+
+class AuditReport;
+
+// A line the loader logged that names a rule or a setting, with the lines
+// logged just before it that name none (a check module's reason, the
+// action a rule failed on).
+struct LoaderComplaint {
+  int priority;
+  std::string line;
+  std::vector<std::string> causes;
+};
+
+struct OfflineReference {
+  uint32_t number;     // from 1
+  bool subscribed;     // the loader made it (it has its subscription)
+  std::string device;  // the device it watches, when it has one of its own
+};
+
+struct OfflineRule {
+  int index;               // N of config.autoresponse.autoresponseN
+  std::string path;
+  std::string name;        // as configured
+  std::string check_type;  // as configured
+  bool loaded = false;
+  std::vector<OfflineReference> references;  // of a loaded rule: made or tried, in order
+  size_t actions = 0;                        // of a loaded rule, built-in ones included
+  std::vector<LoaderComplaint> complaints;
+};
+
+class OfflineConfig {
+ public:
+  // Opens the configuration file at path and loads it.
+  explicit OfflineConfig(const std::string& path);
+  ~OfflineConfig();
+  OfflineConfig(const OfflineConfig&) = delete;
+  OfflineConfig& operator=(const OfflineConfig&) = delete;
+
+  // False when the file could not be opened as a configuration.
+  bool ok() const;
+  xmldb_t* db() const;
+
+  // Rules 1 to "total" that the file holds or the loader loaded, in order.
+  const std::vector<OfflineRule>& rules() const { return rules_; }
+  // Complaints that name no rule, such as a cut "total".
+  const std::vector<LoaderComplaint>& complaints() const { return complaints_; }
+  size_t rules_loaded() const;
+  size_t references_loaded() const;
+  size_t actions_loaded() const;
+
+  // Runs the audit of the check module of rule's check type for each of
+  // its references, whether the loader kept them or not. Returns the
+  // numbers of the references whose audit reported an error.
+  std::vector<uint32_t> audit_references(const OfflineRule& rule, AuditReport* report) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  std::vector<OfflineRule> rules_;
+  std::vector<LoaderComplaint> complaints_;
+};

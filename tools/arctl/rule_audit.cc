@@ -1,0 +1,302 @@
+// What `arctl check` finds beyond the check modules' own audits.
+#include "arctl/rule_audit.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "actions/action_kinds.h"
+#include "arctl/offline.h"
+#include "checks/audit.h"
+#include "checks/check_type.h"
+#include "checks/interface_info.h"
+
+namespace {
+
+constexpr const char* kRules = "config.autoresponse";
+// The most rules the loader reads.
+constexpr long kMaxRules = 10000;
+// The most arguments a custom action runs with; more make it fail.
+constexpr long kMaxCustomArgs = 256;
+
+std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
+  return xmldb_getstring(db, prefix.c_str(), key);
+}
+
+bool holds(xmldb_t* db, const std::string& path) { return xmldb_subtree(db, path.c_str()) != nullptr; }
+
+bool starts_with(const std::string& text, const char* prefix) { return text.compare(0, strlen(prefix), prefix) == 0; }
+
+std::vector<std::string> check_type_names() {
+  std::vector<std::string> names;
+  for (const CheckType* t = kCheckTypes; t->name != nullptr; ++t) {
+    if (t->ops != nullptr) names.emplace_back(t->name);
+  }
+  return names;
+}
+
+std::vector<std::string> action_type_names() {
+  std::vector<std::string> names;
+  for (const ActionKind* k = kActionKinds; k->type != nullptr; ++k) names.emplace_back(k->type);
+  return names;
+}
+
+// A custom action's script, as this machine has it.
+void audit_script(AuditReport* report, const std::string& path, const std::string& script) {
+  if (script.empty()) {
+    report->error(path, "missing, so the action starts nothing and fails; set the script's full path");
+    return;
+  }
+  if (script[0] != '/') {
+    report->warning(path, quoted(script) + " is no full path, so it is looked for in the daemon's working "
+                                           "directory; write its full path");
+    return;
+  }
+  struct stat st{};
+  if (stat(script.c_str(), &st) != 0) {
+    report->warning(path, script + (errno == ENOENT ? std::string(" does not exist on this machine")
+                                                    : " cannot be examined (" + std::string(strerror(errno)) + ")") +
+                              ", so the action would end with status 127");
+  } else if (!S_ISREG(st.st_mode)) {
+    report->warning(path, script + " is not a file, so the action would end with status 127");
+  } else if (access(script.c_str(), X_OK) != 0) {
+    report->warning(path, script + " is not executable, so the action would end with status 126; chmod +x it");
+  }
+}
+
+// The settings of one kind of action that make it fail or act otherwise
+// than it says.
+void audit_action_kind(AuditReport* report, xmldb_t* db, const std::string& action, const std::string& kind,
+                       const CheckType* check) {
+  if (kind == "custom") {
+    const std::string custom = action + ".custom";
+    audit_script(report, custom + ".script", setting(db, custom, "script"));
+    const std::string args = custom + ".args";
+    if (holds(db, args)) {
+      audit_total(report, db, args, "arg", kMaxCustomArgs, "those arguments are passed empty");
+      if (xmldb_getsize(db, args.c_str(), "total") > kMaxCustomArgs) {
+        report->error(args + ".total", "is more than the " + std::to_string(kMaxCustomArgs) +
+                                           " arguments the daemon passes, so the action always fails");
+      }
+    }
+  } else if (kind == "rpc") {
+    const std::string rpc = action + ".rpc";
+    const std::string ref = setting(db, rpc, "rpc_ref");
+    if (ref.empty()) {
+      report->error(rpc + ".rpc_ref", "missing, so the action switches no outlet; name the power device, such as "
+                                      "config.ports.port5");
+    } else if (ref.find("sdt") != std::string::npos) {
+      audit_device(report, db, rpc + ".rpc_ref", ref, 0, "power device", "the action has nothing to switch");
+    } else {
+      int port = 0;
+      // The daemon reads the port number as "config.ports.port%d" does.
+      if (sscanf(ref.c_str(), "config.ports.port%d", &port) != 1) {
+        report->error(rpc + ".rpc_ref", quoted(ref) + " is not a serial port (config.ports.portN), so the daemon "
+                                                      "switches the outlets of a port it cannot tell; name the port");
+      } else {
+        audit_device(report, db, rpc + ".rpc_ref", ref, 3, "port", "the action has nothing to switch");
+      }
+    }
+    if (setting(db, rpc, "outlet").empty()) report->error(rpc + ".outlet", "missing; set the outlet to switch");
+  } else if (kind == "conman") {
+    const std::string conman = action + ".conman";
+    const std::string ref = setting(db, conman, "ref");
+    if (interface_info_find(ref.c_str()) == nullptr && !interface_is_tunnel(ref.c_str())) {
+      report->warning(conman + ".ref", (ref.empty() ? std::string("missing") : quoted(ref) + " is no interface") +
+                                           ", so nothing acts on the command; name an interface such as "
+                                           "config.interfaces.wan or a tunnel under config.openvpn");
+    }
+    const std::string what = setting(db, conman, "action");
+    if (what.empty()) {
+      report->error(conman + ".action", "missing, so the daemon stops the interface; use start or stop");
+    } else {
+      audit_choice(report, conman + ".action", what, {"start", "stop"}, "an interface action",
+                   "the daemon stops the interface");
+    }
+  } else if (kind == "sms") {
+    const std::string sms = action + ".sms";
+    if (setting(db, sms, "number").empty() && setting(db, sms, "gateway_email").empty() &&
+        (check == nullptr || check->id != kCheckSms)) {
+      report->error(sms, "neither number nor gateway_email is set, so the action fails; set the number to text");
+    }
+  } else if (kind == "email") {
+    if (setting(db, action + ".email", "to_addr").empty()) {
+      report->error(action + ".email.to_addr", "missing, so the e-mail has no recipient; set the address");
+    }
+  } else if (kind == "snmp") {
+    if (check != nullptr && (check->ops == nullptr || check->ops->snmp_script == nullptr)) {
+      report->error(action + ".action_type", std::string("rules of type ") + check->name +
+                                                 " have no SNMP alert, so this action always fails; remove it");
+    }
+  } else if (kind == "resolve") {
+    report->warning(action + ".action_type", "a resolve action does nothing and is always reported as failed; "
+                                             "remove it");
+  }
+}
+
+void audit_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* check) {
+  if (setting(db, action, "name").empty()) {
+    report->error(action + ".name", "missing, so the daemon skips this whole rule; give the action a name");
+  }
+  const std::string kind = setting(db, action, "action_type");
+  if (kind.empty()) {
+    report->error(action + ".action_type",
+                  "missing, so the daemon skips this whole rule; use " + one_of(action_type_names()));
+  } else if (audit_choice(report, action + ".action_type", kind, action_type_names(), "an action type",
+                          "the daemon skips this whole rule")) {
+    audit_action_kind(report, db, action, kind, check);
+  }
+  audit_whole_number(report, action + ".delay_time", setting(db, action, "delay_time"));
+}
+
+void audit_action_list(AuditReport* report, xmldb_t* db, const std::string& list, const CheckType* check) {
+  if (!holds(db, list)) return;
+  audit_total(report, db, list, "action", kAuditMaxEntries, "the daemon skips this whole rule");
+  const long total = std::min<long>(xmldb_getsize(db, list.c_str(), "total"), kAuditMaxEntries);
+  for (long k = 1; k <= total; ++k) {
+    const std::string action = list + ".action" + std::to_string(k);
+    if (holds(db, action)) audit_action(report, db, action, check);
+  }
+}
+
+// A disable schedule is on only when day 0's start hour is set.
+void audit_schedule(AuditReport* report, xmldb_t* db, const std::string& rule) {
+  const std::string disable = rule + ".disable";
+  if (!holds(db, disable)) return;
+  const bool on = !setting(db, disable, "day0.start_hour").empty();
+  for (int day = 0; day < 7; ++day) {
+    const std::string window = disable + ".day" + std::to_string(day);
+    if (!holds(db, window)) continue;
+    if (!on) {
+      report->error(disable + ".day0.start_hour", "missing, so the daemon ignores the whole disable schedule; "
+                                                  "set day0's window too (all four 0 for none)");
+      return;
+    }
+    for (const char* key : {"start_hour", "start_min", "end_hour", "end_min"}) {
+      const std::string value = setting(db, window, key);
+      const std::string path = window + "." + key;
+      audit_whole_number(report, path, value);
+      const bool hour = key[strlen(key) - 1] == 'r';
+      const int32_t n = xmldb_getsize(db, window.c_str(), key);
+      if (n < 0 || n > (hour ? 23 : 59)) {
+        report->error(path, quoted(value) + " is no " + (hour ? "hour (0 to 23)" : "minute (0 to 59)"));
+      }
+    }
+  }
+}
+
+// What the loader logged about rule, where the audits above did not
+// already say it: a reference left without a subscription, a check type
+// without a module, a rejected rule, a cut count.
+void explain_complaints(AuditReport* report, const OfflineRule& rule, const std::vector<uint32_t>& audited) {
+  for (const LoaderComplaint& c : rule.complaints) {
+    const std::string& line = c.line;
+    if (starts_with(line, "Too many entries in ")) continue;  // with the daemon-wide ones
+    if (std::find(c.causes.begin(), c.causes.end(), "Unknown check type") != c.causes.end()) {
+      report->error(rule.path + ".check_type", quoted(rule.check_type) + " has no check in this daemon, so the "
+                                                                          "rule is loaded but never triggers; use " +
+                                                   one_of(check_type_names()));
+      continue;
+    }
+    if (starts_with(line, "No subscription for rule: ")) {
+      const uint32_t ref = static_cast<uint32_t>(strtoul(line.c_str() + line.rfind(" - ") + 3, nullptr, 10));
+      if (std::find(audited.begin(), audited.end(), ref) != audited.end()) continue;
+      // A reference that a list's total counts but that is missing is
+      // reported with the total.
+      const CheckType* check = check_type_named(rule.check_type.c_str());
+      if (check != nullptr && report->has_error_under(rule.path + "." + check->domain + ".dev_refs")) continue;
+      std::string text = "reference " + std::to_string(ref) + " gets no subscription and never triggers";
+      if (!c.causes.empty()) text += "; the daemon logs " + quoted(c.causes.back());
+      report->error(rule.path, text + "; check the settings of its check");
+      continue;
+    }
+    if (starts_with(line, "Could not create Autoresponse state instance ") ||
+        starts_with(line, "Could not load old style Autoresponse ")) {
+      continue;  // follows the reason, reported above
+    }
+    if (report->has_error_under(rule.path)) continue;
+    std::string logged;
+    for (const std::string& cause : c.causes) logged += quoted(cause) + ", ";
+    report->add(c.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, rule.path,
+                "the daemon logs " + logged + quoted(line));
+  }
+}
+
+// "Too many entries in <path>: <n>, reading the first <m>".
+bool explain_cut(AuditReport* report, const LoaderComplaint& c) {
+  constexpr const char* kPrefix = "Too many entries in ";
+  if (!starts_with(c.line, kPrefix)) return false;
+  const size_t colon = c.line.find(": ", strlen(kPrefix));
+  const size_t first = c.line.rfind("the first ");
+  if (colon == std::string::npos || first == std::string::npos) return false;
+  const std::string path = c.line.substr(strlen(kPrefix), colon - strlen(kPrefix));
+  const std::string limit = c.line.substr(first + strlen("the first "));
+  report->error(path, "is more than the " + limit + " entries the daemon reads; it reads only the first " + limit +
+                          " and ignores the rest");
+  return true;
+}
+
+void audit_rule(AuditReport* report, const OfflineConfig& config, const OfflineRule& rule) {
+  xmldb_t* db = config.db();
+  const std::string& p = rule.path;
+  if (rule.name.empty()) {
+    report->error(p + ".name", "missing, so the daemon skips this rule; give the rule a name");
+  }
+  const CheckType* check = check_type_named(rule.check_type.c_str());
+  if (rule.check_type.empty()) {
+    report->error(p + ".check_type", "missing, so the daemon skips this rule; use " + one_of(check_type_names()));
+  } else if (check == nullptr) {
+    audit_choice(report, p + ".check_type", rule.check_type, check_type_names(), "a check type",
+                 "the daemon skips this rule");
+  }
+  audit_flag(report, p + ".repeat_trigger", setting(db, p, "repeat_trigger"));
+  audit_whole_number(report, p + ".reset_timeout", setting(db, p, "reset_timeout"));
+  audit_whole_number(report, p + ".repeat_timeout", setting(db, p, "repeat_timeout"));
+  audit_schedule(report, db, p);
+
+  const std::vector<uint32_t> audited = config.audit_references(rule, report);
+  bool has_resolve = true;
+  if (check != nullptr) {
+    has_resolve = check->on_change_flag != nullptr ? xmldb_getbool(db, p.c_str(), check->on_change_flag) == 0
+                                                   : check->has_resolve;
+  }
+  audit_action_list(report, db, p + ".trigger_actions", check);
+  if (has_resolve) {
+    audit_action_list(report, db, p + ".resolve_actions", check);
+  } else if (xmldb_getsize(db, p.c_str(), "resolve_actions.total") > 0 ||
+             !numbered_entries(db, p + ".resolve_actions", "action").empty()) {
+    const std::string why = check->on_change_flag != nullptr
+                                ? std::string("with ") + check->on_change_flag + " on, the rule has"
+                                : std::string("rules of type ") + check->name + " have";
+    report->warning(p + ".resolve_actions", "never run: " + why + " no resolve stage; remove them");
+  }
+  explain_complaints(report, rule, audited);
+}
+
+}  // namespace
+
+void audit_configuration(const OfflineConfig& config, AuditReport* report) {
+  xmldb_t* db = config.db();
+  audit_total(report, db, kRules, "autoresponse", kMaxRules, "the daemon logs an error for each missing rule");
+  for (const char* key : {"boot_delay", "concurrent_actions", "action_timeout"}) {
+    audit_whole_number(report, std::string(kRules) + "." + key, setting(db, kRules, key));
+  }
+  audit_flag(report, "config.cms.enabled", setting(db, "config.cms", "enabled"));
+  for (const LoaderComplaint& c : config.complaints()) {
+    if (!explain_cut(report, c)) {
+      report->add(c.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, kRules,
+                  "the daemon logs " + quoted(c.line));
+    }
+  }
+  for (const OfflineRule& rule : config.rules()) {
+    for (const LoaderComplaint& c : rule.complaints) explain_cut(report, c);
+    if (holds(db, rule.path)) audit_rule(report, config, rule);
+  }
+}
