@@ -40,10 +40,7 @@ Sandbox& start(Sandbox& box) {
   c.set(rule_path(1) + ".reset_timeout", 600);
   add_rule(c, 2, "status", "sms", "sms.message_pattern=^status");
   add_rule(c, 3, "broken", "thermometer", "");
-  box.write_config(c);
-  EXPECT_TRUE(box.infod.start());
-  EXPECT_TRUE(box.start_daemon());
-  EXPECT_TRUE(box.infod.logged(state_line(2, "Normal")));
+  EXPECT_TRUE(box.start(c, state_line(2, "Normal")));
   return box;
 }
 
