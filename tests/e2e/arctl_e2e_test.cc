@@ -6,7 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <regex>
+#include <cctype>
 
 #include "support/e2e.h"
 
@@ -40,10 +40,7 @@ Sandbox& start(Sandbox& box) {
   c.set(rule_path(1) + ".reset_timeout", 600);
   add_rule(c, 2, "status", "sms", "sms.message_pattern=^status");
   add_rule(c, 3, "broken", "thermometer", "");
-  box.write_config(c);
-  EXPECT_TRUE(box.infod.start());
-  EXPECT_TRUE(box.start_daemon());
-  EXPECT_TRUE(box.infod.logged(state_line(2, "Normal")));
+  EXPECT_TRUE(box.start(c, state_line(2, "Normal")));
   return box;
 }
 
@@ -128,8 +125,13 @@ TEST(ArctlE2e, LogPrintsTheLastLineAndFollowsEveryNewOneWithItsTime) {
       "AR: name=rack, index=1, ref=1, state=Triggered, event=config.ports.port1.enviro.temp, value=31.5";
   ASSERT_TRUE(box.infod.logged(log_line(triggered)));
   EXPECT_TRUE(eventually([&] { return read_file(followed).find(triggered) != std::string::npos; }));
-  const std::regex line("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  " + triggered + "\n");
-  EXPECT_TRUE(std::regex_match(read_file(followed), line)) << read_file(followed);
+  // The line's local time (a digit for each 0 of the shape), two spaces, the line.
+  const std::string got = read_file(followed), shape = "0000-00-00 00:00:00  ";
+  bool stamped = got.size() > shape.size() && got.substr(shape.size()) == triggered + "\n";
+  for (size_t i = 0; stamped && i < shape.size(); ++i) {
+    stamped = shape[i] == '0' ? isdigit(static_cast<unsigned char>(got[i])) != 0 : got[i] == shape[i];
+  }
+  EXPECT_TRUE(stamped) << got;
 
   const Result r = arctl(box, {"log"});
   EXPECT_EQ(r.status, 0);

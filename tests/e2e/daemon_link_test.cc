@@ -77,39 +77,29 @@ TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder)
   infod->write_all(reading("99") + reading("50") + held_back.substr(0, 9));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // read up to the cut, then waited for
   infod->write_all(held_back.substr(9));
-  const std::string counter = "config.ports.port1.enviro.count.temp";
-  ASSERT_EQ("4" + RS + "ard" + RS + counter, infod->read_body());
-  infod->write_all(reading("70") + frame("5" + RS + counter + RS + "7") + reading("80"));
-  const std::string current = "1" + RS + rule_path(1) + ".refs.ref1.curr_entry.status" + RS + "2" + RS;
-  const Strings expected = {
-      "1" + RS + counter + RS + "0" + RS + "8",
-      "1" + RS + rule_path(1) + ".refs.ref1.status" + RS + "2" + RS + "Triggered",
-      current + "99",
-      "1" + RS + "config.autoresponse.log" + RS + "0" + RS + "AR: name=rule1, index=1, ref=1, state=Triggered, event=" +
-          enviro_key(1) + ", value=99",
-      current + "50",
-      current + "60",
-      current + "70",
-      current + "80",
+  const std::string counter = "config.ports.port1.enviro.count.temp", get = "4" + RS + "ard" + RS + counter;
+  const auto push = [](const std::string& key, const char* number, const std::string& value) {
+    return "1" + RS + key + RS + number + RS + value;
   };
-  for (const std::string& message : expected) EXPECT_EQ(message, infod->read_body());
+  const auto current = [&](const char* v) { return push(rule_path(1) + ".refs.ref1.curr_entry.status", "2", v); };
+  const auto state = [&](const char* s) { return push(rule_path(1) + ".refs.ref1.status", "2", s); };
+  const auto log = [&](const std::string& s, const std::string& value) {
+    const std::string event = value.empty() ? "" : ", event=" + enviro_key(1) + ", value=" + value;
+    return push("config.autoresponse.log", "0", "AR: name=rule1, index=1, ref=1, state=" + s + event);
+  };
+  const auto expect = [&](const Strings& messages) {
+    for (const std::string& message : messages) EXPECT_EQ(message, infod->read_body());
+  };
+  ASSERT_EQ(get, infod->read_body());
+  infod->write_all(reading("70") + frame("5" + RS + counter + RS + "7") + reading("80"));
+  expect({push(counter, "0", "8"), state("Triggered"), current("99"), log("Triggered", "99"), current("50"),
+          current("60"), current("70"), current("80")});
   // A refresh, a resolve and a trigger again, all read at once.
   infod->write_all(reading("40") + reading("10") + reading("99"));
-  const std::string log = "1" + RS + "config.autoresponse.log" + RS + "0" + RS + "AR: name=rule1, index=1, ref=1, ";
-  const std::string state = "1" + RS + rule_path(1) + ".refs.ref1.status" + RS + "2" + RS;
-  for (const std::string& message : Strings{
-           current + "40",
-           state + "Resolving", current + "10", log + "state=Resolving, event=" + enviro_key(1) + ", value=10",
-           state + "Normal", log + "state=Normal",
-           "4" + RS + "ard" + RS + counter}) {
-    EXPECT_EQ(message, infod->read_body());
-  }
+  expect({current("40"), state("Resolving"), current("10"), log("Resolving", "10"), state("Normal"), log("Normal", ""),
+          get});
   infod->write_all(frame("5" + RS + counter + RS + "8"));
-  for (const std::string& message : Strings{
-           "1" + RS + counter + RS + "0" + RS + "9",
-           state + "Triggered", current + "99", log + "state=Triggered, event=" + enviro_key(1) + ", value=99"}) {
-    EXPECT_EQ(message, infod->read_body());
-  }
+  expect({push(counter, "0", "9"), state("Triggered"), current("99"), log("Triggered", "99")});
   infod.reset();
   EXPECT_EQ(1, box.daemon_exit());
 }
@@ -170,10 +160,7 @@ TEST(ReloadStorm, EveryStartedActionIsReapedAndReported) {
               "script=" + box.path("/bin/act") + ";args.total=1;args.arg1=$AR_NAME");
     }
   }
-  box.write_config(c);
-  ASSERT_TRUE(box.infod.start());
-  ASSERT_TRUE(box.start_daemon());
-  ASSERT_TRUE(box.infod.logged("<- sub ard " + enviro_key(4)));
+  ASSERT_TRUE(box.start(c, "<- sub ard " + enviro_key(4)));
 
   Raw feed(box.infod.socket);
   const auto end = SteadyClock::now() + std::chrono::seconds(5);

@@ -49,15 +49,9 @@ TEST(Devinfod, ForwardsUpdatesByKeyPrefixOnceEachAnswersGetsAndWatches) {
   EXPECT_EQ(read_file(dir.path() + "/watch"), "a.b=1" + RS + "2\na.b.c.d=1" + RS + "2\n");
 
   // A get answers with the last value, or the key alone when there is none.
-  const struct {
-    std::string key;
-    int status;
-    std::string out, reply;
-  } rows[] = {
-      {"config.nothing", 1, "", "5" + RS + "config.nothing"},
-      {"empty", 0, "\n", "5" + RS + "empty" + RS},
-      {"a.b.c", 0, "v" + RS + "w\n", "5" + RS + "a.b.c" + RS + "v" + RS + "w"},
-  };
+  const struct { std::string key; int status; std::string out, reply; } rows[] = {
+      {"config.nothing", 1, "", "5" + RS + "config.nothing"}, {"empty", 0, "\n", "5" + RS + "empty" + RS},
+      {"a.b.c", 0, "v" + RS + "w\n", "5" + RS + "a.b.c" + RS + "v" + RS + "w"}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.key);
     EXPECT_EQ(infod.command({"get", r.key}), std::make_pair(r.status, r.out));

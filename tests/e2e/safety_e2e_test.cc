@@ -33,10 +33,7 @@ TEST(SafetyE2e, StrangersCannotSteerADelayedReplyAndTokensInAnSmsStayText) {
           "script=" + box.path("/bin/act") + ";args.total=2;args.arg1=$CELLNUM;args.arg2=$AR_VAL");
   add_action(c, 1, "trigger_actions", 2, "reply", "sms", 1);
   c.set(rule_path(1) + ".trigger_actions.action2.sms.message", "got $AR_VAL");
-  box.write_config(c);
-  ASSERT_TRUE(box.infod.start());
-  ASSERT_TRUE(box.start_daemon());
-  ASSERT_TRUE(box.infod.logged(state_line(1, "Normal")));
+  ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
 
   const std::string command = "+111:reboot $HOSTNAME $AR_NAME $TIMESTAMP";
   ASSERT_TRUE(box.push("config.sms.incoming", command));
@@ -69,10 +66,7 @@ TEST(SafetyE2e, AHungActionEndsWithItsChildrenAndOnlyThenFreesItsSlot) {
   c.set(rule_path(1) + ".trigger_actions.action1.custom.script", box.path("/bin/hang"));
   add_action(c, 1, "trigger_actions", 2, "after", "custom");
   c.set(rule_path(1) + ".trigger_actions.action2.custom.script", box.path("/bin/act"));
-  box.write_config(c);
-  ASSERT_TRUE(box.infod.start());
-  ASSERT_TRUE(box.start_daemon());
-  ASSERT_TRUE(box.infod.logged(state_line(1, "Normal")));
+  ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
 
   ASSERT_TRUE(box.push(enviro_key(1), "35"));
   ASSERT_TRUE(box.infod.logged(log_line("Finished action: after with status 0")));
@@ -97,13 +91,10 @@ TEST(SafetyE2e, TwoBillionTotalsAreCutAndTheDaemonComesUp) {
   Sandbox box;
   ConfigBuilder c = enviro_rules(2).set("config.autoresponse.total", 2000000000);
   c.set(rule_path(2) + ".enviro.dev_refs.total", 2000000000);
-  box.write_config(c);
-  ASSERT_TRUE(box.infod.start());
-  ASSERT_TRUE(box.start_daemon());
+  ASSERT_TRUE(box.start(c, "<- push " + rule_path(2) + ".refs.ref1024.status 2 Normal"));
   EXPECT_TRUE(box.daemon_logged("Too many entries in config.autoresponse.total: 2000000000, reading the first 10000"));
   EXPECT_TRUE(box.daemon_logged("Too many entries in " + rule_path(2) +
                                 ".enviro.dev_refs.total: 2000000000, reading the first 1024"));
-  EXPECT_TRUE(box.infod.logged("<- push " + rule_path(2) + ".refs.ref1024.status 2 Normal"));
   ASSERT_TRUE(box.push(enviro_key(1), "35"));
   EXPECT_TRUE(box.infod.logged(state_line(1, "Triggered")));
   expect_clean_end(box);
@@ -180,10 +171,7 @@ TEST(SafetyE2e, AZoneChangedUnderTheDaemonRulesTheWindowsFromTheNextTick) {
 // subscription; the next reload that can open the file proceeds.
 TEST(SafetyE2e, AReloadThatCannotOpenTheFileKeepsMonitoring) {
   Sandbox box;
-  box.write_config(enviro_rules(1));
-  ASSERT_TRUE(box.infod.start());
-  ASSERT_TRUE(box.start_daemon());
-  ASSERT_TRUE(box.infod.logged(state_line(1, "Normal")));
+  ASSERT_TRUE(box.start(enviro_rules(1), state_line(1, "Normal")));
   ASSERT_TRUE(box.push(enviro_key(1), "35"));
   ASSERT_TRUE(box.infod.logged(state_line(1, "Triggered")));
   std::filesystem::remove(box.path("/etc/config/config.xml"));

@@ -13,7 +13,7 @@
 
 #include "config/autoresponse.h"
 #include "core/log.h"
-#include "support/test_daemon.h"
+#include "support/rules.h"
 
 using Strings = std::vector<std::string>;
 
@@ -23,13 +23,11 @@ inline const std::string kSensorKey = "config.ports.port1.enviro.temp", kHot = "
 // Trigger action "act" of type; with resolve, also resolve action "undo" of that type.
 inline ConfigBuilder sensor_rule(const std::string& type, const std::string& resolve = "") {
   ConfigBuilder c;
-  c.set("config.autoresponse.total", 1).set(kRule + ".name", "door1").set(kRule + ".check_type", "environmental");
-  c.set(kRule + ".enviro.check_type", "temp").set(kRule + ".enviro.dev_ref", "config.ports.port1.enviro");
-  c.set(kRule + ".enviro.trigger_val", "30").set(kRule + ".enviro.hysteresis", "2");
-  c.set(kRule + ".trigger_actions.total", 1).set(kTrigger + ".name", "act").set(kTrigger + ".action_type", type);
-  if (resolve.empty()) return c;
-  const std::string undo = kRule + ".resolve_actions.action1";
-  return c.set(kRule + ".resolve_actions.total", 1).set(undo + ".name", "undo").set(undo + ".action_type", resolve);
+  add_enviro_rule(c.set("config.autoresponse.total", 1), 1, "door1");
+  add_action(c.set(kRule + ".enviro.hysteresis", "2").set(kRule + ".trigger_actions.total", 1), 1, "trigger_actions",
+             1, "act", type);
+  if (!resolve.empty()) add_action(c.set(kRule + ".resolve_actions.total", 1), 1, "resolve_actions", 1, "undo", resolve);
+  return c;
 }
 
 // Loads config (in place of any before it) and delivers kHot; every start so far.

@@ -175,9 +175,8 @@ bool Sandbox::start_daemon() {
   return daemon > 0;
 }
 
-void fake(const Sandbox& box, const std::string& relative, bool record_env) {
+void fake(const Sandbox& box, const std::string& relative) {
   std::filesystem::create_symlink(kBuildDir + "/fake_program", box.path(relative));
-  write_file(box.path(relative) + ".fake", record_env ? "env" : "-");
 }
 
 void set_all(ConfigBuilder& c, const std::string& prefix, const std::string& settings) {

@@ -98,6 +98,11 @@ struct Sandbox {
   std::string path(const std::string& relative) const { return dir.path() + relative; }
   void write_config(const ConfigBuilder& c) { write_file(path("/etc/config/config.xml"), c.xml()); }
   bool start_daemon();
+  // Writes config, starts infod and the daemon, and waits for the line ready in infod's log.
+  bool start(const ConfigBuilder& config, const std::string& ready) {
+    write_config(config);
+    return infod.start() && start_daemon() && infod.logged(ready);
+  }
   int daemon_exit(int timeout_ms = 10000) { return wait_exit(std::exchange(daemon, -1), timeout_ms); }
   bool daemon_running() const { return daemon > 0 && waitpid(daemon, nullptr, WNOHANG) == 0; }
   pid_t daemon_pid() const { return daemon; }
@@ -115,8 +120,8 @@ struct Sandbox {
 };
 
 // Puts a recording stand-in at relative (for example "/bin/ioc") in box; each call is a line of
-// its arguments joined by '|' and, with record_env, every environment entry it received.
-void fake(const Sandbox& box, const std::string& relative, bool record_env = false);
+// its arguments joined by '|'.
+void fake(const Sandbox& box, const std::string& relative);
 
 // Sets prefix + key to value for each ';'-separated "key=value" of settings.
 void set_all(ConfigBuilder& c, const std::string& prefix, const std::string& settings);

@@ -1,11 +1,10 @@
 // A stand-in for one of the appliance's programs (/bin/ioc, an alert
 // script ...) in the end-to-end tests. fake() links it in under the
-// program's path with a ".fake" file beside it; every call appends one line
-// to the ".calls" file there: its argument vector, argv[0] included, joined
-// by '|', and with the mode "env" every environment entry after it. A shell
-// script could not do this: the kernel puts the script's own path in its
-// argv[0]. It runs on the build machine, so it needs nothing but the C and
-// C++ libraries.
+// program's path; every call appends one line to the ".calls" file beside
+// it: its argument vector, argv[0] included, joined by '|'. A shell script
+// could not do this: the kernel puts the script's own path in its argv[0].
+// It runs on the build machine, so it needs nothing but the C and C++
+// libraries.
 #include <fcntl.h>
 #include <sys/auxv.h>
 #include <unistd.h>
@@ -15,27 +14,15 @@
 #include <sstream>
 #include <string>
 
-extern char** environ;
-
-namespace {
-
-std::string read_file(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
-
-}  // namespace
-
 int main() {
   // The path it was started under, not the one the link leads to.
   const std::string self = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-  const std::string mode = read_file(self + ".fake");
-  std::string line = read_file("/proc/self/cmdline");
+  std::stringstream s;
+  s << std::ifstream("/proc/self/cmdline", std::ios::binary).rdbuf();
+  std::string line = s.str();
   // Every argument ends in a NUL, an empty one included.
   std::replace(line.begin(), line.end(), '\0', '|');
   if (!line.empty()) line.pop_back();
-  for (char** e = environ; mode == "env" && *e != nullptr; ++e) line += std::string("|") + *e;
   line += '\n';
   const int out = open((self + ".calls").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   return out >= 0 && write(out, line.data(), line.size()) == static_cast<ssize_t>(line.size()) ? 0 : 3;

@@ -29,32 +29,26 @@ TEST(ArctlOffline, EachRuleAndReferenceIsWhatTheLoaderMadeOfIt) {
   const OfflineConfig config(dir.path() + "/config.xml");
   ASSERT_TRUE(config.ok());
   ASSERT_EQ(config.rules().size(), 3u);
+  // "loaded|actions|device:subscribed,..." of each rule.
+  std::vector<std::string> made;
+  for (const OfflineRule& rule : config.rules()) {
+    std::string m = std::to_string(rule.loaded) + "|" + std::to_string(rule.actions) + "|";
+    for (const auto& ref : rule.references) {
+      m += std::to_string(ref.number) + ref.device + ":" + std::to_string(ref.subscribed) + ",";
+    }
+    made.push_back(m);
+  }
+  EXPECT_EQ(made, (std::vector<std::string>{"1|2|1config.ports.port1:1,2:0,3config.ports.port3:1,", "0|0|",
+                                            "1|0|1:1,"}));
   const OfflineRule& modems = config.rules()[0];
-  EXPECT_TRUE(modems.loaded);
-  EXPECT_EQ(modems.actions, 2u);
-  ASSERT_EQ(modems.references.size(), 3u);
-  EXPECT_EQ(modems.references[0].device, "config.ports.port1");
-  EXPECT_FALSE(modems.references[1].subscribed);
-  EXPECT_EQ(modems.references[2].number, 3u);
-  EXPECT_TRUE(modems.references[2].subscribed);
   ASSERT_FALSE(modems.complaints.empty());
   EXPECT_EQ(modems.complaints[0].line, "No subscription for rule: " + rule_path(1) + " - 2");
   EXPECT_EQ(modems.complaints[0].causes, std::vector<std::string>{"Invalid serial port or signal for AR: modems"});
-
   const OfflineRule& shout = config.rules()[1];
-  EXPECT_FALSE(shout.loaded);
-  EXPECT_TRUE(shout.references.empty());
   ASSERT_EQ(shout.complaints.size(), 1u);
   EXPECT_EQ(shout.complaints[0].line, "Could not load ar " + rule_path(2));
   EXPECT_EQ(shout.complaints[0].causes,
             (std::vector<std::string>{"Unknown action SMS", "Error creating action list for ar"}));
-
-  const OfflineRule& script = config.rules()[2];
-  ASSERT_EQ(script.references.size(), 1u);
-  EXPECT_EQ(script.references[0].device, "");
-  EXPECT_EQ(config.rules_loaded(), 2u);
-  EXPECT_EQ(config.references_loaded(), 3u);
-  EXPECT_EQ(config.actions_loaded(), 2u);
 
   // The module audits every reference the total counts, the missing one
   // too; the missing entry is an error of the list, which each looks at.
@@ -62,13 +56,6 @@ TEST(ArctlOffline, EachRuleAndReferenceIsWhatTheLoaderMadeOfIt) {
   EXPECT_EQ(config.audit_references(modems, &report), (std::vector<uint32_t>{1, 2, 3}));
   ASSERT_EQ(report.findings().size(), 1u);
   EXPECT_EQ(report.findings()[0].path, rule_path(1) + ".serial.signal.dev_refs.total");
-}
-
-TEST(ArctlOffline, AFileThatCannotBeOpenedLoadsNothing) {
-  const OfflineConfig config("/nonexistent/config.xml");
-  EXPECT_FALSE(config.ok());
-  EXPECT_TRUE(config.rules().empty());
-  EXPECT_EQ(config.rules_loaded(), 0u);
 }
 
 }  // namespace

@@ -20,8 +20,10 @@ TEST_F(MessageActions, EmailAndNagiosEnvironments) {
   const std::string e = kTrigger + ".email.", n = kTrigger + ".nagios.";
   EXPECT_EQ(outcome(d, sensor_rule("email").set(e + "to_addr", "$AR_NAME@x").set(e + "subject", "$AR_NAME")),
             "~/etc/scripts/alert-email: alert-email [TOADDR=$AR_NAME@x] [SUBJECT=door1] [BODY=]; queued");
-  EXPECT_EQ(outcome(d, sensor_rule("nagios").set(kRule + ".nagios.name", "dr").set(n + "message", "at $AR_VAL")),
-            "~/etc/scripts/alert-nsca: alert-nsca [NAME=] [CHECK=alert_ar_dr] [CODE=] [STATUS=at 35]; tag 2; queued");
+  EXPECT_EQ(outcome(d, sensor_rule("nagios").set(kRule + ".nagios.name", "dr").set(n + "message", "at $AR_VAL")
+                          .set("config.system.nagios.name", "console7")),
+            "~/etc/scripts/alert-nsca: alert-nsca [NAME=console7] [CHECK=alert_ar_dr] [CODE=] [STATUS=at 35]; tag 2; "
+            "queued");
 }
 
 TEST_F(MessageActions, SmsSpoolsAFilePerNumberOrMailsTheGatewayOrRepliesToACommand) {
