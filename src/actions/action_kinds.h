@@ -20,6 +20,10 @@ int queue_rpc_action(ArCheck* check, const Action& action, ActionStatus* status)
 int queue_dio_action(ArCheck* check, const Action& action, ActionStatus* status);      // dio_action.cc
 int queue_resolve_action(ArCheck* check, const Action& action, ActionStatus* status);  // resolve_action.cc
 int queue_custom_action(ArCheck* check, const Action& action, ActionStatus* status);   // custom_action.cc
+// The most arguments a custom action runs with: more than any script is
+// configured with, so a larger count is a broken setting and the action
+// fails instead of allocating what it asks.
+constexpr int32_t kMaxCustomArgs = 256;
 int queue_email_action(ArCheck* check, const Action& action, ActionStatus* status);    // email_action.cc
 int queue_sms_action(ArCheck* check, const Action& action, ActionStatus* status);      // sms_action.cc
 int queue_snmp_action(ArCheck* check, const Action& action, ActionStatus* status);     // snmp_action.cc

@@ -5,14 +5,6 @@
 #include "actions/queue.h"
 #include "actions/substitute.h"
 
-namespace {
-
-// More arguments than any script is configured with; a larger count is a
-// broken setting, not a reason to allocate what it asks.
-constexpr int32_t kMaxCustomArgs = 256;
-
-}  // namespace
-
 int queue_custom_action(ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".custom");
   const std::string script = settings.text("script");

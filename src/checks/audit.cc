@@ -292,7 +292,7 @@ std::string audit_reference_entry(const ArCheck* check, const char* domain, cons
   xmldb_t* db = check->conf.ar->config_db;
   if (xmldb_subtree(db, audit_path(check, list.c_str()).c_str()) != nullptr) {
     // Without a total the rule has one reference, and reads dev_ref1.
-    audit_total(report, db, audit_path(check, list.c_str()), "dev_ref", kAuditMaxEntries,
+    audit_total(report, db, audit_path(check, list.c_str()), "dev_ref", kMaxReferences,
                 "those references get no subscription and never trigger", 1);
   }
   *key = list + ".dev_ref" + std::to_string(check->conf.ref_index);

@@ -93,9 +93,6 @@ void audit_device(AuditReport* report, xmldb_t* db, const std::string& path, con
 
 // --- Numbered lists ("total" and entry1, entry2, ...) ----------------------
 
-// The most references, or actions of one list, the loader reads.
-constexpr long kAuditMaxEntries = 1024;
-
 // The numbers k of the children of the element at path named prefix<k>,
 // k from 1 written as the loader writes it. Children named prefix and a
 // digit but otherwise (prefix01, prefix2x) go to odd when it is given.

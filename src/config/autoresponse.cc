@@ -19,15 +19,7 @@
 
 namespace {
 
-constexpr const char* kRoot = "config.autoresponse";
 constexpr const char* kCmsRoot = "config.cms";
-
-// The most rules, references per rule and actions per list that are read;
-// a larger "total" is a broken setting, not a reason to loop or allocate
-// for billions of absent entries.
-constexpr int32_t kMaxRules = 10000;
-constexpr int32_t kMaxReferences = 1024;
-constexpr int32_t kMaxActions = 1024;
 
 // The value of text as xmldb_getsize reads it: the leading decimal integer,
 // clamped to the 32-bit signed range, 0 when there is none.
@@ -180,9 +172,9 @@ int load_config(DaemonContext* ctx) {
 void load_config_from(DaemonContext* ctx, xmldb_t* db) {
   ctx->config_db = db;
   ctx->cms_nodes = CmsNodes();
-  const int32_t total = bounded_total(db, kRoot, "total", kMaxRules);
+  const int32_t total = bounded_total(db, kRulesRoot, "total", kMaxRules);
   for (int32_t n = 1; n <= total; ++n) {
-    const std::string path = std::string(kRoot) + ".autoresponse" + std::to_string(n);
+    const std::string path = kRulePathPrefix + std::to_string(n);
     if (load_autoresponse(ctx, path.c_str(), n) != 0) ar_log(kLogFatal, "Could not load ar %s", path.c_str());
   }
   route_index_build(ctx);
@@ -192,12 +184,12 @@ void load_config_from(DaemonContext* ctx, xmldb_t* db) {
     ar_normal(&check);
   }
   // A negative delay would hold the loop back for ever as an unsigned one.
-  const int32_t boot_delay = xmldb_getsize(db, kRoot, "boot_delay");
+  const int32_t boot_delay = xmldb_getsize(db, kRulesRoot, "boot_delay");
   ctx->boot_delay = boot_delay > 0 ? static_cast<uint32_t>(boot_delay) : 0;
-  const int32_t concurrent = xmldb_getsize(db, kRoot, "concurrent_actions");
+  const int32_t concurrent = xmldb_getsize(db, kRulesRoot, "concurrent_actions");
   if (concurrent > 0) ctx->concurrent_actions = concurrent;
   // Unlike the limit above, a time-out taken out of the file is gone.
-  const int32_t timeout = xmldb_getsize(db, kRoot, "action_timeout");
+  const int32_t timeout = xmldb_getsize(db, kRulesRoot, "action_timeout");
   ctx->action_timeout = timeout > 0 ? timeout : 0;
 }
 

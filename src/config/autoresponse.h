@@ -11,6 +11,18 @@
 
 struct DaemonContext;
 
+// Where the rules are configured: their "total" and the daemon-wide
+// settings under kRulesRoot, rule n under kRulePathPrefix followed by n.
+constexpr const char* kRulesRoot = "config.autoresponse";
+constexpr const char* kRulePathPrefix = "config.autoresponse.autoresponse";
+
+// The most rules, references per rule and actions per list that are read;
+// a larger "total" is a broken setting, not a reason to loop or allocate
+// for billions of absent entries. `arctl check` reports against the same.
+constexpr int32_t kMaxRules = 10000;
+constexpr int32_t kMaxReferences = 1024;
+constexpr int32_t kMaxActions = 1024;
+
 struct DisableWindow {
   int32_t start_hour = 0;
   int32_t start_min = 0;

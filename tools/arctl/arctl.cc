@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "arctl/infod.h"
+#include "core/paths.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     return usage_error(err, "unknown command " + args[0], nullptr);
   }
 
-  Invocation inv{{}, kInfodSocket, false, out, err};
+  Invocation inv{{}, Paths::fixed().infod_socket, false, out, err};
   bool options_done = false;
   bool socket_given = false;
   for (size_t i = 1; i < args.size(); ++i) {

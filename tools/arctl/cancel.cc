@@ -8,11 +8,11 @@
 #include "arctl/infod.h"
 #include "arctl/rules.h"
 #include "arctl/text.h"
+#include "config/autoresponse.h"
+#include "engine/control.h"
 
 namespace {
 
-constexpr const char* kCommandKey = "config.autoresponse.command";
-constexpr const char* kRulePrefix = "config.autoresponse.autoresponse";
 // Who asks, as the daemon logs it: "Control Message from arctl: ...".
 constexpr const char* kOrigin = "arctl";
 
@@ -30,8 +30,8 @@ const OfflineRule* find_rule(const OfflineConfig& config, const std::string& wor
   std::string number;
   if (all_digits(word)) {
     number = word;
-  } else if (word.compare(0, strlen(kRulePrefix), kRulePrefix) == 0 && all_digits(word.substr(strlen(kRulePrefix)))) {
-    number = word.substr(strlen(kRulePrefix));
+  } else if (word.compare(0, strlen(kRulePathPrefix), kRulePathPrefix) == 0 && all_digits(word.substr(strlen(kRulePathPrefix)))) {
+    number = word.substr(strlen(kRulePathPrefix));
   }
   std::vector<const OfflineRule*> found;
   for (const OfflineRule& rule : config.rules()) {
@@ -75,11 +75,11 @@ int run_cancel(Invocation& inv) {
   std::optional<std::string> state;
   const bool known = infod.get(state_key(*rule, first->number), &state);
   const std::string command = rule->path + "," + kOrigin + ",cancel";
-  if (!infod.push(kCommandKey, 0, command)) {
+  if (!infod.push(kControlTable.key, 0, command)) {
     inv.err << "arctl: could not send to infod at " << visible(inv.socket) << "\n";
     return 1;
   }
-  inv.out << "sent \"" << visible(command) << "\" to " << kCommandKey << " (rule " << rule->index << ", "
+  inv.out << "sent \"" << visible(command) << "\" to " << kControlTable.key << " (rule " << rule->index << ", "
           << visible(rule->name) << ")\n";
   if (known && state && *state != "Triggered" && *state != "Resolving") {
     inv.err << "arctl: note: reference " << first->number << " of " << label << " is " << visible(*state)

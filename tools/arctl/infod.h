@@ -6,9 +6,6 @@
 #include <optional>
 #include <string>
 
-// The socket the daemon talks to infod on.
-constexpr const char* kInfodSocket = "/var/run/infod-sock";
-
 // The client name arctl subscribes with.
 constexpr const char* kArctlClient = "arctl";
 

@@ -5,10 +5,9 @@
 #include "arctl/arctl.h"
 #include "arctl/infod.h"
 #include "arctl/text.h"
+#include "core/link.h"
 
 namespace {
-
-constexpr const char* kLogKey = "config.autoresponse.log";
 
 // "2024-05-01 14:03:07" in local time.
 std::string local_time(uint64_t time_ms) {

@@ -21,12 +21,7 @@
 
 namespace {
 
-constexpr const char* kRules = "config.autoresponse";
-constexpr const char* kRulePrefix = "config.autoresponse.autoresponse";
 constexpr const char* kNoSubscription = "No subscription for rule: ";
-// As many rules, and references per rule, as the loader reads.
-constexpr long kMaxRules = 10000;
-constexpr int32_t kMaxReferences = 1024;
 
 // Nothing is started offline; the loader never asks to.
 class NoSpawner final : public Spawner {
@@ -45,9 +40,9 @@ void keep_line(int priority, const char* message, void* lines) {
 
 // The number of the rule a line names by its path; 0 when it names none.
 long rule_named(const std::string& line) {
-  const size_t at = line.find(kRulePrefix);
+  const size_t at = line.find(kRulePathPrefix);
   if (at == std::string::npos) return 0;
-  const char* digits = line.c_str() + at + strlen(kRulePrefix);
+  const char* digits = line.c_str() + at + strlen(kRulePathPrefix);
   if (!isdigit(static_cast<unsigned char>(digits[0]))) return 0;
   const long n = strtol(digits, nullptr, 10);
   return n >= 1 && n <= kMaxRules ? n : 0;
@@ -100,19 +95,19 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
   link_drop_queued(&ctx.link);
 
   // The rules 1 to total that are there, loaded or complained about.
-  const long total = std::min<long>(xmldb_getsize(db, kRules, "total"), kMaxRules);
+  const long total = std::min<long>(xmldb_getsize(db, kRulesRoot, "total"), kMaxRules);
   std::map<long, OfflineRule> rules;
   auto rule = [&](long n) -> OfflineRule& {
     OfflineRule& r = rules[n];
     if (r.path.empty()) {
       r.index = static_cast<int>(n);
-      r.path = kRulePrefix + std::to_string(n);
+      r.path = kRulePathPrefix + std::to_string(n);
       r.name = xmldb_getstring(db, r.path.c_str(), "name");
       r.check_type = xmldb_getstring(db, r.path.c_str(), "check_type");
     }
     return r;
   };
-  for (long n : numbered_entries(db, kRules, "autoresponse")) {
+  for (long n : numbered_entries(db, kRulesRoot, "autoresponse")) {
     if (n <= total) rule(n);
   }
   for (const AutoResponse& ar : ctx.autoresponses) {

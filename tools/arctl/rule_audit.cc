@@ -17,14 +17,10 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/interface_info.h"
+#include "config/autoresponse.h"
 
 namespace {
 
-constexpr const char* kRules = "config.autoresponse";
-// The most rules the loader reads.
-constexpr long kMaxRules = 10000;
-// The most arguments a custom action runs with; more make it fail.
-constexpr long kMaxCustomArgs = 256;
 
 std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
   return xmldb_getstring(db, prefix.c_str(), key);
@@ -158,8 +154,8 @@ void audit_action(AuditReport* report, xmldb_t* db, const std::string& action, c
 
 void audit_action_list(AuditReport* report, xmldb_t* db, const std::string& list, const CheckType* check) {
   if (!holds(db, list)) return;
-  audit_total(report, db, list, "action", kAuditMaxEntries, "the daemon skips this whole rule");
-  const long total = std::min<long>(xmldb_getsize(db, list.c_str(), "total"), kAuditMaxEntries);
+  audit_total(report, db, list, "action", kMaxActions, "the daemon skips this whole rule");
+  const long total = std::min<long>(xmldb_getsize(db, list.c_str(), "total"), kMaxActions);
   for (long k = 1; k <= total; ++k) {
     const std::string action = list + ".action" + std::to_string(k);
     if (holds(db, action)) audit_action(report, db, action, check);
@@ -284,14 +280,14 @@ void audit_rule(AuditReport* report, const OfflineConfig& config, const OfflineR
 
 void audit_configuration(const OfflineConfig& config, AuditReport* report) {
   xmldb_t* db = config.db();
-  audit_total(report, db, kRules, "autoresponse", kMaxRules, "the daemon logs an error for each missing rule");
+  audit_total(report, db, kRulesRoot, "autoresponse", kMaxRules, "the daemon logs an error for each missing rule");
   for (const char* key : {"boot_delay", "concurrent_actions", "action_timeout"}) {
-    audit_whole_number(report, std::string(kRules) + "." + key, setting(db, kRules, key));
+    audit_whole_number(report, std::string(kRulesRoot) + "." + key, setting(db, kRulesRoot, key));
   }
   audit_flag(report, "config.cms.enabled", setting(db, "config.cms", "enabled"));
   for (const LoaderComplaint& c : config.complaints()) {
     if (!explain_cut(report, c)) {
-      report->add(c.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, kRules,
+      report->add(c.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, kRulesRoot,
                   "the daemon logs " + quoted(c.line));
     }
   }
