@@ -1,7 +1,6 @@
 // Loading AutoResponses from the configuration database, and reloading.
 #include "config/autoresponse.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -20,15 +19,6 @@
 namespace {
 
 constexpr const char* kCmsRoot = "config.cms";
-
-// The value of text as xmldb_getsize reads it: the leading decimal integer,
-// clamped to the 32-bit signed range, 0 when there is none.
-int32_t size_of(const char* text) {
-  const long long n = strtoll(text, nullptr, 10);
-  if (n > INT32_MAX) return INT32_MAX;
-  if (n < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(n);
-}
 
 // Every setting of a rule is read under the rule's path: the database keeps
 // the element of the last prefix it was given, so only the key's few
@@ -134,8 +124,10 @@ int load_autoresponse(DaemonContext* ctx, const char* path, int n) {
   if (!build_actions(ar, cms, kTriggerList)) return -1;
   if (ar->has_resolve && !build_actions(ar, cms, kResolveList)) return -1;
 
-  const char* repeat_timeout = xmldb_getstring(db, path, "repeat_timeout");
-  ar->repeat_timeout = repeat_timeout[0] == '\0' ? 300 : size_of(repeat_timeout);
+  // Read as a size by the database itself: how a text becomes a number is
+  // the configuration library's business, not the loader's.
+  ar->repeat_timeout =
+      xmldb_getstring(db, path, "repeat_timeout")[0] == '\0' ? 300 : xmldb_getsize(db, path, "repeat_timeout");
 
   const CheckType* type = check_type_find(ar->check_type);
   if (type == nullptr) {
