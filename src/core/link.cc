@@ -408,13 +408,9 @@ int link_split_fields(char* body, UpdateFields* fields) {
   return fields->count;
 }
 
-void link_append_format(std::string* out, int type, const char* key, int number, const char* value) {
-  append_message(out, type, key, "", number, value);
-}
-
 std::string link_format(int type, const char* key, int number, const char* value) {
   std::string text;
-  link_append_format(&text, type, key, number, value);
+  append_message(&text, type, key, "", number, value);
   return text;
 }
 

@@ -53,9 +53,6 @@ int link_split_fields(char* body, UpdateFields* fields);
 // number and value, the others the client name and key.
 std::string link_format(int type, const char* key, int number, const char* value);
 
-// Appends one formatted message, header included, to out.
-void link_append_format(std::string* out, int type, const char* key, int number, const char* value);
-
 // Takes one complete body (body_len bytes and a NUL); 0 handled or
 // ignored, anything else ends the daemon with status 1.
 using LinkMessageHandler = int (*)(void* owner, char* body);

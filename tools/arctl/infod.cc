@@ -11,13 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/link.h"
 #include "platform/infod_client.h"
 
 namespace {
-
-constexpr char kRS = '\x1e';
-// Bodies larger than this are no infod message: the connection is given up.
-constexpr uint32_t kMaxBody = 1024 * 1024;
 
 // Waits until fd is ready for events; false on an error of poll.
 bool wait_for(int fd, short events) {
@@ -112,7 +109,7 @@ bool InfodConnection::read_body(std::string* body) {
   if (!read_bytes(reinterpret_cast<char*>(header), sizeof header)) return false;
   const uint32_t length = (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) |
                           uint32_t{header[3]};
-  if (length > kMaxBody) return false;
+  if (length > kMaxInfodMessage) return false;  // no infod message: given up
   body->assign(length, '\0');
   return read_bytes(body->data(), length);
 }
@@ -120,23 +117,12 @@ bool InfodConnection::read_body(std::string* body) {
 bool InfodConnection::next_update(InfodUpdate* update) {
   std::string body;
   while (read_body(&body)) {
-    // 8 RS key RS number RS time RS value, the value ended by CR LF.
-    size_t fields[4];
-    size_t at = 0;
-    bool whole = true;
-    for (size_t& field : fields) {
-      at = body.find(kRS, at);
-      if (at == std::string::npos) {
-        whole = false;
-        break;
-      }
-      field = at++;
-    }
-    if (!whole || body.compare(0, fields[0], "8") != 0) continue;
-    update->key = body.substr(fields[0] + 1, fields[1] - fields[0] - 1);
-    update->time_ms = strtoull(body.c_str() + fields[2] + 1, nullptr, 10);
-    const size_t end = body.find_first_of("\r\n", fields[3] + 1);
-    update->value = body.substr(fields[3] + 1, end == std::string::npos ? std::string::npos : end - fields[3] - 1);
+    // Split as the daemon splits what infod sends it.
+    UpdateFields fields;
+    if (link_split_fields(body.data(), &fields) < 2 || fields.type != kInfodUpdate) continue;
+    update->key = fields.key;
+    update->time_ms = fields.time_ms;
+    update->value = fields.value != nullptr ? fields.value : "";
     return true;
   }
   return false;
