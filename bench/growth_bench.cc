@@ -6,9 +6,6 @@
 // Counters: before_kb, after_kb, growth_kb = after - before.
 #include <benchmark/benchmark.h>
 
-#include <signal.h>
-
-#include <fstream>
 #include <string>
 
 #include "infod_peer.h"
@@ -18,14 +15,6 @@ namespace {
 
 constexpr int kRules = 10;
 constexpr int kBatch = 2000;
-
-long rss_kb(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);) {
-    if (line.compare(0, 6, "VmRSS:") == 0) return std::stol(line.substr(6));
-  }
-  return 0;
-}
 
 bool trigger_all(bench::InfodPeer& daemon) {
   for (int port = 1; port <= kRules; ++port) {
@@ -43,9 +32,7 @@ bool updates(bench::InfodPeer& daemon, const std::string& batch, long count) {
 
 bool reloads(bench::InfodPeer& daemon, int count) {
   for (int i = 0; i < count; ++i) {
-    if (kill(daemon.pid(), SIGHUP) != 0 || !daemon.read_until("index=" + std::to_string(kRules) + ", ref=1, state=Normal")) {
-      return false;
-    }
+    if (!daemon.reload(bench::last_normal(kRules))) return false;
   }
   return true;
 }
@@ -67,13 +54,13 @@ void BM_Growth(benchmark::State& state) {
       state.SkipWithError("the warm-up failed");
       return;
     }
-    before = rss_kb(daemon.pid());
+    before = daemon.rss_kb();
     if (!updates(daemon, batch, 1000000) || !reloads(daemon, 1000) || !trigger_all(daemon) ||
         !updates(daemon, batch, 100000)) {
       state.SkipWithError("the run failed");
       return;
     }
-    after = rss_kb(daemon.pid());
+    after = daemon.rss_kb();
   }
   state.counters["before_kb"] = static_cast<double>(before);
   state.counters["after_kb"] = static_cast<double>(after);

@@ -5,19 +5,25 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "support/e2e.h"
 
 namespace bench {
+
+// The log frame of the last reference of a rule file's rules entering
+// Normal: the last frame a load of the file sends.
+inline std::string last_normal(int rules) { return "index=" + std::to_string(rules) + ", ref=1, state=Normal"; }
 
 inline std::string update(const std::string& key, const std::string& value) {
   const char rs = '\x1e';
@@ -90,28 +96,31 @@ class InfodPeer {
   InfodPeer(const InfodPeer&) = delete;
   InfodPeer& operator=(const InfodPeer&) = delete;
   ~InfodPeer() {
-    if (fd_ >= 0) close(fd_);
-    if (listener_ >= 0) close(listener_);
+    if (fd_ >= 0) close(fd_);  // the daemon ends when infod goes away
   }
 
-  // Writes the configuration, starts the daemon and waits until the
-  // start-up traffic has ended with the move to Normal of rule `rules`.
-  bool start(const std::string& config_xml, int rules) {
+  // Writes the configuration, starts the daemon (its log to log, the
+  // sandbox's own when empty) and waits for the frame holding ready.
+  bool start(const std::string& config_xml, const std::string& ready, const std::string& log = "") {
     e2e::write_file(box_.path("/etc/config/config.xml"), config_xml);
-    const std::string path = box_.path("/var/run/infod-sock");
-    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path) return false;
-    memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listener_, 1) != 0) {
-      return false;
+    fd_ = box_.start_daemon_against_own_socket(log);
+    return fd_ >= 0 && read_until(ready, 60000);
+  }
+  // The same on a rule file of `rules` rules, until its load has ended.
+  bool start(const std::string& config_xml, int rules) { return start(config_xml, last_normal(rules)); }
+
+  // Makes the daemon reload (SIGHUP) and waits for the frame holding ready.
+  bool reload(const std::string& ready) { return kill(pid(), SIGHUP) == 0 && read_until(ready, 60000); }
+
+  // The daemon's resident set in kB, once what it was writing is written;
+  // 0 when it cannot be read.
+  long rss_kb() const {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::ifstream in("/proc/" + std::to_string(pid()) + "/status");
+    for (std::string line; std::getline(in, line);) {
+      if (line.compare(0, 6, "VmRSS:") == 0) return std::stol(line.substr(6));
     }
-    if (!box_.start_daemon()) return false;
-    pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, 10000) != 1) return false;
-    fd_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    return fd_ >= 0 && read_until("index=" + std::to_string(rules) + ", ref=1, state=Normal", 60000);
+    return 0;
   }
 
   // Reads frames until one whose body contains text; false after timeout_ms
@@ -167,7 +176,6 @@ class InfodPeer {
 
  private:
   e2e::Sandbox box_;
-  int listener_ = -1;
   int fd_ = -1;
   FrameSplitter frames_;
 };

@@ -31,13 +31,8 @@ int bound_socket(int type, const std::string& path) {
 // Starts the daemon in box with config against a socket of the test's own.
 std::unique_ptr<Raw> start_against_raw_infod(Sandbox& box, const ConfigBuilder& config) {
   box.write_config(config);
-  const int listener = bound_socket(SOCK_STREAM, box.path("/var/run/infod-sock"));
-  listen(listener, 1);
-  EXPECT_TRUE(box.start_daemon());
-  pollfd p{listener, POLLIN, 0};
-  const int fd = poll(&p, 1, 10000) == 1 ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+  const int fd = box.start_daemon_against_own_socket();
   EXPECT_GE(fd, 0) << "the daemon did not connect";
-  close(listener);
   return std::make_unique<Raw>(fd);
 }
 

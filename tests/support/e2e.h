@@ -97,7 +97,11 @@ struct Sandbox {
   ~Sandbox() { daemon_exit(0); }
   std::string path(const std::string& relative) const { return dir.path() + relative; }
   void write_config(const ConfigBuilder& c) { write_file(path("/etc/config/config.xml"), c.xml()); }
-  bool start_daemon();
+  // Starts the daemon, its standard error going to log (daemon.log here when empty).
+  bool start_daemon(const std::string& log = "");
+  // Starts the daemon against a socket of the caller's own at infod's path (infod itself is not
+  // started): the connected socket, or -1 when the daemon did not connect within 10 s.
+  int start_daemon_against_own_socket(const std::string& log = "");
   // Writes config, starts infod and the daemon, and waits for the line ready in infod's log.
   bool start(const ConfigBuilder& config, const std::string& ready) {
     write_config(config);
