@@ -3,6 +3,7 @@
 #include "core/daemon.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -95,6 +96,15 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   sigaddset(&loop_signals, SIGHUP);
   sigaddset(&loop_signals, SIGCHLD);
   sigprocmask(SIG_BLOCK, &loop_signals, nullptr);
+  // Blocks of 64 KiB and more (the link's buffers at start-up and reload,
+  // the configuration tree's arrays) are mapped on their own and go back to
+  // the system when freed. Left to itself, glibc raises this threshold after
+  // the first such block is freed, and later ones stay in the heap, resident
+  // or not as its fragmentation decides: up to a megabyte more after one
+  // reload than after another.
+#ifdef __GLIBC__
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+#endif
 
   DaemonContext ctx;
   SystemClock clock;

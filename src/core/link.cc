@@ -10,7 +10,6 @@
 #include "core/link.h"
 
 #include <arpa/inet.h>
-#include <malloc.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -45,12 +44,6 @@ constexpr std::chrono::milliseconds kFlushTimeout{2000};
 // A body or outgoing buffer bigger than this is released once emptied
 // instead of being kept for the next use.
 constexpr size_t kKeptCapacity = 64 * 1024;
-
-// Once a buffer of this size or more is released (the start-up or reload
-// traffic of thousands of rules), the heap's free pages go back to the
-// system: the buffer mostly lives in memory that the loading of the rules
-// freed, and the heap keeps all of it resident otherwise.
-constexpr size_t kTrimCapacity = 1024 * 1024;
 
 // While a callback handles a flood of updates, the answers of the ones
 // already handled go out once this much has gathered, as they would have at
@@ -105,12 +98,6 @@ bool wait_ready(int fd, short events, SteadyClock::time_point deadline) {
   return poll(&p, 1, static_cast<int>(left)) >= 0 || errno == EINTR;
 }
 
-void return_free_memory() {
-#ifdef __GLIBC__
-  malloc_trim(0);
-#endif
-}
-
 // Writer.
 
 void add_write_event(InfodLink* link) {
@@ -143,12 +130,10 @@ void written(InfodLink* link, size_t n) {
   size_t gone = 0;
   if (link->out_start == link->out.size()) {
     // Drained. The start-up traffic of many rules runs to megabytes; that
-    // buffer goes back rather than stay with the process.
+    // buffer goes back rather than stay with the process (the allocator
+    // maps buffers of that size on their own: see run_daemon).
     gone = link->out.size();
-    if (link->out.capacity() >= kTrimCapacity) {
-      std::string().swap(link->out);
-      return_free_memory();
-    } else if (link->out.capacity() > kKeptCapacity) {
+    if (link->out.capacity() > kKeptCapacity) {
       std::string().swap(link->out);
     } else {
       link->out.clear();
