@@ -36,7 +36,6 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -235,14 +234,6 @@ struct BareClient {
   std::thread thread;
 };
 
-long rss_kb(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);) {
-    if (line.compare(0, 6, "VmRSS:") == 0) return std::stol(line.substr(6));
-  }
-  return 0;
-}
-
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];
@@ -305,7 +296,7 @@ void BM_Throughput(benchmark::State& state) {
       return;
     }
   }
-  state.counters["rss_kb"] = static_cast<double>(rss_kb(daemon.pid()));
+  state.counters["rss_kb"] = static_cast<double>(daemon.rss_kb());
   const Answers answers(rules);
   BareClient batching([&answers](int fd) { batching_client(fd, &answers); });
   BareClient same([&answers](int fd) { SameDisciplineClient(fd, &answers).run(); });
