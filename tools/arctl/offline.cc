@@ -82,7 +82,6 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
   ctx.spawner = &state_->spawner;
   // No socket: what the loader queues for infod stays queued, and is dropped.
   ctx.link.fd = -1;
-  ctx.link.write_event_added = true;
   xmldb_t* db = xmldb_open(path.c_str());
   if (db == nullptr) return;
   state_->opened = true;
