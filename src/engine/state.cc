@@ -108,8 +108,14 @@ const char* ar_state_name(int state) {
 }
 
 int ar_apply(ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event) {
+  if (outcome.reading) check->unreadable_reported = false;
   switch (outcome.kind) {
     case CheckOutcomeKind::kDrop:
+      return 0;
+    case CheckOutcomeKind::kNotReading:
+      // A sensor that has dropped out reports the same text for hours.
+      if (!check->unreadable_reported) ar_log(kLogWarn, "%s", outcome.reason.c_str());
+      check->unreadable_reported = true;
       return 0;
     case CheckOutcomeKind::kRefresh:
       return ar_refresh(check, std::move(event));

@@ -96,6 +96,22 @@ TEST_F(Engine, TriggerRefreshResolveTimeoutNormalWithTheirTrafficThroughOneFunne
   EXPECT_EQ((Strings{"status=Normal", kLine + "Normal"}), at(1, nullptr));
 }
 
+// A sensor that drops out ("N/A") changes nothing, in Normal or Triggered, and is reported once until a reading
+// comes again, whether that reading changes the state or not.
+TEST_F(Engine, UpdatesWithoutAReadingChangeNothingAndAreReportedOncePerDropout) {
+  load();
+  const std::string warning = "Reading is not a number for AR door1: N/A";
+  Strings pushed;
+  for (const char* reading : {"N/A", "N/A", "20", "N/A", "31", "N/A", "abc", "29", "N/A"}) {
+    for (const std::string& push : at(0, reading)) pushed.push_back(push.substr(0, push.find('=')));
+  }
+  EXPECT_EQ((Strings{"status", "curr_entry.status", "log", "status", "curr_entry.status", "log", "status", "log"}),
+            pushed);  // triggered by 31, resolved by 29 (Resolving, then Normal), nothing else
+  Strings warnings;
+  for (const LogRecord& r : d.logs) if (r.priority == kLogWarn) warnings.push_back(r.text);
+  EXPECT_EQ((Strings{warning, warning, warning, warning}), warnings);
+}
+
 // One update goes to every rule that takes it, in rule order; a rule whose check drops it (here for a bad
 // pattern) stops no other, and a rule without a resolve stage is Normal again at once.
 TEST(EngineDispatch, OneUpdateGoesToEveryTakerInRuleOrder) {
