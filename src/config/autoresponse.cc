@@ -163,6 +163,7 @@ int load_config(DaemonContext* ctx) {
 
 void load_config_from(DaemonContext* ctx, xmldb_t* db) {
   ctx->config_db = db;
+  ++ctx->load_count;
   ctx->cms_nodes = CmsNodes();
   const int32_t total = bounded_total(db, kRulesRoot, "total", kMaxRules);
   for (int32_t n = 1; n <= total; ++n) {
