@@ -210,6 +210,7 @@ void reload_config(int /*signal_number*/, short /*events*/, void* arg) {
       ar_log(kLogFatal, "Could not open config database");
       return;
     }
+    for (const ArCheck& check : ctx->checks) ar_drop_delayed(&check, "the configuration was reloaded");
     unload_config(ctx);
     load_config_from(ctx, db);
   });

@@ -38,6 +38,12 @@ void ar_normal(ArCheck* check);
 // Disabled by the rule's schedule.
 void ar_disable(ArCheck* check);
 
+// A Triggered reference is about to leave Triggered (resolved, cancelled,
+// disabled or reloaded, given as why): each trigger action it has not yet
+// offered, held back by a delay, is logged once (priority 600) as dropped,
+// so that an action that never ran is accounted for.
+void ar_drop_delayed(const ArCheck* check, const char* why);
+
 // Offers every due Pending trigger action to its queue operation, strictly
 // in list order; ends the trigger of a rule without a resolve stage and
 // repeats when configured.

@@ -2,11 +2,14 @@
 // their exact infod traffic, delays, repeats, time-outs and disable windows.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <ctime>
+#include <functional>
 
 #include "config/autoresponse.h"
 #include "core/link.h"
 #include "core/log.h"
+#include "engine/control.h"
 #include "engine/dispatch.h"
 #include "engine/state.h"
 #include "engine/tick.h"
@@ -190,6 +193,29 @@ TEST_F(Engine, CentralManagementNodesComeFirstAndEachReferenceRunsEveryActionOnc
   EXPECT_EQ(want, g_paths);
   EXPECT_EQ("CMS action", g_offered.front());
   EXPECT_EQ("G", g_offered[15]);
+}
+
+// A trigger action that a delay holds back and that never runs is accounted for, whatever takes the reference
+// out of Triggered: each such action once, with the reason.
+TEST_F(Engine, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
+  actions("trigger_actions", {{"A", 0}, {"B", 60}, {"C", 0}});
+  load();
+  const std::string cancel = rule_path(1) + ",admin,cancel";
+  const struct { std::function<void()> leave; std::string why; } cases[] = {
+      {[&] { at(0, "29"); }, "its reference resolved"},
+      {[&] { control_handle(&d.ctx, cancel.c_str()), at(1, nullptr); }, "it was cancelled"},
+      {[&] { reload_config(SIGHUP, 0, &d.ctx); }, "the configuration was reloaded"},
+  };
+  for (const auto& k : cases) {
+    at(0, "31");
+    d.logs.clear();
+    k.leave();
+    Strings dropped;
+    for (const LogRecord& r : d.logs) if (r.text.rfind("Delayed", 0) == 0) dropped.push_back(r.text);
+    EXPECT_EQ((Strings{"Delayed action B for AR door1 dropped: " + k.why, "Delayed action C for AR door1 dropped: " + k.why}),
+              dropped);
+  }
+  EXPECT_EQ((Strings{"A", "A", "A"}), g_offered);
 }
 
 TEST_F(Engine, RepeatsComeEveryRepeatTimeoutAndAtMostOncePerCall) {
