@@ -152,6 +152,7 @@ int queue_action(ArCheck* check, const Action& action, ActionStatus* status, con
   try {
     QueuedAction qa;
     qa.turn = next_turn(ctx, ar_path);
+    qa.since = ctx->clock->wall_seconds();
     qa.path = path;
     qa.argv = argv;
     qa.envp = envp;
@@ -193,6 +194,7 @@ int start_queued_actions(DaemonContext* ctx) {
     qa->state = kQueuedRunning;
     qa->pid = pid;
     qa->started = ctx->clock->monotonic_seconds();
+    qa->since = ctx->clock->wall_seconds();
     ++ctx->running_actions;
   }
   return 0;

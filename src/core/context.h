@@ -56,6 +56,10 @@ struct DaemonContext {
   Clock* clock = nullptr;
   Spawner* spawner = nullptr;
 
+  // The queue as the daemon's status last published it.
+  std::string published_queue;
+  bool queue_published = false;
+
   // Set by a fatal error: the loop stops and the process ends with it.
   int exit_status = -1;
 };
