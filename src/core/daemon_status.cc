@@ -84,6 +84,7 @@ std::string status_unescape(const std::string& text) {
 void status_publish_start(DaemonContext* ctx) {
   push(ctx, kStatusPid, number(getpid()));
   push(ctx, kStatusStarted, number(ctx->clock->wall_seconds()));
+  push(ctx, kStatusHeartbeat, number(ctx->clock->wall_seconds()));
 }
 
 void status_publish_load(DaemonContext* ctx, bool opened) {

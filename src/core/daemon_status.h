@@ -39,7 +39,7 @@ std::string daemon_status_key(const char* name);
 std::string status_escape(const std::string& text);
 std::string status_unescape(const std::string& text);
 
-// At start: the process id and the start time.
+// At start: the process id, the start time and a first heartbeat.
 void status_publish_start(DaemonContext* ctx);
 
 // After a load, opened or not: its time and result, the file's facts, the

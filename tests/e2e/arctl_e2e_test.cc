@@ -1,4 +1,4 @@
-// arctl status, cancel and log against the development infod and the
+// arctl status, reload, cancel and log against the development infod and the
 // development daemon.
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <ctime>
 
 #include "support/e2e.h"
 
@@ -44,16 +45,20 @@ Sandbox& start(Sandbox& box) {
   return box;
 }
 
-TEST(ArctlE2e, StatusShowsEveryRuleAndReferenceWithItsStateAndValue) {
+// What status shows is what the daemon runs: the file's rules while the file is the one loaded; after an edit
+// not applied, or with the file broken, the daemon's rules as it names them; its last load and its queue; and
+// that it is not running once its heartbeat stops. reload refuses a file with errors and applies a sound one.
+TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
   Sandbox box;
   start(box);
+  const std::string head = "#  NAME    CHECK          REFERENCE                    STATE       VALUE\n";
   Result r = arctl(box, {"status"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "#  NAME    CHECK          REFERENCE                    STATE       VALUE\n"
-            "1  rack    environmental  1 config.ports.port1.enviro  Normal      -\n"
-            "2  status  sms            1                            Normal      -\n"
-            "3  broken  thermometer    -                            not loaded  -\n");
+  EXPECT_EQ(r.out.substr(0, r.out.find("\n\nlast load: ")),
+            head + "1  rack    environmental  1 config.ports.port1.enviro  Normal      -\n"
+                   "2  status  sms            1                            Normal      -\n"
+                   "3  broken  thermometer    -                            not loaded  -");
+  EXPECT_NE(r.out.find(": ok\n\nqueue: 0 running, 0 waiting\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.err, "arctl: the daemon does not load some rules or references; 'arctl check' tells why\n");
 
   ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
@@ -63,15 +68,58 @@ TEST(ArctlE2e, StatusShowsEveryRuleAndReferenceWithItsStateAndValue) {
   ASSERT_TRUE(box.infod.logged(log_line("AR: name=status, index=2, ref=1, state=Triggered, "
                                          "event=config.sms.incoming, value=+15551234567:status|now")));
   // The rule has no resolve stage: it is Normal again once it has triggered.
-  const std::string expected =
-      "#  NAME    CHECK          REFERENCE                    STATE       VALUE\n"
-      "1  rack    environmental  1 config.ports.port1.enviro  Triggered   31.5\n"
-      "2  status  sms            1                            Normal      +15551234567:status\\x1enow\n"
-      "3  broken  thermometer    -                            not loaded  -\n";
-  EXPECT_TRUE(eventually([&] { return (r = arctl(box, {"status"})).out == expected; }, 5000)) << r.out;
-  EXPECT_EQ(r.status, 0);
+  const std::string table =
+      head + "1  rack    environmental  1 config.ports.port1.enviro  Triggered   31.5\n"
+             "2  status  sms            1                            Normal      +15551234567:status\\x1enow\n"
+             "3  broken  thermometer    -                            not loaded  -\n";
+  EXPECT_TRUE(eventually([&] { return (r = arctl(box, {"status"})).out.rfind(table, 0) == 0; }, 5000)) << r.out;
 
-  expect_clean_end(box);
+  // Edited, not applied: the daemon's rules by its own names, and what to do.
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 1);
+  add_enviro_rule(c, 1, "rack-renamed");
+  box.write_config(c);
+  r = arctl(box, {"status"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("#  NAME    CHECK          REFERENCE  STATE      VALUE\n"
+                        "1  rack    environmental  1          Triggered  31.5\n"
+                        "2  status  sms            1          Normal     +15551234567:status\\x1enow\n", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("changed since the daemon loaded it at "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("; 'arctl reload' applies it\n"), std::string::npos) << r.out;
+
+  // A broken file: reload refuses it; a SIGHUP all the same leaves the rules running and says why in status.
+  write_file(box.path("/etc/config/config.xml"), "<config>\n<autoresponse>\n");
+  r = arctl(box, {"reload"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("arctl: not reloaded: " + box.path("/etc/config/config.xml") + " cannot be read"), std::string::npos)
+      << r.err;
+  kill(box.daemon_pid(), SIGHUP);
+  ASSERT_TRUE(box.daemon_logged("Could not open " + box.path("/etc/config/config.xml") + ": no element found at line 3"));
+  r = arctl(box, {"status"});
+  EXPECT_EQ(r.out.rfind("#  NAME    CHECK          REFERENCE  STATE      VALUE\n1  rack ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find(": no element found at line 3, column 1\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("cannot be read as a configuration ('arctl check' tells why); these are the rules the daemon "
+                       "runs\n"), std::string::npos) << r.out;
+
+  // A sound file: reload applies it and says so.
+  box.write_config(c);
+  r = arctl(box, {"reload"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("reloaded " + box.path("/etc/config/config.xml") + "\n"), std::string::npos) << r.out;
+  r = arctl(box, {"status"});
+  EXPECT_EQ(r.out.rfind("#  NAME          CHECK          REFERENCE                    STATE   VALUE\n"
+                        "1  rack-renamed  environmental  1 config.ports.port1.enviro  Normal  31.5\n", 0), 0u) << r.out;
+
+  // Killed: infod keeps its last heartbeat, which grows old (here made old at once).
+  kill(box.daemon_pid(), SIGKILL);
+  box.daemon_exit();
+  ASSERT_TRUE(box.push("config.autoresponse.daemon.heartbeat", std::to_string(time(nullptr) - 11)));
+  for (const char* command : {"status", "reload", "cancel"}) {
+    r = command == std::string("cancel") ? arctl(box, {command, "1"}) : arctl(box, {command});
+    EXPECT_EQ(r.status, 3) << command << r.out << r.err;
+    EXPECT_EQ(r.err.rfind("arctl: daemon not running: its last heartbeat was at ", 0), 0u) << command << r.err;
+  }
+  box.infod.stop();
   r = arctl(box, {"status"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");

@@ -8,7 +8,7 @@
 
 namespace {
 
-const Command* const kCommands[] = {&kCheckCommand, &kStatusCommand, &kCancelCommand, &kLogCommand};
+const Command* const kCommands[] = {&kCheckCommand, &kStatusCommand, &kReloadCommand, &kCancelCommand, &kLogCommand};
 
 const char kIntro[] =
     "Checks the configuration of autoresponsed, shows the state of its rules and\n"

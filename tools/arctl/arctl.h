@@ -33,6 +33,11 @@ extern const Command kCheckCommand;   // check.cc
 extern const Command kStatusCommand;  // status.cc
 extern const Command kCancelCommand;  // cancel.cc
 extern const Command kLogCommand;     // log.cc
+extern const Command kReloadCommand;  // reload.cc
+
+// What `arctl check FILE` does: the findings on out, a file that cannot be
+// read or parsed on err; its exit status (0 no error, 1 errors, 2 unreadable).
+int check_configuration(const std::string& file, std::ostream& out, std::ostream& err);
 
 // Runs the command line args (without the program name). Returns the exit
 // status: 2 for a command line that is not understood.

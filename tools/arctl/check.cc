@@ -46,7 +46,13 @@ bool readable(const std::string& file, std::ostream& err) {
 }
 
 int run_check(Invocation& inv) {
-  const std::string file = inv.words.empty() ? default_config_file() : inv.words[0];
+  return check_configuration(inv.words.empty() ? default_config_file() : inv.words[0], inv.out, inv.err);
+}
+
+}  // namespace
+
+int check_configuration(const std::string& file, std::ostream& out, std::ostream& err) {
+  Invocation inv{{}, "", false, out, err};
   if (!readable(file, inv.err)) return 2;
   const OfflineConfig config(file);
   if (!config.ok()) {
@@ -65,8 +71,6 @@ int run_check(Invocation& inv) {
           << count(report.count(AuditLevel::kWarning), "warning") << "\n";
   return errors > 0 ? 1 : 0;
 }
-
-}  // namespace
 
 const Command kCheckCommand = {
     "check",
