@@ -2,8 +2,8 @@
 // reader.
 //
 // The reader takes everything the socket holds at each readiness into one
-// buffer and hands over every whole message in it; what a synchronous get
-// read on the way follows, then the socket again. The writer appends each
+// buffer and hands over every whole message in it; everything a synchronous
+// get read on the way follows at once, then the socket again. The writer appends each
 // message to one buffer; the messages of one callback go out in one write
 // when it ends, and only what the socket does not take waits for
 // writability.
@@ -274,12 +274,13 @@ void handle_whole(InfodLink* link) {
   }
 }
 
-// Makes room after in_end: the unhandled bytes (at most one partial
-// message) move to the front of a buffer of the usual size, or of the
-// partial message's own size when that is larger.
-void make_room(InfodLink* link) {
+// Makes room after in_end for at least extra bytes: the unhandled bytes (at
+// most one partial message) move to the front of a buffer of the usual size,
+// or of the partial message's own size, or of what is to come, when that is
+// larger.
+void make_room(InfodLink* link, size_t extra) {
   const size_t held = link->in_end - link->in_start;
-  size_t want = kReadBuffer;
+  size_t want = std::max(kReadBuffer, held + extra);
   if (held >= 4) want = std::max(want, 4 + static_cast<size_t>(length_at(link->in.data() + link->in_start)));
   if (link->in.size() != want) {
     std::vector<char> next(want);
@@ -292,11 +293,16 @@ void make_room(InfodLink* link) {
   link->in_end = held;
 }
 
-// Moves what a synchronous get kept on the way into the buffer, after what
-// is there: it came from the socket later. False when nothing was kept.
+// Moves everything a synchronous get kept on the way into the buffer, after
+// what is there: it came from the socket later. All of it at once: a message
+// cut at the buffer's edge with its rest still kept would be completed from
+// the socket by the next handler's get. This way the only partial message is
+// the buffer's tail, and its rest is the socket's to give. False when
+// nothing was kept.
 bool take_kept(InfodLink* link) {
-  if (infod_kept_bytes(link->fd) == 0) return false;
-  make_room(link);
+  const size_t kept = infod_kept_bytes(link->fd);
+  if (kept == 0) return false;
+  make_room(link, kept);
   const size_t got = infod_kept_read(link->fd, link->in.data() + link->in_end, link->in.size() - link->in_end);
   link->in_end += got;
   return got > 0;
@@ -313,7 +319,7 @@ void handle_buffered(InfodLink* link) {
 void read_ready(InfodLink* link) {
   handle_buffered(link);
   for (int reads = 0; reads < kReadsPerWake && !link_stopped(link); ++reads) {
-    make_room(link);
+    make_room(link, 0);
     const size_t room = link->in.size() - link->in_end;
     const ssize_t n = recv(link->fd, link->in.data() + link->in_end, room, MSG_DONTWAIT);
     if (n <= 0) {
