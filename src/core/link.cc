@@ -50,6 +50,13 @@ constexpr size_t kKeptCapacity = 64 * 1024;
 // the end of callbacks of their own; the buffer stays within its kept size.
 constexpr size_t kWriteEarly = 32 * 1024;
 
+// An infod that stops reading still sends updates, and the reader must go on
+// taking them (an infod blocked writing to us would otherwise wait for ever),
+// so their answers pile up unwritten. Past this much infod counts as gone, as
+// after a failed write: the supervisor restarts the daemon on a fresh link
+// before the queue grows into the system's last memory.
+constexpr size_t kMaxUnwritten = 8 * 1024 * 1024;
+
 using SteadyClock = std::chrono::steady_clock;
 
 // strtok-style: skips leading delimiters, cuts the token at the next one.
@@ -216,6 +223,15 @@ int queue_message(InfodLink* link, int type, const char* key, const char* suffix
     link->out.resize(before);
     ar_log(kLogFatal, "Could not allocate message");
     return -1;
+  }
+  // Only what waits for infod counts: the start-up traffic waits for the
+  // loop, and a link without a socket keeps all it is given.
+  if (link->write_event_added && link->fd >= 0 && link->out.size() - link->out_start > kMaxUnwritten) {
+    if (!link_stopped(link)) {
+      ar_log(kLogFatal, "Error writing to infod");
+      link_fatal(link, 1);
+    }
+    return 0;
   }
   if (link->cork == 0) write_now(link);
   return 0;
