@@ -3,10 +3,10 @@
 //
 // The reader takes everything the socket holds at each readiness into one
 // buffer and hands over every whole message in it; everything a synchronous
-// get read on the way follows at once, then the socket again. The writer appends each
-// message to one buffer; the messages of one callback go out in one write
-// when it ends, and only what the socket does not take waits for
-// writability.
+// get read on the way follows at once, then the socket again. The writer
+// appends each message to one buffer; the messages of one callback go out in
+// one write when it ends, only what the socket does not take waits for
+// writability, and more than 8 MiB waiting ends the daemon.
 #include "core/link.h"
 
 #include <arpa/inet.h>
