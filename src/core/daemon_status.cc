@@ -21,19 +21,35 @@ void push(DaemonContext* ctx, const char* name, const std::string& value) {
 
 std::string number(int64_t n) { return std::to_string(n); }
 
-// The loaded list: each rule with its number of references.
+// The loaded list: each rule with the numbers of its references as runs
+// ("1-3,5"; a reference the loader could not make leaves a gap).
 std::string loaded_rules(const DaemonContext* ctx, size_t* references) {
   std::string text;
   *references = 0;
   auto check = ctx->checks.begin();
   for (const AutoResponse& ar : ctx->autoresponses) {
-    size_t refs = 0;
-    for (; check != ctx->checks.end() && check->conf.ar == &ar; ++check) ++refs;
-    *references += refs;
+    std::string refs;
+    uint32_t first = 0, last = 0;
+    const auto end_run = [&] {
+      if (first == 0) return;
+      if (!refs.empty()) refs += ',';
+      refs += number(first) + (last > first ? "-" + number(last) : "");
+    };
+    for (; check != ctx->checks.end() && check->conf.ar == &ar; ++check) {
+      ++*references;
+      const uint32_t n = check->conf.ref_index;
+      if (first != 0 && n == last + 1) {
+        last = n;
+        continue;
+      }
+      end_run();
+      first = last = n;
+    }
+    end_run();
     const CheckType* type = check_type_find(ar.check_type);
     if (!text.empty()) text += ';';
-    text += number(ar.index) + " " + number(static_cast<int64_t>(refs)) + " " + (type != nullptr ? type->name : "-") +
-            " " + status_escape(ar.name);
+    text += number(ar.index) + " " + (refs.empty() ? "-" : refs) + " " + (type != nullptr ? type->name : "-") + " " +
+            status_escape(ar.name);
   }
   return text;
 }

@@ -24,8 +24,9 @@ constexpr const char* kStatusReloadChecksum = "reload.checksum";  // and its che
 constexpr const char* kStatusRules = "rules";               // rules loaded
 constexpr const char* kStatusReferences = "references";     // references loaded
 // The rules loaded: "NUMBER REFERENCES CHECK_TYPE NAME" each, joined by
-// ';', the name with '%', ';', blanks and control bytes as %XX; "-" for
-// none.
+// ';': REFERENCES the numbers of the references made, as runs ("1-3,5"; "-"
+// for none), the name with '%', ';', blanks and control bytes as %XX; "-"
+// for no rule.
 constexpr const char* kStatusLoaded = "loaded";
 // The action queue: "running|waiting SINCE RULE_PATH ACTION_PATH" each, in
 // queue order, joined by ';'; SINCE is when it started or was queued; "-"

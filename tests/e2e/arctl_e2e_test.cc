@@ -130,39 +130,50 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
 }
 
 // The command names who cancels: the user running arctl, the one sudo ran it for, or whom --as names.
-TEST(ArctlE2e, CancelSendsTheCommandForARuleByNameOrNumber) {
+// cancel steers the rule the daemon runs, by name, number or path, names who cancels (the login name, the user
+// behind sudo, or --as), and says what happened; a rule that is not Triggered gets nothing.
+TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
   Sandbox box;
-  start(box);
-  ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
-  ASSERT_TRUE(box.infod.logged(state_line(1, "Triggered")));
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 4);
+  for (int n = 1; n <= 3; ++n) {
+    add_enviro_rule(c, n, n == 1 ? "rack" : n == 2 ? "pdu" : "ups");
+    c.set(rule_path(n) + ".reset_timeout", 600);
+  }
+  add_rule(c, 4, "broken", "thermometer", "");
+  ASSERT_TRUE(box.start(c, state_line(3, "Normal")));
+  for (int n = 1; n <= 3; ++n) ASSERT_TRUE(box.push(enviro_key(n), "31.5"));
+  ASSERT_TRUE(box.infod.logged(state_line(3, "Triggered")));
   const struct passwd* pw = getpwuid(getuid());
   const std::string user = pw != nullptr ? pw->pw_name : std::to_string(getuid());
-  Result r = arctl(box, {"cancel", "rack"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "sent \"config.autoresponse.autoresponse1," + user + ",cancel\" to config.autoresponse.command "
-                   "(rule 1, rack)\n");
-  EXPECT_EQ(r.err, "");
-  EXPECT_TRUE(box.infod.logged(log_line("Control Message from " + user + ": config.autoresponse.autoresponse1 -> "
-                                        "cancel")));
-  EXPECT_TRUE(box.infod.logged(state_line(1, "Timeout")));
-
-  // Sent all the same, but the daemon ignores it: arctl says why.
-  r = arctl(box, {"cancel", "1"}, "alice");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("sent \"config.autoresponse.autoresponse1,alice,cancel\"", 0), 0u) << r.out;
-  EXPECT_EQ(r.err, "arctl: note: reference 1 of rule 1 (rack) is Timeout; the daemon cancels only a Triggered or "
-                   "Resolving rule and ignores this\n");
-  EXPECT_TRUE(box.daemon_logged("AR config.autoresponse.autoresponse1 not in the correct state to perform cancel"));
-  r = arctl(box, {"cancel", "--as", "night shift", "1"}, "alice");
-  EXPECT_EQ(r.out.rfind("sent \"config.autoresponse.autoresponse1,night shift,cancel\"", 0), 0u) << r.out;
-
-  r = arctl(box, {"cancel", "rak"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "arctl: the configuration has no rule named rak ('arctl status' lists them)\n");
-  r = arctl(box, {"cancel", "config.autoresponse.autoresponse3"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "arctl: the daemon does not load rule 3 (broken) ('arctl check' tells why); nothing sent\n");
-  EXPECT_EQ(r.out, "");
+  const struct { Strings args; const char* sudo_user; std::string origin; int n; const char* label; } cases[] = {
+      {{"cancel", "rack"}, "", user, 1, "rule 1 (rack)"},
+      {{"cancel", "2"}, "alice", "alice", 2, "rule 2 (pdu)"},
+      {{"cancel", "--as", "night shift", rule_path(3)}, "alice", "night shift", 3, "rule 3 (ups)"},
+  };
+  for (const auto& k : cases) {
+    const std::string path = rule_path(k.n);
+    Result r = arctl(box, k.args, k.sudo_user);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "sent \"" + path + "," + k.origin + ",cancel\" to config.autoresponse.command (" + k.label + ")\n" +
+                         std::string(k.label) + ": reference 1 Triggered -> Timeout; no further actions are queued, and it is Normal "
+                         "again after its reset_timeout\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(box.infod.logged(log_line("Control Message from " + k.origin + ": " + path + " -> cancel")));
+  }
+  const struct { Strings args; std::string err; } refused[] = {
+      {{"cancel", "1"}, "arctl: reference 1 of rule 1 (rack) is Timeout; the daemon cancels only a Triggered or "
+                        "Resolving rule: nothing sent\n"},
+      {{"cancel", "rak"}, "arctl: the daemon runs no rule named rak ('arctl status' lists them)\n"},
+      {{"cancel", rule_path(4)}, "arctl: the daemon runs no rule 4 ('arctl status' lists them)\n"},
+  };
+  for (const auto& k : refused) {
+    Result r = arctl(box, k.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, k.err);
+  }
+  EXPECT_EQ(3, count(read_file(box.infod.log), "Control Message from"));
   expect_clean_end(box);
 }
 

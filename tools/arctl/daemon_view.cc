@@ -61,9 +61,20 @@ bool read_daemon_view(InfodConnection& infod, DaemonView* view) {
   for (const std::string& entry : entries(values[7])) {
     std::istringstream in(entry);
     LoadedRule rule;
-    std::string name;
-    in >> rule.number >> rule.references >> rule.check_type >> name;
+    std::string refs, name;
+    in >> rule.number >> refs >> rule.check_type >> name;
     rule.name = status_unescape(name);
+    // Runs of reference numbers, "1-3,5"; a run longer than a rule can
+    // have is no list of the daemon's.
+    std::istringstream runs(refs == "-" ? "" : refs);
+    for (std::string run; std::getline(runs, run, ',');) {
+      const unsigned long first = strtoul(run.c_str(), nullptr, 10);
+      const size_t dash = run.find('-');
+      const unsigned long last = dash == std::string::npos ? first : strtoul(run.c_str() + dash + 1, nullptr, 10);
+      for (unsigned long n = first; n <= last && n - first < kMaxReferences; ++n) {
+        rule.references.push_back(static_cast<uint32_t>(n));
+      }
+    }
     view->loaded.push_back(rule);
   }
   for (const std::string& entry : entries(values[8])) {

@@ -13,8 +13,8 @@
 class InfodConnection;
 
 struct LoadedRule {
-  uint32_t number = 0;      // N of config.autoresponse.autoresponseN
-  uint32_t references = 0;  // references the daemon made
+  uint32_t number = 0;              // N of config.autoresponse.autoresponseN
+  std::vector<uint32_t> references;  // the numbers of the references the daemon made
   std::string check_type;
   std::string name;
 };

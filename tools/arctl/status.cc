@@ -64,8 +64,8 @@ struct StatusRun {
     for (const LoadedRule& rule : view.loaded) {
       const std::string index = std::to_string(rule.number);
       const std::string name = rule.name.empty() ? "-" : visible(rule.name);
-      if (rule.references == 0) rows.push_back({index, name, visible(rule.check_type), "-", "no reference", "-"});
-      for (uint32_t ref = 1; ref <= rule.references; ++ref) {
+      if (rule.references.empty()) rows.push_back({index, name, visible(rule.check_type), "-", "no reference", "-"});
+      for (const uint32_t ref : rule.references) {
         std::string state, value;
         if (!read(loaded_rule_path(rule), ref, &state, &value)) return false;
         rows.push_back({index, name, visible(rule.check_type), std::to_string(ref), state, value});
