@@ -9,6 +9,7 @@
 
 #include <cctype>
 #include <ctime>
+#include <fstream>
 
 #include "support/e2e.h"
 
@@ -177,13 +178,17 @@ TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
   expect_clean_end(box);
 }
 
+// log prints the engine's last line or follows it, with the daemon's own syslog lines beside it.
 TEST(ArctlE2e, LogPrintsTheLastLineAndFollowsEveryNewOneWithItsTime) {
   Sandbox box;
   start(box);
+  // A syslog file: the daemon's lines come beside the engine's, other programs' do not.
+  const std::string syslog = box.path("/syslog"), old_line = "Dec  7 12:00:00 box autoresponsed[7]: SIGHUP - Reloading Config";
+  write_file(syslog, old_line + "\nDec  7 12:00:01 box cron[8]: (root) CMD (true)\n");
   const std::string followed = box.path("/follow.out");
   const int fd = open(followed.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const pid_t follower = spawn_built("arctl", {"log", "-f", "--socket", box.path("/var/run/infod-sock")}, fd,
-                                     box.path("/follow.err"));
+  const pid_t follower = spawn_built("arctl", {"log", "-f", "--syslog", syslog, "--socket", box.path("/var/run/infod-sock")},
+                                     fd, box.path("/follow.err"));
   close(fd);
   ASSERT_TRUE(box.infod.logged("<- sub arctl config.autoresponse.log"));
 
@@ -199,10 +204,16 @@ TEST(ArctlE2e, LogPrintsTheLastLineAndFollowsEveryNewOneWithItsTime) {
     stamped = shape[i] == '0' ? isdigit(static_cast<unsigned char>(got[i])) != 0 : got[i] == shape[i];
   }
   EXPECT_TRUE(stamped) << got;
+  const std::string new_line = "Dec  7 12:00:02 box autoresponsed[7]: Could not open config database";
+  std::ofstream(syslog, std::ios::app) << new_line << "\nDec  7 12:00:03 box cron[8]: done\n";
+  EXPECT_TRUE(eventually([&] { return read_file(followed).find("syslog  " + new_line + "\n") != std::string::npos; }));
+  EXPECT_EQ(std::string::npos, read_file(followed).find("cron"));
 
-  const Result r = arctl(box, {"log"});
+  Result r = arctl(box, {"log"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, triggered + "\n");
+  r = arctl(box, {"log", "--syslog", syslog});
+  EXPECT_EQ(r.out, "syslog  " + old_line + "\nsyslog  " + new_line + "\n" + triggered + "\n");
 
   kill(follower, SIGTERM);
   EXPECT_EQ(wait_exit(follower), 128 + SIGTERM);

@@ -64,7 +64,7 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     return usage_error(err, "unknown command " + args[0], nullptr);
   }
 
-  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, out, err};
+  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, out, err};
   bool options_done = false;
   bool socket_given = false;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -97,6 +97,15 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
       } else {
         inv.as = a.substr(5);
       }
+    } else if ((command->options & kOptionSyslog) != 0 && (a == "--syslog" || a.compare(0, 9, "--syslog=") == 0)) {
+      if (inv.syslog) return usage_error(err, "--syslog given twice", command);
+      if (a == "--syslog") {
+        if (i + 1 == args.size()) return usage_error(err, "--syslog needs a FILE", command);
+        inv.syslog = args[++i];
+      } else {
+        inv.syslog = a.substr(9);
+      }
+      if (inv.syslog->empty()) return usage_error(err, "--syslog needs a FILE", command);
     } else {
       return usage_error(err, "unknown option " + a, command);
     }

@@ -13,6 +13,7 @@ struct Invocation {
   std::string socket;              // --socket, or infod's own socket
   bool follow = false;             // -f
   std::optional<std::string> as;   // --as NAME
+  std::optional<std::string> syslog;  // --syslog FILE
   std::ostream& out;
   std::ostream& err;
 };
@@ -31,6 +32,7 @@ struct Command {
 constexpr unsigned kOptionSocket = 1;  // --socket PATH
 constexpr unsigned kOptionFollow = 2;  // -f, --follow
 constexpr unsigned kOptionAs = 4;      // --as NAME
+constexpr unsigned kOptionSyslog = 8;  // --syslog FILE
 
 extern const Command kCheckCommand;   // check.cc
 extern const Command kStatusCommand;  // status.cc

@@ -140,3 +140,9 @@ bool InfodConnection::next_update(InfodUpdate* update, int timeout_ms) {
   deadline_ms_ = -1;
   return got;
 }
+
+bool InfodConnection::readable() const {
+  if (infod_kept_bytes(fd_) > 0) return true;
+  pollfd p{fd_, POLLIN, 0};
+  return poll(&p, 1, 0) > 0;
+}

@@ -42,6 +42,11 @@ class InfodConnection {
   // false when infod closed the connection, it failed, or time ran out.
   bool next_update(InfodUpdate* update, int timeout_ms = -1);
 
+  // Whether an update, or the rest of one, waits to be read (without
+  // waiting for it), and the socket to wait on for one.
+  bool readable() const;
+  int fd() const { return fd_; }
+
  private:
   // Reads one whole frame's body; false at the end of the stream or when
   // time runs out.
