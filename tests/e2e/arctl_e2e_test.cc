@@ -147,18 +147,18 @@ TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
   ASSERT_TRUE(box.infod.logged(state_line(3, "Triggered")));
   const struct passwd* pw = getpwuid(getuid());
   const std::string user = pw != nullptr ? pw->pw_name : std::to_string(getuid());
-  const struct { Strings args; const char* sudo_user; std::string origin; int n; const char* label; } cases[] = {
-      {{"cancel", "rack"}, "", user, 1, "rule 1 (rack)"},
-      {{"cancel", "2"}, "alice", "alice", 2, "rule 2 (pdu)"},
-      {{"cancel", "--as", "night shift", rule_path(3)}, "alice", "night shift", 3, "rule 3 (ups)"},
+  const struct { Strings args; const char* sudo_user; std::string origin; int n; std::string name; } cases[] = {
+      {{"cancel", "rack"}, "", user, 1, "rack"},
+      {{"cancel", "2"}, "alice", "alice", 2, "pdu"},
+      {{"cancel", "--as", "night shift", rule_path(3)}, "alice", "night shift", 3, "ups"},
   };
   for (const auto& k : cases) {
-    const std::string path = rule_path(k.n);
+    const std::string path = rule_path(k.n), n = std::to_string(k.n);
     Result r = arctl(box, k.args, k.sudo_user);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "sent \"" + path + "," + k.origin + ",cancel\" to config.autoresponse.command (" + k.label + ")\n" +
-                         std::string(k.label) + ": reference 1 Triggered -> Timeout; no further actions are queued, and it is Normal "
-                         "again after its reset_timeout\n");
+    EXPECT_EQ(r.out, "sent \"" + path + "," + k.origin + ",cancel\" to config.autoresponse.command (rule " + n + ", " +
+                         k.name + ")\nrule " + n + " (" + k.name + "): reference 1 Triggered -> Timeout; no further "
+                         "actions are queued, and it is Normal again after its reset_timeout\n");
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(box.infod.logged(log_line("Control Message from " + k.origin + ": " + path + " -> cancel")));
   }

@@ -102,7 +102,8 @@ int run_cancel(Invocation& inv) {
     inv.err << "arctl: could not send to infod at " << visible(inv.socket) << "\n";
     return 1;
   }
-  inv.out << "sent \"" << visible(command) << "\" to " << kControlTable.key << " (" << label << ")\n";
+  inv.out << "sent \"" << visible(command) << "\" to " << kControlTable.key << " (rule " << rule->number << ", "
+          << visible(rule->name) << ")\n";
   // What the daemon did with it: the reference leaves the state it had.
   std::optional<std::string> after = before;
   for (int waited = 0; waited < kActWaitMs && after == before; waited += 50) {
