@@ -20,6 +20,28 @@ const char kOutro[] =
     "PATH is infod's socket, by default /var/run/infod-sock.\n"
     "'arctl COMMAND --help' tells more about a command; see also arctl(8).\n";
 
+// The options that take a value, as "--NAME VALUE" or "--NAME=VALUE".
+struct ValueOption {
+  const char* name;
+  unsigned bit;
+  std::optional<std::string> Invocation::*value;
+  const char* placeholder;
+};
+
+const ValueOption kValueOptions[] = {
+    {"as", kOptionAs, &Invocation::as, "NAME"},  // the name itself is judged by the command
+    {"syslog", kOptionSyslog, &Invocation::syslog, "FILE"},
+};
+
+// The value option of command that argument a gives; null for none.
+const ValueOption* value_option(const Command& command, const std::string& a) {
+  for (const ValueOption& o : kValueOptions) {
+    const std::string name = std::string("--") + o.name;
+    if ((command.options & o.bit) != 0 && (a == name || a.compare(0, name.size() + 1, name + "=") == 0)) return &o;
+  }
+  return nullptr;
+}
+
 std::string usage_line(const Command& c) { return std::string("arctl ") + c.name + " " + c.synopsis; }
 
 void print_overview(std::ostream& out) {
@@ -88,24 +110,18 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
       }
       if (inv.socket.empty()) return usage_error(err, "--socket needs a PATH", command);
       socket_given = true;
-    } else if ((command->options & kOptionAs) != 0 && (a == "--as" || a.compare(0, 5, "--as=") == 0)) {
-      // The name itself is judged by the command, with the names it finds itself.
-      if (inv.as) return usage_error(err, "--as given twice", command);
-      if (a == "--as") {
-        if (i + 1 == args.size()) return usage_error(err, "--as needs a NAME", command);
-        inv.as = args[++i];
+    } else if (const ValueOption* o = value_option(*command, a); o != nullptr) {
+      std::optional<std::string>& value = inv.*(o->value);
+      const std::string name = std::string("--") + o->name;
+      if (value) return usage_error(err, name + " given twice", command);
+      if (a == name) {
+        if (i + 1 == args.size()) return usage_error(err, name + " needs a " + o->placeholder, command);
+        value = args[++i];
       } else {
-        inv.as = a.substr(5);
+        value = a.substr(name.size() + 1);
       }
-    } else if ((command->options & kOptionSyslog) != 0 && (a == "--syslog" || a.compare(0, 9, "--syslog=") == 0)) {
-      if (inv.syslog) return usage_error(err, "--syslog given twice", command);
-      if (a == "--syslog") {
-        if (i + 1 == args.size()) return usage_error(err, "--syslog needs a FILE", command);
-        inv.syslog = args[++i];
-      } else {
-        inv.syslog = a.substr(9);
-      }
-      if (inv.syslog->empty()) return usage_error(err, "--syslog needs a FILE", command);
+      // An empty name is judged by the command; an empty file is no file.
+      if (value->empty() && o->bit == kOptionSyslog) return usage_error(err, name + " needs a FILE", command);
     } else {
       return usage_error(err, "unknown option " + a, command);
     }

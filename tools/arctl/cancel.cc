@@ -59,21 +59,8 @@ int run_cancel(Invocation& inv) {
   const std::optional<std::string> origin = origin_of(inv);
   if (!origin) return 2;
   InfodConnection infod;
-  std::string error;
-  if (!infod.open(inv.socket, &error)) {
-    inv.err << "arctl: " << visible(error) << "\n";
-    return 1;
-  }
   DaemonView view;
-  if (!read_daemon_view(infod, &view)) {
-    inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
-    return 1;
-  }
-  if (!view.alive(time(nullptr))) {
-    say_not_running(view, inv.err);
-    inv.err << "arctl: nothing sent\n";
-    return kExitNotRunning;
-  }
+  if (const int status = reach_running_daemon(inv.socket, &infod, &view, inv.err); status != 0) return status;
   // The rule as the daemon runs it, whatever the file says by now.
   const LoadedRule* rule = find_loaded_rule(view, inv.words[0], inv.err);
   if (rule == nullptr) return 1;

@@ -88,6 +88,23 @@ bool read_daemon_view(InfodConnection& infod, DaemonView* view) {
   return true;
 }
 
+int reach_running_daemon(const std::string& socket, InfodConnection* infod, DaemonView* view, std::ostream& err) {
+  std::string error;
+  if (!infod->open(socket, &error)) {
+    err << "arctl: " << visible(error) << "\n";
+    return 1;
+  }
+  if (!read_daemon_view(*infod, view)) {
+    err << "arctl: infod at " << visible(socket) << " does not answer\n";
+    return 1;
+  }
+  if (!view->alive(time(nullptr)) || view->pid <= 0) {
+    say_not_running(*view, err);
+    return kExitNotRunning;
+  }
+  return 0;
+}
+
 std::string local_time_text(int64_t seconds) {
   const time_t t = static_cast<time_t>(seconds);
   struct tm local {};

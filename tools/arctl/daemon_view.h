@@ -12,6 +12,9 @@
 
 class InfodConnection;
 
+// Exit status of commands that need the daemon and find it not running.
+constexpr int kExitNotRunning = 3;
+
 struct LoadedRule {
   uint32_t number = 0;              // N of config.autoresponse.autoresponseN
   std::vector<uint32_t> references;  // the numbers of the references the daemon made
@@ -45,6 +48,12 @@ struct DaemonView {
 // Reads the daemon's keys; false when infod does not answer.
 bool read_daemon_view(InfodConnection& infod, DaemonView* view);
 
+// Connects infod to the socket and reads the running daemon's keys into
+// view: 0, or, after saying why on err, the exit status of a command that
+// needs the daemon: 1 when infod cannot be reached or does not answer,
+// kExitNotRunning when the daemon's heartbeat is too old.
+int reach_running_daemon(const std::string& socket, InfodConnection* infod, DaemonView* view, std::ostream& err);
+
 // "2024-05-01 14:03:07" in local time.
 std::string local_time_text(int64_t seconds);
 
@@ -62,6 +71,3 @@ const LoadedRule* find_loaded_rule(const DaemonView& view, const std::string& wo
 std::string loaded_rule_path(const LoadedRule& rule);
 std::string reference_state_key(const std::string& rule_path, uint32_t reference);
 std::string reference_value_key(const std::string& rule_path, uint32_t reference);
-
-// Exit status of commands that need the daemon and find it not running.
-constexpr int kExitNotRunning = 3;

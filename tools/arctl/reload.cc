@@ -28,20 +28,8 @@ int run_reload(Invocation& inv) {
     return 1;
   }
   InfodConnection infod;
-  std::string error;
-  if (!infod.open(inv.socket, &error)) {
-    inv.err << "arctl: " << visible(error) << "\n";
-    return 1;
-  }
   DaemonView view;
-  if (!read_daemon_view(infod, &view)) {
-    inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
-    return 1;
-  }
-  if (!view.alive(time(nullptr)) || view.pid <= 0) {
-    say_not_running(view, inv.err);
-    return kExitNotRunning;
-  }
+  if (const int status = reach_running_daemon(inv.socket, &infod, &view, inv.err); status != 0) return status;
   // Subscribed before the signal, and a get answered after the
   // subscription, so infod has it when the daemon publishes the result.
   const std::string result_key = daemon_status_key(kStatusReloadResult);

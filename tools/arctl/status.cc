@@ -93,20 +93,8 @@ struct StatusRun {
 
 int run_status(Invocation& inv) {
   StatusRun run{inv, {}};
-  std::string error;
-  if (!run.infod.open(inv.socket, &error)) {
-    inv.err << "arctl: " << visible(error) << "\n";
-    return 1;
-  }
   DaemonView view;
-  if (!read_daemon_view(run.infod, &view)) {
-    inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
-    return 1;
-  }
-  if (!view.alive(time(nullptr))) {
-    say_not_running(view, inv.err);
-    return kExitNotRunning;
-  }
+  if (const int status = reach_running_daemon(inv.socket, &run.infod, &view, inv.err); status != 0) return status;
   // The file's names and devices are shown only while the file is the one
   // the daemon loaded; otherwise what the daemon runs, as it names it.
   const std::string file = default_config_file();
