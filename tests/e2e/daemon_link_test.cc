@@ -1,6 +1,7 @@
 // The real daemon binaries against infod: a bare stand-in that the test reads and writes byte by
 // byte, the production binary with its fixed paths, and a storm of reloads.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -173,6 +174,30 @@ TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) 
   EXPECT_TRUE(box.infod.logged("<- sub ard config.autoresponse.command"));
   box.infod.stop();
   EXPECT_EQ(1, wait_exit(connected));
+}
+
+// --help and --version answer on standard output; any other argument is refused with the usage. None of them
+// reaches for infod (which is not there: that would take a 5 s pause and exit 255).
+TEST(ProductionBinary, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
+  TempDir dir;
+  const std::string out = dir.path() + "/out", err = dir.path() + "/err";
+  const struct { Strings args; int status; const char *out, *err; } cases[] = {
+      {{"--help"}, 0, "usage: autoresponsed [--help | --version]\n\nThe automatic-response daemon", ""},
+      {{"--version"}, 0, "autoresponsed " AR_PROJECT_VERSION "\n", ""},
+      {{"-h"}, 2, "", "usage: autoresponsed [--help | --version]\n"},
+      {{"--help", "x"}, 2, "", "usage: autoresponsed [--help | --version]\n"},
+  };
+  for (const auto& k : cases) {
+    Strings command = production_command();
+    command.insert(command.end(), k.args.begin(), k.args.end());
+    unlink(err.c_str());
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = spawn(command[0], Strings(command.begin() + 1, command.end()), fd, err);
+    close(fd);
+    EXPECT_EQ(k.status, wait_exit(pid, 2000)) << k.args[0];
+    EXPECT_EQ(0u, read_file(out).rfind(k.out, 0)) << read_file(out);
+    EXPECT_EQ(k.err, read_file(err));
+  }
 }
 
 // A storm of reloads while updates flow and actions run: the daemon keeps running, every action
