@@ -88,6 +88,31 @@ TEST_F(XmldbTest, ThousandsOfSiblingsAreEachFoundAndTheSubtreeWalksEveryChildInO
   EXPECT_EQ(xmldb_subtree(db_, "config.cms.missing"), nullptr);
 }
 
+// Up to 256 levels nest, root included; one more is not well-formed, and the complaint says where it starts.
+TEST_F(XmldbTest, NestingDeeperThanTheLimitIsRefusedWithItsLineAndColumn) {
+  const struct { size_t levels; const char* refused; } rows[] = {
+      {255, nullptr}, {256, nullptr}, {257, "elements nested deeper than 256 levels at line 257, column 3"}};
+  for (const auto& r : rows) {
+    std::string doc = "<config>", deepest, closing = "</config>";
+    for (size_t level = 2; level <= r.levels; ++level) {
+      doc += "\n  <a>";
+      closing.insert(0, "</a>");
+      deepest += "a.";
+    }
+    deepest.pop_back();
+    logged.clear();
+    xmldb_close(db_);
+    open(doc + "7" + closing);
+    if (r.refused) {
+      EXPECT_EQ(db_, nullptr);
+      EXPECT_EQ(logged, std::vector<std::string>{"xmldb: cannot open " + path_ + ": " + r.refused});
+    } else {
+      ASSERT_NE(db_, nullptr) << r.levels;
+      EXPECT_EQ(xmldb_getsize(db_, "config", deepest.c_str()), 7) << r.levels;
+    }
+  }
+}
+
 TEST_F(XmldbTest, SizesClampLeadingDecimalsAndFlagsAreOnTrueYesOrOne) {
   struct Row { const char* text; int32_t size; int flag; };
   const Row rows[] = {{"42", 42, 0}, {"-7", -7, 0}, {"+5", 5, 0}, {" \t12", 12, 0}, {"12abc", 12, 0}, {"abc", 0, 0},
