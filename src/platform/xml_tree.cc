@@ -71,27 +71,29 @@ bool XmlTree::pool_equals(uint32_t offset, std::string_view text) const {
          pool_[offset + text.size()] == '\0';
 }
 
-XmlTree::Id XmlTree::region_of(Id id) const {
+XmlTree::Region XmlTree::region_of(Id id) const {
+  if (!small(id))
+    return Region();
   for (Id up; (up = elements_[id].parent) != kNone && small(up);)
     id = up;
-  return id;
+  return region_at(id);
 }
 
-size_t XmlTree::home(Id region, uint32_t hash) const {
-  if (region == kNone)
+size_t XmlTree::home(Region region, uint32_t hash) const {
+  if (region.span == 0)
     return static_cast<size_t>((uint64_t{hash} * wide_slots_.size()) >> 32);
   // A place among the region's descendants, picked by the hash, scaled to
   // the table.
-  const uint64_t at = uint64_t{region} + 1 + ((uint64_t{hash} * descendants(region)) >> 32);
+  const uint64_t at = region.first + ((uint64_t{hash} * region.span) >> 32);
   return static_cast<size_t>((at * slot_scale_) >> 16);
 }
 
-XmlTree::Id XmlTree::child(Id parent, Id region, std::string_view name, uint32_t name_hash) const {
+XmlTree::Id XmlTree::child(Id parent, Region region, std::string_view name, uint32_t name_hash) const {
   if (!has_children(parent))
     return kNone;
   const uint32_t h = child_key_hash(parent, name_hash);
   const uint32_t tag = h & tag_mask_;
-  const std::vector<uint32_t>& slots = region == kNone ? wide_slots_ : region_slots_;
+  const std::vector<uint32_t>& slots = region.span == 0 ? wide_slots_ : region_slots_;
   if (slots.empty())
     return kNone;
   size_t pos = home(region, h);
@@ -112,15 +114,15 @@ XmlTree::Id XmlTree::find_below(Id at, std::string_view rest) const {
 }
 
 XmlTree::Id XmlTree::walk(Id at, std::string_view rest) const {
-  Id region = small(at) ? region_of(at) : kNone;
+  Region region = region_of(at);
   for (;;) {
     const auto* dot = rest.empty() ? nullptr : static_cast<const char*>(std::memchr(rest.data(), '.', rest.size()));
     const std::string_view name = rest.substr(0, dot ? static_cast<size_t>(dot - rest.data()) : rest.size());
     at = child(at, region, name, hash_text(name));
     if (at == kNone || !dot)
       return at;
-    if (region == kNone && small(at))
-      region = at;
+    if (region.span == 0 && small(at))
+      region = region_at(at);
     rest.remove_prefix(name.size() + 1);
   }
 }
@@ -257,8 +259,7 @@ class XmlTreeBuilder {
   // when that would nest too deep.
   void start(const char* name) {
     if (open_.size() >= max_depth_) {
-      failure_ = "elements nested deeper than " + std::to_string(max_depth_) + " levels" + where();
-      XML_StopParser(parser_.get(), XML_FALSE);
+      too_deep();
       return;
     }
     std::vector<XmlTree::Element>& elements = tree_->elements_;
@@ -271,6 +272,12 @@ class XmlTreeBuilder {
     // The text before a child is no value.
     pending_text_.clear();
     open_.push_back(id);
+  }
+
+  // Stops the parse at an element that nests too deep.
+  __attribute__((cold, noinline)) void too_deep() {
+    failure_ = "elements nested deeper than " + std::to_string(max_depth_) + " levels" + where();
+    XML_StopParser(parser_.get(), XML_FALSE);
   }
 
   // Closes the innermost element: one without children keeps its text,
@@ -296,8 +303,7 @@ class XmlTreeBuilder {
   // Puts every element that has a path into the index, in document order
   // so that the first of same-named siblings takes the place. Below an
   // element without a path (a later same-named sibling, a dotted name)
-  // nothing has one. Regions are disjoint runs of element numbers, so one
-  // sweep knows the region it is in.
+  // nothing has one.
   void build_index() {
     XmlTree& t = *tree_;
     const size_t n = t.elements_.size();
@@ -309,45 +315,55 @@ class XmlTreeBuilder {
       ++id_bits;
     t.tag_bits_ = 32 - id_bits;
     t.tag_mask_ = t.tag_bits_ == 0 ? 0 : UINT32_MAX >> id_bits;
-    // Each table at most three quarters full, so a miss ends soon at an
-    // empty slot. The keys of children of elements that are not small go
-    // to the wide table; the others to the region table, which has room
-    // for every element number: slot_scale_ maps a number below n to a
-    // slot below its size.
+    // The elements outside regions and the regions' outermost elements are
+    // the keys of the wide table: a walk that skips each region counts them.
     size_t wide = 0;
-    for (Id id = 1; id < n; ++id)
-      wide += !t.small(t.elements_[id].parent);
+    if (!t.small(0)) {
+      for (Id id = 1; id < n; id += t.small(id) ? t.descendants(id) + 1 : 1)
+        ++wide;
+    }
+    // Each table at most three quarters full, so a miss ends soon at an
+    // empty slot. The region table has room for every element number:
+    // slot_scale_ maps a number below n to a slot below its size.
     if (wide < n - 1) {
       t.region_slots_.assign(n + n / 3 + 1, 0);
       t.slot_scale_ = (uint64_t{t.region_slots_.size()} << 16) / n;
     }
     if (wide > 0)
       t.wide_slots_.assign(wide + wide / 3 + 1, 0);
-    std::vector<bool> has_path(n);
-    has_path[0] = std::strchr(t.name(0), '.') == nullptr;
-    Id region = t.small(0) ? 0 : XmlTree::kNone;
-    size_t region_end = n;
+    has_path_.assign(n, false);
+    has_path_[0] = std::strchr(t.name(0), '.') == nullptr;
+    if (t.small(0)) {
+      index(1, n, t.region_of(0));
+      return;
+    }
     for (Id id = 1; id < n; ++id) {
-      if (id >= region_end)
-        region = XmlTree::kNone;
-      const XmlTree::Element& e = t.elements_[id];
-      if (has_path[e.parent] && std::strchr(t.name(id), '.') == nullptr)
-        has_path[id] = insert(id, region);
-      if (region == XmlTree::kNone && t.small(id)) {
-        region = id;
-        region_end = id + 1 + size_t{t.descendants(id)};
+      index(id, id + 1, XmlTree::Region());
+      if (t.small(id)) {
+        index(id + 1, id + 1 + t.descendants(id), t.region_at(id));
+        id += t.descendants(id);
       }
+    }
+  }
+
+  // Indexes the elements from first up to end, whose parents lie in region.
+  void index(Id first, size_t end, XmlTree::Region region) {
+    XmlTree& t = *tree_;
+    for (Id id = first; id < end; ++id) {
+      const Id parent = t.elements_[id].parent;
+      if (has_path_[parent] && std::strchr(t.name(id), '.') == nullptr)
+        has_path_[id] = insert(id, region);
     }
   }
 
   // Puts the element into the index under its parent, which lies in
   // region; false when a sibling of the same name is there first.
-  bool insert(Id id, Id region) {
+  bool insert(Id id, XmlTree::Region region) {
     XmlTree& t = *tree_;
     const XmlTree::Element& e = t.elements_[id];
     const uint32_t h = child_key_hash(e.parent, hash_text(t.name(id)));
     const uint32_t tag = h & t.tag_mask_;
-    std::vector<uint32_t>& slots = region == XmlTree::kNone ? t.wide_slots_ : t.region_slots_;
+    std::vector<uint32_t>& slots = region.span == 0 ? t.wide_slots_ : t.region_slots_;
     size_t pos = t.home(region, h);
     for (uint32_t s; (s = slots[pos]) != 0;) {
       const Id other = s >> t.tag_bits_;
@@ -403,6 +419,7 @@ class XmlTreeBuilder {
   std::unique_ptr<XmlTree> tree_ = std::make_unique<XmlTree>();
   Parser parser_;
   std::vector<Id> open_;              // the open elements, outermost first
+  std::vector<bool> has_path_;        // while indexing: which elements have a path
   std::string pending_text_;          // text of the innermost element while it has no child
   std::vector<Interned> interned_;     // a power of two in size, at most half full
   size_t interned_count_ = 0;

@@ -116,18 +116,27 @@ class XmlTree {
   // Whether the element's subtree is small enough to lie in a region.
   bool small(Id id) const { return descendants(id) <= kRegionSize; }
 
-  // The region the element lies in (its outermost small ancestor, or
-  // itself); the element is small.
-  Id region_of(Id id) const;
+  // The descendants of a region, where the searches for the keys of its
+  // elements' children begin; none (span 0) for an element that is not
+  // small, whose children's keys are in the wide table.
+  struct Region {
+    uint32_t first = 0;
+    uint32_t span = 0;
+  };
 
-  // The child of parent named name (whose hash is name_hash); kNone when
-  // none. region: the region parent lies in, kNone when it is not small.
-  Id child(Id parent, Id region, std::string_view name, uint32_t name_hash) const;
+  // The region of the element and its outermost small ancestor.
+  Region region_at(Id top) const { return {top + 1, descendants(top)}; }
 
-  // The slot where the search for a child of an element in region (kNone:
-  // of one that is not small) with the index key hash begins, in
-  // region_slots_ (wide_slots_ for kNone), which is not empty.
-  size_t home(Id region, uint32_t hash) const;
+  // The region the element lies in.
+  Region region_of(Id id) const;
+
+  // The child of parent, which lies in region, named name (whose hash is
+  // name_hash); kNone when none.
+  Id child(Id parent, Region region, std::string_view name, uint32_t name_hash) const;
+
+  // The slot where the search for a key with the hash begins, in the table
+  // of region (region_slots_, or wide_slots_ for none), which is not empty.
+  size_t home(Region region, uint32_t hash) const;
 
   // find_below for a path known to hold no NUL.
   Id walk(Id at, std::string_view rest) const;

@@ -49,10 +49,13 @@ constexpr uint32_t kDirectoryEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FR
 
 // What changes where the path leads, seen from a directory on the way (or
 // one holding a symbolic link the path goes through): an entry of the name
-// looked up there created, removed, renamed or given other attributes
-// (permissions), or the directory itself going away.
-constexpr uint32_t kPathEvents = IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE | IN_ATTRIB | IN_DELETE_SELF |
-                                 IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+// looked up there created, removed or renamed, or the directory itself
+// going away. Only events of the directory's own: asking for events of its
+// entries' inodes (attributes, writes) makes the kernel mark every entry it
+// caches, which in a busy directory such as /tmp can cost a millisecond for
+// each watch made and removed.
+constexpr uint32_t kPathEvents =
+    IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
 
 // The same, seen from the file itself: this catches writes through another
 // name (a symbolic link's target, a hard link) and the target replaced.
