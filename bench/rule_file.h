@@ -33,8 +33,9 @@ inline void rpc_action(std::string* out, const char* name, const char* power, co
   *out += "</rpc>\n";
 }
 
-// The whole file with config.autoresponse.total = rules.
-inline std::string rule_file(int rules) {
+// The whole file with config.autoresponse.total = rules and, when
+// cms_nodes > 0, central management on with that many nodes.
+inline std::string rule_file(int rules, int cms_nodes = 0) {
   std::string out = "<?xml version=\"1.0\"?>\n<config><autoresponse>";
   out.reserve(static_cast<size_t>(rules) * 900 + 100);
   leaf(&out, "total", std::to_string(rules));
@@ -64,7 +65,19 @@ inline std::string rule_file(int rules) {
     rpc_action(&out, "power on", "on", "");
     out += "</action1>\n</resolve_actions>\n</" + tag + ">\n";
   }
-  out += "</autoresponse>\n</config>\n";
+  out += "</autoresponse>\n";
+  if (cms_nodes > 0) {
+    out += "<cms>";
+    leaf(&out, "enabled", "on");
+    for (int n = 1; n <= cms_nodes; ++n) {
+      const std::string tag = "cms" + std::to_string(n);
+      out += "<" + tag + "><node>";
+      leaf(&out, "name", "node" + std::to_string(n));
+      out += "</node></" + tag + ">\n";
+    }
+    out += "</cms>\n";
+  }
+  out += "</config>\n";
   return out;
 }
 

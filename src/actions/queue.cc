@@ -135,12 +135,14 @@ void action_child_ended(DaemonContext* ctx, pid_t pid, int wait_status) {
 }
 
 void action_check_timeouts(DaemonContext* ctx) {
-  if (ctx->action_timeout <= 0) return;
   const int64_t now = ctx->clock->monotonic_seconds();
   for (QueuedAction& qa : ctx->action_queue) {
     if (qa.state != kQueuedRunning) continue;
     if (qa.terminated < 0) {
-      if (now - qa.started < ctx->action_timeout) continue;
+      // Without a time-out nothing new is ended; but a child already sent
+      // SIGTERM still gets its SIGKILL below, even if a reload has since
+      // taken the time-out away, or it could hold its slot for ever.
+      if (ctx->action_timeout <= 0 || now - qa.started < ctx->action_timeout) continue;
       ar_log(kLogError, "Action timed out: %s for AR: %s", qa.action_name.c_str(), qa.ar_name.c_str());
       const LogLine line = format_log_line("Action timed out: %s for AR: %s", qa.action_name.c_str(),
                                            qa.ar_name.c_str());

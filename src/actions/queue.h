@@ -75,8 +75,8 @@ constexpr int64_t kActionKillGrace = 5;
 
 // Ends actions that have run longer than the context's action_timeout
 // (0: no limit): "Action timed out" is logged and pushed and the child's
-// process group gets SIGTERM, then SIGKILL kActionKillGrace seconds later.
-// Their slots stay taken until they are reaped like any other child.
+// process group gets SIGTERM, then SIGKILL kActionKillGrace seconds later
+// whatever the time-out is by then. Their slots stay taken until they are reaped like any other child.
 void action_check_timeouts(DaemonContext* ctx);
 
 // The exit status reported for a wait status: the exit code, or 128 plus

@@ -67,19 +67,22 @@ bool build_action(AutoResponse* ar, ActionListId list, uint32_t n) {
     return false;
   }
   action.queue = kind->queue;
-  action_list(ar, list).push_back(std::move(action));
+  action_list(ar, list).own().push_back(std::move(action));
   return true;
 }
 
-bool build_cms_action(AutoResponse* ar, ActionListId list, uint32_t node) {
-  Action action;
-  action.name = "CMS action";
-  action.queue = queue_cms_action;
-  action.number = node;
-  action.list = list;
-  action.cms = true;
-  action_list(ar, list).push_back(std::move(action));
-  return true;
+void build_cms_actions(CmsNodes* cms) {
+  cms->actions.clear();
+  cms->actions.reserve(cms->paths.size());
+  for (size_t node = 0; node < cms->paths.size(); ++node) {
+    Action action;
+    action.name = "CMS action";
+    action.queue = queue_cms_action;
+    action.number = static_cast<uint32_t>(node);
+    action.list = kTriggerList;
+    action.cms = true;
+    cms->actions.push_back(std::move(action));
+  }
 }
 
 void read_action_delays(AutoResponse* ar) {
@@ -88,18 +91,16 @@ void read_action_delays(AutoResponse* ar) {
   xmldb_t* db = ar->daemon->config_db;
   CmsNodes& cms = ar->daemon->cms_nodes;
   for (ActionList* list : {&ar->trigger_actions, &ar->resolve_actions}) {
-    for (Action& action : *list) {
-      if (action.cms) {
-        // The same for every rule: read once per load.
-        if (cms.delays.size() != cms.paths.size()) {
-          cms.delays.clear();
-          for (const std::string& path : cms.paths) cms.delays.push_back(xmldb_getsize(db, path.c_str(), "delay_time"));
-        }
-        action.delay_time = cms.delays.at(action.number);
-      } else {
-        std::string key = action_key_prefix(static_cast<ActionListId>(action.list), action.number);
-        action.delay_time = xmldb_getsize(db, ar->path.c_str(), action_key(&key, key.size(), "delay_time"));
+    if (list->shared_count() > 0 && !cms.delays_read) {
+      // The same for every rule: read once per load.
+      cms.delays_read = true;
+      for (Action& action : cms.actions) {
+        action.delay_time = xmldb_getsize(db, cms.paths.at(action.number).c_str(), "delay_time");
       }
+    }
+    for (Action& action : list->own()) {
+      std::string key = action_key_prefix(static_cast<ActionListId>(action.list), action.number);
+      action.delay_time = xmldb_getsize(db, ar->path.c_str(), action_key(&key, key.size(), "delay_time"));
     }
   }
 }

@@ -33,21 +33,48 @@ struct Action {
   // For a configured action, n of "<list>.action<n>"; for the built-in
   // central-management one, its node's place in the context's cms_nodes.
   uint32_t number : 30;
-  uint32_t list : 1;  // an ActionListId
+  uint32_t list : 1;  // an ActionListId; kTriggerList for the built-in kind, which serves both
   uint32_t cms : 1;   // the built-in central-management kind
 };
 
-// Run-ordered. Nothing points at an Action: an ArCheck finds its rule's
-// actions by position.
-using ActionList = std::vector<Action>;
+// The most central-management nodes a load forwards to.
+constexpr int32_t kMaxCmsNodes = 1024;
+
+// One list of a rule, in run order: the load's central-management actions,
+// which every rule shares, then the rule's own configured ones. A rule
+// holds no copy of the shared ones, so each node costs it nothing and each
+// of its references a status byte per list. Nothing points at an Action:
+// an ArCheck finds its rule's actions by position.
+class ActionList {
+ public:
+  // Puts shared (owned by the load, unchanged while the rule lives) ahead
+  // of the rule's own actions.
+  void share(const std::vector<Action>* shared) { shared_ = shared; }
+  size_t shared_count() const { return shared_ != nullptr ? shared_->size() : 0; }
+  size_t size() const { return shared_count() + own_.size(); }
+  const Action& operator[](size_t i) const {
+    const size_t shared = shared_count();
+    return i < shared ? (*shared_)[i] : own_[i - shared];
+  }
+  // The rule's own actions.
+  std::vector<Action>& own() { return own_; }
+  const std::vector<Action>& own() const { return own_; }
+
+ private:
+  const std::vector<Action>* shared_ = nullptr;
+  std::vector<Action> own_;
+};
 
 // The central-management nodes every rule forwards its state to, derived
 // once per load: one path per child of "config.cms" whose name begins with
-// "cms", else "config.cms" itself; none when central management is off.
+// "cms" (the first kMaxCmsNodes), else "config.cms" itself; none when
+// central management is off. Each has one Action, shared by both lists of
+// every rule.
 struct CmsNodes {
   bool derived = false;  // paths hold what this load's database says
+  bool delays_read = false;  // the actions' delay_time has been read
   std::vector<std::string> paths;
-  std::vector<int32_t> delays;  // "delay_time" under each path, read at its first use
+  std::vector<Action> actions;  // one per path, in the same order
 };
 
 // The configuration path of action in ar, e.g.
@@ -60,14 +87,14 @@ std::string action_path(const AutoResponse& ar, const Action& action);
 // logged, actions unchanged) when it has no name or an unknown type.
 bool build_action(AutoResponse* ar, ActionListId list, uint32_t n);
 
-// Appends the built-in central-management Action for node node of the
-// context's cms_nodes to list.
-bool build_cms_action(AutoResponse* ar, ActionListId list, uint32_t node);
+// Makes cms's actions, one per path.
+void build_cms_actions(CmsNodes* cms);
 
 // The list of ar that list names.
 ActionList& action_list(AutoResponse* ar, ActionListId list);
 const ActionList& action_list(const AutoResponse& ar, ActionListId list);
 
 // Reads every action's "delay_time" once, when the rule's first ArCheck is
-// made (a rule that makes none never reads them).
+// made (a rule that makes none never reads them); the shared central-
+// management ones once per load, for the first rule that has them.
 void read_action_delays(AutoResponse* ar);

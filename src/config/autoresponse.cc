@@ -55,8 +55,9 @@ void read_check_type(xmldb_t* db, AutoResponse* ar) {
   }
 }
 
-// The central-management nodes, derived at the first rule that gets this
-// far and kept for the rest of the load: they are the same for every rule.
+// The central-management nodes and their actions, derived at the first
+// rule that gets this far and kept for the rest of the load: they are the
+// same for every rule.
 const CmsNodes& cms_nodes(DaemonContext* ctx) {
   CmsNodes& cms = ctx->cms_nodes;
   if (cms.derived) return cms;
@@ -65,28 +66,29 @@ const CmsNodes& cms_nodes(DaemonContext* ctx) {
   xmldb_t* db = ctx->config_db;
   if (xmldb_getbool(db, kCmsRoot, "enabled") == 0) return cms;
   if (const scew_element* root = xmldb_subtree(db, kCmsRoot)) {
+    // Every node is counted, so the cut names how many there are.
+    size_t nodes = 0;
     for (const scew_list* l = scew_element_children(root); l != nullptr; l = scew_list_next(l)) {
       const char* name = scew_element_name(static_cast<const scew_element*>(scew_list_data(l)));
-      if (name != nullptr && strncmp(name, "cms", 3) == 0) cms.paths.push_back(std::string(kCmsRoot) + "." + name);
+      if (name == nullptr || strncmp(name, "cms", 3) != 0) continue;
+      if (++nodes <= static_cast<size_t>(kMaxCmsNodes)) cms.paths.push_back(std::string(kCmsRoot) + "." + name);
     }
+    bounded_count(kCmsRoot, nodes, kMaxCmsNodes);
   }
   if (cms.paths.empty()) cms.paths.emplace_back(kCmsRoot);
+  build_cms_actions(&cms);
   return cms;
 }
 
-// CMS actions first, then the configured ones; false rejects the rule.
-bool build_actions(AutoResponse* ar, size_t cms, ActionListId list) {
+// The shared CMS actions first, then the configured ones; false rejects
+// the rule.
+bool build_actions(AutoResponse* ar, const CmsNodes& cms, ActionListId list) {
   xmldb_t* db = ar->daemon->config_db;
   const int32_t total = bounded_total(db, ar->path.c_str(),
                                       list == kTriggerList ? "trigger_actions.total" : "resolve_actions.total",
                                       kMaxActions);
-  action_list(ar, list).reserve(cms + static_cast<size_t>(total > 0 ? total : 0));
-  for (size_t node = 0; node < cms; ++node) {
-    if (!build_cms_action(ar, list, static_cast<uint32_t>(node))) {
-      ar_log(kLogFatal, "Error adding cms action for ar");
-      return false;
-    }
-  }
+  action_list(ar, list).share(&cms.actions);
+  action_list(ar, list).own().reserve(static_cast<size_t>(total > 0 ? total : 0));
   for (int32_t k = 1; k <= total; ++k) {
     if (!build_action(ar, list, static_cast<uint32_t>(k))) {
       ar_log(kLogFatal, "Error creating action list for ar");
@@ -120,7 +122,7 @@ int load_autoresponse(DaemonContext* ctx, const char* path, int n) {
   read_schedule(db, ar);
   read_check_type(db, ar);
 
-  const size_t cms = cms_nodes(ctx).paths.size();
+  const CmsNodes& cms = cms_nodes(ctx);
   if (!build_actions(ar, cms, kTriggerList)) return -1;
   if (ar->has_resolve && !build_actions(ar, cms, kResolveList)) return -1;
 

@@ -3,6 +3,7 @@
 // allocate for, billions of absent entries.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/xmldb.h"
@@ -10,3 +11,7 @@
 // The size at prefix.key, at most limit; a value above it is cut to limit
 // with one priority-300 line naming the key.
 int32_t bounded_total(xmldb_t* db, const char* prefix, const char* key, int32_t limit);
+
+// count cut to limit, with the same line naming what (a path) when it is
+// more; for counts that are no setting, such as the children of an element.
+size_t bounded_count(const char* what, size_t count, int32_t limit);

@@ -2,11 +2,11 @@
 // reader.
 //
 // The reader takes everything the socket holds at each readiness into one
-// buffer and hands over every whole message in it; what a synchronous get
-// read on the way follows, then the socket again. The writer appends each
-// message to one buffer; the messages of one callback go out in one write
-// when it ends, and only what the socket does not take waits for
-// writability.
+// buffer and hands over every whole message in it; everything a synchronous
+// get read on the way follows at once, then the socket again. The writer
+// appends each message to one buffer; the messages of one callback go out in
+// one write when it ends, only what the socket does not take waits for
+// writability, and more than 8 MiB waiting ends the daemon.
 #include "core/link.h"
 
 #include <arpa/inet.h>
@@ -49,6 +49,13 @@ constexpr size_t kKeptCapacity = 64 * 1024;
 // already handled go out once this much has gathered, as they would have at
 // the end of callbacks of their own; the buffer stays within its kept size.
 constexpr size_t kWriteEarly = 32 * 1024;
+
+// An infod that stops reading still sends updates, and the reader must go on
+// taking them (an infod blocked writing to us would otherwise wait for ever),
+// so their answers pile up unwritten. Past this much infod counts as gone, as
+// after a failed write: the supervisor restarts the daemon on a fresh link
+// before the queue grows into the system's last memory.
+constexpr size_t kMaxUnwritten = 8 * 1024 * 1024;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -217,6 +224,15 @@ int queue_message(InfodLink* link, int type, const char* key, const char* suffix
     ar_log(kLogFatal, "Could not allocate message");
     return -1;
   }
+  // Only what waits for infod counts: the start-up traffic waits for the
+  // loop, and a link without a socket keeps all it is given.
+  if (link->write_event_added && link->fd >= 0 && link->out.size() - link->out_start > kMaxUnwritten) {
+    if (!link_stopped(link)) {
+      ar_log(kLogFatal, "Error writing to infod");
+      link_fatal(link, 1);
+    }
+    return 0;
+  }
   if (link->cork == 0) write_now(link);
   return 0;
 }
@@ -274,12 +290,13 @@ void handle_whole(InfodLink* link) {
   }
 }
 
-// Makes room after in_end: the unhandled bytes (at most one partial
-// message) move to the front of a buffer of the usual size, or of the
-// partial message's own size when that is larger.
-void make_room(InfodLink* link) {
+// Makes room after in_end for at least extra bytes: the unhandled bytes (at
+// most one partial message) move to the front of a buffer of the usual size,
+// or of the partial message's own size, or of what is to come, when that is
+// larger.
+void make_room(InfodLink* link, size_t extra) {
   const size_t held = link->in_end - link->in_start;
-  size_t want = kReadBuffer;
+  size_t want = std::max(kReadBuffer, held + extra);
   if (held >= 4) want = std::max(want, 4 + static_cast<size_t>(length_at(link->in.data() + link->in_start)));
   if (link->in.size() != want) {
     std::vector<char> next(want);
@@ -292,11 +309,16 @@ void make_room(InfodLink* link) {
   link->in_end = held;
 }
 
-// Moves what a synchronous get kept on the way into the buffer, after what
-// is there: it came from the socket later. False when nothing was kept.
+// Moves everything a synchronous get kept on the way into the buffer, after
+// what is there: it came from the socket later. All of it at once: a message
+// cut at the buffer's edge with its rest still kept would be completed from
+// the socket by the next handler's get. This way the only partial message is
+// the buffer's tail, and its rest is the socket's to give. False when
+// nothing was kept.
 bool take_kept(InfodLink* link) {
-  if (infod_kept_bytes(link->fd) == 0) return false;
-  make_room(link);
+  const size_t kept = infod_kept_bytes(link->fd);
+  if (kept == 0) return false;
+  make_room(link, kept);
   const size_t got = infod_kept_read(link->fd, link->in.data() + link->in_end, link->in.size() - link->in_end);
   link->in_end += got;
   return got > 0;
@@ -313,7 +335,7 @@ void handle_buffered(InfodLink* link) {
 void read_ready(InfodLink* link) {
   handle_buffered(link);
   for (int reads = 0; reads < kReadsPerWake && !link_stopped(link); ++reads) {
-    make_room(link);
+    make_room(link, 0);
     const size_t room = link->in.size() - link->in_end;
     const ssize_t n = recv(link->fd, link->in.data() + link->in_end, room, MSG_DONTWAIT);
     if (n <= 0) {

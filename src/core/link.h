@@ -86,7 +86,8 @@ struct InfodLink {
 
   // Outgoing writer: out holds the queued messages one after another, and
   // out[out_start, out.size()) is not written yet. head_rest is what is
-  // left of a message partly written, 0 at a message boundary.
+  // left of a message partly written, 0 at a message boundary. More than
+  // 8 MiB waiting for writability ends the daemon as a failed write does.
   std::string out;
   size_t out_start = 0;
   size_t head_rest = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -19,13 +20,13 @@ struct Result {
   std::string out, err;
 };
 
-// Runs arctl with args on box's infod socket and configuration.
-Result arctl(const Sandbox& box, Strings args) {
+// Runs arctl with args on box's infod socket and configuration, not run through sudo unless sudo_user is given.
+Result arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
   args.insert(args.begin() + 1, {"--socket", box.path("/var/run/infod-sock")});
   const std::string out = box.path("/arctl.out"), err = box.path("/arctl.err");
   unlink(err.c_str());
   const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const pid_t pid = spawn_built("arctl", args, fd, err, {{"XMLDB_PATH", box.path("/etc/config/config.xml")}});
+  const pid_t pid = spawn_built("arctl", args, fd, err, {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}});
   close(fd);
   const int status = wait_exit(pid);
   return {status, read_file(out), read_file(err)};
@@ -80,25 +81,32 @@ TEST(ArctlE2e, StatusShowsEveryRuleAndReferenceWithItsStateAndValue) {
   expect_no_sanitizer_report(box.path("/arctl.err"));
 }
 
+// The command names who cancels: the user running arctl, the one sudo ran it for, or whom --as names.
 TEST(ArctlE2e, CancelSendsTheCommandForARuleByNameOrNumber) {
   Sandbox box;
   start(box);
   ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
   ASSERT_TRUE(box.infod.logged(state_line(1, "Triggered")));
+  const struct passwd* pw = getpwuid(getuid());
+  const std::string user = pw != nullptr ? pw->pw_name : std::to_string(getuid());
   Result r = arctl(box, {"cancel", "rack"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "sent \"config.autoresponse.autoresponse1,arctl,cancel\" to config.autoresponse.command "
+  EXPECT_EQ(r.out, "sent \"config.autoresponse.autoresponse1," + user + ",cancel\" to config.autoresponse.command "
                    "(rule 1, rack)\n");
   EXPECT_EQ(r.err, "");
-  EXPECT_TRUE(box.infod.logged(log_line("Control Message from arctl: config.autoresponse.autoresponse1 -> cancel")));
+  EXPECT_TRUE(box.infod.logged(log_line("Control Message from " + user + ": config.autoresponse.autoresponse1 -> "
+                                        "cancel")));
   EXPECT_TRUE(box.infod.logged(state_line(1, "Timeout")));
 
   // Sent all the same, but the daemon ignores it: arctl says why.
-  r = arctl(box, {"cancel", "1"});
+  r = arctl(box, {"cancel", "1"}, "alice");
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("sent \"config.autoresponse.autoresponse1,alice,cancel\"", 0), 0u) << r.out;
   EXPECT_EQ(r.err, "arctl: note: reference 1 of rule 1 (rack) is Timeout; the daemon cancels only a Triggered or "
                    "Resolving rule and ignores this\n");
   EXPECT_TRUE(box.daemon_logged("AR config.autoresponse.autoresponse1 not in the correct state to perform cancel"));
+  r = arctl(box, {"cancel", "--as", "night shift", "1"}, "alice");
+  EXPECT_EQ(r.out.rfind("sent \"config.autoresponse.autoresponse1,night shift,cancel\"", 0), 0u) << r.out;
 
   r = arctl(box, {"cancel", "rak"});
   EXPECT_EQ(r.status, 1);

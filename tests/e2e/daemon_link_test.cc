@@ -28,6 +28,11 @@ int bound_socket(int type, const std::string& path) {
   return fd;
 }
 
+// An update of rule 1's sensor (see enviro_rules).
+std::string reading(const std::string& value) {
+  return frame("8" + RS + enviro_key(1) + RS + "0" + RS + "1700000000000" + RS + value + "\r\n");
+}
+
 // Starts the daemon in box with config against a socket of the test's own.
 std::unique_ptr<Raw> start_against_raw_infod(Sandbox& box, const ConfigBuilder& config) {
   box.write_config(config);
@@ -65,9 +70,6 @@ TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder)
   std::string body;
   for (int i = 0; i < 10 && body.find("state=Normal") == std::string::npos; ++i) body = infod->read_body();
   ASSERT_NE(std::string::npos, body.find("state=Normal"));
-  const auto reading = [](const std::string& value) {
-    return frame("8" + RS + enviro_key(1) + RS + "0" + RS + "1700000000000" + RS + value + "\r\n");
-  };
   const std::string held_back = reading("60");
   infod->write_all(reading("99") + reading("50") + held_back.substr(0, 9));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // read up to the cut, then waited for
@@ -97,6 +99,27 @@ TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder)
   expect({push(counter, "0", "9"), state("Triggered"), current("99"), log("Triggered", "99")});
   infod.reset();
   EXPECT_EQ(1, box.daemon_exit());
+}
+
+// An infod that sends on and reads nothing: the daemon keeps reading, and each update's answer
+// waits. Once more than 8 MiB waits it ends as after a failed write, rather than grow without end.
+TEST(DaemonLink, AnInfodThatStopsReadingEndsTheDaemonOnceEightMebibytesWait) {
+  Sandbox box;
+  auto infod = start_against_raw_infod(box, enviro_rules(1));
+  // Triggered, each update answers with its value: a kilobyte in, a kilobyte out.
+  infod->write_all(reading("99"));
+  const std::string counter = "config.ports.port1.enviro.count.temp";
+  std::string body;
+  for (int i = 0; i < 10 && body != "4" + RS + "ard" + RS + counter; ++i) body = infod->read_body();
+  infod->write_all(frame("5" + RS + counter + RS + "0"));
+  std::string batch;
+  for (int i = 0; i < 256; ++i) batch += reading("99." + std::string(1000, '0'));
+  size_t sent = 0;
+  while (sent < (24u << 20) && infod->write_all(batch)) sent += batch.size();
+  EXPECT_GT(sent, 6u << 20) << "the daemon stopped reading";
+  EXPECT_LT(sent, 24u << 20) << "the daemon is still reading";
+  EXPECT_EQ(1, box.daemon_exit());
+  EXPECT_TRUE(box.daemon_logged("Error writing to infod"));
 }
 
 // The production binary under test: this build's, or one that a package installed

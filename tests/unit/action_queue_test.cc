@@ -100,9 +100,13 @@ TEST_F(ActionQueue, OneSignalReapsEveryEndedRealChild) {
   EXPECT_EQ((Strings{"0", "127", "137", "3"}), statuses);  // a killed child is 128 + signal
 }
 
-// A child that outlives the time-out gets SIGTERM, and SIGKILL 5 s later if it ignores that; its slot
-// stays taken until it is reaped, and the reaped status says how it ended.
-TEST_F(ActionQueue, ATimedOutChildIsTerminatedThenKilledAndHoldsItsSlotUntilReaped) {
+// A child that outlives the time-out gets SIGTERM, and SIGKILL 5 s later if it ignores that, even when a
+// reload has taken the time-out away in between; its slot stays taken until it is reaped, and the reaped
+// status says how it ended.
+class TimedOut : public ActionQueue, public ::testing::WithParamInterface<int32_t> {};
+INSTANTIATE_TEST_SUITE_P(TimeOutAfterTheTerm, TimedOut, ::testing::Values(10, 0));
+
+TEST_P(TimedOut, IsTerminatedThenKilledAndHoldsItsSlotUntilReaped) {
   PlatformSpawner real;
   d.ctx.spawner = &real;
   d.ctx.concurrent_actions = 1;
@@ -120,6 +124,7 @@ TEST_F(ActionQueue, ATimedOutChildIsTerminatedThenKilledAndHoldsItsSlotUntilReap
   for (int64_t step : {9, 1, 4}) {
     d.clock.advance(step);
     d.tick();
+    if (step == 1) d.ctx.action_timeout = GetParam();  // the SIGTERM is out
   }
   EXPECT_EQ(Strings{timed_out}, lines());
   EXPECT_TRUE(std::any_of(d.logs.begin(), d.logs.end(), [&](auto& r) { return r.priority == 300 && r.text == timed_out; }));

@@ -238,8 +238,15 @@ TEST_F(ArctlCheck, EachFaultIsReportedOnceAtItsPath) {
 }
 
 // A file that cannot be read or parsed says why, with the parser's line
-// and column, and exits 2; so does a document of another kind.
+// and column, and exits 2; so does a document of another kind, and at once
+// anything that is not a regular file.
 TEST_F(ArctlCheck, AFileThatCannotBeReadOrParsedExitsTwo) {
+  ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
+  for (const std::string& special : {dir_ + "/fifo", std::string("/dev/null")}) {
+    const Outcome refused = check({"check", special});
+    EXPECT_EQ(refused.status, 2) << special;
+    EXPECT_EQ(refused.err, "error: " + special + ": not a regular file\n");
+  }
   Outcome run = check({"check", dir_ + "/absent.xml"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.err, "arctl: cannot read " + dir_ + "/absent.xml: No such file or directory\n");
@@ -272,7 +279,7 @@ TEST_F(ArctlCheck, WithoutAFileTheDatabasesOwnIsChecked) {
 TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
   std::ostringstream out, err;
   EXPECT_EQ(arctl_main({"--help"}, out, err), 0);
-  for (const char* command : {"check [FILE]", "status [--socket PATH]", "cancel [--socket PATH] RULE",
+  for (const char* command : {"check [FILE]", "status [--socket PATH]", "cancel [--socket PATH] [--as NAME] RULE",
                               "log [-f] [--socket PATH]"}) {
     EXPECT_NE(out.str().find(command), std::string::npos) << command;
   }
@@ -285,7 +292,11 @@ TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
   EXPECT_EQ(err.str(), "");
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {}, {"start"}, {"--verbose"}, {"check", "a", "b"}, {"check", "--socket", "x"}, {"status", "--socket"},
-           {"status", "extra"}, {"cancel"}, {"log", "-x"}, {"log", "--socket", "a", "--socket", "b"}}) {
+           {"status", "extra"}, {"cancel"}, {"log", "-x"}, {"log", "--socket", "a", "--socket", "b"},
+           // Who cancels is a field of a comma-separated command and lands in the daemon's log.
+           {"cancel", "--as", "ops,admin", "1"}, {"cancel", "--as=", "1"}, {"cancel", "--as", "ops\tnight", "1"},
+           {"cancel", "--as", "ops\n", "1"}, {"cancel", "--as", "\x7f", "1"}, {"cancel", "1", "--as"},
+           {"cancel", "--as", "a", "--as", "b", "1"}, {"status", "--as", "ops"}}) {
     std::ostringstream o, e;
     EXPECT_EQ(arctl_main(args, o, e), 2) << ::testing::PrintToString(args);
     EXPECT_EQ(o.str(), "");

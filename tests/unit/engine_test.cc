@@ -49,7 +49,9 @@ class Engine : public ::testing::Test {
   // Loads with every action's operation replaced by the recorder.
   void load() {
     ASSERT_EQ(0, d.load(c));
-    for (auto* list : {&ar().trigger_actions, &ar().resolve_actions}) for (Action& a : *list) a.queue = record_queue;
+    for (auto* list : {&ar().trigger_actions, &ar().resolve_actions})
+      for (Action& a : list->own()) a.queue = record_queue;
+    for (Action& a : d.ctx.cms_nodes.actions) a.queue = record_queue;  // shared by every rule
   }
   // Moves the clock, then delivers a reading or ticks; the pushes as "key=value", keys cut short.
   Strings at(int seconds, const char* reading) {

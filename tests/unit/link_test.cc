@@ -212,6 +212,32 @@ TEST(LinkReader, ASynchronousGetInAHandlerFindsAMessageBoundaryAndTheMessagesKee
     EXPECT_EQ((Strings{"get", "b", "c, read in two parts", "d", "e"}), l.bodies);
     EXPECT_EQ(frame("4\x1e" "ard\x1e" "k"), l.received());
   }
+  // A get keeps more than the reader's buffer holds, and a kept message gets again: its flush
+  // completes the message the buffer's edge cut from what was kept, not from the socket.
+  {
+    Link l;
+    Strings sent{"get1"};
+    std::string kept, after;
+    while (kept.size() < 107000) {
+      sent.push_back(sent.size() == 150 ? "get2" : "u" + std::to_string(sent.size()) + std::string(200, 'x'));
+      kept += frame(sent.back());
+    }
+    for (int i = 0; i < 300; ++i) after += frame(sent.emplace_back("v" + std::to_string(i)));
+    Strings values;
+    l.on_body = [&](const std::string& body) {
+      if (body != "get1" && body != "get2") return;
+      l.write_peer(body == "get1" ? kept + frame("5\x1e" "k1\x1e" "1") + after : frame("5\x1e" "k2\x1e" "2"));
+      char* value = nullptr;
+      ASSERT_EQ(0, link_flush_head(&l.link));
+      ASSERT_EQ(0, infod_get_multiple(l.link.fd, body == "get1" ? "k1" : "k2", &value));
+      values.emplace_back(value != nullptr ? value : "-");
+      free(value);
+    };
+    l.send(frame("get1"), 2);
+    EXPECT_EQ(sent, l.bodies);
+    EXPECT_EQ((Strings{"1", "2"}), values);
+    EXPECT_EQ(-1, l.exit_status);
+  }
   // A get outside the reader keeps what it read for the next readiness, ahead of the socket.
   Link l;
   l.write_peer(frame("c") + frame("d") + frame("5\x1e" "k\x1e" "9"));

@@ -84,13 +84,23 @@ TEST(Loader, AbsurdTotalsAreCutAndSaidSo) {
   EXPECT_FALSE(d.logged("Could not load ar " + rule_path(10001)));
   ASSERT_EQ(1u, d.ctx.autoresponses.size());
   EXPECT_EQ(1024u, d.ctx.autoresponses.front().trigger_actions.size());
-  // The references of a rule: rule 1 again, without its broken resolve list.
-  c.set(rule_path(1) + ".resolve_actions.total", 0).set("config.autoresponse.total", 1);
+  // The references of a rule: rule 1 again, without its broken resolve list; and central-management nodes,
+  // whose actions lead both lists of every rule, each kept once for all of them.
+  c.set(rule_path(1) + ".resolve_actions.total", 0).set("config.autoresponse.total", 2).set("config.cms.enabled", "on");
+  for (int k = 1; k <= 1025; ++k) c.set("config.cms.cms" + std::to_string(k) + ".delay_time", k);
   unload_config(&d.ctx);
   d.logs.clear();
   ASSERT_EQ(0, d.load(c));
   EXPECT_EQ(1, cut(rule_path(1) + ".enviro.dev_refs.total", 2000000000, 1024));
-  EXPECT_EQ(1024u, d.ctx.checks.size());
+  EXPECT_EQ(1, cut("config.cms", 1025, 1024));
+  EXPECT_EQ(1025u, d.ctx.checks.size());
+  const AutoResponse &one = d.ctx.autoresponses.front(), &two = d.ctx.autoresponses.back();
+  ASSERT_EQ(1024u, one.trigger_actions.size());
+  ASSERT_EQ(1024u + 1024, two.trigger_actions.size());
+  EXPECT_EQ(&one.trigger_actions[1023], &two.resolve_actions[1023]);
+  EXPECT_EQ("config.cms.cms1024", action_path(two, two.resolve_actions[1023]));
+  EXPECT_EQ(1024, two.trigger_actions[1023].delay_time);
+  EXPECT_EQ(rule_path(2) + ".trigger_actions.action1", action_path(two, two.trigger_actions[1024]));
 }
 
 TEST(Loader, AReloadStartsATriggeredReferenceAgainInNormalUnlessTheFileCannotBeOpened) {

@@ -37,7 +37,8 @@ void print_overview(std::ostream& out) {
   out << kOutro;
 }
 
-// A command line that is not understood: the problem and the usage.
+}  // namespace
+
 int usage_error(std::ostream& err, const std::string& problem, const Command* c) {
   err << "arctl: " << problem << "\n";
   if (c != nullptr) {
@@ -47,8 +48,6 @@ int usage_error(std::ostream& err, const std::string& problem, const Command* c)
   }
   return 2;
 }
-
-}  // namespace
 
 int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) return usage_error(err, "no command given", nullptr);
@@ -65,7 +64,7 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     return usage_error(err, "unknown command " + args[0], nullptr);
   }
 
-  Invocation inv{{}, Paths::fixed().infod_socket, false, out, err};
+  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, out, err};
   bool options_done = false;
   bool socket_given = false;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -89,6 +88,15 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
       }
       if (inv.socket.empty()) return usage_error(err, "--socket needs a PATH", command);
       socket_given = true;
+    } else if ((command->options & kOptionAs) != 0 && (a == "--as" || a.compare(0, 5, "--as=") == 0)) {
+      // The name itself is judged by the command, with the names it finds itself.
+      if (inv.as) return usage_error(err, "--as given twice", command);
+      if (a == "--as") {
+        if (i + 1 == args.size()) return usage_error(err, "--as needs a NAME", command);
+        inv.as = args[++i];
+      } else {
+        inv.as = a.substr(5);
+      }
     } else {
       return usage_error(err, "unknown option " + a, command);
     }

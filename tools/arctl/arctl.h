@@ -2,6 +2,7 @@
 // source file, each a row of the command table.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@ struct Invocation {
   std::vector<std::string> words;  // the arguments that are no options
   std::string socket;              // --socket, or infod's own socket
   bool follow = false;             // -f
+  std::optional<std::string> as;   // --as NAME
   std::ostream& out;
   std::ostream& err;
 };
@@ -28,11 +30,16 @@ struct Command {
 
 constexpr unsigned kOptionSocket = 1;  // --socket PATH
 constexpr unsigned kOptionFollow = 2;  // -f, --follow
+constexpr unsigned kOptionAs = 4;      // --as NAME
 
 extern const Command kCheckCommand;   // check.cc
 extern const Command kStatusCommand;  // status.cc
 extern const Command kCancelCommand;  // cancel.cc
 extern const Command kLogCommand;     // log.cc
+
+// A command line that is not understood: says problem and the usage of
+// command (of arctl when null) on err; returns 2.
+int usage_error(std::ostream& err, const std::string& problem, const Command* command);
 
 // Runs the command line args (without the program name). Returns the exit
 // status: 2 for a command line that is not understood.

@@ -1,6 +1,11 @@
 // `arctl cancel RULE`: the cancel control command for one rule.
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,8 +18,40 @@
 
 namespace {
 
-// Who asks, as the daemon logs it: "Control Message from arctl: ...".
-constexpr const char* kOrigin = "arctl";
+// Whether name can stand as who asks in the command: the daemon splits the
+// command at commas, and a control character has no place in a log line.
+bool fits_command(const std::string& name) {
+  if (name.empty()) return false;
+  for (unsigned char c : name) {
+    if (c == ',' || c < 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
+
+// Who asks, as the daemon logs it ("Control Message from NAME: ..."):
+// --as, else the user sudo ran arctl for, else the login name of the real
+// user (its number when the system has no name for it). null, after a
+// usage error on err, when that cannot stand in the command.
+std::optional<std::string> origin_of(const Invocation& inv) {
+  std::string name, what;
+  if (inv.as) {
+    name = *inv.as;
+    what = "--as";
+  } else if (const char* sudo_user = getenv("SUDO_USER"); sudo_user != nullptr && sudo_user[0] != '\0') {
+    name = sudo_user;
+    what = "SUDO_USER";
+  } else {
+    const uid_t uid = getuid();
+    const struct passwd* pw = getpwuid(uid);
+    name = pw != nullptr ? pw->pw_name : std::to_string(uid);
+    what = "the login name";
+  }
+  if (fits_command(name)) return name;
+  usage_error(inv.err, what + " \"" + visible(name) + "\" cannot name who cancels: it is empty or holds a comma or " +
+                           "a control character" + (inv.as ? "" : "; give another with --as NAME"),
+              &kCancelCommand);
+  return std::nullopt;
+}
 
 bool all_digits(const std::string& text) {
   if (text.empty()) return false;
@@ -50,6 +87,8 @@ const OfflineRule* find_rule(const OfflineConfig& config, const std::string& wor
 }
 
 int run_cancel(Invocation& inv) {
+  const std::optional<std::string> origin = origin_of(inv);
+  if (!origin) return 2;
   const std::unique_ptr<OfflineConfig> config = load_rules(inv.err);
   if (!config) return 1;
   const OfflineRule* rule = find_rule(*config, inv.words[0], inv.err);
@@ -74,7 +113,7 @@ int run_cancel(Invocation& inv) {
   }
   std::optional<std::string> state;
   const bool known = infod.get(state_key(*rule, first->number), &state);
-  const std::string command = rule->path + "," + kOrigin + ",cancel";
+  const std::string command = rule->path + "," + *origin + ",cancel";
   if (!infod.push(kControlTable.key, 0, command)) {
     inv.err << "arctl: could not send to infod at " << visible(inv.socket) << "\n";
     return 1;
@@ -92,20 +131,25 @@ int run_cancel(Invocation& inv) {
 
 const Command kCancelCommand = {
     "cancel",
-    "[--socket PATH] RULE",
+    "[--socket PATH] [--as NAME] RULE",
     "cancel a triggered rule, by name or number",
     "Sends the daemon the cancel command for RULE, given by its name, its\n"
     "number N or its path config.autoresponse.autoresponseN, and prints what it\n"
     "sent. A Triggered or Resolving rule (its first reference) then queues no\n"
     "further actions and waits out its reset_timeout before it is Normal again;\n"
     "actions already queued or running go on. The command written into infod's\n"
-    "key config.autoresponse.command is PATH,arctl,cancel. The configuration is\n"
+    "key config.autoresponse.command is PATH,NAME,cancel, and the daemon logs\n"
+    "NAME as who cancelled: the login name of the user running arctl, or the\n"
+    "user who ran it through sudo ($SUDO_USER). The configuration is\n"
     "$XMLDB_PATH, else /etc/config/config.xml.\n"
     "\n"
     "  --socket PATH   infod's socket (default /var/run/infod-sock)\n"
+    "  --as NAME       who cancels, instead of the user; not empty, and no\n"
+    "                  comma or control character\n"
     "\n"
-    "Exit status: 0 sent, 1 no such rule, or infod cannot be reached.\n",
-    kOptionSocket,
+    "Exit status: 0 sent, 1 no such rule, or infod cannot be reached, 2 a\n"
+    "command line that is not understood or a NAME that cannot be sent.\n",
+    kOptionSocket | kOptionAs,
     1,
     1,
     run_cancel,

@@ -1,9 +1,7 @@
 // `arctl check [FILE]`: loads a configuration with the daemon's own loader
 // and check modules, offline, and reports what is wrong with it.
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -26,11 +24,8 @@ std::string count(size_t n, const char* noun) {
 // Whether file is a well-formed configuration; otherwise says why, with
 // the parser's line and column.
 bool readable(const std::string& file, std::ostream& err) {
-  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    err << "arctl: cannot read " << visible(file) << ": " << strerror(errno) << "\n";
-    return false;
-  }
+  const int fd = open_config_file(file, err);
+  if (fd < 0) return false;
   std::string error;
   const std::unique_ptr<XmlTree> tree = xml_tree_read(fd, &error);
   close(fd);
@@ -80,7 +75,8 @@ const Command kCheckCommand = {
     "PATH is the dotted configuration path the finding concerns. FILE is by\n"
     "default $XMLDB_PATH, else /etc/config/config.xml.\n"
     "\n"
-    "Exit status: 0 no error, 1 errors found, 2 FILE cannot be read or parsed.\n",
+    "Exit status: 0 no error, 1 errors found, 2 FILE cannot be read or parsed\n"
+    "or is not a regular file (a FIFO or a device is refused at once).\n",
     0,
     0,
     1,

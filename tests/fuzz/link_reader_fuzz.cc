@@ -1,0 +1,143 @@
+// fuzz-seconds: 45
+// libFuzzer target: the link's reader and the synchronous get together. A stream of messages of
+// chosen sizes reaches the reader in chosen chunks; a message that asks for it makes its handler do
+// what the trigger counter does (prepare the link, then get a key), and the harness puts that key's
+// reply a chosen number of messages further on in what it has not written yet, writing up to it
+// first so the get never waits. Replies kept behind by one get may hold messages that get again.
+// Every message other than a reply must reach the handler exactly once, in the order sent, and
+// every get must return its own reply.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/link.h"
+#include "platform/infod_client.h"
+
+namespace {
+
+// Everything the fuzzer decides, in the order it asks for it: bytes from the front describe the
+// messages, bytes from the back the chunks and where replies go.
+struct Choices {
+  const uint8_t* data;
+  size_t front, back;
+  bool front_left() const { return front < back; }
+  uint8_t next() { return front < back ? data[front++] : 0; }
+  uint8_t last(uint8_t otherwise) { return front < back ? data[--back] : otherwise; }
+};
+
+// The socket pair holds what is written and not yet read; the stream stays well within it.
+constexpr size_t kMaxStream = 160 * 1024;
+
+struct Harness {
+  explicit Harness(Choices c) : choices(c) {
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds) != 0) abort();
+    link.fd = fds[0];
+    peer = fds[1];
+    int size = 1 << 20;
+    setsockopt(peer, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    link.on_message = [](void* owner, char* body) { return static_cast<Harness*>(owner)->handle(body); };
+    link.owner = this;
+    link.exit_status = &exit_status;
+  }
+  ~Harness() {
+    infod_kept_forget(link.fd);
+    close(link.fd);
+    close(peer);
+  }
+
+  // Messages: an update of a chosen length, or one whose handler gets a key. Lengths reach past
+  // the reader's buffer so that a get can keep more than the reader takes at once.
+  void build() {
+    while (choices.front_left() && stream.size() < kMaxStream) {
+      const uint8_t kind = choices.next(), size = choices.next();
+      const std::string id = std::to_string(sent.size());
+      std::string body = (kind & 1) ? "g" + id : "u" + id + ".";
+      const size_t length = size < 200 ? size : static_cast<size_t>(size - 199) * 2000;
+      if (!(kind & 1) && length > body.size()) body.append(length - body.size(), 'x');
+      sent.push_back(body);
+      stream += frame(body);
+      bounds.push_back(stream.size());
+    }
+  }
+
+  static std::string frame(const std::string& body) {
+    const auto n = static_cast<uint32_t>(body.size());
+    return std::string{static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
+                       static_cast<char>(n)} +
+           body;
+  }
+
+  // Writes the stream up to end to the socket.
+  void write_to(size_t end) {
+    while (written < end) {
+      const ssize_t n = write(peer, stream.data() + written, end - written);
+      if (n <= 0) abort();  // the socket pair is full: the harness's bound is wrong
+      written += static_cast<size_t>(n);
+    }
+  }
+
+  int handle(const char* body) {
+    handled.emplace_back(body);
+    if (body[0] != 'g') return 0;
+    // The reply goes after the message being written and a chosen number more, in what is not
+    // written yet: the reader cannot have read ahead of it.
+    const std::string key = "k" + std::string(body + 1);
+    auto at = std::lower_bound(bounds.begin(), bounds.end(), written);
+    at += std::min<ptrdiff_t>(bounds.end() - 1 - at, choices.last(0) % 24);
+    const size_t pos = *at;
+    const std::string reply = frame("5\x1e" + key + "\x1e" + key);
+    stream.insert(pos, reply);
+    for (auto later = at + 1; later != bounds.end(); ++later) *later += reply.size();
+    bounds.insert(at + 1, pos + reply.size());
+    write_to(pos + reply.size());
+    if (link_flush_head(&link) != 0) abort();
+    char* value = nullptr;
+    if (infod_get_multiple(link.fd, key.c_str(), &value) != 0 || value == nullptr || key != value) abort();
+    free(value);
+    char sink[4096];
+    while (read(peer, sink, sizeof sink) > 0) {
+    }
+    return 0;
+  }
+
+  void run() {
+    while (written < stream.size()) {
+      const uint8_t b = choices.last(255);
+      // Chunks of a few bytes, cutting headers and bodies, up to many messages at once.
+      const size_t chunk = b < 128 ? b : static_cast<size_t>(b - 127) * 1024;
+      write_to(std::min(stream.size(), written + chunk));
+      link_on_readable(link.fd, 0, &link);
+      if (exit_status >= 0) abort();
+    }
+    // Each readiness takes at most so much of the socket; what a get kept comes with it.
+    for (int i = 0; i < 64 && handled.size() < sent.size(); ++i) {
+      link_on_readable(link.fd, 0, &link);
+      if (exit_status >= 0) abort();
+    }
+    if (handled != sent) abort();
+  }
+
+  Choices choices;
+  InfodLink link;
+  int peer = -1, exit_status = -1;
+  std::string stream;             // every message, replies included once placed
+  std::vector<size_t> bounds{0};  // the stream's start and where each message in it ends
+  std::vector<std::string> sent, handled;
+  size_t written = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Harness h(Choices{data, 0, size});
+  h.build();
+  h.run();
+  return 0;
+}
