@@ -71,27 +71,39 @@ bool XmlTree::pool_equals(uint32_t offset, std::string_view text) const {
          pool_[offset + text.size()] == '\0';
 }
 
-size_t XmlTree::home(Id parent, uint32_t hash) const {
-  // A place among the parent's descendants, picked by the hash, scaled to
-  // the table: the keys of one subtree start their searches close together.
-  const uint64_t first = uint64_t{parent} + 1;
-  const uint64_t at = first + ((uint64_t{hash} * (elements_[parent].value_or_end - first)) >> 32);
+XmlTree::Region XmlTree::region_of(Id id) const {
+  if (!small(id))
+    return Region();
+  for (Id up; (up = elements_[id].parent) != kNone && small(up);)
+    id = up;
+  return region_at(id);
+}
+
+size_t XmlTree::home(Region region, uint32_t hash) const {
+  if (region.span == 0)
+    return static_cast<size_t>((uint64_t{hash} * wide_slots_.size()) >> 32);
+  // A place among the region's descendants, picked by the hash, scaled to
+  // the table.
+  const uint64_t at = region.first + ((uint64_t{hash} * region.span) >> 32);
   return static_cast<size_t>((at * slot_scale_) >> 16);
 }
 
-XmlTree::Id XmlTree::child(Id parent, std::string_view name, uint32_t name_hash) const {
-  if (slots_.empty() || !has_children(parent))
+XmlTree::Id XmlTree::child(Id parent, Region region, std::string_view name, uint32_t name_hash) const {
+  if (!has_children(parent))
     return kNone;
   const uint32_t h = child_key_hash(parent, name_hash);
   const uint32_t tag = h & tag_mask_;
-  size_t pos = home(parent, h);
-  for (uint32_t s; (s = slots_[pos]) != 0;) {
+  const std::vector<uint32_t>& slots = region.span == 0 ? wide_slots_ : region_slots_;
+  if (slots.empty())
+    return kNone;
+  size_t pos = home(region, h);
+  for (uint32_t s; (s = slots[pos]) != 0;) {
     if ((s & tag_mask_) == tag) {
       const Id id = s >> tag_bits_;
       if (elements_[id].parent == parent && pool_equals(elements_[id].name, name))
         return id;
     }
-    if (++pos == slots_.size())
+    if (++pos == slots.size())
       pos = 0;
   }
   return kNone;
@@ -102,12 +114,15 @@ XmlTree::Id XmlTree::find_below(Id at, std::string_view rest) const {
 }
 
 XmlTree::Id XmlTree::walk(Id at, std::string_view rest) const {
+  Region region = region_of(at);
   for (;;) {
     const auto* dot = rest.empty() ? nullptr : static_cast<const char*>(std::memchr(rest.data(), '.', rest.size()));
     const std::string_view name = rest.substr(0, dot ? static_cast<size_t>(dot - rest.data()) : rest.size());
-    at = child(at, name, hash_text(name));
+    at = child(at, region, name, hash_text(name));
     if (at == kNone || !dot)
       return at;
+    if (region.span == 0 && small(at))
+      region = region_at(at);
     rest.remove_prefix(name.size() + 1);
   }
 }
@@ -151,6 +166,8 @@ scew_list* XmlTree::list_view(Id id) const {
 // sweep at the end, when its size is known.
 class XmlTreeBuilder {
  public:
+  explicit XmlTreeBuilder(size_t max_depth) : max_depth_(max_depth) {}
+
   // Sets up the parser; false when there is no memory for it.
   bool init() {
     parser_.reset(XML_ParserCreate(nullptr));
@@ -183,9 +200,7 @@ class XmlTreeBuilder {
   std::string error() const {
     if (!failure_.empty())
       return failure_;
-    return std::string(XML_ErrorString(XML_GetErrorCode(parser_.get()))) + " at line " +
-           std::to_string(XML_GetCurrentLineNumber(parser_.get())) + ", column " +
-           std::to_string(XML_GetCurrentColumnNumber(parser_.get()) + 1);
+    return XML_ErrorString(XML_GetErrorCode(parser_.get())) + where();
   }
 
  private:
@@ -196,6 +211,12 @@ class XmlTreeBuilder {
     uint32_t offset;  // 0 for an empty slot ("" is never in the table)
     uint32_t hash;
   };
+
+  // " at line L, column C" of where the parser is (both from 1).
+  std::string where() const {
+    return " at line " + std::to_string(XML_GetCurrentLineNumber(parser_.get())) + ", column " +
+           std::to_string(XML_GetCurrentColumnNumber(parser_.get()) + 1);
+  }
 
   // The pool offset of text, stored once.
   uint32_t intern(std::string_view text, uint32_t hash) {
@@ -234,8 +255,13 @@ class XmlTreeBuilder {
     }
   }
 
-  // Appends an element below the innermost open one.
+  // Appends an element below the innermost open one, or stops the parse
+  // when that would nest too deep.
   void start(const char* name) {
+    if (open_.size() >= max_depth_) {
+      too_deep();
+      return;
+    }
     std::vector<XmlTree::Element>& elements = tree_->elements_;
     if (elements.size() >= kMaxElements)
       throw std::length_error("elements");
@@ -246,6 +272,12 @@ class XmlTreeBuilder {
     // The text before a child is no value.
     pending_text_.clear();
     open_.push_back(id);
+  }
+
+  // Stops the parse at an element that nests too deep.
+  __attribute__((cold, noinline)) void too_deep() {
+    failure_ = "elements nested deeper than " + std::to_string(max_depth_) + " levels" + where();
+    XML_StopParser(parser_.get(), XML_FALSE);
   }
 
   // Closes the innermost element: one without children keeps its text,
@@ -283,36 +315,66 @@ class XmlTreeBuilder {
       ++id_bits;
     t.tag_bits_ = 32 - id_bits;
     t.tag_mask_ = t.tag_bits_ == 0 ? 0 : UINT32_MAX >> id_bits;
-    // At most three quarters full, so a miss ends soon at an empty slot.
-    t.slots_.assign(n + n / 3 + 1, 0);
-    // Slots per element in 1/65536ths: home() maps an element number below
-    // n to a slot below the table's size.
-    t.slot_scale_ = (uint64_t{t.slots_.size()} << 16) / n;
-    std::vector<bool> has_path(n);
-    has_path[0] = std::strchr(t.name(0), '.') == nullptr;
-    for (Id id = 1; id < n; ++id) {
-      const XmlTree::Element& e = t.elements_[id];
-      if (!has_path[e.parent] || std::strchr(t.name(id), '.') != nullptr)
-        continue;
-      const uint32_t h = child_key_hash(e.parent, hash_text(t.name(id)));
-      const uint32_t tag = h & t.tag_mask_;
-      size_t pos = t.home(e.parent, h);
-      bool taken = false;
-      for (uint32_t s; (s = t.slots_[pos]) != 0;) {
-        const Id other = s >> t.tag_bits_;
-        // Interned: equal names have equal offsets.
-        if ((s & t.tag_mask_) == tag && t.elements_[other].parent == e.parent && t.elements_[other].name == e.name) {
-          taken = true;
-          break;
-        }
-        if (++pos == t.slots_.size())
-          pos = 0;
-      }
-      if (taken)
-        continue;
-      t.slots_[pos] = (id << t.tag_bits_) | tag;
-      has_path[id] = true;
+    // The elements outside regions and the regions' outermost elements are
+    // the keys of the wide table: a walk that skips each region counts them.
+    size_t wide = 0;
+    if (!t.small(0)) {
+      for (Id id = 1; id < n; id += t.small(id) ? t.descendants(id) + 1 : 1)
+        ++wide;
     }
+    // Each table at most three quarters full, so a miss ends soon at an
+    // empty slot. The region table has room for every element number:
+    // slot_scale_ maps a number below n to a slot below its size.
+    if (wide < n - 1) {
+      t.region_slots_.assign(n + n / 3 + 1, 0);
+      t.slot_scale_ = (uint64_t{t.region_slots_.size()} << 16) / n;
+    }
+    if (wide > 0)
+      t.wide_slots_.assign(wide + wide / 3 + 1, 0);
+    has_path_.assign(n, false);
+    has_path_[0] = std::strchr(t.name(0), '.') == nullptr;
+    if (t.small(0)) {
+      index(1, n, t.region_of(0));
+      return;
+    }
+    for (Id id = 1; id < n; ++id) {
+      index(id, id + 1, XmlTree::Region());
+      if (t.small(id)) {
+        index(id + 1, id + 1 + t.descendants(id), t.region_at(id));
+        id += t.descendants(id);
+      }
+    }
+  }
+
+  // Indexes the elements from first up to end, whose parents lie in region.
+  void index(Id first, size_t end, XmlTree::Region region) {
+    XmlTree& t = *tree_;
+    for (Id id = first; id < end; ++id) {
+      const Id parent = t.elements_[id].parent;
+      if (has_path_[parent] && std::strchr(t.name(id), '.') == nullptr)
+        has_path_[id] = insert(id, region);
+    }
+  }
+
+  // Puts the element into the index under its parent, which lies in
+  // region; false when a sibling of the same name is there first.
+  bool insert(Id id, XmlTree::Region region) {
+    XmlTree& t = *tree_;
+    const XmlTree::Element& e = t.elements_[id];
+    const uint32_t h = child_key_hash(e.parent, hash_text(t.name(id)));
+    const uint32_t tag = h & t.tag_mask_;
+    std::vector<uint32_t>& slots = region.span == 0 ? t.wide_slots_ : t.region_slots_;
+    size_t pos = t.home(region, h);
+    for (uint32_t s; (s = slots[pos]) != 0;) {
+      const Id other = s >> t.tag_bits_;
+      // Interned: equal names have equal offsets.
+      if ((s & t.tag_mask_) == tag && t.elements_[other].parent == e.parent && t.elements_[other].name == e.name)
+        return false;
+      if (++pos == slots.size())
+        pos = 0;
+    }
+    slots[pos] = (id << t.tag_bits_) | tag;
+    return true;
   }
 
   // Stops the parse from inside a handler: no exception may cross expat.
@@ -357,14 +419,16 @@ class XmlTreeBuilder {
   std::unique_ptr<XmlTree> tree_ = std::make_unique<XmlTree>();
   Parser parser_;
   std::vector<Id> open_;              // the open elements, outermost first
+  std::vector<bool> has_path_;        // while indexing: which elements have a path
   std::string pending_text_;          // text of the innermost element while it has no child
   std::vector<Interned> interned_;     // a power of two in size, at most half full
   size_t interned_count_ = 0;
   std::string failure_;               // why a handler stopped the parse
+  size_t max_depth_;
 };
 
-std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error) {
-  XmlTreeBuilder b;
+std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, size_t max_depth) {
+  XmlTreeBuilder b(max_depth);
   if (!b.init()) {
     *error = "no memory for the XML parser";
     return nullptr;
@@ -392,8 +456,8 @@ std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error) {
   }
 }
 
-std::unique_ptr<XmlTree> xml_tree_parse(std::string_view document, std::string* error) {
-  XmlTreeBuilder b;
+std::unique_ptr<XmlTree> xml_tree_parse(std::string_view document, std::string* error, size_t max_depth) {
+  XmlTreeBuilder b(max_depth);
   if (!b.init()) {
     *error = "no memory for the XML parser";
     return nullptr;

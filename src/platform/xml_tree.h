@@ -30,6 +30,12 @@ struct scew_list {
   scew_element element;
 };
 
+// How deeply elements may nest, the root being level 1: a document nested
+// deeper is not well-formed for the configuration database. Configurations
+// nest about ten levels; the limit keeps what a hostile file can make the
+// parser and its callers hold per level small.
+constexpr size_t kXmlMaxDepth = 256;
+
 // A parsed document, unchanged once xml_tree_read or xml_tree_parse has
 // returned it (the views above are made on demand).
 //
@@ -38,10 +44,16 @@ struct scew_list {
 // its name and, for an element without children, its value as offsets into
 // the pool, and its parent. Equal strings are stored once. A lookup walks
 // the dotted path one component at a time, one probe per component into a
-// table of element numbers keyed by (parent, name). The table keeps a
-// subtree's keys together: a child's search starts in the part of the
-// table that corresponds to its parent's descendants, so reading a rule's
-// settings touches a few cache lines rather than one per key.
+// table of element numbers keyed by (parent, name).
+//
+// The index keeps a small subtree's keys together, so reading a rule's
+// settings touches a few cache lines rather than one per key: a subtree of
+// at most kRegionSize descendants whose parent's subtree is larger is a
+// region, and the search for any key inside a region starts at a place
+// among the region's descendants picked by the hash, in a table laid out
+// like the elements. Each region holds as many keys as it has descendants,
+// so that table is as full everywhere, whatever the document's shape. The
+// keys of larger subtrees' children are spread over a table of their own.
 class XmlTree {
  public:
   using Id = uint32_t;
@@ -95,12 +107,36 @@ class XmlTree {
 
   bool has_children(Id id) const { return id + 1 < elements_.size() && elements_[id + 1].parent == id; }
 
-  // The child of parent named name (whose hash is name_hash); kNone when none.
-  Id child(Id parent, std::string_view name, uint32_t name_hash) const;
+  // Subtrees of at most this many descendants are indexed in regions.
+  static constexpr uint32_t kRegionSize = 1024;
 
-  // The slot where the search for a child of parent (which has children)
-  // with the index key hash begins.
-  size_t home(Id parent, uint32_t hash) const;
+  // How many descendants the element has.
+  uint32_t descendants(Id id) const { return has_children(id) ? elements_[id].value_or_end - id - 1 : 0; }
+
+  // Whether the element's subtree is small enough to lie in a region.
+  bool small(Id id) const { return descendants(id) <= kRegionSize; }
+
+  // The descendants of a region, where the searches for the keys of its
+  // elements' children begin; none (span 0) for an element that is not
+  // small, whose children's keys are in the wide table.
+  struct Region {
+    uint32_t first = 0;
+    uint32_t span = 0;
+  };
+
+  // The region of the element and its outermost small ancestor.
+  Region region_at(Id top) const { return {top + 1, descendants(top)}; }
+
+  // The region the element lies in.
+  Region region_of(Id id) const;
+
+  // The child of parent, which lies in region, named name (whose hash is
+  // name_hash); kNone when none.
+  Id child(Id parent, Region region, std::string_view name, uint32_t name_hash) const;
+
+  // The slot where the search for a key with the hash begins, in the table
+  // of region (region_slots_, or wide_slots_ for none), which is not empty.
+  size_t home(Region region, uint32_t hash) const;
 
   // find_below for a path known to hold no NUL.
   Id walk(Id at, std::string_view rest) const;
@@ -111,12 +147,15 @@ class XmlTree {
   std::vector<Element> elements_;
   std::string pool_;  // NUL-terminated strings; "" at offset 0
 
-  // Open addressing with linear probing; 0 is an empty slot (the root is
-  // never in it). A slot holds the element number in its high bits and as
-  // many low bits of the key's hash as the number leaves free, so most
-  // probes that miss are told apart without touching the element.
-  std::vector<uint32_t> slots_;
-  uint64_t slot_scale_ = 0;  // slots per element, in 1/65536ths
+  // Two tables, open addressing with linear probing; 0 is an empty slot
+  // (the root is never in one). A slot holds the element number in its
+  // high bits and as many low bits of the key's hash as the number leaves
+  // free, so most probes that miss are told apart without touching the
+  // element. region_slots_ holds the keys of children of small elements,
+  // slot_scale_ slots per element number; wide_slots_ the others.
+  std::vector<uint32_t> region_slots_;
+  std::vector<uint32_t> wide_slots_;
+  uint64_t slot_scale_ = 0;  // in 1/65536ths
   unsigned tag_bits_ = 0;
   uint32_t tag_mask_ = 0;
 
@@ -125,11 +164,13 @@ class XmlTree {
 };
 
 // Parses the document read from fd up to its end; null with the reason in
-// *error when it cannot be read or is not well-formed XML.
-std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error);
+// *error when it cannot be read or is not well-formed XML, which includes
+// elements nested deeper than max_depth levels.
+std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, size_t max_depth = kXmlMaxDepth);
 
 // Parses a document held in memory; null with the reason in *error.
-std::unique_ptr<XmlTree> xml_tree_parse(std::string_view document, std::string* error);
+std::unique_ptr<XmlTree> xml_tree_parse(std::string_view document, std::string* error,
+                                        size_t max_depth = kXmlMaxDepth);
 
 // Where the configuration database sends its one-line complaints (syslog
 // when null, the default). Tests point it elsewhere.

@@ -47,9 +47,23 @@ constexpr char kEmpty[] = "";
 constexpr uint32_t kDirectoryEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
                                       IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
 
+// What changes where the path leads, seen from a directory on the way (or
+// one holding a symbolic link the path goes through): an entry of the name
+// looked up there created, removed or renamed, or the directory itself
+// going away. Only events of the directory's own: asking for events of its
+// entries' inodes (attributes, writes) makes the kernel mark every entry it
+// caches, which in a busy directory such as /tmp can cost a millisecond for
+// each watch made and removed.
+constexpr uint32_t kPathEvents =
+    IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+
 // The same, seen from the file itself: this catches writes through another
 // name (a symbolic link's target, a hard link) and the target replaced.
-constexpr uint32_t kFileEvents = IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr uint32_t kFileEvents = IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_DONT_FOLLOW;
+
+// How many symbolic links a lookup follows before it gives up, as the
+// kernel does (ELOOP).
+constexpr int kMaxLinks = 40;
 
 // Room for many events per read, and at least for one with the longest name.
 constexpr size_t kEventBuffer = 4096;
@@ -180,6 +194,21 @@ std::string resolve_path(const char* name) {
   return path;
 }
 
+// The target of the symbolic link at path; false when it cannot be read.
+bool read_link(const std::string& path, std::string* target) {
+  std::string buf(256, '\0');
+  for (;;) {
+    const ssize_t n = readlink(path.c_str(), buf.data(), buf.size());
+    if (n < 0)
+      return false;
+    if (static_cast<size_t>(n) < buf.size()) {
+      target->assign(buf, 0, static_cast<size_t>(n));
+      return true;
+    }
+    buf.resize(2 * buf.size());
+  }
+}
+
 // A generation released once no text handed out from it may still be used.
 struct Retired {
   std::unique_ptr<const XmlTree> tree;
@@ -212,21 +241,33 @@ void xmldb_set_watching(bool allowed) {
 // could still miss it. One question to the queue is the cheap, sound
 // choice.
 //
-// When the file cannot be watched (no inotify instance or watch left, the
-// directory moved or removed), every read looks at the file's stat
-// instead, as the stand-in did before, and tries to watch again whenever
-// the file has to be parsed again.
+// The path is looked up as the kernel looks it up, component by component
+// and through every symbolic link, and each directory on the way is watched
+// for the name looked up in it, before it is looked up: a symbolic link
+// re-pointed or a directory replaced anywhere on the way is a change like
+// the file's own, after which the path is looked up and watched afresh.
+// Where the lookup stops (a name absent, a directory that cannot be
+// searched), the last directory's watch covers what would let it go on.
+//
+// When the file cannot be watched (no inotify instance or watch left),
+// every read looks at the file's stat instead, as the stand-in did before,
+// and tries to watch again whenever the file has to be parsed again.
 struct xmldb {
   ~xmldb() { stop_watching(); }
 
-  // Watches the directory and the file; false, watching nothing, when
-  // either cannot be watched.
+  // A directory on the way and the names looked up in it.
+  struct Watch {
+    int wd;
+    std::vector<std::string> names;
+  };
+
+  // Watches, on a new inotify instance, every directory the path leads
+  // through and the file it names; false, watching nothing, when one
+  // cannot be watched.
   bool watch();
 
-  // Points the file's watch at what the path names now; false when it
-  // cannot be watched (an absent or unreadable file needs no watch of its
-  // own: the directory's covers its return).
-  bool watch_file();
+  // Watches directory for the name looked up in it; false when it cannot.
+  bool watch_name(const std::string& directory, const std::string& name, uint32_t mask);
 
   void stop_watching();
 
@@ -248,10 +289,9 @@ struct xmldb {
   const char* getstring(const char* prefix, const char* key);
 
   std::string path;
-  std::string base;              // the file's name in its directory
   int inotify_fd = -1;           // -1: not watching, every read stats the path
-  int directory_watch = -1;
-  int file_watch = -1;           // -1 also while the file is absent
+  std::vector<Watch> watches;
+  int file_watch = -1;           // -1 while the path leads to no file
   std::vector<char> events;
   FileStamp seen;  // the file state last looked at, good or bad
   std::unique_ptr<const XmlTree> current;
@@ -267,43 +307,98 @@ struct xmldb {
 };
 
 bool xmldb::watch() {
+  stop_watching();
   if (!watching_allowed)
     return false;
-  if (inotify_fd < 0) {
-    events.resize(kEventBuffer);
-    inotify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotify_fd < 0)
-      return false;
-  }
-  const std::string directory = base.size() < path.size() ? path.substr(0, path.size() - base.size()) : "/";
-  directory_watch = inotify_add_watch(inotify_fd, directory.c_str(), kDirectoryEvents);
-  if (directory_watch < 0 || !watch_file()) {
-    stop_watching();
+  events.resize(kEventBuffer);
+  inotify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (inotify_fd < 0)
     return false;
+  // The components still to look up, the next one last.
+  std::vector<std::string> rest;
+  const auto push_components = [&rest](const std::string& text) {
+    for (size_t end = text.size(); end > 0;) {
+      const size_t slash = text.rfind('/', end - 1);
+      const size_t begin = slash == std::string::npos ? 0 : slash + 1;
+      if (end > begin)
+        rest.emplace_back(text, begin, end - begin);
+      end = slash == std::string::npos ? 0 : slash;
+    }
+  };
+  push_components(path);
+  // Where the next name is looked up, free of links once past the start.
+  std::string directory = path[0] == '/' ? "/" : ".";
+  int links = 0;
+  while (!rest.empty()) {
+    const std::string name = std::move(rest.back());
+    rest.pop_back();
+    if (name == ".")
+      continue;
+    if (name == "..") {
+      // Lexically in a directory without links; a relative start (no
+      // working directory known) keeps the kernel's way.
+      const size_t slash = directory.rfind('/');
+      if (directory[0] != '/')
+        directory += "/..";
+      else
+        directory.resize(slash == 0 ? 1 : slash);
+      continue;
+    }
+    if (!watch_name(directory, name, rest.empty() ? kDirectoryEvents : kPathEvents)) {
+      stop_watching();
+      return false;
+    }
+    const std::string at = directory == "/" ? "/" + name : directory + "/" + name;
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0)
+      return true;
+    if (S_ISLNK(st.st_mode)) {
+      std::string target;
+      if (++links > kMaxLinks || !read_link(at, &target))
+        return true;
+      if (!target.empty() && target[0] == '/')
+        directory = "/";
+      push_components(target);
+    } else if (!rest.empty()) {
+      if (!S_ISDIR(st.st_mode))
+        return true;
+      directory = at;
+    } else {
+      const int wd = inotify_add_watch(inotify_fd, at.c_str(), kFileEvents);
+      if (wd < 0 && errno != ENOENT && errno != EACCES) {
+        stop_watching();
+        return false;
+      }
+      file_watch = wd;
+    }
   }
   return true;
 }
 
-bool xmldb::watch_file() {
-  const int wd = inotify_add_watch(inotify_fd, path.c_str(), kFileEvents);
-  if (wd < 0 && errno != ENOENT && errno != EACCES)
+bool xmldb::watch_name(const std::string& directory, const std::string& name, uint32_t mask) {
+  // The same directory watched again keeps its number and adds the events.
+  const int wd = inotify_add_watch(inotify_fd, directory.c_str(), mask | IN_MASK_ADD);
+  if (wd < 0)
     return false;
-  // A watch on a file that is no longer there is of no use.
-  if (file_watch >= 0 && file_watch != wd)
-    inotify_rm_watch(inotify_fd, file_watch);
-  file_watch = wd;
+  for (Watch& w : watches) {
+    if (w.wd == wd) {
+      w.names.push_back(name);
+      return true;
+    }
+  }
+  watches.push_back(Watch{wd, {name}});
   return true;
 }
 
 void xmldb::stop_watching() {
   if (inotify_fd >= 0)
     close(inotify_fd);
-  inotify_fd = directory_watch = file_watch = -1;
+  inotify_fd = file_watch = -1;
+  watches.clear();
 }
 
 bool xmldb::drain_events() {
   bool changed = false;
-  bool lost = false;
   for (;;) {
     const ssize_t n = read(inotify_fd, events.data(), events.size());
     if (n < 0 && errno == EINTR)
@@ -311,31 +406,30 @@ bool xmldb::drain_events() {
     if (n <= 0) {
       // Nothing queued. Any other failure leaves the watch untrustworthy.
       if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-        lost = changed = true;
+        changed = true;
       break;
     }
     for (size_t at = 0; at + sizeof(inotify_event) <= static_cast<size_t>(n);) {
       inotify_event event;
       std::memcpy(&event, events.data() + at, sizeof event);
-      const char* name = events.data() + at + sizeof event;
+      const std::string_view name(events.data() + at + sizeof event, strnlen(events.data() + at + sizeof event, event.len));
       at += sizeof event + event.len;
       if (event.mask & IN_Q_OVERFLOW) {
         changed = true;  // events were dropped
       } else if (event.wd == file_watch) {
         changed = true;
-        if (event.mask & IN_IGNORED)
-          file_watch = -1;
-      } else if (event.wd == directory_watch) {
-        if (event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))
-          lost = changed = true;
-        else if (std::string_view(name, strnlen(name, event.len)) == base)
-          changed = true;
+      } else {
+        for (const Watch& w : watches) {
+          if (w.wd != event.wd)
+            continue;
+          if (event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))
+            changed = true;
+          for (const std::string& looked_up : w.names)
+            changed = changed || name == looked_up;
+        }
       }
-      // Anything else comes from the watch of a file since replaced.
     }
   }
-  if (lost)
-    stop_watching();
   return changed;
 }
 
@@ -363,10 +457,9 @@ void xmldb::refresh() {
 
 void xmldb::reload(const FileStamp& now) {
   seen = now;
-  // The watch is aimed before the file is read, so that a change made
-  // while it is read is noticed by the next read.
-  if (inotify_fd < 0 ? !watch() : !watch_file())
-    stop_watching();
+  // The path is watched afresh before the file is read, so that a change
+  // made while it is read is noticed by the next read.
+  watch();
   std::string error;
   FileStamp opened;
   std::unique_ptr<XmlTree> tree = load(path, &opened, &error);
@@ -421,7 +514,6 @@ xmldb_t* xmldb_open(const char* name) {
   try {
     auto db = std::make_unique<xmldb>();
     db->path = resolve_path(name);
-    db->base = db->path.substr(db->path.rfind('/') + 1);
     // Watched before it is read: a change made meanwhile is not missed.
     db->watch();
     std::string error;

@@ -6,12 +6,13 @@
 // text exactly as written, and only an element without child elements has one.
 // Where siblings share a name, the first one counts.
 //
-// The handle watches the file and its directory, and every read asks the
-// watch whether the file was written and closed, replaced, removed or
-// created since: the file is parsed again only then, so an edited file is
-// seen by the next read without a reload, and a read that finds nothing
-// changed makes one non-blocking system call on the watch and no path
-// lookup.
+// The handle watches the file and every directory its path leads through,
+// symbolic links followed, and every read asks the watch whether the file
+// was written and closed, replaced, removed or created since, or the path
+// now leads elsewhere (a link re-pointed, a directory replaced): the file
+// is parsed again only then, so an edited file is seen by the next read
+// without a reload, and a read that finds nothing changed makes one
+// non-blocking system call on the watch and no path lookup.
 // Where the file cannot be watched, every read looks at its stat instead.
 // A file that turns malformed keeps the last good contents.
 // A read looks the path up one component at a time, one hash probe each.

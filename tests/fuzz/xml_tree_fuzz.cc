@@ -6,7 +6,9 @@
 // through the scew_* view, works out each one's dotted path and whether it
 // has one (first of its name among its siblings, no dot in its name, and so
 // all its ancestors), and checks the index against that: an element with a
-// path is found by it, one without is not.
+// path is found by it, one without is not. A spelled document nested deeper
+// than the limit must be refused.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -26,17 +28,20 @@ struct Visit {
   bool has_path;
 };
 
-// A document whose elements, texts and nesting the bytes choose.
-std::string spelled_document(const uint8_t* data, size_t size) {
+// A document whose elements, texts and nesting the bytes choose; *depth
+// is how many levels it nests.
+std::string spelled_document(const uint8_t* data, size_t size, size_t* depth) {
   static const char* const kNames[] = {"a", "b", "a.b", "config", "c1", "\xC3\xA9"};
   std::string doc = "<r>";
   std::vector<const char*> open;
+  *depth = 1;
   for (size_t i = 0; i < size; ++i) {
     const char* name = kNames[(data[i] >> 3) % 6];
     switch (data[i] & 7) {
       case 0: case 1: case 2:
         doc += std::string("<") + name + ">";
         open.push_back(name);
+        *depth = std::max(*depth, open.size() + 1);
         break;
       case 3: case 4:
         if (!open.empty()) {
@@ -52,6 +57,7 @@ std::string spelled_document(const uint8_t* data, size_t size) {
         break;
       default:
         doc += std::string("<") + name + "/>";
+        *depth = std::max(*depth, open.size() + 2);
     }
   }
   for (; !open.empty(); open.pop_back()) doc += std::string("</") + open.back() + ">";
@@ -98,10 +104,12 @@ void check(std::string_view document) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(std::string_view(reinterpret_cast<const char*>(data), size));
-  const std::string doc = spelled_document(data, size);
+  size_t depth;
+  const std::string doc = spelled_document(data, size, &depth);
   std::string error;
-  if (!xml_tree_parse(doc, &error))
-    std::abort();  // well-formed by construction
+  // Well-formed by construction, unless too deep.
+  if ((xml_tree_parse(doc, &error) != nullptr) != (depth <= kXmlMaxDepth))
+    std::abort();
   check(doc);
   return 0;
 }

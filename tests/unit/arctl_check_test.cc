@@ -254,6 +254,12 @@ TEST_F(ArctlCheck, AFileThatCannotBeReadOrParsedExitsTwo) {
   run = check({"check", dir_ + "/broken.xml"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.err, "arctl: " + dir_ + "/broken.xml: mismatched tag at line 3, column 15\n");
+  std::string deep = "<config>\n ";
+  for (int level = 2; level <= 257; ++level) deep += "<a>";
+  e2e::write_file(dir_ + "/deep.xml", deep);
+  run = check({"check", dir_ + "/deep.xml"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "arctl: " + dir_ + "/deep.xml: elements nested deeper than 256 levels at line 2, column 767\n");
   e2e::write_file(dir_ + "/other.xml", "<settings/>\n");
   EXPECT_EQ(check({"check", dir_ + "/other.xml"}).status, 2);
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "platform/xml_tree.h"
 #include "support/e2e.h"
@@ -88,6 +89,31 @@ TEST_F(XmldbTest, ThousandsOfSiblingsAreEachFoundAndTheSubtreeWalksEveryChildInO
   EXPECT_EQ(xmldb_subtree(db_, "config.cms.missing"), nullptr);
 }
 
+// Up to 256 levels nest, root included; one more is not well-formed, and the complaint says where it starts.
+TEST_F(XmldbTest, NestingDeeperThanTheLimitIsRefusedWithItsLineAndColumn) {
+  const struct { size_t levels; const char* refused; } rows[] = {
+      {255, nullptr}, {256, nullptr}, {257, "elements nested deeper than 256 levels at line 257, column 3"}};
+  for (const auto& r : rows) {
+    std::string doc = "<config>", deepest, closing = "</config>";
+    for (size_t level = 2; level <= r.levels; ++level) {
+      doc += "\n  <a>";
+      closing.insert(0, "</a>");
+      deepest += "a.";
+    }
+    deepest.pop_back();
+    logged.clear();
+    xmldb_close(db_);
+    open(doc + "7" + closing);
+    if (r.refused) {
+      EXPECT_EQ(db_, nullptr);
+      EXPECT_EQ(logged, std::vector<std::string>{"xmldb: cannot open " + path_ + ": " + r.refused});
+    } else {
+      ASSERT_NE(db_, nullptr) << r.levels;
+      EXPECT_EQ(xmldb_getsize(db_, "config", deepest.c_str()), 7) << r.levels;
+    }
+  }
+}
+
 TEST_F(XmldbTest, SizesClampLeadingDecimalsAndFlagsAreOnTrueYesOrOne) {
   struct Row { const char* text; int32_t size; int flag; };
   const Row rows[] = {{"42", 42, 0}, {"-7", -7, 0}, {"+5", 5, 0}, {" \t12", 12, 0}, {"12abc", 12, 0}, {"abc", 0, 0},
@@ -161,31 +187,59 @@ TEST_F(XmldbTest, TheWatchSeesClosedWritesOnlyAndIgnoresOtherFiles) {
   EXPECT_TRUE(logged.empty());
 }
 
-TEST_F(XmldbTest, ALinkedFileIsFollowedAndAReplacedDirectoryFallsBackToItsStat) {
-  // Through a symbolic link: the target written in place, and replaced.
-  const std::string target = dir_.path() + "/real/config.xml";
-  std::filesystem::create_directory(dir_.path() + "/real");
-  e2e::write_file(target, "<config><v>1</v></config>");
-  std::filesystem::create_symlink(target, path_);
-  ASSERT_NE(db_ = xmldb_open(path_.c_str()), nullptr);
-  std::ofstream(target) << "<config><v>2</v></config>";
-  EXPECT_STREQ(get("v"), "2");
-  e2e::write_file(target, "<config><v>3</v></config>");  // renamed over it
-  EXPECT_STREQ(get("v"), "3");
-  xmldb_close(std::exchange(db_, nullptr));
-
-  // The directory moved away and another put in its place.
-  const std::string sub = dir_.path() + "/sub";
-  std::filesystem::create_directory(sub);
-  e2e::write_file(sub + "/config.xml", "<config><v>1</v></config>");
-  ASSERT_NE(db_ = xmldb_open((sub + "/config.xml").c_str()), nullptr);
-  std::filesystem::rename(sub, sub + ".old");
-  EXPECT_STREQ(get("v"), "1");
-  std::filesystem::create_directory(sub);
-  e2e::write_file(sub + "/config.xml", "<config><v>22</v></config>");
-  EXPECT_STREQ(get("v"), "22");
-  std::ofstream(sub + "/config.xml") << "<config><v>33</v></config>";  // watched again: same size
-  EXPECT_STREQ(get("v"), "33");
+// A read sees the file the path names now, whatever on the way was changed: each row opens a path
+// to a file holding 1, changes something on the way, and reads 2; the file it now reads is watched
+// in its turn (written in place at the same size).
+TEST_F(XmldbTest, AReadFollowsThePathThroughReplacedLinksAndDirectories) {
+  namespace fs = std::filesystem;
+  const std::string d = dir_.path();
+  const auto files = [&d](std::initializer_list<const char*> dirs) {
+    int value = 1;
+    for (const char* sub : dirs) {
+      fs::create_directories(d + "/" + sub);
+      e2e::write_file(d + "/" + sub + "/config.xml", "<config><v>" + std::to_string(value++) + "</v></config>");
+    }
+  };
+  const struct {
+    const char* what;
+    const char* path;
+    std::function<void()> setup, change;
+  } rows[] = {
+      {"a linked file's target renamed over", "/link.xml",
+       [&] { files({"t"}); fs::create_symlink(d + "/t/config.xml", d + "/link.xml"); },
+       [&] { e2e::write_file(d + "/t/config.xml", "<config><v>2</v></config>"); }},
+      {"a linked directory unlinked and linked again (ln -sfn)", "/cur/config.xml",
+       [&] { files({"v1", "v2"}); fs::create_directory_symlink("v1", d + "/cur"); },
+       [&] { fs::remove(d + "/cur"); fs::create_directory_symlink("v2", d + "/cur"); }},
+      {"a new link renamed over a linked directory (mv -T)", "/cur/config.xml",
+       [&] { files({"v1", "v2"}); fs::create_directory_symlink(d + "/v1", d + "/cur"); },
+       [&] { fs::create_directory_symlink(d + "/v2", d + "/cur.new"); fs::rename(d + "/cur.new", d + "/cur"); }},
+      {"a link that a link leads to re-pointed", "/l1/config.xml",
+       [&] { files({"v1", "v2"}); fs::create_directory_symlink("v1", d + "/l2"); fs::create_directory_symlink("l2", d + "/l1"); },
+       [&] { fs::create_directory_symlink("v2", d + "/l2.new"); fs::rename(d + "/l2.new", d + "/l2"); }},
+      {"an ancestor replaced by another tree", "/a/b/config.xml",
+       [&] { files({"a/b", "new/b"}); },
+       [&] { fs::rename(d + "/a", d + "/old"); fs::rename(d + "/new", d + "/a"); }},
+      {"an ancestor moved away, then made again", "/a/b/config.xml",
+       [&] { files({"a/b", "new/b"}); },
+       [&] {
+         fs::rename(d + "/a", d + "/old");
+         EXPECT_STREQ(get("v"), "1");  // the last good contents meanwhile
+         fs::create_directory(d + "/a");
+         fs::rename(d + "/new/b", d + "/a/b");
+       }},
+  };
+  for (const auto& r : rows) {
+    for (const fs::directory_entry& e : fs::directory_iterator(d)) fs::remove_all(e.path());
+    r.setup();
+    xmldb_close(db_);
+    ASSERT_NE(db_ = xmldb_open((d + r.path).c_str()), nullptr) << r.what;
+    EXPECT_STREQ(get("v"), "1") << r.what;
+    r.change();
+    EXPECT_STREQ(get("v"), "2") << r.what;
+    std::ofstream(d + r.path) << "<config><v>3</v></config>";
+    EXPECT_STREQ(get("v"), "3") << r.what;
+  }
 }
 
 }  // namespace
