@@ -56,6 +56,6 @@ int queue_cms_action(ArCheck* check, const Action& action, ActionStatus* status)
   const std::vector<std::string> envp{
       env_entry("FORCE_STATUS", check->state == kArTriggered ? "Triggered" : "Normal")};
 
-  const int result = queue_action(check, action, ctx->paths->run_check, argv, envp, 0);
+  const int result = queue_action(check, action, status, ctx->paths->run_check, argv, envp, 0);
   return action_queued(result, status, "Could not execute CMS action for: %s", check->conf.ar->path);
 }

@@ -20,6 +20,6 @@ int queue_custom_action(ArCheck* check, const Action& action, ActionStatus* stat
     argv.push_back(arg.empty() ? arg : substitute_or_keep(arg, check));
   }
 
-  const int result = queue_action(check, action, script, argv, {}, 0);
+  const int result = queue_action(check, action, status, script, argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }

@@ -19,7 +19,7 @@ int queue_email_action(ArCheck* check, const Action& action, ActionStatus* statu
                                       env_entry("BODY", body)};
 
   const DaemonContext* ctx = check->conf.ar->daemon;
-  const int result = queue_action(check, action, path_in(ctx->paths->scripts_dir, "alert-email"), {"alert-email"},
+  const int result = queue_action(check, action, status, path_in(ctx->paths->scripts_dir, "alert-email"), {"alert-email"},
                                   envp, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }

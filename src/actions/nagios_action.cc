@@ -26,7 +26,7 @@ int queue_nagios_action(ArCheck* check, const Action& action, ActionStatus* stat
                                       env_entry("CODE", return_code), env_entry("STATUS", message)};
 
   const DaemonContext* ctx = check->conf.ar->daemon;
-  const int result = queue_action(check, action, path_in(ctx->paths->scripts_dir, "alert-nsca"), {"alert-nsca"},
+  const int result = queue_action(check, action, status, path_in(ctx->paths->scripts_dir, "alert-nsca"), {"alert-nsca"},
                                   envp, kNagiosTag);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }

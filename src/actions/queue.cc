@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -30,11 +31,46 @@ std::vector<char*> c_array(std::vector<std::string>& strings) {
   return array;
 }
 
-QueuedAction* first_waiting(DaemonContext* ctx) {
+// The waiting action whose turn comes first; the queue's order breaks ties.
+QueuedAction* next_waiting(DaemonContext* ctx) {
+  QueuedAction* next = nullptr;
   for (QueuedAction& qa : ctx->action_queue) {
-    if (qa.state == kQueuedWaiting) return &qa;
+    if (qa.state == kQueuedWaiting && (next == nullptr || qa.turn < next->turn)) next = &qa;
   }
-  return nullptr;
+  return next;
+}
+
+// How many actions of the rule at ar_path the queue holds, waiting or
+// running.
+int32_t held_by(const DaemonContext* ctx, const std::string& ar_path) {
+  int32_t held = 0;
+  for (const QueuedAction& qa : ctx->action_queue) held += qa.ar_path == ar_path ? 1 : 0;
+  return held;
+}
+
+// The turn of a rule's next action, as in start-time fair queueing: the
+// turn now running, or the turn after the rule's previous action when that
+// is later. A rule that queued nothing for a while starts next; one that
+// queues much waits its turn behind every other, each in its own order,
+// and one that queues again as soon as its action ran gains nothing.
+uint64_t next_turn(DaemonContext* ctx, const std::string& ar_path) {
+  for (auto& [path, after] : ctx->rule_turns) {
+    if (path != ar_path) continue;
+    const uint64_t turn = std::max(after, ctx->action_turn);
+    after = turn + 1;
+    return turn;
+  }
+  ctx->rule_turns.emplace_back(ar_path, ctx->action_turn + 1);
+  return ctx->action_turn;
+}
+
+// The turn of the action started last; a rule whose next turn is no later
+// is a newcomer again and need not be remembered.
+void started_turn(DaemonContext* ctx, uint64_t turn) {
+  ctx->action_turn = turn;
+  auto& turns = ctx->rule_turns;
+  turns.erase(std::remove_if(turns.begin(), turns.end(), [turn](const auto& t) { return t.second <= turn; }),
+              turns.end());
 }
 
 // Signals a running action and whatever it started: children start as
@@ -55,6 +91,43 @@ void remove(DaemonContext* ctx, const QueuedAction* target) {
   }
 }
 
+// Makes room in a full queue for an action of a rule that holds held of
+// it: the newest waiting action of the rule that holds the
+// most gives way, when that rule holds more than this one and this one
+// less than half. False when nothing gives way.
+bool make_room(DaemonContext* ctx, int32_t held) {
+  if (2 * held >= ctx->queued_actions) return false;
+  const std::string* most = nullptr;
+  int32_t most_held = held;
+  for (const QueuedAction& qa : ctx->action_queue) {
+    const int32_t n = held_by(ctx, qa.ar_path);
+    if (n > most_held) {
+      most = &qa.ar_path;
+      most_held = n;
+    }
+  }
+  if (most == nullptr) return false;
+  QueuedAction* victim = nullptr;
+  for (QueuedAction& qa : ctx->action_queue) {
+    if (qa.state == kQueuedWaiting && qa.ar_path == *most) victim = &qa;
+  }
+  if (victim == nullptr) return false;  // all of it runs
+  ar_log(kLogFatal, "Dropped action: %s for AR: %s - queue full", victim->action_name.c_str(), victim->ar_name.c_str());
+  const LogLine line =
+      format_log_line("Dropped action: %s for AR: %s - queue full", victim->action_name.c_str(), victim->ar_name.c_str());
+  // The entry that queued it is Dropped, while its rule is still the one
+  // loaded.
+  if (victim->load == ctx->load_count && victim->check_seq < ctx->checks.size()) {
+    ArCheck& check = ctx->checks[victim->check_seq];
+    if (victim->status_index < check.trigger_count() + check.resolve_count()) {
+      check.statuses.data()[victim->status_index] = kActionDropped;
+    }
+  }
+  remove(ctx, victim);
+  link_push(&ctx->link, kLogKey, line.text);
+  return true;
+}
+
 }  // namespace
 
 pid_t PlatformSpawner::spawn(const char* path, char* const argv[], char* const envp[]) {
@@ -68,15 +141,18 @@ int action_exit_status(int wait_status) {
   return 0;
 }
 
-int queue_action(ArCheck* check, const Action& action, const std::string& path, const std::vector<std::string>& argv,
-                 const std::vector<std::string>& envp, int32_t tag) {
+int queue_action(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
+                 const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag) {
   DaemonContext* ctx = check->conf.ar->daemon;
-  if (ctx->queued_actions > kMaxQueuedActions) {
+  const std::string& ar_path = check->conf.ar->path;
+  if (ctx->queued_actions > kMaxQueuedActions && !make_room(ctx, held_by(ctx, ar_path))) {
     ar_log(kLogFatal, "Too many queued actions %d", ctx->queued_actions);
     return 1;
   }
   try {
     QueuedAction qa;
+    qa.turn = next_turn(ctx, ar_path);
+    qa.since = ctx->clock->wall_seconds();
     qa.path = path;
     qa.argv = argv;
     qa.envp = envp;
@@ -84,6 +160,10 @@ int queue_action(ArCheck* check, const Action& action, const std::string& path, 
     qa.action_name = action.name;
     qa.action_path = action_path(*check->conf.ar, action);
     qa.ar_name = check->conf.ar->name;
+    qa.ar_path = ar_path;
+    qa.load = ctx->load_count;
+    qa.check_seq = check->seq;
+    qa.status_index = static_cast<uint32_t>(status - check->statuses.data());
     ctx->action_queue.push_back(std::move(qa));
   } catch (const std::bad_alloc&) {
     ar_log(kLogFatal, "Could not allocated queued action");
@@ -95,8 +175,9 @@ int queue_action(ArCheck* check, const Action& action, const std::string& path, 
 
 int start_queued_actions(DaemonContext* ctx) {
   while (ctx->running_actions < ctx->concurrent_actions) {
-    QueuedAction* qa = first_waiting(ctx);
+    QueuedAction* qa = next_waiting(ctx);
     if (qa == nullptr) return 0;
+    started_turn(ctx, qa->turn);
     std::vector<char*> argv = c_array(qa->argv);
     std::vector<char*> envp = c_array(qa->envp);
     const pid_t pid = ctx->spawner->spawn(qa->path.c_str(), qa->argv.empty() ? nullptr : argv.data(),
@@ -113,6 +194,7 @@ int start_queued_actions(DaemonContext* ctx) {
     qa->state = kQueuedRunning;
     qa->pid = pid;
     qa->started = ctx->clock->monotonic_seconds();
+    qa->since = ctx->clock->wall_seconds();
     ++ctx->running_actions;
   }
   return 0;

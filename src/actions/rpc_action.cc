@@ -48,6 +48,6 @@ int queue_rpc_action(ArCheck* check, const Action& action, ActionStatus* status)
   argv.push_back(outlet);
   argv.push_back(command);
 
-  const int result = queue_action(check, action, check->conf.ar->daemon->paths->pmpower, argv, {}, 0);
+  const int result = queue_action(check, action, status, check->conf.ar->daemon->paths->pmpower, argv, {}, 0);
   return action_queued(result, status, "Could not queue action: %s", action.name);
 }

@@ -157,7 +157,7 @@ int queue_sms_action(ArCheck* check, const Action& action, ActionStatus* status)
   if (!gateway.empty()) {
     const std::vector<std::string> envp{env_entry("TOADDR", gateway), env_entry("SUBJECT", "SMS Gateway Alert"),
                                         env_entry("BODY", message)};
-    const int result = queue_action(check, action, path_in(ctx->paths->scripts_dir, "alert-email"),
+    const int result = queue_action(check, action, status, path_in(ctx->paths->scripts_dir, "alert-email"),
                                     {"alert-email", "2"}, envp, 0);
     return action_queued(result, status, "Could not execute action: %s", action.name);
   }

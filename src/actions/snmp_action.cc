@@ -37,6 +37,6 @@ int queue_snmp_action(ArCheck* check, const Action& action, ActionStatus* status
   snmp_alert_head(check, ctx->clock, &argv);
   argv.insert(argv.end(), own.begin(), own.end());
 
-  const int result = queue_action(check, action, path_in(ctx->paths->scripts_dir, ops->snmp_script), argv, {}, 0);
+  const int result = queue_action(check, action, status, path_in(ctx->paths->scripts_dir, ops->snmp_script), argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }

@@ -32,6 +32,7 @@ const char* check_outcome_name(CheckOutcomeKind kind) {
     case CheckOutcomeKind::kTrigger: return "trigger";
     case CheckOutcomeKind::kResolve: return "resolve";
     case CheckOutcomeKind::kRefresh: return "refresh";
+    case CheckOutcomeKind::kNotReading: return "not a reading";
   }
   return "drop";
 }
@@ -52,6 +53,14 @@ CheckOutcome outcome_resolve(const char* format, ...) {
   va_list args;
   va_start(args, format);
   CheckOutcome outcome = formatted(CheckOutcomeKind::kResolve, format, args);
+  va_end(args);
+  return outcome;
+}
+
+CheckOutcome outcome_not_reading(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  CheckOutcome outcome = formatted(CheckOutcomeKind::kNotReading, format, args);
   va_end(args);
   return outcome;
 }

@@ -22,20 +22,26 @@ enum class CheckOutcomeKind {
   kTrigger,  // to Triggered (again, for checks that trigger on every change)
   kResolve,  // to Resolving
   kRefresh,  // still Triggered: only the current value is published
+  // The update holds no reading at all (a sensor that dropped out reports
+  // "N/A"): nothing happens, and the reason is logged as a warning once
+  // per reference until a reading comes again.
+  kNotReading,
 };
 
 struct CheckOutcome {
   CheckOutcomeKind kind = CheckOutcomeKind::kDrop;
   std::string reason;  // the information line logged with it; empty for none
+  bool reading = false;  // the update held a reading (checks that read numbers)
 };
 
-// "drop", "trigger", "resolve" or "refresh".
+// "drop", "trigger", "resolve", "refresh" or "not a reading".
 const char* check_outcome_name(CheckOutcomeKind kind);
 
 CheckOutcome outcome_drop();
 CheckOutcome outcome_refresh();
 CheckOutcome outcome_trigger(const char* format, ...) __attribute__((format(printf, 1, 2)));
 CheckOutcome outcome_resolve(const char* format, ...) __attribute__((format(printf, 1, 2)));
+CheckOutcome outcome_not_reading(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The operations of one kind of check. None of them changes the ArCheck.
 struct CheckOps {

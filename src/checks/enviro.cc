@@ -81,7 +81,7 @@ CheckOutcome enviro_on_event(const ArCheck* check, const CheckEvent& event) {
     return outcome_drop();
   }
   if (event.key.find(marker) == std::string::npos) return outcome_drop();
-  return threshold_outcome(check, threshold, parse_reading(event.value.c_str()));
+  return threshold_outcome(check, threshold, event.value);
 }
 
 // Every trigger counts in infod, under the sensor's own key.

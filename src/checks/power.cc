@@ -70,7 +70,7 @@ CheckOutcome power_on_event(const ArCheck* check, const CheckEvent& event) {
     return outcome_drop();
   }
   if (event.key.find(property->key_text) == std::string::npos) return outcome_drop();
-  return threshold_outcome(check, threshold, parse_reading(event.value.c_str()));
+  return threshold_outcome(check, threshold, event.value);
 }
 
 int power_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {

@@ -12,6 +12,12 @@
 
 float parse_reading(const char* text) { return text != nullptr ? strtof(text, nullptr) : 0.0f; }
 
+bool reading_number(const char* text, float* reading) {
+  char* end = nullptr;
+  *reading = strtof(text, &end);
+  return end != text;
+}
+
 bool threshold_triggers(const Threshold& t, float reading) {
   return t.lesser ? reading < t.trigger : reading > t.trigger;
 }
@@ -44,16 +50,26 @@ bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* 
   return true;
 }
 
-CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& t, float reading) {
+CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& t, const std::string& value) {
   const char* path = check->conf.ar->path.c_str();
-  if (check->state == kArNormal) {
-    if (!threshold_triggers(t, reading)) return outcome_drop();
-    return outcome_trigger("AR %s triggered. val %f vs trigger %f", path, static_cast<double>(reading),
-                           static_cast<double>(t.trigger));
+  float reading = 0;
+  if (!reading_number(value.c_str(), &reading)) {
+    return outcome_not_reading("Reading is not a number for AR %s: %s", check->conf.ar->name.c_str(), value.c_str());
   }
-  if (!threshold_resolves(t, reading)) return outcome_refresh();
-  return outcome_resolve("ar %s resolving. val %f vs %f", path, static_cast<double>(reading),
-                         static_cast<double>(t.trigger));
+  CheckOutcome outcome;
+  if (check->state == kArNormal) {
+    if (threshold_triggers(t, reading)) {
+      outcome = outcome_trigger("AR %s triggered. val %f vs trigger %f", path, static_cast<double>(reading),
+                                static_cast<double>(t.trigger));
+    }
+  } else if (!threshold_resolves(t, reading)) {
+    outcome = outcome_refresh();
+  } else {
+    outcome = outcome_resolve("ar %s resolving. val %f vs %f", path, static_cast<double>(reading),
+                              static_cast<double>(t.trigger));
+  }
+  outcome.reading = true;
+  return outcome;
 }
 
 void threshold_audit(const ArCheck* check, const ThresholdKeys& keys, AuditReport* report) {

@@ -35,9 +35,15 @@ bool threshold_resolves(const Threshold& t, float reading);
 // logged, when the trigger value or the hysteresis is absent or empty.
 bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* threshold);
 
-// Decides on one reading by the check's state: trigger in Normal, resolve
-// or refresh in Triggered.
-CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& threshold, float reading);
+// Whether text begins with a number (strtof takes at least one character);
+// the number into reading when it does.
+bool reading_number(const char* text, float* reading);
+
+// Decides on one update's value by the check's state: trigger in Normal,
+// resolve or refresh in Triggered. A value with no leading number is no
+// reading ("N/A" from a sensor that dropped out): it must neither trigger
+// nor resolve, so it is dropped and reported.
+CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& threshold, const std::string& value);
 
 // The audit of the three settings: a missing trigger value or hysteresis
 // (every update is discarded), numbers with trailing text, and a comparison

@@ -63,6 +63,9 @@ struct ArCheck {
   ActionStatuses statuses;
   uint32_t seq = 0;  // position in the context's checks, for routing order
   ArCheckState state = kArNone;
+  // An update without a reading has been reported; the next one is not,
+  // until a reading comes again.
+  bool unreadable_reported = false;
 
   // The statuses of the trigger and of the resolve actions, and their counts.
   ActionStatus* trigger_status() { return statuses.data(); }

@@ -9,6 +9,7 @@
 #include "config/archeck.h"
 #include "config/bounds.h"
 #include "core/context.h"
+#include "core/daemon_status.h"
 #include "core/guard.h"
 #include "core/link.h"
 #include "core/log.h"
@@ -157,14 +158,17 @@ int load_config(DaemonContext* ctx) {
   xmldb_t* db = xmldb_open(nullptr);
   if (db == nullptr) {
     ar_log(kLogFatal, "Could not open config database");
+    status_publish_load(ctx, false);
     return -1;
   }
   load_config_from(ctx, db);
+  status_publish_load(ctx, true);
   return 0;
 }
 
 void load_config_from(DaemonContext* ctx, xmldb_t* db) {
   ctx->config_db = db;
+  ++ctx->load_count;
   ctx->cms_nodes = CmsNodes();
   const int32_t total = bounded_total(db, kRulesRoot, "total", kMaxRules);
   for (int32_t n = 1; n <= total; ++n) {
@@ -209,9 +213,12 @@ void reload_config(int /*signal_number*/, short /*events*/, void* arg) {
     xmldb_t* db = xmldb_open(nullptr);
     if (db == nullptr) {
       ar_log(kLogFatal, "Could not open config database");
+      status_publish_load(ctx, false);
       return;
     }
+    for (const ArCheck& check : ctx->checks) ar_drop_delayed(&check, "the configuration was reloaded");
     unload_config(ctx);
     load_config_from(ctx, db);
+    status_publish_load(ctx, true);
   });
 }

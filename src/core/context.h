@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <deque>
 #include <list>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "actions/queue.h"
 #include "config/archeck.h"
@@ -38,6 +41,11 @@ struct DaemonContext {
   RouteIndex routes;
 
   std::list<QueuedAction> action_queue;
+  // Turns of the fair order (actions/queue.h): the turn of the action
+  // started last, and the next turn of each rule that has had one since.
+  uint64_t action_turn = 0;
+  std::vector<std::pair<std::string, uint64_t>> rule_turns;
+  uint32_t load_count = 0;   // loads so far: which load a queued action's entry belongs to
   int32_t queued_actions = 0;
   int32_t running_actions = 0;
   int32_t concurrent_actions = 2;
@@ -47,6 +55,10 @@ struct DaemonContext {
   const Paths* paths = nullptr;
   Clock* clock = nullptr;
   Spawner* spawner = nullptr;
+
+  // The queue as the daemon's status last published it.
+  std::string published_queue;
+  bool queue_published = false;
 
   // Set by a fatal error: the loop stops and the process ends with it.
   int exit_status = -1;

@@ -19,6 +19,7 @@
 #include "config/autoresponse.h"
 #include "core/clock.h"
 #include "core/context.h"
+#include "core/daemon_status.h"
 #include "core/guard.h"
 #include "core/link.h"
 #include "engine/control.h"
@@ -74,6 +75,7 @@ void wire(DaemonContext* ctx, int fd) {
   ctx->boot_delay = 0;
   ctx->concurrent_actions = 2;
   link_subscribe(&ctx->link, ctx->control_key);
+  status_publish_start(ctx);
 }
 
 void wait_boot_delay(DaemonContext* ctx) {

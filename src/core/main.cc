@@ -1,8 +1,44 @@
-// autoresponsed: the appliance's automatic-response daemon. It takes no
-// options and reads no environment; its invocation name names its log.
+// autoresponsed: the appliance's automatic-response daemon. Started without
+// arguments it reads no environment of its own and takes its fixed paths;
+// its invocation name names its log. --help and --version answer and exit.
+#include <cstdio>
+#include <cstring>
+
 #include "core/daemon.h"
 
+namespace {
+
+const char kUsage[] = "usage: autoresponsed [--help | --version]\n";
+
+const char kHelp[] =
+    "\n"
+    "The automatic-response daemon of the console-server appliance. Started\n"
+    "without arguments (by its service unit), it reads its rules from\n"
+    "/etc/config/config.xml, subscribes to infod on /var/run/infod-sock, runs\n"
+    "the rules' actions, logs to syslog and loads its rules again on SIGHUP.\n"
+    "It does not fork into the background.\n"
+    "\n"
+    "  --help      print this and exit\n"
+    "  --version   print the version and exit\n"
+    "\n"
+    "See autoresponsed(8); arctl(8) checks, shows and steers its rules.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc > 1) {
+    if (argc == 2 && strcmp(argv[1], "--help") == 0) {
+      fputs(kUsage, stdout);
+      fputs(kHelp, stdout);
+      return 0;
+    }
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+      fputs("autoresponsed " AR_VERSION "\n", stdout);
+      return 0;
+    }
+    fputs(kUsage, stderr);
+    return 2;
+  }
   const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "autoresponsed";
   return run_daemon(name, Paths::fixed(), LogSink::Syslog);
 }

@@ -19,5 +19,7 @@ int main(int argc, char** argv) {
   const std::string config = std::string(root) + "/etc/config/config.xml";
   setenv("XMLDB_PATH", config.c_str(), 0);
   const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "autoresponsed-dev";
-  return run_daemon(name, Paths::under(root), LogSink::Stderr);
+  Paths paths = Paths::under(root);
+  paths.config_file = getenv("XMLDB_PATH");  // the file the configuration database opens
+  return run_daemon(name, paths, LogSink::Stderr);
 }

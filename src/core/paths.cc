@@ -17,5 +17,6 @@ Paths Paths::under(const std::string& root) {
   p.sms_spool_dir = r + "/var/spool/sms/";
   p.sms_outgoing_dir = r + "/var/spool/sms/outgoing/";
   p.cms_checks_dir = r + "/etc/config/";
+  p.config_file = r + "/etc/config/config.xml";
   return p;
 }

@@ -16,6 +16,7 @@ struct Paths {
   std::string sms_spool_dir;     // "/var/spool/sms/"
   std::string sms_outgoing_dir;  // "/var/spool/sms/outgoing/"
   std::string cms_checks_dir;    // "/etc/config/" (node-...-checks.xml)
+  std::string config_file;       // "/etc/config/config.xml", the file the configuration database opens
 
   // The appliance's paths.
   static Paths fixed();

@@ -68,6 +68,7 @@ int control_handle(DaemonContext* ctx, const char* text) {
 int control_cancel(ArCheck* check, const char* origin, const char* command) {
   if (check->state == kArTriggered || check->state == kArResolving) {
     control_log(check->conf.ar->daemon, check->conf.ar->path.c_str(), origin, command);
+    ar_drop_delayed(check, "it was cancelled");
     ar_timeout(check);
   } else {
     ar_log(kLogInfo, "AR %s not in the correct state to perform %s", check->conf.ar->path.c_str(), command);

@@ -108,8 +108,14 @@ const char* ar_state_name(int state) {
 }
 
 int ar_apply(ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event) {
+  if (outcome.reading) check->unreadable_reported = false;
   switch (outcome.kind) {
     case CheckOutcomeKind::kDrop:
+      return 0;
+    case CheckOutcomeKind::kNotReading:
+      // A sensor that has dropped out reports the same text for hours.
+      if (!check->unreadable_reported) ar_log(kLogWarn, "%s", outcome.reason.c_str());
+      check->unreadable_reported = true;
       return 0;
     case CheckOutcomeKind::kRefresh:
       return ar_refresh(check, std::move(event));
@@ -137,7 +143,19 @@ void ar_trigger(ArCheck* check, CheckEventPtr event) {
   if (publish(check, check->current_event.get())) ar_queue_trigger_actions(check);
 }
 
+void ar_drop_delayed(const ArCheck* check, const char* why) {
+  if (check->state != kArTriggered) return;
+  const ActionList& actions = check->conf.ar->trigger_actions;
+  const ActionStatus* statuses = check->statuses.data();
+  for (size_t i = 0; i < actions.size(); ++i) {
+    if (statuses[i] != kActionPending) continue;
+    ar_log(kLogInfo, "Delayed action %s for AR %s dropped: %s", actions[i].name.c_str(), check->conf.ar->name.c_str(),
+           why);
+  }
+}
+
 void ar_resolve(ArCheck* check, CheckEventPtr event) {
+  ar_drop_delayed(check, "its reference resolved");
   check->state = kArResolving;
   check->state_time = now(check);
   check->current_event = std::move(event);
@@ -171,6 +189,7 @@ void ar_normal(ArCheck* check) {
 }
 
 void ar_disable(ArCheck* check) {
+  ar_drop_delayed(check, "its rule was disabled");
   check->state = kArDisabled;
   check->current_event.reset();
   check->state_time = now(check);

@@ -14,7 +14,8 @@ const char* ar_state_name(int state);
 // The one funnel of every check's decision on an update: logs the outcome's
 // reason (priority 600), then triggers, resolves or refreshes with event,
 // and after a trigger runs the check's on_triggered hook. A dropped event
-// goes. 0, or -1 when a refresh could not be published (fatal).
+// goes; an update without a reading is reported once (priority 400) until
+// a reading comes again. 0, or -1 when a refresh could not be published (fatal).
 int ar_apply(ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event);
 
 // The condition holds: Triggered, publish, queue due trigger actions.
@@ -36,6 +37,12 @@ void ar_normal(ArCheck* check);
 
 // Disabled by the rule's schedule.
 void ar_disable(ArCheck* check);
+
+// A Triggered reference is about to leave Triggered (resolved, cancelled,
+// disabled or reloaded, given as why): each trigger action it has not yet
+// offered, held back by a delay, is logged once (priority 600) as dropped,
+// so that an action that never ran is accounted for.
+void ar_drop_delayed(const ArCheck* check, const char* why);
 
 // Offers every due Pending trigger action to its queue operation, strictly
 // in list order; ends the trigger of a rule without a resolve stage and

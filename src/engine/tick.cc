@@ -9,6 +9,7 @@
 #include "config/autoresponse.h"
 #include "core/clock.h"
 #include "core/context.h"
+#include "core/daemon_status.h"
 #include "core/guard.h"
 #include "engine/state.h"
 
@@ -73,6 +74,7 @@ void ar_tick(int /*fd*/, short /*events*/, void* arg) {
       tick_one(&check, local);
     }
     action_check_timeouts(ctx);
+    status_publish_tick(ctx);
   });
   arm(ctx);
 }

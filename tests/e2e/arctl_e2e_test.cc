@@ -1,4 +1,4 @@
-// arctl status, cancel and log against the development infod and the
+// arctl status, reload, cancel and log against the development infod and the
 // development daemon.
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <ctime>
+#include <fstream>
 
 #include "support/e2e.h"
 
@@ -45,16 +47,20 @@ Sandbox& start(Sandbox& box) {
   return box;
 }
 
-TEST(ArctlE2e, StatusShowsEveryRuleAndReferenceWithItsStateAndValue) {
+// What status shows is what the daemon runs: the file's rules while the file is the one loaded; after an edit
+// not applied, or with the file broken, the daemon's rules as it names them; its last load and its queue; and
+// that it is not running once its heartbeat stops. reload refuses a file with errors and applies a sound one.
+TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
   Sandbox box;
   start(box);
+  const std::string head = "#  NAME    CHECK          REFERENCE                    STATE       VALUE\n";
   Result r = arctl(box, {"status"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "#  NAME    CHECK          REFERENCE                    STATE       VALUE\n"
-            "1  rack    environmental  1 config.ports.port1.enviro  Normal      -\n"
-            "2  status  sms            1                            Normal      -\n"
-            "3  broken  thermometer    -                            not loaded  -\n");
+  EXPECT_EQ(r.out.substr(0, r.out.find("\n\nlast load: ")),
+            head + "1  rack    environmental  1 config.ports.port1.enviro  Normal      -\n"
+                   "2  status  sms            1                            Normal      -\n"
+                   "3  broken  thermometer    -                            not loaded  -");
+  EXPECT_NE(r.out.find(": ok\n\nqueue: 0 running, 0 waiting\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.err, "arctl: the daemon does not load some rules or references; 'arctl check' tells why\n");
 
   ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
@@ -64,15 +70,58 @@ TEST(ArctlE2e, StatusShowsEveryRuleAndReferenceWithItsStateAndValue) {
   ASSERT_TRUE(box.infod.logged(log_line("AR: name=status, index=2, ref=1, state=Triggered, "
                                          "event=config.sms.incoming, value=+15551234567:status|now")));
   // The rule has no resolve stage: it is Normal again once it has triggered.
-  const std::string expected =
-      "#  NAME    CHECK          REFERENCE                    STATE       VALUE\n"
-      "1  rack    environmental  1 config.ports.port1.enviro  Triggered   31.5\n"
-      "2  status  sms            1                            Normal      +15551234567:status\\x1enow\n"
-      "3  broken  thermometer    -                            not loaded  -\n";
-  EXPECT_TRUE(eventually([&] { return (r = arctl(box, {"status"})).out == expected; }, 5000)) << r.out;
-  EXPECT_EQ(r.status, 0);
+  const std::string table =
+      head + "1  rack    environmental  1 config.ports.port1.enviro  Triggered   31.5\n"
+             "2  status  sms            1                            Normal      +15551234567:status\\x1enow\n"
+             "3  broken  thermometer    -                            not loaded  -\n";
+  EXPECT_TRUE(eventually([&] { return (r = arctl(box, {"status"})).out.rfind(table, 0) == 0; }, 5000)) << r.out;
 
-  expect_clean_end(box);
+  // Edited, not applied: the daemon's rules by its own names, and what to do.
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 1);
+  add_enviro_rule(c, 1, "rack-renamed");
+  box.write_config(c);
+  r = arctl(box, {"status"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("#  NAME    CHECK          REFERENCE  STATE      VALUE\n"
+                        "1  rack    environmental  1          Triggered  31.5\n"
+                        "2  status  sms            1          Normal     +15551234567:status\\x1enow\n", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("changed since the daemon loaded it at "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("; 'arctl reload' applies it\n"), std::string::npos) << r.out;
+
+  // A broken file: reload refuses it; a SIGHUP all the same leaves the rules running and says why in status.
+  write_file(box.path("/etc/config/config.xml"), "<config>\n<autoresponse>\n");
+  r = arctl(box, {"reload"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("arctl: not reloaded: " + box.path("/etc/config/config.xml") + " cannot be read"), std::string::npos)
+      << r.err;
+  kill(box.daemon_pid(), SIGHUP);
+  ASSERT_TRUE(box.daemon_logged("Could not open " + box.path("/etc/config/config.xml") + ": no element found at line 3"));
+  r = arctl(box, {"status"});
+  EXPECT_EQ(r.out.rfind("#  NAME    CHECK          REFERENCE  STATE      VALUE\n1  rack ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find(": no element found at line 3, column 1\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("cannot be read as a configuration ('arctl check' tells why); these are the rules the daemon "
+                       "runs\n"), std::string::npos) << r.out;
+
+  // A sound file: reload applies it and says so.
+  box.write_config(c);
+  r = arctl(box, {"reload"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("reloaded " + box.path("/etc/config/config.xml") + "\n"), std::string::npos) << r.out;
+  r = arctl(box, {"status"});
+  EXPECT_EQ(r.out.rfind("#  NAME          CHECK          REFERENCE                    STATE   VALUE\n"
+                        "1  rack-renamed  environmental  1 config.ports.port1.enviro  Normal  31.5\n", 0), 0u) << r.out;
+
+  // Killed: infod keeps its last heartbeat, which grows old (here made old at once).
+  kill(box.daemon_pid(), SIGKILL);
+  box.daemon_exit();
+  ASSERT_TRUE(box.push("config.autoresponse.daemon.heartbeat", std::to_string(time(nullptr) - 11)));
+  for (const char* command : {"status", "reload", "cancel"}) {
+    r = command == std::string("cancel") ? arctl(box, {command, "1"}) : arctl(box, {command});
+    EXPECT_EQ(r.status, 3) << command << r.out << r.err;
+    EXPECT_EQ(r.err.rfind("arctl: daemon not running: its last heartbeat was at ", 0), 0u) << command << r.err;
+  }
+  box.infod.stop();
   r = arctl(box, {"status"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
@@ -82,49 +131,64 @@ TEST(ArctlE2e, StatusShowsEveryRuleAndReferenceWithItsStateAndValue) {
 }
 
 // The command names who cancels: the user running arctl, the one sudo ran it for, or whom --as names.
-TEST(ArctlE2e, CancelSendsTheCommandForARuleByNameOrNumber) {
+// cancel steers the rule the daemon runs, by name, number or path, names who cancels (the login name, the user
+// behind sudo, or --as), and says what happened; a rule that is not Triggered gets nothing.
+TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
   Sandbox box;
-  start(box);
-  ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
-  ASSERT_TRUE(box.infod.logged(state_line(1, "Triggered")));
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 4);
+  for (int n = 1; n <= 3; ++n) {
+    add_enviro_rule(c, n, n == 1 ? "rack" : n == 2 ? "pdu" : "ups");
+    c.set(rule_path(n) + ".reset_timeout", 600);
+  }
+  add_rule(c, 4, "broken", "thermometer", "");
+  ASSERT_TRUE(box.start(c, state_line(3, "Normal")));
+  for (int n = 1; n <= 3; ++n) ASSERT_TRUE(box.push(enviro_key(n), "31.5"));
+  ASSERT_TRUE(box.infod.logged(state_line(3, "Triggered")));
   const struct passwd* pw = getpwuid(getuid());
   const std::string user = pw != nullptr ? pw->pw_name : std::to_string(getuid());
-  Result r = arctl(box, {"cancel", "rack"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "sent \"config.autoresponse.autoresponse1," + user + ",cancel\" to config.autoresponse.command "
-                   "(rule 1, rack)\n");
-  EXPECT_EQ(r.err, "");
-  EXPECT_TRUE(box.infod.logged(log_line("Control Message from " + user + ": config.autoresponse.autoresponse1 -> "
-                                        "cancel")));
-  EXPECT_TRUE(box.infod.logged(state_line(1, "Timeout")));
-
-  // Sent all the same, but the daemon ignores it: arctl says why.
-  r = arctl(box, {"cancel", "1"}, "alice");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("sent \"config.autoresponse.autoresponse1,alice,cancel\"", 0), 0u) << r.out;
-  EXPECT_EQ(r.err, "arctl: note: reference 1 of rule 1 (rack) is Timeout; the daemon cancels only a Triggered or "
-                   "Resolving rule and ignores this\n");
-  EXPECT_TRUE(box.daemon_logged("AR config.autoresponse.autoresponse1 not in the correct state to perform cancel"));
-  r = arctl(box, {"cancel", "--as", "night shift", "1"}, "alice");
-  EXPECT_EQ(r.out.rfind("sent \"config.autoresponse.autoresponse1,night shift,cancel\"", 0), 0u) << r.out;
-
-  r = arctl(box, {"cancel", "rak"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "arctl: the configuration has no rule named rak ('arctl status' lists them)\n");
-  r = arctl(box, {"cancel", "config.autoresponse.autoresponse3"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "arctl: the daemon does not load rule 3 (broken) ('arctl check' tells why); nothing sent\n");
-  EXPECT_EQ(r.out, "");
+  const struct { Strings args; const char* sudo_user; std::string origin; int n; std::string name; } cases[] = {
+      {{"cancel", "rack"}, "", user, 1, "rack"},
+      {{"cancel", "2"}, "alice", "alice", 2, "pdu"},
+      {{"cancel", "--as", "night shift", rule_path(3)}, "alice", "night shift", 3, "ups"},
+  };
+  for (const auto& k : cases) {
+    const std::string path = rule_path(k.n), n = std::to_string(k.n);
+    Result r = arctl(box, k.args, k.sudo_user);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "sent \"" + path + "," + k.origin + ",cancel\" to config.autoresponse.command (rule " + n + ", " +
+                         k.name + ")\nrule " + n + " (" + k.name + "): reference 1 Triggered -> Timeout; no further "
+                         "actions are queued, and it is Normal again after its reset_timeout\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(box.infod.logged(log_line("Control Message from " + k.origin + ": " + path + " -> cancel")));
+  }
+  const struct { Strings args; std::string err; } refused[] = {
+      {{"cancel", "1"}, "arctl: reference 1 of rule 1 (rack) is Timeout; the daemon cancels only a Triggered or "
+                        "Resolving rule: nothing sent\n"},
+      {{"cancel", "rak"}, "arctl: the daemon runs no rule named rak ('arctl status' lists them)\n"},
+      {{"cancel", rule_path(4)}, "arctl: the daemon runs no rule 4 ('arctl status' lists them)\n"},
+  };
+  for (const auto& k : refused) {
+    Result r = arctl(box, k.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, k.err);
+  }
+  EXPECT_EQ(3, count(read_file(box.infod.log), "Control Message from"));
   expect_clean_end(box);
 }
 
+// log prints the engine's last line or follows it, with the daemon's own syslog lines beside it.
 TEST(ArctlE2e, LogPrintsTheLastLineAndFollowsEveryNewOneWithItsTime) {
   Sandbox box;
   start(box);
+  // A syslog file: the daemon's lines come beside the engine's, other programs' do not.
+  const std::string syslog = box.path("/syslog"), old_line = "Dec  7 12:00:00 box autoresponsed[7]: SIGHUP - Reloading Config";
+  write_file(syslog, old_line + "\nDec  7 12:00:01 box cron[8]: (root) CMD (true)\n");
   const std::string followed = box.path("/follow.out");
   const int fd = open(followed.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const pid_t follower = spawn_built("arctl", {"log", "-f", "--socket", box.path("/var/run/infod-sock")}, fd,
-                                     box.path("/follow.err"));
+  const pid_t follower = spawn_built("arctl", {"log", "-f", "--syslog", syslog, "--socket", box.path("/var/run/infod-sock")},
+                                     fd, box.path("/follow.err"));
   close(fd);
   ASSERT_TRUE(box.infod.logged("<- sub arctl config.autoresponse.log"));
 
@@ -140,10 +204,16 @@ TEST(ArctlE2e, LogPrintsTheLastLineAndFollowsEveryNewOneWithItsTime) {
     stamped = shape[i] == '0' ? isdigit(static_cast<unsigned char>(got[i])) != 0 : got[i] == shape[i];
   }
   EXPECT_TRUE(stamped) << got;
+  const std::string new_line = "Dec  7 12:00:02 box autoresponsed[7]: Could not open config database";
+  std::ofstream(syslog, std::ios::app) << new_line << "\nDec  7 12:00:03 box cron[8]: done\n";
+  EXPECT_TRUE(eventually([&] { return read_file(followed).find("syslog  " + new_line + "\n") != std::string::npos; }));
+  EXPECT_EQ(std::string::npos, read_file(followed).find("cron"));
 
-  const Result r = arctl(box, {"log"});
+  Result r = arctl(box, {"log"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, triggered + "\n");
+  r = arctl(box, {"log", "--syslog", syslog});
+  EXPECT_EQ(r.out, "syslog  " + old_line + "\nsyslog  " + new_line + "\n" + triggered + "\n");
 
   kill(follower, SIGTERM);
   EXPECT_EQ(wait_exit(follower), 128 + SIGTERM);

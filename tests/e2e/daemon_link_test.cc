@@ -1,6 +1,7 @@
 // The real daemon binaries against infod: a bare stand-in that the test reads and writes byte by
 // byte, the production binary with its fixed paths, and a storm of reloads.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -28,6 +29,16 @@ int bound_socket(int type, const std::string& path) {
   return fd;
 }
 
+const std::string kStatusPush = "1" + RS + "config.autoresponse.daemon.";
+
+// The next body that is not one of the daemon's own status pushes, which come at start, after each load
+// and at each tick.
+std::string rule_body(const Raw& infod) {
+  std::string body = infod.read_body();
+  while (body.rfind(kStatusPush, 0) == 0) body = infod.read_body();
+  return body;
+}
+
 // An update of rule 1's sensor (see enviro_rules).
 std::string reading(const std::string& value) {
   return frame("8" + RS + enviro_key(1) + RS + "0" + RS + "1700000000000" + RS + value + "\r\n");
@@ -43,7 +54,7 @@ std::unique_ptr<Raw> start_against_raw_infod(Sandbox& box, const ConfigBuilder& 
 
 // The delay is polled on the whole seconds of uptime every 10 s with the loop not running:
 // nothing reaches infod before the poll that reads 105, however close 100.50 is. Then the
-// control subscription comes first, and without rules nothing follows it.
+// control subscription comes first, and without rules nothing but the daemon's status follows it.
 TEST(DaemonLink, BootDelayHoldsAllTrafficThenTheControlSubscriptionComesAlone) {
   Sandbox box;
   write_file(box.path("/proc/uptime"), "100.50 180.20\n");
@@ -53,7 +64,12 @@ TEST(DaemonLink, BootDelayHoldsAllTrafficThenTheControlSubscriptionComesAlone) {
   write_file(box.path("/proc/uptime"), "105.01 180.20\n");
   EXPECT_EQ("", infod->read_bytes(1, 6000));  // the daemon sleeps on until its next poll
   EXPECT_EQ(kControlSubscription, infod->read_bytes(37, 12000));
-  EXPECT_EQ("", infod->read_bytes(1, 1000));
+  for (std::string head; (head = infod->read_bytes(4, 1000)).size() == 4;) {
+    size_t len = 0;
+    for (char c : head) len = (len << 8) | static_cast<unsigned char>(c);
+    const std::string body = infod->read_bytes(len);
+    EXPECT_EQ(0u, body.rfind(kStatusPush, 0)) << body;
+  }
   infod.reset();  // infod going ends the daemon
   EXPECT_EQ(1, box.daemon_exit());
   EXPECT_TRUE(box.daemon_logged("Error reading message from infod"));
@@ -68,7 +84,7 @@ TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder)
   Sandbox box;
   auto infod = start_against_raw_infod(box, enviro_rules(1));
   std::string body;
-  for (int i = 0; i < 10 && body.find("state=Normal") == std::string::npos; ++i) body = infod->read_body();
+  for (int i = 0; i < 10 && body.find("state=Normal") == std::string::npos; ++i) body = rule_body(*infod);
   ASSERT_NE(std::string::npos, body.find("state=Normal"));
   const std::string held_back = reading("60");
   infod->write_all(reading("99") + reading("50") + held_back.substr(0, 9));
@@ -85,9 +101,9 @@ TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder)
     return push("config.autoresponse.log", "0", "AR: name=rule1, index=1, ref=1, state=" + s + event);
   };
   const auto expect = [&](const Strings& messages) {
-    for (const std::string& message : messages) EXPECT_EQ(message, infod->read_body());
+    for (const std::string& message : messages) EXPECT_EQ(message, rule_body(*infod));
   };
-  ASSERT_EQ(get, infod->read_body());
+  ASSERT_EQ(get, rule_body(*infod));
   infod->write_all(reading("70") + frame("5" + RS + counter + RS + "7") + reading("80"));
   expect({push(counter, "0", "8"), state("Triggered"), current("99"), log("Triggered", "99"), current("50"),
           current("60"), current("70"), current("80")});
@@ -110,7 +126,7 @@ TEST(DaemonLink, AnInfodThatStopsReadingEndsTheDaemonOnceEightMebibytesWait) {
   infod->write_all(reading("99"));
   const std::string counter = "config.ports.port1.enviro.count.temp";
   std::string body;
-  for (int i = 0; i < 10 && body != "4" + RS + "ard" + RS + counter; ++i) body = infod->read_body();
+  for (int i = 0; i < 10 && body != "4" + RS + "ard" + RS + counter; ++i) body = rule_body(*infod);
   infod->write_all(frame("5" + RS + counter + RS + "0"));
   std::string batch;
   for (int i = 0; i < 256; ++i) batch += reading("99." + std::string(1000, '0'));
@@ -158,6 +174,30 @@ TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) 
   EXPECT_TRUE(box.infod.logged("<- sub ard config.autoresponse.command"));
   box.infod.stop();
   EXPECT_EQ(1, wait_exit(connected));
+}
+
+// --help and --version answer on standard output; any other argument is refused with the usage. None of them
+// reaches for infod (which is not there: that would take a 5 s pause and exit 255).
+TEST(ProductionBinary, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
+  TempDir dir;
+  const std::string out = dir.path() + "/out", err = dir.path() + "/err";
+  const struct { Strings args; int status; const char *out, *err; } cases[] = {
+      {{"--help"}, 0, "usage: autoresponsed [--help | --version]\n\nThe automatic-response daemon", ""},
+      {{"--version"}, 0, "autoresponsed " AR_PROJECT_VERSION "\n", ""},
+      {{"-h"}, 2, "", "usage: autoresponsed [--help | --version]\n"},
+      {{"--help", "x"}, 2, "", "usage: autoresponsed [--help | --version]\n"},
+  };
+  for (const auto& k : cases) {
+    Strings command = production_command();
+    command.insert(command.end(), k.args.begin(), k.args.end());
+    unlink(err.c_str());
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = spawn(command[0], Strings(command.begin() + 1, command.end()), fd, err);
+    close(fd);
+    EXPECT_EQ(k.status, wait_exit(pid, 2000)) << k.args[0];
+    EXPECT_EQ(0u, read_file(out).rfind(k.out, 0)) << read_file(out);
+    EXPECT_EQ(k.err, read_file(err));
+  }
 }
 
 // A storm of reloads while updates flow and actions run: the daemon keeps running, every action

@@ -11,11 +11,12 @@
 
 #include "core/clock.h"
 #include "core/context.h"
+#include "core/paths.h"
 #include "engine/control.h"
 
 namespace {
 
-// Two rules on custom scripts, the second with two references; no actions, so no spawner or paths.
+// Two rules on custom scripts, the second with two references; no actions, so no spawner.
 struct Harness {
   Harness() {
     std::ofstream(file) << "<config><autoresponse><total>2</total><autoresponse1><name>fan</name>"
@@ -23,6 +24,8 @@ struct Harness {
                            "custom</check_type><custom><dev_refs><total>2</total></dev_refs></custom></autoresponse2>"
                            "</autoresponse></config>\n";
     setenv("XMLDB_PATH", file.c_str(), 1);
+    paths.config_file = file;
+    ctx.paths = &paths;
     ctx.clock = &clock;
     ctx.control_key = kControlTable.key;
     ctx.link.write_event_added = true;  // no socket: messages stay queued
@@ -30,6 +33,7 @@ struct Harness {
   }
   ~Harness() { unload_config(&ctx); unlink(file.c_str()); }
   const std::string file = "/tmp/ar-control-fuzz-" + std::to_string(getpid()) + ".xml";
+  Paths paths;
   SystemClock clock;
   DaemonContext ctx;
 };

@@ -59,6 +59,7 @@ std::string CheckBench::on(ArCheckState state, const std::string& key, const std
   }
   if (o.reason.empty() && o.kind == CheckOutcomeKind::kDrop) return "-";
   if (o.reason.empty() && o.kind == CheckOutcomeKind::kRefresh) return "=";
+  if (o.kind == CheckOutcomeKind::kNotReading && o.reason == "Reading is not a number for AR bench: " + value) return "?";
   return std::string(check_outcome_name(o.kind)) + ": " + o.reason;
 }
 

@@ -23,7 +23,7 @@ class CheckBench {
   ~CheckBench();
   // The rule of type with settings under its path ("config..." keys stand where they say), reference ref.
   CheckBench& rule(const std::string& type, const Settings& settings, uint32_t ref = 1);
-  // One update in state: "-" dropped, "=" refreshed; a trigger or resolve by its reason with the rule's part
+  // One update in state: "-" dropped, "=" refreshed, "?" no reading; a trigger or resolve by its reason with the rule's part
   // cut short: "T x" for "AR <rule> triggered. val x", "R x" for "AR <rule> resolving. val x" and "r x"
   // for "ar <rule> resolving. val x". Any other reason stays whole after the outcome's name.
   std::string on(ArCheckState state, const std::string& key, const std::string& value);

@@ -58,6 +58,7 @@ TestDaemon::TestDaemon() {
   char tmpl[] = "/tmp/ar-test-XXXXXX";
   dir_ = mkdtemp(tmpl);
   paths = Paths::under(dir_);
+  paths.config_file = dir_ + "/config.xml";
   base_ = event_init();
   ctx.paths = &paths;
   ctx.clock = &clock;

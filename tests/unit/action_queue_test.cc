@@ -19,12 +19,17 @@ const std::string kFinished = "Finished action: cut power with status ";
 class ActionQueue : public ::testing::Test {
  protected:
   void SetUp() override {
-    ConfigBuilder c = enviro_rules(1);
-    add_action(c.set(rule_path(1) + ".trigger_actions.total", 1), 1, "trigger_actions", 1, "cut power", "custom");
-    ASSERT_EQ(0, d.load(c.set(rule_path(1) + ".name", "pdu")));
+    ConfigBuilder c = enviro_rules(3);
+    for (int n = 1; n <= 3; ++n) {
+      c.set(rule_path(n) + ".name", n == 1 ? "pdu" : "rule" + std::to_string(n));
+      add_action(c.set(rule_path(n) + ".trigger_actions.total", 1), n, "trigger_actions", 1, "cut power", "custom");
+    }
+    ASSERT_EQ(0, d.load(c));
   }
-  int queue(const std::string& program, const Strings& argv = {}) {
-    return queue_action(&d.check(0), d.check(0).conf.ar->trigger_actions[0], program, argv, {}, 0);
+  // An action of rule n (1 to 3) runs program.
+  int queue(const std::string& program, const Strings& argv = {}, size_t n = 1) {
+    ArCheck& check = d.check(n - 1);
+    return queue_action(&check, check.conf.ar->trigger_actions[0], check.trigger_status(), program, argv, {}, 0);
   }
   Strings lines() { return TestDaemon::values_of(d.take_sent(), "config.autoresponse.log"); }
   pid_t pid(size_t n) { return d.spawner.starts.at(n).pid; }
@@ -52,6 +57,38 @@ TEST_F(ActionQueue, HoldsAtMostOneHundredAndOneCountingTheRunningOnes) {
   EXPECT_TRUE(d.logged("Too many queued actions 101"));
   d.child_exits(pid(0), 0);
   EXPECT_EQ(0, queue("/bin/x"));
+}
+
+// A burst of one rule's actions holds no other rule back: rules take turns, each in its own order, a rule that
+// queued nothing for a while goes next, and in a full queue the rule that holds the most gives its newest waiting
+// action way to a rule that holds less than half; the entry of the action dropped is Dropped.
+TEST_F(ActionQueue, RulesTakeTurnsAndInAFullQueueTheNoisiestGivesWay) {
+  for (int i = 0; i < 101; ++i) ASSERT_EQ(0, queue("/bin/p" + std::to_string(i))) << i;
+  const std::string dropped = "Dropped action: cut power for AR: pdu - queue full";
+  EXPECT_EQ(0, queue("/bin/x1", {}, 2));
+  EXPECT_EQ(0, queue("/bin/y1", {}, 3));
+  EXPECT_EQ(0, queue("/bin/x2", {}, 2));
+  EXPECT_EQ((Strings{dropped, dropped, dropped}), lines());
+  EXPECT_EQ(kActionDropped, d.check(0).trigger_status()[0]);
+  EXPECT_TRUE(d.logged(dropped));
+  for (int i = 0; i < 5; ++i) d.child_exits(pid(size_t(i)), 0);
+  Strings started;
+  for (const auto& s : d.spawner.starts) started.push_back(s.path.substr(5));
+  EXPECT_EQ((Strings{"p0", "p1", "x1", "y1", "p2", "x2", "p3"}), started);
+  // Rule 2 takes pdu's place until it holds half the queue, and is then refused as before; rule 3 still gets in.
+  const auto held = [&] {
+    std::string counts;
+    for (const char* rule : {"pdu", "rule2", "rule3"}) {
+      counts += std::to_string(std::count_if(d.ctx.action_queue.begin(), d.ctx.action_queue.end(),
+                                             [&](const QueuedAction& q) { return q.ar_name == rule; })) + " ";
+    }
+    return counts;
+  };
+  while (queue("/bin/x", {}, 2) == 0) {}
+  EXPECT_TRUE(d.logged("Too many queued actions 101"));
+  EXPECT_EQ("50 51 0 ", held());
+  EXPECT_EQ(0, queue("/bin/y", {}, 3));
+  EXPECT_EQ("50 50 1 ", held());
 }
 
 TEST_F(ActionQueue, AFailedStartFreesItsSlotAndTheNextStartsAndActionsOutliveAReload) {

@@ -279,11 +279,11 @@ TEST_F(ArctlCheck, WithoutAFileTheDatabasesOwnIsChecked) {
 TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
   std::ostringstream out, err;
   EXPECT_EQ(arctl_main({"--help"}, out, err), 0);
-  for (const char* command : {"check [FILE]", "status [--socket PATH]", "cancel [--socket PATH] [--as NAME] RULE",
-                              "log [-f] [--socket PATH]"}) {
+  for (const char* command : {"check [FILE]", "status [--socket PATH]", "reload [--socket PATH]",
+                              "cancel [--socket PATH] [--as NAME] RULE", "log [-f] [--syslog FILE] [--socket PATH]"}) {
     EXPECT_NE(out.str().find(command), std::string::npos) << command;
   }
-  for (const std::string command : {"check", "status", "cancel", "log"}) {
+  for (const std::string command : {"check", "status", "reload", "cancel", "log"}) {
     std::ostringstream help;
     EXPECT_EQ(arctl_main({command, "--help"}, help, err), 0);
     EXPECT_EQ(help.str().rfind("usage: arctl " + command, 0), 0u) << help.str();
@@ -296,7 +296,8 @@ TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
            // Who cancels is a field of a comma-separated command and lands in the daemon's log.
            {"cancel", "--as", "ops,admin", "1"}, {"cancel", "--as=", "1"}, {"cancel", "--as", "ops\tnight", "1"},
            {"cancel", "--as", "ops\n", "1"}, {"cancel", "--as", "\x7f", "1"}, {"cancel", "1", "--as"},
-           {"cancel", "--as", "a", "--as", "b", "1"}, {"status", "--as", "ops"}}) {
+           {"cancel", "--as", "a", "--as", "b", "1"}, {"status", "--as", "ops"}, {"log", "--syslog"},
+           {"log", "--syslog="}, {"status", "--syslog", "f"}, {"reload", "x"}}) {
     std::ostringstream o, e;
     EXPECT_EQ(arctl_main(args, o, e), 2) << ::testing::PrintToString(args);
     EXPECT_EQ(o.str(), "");

@@ -2,11 +2,14 @@
 // their exact infod traffic, delays, repeats, time-outs and disable windows.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <ctime>
+#include <functional>
 
 #include "config/autoresponse.h"
 #include "core/link.h"
 #include "core/log.h"
+#include "engine/control.h"
 #include "engine/dispatch.h"
 #include "engine/state.h"
 #include "engine/tick.h"
@@ -59,6 +62,7 @@ class Engine : public ::testing::Test {
     if (reading == nullptr) d.tick(); else EXPECT_EQ(0, d.deliver(enviro_key(1), reading));
     Strings out;
     for (const SentMessage& m : d.take_sent()) {
+      if (m.key.rfind("config.autoresponse.daemon.", 0) == 0) continue;  // the daemon's own status: not a rule's
       const std::string key = m.key.rfind(kRef, 0) == 0 ? m.key.substr(kRef.size()) : m.key == kLogKey ? "log" : m.key;
       out.push_back(key + "=" + m.value);
     }
@@ -96,6 +100,22 @@ TEST_F(Engine, TriggerRefreshResolveTimeoutNormalWithTheirTrafficThroughOneFunne
   d.clock.wall += 86400;
   EXPECT_EQ(Strings{}, at(60, nullptr));
   EXPECT_EQ((Strings{"status=Normal", kLine + "Normal"}), at(1, nullptr));
+}
+
+// A sensor that drops out ("N/A") changes nothing, in Normal or Triggered, and is reported once until a reading
+// comes again, whether that reading changes the state or not.
+TEST_F(Engine, UpdatesWithoutAReadingChangeNothingAndAreReportedOncePerDropout) {
+  load();
+  const std::string warning = "Reading is not a number for AR door1: N/A";
+  Strings pushed;
+  for (const char* reading : {"N/A", "N/A", "20", "N/A", "31", "N/A", "abc", "29", "N/A"}) {
+    for (const std::string& push : at(0, reading)) pushed.push_back(push.substr(0, push.find('=')));
+  }
+  EXPECT_EQ((Strings{"status", "curr_entry.status", "log", "status", "curr_entry.status", "log", "status", "log"}),
+            pushed);  // triggered by 31, resolved by 29 (Resolving, then Normal), nothing else
+  Strings warnings;
+  for (const LogRecord& r : d.logs) if (r.priority == kLogWarn) warnings.push_back(r.text);
+  EXPECT_EQ((Strings{warning, warning, warning, warning}), warnings);
 }
 
 // One update goes to every rule that takes it, in rule order; a rule whose check drops it (here for a bad
@@ -176,6 +196,29 @@ TEST_F(Engine, CentralManagementNodesComeFirstAndEachReferenceRunsEveryActionOnc
   EXPECT_EQ(want, g_paths);
   EXPECT_EQ("CMS action", g_offered.front());
   EXPECT_EQ("G", g_offered[15]);
+}
+
+// A trigger action that a delay holds back and that never runs is accounted for, whatever takes the reference
+// out of Triggered: each such action once, with the reason.
+TEST_F(Engine, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
+  actions("trigger_actions", {{"A", 0}, {"B", 60}, {"C", 0}});
+  load();
+  const std::string cancel = rule_path(1) + ",admin,cancel";
+  const struct { std::function<void()> leave; std::string why; } cases[] = {
+      {[&] { at(0, "29"); }, "its reference resolved"},
+      {[&] { control_handle(&d.ctx, cancel.c_str()), at(1, nullptr); }, "it was cancelled"},
+      {[&] { reload_config(SIGHUP, 0, &d.ctx); }, "the configuration was reloaded"},
+  };
+  for (const auto& k : cases) {
+    at(0, "31");
+    d.logs.clear();
+    k.leave();
+    Strings dropped;
+    for (const LogRecord& r : d.logs) if (r.text.rfind("Delayed", 0) == 0) dropped.push_back(r.text);
+    EXPECT_EQ((Strings{"Delayed action B for AR door1 dropped: " + k.why, "Delayed action C for AR door1 dropped: " + k.why}),
+              dropped);
+  }
+  EXPECT_EQ((Strings{"A", "A", "A"}), g_offered);
 }
 
 TEST_F(Engine, RepeatsComeEveryRepeatTimeoutAndAtMostOncePerCall) {

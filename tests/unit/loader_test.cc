@@ -14,11 +14,19 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// What went to infod: "type key", and "=value" for a push.
-Strings wire(TestDaemon& d) {
+const std::string kStatus = "config.autoresponse.daemon.";
+
+// What went to infod: "type key", and "=value" for a push; the daemon's own status keys apart, into status
+// when given, as "name=value".
+Strings wire(TestDaemon& d, Strings* status = nullptr) {
   Strings out;
-  for (const SentMessage& m : d.take_sent())
+  for (const SentMessage& m : d.take_sent()) {
+    if (m.key.rfind(kStatus, 0) == 0) {
+      if (status != nullptr && m.key != kStatus + "reload.mtime") status->push_back(m.key.substr(kStatus.size()) + "=" + m.value);
+      continue;
+    }
     out.push_back(std::to_string(m.type) + " " + m.key + (m.type == 1 ? "=" + m.value : ""));
+  }
   return out;
 }
 
@@ -58,9 +66,12 @@ TEST(Loader, RejectedRulesLeaveNoTraceAndTheWholeOneGetsEverything) {
   EXPECT_EQ(0, six.repeat_timeout);
   EXPECT_FALSE(six.schedule_enabled);
   EXPECT_EQ(nullptr, six.disable.get());  // no windows are kept for a schedule that is off
-  Strings want = normal(6, 1);
+  Strings want = normal(6, 1), status;
   for (const std::string& line : normal(6, 2)) want.push_back(line);
-  EXPECT_EQ(want, wire(d));
+  EXPECT_EQ(want, wire(d, &status));
+  // The daemon's status names what it loaded: rule numbers, references, kinds and names.
+  ASSERT_EQ(6u, status.size());
+  EXPECT_EQ("loaded=4 - net_tcp rule4;6 1-2 environmental rule6;7 - conman rule7", status.back());
 }
 
 // Counts beyond reason are cut with one line naming the key: no loop or allocation for billions of entries.
@@ -122,12 +133,18 @@ TEST(Loader, AReloadStartsATriggeredReferenceAgainInNormalUnlessTheFileCannotBeO
   ASSERT_EQ(0, d.deliver(enviro_key(1), "35"));
   d.take_sent();
   std::filesystem::remove(d.dir() + "/config.xml");
-  for (const char* broken : {"", "<config><autoresponse><total>1</total>"}) {
-    if (*broken != '\0') std::ofstream(d.dir() + "/config.xml") << broken;
+  const std::string file = d.dir() + "/config.xml";
+  const struct { const char* text; std::string result; } broken[] = {
+      {"", "reload.result=" + file + ": No such file or directory"},
+      {"<config><autoresponse><total>1</total>", "reload.result=" + file + ": no element found at line 1, column 39"}};
+  for (const auto& k : broken) {
+    if (*k.text != '\0') std::ofstream(file) << k.text;
     d.logs.clear();
     reload_config(SIGHUP, 0, &d.ctx);
     EXPECT_TRUE(d.logged("Could not open config database"));
-    EXPECT_EQ(Strings{}, wire(d));
+    Strings status;
+    EXPECT_EQ(Strings{}, wire(d, &status));
+    EXPECT_EQ((Strings{"reload.time=1700000000", k.result}), status);
     ASSERT_EQ(1u, d.ctx.checks.size());
     EXPECT_EQ(kArTriggered, d.check(0).state);
   }

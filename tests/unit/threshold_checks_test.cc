@@ -32,9 +32,10 @@ TEST(ThresholdChecks, EnvironmentalBoundariesAndOddReadings) {
        {"-", "T 30.500000 vs trigger 30.000000", "=", "r 29.000000 vs 30.000000"}},
       {sensor("Lesser", "30", "1"), {"5", "31", "5"},
        {"-", "T 31.000000 vs trigger 30.000000", "r 5.000000 vs 30.000000"}},
-      // "abc" reads as 0; NaN never triggers and never resolves.
-      {sensor("lesser", "30", "1"), {"nan", "abc", "NaN", "45"},
-       {"-", "T 0.000000 vs trigger 30.000000", "=", "r 45.000000 vs 30.000000"}},
+      // NaN never triggers and never resolves; a value with no leading number is no reading, in either state,
+      // while trailing text after a number is ignored.
+      {sensor("lesser", "30", "1"), {"nan", "N/A", "", " ", "-", "abc", "5abc", "NaN", "abc", "45"},
+       {"-", "?", "?", "?", "?", "?", "T 5.000000 vs trigger 30.000000", "=", "?", "r 45.000000 vs 30.000000"}},
   };
   CheckBench b;
   for (const auto& k : cases) EXPECT_EQ(k.outcomes, b.rule("environmental", k.settings).walk(kTemp, k.values));

@@ -8,7 +8,7 @@
 
 namespace {
 
-const Command* const kCommands[] = {&kCheckCommand, &kStatusCommand, &kCancelCommand, &kLogCommand};
+const Command* const kCommands[] = {&kCheckCommand, &kStatusCommand, &kReloadCommand, &kCancelCommand, &kLogCommand};
 
 const char kIntro[] =
     "Checks the configuration of autoresponsed, shows the state of its rules and\n"
@@ -19,6 +19,28 @@ const char kOutro[] =
     "The configuration is FILE, else $XMLDB_PATH, else /etc/config/config.xml.\n"
     "PATH is infod's socket, by default /var/run/infod-sock.\n"
     "'arctl COMMAND --help' tells more about a command; see also arctl(8).\n";
+
+// The options that take a value, as "--NAME VALUE" or "--NAME=VALUE".
+struct ValueOption {
+  const char* name;
+  unsigned bit;
+  std::optional<std::string> Invocation::*value;
+  const char* placeholder;
+};
+
+const ValueOption kValueOptions[] = {
+    {"as", kOptionAs, &Invocation::as, "NAME"},  // the name itself is judged by the command
+    {"syslog", kOptionSyslog, &Invocation::syslog, "FILE"},
+};
+
+// The value option of command that argument a gives; null for none.
+const ValueOption* value_option(const Command& command, const std::string& a) {
+  for (const ValueOption& o : kValueOptions) {
+    const std::string name = std::string("--") + o.name;
+    if ((command.options & o.bit) != 0 && (a == name || a.compare(0, name.size() + 1, name + "=") == 0)) return &o;
+  }
+  return nullptr;
+}
 
 std::string usage_line(const Command& c) { return std::string("arctl ") + c.name + " " + c.synopsis; }
 
@@ -64,7 +86,7 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     return usage_error(err, "unknown command " + args[0], nullptr);
   }
 
-  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, out, err};
+  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, out, err};
   bool options_done = false;
   bool socket_given = false;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -88,15 +110,18 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
       }
       if (inv.socket.empty()) return usage_error(err, "--socket needs a PATH", command);
       socket_given = true;
-    } else if ((command->options & kOptionAs) != 0 && (a == "--as" || a.compare(0, 5, "--as=") == 0)) {
-      // The name itself is judged by the command, with the names it finds itself.
-      if (inv.as) return usage_error(err, "--as given twice", command);
-      if (a == "--as") {
-        if (i + 1 == args.size()) return usage_error(err, "--as needs a NAME", command);
-        inv.as = args[++i];
+    } else if (const ValueOption* o = value_option(*command, a); o != nullptr) {
+      std::optional<std::string>& value = inv.*(o->value);
+      const std::string name = std::string("--") + o->name;
+      if (value) return usage_error(err, name + " given twice", command);
+      if (a == name) {
+        if (i + 1 == args.size()) return usage_error(err, name + " needs a " + o->placeholder, command);
+        value = args[++i];
       } else {
-        inv.as = a.substr(5);
+        value = a.substr(name.size() + 1);
       }
+      // An empty name is judged by the command; an empty file is no file.
+      if (value->empty() && o->bit == kOptionSyslog) return usage_error(err, name + " needs a FILE", command);
     } else {
       return usage_error(err, "unknown option " + a, command);
     }

@@ -13,6 +13,7 @@ struct Invocation {
   std::string socket;              // --socket, or infod's own socket
   bool follow = false;             // -f
   std::optional<std::string> as;   // --as NAME
+  std::optional<std::string> syslog;  // --syslog FILE
   std::ostream& out;
   std::ostream& err;
 };
@@ -31,11 +32,17 @@ struct Command {
 constexpr unsigned kOptionSocket = 1;  // --socket PATH
 constexpr unsigned kOptionFollow = 2;  // -f, --follow
 constexpr unsigned kOptionAs = 4;      // --as NAME
+constexpr unsigned kOptionSyslog = 8;  // --syslog FILE
 
 extern const Command kCheckCommand;   // check.cc
 extern const Command kStatusCommand;  // status.cc
 extern const Command kCancelCommand;  // cancel.cc
 extern const Command kLogCommand;     // log.cc
+extern const Command kReloadCommand;  // reload.cc
+
+// What `arctl check FILE` does: the findings on out, a file that cannot be
+// read or parsed on err; its exit status (0 no error, 1 errors, 2 unreadable).
+int check_configuration(const std::string& file, std::ostream& out, std::ostream& err);
 
 // A command line that is not understood: says problem and the usage of
 // command (of arctl when null) on err; returns 2.

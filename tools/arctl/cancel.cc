@@ -2,18 +2,17 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "arctl/arctl.h"
+#include "arctl/daemon_view.h"
 #include "arctl/infod.h"
-#include "arctl/rules.h"
 #include "arctl/text.h"
-#include "config/autoresponse.h"
 #include "engine/control.h"
 
 namespace {
@@ -53,77 +52,58 @@ std::optional<std::string> origin_of(const Invocation& inv) {
   return std::nullopt;
 }
 
-bool all_digits(const std::string& text) {
-  if (text.empty()) return false;
-  for (unsigned char c : text) {
-    if (!isdigit(c)) return false;
-  }
-  return true;
-}
-
-// The rule that word names by its number, its path or its name; null
-// after saying on err why there is none.
-const OfflineRule* find_rule(const OfflineConfig& config, const std::string& word, std::ostream& err) {
-  std::string number;
-  if (all_digits(word)) {
-    number = word;
-  } else if (word.compare(0, strlen(kRulePathPrefix), kRulePathPrefix) == 0 && all_digits(word.substr(strlen(kRulePathPrefix)))) {
-    number = word.substr(strlen(kRulePathPrefix));
-  }
-  std::vector<const OfflineRule*> found;
-  for (const OfflineRule& rule : config.rules()) {
-    if (number.empty() ? rule.name == word : std::to_string(rule.index) == number) found.push_back(&rule);
-  }
-  if (found.size() == 1) return found[0];
-  if (found.empty()) {
-    err << "arctl: the configuration has no rule " << (number.empty() ? "named " + visible(word) : number)
-        << " ('arctl status' lists them)\n";
-  } else {
-    err << "arctl: " << found.size() << " rules are named " << visible(word) << " (";
-    for (size_t i = 0; i < found.size(); ++i) err << (i > 0 ? ", " : "") << found[i]->index;
-    err << "); give its number\n";
-  }
-  return nullptr;
-}
+// How long the daemon may take to act on the command.
+constexpr int kActWaitMs = 3000;
 
 int run_cancel(Invocation& inv) {
   const std::optional<std::string> origin = origin_of(inv);
   if (!origin) return 2;
-  const std::unique_ptr<OfflineConfig> config = load_rules(inv.err);
-  if (!config) return 1;
-  const OfflineRule* rule = find_rule(*config, inv.words[0], inv.err);
-  if (rule == nullptr) return 1;
-  // The daemon acts on the first reference it made; without one it has
-  // nothing the command could reach.
-  const OfflineReference* first = nullptr;
-  for (const OfflineReference& ref : rule->references) {
-    if (first == nullptr && ref.subscribed) first = &ref;
-  }
-  const std::string label = "rule " + std::to_string(rule->index) + " (" + visible(rule->name) + ")";
-  if (!rule->loaded || first == nullptr) {
-    inv.err << "arctl: the daemon does not load " << label << " ('arctl check' tells why); nothing sent\n";
-    return 1;
-  }
-
   InfodConnection infod;
-  std::string error;
-  if (!infod.open(inv.socket, &error)) {
-    inv.err << "arctl: " << visible(error) << "\n";
+  DaemonView view;
+  if (const int status = reach_running_daemon(inv.socket, &infod, &view, inv.err); status != 0) return status;
+  // The rule as the daemon runs it, whatever the file says by now.
+  const LoadedRule* rule = find_loaded_rule(view, inv.words[0], inv.err);
+  if (rule == nullptr) return 1;
+  const std::string path = loaded_rule_path(*rule);
+  const std::string label = "rule " + std::to_string(rule->number) + " (" + visible(rule->name) + ")";
+  // The daemon acts on the first reference it made.
+  if (rule->references.empty()) {
+    inv.err << "arctl: the daemon made no reference of " << label << " ('arctl check' tells why); nothing sent\n";
     return 1;
   }
-  std::optional<std::string> state;
-  const bool known = infod.get(state_key(*rule, first->number), &state);
-  const std::string command = rule->path + "," + *origin + ",cancel";
+  const uint32_t first = rule->references.front();
+  const std::string key = reference_state_key(path, first);
+  std::optional<std::string> before;
+  if (!infod.get(key, &before)) {
+    inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
+    return 1;
+  }
+  const std::string state = before.value_or("-");
+  if (state != "Triggered" && state != "Resolving") {
+    inv.err << "arctl: reference " << first << " of " << label << " is " << visible(state)
+            << "; the daemon cancels only a Triggered or Resolving rule: nothing sent\n";
+    return 1;
+  }
+  const std::string command = path + "," + *origin + ",cancel";
   if (!infod.push(kControlTable.key, 0, command)) {
     inv.err << "arctl: could not send to infod at " << visible(inv.socket) << "\n";
     return 1;
   }
-  inv.out << "sent \"" << visible(command) << "\" to " << kControlTable.key << " (rule " << rule->index << ", "
+  inv.out << "sent \"" << visible(command) << "\" to " << kControlTable.key << " (rule " << rule->number << ", "
           << visible(rule->name) << ")\n";
-  if (known && state && *state != "Triggered" && *state != "Resolving") {
-    inv.err << "arctl: note: reference " << first->number << " of " << label << " is " << visible(*state)
-            << "; the daemon cancels only a Triggered or Resolving rule and ignores this\n";
+  // What the daemon did with it: the reference leaves the state it had.
+  std::optional<std::string> after = before;
+  for (int waited = 0; waited < kActWaitMs && after == before; waited += 50) {
+    usleep(50 * 1000);
+    if (!infod.get(key, &after)) break;
   }
+  if (after == before) {
+    inv.err << "arctl: reference " << first << " of " << label << " is still " << visible(state) << " after "
+            << kActWaitMs / 1000 << " seconds: the daemon did not act on the command\n";
+    return 1;
+  }
+  inv.out << label << ": reference " << first << " " << visible(state) << " -> " << visible(after.value_or("-"))
+          << "; no further actions are queued, and it is Normal again after its reset_timeout\n";
   return 0;
 }
 
@@ -133,22 +113,24 @@ const Command kCancelCommand = {
     "cancel",
     "[--socket PATH] [--as NAME] RULE",
     "cancel a triggered rule, by name or number",
-    "Sends the daemon the cancel command for RULE, given by its name, its\n"
-    "number N or its path config.autoresponse.autoresponseN, and prints what it\n"
-    "sent. A Triggered or Resolving rule (its first reference) then queues no\n"
-    "further actions and waits out its reset_timeout before it is Normal again;\n"
-    "actions already queued or running go on. The command written into infod's\n"
-    "key config.autoresponse.command is PATH,NAME,cancel, and the daemon logs\n"
-    "NAME as who cancelled: the login name of the user running arctl, or the\n"
-    "user who ran it through sudo ($SUDO_USER). The configuration is\n"
-    "$XMLDB_PATH, else /etc/config/config.xml.\n"
+    "Sends the running daemon the cancel command for RULE, given by its name,\n"
+    "its number N or its path config.autoresponse.autoresponseN as the daemon\n"
+    "loaded it, when its first reference is Triggered or Resolving, then waits\n"
+    "for the daemon to act and prints what happened: the reference goes to\n"
+    "Timeout, queues no further actions and is Normal again after its\n"
+    "reset_timeout; actions already queued or running go on. Nothing is sent to\n"
+    "a daemon that is not running or a rule in another state. The command\n"
+    "written into infod's key config.autoresponse.command is PATH,NAME,cancel,\n"
+    "and the daemon logs NAME as who cancelled: the login name of the user\n"
+    "running arctl, or the user who ran it through sudo ($SUDO_USER).\n"
     "\n"
     "  --socket PATH   infod's socket (default /var/run/infod-sock)\n"
     "  --as NAME       who cancels, instead of the user; not empty, and no\n"
     "                  comma or control character\n"
     "\n"
-    "Exit status: 0 sent, 1 no such rule, or infod cannot be reached, 2 a\n"
-    "command line that is not understood or a NAME that cannot be sent.\n",
+    "Exit status: 0 cancelled, 1 no such rule, not cancellable, not acted on,\n"
+    "or infod cannot be reached, 2 a command line that is not understood or a\n"
+    "NAME that cannot be sent, 3 the daemon is not running.\n",
     kOptionSocket | kOptionAs,
     1,
     1,

@@ -41,27 +41,30 @@ bool readable(const std::string& file, std::ostream& err) {
 }
 
 int run_check(Invocation& inv) {
-  const std::string file = inv.words.empty() ? default_config_file() : inv.words[0];
-  if (!readable(file, inv.err)) return 2;
+  return check_configuration(inv.words.empty() ? default_config_file() : inv.words[0], inv.out, inv.err);
+}
+
+}  // namespace
+
+int check_configuration(const std::string& file, std::ostream& out, std::ostream& err) {
+  if (!readable(file, err)) return 2;
   const OfflineConfig config(file);
   if (!config.ok()) {
-    inv.err << "arctl: " << visible(file) << " cannot be opened as a configuration\n";
+    err << "arctl: " << visible(file) << " cannot be opened as a configuration\n";
     return 2;
   }
   AuditReport report;
   audit_configuration(config, &report);
   for (const AuditFinding& f : report.findings()) {
-    inv.out << (f.level == AuditLevel::kError ? "error: " : "warning: ") << visible(f.path) << ": " << visible(f.text)
-            << "\n";
+    out << (f.level == AuditLevel::kError ? "error: " : "warning: ") << visible(f.path) << ": " << visible(f.text)
+        << "\n";
   }
   const size_t errors = report.count(AuditLevel::kError);
-  inv.out << count(config.rules_loaded(), "rule") << ", " << count(config.references_loaded(), "reference") << ", "
-          << count(config.actions_loaded(), "action") << " loaded; " << count(errors, "error") << ", "
-          << count(report.count(AuditLevel::kWarning), "warning") << "\n";
+  out << count(config.rules_loaded(), "rule") << ", " << count(config.references_loaded(), "reference") << ", "
+      << count(config.actions_loaded(), "action") << " loaded; " << count(errors, "error") << ", "
+      << count(report.count(AuditLevel::kWarning), "warning") << "\n";
   return errors > 0 ? 1 : 0;
 }
-
-}  // namespace
 
 const Command kCheckCommand = {
     "check",

@@ -10,19 +10,29 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "core/link.h"
 #include "platform/infod_client.h"
 
 namespace {
 
-// Waits until fd is ready for events; false on an error of poll.
-bool wait_for(int fd, short events) {
+int64_t now_ms() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
+}
+
+// Waits until fd is ready for events, or until deadline_ms (-1: none);
+// false on an error of poll or when time ran out.
+bool wait_for(int fd, short events, int64_t deadline_ms = -1) {
   for (;;) {
+    const int64_t left = deadline_ms < 0 ? -1 : deadline_ms - now_ms();
+    if (deadline_ms >= 0 && left <= 0) return false;
     pollfd p{fd, events, 0};
-    const int n = poll(&p, 1, -1);
+    const int n = poll(&p, 1, left < 0 ? -1 : static_cast<int>(left));
     if (n > 0) return true;
-    if (n < 0 && errno != EINTR) return false;
+    if (n == 0 || (n < 0 && errno != EINTR)) return false;
   }
 }
 
@@ -96,7 +106,7 @@ bool InfodConnection::read_bytes(char* buf, size_t len) {
     if (n > 0) {
       got += static_cast<size_t>(n);
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      if (!wait_for(fd_, POLLIN)) return false;
+      if (!wait_for(fd_, POLLIN, deadline_ms_)) return false;
     } else {
       return false;
     }
@@ -114,16 +124,25 @@ bool InfodConnection::read_body(std::string* body) {
   return read_bytes(body->data(), length);
 }
 
-bool InfodConnection::next_update(InfodUpdate* update) {
+bool InfodConnection::next_update(InfodUpdate* update, int timeout_ms) {
+  deadline_ms_ = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
   std::string body;
-  while (read_body(&body)) {
+  bool got = false;
+  while (!got && read_body(&body)) {
     // Split as the daemon splits what infod sends it.
     UpdateFields fields;
     if (link_split_fields(body.data(), &fields) < 2 || fields.type != kInfodUpdate) continue;
     update->key = fields.key;
     update->time_ms = fields.time_ms;
     update->value = fields.value != nullptr ? fields.value : "";
-    return true;
+    got = true;
   }
-  return false;
+  deadline_ms_ = -1;
+  return got;
+}
+
+bool InfodConnection::readable() const {
+  if (infod_kept_bytes(fd_) > 0) return true;
+  pollfd p{fd_, POLLIN, 0};
+  return poll(&p, 1, 0) > 0;
 }

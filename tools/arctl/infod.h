@@ -38,14 +38,21 @@ class InfodConnection {
   // Subscribes to key (and every key below it); false when the socket failed.
   bool subscribe(const std::string& key);
 
-  // Waits for the next value update; false when infod closed the
-  // connection or it failed.
-  bool next_update(InfodUpdate* update);
+  // Waits for the next value update, for ever or at most timeout_ms;
+  // false when infod closed the connection, it failed, or time ran out.
+  bool next_update(InfodUpdate* update, int timeout_ms = -1);
+
+  // Whether an update, or the rest of one, waits to be read (without
+  // waiting for it), and the socket to wait on for one.
+  bool readable() const;
+  int fd() const { return fd_; }
 
  private:
-  // Reads one whole frame's body; false at the end of the stream.
+  // Reads one whole frame's body; false at the end of the stream or when
+  // time runs out.
   bool read_body(std::string* body);
   bool read_bytes(char* buf, size_t len);
 
   int fd_ = -1;
+  int64_t deadline_ms_ = -1;  // of the read under way, on the monotonic clock; -1: none
 };

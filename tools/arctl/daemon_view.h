@@ -1,0 +1,73 @@
+// What the running daemon publishes of itself in infod (its pid, heartbeat,
+// last load and queue), read back for arctl's commands, which show and
+// steer what the daemon runs rather than what the file says.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+class InfodConnection;
+
+// Exit status of commands that need the daemon and find it not running.
+constexpr int kExitNotRunning = 3;
+
+struct LoadedRule {
+  uint32_t number = 0;              // N of config.autoresponse.autoresponseN
+  std::vector<uint32_t> references;  // the numbers of the references the daemon made
+  std::string check_type;
+  std::string name;
+};
+
+struct QueueEntry {
+  bool running = false;
+  int64_t since = 0;  // started, or queued while waiting
+  std::string rule_path;
+  std::string action_path;
+};
+
+struct DaemonView {
+  bool published = false;  // infod holds the daemon's keys at all
+  pid_t pid = 0;
+  int64_t started = 0;
+  int64_t heartbeat = 0;
+  int64_t reload_time = 0;
+  std::string reload_result;  // "ok", or why the file could not be opened
+  int64_t reload_mtime = 0;
+  std::string reload_checksum;
+  std::vector<LoadedRule> loaded;
+  std::vector<QueueEntry> queue;
+
+  // Whether the heartbeat is at most two ticks old at now.
+  bool alive(int64_t now) const;
+};
+
+// Reads the daemon's keys; false when infod does not answer.
+bool read_daemon_view(InfodConnection& infod, DaemonView* view);
+
+// Connects infod to the socket and reads the running daemon's keys into
+// view: 0, or, after saying why on err, the exit status of a command that
+// needs the daemon: 1 when infod cannot be reached or does not answer,
+// kExitNotRunning when the daemon's heartbeat is too old.
+int reach_running_daemon(const std::string& socket, InfodConnection* infod, DaemonView* view, std::ostream& err);
+
+// "2024-05-01 14:03:07" in local time.
+std::string local_time_text(int64_t seconds);
+
+// Says on err that the daemon is not running (exit status 3 follows):
+// since when its heartbeat stopped, or that it never published one.
+void say_not_running(const DaemonView& view, std::ostream& err);
+
+// The loaded rule that word names: its number, its path
+// (config.autoresponse.autoresponseN) or its name; null after saying on err
+// why there is none.
+const LoadedRule* find_loaded_rule(const DaemonView& view, const std::string& word, std::ostream& err);
+
+// The path of a loaded rule, and the keys of one of its references' state
+// and current value.
+std::string loaded_rule_path(const LoadedRule& rule);
+std::string reference_state_key(const std::string& rule_path, uint32_t reference);
+std::string reference_value_key(const std::string& rule_path, uint32_t reference);
