@@ -127,7 +127,7 @@ found=$(cd "$root" && find . -path ./var -prune -o -type f -print | sed 's|^\./|
 # The package's daemon, without infod and then with it, in a private mount namespace.
 (cd build && AR_INSTALLED_DAEMON="$root/usr/sbin/autoresponsed" ./e2e_tests --gtest_filter='ProductionBinary.*') \
   > "$scratch/production.log" 2>&1 || { cat "$scratch/production.log"; exit 1; }
-grep -q '^\[  PASSED  \] 1 test' "$scratch/production.log" || { cat "$scratch/production.log"; exit 1; }
+grep -q '^\[  PASSED  \] [1-9]' "$scratch/production.log" || { cat "$scratch/production.log"; exit 1; }
 # The package's arctl finds the example it installed sound (its scripts are
 # not on this machine: warnings only).
 "$root/usr/sbin/arctl" check "$root/usr/share/doc/autoresponsed/examples/config.xml" > "$scratch/arctl.log" 2>&1 ||
