@@ -1,10 +1,8 @@
-# Read by cpack in a cross build: the package's dependencies, computed from
-# its binaries by dpkg-shlibdeps against the symbols and shlibs files of the
-# target's library packages that tools/cross-build.sh unpacked, as CPack
-# itself does for the build machine against the installed packages.
-if(NOT CPACK_GENERATOR STREQUAL "DEB")
-  return()
-endif()
+# Read through cpack-project.cmake in a cross build: the package's
+# dependencies, computed from its binaries by dpkg-shlibdeps against the
+# symbols and shlibs files of the target's library packages that
+# tools/cross-build.sh unpacked, as CPack itself does for the build
+# machine against the installed packages.
 set(work "${CPACK_PACKAGE_DIRECTORY}/_shlibdeps")
 file(MAKE_DIRECTORY "${work}/debian")
 file(WRITE "${work}/debian/control"

@@ -24,8 +24,7 @@ usage() {
 
 arch=${1:-}
 case "$arch" in
-  armhf) triplet=arm-linux-gnueabihf ;;
-  arm64) triplet=aarch64-linux-gnu ;;
+  armhf | arm64) ;;
   *) usage ;;
 esac
 shift

@@ -10,7 +10,8 @@ packages=("$@")
   libevent-dev liblog4c-dev libpcre3-dev libexpat1-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev valgrind util-linux tzdata
-  man-db file dpkg-dev strace
+  man-db file dpkg-dev strace git
+  lintian devscripts shellcheck mandoc systemd
 )
 
 missing=()

@@ -9,7 +9,7 @@ build=${1:-build}
 root=$(mktemp -d /tmp/ar-leak-XXXXXX)
 infod_pid=""
 cleanup() {
-  [ -n "$infod_pid" ] && kill "$infod_pid" 2>/dev/null || true
+  if [ -n "$infod_pid" ]; then kill "$infod_pid" 2>/dev/null || true; fi
   rm -rf "$root"
 }
 trap cleanup EXIT
@@ -61,7 +61,7 @@ status=0
 wait "$daemon_pid" || status=$?
 if [ "$status" -ne 1 ]; then
   echo "leak-check: the daemon ended with status $status (expected 1)"
-  cat "$root/valgrind.log" | grep -v '^[^=]' | head -60 || true
+  grep -v '^[^=]' "$root/valgrind.log" | head -60 || true
   grep '^==' "$root/valgrind.log" | head -80 || true
   exit 1
 fi

@@ -1,20 +1,57 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the unit and end-to-end tests in a normal
 # build and again under AddressSanitizer and UndefinedBehaviorSanitizer;
-# the manual pages, the installed files and the Debian package (installed
-# and removed in a private root, its daemon run without infod); the
-# appliance's builds: armhf with every test under qemu-arm, arm64 built;
-# the fuzz targets for their time, and a leak check of the daemon through
-# a storm of reloads, then the demo. Installs what is missing first.
+# the scripts through shellcheck and the manual pages through mandoc; the
+# installed files and the Debian packages (lintian, hardening-check, the
+# unit verified, installed and removed in a private root, its daemon run
+# without infod, and built twice to the same bytes); the appliance's
+# builds with the same package checks: armhf with every test under
+# qemu-arm, arm64 built; the fuzz targets for their time, and a leak check
+# of the daemon through a storm of reloads, then the demo. Installs what
+# is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-top=$(pwd)
 jobs=$(nproc)
 
 ./tools/install-deps.sh
 
 # Each step with the seconds since the start, so a slow one shows.
 step() { printf '\n=== [%d s] %s\n' "$SECONDS" "$*"; }
+
+step "shell scripts and manual pages"
+# Every shell script of the tree, found by its first line.
+mapfile -t scripts < <(git ls-files | while read -r f; do
+  head -n 1 "$f" 2>/dev/null | grep -qE '^#!.*\b(ba)?sh\b' && echo "$f"; done)
+shellcheck "${scripts[@]}"
+for page in dist/autoresponsed.8 dist/arctl.8 dist/devinfod.1; do
+  lint=$(mandoc -Tlint "$page" 2>&1) || true
+  [ -z "$lint" ] || { printf '%s\n' "$lint"; exit 1; }
+done
+echo "${#scripts[@]} scripts and three pages without findings"
+
+# The checks of a Debian package of any architecture: lintian with every
+# tag down to the pedantic ones (what stays is overridden in the package,
+# each with its reason), and Debian's hardening in each program.
+# Control-flow protection is compiled in, but Debian 12's C start files
+# lack its marks, so no program of this release carries it whole.
+check_package() {
+  local deb=$1 tree findings
+  if ! findings=$(lintian -I --pedantic --fail-on error,warning,info,pedantic "$deb" 2>&1); then
+    printf '%s\n' "$findings" | grep -v 'root privileges'
+    echo "$deb: lintian findings"
+    exit 1
+  fi
+  case "$deb" in
+    *-dbg_*) return ;;
+  esac
+  tree=$(mktemp -d "$scratch/tree-XXXXXX")
+  dpkg-deb -x "$deb" "$tree"
+  hardening-check --quiet --nocfprotection "$tree/usr/sbin/autoresponsed" "$tree/usr/sbin/arctl" "$tree/usr/bin/devinfod" ||
+    { echo "$deb: hardening-check failed"; exit 1; }
+  echo "$(basename "$deb"): lintian and hardening-check clean"
+}
+scratch=$(mktemp -d /tmp/ar-test-XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
 
 step "build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
@@ -31,8 +68,6 @@ done
 echo "all three render cleanly"
 
 step "install, package, and the package installed and removed in a private root"
-scratch=$(mktemp -d /tmp/ar-install-XXXXXX)
-trap 'rm -rf "$scratch"' EXIT
 installed_files="usr/bin/devinfod
 usr/lib/debug/usr/bin/devinfod.debug
 usr/lib/debug/usr/sbin/arctl.debug
@@ -40,7 +75,13 @@ usr/lib/debug/usr/sbin/autoresponsed.debug
 usr/lib/systemd/system/autoresponsed.service
 usr/sbin/arctl
 usr/sbin/autoresponsed
+usr/share/doc/autoresponsed-dbg/changelog.gz
+usr/share/doc/autoresponsed-dbg/copyright
+usr/share/doc/autoresponsed/changelog.gz
+usr/share/doc/autoresponsed/copyright
 usr/share/doc/autoresponsed/examples/config.xml
+usr/share/lintian/overrides/autoresponsed
+usr/share/lintian/overrides/autoresponsed-dbg
 usr/share/man/man1/devinfod.1.gz
 usr/share/man/man8/arctl.8.gz
 usr/share/man/man8/autoresponsed.8.gz"
@@ -53,8 +94,28 @@ done
 (cd build && rm -f ./*.deb && cpack -G DEB > "$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; exit 1; }
 deb=$(ls build/autoresponsed_*_"$(dpkg --print-architecture)".deb)
 dpkg-deb -f "$deb" Depends | grep -q "libevent-core" || { echo "$deb: no dependencies"; exit 1; }
-[ -z "$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -v -e '^\./$' -e control -e md5sums)" ] ||
-  { echo "$deb: maintainer scripts or conffiles"; exit 1; }
+members=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
+if grep -q -v -e '^\./$' -e control -e md5sums <<<"$members"; then
+  echo "$deb: maintainer scripts or conffiles"
+  exit 1
+fi
+for package in build/*.deb; do check_package "$package"; done
+# The unit as installed, against a root that holds what it names (kill,
+# and the targets every service is ordered against), so that only the unit
+# itself is judged; a warning is a finding too.
+unit_root="$scratch/unit-root"
+dpkg-deb -x "$deb" "$unit_root"
+mkdir -p "$unit_root/bin"
+cp /bin/kill "$unit_root/bin/"
+for target in sysinit.target basic.target shutdown.target multi-user.target; do
+  cp "/lib/systemd/system/$target" "$unit_root/usr/lib/systemd/system/"
+done
+if ! verify=$(systemd-analyze verify --man=no --root="$unit_root" autoresponsed.service 2>&1) || [ -n "$verify" ]; then
+  printf '%s\n' "$verify"
+  echo "autoresponsed.service: systemd-analyze verify failed"
+  exit 1
+fi
+systemd-analyze security --offline=true --root="$unit_root" autoresponsed.service | tail -n 1
 # dpkg -i and dpkg -r in a private root: every file of the package arrives,
 # nothing runs, and removing it leaves nothing behind but dpkg's database.
 root="$scratch/root"
@@ -62,30 +123,55 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
 dpkg --root="$root" --force-depends -i "$deb" > "$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; exit 1; }
 found=$(cd "$root" && find . -path ./var -prune -o -type f -print | sed 's|^\./||' | sort)
-[ "$found" = "$(grep -v /debug/ <<<"$installed_files")" ] || { printf 'dpkg -i:\n%s\n' "$found"; exit 1; }
+[ "$found" = "$(grep -v -e /debug/ -e autoresponsed-dbg <<<"$installed_files")" ] || { printf 'dpkg -i:\n%s\n' "$found"; exit 1; }
 # The package's daemon, without infod and then with it, in a private mount namespace.
 (cd build && AR_INSTALLED_DAEMON="$root/usr/sbin/autoresponsed" ./e2e_tests --gtest_filter='ProductionBinary.*') \
   > "$scratch/production.log" 2>&1 || { cat "$scratch/production.log"; exit 1; }
-grep -q '^\[  PASSED  \] 1 test' "$scratch/production.log" || { cat "$scratch/production.log"; exit 1; }
+grep -q '^\[  PASSED  \] [1-9]' "$scratch/production.log" || { cat "$scratch/production.log"; exit 1; }
 # The package's arctl finds the example it installed sound (its scripts are
 # not on this machine: warnings only).
 "$root/usr/sbin/arctl" check "$root/usr/share/doc/autoresponsed/examples/config.xml" > "$scratch/arctl.log" 2>&1 ||
   { cat "$scratch/arctl.log"; exit 1; }
+# Its arctl tells the package's version.
+[ "$("$root/usr/sbin/arctl" --version)" = "arctl $(dpkg-deb -f "$deb" Version)" ] ||
+  { echo "arctl --version is not the package's version"; exit 1; }
 dpkg --root="$root" -r autoresponsed > "$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; exit 1; }
 left=$(cd "$root" && find . -mindepth 1 -path ./var -prune -o -print)
 [ -z "$left" ] || { printf 'dpkg -r left:\n%s\n' "$left"; exit 1; }
 echo "$(basename "$deb"): installed, its daemon exits 255 without infod, its arctl checks the example," \
      "removed without a trace"
 
+step "the host packages are reproducible: built again in another place"
+# A copy of the tree under another name, built from scratch (only the
+# packaged programs) later than the packages above, with the time of the
+# last commit as every time stamp: its packages must match those byte for
+# byte (the tests and benchmarks of the first build change nothing in them).
+copy="$scratch/another-place"
+epoch=$(git log -1 --format=%ct)
+mkdir -p "$copy"
+git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$copy"
+(cd "$copy" &&
+ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAR_TESTS=OFF -DAR_BENCH=OFF >/dev/null &&
+ make -C build -j"$jobs" --no-print-directory >/dev/null &&
+ cd build && SOURCE_DATE_EPOCH=$epoch cpack -G DEB > cpack.log 2>&1) ||
+  { cat "$copy/build/cpack.log" 2>/dev/null; exit 1; }
+for deb in build/*.deb; do
+  cmp "$deb" "$copy/build/$(basename "$deb")" ||
+    { echo "$(basename "$deb") differs between two builds (diffoscope shows how)"; exit 1; }
+done
+echo "built twice, the same packages: $(cd build && echo ./*.deb)"
+
 step "the appliance: armhf, every test under qemu-arm"
 ./tools/cross-build.sh armhf --package
 (cd build-armhf && ctest --output-on-failure -j"$jobs")
 deb=$(ls build-armhf/autoresponsed_*_armhf.deb)
 dpkg-deb -f "$deb" Depends | grep -q "libevent-core" || { echo "$deb: no dependencies"; exit 1; }
+for package in build-armhf/*.deb; do check_package "$package"; done
 
 step "the appliance: arm64, built"
 ./tools/cross-build.sh arm64 --no-tests --package
 dpkg-deb -f "$(ls build-arm64/autoresponsed_*_arm64.deb)" Depends | grep -q "libevent-core"
+for package in build-arm64/*.deb; do check_package "$package"; done
 
 step "build with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -DAR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
@@ -97,7 +183,9 @@ step "tests under the sanitizers"
 step "fuzz targets"
 cmake -S . -B build/fuzz -DAR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-make -C build/fuzz -j"$jobs" --no-print-directory $(cd tests/fuzz && ls *_fuzz.cc | sed 's/\.cc$//')
+fuzzers=()
+for target in tests/fuzz/*_fuzz.cc; do fuzzers+=("$(basename "$target" .cc)"); done
+make -C build/fuzz -j"$jobs" --no-print-directory "${fuzzers[@]}"
 for target in tests/fuzz/*_fuzz.cc; do
   name=$(basename "$target" .cc)
   seconds=$(sed -n 's|^// fuzz-seconds: *\([0-9]*\).*|\1|p' "$target")

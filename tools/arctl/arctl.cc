@@ -77,6 +77,10 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     print_overview(out);
     return 0;
   }
+  if (args[0] == "--version") {
+    out << "arctl " AR_VERSION "\n";
+    return 0;
+  }
   const Command* command = nullptr;
   for (const Command* c : kCommands) {
     if (args[0] == c->name) command = c;
