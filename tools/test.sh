@@ -100,13 +100,11 @@ if grep -q -v -e '^\./$' -e control -e md5sums <<<"$members"; then
   exit 1
 fi
 for package in build/*.deb; do check_package "$package"; done
-# The unit as installed, against a root that holds what it names (kill,
-# and the targets every service is ordered against), so that only the unit
-# itself is judged; a warning is a finding too.
+# The unit as installed, against a root that holds what it names (the
+# package's programs, and the targets every service is ordered against), so
+# that only the unit itself is judged; a warning is a finding too.
 unit_root="$scratch/unit-root"
 dpkg-deb -x "$deb" "$unit_root"
-mkdir -p "$unit_root/bin"
-cp /bin/kill "$unit_root/bin/"
 for target in sysinit.target basic.target shutdown.target multi-user.target; do
   cp "/lib/systemd/system/$target" "$unit_root/usr/lib/systemd/system/"
 done

@@ -158,8 +158,8 @@ std::pair<int, std::string> DevInfod::command(Strings args) const {
   return {wait_exit(child), read_file(out)};  // the command ends before its output is read
 }
 
-bool DevInfod::logged(const std::string& text) const {
-  return eventually([&] { return ("\n" + read_file(log)).find("\n" + text) != std::string::npos; });
+bool DevInfod::logged(const std::string& text, int timeout_ms) const {
+  return eventually([&] { return ("\n" + read_file(log)).find("\n" + text) != std::string::npos; }, timeout_ms);
 }
 
 Sandbox::Sandbox() {

@@ -85,7 +85,8 @@ struct DevInfod {
   int stop();    // with SIGTERM; its exit status
   // Runs a client command (push, get ...) to its end: status and output.
   std::pair<int, std::string> command(Strings args) const;
-  bool logged(const std::string& text) const;  // waits for a line of the log beginning with text
+  // Waits (10 s unless told) for a line of the log beginning with text.
+  bool logged(const std::string& text, int timeout_ms = 10000) const;
   std::string socket, log, err;
   pid_t pid = -1;
 };
