@@ -12,6 +12,7 @@
 
 #include "checks/check_type.h"
 #include "core/clock.h"
+#include "core/paths.h"
 #include "core/context.h"
 #include "engine/control.h"
 #include "core/link.h"
@@ -21,7 +22,8 @@
 
 namespace {
 
-// Rules 1, 3 and 5 hold Triggered behind an action that waits an hour. No tick runs it: no spawner, no paths.
+// Rules 1, 3 and 5 hold Triggered behind an action that waits an hour. No tick runs it: no spawner, and of the
+// paths only the configuration file's.
 const std::string kHold = "<trigger_actions><total>1</total><action1><name>hold</name><action_type>custom"
                           "</action_type><delay_time>3600</delay_time></action1></trigger_actions>";
 const std::string kPort1 = "<dev_refs><total>1</total><dev_ref1>config.ports.port1</dev_ref1></dev_refs>";
@@ -42,6 +44,8 @@ struct Harness {
   Harness() {
     std::ofstream(file) << kConfig;
     setenv("XMLDB_PATH", file.c_str(), 1);
+    paths.config_file = file;
+    ctx.paths = &paths;
     ctx.clock = &clock;
     ctx.control_key = kControlTable.key;
     ctx.link.write_event_added = true;  // no socket: messages stay queued
@@ -50,6 +54,7 @@ struct Harness {
   }
   ~Harness() { unload_config(&ctx); unlink(file.c_str()); }
   const std::string file = "/tmp/ar-check-values-fuzz-" + std::to_string(getpid()) + ".xml";
+  Paths paths;
   SystemClock clock;
   DaemonContext ctx;
 };
