@@ -187,7 +187,21 @@ const Fault kFaults[] = {
        set_all(c, r(1) + ".disable.day0.", "start_hour=22;start_min=0;end_hour=24;end_min=0");
      },
      "error: " + r(1) + ".disable.day0.end_hour: \"24\" is no hour (0 to 23)"},
+    {[](ConfigBuilder& c, auto) {
+       set_all(c, r(1) + ".disable.day0.", "start_hour=22;start_min=0;end_hour=2;end_min=0");
+     },
+     "warning: " + r(1) + ".disable.day0: the window ends at 02:00, not after it starts at 22:00, so it disables "
+     "nothing"},
     // Settings of one action type or check family.
+    {set(r(1) + ".resolve_actions.action1.rpc.action", "of"),
+     "error: " + r(1) + ".resolve_actions.action1.rpc.action: \"of\" is not an outlet action, so pmpower refuses it "
+     "and the outlet stays as it is; use on, off or cycle"},
+    {set(kAct2 + ".sms.number", "+1 555 1234567"),
+     "warning: " + kAct2 + ".sms.number: \"+1 555 1234567\" has a blank inside a number, so the daemon texts each "
+     "part as a number of its own"},
+    {set(kAct2 + ".sms.number", "+1555-1234567, +15557654321"),
+     "warning: " + kAct2 + ".sms.number: \"+1555-1234567, +15557654321\" holds \"-\", which is no part of a phone "
+     "number"},
     {set(kAct2 + ".sms.number", ""),
      "error: " + kAct2 + ".sms: neither number nor gateway_email is set, so the action fails"},
     {[](ConfigBuilder& c, auto) {

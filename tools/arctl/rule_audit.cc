@@ -67,6 +67,34 @@ void audit_script(AuditReport* report, const std::string& path, const std::strin
   }
 }
 
+// SMS numbers: the daemon texts every part of the setting between commas
+// and blanks as a number of its own, so a blank inside a number, or
+// anything but '+' and digits, texts numbers nobody meant.
+void audit_sms_numbers(AuditReport* report, const std::string& path, const std::string& numbers) {
+  for (size_t at = 0; at < numbers.size(); ++at) {
+    const char c = numbers[at];
+    const bool separator = c == ',' || c == ' ';
+    if (!separator && c != '+' && (c < '0' || c > '9')) {
+      report->warning(path, quoted(numbers) + " holds " + quoted(std::string(1, c)) +
+                                ", which is no part of a phone number; write numbers of digits with an optional "
+                                "leading +, separated by commas");
+      return;
+    }
+    // A blank with digits on both sides (ignoring other blanks) splits one number in two.
+    if (c == ' ') {
+      const size_t before = numbers.find_last_not_of(' ', at);
+      const size_t after = numbers.find_first_not_of(' ', at);
+      if (before != std::string::npos && after != std::string::npos && numbers[before] != ',' &&
+          numbers[after] != ',') {
+        report->warning(path, quoted(numbers) + " has a blank inside a number, so the daemon texts each part as a "
+                                                "number of its own; write the number without blanks and separate "
+                                                "numbers with commas");
+        return;
+      }
+    }
+  }
+}
+
 // The settings of one kind of action that make it fail or act otherwise
 // than it says.
 void audit_action_kind(AuditReport* report, xmldb_t* db, const std::string& action, const std::string& kind,
@@ -101,6 +129,13 @@ void audit_action_kind(AuditReport* report, xmldb_t* db, const std::string& acti
       }
     }
     if (setting(db, rpc, "outlet").empty()) report->error(rpc + ".outlet", "missing; set the outlet to switch");
+    const std::string what = setting(db, rpc, "action");
+    if (what.empty()) {
+      report->error(rpc + ".action", "missing, so pmpower is told nothing to do; use on, off or cycle");
+    } else {
+      audit_choice(report, rpc + ".action", what, {"on", "off", "cycle"}, "an outlet action",
+                   "pmpower refuses it and the outlet stays as it is");
+    }
   } else if (kind == "conman") {
     const std::string conman = action + ".conman";
     const std::string ref = setting(db, conman, "ref");
@@ -118,10 +153,12 @@ void audit_action_kind(AuditReport* report, xmldb_t* db, const std::string& acti
     }
   } else if (kind == "sms") {
     const std::string sms = action + ".sms";
-    if (setting(db, sms, "number").empty() && setting(db, sms, "gateway_email").empty() &&
+    const std::string numbers = setting(db, sms, "number");
+    if (numbers.empty() && setting(db, sms, "gateway_email").empty() &&
         (check == nullptr || check->id != kCheckSms)) {
       report->error(sms, "neither number nor gateway_email is set, so the action fails; set the number to text");
     }
+    audit_sms_numbers(report, sms + ".number", numbers);
   } else if (kind == "email") {
     if (setting(db, action + ".email", "to_addr").empty()) {
       report->error(action + ".email.to_addr", "missing, so the e-mail has no recipient; set the address");
@@ -175,6 +212,8 @@ void audit_schedule(AuditReport* report, xmldb_t* db, const std::string& rule) {
                                                   "set day0's window too (all four 0 for none)");
       return;
     }
+    int32_t minutes[4] = {};  // start hour, start minute, end hour, end minute
+    int32_t* minute = minutes;
     for (const char* key : {"start_hour", "start_min", "end_hour", "end_min"}) {
       const std::string value = setting(db, window, key);
       const std::string path = window + "." + key;
@@ -184,6 +223,20 @@ void audit_schedule(AuditReport* report, xmldb_t* db, const std::string& rule) {
       if (n < 0 || n > (hour ? 23 : 59)) {
         report->error(path, quoted(value) + " is no " + (hour ? "hour (0 to 23)" : "minute (0 to 59)"));
       }
+      *minute++ = n;
+    }
+    // A window never passes midnight, and one that ends where it starts is
+    // empty; all four 0 is how a day says it has none.
+    const int32_t start = minutes[0] * 60 + minutes[1], end = minutes[2] * 60 + minutes[3];
+    if (end <= start && (start != 0 || end != 0)) {
+      const auto clock = [](int32_t hour, int32_t min) {
+        char text[16];
+        snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(hour % 100), static_cast<int>(min % 100));
+        return std::string(text);
+      };
+      report->warning(window, "the window ends at " + clock(minutes[2], minutes[3]) + ", not after it starts at " +
+                                  clock(minutes[0], minutes[1]) + ", so it disables nothing; a window does not pass "
+                                  "midnight: end this one at 23:59 and start the next day's at 00:00");
     }
   }
 }
