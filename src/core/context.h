@@ -56,9 +56,8 @@ struct DaemonContext {
   Clock* clock = nullptr;
   Spawner* spawner = nullptr;
 
-  // The queue as the daemon's status last published it.
+  // The queue as the daemon's status last published it; "" before the first.
   std::string published_queue;
-  bool queue_published = false;
 
   // Set by a fatal error: the loop stops and the process ends with it.
   int exit_status = -1;

@@ -125,10 +125,11 @@ void status_publish_load(DaemonContext* ctx, bool opened) {
 
 void status_publish_tick(DaemonContext* ctx) {
   push(ctx, kStatusHeartbeat, number(ctx->clock->wall_seconds()));
+  // Never empty ("-" for none), so the first tick always differs from the
+  // empty text nothing was published as.
   std::string queue = queue_text(ctx);
   if (queue.empty()) queue = "-";
-  if (queue == ctx->published_queue && ctx->queue_published) return;
+  if (queue == ctx->published_queue) return;
   push(ctx, kStatusQueue, queue);
   ctx->published_queue = std::move(queue);
-  ctx->queue_published = true;
 }
