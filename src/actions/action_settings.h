@@ -26,7 +26,7 @@ class ActionSettings {
   // prefix.key; "" when absent.
   std::string text(const std::string& key) const { return xmldb_getstring(db_, prefix_.c_str(), key.c_str()); }
   // prefix.key as a number; 0 when absent.
-  int32_t size(const std::string& key) const { return xmldb_getsize(db_, prefix_.c_str(), key.c_str()); }
+  int32_t integer(const std::string& key) const { return xmldb_getsize(db_, prefix_.c_str(), key.c_str()); }
   // prefix.key as a count of at most limit (a larger one is cut, logged).
   int32_t total(const std::string& key, int32_t limit) const {
     return bounded_total(db_, prefix_.c_str(), key.c_str(), limit);

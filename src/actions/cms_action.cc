@@ -55,6 +55,6 @@ int queue_cms_action(ActionQueue& queue, ArCheck* check, const Action& action, A
   const std::vector<std::string> envp{
       env_entry("FORCE_STATUS", check->state == kArTriggered ? "Triggered" : "Normal")};
 
-  const int result = queue.add(check, action, status, queue.paths().run_check, argv, envp, 0);
+  const int result = queue.enqueue(check, action, status, queue.paths().run_check, argv, envp, 0);
   return action_queued(result, status, "Could not execute CMS action for: %s", check->conf.ar->path);
 }

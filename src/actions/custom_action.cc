@@ -8,7 +8,7 @@
 int queue_custom_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".custom");
   const std::string script = settings.text("script");
-  const int32_t total = settings.size("args.total");
+  const int32_t total = settings.integer("args.total");
   if (total > kMaxCustomArgs) {
     ar_log(kLogFatal, "Could not execute action: %s", action.name.c_str());
     return -1;
@@ -20,6 +20,6 @@ int queue_custom_action(ActionQueue& queue, ArCheck* check, const Action& action
     argv.push_back(arg.empty() ? arg : substitute_or_keep(queue, arg, check));
   }
 
-  const int result = queue.add(check, action, status, script, argv, {}, 0);
+  const int result = queue.enqueue(check, action, status, script, argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }

@@ -18,7 +18,7 @@ int queue_email_action(ActionQueue& queue, ArCheck* check, const Action& action,
   const std::vector<std::string> envp{env_entry("TOADDR", to_addr), env_entry("SUBJECT", subject),
                                       env_entry("BODY", body)};
 
-  const int result = queue.add(check, action, status, path_in(queue.paths().scripts_dir, "alert-email"), {"alert-email"},
+  const int result = queue.enqueue(check, action, status, path_in(queue.paths().scripts_dir, "alert-email"), {"alert-email"},
                                   envp, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }

@@ -25,7 +25,7 @@ int queue_nagios_action(ActionQueue& queue, ArCheck* check, const Action& action
   const std::vector<std::string> envp{env_entry("NAME", host_name), env_entry("CHECK", check_name),
                                       env_entry("CODE", return_code), env_entry("STATUS", message)};
 
-  const int result = queue.add(check, action, status, path_in(queue.paths().scripts_dir, "alert-nsca"), {"alert-nsca"},
+  const int result = queue.enqueue(check, action, status, path_in(queue.paths().scripts_dir, "alert-nsca"), {"alert-nsca"},
                                   envp, kNagiosTag);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }

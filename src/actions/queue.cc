@@ -77,11 +77,11 @@ void ActionQueue::started_turn(uint64_t turn) {
 // leaders of their own process group. A child left in the daemon's group
 // (a platform that does not make one) gets the signal alone. The pid
 // cannot have been reused: the child is not reaped yet.
-void PlatformSpawner::signal(pid_t pid, int sig) {
+void PlatformSpawner::kill_child(pid_t pid, int sig) {
   if (kill(-pid, sig) != 0 && errno == ESRCH) kill(pid, sig);
 }
 
-void ActionQueue::remove(const QueuedAction* target) {
+void ActionQueue::drop_entry(const QueuedAction* target) {
   for (auto it = queue_.begin(); it != queue_.end(); ++it) {
     if (&*it == target) {
       queue_.erase(it);
@@ -123,7 +123,7 @@ bool ActionQueue::make_room(int32_t held) {
       check.statuses.data()[victim->status_index] = kActionDropped;
     }
   }
-  remove(victim);
+  drop_entry(victim);
   publisher_.push_log(line.text);
   return true;
 }
@@ -139,7 +139,7 @@ int action_exit_status(int wait_status) {
   return 0;
 }
 
-int ActionQueue::add(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
+int ActionQueue::enqueue(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
                      const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag) {
   const std::string& ar_path = check->conf.ar->path;
   if (queued_ > kMaxQueuedActions && !make_room(held_by(ar_path))) {
@@ -167,11 +167,11 @@ int ActionQueue::add(ArCheck* check, const Action& action, ActionStatus* status,
     return 1;
   }
   ++queued_;
-  start();
+  start_waiting();
   return 0;
 }
 
-void ActionQueue::start() {
+void ActionQueue::start_waiting() {
   while (running_ < concurrent_actions) {
     QueuedAction* qa = next_waiting();
     if (qa == nullptr) return;
@@ -185,7 +185,7 @@ void ActionQueue::start() {
       ar_log(kLogFatal, "Could not start action %s: %s", qa->action_path.c_str(), strerror(errno));
       const LogLine line =
           format_log_line("Could not start action: %s for AR: %s", qa->action_name.c_str(), qa->ar_name.c_str());
-      remove(qa);
+      drop_entry(qa);
       publisher_.push_log(line.text);
       continue;
     }
@@ -206,11 +206,11 @@ void ActionQueue::child_ended(pid_t pid, int wait_status) {
                                          qa.action_name.c_str(), status, qa.ar_name.c_str(), queued_ - 1);
     ar_log(kLogInfo, "Reaped %d - status %d - action %s - %d queued actions remaining", static_cast<int>(pid), status,
            qa.action_path.c_str(), queued_ - 1);
-    remove(&qa);
+    drop_entry(&qa);
     publisher_.push_log(line.text);
     break;
   }
-  start();
+  start_waiting();
 }
 
 void ActionQueue::check_timeouts() {
@@ -226,10 +226,10 @@ void ActionQueue::check_timeouts() {
       const LogLine line = format_log_line("Action timed out: %s for AR: %s", qa.action_name.c_str(),
                                            qa.ar_name.c_str());
       publisher_.push_log(line.text);
-      spawner_.signal(qa.pid, SIGTERM);
+      spawner_.kill_child(qa.pid, SIGTERM);
       qa.terminated = now;
     } else if (!qa.killed && now - qa.terminated >= kActionKillGrace) {
-      spawner_.signal(qa.pid, SIGKILL);
+      spawner_.kill_child(qa.pid, SIGKILL);
       qa.killed = true;
     }
   }

@@ -60,13 +60,13 @@ class Spawner {
   // Returns the child's pid, or -1 with errno when no child could be made.
   virtual pid_t spawn(const char* path, char* const argv[], char* const envp[]) = 0;
   // Signals a running child and whatever it started.
-  virtual void signal(pid_t pid, int sig) = 0;
+  virtual void kill_child(pid_t pid, int sig) = 0;
 };
 
 class PlatformSpawner final : public Spawner {
  public:
   pid_t spawn(const char* path, char* const argv[], char* const envp[]) override;
-  void signal(pid_t pid, int sig) override;
+  void kill_child(pid_t pid, int sig) override;
 };
 
 // Where SMS messages go: one file per message and number in the spool
@@ -114,14 +114,14 @@ class ActionQueue {
   // rule holds less than half of it, the newest waiting action of the rule
   // that holds the most (more than this one) gives way ("Dropped action: %s
   // for AR: %s - queue full", logged and pushed; its entry becomes Dropped).
-  int add(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
-          const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag);
+  int enqueue(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
+              const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag);
   // Starts waiting actions while fewer than concurrent_actions run, taking
   // turns between rules: each rule's actions start in the order they were
   // queued, and a rule's next action waits behind one of every other rule
   // that queued meanwhile. A child that cannot be made leaves the queue at
   // once.
-  void start();
+  void start_waiting();
   // Reports and releases the Running action of pid with the wait status,
   // then starts what waits. An unknown pid is forgotten silently.
   void child_ended(pid_t pid, int wait_status);
@@ -155,7 +155,7 @@ class ActionQueue {
   int32_t held_by(const std::string& ar_path) const;
   uint64_t next_turn(const std::string& ar_path);
   void started_turn(uint64_t turn);
-  void remove(const QueuedAction* target);
+  void drop_entry(const QueuedAction* target);
   bool make_room(int32_t held);
 
   Publisher& publisher_;

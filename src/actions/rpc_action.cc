@@ -48,6 +48,6 @@ int queue_rpc_action(ActionQueue& queue, ArCheck* check, const Action& action, A
   argv.push_back(outlet);
   argv.push_back(command);
 
-  const int result = queue.add(check, action, status, queue.paths().pmpower, argv, {}, 0);
+  const int result = queue.enqueue(check, action, status, queue.paths().pmpower, argv, {}, 0);
   return action_queued(result, status, "Could not queue action: %s", action.name);
 }

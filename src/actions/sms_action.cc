@@ -158,7 +158,7 @@ int queue_sms_action(ActionQueue& queue, ArCheck* check, const Action& action, A
   if (!gateway.empty()) {
     const std::vector<std::string> envp{env_entry("TOADDR", gateway), env_entry("SUBJECT", "SMS Gateway Alert"),
                                         env_entry("BODY", message)};
-    const int result = queue.add(check, action, status, path_in(queue.paths().scripts_dir, "alert-email"),
+    const int result = queue.enqueue(check, action, status, path_in(queue.paths().scripts_dir, "alert-email"),
                                     {"alert-email", "2"}, envp, 0);
     return action_queued(result, status, "Could not execute action: %s", action.name);
   }

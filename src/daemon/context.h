@@ -39,8 +39,8 @@ class LinkPublisher final : public Publisher {
 class LinkTriggerCounter final : public TriggerCounter {
  public:
   explicit LinkTriggerCounter(InfodLink* link) : link_(link) {}
-  int read(const std::string& key, std::optional<std::string>* stored) override;
-  void write(const std::string& key, const std::string& text) override;
+  int fetch(const std::string& key, std::optional<std::string>* stored) override;
+  void save(const std::string& key, const std::string& text) override;
 
  private:
   InfodLink* link_;

@@ -140,7 +140,7 @@ DaemonContext::DaemonContext(const Paths& paths_in, Clock& clock_in, Spawner& sp
   engine.counter = &counter;
 }
 
-int LinkTriggerCounter::read(const std::string& key, std::optional<std::string>* stored) {
+int LinkTriggerCounter::fetch(const std::string& key, std::optional<std::string>* stored) {
   if (link_->fd == -1) {
     ar_log(kLogError, "infod socket is closed");
     return -2;
@@ -157,7 +157,7 @@ int LinkTriggerCounter::read(const std::string& key, std::optional<std::string>*
   return 0;
 }
 
-void LinkTriggerCounter::write(const std::string& key, const std::string& text) {
+void LinkTriggerCounter::save(const std::string& key, const std::string& text) {
   infod_push_multiple_text(link_->fd, key.c_str(), 0, text.c_str());
 }
 

@@ -22,8 +22,8 @@ class TriggerCounter {
   // The count stored under key: 0 with *stored (nullopt when infod has
   // none), -1 when it could not be read, -2 when the connection cannot
   // take the request (the reason, if any, is logged here).
-  virtual int read(const std::string& key, std::optional<std::string>* stored) = 0;
-  virtual void write(const std::string& key, const std::string& text) = 0;
+  virtual int fetch(const std::string& key, std::optional<std::string>* stored) = 0;
+  virtual void save(const std::string& key, const std::string& text) = 0;
 };
 
 struct Engine {

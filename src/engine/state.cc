@@ -237,10 +237,10 @@ void ar_queue_resolve_actions(Engine& engine, ArCheck* check) {
 
 int count_trigger(Engine& engine, const std::string& counter_key) {
   std::optional<std::string> stored;
-  const int read = engine.counter->read(counter_key, &stored);
-  if (read != 0) {
+  const int fetched = engine.counter->fetch(counter_key, &stored);
+  if (fetched != 0) {
     // Pushing 1 now would lose the stored count; the next trigger counts on.
-    if (read == -1) ar_log(kLogError, "Could not read %s", counter_key.c_str());
+    if (fetched == -1) ar_log(kLogError, "Could not read %s", counter_key.c_str());
     return -1;
   }
   long count = 1;
@@ -250,6 +250,6 @@ int count_trigger(Engine& engine, const std::string& counter_key) {
   }
   const std::string text = std::to_string(count);
   ar_log(kLogInfo, "%s => %s", counter_key.c_str(), text.c_str());
-  engine.counter->write(counter_key, text);
+  engine.counter->save(counter_key, text);
   return 0;
 }

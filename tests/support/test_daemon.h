@@ -41,8 +41,8 @@ class FakeSpawner final : public Spawner {
  public:
   struct Start { std::string path; std::vector<std::string> argv, envp; bool has_argv, has_envp; pid_t pid; };
   pid_t spawn(const char* path, char* const argv[], char* const envp[]) override;
-  void signal(pid_t pid, int sig) override {
-    if (real != nullptr) return real->signal(pid, sig);
+  void kill_child(pid_t pid, int sig) override {
+    if (real != nullptr) return real->kill_child(pid, sig);
     signals.push_back({pid, sig});
   }
   Spawner* real = nullptr;  // set: children are started and signalled for real

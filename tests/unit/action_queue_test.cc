@@ -31,7 +31,7 @@ class ActionQueue : public ::testing::Test {
   // An action of rule n (1 to 3) runs program.
   int queue(const std::string& program, const Strings& argv = {}, size_t n = 1) {
     ArCheck& check = d.check(n - 1);
-    return d.ctx.queue.add(&check, check.conf.ar->trigger_actions[0], check.trigger_status(), program, argv, {}, 0);
+    return d.ctx.queue.enqueue(&check, check.conf.ar->trigger_actions[0], check.trigger_status(), program, argv, {}, 0);
   }
   Strings lines() { return TestDaemon::values_of(d.take_sent(), "config.autoresponse.log"); }
   pid_t pid(size_t n) { return d.spawner.starts.at(n).pid; }

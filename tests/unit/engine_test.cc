@@ -39,11 +39,11 @@ int record_queue(ActionQueue& /*queue*/, ArCheck* check, const Action& action, A
 class RecordingCounter final : public TriggerCounter {
  public:
   explicit RecordingCounter(InfodLink* link) : link_(link) {}
-  int read(const std::string& key, std::optional<std::string>* stored) override {
+  int fetch(const std::string& key, std::optional<std::string>* stored) override {
     ar_log(kLogInfo, "read %s after %zu pushes", key.c_str(), link_queued(link_).size());
     return *stored = "41", 0;
   }
-  void write(const std::string& key, const std::string& text) override { written.push_back(key + "=" + text); }
+  void save(const std::string& key, const std::string& text) override { written.push_back(key + "=" + text); }
   std::vector<std::string> written;
 
  private:
