@@ -131,7 +131,8 @@ bool Reader::setting(const std::string& word, const std::string& text, size_t po
   if (word == "config") {
     if (test_->config_line != 0) return fail("config given twice (first on line " + std::to_string(test_->config_line) + ")");
     if (!test_->steps.empty()) return fail("config must come before the first step");
-    std::string path = rest_of_line(text, pos);
+    const size_t start = text.find_first_not_of(kBlanks, pos);
+    const std::string path = start == std::string::npos ? std::string() : text.substr(start);
     if (path.empty()) return fail("config needs a PATH");
     test_->config = path[0] == '/' ? path : folder_of(file_) + path;
     test_->config_line = line_;
