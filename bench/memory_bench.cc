@@ -29,8 +29,8 @@
 #include <string>
 
 #include "infod_peer.h"
-#include "rule_file.h"
 #include "platform/xmldb.h"
+#include "rule_file.h"
 #include "support/e2e.h"
 
 namespace {

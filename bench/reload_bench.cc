@@ -22,9 +22,10 @@
 #include <fstream>
 #include <string>
 
-#include "rule_file.h"
-#include "config/autoresponse.h"
+#include "daemon/reload.h"
+#include "model/autoresponse.h"
 #include "platform/xmldb.h"
+#include "rule_file.h"
 #include "support/test_daemon.h"
 
 namespace {
@@ -69,7 +70,7 @@ void BM_Reload(benchmark::State& state) {
   TestDaemon daemon;
   const std::string path = daemon.dir() + "/config.xml";
   std::ofstream(path) << bench::rule_file(kRules);
-  if (daemon.load() != 0 || daemon.ctx.checks.size() != kRules) {
+  if (daemon.load() != 0 || daemon.ctx.config->checks.size() != kRules) {
     state.SkipWithError("the rules did not load");
     return;
   }

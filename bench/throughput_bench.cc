@@ -44,8 +44,8 @@
 
 #include <event2/event.h>
 
-#include "core/link.h"
 #include "infod_peer.h"
+#include "link/link.h"
 #include "rule_file.h"
 
 namespace {

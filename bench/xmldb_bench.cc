@@ -23,9 +23,9 @@
 #include <cstring>
 #include <string>
 
-#include "rule_file.h"
 #include "platform/xml_tree.h"
 #include "platform/xmldb.h"
+#include "rule_file.h"
 #include "support/e2e.h"
 
 namespace {

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <string>
 
-#include "config/action.h"
-#include "config/archeck.h"
-#include "config/bounds.h"
-#include "config/autoresponse.h"
-#include "core/context.h"
-#include "core/log.h"
+#include "actions/queue.h"
+#include "base/log.h"
+#include "model/action.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
+#include "model/bounds.h"
 #include "platform/xmldb.h"
 
 // The settings of one action under its configuration path and a kind

@@ -5,7 +5,7 @@
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
-#include "core/paths.h"
+#include "base/paths.h"
 
 namespace {
 
@@ -40,13 +40,12 @@ std::string checks_file(const std::string& dir, const std::string& cms_path) {
 
 }  // namespace
 
-int queue_cms_action(ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_cms_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings node(check, action, ".node");
   const std::string node_name = node.text("name");
   const std::string port = nsca_port(node);
-  const DaemonContext* ctx = check->conf.ar->daemon;
   const std::string cms_path = action_path(*check->conf.ar, action);
-  const std::string file = checks_file(ctx->paths->cms_checks_dir, cms_path);
+  const std::string file = checks_file(queue.paths().cms_checks_dir, cms_path);
   const std::string check_name = "check_autoresponse_" + std::to_string(check->conf.ar->index) + "_" + node_name;
 
   ar_log(kLogInfo, "Queued CMS action for %s, %s, %s", check->conf.ar->path.c_str(), check_name.c_str(),
@@ -56,6 +55,6 @@ int queue_cms_action(ArCheck* check, const Action& action, ActionStatus* status)
   const std::vector<std::string> envp{
       env_entry("FORCE_STATUS", check->state == kArTriggered ? "Triggered" : "Normal")};
 
-  const int result = queue_action(check, action, status, ctx->paths->run_check, argv, envp, 0);
+  const int result = queue.add(check, action, status, queue.paths().run_check, argv, envp, 0);
   return action_queued(result, status, "Could not execute CMS action for: %s", check->conf.ar->path);
 }

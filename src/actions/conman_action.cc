@@ -2,18 +2,17 @@
 // to infod; nothing runs from the action queue.
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
-#include "core/link.h"
+#include "actions/queue.h"
 
-int queue_conman_action(ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_conman_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".conman");
   const std::string ref = settings.text("ref");
   const char* command = settings.text("action") == "start" ? "up" : "down";
   // Built whole: an interface reference of any length names its own key.
   const std::string key = ref + ".ar_ctl";
 
-  DaemonContext* ctx = check->conf.ar->daemon;
   ar_log(kLogInfo, "Running Interface Action for %s", check->conf.ar->path.c_str());
-  if (link_send(&ctx->link, kInfodPush, key.c_str(), 2, command) != 0) {
+  if (queue.publisher().push(key.c_str(), 2, command) != 0) {
     ar_log(kLogFatal, "Couldn't send interface command");
     return -1;
   }

@@ -2,11 +2,11 @@
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
-#include "core/paths.h"
+#include "base/paths.h"
 
-int queue_dio_action(ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_dio_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".dio");
   const std::vector<std::string> argv{"ioc", "-p", settings.text("pin"), "-v", settings.text("value")};
-  const int result = queue_action(check, action, status, check->conf.ar->daemon->paths->ioc, argv, {}, 0);
+  const int result = queue.add(check, action, status, queue.paths().ioc, argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }

@@ -4,22 +4,21 @@
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "actions/substitute.h"
-#include "core/paths.h"
+#include "base/paths.h"
 
-int queue_email_action(ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_email_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".email");
   const std::string to_addr = settings.text("to_addr");
   const std::string subject_text = settings.text("subject");
   const std::string body_text = settings.text("body");
 
   ar_log(kLogInfo, "Queued Email Action for %s", check->conf.ar->path.c_str());
-  const std::string body = substitute_or_keep(body_text, check);
-  const std::string subject = substitute_or_keep(subject_text, check);
+  const std::string body = substitute_or_keep(queue, body_text, check);
+  const std::string subject = substitute_or_keep(queue, subject_text, check);
   const std::vector<std::string> envp{env_entry("TOADDR", to_addr), env_entry("SUBJECT", subject),
                                       env_entry("BODY", body)};
 
-  const DaemonContext* ctx = check->conf.ar->daemon;
-  const int result = queue_action(check, action, status, path_in(ctx->paths->scripts_dir, "alert-email"), {"alert-email"},
+  const int result = queue.add(check, action, status, path_in(queue.paths().scripts_dir, "alert-email"), {"alert-email"},
                                   envp, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }

@@ -4,7 +4,7 @@
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "actions/substitute.h"
-#include "core/paths.h"
+#include "base/paths.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ constexpr int32_t kNagiosTag = 2;
 
 }  // namespace
 
-int queue_nagios_action(ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_nagios_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".nagios");
   const std::string host_name = settings.text_at("config.system.nagios", "name");
   const std::string check_name = "alert_ar_" + settings.text_at(check->conf.ar->path, "nagios.name");
@@ -21,12 +21,11 @@ int queue_nagios_action(ArCheck* check, const Action& action, ActionStatus* stat
   const std::string return_code = settings.text("return_code");
 
   ar_log(kLogInfo, "Queued Nagios NSCA Action for %s", check->conf.ar->path.c_str());
-  const std::string message = substitute_or_keep(message_text, check);
+  const std::string message = substitute_or_keep(queue, message_text, check);
   const std::vector<std::string> envp{env_entry("NAME", host_name), env_entry("CHECK", check_name),
                                       env_entry("CODE", return_code), env_entry("STATUS", message)};
 
-  const DaemonContext* ctx = check->conf.ar->daemon;
-  const int result = queue_action(check, action, status, path_in(ctx->paths->scripts_dir, "alert-nsca"), {"alert-nsca"},
+  const int result = queue.add(check, action, status, path_in(queue.paths().scripts_dir, "alert-nsca"), {"alert-nsca"},
                                   envp, kNagiosTag);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }

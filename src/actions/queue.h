@@ -1,18 +1,25 @@
-// The action queue: one process-wide first-in-first-out queue of actions
-// that run a program, started as children under the concurrency limit and
-// reaped on SIGCHLD.
+// The action queue: one process-wide queue of actions that run a program,
+// started as children under the concurrency limit, in fair turns between
+// rules.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <deque>
+#include <list>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "config/archeck.h"
+#include "model/archeck.h"
+#include "model/publisher.h"
+
+class Clock;
+struct Paths;
 
 struct Action;
-struct DaemonContext;
 
 enum QueuedActionState : int32_t {
   kQueuedWaiting = 0,
@@ -45,55 +52,130 @@ struct QueuedAction {
   uint32_t status_index = 0;
 };
 
-// Starts children; the real one calls the platform, tests use fakes.
+// Starts children and signals them; the real one calls the platform, tests
+// and `arctl test` use recorders.
 class Spawner {
  public:
   virtual ~Spawner() = default;
   // Returns the child's pid, or -1 with errno when no child could be made.
   virtual pid_t spawn(const char* path, char* const argv[], char* const envp[]) = 0;
+  // Signals a running child and whatever it started.
+  virtual void signal(pid_t pid, int sig) = 0;
 };
 
 class PlatformSpawner final : public Spawner {
  public:
   pid_t spawn(const char* path, char* const argv[], char* const envp[]) override;
+  void signal(pid_t pid, int sig) override;
+};
+
+// Where SMS messages go: one file per message and number in the spool
+// directory; `arctl test` records them instead.
+class SmsSpool {
+ public:
+  virtual ~SmsSpool() = default;
+  enum Result { kDelivered, kNotCreated, kNotMoved };
+  // Spools message for one number. A file that could not be created ends
+  // the walk over the recipients; one that could not be moved does not.
+  virtual Result spool(const std::string& number, const std::string& message) = 0;
+};
+
+// The spool directories of the paths.
+class DirectorySmsSpool final : public SmsSpool {
+ public:
+  explicit DirectorySmsSpool(const Paths& paths) : paths_(paths) {}
+  Result spool(const std::string& number, const std::string& message) override;
+
+ private:
+  const Paths& paths_;
 };
 
 // The queue is full once it holds more than this many actions.
 constexpr int kMaxQueuedActions = 100;
 
-// Copies the command and queues it for check's rule and the entry status
-// of action; 1 when refused ("Too many queued actions %d"), else 0. Starts
-// what the concurrency limit allows at once.
-//
-// No rule can crowd out another: when the queue is full and the action's
-// rule holds less than half of it, the newest waiting action of the rule
-// that holds the most (more than this one) gives way ("Dropped action: %s
-// for AR: %s - queue full", logged and pushed; its entry becomes Dropped).
-int queue_action(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
-                 const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag);
-
-// Starts waiting actions while fewer than concurrent_actions run, taking
-// turns between rules: each rule's actions start in the order they were
-// queued, and a rule's next action waits behind one of every other rule
-// that queued meanwhile. A child that cannot be made leaves the queue at
-// once.
-int start_queued_actions(DaemonContext* ctx);
-
-// The SIGCHLD callback: collects every ended child without blocking.
-void reap_action(int signal_number, short events, void* ctx);
-
-// Reports and releases the Running action of pid with the wait status, then
-// starts what waits. An unknown pid is forgotten silently.
-void action_child_ended(DaemonContext* ctx, pid_t pid, int wait_status);
-
 // Seconds between the SIGTERM to a timed-out action and the SIGKILL.
 constexpr int64_t kActionKillGrace = 5;
 
-// Ends actions that have run longer than the context's action_timeout
-// (0: no limit): "Action timed out" is logged and pushed and the child's
-// process group gets SIGTERM, then SIGKILL kActionKillGrace seconds later
-// whatever the time-out is by then. Their slots stay taken until they are reaped like any other child.
-void action_check_timeouts(DaemonContext* ctx);
+// The one action queue of the process: what waits and runs, the limits, and
+// what it works with (the clock, the spawner, the publisher for its log
+// lines, the spool and the paths the action kinds start programs from).
+class ActionQueue {
+ public:
+  ActionQueue(Publisher& publisher, Clock& clock, Spawner& spawner, const Paths& paths, SmsSpool& spool)
+      : publisher_(publisher), clock_(clock), spawner_(spawner), paths_(paths), spool_(spool) {}
+  ActionQueue(const ActionQueue&) = delete;
+  ActionQueue& operator=(const ActionQueue&) = delete;
+
+  // Copies the command and queues it for check's rule and the entry status
+  // of action; 1 when refused ("Too many queued actions %d"), else 0.
+  // Starts what the concurrency limit allows at once.
+  //
+  // No rule can crowd out another: when the queue is full and the action's
+  // rule holds less than half of it, the newest waiting action of the rule
+  // that holds the most (more than this one) gives way ("Dropped action: %s
+  // for AR: %s - queue full", logged and pushed; its entry becomes Dropped).
+  int add(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
+          const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag);
+  // Starts waiting actions while fewer than concurrent_actions run, taking
+  // turns between rules: each rule's actions start in the order they were
+  // queued, and a rule's next action waits behind one of every other rule
+  // that queued meanwhile. A child that cannot be made leaves the queue at
+  // once.
+  void start();
+  // Reports and releases the Running action of pid with the wait status,
+  // then starts what waits. An unknown pid is forgotten silently.
+  void child_ended(pid_t pid, int wait_status);
+  // Ends actions that have run longer than action_timeout (0: no limit):
+  // "Action timed out" is logged and pushed and the child's process group
+  // gets SIGTERM, then SIGKILL kActionKillGrace seconds later whatever the
+  // time-out is by then. Their slots stay taken until they are reaped like
+  // any other child.
+  void check_timeouts();
+  // A new load's references: the entries of actions queued for an earlier
+  // load are not theirs.
+  void attach(std::deque<ArCheck>* checks);
+
+  const std::list<QueuedAction>& entries() const { return queue_; }
+  int32_t queued() const { return queued_; }
+  int32_t running() const { return running_; }
+
+  Publisher& publisher() const { return publisher_; }
+  Clock& clock() const { return clock_; }
+  const Paths& paths() const { return paths_; }
+  SmsSpool& spool() const { return spool_; }
+  // What $HOSTNAME gives: the system's name unless one was set.
+  std::optional<std::string> hostname() const;
+  void set_hostname(std::string name) { hostname_ = std::move(name); }
+
+  int32_t concurrent_actions = 2;
+  int32_t action_timeout = 0;  // seconds a child may run; 0: no limit
+
+ private:
+  QueuedAction* next_waiting();
+  int32_t held_by(const std::string& ar_path) const;
+  uint64_t next_turn(const std::string& ar_path);
+  void started_turn(uint64_t turn);
+  void remove(const QueuedAction* target);
+  bool make_room(int32_t held);
+
+  Publisher& publisher_;
+  Clock& clock_;
+  Spawner& spawner_;
+  const Paths& paths_;
+  SmsSpool& spool_;
+  std::optional<std::string> hostname_;
+  std::list<QueuedAction> queue_;
+  int32_t queued_ = 0;
+  int32_t running_ = 0;
+  // Turns of the fair order: the turn of the action started last, and the
+  // next turn of each rule that has had one since.
+  uint64_t action_turn_ = 0;
+  std::vector<std::pair<std::string, uint64_t>> rule_turns_;
+  // The current load's references and the load's number, which a queued
+  // action's entry belongs to.
+  std::deque<ArCheck>* checks_ = nullptr;
+  uint32_t load_count_ = 0;
+};
 
 // The exit status reported for a wait status: the exit code, or 128 plus
 // the signal number for a child ended by a signal.

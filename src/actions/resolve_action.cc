@@ -2,4 +2,4 @@
 // queueing step reports it as failed and drops it.
 #include "actions/action_kinds.h"
 
-int queue_resolve_action(ArCheck* /*check*/, const Action& /*action*/, ActionStatus* /*status*/) { return -1; }
+int queue_resolve_action(ActionQueue& /*queue*/, ArCheck* /*check*/, const Action& /*action*/, ActionStatus* /*status*/) { return -1; }

@@ -7,7 +7,7 @@
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
-#include "core/paths.h"
+#include "base/paths.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ int port_number(const std::string& ref) {
 
 }  // namespace
 
-int queue_rpc_action(ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_rpc_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".rpc");
   const std::string ref = settings.text("rpc_ref");
   const std::string outlet = settings.text("outlet");
@@ -48,6 +48,6 @@ int queue_rpc_action(ArCheck* check, const Action& action, ActionStatus* status)
   argv.push_back(outlet);
   argv.push_back(command);
 
-  const int result = queue_action(check, action, status, check->conf.ar->daemon->paths->pmpower, argv, {}, 0);
+  const int result = queue.add(check, action, status, queue.paths().pmpower, argv, {}, 0);
   return action_queued(result, status, "Could not queue action: %s", action.name);
 }

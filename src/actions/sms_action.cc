@@ -10,7 +10,7 @@
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "actions/substitute.h"
-#include "core/paths.h"
+#include "base/paths.h"
 
 namespace {
 
@@ -74,21 +74,21 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-enum class SpoolResult { kDelivered, kNotCreated, kNotMoved };
+}  // namespace
 
 // Writes one recipient's file and moves it whole into the outgoing
 // directory, where the SMS daemon picks it up.
-SpoolResult spool_message(const Paths& paths, const std::string& number, const std::string& message) {
+SmsSpool::Result DirectorySmsSpool::spool(const std::string& number, const std::string& message) {
   const std::string content = "To: " + number + "\n\n" + message;
   ScratchFile tmp;
-  if (!create_file(paths.sms_tmp_template, content, &tmp)) {
+  if (!create_file(paths_.sms_tmp_template, content, &tmp)) {
     ar_log(kLogFatal, "Could not create sms spool file");
-    return SpoolResult::kNotCreated;
+    return SmsSpool::kNotCreated;
   }
-  const std::string destination = path_in(paths.sms_outgoing_dir, base_name(tmp.path()));
+  const std::string destination = path_in(paths_.sms_outgoing_dir, base_name(tmp.path()));
   if (rename(tmp.path().c_str(), destination.c_str()) == 0) {
     tmp.release();
-    return SpoolResult::kDelivered;
+    return SmsSpool::kDelivered;
   }
   int err = errno;
   if (err == EXDEV) {
@@ -96,31 +96,33 @@ SpoolResult spool_message(const Paths& paths, const std::string& number, const s
     // again beside the outgoing directory, so the spool reader still sees
     // only whole files.
     ScratchFile spooled;
-    if (create_file(path_in(paths.sms_spool_dir, base_name(paths.sms_tmp_template)), content, &spooled) &&
+    if (create_file(path_in(paths_.sms_spool_dir, base_name(paths_.sms_tmp_template)), content, &spooled) &&
         rename(spooled.path().c_str(), destination.c_str()) == 0) {
       spooled.release();
-      return SpoolResult::kDelivered;
+      return SmsSpool::kDelivered;
     }
     err = errno;
   }
   ar_log(kLogError, "Failed moving %s -> %s: %s", tmp.path().c_str(), destination.c_str(), strerror(err));
-  return SpoolResult::kNotMoved;
+  return SmsSpool::kNotMoved;
 }
+
+namespace {
 
 // Spools the message for every recipient of the list: 0 when every file
 // arrived, -1 otherwise. A file that cannot be created ends the walk.
-int spool_all(const Paths& paths, const std::string& recipients, const std::string& message) {
+int spool_all(SmsSpool& spool, const std::string& recipients, const std::string& message) {
   int result = 0;
   size_t pos = recipients.find_first_not_of(kRecipientDelimiters);
   while (pos != std::string::npos) {
     const size_t end = recipients.find_first_of(kRecipientDelimiters, pos);
     const std::string number = recipients.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-    switch (spool_message(paths, number, message)) {
-      case SpoolResult::kDelivered:
+    switch (spool.spool(number, message)) {
+      case SmsSpool::kDelivered:
         break;
-      case SpoolResult::kNotCreated:
+      case SmsSpool::kNotCreated:
         return -1;
-      case SpoolResult::kNotMoved:
+      case SmsSpool::kNotMoved:
         result = -1;
         break;
     }
@@ -131,14 +133,14 @@ int spool_all(const Paths& paths, const std::string& recipients, const std::stri
 
 }  // namespace
 
-int queue_sms_action(ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_sms_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".sms");
   const std::string number = settings.text("number");
   const std::string gateway = settings.text("gateway_email");
   const std::string message_text = settings.text("message");
 
   ar_log(kLogInfo, "Running SMS Action for %s", check->conf.ar->path.c_str());
-  const std::string message = substitute_or_keep(message_text, check);
+  const std::string message = substitute_or_keep(queue, message_text, check);
 
   std::string recipients;
   if (!number.empty()) {
@@ -147,9 +149,8 @@ int queue_sms_action(ArCheck* check, const Action& action, ActionStatus* status)
     recipients = substitution_cellnum(check);
   }
 
-  const DaemonContext* ctx = check->conf.ar->daemon;
   if (!recipients.empty()) {
-    if (spool_all(*ctx->paths, recipients, message) != 0) return -1;
+    if (spool_all(queue.spool(), recipients, message) != 0) return -1;
     // Complete once spooled: the queue never sees it.
     *status = kActionDropped;
     return 0;
@@ -157,7 +158,7 @@ int queue_sms_action(ArCheck* check, const Action& action, ActionStatus* status)
   if (!gateway.empty()) {
     const std::vector<std::string> envp{env_entry("TOADDR", gateway), env_entry("SUBJECT", "SMS Gateway Alert"),
                                         env_entry("BODY", message)};
-    const int result = queue_action(check, action, status, path_in(ctx->paths->scripts_dir, "alert-email"),
+    const int result = queue.add(check, action, status, path_in(queue.paths().scripts_dir, "alert-email"),
                                     {"alert-email", "2"}, envp, 0);
     return action_queued(result, status, "Could not execute action: %s", action.name);
   }

@@ -8,12 +8,11 @@
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
+#include "base/paths.h"
 #include "checks/check_type.h"
 #include "checks/snmp_alert.h"
-#include "core/paths.h"
 
-int queue_snmp_action(ArCheck* check, const Action& action, ActionStatus* status) {
-  DaemonContext* ctx = check->conf.ar->daemon;
+int queue_snmp_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   // The kind is looked up by the rule's "check_type" as it reads now.
   const std::string check_type = check_setting(check, "check_type");
   const CheckType* type = check_type_named(check_type.c_str());
@@ -34,9 +33,9 @@ int queue_snmp_action(ArCheck* check, const Action& action, ActionStatus* status
     return -1;
   }
   SnmpArgs argv{ops->snmp_script};
-  snmp_alert_head(check, ctx->clock, &argv);
+  snmp_alert_head(check, &queue.clock(), &argv);
   argv.insert(argv.end(), own.begin(), own.end());
 
-  const int result = queue_action(check, action, status, path_in(ctx->paths->scripts_dir, ops->snmp_script), argv, {}, 0);
+  const int result = queue.add(check, action, status, path_in(queue.paths().scripts_dir, ops->snmp_script), argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }

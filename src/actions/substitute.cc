@@ -10,13 +10,13 @@
 #include <new>
 #include <string_view>
 
+#include "actions/queue.h"
+#include "base/clock.h"
+#include "base/log.h"
 #include "checks/check_type.h"
 #include "checks/sms_command.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/clock.h"
-#include "core/context.h"
-#include "core/log.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 namespace {
 
@@ -41,17 +41,16 @@ std::optional<std::string> device_output(ArCheck* check, int which) {
   return out;
 }
 
-std::optional<std::string> produce_trigger_val(ArCheck* check) { return trigger_output(check, 2); }
-std::optional<std::string> produce_property(ArCheck* check) { return trigger_output(check, 1); }
-std::optional<std::string> produce_value(ArCheck* check) { return trigger_output(check, 0); }
-std::optional<std::string> produce_name(ArCheck* check) { return check->conf.ar->name; }
-std::optional<std::string> produce_check_dev(ArCheck* check) { return device_output(check, 0); }
-std::optional<std::string> produce_dev_ref(ArCheck* check) { return device_output(check, 2); }
+std::optional<std::string> produce_trigger_val(const ActionQueue& /*queue*/, ArCheck* check) { return trigger_output(check, 2); }
+std::optional<std::string> produce_property(const ActionQueue& /*queue*/, ArCheck* check) { return trigger_output(check, 1); }
+std::optional<std::string> produce_value(const ActionQueue& /*queue*/, ArCheck* check) { return trigger_output(check, 0); }
+std::optional<std::string> produce_name(const ActionQueue& /*queue*/, ArCheck* check) { return check->conf.ar->name; }
+std::optional<std::string> produce_check_dev(const ActionQueue& /*queue*/, ArCheck* check) { return device_output(check, 0); }
+std::optional<std::string> produce_dev_ref(const ActionQueue& /*queue*/, ArCheck* check) { return device_output(check, 2); }
 
 // Local time of the daemon's wall clock, so a test can fix it.
-std::optional<std::string> produce_timestamp(ArCheck* check) {
-  const DaemonContext* ctx = check->conf.ar->daemon;
-  const time_t now = ctx->clock != nullptr ? ctx->clock->wall_seconds() : time(nullptr);
+std::optional<std::string> produce_timestamp(const ActionQueue& queue, ArCheck* /*check*/) {
+  const time_t now = queue.clock().wall_seconds();
   tzset();  // the administrator may have changed the appliance's zone
   tm local{};
   if (localtime_r(&now, &local) == nullptr) return std::nullopt;
@@ -60,14 +59,9 @@ std::optional<std::string> produce_timestamp(ArCheck* check) {
   return std::string(buffer);
 }
 
-std::optional<std::string> produce_hostname(ArCheck* /*check*/) {
-  char buffer[256] = {};
-  if (gethostname(buffer, 255) != 0) return std::nullopt;
-  buffer[255] = '\0';  // a name cut at the length given need not be terminated
-  return std::string(buffer);
-}
+std::optional<std::string> produce_hostname(const ActionQueue& queue, ArCheck* /*check*/) { return queue.hostname(); }
 
-std::optional<std::string> produce_cellnum(ArCheck* check) { return substitution_cellnum(check); }
+std::optional<std::string> produce_cellnum(const ActionQueue& /*queue*/, ArCheck* check) { return substitution_cellnum(check); }
 
 }  // namespace
 
@@ -89,7 +83,7 @@ std::string substitution_cellnum(const ArCheck* check) {
   return sms_sender(check->current_event->value);
 }
 
-int substitute_text(const std::string& text, ArCheck* check, std::optional<std::string>* result) {
+int substitute_text(const ActionQueue& queue, const std::string& text, ArCheck* check, std::optional<std::string>* result) {
   try {
     // Each token that occurs in the administrator's text gets its value
     // first, row by row, so the producers run (and fail) in table order.
@@ -97,7 +91,7 @@ int substitute_text(const std::string& text, ArCheck* check, std::optional<std::
     bool any = false;
     for (size_t r = 0; kSubstitutionVariables[r].token != nullptr; ++r) {
       if (text.find(kSubstitutionVariables[r].token) == std::string::npos) continue;
-      values[r] = kSubstitutionVariables[r].producer(check);
+      values[r] = kSubstitutionVariables[r].producer(queue, check);
       if (!values[r]) return -1;
       any = true;
     }
@@ -130,9 +124,9 @@ int substitute_text(const std::string& text, ArCheck* check, std::optional<std::
   }
 }
 
-std::string substitute_or_keep(const std::string& text, ArCheck* check) {
+std::string substitute_or_keep(const ActionQueue& queue, const std::string& text, ArCheck* check) {
   std::optional<std::string> result;
-  if (substitute_text(text, check, &result) != 0) {
+  if (substitute_text(queue, text, check, &result) != 0) {
     ar_log(kLogWarn, "Text substitution failed");
     return text;
   }

@@ -6,11 +6,12 @@
 #include <optional>
 #include <string>
 
+class ActionQueue;
 struct ArCheck;
 
 // Computes a token's value for an ArCheck; no value (nullopt) makes the
 // whole substitution fail.
-using SubstitutionProducer = std::optional<std::string> (*)(ArCheck* check);
+using SubstitutionProducer = std::optional<std::string> (*)(const ActionQueue& queue, ArCheck* check);
 
 struct SubstitutionVariable {
   const char* token;  // matched as a plain substring
@@ -25,12 +26,12 @@ extern const SubstitutionVariable kSubstitutionVariables[];
 // at least one token occurred and *result is the new text; 0 with *result
 // empty: no token occurs. -1 (nothing stored): a value was missing or
 // memory ran out; the caller keeps text as it is, tokens included.
-int substitute_text(const std::string& text, ArCheck* check, std::optional<std::string>* result);
+int substitute_text(const ActionQueue& queue, const std::string& text, ArCheck* check, std::optional<std::string>* result);
 
 // The actions' common step: the substituted text, or text itself when no
 // token occurs or when the substitution failed, which is logged ("Text
 // substitution failed", 400) and does not fail the action.
-std::string substitute_or_keep(const std::string& text, ArCheck* check);
+std::string substitute_or_keep(const ActionQueue& queue, const std::string& text, ArCheck* check);
 
 // The "$CELLNUM" value: for an SMS command rule the sender of the current
 // event (sms_sender of its value), else "".

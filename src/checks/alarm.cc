@@ -4,14 +4,14 @@
 // input triggers and the rule has no resolve condition.
 #include <string>
 
+#include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/level.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/log.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 namespace {
 

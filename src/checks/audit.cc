@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "checks/check_type.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 #include "platform/scew.h"
 
 namespace {

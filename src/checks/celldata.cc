@@ -7,8 +7,8 @@
 #include "checks/check_type.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 bool celldata_says_trigger(const std::string& alert) { return alert.find("TRIGGER") != std::string::npos; }
 

@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "checks/modules.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 namespace {
 

@@ -11,7 +11,6 @@
 class AuditReport;
 struct ArCheck;
 struct CheckEvent;
-struct InfodLink;
 
 using OptionalText = std::optional<std::string>;
 
@@ -49,9 +48,11 @@ struct CheckOps {
   // rule's settings and the reference's state. Problems of the
   // configuration are logged here; the decision is only returned.
   CheckOutcome (*on_event)(const ArCheck* check, const CheckEvent& event);
-  // Called by the engine once a trigger of this check has been applied,
-  // with the link to infod and the key of the update; null for none.
-  void (*on_triggered)(InfodLink* link, const std::string& key);
+  // Checks that count their triggers in infod: the counter's key for the
+  // key of the update; -1 (logged) when it has none. The engine asks for
+  // the count once a trigger has been applied; null for checks that do
+  // not count.
+  int (*trigger_counter)(const std::string& key, std::string* counter_key);
   // Names the watched device: display name, a second label and the device's
   // configuration reference. A null output is not wanted; an output left
   // unset has no value. 0 success, -1 failure (no outputs then).

@@ -1,10 +1,10 @@
 // CLI login event check: logins, logouts and authentication errors of the
 // CLI, on the shared login event design.
+#include "base/log.h"
 #include "checks/login_event.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
-#include "core/log.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "checks/level.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 namespace {
 

@@ -5,17 +5,15 @@
 #include <cstring>
 #include <string>
 
-#include "checks/enviro.h"
+#include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
+#include "checks/enviro.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "checks/threshold.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/link.h"
-#include "core/log.h"
-#include "platform/infod_client.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 namespace {
 
@@ -31,35 +29,13 @@ const char* key_marker(const char* check_type) {
 
 }  // namespace
 
-int increment_event_count(InfodLink* link, const std::string& key) {
-  if (link->fd == -1) {
-    ar_log(kLogError, "infod socket is closed");
-    return -1;
-  }
+int enviro_counter_key(const std::string& key, std::string* counter_key) {
   const size_t dot = key.rfind('.');
   if (dot == std::string::npos) {
     ar_log(kLogError, "Invalid prefix: %s", key.c_str());
     return -1;
   }
-  const std::string counter_key = key.substr(0, std::min(dot, kCounterPrefixMax)) + ".count." +
-                                  key.substr(dot + 1, kCounterSuffixMax);
-  // A synchronous request must not split a message the loop is writing.
-  if (link_flush_head(link) != 0) return -1;
-  char* stored = nullptr;
-  if (infod_get_multiple(link->fd, counter_key.c_str(), &stored) != 0) {
-    // Pushing 1 now would lose the stored count; the next trigger counts on.
-    ar_log(kLogError, "Could not read %s", counter_key.c_str());
-    return -1;
-  }
-  long count = 1;
-  if (stored != nullptr) {
-    const long n = strtol(stored, nullptr, 10);
-    free(stored);
-    count = (n < 0 || n >= 2147483647L) ? 1 : n + 1;
-  }
-  const std::string text = std::to_string(count);
-  ar_log(kLogInfo, "%s => %s", counter_key.c_str(), text.c_str());
-  infod_push_multiple_text(link->fd, counter_key.c_str(), 0, text.c_str());
+  *counter_key = key.substr(0, std::min(dot, kCounterPrefixMax)) + ".count." + key.substr(dot + 1, kCounterSuffixMax);
   return 0;
 }
 
@@ -83,9 +59,6 @@ CheckOutcome enviro_on_event(const ArCheck* check, const CheckEvent& event) {
   if (event.key.find(marker) == std::string::npos) return outcome_drop();
   return threshold_outcome(check, threshold, event.value);
 }
-
-// Every trigger counts in infod, under the sensor's own key.
-void enviro_on_triggered(InfodLink* link, const std::string& key) { increment_event_count(link, key); }
 
 int enviro_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   const std::string ref = check_setting(check, "enviro.dev_ref");
@@ -160,7 +133,7 @@ int enviro_snmp_args(const ArCheck* check, SnmpArgs* args) { return snmp_reading
 
 const CheckOps kEnviroCheckOps = {
     enviro_on_event,
-    enviro_on_triggered,
+    enviro_counter_key,
     enviro_describe_device,
     enviro_describe_trigger,
     enviro_subscription_key,

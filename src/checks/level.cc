@@ -1,8 +1,8 @@
 // Level and result-code decisions.
 #include "checks/level.h"
 
-#include "config/archeck.h"
-#include "config/autoresponse.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "checks/audit.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 const LoginEventNames kWebuiLoginNames = {
     "webui_login.trigger_login",

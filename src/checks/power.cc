@@ -4,14 +4,14 @@
 #include <cstring>
 #include <string>
 
+#include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "checks/threshold.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/log.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 namespace {
 

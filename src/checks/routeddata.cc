@@ -11,8 +11,8 @@
 #include "checks/check_type.h"
 #include "checks/interface_info.h"
 #include "checks/modules.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 #include "platform/strrepl.h"
 
 namespace {

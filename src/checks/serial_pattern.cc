@@ -3,15 +3,15 @@
 // every report routed here is a match. It only triggers.
 #include <string>
 
+#include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/modules.h"
+#include "checks/serial_port.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
-#include "checks/serial_port.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/log.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Port lookup and device description shared by the serial checks.
 #include "checks/serial_port.h"
 
+#include "base/log.h"
 #include "checks/audit.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/log.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 std::string serial_port_ref(const ArCheck* check, const char* domain) {
   const std::string key = std::string(domain) + ".dev_refs.dev_ref" + std::to_string(check->conf.ref_index);

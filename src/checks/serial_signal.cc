@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/level.h"
 #include "checks/modules.h"
+#include "checks/serial_port.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
-#include "checks/serial_port.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/log.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 
 #include <ctime>
 
+#include "base/clock.h"
+#include "base/log.h"
 #include "checks/snmp_fields.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/clock.h"
-#include "core/log.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "core/log.h"
+#include "base/log.h"
 
 namespace {
 

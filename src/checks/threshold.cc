@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/log.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 float parse_reading(const char* text) { return text != nullptr ? strtof(text, nullptr) : 0.0f; }
 

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <string>
 
-#include "config/autoresponse.h"
-#include "core/context.h"
-#include "core/link.h"
-#include "core/log.h"
-#include "core/log_line.h"
+#include "base/log.h"
+#include "base/log_line.h"
+#include "engine/engine.h"
 #include "engine/state.h"
+#include "model/autoresponse.h"
+#include "model/publisher.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ const char* next_field(char** pos) {
 
 const ControlTable kControlTable = {"config.autoresponse.command", kCommands};
 
-int control_handle(DaemonContext* ctx, const char* text) {
+int control_handle(Engine& engine, const char* text) {
   std::string copy(text);
   char* pos = copy.data();
   const char* path = next_field(&pos);
@@ -45,10 +45,12 @@ int control_handle(DaemonContext* ctx, const char* text) {
     return 0;
   }
   ArCheck* target = nullptr;
-  for (ArCheck& check : ctx->checks) {
-    if (check.conf.ar->path == path) {
-      target = &check;
-      break;
+  if (engine.checks != nullptr) {
+    for (ArCheck& check : *engine.checks) {
+      if (check.conf.ar->path == path) {
+        target = &check;
+        break;
+      }
     }
   }
   if (target == nullptr) {
@@ -57,7 +59,7 @@ int control_handle(DaemonContext* ctx, const char* text) {
   }
   for (const ControlCommand* c = kControlTable.commands; c->verb != nullptr; ++c) {
     if (strncmp(command, c->verb, strlen(c->verb)) == 0) {
-      c->handler(target, origin, command);
+      c->handler(engine, target, origin, command);
       return 0;
     }
   }
@@ -65,18 +67,18 @@ int control_handle(DaemonContext* ctx, const char* text) {
   return 0;
 }
 
-int control_cancel(ArCheck* check, const char* origin, const char* command) {
+int control_cancel(Engine& engine, ArCheck* check, const char* origin, const char* command) {
   if (check->state == kArTriggered || check->state == kArResolving) {
-    control_log(check->conf.ar->daemon, check->conf.ar->path.c_str(), origin, command);
+    control_log(engine, check->conf.ar->path.c_str(), origin, command);
     ar_drop_delayed(check, "it was cancelled");
-    ar_timeout(check);
+    ar_timeout(engine, check);
   } else {
     ar_log(kLogInfo, "AR %s not in the correct state to perform %s", check->conf.ar->path.c_str(), command);
   }
   return 0;
 }
 
-int control_log(DaemonContext* ctx, const char* path, const char* origin, const char* command) {
+int control_log(Engine& engine, const char* path, const char* origin, const char* command) {
   const LogLine line = format_log_line("Control Message from %s: %s -> %s", origin, path, command);
-  return link_push(&ctx->link, kLogKey, line.text);
+  return engine.publisher->push_log(line.text);
 }

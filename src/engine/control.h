@@ -4,11 +4,11 @@
 #pragma once
 
 struct ArCheck;
-struct DaemonContext;
+struct Engine;
 
 struct ControlCommand {
   const char* verb;
-  int (*handler)(ArCheck* check, const char* origin, const char* command);
+  int (*handler)(Engine& engine, ArCheck* check, const char* origin, const char* command);
 };
 
 struct ControlTable {
@@ -21,10 +21,10 @@ extern const ControlTable kControlTable;
 // Carries one command text out. Anyone with access to the appliance's
 // interfaces can write one, so a malformed or unknown command is logged
 // and ignored (0); the daemon goes on.
-int control_handle(DaemonContext* ctx, const char* text);
+int control_handle(Engine& engine, const char* text);
 
 // "cancel": sends a Triggered or Resolving reference into Timeout.
-int control_cancel(ArCheck* check, const char* origin, const char* command);
+int control_cancel(Engine& engine, ArCheck* check, const char* origin, const char* command);
 
 // Pushes "Control Message from %s: %s -> %s" to the log key.
-int control_log(DaemonContext* ctx, const char* path, const char* origin, const char* command);
+int control_log(Engine& engine, const char* path, const char* origin, const char* command);

@@ -1,20 +1,20 @@
-// Dispatch of complete infod messages: control commands, and updates
-// handed to their ArChecks.
+// Updates handed to the ArChecks that take them, and a load's references
+// taken in and let go.
 #include "engine/dispatch.h"
 
 #include <cstring>
 #include <new>
 
+#include "actions/queue.h"
+#include "base/log.h"
 #include "checks/check_type.h"
-#include "config/archeck.h"
-#include "core/context.h"
-#include "core/link.h"
-#include "core/log.h"
-#include "engine/control.h"
+#include "engine/engine.h"
 #include "engine/router.h"
 #include "engine/state.h"
+#include "model/archeck.h"
+#include "model/publisher.h"
 
-int check_append_event(ArCheck* check, const char* key, int32_t number, uint64_t time_ms, const char* value) {
+int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t number, uint64_t time_ms, const char* value) {
   // Resolving, Timeout and Disabled references take nothing.
   if (check->state != kArNormal && check->state != kArTriggered) return 0;
   CheckEventPtr event;
@@ -29,34 +29,43 @@ int check_append_event(ArCheck* check, const char* key, int32_t number, uint64_t
     return -1;
   }
   const CheckOutcome outcome = check->conf.ops->on_event(check, *event);
-  return ar_apply(check, outcome, std::move(event));
+  return ar_apply(engine, check, outcome, std::move(event));
 }
 
-int dispatch_message(void* owner, char* body) {
-  auto* ctx = static_cast<DaemonContext*>(owner);
-  UpdateFields f;
-  if (link_split_fields(body, &f) == 0) return 0;
-  if (f.type != kInfodUpdate) return 0;
-  if (f.key == nullptr || f.value == nullptr) {
-    ar_log(kLogError, "Invalid message from infod");
-    return 0;
-  }
-  if (ctx->control_key != nullptr && strcmp(f.key, ctx->control_key) == 0) {
-    return control_handle(ctx, f.value);
-  }
-  const std::vector<ArCheck*>& takers = route_lookup(ctx, f.key);
+int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value) {
+  const std::vector<ArCheck*>& takers = route_lookup(engine.routes, key);
   if (takers.empty()) {
     // After a reload infod still delivers updates of keys just
     // unsubscribed; nothing wants them any more.
-    ar_log(kLogDebug, "No subscription for update: %s", f.key);
+    ar_log(kLogDebug, "No subscription for update: %s", key);
     return 0;
   }
   for (ArCheck* check : takers) {
-    const int result = check_append_event(check, f.key, f.number, f.time_ms, f.value);
+    const int result = check_append_event(engine, check, key, number, time_ms, value);
     if (result != 0) {
-      ar_log(kLogFatal, "error appending entry to ar: %s", f.key);
+      ar_log(kLogFatal, "error appending entry to ar: %s", key);
       return result;
     }
   }
   return 0;
+}
+
+void engine_adopt(Engine& engine, std::deque<ArCheck>* checks) {
+  engine.checks = checks;
+  engine.queue->attach(checks);
+  route_index_build(engine.routes, *checks);
+  for (ArCheck& check : *checks) {
+    ar_log(kLogInfo, "Adding subscription: %s", check.conf.subscription.c_str());
+    if (engine.publisher->subscribe(check.conf.subscription.c_str()) != 0) ar_log(kLogFatal, "Error adding subscription");
+    ar_normal(engine, &check);
+  }
+}
+
+void engine_release(Engine& engine) {
+  route_index_clear(engine.routes);
+  if (engine.checks != nullptr) {
+    for (const ArCheck& check : *engine.checks) engine.publisher->unsubscribe(check.conf.subscription.c_str());
+  }
+  engine.checks = nullptr;
+  engine.queue->attach(nullptr);
 }

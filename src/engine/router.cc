@@ -4,8 +4,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "config/archeck.h"
-#include "core/context.h"
+#include "model/archeck.h"
 
 namespace {
 
@@ -36,35 +35,34 @@ bool route_matches(std::string_view subscription, std::string_view key) {
   return false;
 }
 
-void route_index_clear(DaemonContext* ctx) {
-  ctx->routes.by_tail.clear();
-  ctx->routes.last_components.clear();
-  ctx->routes.max_tail_components = 0;
-  ctx->routes.unindexed.clear();
-  ctx->routes.scratch.clear();
-  ctx->routes.starts.clear();
-  ctx->routes.hits.clear();
+void route_index_clear(RouteIndex& routes) {
+  routes.by_tail.clear();
+  routes.last_components.clear();
+  routes.max_tail_components = 0;
+  routes.unindexed.clear();
+  routes.scratch.clear();
+  routes.starts.clear();
+  routes.hits.clear();
 }
 
-void route_index_build(DaemonContext* ctx) {
-  route_index_clear(ctx);
+void route_index_build(RouteIndex& routes, std::deque<ArCheck>& checks) {
+  route_index_clear(routes);
   uint32_t seq = 0;
-  for (ArCheck& check : ctx->checks) {
+  for (ArCheck& check : checks) {
     check.seq = seq++;
     std::string_view tail;
     if (tail_of(check.conf.subscription, &tail)) {
-      ctx->routes.by_tail[tail].push_back(&check);
-      ++ctx->routes.last_components[last_component(tail)];
+      routes.by_tail[tail].push_back(&check);
+      ++routes.last_components[last_component(tail)];
       const size_t components = static_cast<size_t>(std::count(tail.begin(), tail.end(), '.')) + 1;
-      ctx->routes.max_tail_components = std::max(ctx->routes.max_tail_components, components);
+      routes.max_tail_components = std::max(routes.max_tail_components, components);
     } else {
-      ctx->routes.unindexed.push_back(&check);
+      routes.unindexed.push_back(&check);
     }
   }
 }
 
-const std::vector<ArCheck*>& route_lookup(DaemonContext* ctx, std::string_view key) {
-  RouteIndex& routes = ctx->routes;
+const std::vector<ArCheck*>& route_lookup(RouteIndex& routes, std::string_view key) {
   std::vector<ArCheck*>& found = routes.scratch;
   found.clear();
   if (!routes.by_tail.empty()) {

@@ -9,12 +9,12 @@
 // of walking every ArCheck: a few hash lookups whatever the number of rules.
 #pragma once
 
+#include <deque>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 struct ArCheck;
-struct DaemonContext;
 
 struct RouteIndex {
   std::unordered_map<std::string_view, std::vector<ArCheck*>> by_tail;
@@ -29,16 +29,16 @@ struct RouteIndex {
   std::vector<const std::vector<ArCheck*>*> hits;  // reused per update
 };
 
-// Rebuilds the index from the context's checks list (numbering each
-// ArCheck's seq in list order).
-void route_index_build(DaemonContext* ctx);
+// Rebuilds the index from a load's checks (numbering each ArCheck's seq in
+// list order).
+void route_index_build(RouteIndex& routes, std::deque<ArCheck>& checks);
 
 // Empties the index (before the ArChecks go).
-void route_index_clear(DaemonContext* ctx);
+void route_index_clear(RouteIndex& routes);
 
 // Whether subscription takes key.
 bool route_matches(std::string_view subscription, std::string_view key);
 
 // Collects the ArChecks taking key, in checks-list order, into the index's
 // scratch vector and returns it.
-const std::vector<ArCheck*>& route_lookup(DaemonContext* ctx, std::string_view key);
+const std::vector<ArCheck*>& route_lookup(RouteIndex& routes, std::string_view key);

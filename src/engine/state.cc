@@ -6,27 +6,30 @@
 #include <new>
 #include <string>
 
-#include "config/action.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/clock.h"
-#include "core/context.h"
-#include "core/link.h"
-#include "core/log.h"
-#include "core/log_line.h"
+#include <cstdlib>
+
+#include "actions/queue.h"
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/log_line.h"
+#include "engine/engine.h"
+#include "model/action.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
+#include "model/publisher.h"
 
 namespace {
 
 constexpr char kCurrEntry[] = ".curr_entry";
 
-int64_t now(const ArCheck* check) { return check->conf.ar->daemon->clock->monotonic_seconds(); }
+int64_t now(const Engine& engine) { return engine.clock->monotonic_seconds(); }
 
 // Pushes the state name, the current value (when event is given) and the
 // log line. False when the reference key could not be made: nothing is
 // published and the caller queues no actions.
-bool publish(ArCheck* check, const CheckEvent* event) {
+bool publish(Engine& engine, ArCheck* check, const CheckEvent* event) {
   const AutoResponse* ar = check->conf.ar;
-  DaemonContext* ctx = ar->daemon;
+  Publisher& out = *engine.publisher;
   const char* state = ar_state_name(check->state);
   LogLine line;
   if (event != nullptr) {
@@ -43,18 +46,18 @@ bool publish(ArCheck* check, const CheckEvent* event) {
     ar_log(kLogFatal, "Failed to allocate reference");
     return false;
   }
-  link_push_status(&ctx->link, reference.c_str(), state);
+  out.push_status(reference.c_str(), state);
   if (event != nullptr) {
     // The key of the current value is the reference's with ".curr_entry".
     // Without memory for it the push is lost, as link_push_status loses one
     // it cannot allocate.
     try {
       reference += kCurrEntry;
-      link_push_status(&ctx->link, reference.c_str(), event->value.c_str());
+      out.push_status(reference.c_str(), event->value.c_str());
     } catch (const std::bad_alloc&) {
     }
   }
-  link_push(&ctx->link, kLogKey, line.text);
+  out.push_log(line.text);
   return true;
 }
 
@@ -67,17 +70,16 @@ size_t first_pending(const ActionStatus* statuses, size_t count) {
 }
 
 // Hands one entry to its queue operation and reports what did not queue.
-void offer(ArCheck* check, const Action& action, ActionStatus* status, const char* format) {
-  DaemonContext* ctx = check->conf.ar->daemon;
+void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* status, const char* format) {
   const char* action_name = action.name.c_str();
   const char* ar_name = check->conf.ar->name.c_str();
-  const LogLine queuing = format_log_line(format, action_name, ar_name, ctx->queued_actions);
-  link_push(&ctx->link, kLogKey, queuing.text);
-  const int result = action.queue(check, action, status);
+  const LogLine queuing = format_log_line(format, action_name, ar_name, engine.queue->queued());
+  engine.publisher->push_log(queuing.text);
+  const int result = action.queue(*engine.queue, check, action, status);
   if (result != 0) {
     const LogLine outcome = format_log_line(
         result == 1 ? "Action %s for AR %s, skipped" : "Action %s for AR %s, queuing failed", action_name, ar_name);
-    link_push(&ctx->link, kLogKey, outcome.text);
+    engine.publisher->push_log(outcome.text);
     *status = kActionDropped;
   } else if (*status == kActionPending) {
     // An operation that reports success must move the action on; one that
@@ -86,11 +88,11 @@ void offer(ArCheck* check, const Action& action, ActionStatus* status, const cha
   }
 }
 
-void finish(ArCheck* check) {
+void finish(Engine& engine, ArCheck* check) {
   if (check->conf.ar->reset_timeout > 0) {
-    ar_timeout(check);
+    ar_timeout(engine, check);
   } else {
-    ar_normal(check);
+    ar_normal(engine, check);
   }
 }
 
@@ -107,7 +109,7 @@ const char* ar_state_name(int state) {
   }
 }
 
-int ar_apply(ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event) {
+int ar_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event) {
   if (outcome.reading) check->unreadable_reported = false;
   switch (outcome.kind) {
     case CheckOutcomeKind::kDrop:
@@ -118,29 +120,31 @@ int ar_apply(ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event) {
       check->unreadable_reported = true;
       return 0;
     case CheckOutcomeKind::kRefresh:
-      return ar_refresh(check, std::move(event));
+      return ar_refresh(engine, check, std::move(event));
     case CheckOutcomeKind::kTrigger: {
       if (!outcome.reason.empty()) ar_log(kLogInfo, "%s", outcome.reason.c_str());
-      // The hook gets the key even when the trigger ended at once and the
-      // event went with it.
-      const std::string key = check->conf.ops->on_triggered != nullptr ? event->key : std::string();
-      ar_trigger(check, std::move(event));
-      if (check->conf.ops->on_triggered != nullptr) check->conf.ops->on_triggered(&check->conf.ar->daemon->link, key);
+      // The counter's key is made before the trigger, which may end at once
+      // and take the event with it.
+      std::string counter_key;
+      const bool counts = check->conf.ops->trigger_counter != nullptr &&
+                          check->conf.ops->trigger_counter(event->key, &counter_key) == 0;
+      ar_trigger(engine, check, std::move(event));
+      if (counts) count_trigger(engine, counter_key);
       return 0;
     }
     case CheckOutcomeKind::kResolve:
       if (!outcome.reason.empty()) ar_log(kLogInfo, "%s", outcome.reason.c_str());
-      ar_resolve(check, std::move(event));
+      ar_resolve(engine, check, std::move(event));
       return 0;
   }
   return 0;
 }
 
-void ar_trigger(ArCheck* check, CheckEventPtr event) {
+void ar_trigger(Engine& engine, ArCheck* check, CheckEventPtr event) {
   check->state = kArTriggered;
-  check->state_time = now(check);
+  check->state_time = now(engine);
   check->current_event = std::move(event);
-  if (publish(check, check->current_event.get())) ar_queue_trigger_actions(check);
+  if (publish(engine, check, check->current_event.get())) ar_queue_trigger_actions(engine, check);
 }
 
 void ar_drop_delayed(const ArCheck* check, const char* why) {
@@ -154,15 +158,15 @@ void ar_drop_delayed(const ArCheck* check, const char* why) {
   }
 }
 
-void ar_resolve(ArCheck* check, CheckEventPtr event) {
+void ar_resolve(Engine& engine, ArCheck* check, CheckEventPtr event) {
   ar_drop_delayed(check, "its reference resolved");
   check->state = kArResolving;
-  check->state_time = now(check);
+  check->state_time = now(engine);
   check->current_event = std::move(event);
-  if (publish(check, check->current_event.get())) ar_queue_resolve_actions(check);
+  if (publish(engine, check, check->current_event.get())) ar_queue_resolve_actions(engine, check);
 }
 
-int ar_refresh(ArCheck* check, CheckEventPtr event) {
+int ar_refresh(Engine& engine, ArCheck* check, CheckEventPtr event) {
   check->current_event = std::move(event);
   std::string key;
   try {
@@ -170,33 +174,33 @@ int ar_refresh(ArCheck* check, CheckEventPtr event) {
   } catch (const std::bad_alloc&) {
     return -1;
   }
-  return link_push_status(&check->conf.ar->daemon->link, key.c_str(), check->current_event->value.c_str());
+  return engine.publisher->push_status(key.c_str(), check->current_event->value.c_str());
 }
 
-void ar_timeout(ArCheck* check) {
+void ar_timeout(Engine& engine, ArCheck* check) {
   check->state = kArTimeout;
   check->current_event.reset();
-  check->state_time = now(check);
-  publish(check, nullptr);
+  check->state_time = now(engine);
+  publish(engine, check, nullptr);
 }
 
-void ar_normal(ArCheck* check) {
+void ar_normal(Engine& engine, ArCheck* check) {
   check->current_event.reset();
   std::fill_n(check->statuses.data(), check->trigger_count() + check->resolve_count(), kActionPending);
   check->state = kArNormal;
-  check->state_time = now(check);
-  publish(check, nullptr);
+  check->state_time = now(engine);
+  publish(engine, check, nullptr);
 }
 
-void ar_disable(ArCheck* check) {
+void ar_disable(Engine& engine, ArCheck* check) {
   ar_drop_delayed(check, "its rule was disabled");
   check->state = kArDisabled;
   check->current_event.reset();
-  check->state_time = now(check);
-  publish(check, nullptr);
+  check->state_time = now(engine);
+  publish(engine, check, nullptr);
 }
 
-void ar_queue_trigger_actions(ArCheck* check) {
+void ar_queue_trigger_actions(Engine& engine, ArCheck* check) {
   const AutoResponse* ar = check->conf.ar;
   const ActionList& actions = ar->trigger_actions;
   ActionStatus* statuses = check->trigger_status();
@@ -204,29 +208,48 @@ void ar_queue_trigger_actions(ArCheck* check) {
   while (true) {
     const size_t i = first_pending(statuses, actions.size());
     if (i < actions.size()) {
-      if (now(check) < check->state_time + static_cast<int64_t>(actions[i].delay_time)) return;
-      offer(check, actions[i], &statuses[i], "Queuing triggered action: %s for AR: %s - %d actions in the queue");
+      if (now(engine) < check->state_time + static_cast<int64_t>(actions[i].delay_time)) return;
+      offer(engine, check, actions[i], &statuses[i], "Queuing triggered action: %s for AR: %s - %d actions in the queue");
       continue;
     }
     if (!ar->has_resolve) {
-      finish(check);
+      finish(engine, check);
       return;
     }
     // A repeat at most once per call: with a repeat time-out of 0 the
     // actions would otherwise be queued again without end.
     if (!ar->repeat_trigger || repeated) return;
-    if (now(check) < check->state_time + static_cast<int64_t>(ar->repeat_timeout)) return;
+    if (now(engine) < check->state_time + static_cast<int64_t>(ar->repeat_timeout)) return;
     repeated = true;
     std::fill_n(statuses, actions.size(), kActionPending);
-    check->state_time = now(check);
+    check->state_time = now(engine);
   }
 }
 
-void ar_queue_resolve_actions(ArCheck* check) {
+void ar_queue_resolve_actions(Engine& engine, ArCheck* check) {
   const ActionList& actions = check->conf.ar->resolve_actions;
   ActionStatus* statuses = check->resolve_status();
   for (size_t i; (i = first_pending(statuses, actions.size())) < actions.size();) {
-    offer(check, actions[i], &statuses[i], "Queuing resolve action: %s for AR: %s - %d actions in the queue");
+    offer(engine, check, actions[i], &statuses[i], "Queuing resolve action: %s for AR: %s - %d actions in the queue");
   }
-  finish(check);
+  finish(engine, check);
+}
+
+int count_trigger(Engine& engine, const std::string& counter_key) {
+  std::optional<std::string> stored;
+  const int read = engine.counter->read(counter_key, &stored);
+  if (read != 0) {
+    // Pushing 1 now would lose the stored count; the next trigger counts on.
+    if (read == -1) ar_log(kLogError, "Could not read %s", counter_key.c_str());
+    return -1;
+  }
+  long count = 1;
+  if (stored) {
+    const long n = strtol(stored->c_str(), nullptr, 10);
+    count = (n < 0 || n >= 2147483647L) ? 1 : n + 1;
+  }
+  const std::string text = std::to_string(count);
+  ar_log(kLogInfo, "%s => %s", counter_key.c_str(), text.c_str());
+  engine.counter->write(counter_key, text);
+  return 0;
 }

@@ -4,39 +4,40 @@
 #pragma once
 
 #include "checks/check_type.h"
-#include "core/check_event.h"
+#include "model/check_event.h"
 
 struct ArCheck;
+struct Engine;
 
 // The name published for a state ("Normal", "Triggered", ...).
 const char* ar_state_name(int state);
 
 // The one funnel of every check's decision on an update: logs the outcome's
 // reason (priority 600), then triggers, resolves or refreshes with event,
-// and after a trigger runs the check's on_triggered hook. A dropped event
+// and after a trigger counts it when the check counts its triggers. A dropped event
 // goes; an update without a reading is reported once (priority 400) until
 // a reading comes again. 0, or -1 when a refresh could not be published (fatal).
-int ar_apply(ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event);
+int ar_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event);
 
 // The condition holds: Triggered, publish, queue due trigger actions.
-void ar_trigger(ArCheck* check, CheckEventPtr event);
+void ar_trigger(Engine& engine, ArCheck* check, CheckEventPtr event);
 
 // The condition cleared: Resolving, publish, queue every resolve action,
 // then on to Timeout or Normal.
-void ar_resolve(ArCheck* check, CheckEventPtr event);
+void ar_resolve(Engine& engine, ArCheck* check, CheckEventPtr event);
 
 // Still triggered with a new value: only the current value is published.
 // 0 when the push was queued, -1 when not.
-int ar_refresh(ArCheck* check, CheckEventPtr event);
+int ar_refresh(Engine& engine, ArCheck* check, CheckEventPtr event);
 
 // Timeout: the reference ignores updates until the reset time-out passes.
-void ar_timeout(ArCheck* check);
+void ar_timeout(Engine& engine, ArCheck* check);
 
 // Normal: every action armed again.
-void ar_normal(ArCheck* check);
+void ar_normal(Engine& engine, ArCheck* check);
 
 // Disabled by the rule's schedule.
-void ar_disable(ArCheck* check);
+void ar_disable(Engine& engine, ArCheck* check);
 
 // A Triggered reference is about to leave Triggered (resolved, cancelled,
 // disabled or reloaded, given as why): each trigger action it has not yet
@@ -47,7 +48,7 @@ void ar_drop_delayed(const ArCheck* check, const char* why);
 // Offers every due Pending trigger action to its queue operation, strictly
 // in list order; ends the trigger of a rule without a resolve stage and
 // repeats when configured.
-void ar_queue_trigger_actions(ArCheck* check);
+void ar_queue_trigger_actions(Engine& engine, ArCheck* check);
 
 // Offers every Pending resolve action, then moves on to Timeout or Normal.
-void ar_queue_resolve_actions(ArCheck* check);
+void ar_queue_resolve_actions(Engine& engine, ArCheck* check);

@@ -5,41 +5,35 @@
 #include <ctime>
 
 #include "actions/queue.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/clock.h"
-#include "core/context.h"
-#include "core/daemon_status.h"
-#include "core/guard.h"
+#include "base/clock.h"
+#include "engine/engine.h"
 #include "engine/state.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
+#include "model/publisher.h"
 
 namespace {
 
-int64_t now(const ArCheck* check) { return check->conf.ar->daemon->clock->monotonic_seconds(); }
 
-void arm(DaemonContext* ctx) {
-  ctx->tick_event.add_after(kTickSeconds);
-}
-
-void tick_one(ArCheck* check, const tm& local) {
+void tick_one(Engine& engine, ArCheck* check, const tm& local) {
   const AutoResponse* ar = check->conf.ar;
   if (ar->schedule_enabled) {
     const DisableWindow& window = ar->disable[local.tm_wday];
     if (disable_window_contains(window, local.tm_hour, local.tm_min)) {
-      if (check->state != kArDisabled) ar_disable(check);
+      if (check->state != kArDisabled) ar_disable(engine, check);
       return;
     }
-    if (check->state == kArDisabled) ar_normal(check);
+    if (check->state == kArDisabled) ar_normal(engine, check);
   }
   switch (check->state) {
     case kArTriggered:
-      ar_queue_trigger_actions(check);
+      ar_queue_trigger_actions(engine, check);
       break;
     case kArResolving:
-      ar_queue_resolve_actions(check);
+      ar_queue_resolve_actions(engine, check);
       break;
     case kArTimeout:
-      if (now(check) > check->state_time + static_cast<int64_t>(ar->reset_timeout)) ar_normal(check);
+      if (engine.clock->monotonic_seconds() > check->state_time + static_cast<int64_t>(ar->reset_timeout)) ar_normal(engine, check);
       break;
     default:
       break;
@@ -55,26 +49,18 @@ bool disable_window_contains(const DisableWindow& w, int hour, int minute) {
   return !before && !after && !empty;
 }
 
-void tick_start(DaemonContext* ctx) {
-  ctx->tick_event.set(-1, 0, ar_tick, ctx);
-  arm(ctx);
-}
-
-void ar_tick(int /*fd*/, short /*events*/, void* arg) {
-  auto* ctx = static_cast<DaemonContext*>(arg);
-  run_guarded(&ctx->link, [ctx] {
-    // localtime_r reads the zone once per process; tzset looks again, so
-    // a zone the administrator changed rules the windows from this tick on.
-    tzset();
-    const time_t wall = ctx->clock->wall_seconds();
-    tm local{};
-    localtime_r(&wall, &local);
-    for (ArCheck& check : ctx->checks) {
-      if (ctx->exit_status >= 0) return;
-      tick_one(&check, local);
+void engine_tick(Engine& engine) {
+  // localtime_r reads the zone once per process; tzset looks again, so a
+  // zone the administrator changed rules the windows from this tick on.
+  tzset();
+  const time_t wall = engine.clock->wall_seconds();
+  tm local{};
+  localtime_r(&wall, &local);
+  if (engine.checks != nullptr) {
+    for (ArCheck& check : *engine.checks) {
+      if (engine.publisher->stopped()) return;
+      tick_one(engine, &check, local);
     }
-    action_check_timeouts(ctx);
-    status_publish_tick(ctx);
-  });
-  arm(ctx);
+  }
+  engine.queue->check_timeouts();
 }

@@ -2,16 +2,14 @@
 // (delayed and repeated) actions of Triggered and Resolving references.
 #pragma once
 
-struct DaemonContext;
+struct Engine;
 struct DisableWindow;
 
 constexpr int kTickSeconds = 5;
 
-// Registers the tick timer and arms it.
-void tick_start(DaemonContext* ctx);
-
-// The timer callback: one pass over every ArCheck, then re-armed.
-void ar_tick(int fd, short events, void* ctx);
+// One pass over every ArCheck (stopped by a fatal error), then the action
+// time-outs.
+void engine_tick(Engine& engine);
 
 // Whether hour:minute lies inside the window, both ends included to the
 // minute. Windows do not wrap past midnight; an empty window never matches.

@@ -10,15 +10,17 @@
 #include <iterator>
 #include <string>
 
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/paths.h"
 #include "checks/check_type.h"
-#include "core/clock.h"
-#include "core/paths.h"
-#include "core/context.h"
+#include "daemon/context.h"
+#include "daemon/daemon.h"
+#include "daemon/reload.h"
 #include "engine/control.h"
-#include "core/link.h"
-#include "core/log.h"
 #include "engine/dispatch.h"
 #include "engine/state.h"
+#include "link/link.h"
 
 namespace {
 
@@ -45,18 +47,17 @@ struct Harness {
     std::ofstream(file) << kConfig;
     setenv("XMLDB_PATH", file.c_str(), 1);
     paths.config_file = file;
-    ctx.paths = &paths;
-    ctx.clock = &clock;
     ctx.control_key = kControlTable.key;
     ctx.link.write_event_added = true;  // no socket: messages stay queued
     log_set_observer([](int, const char* line, void*) { if (line == nullptr) abort(); }, nullptr);
-    if (load_config(&ctx) != 0 || ctx.checks.size() != 6) abort();
+    if (load_config(&ctx) != 0 || ctx.config->checks.size() != 6) abort();
   }
   ~Harness() { unload_config(&ctx); unlink(file.c_str()); }
   const std::string file = "/tmp/ar-check-values-fuzz-" + std::to_string(getpid()) + ".xml";
   Paths paths;
   SystemClock clock;
-  DaemonContext ctx;
+  PlatformSpawner spawner;
+  DaemonContext ctx{paths, clock, spawner};
 };
 
 }  // namespace
@@ -65,23 +66,23 @@ struct Harness {
 // subscription of the check they pick before the key.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Harness h;
-  for (ArCheck& check : h.ctx.checks) ar_normal(&check);
+  for (ArCheck& check : h.ctx.config->checks) ar_normal(h.ctx.engine, &check);
   const std::string input(reinterpret_cast<const char*>(data), size);
   for (size_t start = 0, end; start < input.size(); start = end + 1) {
     end = std::min(input.find('\n', start), input.size());
     if (end == start) continue;
     const auto selector = static_cast<unsigned char>(input[start]);
-    const ArCheck& pick = *std::next(h.ctx.checks.begin(), static_cast<long>(selector / 2 % h.ctx.checks.size()));
+    const ArCheck& pick = *std::next(h.ctx.config->checks.begin(), static_cast<long>(selector / 2 % h.ctx.config->checks.size()));
     const std::string record = (selector % 2 ? pick.conf.subscription : "") + input.substr(start + 1, end - start - 1);
     const size_t rs = std::min(record.find(kRS), record.size());
     const std::string body = "8" + (kRS + record.substr(0, rs)) + kRS + "0" + kRS + "1700000000000" + kRS +
                              record.substr(std::min(rs + 1, record.size())) + "\r\n";
     std::string text = body;  // NUL-terminated
     if (dispatch_message(&h.ctx, text.data()) != 0) abort();
-    for (auto& c : h.ctx.checks) if (c.state < kArNormal || c.state > kArDisabled) abort();
+    for (auto& c : h.ctx.config->checks) if (c.state < kArNormal || c.state > kArDisabled) abort();
     link_drop_queued(&h.ctx.link);
   }
-  for (ArCheck& c : h.ctx.checks) {
+  for (ArCheck& c : h.ctx.config->checks) {
     OptionalText a, b, t;
     std::string key;
     c.conf.ops->describe_device(&c, &a, &b, &t);

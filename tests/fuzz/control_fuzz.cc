@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "core/clock.h"
-#include "core/context.h"
-#include "core/paths.h"
+#include "base/clock.h"
+#include "base/paths.h"
+#include "daemon/context.h"
+#include "daemon/daemon.h"
+#include "daemon/reload.h"
 #include "engine/control.h"
 
 namespace {
@@ -25,17 +27,16 @@ struct Harness {
                            "</autoresponse></config>\n";
     setenv("XMLDB_PATH", file.c_str(), 1);
     paths.config_file = file;
-    ctx.paths = &paths;
-    ctx.clock = &clock;
     ctx.control_key = kControlTable.key;
     ctx.link.write_event_added = true;  // no socket: messages stay queued
-    if (load_config(&ctx) != 0 || ctx.checks.size() != 3) abort();
+    if (load_config(&ctx) != 0 || ctx.config->checks.size() != 3) abort();
   }
   ~Harness() { unload_config(&ctx); unlink(file.c_str()); }
   const std::string file = "/tmp/ar-control-fuzz-" + std::to_string(getpid()) + ".xml";
   Paths paths;
   SystemClock clock;
-  DaemonContext ctx;
+  PlatformSpawner spawner;
+  DaemonContext ctx{paths, clock, spawner};
 };
 
 }  // namespace
@@ -45,14 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   std::vector<ArCheckState> before;
   unsigned pick = data[0];  // each reference's state in base 5; the rest is the command
-  for (ArCheck& check : h.ctx.checks) {
+  for (ArCheck& check : h.ctx.config->checks) {
     before.push_back(check.state = static_cast<ArCheckState>(kArNormal + pick % 5));
     pick /= 5;
   }
   link_drop_queued(&h.ctx.link);
-  if (control_handle(&h.ctx, std::string(reinterpret_cast<const char*>(data + 1), size - 1).c_str()) != 0) abort();
+  if (control_handle(h.ctx.engine, std::string(reinterpret_cast<const char*>(data + 1), size - 1).c_str()) != 0) abort();
   int changed = 0, i = 0;
-  for (const ArCheck& check : h.ctx.checks) {
+  for (const ArCheck& check : h.ctx.config->checks) {
     const ArCheckState was = before[i++];
     if (check.state == was) continue;
     // Only to Timeout, from Triggered or Resolving, and never the second reference of rule 2.

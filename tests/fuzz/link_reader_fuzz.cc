@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "core/link.h"
+#include "link/link.h"
 #include "platform/infod_client.h"
 
 namespace {

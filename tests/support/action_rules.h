@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "config/autoresponse.h"
-#include "core/log.h"
+#include "base/log.h"
+#include "daemon/daemon.h"
+#include "daemon/reload.h"
+#include "model/autoresponse.h"
 #include "support/rules.h"
 
 using Strings = std::vector<std::string>;
@@ -33,8 +35,8 @@ inline ConfigBuilder sensor_rule(const std::string& type, const std::string& res
 // Loads config (in place of any before it) and delivers kHot; every start so far.
 inline const std::vector<FakeSpawner::Start>& trigger(TestDaemon& d, const ConfigBuilder& config) {
   d.write_config(config);
-  if (d.ctx.config_db != nullptr) unload_config(&d.ctx);
-  if (d.load() != 0 || d.ctx.checks.empty() || d.deliver(kSensorKey, kHot) != 0) throw std::runtime_error("no trigger");
+  if (d.ctx.config != nullptr) unload_config(&d.ctx);
+  if (d.load() != 0 || d.ctx.config->checks.empty() || d.deliver(kSensorKey, kHot) != 0) throw std::runtime_error("no trigger");
   return d.spawner.starts;
 }
 
@@ -62,7 +64,7 @@ inline std::string outcome(TestDaemon& d, const ConfigBuilder& config) {
     for (const std::string& e : s.envp) text += " [" + e + "]";
     text += "; ";
   }
-  for (const QueuedAction& q : d.ctx.action_queue) if (q.tag != 0) text += "tag " + std::to_string(q.tag) + "; ";
+  for (const QueuedAction& q : d.ctx.queue.entries()) if (q.tag != 0) text += "tag " + std::to_string(q.tag) + "; ";
   const std::vector<SentMessage> sent = d.take_sent();
   for (const SentMessage& m : sent) {
     if (m.key.find("ar_ctl") == std::string::npos) continue;

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "checks/check_type.h"
-#include "config/autoresponse.h"
+#include "model/autoresponse.h"
 #include "support/test_daemon.h"
 
 using Settings = std::vector<std::pair<std::string, std::string>>;

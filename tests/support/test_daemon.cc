@@ -12,12 +12,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "config/autoresponse.h"
+#include "base/log.h"
+#include "daemon/daemon.h"
+#include "daemon/reload.h"
 #include "engine/control.h"
-#include "core/link.h"
-#include "engine/dispatch.h"
-#include "core/log.h"
-#include "engine/tick.h"
+#include "link/link.h"
+#include "model/autoresponse.h"
 
 namespace {
 
@@ -47,29 +47,37 @@ std::string ConfigBuilder::xml() const { return "<?xml version=\"1.0\"?>\n" + te
 
 pid_t FakeSpawner::spawn(const char* path, char* const argv[], char* const envp[]) {
   if (fail > 0) return --fail, errno = EAGAIN, -1;  // as when the system is out of processes
-  Start s{path, {}, {}, argv != nullptr, envp != nullptr, next_pid++};
+  Start s{path, {}, {}, argv != nullptr, envp != nullptr, real != nullptr ? real->spawn(path, argv, envp) : next_pid++};
   for (char* const* a = argv; a != nullptr && *a != nullptr; ++a) s.argv.emplace_back(*a);
   for (char* const* e = envp; e != nullptr && *e != nullptr; ++e) s.envp.emplace_back(*e);
   starts.push_back(s);
   return s.pid;
 }
 
-TestDaemon::TestDaemon() {
+namespace {
+
+Paths test_paths(const std::string& dir) {
+  Paths paths = Paths::under(dir);
+  paths.config_file = dir + "/config.xml";
+  return paths;
+}
+
+std::string make_dir() {
   char tmpl[] = "/tmp/ar-test-XXXXXX";
-  dir_ = mkdtemp(tmpl);
-  paths = Paths::under(dir_);
-  paths.config_file = dir_ + "/config.xml";
+  return mkdtemp(tmpl);
+}
+
+}  // namespace
+
+TestDaemon::TestDaemon() : dir_(make_dir()), paths(test_paths(dir_)), ctx(paths, clock, spawner) {
   base_ = event_init();
-  ctx.paths = &paths;
-  ctx.clock = &clock;
-  ctx.spawner = &spawner;
   ctx.control_key = kControlTable.key;
   // No socket: messages stay queued for take_sent.
   ctx.link.fd = -1;
   ctx.link.write_event_added = true;
   ctx.link.on_message = dispatch_message;
   ctx.link.owner = &ctx;
-  ctx.tick_event.set(-1, 0, ar_tick, &ctx);
+  ctx.tick_event.set(-1, 0, daemon_tick, &ctx);
   log_set_observer([](int priority, const char* text, void* seen) {
     static_cast<std::vector<LogRecord>*>(seen)->push_back(LogRecord{priority, text});
   }, &logs);
@@ -131,13 +139,13 @@ std::vector<std::string> TestDaemon::values_of(const std::vector<SentMessage>& s
   return values;
 }
 
-void TestDaemon::tick() { ar_tick(-1, 0, &ctx); }
+void TestDaemon::tick() { daemon_tick(-1, 0, &ctx); }
 
-void TestDaemon::child_exits(pid_t pid, int code) { action_child_ended(&ctx, pid, W_EXITCODE(code, 0)); }
+void TestDaemon::child_exits(pid_t pid, int code) { ctx.queue.child_ended(pid, W_EXITCODE(code, 0)); }
 
 bool TestDaemon::logged(const std::string& text) const {
   return std::any_of(logs.begin(), logs.end(),
                      [&](const LogRecord& r) { return r.text.find(text) != std::string::npos; });
 }
 
-ArCheck& TestDaemon::check(size_t n) { return *std::next(ctx.checks.begin(), static_cast<long>(n)); }
+ArCheck& TestDaemon::check(size_t n) { return *std::next(ctx.config->checks.begin(), static_cast<long>(n)); }

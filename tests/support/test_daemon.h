@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "actions/queue.h"
-#include "core/clock.h"
-#include "core/context.h"
-#include "core/paths.h"
+#include "base/clock.h"
+#include "base/paths.h"
+#include "daemon/context.h"
 
 struct event_base;
 
@@ -36,12 +36,18 @@ class FakeClock final : public Clock {
   time_t wall = 1700000000;  // a Tuesday, 22:13:20 UTC
 };
 
-// Records every start and answers with increasing pids; the next `fail` starts fail instead.
+// Records every start and answers with increasing pids (or starts it for real); the next `fail` starts fail instead.
 class FakeSpawner final : public Spawner {
  public:
   struct Start { std::string path; std::vector<std::string> argv, envp; bool has_argv, has_envp; pid_t pid; };
   pid_t spawn(const char* path, char* const argv[], char* const envp[]) override;
+  void signal(pid_t pid, int sig) override {
+    if (real != nullptr) return real->signal(pid, sig);
+    signals.push_back({pid, sig});
+  }
+  Spawner* real = nullptr;  // set: children are started and signalled for real
   std::vector<Start> starts;
+  std::vector<std::pair<pid_t, int>> signals;
   pid_t next_pid = 1000;
   int fail = 0;
 };
@@ -71,12 +77,16 @@ class TestDaemon {
   const std::string& dir() const { return dir_; }
 
   std::vector<LogRecord> logs;  // every line, as syslog would get it
-  DaemonContext ctx;
-  FakeClock clock;
-  FakeSpawner spawner;
-  Paths paths;
 
  private:
   std::string dir_;
+
+ public:
+  FakeClock clock;
+  FakeSpawner spawner;
+  Paths paths;
+  DaemonContext ctx;
+
+ private:
   event_base* base_ = nullptr;
 };

@@ -8,7 +8,9 @@
 #include <algorithm>
 
 #include "actions/queue.h"
-#include "config/autoresponse.h"
+#include "daemon/daemon.h"
+#include "daemon/reload.h"
+#include "model/autoresponse.h"
 #include "support/rules.h"
 
 namespace {
@@ -29,7 +31,7 @@ class ActionQueue : public ::testing::Test {
   // An action of rule n (1 to 3) runs program.
   int queue(const std::string& program, const Strings& argv = {}, size_t n = 1) {
     ArCheck& check = d.check(n - 1);
-    return queue_action(&check, check.conf.ar->trigger_actions[0], check.trigger_status(), program, argv, {}, 0);
+    return d.ctx.queue.add(&check, check.conf.ar->trigger_actions[0], check.trigger_status(), program, argv, {}, 0);
   }
   Strings lines() { return TestDaemon::values_of(d.take_sent(), "config.autoresponse.log"); }
   pid_t pid(size_t n) { return d.spawner.starts.at(n).pid; }
@@ -46,8 +48,8 @@ TEST_F(ActionQueue, StartsInOrderUnderTheConcurrencyLimitAndReportsEachEnd) {
                        " - 2 queued actions remaining"));
   EXPECT_EQ(Strings{kFinished + "3 for AR: pdu - 2 queued actions remaining"}, lines());
   for (size_t n : {0, 2}) d.child_exits(pid(n), 0);
-  EXPECT_EQ(0, d.ctx.queued_actions);
-  EXPECT_EQ(0, d.ctx.running_actions);
+  EXPECT_EQ(0, d.ctx.queue.queued());
+  EXPECT_EQ(0, d.ctx.queue.running());
   EXPECT_EQ(kFinished + "0 for AR: pdu - 0 queued actions remaining", lines().back());
 }
 
@@ -79,7 +81,7 @@ TEST_F(ActionQueue, RulesTakeTurnsAndInAFullQueueTheNoisiestGivesWay) {
   const auto held = [&] {
     std::string counts;
     for (const char* rule : {"pdu", "rule2", "rule3"}) {
-      counts += std::to_string(std::count_if(d.ctx.action_queue.begin(), d.ctx.action_queue.end(),
+      counts += std::to_string(std::count_if(d.ctx.queue.entries().begin(), d.ctx.queue.entries().end(),
                                              [&](const QueuedAction& q) { return q.ar_name == rule; })) + " ";
     }
     return counts;
@@ -92,7 +94,7 @@ TEST_F(ActionQueue, RulesTakeTurnsAndInAFullQueueTheNoisiestGivesWay) {
 }
 
 TEST_F(ActionQueue, AFailedStartFreesItsSlotAndTheNextStartsAndActionsOutliveAReload) {
-  d.ctx.concurrent_actions = 1;
+  d.ctx.queue.concurrent_actions = 1;
   for (const char* program : {"/bin/a", "/bin/b", "/bin/c"}) queue(program);
   d.spawner.fail = 1;
   d.child_exits(pid(0), 0);
@@ -102,8 +104,8 @@ TEST_F(ActionQueue, AFailedStartFreesItsSlotAndTheNextStartsAndActionsOutliveARe
             lines());
   ASSERT_EQ(2u, d.spawner.starts.size());
   EXPECT_EQ("/bin/c", d.spawner.starts[1].path);
-  EXPECT_EQ(1, d.ctx.queued_actions);
-  EXPECT_EQ(1, d.ctx.running_actions);
+  EXPECT_EQ(1, d.ctx.queue.queued());
+  EXPECT_EQ(1, d.ctx.queue.running());
   queue("/bin/d");
   unload_config(&d.ctx);  // the rule, its ArChecks and its Actions are gone
   d.child_exits(pid(1), 0);
@@ -113,24 +115,24 @@ TEST_F(ActionQueue, AFailedStartFreesItsSlotAndTheNextStartsAndActionsOutliveARe
 
 TEST_F(ActionQueue, OneSignalReapsEveryEndedRealChild) {
   PlatformSpawner real;
-  d.ctx.spawner = &real;
-  d.ctx.concurrent_actions = 3;
+  d.spawner.real = &real;
+  d.ctx.queue.concurrent_actions = 3;
   for (const char* script : {"exit 3", "kill -9 $$", "", "exit 0"})
     queue(*script ? "/bin/sh" : "/nonexistent/program", *script ? Strings{"sh", "-c", script} : Strings{});
   // Waits, without collecting them, until the running children have ended.
   auto all_ended = [&] {
-    for (const QueuedAction& qa : d.ctx.action_queue) {
+    for (const QueuedAction& qa : d.ctx.queue.entries()) {
       siginfo_t info;
       EXPECT_TRUE(qa.state != kQueuedRunning || waitid(P_PID, id_t(qa.pid), &info, WEXITED | WNOWAIT) == 0);
     }
   };
   all_ended();
-  reap_action(SIGCHLD, 0, &d.ctx);
-  EXPECT_LE(d.ctx.queued_actions, 1);  // the fourth started only when one had ended
+  daemon_reap(SIGCHLD, 0, &d.ctx);
+  EXPECT_LE(d.ctx.queue.queued(), 1);  // the fourth started only when one had ended
   all_ended();
-  reap_action(SIGCHLD, 0, &d.ctx);
-  EXPECT_EQ(0, d.ctx.queued_actions);
-  EXPECT_EQ(0, d.ctx.running_actions);
+  daemon_reap(SIGCHLD, 0, &d.ctx);
+  EXPECT_EQ(0, d.ctx.queue.queued());
+  EXPECT_EQ(0, d.ctx.queue.running());
   Strings statuses;
   for (const std::string& l : lines()) statuses.push_back(l.substr(0, l.find(" for AR")).substr(kFinished.size()));
   std::sort(statuses.begin(), statuses.end());
@@ -145,13 +147,13 @@ INSTANTIATE_TEST_SUITE_P(TimeOutAfterTheTerm, TimedOut, ::testing::Values(10, 0)
 
 TEST_P(TimedOut, IsTerminatedThenKilledAndHoldsItsSlotUntilReaped) {
   PlatformSpawner real;
-  d.ctx.spawner = &real;
-  d.ctx.concurrent_actions = 1;
-  d.ctx.action_timeout = 10;
+  d.spawner.real = &real;
+  d.ctx.queue.concurrent_actions = 1;
+  d.ctx.queue.action_timeout = 10;
   const std::string ready = d.dir() + "/ready";
   queue("/bin/sh", {"sh", "-c", "trap '' TERM; touch " + ready + "; exec sleep 60"});
   queue("/bin/true", {"true"});
-  const pid_t child = d.ctx.action_queue.front().pid;
+  const pid_t child = d.ctx.queue.entries().front().pid;
   while (access(ready.c_str(), F_OK) != 0) usleep(1000);  // it ignores SIGTERM from here on
   const auto ended = [child] {
     siginfo_t info{};
@@ -161,7 +163,7 @@ TEST_P(TimedOut, IsTerminatedThenKilledAndHoldsItsSlotUntilReaped) {
   for (int64_t step : {9, 1, 4}) {
     d.clock.advance(step);
     d.tick();
-    if (step == 1) d.ctx.action_timeout = GetParam();  // the SIGTERM is out
+    if (step == 1) d.ctx.queue.action_timeout = GetParam();  // the SIGTERM is out
   }
   EXPECT_EQ(Strings{timed_out}, lines());
   EXPECT_TRUE(std::any_of(d.logs.begin(), d.logs.end(), [&](auto& r) { return r.priority == 300 && r.text == timed_out; }));
@@ -171,8 +173,8 @@ TEST_P(TimedOut, IsTerminatedThenKilledAndHoldsItsSlotUntilReaped) {
   d.tick();
   siginfo_t info{};
   ASSERT_EQ(0, waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT));
-  EXPECT_EQ(kQueuedWaiting, d.ctx.action_queue.back().state);  // ended, but not reaped yet
-  reap_action(SIGCHLD, 0, &d.ctx);
+  EXPECT_EQ(kQueuedWaiting, d.ctx.queue.entries().back().state);  // ended, but not reaped yet
+  daemon_reap(SIGCHLD, 0, &d.ctx);
   // The next one started only then (and may have ended in the same reap).
   EXPECT_EQ(kFinished + "137 for AR: pdu - 1 queued actions remaining", lines().front());
 }

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "arctl/offline.h"
+#include "base/log.h"
 #include "checks/audit.h"
-#include "core/log.h"
 #include "support/e2e.h"
 
 namespace {

@@ -54,7 +54,7 @@ TEST(CommandActions, ExactCommandLinesAndInterfaceCommands) {
     EXPECT_EQ(outcome(d, config), expected);
   }
   TestDaemon d;  // resolving, central management reports Normal
-  d.ctx.concurrent_actions = 10;
+  d.ctx.queue.concurrent_actions = 10;
   trigger(d, cms_rule("config.cms.cms1"));
   ASSERT_EQ(d.deliver(kSensorKey, "20"), 0);  // CMS then dio again
   EXPECT_EQ(d.spawner.starts.at(d.spawner.starts.size() - 2).envp, (Strings{"FORCE_STATUS=Normal"}));

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "config/archeck.h"
-#include "core/log.h"
+#include "base/log.h"
+#include "model/archeck.h"
 #include "support/rules.h"
 
 namespace {

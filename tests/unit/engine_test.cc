@@ -6,13 +6,16 @@
 #include <ctime>
 #include <functional>
 
-#include "config/autoresponse.h"
-#include "core/link.h"
-#include "core/log.h"
+#include "base/log.h"
+#include "checks/enviro.h"
+#include "daemon/daemon.h"
+#include "daemon/reload.h"
 #include "engine/control.h"
 #include "engine/dispatch.h"
 #include "engine/state.h"
 #include "engine/tick.h"
+#include "link/link.h"
+#include "model/autoresponse.h"
 #include "support/rules.h"
 
 namespace {
@@ -25,19 +28,29 @@ const std::string kEvent = ", event=" + enviro_key(1) + ", value=";
 Strings g_offered;  // the actions offered to their queue operation, in order
 Strings g_paths;    // and their configuration paths
 
-int record_queue(ArCheck* check, const Action& action, ActionStatus* status) {
+int record_queue(ActionQueue& /*queue*/, ArCheck* check, const Action& action, ActionStatus* status) {
   g_offered.push_back(action.name);
   g_paths.push_back(action_path(*check->conf.ar, action));
   *status = kActionQueued;
   return 0;
 }
 
-// Says when it ran: after how many queued pushes.
-void record_hook(InfodLink* link, const std::string& key) {
-  ar_log(kLogInfo, "hook %s after %zu pushes", key.c_str(), link_queued(link).size());
-}
+// Says when the count was asked for: after how many queued pushes; infod holds 41.
+class RecordingCounter final : public TriggerCounter {
+ public:
+  explicit RecordingCounter(InfodLink* link) : link_(link) {}
+  int read(const std::string& key, std::optional<std::string>* stored) override {
+    ar_log(kLogInfo, "read %s after %zu pushes", key.c_str(), link_queued(link_).size());
+    return *stored = "41", 0;
+  }
+  void write(const std::string& key, const std::string& text) override { written.push_back(key + "=" + text); }
+  std::vector<std::string> written;
 
-class Engine : public ::testing::Test {
+ private:
+  InfodLink* link_;
+};
+
+class EngineFlow : public ::testing::Test {
  protected:
   void SetUp() override {
     g_offered.clear();
@@ -54,7 +67,7 @@ class Engine : public ::testing::Test {
     ASSERT_EQ(0, d.load(c));
     for (auto* list : {&ar().trigger_actions, &ar().resolve_actions})
       for (Action& a : list->own()) a.queue = record_queue;
-    for (Action& a : d.ctx.cms_nodes.actions) a.queue = record_queue;  // shared by every rule
+    for (Action& a : d.ctx.config->cms.actions) a.queue = record_queue;  // shared by every rule
   }
   // Moves the clock, then delivers a reading or ticks; the pushes as "key=value", keys cut short.
   Strings at(int seconds, const char* reading) {
@@ -69,19 +82,18 @@ class Engine : public ::testing::Test {
     return out;
   }
   size_t ticked(int seconds) { return at(seconds, nullptr), g_offered.size(); }
-  AutoResponse& ar() { return d.ctx.autoresponses.front(); }
+  AutoResponse& ar() { return d.ctx.config->rules.front(); }
   ConfigBuilder c;
   TestDaemon d;
 };
 
 // Every decision goes through one funnel: its reason is logged, the state, value and log line are pushed, and
-// after a trigger the check's hook runs with the update's key; a refresh only publishes the value.
-TEST_F(Engine, TriggerRefreshResolveTimeoutNormalWithTheirTrafficThroughOneFunnel) {
+// after a trigger the count is asked for under the update's key; a refresh only publishes the value.
+TEST_F(EngineFlow, TriggerRefreshResolveTimeoutNormalWithTheirTrafficThroughOneFunnel) {
   c.set(rule_path(1) + ".reset_timeout", 60);
   load();
-  CheckOps ops = *d.check(0).conf.ops;
-  ops.on_triggered = record_hook;
-  d.check(0).conf.ops = &ops;
+  RecordingCounter counter(&d.ctx.link);
+  d.ctx.engine.counter = &counter;
   d.logs.clear();
   EXPECT_EQ((Strings{"status=Triggered", "curr_entry.status=31.5", kLine + "Triggered" + kEvent + "31.5"}),
             at(0, "31.5"));
@@ -91,8 +103,11 @@ TEST_F(Engine, TriggerRefreshResolveTimeoutNormalWithTheirTrafficThroughOneFunne
             at(10, "29"));
   Strings lines;
   for (const LogRecord& r : d.logs) lines.push_back(r.text);
+  std::string counter_key;
+  enviro_counter_key(enviro_key(1), &counter_key);
+  EXPECT_EQ(Strings{counter_key + "=42"}, counter.written);
   EXPECT_EQ((Strings{"AR " + rule_path(1) + " triggered. val 31.500000 vs trigger 30.000000",
-                     "hook " + enviro_key(1) + " after 3 pushes",
+                     "read " + counter_key + " after 3 pushes", counter_key + " => 42",
                      "ar " + rule_path(1) + " resolving. val 29.000000 vs 30.000000"}),
             lines);
   // Timeout drops updates and ends at the first tick over 60 s later by the monotonic clock.
@@ -104,7 +119,7 @@ TEST_F(Engine, TriggerRefreshResolveTimeoutNormalWithTheirTrafficThroughOneFunne
 
 // A sensor that drops out ("N/A") changes nothing, in Normal or Triggered, and is reported once until a reading
 // comes again, whether that reading changes the state or not.
-TEST_F(Engine, UpdatesWithoutAReadingChangeNothingAndAreReportedOncePerDropout) {
+TEST_F(EngineFlow, UpdatesWithoutAReadingChangeNothingAndAreReportedOncePerDropout) {
   load();
   const std::string warning = "Reading is not a number for AR door1: N/A";
   Strings pushed;
@@ -151,14 +166,14 @@ TEST(EngineDispatch, OneUpdateGoesToEveryTakerInRuleOrder) {
   EXPECT_TRUE(d.take_sent().empty());
 }
 
-TEST_F(Engine, DelaysReleaseTriggerActionsInListOrderFromTheLastTrigger) {
+TEST_F(EngineFlow, DelaysReleaseTriggerActionsInListOrderFromTheLastTrigger) {
   actions("trigger_actions", {{"A", 0}, {"B", 12}, {"C", 0}});
   actions("resolve_actions", {{"R1", 100}, {"R2", 0}});
   load();
   EXPECT_EQ("log=Queuing triggered action: A for AR: door1 - 0 actions in the queue", at(0, "31").back());
   // Another trigger (of a check that triggers on every change) restarts the delays, not A.
   d.clock.advance(8);
-  ar_trigger(&d.check(0), std::make_unique<CheckEvent>(CheckEvent{enviro_key(1), 0, 0, "32"}));
+  ar_trigger(d.ctx.engine, &d.check(0), std::make_unique<CheckEvent>(CheckEvent{enviro_key(1), 0, 0, "32"}));
   EXPECT_EQ(1u, ticked(11));
   EXPECT_EQ(3u, ticked(1));  // B's delay held C back
   // Resolve actions go at once whatever their delays; Normal makes all pending again.
@@ -170,13 +185,13 @@ TEST_F(Engine, DelaysReleaseTriggerActionsInListOrderFromTheLastTrigger) {
 // Each central-management node gets an action at the head of both lists (with the node's own delay); every
 // reference keeps its own statuses, here more of them than fit beside it, and runs each action once per
 // trigger under its configuration path.
-TEST_F(Engine, CentralManagementNodesComeFirstAndEachReferenceRunsEveryActionOnce) {
+TEST_F(EngineFlow, CentralManagementNodesComeFirstAndEachReferenceRunsEveryActionOnce) {
   c.set("config.cms.enabled", "on").set("config.cms.cms1.delay_time", 0).set("config.cms.other.delay_time", 0);
   c.set("config.cms.cms2.delay_time", 5).set(rule_path(1) + ".enviro.dev_refs.total", 2);
   actions("trigger_actions", {{"A", 0}, {"B", 0}, {"C", 0}, {"D", 0}, {"E", 0}, {"F", 9}, {"G", 0}});
   actions("resolve_actions", {{"R1", 0}, {"R2", 60}});
   load();
-  ASSERT_EQ(2u, d.ctx.checks.size());
+  ASSERT_EQ(2u, d.ctx.config->checks.size());
   const std::string cms1 = "config.cms.cms1", cms2 = "config.cms.cms2", t = rule_path(1) + ".trigger_actions.action";
   const std::string r = rule_path(1) + ".resolve_actions.action";
   at(0, "31");
@@ -200,13 +215,13 @@ TEST_F(Engine, CentralManagementNodesComeFirstAndEachReferenceRunsEveryActionOnc
 
 // A trigger action that a delay holds back and that never runs is accounted for, whatever takes the reference
 // out of Triggered: each such action once, with the reason.
-TEST_F(Engine, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
+TEST_F(EngineFlow, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
   actions("trigger_actions", {{"A", 0}, {"B", 60}, {"C", 0}});
   load();
   const std::string cancel = rule_path(1) + ",admin,cancel";
   const struct { std::function<void()> leave; std::string why; } cases[] = {
       {[&] { at(0, "29"); }, "its reference resolved"},
-      {[&] { control_handle(&d.ctx, cancel.c_str()), at(1, nullptr); }, "it was cancelled"},
+      {[&] { control_handle(d.ctx.engine, cancel.c_str()), at(1, nullptr); }, "it was cancelled"},
       {[&] { reload_config(SIGHUP, 0, &d.ctx); }, "the configuration was reloaded"},
   };
   for (const auto& k : cases) {
@@ -221,7 +236,7 @@ TEST_F(Engine, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
   EXPECT_EQ((Strings{"A", "A", "A"}), g_offered);
 }
 
-TEST_F(Engine, RepeatsComeEveryRepeatTimeoutAndAtMostOncePerCall) {
+TEST_F(EngineFlow, RepeatsComeEveryRepeatTimeoutAndAtMostOncePerCall) {
   c.set(rule_path(1) + ".repeat_trigger", "on");  // no time-out set: 300
   actions("trigger_actions", {{"A", 0}});
   load();
@@ -234,7 +249,7 @@ TEST_F(Engine, RepeatsComeEveryRepeatTimeoutAndAtMostOncePerCall) {
   EXPECT_EQ(4u, ticked(0));
 }
 
-TEST_F(Engine, SundayIsDayZeroAndADisabledReferenceComesBackNormal) {
+TEST_F(EngineFlow, SundayIsDayZeroAndADisabledReferenceComesBackNormal) {
   const std::string p = rule_path(1) + ".disable.day";
   c.set(p + "0.start_hour", 9).set(p + "0.start_min", 30).set(p + "0.end_hour", 17).set(p + "0.end_min", 15);
   c.set(p + "1.start_hour", 0).set(p + "1.end_hour", 23);

@@ -10,9 +10,9 @@
 #include <event2/event_compat.h>
 #include <gtest/gtest.h>
 
-#include "core/guard.h"
-#include "core/link.h"
-#include "core/log.h"
+#include "base/log.h"
+#include "link/guard.h"
+#include "link/link.h"
 #include "platform/infod_client.h"
 #include "support/e2e.h"
 

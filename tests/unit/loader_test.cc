@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "config/autoresponse.h"
+#include "daemon/daemon.h"
+#include "daemon/reload.h"
+#include "model/autoresponse.h"
 #include "support/rules.h"
 
 namespace {
@@ -60,9 +62,9 @@ TEST(Loader, RejectedRulesLeaveNoTraceAndTheWholeOneGetsEverything) {
     EXPECT_TRUE(d.logged(line)) << line;
   }
   // Rules 4 (a type without a check module) and 7 stay, without a reference.
-  ASSERT_EQ(3u, d.ctx.autoresponses.size());
-  EXPECT_EQ(4u, d.ctx.autoresponses.front().index);
-  const AutoResponse& six = *std::next(d.ctx.autoresponses.begin());
+  ASSERT_EQ(3u, d.ctx.config->rules.size());
+  EXPECT_EQ(4u, d.ctx.config->rules.front().index);
+  const AutoResponse& six = *std::next(d.ctx.config->rules.begin());
   EXPECT_EQ(0, six.repeat_timeout);
   EXPECT_FALSE(six.schedule_enabled);
   EXPECT_EQ(nullptr, six.disable.get());  // no windows are kept for a schedule that is off
@@ -93,8 +95,8 @@ TEST(Loader, AbsurdTotalsAreCutAndSaidSo) {
   EXPECT_TRUE(d.logged("Could not load ar " + rule_path(1)));
   EXPECT_TRUE(d.logged("Could not load ar " + rule_path(10000)));
   EXPECT_FALSE(d.logged("Could not load ar " + rule_path(10001)));
-  ASSERT_EQ(1u, d.ctx.autoresponses.size());
-  EXPECT_EQ(1024u, d.ctx.autoresponses.front().trigger_actions.size());
+  ASSERT_EQ(1u, d.ctx.config->rules.size());
+  EXPECT_EQ(1024u, d.ctx.config->rules.front().trigger_actions.size());
   // The references of a rule: rule 1 again, without its broken resolve list; and central-management nodes,
   // whose actions lead both lists of every rule, each kept once for all of them.
   c.set(rule_path(1) + ".resolve_actions.total", 0).set("config.autoresponse.total", 2).set("config.cms.enabled", "on");
@@ -104,8 +106,8 @@ TEST(Loader, AbsurdTotalsAreCutAndSaidSo) {
   ASSERT_EQ(0, d.load(c));
   EXPECT_EQ(1, cut(rule_path(1) + ".enviro.dev_refs.total", 2000000000, 1024));
   EXPECT_EQ(1, cut("config.cms", 1025, 1024));
-  EXPECT_EQ(1025u, d.ctx.checks.size());
-  const AutoResponse &one = d.ctx.autoresponses.front(), &two = d.ctx.autoresponses.back();
+  EXPECT_EQ(1025u, d.ctx.config->checks.size());
+  const AutoResponse &one = d.ctx.config->rules.front(), &two = d.ctx.config->rules.back();
   ASSERT_EQ(1024u, one.trigger_actions.size());
   ASSERT_EQ(1024u + 1024, two.trigger_actions.size());
   EXPECT_EQ(&one.trigger_actions[1023], &two.resolve_actions[1023]);
@@ -128,7 +130,7 @@ TEST(Loader, AReloadStartsATriggeredReferenceAgainInNormalUnlessTheFileCannotBeO
   want.insert(want.begin(), "3 " + enviro_key(1));
   EXPECT_EQ(want, wire(d));
   EXPECT_EQ(kArNormal, d.check(0).state);
-  EXPECT_EQ(5, d.ctx.concurrent_actions);  // a limit of 0 keeps the one in force
+  EXPECT_EQ(5, d.ctx.queue.concurrent_actions);  // a limit of 0 keeps the one in force
   // A file gone or half-written: the running rules stay exactly as they were.
   ASSERT_EQ(0, d.deliver(enviro_key(1), "35"));
   d.take_sent();
@@ -145,7 +147,7 @@ TEST(Loader, AReloadStartsATriggeredReferenceAgainInNormalUnlessTheFileCannotBeO
     Strings status;
     EXPECT_EQ(Strings{}, wire(d, &status));
     EXPECT_EQ((Strings{"reload.time=1700000000", k.result}), status);
-    ASSERT_EQ(1u, d.ctx.checks.size());
+    ASSERT_EQ(1u, d.ctx.config->checks.size());
     EXPECT_EQ(kArTriggered, d.check(0).state);
   }
   // The old contents still answer the running rules' reads: 28 resolves.

@@ -1,7 +1,7 @@
 // Cutting engine log lines at 127 bytes without splitting a character.
 #include <gtest/gtest.h>
 
-#include "core/log_line.h"
+#include "base/log_line.h"
 
 namespace {
 

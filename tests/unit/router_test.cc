@@ -2,8 +2,8 @@
 // before a dot, and every taker gets the update once, in list order.
 #include <gtest/gtest.h>
 
-#include "core/link.h"
 #include "engine/router.h"
+#include "link/link.h"
 #include "support/rules.h"
 
 namespace {
@@ -24,14 +24,14 @@ TEST(Router, FindsEveryTakerOnceInListOrder) {
       {"yx..temp", {7}}, {"a..b.temp", {8}}, {"a..b.tempx", {}}, {"event.temp", {}}, {"x.ups1.event.tempx", {}}};
   for (const auto& [key, want] : rows) {
     std::vector<uint32_t> found;
-    for (ArCheck* check : route_lookup(&d.ctx, key)) found.push_back(check->conf.ar->index);
+    for (ArCheck* check : route_lookup(d.ctx.engine.routes, key)) found.push_back(check->conf.ar->index);
     EXPECT_EQ(want, found) << key;
   }
   // The longest key the link takes, its tails repeating rule 1's without its subscription, routes at once.
   std::string key = "x";
   while (key.size() < kMaxInfodMessage - 64) key += ".ports.port1.enviro.temp";
   std::vector<uint32_t> found;
-  for (ArCheck* check : route_lookup(&d.ctx, key + ".config.ups.ups1.event.temp")) {
+  for (ArCheck* check : route_lookup(d.ctx.engine.routes, key + ".config.ups.ups1.event.temp")) {
     found.push_back(check->conf.ar->index);
   }
   EXPECT_EQ((std::vector<uint32_t>{5, 9}), found);

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "actions/action_kinds.h"
-#include "checks/snmp_fields.h"
 #include "checks/check_type.h"
+#include "checks/snmp_fields.h"
 #include "support/action_rules.h"
 #include "support/zone_guard.h"
 
@@ -31,7 +31,7 @@ class SnmpAction : public ::testing::Test {
     d.check(0).conf.ops = &ops_;
     d.check(0).current_event.reset(new CheckEvent{kSensorKey, 1700000000600ULL, 0, kHot});
     d.check(0).state = kArTriggered;
-    d.ctx.concurrent_actions = 1000;  // every start is seen at once
+    d.ctx.queue.concurrent_actions = 1000;  // every start is seen at once
   }
   // The action's result for the rule as one of check_type described by answers; argv holds its start's arguments.
   int run(const char* check_type, const std::vector<OptionalText>& answers) {
@@ -39,7 +39,7 @@ class SnmpAction : public ::testing::Test {
     g_answers = answers;
     d.spawner.starts.clear();
     ArCheck& k = d.check(0);
-    const int result = queue_snmp_action(&k, k.conf.ar->trigger_actions[0], &k.trigger_status()[0]);
+    const int result = queue_snmp_action(d.ctx.queue, &k, k.conf.ar->trigger_actions[0], &k.trigger_status()[0]);
     argv = d.spawner.starts.size() == 1 ? d.spawner.starts[0].argv : Strings{};
     return result;
   }

@@ -12,13 +12,13 @@ class Substitution : public ::testing::Test {
   // Text substituted for the rule named name with a current value (none: no event); "<none>" without a token,
   // "<failed>" on -1 with the result untouched.
   std::string run(const std::string& text, const std::string& name, const OptionalText& value) {
-    if (d.ctx.config_db != nullptr) unload_config(&d.ctx);
+    if (d.ctx.config != nullptr) unload_config(&d.ctx);
     d.write_config(sensor_rule("dio").set(kRule + ".name", name));
     EXPECT_EQ(d.load(), 0);
     ArCheck& check = d.check(0);
     if (value) check.current_event.reset(new CheckEvent{kSensorKey, 0, 0, *value});
     std::optional<std::string> result = std::string("untouched");
-    if (substitute_text(text, &check, &result) != 0) return result == "untouched" ? "<failed>" : "<changed>";
+    if (substitute_text(d.ctx.queue, text, &check, &result) != 0) return result == "untouched" ? "<failed>" : "<changed>";
     return result.value_or("<none>");
   }
   ZoneGuard zone{"UTC0"};
@@ -41,6 +41,6 @@ TEST_F(Substitution, EveryTokenOnceValuesVerbatimAndFailureAsAWhole) {
       {"$AR_NAME is $AR_VAL", "door1", std::nullopt, "<failed>"},  // no event, so no value
   };
   for (const auto& k : cases) EXPECT_EQ(run(k.text, k.name, k.value), k.expected) << k.text;
-  EXPECT_EQ(substitute_or_keep("$AR_NAME is $AR_VAL", &d.check(0)), "$AR_NAME is $AR_VAL");
+  EXPECT_EQ(substitute_or_keep(d.ctx.queue, "$AR_NAME is $AR_VAL", &d.check(0)), "$AR_NAME is $AR_VAL");
   EXPECT_TRUE(logged_line(d, kLogWarn, "Text substitution failed"));
 }

@@ -6,14 +6,26 @@
 
 #include <thread>
 
+#include "base/log.h"
 #include "checks/enviro.h"
-#include "core/link.h"
-#include "core/log.h"
+#include "daemon/context.h"
+#include "engine/engine.h"
+#include "link/link.h"
 #include "platform/infod_client.h"
 #include "support/check_bench.h"
 #include "support/e2e.h"
 
 namespace {
+
+// The environmental check's trigger count on the daemon's own connection.
+int increment_event_count(InfodLink* link, const std::string& key) {
+  LinkTriggerCounter counter(link);
+  Engine engine;
+  engine.counter = &counter;
+  std::string counter_key;
+  if (enviro_counter_key(key, &counter_key) != 0) return -1;
+  return count_trigger(engine, counter_key);
+}
 
 using Strings = std::vector<std::string>;
 const std::string kSensor = "config.ports.port1.enviro", kTemp = kSensor + ".temp", kUps = "config.ups.ups1";

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "arctl/infod.h"
-#include "core/paths.h"
+#include "base/paths.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include "arctl/infod.h"
 #include "arctl/text.h"
-#include "config/autoresponse.h"
-#include "core/daemon_status.h"
+#include "daemon/daemon_status.h"
 #include "engine/tick.h"
+#include "model/autoresponse.h"
 
 namespace {
 

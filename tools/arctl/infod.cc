@@ -12,7 +12,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "core/link.h"
+#include "link/link.h"
 #include "platform/infod_client.h"
 
 namespace {

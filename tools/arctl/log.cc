@@ -14,7 +14,7 @@
 #include "arctl/arctl.h"
 #include "arctl/infod.h"
 #include "arctl/text.h"
-#include "core/link.h"
+#include "link/link.h"
 
 namespace {
 

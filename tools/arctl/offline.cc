@@ -3,34 +3,22 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
 
 #include "arctl/config_tree.h"
+#include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "config/archeck.h"
-#include "config/autoresponse.h"
-#include "core/clock.h"
-#include "core/context.h"
-#include "core/log.h"
-#include "core/paths.h"
+#include "config/loader.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 namespace {
 
 constexpr const char* kNoSubscription = "No subscription for rule: ";
-
-// Nothing is started offline; the loader never asks to.
-class NoSpawner final : public Spawner {
- public:
-  pid_t spawn(const char* /*path*/, char* const /*argv*/[], char* const /*envp*/[]) override {
-    errno = EPERM;
-    return -1;
-  }
-};
 
 using LogLines = std::vector<std::pair<int, std::string>>;
 
@@ -68,30 +56,19 @@ std::string device_of(const ArCheck& check) {
 }  // namespace
 
 struct OfflineConfig::State {
-  DaemonContext ctx;
-  SystemClock clock;
-  NoSpawner spawner;
-  Paths paths = Paths::fixed();
-  bool opened = false;
+  std::unique_ptr<LoadedConfig> config;
 };
 
 OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<State>()) {
-  DaemonContext& ctx = state_->ctx;
-  ctx.paths = &state_->paths;
-  ctx.clock = &state_->clock;
-  ctx.spawner = &state_->spawner;
-  // No socket: what the loader queues for infod stays queued, and is dropped.
-  ctx.link.fd = -1;
   xmldb_t* db = xmldb_open(path.c_str());
   if (db == nullptr) return;
-  state_->opened = true;
 
   LogLines lines;
   log_set_observer(keep_line, &lines);
-  load_config_from(&ctx, db);
+  state_->config = config_load(db);
+  const LoadedConfig& loaded = *state_->config;
   LogLines loader_lines;
   loader_lines.swap(lines);  // what describe_device may log below is not the loader's
-  link_drop_queued(&ctx.link);
 
   // The rules 1 to total that are there, loaded or complained about.
   const long total = std::min<long>(xmldb_getsize(db, kRulesRoot, "total"), kMaxRules);
@@ -109,12 +86,12 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
   for (long n : numbered_entries(db, kRulesRoot, "autoresponse")) {
     if (n <= total) rule(n);
   }
-  for (const AutoResponse& ar : ctx.autoresponses) {
+  for (const AutoResponse& ar : loaded.rules) {
     OfflineRule& r = rule(static_cast<long>(ar.index));
     r.loaded = true;
     r.actions = ar.trigger_actions.size() + ar.resolve_actions.size();
   }
-  for (const ArCheck& check : ctx.checks) {
+  for (const ArCheck& check : loaded.checks) {
     rule(static_cast<long>(check.conf.ar->index)).references.push_back({check.conf.ref_index, true, device_of(check)});
   }
 
@@ -148,18 +125,15 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
   log_set_observer(nullptr, nullptr);
 }
 
-OfflineConfig::~OfflineConfig() {
-  unload_config(&state_->ctx);
-  link_drop_queued(&state_->ctx.link);
-}
+OfflineConfig::~OfflineConfig() = default;
 
-bool OfflineConfig::ok() const { return state_->opened; }
+bool OfflineConfig::ok() const { return state_->config != nullptr; }
 
-xmldb_t* OfflineConfig::db() const { return state_->ctx.config_db; }
+xmldb_t* OfflineConfig::db() const { return state_->config ? state_->config->db : nullptr; }
 
-size_t OfflineConfig::rules_loaded() const { return state_->ctx.autoresponses.size(); }
+size_t OfflineConfig::rules_loaded() const { return state_->config ? state_->config->rules.size() : 0; }
 
-size_t OfflineConfig::references_loaded() const { return state_->ctx.checks.size(); }
+size_t OfflineConfig::references_loaded() const { return state_->config ? state_->config->checks.size() : 0; }
 
 size_t OfflineConfig::actions_loaded() const {
   size_t n = 0;
@@ -171,11 +145,11 @@ std::vector<uint32_t> OfflineConfig::audit_references(const OfflineRule& rule, A
   std::vector<uint32_t> with_errors;
   const CheckType* type = check_type_named(rule.check_type.c_str());
   if (type == nullptr || type->ops == nullptr || type->ops->audit == nullptr) return with_errors;
-  xmldb_t* db = state_->ctx.config_db;
+  xmldb_t* db = state_->config->db;
   // A rule of its own, as the loader would make it, whether it kept it or not.
   AutoResponse ar;
-  ar.daemon = &state_->ctx;
   ar.config_db = db;
+  ar.cms = &state_->config->cms;
   ar.name = rule.name;
   ar.path = rule.path;
   ar.index = static_cast<uint32_t>(rule.index);

@@ -12,7 +12,7 @@
 #include "arctl/daemon_view.h"
 #include "arctl/infod.h"
 #include "arctl/text.h"
-#include "core/daemon_status.h"
+#include "daemon/daemon_status.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/interface_info.h"
-#include "config/autoresponse.h"
+#include "model/autoresponse.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <map>
 #include <memory>
 
-#include "core/loop.h"
+#include "base/loop.h"
 #include "devinfod/protocol.h"
 #include "devinfod/store.h"
 

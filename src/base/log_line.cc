@@ -1,5 +1,5 @@
 // Cutting engine log lines.
-#include "core/log_line.h"
+#include "base/log_line.h"
 
 #include <cstdarg>
 #include <cstdio>

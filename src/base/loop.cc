@@ -2,7 +2,7 @@
 // time_t as libevent was: see loop.h. Nothing may come before these lines.
 #undef _TIME_BITS
 
-#include "core/loop.h"
+#include "base/loop.h"
 
 #include <sys/time.h>
 

@@ -1,5 +1,5 @@
 // The log category, its appender and ar_log.
-#include "core/log.h"
+#include "base/log.h"
 
 #include <cerrno>
 #include <cstdarg>

@@ -1,19 +1,18 @@
 // ArCheck: the runtime object of one AutoResponse and one device reference.
 // What was loaded for it (ArCheckConf) stays as it is until the next reload;
 // the rest is what happens to it at run time. Created by the loader,
-// released on reload.
+// released with its load.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "core/check_event.h"
+#include "model/check_event.h"
 
 struct Action;
 struct AutoResponse;
 struct CheckOps;
-struct DaemonContext;
 
 enum ArCheckState : int32_t {
   kArNone = 0,  // created, not yet moved to Normal
@@ -77,10 +76,3 @@ struct ArCheck {
 // The key under which a reference publishes: the rule's path,
 // ".refs.ref<index>", and suffix (e.g. ".curr_entry").
 std::string archeck_key(const ArCheck& check, const char* suffix);
-
-// Creates the ArCheck of ar's reference index and appends it to the
-// context's checks; -1 (reason logged) when the check cannot be made.
-int create_archeck(DaemonContext* ctx, AutoResponse* ar, uint32_t index);
-
-// Unsubscribes an ArCheck's key; its memory goes with the context's checks.
-void free_archeck(ArCheck* check);

@@ -1,5 +1,5 @@
 // The system's clocks.
-#include "core/clock.h"
+#include "base/clock.h"
 
 int64_t SystemClock::monotonic_seconds() {
   timespec ts{};

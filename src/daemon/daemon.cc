@@ -1,6 +1,6 @@
 // The composition root: start-up, the wiring of the link, the signals and
 // the tick, the boot delay and teardown.
-#include "core/daemon.h"
+#include "daemon/daemon.h"
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -15,16 +15,18 @@
 #include <event2/event.h>
 #include <event2/event_compat.h>
 
+#include <sys/wait.h>
+
 #include "actions/queue.h"
-#include "config/autoresponse.h"
-#include "core/clock.h"
-#include "core/context.h"
-#include "core/daemon_status.h"
-#include "core/guard.h"
-#include "core/link.h"
+#include "base/clock.h"
+#include "daemon/context.h"
+#include "daemon/daemon_status.h"
+#include "daemon/reload.h"
 #include "engine/control.h"
 #include "engine/dispatch.h"
 #include "engine/tick.h"
+#include "link/guard.h"
+#include "link/link.h"
 #include "platform/infod_client.h"
 
 namespace {
@@ -63,17 +65,57 @@ bool read_uptime(const std::string& path, unsigned long* seconds) {
   return true;
 }
 
+}  // namespace
+
+int dispatch_message(void* owner, char* body) {
+  auto* ctx = static_cast<DaemonContext*>(owner);
+  UpdateFields f;
+  if (link_split_fields(body, &f) == 0) return 0;
+  if (f.type != kInfodUpdate) return 0;
+  if (f.key == nullptr || f.value == nullptr) {
+    ar_log(kLogError, "Invalid message from infod");
+    return 0;
+  }
+  if (ctx->control_key != nullptr && strcmp(f.key, ctx->control_key) == 0) {
+    return control_handle(ctx->engine, f.value);
+  }
+  return engine_deliver(ctx->engine, f.key, f.number, f.time_ms, f.value);
+}
+
+void daemon_tick(int /*fd*/, short /*events*/, void* arg) {
+  auto* ctx = static_cast<DaemonContext*>(arg);
+  run_guarded(&ctx->link, [ctx] {
+    engine_tick(ctx->engine);
+    if (!link_stopped(&ctx->link)) status_publish_tick(ctx);
+  });
+  ctx->tick_event.add_after(kTickSeconds);
+}
+
+void daemon_reap(int /*signal_number*/, short /*events*/, void* arg) {
+  auto* ctx = static_cast<DaemonContext*>(arg);
+  run_guarded(&ctx->link, [ctx] {
+    // One signal may stand for several ended children; collect them all,
+    // never waiting for one that is still running.
+    int status = 0;
+    pid_t pid;
+    while ((pid = waitpid(-1, &status, WNOHANG)) > 0) ctx->queue.child_ended(pid, status);
+  });
+}
+
+namespace {
+
 // The link hands every message to dispatch; a child's end and the tick
 // arrive through the loop too. The defaults hold until the configuration
 // says otherwise, and the control key is subscribed first of all.
 void wire(DaemonContext* ctx, int fd) {
   link_init(&ctx->link, fd, dispatch_message, ctx);
   ctx->control_key = kControlTable.key;
-  ctx->sigchld_event.set(SIGCHLD, EV_SIGNAL | EV_PERSIST, reap_action, ctx);
+  ctx->sigchld_event.set(SIGCHLD, EV_SIGNAL | EV_PERSIST, daemon_reap, ctx);
   ctx->sigchld_event.add();
-  tick_start(ctx);
+  ctx->tick_event.set(-1, 0, daemon_tick, ctx);
+  ctx->tick_event.add_after(kTickSeconds);
   ctx->boot_delay = 0;
-  ctx->concurrent_actions = 2;
+  ctx->queue.concurrent_actions = 2;
   link_subscribe(&ctx->link, ctx->control_key);
   status_publish_start(ctx);
 }
@@ -88,6 +130,36 @@ void wait_boot_delay(DaemonContext* ctx) {
 }
 
 }  // namespace
+
+DaemonContext::DaemonContext(const Paths& paths_in, Clock& clock_in, Spawner& spawner)
+    : paths(&paths_in), clock(&clock_in), spool(paths_in), queue(publisher, clock_in, spawner, paths_in, spool) {
+  link.exit_status = &exit_status;
+  engine.publisher = &publisher;
+  engine.queue = &queue;
+  engine.clock = &clock_in;
+  engine.counter = &counter;
+}
+
+int LinkTriggerCounter::read(const std::string& key, std::optional<std::string>* stored) {
+  if (link_->fd == -1) {
+    ar_log(kLogError, "infod socket is closed");
+    return -2;
+  }
+  // A synchronous request must not split a message the loop is writing.
+  if (link_flush_head(link_) != 0) return -2;
+  char* text = nullptr;
+  if (infod_get_multiple(link_->fd, key.c_str(), &text) != 0) return -1;
+  stored->reset();
+  if (text != nullptr) {
+    *stored = std::string(text);
+    free(text);
+  }
+  return 0;
+}
+
+void LinkTriggerCounter::write(const std::string& key, const std::string& text) {
+  infod_push_multiple_text(link_->fd, key.c_str(), 0, text.c_str());
+}
 
 int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   // Until their handlers are installed, a SIGHUP would end the daemon and a
@@ -108,12 +180,9 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   mallopt(M_MMAP_THRESHOLD, 64 * 1024);
 #endif
 
-  DaemonContext ctx;
   SystemClock clock;
   PlatformSpawner spawner;
-  ctx.paths = &paths;
-  ctx.clock = &clock;
-  ctx.spawner = &spawner;
+  DaemonContext ctx(paths, clock, spawner);
 
   log_open(name, sink);
   const int fd = connect_infod(paths.infod_socket);

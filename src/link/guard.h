@@ -6,8 +6,8 @@
 
 #include <new>
 
-#include "core/link.h"
-#include "core/log.h"
+#include "base/log.h"
+#include "link/link.h"
 
 // Runs body corked; std::bad_alloc ends the daemon with status 1.
 template <class Body>

@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "config/archeck.h"
+#include "model/archeck.h"
 
 struct AutoResponse;
-struct DaemonContext;
+class ActionQueue;
 
 // Puts one action of an ArCheck on its way: 0 queued (its status is then
 // Queued, or Dropped when it completed without the action queue), 1 skipped,
 // anything else failed. The queueing step logs and drops what is not 0.
-using ActionQueueFn = int (*)(ArCheck* check, const Action& action, ActionStatus* status);
+using ActionQueueFn = int (*)(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status);
 
 // The list an Action was configured in.
 enum ActionListId : uint8_t {
@@ -82,19 +82,6 @@ struct CmsNodes {
 // node's path ("config.cms.cms1") for the built-in kind.
 std::string action_path(const AutoResponse& ar, const Action& action);
 
-// Builds the Action configured as number n of list in ar, its queue
-// operation that of its kind (actions/action_kinds.h); false (reason
-// logged, actions unchanged) when it has no name or an unknown type.
-bool build_action(AutoResponse* ar, ActionListId list, uint32_t n);
-
-// Makes cms's actions, one per path.
-void build_cms_actions(CmsNodes* cms);
-
 // The list of ar that list names.
 ActionList& action_list(AutoResponse* ar, ActionListId list);
 const ActionList& action_list(const AutoResponse& ar, ActionListId list);
-
-// Reads every action's "delay_time" once, when the rule's first ArCheck is
-// made (a rule that makes none never reads them); the shared central-
-// management ones once per load, for the first rule that has them.
-void read_action_delays(AutoResponse* ar);

@@ -1,7 +1,7 @@
 // Bounded counts.
-#include "config/bounds.h"
+#include "model/bounds.h"
 
-#include "core/log.h"
+#include "base/log.h"
 
 int32_t bounded_total(xmldb_t* db, const char* prefix, const char* key, int32_t limit) {
   const int32_t value = xmldb_getsize(db, prefix, key);

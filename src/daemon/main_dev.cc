@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/daemon.h"
+#include "daemon/daemon.h"
 
 int main(int argc, char** argv) {
   const char* root = getenv("AR_ROOT");

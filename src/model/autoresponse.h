@@ -1,15 +1,13 @@
-// AutoResponse: one configured rule, and the loader that builds every rule
-// and its ArChecks from the configuration database, at start and on SIGHUP.
+// AutoResponse: one configured rule, as the loader built it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "config/action.h"
+#include "model/action.h"
 #include "platform/xmldb.h"
 
-struct DaemonContext;
 
 // Where the rules are configured: their "total" and the daemon-wide
 // settings under kRulesRoot, rule n under kRulePathPrefix followed by n.
@@ -31,8 +29,8 @@ struct DisableWindow {
 };
 
 struct AutoResponse {
-  DaemonContext* daemon = nullptr;
   xmldb_t* config_db = nullptr;  // the database the rule was loaded from
+  CmsNodes* cms = nullptr;       // the central-management nodes of its load
   std::string name;
   std::string path;  // "config.autoresponse.autoresponse%d"
   int32_t check_type = 0;
@@ -48,24 +46,3 @@ struct AutoResponse {
   ActionList trigger_actions;
   ActionList resolve_actions;
 };
-
-// Opens the database and loads it with load_config_from; -1 (logged) when
-// it cannot be opened, and nothing changes.
-int load_config(DaemonContext* ctx);
-
-// Takes db as the context's database and builds every rule, subscribes
-// every ArCheck's key and moves each ArCheck to Normal; reads "boot_delay",
-// "concurrent_actions" and "action_timeout".
-void load_config_from(DaemonContext* ctx, xmldb_t* db);
-
-// Builds rule number n under path with its ArChecks; 0 when the rule was
-// kept (even without ArChecks), -1 when it was rejected (nothing stays).
-int load_autoresponse(DaemonContext* ctx, const char* path, int n);
-
-// Releases every ArCheck (unsubscribing its key) and every rule, and
-// closes the database. Queued and running actions stay.
-void unload_config(DaemonContext* ctx);
-
-// The SIGHUP callback: opens the database anew and, when that works,
-// unloads everything and loads it; otherwise everything stays as it was.
-void reload_config(int signal_number, short events, void* ctx);

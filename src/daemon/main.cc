@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/daemon.h"
+#include "daemon/daemon.h"
 
 namespace {
 

@@ -1,17 +1,17 @@
 // The daemon's status keys.
-#include "core/daemon_status.h"
+#include "daemon/daemon_status.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/paths.h"
 #include "checks/check_type.h"
 #include "config/config_file.h"
-#include "core/clock.h"
-#include "core/context.h"
-#include "core/link.h"
-#include "core/log.h"
-#include "core/paths.h"
+#include "daemon/context.h"
+#include "link/link.h"
 
 namespace {
 
@@ -26,8 +26,8 @@ std::string number(int64_t n) { return std::to_string(n); }
 std::string loaded_rules(const DaemonContext* ctx, size_t* references) {
   std::string text;
   *references = 0;
-  auto check = ctx->checks.begin();
-  for (const AutoResponse& ar : ctx->autoresponses) {
+  auto check = ctx->config->checks.begin();
+  for (const AutoResponse& ar : ctx->config->rules) {
     std::string refs;
     uint32_t first = 0, last = 0;
     const auto end_run = [&] {
@@ -35,7 +35,7 @@ std::string loaded_rules(const DaemonContext* ctx, size_t* references) {
       if (!refs.empty()) refs += ',';
       refs += number(first) + (last > first ? "-" + number(last) : "");
     };
-    for (; check != ctx->checks.end() && check->conf.ar == &ar; ++check) {
+    for (; check != ctx->config->checks.end() && check->conf.ar == &ar; ++check) {
       ++*references;
       const uint32_t n = check->conf.ref_index;
       if (first != 0 && n == last + 1) {
@@ -56,7 +56,7 @@ std::string loaded_rules(const DaemonContext* ctx, size_t* references) {
 
 std::string queue_text(const DaemonContext* ctx) {
   std::string text;
-  for (const QueuedAction& qa : ctx->action_queue) {
+  for (const QueuedAction& qa : ctx->queue.entries()) {
     if (!text.empty()) text += ';';
     text += qa.state == kQueuedRunning ? "running " : "waiting ";
     text += number(qa.since) + " " + qa.ar_path + " " + qa.action_path;
@@ -118,7 +118,7 @@ void status_publish_load(DaemonContext* ctx, bool opened) {
   push(ctx, kStatusReloadChecksum, facts.checksum);
   size_t references = 0;
   const std::string loaded = loaded_rules(ctx, &references);
-  push(ctx, kStatusRules, number(static_cast<int64_t>(ctx->autoresponses.size())));
+  push(ctx, kStatusRules, number(static_cast<int64_t>(ctx->config->rules.size())));
   push(ctx, kStatusReferences, number(static_cast<int64_t>(references)));
   push(ctx, kStatusLoaded, loaded.empty() ? "-" : loaded);
 }

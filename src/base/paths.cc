@@ -1,5 +1,5 @@
 // The appliance's fixed paths.
-#include "core/paths.h"
+#include "base/paths.h"
 
 Paths Paths::fixed() { return under(""); }
 

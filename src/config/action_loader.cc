@@ -1,10 +1,11 @@
-// Building Actions from their configuration, and their paths.
-#include "config/action.h"
+// Building Actions from their configuration.
+#include "config/action_loader.h"
+
+#include <string>
 
 #include "actions/action_kinds.h"
-#include "config/autoresponse.h"
-#include "core/context.h"
-#include "core/log.h"
+#include "base/log.h"
+#include "model/autoresponse.h"
 
 namespace {
 
@@ -29,26 +30,10 @@ const char* action_key(std::string* key, size_t prefix_size, const char* setting
 
 }  // namespace
 
-std::string action_path(const AutoResponse& ar, const Action& action) {
-  if (action.cms) return ar.daemon->cms_nodes.paths.at(action.number);
-  std::string path = ar.path;
-  path += action.list == kTriggerList ? ".trigger_actions.action" : ".resolve_actions.action";
-  path += std::to_string(action.number);
-  return path;
-}
-
-ActionList& action_list(AutoResponse* ar, ActionListId list) {
-  return list == kTriggerList ? ar->trigger_actions : ar->resolve_actions;
-}
-
-const ActionList& action_list(const AutoResponse& ar, ActionListId list) {
-  return list == kTriggerList ? ar.trigger_actions : ar.resolve_actions;
-}
-
 bool build_action(AutoResponse* ar, ActionListId list, uint32_t n) {
   // Read under the rule's path, which the database keeps looked up from
   // one read to the next.
-  xmldb_t* db = ar->daemon->config_db;
+  xmldb_t* db = ar->config_db;
   std::string key = action_key_prefix(list, n);
   const size_t prefix_size = key.size();
   const char* name = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, "name"));
@@ -88,8 +73,8 @@ void build_cms_actions(CmsNodes* cms) {
 void read_action_delays(AutoResponse* ar) {
   if (ar->delays_read) return;
   ar->delays_read = true;
-  xmldb_t* db = ar->daemon->config_db;
-  CmsNodes& cms = ar->daemon->cms_nodes;
+  xmldb_t* db = ar->config_db;
+  CmsNodes& cms = *ar->cms;
   for (ActionList* list : {&ar->trigger_actions, &ar->resolve_actions}) {
     if (list->shared_count() > 0 && !cms.delays_read) {
       // The same for every rule: read once per load.

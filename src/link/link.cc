@@ -7,7 +7,7 @@
 // appends each message to one buffer; the messages of one callback go out in
 // one write when it ends, only what the socket does not take waits for
 // writability, and more than 8 MiB waiting ends the daemon.
-#include "core/link.h"
+#include "link/link.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -24,8 +24,8 @@
 #include <event2/event.h>
 #include <event2/event_compat.h>
 
-#include "core/guard.h"
-#include "core/log.h"
+#include "base/log.h"
+#include "link/guard.h"
 #include "platform/infod_client.h"
 
 namespace {

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "core/loop.h"
+#include "base/loop.h"
+#include "model/publisher.h"
 
 constexpr char kRS = '\x1e';
 
@@ -31,8 +32,6 @@ constexpr uint32_t kMaxInfodMessage = 1024 * 1024;
 // The daemon's client name in subscriptions.
 constexpr const char* kInfodClientName = "ard";
 
-// The key of engine log lines.
-constexpr const char* kLogKey = "config.autoresponse.log";
 
 // The fields of one incoming body, split in place.
 struct UpdateFields {

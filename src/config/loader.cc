@@ -1,20 +1,14 @@
-// Loading AutoResponses from the configuration database, and reloading.
-#include "config/autoresponse.h"
+// Loading AutoResponses and their ArChecks from the configuration database.
+#include "config/loader.h"
 
 #include <cstring>
 #include <string>
 #include <utility>
 
+#include "base/log.h"
 #include "checks/check_type.h"
-#include "config/archeck.h"
-#include "config/bounds.h"
-#include "core/context.h"
-#include "core/daemon_status.h"
-#include "core/guard.h"
-#include "core/link.h"
-#include "core/log.h"
-#include "engine/router.h"
-#include "engine/state.h"
+#include "config/action_loader.h"
+#include "model/bounds.h"
 #include "platform/scew.h"
 
 namespace {
@@ -59,12 +53,12 @@ void read_check_type(xmldb_t* db, AutoResponse* ar) {
 // The central-management nodes and their actions, derived at the first
 // rule that gets this far and kept for the rest of the load: they are the
 // same for every rule.
-const CmsNodes& cms_nodes(DaemonContext* ctx) {
-  CmsNodes& cms = ctx->cms_nodes;
+const CmsNodes& cms_nodes(LoadedConfig* config) {
+  CmsNodes& cms = config->cms;
   if (cms.derived) return cms;
   cms = CmsNodes();
   cms.derived = true;
-  xmldb_t* db = ctx->config_db;
+  xmldb_t* db = config->db;
   if (xmldb_getbool(db, kCmsRoot, "enabled") == 0) return cms;
   if (const scew_element* root = xmldb_subtree(db, kCmsRoot)) {
     // Every node is counted, so the cut names how many there are.
@@ -84,7 +78,7 @@ const CmsNodes& cms_nodes(DaemonContext* ctx) {
 // The shared CMS actions first, then the configured ones; false rejects
 // the rule.
 bool build_actions(AutoResponse* ar, const CmsNodes& cms, ActionListId list) {
-  xmldb_t* db = ar->daemon->config_db;
+  xmldb_t* db = ar->config_db;
   const int32_t total = bounded_total(db, ar->path.c_str(),
                                       list == kTriggerList ? "trigger_actions.total" : "resolve_actions.total",
                                       kMaxActions);
@@ -99,17 +93,45 @@ bool build_actions(AutoResponse* ar, const CmsNodes& cms, ActionListId list) {
   return true;
 }
 
+// Creates the ArCheck of ar's reference index and appends it to the
+// load's checks; -1 (reason logged) when the check cannot be made.
+int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
+  // Built apart and appended only when complete, so a failure at any step
+  // leaves nothing behind.
+  ArCheck check;
+  ArCheckConf& conf = check.conf;
+  conf.ar = ar;
+  conf.ref_index = index;
+  const CheckType* type = check_type_find(ar->check_type);
+  if (type == nullptr || type->ops == nullptr) {
+    ar_log(kLogFatal, "Unknown check type");
+    return -1;
+  }
+  conf.ops = type->ops;
+  if (conf.ops->subscription_key(&check, &conf.subscription) != 0) {
+    ar_log(kLogWarn, "No subscription for rule: %s - %d", ar->path.c_str(), static_cast<int>(index));
+    return -1;
+  }
+  // Built by appending: its spare room would stay for as long as the rule.
+  conf.subscription.shrink_to_fit();
+  read_action_delays(ar);
+  check.statuses.reset(ar->trigger_actions.size() + ar->resolve_actions.size());
+  ar_log(kLogDebug, "Appending new AR Check Status: %s - %d", ar->path.c_str(), static_cast<int>(index));
+  config->checks.push_back(std::move(check));
+  return 0;
+}
+
 }  // namespace
 
-int load_autoresponse(DaemonContext* ctx, const char* path, int n) {
-  xmldb_t* db = ctx->config_db;
+int load_autoresponse(LoadedConfig* config, const char* path, int n) {
+  xmldb_t* db = config->db;
   // Built apart and appended once accepted; a rejected rule goes with it
   // and leaves no trace.
   AutoResponse rule;
   AutoResponse* ar = &rule;
   ar->index = static_cast<uint32_t>(n);
-  ar->daemon = ctx;
   ar->config_db = db;
+  ar->cms = &config->cms;
   const char* name = xmldb_getstring(db, path, "name");
   if (name[0] == '\0') {
     ar_log(kLogFatal, "AutoResponse %s has invalid name", path);
@@ -123,7 +145,7 @@ int load_autoresponse(DaemonContext* ctx, const char* path, int n) {
   read_schedule(db, ar);
   read_check_type(db, ar);
 
-  const CmsNodes& cms = cms_nodes(ctx);
+  const CmsNodes& cms = cms_nodes(config);
   if (!build_actions(ar, cms, kTriggerList)) return -1;
   if (ar->has_resolve && !build_actions(ar, cms, kResolveList)) return -1;
 
@@ -137,88 +159,44 @@ int load_autoresponse(DaemonContext* ctx, const char* path, int n) {
     ar_log(kLogFatal, "No corresponding config domain found for: %d", ar->check_type);
     return -1;
   }
-  ctx->autoresponses.push_back(std::move(rule));
-  ar = &ctx->autoresponses.back();
+  config->rules.push_back(std::move(rule));
+  ar = &config->rules.back();
 
   const std::string refs_key = std::string(type->domain) + ".dev_refs.total";
   const int32_t refs = bounded_total(db, path, refs_key.c_str(), kMaxReferences);
   if (refs >= 1) {
     for (int32_t r = 1; r <= refs; ++r) {
-      if (create_archeck(ctx, ar, static_cast<uint32_t>(r)) != 0) {
+      if (create_archeck(config, ar, static_cast<uint32_t>(r)) != 0) {
         ar_log(kLogFatal, "Could not create Autoresponse state instance %s.%s", path, refs_key.c_str());
       }
     }
-  } else if (create_archeck(ctx, ar, 1) != 0) {
+  } else if (create_archeck(config, ar, 1) != 0) {
     ar_log(kLogFatal, "Could not load old style Autoresponse %s", path);
   }
   return 0;
 }
 
-int load_config(DaemonContext* ctx) {
-  xmldb_t* db = xmldb_open(nullptr);
-  if (db == nullptr) {
-    ar_log(kLogFatal, "Could not open config database");
-    status_publish_load(ctx, false);
-    return -1;
-  }
-  load_config_from(ctx, db);
-  status_publish_load(ctx, true);
-  return 0;
+LoadedConfig::~LoadedConfig() {
+  // The references and rules go first: they point into the database.
+  checks.clear();
+  rules.clear();
+  if (db != nullptr) xmldb_close(db);
 }
 
-void load_config_from(DaemonContext* ctx, xmldb_t* db) {
-  ctx->config_db = db;
-  ++ctx->load_count;
-  ctx->cms_nodes = CmsNodes();
+std::unique_ptr<LoadedConfig> config_load(xmldb_t* db) {
+  auto config = std::make_unique<LoadedConfig>();
+  config->db = db;
   const int32_t total = bounded_total(db, kRulesRoot, "total", kMaxRules);
   for (int32_t n = 1; n <= total; ++n) {
     const std::string path = kRulePathPrefix + std::to_string(n);
-    if (load_autoresponse(ctx, path.c_str(), n) != 0) ar_log(kLogFatal, "Could not load ar %s", path.c_str());
-  }
-  route_index_build(ctx);
-  for (ArCheck& check : ctx->checks) {
-    ar_log(kLogInfo, "Adding subscription: %s", check.conf.subscription.c_str());
-    if (link_subscribe(&ctx->link, check.conf.subscription.c_str()) != 0) ar_log(kLogFatal, "Error adding subscription");
-    ar_normal(&check);
+    if (load_autoresponse(config.get(), path.c_str(), n) != 0) ar_log(kLogFatal, "Could not load ar %s", path.c_str());
   }
   // A negative delay would hold the loop back for ever as an unsigned one.
   const int32_t boot_delay = xmldb_getsize(db, kRulesRoot, "boot_delay");
-  ctx->boot_delay = boot_delay > 0 ? static_cast<uint32_t>(boot_delay) : 0;
+  config->boot_delay = boot_delay > 0 ? static_cast<uint32_t>(boot_delay) : 0;
   const int32_t concurrent = xmldb_getsize(db, kRulesRoot, "concurrent_actions");
-  if (concurrent > 0) ctx->concurrent_actions = concurrent;
-  // Unlike the limit above, a time-out taken out of the file is gone.
+  config->concurrent_actions = concurrent > 0 ? concurrent : 0;
   const int32_t timeout = xmldb_getsize(db, kRulesRoot, "action_timeout");
-  ctx->action_timeout = timeout > 0 ? timeout : 0;
-}
-
-void unload_config(DaemonContext* ctx) {
-  route_index_clear(ctx);
-  for (ArCheck& check : ctx->checks) free_archeck(&check);
-  ctx->checks.clear();
-  ctx->autoresponses.clear();
-  ctx->cms_nodes = CmsNodes();
-  if (ctx->config_db != nullptr) {
-    xmldb_close(ctx->config_db);
-    ctx->config_db = nullptr;
-  }
-}
-
-void reload_config(int /*signal_number*/, short /*events*/, void* arg) {
-  auto* ctx = static_cast<DaemonContext*>(arg);
-  run_guarded(&ctx->link, [ctx] {
-    ar_log(kLogInfo, "SIGHUP - Reloading Config");
-    // A file that is missing or half-written must not stop monitoring: the
-    // running rules, their states and subscriptions stay until a reload
-    // finds a configuration it can open.
-    xmldb_t* db = xmldb_open(nullptr);
-    if (db == nullptr) {
-      ar_log(kLogFatal, "Could not open config database");
-      status_publish_load(ctx, false);
-      return;
-    }
-    for (const ArCheck& check : ctx->checks) ar_drop_delayed(&check, "the configuration was reloaded");
-    unload_config(ctx);
-    load_config_from(ctx, db);
-    status_publish_load(ctx, true);
-  });
+  config->action_timeout = timeout > 0 ? timeout : 0;
+  return config;
 }

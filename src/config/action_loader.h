@@ -1,0 +1,21 @@
+// Building a rule's Actions from the configuration database.
+#pragma once
+
+#include <cstdint>
+
+#include "model/action.h"
+
+struct AutoResponse;
+
+// Builds the Action configured as number n of list in ar, its queue
+// operation that of its kind (actions/action_kinds.h); false (reason
+// logged, actions unchanged) when it has no name or an unknown type.
+bool build_action(AutoResponse* ar, ActionListId list, uint32_t n);
+
+// Makes cms's actions, one per path.
+void build_cms_actions(CmsNodes* cms);
+
+// Reads every action's "delay_time" once, when the rule's first ArCheck is
+// made (a rule that makes none never reads them); the shared central-
+// management ones once per load, for the first rule that has them.
+void read_action_delays(AutoResponse* ar);

@@ -1,0 +1,42 @@
+// The loader: one configuration database made into a value — the rules,
+// their references, the central-management nodes and the daemon-wide
+// settings. It touches neither infod nor the engine; whoever runs the rules
+// takes the value in.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+#include "model/action.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
+#include "platform/xmldb.h"
+
+struct LoadedConfig {
+  LoadedConfig() = default;
+  LoadedConfig(const LoadedConfig&) = delete;
+  LoadedConfig& operator=(const LoadedConfig&) = delete;
+  ~LoadedConfig();
+
+  xmldb_t* db = nullptr;  // owned: the rules read their settings from it
+  // Appended to only (a rejected rule is never added), so the addresses
+  // that references, the routing index and queued actions hold stay valid
+  // while the load lasts.
+  std::deque<AutoResponse> rules;
+  std::deque<ArCheck> checks;
+  CmsNodes cms;
+  // Daemon-wide settings; a limit of 0 keeps the one running.
+  uint32_t boot_delay = 0;
+  int32_t concurrent_actions = 0;
+  int32_t action_timeout = 0;
+};
+
+// Builds every rule of db (taken over) with its references; the rules are
+// numbered 1 to the root's "total".
+std::unique_ptr<LoadedConfig> config_load(xmldb_t* db);
+
+// Builds rule number n under path with its references into config; 0 when
+// the rule was kept (even without references), -1 when it was rejected
+// (nothing stays).
+int load_autoresponse(LoadedConfig* config, const char* path, int n);

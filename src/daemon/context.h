@@ -1,0 +1,76 @@
+// DaemonContext: the single state record of the process, passed to every
+// event callback. It holds the link and what the link is to the engine
+// (its publisher and trigger counter), the action queue, the engine and
+// the loaded configuration.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "actions/queue.h"
+#include "base/loop.h"
+#include "config/loader.h"
+#include "engine/engine.h"
+#include "link/link.h"
+
+class Clock;
+struct Paths;
+
+// The engine's publisher: the link's queue of messages to infod.
+class LinkPublisher final : public Publisher {
+ public:
+  explicit LinkPublisher(InfodLink* link) : link_(link) {}
+  int push(const char* key, int number, const char* value) override {
+    return link_send(link_, kInfodPush, key, number, value);
+  }
+  int push_status(const char* key, const char* value) override { return link_push_status(link_, key, value); }
+  int subscribe(const char* key) override { return link_subscribe(link_, key); }
+  int unsubscribe(const char* key) override { return link_unsubscribe(link_, key); }
+  bool stopped() const override { return link_stopped(link_); }
+
+ private:
+  InfodLink* link_;
+};
+
+// The trigger counters, read and written on the daemon's own connection
+// with a synchronous get while the loop waits.
+class LinkTriggerCounter final : public TriggerCounter {
+ public:
+  explicit LinkTriggerCounter(InfodLink* link) : link_(link) {}
+  int read(const std::string& key, std::optional<std::string>* stored) override;
+  void write(const std::string& key, const std::string& text) override;
+
+ private:
+  InfodLink* link_;
+};
+
+struct DaemonContext {
+  // Seams: where the fixed paths are, which clocks, how children start.
+  DaemonContext(const Paths& paths, Clock& clock, Spawner& spawner);
+  DaemonContext(const DaemonContext&) = delete;
+  DaemonContext& operator=(const DaemonContext&) = delete;
+
+  const Paths* paths;
+  Clock* clock;
+  InfodLink link;
+  LinkPublisher publisher{&link};
+  LinkTriggerCounter counter{&link};
+  DirectorySmsSpool spool;
+  ActionQueue queue;
+  Engine engine;
+  // What the running rules were loaded from; null before the first load.
+  std::unique_ptr<LoadedConfig> config;
+
+  LoopEvent tick_event;
+  LoopEvent sigchld_event;
+  uint32_t boot_delay = 0;
+  const char* control_key = nullptr;
+
+  // The queue as the daemon's status last published it; "" before the first.
+  std::string published_queue;
+
+  // Set by a fatal error: the loop stops and the process ends with it.
+  int exit_status = -1;
+};

@@ -1,0 +1,24 @@
+// The whole life of the daemon, shared by the production and the
+// development entry points.
+#pragma once
+
+#include "base/log.h"
+#include "base/paths.h"
+
+// Sets up logging, connects to infod, registers the loop's events, loads
+// the configuration, waits out the boot delay and runs the loop. Returns
+// the exit status: 0 when the loop ended, -1 when the socket or the event
+// base could not be made, 1 after a fatal error on the link.
+int run_daemon(const char* name, const Paths& paths, LogSink sink);
+
+// The link's message handler (owner is the DaemonContext): a control
+// command, or an update for the engine. 0 handled or ignored, non-zero
+// failed (fatal).
+int dispatch_message(void* owner, char* body);
+
+// The tick timer's callback: the engine's pass, then the daemon's
+// heartbeat; re-armed.
+void daemon_tick(int fd, short events, void* ctx);
+
+// The SIGCHLD callback: every ended child is collected without blocking.
+void daemon_reap(int signal_number, short events, void* ctx);

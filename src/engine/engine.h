@@ -1,0 +1,42 @@
+// The engine: what the state machine, the tick, the routing and the control
+// commands work with, handed to them by whoever runs them (the daemon, or
+// `arctl test` under a simulated clock). It owns nothing of the process.
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+
+#include "engine/router.h"
+
+class ActionQueue;
+class Clock;
+class Publisher;
+struct ArCheck;
+
+// The trigger counters kept in infod. Reading one is a synchronous get,
+// which only the daemon's own connection can make.
+class TriggerCounter {
+ public:
+  virtual ~TriggerCounter() = default;
+  // The count stored under key: 0 with *stored (nullopt when infod has
+  // none), -1 when it could not be read, -2 when the connection cannot
+  // take the request (the reason, if any, is logged here).
+  virtual int read(const std::string& key, std::optional<std::string>* stored) = 0;
+  virtual void write(const std::string& key, const std::string& text) = 0;
+};
+
+struct Engine {
+  Publisher* publisher = nullptr;
+  ActionQueue* queue = nullptr;
+  Clock* clock = nullptr;
+  TriggerCounter* counter = nullptr;
+  // The current load's references, in load order; null before the first.
+  std::deque<ArCheck>* checks = nullptr;
+  RouteIndex routes;
+};
+
+// Adds one to the counter under counter_key: the count runs 1 to
+// 2147483647 and starts again at 1; a stored count that cannot be read is
+// left alone ("Could not read %s"). 0, or -1 when it was left alone.
+int count_trigger(Engine& engine, const std::string& counter_key);

@@ -1,0 +1,22 @@
+// Publisher: what the engine and the actions send to infod. The daemon
+// hands them the link; `arctl test` hands them a recorder.
+#pragma once
+
+// The key of engine log lines.
+constexpr const char* kLogKey = "config.autoresponse.log";
+
+class Publisher {
+ public:
+  virtual ~Publisher() = default;
+  // A push of value under key with number; 0 queued, -1 not.
+  virtual int push(const char* key, int number, const char* value) = 0;
+  // A line under kLogKey, number 0.
+  int push_log(const char* line) { return push(kLogKey, 0, line); }
+  // A value under key + ".status", number 2 (a reference's state and
+  // current value).
+  virtual int push_status(const char* key, const char* value) = 0;
+  virtual int subscribe(const char* key) = 0;
+  virtual int unsubscribe(const char* key) = 0;
+  // A fatal error has ended the daemon: no more work is started.
+  virtual bool stopped() const = 0;
+};
