@@ -256,6 +256,9 @@ void print_trace(const std::vector<Record>& records, std::ostream& out) {
       case RecordKind::kSyslog:
         out << "# " << at << "daemon: " << r.text << "\n";
         break;
+      case RecordKind::kPush:
+        out << "# " << at << "infod gets " << r.key << " " << r.status << " " << r.text << "\n";
+        break;
       case RecordKind::kRun:
         out << at << "expect run " << command_line(r.program, r.args) << "\n";
         for (const std::string& e : r.env) out << at << "expect env " << e << "\n";

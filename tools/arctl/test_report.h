@@ -18,6 +18,7 @@ enum class RecordKind {
   kValue,    // rule's reference ref published the current value text
   kLog,      // an engine log line text (config.autoresponse.log)
   kSyslog,   // a line of the daemon's own log, text
+  kPush,     // another push to infod: key, status (its number) and text, such as an interface command
   kRun,      // program started with args and env
   kExit,     // program ended with status
   kSms,      // a spool file to number with the message text
@@ -36,7 +37,7 @@ struct Record {
   std::string program;            // kRun, kExit
   std::vector<std::string> args;  // kRun: the arguments after the program's own name
   std::vector<std::string> env;   // kRun: NAME=VALUE; empty when it inherits the daemon's
-  int status = 0;                 // kExit
+  int status = 0;                 // kExit: the exit status; kPush: the number
 };
 
 // One line that tells how the run differs from the test.
