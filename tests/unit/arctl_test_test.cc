@@ -2,8 +2,10 @@
 // mismatch between what a test expects and what a run did.
 #include <gtest/gtest.h>
 
+#include "arctl/arctl.h"
 #include "arctl/test_file.h"
 #include "arctl/test_report.h"
+#include "support/e2e.h"
 #include "support/zone_guard.h"
 
 namespace {
@@ -193,3 +195,43 @@ TEST(ArctlTestReport, TheTraceReadsBackAsATestThatPasses) {
 }
 
 }  // namespace
+
+// The daemon's engine under the test's clock: a get without a reply costs
+// its 2 seconds, the tick releases a delayed action, the concurrency limit
+// holds it behind a long program until the time-out ends that one, a
+// reload starts every rule afresh, and a window follows local time over a
+// daylight-saving change.
+TEST(ArctlTestSimulation, TheEngineRunsOnTheTestsClock) {
+  const ZoneGuard zone("UTC0");
+  e2e::TempDir dir;
+  ConfigBuilder c = enviro_rules(3);
+  c.set("config.autoresponse.concurrent_actions", 1).set("config.autoresponse.action_timeout", 20);
+  add_action(c.set(rule_path(1) + ".trigger_actions.total", 1), 1, "trigger_actions", 1, "a", "custom", 7);
+  e2e::set_all(c, rule_path(1) + ".trigger_actions.action1.custom.", "script=/bin/a;args.total=1;args.arg1=$AR_VAL");
+  add_action(c.set(rule_path(2) + ".trigger_actions.total", 1), 2, "trigger_actions", 1, "slow", "custom");
+  c.set(rule_path(2) + ".trigger_actions.action1.custom.script", "/bin/slow");
+  e2e::set_all(c, rule_path(3) + ".disable.day0.", "start_hour=3;start_min=0;end_hour=3;end_min=10");
+  e2e::write_file(dir.path() + "/rules.xml", c.xml());
+  const std::string head = "config rules.xml\nclock 2027-03-28 01:59:00 Europe/Berlin\nprogram /bin/slow exits 0 after 60\n";
+  const struct { const char* lines; int status; std::string out; } cases[] = {
+      {"at 1 push config.ports.port1.enviro.temp 31\nat 2 push config.ports.port2.enviro.temp 31\n"
+       "at 2 expect state rule2 1 Normal\nat 3 expect state rule2 1 Triggered\nat 3 expect run /bin/slow\n"
+       "at 25 expect log Action timed out: slow for AR: rule2\nat 25 expect run /bin/a 31\n"
+       "at 30 hup\nat 30 expect state rule1 1 Normal\nat 55 expect state 3 1 Normal\nat 60 expect state 3 1 Disabled\n",
+       0, "PASS t.test\n1 test: 1 passed, 0 failed\n"},
+      {"at 1 push config.ports.port1.enviro.temp 31\nat 8 expect run /bin/a 31\n", 1,
+       "FAIL t.test\nt.test:5: at 8: expected run /bin/a 31, nothing ran\n1 test: 0 passed, 1 failed\n"},
+      {"at 0 expect state rule4 1 Normal\n", 2, "1 test: 0 passed, 0 failed, 1 could not be read\n"},
+      {"at 0 expect state 1 2 Normal\n", 2, "1 test: 0 passed, 0 failed, 1 could not be read\n"},
+  };
+  for (const auto& k : cases) {
+    const std::string file = dir.path() + "/t.test";
+    e2e::write_file(file, head + k.lines);
+    std::ostringstream out, err;
+    EXPECT_EQ(arctl_main({"test", file}, out, err), k.status) << k.lines << err.str();
+    EXPECT_EQ(k.status == 2, err.str().find(file + ":4: ") != std::string::npos) << err.str();
+    std::string shown = out.str();
+    for (size_t at; (at = shown.find(file)) != std::string::npos;) shown.replace(at, file.size(), "t.test");
+    EXPECT_EQ(shown, k.out) << k.lines;
+  }
+}
