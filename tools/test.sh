@@ -60,6 +60,19 @@ make -C build -j"$jobs" --no-print-directory
 step "tests"
 (cd build && ctest --output-on-failure -j"$jobs")
 
+step "arctl test: the example configuration's test and the README's rule"
+# The README's rule and its test, as its section "Testing rules before they
+# go live" shows them: its xml block is my-rules.xml, its text block rack4.test.
+readme="$scratch/readme"
+mkdir -p "$readme"
+awk -v dir="$readme" '
+  /^## / { inside = ($0 == "## Testing rules before they go live") }
+  inside && /^```(xml|text)$/ { file = dir "/" ($0 == "```xml" ? "my-rules.xml" : "rack4.test"); next }
+  /^```$/ { file = "" }
+  inside && file != "" && !/^```/ { print > file }' README.md
+if [ ! -s "$readme/my-rules.xml" ] || [ ! -s "$readme/rack4.test" ]; then echo "README: no rule or test to try"; exit 1; fi
+build/arctl test dist/examples/config.test "$readme/rack4.test"
+
 step "manual pages render without warnings"
 for page in dist/autoresponsed.8 dist/arctl.8 dist/devinfod.1; do
   warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
@@ -79,6 +92,7 @@ usr/share/doc/autoresponsed-dbg/changelog.gz
 usr/share/doc/autoresponsed-dbg/copyright
 usr/share/doc/autoresponsed/changelog.gz
 usr/share/doc/autoresponsed/copyright
+usr/share/doc/autoresponsed/examples/config.test
 usr/share/doc/autoresponsed/examples/config.xml
 usr/share/lintian/overrides/autoresponsed
 usr/share/lintian/overrides/autoresponsed-dbg
@@ -129,6 +143,9 @@ grep -q '^\[  PASSED  \] [1-9]' "$scratch/production.log" || { cat "$scratch/pro
 # The package's arctl finds the example it installed sound (its scripts are
 # not on this machine: warnings only).
 "$root/usr/sbin/arctl" check "$root/usr/share/doc/autoresponsed/examples/config.xml" > "$scratch/arctl.log" 2>&1 ||
+  { cat "$scratch/arctl.log"; exit 1; }
+# Its arctl tries the example's test beside it, as it is installed.
+"$root/usr/sbin/arctl" test "$root/usr/share/doc/autoresponsed/examples/config.test" > "$scratch/arctl.log" 2>&1 ||
   { cat "$scratch/arctl.log"; exit 1; }
 # Its arctl tells the package's version.
 [ "$("$root/usr/sbin/arctl" --version)" = "arctl $(dpkg-deb -f "$deb" Version)" ] ||

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/e2e.h"
+#include "support/simulated.h"
 
 namespace {
 
@@ -49,13 +50,20 @@ TEST(OperatorE2e, ReadingsThatAreNotNumbersChangeNothing) {
            "power.comparison=lesser");
   ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
   const std::string key = "config.ups.ups1.status.battery.charge";
-  for (const char* value : {"N/A", "", "abc", "N/A", "15", "N/A", "35"}) ASSERT_TRUE(box.push(key, value));
+  std::vector<std::pair<std::string, std::string>> updates;
+  for (const char* value : {"N/A", "", "abc", "N/A", "15", "N/A", "35"}) {
+    ASSERT_TRUE(box.push(key, value));
+    updates.emplace_back(key, value);
+  }
   ASSERT_TRUE(box.infod.logged(state_line(1, "Resolving")));
   const std::string log = read_file(box.infod.log);
   EXPECT_EQ(1, count(log, state_line(1, "Triggered")));
   EXPECT_EQ(std::string::npos, log.find("curr_entry.status 2 N/A"));
   EXPECT_TRUE(box.daemon_logged("Reading is not a number for AR ups: N/A"));
   EXPECT_EQ(2, count(read_file(box.path("/daemon.log")), "Reading is not a number for AR ups"));
+  // arctl test's simulation goes through the same states.
+  const Simulated sim = simulate_updates(c, updates, box.path(""));
+  EXPECT_TRUE(eventually([&] { return real_states(box) == sim.states; })) << testing::PrintToString(sim.states);
   expect_clean_end(box);
 }
 

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "support/e2e.h"
+#include "support/simulated.h"
 
 namespace {
 
@@ -47,6 +48,13 @@ TEST(SafetyE2e, StrangersCannotSteerADelayedReplyAndTokensInAnSmsStayText) {
   EXPECT_EQ(spooled, Strings{"To: +111\n\ngot " + command});
   EXPECT_EQ(std::string::npos, read_file(box.infod.log).find("<- push " + rule_path(1) + ".refs.ref1.curr_entry"
                                                              ".status 2 +999"));
+  // arctl test's simulation runs the same script with the same arguments, writes the same reply and
+  // goes through the same states.
+  const Simulated sim = simulate_updates(c, {{"config.sms.incoming", command}, {"config.sms.incoming", "+999:reboot"}},
+                                         box.path(""));
+  EXPECT_EQ(sim.calls.at("/bin/act"), real_calls(box, "/bin/act"));
+  EXPECT_EQ(sim.sms, spooled);
+  EXPECT_TRUE(eventually([&] { return real_states(box) == sim.states; })) << testing::PrintToString(sim.states);
   expect_clean_end(box);
 }
 

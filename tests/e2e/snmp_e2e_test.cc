@@ -7,6 +7,7 @@
 
 #include "checks/snmp_fields.h"
 #include "support/e2e.h"
+#include "support/simulated.h"
 #include "support/zone_guard.h"
 
 namespace {
@@ -134,6 +135,14 @@ TEST(SnmpE2e, EveryFamilyTriggersAndEveryScriptGetsItsWholeArgumentVector) {
   EXPECT_TRUE(box.daemon_logged("Error generating script arguments"));
   EXPECT_TRUE(box.infod.logged(log_line("Finished action: after with status 0 for AR: r18")));
   EXPECT_EQ(box.calls("/bin/act"), box.path("/bin/act") + "\n");
+  // arctl test's simulation of the families' updates runs every script with the same arguments.
+  std::vector<std::pair<std::string, std::string>> updates;
+  for (const Alert& a : kAlerts) updates.emplace_back(a.key, a.value);
+  const Simulated sim = simulate_updates(c, updates, box.path(""));
+  for (const Alert& a : kAlerts) {
+    const std::string script = std::string("/etc/scripts/") + a.script;
+    EXPECT_EQ(sim.calls.count(script) ? sim.calls.at(script) : Strings{}, real_calls(box, script)) << script;
+  }
   expect_clean_end(box);
 }
 

@@ -8,11 +8,11 @@
 
 namespace {
 
-const Command* const kCommands[] = {&kCheckCommand, &kStatusCommand, &kReloadCommand, &kCancelCommand, &kLogCommand};
+const Command* const kCommands[] = {&kCheckCommand, &kTestCommand, &kStatusCommand, &kReloadCommand, &kCancelCommand, &kLogCommand};
 
 const char kIntro[] =
-    "Checks the configuration of autoresponsed, shows the state of its rules and\n"
-    "steers them through infod.\n";
+    "Checks the configuration of autoresponsed, tries its rules under simulated\n"
+    "time, shows the state of its rules and steers them through infod.\n";
 
 const char kOutro[] =
     "\n"
@@ -90,7 +90,7 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     return usage_error(err, "unknown command " + args[0], nullptr);
   }
 
-  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, out, err};
+  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, false, out, err};
   bool options_done = false;
   bool socket_given = false;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -104,6 +104,8 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
       return 0;
     } else if ((command->options & kOptionFollow) != 0 && (a == "-f" || a == "--follow")) {
       inv.follow = true;
+    } else if ((command->options & kOptionTrace) != 0 && a == "--trace") {
+      inv.trace = true;
     } else if ((command->options & kOptionSocket) != 0 && (a == "--socket" || a.compare(0, 9, "--socket=") == 0)) {
       if (socket_given) return usage_error(err, "--socket given twice", command);
       if (a == "--socket") {

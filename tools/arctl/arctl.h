@@ -14,6 +14,7 @@ struct Invocation {
   bool follow = false;             // -f
   std::optional<std::string> as;   // --as NAME
   std::optional<std::string> syslog;  // --syslog FILE
+  bool trace = false;                 // --trace
   std::ostream& out;
   std::ostream& err;
 };
@@ -33,12 +34,14 @@ constexpr unsigned kOptionSocket = 1;  // --socket PATH
 constexpr unsigned kOptionFollow = 2;  // -f, --follow
 constexpr unsigned kOptionAs = 4;      // --as NAME
 constexpr unsigned kOptionSyslog = 8;  // --syslog FILE
+constexpr unsigned kOptionTrace = 16;  // --trace
 
 extern const Command kCheckCommand;   // check.cc
 extern const Command kStatusCommand;  // status.cc
 extern const Command kCancelCommand;  // cancel.cc
 extern const Command kLogCommand;     // log.cc
 extern const Command kReloadCommand;  // reload.cc
+extern const Command kTestCommand;    // test.cc
 
 // What `arctl check FILE` does: the findings on out, a file that cannot be
 // read or parsed on err; its exit status (0 no error, 1 errors, 2 unreadable).

@@ -1,0 +1,100 @@
+// What `arctl test` simulates of a scenario that an end-to-end test drives
+// through the real daemon, in the shapes the end-to-end tests read: the
+// two must agree. Only the targets that link arctl's commands include it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "arctl/simulate.h"
+#include "support/e2e.h"
+#include "support/zone_guard.h"
+
+namespace e2e {
+
+struct Simulated {
+  std::map<std::string, Strings> calls;  // program: its calls as fake() records them, argv[0] left out
+  Strings states;                        // "N.M State" of rule N's reference M, in order
+  Strings sms;                           // spool files as written
+};
+
+// An SNMP DateAndTime stands for the moment it was made, which the two runs do not share.
+inline std::string without_time(std::string call) {
+  for (size_t i = 0; i + 22 <= call.size(); ++i) {
+    if (call.find_first_not_of("0123456789abcdef", i) >= i + 22 && (i == 0 || call[i - 1] == '|')) {
+      call.replace(i, 22, "<time>");
+    }
+  }
+  return call;
+}
+
+// The config simulated with the updates, one a second, and ten seconds more; paths under root are
+// read as the appliance's.
+inline Simulated simulate_updates(const ConfigBuilder& config, const std::vector<std::pair<std::string, std::string>>& updates,
+                                  const std::string& root) {
+  const ZoneGuard zone("UTC0");  // the simulation sets the test's zone
+  TempDir dir;
+  write_file(dir.path() + "/config.xml", config.xml());
+  TestFile test;
+  test.file = dir.path() + "/t.test";
+  test.config = dir.path() + "/config.xml";
+  for (size_t i = 0; i < updates.size(); ++i) {
+    Step s;
+    s.kind = StepKind::kPush;
+    s.from = s.until = static_cast<int64_t>(i + 1) * 1000;
+    s.key = updates[i].first;
+    s.text = updates[i].second;
+    test.steps.push_back(s);
+  }
+  // Two ticks more: what they release is part of the scenario.
+  Step end;
+  end.kind = StepKind::kExpectLog;
+  end.from = end.until = static_cast<int64_t>(updates.size() + 10) * 1000;
+  test.steps.push_back(end);
+  std::vector<Record> records;
+  std::string fault;
+  EXPECT_TRUE(simulate(test, &records, &fault)) << fault;
+  Simulated out;
+  for (const Record& r : records) {
+    if (r.kind == RecordKind::kRun) {
+      std::string program = r.program, call;
+      if (program.compare(0, root.size(), root) == 0) program.erase(0, root.size());
+      for (const std::string& a : r.args) call += "|" + a;
+      out.calls[program].push_back(without_time(call));
+    } else if (r.kind == RecordKind::kState) {
+      out.states.push_back(std::to_string(r.rule) + "." + std::to_string(r.ref) + " " + r.text);
+    } else if (r.kind == RecordKind::kSms) {
+      out.sms.push_back("To: " + r.key + "\n\n" + r.text);
+    }
+  }
+  return out;
+}
+
+// The calls box's stand-in at relative recorded, argv[0] left out.
+inline Strings real_calls(const Sandbox& box, const std::string& relative) {
+  Strings calls;
+  std::istringstream in(box.calls(relative));
+  for (std::string line; std::getline(in, line);) calls.push_back(without_time(line.substr(line.find('|'))));
+  return calls;
+}
+
+// The states infod received, as Simulated::states.
+inline Strings real_states(const Sandbox& box) {
+  Strings states;
+  std::istringstream in(read_file(box.infod.log));
+  const std::string head = "<- push " + rule_path(0).substr(0, rule_path(0).size() - 1);
+  for (std::string line; std::getline(in, line);) {
+    int rule = 0, ref = 0, used = 0;
+    if (line.compare(0, head.size(), head) != 0) continue;
+    if (sscanf(line.c_str() + head.size(), "%d.refs.ref%d.status 2 %n", &rule, &ref, &used) == 2 && used > 0) {
+      states.push_back(std::to_string(rule) + "." + std::to_string(ref) + " " + line.substr(head.size() + used));
+    }
+  }
+  return states;
+}
+
+}  // namespace e2e

@@ -1,0 +1,237 @@
+// arctl test: the test file's grammar and its faults, and each kind of
+// mismatch between what a test expects and what a run did.
+#include <gtest/gtest.h>
+
+#include "arctl/arctl.h"
+#include "arctl/test_file.h"
+#include "arctl/test_report.h"
+#include "support/e2e.h"
+#include "support/zone_guard.h"
+
+namespace {
+
+// A test file "t.test" of a config line and then lines; the fault, or "".
+std::string fault_of(const std::string& lines, TestFile* test = nullptr) {
+  TestFile scratch;
+  std::string fault;
+  return parse_test_file("t.test", "config c.xml\n" + lines, test ? test : &scratch, &fault) ? "" : fault;
+}
+
+TEST(ArctlTestFile, FaultsNameTheirLine) {
+  const struct { const char* lines; const char* fault; } cases[] = {
+      {"at 0 push k v\nconfig d.xml\n", "t.test:3: config given twice (first on line 1)"},
+      {"clock 2027-02-29 00:00:00\n", "t.test:2: clock needs YYYY-MM-DD HH:MM:SS [ZONE], a date and time that exist"},
+      {"clock 2027-01-04 00:00:00 Europe/Berlinn\n",
+       "t.test:2: \"Europe/Berlinn\" is no zone of the tz database (such as Europe/Berlin)"},
+      {"program /bin/x exits 256\n", "t.test:2: program needs PATH exits N [after S], N from 0 to 255"},
+      {"program /bin/x exits 0 after 1ms\n",
+       "t.test:2: program needs PATH exits N [after S], S a time such as 30, 1.5 or 2m"},
+      {"program /bin/x exits 0\nprogram /bin/x exits 1\n", "t.test:3: /bin/x is given on line 2 already"},
+      {"at -1 hup\n", "t.test:2: \"-1\" is no time: seconds such as 30 or 1.5, or with s, m or h, or a window A..B"},
+      {"at 0.0001 hup\n",
+       "t.test:2: \"0.0001\" is no time: seconds such as 30 or 1.5, or with s, m or h, or a window A..B"},
+      {"at 9..8 expect log x\n", "t.test:2: the window 9..8 ends before it starts"},
+      {"at 2m hup\nat 90 hup\n", "t.test:3: at 90 comes before line 2's at 2m: steps go in time order"},
+      {"at 5..10 push k v\n", "t.test:2: a window is for expect lines: a push happens at one time"},
+      {"at 0 poke k v\n", "t.test:2: \"poke\" is no step (push, reply, command, hup or expect)"},
+      {"at 0 expect state r 1 Triged\n",
+       "t.test:2: \"Triged\" is no state (Normal, Triggered, Resolving, Timeout or Disabled)"},
+      {"at 0 expect value r 0 x\n", "t.test:2: expect value needs RULE REF TEXT, REF a reference's number from 1"},
+      {"at 0 expect run /bin/x 'a b\n", "t.test:2: a single quote is not closed"},
+      {"at 0 expect env A=1\n", "t.test:2: expect env needs an expect run above it"},
+      {"at 0 expect run /bin/x\nat 1 expect env A=1\n", "t.test:3: expect env at 1 belongs to the run of line 2 at 0"},
+      {"at 0 expect run /bin/x\nat 0 expect env =1\n", "t.test:3: expect env needs NAME=VALUE"},
+      {"at 0 expect mail x\n", "t.test:2: \"mail\" is nothing to expect (state, value, run, env, sms or log)"},
+      {"wait 5\n", "t.test:2: \"wait\" is no line of a test (config, clock, hostname, program or at)"},
+  };
+  for (const auto& k : cases) EXPECT_EQ(fault_of(k.lines), k.fault) << k.lines;
+  TestFile test;
+  std::string fault;
+  EXPECT_FALSE(parse_test_file("t.test", "# nothing\nat 0 hup\n", &test, &fault));
+  EXPECT_EQ(fault, "t.test:2: a step before the config line");
+  EXPECT_FALSE(parse_test_file("t.test", "# nothing\n", &test, &fault));
+  EXPECT_EQ(fault, "t.test:1: no config line: which configuration does it test?");
+}
+
+TEST(ArctlTestFile, TimesWordsAndSteps) {
+  const struct { const char* text; int64_t ms; } times[] = {
+      {"30", 30000}, {"1.5", 1500}, {"0.125s", 125}, {"2m", 120000}, {"1.25h", 4500000}, {"0.0001h", 360},
+      {"1.0005", -1}, {"", -1}, {".5", -1}, {"5x", -1}, {"1e3", -1},
+  };
+  for (const auto& k : times) {
+    int64_t ms = -1;
+    EXPECT_EQ(parse_test_time(k.text, &ms) ? ms : -1, k.ms) << k.text;
+  }
+  EXPECT_EQ(format_test_time(90500), "90.5");
+  EXPECT_EQ(format_test_time(125), "0.125");
+
+  TestFile test;
+  ASSERT_EQ(fault_of("hostname lab1\nprogram /bin/x exits 3 after 1m\n"
+                     "at 0 push config.ports.port1.enviro.temp  31.5\n"
+                     "at 25..35 expect run /bin/x \"a \\\"b\\\" $c\" 'd'\\''e' f\\ g '' # h\n"
+                     "at 25..35 expect env SUBJECT=x=y \n",
+                     &test),
+            "");
+  EXPECT_EQ(test.config, "c.xml");
+  EXPECT_EQ(test.hostname, "lab1");
+  ASSERT_EQ(test.programs.size(), 1u);
+  EXPECT_EQ(test.programs[0].status, 3);
+  EXPECT_EQ(test.programs[0].after, 60000);
+  ASSERT_EQ(test.steps.size(), 2u);
+  EXPECT_EQ(test.steps[0].text, " 31.5");  // the rest of the line, as it is
+  const Step& run = test.steps[1];
+  EXPECT_EQ(run.from, 25000);
+  EXPECT_EQ(run.until, 35000);
+  EXPECT_EQ(run.words, (std::vector<std::string>{"/bin/x", "a \"b\" $c", "d'e", "f g", "", "#", "h"}));
+  ASSERT_EQ(run.env.size(), 1u);
+  EXPECT_EQ(run.env[0].name, "SUBJECT");
+  EXPECT_EQ(run.env[0].value, "x=y ");
+  for (const std::string& w : run.words) {
+    std::vector<std::string> back;
+    std::string fault;
+    ASSERT_TRUE(split_words(quote_word(w), &back, &fault));
+    EXPECT_EQ(back, std::vector<std::string>{w});
+  }
+}
+
+TEST(ArctlTestFile, TheClockIsLocalTimeInTheZoneWithItsDaylightSaving) {
+  ZoneGuard guard("UTC0");
+  const struct { const char* clock; time_t wall; const char* fault; } cases[] = {
+      {"", 1799020800, ""},                                      // 2027-01-04 00:00:00 UTC
+      {"clock 2027-03-28 01:59:00 Europe/Berlin\n", 1806195540, ""},  // CET, a minute before summer time
+      {"clock 2027-10-31 03:00:00 Europe/Berlin\n", 1824948000, ""},  // CET again
+      {"clock 2027-03-28 02:30:00 Europe/Berlin\n", 0,
+       "t.test:2: 2027-03-28 02:30:00 does not exist in Europe/Berlin: a daylight-saving change skips it"},
+  };
+  for (const auto& k : cases) {
+    TestFile test;
+    ASSERT_EQ(fault_of(k.clock, &test), "");
+    time_t wall = 0;
+    std::string fault;
+    start_wall_clock(test, &wall, &fault);
+    EXPECT_EQ(fault, k.fault) << k.clock;
+    if (*k.fault == 0) {
+      EXPECT_EQ(wall, k.wall) << k.clock;
+    }
+  }
+}
+
+Record run(int64_t ms, const std::string& program, std::vector<std::string> args, std::vector<std::string> env = {}) {
+  Record r;
+  r.ms = ms, r.kind = RecordKind::kRun, r.program = program, r.args = std::move(args), r.env = std::move(env);
+  return r;
+}
+
+Record published(int64_t ms, RecordKind kind, const std::string& text) {
+  Record r;
+  r.ms = ms, r.kind = kind, r.rule = 1, r.rule_name = "rack4", r.ref = 1, r.text = text;
+  return r;
+}
+
+Record sms(int64_t ms, const std::string& number, const std::string& text) {
+  Record r;
+  r.ms = ms, r.kind = RecordKind::kSms, r.key = number, r.text = text;
+  return r;
+}
+
+TEST(ArctlTestReport, EachKindOfMismatch) {
+  const std::vector<Record> records = {
+      published(0, RecordKind::kState, "Normal"),
+      published(12000, RecordKind::kState, "Triggered"),
+      published(12000, RecordKind::kValue, "36"),
+      published(12000, RecordKind::kLog, "AR: name=rack4, state=Triggered"),
+      run(12000, "/bin/a", {"x"}, {"TOADDR=ops@example.com"}),
+      run(12500, "/bin/b", {}),
+      sms(30000, "+15551234567", "too hot"),
+      published(40000, RecordKind::kState, "Timeout"),
+      run(41000, "/bin/late", {}),
+  };
+  const struct { const char* lines; std::vector<std::string> mismatches; } cases[] = {
+      {"at 12 expect run /bin/a x\nat 12 expect run /bin/b\nat 30 expect sms +15551234567 too hot\n", {}},
+      {"at 10..13 expect run /bin/a x\nat 11..13 expect state rack4 1 Triggered\nat 12 expect value 1 1 36\n"
+       "at 12 expect log AR: name=rack4, state=Triggered\nat 12.5 expect run /bin/b\n"
+       "at 29..31 expect sms +15551234567 too hot\nat 41 expect state rack4 1 Timeout\n",
+       {"t.test: at 41: unexpected run /bin/late"}},  // the last step's second counts whole
+      {"at 12 expect run /bin/b\nat 12 expect run /bin/a x\nat 30 expect sms +15551234567 too hot\n",
+       {"t.test:3: at 12: run /bin/a x came before run /bin/b, expected after it"}},
+      {"at 12 expect run /bin/a y\nat 12 expect run /bin/b\nat 30 expect sms +15551234567 too hot\n",
+       {"t.test:2: at 12: expected run /bin/a y, ran /bin/a x"}},
+      {"at 12 expect run /bin/a x\nat 12 expect env TOADDR=me\nat 12 expect env SUBJECT=hot\n"
+       "at 12 expect run /bin/b\nat 20 expect run /bin/pmpower -o 3 off\n",
+       {"t.test:3: at 12: run /bin/a has \"TOADDR=ops@example.com\", expected \"TOADDR=me\"",
+        "t.test:4: at 12: run /bin/a has no SUBJECT in its environment",
+        "t.test:6: at 20: expected run /bin/pmpower -o 3 off, nothing ran"}},
+      {"at 11 expect state rack4 1 Triggered\nat 11..12 expect state 1 1 Timeout\nat 12 expect state 1 2 Normal\n"
+       "at 13 expect value rack4 1 35\n",
+       {"t.test:2: at 11: state of rack4 ref 1 is Normal, expected Triggered",
+        "t.test:3: at 11..12: state of rule 1 ref 1 was Normal, then Triggered, expected Timeout",
+        "t.test:4: at 12: rule 1 ref 2 has no state, expected Normal", "t.test: at 12: unexpected run /bin/a x",
+        "t.test: at 12.5: unexpected run /bin/b", "t.test:5: at 13: value of rack4 ref 1 is \"36\", expected \"35\""}},
+      {"at 12 expect run /bin/a x\nat 12 expect run /bin/b\nat 30 expect sms +15551234567 too cold\n"
+       "at 30 expect sms +15550000000 hi\nat 30 expect log done\n",
+       {"t.test:4: at 30: expected sms +15551234567 \"too cold\", sent \"too hot\"",
+        "t.test:5: at 30: expected sms +15550000000 \"hi\", none sent", "t.test:6: at 30: expected log \"done\", not logged"}},
+  };
+  for (const auto& k : cases) {
+    TestFile test;
+    ASSERT_EQ(fault_of(k.lines, &test), "") << k.lines;
+    std::vector<std::string> lines;
+    for (const Mismatch& m : compare_run(test, records)) lines.push_back(mismatch_line(test, m));
+    EXPECT_EQ(lines, k.mismatches) << k.lines;
+  }
+}
+
+TEST(ArctlTestReport, TheTraceReadsBackAsATestThatPasses) {
+  std::vector<Record> records = {published(0, RecordKind::kState, "Triggered"), published(0, RecordKind::kValue, "3 6"),
+                                 run(1500, "/bin/a", {"it's", "x y"}, {"TOADDR=a b"}), sms(2000, "+1555", "hot  now")};
+  std::ostringstream trace;
+  print_trace(records, trace);
+  EXPECT_EQ(trace.str(),
+            "at 0 expect state rack4 1 Triggered\nat 0 expect value rack4 1 3 6\n"
+            "at 1.5 expect run /bin/a 'it'\\''s' 'x y'\nat 1.5 expect env TOADDR=a b\nat 2 expect sms +1555 hot  now\n");
+  TestFile test;
+  ASSERT_EQ(fault_of(trace.str(), &test), "");
+  EXPECT_TRUE(compare_run(test, records).empty());
+}
+
+}  // namespace
+
+// The daemon's engine under the test's clock: a get without a reply costs
+// its 2 seconds, the tick releases a delayed action, the concurrency limit
+// holds it behind a long program until the time-out ends that one, a
+// reload starts every rule afresh, and a window follows local time over a
+// daylight-saving change.
+TEST(ArctlTestSimulation, TheEngineRunsOnTheTestsClock) {
+  const ZoneGuard zone("UTC0");
+  e2e::TempDir dir;
+  ConfigBuilder c = enviro_rules(3);
+  c.set("config.autoresponse.concurrent_actions", 1).set("config.autoresponse.action_timeout", 20);
+  add_action(c.set(rule_path(1) + ".trigger_actions.total", 1), 1, "trigger_actions", 1, "a", "custom", 7);
+  e2e::set_all(c, rule_path(1) + ".trigger_actions.action1.custom.", "script=/bin/a;args.total=1;args.arg1=$AR_VAL");
+  add_action(c.set(rule_path(2) + ".trigger_actions.total", 1), 2, "trigger_actions", 1, "slow", "custom");
+  c.set(rule_path(2) + ".trigger_actions.action1.custom.script", "/bin/slow");
+  e2e::set_all(c, rule_path(3) + ".disable.day0.", "start_hour=3;start_min=0;end_hour=3;end_min=10");
+  e2e::write_file(dir.path() + "/rules.xml", c.xml());
+  const std::string head = "config rules.xml\nclock 2027-03-28 01:59:00 Europe/Berlin\nprogram /bin/slow exits 0 after 60\n";
+  const struct { const char* lines; int status; std::string out; } cases[] = {
+      {"at 1 push config.ports.port1.enviro.temp 31\nat 2 push config.ports.port2.enviro.temp 31\n"
+       "at 2 expect state rule2 1 Normal\nat 3 expect state rule2 1 Triggered\nat 3 expect run /bin/slow\n"
+       "at 25 expect log Action timed out: slow for AR: rule2\nat 25 expect run /bin/a 31\n"
+       "at 30 hup\nat 30 expect state rule1 1 Normal\nat 55 expect state 3 1 Normal\nat 60 expect state 3 1 Disabled\n",
+       0, "PASS t.test\n1 test: 1 passed, 0 failed\n"},
+      {"at 1 push config.ports.port1.enviro.temp 31\nat 8 expect run /bin/a 31\n", 1,
+       "FAIL t.test\nt.test:5: at 8: expected run /bin/a 31, nothing ran\n1 test: 0 passed, 1 failed\n"},
+      {"at 0 expect state rule4 1 Normal\n", 2, "1 test: 0 passed, 0 failed, 1 could not be read\n"},
+      {"at 0 expect state 1 2 Normal\n", 2, "1 test: 0 passed, 0 failed, 1 could not be read\n"},
+  };
+  for (const auto& k : cases) {
+    const std::string file = dir.path() + "/t.test";
+    e2e::write_file(file, head + k.lines);
+    std::ostringstream out, err;
+    EXPECT_EQ(arctl_main({"test", file}, out, err), k.status) << k.lines << err.str();
+    EXPECT_EQ(k.status == 2, err.str().find(file + ":4: ") != std::string::npos) << err.str();
+    std::string shown = out.str();
+    for (size_t at; (at = shown.find(file)) != std::string::npos;) shown.replace(at, file.size(), "t.test");
+    EXPECT_EQ(shown, k.out) << k.lines;
+  }
+}

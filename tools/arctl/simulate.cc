@@ -1,0 +1,412 @@
+// The simulated daemon of `arctl test`: the daemon's own loader, engine,
+// tick and action queue, handed a simulated clock and recorders in place
+// of infod, the spawner and the SMS spool, driven through a test's steps in
+// time order.
+#include "arctl/simulate.h"
+
+#include <sys/wait.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "actions/queue.h"
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "config/loader.h"
+#include "engine/control.h"
+#include "engine/dispatch.h"
+#include "engine/engine.h"
+#include "engine/state.h"
+#include "engine/tick.h"
+#include "model/autoresponse.h"
+
+namespace {
+
+// An unanswered get costs the daemon this long: the time infod is given.
+constexpr int64_t kGetWaitMs = 2000;
+// Where the simulated monotonic clock starts: any value does, but not 0.
+constexpr int64_t kMonotonicStart = 100000;
+// The first pid of a simulated child; its signals go to the spawner.
+constexpr pid_t kFirstPid = 1000;
+
+constexpr char kRulePrefix[] = "config.autoresponse.autoresponse";
+
+// Everything the simulated daemon did, and the simulated time it did it at.
+struct Run {
+  std::vector<Record> records;
+  int64_t now = 0;  // milliseconds from the start
+  time_t wall0 = 0;
+  std::map<int, std::string> rule_names;  // of the load in force
+  bool loading = false;                   // a load's own information lines stay out of the trace
+
+  Record& add(RecordKind kind) {
+    Record& r = records.emplace_back();
+    r.ms = now;
+    r.kind = kind;
+    return r;
+  }
+};
+
+class SimClock final : public Clock {
+ public:
+  explicit SimClock(Run& run) : run_(run) {}
+  int64_t monotonic_seconds() override { return kMonotonicStart + run_.now / 1000; }
+  time_t wall_seconds() override { return run_.wall0 + static_cast<time_t>(run_.now / 1000); }
+
+ private:
+  Run& run_;
+};
+
+// infod: states, current values and log lines are recorded as such, any
+// other push as what it is.
+class RecordingPublisher final : public Publisher {
+ public:
+  explicit RecordingPublisher(Run& run) : run_(run) {}
+  int push(const char* key, int number, const char* value) override {
+    if (strcmp(key, kLogKey) == 0) {
+      run_.add(RecordKind::kLog).text = value;
+    } else {
+      Record& r = run_.add(RecordKind::kPush);
+      r.key = key;
+      r.text = value;
+      r.status = number;
+    }
+    return 0;
+  }
+  int push_status(const char* key, const char* value) override {
+    // "config.autoresponse.autoresponseN.refs.refM" and its ".curr_entry".
+    int rule = 0, ref = 0, used = 0;
+    const std::string format = std::string(kRulePrefix) + "%d.refs.ref%d%n";
+    if (sscanf(key, format.c_str(), &rule, &ref, &used) == 2 &&
+        (key[used] == '\0' || strcmp(key + used, ".curr_entry") == 0)) {
+      Record& r = run_.add(key[used] == '\0' ? RecordKind::kState : RecordKind::kValue);
+      r.rule = rule;
+      r.rule_name = run_.rule_names[rule];
+      r.ref = ref;
+      r.text = value;
+      return 0;
+    }
+    return push((std::string(key) + ".status").c_str(), 2, value);
+  }
+  int subscribe(const char* /*key*/) override { return 0; }
+  int unsubscribe(const char* /*key*/) override { return 0; }
+  bool stopped() const override { return false; }
+
+ private:
+  Run& run_;
+};
+
+struct ProgramRun {
+  std::string path;
+  bool ended = false;
+};
+
+// A child that ends at a simulated time with a wait status.
+struct ChildEnd {
+  int64_t ms;
+  pid_t pid;
+  int wait_status;
+};
+
+// Starts nothing: records each program and when, by the test's program
+// lines, it ends. A signal ends it at once.
+class RecordingSpawner final : public Spawner {
+ public:
+  RecordingSpawner(Run& run, const std::vector<ProgramEnd>& programs) : run_(run), programs_(programs) {}
+
+  pid_t spawn(const char* path, char* const argv[], char* const envp[]) override {
+    Record& r = run_.add(RecordKind::kRun);
+    r.program = path;
+    for (char* const* a = argv; a != nullptr && *a != nullptr; ++a) {
+      if (a != argv) r.args.emplace_back(*a);
+    }
+    for (char* const* e = envp; e != nullptr && *e != nullptr; ++e) r.env.emplace_back(*e);
+    const pid_t pid = next_pid_++;
+    children_[pid].path = path;
+    int status = 0;
+    int64_t after = 0;
+    for (const ProgramEnd& p : programs_) {
+      if (p.path == path) status = p.status, after = p.after;
+    }
+    end_at(run_.now + after, pid, W_EXITCODE(status, 0));
+    return pid;
+  }
+
+  void signal(pid_t pid, int sig) override {
+    auto it = children_.find(pid);
+    if (it != children_.end() && !it->second.ended) end_at(run_.now, pid, sig);  // a wait status of that signal
+  }
+
+  // The next child's end due by now, taken off the list.
+  std::optional<ChildEnd> due() {
+    for (auto it = ends_.begin(); it != ends_.end(); ++it) {
+      if (it->ms > run_.now) break;
+      const ChildEnd end = *it;
+      ends_.erase(it);
+      ProgramRun& child = children_[end.pid];
+      if (child.ended) return due();  // already ended by a signal
+      child.ended = true;
+      Record& r = run_.add(RecordKind::kExit);
+      r.program = child.path;
+      r.status = action_exit_status(end.wait_status);
+      return end;
+    }
+    return std::nullopt;
+  }
+  // When the next child ends; -1 when none runs.
+  int64_t next() const { return ends_.empty() ? -1 : ends_.front().ms; }
+
+ private:
+  // Ends are kept in time order, those of the same time in the order they were decided.
+  void end_at(int64_t ms, pid_t pid, int wait_status) {
+    auto it = ends_.begin();
+    while (it != ends_.end() && it->ms <= ms) ++it;
+    ends_.insert(it, {ms, pid, wait_status});
+  }
+
+  Run& run_;
+  const std::vector<ProgramEnd>& programs_;
+  pid_t next_pid_ = kFirstPid;
+  std::map<pid_t, ProgramRun> children_;
+  std::vector<ChildEnd> ends_;
+};
+
+class RecordingSpool final : public SmsSpool {
+ public:
+  explicit RecordingSpool(Run& run) : run_(run) {}
+  Result spool(const std::string& number, const std::string& message) override {
+    Record& r = run_.add(RecordKind::kSms);
+    r.key = number;
+    r.text = message;
+    return kDelivered;
+  }
+
+ private:
+  Run& run_;
+};
+
+// infod's answers to gets: the test's reply lines so far. An unanswered
+// get costs the daemon its wait.
+class ReplyCounter final : public TriggerCounter {
+ public:
+  explicit ReplyCounter(Run& run) : run_(run) {}
+  int read(const std::string& key, std::optional<std::string>* stored) override {
+    auto it = replies.find(key);
+    if (it == replies.end()) {
+      run_.now += kGetWaitMs;
+      return -1;
+    }
+    *stored = it->second;
+    return 0;
+  }
+  void write(const std::string& key, const std::string& text) override { replies[key] = text; }
+
+  std::map<std::string, std::string> replies;
+
+ private:
+  Run& run_;
+};
+
+void keep_log_line(int priority, const char* message, void* data) {
+  Run& run = *static_cast<Run*>(data);
+  if (run.loading && priority > kLogWarn) return;
+  run.add(RecordKind::kSyslog).text = message;
+}
+
+// The daemon, minus the process: what it runs and how it is wired.
+class Simulator {
+ public:
+  Simulator(const TestFile& test, Run& run)
+      : test_(test),
+        run_(run),
+        paths_(Paths::fixed()),
+        clock_(run),
+        publisher_(run),
+        spawner_(run, test.programs),
+        spool_(run),
+        counter_(run),
+        queue_(publisher_, clock_, spawner_, paths_, spool_) {
+    queue_.set_hostname(test.hostname);
+    engine_.publisher = &publisher_;
+    engine_.queue = &queue_;
+    engine_.clock = &clock_;
+    engine_.counter = &counter_;
+  }
+  ~Simulator() { engine_release(engine_); }
+
+  // The daemon's load at start and on SIGHUP: a file that cannot be opened
+  // leaves the running rules as they are.
+  bool load() {
+    xmldb_t* db = xmldb_open(test_.config.c_str());
+    if (db == nullptr) {
+      ar_log(kLogFatal, "Could not open config database");
+      return false;
+    }
+    if (config_ != nullptr) {
+      for (const ArCheck& check : config_->checks) ar_drop_delayed(&check, "the configuration was reloaded");
+    }
+    run_.loading = true;
+    engine_release(engine_);
+    config_.reset();
+    config_ = config_load(db);
+    run_.rule_names.clear();
+    for (const AutoResponse& ar : config_->rules) {
+      run_.rule_names[static_cast<int>(ar.index)] = ar.name;
+      Rule& seen = rules_seen_[static_cast<int>(ar.index)];
+      seen.names.insert(ar.name);
+    }
+    for (const ArCheck& check : config_->checks) {
+      rules_seen_[static_cast<int>(check.conf.ar->index)].refs.insert(static_cast<int>(check.conf.ref_index));
+    }
+    engine_adopt(engine_, &config_->checks);
+    if (config_->concurrent_actions > 0) queue_.concurrent_actions = config_->concurrent_actions;
+    queue_.action_timeout = config_->action_timeout;
+    run_.loading = false;
+    return true;
+  }
+
+  // Drives the steps, the children's ends and the tick in time order up to
+  // the end of the last step's second.
+  void drive() {
+    const int64_t end = test_.last() / 1000 * 1000 + 999;
+    int64_t next_tick = kTickSeconds * 1000;
+    size_t step = 0;
+    while (true) {
+      if (std::optional<ChildEnd> child = spawner_.due()) {
+        queue_.child_ended(child->pid, child->wait_status);
+        continue;
+      }
+      if (next_tick <= run_.now) {
+        const size_t before = run_.records.size();
+        engine_tick(engine_);
+        if (run_.records.size() > before) {
+          Record tick;
+          tick.ms = next_tick;
+          tick.kind = RecordKind::kTick;
+          run_.records.insert(run_.records.begin() + static_cast<long>(before), tick);
+        }
+        next_tick += kTickSeconds * 1000;
+        continue;
+      }
+      while (step < test_.steps.size() && is_expectation(test_.steps[step])) ++step;
+      if (step < test_.steps.size() && test_.steps[step].from <= run_.now) {
+        if (!take(test_.steps[step++])) return;
+        continue;
+      }
+      int64_t next = next_tick;
+      if (spawner_.next() >= 0 && spawner_.next() < next) next = spawner_.next();
+      if (step < test_.steps.size() && test_.steps[step].from < next) next = test_.steps[step].from;
+      if (next > end) return;
+      run_.now = next;
+    }
+  }
+
+  // Whether every expect line names a rule and a reference of some load.
+  bool rules_known(std::string* fault) const {
+    for (const Step& s : test_.steps) {
+      if (s.kind != StepKind::kExpectState && s.kind != StepKind::kExpectValue) continue;
+      const std::string where = test_.file + ":" + std::to_string(s.line) + ": ";
+      std::vector<int> numbers;
+      const bool number = s.key.find_first_not_of("0123456789") == std::string::npos;
+      for (const auto& [n, rule] : rules_seen_) {
+        if (number ? s.key.size() < 10 && std::stoi(s.key) == n : rule.names.count(s.key) > 0) numbers.push_back(n);
+      }
+      if (numbers.empty()) return *fault = where + test_.config + " has no rule " + s.key, false;
+      if (numbers.size() > 1) return *fault = where + "several rules are named " + s.key + ": give the number", false;
+      if (rules_seen_.at(numbers[0]).refs.count(s.ref) == 0) {
+        return *fault = where + "rule " + s.key + " has no reference " + std::to_string(s.ref), false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  struct Rule {
+    std::set<std::string> names;
+    std::set<int> refs;
+  };
+
+  static bool is_expectation(const Step& s) {
+    return s.kind != StepKind::kPush && s.kind != StepKind::kReply && s.kind != StepKind::kCommand &&
+           s.kind != StepKind::kHup;
+  }
+
+  // One input step; false when the daemon would have ended there.
+  bool take(const Step& s) {
+    int result = 0;
+    switch (s.kind) {
+      case StepKind::kPush: {
+        Record& r = run_.add(RecordKind::kUpdate);
+        r.key = s.key;
+        r.text = s.text;
+        const uint64_t time_ms = static_cast<uint64_t>(run_.wall0) * 1000 + static_cast<uint64_t>(run_.now);
+        // A control command arrives as an update of the control key, as in the daemon.
+        result = s.key == kControlTable.key ? control_handle(engine_, s.text.c_str())
+                                            : engine_deliver(engine_, s.key.c_str(), 0, time_ms, s.text.c_str());
+        break;
+      }
+      case StepKind::kReply:
+        counter_.replies[s.key] = s.text;
+        break;
+      case StepKind::kCommand:
+        run_.add(RecordKind::kCommand).text = s.text;
+        result = control_handle(engine_, s.text.c_str());
+        break;
+      case StepKind::kHup:
+        run_.add(RecordKind::kHup);
+        ar_log(kLogInfo, "SIGHUP - Reloading Config");
+        load();
+        break;
+      default:
+        break;
+    }
+    if (result == 0) return true;
+    run_.add(RecordKind::kSyslog).text = "the daemon ends here with exit status 1";
+    return false;
+  }
+
+  const TestFile& test_;
+  Run& run_;
+  Paths paths_;
+  SimClock clock_;
+  RecordingPublisher publisher_;
+  RecordingSpawner spawner_;
+  RecordingSpool spool_;
+  ReplyCounter counter_;
+  ActionQueue queue_;
+  Engine engine_;
+  std::unique_ptr<LoadedConfig> config_;
+  std::map<int, Rule> rules_seen_;
+};
+
+// Holds the log observer for one simulation.
+class LogCapture {
+ public:
+  explicit LogCapture(Run& run) { log_set_observer(keep_log_line, &run); }
+  ~LogCapture() { log_set_observer(nullptr, nullptr); }
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+};
+
+}  // namespace
+
+bool simulate(const TestFile& test, std::vector<Record>* records, std::string* fault) {
+  records->clear();
+  Run run;
+  if (!start_wall_clock(test, &run.wall0, fault)) return false;
+  const LogCapture capture(run);
+  Simulator daemon(test, run);
+  if (!daemon.load()) {
+    *fault = test.file + ":" + std::to_string(test.config_line) + ": " + test.config +
+             " cannot be opened as a configuration";
+    return false;
+  }
+  daemon.drive();
+  if (!daemon.rules_known(fault)) return false;
+  *records = std::move(run.records);
+  return true;
+}

@@ -1,0 +1,274 @@
+// The judgement of `arctl test`: a simulated run against a test file's
+// expectations, and the trace that a test file is written from.
+#include "arctl/test_report.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "arctl/text.h"
+
+namespace {
+
+int64_t second_of(int64_t ms) { return ms / 1000; }
+
+// Whether something that happened at ms falls within the step's time, to
+// the second: "at 30" takes 30.000 to 30.999.
+bool within(const Step& step, int64_t ms) {
+  return second_of(ms) >= second_of(step.from) && second_of(ms) <= second_of(step.until);
+}
+
+std::string when(const Step& step) {
+  return step.from == step.until ? format_test_time(step.from)
+                                 : format_test_time(step.from) + ".." + format_test_time(step.until);
+}
+
+// A command line as a test file writes it.
+std::string command_line(const std::string& program, const std::vector<std::string>& args) {
+  std::string line = quote_word(program);
+  for (const std::string& a : args) line += " " + quote_word(a);
+  return line;
+}
+
+std::string expected_line(const Step& run) {
+  return command_line(run.words[0], std::vector<std::string>(run.words.begin() + 1, run.words.end()));
+}
+
+std::string quoted(const std::string& text) { return "\"" + visible(text) + "\""; }
+
+// Whether RULE of an expect line, a number or a name, is the record's rule.
+bool same_rule(const std::string& rule, const Record& r) {
+  if (!rule.empty() && rule.find_first_not_of("0123456789") == std::string::npos) {
+    return rule.size() < 10 && std::stoi(rule) == r.rule;
+  }
+  return rule == r.rule_name;
+}
+
+std::string subject(const Step& step) {
+  const bool number = step.key.find_first_not_of("0123456789") == std::string::npos;
+  return (number ? "rule " : "") + step.key + " ref " + std::to_string(step.ref);
+}
+
+class Judge {
+ public:
+  Judge(const TestFile& test, const std::vector<Record>& records) : test_(test), records_(records) {
+    taken_.assign(records.size(), false);
+  }
+
+  std::vector<Mismatch> run() {
+    for (const Step& step : test_.steps) {
+      switch (step.kind) {
+        case StepKind::kExpectRun:
+          expect_run(step);
+          break;
+        case StepKind::kExpectSms:
+          expect_sms(step);
+          break;
+        case StepKind::kExpectLog:
+          expect_log(step);
+          break;
+        case StepKind::kExpectState:
+        case StepKind::kExpectValue:
+          expect_published(step);
+          break;
+        default:
+          break;
+      }
+    }
+    unexpected();
+    std::stable_sort(found_.begin(), found_.end(), [](const Mismatch& a, const Mismatch& b) { return a.ms < b.ms; });
+    return found_;
+  }
+
+ private:
+  void add(int64_t ms, int line, const std::string& text) { found_.push_back({ms, line, text}); }
+  void add(const Step& step, int line, const std::string& text) { add(step.from, line, "at " + when(step) + ": " + text); }
+
+  // The first record not yet taken of kind within the step's time that
+  // fits; records_.size() for none.
+  template <typename Fits>
+  size_t find(const Step& step, RecordKind kind, Fits fits) const {
+    for (size_t i = 0; i < records_.size(); ++i) {
+      if (!taken_[i] && records_[i].kind == kind && within(step, records_[i].ms) && fits(records_[i])) return i;
+    }
+    return records_.size();
+  }
+
+  // Takes record i for step, and says so when it happened before one that
+  // an earlier line took in the same second.
+  void take(const Step& step, size_t i, const std::string& what) {
+    taken_[i] = true;
+    auto [at, fresh] = last_taken_.emplace(std::make_pair(records_[i].kind, second_of(records_[i].ms)), i);
+    if (!fresh && at->second > i) {
+      add(step, step.line, what + " came before " + describe(records_[at->second]) + ", expected after it");
+    }
+    if (fresh || at->second < i) at->second = i;
+  }
+
+  std::string describe(const Record& r) const {
+    return r.kind == RecordKind::kRun ? "run " + command_line(r.program, r.args)
+                                      : "sms " + r.key + " " + quoted(r.text);
+  }
+
+  void expect_run(const Step& step) {
+    const std::vector<std::string> args(step.words.begin() + 1, step.words.end());
+    size_t i = find(step, RecordKind::kRun, [&](const Record& r) { return r.program == step.words[0] && r.args == args; });
+    if (i < records_.size()) {
+      take(step, i, "run " + expected_line(step));
+      for (const EnvExpectation& e : step.env) expect_env(step, records_[i], e);
+      return;
+    }
+    i = find(step, RecordKind::kRun, [&](const Record& r) { return r.program == step.words[0]; });
+    if (i < records_.size()) {
+      taken_[i] = true;
+      add(step, step.line, "expected run " + expected_line(step) + ", ran " + command_line(records_[i].program, records_[i].args));
+    } else {
+      add(step, step.line, "expected run " + expected_line(step) + ", nothing ran");
+    }
+  }
+
+  void expect_env(const Step& step, const Record& run, const EnvExpectation& e) {
+    const std::string prefix = e.name + "=";
+    for (const std::string& entry : run.env) {
+      if (entry.compare(0, prefix.size(), prefix) != 0) continue;
+      if (entry.substr(prefix.size()) != e.value) {
+        add(step, e.line, "run " + quote_word(run.program) + " has " + quoted(entry) + ", expected " +
+                              quoted(prefix + e.value));
+      }
+      return;
+    }
+    add(step, e.line, "run " + quote_word(run.program) + " has no " + e.name + " in its environment");
+  }
+
+  void expect_sms(const Step& step) {
+    size_t i = find(step, RecordKind::kSms, [&](const Record& r) { return r.key == step.key && r.text == step.text; });
+    if (i < records_.size()) return take(step, i, "sms " + step.key + " " + quoted(step.text));
+    const std::string expected = "expected sms " + step.key + " " + quoted(step.text);
+    i = find(step, RecordKind::kSms, [&](const Record& r) { return r.key == step.key; });
+    if (i < records_.size()) {
+      taken_[i] = true;
+      add(step, step.line, expected + ", sent " + quoted(records_[i].text));
+    } else {
+      add(step, step.line, expected + ", none sent");
+    }
+  }
+
+  void expect_log(const Step& step) {
+    const size_t i = find(step, RecordKind::kLog, [&](const Record& r) { return r.text == step.text; });
+    if (i < records_.size()) {
+      taken_[i] = true;
+    } else {
+      add(step, step.line, "expected log " + quoted(step.text) + ", not logged");
+    }
+  }
+
+  // A state or value: what it was at the step's start, and what it became
+  // up to its end.
+  void expect_published(const Step& step) {
+    const RecordKind kind = step.kind == StepKind::kExpectState ? RecordKind::kState : RecordKind::kValue;
+    const char* noun = kind == RecordKind::kState ? "state" : "value";
+    std::vector<std::string> seen;
+    for (const Record& r : records_) {
+      if (r.ms > step.until) break;
+      if (r.kind != kind || r.ref != step.ref || !same_rule(step.key, r)) continue;
+      if (r.ms <= step.from && !seen.empty()) seen.clear();
+      seen.push_back(r.text);
+    }
+    if (std::find(seen.begin(), seen.end(), step.text) != seen.end()) return;
+    const std::string expected = kind == RecordKind::kState ? step.text : quoted(step.text);
+    if (seen.empty()) {
+      add(step, step.line, subject(step) + " has no " + noun + ", expected " + expected);
+      return;
+    }
+    std::string was;
+    for (const std::string& s : seen) {
+      was += (was.empty() ? "" : ", then ") + (kind == RecordKind::kState ? s : quoted(s));
+    }
+    add(step, step.line, std::string(noun) + " of " + subject(step) + (seen.size() == 1 ? " is " : " was ") + was +
+                             ", expected " + expected);
+  }
+
+  // Every run and SMS up to the last step's second that no line took.
+  void unexpected() {
+    for (size_t i = 0; i < records_.size(); ++i) {
+      const Record& r = records_[i];
+      if (taken_[i] || (r.kind != RecordKind::kRun && r.kind != RecordKind::kSms)) continue;
+      if (second_of(r.ms) > second_of(test_.last())) break;
+      add(r.ms, 0, "at " + format_test_time(r.ms) + ": unexpected " + describe(r));
+    }
+  }
+
+  const TestFile& test_;
+  const std::vector<Record>& records_;
+  std::vector<bool> taken_;
+  // The latest record taken of each kind in each second.
+  std::map<std::pair<RecordKind, int64_t>, size_t> last_taken_;
+  std::vector<Mismatch> found_;
+};
+
+}  // namespace
+
+std::vector<Mismatch> compare_run(const TestFile& test, const std::vector<Record>& records) {
+  return Judge(test, records).run();
+}
+
+std::string mismatch_line(const TestFile& test, const Mismatch& m) {
+  return test.file + (m.line > 0 ? ":" + std::to_string(m.line) : std::string()) + ": " + m.text;
+}
+
+void print_trace(const std::vector<Record>& records, std::ostream& out) {
+  // A rule is named by its name where that is one word shared by no other
+  // rule and no number, else by its number.
+  std::map<std::string, std::set<int>> rules_named;
+  for (const Record& r : records) {
+    if (r.kind == RecordKind::kState || r.kind == RecordKind::kValue) rules_named[r.rule_name].insert(r.rule);
+  }
+  auto rule = [&](const Record& r) {
+    const std::string& name = r.rule_name;
+    const bool usable = !name.empty() && name.find_first_of(" \t") == std::string::npos &&
+                        name.find_first_not_of("0123456789") != std::string::npos && rules_named[name].size() == 1;
+    return (usable ? name : std::to_string(r.rule)) + " " + std::to_string(r.ref);
+  };
+  for (const Record& r : records) {
+    const std::string at = "at " + format_test_time(r.ms) + " ";
+    switch (r.kind) {
+      case RecordKind::kUpdate:
+        out << at << "push " << r.key << " " << r.text << "\n";
+        break;
+      case RecordKind::kCommand:
+        out << at << "command " << r.text << "\n";
+        break;
+      case RecordKind::kHup:
+        out << at << "hup\n";
+        break;
+      case RecordKind::kTick:
+        out << "# " << at << "tick\n";
+        break;
+      case RecordKind::kState:
+        out << at << "expect state " << rule(r) << " " << r.text << "\n";
+        break;
+      case RecordKind::kValue:
+        out << at << "expect value " << rule(r) << " " << r.text << "\n";
+        break;
+      case RecordKind::kLog:
+        out << at << "expect log " << r.text << "\n";
+        break;
+      case RecordKind::kSyslog:
+        out << "# " << at << "daemon: " << r.text << "\n";
+        break;
+      case RecordKind::kPush:
+        out << "# " << at << "infod gets " << r.key << " " << r.status << " " << r.text << "\n";
+        break;
+      case RecordKind::kRun:
+        out << at << "expect run " << command_line(r.program, r.args) << "\n";
+        for (const std::string& e : r.env) out << at << "expect env " << e << "\n";
+        break;
+      case RecordKind::kExit:
+        out << "# " << at << r.program << " exits with status " << r.status << "\n";
+        break;
+      case RecordKind::kSms:
+        out << at << "expect sms " << r.key << " " << r.text << "\n";
+        break;
+    }
+  }
+}
