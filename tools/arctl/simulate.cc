@@ -136,7 +136,7 @@ class RecordingSpawner final : public Spawner {
     return pid;
   }
 
-  void signal(pid_t pid, int sig) override {
+  void kill_child(pid_t pid, int sig) override {
     auto it = children_.find(pid);
     if (it != children_.end() && !it->second.ended) end_at(run_.now, pid, sig);  // a wait status of that signal
   }
@@ -194,7 +194,7 @@ class RecordingSpool final : public SmsSpool {
 class ReplyCounter final : public TriggerCounter {
  public:
   explicit ReplyCounter(Run& run) : run_(run) {}
-  int read(const std::string& key, std::optional<std::string>* stored) override {
+  int fetch(const std::string& key, std::optional<std::string>* stored) override {
     auto it = replies.find(key);
     if (it == replies.end()) {
       run_.now += kGetWaitMs;
@@ -203,7 +203,7 @@ class ReplyCounter final : public TriggerCounter {
     *stored = it->second;
     return 0;
   }
-  void write(const std::string& key, const std::string& text) override { replies[key] = text; }
+  void save(const std::string& key, const std::string& text) override { replies[key] = text; }
 
   std::map<std::string, std::string> replies;
 
