@@ -17,21 +17,12 @@ namespace {
 
 using namespace e2e;
 
-struct Result {
-  int status;
-  std::string out, err;
-};
-
 // Runs arctl with args on box's infod socket and configuration, not run through sudo unless sudo_user is given.
-Result arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
+Ran arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
   args.insert(args.begin() + 1, {"--socket", box.path("/var/run/infod-sock")});
-  const std::string out = box.path("/arctl.out"), err = box.path("/arctl.err");
-  unlink(err.c_str());
-  const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const pid_t pid = spawn_built("arctl", args, fd, err, {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}});
-  close(fd);
-  const int status = wait_exit(pid);
-  return {status, read_file(out), read_file(err)};
+  unlink(box.path("/arctl.err").c_str());
+  return run(built_command("arctl"), args, box.path("/arctl.out"), box.path("/arctl.err"),
+             {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}});
 }
 
 // Rules 1 (a sensor, quiet for 10 minutes after a cancel), 2 (SMS) and 3
@@ -54,7 +45,7 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
   Sandbox box;
   start(box);
   const std::string head = "#  NAME    CHECK          REFERENCE                    STATE       VALUE\n";
-  Result r = arctl(box, {"status"});
+  Ran r = arctl(box, {"status"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.substr(0, r.out.find("\n\nlast load: ")),
             head + "1  rack    environmental  1 config.ports.port1.enviro  Normal      -\n"
@@ -154,7 +145,7 @@ TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
   };
   for (const auto& k : cases) {
     const std::string path = rule_path(k.n), n = std::to_string(k.n);
-    Result r = arctl(box, k.args, k.sudo_user);
+    Ran r = arctl(box, k.args, k.sudo_user);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "sent \"" + path + "," + k.origin + ",cancel\" to config.autoresponse.command (rule " + n + ", " +
                          k.name + ")\nrule " + n + " (" + k.name + "): reference 1 Triggered -> Timeout; no further "
@@ -169,7 +160,7 @@ TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
       {{"cancel", rule_path(4)}, "arctl: the daemon runs no rule 4 ('arctl status' lists them)\n"},
   };
   for (const auto& k : refused) {
-    Result r = arctl(box, k.args);
+    Ran r = arctl(box, k.args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, k.err);
@@ -209,7 +200,7 @@ TEST(ArctlE2e, LogPrintsTheLastLineAndFollowsEveryNewOneWithItsTime) {
   EXPECT_TRUE(eventually([&] { return read_file(followed).find("syslog  " + new_line + "\n") != std::string::npos; }));
   EXPECT_EQ(std::string::npos, read_file(followed).find("cron"));
 
-  Result r = arctl(box, {"log"});
+  Ran r = arctl(box, {"log"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, triggered + "\n");
   r = arctl(box, {"log", "--syslog", syslog});

@@ -148,9 +148,7 @@ Strings production_command() {
 // In a private mount namespace whose /var/run and /dev are a sandbox's, the production binary
 // finds the sandbox's infod socket and logs to the sandbox's syslog socket.
 TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) {
-  if (geteuid() != 0 || system("unshare -m --propagation private true 2>/dev/null") != 0) {
-    GTEST_SKIP() << "needs root and mount namespaces";
-  }
+  if (!can_unshare()) GTEST_SKIP() << "needs root and mount namespaces";
   Sandbox box;
   std::filesystem::create_directory(box.path("/dev"));
   const Raw syslog(bound_socket(SOCK_DGRAM, box.path("/dev/log")));
@@ -159,8 +157,7 @@ TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) 
   const std::string script = "mount --bind '" + box.path("/dev") + "' /dev && mount --bind '" + box.path("/var/run") +
                              "' /var/run && exec " + shell_quote(production_command());
   const auto start = [&] {
-    return spawn("/usr/bin/unshare", {"-m", "--propagation", "private", "sh", "-c", script}, -1,
-                 box.path("/daemon.log"), {{"XMLDB_PATH", box.path("/config.xml")}});
+    return spawn_unshared(script, box.path("/daemon.log"), {{"XMLDB_PATH", box.path("/config.xml")}});
   };
 
   const pid_t alone = start();
@@ -188,15 +185,11 @@ TEST(ProductionBinary, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
       {{"--help", "x"}, 2, "", "usage: autoresponsed [--help | --version]\n"},
   };
   for (const auto& k : cases) {
-    Strings command = production_command();
-    command.insert(command.end(), k.args.begin(), k.args.end());
     unlink(err.c_str());
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const pid_t pid = spawn(command[0], Strings(command.begin() + 1, command.end()), fd, err);
-    close(fd);
-    EXPECT_EQ(k.status, wait_exit(pid, 2000)) << k.args[0];
-    EXPECT_EQ(0u, read_file(out).rfind(k.out, 0)) << read_file(out);
-    EXPECT_EQ(k.err, read_file(err));
+    const Ran r = run(production_command(), k.args, out, err);
+    EXPECT_EQ(k.status, r.status) << k.args[0];
+    EXPECT_EQ(0u, r.out.rfind(k.out, 0)) << r.out;
+    EXPECT_EQ(k.err, r.err);
   }
 }
 

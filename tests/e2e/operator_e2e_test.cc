@@ -1,5 +1,4 @@
-// What an administrator sees of the daemon at work: one noisy rule does not hold back another's actions,
-// and a sensor that drops out changes nothing.
+// What an administrator sees of the daemon at work: one noisy rule does not hold back another's actions.
 #include <gtest/gtest.h>
 
 #include "support/e2e.h"
@@ -37,26 +36,6 @@ TEST(OperatorE2e, ALoginBurstDoesNotHoldBackAPowerAction) {
   EXPECT_EQ(19, count(log, "Action alert the NMS for AR logins, queuing failed"));
   EXPECT_EQ(1, count(log, "Dropped action:"));
   EXPECT_EQ(0, count(log, "for AR ups, queuing failed"));
-}
-
-// "N/A" and other values without a leading number trigger nothing and resolve nothing, and say so once.
-TEST(OperatorE2e, ReadingsThatAreNotNumbersChangeNothing) {
-  Sandbox box;
-  ConfigBuilder c;
-  c.set("config.autoresponse.total", 1);
-  add_rule(c, 1, "ups", "power",
-           "power.check_type=battery.charge;power.dev_ref=config.ups.ups1;power.trigger_val=20;power.hysteresis=10;"
-           "power.comparison=lesser");
-  ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
-  const std::string key = "config.ups.ups1.status.battery.charge";
-  for (const char* value : {"N/A", "", "abc", "N/A", "15", "N/A", "35"}) ASSERT_TRUE(box.push(key, value));
-  ASSERT_TRUE(box.infod.logged(state_line(1, "Resolving")));
-  const std::string log = read_file(box.infod.log);
-  EXPECT_EQ(1, count(log, state_line(1, "Triggered")));
-  EXPECT_EQ(std::string::npos, log.find("curr_entry.status 2 N/A"));
-  EXPECT_TRUE(box.daemon_logged("Reading is not a number for AR ups: N/A"));
-  EXPECT_EQ(2, count(read_file(box.path("/daemon.log")), "Reading is not a number for AR ups"));
-  expect_clean_end(box);
 }
 
 }  // namespace

@@ -22,13 +22,9 @@ CheckBench::CheckBench() {
   ar.name = "bench";
   ar.index = 1;
   check.conf.ar = &ar;
-  log_set_observer([](int priority, const char* line, void* seen) {
-    static_cast<std::vector<LogRecord>*>(seen)->push_back(LogRecord{priority, line});
-  }, &logs);
 }
 
 CheckBench::~CheckBench() {
-  log_set_observer(nullptr, nullptr);
   xmldb_close(ar.config_db);
   std::filesystem::remove_all(std::filesystem::path(file_).parent_path());
 }

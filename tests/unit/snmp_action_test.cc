@@ -85,7 +85,7 @@ TEST_F(SnmpAction, CliEventsOfKnownServicesOnly) {
   };
   for (const auto& [value, expected] : cases) {
     const int result = run("cli_login", {no, no, no, value, "N/A", no});  // 1: skipped, not failed
-    const bool filtered = result == 1 && logged_line(d, kLogInfo, expected) && d.spawner.starts.empty();
+    const bool filtered = result == 1 && d.logged_at(kLogInfo, expected) && d.spawner.starts.empty();
     EXPECT_TRUE(result == 0 ? argv.at(8) == expected : filtered) << value;
   }
 }
