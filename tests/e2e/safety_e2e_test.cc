@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -85,9 +84,8 @@ TEST(SafetyE2e, AHungActionEndsWithItsChildrenAndOnlyThenFreesItsSlot) {
   expect_clean_end(box);
 }
 
-// A SIGHUP before the loop runs neither ends the daemon nor is lost: without infod the daemon still ends
-// with its own status, and during the boot delay the reload waits for the loop and reads the file as it
-// is then.
+// A SIGHUP before the loop runs neither ends the daemon nor is lost: without infod it still ends with its
+// own status, and in the boot delay the reload waits for the loop and reads the file as it is then.
 TEST(SafetyE2e, SignalsBeforeTheLoopWaitForIt) {
   Sandbox box;
   box.write_config(enviro_rules(1));

@@ -149,8 +149,8 @@ std::string Raw::read_bytes(size_t len, int timeout_ms) const {
   return out.substr(0, got);
 }
 
-std::string Raw::read_body() const {
-  const std::string head = read_bytes(4);
+std::string Raw::read_body(int timeout_ms) const {
+  const std::string head = read_bytes(4, timeout_ms);
   size_t len = 0;
   for (char c : head) len = (len << 8) | static_cast<unsigned char>(c);
   return head.size() < 4 ? "" : read_bytes(len);

@@ -83,7 +83,7 @@ class Raw {
   bool write_all(const std::string& bytes) const;
   // Up to len bytes, as long as each piece comes within timeout_ms.
   std::string read_bytes(size_t len, int timeout_ms = 5000) const;
-  std::string read_body() const;  // "" when no frame comes
+  std::string read_body(int timeout_ms = 5000) const;  // "" when no frame comes
 
  private:
   int fd_;

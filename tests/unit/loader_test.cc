@@ -3,11 +3,9 @@
 
 #include <signal.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
-#include "daemon/daemon.h"
 #include "daemon/reload.h"
 #include "model/autoresponse.h"
 #include "support/rules.h"
