@@ -1,8 +1,6 @@
 // The real daemon binaries against infod: a bare stand-in that the test reads and writes byte by
 // byte, the production binary with its fixed paths, and a storm of reloads.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -64,22 +62,15 @@ TEST(DaemonLink, BootDelayHoldsAllTrafficThenTheControlSubscriptionComesAlone) {
   write_file(box.path("/proc/uptime"), "105.01 180.20\n");
   EXPECT_EQ("", infod->read_bytes(1, 6000));  // the daemon sleeps on until its next poll
   EXPECT_EQ(kControlSubscription, infod->read_bytes(37, 12000));
-  for (std::string head; (head = infod->read_bytes(4, 1000)).size() == 4;) {
-    size_t len = 0;
-    for (char c : head) len = (len << 8) | static_cast<unsigned char>(c);
-    const std::string body = infod->read_bytes(len);
-    EXPECT_EQ(0u, body.rfind(kStatusPush, 0)) << body;
-  }
+  for (std::string body; !(body = infod->read_body(1000)).empty();) EXPECT_EQ(0u, body.rfind(kStatusPush, 0)) << body;
   infod.reset();  // infod going ends the daemon
   EXPECT_EQ(1, box.daemon_exit());
   EXPECT_TRUE(box.daemon_logged("Error reading message from infod"));
 }
 
-// The trigger counter of an environmental rule is read and written synchronously while the update
-// that triggered is handled, when the daemon has read ahead into the middle of a message and
-// other updates came with it. The get and the push come after what the updates before it sent
-// and before what the trigger sends, and the updates read before the get, during it and after it
-// are handled in the order infod sent them.
+// The trigger counter is read and written synchronously while the triggering update is handled, with the
+// reader ahead in the middle of a message: after what earlier updates sent, before what the trigger sends,
+// and the updates read before, during and after the get are handled in the order infod sent them.
 TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder) {
   Sandbox box;
   auto infod = start_against_raw_infod(box, enviro_rules(1));
@@ -148,19 +139,15 @@ Strings production_command() {
 // In a private mount namespace whose /var/run and /dev are a sandbox's, the production binary
 // finds the sandbox's infod socket and logs to the sandbox's syslog socket.
 TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) {
-  if (geteuid() != 0 || system("unshare -m --propagation private true 2>/dev/null") != 0) {
-    GTEST_SKIP() << "needs root and mount namespaces";
-  }
+  if (!can_unshare()) GTEST_SKIP() << "needs root and mount namespaces";
   Sandbox box;
   std::filesystem::create_directory(box.path("/dev"));
   const Raw syslog(bound_socket(SOCK_DGRAM, box.path("/dev/log")));
-  // The configuration file is the one thing the platform library lets a
-  // development machine point elsewhere; this one does not exist.
+  // The configuration file, which the platform library lets a development machine move, does not exist.
   const std::string script = "mount --bind '" + box.path("/dev") + "' /dev && mount --bind '" + box.path("/var/run") +
                              "' /var/run && exec " + shell_quote(production_command());
   const auto start = [&] {
-    return spawn("/usr/bin/unshare", {"-m", "--propagation", "private", "sh", "-c", script}, -1,
-                 box.path("/daemon.log"), {{"XMLDB_PATH", box.path("/config.xml")}});
+    return spawn_unshared(script, box.path("/daemon.log"), {{"XMLDB_PATH", box.path("/config.xml")}});
   };
 
   const pid_t alone = start();
@@ -188,15 +175,11 @@ TEST(ProductionBinary, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
       {{"--help", "x"}, 2, "", "usage: autoresponsed [--help | --version]\n"},
   };
   for (const auto& k : cases) {
-    Strings command = production_command();
-    command.insert(command.end(), k.args.begin(), k.args.end());
     unlink(err.c_str());
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const pid_t pid = spawn(command[0], Strings(command.begin() + 1, command.end()), fd, err);
-    close(fd);
-    EXPECT_EQ(k.status, wait_exit(pid, 2000)) << k.args[0];
-    EXPECT_EQ(0u, read_file(out).rfind(k.out, 0)) << read_file(out);
-    EXPECT_EQ(k.err, read_file(err));
+    const Ran r = run(production_command(), k.args, out, err);
+    EXPECT_EQ(k.status, r.status) << k.args[0];
+    EXPECT_EQ(0u, r.out.rfind(k.out, 0)) << r.out;
+    EXPECT_EQ(k.err, r.err);
   }
 }
 
@@ -228,8 +211,7 @@ TEST(ReloadStorm, EveryStartedActionIsReapedAndReported) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_TRUE(box.daemon_running());
-  // Each Triggered or Resolving state queues one action; once the last is
-  // done, the actions run (lines in the file), reported and queued agree.
+  // Each Triggered or Resolving state queues one action: once the last is done, run, reported and queued agree.
   int run = 0, reported = 0, queued = 0;
   const auto agree = [&] {
     const std::string log = read_file(box.infod.log);

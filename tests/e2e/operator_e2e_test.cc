@@ -1,5 +1,4 @@
-// What an administrator sees of the daemon at work: one noisy rule does not hold back another's actions,
-// and a sensor that drops out changes nothing.
+// What an administrator sees of the daemon at work: one noisy rule does not hold back another's actions.
 #include <gtest/gtest.h>
 
 #include "support/e2e.h"

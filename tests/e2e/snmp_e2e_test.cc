@@ -14,8 +14,7 @@ namespace {
 
 using namespace e2e;
 
-// Rule n: name, check type, settings; the update that triggers it; its
-// script and the arguments after the common head.
+// Rule n: name, check type, settings; the update that triggers it; its script and the arguments after the head.
 struct Alert {
   const char *name, *check_type, *settings;
   std::string key;
@@ -68,8 +67,7 @@ const char* const kDevices =
     "ups.ups1.name=Main UPS;ports.port4.label=Router;ports.port5.label=Modem line;ports.port6.label=Switch;"
     "ups.ups2.name=Backup UPS";
 
-// A rule per kind of check, triggered through infod, and each SNMP alert
-// script's whole argument vector, the event time included.
+// A rule per kind of check, triggered through infod, and each alert script's whole argument vector.
 TEST(SnmpE2e, EveryFamilyTriggersAndEveryScriptGetsItsWholeArgumentVector) {
   Sandbox box;
   ConfigBuilder c;
@@ -100,8 +98,7 @@ TEST(SnmpE2e, EveryFamilyTriggersAndEveryScriptGetsItsWholeArgumentVector) {
     ASSERT_TRUE(box.start_daemon());
   }
   ASSERT_TRUE(box.infod.logged(state_line(18, "Normal")));
-  // The alert reads the check type afresh: two kinds without a script, and
-  // a data-usage rule without a period, whose arguments cannot be built.
+  // The alert reads the check type afresh: two kinds without a script, and a data-usage rule without a period.
   c.set(rule_path(16) + ".check_type", "routeddata").set(rule_path(17) + ".check_type", "net_tcp");
   box.write_config(c.set(rule_path(18) + ".check_type", "celldata"));
 

@@ -79,8 +79,4 @@ inline std::string outcome(TestDaemon& d, const ConfigBuilder& config) {
   return text;
 }
 
-inline bool logged_line(const TestDaemon& d, int priority, const std::string& text) {
-  return std::any_of(d.logs.begin(), d.logs.end(), [&](auto& r) { return r.priority == priority && r.text == text; });
-}
-
 inline std::string host_name() { char n[256] = {}; return gethostname(n, 255) == 0 ? n : ""; }

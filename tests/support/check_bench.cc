@@ -9,7 +9,13 @@
 
 namespace {
 
-std::string text(const OptionalText& t) { return t.value_or("-"); }
+// "result|a|b|c" of a describing operation, "-" for no text.
+template <class Describe>
+std::string described(Describe describe, const ArCheck* check) {
+  OptionalText o[3];
+  const int result = describe(check, &o[0], &o[1], &o[2]);
+  return std::to_string(result) + "|" + o[0].value_or("-") + "|" + o[1].value_or("-") + "|" + o[2].value_or("-");
+}
 
 }  // namespace
 
@@ -22,13 +28,9 @@ CheckBench::CheckBench() {
   ar.name = "bench";
   ar.index = 1;
   check.conf.ar = &ar;
-  log_set_observer([](int priority, const char* line, void* seen) {
-    static_cast<std::vector<LogRecord>*>(seen)->push_back(LogRecord{priority, line});
-  }, &logs);
 }
 
 CheckBench::~CheckBench() {
-  log_set_observer(nullptr, nullptr);
   xmldb_close(ar.config_db);
   std::filesystem::remove_all(std::filesystem::path(file_).parent_path());
 }
@@ -79,17 +81,11 @@ std::string CheckBench::key() {
   return check.conf.ops->subscription_key(&check, &k) == 0 ? k : "-";
 }
 
-std::string CheckBench::device() {
-  OptionalText o[3];
-  const int result = check.conf.ops->describe_device(&check, &o[0], &o[1], &o[2]);
-  return std::to_string(result) + "|" + text(o[0]) + "|" + text(o[1]) + "|" + text(o[2]);
-}
+std::string CheckBench::device() { return described(check.conf.ops->describe_device, &check); }
 
 std::string CheckBench::trigger(const std::string& key, const std::string& value) {
   check.current_event = std::make_unique<CheckEvent>(CheckEvent{key, 0, 0, value});
-  OptionalText o[3];
-  const int result = check.conf.ops->describe_trigger(&check, &o[0], &o[1], &o[2]);
-  return std::to_string(result) + "|" + text(o[0]) + "|" + text(o[1]) + "|" + text(o[2]);
+  return described(check.conf.ops->describe_trigger, &check);
 }
 
 std::vector<std::string> CheckBench::errors() const {

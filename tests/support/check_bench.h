@@ -37,7 +37,8 @@ class CheckBench {
 
   AutoResponse ar;
   ArCheck check;
-  std::vector<LogRecord> logs;
+  LogCapture log;
+  std::vector<LogRecord>& logs = log.records;
 
  private:
   std::string file_;

@@ -94,6 +94,23 @@ std::string shell_quote(const Strings& words) {
   return out;
 }
 
+Ran run(Strings command, const Strings& args, const std::string& out_path, const std::string& err_path,
+        const std::map<std::string, std::string>& env) {
+  command.insert(command.end(), args.begin(), args.end());
+  const int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const pid_t pid = spawn(command.front(), Strings(command.begin() + 1, command.end()), fd, err_path, env);
+  close(fd);
+  const int status = wait_exit(pid);  // the command ends before its output is read
+  return {status, read_file(out_path), read_file(err_path)};
+}
+
+bool can_unshare() { return geteuid() == 0 && system("unshare -m --propagation private true 2>/dev/null") == 0; }
+
+pid_t spawn_unshared(const std::string& script, const std::string& err_path,
+                     const std::map<std::string, std::string>& env) {
+  return spawn("/usr/bin/unshare", {"-m", "--propagation", "private", "sh", "-c", script}, -1, err_path, env);
+}
+
 int wait_exit(pid_t pid, int timeout_ms) {
   int status = 0;
   if (pid <= 0) return -1;
@@ -132,8 +149,8 @@ std::string Raw::read_bytes(size_t len, int timeout_ms) const {
   return out.substr(0, got);
 }
 
-std::string Raw::read_body() const {
-  const std::string head = read_bytes(4);
+std::string Raw::read_body(int timeout_ms) const {
+  const std::string head = read_bytes(4, timeout_ms);
   size_t len = 0;
   for (char c : head) len = (len << 8) | static_cast<unsigned char>(c);
   return head.size() < 4 ? "" : read_bytes(len);
@@ -151,11 +168,8 @@ int DevInfod::stop() {
 
 std::pair<int, std::string> DevInfod::command(Strings args) const {
   args.insert(args.begin() + 1, {"--socket", socket});
-  const std::string out = err + ".out";
-  const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const pid_t child = spawn_built("devinfod", args, fd, err);
-  close(fd);
-  return {wait_exit(child), read_file(out)};  // the command ends before its output is read
+  const Ran r = run(built_command("devinfod"), args, err + ".out", err);
+  return {r.status, r.out};
 }
 
 bool DevInfod::logged(const std::string& text, int timeout_ms) const {

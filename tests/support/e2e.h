@@ -59,6 +59,17 @@ pid_t spawn_built(const std::string& name, Strings args, int out_fd, const std::
 // The words, each quoted for sh.
 std::string shell_quote(const Strings& words);
 
+// A command run to its end: its exit code and what it wrote.
+struct Ran { int status; std::string out, err; };
+// Runs command with args, its output to out_path and its error appended to err_path.
+Ran run(Strings command, const Strings& args, const std::string& out_path, const std::string& err_path,
+        const std::map<std::string, std::string>& env = {});
+// Root with mount namespaces, which a test needs to run a program under mounts of its own.
+bool can_unshare();
+// Starts sh -c script in a private mount namespace, as spawn starts a program.
+pid_t spawn_unshared(const std::string& script, const std::string& err_path,
+                     const std::map<std::string, std::string>& env = {});
+
 // The exit code (128 plus the signal when killed); -1, the child killed, after timeout_ms.
 int wait_exit(pid_t pid, int timeout_ms = 10000);
 
@@ -72,7 +83,7 @@ class Raw {
   bool write_all(const std::string& bytes) const;
   // Up to len bytes, as long as each piece comes within timeout_ms.
   std::string read_bytes(size_t len, int timeout_ms = 5000) const;
-  std::string read_body() const;  // "" when no frame comes
+  std::string read_body(int timeout_ms = 5000) const;  // "" when no frame comes
 
  private:
   int fd_;

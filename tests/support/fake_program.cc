@@ -1,10 +1,6 @@
-// A stand-in for one of the appliance's programs (/bin/ioc, an alert
-// script ...) in the end-to-end tests. fake() links it in under the
-// program's path; every call appends one line to the ".calls" file beside
-// it: its argument vector, argv[0] included, joined by '|'. A shell script
-// could not do this: the kernel puts the script's own path in its argv[0].
-// It runs on the build machine, so it needs nothing but the C and C++
-// libraries.
+// A stand-in for one of the appliance's programs in the end-to-end tests (see fake() in e2e.h): each call
+// appends its argument vector, argv[0] included, joined by '|', to the ".calls" file beside it. A shell
+// script could not: the kernel puts the script's own path in its argv[0].
 #include <fcntl.h>
 #include <sys/auxv.h>
 #include <unistd.h>

@@ -54,6 +54,20 @@ pid_t FakeSpawner::spawn(const char* path, char* const argv[], char* const envp[
   return s.pid;
 }
 
+LogCapture::LogCapture() {
+  log_set_observer([](int priority, const char* text, void* seen) {
+    static_cast<std::vector<LogRecord>*>(seen)->push_back(LogRecord{priority, text});
+  }, &records);
+}
+
+LogCapture::~LogCapture() { log_set_observer(nullptr, nullptr); }
+
+std::vector<std::string> LogCapture::texts(int priority) const {
+  std::vector<std::string> out;
+  for (const LogRecord& r : records) if (priority < 0 || r.priority == priority) out.push_back(r.text);
+  return out;
+}
+
 namespace {
 
 Paths test_paths(const std::string& dir) {
@@ -78,14 +92,10 @@ TestDaemon::TestDaemon() : dir_(make_dir()), paths(test_paths(dir_)), ctx(paths,
   ctx.link.on_message = dispatch_message;
   ctx.link.owner = &ctx;
   ctx.tick_event.set(-1, 0, daemon_tick, &ctx);
-  log_set_observer([](int priority, const char* text, void* seen) {
-    static_cast<std::vector<LogRecord>*>(seen)->push_back(LogRecord{priority, text});
-  }, &logs);
   setenv("XMLDB_PATH", (dir_ + "/config.xml").c_str(), 1);
 }
 
 TestDaemon::~TestDaemon() {
-  log_set_observer(nullptr, nullptr);
   unload_config(&ctx);
   ctx.tick_event.reset();
   event_base_free(base_);
@@ -146,6 +156,10 @@ void TestDaemon::child_exits(pid_t pid, int code) { ctx.queue.child_ended(pid, W
 bool TestDaemon::logged(const std::string& text) const {
   return std::any_of(logs.begin(), logs.end(),
                      [&](const LogRecord& r) { return r.text.find(text) != std::string::npos; });
+}
+
+int TestDaemon::logged_at(int priority, const std::string& text) const {
+  return int(std::count_if(logs.begin(), logs.end(), [&](auto& r) { return r.priority == priority && r.text == text; }));
 }
 
 ArCheck& TestDaemon::check(size_t n) { return *std::next(ctx.config->checks.begin(), static_cast<long>(n)); }

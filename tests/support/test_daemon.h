@@ -57,6 +57,14 @@ struct SentMessage { int type = 0; std::string key; int number = 0; std::string 
 
 struct LogRecord { int priority; std::string text; };
 
+// Every log line while it lives, as syslog would get it.
+struct LogCapture {
+  LogCapture();
+  ~LogCapture();
+  std::vector<std::string> texts(int priority = -1) const;  // of every line, or of those at priority
+  std::vector<LogRecord> records;
+};
+
 class TestDaemon {
  public:
   TestDaemon();
@@ -73,10 +81,12 @@ class TestDaemon {
   void tick();
   void child_exits(pid_t pid, int code);
   bool logged(const std::string& text) const;  // some log line contains text
+  int logged_at(int priority, const std::string& text) const;  // how many lines are text at priority
   ArCheck& check(size_t n);                    // the nth ArCheck in list order, from 0
   const std::string& dir() const { return dir_; }
 
-  std::vector<LogRecord> logs;  // every line, as syslog would get it
+  LogCapture log;
+  std::vector<LogRecord>& logs = log.records;
 
  private:
   std::string dir_;

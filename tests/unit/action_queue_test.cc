@@ -166,7 +166,7 @@ TEST_P(TimedOut, IsTerminatedThenKilledAndHoldsItsSlotUntilReaped) {
     if (step == 1) d.ctx.queue.action_timeout = GetParam();  // the SIGTERM is out
   }
   EXPECT_EQ(Strings{timed_out}, lines());
-  EXPECT_TRUE(std::any_of(d.logs.begin(), d.logs.end(), [&](auto& r) { return r.priority == 300 && r.text == timed_out; }));
+  EXPECT_EQ(1, d.logged_at(300, timed_out));
   usleep(100 * 1000);
   EXPECT_FALSE(ended());
   d.clock.advance(1);

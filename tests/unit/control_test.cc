@@ -2,8 +2,6 @@
 // malformed, name no rule or no verb (logged and ignored; the daemon goes on).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "base/log.h"
 #include "model/archeck.h"
 #include "support/rules.h"
@@ -39,9 +37,6 @@ class Control : public ::testing::Test {
     return {"config.autoresponse.log=Control Message from " + line, kRule2 + ".refs.ref1.status=Timeout",
             "config.autoresponse.log=AR: name=rule2, index=2, ref=1, state=Timeout"};
   }
-  bool logged_at(int priority, const std::string& text) const {
-    return std::any_of(d.logs.begin(), d.logs.end(), [&](auto& r) { return r.priority == priority && r.text == text; });
-  }
   TestDaemon d;
 };
 
@@ -69,7 +64,7 @@ TEST_F(Control, OtherCommandsAreLoggedAndChangeNothing) {
   };
   for (const auto& row : cases) {
     EXPECT_EQ(Strings{}, command(row.state, row.text)) << row.text;
-    EXPECT_TRUE(logged_at(row.priority, row.log)) << row.text;
+    EXPECT_TRUE(d.logged_at(row.priority, row.log)) << row.text;
     EXPECT_EQ(row.state, d.check(1).state) << row.text;
   }
 }

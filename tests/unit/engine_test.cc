@@ -182,9 +182,8 @@ TEST_F(EngineFlow, DelaysReleaseTriggerActionsInListOrderFromTheLastTrigger) {
   EXPECT_EQ((Strings{"A", "B", "C", "R1", "R2", "A"}), g_offered);
 }
 
-// Each central-management node gets an action at the head of both lists (with the node's own delay); every
-// reference keeps its own statuses, here more of them than fit beside it, and runs each action once per
-// trigger under its configuration path.
+// Each central-management node's action leads both lists (with the node's own delay); every reference keeps
+// its own statuses, more than fit beside it, and runs each action once per trigger under its path.
 TEST_F(EngineFlow, CentralManagementNodesComeFirstAndEachReferenceRunsEveryActionOnce) {
   c.set("config.cms.enabled", "on").set("config.cms.cms1.delay_time", 0).set("config.cms.other.delay_time", 0);
   c.set("config.cms.cms2.delay_time", 5).set(rule_path(1) + ".enviro.dev_refs.total", 2);

@@ -10,7 +10,6 @@
 #include <event2/event_compat.h>
 #include <gtest/gtest.h>
 
-#include "base/log.h"
 #include "link/guard.h"
 #include "link/link.h"
 #include "platform/infod_client.h"
@@ -127,14 +126,12 @@ TEST(LinkWriter, WhatTheSocketDoesNotTakeWaitsForWritabilityInOrderAndAFlushFini
   EXPECT_FALSE(l.link.write_event_added);
   EXPECT_LE(l.link.out.capacity(), 64u * 1024);  // the large buffer went back
   // A socket that fails ends the daemon.
-  Strings lines;
-  log_set_observer([](int, const char* text, void* seen) { static_cast<Strings*>(seen)->push_back(text); }, &lines);
+  LogCapture log;
   close(l.peer);
   l.peer = -1;
   link_push(&l.link, kLogKey, "lost");
-  log_set_observer(nullptr, nullptr);
   EXPECT_EQ(1, l.exit_status);
-  EXPECT_EQ(Strings{"Error writing to infod"}, lines);
+  EXPECT_EQ(Strings{"Error writing to infod"}, log.texts());
 }
 
 // What link_init queues goes out only once the loop runs, and only when the socket is writable.
@@ -287,15 +284,13 @@ TEST(LinkReader, ABadStreamOrAFailedHandlerEndsTheDaemonWithStatusOne) {
       {frame("fail") + frame("never"), false, 1, "Error handling message", {"fail"}},
   };
   for (const auto& r : rows) {
-    Strings lines;
-    log_set_observer([](int, const char* text, void* seen) { static_cast<Strings*>(seen)->push_back(text); }, &lines);
+    LogCapture log;
     Link l;
     l.write_peer(r.bytes);
     if (r.close) shutdown(l.peer, SHUT_WR);
     l.send("", 3);
-    log_set_observer(nullptr, nullptr);
     EXPECT_EQ(r.status, l.exit_status) << r.log;
-    EXPECT_EQ(*r.log == '\0' ? Strings{} : Strings{r.log}, lines) << r.log;
+    EXPECT_EQ(*r.log == '\0' ? Strings{} : Strings{r.log}, log.texts()) << r.log;
     EXPECT_EQ(r.bodies, l.bodies) << r.log;
   }
 }

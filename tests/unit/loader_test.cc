@@ -3,11 +3,9 @@
 
 #include <signal.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
-#include "daemon/daemon.h"
 #include "daemon/reload.h"
 #include "model/autoresponse.h"
 #include "support/rules.h"
@@ -85,9 +83,8 @@ TEST(Loader, AbsurdTotalsAreCutAndSaidSo) {
   c.set(rule_path(1) + ".resolve_actions.total", 1024);  // at the limit, not cut: the rule's missing names reject it
   ASSERT_EQ(0, d.load(c));
   const auto cut = [&](const std::string& key, int value, int limit) {
-    const std::string line = "Too many entries in " + key + ": " + std::to_string(value) + ", reading the first " +
-                             std::to_string(limit);
-    return std::count_if(d.logs.begin(), d.logs.end(), [&](auto& r) { return r.priority == 300 && r.text == line; });
+    return d.logged_at(300, "Too many entries in " + key + ": " + std::to_string(value) + ", reading the first " +
+                                std::to_string(limit));
   };
   EXPECT_EQ(1, cut("config.autoresponse.total", 2000000000, 10000));
   EXPECT_EQ(1, cut(rule_path(2) + ".trigger_actions.total", 1025, 1024));

@@ -42,5 +42,5 @@ TEST_F(Substitution, EveryTokenOnceValuesVerbatimAndFailureAsAWhole) {
   };
   for (const auto& k : cases) EXPECT_EQ(run(k.text, k.name, k.value), k.expected) << k.text;
   EXPECT_EQ(substitute_or_keep(d.ctx.queue, "$AR_NAME is $AR_VAL", &d.check(0)), "$AR_NAME is $AR_VAL");
-  EXPECT_TRUE(logged_line(d, kLogWarn, "Text substitution failed"));
+  EXPECT_TRUE(d.logged_at(kLogWarn, "Text substitution failed"));
 }

@@ -1,6 +1,6 @@
-// Dates after January 2038, which a 32-bit time_t cannot hold (the appliance is 32-bit ARM): an update's
-// milliseconds through the link into an SNMP alert's DateAndTime, $TIMESTAMP, the weekday of a disable window,
-// and action delays on a clock past 2^31 seconds.
+// Dates, above all after January 2038, which a 32-bit time_t cannot hold (the appliance is 32-bit ARM): an
+// update's milliseconds through the link into an SNMP alert's DateAndTime, $TIMESTAMP, the weekday of a disable
+// window, and action delays on a clock past 2^31 seconds.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -15,14 +15,23 @@ namespace {
 
 constexpr uint64_t kLeapDay2040Ms = 2214131696700ULL;  // 2040-02-29 12:34:56.7 UTC, a Wednesday
 
-TEST(Time64, DateAndTimeAcrossTheEndOf32BitTime) {
+// An SNMP DateAndTime: the local time and the offset in force then.
+TEST(Time64, DateAndTimeInTheZoneInForceAcrossTheEndOf32BitTime) {
   static_assert(sizeof(time_t) == 8, "the whole build has a 64-bit time_t");
   const struct { const char* zone; uint64_t ms; const char* text; } dates[] = {
+      {"UTC0", 0, "07b20101000000002b0000"},
+      {"<+10>-10", 1796365827500ULL, "07ea0c04101e1b052b0a00"},   // 16:30:27.5 local
+      {"UTC0", 1704067199999ULL, "07e70c1f173b3b092b0000"},       // the last millisecond of 2023
+      {"<+14>-14", 1704110400000ULL, "07e80102020000002b0e00"},   // already 2 January there
+      {"<-0930>9:30", 1704110400000ULL, "07e80101021e00002d091e"},
+      {"NST3:30NDT,M3.2.0,M11.1.0", 1705320000000ULL, "07e8010f081e00002d031e"},  // winter
+      {"NST3:30NDT,M3.2.0,M11.1.0", 1721044800000ULL, "07e8070f091e00002d021e"},  // summer
       {"UTC0", 2147483647000ULL, "07f60113030e07002b0000"},  // the last second a 32-bit time_t holds
       {"UTC0", 2147483648000ULL, "07f60113030e08002b0000"},  // the first it does not
       {"UTC0", kLeapDay2040Ms, "07f8021d0c2238072b0000"},
       {"<+10>-10", kLeapDay2040Ms, "07f8021d162238072b0a00"},
       {"UTC0", 4294967296000ULL, "083a0207061c10002b0000"},  // past an unsigned 32-bit count too
+      {"UTC0", UINT64_MAX, "ffff04030e1933062b0000"},  // the year is held at 65535
   };
   for (const auto& [zone, ms, text] : dates) {
     ZoneGuard guard(zone);
@@ -57,15 +66,12 @@ TEST(Time64, DisableWindowsAndDelaysAfter2038) {
   d.write_config(c);
   ASSERT_EQ(d.load(), 0);
 
-  d.clock.wall = static_cast<time_t>(kLeapDay2040Ms / 1000) - 86400;  // Tuesday, 12:34
-  d.tick();
-  EXPECT_EQ(d.check(0).state, kArNormal);
-  d.clock.wall += 86400;  // Wednesday, 12:34
-  d.tick();
-  EXPECT_EQ(d.check(0).state, kArDisabled);
-  d.clock.wall += 5 * 3600;  // 17:34
-  d.tick();
-  EXPECT_EQ(d.check(0).state, kArNormal);
+  // Tuesday at 12:34, Wednesday at 12:34 and at 17:34.
+  for (const auto& [seconds, state] : {std::pair{-86400, kArNormal}, {0, kArDisabled}, {5 * 3600, kArNormal}}) {
+    d.clock.wall = static_cast<time_t>(kLeapDay2040Ms / 1000) + seconds;
+    d.tick();
+    EXPECT_EQ(d.check(0).state, state) << seconds;
+  }
 
   // A monotonic clock past 2^31 seconds still counts the 60-second delay exactly.
   d.clock.monotonic = 3000000000LL;
