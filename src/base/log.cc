@@ -16,6 +16,16 @@ log4c_appender_t* g_appender = nullptr;
 LogObserver g_observer = nullptr;
 void* g_observer_data = nullptr;
 
+std::string vformat(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int n = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
+}
+
 }  // namespace
 
 void log_open(const char* name, LogSink sink) {
@@ -58,16 +68,37 @@ void ar_log(int priority, const char* format, ...) {
     }
     if (g_observer != nullptr) {
       va_start(args, format);
-      va_list copy;
-      va_copy(copy, args);
-      const int n = vsnprintf(nullptr, 0, format, copy);
-      va_end(copy);
-      std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-      if (n > 0) vsnprintf(text.data(), text.size() + 1, format, args);
+      const std::string text = vformat(format, args);
       va_end(args);
       g_observer(priority, text.c_str(), g_observer_data);
     }
   }
   fflush(nullptr);
   errno = saved_errno;
+}
+
+std::string ar_log_text(int priority, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = ar_vlog_text(priority, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string ar_vlog_text(int priority, const char* format, va_list args) {
+  const int saved_errno = errno;
+  std::string text = vformat(format, args);
+  errno = saved_errno;
+  ar_log(priority, "%s", text.c_str());
+  return text;
+}
+
+LogTap::LogTap() : previous_(g_observer), previous_data_(g_observer_data) { log_set_observer(keep, this); }
+
+LogTap::~LogTap() { log_set_observer(previous_, previous_data_); }
+
+void LogTap::keep(int priority, const char* message, void* tap) {
+  auto* self = static_cast<LogTap*>(tap);
+  self->lines_.emplace_back(priority, message);
+  if (self->previous_ != nullptr) self->previous_(priority, message, self->previous_data_);
 }

@@ -30,7 +30,7 @@ const char* action_key(std::string* key, size_t prefix_size, const char* setting
 
 }  // namespace
 
-bool build_action(AutoResponse* ar, ActionListId list, uint32_t n) {
+bool build_action(AutoResponse* ar, ActionListId list, uint32_t n, std::vector<LoadFinding>* findings) {
   // Read under the rule's path, which the database keeps looked up from
   // one read to the next.
   xmldb_t* db = ar->config_db;
@@ -38,7 +38,10 @@ bool build_action(AutoResponse* ar, ActionListId list, uint32_t n) {
   const size_t prefix_size = key.size();
   const char* name = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, "name"));
   if (name[0] == '\0') {
-    ar_log(kLogFatal, "Action has no name");
+    LoadFinding& f = load_finding_log(findings, LoadFindingKind::kActionWithoutName, ar->index, ar->path + "." + key,
+                                      kLogFatal, "Action has no name");
+    f.list = list;
+    f.action = n;
     return false;
   }
   Action action;
@@ -48,7 +51,10 @@ bool build_action(AutoResponse* ar, ActionListId list, uint32_t n) {
   const char* type = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, "action_type"));
   const ActionKind* kind = action_kind_find(type);
   if (kind == nullptr) {
-    ar_log(kLogFatal, "Unknown action %s", type);
+    LoadFinding& f = load_finding_log(findings, LoadFindingKind::kUnknownActionType, ar->index,
+                                      ar->path + "." + key, kLogFatal, "Unknown action %s", type);
+    f.list = list;
+    f.action = n;
     return false;
   }
   action.queue = kind->queue;

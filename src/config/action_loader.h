@@ -2,15 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "config/load_finding.h"
 #include "model/action.h"
 
 struct AutoResponse;
 
 // Builds the Action configured as number n of list in ar, its queue
 // operation that of its kind (actions/action_kinds.h); false (reason
-// logged, actions unchanged) when it has no name or an unknown type.
-bool build_action(AutoResponse* ar, ActionListId list, uint32_t n);
+// logged and added to findings, actions unchanged) when it has no name or
+// an unknown type.
+bool build_action(AutoResponse* ar, ActionListId list, uint32_t n, std::vector<LoadFinding>* findings);
 
 // Makes cms's actions, one per path.
 void build_cms_actions(CmsNodes* cms);

@@ -50,6 +50,27 @@ void read_check_type(xmldb_t* db, AutoResponse* ar) {
   }
 }
 
+// Keeps the finding of a count cut at its limit.
+void note_cut(LoadedConfig* config, LoadFindingKind kind, uint32_t rule, std::string path, int32_t limit,
+              std::string logged) {
+  LoadFinding finding{kind, kLogError};
+  finding.rule = rule;
+  finding.path = std::move(path);
+  finding.limit = limit;
+  finding.text = std::move(logged);
+  config->findings.push_back(std::move(finding));
+}
+
+// bounded_total, whose cut is kept as a finding about rule (0 for none).
+int32_t bounded_total_noted(LoadedConfig* config, uint32_t rule, const char* prefix, const char* key, int32_t limit) {
+  std::string cut;
+  const int32_t total = bounded_total(config->db, prefix, key, limit, &cut);
+  if (!cut.empty()) {
+    note_cut(config, LoadFindingKind::kTotalCut, rule, std::string(prefix) + "." + key, limit, std::move(cut));
+  }
+  return total;
+}
+
 // The central-management nodes and their actions, derived at the first
 // rule that gets this far and kept for the rest of the load: they are the
 // same for every rule.
@@ -68,7 +89,9 @@ const CmsNodes& cms_nodes(LoadedConfig* config) {
       if (name == nullptr || strncmp(name, "cms", 3) != 0) continue;
       if (++nodes <= static_cast<size_t>(kMaxCmsNodes)) cms.paths.push_back(std::string(kCmsRoot) + "." + name);
     }
-    bounded_count(kCmsRoot, nodes, kMaxCmsNodes);
+    std::string cut;
+    bounded_count(kCmsRoot, nodes, kMaxCmsNodes, &cut);
+    if (!cut.empty()) note_cut(config, LoadFindingKind::kCmsNodesCut, 0, kCmsRoot, kMaxCmsNodes, std::move(cut));
   }
   if (cms.paths.empty()) cms.paths.emplace_back(kCmsRoot);
   build_cms_actions(&cms);
@@ -77,16 +100,19 @@ const CmsNodes& cms_nodes(LoadedConfig* config) {
 
 // The shared CMS actions first, then the configured ones; false rejects
 // the rule.
-bool build_actions(AutoResponse* ar, const CmsNodes& cms, ActionListId list) {
-  xmldb_t* db = ar->config_db;
-  const int32_t total = bounded_total(db, ar->path.c_str(),
-                                      list == kTriggerList ? "trigger_actions.total" : "resolve_actions.total",
-                                      kMaxActions);
+bool build_actions(LoadedConfig* config, AutoResponse* ar, const CmsNodes& cms, ActionListId list) {
+  const char* const list_name = list == kTriggerList ? "trigger_actions" : "resolve_actions";
+  const int32_t total = bounded_total_noted(config, ar->index, ar->path.c_str(),
+                                            list == kTriggerList ? "trigger_actions.total" : "resolve_actions.total",
+                                            kMaxActions);
   action_list(ar, list).share(&cms.actions);
   action_list(ar, list).own().reserve(static_cast<size_t>(total > 0 ? total : 0));
   for (int32_t k = 1; k <= total; ++k) {
-    if (!build_action(ar, list, static_cast<uint32_t>(k))) {
-      ar_log(kLogFatal, "Error creating action list for ar");
+    if (!build_action(ar, list, static_cast<uint32_t>(k), &config->findings)) {
+      LoadFinding& f = load_finding_log(&config->findings, LoadFindingKind::kActionListFailed, ar->index,
+                                        ar->path + "." + list_name, kLogFatal, "Error creating action list for ar");
+      f.list = list;
+      f.action = static_cast<uint32_t>(k);
       return false;
     }
   }
@@ -94,7 +120,8 @@ bool build_actions(AutoResponse* ar, const CmsNodes& cms, ActionListId list) {
 }
 
 // Creates the ArCheck of ar's reference index and appends it to the
-// load's checks; -1 (reason logged) when the check cannot be made.
+// load's checks; -1 (reason logged and kept as a finding) when the check
+// cannot be made.
 int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
   // Built apart and appended only when complete, so a failure at any step
   // leaves nothing behind.
@@ -104,12 +131,33 @@ int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
   conf.ref_index = index;
   const CheckType* type = check_type_find(ar->check_type);
   if (type == nullptr || type->ops == nullptr) {
-    ar_log(kLogFatal, "Unknown check type");
+    load_finding_log(&config->findings, LoadFindingKind::kCheckWithoutModule, ar->index, ar->path + ".check_type",
+                     kLogFatal, "Unknown check type")
+        .reference = index;
     return -1;
   }
   conf.ops = type->ops;
-  if (conf.ops->subscription_key(&check, &conf.subscription) != 0) {
-    ar_log(kLogWarn, "No subscription for rule: %s - %d", ar->path.c_str(), static_cast<int>(index));
+  // Made only for a finding: a sound reference costs no string of it.
+  const auto domain_path = [ar, type] { return ar->path + "." + type->domain; };
+  int subscribed;
+  {
+    // The module says in the log what is wrong with the settings; each
+    // line it logs becomes a finding as it stands.
+    const LogTap module_lines;
+    subscribed = conf.ops->subscription_key(&check, &conf.subscription);
+    for (const auto& [priority, line] : module_lines.lines()) {
+      LoadFinding finding{LoadFindingKind::kCheckSettings, priority};
+      finding.rule = ar->index;
+      finding.reference = index;
+      finding.path = domain_path();
+      finding.text = line;
+      config->findings.push_back(std::move(finding));
+    }
+  }
+  if (subscribed != 0) {
+    load_finding_log(&config->findings, LoadFindingKind::kNoSubscription, ar->index, domain_path(), kLogWarn,
+                     "No subscription for rule: %s - %d", ar->path.c_str(), static_cast<int>(index))
+        .reference = index;
     return -1;
   }
   // Built by appending: its spare room would stay for as long as the rule.
@@ -134,7 +182,8 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   ar->cms = &config->cms;
   const char* name = xmldb_getstring(db, path, "name");
   if (name[0] == '\0') {
-    ar_log(kLogFatal, "AutoResponse %s has invalid name", path);
+    load_finding_log(&config->findings, LoadFindingKind::kRuleWithoutName, ar->index, std::string(path) + ".name",
+                     kLogFatal, "AutoResponse %s has invalid name", path);
     return -1;
   }
   ar->name = name;
@@ -146,8 +195,8 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   read_check_type(db, ar);
 
   const CmsNodes& cms = cms_nodes(config);
-  if (!build_actions(ar, cms, kTriggerList)) return -1;
-  if (ar->has_resolve && !build_actions(ar, cms, kResolveList)) return -1;
+  if (!build_actions(config, ar, cms, kTriggerList)) return -1;
+  if (ar->has_resolve && !build_actions(config, ar, cms, kResolveList)) return -1;
 
   // Read as a size by the database itself: how a text becomes a number is
   // the configuration library's business, not the loader's.
@@ -156,22 +205,27 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
 
   const CheckType* type = check_type_find(ar->check_type);
   if (type == nullptr) {
-    ar_log(kLogFatal, "No corresponding config domain found for: %d", ar->check_type);
+    load_finding_log(&config->findings, LoadFindingKind::kUnknownCheckType, ar->index, ar->path + ".check_type",
+                     kLogFatal, "No corresponding config domain found for: %d", ar->check_type);
     return -1;
   }
   config->rules.push_back(std::move(rule));
   ar = &config->rules.back();
 
   const std::string refs_key = std::string(type->domain) + ".dev_refs.total";
-  const int32_t refs = bounded_total(db, path, refs_key.c_str(), kMaxReferences);
+  const int32_t refs = bounded_total_noted(config, ar->index, path, refs_key.c_str(), kMaxReferences);
   if (refs >= 1) {
     for (int32_t r = 1; r <= refs; ++r) {
       if (create_archeck(config, ar, static_cast<uint32_t>(r)) != 0) {
-        ar_log(kLogFatal, "Could not create Autoresponse state instance %s.%s", path, refs_key.c_str());
+        load_finding_log(&config->findings, LoadFindingKind::kReferenceNotMade, ar->index, path + ("." + refs_key),
+                         kLogFatal, "Could not create Autoresponse state instance %s.%s", path, refs_key.c_str())
+            .reference = static_cast<uint32_t>(r);
       }
     }
   } else if (create_archeck(config, ar, 1) != 0) {
-    ar_log(kLogFatal, "Could not load old style Autoresponse %s", path);
+    load_finding_log(&config->findings, LoadFindingKind::kReferenceNotMade, ar->index, path, kLogFatal,
+                     "Could not load old style Autoresponse %s", path)
+        .reference = 1;
   }
   return 0;
 }
@@ -186,10 +240,13 @@ LoadedConfig::~LoadedConfig() {
 std::unique_ptr<LoadedConfig> config_load(xmldb_t* db) {
   auto config = std::make_unique<LoadedConfig>();
   config->db = db;
-  const int32_t total = bounded_total(db, kRulesRoot, "total", kMaxRules);
+  const int32_t total = bounded_total_noted(config.get(), 0, kRulesRoot, "total", kMaxRules);
   for (int32_t n = 1; n <= total; ++n) {
     const std::string path = kRulePathPrefix + std::to_string(n);
-    if (load_autoresponse(config.get(), path.c_str(), n) != 0) ar_log(kLogFatal, "Could not load ar %s", path.c_str());
+    if (load_autoresponse(config.get(), path.c_str(), n) != 0) {
+      load_finding_log(&config->findings, LoadFindingKind::kRuleRejected, static_cast<uint32_t>(n), path, kLogFatal,
+                       "Could not load ar %s", path.c_str());
+    }
   }
   // A negative delay would hold the loop back for ever as an unsigned one.
   const int32_t boot_delay = xmldb_getsize(db, kRulesRoot, "boot_delay");

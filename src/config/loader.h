@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <vector>
 
+#include "config/load_finding.h"
 #include "model/action.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -30,6 +32,9 @@ struct LoadedConfig {
   uint32_t boot_delay = 0;
   int32_t concurrent_actions = 0;
   int32_t action_timeout = 0;
+  // Beside each line logged about the configuration, in the order logged;
+  // empty for a sound one.
+  std::vector<LoadFinding> findings;
 };
 
 // Builds every rule of db (taken over) with its references; the rules are

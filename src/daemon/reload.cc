@@ -2,6 +2,7 @@
 #include "daemon/reload.h"
 
 #include <utility>
+#include <vector>
 
 #include "base/log.h"
 #include "config/loader.h"
@@ -18,6 +19,9 @@ void adopt(DaemonContext* ctx, xmldb_t* db) {
   unload_config(ctx);
   ctx->config = config_load(db);
   LoadedConfig& config = *ctx->config;
+  // Every finding has been logged; the running daemon has no reader for
+  // them and keeps no memory for them.
+  std::vector<LoadFinding>().swap(config.findings);
   engine_adopt(ctx->engine, &config.checks);
   ctx->boot_delay = config.boot_delay;
   if (config.concurrent_actions > 0) ctx->queue.concurrent_actions = config.concurrent_actions;

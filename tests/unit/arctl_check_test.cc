@@ -153,6 +153,11 @@ const Fault kFaults[] = {
      },
      "error: " + kAct1 + ".custom.args.total: is more than the 256 arguments the daemon passes, so the action "
      "always fails"},
+    {[](ConfigBuilder& c, auto) {
+       c.set("config.cms.enabled", "on");
+       for (int k = 1; k <= 1025; ++k) c.set("config.cms.cms" + std::to_string(k) + ".delay_time", 0);
+     },
+     "error: config.cms: is more than the 1024 entries the daemon reads; it reads only the first 1024"},
     {set(r(2) + ".trigger_actions.action01.name", "x"),
      "warning: " + r(2) + ".trigger_actions.action01: is never read: the entries are named action1, action2"},
     {fifth("serial_login", "serial.login.dev_refs.dev_ref1=config.ports.port1"),

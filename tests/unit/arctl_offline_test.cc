@@ -1,6 +1,8 @@
 // The daemon's loader run offline for arctl: what it made of each rule and
-// reference, what it complained about, and that nothing reaches infod.
+// reference, what it found wrong and where, and that nothing reaches infod.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "arctl/offline.h"
 #include "base/log.h"
@@ -40,15 +42,28 @@ TEST(ArctlOffline, EachRuleAndReferenceIsWhatTheLoaderMadeOfIt) {
   }
   EXPECT_EQ(made, (std::vector<std::string>{"1|2|1config.ports.port1:1,2:0,3config.ports.port3:1,", "0|0|",
                                             "1|0|1:1,"}));
+  // What and where the loader found, with the line the daemon logs.
+  using Found = std::tuple<LoadFindingKind, uint32_t, uint32_t, std::string, std::string>;
+  const auto found = [](const OfflineRule& rule) {
+    std::vector<Found> all;
+    for (const LoadFinding& f : rule.findings) all.emplace_back(f.kind, f.reference, f.action, f.path, f.text);
+    return all;
+  };
   const OfflineRule& modems = config.rules()[0];
-  ASSERT_FALSE(modems.complaints.empty());
-  EXPECT_EQ(modems.complaints[0].line, "No subscription for rule: " + rule_path(1) + " - 2");
-  EXPECT_EQ(modems.complaints[0].causes, std::vector<std::string>{"Invalid serial port or signal for AR: modems"});
-  const OfflineRule& shout = config.rules()[1];
-  ASSERT_EQ(shout.complaints.size(), 1u);
-  EXPECT_EQ(shout.complaints[0].line, "Could not load ar " + rule_path(2));
-  EXPECT_EQ(shout.complaints[0].causes,
-            (std::vector<std::string>{"Unknown action SMS", "Error creating action list for ar"}));
+  const std::string signal = rule_path(1) + ".serial.signal";
+  EXPECT_EQ(found(modems),
+            (std::vector<Found>{
+                {LoadFindingKind::kCheckSettings, 2, 0, signal, "Invalid serial port or signal for AR: modems"},
+                {LoadFindingKind::kNoSubscription, 2, 0, signal, "No subscription for rule: " + rule_path(1) + " - 2"},
+                {LoadFindingKind::kReferenceNotMade, 2, 0, signal + ".dev_refs.total",
+                 "Could not create Autoresponse state instance " + signal + ".dev_refs.total"}}));
+  const std::string actions = rule_path(2) + ".trigger_actions";
+  EXPECT_EQ(found(config.rules()[1]),
+            (std::vector<Found>{
+                {LoadFindingKind::kUnknownActionType, 0, 1, actions + ".action1.action_type", "Unknown action SMS"},
+                {LoadFindingKind::kActionListFailed, 0, 1, actions, "Error creating action list for ar"},
+                {LoadFindingKind::kRuleRejected, 0, 0, rule_path(2), "Could not load ar " + rule_path(2)}}));
+  EXPECT_TRUE(config.findings().empty());
 
   // The module audits every reference the total counts, the missing one
   // too; the missing entry is an error of the list, which each looks at.

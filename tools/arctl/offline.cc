@@ -2,11 +2,7 @@
 #include "arctl/offline.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
-#include <cstring>
 #include <map>
-#include <set>
 
 #include "arctl/config_tree.h"
 #include "base/log.h"
@@ -17,32 +13,6 @@
 #include "model/autoresponse.h"
 
 namespace {
-
-constexpr const char* kNoSubscription = "No subscription for rule: ";
-
-using LogLines = std::vector<std::pair<int, std::string>>;
-
-void keep_line(int priority, const char* message, void* lines) {
-  static_cast<LogLines*>(lines)->emplace_back(priority, message);
-}
-
-// The number of the rule a line names by its path; 0 when it names none.
-long rule_named(const std::string& line) {
-  const size_t at = line.find(kRulePathPrefix);
-  if (at == std::string::npos) return 0;
-  const char* digits = line.c_str() + at + strlen(kRulePathPrefix);
-  if (!isdigit(static_cast<unsigned char>(digits[0]))) return 0;
-  const long n = strtol(digits, nullptr, 10);
-  return n >= 1 && n <= kMaxRules ? n : 0;
-}
-
-// The reference number of a "No subscription for rule: <path> - <n>" line; 0 for another line.
-uint32_t reference_without_subscription(const std::string& line) {
-  if (line.compare(0, strlen(kNoSubscription), kNoSubscription) != 0) return 0;
-  const size_t dash = line.rfind(" - ");
-  if (dash == std::string::npos) return 0;
-  return static_cast<uint32_t>(strtoul(line.c_str() + dash + 3, nullptr, 10));
-}
 
 // The device a reference watches, as its check module names it; "" for a
 // check whose device is the rule itself or none.
@@ -63,12 +33,8 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
   xmldb_t* db = xmldb_open(path.c_str());
   if (db == nullptr) return;
 
-  LogLines lines;
-  log_set_observer(keep_line, &lines);
   state_->config = config_load(db);
   const LoadedConfig& loaded = *state_->config;
-  LogLines loader_lines;
-  loader_lines.swap(lines);  // what describe_device may log below is not the loader's
 
   // The rules 1 to total that are there, loaded or complained about.
   const long total = std::min<long>(xmldb_getsize(db, kRulesRoot, "total"), kMaxRules);
@@ -95,26 +61,16 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
     rule(static_cast<long>(check.conf.ar->index)).references.push_back({check.conf.ref_index, true, device_of(check)});
   }
 
-  // Each line that names a rule or a setting, with the nameless lines before it.
-  std::vector<std::string> causes;
-  for (const auto& [priority, text] : loader_lines) {
-    if (priority > kLogWarn) continue;  // information, such as "Adding subscription"
-    if (text.find("config.") == std::string::npos) {
-      causes.push_back(text);
+  for (const LoadFinding& finding : loaded.findings) {
+    if (finding.priority > kLogWarn) continue;  // information
+    if (finding.rule == 0 || static_cast<long>(finding.rule) > total) {
+      findings_.push_back(finding);
       continue;
     }
-    LoaderComplaint complaint{priority, text, std::move(causes)};
-    causes.clear();
-    const long n = rule_named(text);
-    if (n == 0 || n > total) {
-      complaints_.push_back(std::move(complaint));
-      continue;
-    }
-    OfflineRule& r = rule(n);
-    if (const uint32_t ref = reference_without_subscription(text)) r.references.push_back({ref, false, ""});
-    r.complaints.push_back(std::move(complaint));
+    OfflineRule& r = rule(static_cast<long>(finding.rule));
+    if (finding.kind == LoadFindingKind::kNoSubscription) r.references.push_back({finding.reference, false, ""});
+    r.findings.push_back(finding);
   }
-  if (!causes.empty()) complaints_.push_back(LoaderComplaint{kLogFatal, causes.back(), causes});
 
   for (auto& [n, r] : rules) {
     std::sort(r.references.begin(), r.references.end(),
@@ -122,7 +78,6 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
     if (r.loaded && r.references.empty()) r.references.push_back({1, false, ""});
     rules_.push_back(std::move(r));
   }
-  log_set_observer(nullptr, nullptr);
 }
 
 OfflineConfig::~OfflineConfig() = default;

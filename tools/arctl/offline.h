@@ -1,7 +1,9 @@
 // A configuration as the daemon loads it. This is the one place where
 // arctl reaches into the daemon's records: it runs the daemon's own loader
 // and check modules in this process, with no infod (what the loader would
-// send is dropped) and no program started, and keeps what the loader logs.
+// send is dropped) and no program started, and keeps the loader's
+// findings: what it found wrong and where, each with the line the daemon
+// logs about it.
 #pragma once
 
 #include <cstdint>
@@ -9,18 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "config/load_finding.h"
 #include "platform/xmldb.h"
 
 class AuditReport;
-
-// A line the loader logged that names a rule or a setting, with the lines
-// logged just before it that name none (a check module's reason, the
-// action a rule failed on).
-struct LoaderComplaint {
-  int priority;
-  std::string line;
-  std::vector<std::string> causes;
-};
 
 struct OfflineReference {
   uint32_t number;     // from 1
@@ -36,7 +30,7 @@ struct OfflineRule {
   bool loaded = false;
   std::vector<OfflineReference> references;  // of a loaded rule: made or tried, in order
   size_t actions = 0;                        // of a loaded rule, built-in ones included
-  std::vector<LoaderComplaint> complaints;
+  std::vector<LoadFinding> findings;          // the loader's about this rule, in the order logged
 };
 
 class OfflineConfig {
@@ -53,8 +47,8 @@ class OfflineConfig {
 
   // Rules 1 to "total" that the file holds or the loader loaded, in order.
   const std::vector<OfflineRule>& rules() const { return rules_; }
-  // Complaints that name no rule, such as a cut "total".
-  const std::vector<LoaderComplaint>& complaints() const { return complaints_; }
+  // The loader's findings that concern no rule, such as a cut "total".
+  const std::vector<LoadFinding>& findings() const { return findings_; }
   size_t rules_loaded() const;
   size_t references_loaded() const;
   size_t actions_loaded() const;
@@ -68,5 +62,5 @@ class OfflineConfig {
   struct State;
   std::unique_ptr<State> state_;
   std::vector<OfflineRule> rules_;
-  std::vector<LoaderComplaint> complaints_;
+  std::vector<LoadFinding> findings_;
 };

@@ -28,8 +28,6 @@ std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
 
 bool holds(xmldb_t* db, const std::string& path) { return xmldb_subtree(db, path.c_str()) != nullptr; }
 
-bool starts_with(const std::string& text, const char* prefix) { return text.compare(0, strlen(prefix), prefix) == 0; }
-
 std::vector<std::string> check_type_names() {
   std::vector<std::string> names;
   for (const CheckType* t = kCheckTypes; t->name != nullptr; ++t) {
@@ -241,54 +239,62 @@ void audit_schedule(AuditReport* report, xmldb_t* db, const std::string& rule) {
   }
 }
 
-// What the loader logged about rule, where the audits above did not
+// What the loader found about rule, where the audits above did not
 // already say it: a reference left without a subscription, a check type
-// without a module, a rejected rule, a cut count.
-void explain_complaints(AuditReport* report, const OfflineRule& rule, const std::vector<uint32_t>& audited) {
-  for (const LoaderComplaint& c : rule.complaints) {
-    const std::string& line = c.line;
-    if (starts_with(line, "Too many entries in ")) continue;  // with the daemon-wide ones
-    if (std::find(c.causes.begin(), c.causes.end(), "Unknown check type") != c.causes.end()) {
-      report->error(rule.path + ".check_type", quoted(rule.check_type) + " has no check in this daemon, so the "
-                                                                          "rule is loaded but never triggers; use " +
-                                                   one_of(check_type_names()));
-      continue;
+// without a module, a rejected rule. A cut count is reported with the
+// daemon-wide ones.
+void explain_findings(AuditReport* report, const OfflineRule& rule, const std::vector<uint32_t>& audited) {
+  std::vector<const LoadFinding*> reasons;  // logged before the finding of what they cost
+  for (const LoadFinding& f : rule.findings) {
+    switch (f.kind) {
+      case LoadFindingKind::kCheckWithoutModule:
+        report->error(rule.path + ".check_type", quoted(rule.check_type) + " has no check in this daemon, so the "
+                                                                            "rule is loaded but never triggers; use " +
+                                                     one_of(check_type_names()));
+        reasons.push_back(&f);
+        continue;
+      case LoadFindingKind::kActionWithoutName:
+      case LoadFindingKind::kUnknownActionType:
+      case LoadFindingKind::kActionListFailed:
+      case LoadFindingKind::kUnknownCheckType:
+      case LoadFindingKind::kCheckSettings:
+        reasons.push_back(&f);
+        continue;
+      case LoadFindingKind::kTotalCut:
+      case LoadFindingKind::kCmsNodesCut:
+      case LoadFindingKind::kReferenceNotMade:  // follows its reason, reported above
+        break;
+      case LoadFindingKind::kNoSubscription: {
+        if (std::find(audited.begin(), audited.end(), f.reference) != audited.end()) break;
+        // A reference that a list's total counts but that is missing is
+        // reported with the total.
+        const CheckType* check = check_type_named(rule.check_type.c_str());
+        if (check != nullptr && report->has_error_under(rule.path + "." + check->domain + ".dev_refs")) break;
+        std::string text = "reference " + std::to_string(f.reference) + " gets no subscription and never triggers";
+        if (!reasons.empty()) text += "; the daemon logs " + quoted(reasons.back()->text);
+        report->error(rule.path, text + "; check the settings of its check");
+        break;
+      }
+      case LoadFindingKind::kRuleWithoutName:
+      case LoadFindingKind::kRuleRejected: {
+        if (report->has_error_under(rule.path)) break;
+        std::string logged;
+        for (const LoadFinding* reason : reasons) logged += quoted(reason->text) + ", ";
+        report->add(f.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, rule.path,
+                    "the daemon logs " + logged + quoted(f.text));
+        break;
+      }
     }
-    if (starts_with(line, "No subscription for rule: ")) {
-      const uint32_t ref = static_cast<uint32_t>(strtoul(line.c_str() + line.rfind(" - ") + 3, nullptr, 10));
-      if (std::find(audited.begin(), audited.end(), ref) != audited.end()) continue;
-      // A reference that a list's total counts but that is missing is
-      // reported with the total.
-      const CheckType* check = check_type_named(rule.check_type.c_str());
-      if (check != nullptr && report->has_error_under(rule.path + "." + check->domain + ".dev_refs")) continue;
-      std::string text = "reference " + std::to_string(ref) + " gets no subscription and never triggers";
-      if (!c.causes.empty()) text += "; the daemon logs " + quoted(c.causes.back());
-      report->error(rule.path, text + "; check the settings of its check");
-      continue;
-    }
-    if (starts_with(line, "Could not create Autoresponse state instance ") ||
-        starts_with(line, "Could not load old style Autoresponse ")) {
-      continue;  // follows the reason, reported above
-    }
-    if (report->has_error_under(rule.path)) continue;
-    std::string logged;
-    for (const std::string& cause : c.causes) logged += quoted(cause) + ", ";
-    report->add(c.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, rule.path,
-                "the daemon logs " + logged + quoted(line));
+    reasons.clear();
   }
 }
 
-// "Too many entries in <path>: <n>, reading the first <m>".
-bool explain_cut(AuditReport* report, const LoaderComplaint& c) {
-  constexpr const char* kPrefix = "Too many entries in ";
-  if (!starts_with(c.line, kPrefix)) return false;
-  const size_t colon = c.line.find(": ", strlen(kPrefix));
-  const size_t first = c.line.rfind("the first ");
-  if (colon == std::string::npos || first == std::string::npos) return false;
-  const std::string path = c.line.substr(strlen(kPrefix), colon - strlen(kPrefix));
-  const std::string limit = c.line.substr(first + strlen("the first "));
-  report->error(path, "is more than the " + limit + " entries the daemon reads; it reads only the first " + limit +
-                          " and ignores the rest");
+// A count the daemon cuts at its limit.
+bool explain_cut(AuditReport* report, const LoadFinding& f) {
+  if (f.kind != LoadFindingKind::kTotalCut && f.kind != LoadFindingKind::kCmsNodesCut) return false;
+  const std::string limit = std::to_string(f.limit);
+  report->error(f.path, "is more than the " + limit + " entries the daemon reads; it reads only the first " + limit +
+                            " and ignores the rest");
   return true;
 }
 
@@ -326,7 +332,7 @@ void audit_rule(AuditReport* report, const OfflineConfig& config, const OfflineR
                                 : std::string("rules of type ") + check->name + " have";
     report->warning(p + ".resolve_actions", "never run: " + why + " no resolve stage; remove them");
   }
-  explain_complaints(report, rule, audited);
+  explain_findings(report, rule, audited);
 }
 
 }  // namespace
@@ -338,14 +344,14 @@ void audit_configuration(const OfflineConfig& config, AuditReport* report) {
     audit_whole_number(report, std::string(kRulesRoot) + "." + key, setting(db, kRulesRoot, key));
   }
   audit_flag(report, "config.cms.enabled", setting(db, "config.cms", "enabled"));
-  for (const LoaderComplaint& c : config.complaints()) {
-    if (!explain_cut(report, c)) {
-      report->add(c.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, kRulesRoot,
-                  "the daemon logs " + quoted(c.line));
+  for (const LoadFinding& f : config.findings()) {
+    if (!explain_cut(report, f)) {
+      report->add(f.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, kRulesRoot,
+                  "the daemon logs " + quoted(f.text));
     }
   }
   for (const OfflineRule& rule : config.rules()) {
-    for (const LoaderComplaint& c : rule.complaints) explain_cut(report, c);
+    for (const LoadFinding& f : rule.findings) explain_cut(report, f);
     if (holds(db, rule.path)) audit_rule(report, config, rule);
   }
 }
