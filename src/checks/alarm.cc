@@ -8,7 +8,6 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/level.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -80,15 +79,27 @@ int alarm_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kAlarmSettings[] = {"alarm.dev_ref", "alarm.pin", "alarm.trigger_value", "alarm.trigger_on_change", nullptr};
+
 }  // namespace
 
-const CheckOps kAlarmCheckOps = {
-    alarm_on_event,
-    nullptr,
-    alarm_describe_device,
-    alarm_describe_trigger,
-    alarm_subscription_key,
-    "dio-alert",
-    alarm_snmp_args,
-    alarm_audit,
+extern const CheckType kAlarmCheck;
+const CheckType kAlarmCheck = {
+    "alarm",  // name
+    "alarm",  // domain
+    true,  // has_resolve
+    "alarm.trigger_on_change",  // on_change_flag
+    {
+        alarm_on_event,  // on_event
+        nullptr,  // trigger_counter
+        alarm_describe_device,  // describe_device
+        alarm_describe_trigger,  // describe_trigger
+        alarm_subscription_key,  // subscription_key
+        alarm_snmp_args,  // snmp_args
+        alarm_audit,  // audit
+        nullptr,  // reply_to
+    },
+    "dio-alert",  // snmp_script
+    kAlarmSettings,
+    nullptr,  // threshold
 };

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -67,15 +66,27 @@ int celldata_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kCelldataSettings[] = {"celldata.cell_device", "celldata.data_limit", "celldata.data_period", nullptr};
+
 }  // namespace
 
-const CheckOps kCelldataCheckOps = {
-    celldata_on_event,
-    nullptr,
-    celldata_describe_device,
-    celldata_describe_trigger,
-    celldata_subscription_key,
-    "devlog-data-alert",
-    celldata_snmp_args,
-    nullptr,
+extern const CheckType kCelldataCheck;
+const CheckType kCelldataCheck = {
+    "celldata",  // name
+    "celldata",  // domain
+    true,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        celldata_on_event,  // on_event
+        nullptr,  // trigger_counter
+        celldata_describe_device,  // describe_device
+        celldata_describe_trigger,  // describe_trigger
+        celldata_subscription_key,  // subscription_key
+        celldata_snmp_args,  // snmp_args
+        nullptr,  // audit
+        nullptr,  // reply_to
+    },
+    "devlog-data-alert",  // snmp_script
+    kCelldataSettings,
+    nullptr,  // threshold
 };

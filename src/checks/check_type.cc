@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "checks/modules.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
@@ -65,40 +64,55 @@ CheckOutcome outcome_not_reading(const char* format, ...) {
   return outcome;
 }
 
-// One row per kind, in the order the "check_type" names have always been
-// compared: id, name, domain, resolve stage, on-change flag, ops. The ops
-// (one file per check module) carry the kind's SNMP alert script.
-const CheckType kCheckTypes[] = {
-    {kCheckEnviro,        "environmental",      "enviro",             true,  nullptr,                           &kEnviroCheckOps},
-    {kCheckPower,         "power",              "power",              true,  nullptr,                           &kPowerCheckOps},
-    {kCheckSerialSignal,  "serial_signal",      "serial.signal",      true,  "serial.signal.trigger_on_change", &kSerialSignalCheckOps},
-    {kCheckSerialLogin,   "serial_login",       "serial.login",       false, nullptr,                           &kSerialLoginCheckOps},
-    {kCheckSerialPattern, "serial_pattern",     "serial.pattern",     false, nullptr,                           &kSerialPatternCheckOps},
-    {kCheckUpsState,      "ups_status",         "ups.state",          true,  nullptr,                           &kUpsStateCheckOps},
-    {kCheckAlarm,         "alarm",              "alarm",              true,  "alarm.trigger_on_change",         &kAlarmCheckOps},
-    {kCheckCustom,        "custom",             "custom",             true,  nullptr,                           &kCustomCheckOps},
-    {kCheckNetPing,       "net_ping",           "net.ping",           true,  nullptr,                           &kPingCheckOps},
-    {kCheckNetTcp,        "net_tcp",            "net.tcp",            true,  nullptr,                           nullptr},
-    {kCheckSms,           "sms",                "sms",                false, nullptr,                           &kSmsCheckOps},
-    {kCheckCelldata,      "celldata",           "celldata",           true,  nullptr,                           &kCelldataCheckOps},
-    {kCheckWebuiLogin,    "webui_login",        "webui_login",        false, nullptr,                           &kWebuiLoginCheckOps},
-    {kCheckUsbConsole,    "usb_console_status", "usb_console_status", false, nullptr,                           &kUsbConsoleCheckOps},
-    {kCheckNetInterface,  "conman",             "conman",             false, nullptr,                           &kNetInterfaceCheckOps},
-    {kCheckRouteddata,    "routeddata",         "routeddata",         true,  nullptr,                           &kRouteddataCheckOps},
-    {kCheckCliLogin,      "cli_login",          "cli_login",          false, nullptr,                           &kCliLoginCheckOps},
-    {kCheckNone, nullptr, nullptr, true, nullptr, nullptr},
+namespace {
+
+// The appliance names this kind, but this daemon has no check for it: a
+// rule of it is loaded and never triggers.
+const char* const kNetTcpSettings[] = {nullptr};
+
+}  // namespace
+
+extern const CheckType kNetTcpCheck;
+const CheckType kNetTcpCheck = {
+    "net_tcp",  // name
+    "net.tcp",  // domain
+    true,       // has_resolve
+    nullptr,    // on_change_flag
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+    nullptr,    // snmp_script
+    kNetTcpSettings,
+    nullptr,  // threshold
 };
 
-const CheckType* check_type_find(int32_t id) {
-  for (const CheckType* t = kCheckTypes; t->name != nullptr; ++t) {
-    if (t->id == id) return t;
-  }
-  return nullptr;
-}
+// Each kind's descriptor is defined in its module's file.
+extern const CheckType kEnviroCheck, kPowerCheck, kSerialSignalCheck, kSerialLoginCheck, kSerialPatternCheck, kUpsStateCheck, kAlarmCheck, kCustomCheck, kPingCheck, kNetTcpCheck, kSmsCheck, kCelldataCheck, kWebuiLoginCheck, kUsbConsoleCheck, kNetInterfaceCheck, kRouteddataCheck, kCliLoginCheck;
+
+// One line per kind, in the order the "check_type" names have always been
+// compared.
+const CheckType* const kCheckTypes[] = {
+    &kEnviroCheck,
+    &kPowerCheck,
+    &kSerialSignalCheck,
+    &kSerialLoginCheck,
+    &kSerialPatternCheck,
+    &kUpsStateCheck,
+    &kAlarmCheck,
+    &kCustomCheck,
+    &kPingCheck,
+    &kNetTcpCheck,
+    &kSmsCheck,
+    &kCelldataCheck,
+    &kWebuiLoginCheck,
+    &kUsbConsoleCheck,
+    &kNetInterfaceCheck,
+    &kRouteddataCheck,
+    &kCliLoginCheck,
+    nullptr,
+};
 
 const CheckType* check_type_named(const char* name) {
-  for (const CheckType* t = kCheckTypes; t->name != nullptr; ++t) {
-    if (strcmp(name, t->name) == 0) return t;
+  for (const CheckType* const* t = kCheckTypes; *t != nullptr; ++t) {
+    if (strcmp(name, (*t)->name) == 0) return *t;
   }
   return nullptr;
 }

@@ -2,7 +2,6 @@
 // CLI, on the shared login event design.
 #include "base/log.h"
 #include "checks/login_event.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
 
@@ -72,15 +71,27 @@ int cli_login_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kCliLoginSettings[] = {"cli_login.trigger_login", "cli_login.trigger_logout", "cli_login.trigger_auth_error", nullptr};
+
 }  // namespace
 
-const CheckOps kCliLoginCheckOps = {
-    cli_login_on_event,
-    nullptr,
-    login_describe_device,
-    login_describe_trigger,
-    cli_login_subscription_key,
-    "cli-user-alert",
-    cli_login_snmp_args,
-    cli_login_audit,
+extern const CheckType kCliLoginCheck;
+const CheckType kCliLoginCheck = {
+    "cli_login",  // name
+    "cli_login",  // domain
+    false,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        cli_login_on_event,  // on_event
+        nullptr,  // trigger_counter
+        login_describe_device,  // describe_device
+        login_describe_trigger,  // describe_trigger
+        cli_login_subscription_key,  // subscription_key
+        cli_login_snmp_args,  // snmp_args
+        cli_login_audit,  // audit
+        nullptr,  // reply_to
+    },
+    "cli-user-alert",  // snmp_script
+    kCliLoginSettings,
+    nullptr,  // threshold
 };

@@ -7,7 +7,6 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/level.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -50,15 +49,27 @@ int custom_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kCustomSettings[] = {"custom.script", "custom.trigger_code", nullptr};
+
 }  // namespace
 
-const CheckOps kCustomCheckOps = {
-    custom_on_event,
-    nullptr,
-    custom_describe_device,
-    custom_describe_trigger,
-    custom_subscription_key,
-    "custom-alert",
-    custom_snmp_args,
-    custom_audit,
+extern const CheckType kCustomCheck;
+const CheckType kCustomCheck = {
+    "custom",  // name
+    "custom",  // domain
+    true,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        custom_on_event,  // on_event
+        nullptr,  // trigger_counter
+        custom_describe_device,  // describe_device
+        custom_describe_trigger,  // describe_trigger
+        custom_subscription_key,  // subscription_key
+        custom_snmp_args,  // snmp_args
+        custom_audit,  // audit
+        nullptr,  // reply_to
+    },
+    "custom-alert",  // snmp_script
+    kCustomSettings,
+    nullptr,  // threshold
 };

@@ -9,7 +9,6 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/enviro.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "checks/threshold.h"
 #include "model/archeck.h"
@@ -129,15 +128,27 @@ void enviro_audit(const ArCheck* check, AuditReport* report) {
 // Device, label, property, the reading as a whole number, trigger value, comparison.
 int enviro_snmp_args(const ArCheck* check, SnmpArgs* args) { return snmp_reading_args(check, "enviro", args); }
 
+const char* const kEnviroSettings[] = {"enviro.check_type", "enviro.dev_ref", "enviro.trigger_val", "enviro.hysteresis", "enviro.comparison", nullptr};
+
 }  // namespace
 
-const CheckOps kEnviroCheckOps = {
-    enviro_on_event,
-    enviro_counter_key,
-    enviro_describe_device,
-    enviro_describe_trigger,
-    enviro_subscription_key,
-    "environmental-alert",
-    enviro_snmp_args,
-    enviro_audit,
+extern const CheckType kEnviroCheck;
+const CheckType kEnviroCheck = {
+    "environmental",  // name
+    "enviro",  // domain
+    true,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        enviro_on_event,  // on_event
+        enviro_counter_key,  // trigger_counter
+        enviro_describe_device,  // describe_device
+        enviro_describe_trigger,  // describe_trigger
+        enviro_subscription_key,  // subscription_key
+        enviro_snmp_args,  // snmp_args
+        enviro_audit,  // audit
+        nullptr,  // reply_to
+    },
+    "environmental-alert",  // snmp_script
+    kEnviroSettings,
+    nullptr,  // threshold
 };

@@ -5,7 +5,6 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/interface_info.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -66,15 +65,27 @@ int net_interface_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kNetInterfaceSettings[] = {"conman.ref", "conman.event_mask", nullptr};
+
 }  // namespace
 
-const CheckOps kNetInterfaceCheckOps = {
-    net_interface_on_event,
-    nullptr,
-    net_interface_describe_device,
-    net_interface_describe_trigger,
-    net_interface_subscription_key,
-    "network-interface-alert",
-    net_interface_snmp_args,
-    net_interface_audit,
+extern const CheckType kNetInterfaceCheck;
+const CheckType kNetInterfaceCheck = {
+    "conman",  // name
+    "conman",  // domain
+    false,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        net_interface_on_event,  // on_event
+        nullptr,  // trigger_counter
+        net_interface_describe_device,  // describe_device
+        net_interface_describe_trigger,  // describe_trigger
+        net_interface_subscription_key,  // subscription_key
+        net_interface_snmp_args,  // snmp_args
+        net_interface_audit,  // audit
+        nullptr,  // reply_to
+    },
+    "network-interface-alert",  // snmp_script
+    kNetInterfaceSettings,
+    nullptr,  // threshold
 };

@@ -5,7 +5,6 @@
 
 #include "checks/check_type.h"
 #include "checks/level.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -46,15 +45,27 @@ int ping_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kPingSettings[] = {"net.ping.address", nullptr};
+
 }  // namespace
 
-const CheckOps kPingCheckOps = {
-    ping_on_event,
-    nullptr,
-    ping_describe_device,
-    ping_describe_trigger,
-    ping_subscription_key,
-    "host-alert",
-    ping_snmp_args,
-    nullptr,
+extern const CheckType kPingCheck;
+const CheckType kPingCheck = {
+    "net_ping",  // name
+    "net.ping",  // domain
+    true,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        ping_on_event,  // on_event
+        nullptr,  // trigger_counter
+        ping_describe_device,  // describe_device
+        ping_describe_trigger,  // describe_trigger
+        ping_subscription_key,  // subscription_key
+        ping_snmp_args,  // snmp_args
+        nullptr,  // audit
+        nullptr,  // reply_to
+    },
+    "host-alert",  // snmp_script
+    kPingSettings,
+    nullptr,  // threshold
 };

@@ -7,7 +7,6 @@
 #include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "checks/threshold.h"
 #include "model/archeck.h"
@@ -144,15 +143,27 @@ void power_audit(const ArCheck* check, AuditReport* report) {
 // As the environmental alert: the reading against its threshold.
 int power_snmp_args(const ArCheck* check, SnmpArgs* args) { return snmp_reading_args(check, "power", args); }
 
+const char* const kPowerSettings[] = {"power.check_type", "power.dev_ref", "power.trigger_val", "power.hysteresis", "power.comparison", nullptr};
+
 }  // namespace
 
-const CheckOps kPowerCheckOps = {
-    power_on_event,
-    nullptr,
-    power_describe_device,
-    power_describe_trigger,
-    power_subscription_key,
-    "power-alert",
-    power_snmp_args,
-    power_audit,
+extern const CheckType kPowerCheck;
+const CheckType kPowerCheck = {
+    "power",  // name
+    "power",  // domain
+    true,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        power_on_event,  // on_event
+        nullptr,  // trigger_counter
+        power_describe_device,  // describe_device
+        power_describe_trigger,  // describe_trigger
+        power_subscription_key,  // subscription_key
+        power_snmp_args,  // snmp_args
+        power_audit,  // audit
+        nullptr,  // reply_to
+    },
+    "power-alert",  // snmp_script
+    kPowerSettings,
+    nullptr,  // threshold
 };

@@ -10,7 +10,6 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/interface_info.h"
-#include "checks/modules.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 #include "platform/strrepl.h"
@@ -153,15 +152,27 @@ void routeddata_audit(const ArCheck* check, AuditReport* report) {
   }
 }
 
+const char* const kRouteddataSettings[] = {"routeddata.interface", "routeddata.data_limit", "routeddata.data_period", "routeddata.data_resolve_time", nullptr};
+
 }  // namespace
 
-const CheckOps kRouteddataCheckOps = {
-    routeddata_on_event,
-    nullptr,
-    routeddata_describe_device,
-    routeddata_describe_trigger,
-    routeddata_subscription_key,
-    nullptr,
-    nullptr,
-    routeddata_audit,
+extern const CheckType kRouteddataCheck;
+const CheckType kRouteddataCheck = {
+    "routeddata",  // name
+    "routeddata",  // domain
+    true,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        routeddata_on_event,  // on_event
+        nullptr,  // trigger_counter
+        routeddata_describe_device,  // describe_device
+        routeddata_describe_trigger,  // describe_trigger
+        routeddata_subscription_key,  // subscription_key
+        nullptr,  // snmp_args
+        routeddata_audit,  // audit
+        nullptr,  // reply_to
+    },
+    nullptr,  // snmp_script
+    kRouteddataSettings,
+    nullptr,  // threshold
 };

@@ -5,7 +5,6 @@
 #include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "checks/serial_port.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
@@ -79,15 +78,27 @@ int login_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kSerialLoginSettings[] = {"serial.login.trigger_login", "serial.login.trigger_logout", "serial.login.dev_refs.dev_ref#", nullptr};
+
 }  // namespace
 
-const CheckOps kSerialLoginCheckOps = {
-    login_on_event,
-    nullptr,
-    login_describe_device,
-    login_describe_trigger,
-    login_subscription_key,
-    "portmanager-user-alert",
-    login_snmp_args,
-    login_audit,
+extern const CheckType kSerialLoginCheck;
+const CheckType kSerialLoginCheck = {
+    "serial_login",  // name
+    "serial.login",  // domain
+    false,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        login_on_event,  // on_event
+        nullptr,  // trigger_counter
+        login_describe_device,  // describe_device
+        login_describe_trigger,  // describe_trigger
+        login_subscription_key,  // subscription_key
+        login_snmp_args,  // snmp_args
+        login_audit,  // audit
+        nullptr,  // reply_to
+    },
+    "portmanager-user-alert",  // snmp_script
+    kSerialLoginSettings,
+    nullptr,  // threshold
 };

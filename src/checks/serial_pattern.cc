@@ -6,7 +6,6 @@
 #include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "checks/serial_port.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
@@ -72,15 +71,27 @@ int pattern_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kSerialPatternSettings[] = {"serial.pattern.pattern", "serial.pattern.trigger_tx", "serial.pattern.trigger_rx", "serial.pattern.dev_refs.dev_ref#", nullptr};
+
 }  // namespace
 
-const CheckOps kSerialPatternCheckOps = {
-    pattern_on_event,
-    nullptr,
-    pattern_describe_device,
-    pattern_describe_trigger,
-    pattern_subscription_key,
-    "portmanager-pattern-alert",
-    pattern_snmp_args,
-    pattern_audit,
+extern const CheckType kSerialPatternCheck;
+const CheckType kSerialPatternCheck = {
+    "serial_pattern",  // name
+    "serial.pattern",  // domain
+    false,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        pattern_on_event,  // on_event
+        nullptr,  // trigger_counter
+        pattern_describe_device,  // describe_device
+        pattern_describe_trigger,  // describe_trigger
+        pattern_subscription_key,  // subscription_key
+        pattern_snmp_args,  // snmp_args
+        pattern_audit,  // audit
+        nullptr,  // reply_to
+    },
+    "portmanager-pattern-alert",  // snmp_script
+    kSerialPatternSettings,
+    nullptr,  // threshold
 };

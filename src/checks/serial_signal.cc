@@ -11,7 +11,6 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/level.h"
-#include "checks/modules.h"
 #include "checks/serial_port.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
@@ -98,15 +97,27 @@ int signal_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kSerialSignalSettings[] = {"serial.signal.signal", "serial.signal.trigger_val", "serial.signal.trigger_on_change", "serial.signal.dev_refs.dev_ref#", nullptr};
+
 }  // namespace
 
-const CheckOps kSerialSignalCheckOps = {
-    signal_on_event,
-    nullptr,
-    signal_describe_device,
-    signal_describe_trigger,
-    signal_subscription_key,
-    "portmanager-signal-alert",
-    signal_snmp_args,
-    signal_audit,
+extern const CheckType kSerialSignalCheck;
+const CheckType kSerialSignalCheck = {
+    "serial_signal",  // name
+    "serial.signal",  // domain
+    true,  // has_resolve
+    "serial.signal.trigger_on_change",  // on_change_flag
+    {
+        signal_on_event,  // on_event
+        nullptr,  // trigger_counter
+        signal_describe_device,  // describe_device
+        signal_describe_trigger,  // describe_trigger
+        signal_subscription_key,  // subscription_key
+        signal_snmp_args,  // snmp_args
+        signal_audit,  // audit
+        nullptr,  // reply_to
+    },
+    "portmanager-signal-alert",  // snmp_script
+    kSerialSignalSettings,
+    nullptr,  // threshold
 };

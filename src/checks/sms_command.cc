@@ -15,7 +15,6 @@
 #include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -165,15 +164,32 @@ int sms_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+// A reply goes to the sender of the message that triggered.
+std::string sms_reply_to(const ArCheck* check) {
+  return check->current_event ? sms_sender(check->current_event->value) : std::string();
+}
+
+const char* const kSmsSettings[] = {"sms.phone_number", "sms.message_pattern", nullptr};
+
 }  // namespace
 
-const CheckOps kSmsCheckOps = {
-    sms_on_event,
-    nullptr,
-    sms_describe_device,
-    sms_describe_trigger,
-    sms_subscription_key,
-    "sms-alert",
-    sms_snmp_args,
-    sms_audit,
+extern const CheckType kSmsCheck;
+const CheckType kSmsCheck = {
+    "sms",  // name
+    "sms",  // domain
+    false,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        sms_on_event,  // on_event
+        nullptr,  // trigger_counter
+        sms_describe_device,  // describe_device
+        sms_describe_trigger,  // describe_trigger
+        sms_subscription_key,  // subscription_key
+        sms_snmp_args,  // snmp_args
+        sms_audit,  // audit
+        sms_reply_to,  // reply_to
+    },
+    "sms-alert",  // snmp_script
+    kSmsSettings,
+    nullptr,  // threshold
 };

@@ -6,7 +6,6 @@
 #include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -91,15 +90,27 @@ int ups_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kUpsStateSettings[] = {"ups.state.dev_ref", "ups.state.trigger_cond", nullptr};
+
 }  // namespace
 
-const CheckOps kUpsStateCheckOps = {
-    ups_on_event,
-    nullptr,
-    ups_describe_device,
-    ups_describe_trigger,
-    ups_subscription_key,
-    "ups-status-alert",
-    ups_snmp_args,
-    ups_audit,
+extern const CheckType kUpsStateCheck;
+const CheckType kUpsStateCheck = {
+    "ups_status",  // name
+    "ups.state",  // domain
+    true,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        ups_on_event,  // on_event
+        nullptr,  // trigger_counter
+        ups_describe_device,  // describe_device
+        ups_describe_trigger,  // describe_trigger
+        ups_subscription_key,  // subscription_key
+        ups_snmp_args,  // snmp_args
+        ups_audit,  // audit
+        nullptr,  // reply_to
+    },
+    "ups-status-alert",  // snmp_script
+    kUpsStateSettings,
+    nullptr,  // threshold
 };

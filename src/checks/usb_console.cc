@@ -5,7 +5,6 @@
 #include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
@@ -73,15 +72,27 @@ void usb_console_audit(const ArCheck* check, AuditReport* report) {
   }
 }
 
+const char* const kUsbConsoleSettings[] = {"usb_console_status.trigger_connect", "usb_console_status.trigger_disconnect", "usb_console_status.dev_refs.dev_ref#", nullptr};
+
 }  // namespace
 
-const CheckOps kUsbConsoleCheckOps = {
-    usb_console_on_event,
-    nullptr,
-    usb_console_describe_device,
-    usb_console_describe_trigger,
-    usb_console_subscription_key,
-    nullptr,
-    nullptr,
-    usb_console_audit,
+extern const CheckType kUsbConsoleCheck;
+const CheckType kUsbConsoleCheck = {
+    "usb_console_status",  // name
+    "usb_console_status",  // domain
+    false,  // has_resolve
+    nullptr,  // on_change_flag
+    {
+        usb_console_on_event,  // on_event
+        nullptr,  // trigger_counter
+        usb_console_describe_device,  // describe_device
+        usb_console_describe_trigger,  // describe_trigger
+        usb_console_subscription_key,  // subscription_key
+        nullptr,  // snmp_args
+        usb_console_audit,  // audit
+        nullptr,  // reply_to
+    },
+    nullptr,  // snmp_script
+    kUsbConsoleSettings,
+    nullptr,  // threshold
 };

@@ -36,13 +36,13 @@ void read_schedule(xmldb_t* db, AutoResponse* ar) {
   }
 }
 
-// The kind of check the rule names: its id, and whether the rule has a
+// The kind of check the rule names, and whether the rule has a
 // resolve stage (a kind's on-change flag takes it away). A name no kind has
 // leaves the rule without a kind, which rejects it later.
 void read_check_type(xmldb_t* db, AutoResponse* ar) {
   const CheckType* type = check_type_named(xmldb_getstring(db, ar->path.c_str(), "check_type"));
   if (type == nullptr) return;
-  ar->check_type = type->id;
+  ar->kind = type;
   if (type->on_change_flag != nullptr) {
     ar->has_resolve = xmldb_getbool(db, ar->path.c_str(), type->on_change_flag) == 0;
   } else {
@@ -102,12 +102,11 @@ int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
   ArCheckConf& conf = check.conf;
   conf.ar = ar;
   conf.ref_index = index;
-  const CheckType* type = check_type_find(ar->check_type);
-  if (type == nullptr || type->ops == nullptr) {
+  if (!check_type_has_module(ar->kind)) {
     ar_log(kLogFatal, "Unknown check type");
     return -1;
   }
-  conf.ops = type->ops;
+  conf.ops = &ar->kind->ops;
   if (conf.ops->subscription_key(&check, &conf.subscription) != 0) {
     ar_log(kLogWarn, "No subscription for rule: %s - %d", ar->path.c_str(), static_cast<int>(index));
     return -1;
@@ -154,9 +153,10 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   ar->repeat_timeout =
       xmldb_getstring(db, path, "repeat_timeout")[0] == '\0' ? 300 : xmldb_getsize(db, path, "repeat_timeout");
 
-  const CheckType* type = check_type_find(ar->check_type);
+  const CheckType* type = ar->kind;
   if (type == nullptr) {
-    ar_log(kLogFatal, "No corresponding config domain found for: %d", ar->check_type);
+    // The line has always named the kind by a number, which is 0 for none.
+    ar_log(kLogFatal, "No corresponding config domain found for: %d", 0);
     return -1;
   }
   config->rules.push_back(std::move(rule));

@@ -36,6 +36,7 @@ class SnmpAction : public ::testing::Test {
   // The action's result for the rule as one of check_type described by answers; argv holds its start's arguments.
   int run(const char* check_type, const std::vector<OptionalText>& answers) {
     d.write_config(sensor_rule("snmp").set(kRule + ".check_type", check_type));
+    d.check(0).conf.ar->kind = check_type_named(check_type);
     g_answers = answers;
     d.spawner.starts.clear();
     ArCheck& k = d.check(0);

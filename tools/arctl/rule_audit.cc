@@ -32,8 +32,8 @@ bool starts_with(const std::string& text, const char* prefix) { return text.comp
 
 std::vector<std::string> check_type_names() {
   std::vector<std::string> names;
-  for (const CheckType* t = kCheckTypes; t->name != nullptr; ++t) {
-    if (t->ops != nullptr) names.emplace_back(t->name);
+  for (const CheckType* const* t = kCheckTypes; *t != nullptr; ++t) {
+    if (check_type_has_module(*t)) names.emplace_back((*t)->name);
   }
   return names;
 }
@@ -155,7 +155,7 @@ void audit_action_kind(AuditReport* report, xmldb_t* db, const std::string& acti
     const std::string sms = action + ".sms";
     const std::string numbers = setting(db, sms, "number");
     if (numbers.empty() && setting(db, sms, "gateway_email").empty() &&
-        (check == nullptr || check->id != kCheckSms)) {
+        (check == nullptr || check->ops.reply_to == nullptr)) {
       report->error(sms, "neither number nor gateway_email is set, so the action fails; set the number to text");
     }
     audit_sms_numbers(report, sms + ".number", numbers);
@@ -164,7 +164,7 @@ void audit_action_kind(AuditReport* report, xmldb_t* db, const std::string& acti
       report->error(action + ".email.to_addr", "missing, so the e-mail has no recipient; set the address");
     }
   } else if (kind == "snmp") {
-    if (check != nullptr && (check->ops == nullptr || check->ops->snmp_script == nullptr)) {
+    if (check != nullptr && check->snmp_script == nullptr) {
       report->error(action + ".action_type", std::string("rules of type ") + check->name +
                                                  " have no SNMP alert, so this action always fails; remove it");
     }
