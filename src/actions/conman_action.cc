@@ -3,6 +3,8 @@
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
+#include "checks/audit.h"
+#include "checks/interface_info.h"
 
 int queue_conman_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".conman");
@@ -20,3 +22,30 @@ int queue_conman_action(ActionQueue& queue, ArCheck* check, const Action& action
   *status = kActionDropped;
   return 0;
 }
+
+namespace {
+
+std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
+  return xmldb_getstring(db, prefix.c_str(), key);
+}
+
+}  // namespace
+
+void audit_conman_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
+  const std::string conman = action + ".conman";
+  const std::string ref = setting(db, conman, "ref");
+  if (interface_info_find(ref.c_str()) == nullptr && !interface_is_tunnel(ref.c_str())) {
+    report->warning(conman + ".ref", (ref.empty() ? std::string("missing") : quoted(ref) + " is no interface") +
+                                         ", so nothing acts on the command; name an interface such as "
+                                         "config.interfaces.wan or a tunnel under config.openvpn");
+  }
+  const std::string what = setting(db, conman, "action");
+  if (what.empty()) {
+    report->error(conman + ".action", "missing, so the daemon stops the interface; use start or stop");
+  } else {
+    audit_choice(report, conman + ".action", what, {"start", "stop"}, "an interface action",
+                 "the daemon stops the interface");
+  }
+}
+
+const char* const kConmanSettings[] = {"ref", "action", nullptr};

@@ -10,3 +10,5 @@ int queue_dio_action(ActionQueue& queue, ArCheck* check, const Action& action, A
   const int result = queue.add(check, action, status, queue.paths().ioc, argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
+
+const char* const kDioSettings[] = {"pin", "value", nullptr};

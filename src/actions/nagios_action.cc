@@ -29,3 +29,5 @@ int queue_nagios_action(ActionQueue& queue, ArCheck* check, const Action& action
                                   envp, kNagiosTag);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
+
+const char* const kNagiosSettings[] = {"message", "return_code", nullptr};

@@ -12,6 +12,8 @@
 #include "checks/snmp_alert.h"
 #include "model/autoresponse.h"
 #include "model/check_kind.h"
+#include "checks/audit.h"
+#include "model/check_kind.h"
 
 int queue_snmp_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   // The kind the rule was loaded with, as every other operation of the
@@ -41,3 +43,12 @@ int queue_snmp_action(ActionQueue& queue, ArCheck* check, const Action& action, 
   const int result = queue.add(check, action, status, path_in(queue.paths().scripts_dir, kind->snmp_script), argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
+
+void audit_snmp_action(AuditReport* report, xmldb_t* /*db*/, const std::string& action, const CheckType* check) {
+  if (check != nullptr && check->snmp_script == nullptr) {
+    report->error(action + ".action_type", std::string("rules of type ") + check->name +
+                                               " have no SNMP alert, so this action always fails; remove it");
+  }
+}
+
+const char* const kSnmpSettings[] = {nullptr};

@@ -16,7 +16,6 @@
 #include "arctl/offline.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/interface_info.h"
 #include "model/autoresponse.h"
 
 namespace {
@@ -44,136 +43,6 @@ std::vector<std::string> action_type_names() {
   return names;
 }
 
-// A custom action's script, as this machine has it.
-void audit_script(AuditReport* report, const std::string& path, const std::string& script) {
-  if (script.empty()) {
-    report->error(path, "missing, so the action starts nothing and fails; set the script's full path");
-    return;
-  }
-  if (script[0] != '/') {
-    report->warning(path, quoted(script) + " is no full path, so it is looked for in the daemon's working "
-                                           "directory; write its full path");
-    return;
-  }
-  struct stat st{};
-  if (stat(script.c_str(), &st) != 0) {
-    report->warning(path, script + (errno == ENOENT ? std::string(" does not exist on this machine")
-                                                    : " cannot be examined (" + std::string(strerror(errno)) + ")") +
-                              ", so the action would end with status 127");
-  } else if (!S_ISREG(st.st_mode)) {
-    report->warning(path, script + " is not a file, so the action would end with status 127");
-  } else if (access(script.c_str(), X_OK) != 0) {
-    report->warning(path, script + " is not executable, so the action would end with status 126; chmod +x it");
-  }
-}
-
-// SMS numbers: the daemon texts every part of the setting between commas
-// and blanks as a number of its own, so a blank inside a number, or
-// anything but '+' and digits, texts numbers nobody meant.
-void audit_sms_numbers(AuditReport* report, const std::string& path, const std::string& numbers) {
-  for (size_t at = 0; at < numbers.size(); ++at) {
-    const char c = numbers[at];
-    const bool separator = c == ',' || c == ' ';
-    if (!separator && c != '+' && (c < '0' || c > '9')) {
-      report->warning(path, quoted(numbers) + " holds " + quoted(std::string(1, c)) +
-                                ", which is no part of a phone number; write numbers of digits with an optional "
-                                "leading +, separated by commas");
-      return;
-    }
-    // A blank with digits on both sides (ignoring other blanks) splits one number in two.
-    if (c == ' ') {
-      const size_t before = numbers.find_last_not_of(' ', at);
-      const size_t after = numbers.find_first_not_of(' ', at);
-      if (before != std::string::npos && after != std::string::npos && numbers[before] != ',' &&
-          numbers[after] != ',') {
-        report->warning(path, quoted(numbers) + " has a blank inside a number, so the daemon texts each part as a "
-                                                "number of its own; write the number without blanks and separate "
-                                                "numbers with commas");
-        return;
-      }
-    }
-  }
-}
-
-// The settings of one kind of action that make it fail or act otherwise
-// than it says.
-void audit_action_kind(AuditReport* report, xmldb_t* db, const std::string& action, const std::string& kind,
-                       const CheckType* check) {
-  if (kind == "custom") {
-    const std::string custom = action + ".custom";
-    audit_script(report, custom + ".script", setting(db, custom, "script"));
-    const std::string args = custom + ".args";
-    if (holds(db, args)) {
-      audit_total(report, db, args, "arg", kMaxCustomArgs, "those arguments are passed empty");
-      if (xmldb_getsize(db, args.c_str(), "total") > kMaxCustomArgs) {
-        report->error(args + ".total", "is more than the " + std::to_string(kMaxCustomArgs) +
-                                           " arguments the daemon passes, so the action always fails");
-      }
-    }
-  } else if (kind == "rpc") {
-    const std::string rpc = action + ".rpc";
-    const std::string ref = setting(db, rpc, "rpc_ref");
-    if (ref.empty()) {
-      report->error(rpc + ".rpc_ref", "missing, so the action switches no outlet; name the power device, such as "
-                                      "config.ports.port5");
-    } else if (ref.find("sdt") != std::string::npos) {
-      audit_device(report, db, rpc + ".rpc_ref", ref, 0, "power device", "the action has nothing to switch");
-    } else {
-      int port = 0;
-      // The daemon reads the port number as "config.ports.port%d" does.
-      if (sscanf(ref.c_str(), "config.ports.port%d", &port) != 1) {
-        report->error(rpc + ".rpc_ref", quoted(ref) + " is not a serial port (config.ports.portN), so the daemon "
-                                                      "switches the outlets of a port it cannot tell; name the port");
-      } else {
-        audit_device(report, db, rpc + ".rpc_ref", ref, 3, "port", "the action has nothing to switch");
-      }
-    }
-    if (setting(db, rpc, "outlet").empty()) report->error(rpc + ".outlet", "missing; set the outlet to switch");
-    const std::string what = setting(db, rpc, "action");
-    if (what.empty()) {
-      report->error(rpc + ".action", "missing, so pmpower is told nothing to do; use on, off or cycle");
-    } else {
-      audit_choice(report, rpc + ".action", what, {"on", "off", "cycle"}, "an outlet action",
-                   "pmpower refuses it and the outlet stays as it is");
-    }
-  } else if (kind == "conman") {
-    const std::string conman = action + ".conman";
-    const std::string ref = setting(db, conman, "ref");
-    if (interface_info_find(ref.c_str()) == nullptr && !interface_is_tunnel(ref.c_str())) {
-      report->warning(conman + ".ref", (ref.empty() ? std::string("missing") : quoted(ref) + " is no interface") +
-                                           ", so nothing acts on the command; name an interface such as "
-                                           "config.interfaces.wan or a tunnel under config.openvpn");
-    }
-    const std::string what = setting(db, conman, "action");
-    if (what.empty()) {
-      report->error(conman + ".action", "missing, so the daemon stops the interface; use start or stop");
-    } else {
-      audit_choice(report, conman + ".action", what, {"start", "stop"}, "an interface action",
-                   "the daemon stops the interface");
-    }
-  } else if (kind == "sms") {
-    const std::string sms = action + ".sms";
-    const std::string numbers = setting(db, sms, "number");
-    if (numbers.empty() && setting(db, sms, "gateway_email").empty() &&
-        (check == nullptr || check->ops.reply_to == nullptr)) {
-      report->error(sms, "neither number nor gateway_email is set, so the action fails; set the number to text");
-    }
-    audit_sms_numbers(report, sms + ".number", numbers);
-  } else if (kind == "email") {
-    if (setting(db, action + ".email", "to_addr").empty()) {
-      report->error(action + ".email.to_addr", "missing, so the e-mail has no recipient; set the address");
-    }
-  } else if (kind == "snmp") {
-    if (check != nullptr && check->snmp_script == nullptr) {
-      report->error(action + ".action_type", std::string("rules of type ") + check->name +
-                                                 " have no SNMP alert, so this action always fails; remove it");
-    }
-  } else if (kind == "resolve") {
-    report->warning(action + ".action_type", "a resolve action does nothing and is always reported as failed; "
-                                             "remove it");
-  }
-}
-
 void audit_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* check) {
   if (setting(db, action, "name").empty()) {
     report->error(action + ".name", "missing, so the daemon skips this whole rule; give the action a name");
@@ -184,7 +53,8 @@ void audit_action(AuditReport* report, xmldb_t* db, const std::string& action, c
                   "missing, so the daemon skips this whole rule; use " + one_of(action_type_names()));
   } else if (audit_choice(report, action + ".action_type", kind, action_type_names(), "an action type",
                           "the daemon skips this whole rule")) {
-    audit_action_kind(report, db, action, kind, check);
+    const ActionKind* row = action_kind_find(kind.c_str());
+    if (row->audit != nullptr) row->audit(report, db, action, check);
   }
   audit_whole_number(report, action + ".delay_time", setting(db, action, "delay_time"));
 }
