@@ -2,6 +2,7 @@
 #include "config/loader.h"
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -15,23 +16,36 @@ namespace {
 
 constexpr const char* kCmsRoot = "config.cms";
 
+constexpr const char* kRuleName = "name";
+constexpr const char* kRuleCheckType = "check_type";
+constexpr const char* kRepeatTrigger = "repeat_trigger";
+constexpr const char* kResetTimeout = "reset_timeout";
+constexpr const char* kRepeatTimeout = "repeat_timeout";
+constexpr const char* kTriggerTotal = "trigger_actions.total";
+constexpr const char* kResolveTotal = "resolve_actions.total";
+// A day's window, the day's number in place of the '#'; day 0's start hour
+// switches the schedule on.
+constexpr const char* kWindow[] = {"disable.day#.start_hour", "disable.day#.start_min", "disable.day#.end_hour",
+                                   "disable.day#.end_min"};
+
 // Every setting of a rule is read under the rule's path: the database keeps
 // the element of the last prefix it was given, so only the key's few
 // components are looked up.
 void read_schedule(xmldb_t* db, AutoResponse* ar) {
   const char* path = ar->path.c_str();
-  if (xmldb_getstring(db, path, "disable.day0.start_hour")[0] == '\0') return;
+  std::string key = kWindow[0];
+  const size_t day_at = key.find('#');
+  key[day_at] = '0';
+  if (xmldb_getstring(db, path, key.c_str())[0] == '\0') return;
   ar->schedule_enabled = true;
   ar->disable = std::make_unique<DisableWindow[]>(7);
-  std::string key = "disable.day0.";
-  const size_t day_at = key.size() - 2, setting_at = key.size();
   for (int day = 0; day < 7; ++day) {
-    key[day_at] = static_cast<char>('0' + day);
     DisableWindow& w = ar->disable[day];
-    for (auto [setting, field] : {std::pair{"start_hour", &w.start_hour}, {"start_min", &w.start_min},
-                                  {"end_hour", &w.end_hour}, {"end_min", &w.end_min}}) {
-      key.replace(setting_at, std::string::npos, setting);
-      *field = xmldb_getsize(db, path, key.c_str());
+    int32_t* const fields[] = {&w.start_hour, &w.start_min, &w.end_hour, &w.end_min};
+    for (size_t i = 0; i < std::size(kWindow); ++i) {
+      key = kWindow[i];
+      key[day_at] = static_cast<char>('0' + day);
+      *fields[i] = xmldb_getsize(db, path, key.c_str());
     }
   }
 }
@@ -40,7 +54,7 @@ void read_schedule(xmldb_t* db, AutoResponse* ar) {
 // resolve stage (a kind's on-change flag takes it away). A name no kind has
 // leaves the rule without a kind, which rejects it later.
 void read_check_type(xmldb_t* db, AutoResponse* ar) {
-  const CheckType* type = check_type_named(xmldb_getstring(db, ar->path.c_str(), "check_type"));
+  const CheckType* type = check_type_named(xmldb_getstring(db, ar->path.c_str(), kRuleCheckType));
   if (type == nullptr) return;
   ar->kind = type;
   if (type->on_change_flag != nullptr) {
@@ -80,7 +94,7 @@ const CmsNodes& cms_nodes(LoadedConfig* config) {
 bool build_actions(AutoResponse* ar, const CmsNodes& cms, ActionListId list) {
   xmldb_t* db = ar->config_db;
   const int32_t total = bounded_total(db, ar->path.c_str(),
-                                      list == kTriggerList ? "trigger_actions.total" : "resolve_actions.total",
+                                      list == kTriggerList ? kTriggerTotal : kResolveTotal,
                                       kMaxActions);
   action_list(ar, list).share(&cms.actions);
   action_list(ar, list).own().reserve(static_cast<size_t>(total > 0 ? total : 0));
@@ -122,6 +136,11 @@ int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
 
 }  // namespace
 
+const char* const kRuleSettings[] = {
+    kRuleName, kRuleCheckType, kRepeatTrigger, kResetTimeout, kRepeatTimeout, kWindow[0], kWindow[1], kWindow[2],
+    kWindow[3], kTriggerTotal, kResolveTotal, nullptr,
+};
+
 int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   xmldb_t* db = config->db;
   // Built apart and appended once accepted; a rejected rule goes with it
@@ -131,7 +150,7 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   ar->index = static_cast<uint32_t>(n);
   ar->config_db = db;
   ar->cms = &config->cms;
-  const char* name = xmldb_getstring(db, path, "name");
+  const char* name = xmldb_getstring(db, path, kRuleName);
   if (name[0] == '\0') {
     ar_log(kLogFatal, "AutoResponse %s has invalid name", path);
     return -1;
@@ -139,8 +158,8 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   ar->name = name;
   ar->path = path;
   ar->has_resolve = true;
-  ar->repeat_trigger = xmldb_getbool(db, path, "repeat_trigger") != 0;
-  ar->reset_timeout = xmldb_getsize(db, path, "reset_timeout");
+  ar->repeat_trigger = xmldb_getbool(db, path, kRepeatTrigger) != 0;
+  ar->reset_timeout = xmldb_getsize(db, path, kResetTimeout);
   read_schedule(db, ar);
   read_check_type(db, ar);
 
@@ -151,7 +170,7 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   // Read as a size by the database itself: how a text becomes a number is
   // the configuration library's business, not the loader's.
   ar->repeat_timeout =
-      xmldb_getstring(db, path, "repeat_timeout")[0] == '\0' ? 300 : xmldb_getsize(db, path, "repeat_timeout");
+      xmldb_getstring(db, path, kRepeatTimeout)[0] == '\0' ? 300 : xmldb_getsize(db, path, kRepeatTimeout);
 
   const CheckType* type = ar->kind;
   if (type == nullptr) {

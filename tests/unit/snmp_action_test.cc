@@ -68,6 +68,11 @@ TEST_F(SnmpAction, SlotsStayInPlaceAndTheStateSlot) {
     ASSERT_EQ(run("ups_status", {"ups1", no, no, "OL", no, no}), 0);
     EXPECT_EQ(argv.at(5), k.slot) << k.has_resolve << " " << k.state;
   }
+  // A kind without a script, and one whose arguments cannot be built (no data period).
+  EXPECT_EQ(run("routeddata", {"x", no, no, "1", no, no}), -1);
+  EXPECT_TRUE(logged_line(d, kLogFatal, "No snmp alert script for routeddata checks"));
+  EXPECT_EQ(run("celldata", {"modem", no, no, "100", no, no}), -1);
+  EXPECT_TRUE(logged_line(d, kLogFatal, "Error generating script arguments"));
   d.check(0).current_event.reset();  // then the time is now's
   d.clock.wall = 1704067199;          // the last second of 2023
   ASSERT_EQ(run("ups_status", {"ups1", no, no, "OL", no, no}), 0);

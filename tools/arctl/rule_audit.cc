@@ -16,7 +16,10 @@
 #include "arctl/offline.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
+#include "config/action_loader.h"
+#include "config/loader.h"
 #include "model/autoresponse.h"
+#include "platform/scew.h"
 
 namespace {
 
@@ -162,6 +165,161 @@ bool explain_cut(AuditReport* report, const LoaderComplaint& c) {
   return true;
 }
 
+// --- Elements nothing reads --------------------------------------------------
+
+std::vector<std::string> components(const std::string& key) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (size_t dot; (dot = key.find('.', from)) != std::string::npos; from = dot + 1) {
+    parts.push_back(key.substr(from, dot - from));
+  }
+  parts.push_back(key.substr(from));
+  return parts;
+}
+
+// The digits that end a component after its name ("action2": "2"); "" for none.
+std::string trailing_number(const std::string& component) {
+  const size_t name_end = component.find_last_not_of("0123456789");
+  if (name_end == std::string::npos || name_end + 1 == component.size()) return "";
+  return component.substr(name_end + 1);
+}
+
+// key as the tables write it: a component's trailing number is '#'.
+std::string numbered_form(const std::string& key) {
+  std::string form;
+  for (const std::string& part : components(key)) {
+    if (!form.empty()) form += '.';
+    const std::string number = trailing_number(part);
+    form += number.empty() ? part : part.substr(0, part.size() - number.size()) + "#";
+  }
+  return form;
+}
+
+size_t edit_distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// Whether form is one of the known keys or a container of one.
+bool known_key(const std::vector<std::string>& known, const std::string& form) {
+  for (const std::string& k : known) {
+    if (k == form || k.compare(0, form.size() + 1, form + ".") == 0) return true;
+  }
+  return false;
+}
+
+// The known key nearest to the one typed, with the typed numbers in place
+// of '#' ("N" where it had none); "" when none is near enough to be meant.
+std::string nearest_key(const std::vector<std::string>& known, const std::string& typed) {
+  const std::string form = numbered_form(typed);
+  const std::string* best = nullptr;
+  size_t best_distance = 0;
+  for (const std::string& k : known) {
+    const size_t d = edit_distance(form, k);
+    if (best == nullptr || d < best_distance) best = &k, best_distance = d;
+  }
+  if (best == nullptr || best_distance > 2 || best_distance * 3 > form.size()) return "";
+  const std::vector<std::string> typed_parts = components(typed);
+  std::string shown;
+  const std::vector<std::string> parts = components(*best);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    std::string part = parts[i];
+    if (!part.empty() && part.back() == '#') {
+      const std::string number = i < typed_parts.size() ? trailing_number(typed_parts[i]) : "";
+      part.replace(part.size() - 1, 1, number.empty() ? "N" : number);
+    }
+    shown += (i == 0 ? "" : ".") + part;
+  }
+  return shown;
+}
+
+void report_unread(AuditReport* report, const std::string& path, const std::string& typed, const std::string& owner,
+                   const std::vector<std::string>& known) {
+  std::string text = "`" + typed + "` is not a setting of " + owner;
+  const std::string near = nearest_key(known, typed);
+  if (!near.empty()) text += "; did you mean `" + near + "`?";
+  report->warning(path, text);
+}
+
+std::vector<std::string> key_list(const char* const* keys, const std::string& prefix = "") {
+  std::vector<std::string> list;
+  for (const char* const* k = keys; *k != nullptr; ++k) list.push_back(prefix + *k);
+  return list;
+}
+
+// The elements without elements inside, as keys relative to the rule.
+void leaf_keys(const scew_element* element, const std::string& key, std::vector<std::string>* leaves) {
+  const scew_list* children = scew_element_children(element);
+  if (children == nullptr && !key.empty()) leaves->push_back(key);
+  for (const scew_list* l = children; l != nullptr; l = scew_list_next(l)) {
+    const char* name = scew_element_name(static_cast<const scew_element*>(scew_list_data(l)));
+    if (name == nullptr) continue;
+    leaf_keys(static_cast<const scew_element*>(scew_list_data(l)), key.empty() ? name : key + "." + name, leaves);
+  }
+}
+
+bool is_action_type(const std::string& name) { return action_kind_find(name.c_str()) != nullptr; }
+
+bool is_domain_head(const std::string& name) {
+  for (const CheckType* const* t = kCheckTypes; *t != nullptr; ++t) {
+    if (components((*t)->domain)[0] == name) return true;
+  }
+  return false;
+}
+
+// Warns of every element under the rule that the loader, the rule's check
+// and its actions never read, naming the key they read that is nearest.
+// The settings of another kind of check or action (what an editor may
+// leave behind when a rule's kind changes) are left alone.
+void audit_unread_keys(AuditReport* report, xmldb_t* db, const std::string& rule, const CheckType* check) {
+  const scew_element* root = xmldb_subtree(db, rule.c_str());
+  if (root == nullptr) return;
+  std::vector<std::string> leaves;
+  leaf_keys(root, "", &leaves);
+  const std::vector<std::string> rule_keys = key_list(kRuleSettings);
+  std::vector<std::string> check_keys;
+  std::string check_owner;
+  if (check != nullptr) {
+    check_keys = key_list(check->settings);
+    check_keys.push_back(std::string(check->domain) + ".dev_refs.total");
+    check_owner = std::string(strchr("aeiou", check->name[0]) != nullptr ? "an " : "a ") + check->name + " check";
+  }
+  for (const std::string& key : leaves) {
+    const std::string form = numbered_form(key);
+    const std::vector<std::string> parts = components(form);
+    const bool in_list = parts[0] == "trigger_actions" || parts[0] == "resolve_actions";
+    if (in_list && parts.size() >= 2 && parts[1] == "action#") {
+      if (parts.size() == 2) continue;
+      const std::vector<std::string> typed = components(key);
+      const std::string action = rule + "." + typed[0] + "." + typed[1];
+      const std::string inner = key.substr(typed[0].size() + typed[1].size() + 2);
+      const std::string type = setting(db, action, "action_type");
+      const ActionKind* kind = action_kind_find(type.c_str());
+      std::vector<std::string> known = key_list(kActionSettings);
+      if (kind != nullptr) {
+        const std::vector<std::string> own = key_list(kind->settings, type + ".");
+        known.insert(known.end(), own.begin(), own.end());
+      }
+      if (known_key(known, numbered_form(inner)) || (parts[2] != type && is_action_type(parts[2]))) continue;
+      report_unread(report, rule + "." + key, inner, "an action", known);
+    } else if (check != nullptr && form.compare(0, strlen(check->domain) + 1, std::string(check->domain) + ".") == 0) {
+      if (!known_key(check_keys, form)) report_unread(report, rule + "." + key, key, check_owner, check_keys);
+    } else if (!known_key(rule_keys, form) && !is_domain_head(parts[0]) && !is_action_type(parts[0])) {
+      report_unread(report, rule + "." + key, key, "a rule", rule_keys);
+    }
+  }
+}
+
 void audit_rule(AuditReport* report, const OfflineConfig& config, const OfflineRule& rule) {
   xmldb_t* db = config.db();
   const std::string& p = rule.path;
@@ -197,6 +355,7 @@ void audit_rule(AuditReport* report, const OfflineConfig& config, const OfflineR
     report->warning(p + ".resolve_actions", "never run: " + why + " no resolve stage; remove them");
   }
   explain_complaints(report, rule, audited);
+  audit_unread_keys(report, db, p, check);
 }
 
 }  // namespace
