@@ -40,7 +40,8 @@ int queue_snmp_action(ActionQueue& queue, ArCheck* check, const Action& action, 
   snmp_alert_head(check, &queue.clock(), &argv);
   argv.insert(argv.end(), own.begin(), own.end());
 
-  const int result = queue.add(check, action, status, path_in(queue.paths().scripts_dir, kind->snmp_script), argv, {}, 0);
+  const std::string script = path_in(queue.paths().scripts_dir, kind->snmp_script);
+  const int result = queue.add(check, action, status, script, argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
 

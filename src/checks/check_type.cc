@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/log.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
@@ -72,20 +73,38 @@ const char* const kNetTcpSettings[] = {nullptr};
 
 }  // namespace
 
-extern const CheckType kNetTcpCheck;
+
 const CheckType kNetTcpCheck = {
     "net_tcp",  // name
     "net.tcp",  // domain
     true,       // has_resolve
     nullptr,    // on_change_flag
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-    nullptr,    // snmp_script
-    kNetTcpSettings,
-    nullptr,  // threshold
+    nullptr,                               // snmp_script
+    kNetTcpSettings,                       // settings
+    nullptr,                               // threshold
+    {nullptr, nullptr},                    // property
+    {nullptr, nullptr},                    // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };
 
 // Each kind's descriptor is defined in its module's file.
-extern const CheckType kEnviroCheck, kPowerCheck, kSerialSignalCheck, kSerialLoginCheck, kSerialPatternCheck, kUpsStateCheck, kAlarmCheck, kCustomCheck, kPingCheck, kNetTcpCheck, kSmsCheck, kCelldataCheck, kWebuiLoginCheck, kUsbConsoleCheck, kNetInterfaceCheck, kRouteddataCheck, kCliLoginCheck;
+extern const CheckType kEnviroCheck;
+extern const CheckType kPowerCheck;
+extern const CheckType kSerialSignalCheck;
+extern const CheckType kSerialLoginCheck;
+extern const CheckType kSerialPatternCheck;
+extern const CheckType kUpsStateCheck;
+extern const CheckType kAlarmCheck;
+extern const CheckType kCustomCheck;
+extern const CheckType kPingCheck;
+extern const CheckType kSmsCheck;
+extern const CheckType kCelldataCheck;
+extern const CheckType kWebuiLoginCheck;
+extern const CheckType kUsbConsoleCheck;
+extern const CheckType kNetInterfaceCheck;
+extern const CheckType kRouteddataCheck;
+extern const CheckType kCliLoginCheck;
 
 // One line per kind, in the order the "check_type" names have always been
 // compared.
@@ -154,4 +173,38 @@ bool current_value(const ArCheck* check, OptionalText* out) {
 CheckOutcome trigger_when_normal(const ArCheck* check, const CheckEvent& event) {
   if (check->state != kArNormal) return outcome_drop();
   return outcome_trigger("AR %s triggered. val %s", check->conf.ar->path.c_str(), event.value.c_str());
+}
+
+namespace {
+
+std::string kind_text(const ArCheck* check, const KindText& text) {
+  if (text.setting != nullptr) return check_setting(check, text.setting);
+  return text.fixed != nullptr ? text.fixed : "";
+}
+
+}  // namespace
+
+int describe_trigger_by_kind(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+  const CheckType* kind = check->conf.ar->kind;
+  if (!current_value(check, value)) return -1;
+  set_output(property, kind_text(check, kind->property));
+  // A rule that triggers on every change has no value to trigger at.
+  if (kind->on_change_flag != nullptr && check_setting_flag(check, kind->on_change_flag)) {
+    set_output(trigger, "N/A");
+  } else {
+    set_output(trigger, kind_text(check, kind->trigger));
+  }
+  return 0;
+}
+
+int subscription_key_by_kind(const ArCheck* check, std::string* key) {
+  const KeyRecipe& recipe = check->conf.ar->kind->key;
+  const std::string head = recipe.head != nullptr ? check_setting(check, recipe.head) : check->conf.ar->path;
+  const std::string tail = recipe.tail != nullptr ? check_setting(check, recipe.tail) : std::string();
+  if (head.empty() || (recipe.tail != nullptr && tail.empty())) {
+    ar_log(kLogFatal, "Invalid %s for AR: %s", recipe.invalid, check->conf.ar->name.c_str());
+    return -1;
+  }
+  if (key != nullptr) *key = head + recipe.joint + tail;
+  return 0;
 }

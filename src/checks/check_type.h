@@ -50,6 +50,12 @@ void set_output(OptionalText* out, std::string text);
 // The current event's value into out; false when there is no current event.
 bool current_value(const ArCheck* check, OptionalText* out);
 
+// The describing operations of the kinds that report two of their texts
+// (CheckType::property, trigger) and subscribe to their settings joined
+// (CheckType::key).
+int describe_trigger_by_kind(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger);
+int subscription_key_by_kind(const ArCheck* check, std::string* key);
+
 // The decision of the checks that only trigger: a Normal reference
 // triggers ("AR %s triggered. val %s"), anything else is dropped.
 CheckOutcome trigger_when_normal(const ArCheck* check, const CheckEvent& event);

@@ -84,13 +84,16 @@ const CheckType kEnviroCheck = {
         threshold_on_event,          // on_event
         enviro_counter_key,          // trigger_counter
         threshold_describe_device,   // describe_device
-        threshold_describe_trigger,  // describe_trigger
+        describe_trigger_by_kind,    // describe_trigger
         threshold_subscription_key,  // subscription_key
         threshold_snmp_args,         // snmp_args
         threshold_check_audit,       // audit
         nullptr,                     // reply_to
     },
     "environmental-alert",  // snmp_script
-    kEnviroSettings,
-    &kEnviroThreshold,
+    kEnviroSettings,        // settings
+    &kEnviroThreshold,  // threshold
+    {kProperty, nullptr},                  // property
+    {kTriggerVal, nullptr},                // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };

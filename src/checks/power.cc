@@ -65,13 +65,16 @@ const CheckType kPowerCheck = {
         threshold_on_event,          // on_event
         nullptr,                     // trigger_counter
         threshold_describe_device,   // describe_device
-        threshold_describe_trigger,  // describe_trigger
+        describe_trigger_by_kind,    // describe_trigger
         threshold_subscription_key,  // subscription_key
         threshold_snmp_args,         // snmp_args
         threshold_check_audit,       // audit
         nullptr,                     // reply_to
     },
-    "power-alert",  // snmp_script
-    kPowerSettings,
-    &kPowerThreshold,
+    "power-alert",   // snmp_script
+    kPowerSettings,  // settings
+    &kPowerThreshold,  // threshold
+    {kProperty, nullptr},                  // property
+    {kTriggerVal, nullptr},                // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };

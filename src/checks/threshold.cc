@@ -157,15 +157,6 @@ int threshold_describe_device(const ArCheck* check, OptionalText* device, Option
   return 0;
 }
 
-int threshold_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property,
-                               OptionalText* trigger) {
-  const ThresholdKind& kind = kind_of(check);
-  if (!current_value(check, value)) return -1;
-  set_output(property, check_setting(check, kind.property_key));
-  set_output(trigger, check_setting(check, kind.keys.trigger_val));
-  return 0;
-}
-
 int threshold_subscription_key(const ArCheck* check, std::string* key) {
   const ThresholdKind& kind = kind_of(check);
   const std::string name = check_setting(check, kind.property_key);

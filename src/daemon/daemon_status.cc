@@ -47,8 +47,8 @@ std::string loaded_rules(const DaemonContext* ctx, size_t* references) {
     }
     end_run();
     if (!text.empty()) text += ';';
-    text += number(ar.index) + " " + (refs.empty() ? "-" : refs) + " " + (ar.kind != nullptr ? ar.kind->name : "-") + " " +
-            status_escape(ar.name);
+    const char* kind = ar.kind != nullptr ? ar.kind->name : "-";
+    text += number(ar.index) + " " + (refs.empty() ? "-" : refs) + " " + kind + " " + status_escape(ar.name);
   }
   return text;
 }

@@ -72,6 +72,24 @@ struct CheckOps {
   std::string (*reply_to)(const ArCheck* check);
 };
 
+// A text a kind reports of its rule: a setting of the rule, or, when
+// setting is null, a fixed text (null for none).
+struct KindText {
+  const char* setting;
+  const char* fixed;
+};
+
+// The key of a kind that listens to its settings joined: head (a setting,
+// or the rule's path when null), joint, and tail (a setting, or nothing
+// when null). A setting that is empty leaves the reference without a key,
+// logged as "Invalid <invalid> for AR: <rule's name>".
+struct KeyRecipe {
+  const char* head;
+  const char* joint;
+  const char* tail;
+  const char* invalid;
+};
+
 // One kind of check: everything the daemon knows about it.
 struct CheckType {
   const char* name;            // the rule's "check_type" text
@@ -86,4 +104,11 @@ struct CheckType {
   // other.
   const char* const* settings;
   const ThresholdKind* threshold;  // the threshold kinds' own texts and tables; null for the others
+  // What describe_trigger_by_kind reports as the property and the trigger
+  // (the trigger is "N/A" while the on-change flag is on), and the key
+  // subscription_key_by_kind makes, for the kinds whose operations are
+  // those; unused by the others.
+  KindText property;
+  KindText trigger;
+  KeyRecipe key;
 };
