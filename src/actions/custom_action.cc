@@ -12,10 +12,18 @@
 #include "actions/substitute.h"
 #include "checks/audit.h"
 
+namespace {
+
+// The settings this action reads under its element.
+constexpr const char* kScript = "script";
+constexpr const char* kArgsTotal = "args.total";
+
+}  // namespace
+
 int queue_custom_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".custom");
-  const std::string script = settings.text("script");
-  const int32_t total = settings.size("args.total");
+  const std::string script = settings.text(kScript);
+  const int32_t total = settings.size(kArgsTotal);
   if (total > kMaxCustomArgs) {
     ar_log(kLogFatal, "Could not execute action: %s", action.name.c_str());
     return -1;
@@ -66,7 +74,7 @@ void audit_script(AuditReport* report, const std::string& path, const std::strin
 
 void audit_custom_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
   const std::string custom = action + ".custom";
-  audit_script(report, custom + ".script", setting(db, custom, "script"));
+  audit_script(report, custom + ".script", setting(db, custom, kScript));
   const std::string args = custom + ".args";
   if (holds(db, args)) {
     audit_total(report, db, args, "arg", kMaxCustomArgs, "those arguments are passed empty");
@@ -77,4 +85,4 @@ void audit_custom_action(AuditReport* report, xmldb_t* db, const std::string& ac
   }
 }
 
-const char* const kCustomSettings[] = {"script", "args.total", "args.arg#", nullptr};
+const char* const kCustomSettings[] = {kScript, kArgsTotal, "args.arg#", nullptr};

@@ -12,6 +12,15 @@
 
 namespace {
 
+// The settings this action reads under its element.
+constexpr const char* kRpcRef = "rpc_ref";
+constexpr const char* kOutlet = "outlet";
+constexpr const char* kAction = "action";
+
+}  // namespace
+
+namespace {
+
 constexpr const char kPortRefPrefix[] = "config.ports.port";
 
 // The serial port number of a reference "config.ports.port<n>...", 0 when
@@ -31,9 +40,9 @@ int port_number(const std::string& ref) {
 
 int queue_rpc_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".rpc");
-  const std::string ref = settings.text("rpc_ref");
-  const std::string outlet = settings.text("outlet");
-  const std::string command = settings.text("action");
+  const std::string ref = settings.text(kRpcRef);
+  const std::string outlet = settings.text(kOutlet);
+  const std::string command = settings.text(kAction);
 
   std::vector<std::string> argv{"/bin/pmpower"};
   if (ref.find("sdt") != std::string::npos) {
@@ -63,7 +72,7 @@ std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
 
 void audit_rpc_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
   const std::string rpc = action + ".rpc";
-  const std::string ref = setting(db, rpc, "rpc_ref");
+  const std::string ref = setting(db, rpc, kRpcRef);
   if (ref.empty()) {
     report->error(rpc + ".rpc_ref", "missing, so the action switches no outlet; name the power device, such as "
                                     "config.ports.port5");
@@ -79,8 +88,8 @@ void audit_rpc_action(AuditReport* report, xmldb_t* db, const std::string& actio
       audit_device(report, db, rpc + ".rpc_ref", ref, 3, "port", "the action has nothing to switch");
     }
   }
-  if (setting(db, rpc, "outlet").empty()) report->error(rpc + ".outlet", "missing; set the outlet to switch");
-  const std::string what = setting(db, rpc, "action");
+  if (setting(db, rpc, kOutlet).empty()) report->error(rpc + ".outlet", "missing; set the outlet to switch");
+  const std::string what = setting(db, rpc, kAction);
   if (what.empty()) {
     report->error(rpc + ".action", "missing, so pmpower is told nothing to do; use on, off or cycle");
   } else {
@@ -89,4 +98,4 @@ void audit_rpc_action(AuditReport* report, xmldb_t* db, const std::string& actio
   }
 }
 
-const char* const kRpcSettings[] = {"rpc_ref", "outlet", "action", nullptr};
+const char* const kRpcSettings[] = {kRpcRef, kOutlet, kAction, nullptr};

@@ -16,6 +16,15 @@
 
 namespace {
 
+// The settings this action reads under its element.
+constexpr const char* kNumber = "number";
+constexpr const char* kGatewayEmail = "gateway_email";
+constexpr const char* kMessage = "message";
+
+}  // namespace
+
+namespace {
+
 // Every comma and every space separates recipients.
 constexpr const char kRecipientDelimiters[] = ", ";
 
@@ -137,9 +146,9 @@ int spool_all(SmsSpool& spool, const std::string& recipients, const std::string&
 
 int queue_sms_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".sms");
-  const std::string number = settings.text("number");
-  const std::string gateway = settings.text("gateway_email");
-  const std::string message_text = settings.text("message");
+  const std::string number = settings.text(kNumber);
+  const std::string gateway = settings.text(kGatewayEmail);
+  const std::string message_text = settings.text(kMessage);
 
   ar_log(kLogInfo, "Running SMS Action for %s", check->conf.ar->path.c_str());
   const std::string message = substitute_or_keep(queue, message_text, check);
@@ -206,12 +215,12 @@ void audit_sms_numbers(AuditReport* report, const std::string& path, const std::
 
 void audit_sms_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* check) {
   const std::string sms = action + ".sms";
-  const std::string numbers = setting(db, sms, "number");
-  if (numbers.empty() && setting(db, sms, "gateway_email").empty() &&
+  const std::string numbers = setting(db, sms, kNumber);
+  if (numbers.empty() && setting(db, sms, kGatewayEmail).empty() &&
       (check == nullptr || check->ops.reply_to == nullptr)) {
     report->error(sms, "neither number nor gateway_email is set, so the action fails; set the number to text");
   }
   audit_sms_numbers(report, sms + ".number", numbers);
 }
 
-const char* const kSmsSettings[] = {"number", "gateway_email", "message", nullptr};
+const char* const kSmsSettings[] = {kNumber, kGatewayEmail, kMessage, nullptr};
