@@ -310,7 +310,10 @@ void audit_unread_keys(AuditReport* report, xmldb_t* db, const std::string& rule
         const std::vector<std::string> own = key_list(kind->settings, type + ".");
         known.insert(known.end(), own.begin(), own.end());
       }
-      if (known_key(known, numbered_form(inner)) || (parts[2] != type && is_action_type(parts[2]))) continue;
+      // The kind's own element may stand empty; another kind's is left alone.
+      if (known_key(known, numbered_form(inner)) || (parts[2] == type ? parts.size() == 3 : is_action_type(parts[2]))) {
+        continue;
+      }
       report_unread(report, rule + "." + key, inner, "an action", known);
     } else if (check != nullptr && form.compare(0, strlen(check->domain) + 1, std::string(check->domain) + ".") == 0) {
       if (!known_key(check_keys, form)) report_unread(report, rule + "." + key, key, check_owner, check_keys);
