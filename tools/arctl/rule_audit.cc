@@ -1,11 +1,7 @@
 // What `arctl check` finds beyond the check modules' own audits.
 #include "arctl/rule_audit.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -22,7 +18,6 @@
 #include "platform/scew.h"
 
 namespace {
-
 
 std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
   return xmldb_getstring(db, prefix.c_str(), key);
@@ -193,21 +188,6 @@ std::string numbered_form(const std::string& key) {
     form += number.empty() ? part : part.substr(0, part.size() - number.size()) + "#";
   }
   return form;
-}
-
-size_t edit_distance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
 }
 
 // Whether form is one of the known keys or a container of one.
