@@ -128,6 +128,8 @@ TEST(SnmpE2e, EveryFamilyTriggersAndEveryScriptGetsItsWholeArgumentVector) {
     EXPECT_EQ(call, head + date + "|2|" + a.tail + "\n");
   }
   for (int n : {16, 17, 18}) {
+    const std::string rule = "r" + std::to_string(n);
+    ASSERT_TRUE(box.infod.logged(log_line("Finished action: alert with status 0 for AR: " + rule + " - "))) << n;
     EXPECT_NE(box.calls("/etc/scripts/dio-alert").find("dio-alert|snmp|" + std::to_string(n) + "|1|"),
               std::string::npos) << n;
   }
