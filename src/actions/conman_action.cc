@@ -3,11 +3,21 @@
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
+#include "checks/audit.h"
+#include "checks/interface_info.h"
+
+namespace {
+
+// The settings this action reads under its element.
+constexpr const char* kRef = "ref";
+constexpr const char* kAction = "action";
+
+}  // namespace
 
 int queue_conman_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".conman");
-  const std::string ref = settings.text("ref");
-  const char* command = settings.text("action") == "start" ? "up" : "down";
+  const std::string ref = settings.text(kRef);
+  const char* command = settings.text(kAction) == "start" ? "up" : "down";
   // Built whole: an interface reference of any length names its own key.
   const std::string key = ref + ".ar_ctl";
 
@@ -20,3 +30,30 @@ int queue_conman_action(ActionQueue& queue, ArCheck* check, const Action& action
   *status = kActionDropped;
   return 0;
 }
+
+namespace {
+
+std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
+  return xmldb_getstring(db, prefix.c_str(), key);
+}
+
+}  // namespace
+
+void audit_conman_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
+  const std::string conman = action + ".conman";
+  const std::string ref = setting(db, conman, kRef);
+  if (interface_info_find(ref.c_str()) == nullptr && !interface_is_tunnel(ref.c_str())) {
+    report->warning(conman + ".ref", (ref.empty() ? std::string("missing") : quoted(ref) + " is no interface") +
+                                         ", so nothing acts on the command; name an interface such as "
+                                         "config.interfaces.wan or a tunnel under config.openvpn");
+  }
+  const std::string what = setting(db, conman, kAction);
+  if (what.empty()) {
+    report->error(conman + ".action", "missing, so the daemon stops the interface; use start or stop");
+  } else {
+    audit_choice(report, conman + ".action", what, {"start", "stop"}, "an interface action",
+                 "the daemon stops the interface");
+  }
+}
+
+const char* const kConmanSettings[] = {kRef, kAction, nullptr};

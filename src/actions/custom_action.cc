@@ -1,14 +1,29 @@
 // The "custom" action: runs a configured script with configured arguments,
 // each passed through text substitution.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "actions/substitute.h"
+#include "checks/audit.h"
+
+namespace {
+
+// The settings this action reads under its element.
+constexpr const char* kScript = "script";
+constexpr const char* kArgsTotal = "args.total";
+
+}  // namespace
 
 int queue_custom_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".custom");
-  const std::string script = settings.text("script");
-  const int32_t total = settings.integer("args.total");
+  const std::string script = settings.text(kScript);
+  const int32_t total = settings.integer(kArgsTotal);
   if (total > kMaxCustomArgs) {
     ar_log(kLogFatal, "Could not execute action: %s", action.name.c_str());
     return -1;
@@ -23,3 +38,51 @@ int queue_custom_action(ActionQueue& queue, ArCheck* check, const Action& action
   const int result = queue.enqueue(check, action, status, script, argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
+
+namespace {
+
+std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
+  return xmldb_getstring(db, prefix.c_str(), key);
+}
+
+bool holds(xmldb_t* db, const std::string& path) { return xmldb_subtree(db, path.c_str()) != nullptr; }
+
+// A custom action's script, as this machine has it.
+void audit_script(AuditReport* report, const std::string& path, const std::string& script) {
+  if (script.empty()) {
+    report->error(path, "missing, so the action starts nothing and fails; set the script's full path");
+    return;
+  }
+  if (script[0] != '/') {
+    report->warning(path, quoted(script) + " is no full path, so it is looked for in the daemon's working "
+                                           "directory; write its full path");
+    return;
+  }
+  struct stat st{};
+  if (stat(script.c_str(), &st) != 0) {
+    report->warning(path, script + (errno == ENOENT ? std::string(" does not exist on this machine")
+                                                    : " cannot be examined (" + std::string(strerror(errno)) + ")") +
+                              ", so the action would end with status 127");
+  } else if (!S_ISREG(st.st_mode)) {
+    report->warning(path, script + " is not a file, so the action would end with status 127");
+  } else if (access(script.c_str(), X_OK) != 0) {
+    report->warning(path, script + " is not executable, so the action would end with status 126; chmod +x it");
+  }
+}
+
+}  // namespace
+
+void audit_custom_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
+  const std::string custom = action + ".custom";
+  audit_script(report, custom + ".script", setting(db, custom, kScript));
+  const std::string args = custom + ".args";
+  if (holds(db, args)) {
+    audit_total(report, db, args, "arg", kMaxCustomArgs, "those arguments are passed empty");
+    if (xmldb_getsize(db, args.c_str(), "total") > kMaxCustomArgs) {
+      report->error(args + ".total", "is more than the " + std::to_string(kMaxCustomArgs) +
+                                         " arguments the daemon passes, so the action always fails");
+    }
+  }
+}
+
+const char* const kCustomSettings[] = {kScript, kArgsTotal, "args.arg#", nullptr};

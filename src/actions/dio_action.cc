@@ -4,9 +4,19 @@
 #include "actions/queue.h"
 #include "base/paths.h"
 
+namespace {
+
+// The settings this action reads under its element.
+constexpr const char* kPin = "pin";
+constexpr const char* kValue = "value";
+
+}  // namespace
+
 int queue_dio_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".dio");
-  const std::vector<std::string> argv{"ioc", "-p", settings.text("pin"), "-v", settings.text("value")};
+  const std::vector<std::string> argv{"ioc", "-p", settings.text(kPin), "-v", settings.text(kValue)};
   const int result = queue.enqueue(check, action, status, queue.paths().ioc, argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
+
+const char* const kDioSettings[] = {kPin, kValue, nullptr};

@@ -5,12 +5,22 @@
 #include "actions/queue.h"
 #include "actions/substitute.h"
 #include "base/paths.h"
+#include "checks/audit.h"
+
+namespace {
+
+// The settings this action reads under its element.
+constexpr const char* kToAddr = "to_addr";
+constexpr const char* kSubject = "subject";
+constexpr const char* kBody = "body";
+
+}  // namespace
 
 int queue_email_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".email");
-  const std::string to_addr = settings.text("to_addr");
-  const std::string subject_text = settings.text("subject");
-  const std::string body_text = settings.text("body");
+  const std::string to_addr = settings.text(kToAddr);
+  const std::string subject_text = settings.text(kSubject);
+  const std::string body_text = settings.text(kBody);
 
   ar_log(kLogInfo, "Queued Email Action for %s", check->conf.ar->path.c_str());
   const std::string body = substitute_or_keep(queue, body_text, check);
@@ -22,3 +32,19 @@ int queue_email_action(ActionQueue& queue, ArCheck* check, const Action& action,
                                   envp, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
+
+namespace {
+
+std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
+  return xmldb_getstring(db, prefix.c_str(), key);
+}
+
+}  // namespace
+
+void audit_email_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
+  if (setting(db, action + ".email", "to_addr").empty()) {
+    report->error(action + ".email.to_addr", "missing, so the e-mail has no recipient; set the address");
+  }
+}
+
+const char* const kEmailSettings[] = {kToAddr, kSubject, kBody, nullptr};

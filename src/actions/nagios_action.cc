@@ -8,6 +8,14 @@
 
 namespace {
 
+// The settings this action reads under its element.
+constexpr const char* kMessage = "message";
+constexpr const char* kReturnCode = "return_code";
+
+}  // namespace
+
+namespace {
+
 // The queue's tag that marks an NSCA report.
 constexpr int32_t kNagiosTag = 2;
 
@@ -17,8 +25,8 @@ int queue_nagios_action(ActionQueue& queue, ArCheck* check, const Action& action
   const ActionSettings settings(check, action, ".nagios");
   const std::string host_name = settings.text_at("config.system.nagios", "name");
   const std::string check_name = "alert_ar_" + settings.text_at(check->conf.ar->path, "nagios.name");
-  const std::string message_text = settings.text("message");
-  const std::string return_code = settings.text("return_code");
+  const std::string message_text = settings.text(kMessage);
+  const std::string return_code = settings.text(kReturnCode);
 
   ar_log(kLogInfo, "Queued Nagios NSCA Action for %s", check->conf.ar->path.c_str());
   const std::string message = substitute_or_keep(queue, message_text, check);
@@ -29,3 +37,5 @@ int queue_nagios_action(ActionQueue& queue, ArCheck* check, const Action& action
                                   envp, kNagiosTag);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
+
+const char* const kNagiosSettings[] = {kMessage, kReturnCode, nullptr};

@@ -8,6 +8,16 @@
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "base/paths.h"
+#include "checks/audit.h"
+
+namespace {
+
+// The settings this action reads under its element.
+constexpr const char* kRpcRef = "rpc_ref";
+constexpr const char* kOutlet = "outlet";
+constexpr const char* kAction = "action";
+
+}  // namespace
 
 namespace {
 
@@ -30,9 +40,9 @@ int port_number(const std::string& ref) {
 
 int queue_rpc_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".rpc");
-  const std::string ref = settings.text("rpc_ref");
-  const std::string outlet = settings.text("outlet");
-  const std::string command = settings.text("action");
+  const std::string ref = settings.text(kRpcRef);
+  const std::string outlet = settings.text(kOutlet);
+  const std::string command = settings.text(kAction);
 
   std::vector<std::string> argv{"/bin/pmpower"};
   if (ref.find("sdt") != std::string::npos) {
@@ -51,3 +61,41 @@ int queue_rpc_action(ActionQueue& queue, ArCheck* check, const Action& action, A
   const int result = queue.enqueue(check, action, status, queue.paths().pmpower, argv, {}, 0);
   return action_queued(result, status, "Could not queue action: %s", action.name);
 }
+
+namespace {
+
+std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
+  return xmldb_getstring(db, prefix.c_str(), key);
+}
+
+}  // namespace
+
+void audit_rpc_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
+  const std::string rpc = action + ".rpc";
+  const std::string ref = setting(db, rpc, kRpcRef);
+  if (ref.empty()) {
+    report->error(rpc + ".rpc_ref", "missing, so the action switches no outlet; name the power device, such as "
+                                    "config.ports.port5");
+  } else if (ref.find("sdt") != std::string::npos) {
+    audit_device(report, db, rpc + ".rpc_ref", ref, 0, "power device", "the action has nothing to switch");
+  } else {
+    int port = 0;
+    // The daemon reads the port number as "config.ports.port%d" does.
+    if (sscanf(ref.c_str(), "config.ports.port%d", &port) != 1) {
+      report->error(rpc + ".rpc_ref", quoted(ref) + " is not a serial port (config.ports.portN), so the daemon "
+                                                    "switches the outlets of a port it cannot tell; name the port");
+    } else {
+      audit_device(report, db, rpc + ".rpc_ref", ref, 3, "port", "the action has nothing to switch");
+    }
+  }
+  if (setting(db, rpc, kOutlet).empty()) report->error(rpc + ".outlet", "missing; set the outlet to switch");
+  const std::string what = setting(db, rpc, kAction);
+  if (what.empty()) {
+    report->error(rpc + ".action", "missing, so pmpower is told nothing to do; use on, off or cycle");
+  } else {
+    audit_choice(report, rpc + ".action", what, {"on", "off", "cycle"}, "an outlet action",
+                 "pmpower refuses it and the outlet stays as it is");
+  }
+}
+
+const char* const kRpcSettings[] = {kRpcRef, kOutlet, kAction, nullptr};

@@ -11,6 +11,17 @@
 #include "actions/queue.h"
 #include "actions/substitute.h"
 #include "base/paths.h"
+#include "checks/audit.h"
+#include "model/check_kind.h"
+
+namespace {
+
+// The settings this action reads under its element.
+constexpr const char* kNumber = "number";
+constexpr const char* kGatewayEmail = "gateway_email";
+constexpr const char* kMessage = "message";
+
+}  // namespace
 
 namespace {
 
@@ -135,9 +146,9 @@ int spool_all(SmsSpool& spool, const std::string& recipients, const std::string&
 
 int queue_sms_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".sms");
-  const std::string number = settings.text("number");
-  const std::string gateway = settings.text("gateway_email");
-  const std::string message_text = settings.text("message");
+  const std::string number = settings.text(kNumber);
+  const std::string gateway = settings.text(kGatewayEmail);
+  const std::string message_text = settings.text(kMessage);
 
   ar_log(kLogInfo, "Running SMS Action for %s", check->conf.ar->path.c_str());
   const std::string message = substitute_or_keep(queue, message_text, check);
@@ -165,3 +176,51 @@ int queue_sms_action(ActionQueue& queue, ArCheck* check, const Action& action, A
   ar_log(kLogFatal, "Invalid action - no phone number or email address provided: %s", action.name.c_str());
   return -1;
 }
+
+namespace {
+
+std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
+  return xmldb_getstring(db, prefix.c_str(), key);
+}
+
+// SMS numbers: the daemon texts every part of the setting between commas
+// and blanks as a number of its own, so a blank inside a number, or
+// anything but '+' and digits, texts numbers nobody meant.
+void audit_sms_numbers(AuditReport* report, const std::string& path, const std::string& numbers) {
+  for (size_t at = 0; at < numbers.size(); ++at) {
+    const char c = numbers[at];
+    const bool separator = c == ',' || c == ' ';
+    if (!separator && c != '+' && (c < '0' || c > '9')) {
+      report->warning(path, quoted(numbers) + " holds " + quoted(std::string(1, c)) +
+                                ", which is no part of a phone number; write numbers of digits with an optional "
+                                "leading +, separated by commas");
+      return;
+    }
+    // A blank with digits on both sides (ignoring other blanks) splits one number in two.
+    if (c == ' ') {
+      const size_t before = numbers.find_last_not_of(' ', at);
+      const size_t after = numbers.find_first_not_of(' ', at);
+      if (before != std::string::npos && after != std::string::npos && numbers[before] != ',' &&
+          numbers[after] != ',') {
+        report->warning(path, quoted(numbers) + " has a blank inside a number, so the daemon texts each part as a "
+                                                "number of its own; write the number without blanks and separate "
+                                                "numbers with commas");
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void audit_sms_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* check) {
+  const std::string sms = action + ".sms";
+  const std::string numbers = setting(db, sms, kNumber);
+  if (numbers.empty() && setting(db, sms, kGatewayEmail).empty() &&
+      (check == nullptr || check->ops.reply_to == nullptr)) {
+    report->error(sms, "neither number nor gateway_email is set, so the action fails; set the number to text");
+  }
+  audit_sms_numbers(report, sms + ".number", numbers);
+}
+
+const char* const kSmsSettings[] = {kNumber, kGatewayEmail, kMessage, nullptr};

@@ -1,7 +1,7 @@
 // The "snmp" action: runs the appliance's SNMP alert script for the rule's
 // kind of check, with positional arguments that describe the event: the
-// five shared ones, then those the kind's builder makes (each check module
-// carries its script and builder in its CheckOps).
+// five shared ones, then those the kind's builder makes (each kind's
+// descriptor carries its script and builder).
 #include <string>
 #include <vector>
 
@@ -9,18 +9,22 @@
 #include "actions/action_settings.h"
 #include "actions/queue.h"
 #include "base/paths.h"
-#include "checks/check_type.h"
 #include "checks/snmp_alert.h"
+#include "model/autoresponse.h"
+#include "model/check_kind.h"
+#include "checks/audit.h"
+#include "model/check_kind.h"
 
 int queue_snmp_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
-  // The kind is looked up by the rule's "check_type" as it reads now.
-  const std::string check_type = check_setting(check, "check_type");
-  const CheckType* type = check_type_named(check_type.c_str());
-  const CheckOps* ops = type != nullptr ? type->ops : nullptr;
-  if (ops == nullptr || ops->snmp_script == nullptr) {
-    ar_log(kLogFatal, "No snmp alert script for %s checks", check_type.c_str());
+  // The kind the rule was loaded with, as every other operation of the
+  // reference: the script and its arguments cannot come from a kind that
+  // an edit of the file, not yet loaded, names.
+  const CheckType* kind = check->conf.ar->kind;
+  if (kind == nullptr || kind->snmp_script == nullptr || kind->ops.snmp_args == nullptr) {
+    ar_log(kLogFatal, "No snmp alert script for %s checks", kind != nullptr ? kind->name : "");
     return -1;
   }
+  const CheckOps* ops = &kind->ops;
 
   SnmpArgs own;
   const int built = ops->snmp_args(check, &own);
@@ -32,10 +36,20 @@ int queue_snmp_action(ActionQueue& queue, ArCheck* check, const Action& action, 
     ar_log(kLogFatal, "Error generating script arguments");
     return -1;
   }
-  SnmpArgs argv{ops->snmp_script};
+  SnmpArgs argv{kind->snmp_script};
   snmp_alert_head(check, &queue.clock(), &argv);
   argv.insert(argv.end(), own.begin(), own.end());
 
-  const int result = queue.enqueue(check, action, status, path_in(queue.paths().scripts_dir, ops->snmp_script), argv, {}, 0);
+  const std::string script = path_in(queue.paths().scripts_dir, kind->snmp_script);
+  const int result = queue.enqueue(check, action, status, script, argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
+
+void audit_snmp_action(AuditReport* report, xmldb_t* /*db*/, const std::string& action, const CheckType* check) {
+  if (check != nullptr && check->snmp_script == nullptr) {
+    report->error(action + ".action_type", std::string("rules of type ") + check->name +
+                                               " have no SNMP alert, so this action always fails; remove it");
+  }
+}
+
+const char* const kSnmpSettings[] = {nullptr};

@@ -13,10 +13,9 @@
 #include "actions/queue.h"
 #include "base/clock.h"
 #include "base/log.h"
-#include "checks/check_type.h"
-#include "checks/sms_command.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
+#include "model/check_kind.h"
 
 namespace {
 
@@ -79,8 +78,9 @@ const SubstitutionVariable kSubstitutionVariables[] = {
 };
 
 std::string substitution_cellnum(const ArCheck* check) {
-  if (check->conf.ar->check_type != kCheckSms || !check->current_event) return std::string();
-  return sms_sender(check->current_event->value);
+  const CheckType* kind = check->conf.ar->kind;
+  if (kind == nullptr || kind->ops.reply_to == nullptr) return std::string();
+  return kind->ops.reply_to(check);
 }
 
 int substitute_text(const ActionQueue& queue, const std::string& text, ArCheck* check, std::optional<std::string>* result) {

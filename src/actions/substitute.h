@@ -33,6 +33,6 @@ int substitute_text(const ActionQueue& queue, const std::string& text, ArCheck* 
 // substitution failed", 400) and does not fail the action.
 std::string substitute_or_keep(const ActionQueue& queue, const std::string& text, ArCheck* check);
 
-// The "$CELLNUM" value: for an SMS command rule the sender of the current
-// event (sms_sender of its value), else "".
+// The "$CELLNUM" value: for a rule whose kind answers a phone (the SMS
+// command check) the sender of the current event, else "".
 std::string substitution_cellnum(const ArCheck* check);

@@ -8,24 +8,30 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/level.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
 namespace {
 
+// The settings this check reads under its rule.
+constexpr const char* kDevRef = "alarm.dev_ref";
+constexpr const char* kPin = "alarm.pin";
+constexpr const char* kTriggerValue = "alarm.trigger_value";
+
+constexpr const char* kTriggerOnChange = "alarm.trigger_on_change";
+
 CheckOutcome alarm_on_event(const ArCheck* check, const CheckEvent& event) {
-  const std::string pin = check_setting(check, "alarm.pin");
-  const bool on_change = check_setting_flag(check, "alarm.trigger_on_change");
-  const int32_t trigger = check_setting_size(check, "alarm.trigger_value");
+  const std::string pin = check_setting(check, kPin);
+  const bool on_change = check_setting_flag(check, kTriggerOnChange);
+  const int32_t trigger = check_setting_size(check, kTriggerValue);
   if (event.key.find(pin) == std::string::npos) return outcome_drop();
   return level_outcome(check, leading_int(event.value.c_str()), trigger, on_change);
 }
 
 int alarm_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
-  const std::string ref = check_setting(check, "alarm.dev_ref");
-  const std::string pin = check_setting(check, "alarm.pin");
+  const std::string ref = check_setting(check, kDevRef);
+  const std::string pin = check_setting(check, kPin);
   set_output(device, check_setting_at(check, ref.c_str(), "name"));
   if (label != nullptr) {
     const std::string input = ref + ".alarms." + pin;
@@ -35,35 +41,13 @@ int alarm_describe_device(const ArCheck* check, OptionalText* device, OptionalTe
   return 0;
 }
 
-int alarm_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
-  if (!current_value(check, value)) return -1;
-  set_output(property, "N/A");
-  if (check_setting_flag(check, "alarm.trigger_on_change")) {
-    set_output(trigger, "N/A");
-  } else {
-    set_output(trigger, check_setting(check, "alarm.trigger_value"));
-  }
-  return 0;
-}
-
-int alarm_subscription_key(const ArCheck* check, std::string* key) {
-  const std::string pin = check_setting(check, "alarm.pin");
-  const std::string dev_ref = check_setting(check, "alarm.dev_ref");
-  if (pin.empty() || dev_ref.empty()) {
-    ar_log(kLogFatal, "Invalid Alarm for AR: %s", check->conf.ar->name.c_str());
-    return -1;
-  }
-  if (key != nullptr) *key = dev_ref + "." + pin;
-  return 0;
-}
-
 void alarm_audit(const ArCheck* check, AuditReport* report) {
-  if (audit_required(check, "alarm.dev_ref", no_subscription("name the device that has the input"), report)) {
-    audit_device(check, "alarm.dev_ref", 0, "device", report);
+  if (audit_required(check, kDevRef, no_subscription("name the device that has the input"), report)) {
+    audit_device(check, kDevRef, 0, "device", report);
   }
-  audit_required(check, "alarm.pin", no_subscription("name the input"), report);
-  audit_whole_number(check, "alarm.trigger_value", report);
-  audit_flag(check, "alarm.trigger_on_change", report);
+  audit_required(check, kPin, no_subscription("name the input"), report);
+  audit_whole_number(check, kTriggerValue, report);
+  audit_flag(check, kTriggerOnChange, report);
 }
 
 // Label, value, the value validated to 0, 1 or -1, device.
@@ -80,15 +64,30 @@ int alarm_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kAlarmSettings[] = {kDevRef, kPin, kTriggerValue, kTriggerOnChange, nullptr};
+
 }  // namespace
 
-const CheckOps kAlarmCheckOps = {
-    alarm_on_event,
-    nullptr,
-    alarm_describe_device,
-    alarm_describe_trigger,
-    alarm_subscription_key,
-    "dio-alert",
-    alarm_snmp_args,
-    alarm_audit,
+extern const CheckType kAlarmCheck;
+const CheckType kAlarmCheck = {
+    "alarm",           // name
+    "alarm",           // domain
+    true,              // has_resolve
+    kTriggerOnChange,  // on_change_flag
+    {
+        alarm_on_event,            // on_event
+        nullptr,                   // trigger_counter
+        alarm_describe_device,     // describe_device
+        describe_trigger_by_kind,  // describe_trigger
+        subscription_key_by_kind,  // subscription_key
+        alarm_snmp_args,           // snmp_args
+        alarm_audit,               // audit
+        nullptr,                   // reply_to
+    },
+    "dio-alert",                    // snmp_script
+    kAlarmSettings,                 // settings
+    nullptr,                        // threshold
+    {nullptr, "N/A"},               // property
+    {kTriggerValue, nullptr},       // trigger
+    {kDevRef, ".", kPin, "Alarm"},  // key
 };

@@ -38,21 +38,6 @@ std::string first_components(const std::string& ref, size_t depth) {
   return ref;
 }
 
-// The edits (insertions, deletions, changes, swaps of neighbours) that
-// make a into b.
-size_t edit_distance(const std::string& a, const std::string& b) {
-  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    for (size_t j = 1; j <= b.size(); ++j) {
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-    }
-  }
-  return d[a.size()][b.size()];
-}
-
 // The one word that value is a slip of the keyboard away from; null when
 // there is none, or more than one.
 const std::string* near_word(const std::string& value, const std::vector<std::string>& words) {
@@ -84,6 +69,19 @@ std::string entry_names(const std::string& prefix, const std::vector<long>& numb
 }
 
 }  // namespace
+
+size_t edit_distance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
 
 void AuditReport::add(AuditLevel level, const std::string& path, const std::string& text) {
   if (level == AuditLevel::kError) ++errors_reported_;

@@ -52,6 +52,10 @@ class AuditReport {
 
 // --- Texts ------------------------------------------------------------------
 
+// The edits (insertions, deletions, changes, swaps of neighbours) that
+// make a into b.
+size_t edit_distance(const std::string& a, const std::string& b);
+
 // text in double quotes, for quoting a configured value.
 std::string quoted(const std::string& text);
 

@@ -5,10 +5,19 @@
 #include <string>
 
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
+
+namespace {
+
+// The settings this check reads under its rule.
+constexpr const char* kCellDevice = "celldata.cell_device";
+constexpr const char* kDataLimit = "celldata.data_limit";
+
+constexpr const char* kDataPeriod = "celldata.data_period";
+
+}  // namespace
 
 bool celldata_says_trigger(const std::string& alert) { return alert.find("TRIGGER") != std::string::npos; }
 
@@ -34,7 +43,7 @@ CheckOutcome celldata_on_event(const ArCheck* check, const CheckEvent& event) {
 }
 
 int celldata_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
-  set_output(device, check_setting(check, "celldata.cell_device"));
+  set_output(device, check_setting(check, kCellDevice));
   set_output(label, "Cellular Modem");
   set_output(dev_ref, "N/A");
   return 0;
@@ -47,12 +56,7 @@ int celldata_describe_trigger(const ArCheck* check, OptionalText* value, Optiona
     set_output(value, std::move(*bytes));
   }
   set_output(property, "Bytes");
-  set_output(trigger, check_setting(check, "celldata.data_limit"));
-  return 0;
-}
-
-int celldata_subscription_key(const ArCheck* check, std::string* key) {
-  if (key != nullptr) *key = check->conf.ar->path + ".celldata.alert";
+  set_output(trigger, check_setting(check, kDataLimit));
   return 0;
 }
 
@@ -60,22 +64,37 @@ int celldata_subscription_key(const ArCheck* check, std::string* key) {
 int celldata_snmp_args(const ArCheck* check, SnmpArgs* args) {
   SnmpTexts d;
   if (!snmp_describe(check, kSnmpDevice | kSnmpValue, kSnmpDevice | kSnmpValue, &d)) return -1;
-  const std::string period = check_setting(check, "celldata.data_period");
-  const std::string limit = check_setting(check, "celldata.data_limit");
+  const std::string period = check_setting(check, kDataPeriod);
+  const std::string limit = check_setting(check, kDataLimit);
   if (period.empty() || limit.empty()) return -1;
   args->insert(args->end(), {*d.device, *d.value, period, limit});
   return 0;
 }
 
+const char* const kCelldataSettings[] = {kCellDevice, kDataLimit, kDataPeriod, nullptr};
+
 }  // namespace
 
-const CheckOps kCelldataCheckOps = {
-    celldata_on_event,
-    nullptr,
-    celldata_describe_device,
-    celldata_describe_trigger,
-    celldata_subscription_key,
-    "devlog-data-alert",
-    celldata_snmp_args,
-    nullptr,
+extern const CheckType kCelldataCheck;
+const CheckType kCelldataCheck = {
+    "celldata",  // name
+    "celldata",  // domain
+    true,        // has_resolve
+    nullptr,     // on_change_flag
+    {
+        celldata_on_event,          // on_event
+        nullptr,                    // trigger_counter
+        celldata_describe_device,   // describe_device
+        celldata_describe_trigger,  // describe_trigger
+        subscription_key_by_kind,   // subscription_key
+        celldata_snmp_args,         // snmp_args
+        nullptr,                    // audit
+        nullptr,                    // reply_to
+    },
+    "devlog-data-alert",                             // snmp_script
+    kCelldataSettings,                               // settings
+    nullptr,                                         // threshold
+    {nullptr, nullptr},                              // property
+    {nullptr, nullptr},                              // trigger
+    {nullptr, ".celldata.alert", nullptr, nullptr},  // key
 };

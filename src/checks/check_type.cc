@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "checks/modules.h"
+#include "base/log.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
@@ -65,40 +65,73 @@ CheckOutcome outcome_not_reading(const char* format, ...) {
   return outcome;
 }
 
-// One row per kind, in the order the "check_type" names have always been
-// compared: id, name, domain, resolve stage, on-change flag, ops. The ops
-// (one file per check module) carry the kind's SNMP alert script.
-const CheckType kCheckTypes[] = {
-    {kCheckEnviro,        "environmental",      "enviro",             true,  nullptr,                           &kEnviroCheckOps},
-    {kCheckPower,         "power",              "power",              true,  nullptr,                           &kPowerCheckOps},
-    {kCheckSerialSignal,  "serial_signal",      "serial.signal",      true,  "serial.signal.trigger_on_change", &kSerialSignalCheckOps},
-    {kCheckSerialLogin,   "serial_login",       "serial.login",       false, nullptr,                           &kSerialLoginCheckOps},
-    {kCheckSerialPattern, "serial_pattern",     "serial.pattern",     false, nullptr,                           &kSerialPatternCheckOps},
-    {kCheckUpsState,      "ups_status",         "ups.state",          true,  nullptr,                           &kUpsStateCheckOps},
-    {kCheckAlarm,         "alarm",              "alarm",              true,  "alarm.trigger_on_change",         &kAlarmCheckOps},
-    {kCheckCustom,        "custom",             "custom",             true,  nullptr,                           &kCustomCheckOps},
-    {kCheckNetPing,       "net_ping",           "net.ping",           true,  nullptr,                           &kPingCheckOps},
-    {kCheckNetTcp,        "net_tcp",            "net.tcp",            true,  nullptr,                           nullptr},
-    {kCheckSms,           "sms",                "sms",                false, nullptr,                           &kSmsCheckOps},
-    {kCheckCelldata,      "celldata",           "celldata",           true,  nullptr,                           &kCelldataCheckOps},
-    {kCheckWebuiLogin,    "webui_login",        "webui_login",        false, nullptr,                           &kWebuiLoginCheckOps},
-    {kCheckUsbConsole,    "usb_console_status", "usb_console_status", false, nullptr,                           &kUsbConsoleCheckOps},
-    {kCheckNetInterface,  "conman",             "conman",             false, nullptr,                           &kNetInterfaceCheckOps},
-    {kCheckRouteddata,    "routeddata",         "routeddata",         true,  nullptr,                           &kRouteddataCheckOps},
-    {kCheckCliLogin,      "cli_login",          "cli_login",          false, nullptr,                           &kCliLoginCheckOps},
-    {kCheckNone, nullptr, nullptr, true, nullptr, nullptr},
+namespace {
+
+// The appliance names this kind, but this daemon has no check for it: a
+// rule of it is loaded and never triggers.
+const char* const kNetTcpSettings[] = {nullptr};
+
+}  // namespace
+
+
+const CheckType kNetTcpCheck = {
+    "net_tcp",  // name
+    "net.tcp",  // domain
+    true,       // has_resolve
+    nullptr,    // on_change_flag
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+    nullptr,                               // snmp_script
+    kNetTcpSettings,                       // settings
+    nullptr,                               // threshold
+    {nullptr, nullptr},                    // property
+    {nullptr, nullptr},                    // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };
 
-const CheckType* check_type_find(int32_t id) {
-  for (const CheckType* t = kCheckTypes; t->name != nullptr; ++t) {
-    if (t->id == id) return t;
-  }
-  return nullptr;
-}
+// Each kind's descriptor is defined in its module's file.
+extern const CheckType kEnviroCheck;
+extern const CheckType kPowerCheck;
+extern const CheckType kSerialSignalCheck;
+extern const CheckType kSerialLoginCheck;
+extern const CheckType kSerialPatternCheck;
+extern const CheckType kUpsStateCheck;
+extern const CheckType kAlarmCheck;
+extern const CheckType kCustomCheck;
+extern const CheckType kPingCheck;
+extern const CheckType kSmsCheck;
+extern const CheckType kCelldataCheck;
+extern const CheckType kWebuiLoginCheck;
+extern const CheckType kUsbConsoleCheck;
+extern const CheckType kNetInterfaceCheck;
+extern const CheckType kRouteddataCheck;
+extern const CheckType kCliLoginCheck;
+
+// One line per kind, in the order the "check_type" names have always been
+// compared.
+const CheckType* const kCheckTypes[] = {
+    &kEnviroCheck,
+    &kPowerCheck,
+    &kSerialSignalCheck,
+    &kSerialLoginCheck,
+    &kSerialPatternCheck,
+    &kUpsStateCheck,
+    &kAlarmCheck,
+    &kCustomCheck,
+    &kPingCheck,
+    &kNetTcpCheck,
+    &kSmsCheck,
+    &kCelldataCheck,
+    &kWebuiLoginCheck,
+    &kUsbConsoleCheck,
+    &kNetInterfaceCheck,
+    &kRouteddataCheck,
+    &kCliLoginCheck,
+    nullptr,
+};
 
 const CheckType* check_type_named(const char* name) {
-  for (const CheckType* t = kCheckTypes; t->name != nullptr; ++t) {
-    if (strcmp(name, t->name) == 0) return t;
+  for (const CheckType* const* t = kCheckTypes; *t != nullptr; ++t) {
+    if (strcmp(name, (*t)->name) == 0) return *t;
   }
   return nullptr;
 }
@@ -140,4 +173,38 @@ bool current_value(const ArCheck* check, OptionalText* out) {
 CheckOutcome trigger_when_normal(const ArCheck* check, const CheckEvent& event) {
   if (check->state != kArNormal) return outcome_drop();
   return outcome_trigger("AR %s triggered. val %s", check->conf.ar->path.c_str(), event.value.c_str());
+}
+
+namespace {
+
+std::string kind_text(const ArCheck* check, const KindText& text) {
+  if (text.setting != nullptr) return check_setting(check, text.setting);
+  return text.fixed != nullptr ? text.fixed : "";
+}
+
+}  // namespace
+
+int describe_trigger_by_kind(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
+  const CheckType* kind = check->conf.ar->kind;
+  if (!current_value(check, value)) return -1;
+  set_output(property, kind_text(check, kind->property));
+  // A rule that triggers on every change has no value to trigger at.
+  if (kind->on_change_flag != nullptr && check_setting_flag(check, kind->on_change_flag)) {
+    set_output(trigger, "N/A");
+  } else {
+    set_output(trigger, kind_text(check, kind->trigger));
+  }
+  return 0;
+}
+
+int subscription_key_by_kind(const ArCheck* check, std::string* key) {
+  const KeyRecipe& recipe = check->conf.ar->kind->key;
+  const std::string head = recipe.head != nullptr ? check_setting(check, recipe.head) : check->conf.ar->path;
+  const std::string tail = recipe.tail != nullptr ? check_setting(check, recipe.tail) : std::string();
+  if (head.empty() || (recipe.tail != nullptr && tail.empty())) {
+    ar_log(kLogFatal, "Invalid %s for AR: %s", recipe.invalid, check->conf.ar->name.c_str());
+    return -1;
+  }
+  if (key != nullptr) *key = head + recipe.joint + tail;
+  return 0;
 }

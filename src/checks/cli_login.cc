@@ -2,11 +2,18 @@
 // CLI, on the shared login event design.
 #include "base/log.h"
 #include "checks/login_event.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
 
 namespace {
+
+// The settings this check reads under its rule.
+constexpr const char* kTriggerLogin = "cli_login.trigger_login";
+constexpr const char* kTriggerLogout = "cli_login.trigger_logout";
+
+constexpr const char* kTriggerAuthError = "cli_login.trigger_auth_error";
+
+const LoginEventNames kCliLoginNames = {kTriggerLogin, kTriggerLogout, kTriggerAuthError, "config.pam.auth_event"};
 
 CheckOutcome cli_login_on_event(const ArCheck* check, const CheckEvent& event) {
   return login_on_event(check, event, kCliLoginNames);
@@ -72,15 +79,30 @@ int cli_login_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kCliLoginSettings[] = {kTriggerLogin, kTriggerLogout, kTriggerAuthError, nullptr};
+
 }  // namespace
 
-const CheckOps kCliLoginCheckOps = {
-    cli_login_on_event,
-    nullptr,
-    login_describe_device,
-    login_describe_trigger,
-    cli_login_subscription_key,
-    "cli-user-alert",
-    cli_login_snmp_args,
-    cli_login_audit,
+extern const CheckType kCliLoginCheck;
+const CheckType kCliLoginCheck = {
+    "cli_login",  // name
+    "cli_login",  // domain
+    false,        // has_resolve
+    nullptr,      // on_change_flag
+    {
+        cli_login_on_event,          // on_event
+        nullptr,                     // trigger_counter
+        login_describe_device,       // describe_device
+        login_describe_trigger,      // describe_trigger
+        cli_login_subscription_key,  // subscription_key
+        cli_login_snmp_args,         // snmp_args
+        cli_login_audit,             // audit
+        nullptr,                     // reply_to
+    },
+    "cli-user-alert",                      // snmp_script
+    kCliLoginSettings,                     // settings
+    nullptr,                               // threshold
+    {nullptr, nullptr},                    // property
+    {nullptr, nullptr},                    // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };

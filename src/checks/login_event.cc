@@ -7,20 +7,6 @@
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
-const LoginEventNames kWebuiLoginNames = {
-    "webui_login.trigger_login",
-    "webui_login.trigger_logout",
-    "webui_login.trigger_auth_error",
-    "config.webui.auth_event",
-};
-
-const LoginEventNames kCliLoginNames = {
-    "cli_login.trigger_login",
-    "cli_login.trigger_logout",
-    "cli_login.trigger_auth_error",
-    "config.pam.auth_event",
-};
-
 namespace {
 
 struct LoginFlags {

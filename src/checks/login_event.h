@@ -14,9 +14,6 @@ struct LoginEventNames {
   const char* base_key;         // infod key all three kinds are published under
 };
 
-extern const LoginEventNames kWebuiLoginNames;
-extern const LoginEventNames kCliLoginNames;
-
 // Triggers a Normal check on an update of a kind whose flag is set; every
 // other update is dropped.
 CheckOutcome login_on_event(const ArCheck* check, const CheckEvent& event, const LoginEventNames& names);

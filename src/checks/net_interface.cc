@@ -5,15 +5,19 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/interface_info.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
 namespace {
 
+// The settings this check reads under its rule.
+constexpr const char* kRef = "conman.ref";
+
+constexpr const char* kEventMask = "conman.event_mask";
+
 CheckOutcome net_interface_on_event(const ArCheck* check, const CheckEvent& event) {
-  const auto mask = static_cast<uint32_t>(check_setting_size(check, "conman.event_mask"));
+  const auto mask = static_cast<uint32_t>(check_setting_size(check, kEventMask));
   const ConmanEvent* kind = conman_event_find(event.value.c_str());
   if (kind == nullptr || (mask & kind->bit) == 0) return outcome_drop();
   return trigger_when_normal(check, event);
@@ -21,7 +25,7 @@ CheckOutcome net_interface_on_event(const ArCheck* check, const CheckEvent& even
 
 int net_interface_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label,
                                   OptionalText* dev_ref) {
-  return interface_describe_device(check, "conman.ref", device, label, dev_ref);
+  return interface_describe_device(check, kRef, device, label, dev_ref);
 }
 
 int net_interface_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property,
@@ -37,7 +41,7 @@ int net_interface_describe_trigger(const ArCheck* check, OptionalText* value, Op
 }
 
 int net_interface_subscription_key(const ArCheck* check, std::string* key) {
-  const std::string ref = check_setting(check, "conman.ref");
+  const std::string ref = check_setting(check, kRef);
   InterfaceRef info;
   // A tunnel without a name has no status key to watch.
   if (!interface_resolve(check, ref, &info) || info.status_key.empty()) return -1;
@@ -46,12 +50,12 @@ int net_interface_subscription_key(const ArCheck* check, std::string* key) {
 }
 
 void net_interface_audit(const ArCheck* check, AuditReport* report) {
-  interface_audit(check, "conman.ref", no_subscription("name the interface, such as config.interfaces.wan"), report);
-  audit_whole_number(check, "conman.event_mask", report);
+  interface_audit(check, kRef, no_subscription("name the interface, such as config.interfaces.wan"), report);
+  audit_whole_number(check, kEventMask, report);
   unsigned all = 0;
   for (const ConmanEvent* e = kConmanEvents; e->event != nullptr; ++e) all |= e->bit;
-  if ((static_cast<uint32_t>(check_setting_size(check, "conman.event_mask")) & all) == 0) {
-    report->error(audit_path(check, "conman.event_mask"),
+  if ((static_cast<uint32_t>(check_setting_size(check, kEventMask)) & all) == 0) {
+    report->error(audit_path(check, kEventMask),
                   "no event is chosen, so every update is discarded; add up the events: down 1, starting 2, up 4, "
                   "stopping 8");
   }
@@ -66,15 +70,30 @@ int net_interface_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kNetInterfaceSettings[] = {kRef, kEventMask, nullptr};
+
 }  // namespace
 
-const CheckOps kNetInterfaceCheckOps = {
-    net_interface_on_event,
-    nullptr,
-    net_interface_describe_device,
-    net_interface_describe_trigger,
-    net_interface_subscription_key,
-    "network-interface-alert",
-    net_interface_snmp_args,
-    net_interface_audit,
+extern const CheckType kNetInterfaceCheck;
+const CheckType kNetInterfaceCheck = {
+    "conman",  // name
+    "conman",  // domain
+    false,     // has_resolve
+    nullptr,   // on_change_flag
+    {
+        net_interface_on_event,          // on_event
+        nullptr,                         // trigger_counter
+        net_interface_describe_device,   // describe_device
+        net_interface_describe_trigger,  // describe_trigger
+        net_interface_subscription_key,  // subscription_key
+        net_interface_snmp_args,         // snmp_args
+        net_interface_audit,             // audit
+        nullptr,                         // reply_to
+    },
+    "network-interface-alert",             // snmp_script
+    kNetInterfaceSettings,                 // settings
+    nullptr,                               // threshold
+    {nullptr, nullptr},                    // property
+    {nullptr, nullptr},                    // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };

@@ -5,12 +5,14 @@
 
 #include "checks/check_type.h"
 #include "checks/level.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
 namespace {
+
+// The settings this check reads under its rule.
+constexpr const char* kAddress = "net.ping.address";
 
 // A result that is no number (a word such as "timeout") reads as 0.
 CheckOutcome ping_on_event(const ArCheck* check, const CheckEvent& event) {
@@ -18,25 +20,13 @@ CheckOutcome ping_on_event(const ArCheck* check, const CheckEvent& event) {
 }
 
 int ping_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
-  set_output(device, check_setting(check, "net.ping.address"));
+  set_output(device, check_setting(check, kAddress));
   set_output(label, "ICMP Ping");
   set_output(dev_ref, check->conf.ar->path);
   return 0;
 }
 
-int ping_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
-  if (!current_value(check, value)) return -1;
-  set_output(property, "N/A");
-  set_output(trigger, "0");
-  return 0;
-}
-
 // The ping runner publishes its result under the rule's own path.
-int ping_subscription_key(const ArCheck* check, std::string* key) {
-  if (key != nullptr) *key = check->conf.ar->path + ".check.status";
-  return 0;
-}
-
 // Address, property, result, trigger.
 int ping_snmp_args(const ArCheck* check, SnmpArgs* args) {
   SnmpTexts d;
@@ -46,15 +36,30 @@ int ping_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kPingSettings[] = {kAddress, nullptr};
+
 }  // namespace
 
-const CheckOps kPingCheckOps = {
-    ping_on_event,
-    nullptr,
-    ping_describe_device,
-    ping_describe_trigger,
-    ping_subscription_key,
-    "host-alert",
-    ping_snmp_args,
-    nullptr,
+extern const CheckType kPingCheck;
+const CheckType kPingCheck = {
+    "net_ping",  // name
+    "net.ping",  // domain
+    true,        // has_resolve
+    nullptr,     // on_change_flag
+    {
+        ping_on_event,             // on_event
+        nullptr,                   // trigger_counter
+        ping_describe_device,      // describe_device
+        describe_trigger_by_kind,  // describe_trigger
+        subscription_key_by_kind,  // subscription_key
+        ping_snmp_args,            // snmp_args
+        nullptr,                   // audit
+        nullptr,                   // reply_to
+    },
+    "host-alert",                                  // snmp_script
+    kPingSettings,                                 // settings
+    nullptr,                                       // threshold
+    {nullptr, "N/A"},                              // property
+    {nullptr, "0"},                                // trigger
+    {nullptr, ".check.status", nullptr, nullptr},  // key
 };

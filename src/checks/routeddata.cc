@@ -10,12 +10,18 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/interface_info.h"
-#include "checks/modules.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 #include "platform/strrepl.h"
 
 namespace {
+
+// The settings this check reads under its rule.
+constexpr const char* kInterface = "routeddata.interface";
+constexpr const char* kDataLimit = "routeddata.data_limit";
+constexpr const char* kDataPeriod = "routeddata.data_period";
+
+constexpr const char* kDataResolveTime = "routeddata.data_resolve_time";
 
 // Skips leading blanks and an optional sign; true when the sign was '-'.
 const char* skip_to_digits(const char* p, bool* negative) {
@@ -113,9 +119,9 @@ namespace {
 CheckOutcome routeddata_on_event(const ArCheck* check, const CheckEvent& event) {
   std::vector<Reading> readings;
   if (!routed_parse_readings(event.value.c_str(), &readings)) return outcome_drop();
-  const auto limit = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_limit"));
-  const auto window = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_period"));
-  const auto resolve_window = static_cast<uint32_t>(check_setting_size(check, "routeddata.data_resolve_time"));
+  const auto limit = static_cast<uint32_t>(check_setting_size(check, kDataLimit));
+  const auto window = static_cast<uint32_t>(check_setting_size(check, kDataPeriod));
+  const auto resolve_window = static_cast<uint32_t>(check_setting_size(check, kDataResolveTime));
   const char* path = check->conf.ar->path.c_str();
   if (check->state == kArNormal) {
     if (!routed_triggers(readings, limit, window)) return outcome_drop();
@@ -126,42 +132,45 @@ CheckOutcome routeddata_on_event(const ArCheck* check, const CheckEvent& event) 
 }
 
 int routeddata_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
-  return interface_describe_device(check, "routeddata.interface", device, label, dev_ref);
-}
-
-int routeddata_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
-  if (!current_value(check, value)) return -1;
-  set_output(property, "Bytes");
-  set_output(trigger, check_setting(check, "routeddata.data_limit"));
-  return 0;
-}
-
-int routeddata_subscription_key(const ArCheck* check, std::string* key) {
-  if (key != nullptr) *key = check->conf.ar->path + ".check.data-readings";
-  return 0;
+  return interface_describe_device(check, kInterface, device, label, dev_ref);
 }
 
 void routeddata_audit(const ArCheck* check, AuditReport* report) {
-  interface_audit(check, "routeddata.interface",
+  interface_audit(check, kInterface,
                   "no interface's traffic is counted for this rule; set it, such as config.interfaces.wan", report);
-  audit_whole_number(check, "routeddata.data_limit", report);
-  audit_whole_number(check, "routeddata.data_resolve_time", report);
-  audit_whole_number(check, "routeddata.data_period", report);
-  if (check_setting_size(check, "routeddata.data_period") <= 0) {
-    report->error(audit_path(check, "routeddata.data_period"),
+  audit_whole_number(check, kDataLimit, report);
+  audit_whole_number(check, kDataResolveTime, report);
+  audit_whole_number(check, kDataPeriod, report);
+  if (check_setting_size(check, kDataPeriod) <= 0) {
+    report->error(audit_path(check, kDataPeriod),
                   "missing or 0, so no readings are added up and every update is discarded; set the seconds to add up");
   }
 }
 
+const char* const kRouteddataSettings[] = {kInterface, kDataLimit, kDataPeriod, kDataResolveTime, nullptr};
+
 }  // namespace
 
-const CheckOps kRouteddataCheckOps = {
-    routeddata_on_event,
-    nullptr,
-    routeddata_describe_device,
-    routeddata_describe_trigger,
-    routeddata_subscription_key,
-    nullptr,
-    nullptr,
-    routeddata_audit,
+extern const CheckType kRouteddataCheck;
+const CheckType kRouteddataCheck = {
+    "routeddata",  // name
+    "routeddata",  // domain
+    true,          // has_resolve
+    nullptr,       // on_change_flag
+    {
+        routeddata_on_event,         // on_event
+        nullptr,                     // trigger_counter
+        routeddata_describe_device,  // describe_device
+        describe_trigger_by_kind,    // describe_trigger
+        subscription_key_by_kind,    // subscription_key
+        nullptr,                     // snmp_args
+        routeddata_audit,            // audit
+        nullptr,                     // reply_to
+    },
+    nullptr,                                              // snmp_script
+    kRouteddataSettings,                                  // settings
+    nullptr,                                              // threshold
+    {nullptr, "Bytes"},                                   // property
+    {kDataLimit, nullptr},                                // trigger
+    {nullptr, ".check.data-readings", nullptr, nullptr},  // key
 };

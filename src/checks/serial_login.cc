@@ -5,7 +5,6 @@
 #include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "checks/serial_port.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
@@ -14,13 +13,18 @@
 
 namespace {
 
+// The settings this check reads under its rule.
+constexpr const char* kTriggerLogin = "serial.login.trigger_login";
+
+constexpr const char* kTriggerLogout = "serial.login.trigger_logout";
+
 constexpr const char* kDomain = "serial.login";
 
 bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 CheckOutcome login_on_event(const ArCheck* check, const CheckEvent& event) {
-  const bool on_login = check_setting_flag(check, "serial.login.trigger_login");
-  const bool on_logout = check_setting_flag(check, "serial.login.trigger_logout");
+  const bool on_login = check_setting_flag(check, kTriggerLogin);
+  const bool on_logout = check_setting_flag(check, kTriggerLogout);
   // "logout" does not contain "login": a logout matches only its own flag.
   const bool matches = (on_login && contains(event.key, "login")) || (on_logout && contains(event.key, "logout"));
   return matches ? trigger_when_normal(check, event) : outcome_drop();
@@ -40,8 +44,8 @@ int login_describe_trigger(const ArCheck* check, OptionalText* value, OptionalTe
 }
 
 int login_subscription_key(const ArCheck* check, std::string* key) {
-  const bool on_login = check_setting_flag(check, "serial.login.trigger_login");
-  const bool on_logout = check_setting_flag(check, "serial.login.trigger_logout");
+  const bool on_login = check_setting_flag(check, kTriggerLogin);
+  const bool on_logout = check_setting_flag(check, kTriggerLogout);
   const std::string port = serial_port_ref(check, kDomain);
   if (port.empty() || (!on_login && !on_logout)) {
     ar_log(kLogFatal, "Invalid serial port or trigger settings for AR: %s", check->conf.ar->name.c_str());
@@ -59,9 +63,9 @@ int login_subscription_key(const ArCheck* check, std::string* key) {
 
 void login_audit(const ArCheck* check, AuditReport* report) {
   serial_audit_port(check, kDomain, report);
-  audit_flag(check, "serial.login.trigger_login", report);
-  audit_flag(check, "serial.login.trigger_logout", report);
-  if (!check_setting_flag(check, "serial.login.trigger_login") && !check_setting_flag(check, "serial.login.trigger_logout")) {
+  audit_flag(check, kTriggerLogin, report);
+  audit_flag(check, kTriggerLogout, report);
+  if (!check_setting_flag(check, kTriggerLogin) && !check_setting_flag(check, kTriggerLogout)) {
     report->error(audit_path(check, kDomain),
                   "neither trigger_login nor trigger_logout is on, so " + no_subscription("turn one on"));
   }
@@ -79,15 +83,30 @@ int login_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kSerialLoginSettings[] = {kTriggerLogin, kTriggerLogout, "serial.login.dev_refs.dev_ref#", nullptr};
+
 }  // namespace
 
-const CheckOps kSerialLoginCheckOps = {
-    login_on_event,
-    nullptr,
-    login_describe_device,
-    login_describe_trigger,
-    login_subscription_key,
-    "portmanager-user-alert",
-    login_snmp_args,
-    login_audit,
+extern const CheckType kSerialLoginCheck;
+const CheckType kSerialLoginCheck = {
+    "serial_login",  // name
+    "serial.login",  // domain
+    false,           // has_resolve
+    nullptr,         // on_change_flag
+    {
+        login_on_event,          // on_event
+        nullptr,                 // trigger_counter
+        login_describe_device,   // describe_device
+        login_describe_trigger,  // describe_trigger
+        login_subscription_key,  // subscription_key
+        login_snmp_args,         // snmp_args
+        login_audit,             // audit
+        nullptr,                 // reply_to
+    },
+    "portmanager-user-alert",              // snmp_script
+    kSerialLoginSettings,                  // settings
+    nullptr,                               // threshold
+    {nullptr, nullptr},                    // property
+    {nullptr, nullptr},                    // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };

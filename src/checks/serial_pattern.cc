@@ -6,7 +6,6 @@
 #include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "checks/serial_port.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
@@ -14,6 +13,12 @@
 #include "model/autoresponse.h"
 
 namespace {
+
+// The settings this check reads under its rule.
+constexpr const char* kPattern = "serial.pattern.pattern";
+constexpr const char* kTriggerTx = "serial.pattern.trigger_tx";
+
+constexpr const char* kTriggerRx = "serial.pattern.trigger_rx";
 
 constexpr const char* kDomain = "serial.pattern";
 
@@ -25,17 +30,10 @@ int pattern_describe_device(const ArCheck* check, OptionalText* device, Optional
   return serial_describe_device(check, kDomain, device, label, dev_ref);
 }
 
-int pattern_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
-  if (!current_value(check, value)) return -1;
-  set_output(property, "N/A");
-  set_output(trigger, check_setting(check, "serial.pattern.pattern"));
-  return 0;
-}
-
 int pattern_subscription_key(const ArCheck* check, std::string* key) {
-  const bool on_tx = check_setting_flag(check, "serial.pattern.trigger_tx");
-  const bool on_rx = check_setting_flag(check, "serial.pattern.trigger_rx");
-  const bool has_pattern = check_setting(check, "serial.pattern.pattern")[0] != '\0';
+  const bool on_tx = check_setting_flag(check, kTriggerTx);
+  const bool on_rx = check_setting_flag(check, kTriggerRx);
+  const bool has_pattern = check_setting(check, kPattern)[0] != '\0';
   const std::string port = serial_port_ref(check, kDomain);
   if (port.empty() || !has_pattern || (!on_tx && !on_rx)) {
     ar_log(kLogFatal, "Invalid serial port or pattern for AR: %s", check->conf.ar->name.c_str());
@@ -55,10 +53,10 @@ int pattern_subscription_key(const ArCheck* check, std::string* key) {
 
 void pattern_audit(const ArCheck* check, AuditReport* report) {
   serial_audit_port(check, kDomain, report);
-  audit_required(check, "serial.pattern.pattern", no_subscription("set the pattern to look for"), report);
-  audit_flag(check, "serial.pattern.trigger_tx", report);
-  audit_flag(check, "serial.pattern.trigger_rx", report);
-  if (!check_setting_flag(check, "serial.pattern.trigger_tx") && !check_setting_flag(check, "serial.pattern.trigger_rx")) {
+  audit_required(check, kPattern, no_subscription("set the pattern to look for"), report);
+  audit_flag(check, kTriggerTx, report);
+  audit_flag(check, kTriggerRx, report);
+  if (!check_setting_flag(check, kTriggerTx) && !check_setting_flag(check, kTriggerRx)) {
     report->error(audit_path(check, kDomain), "neither trigger_tx nor trigger_rx is on, so " +
                                                   no_subscription("turn on the direction to watch"));
   }
@@ -72,15 +70,32 @@ int pattern_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kSerialPatternSettings[] = {
+    kPattern, kTriggerTx, kTriggerRx, "serial.pattern.dev_refs.dev_ref#", nullptr,
+};
+
 }  // namespace
 
-const CheckOps kSerialPatternCheckOps = {
-    pattern_on_event,
-    nullptr,
-    pattern_describe_device,
-    pattern_describe_trigger,
-    pattern_subscription_key,
-    "portmanager-pattern-alert",
-    pattern_snmp_args,
-    pattern_audit,
+extern const CheckType kSerialPatternCheck;
+const CheckType kSerialPatternCheck = {
+    "serial_pattern",  // name
+    "serial.pattern",  // domain
+    false,             // has_resolve
+    nullptr,           // on_change_flag
+    {
+        pattern_on_event,          // on_event
+        nullptr,                   // trigger_counter
+        pattern_describe_device,   // describe_device
+        describe_trigger_by_kind,  // describe_trigger
+        pattern_subscription_key,  // subscription_key
+        pattern_snmp_args,         // snmp_args
+        pattern_audit,             // audit
+        nullptr,                   // reply_to
+    },
+    "portmanager-pattern-alert",           // snmp_script
+    kSerialPatternSettings,                // settings
+    nullptr,                               // threshold
+    {nullptr, "N/A"},                      // property
+    {kPattern, nullptr},                   // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };

@@ -11,7 +11,6 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "checks/level.h"
-#include "checks/modules.h"
 #include "checks/serial_port.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
@@ -19,6 +18,12 @@
 #include "model/autoresponse.h"
 
 namespace {
+
+// The settings this check reads under its rule.
+constexpr const char* kSignal = "serial.signal.signal";
+constexpr const char* kTriggerVal = "serial.signal.trigger_val";
+
+constexpr const char* kTriggerOnChange = "serial.signal.trigger_on_change";
 
 constexpr const char* kDomain = "serial.signal";
 
@@ -42,9 +47,9 @@ const char* signal_number(const char* name) {
 }
 
 CheckOutcome signal_on_event(const ArCheck* check, const CheckEvent& event) {
-  const std::string signal = check_setting(check, "serial.signal.signal");
-  const bool on_change = check_setting_flag(check, "serial.signal.trigger_on_change");
-  const int32_t trigger = check_setting_size(check, "serial.signal.trigger_val");
+  const std::string signal = check_setting(check, kSignal);
+  const bool on_change = check_setting_flag(check, kTriggerOnChange);
+  const int32_t trigger = check_setting_size(check, kTriggerVal);
   // The key names the signal exactly as configured, case included.
   if (event.key.find(signal) == std::string::npos) return outcome_drop();
   return level_outcome(check, leading_int(event.value.c_str()), trigger, on_change);
@@ -56,17 +61,17 @@ int signal_describe_device(const ArCheck* check, OptionalText* device, OptionalT
 
 int signal_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
   if (!current_value(check, value)) return -1;
-  set_output(property, signal_number(check_setting(check, "serial.signal.signal")));
-  if (check_setting_flag(check, "serial.signal.trigger_on_change")) {
+  set_output(property, signal_number(check_setting(check, kSignal)));
+  if (check_setting_flag(check, kTriggerOnChange)) {
     set_output(trigger, "N/A");
   } else {
-    set_output(trigger, check_setting(check, "serial.signal.trigger_val"));
+    set_output(trigger, check_setting(check, kTriggerVal));
   }
   return 0;
 }
 
 int signal_subscription_key(const ArCheck* check, std::string* key) {
-  const std::string signal = check_setting(check, "serial.signal.signal");
+  const std::string signal = check_setting(check, kSignal);
   const std::string port = serial_port_ref(check, kDomain);
   if (signal.empty() || port.empty()) {
     ar_log(kLogFatal, "Invalid serial port or signal for AR: %s", check->conf.ar->name.c_str());
@@ -78,14 +83,14 @@ int signal_subscription_key(const ArCheck* check, std::string* key) {
 
 void signal_audit(const ArCheck* check, AuditReport* report) {
   serial_audit_port(check, kDomain, report);
-  if (audit_required(check, "serial.signal.signal", no_subscription("set cts, dcd or dsr"), report)) {
+  if (audit_required(check, kSignal, no_subscription("set cts, dcd or dsr"), report)) {
     std::vector<std::string> names;
     for (const SignalNumber& s : kSignalNumbers) names.emplace_back(s.name);
-    audit_choice(report, audit_path(check, "serial.signal.signal"), check_setting(check, "serial.signal.signal"), names,
+    audit_choice(report, audit_path(check, kSignal), check_setting(check, kSignal), names,
                  "a signal", "no port reports it and the rule never triggers");
   }
-  audit_whole_number(check, "serial.signal.trigger_val", report);
-  audit_flag(check, "serial.signal.trigger_on_change", report);
+  audit_whole_number(check, kTriggerVal, report);
+  audit_flag(check, kTriggerOnChange, report);
 }
 
 // Port number, port label, signal number, level, trigger value.
@@ -98,15 +103,32 @@ int signal_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kSerialSignalSettings[] = {
+    kSignal, kTriggerVal, kTriggerOnChange, "serial.signal.dev_refs.dev_ref#", nullptr,
+};
+
 }  // namespace
 
-const CheckOps kSerialSignalCheckOps = {
-    signal_on_event,
-    nullptr,
-    signal_describe_device,
-    signal_describe_trigger,
-    signal_subscription_key,
-    "portmanager-signal-alert",
-    signal_snmp_args,
-    signal_audit,
+extern const CheckType kSerialSignalCheck;
+const CheckType kSerialSignalCheck = {
+    "serial_signal",   // name
+    "serial.signal",   // domain
+    true,              // has_resolve
+    kTriggerOnChange,  // on_change_flag
+    {
+        signal_on_event,          // on_event
+        nullptr,                  // trigger_counter
+        signal_describe_device,   // describe_device
+        signal_describe_trigger,  // describe_trigger
+        signal_subscription_key,  // subscription_key
+        signal_snmp_args,         // snmp_args
+        signal_audit,             // audit
+        nullptr,                  // reply_to
+    },
+    "portmanager-signal-alert",            // snmp_script
+    kSerialSignalSettings,                 // settings
+    nullptr,                               // threshold
+    {nullptr, nullptr},                    // property
+    {nullptr, nullptr},                    // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };

@@ -15,12 +15,16 @@
 #include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
 namespace {
+
+// The settings this check reads under its rule.
+constexpr const char* kPhoneNumber = "sms.phone_number";
+
+constexpr const char* kMessagePattern = "sms.message_pattern";
 
 constexpr const char* kSmsKey = "config.sms.incoming";
 
@@ -94,8 +98,8 @@ SmsMatch sms_match(const char* pattern, std::string_view message, std::string* e
 namespace {
 
 CheckOutcome sms_on_event(const ArCheck* check, const CheckEvent& event) {
-  const std::string numbers = check_setting(check, "sms.phone_number");
-  const std::string pattern = check_setting(check, "sms.message_pattern");
+  const std::string numbers = check_setting(check, kPhoneNumber);
+  const std::string pattern = check_setting(check, kMessagePattern);
   if (check->state == kArTriggered) {
     // Nothing is matched while Triggered, but the current value decides
     // where a delayed reply goes ($CELLNUM) and what a script is told
@@ -132,13 +136,6 @@ int sms_describe_device(const ArCheck* /*check*/, OptionalText* device, Optional
   return 0;
 }
 
-int sms_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
-  if (!current_value(check, value)) return -1;
-  set_output(property, check_setting(check, "sms.phone_number"));
-  set_output(trigger, check_setting(check, "sms.message_pattern"));
-  return 0;
-}
-
 // Every SMS rule listens to the same key, whatever its settings.
 int sms_subscription_key(const ArCheck* /*check*/, std::string* key) {
   if (key != nullptr) *key = kSmsKey;
@@ -147,12 +144,12 @@ int sms_subscription_key(const ArCheck* /*check*/, std::string* key) {
 
 // A pattern that does not compile drops every message the rule is sent.
 void sms_audit(const ArCheck* check, AuditReport* report) {
-  const std::string pattern = check_setting(check, "sms.message_pattern");
+  const std::string pattern = check_setting(check, kMessagePattern);
   const char* error = nullptr;
   int offset = 0;
   PcrePtr re(pcre_compile(pattern.c_str(), 0, &error, &offset, nullptr));
   if (re) return;
-  report->error(audit_path(check, "sms.message_pattern"),
+  report->error(audit_path(check, kMessagePattern),
                 quoted(pattern) + " does not compile (" + (error != nullptr ? error : "unknown error") + " at offset " +
                     std::to_string(offset) + "), so the daemon discards every message for this rule; correct it");
 }
@@ -165,15 +162,35 @@ int sms_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+// A reply goes to the sender of the message that triggered.
+std::string sms_reply_to(const ArCheck* check) {
+  return check->current_event ? sms_sender(check->current_event->value) : std::string();
+}
+
+const char* const kSmsSettings[] = {kPhoneNumber, kMessagePattern, nullptr};
+
 }  // namespace
 
-const CheckOps kSmsCheckOps = {
-    sms_on_event,
-    nullptr,
-    sms_describe_device,
-    sms_describe_trigger,
-    sms_subscription_key,
-    "sms-alert",
-    sms_snmp_args,
-    sms_audit,
+extern const CheckType kSmsCheck;
+const CheckType kSmsCheck = {
+    "sms",    // name
+    "sms",    // domain
+    false,    // has_resolve
+    nullptr,  // on_change_flag
+    {
+        sms_on_event,              // on_event
+        nullptr,                   // trigger_counter
+        sms_describe_device,       // describe_device
+        describe_trigger_by_kind,  // describe_trigger
+        sms_subscription_key,      // subscription_key
+        sms_snmp_args,             // snmp_args
+        sms_audit,                 // audit
+        sms_reply_to,              // reply_to
+    },
+    "sms-alert",                           // snmp_script
+    kSmsSettings,                          // settings
+    nullptr,                               // threshold
+    {kPhoneNumber, nullptr},               // property
+    {kMessagePattern, nullptr},            // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };

@@ -74,18 +74,3 @@ void snmp_alert_head(const ArCheck* check, Clock* clock, SnmpArgs* argv) {
   argv->push_back(snmp_date_and_time(event_time_ms(check, clock)));
   argv->push_back(std::to_string(state_slot(check)));
 }
-
-int snmp_reading_args(const ArCheck* check, const char* domain, SnmpArgs* argv) {
-  SnmpTexts d;
-  const unsigned outputs = kSnmpDevice | kSnmpLabel | kSnmpValue | kSnmpProperty;
-  if (!snmp_describe(check, outputs, outputs, &d)) return -1;
-  const std::string trigger_val = check_setting(check, (std::string(domain) + ".trigger_val").c_str());
-  if (trigger_val.empty()) {
-    ar_log(kLogFatal, "Could not find trigger value for %s", check->conf.ar->path.c_str());
-    return -1;
-  }
-  const std::string comparison = check_setting(check, (std::string(domain) + ".comparison").c_str());
-  argv->insert(argv->end(), {*d.device, *d.label, *d.property, std::to_string(snmp_value_int(*d.value)),
-                             trigger_val, comparison});
-  return 0;
-}

@@ -42,8 +42,3 @@ bool snmp_describe(const ArCheck* check, unsigned wanted, unsigned required, Snm
 // when there is none) and the state (always Triggered for rules without a
 // resolve stage; -1 for none of the five states).
 void snmp_alert_head(const ArCheck* check, Clock* clock, SnmpArgs* argv);
-
-// Sensor and power readings: the device, its label, what is measured, the
-// reading as a whole number, and the threshold and comparison configured
-// under domain. -1 when a text is missing or the trigger value is not set.
-int snmp_reading_args(const ArCheck* check, const char* domain, SnmpArgs* argv);

@@ -1,8 +1,12 @@
 // Threshold with hysteresis, shared by the checks that compare a reading
-// with a configured limit. Everything is single precision, as the
+// with a configured limit, and the one module of the kinds that watch a
+// device's numeric property against one (environmental sensors, power),
+// driven by each kind's ThresholdKind. Everything is single precision, as the
 // appliance's sensors report it; a comparison with NaN is false, so a NaN
 // reading never triggers and, once triggered, never resolves.
 #pragma once
+
+#include <cstddef>
 
 #include "checks/check_type.h"
 
@@ -44,6 +48,65 @@ bool reading_number(const char* text, float* reading);
 // reading ("N/A" from a sensor that dropped out): it must neither trigger
 // nor resolve, so it is dropped and reported.
 CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& threshold, const std::string& value);
+
+// A property a threshold kind watches: its configurable names and the text
+// an update's key must contain.
+struct ThresholdProperty {
+  const char* name;
+  const char* short_name;  // another name for it; null for none
+  const char* key_text;
+};
+
+// A kind of device a reference names, found by a text the reference
+// contains; tried in order.
+struct ThresholdDevice {
+  const char* ref_text;
+  const char* label;
+  const char* device;         // the fixed display name, or the default one
+  bool uses_configured_name;  // the "name" under the reference wins when set
+  const char* what;           // the device for `arctl check` ("port", "UPS")
+};
+
+// What one threshold kind is made of: its settings, tables and texts.
+struct ThresholdKind {
+  const char* property_key;  // the setting naming the property ("enviro.check_type")
+  const char* dev_ref_key;   // the setting naming the device
+  ThresholdKeys keys;
+  const ThresholdProperty* properties;
+  size_t property_count;
+  const ThresholdDevice* devices;
+  size_t device_count;
+  // The subscription key is the device's reference, this and the
+  // property's name.
+  const char* key_joint;
+  // Logged with the rule's path when the property is not set.
+  const char* no_property;
+  // Logged when the property is none of the table's: with the property's
+  // name and the rule's path when names_property, else the path alone.
+  const char* unknown_property;
+  bool names_property;
+  const char* invalid_for_ar;  // "Invalid <this> for AR: <name>" without a subscription
+  // `arctl check`: how to fix a missing property, what a property is, and
+  // what follows from another one ("%s" the key then watched, when used).
+  const char* property_fix;
+  const char* property_what;
+  const char* property_consequence;
+  // How to fix a missing device; the device a reference outside "config."
+  // is taken for, and how much of it must exist; what else a reference
+  // inside it is not.
+  const char* dev_ref_fix;
+  const char* plain_ref_what;
+  size_t plain_ref_depth;
+  const char* neither;
+};
+
+// The operations of every threshold kind, reading the kind from the rule.
+CheckOutcome threshold_on_event(const ArCheck* check, const CheckEvent& event);
+int threshold_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref);
+int threshold_subscription_key(const ArCheck* check, std::string* key);
+// Device, label, property, the reading as a whole number, trigger value, comparison.
+int threshold_snmp_args(const ArCheck* check, std::vector<std::string>* args);
+void threshold_check_audit(const ArCheck* check, AuditReport* report);
 
 // The audit of the three settings: a missing trigger value or hysteresis
 // (every update is discarded), numbers with trailing text, and a comparison

@@ -6,12 +6,16 @@
 #include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
 namespace {
+
+// The settings this check reads under its rule.
+constexpr const char* kDevRef = "ups.state.dev_ref";
+
+constexpr const char* kTriggerCond = "ups.state.trigger_cond";
 
 constexpr const char* kOnline = "online";
 
@@ -21,7 +25,7 @@ const std::vector<std::string> kUpsConditions = {"onbatt", "lowbatt", "fsd",    
 
 CheckOutcome ups_on_event(const ArCheck* check, const CheckEvent& event) {
   const char* path = check->conf.ar->path.c_str();
-  const std::string condition = check_setting(check, "ups.state.trigger_cond");
+  const std::string condition = check_setting(check, kTriggerCond);
   if (event.key.find("event.status") == std::string::npos) return outcome_drop();
   const std::string& status = event.value;
   const bool triggered = check->state == kArTriggered;
@@ -37,7 +41,7 @@ CheckOutcome ups_on_event(const ArCheck* check, const CheckEvent& event) {
 }
 
 int ups_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
-  const std::string ref = check_setting(check, "ups.state.dev_ref");
+  const std::string ref = check_setting(check, kDevRef);
   std::string name;
   if (!ref.empty()) name = check_setting_at(check, ref.c_str(), "name");
   set_output(device, name.empty() ? "UPS" : name);
@@ -46,32 +50,13 @@ int ups_describe_device(const ArCheck* check, OptionalText* device, OptionalText
   return 0;
 }
 
-int ups_describe_trigger(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger) {
-  if (!current_value(check, value)) return -1;
-  set_output(property, "N/A");
-  set_output(trigger, check_setting(check, "ups.state.trigger_cond"));
-  return 0;
-}
-
-int ups_subscription_key(const ArCheck* check, std::string* key) {
-  const std::string dev_ref = check_setting(check, "ups.state.dev_ref");
-  // Without a reference the key would be ".event.status", which every
-  // UPS's status update contains.
-  if (dev_ref.empty()) {
-    ar_log(kLogFatal, "Invalid UPS state property for AR: %s", check->conf.ar->name.c_str());
-    return -1;
-  }
-  if (key != nullptr) *key = dev_ref + ".event.status";
-  return 0;
-}
-
 void ups_audit(const ArCheck* check, AuditReport* report) {
-  if (audit_required(check, "ups.state.dev_ref", no_subscription("name the UPS, such as config.ups.ups1"), report)) {
-    audit_device(check, "ups.state.dev_ref", 3, "UPS", report);
+  if (audit_required(check, kDevRef, no_subscription("name the UPS, such as config.ups.ups1"), report)) {
+    audit_device(check, kDevRef, 3, "UPS", report);
   }
-  const std::string condition = check_setting(check, "ups.state.trigger_cond");
-  const std::string path = audit_path(check, "ups.state.trigger_cond");
-  if (!audit_required(check, "ups.state.trigger_cond",
+  const std::string condition = check_setting(check, kTriggerCond);
+  const std::string path = audit_path(check, kTriggerCond);
+  if (!audit_required(check, kTriggerCond,
                       "only an empty status would trigger and the rule never does; set the status, such as onbatt",
                       report)) {
     return;
@@ -91,15 +76,30 @@ int ups_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kUpsStateSettings[] = {kDevRef, kTriggerCond, nullptr};
+
 }  // namespace
 
-const CheckOps kUpsStateCheckOps = {
-    ups_on_event,
-    nullptr,
-    ups_describe_device,
-    ups_describe_trigger,
-    ups_subscription_key,
-    "ups-status-alert",
-    ups_snmp_args,
-    ups_audit,
+extern const CheckType kUpsStateCheck;
+const CheckType kUpsStateCheck = {
+    "ups_status",  // name
+    "ups.state",   // domain
+    true,          // has_resolve
+    nullptr,       // on_change_flag
+    {
+        ups_on_event,              // on_event
+        nullptr,                   // trigger_counter
+        ups_describe_device,       // describe_device
+        describe_trigger_by_kind,  // describe_trigger
+        subscription_key_by_kind,  // subscription_key
+        ups_snmp_args,             // snmp_args
+        ups_audit,                 // audit
+        nullptr,                   // reply_to
+    },
+    "ups-status-alert",                                         // snmp_script
+    kUpsStateSettings,                                          // settings
+    nullptr,                                                    // threshold
+    {nullptr, "N/A"},                                           // property
+    {kTriggerCond, nullptr},                                    // trigger
+    {kDevRef, ".event.status", nullptr, "UPS state property"},  // key
 };

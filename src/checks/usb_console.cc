@@ -5,11 +5,15 @@
 #include "base/log.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/modules.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
 namespace {
+
+// The settings this check reads under its rule.
+constexpr const char* kTriggerConnect = "usb_console_status.trigger_connect";
+
+constexpr const char* kTriggerDisconnect = "usb_console_status.trigger_disconnect";
 
 // The configuration path of the reference's port; "" when unset.
 std::string usb_port(const ArCheck* check) {
@@ -17,10 +21,10 @@ std::string usb_port(const ArCheck* check) {
   return check_setting(check, key.c_str());
 }
 
-bool trigger_connect(const ArCheck* check) { return check_setting_flag(check, "usb_console_status.trigger_connect"); }
+bool trigger_connect(const ArCheck* check) { return check_setting_flag(check, kTriggerConnect); }
 
 bool trigger_disconnect(const ArCheck* check) {
-  return check_setting_flag(check, "usb_console_status.trigger_disconnect");
+  return check_setting_flag(check, kTriggerDisconnect);
 }
 
 CheckOutcome usb_console_on_event(const ArCheck* check, const CheckEvent& event) {
@@ -65,23 +69,40 @@ void usb_console_audit(const ArCheck* check, AuditReport* report) {
   if (!audit_reference_entry(check, "usb_console_status", "name its USB console port", report, &key).empty()) {
     audit_device(check, key.c_str(), 3, "USB port", report);
   }
-  audit_flag(check, "usb_console_status.trigger_connect", report);
-  audit_flag(check, "usb_console_status.trigger_disconnect", report);
+  audit_flag(check, kTriggerConnect, report);
+  audit_flag(check, kTriggerDisconnect, report);
   if (!trigger_connect(check) && !trigger_disconnect(check)) {
     report->error(audit_path(check, "usb_console_status"), "neither trigger_connect nor trigger_disconnect is on, so " +
                                                                no_subscription("turn one on"));
   }
 }
 
+const char* const kUsbConsoleSettings[] = {
+    kTriggerConnect, kTriggerDisconnect, "usb_console_status.dev_refs.dev_ref#", nullptr,
+};
+
 }  // namespace
 
-const CheckOps kUsbConsoleCheckOps = {
-    usb_console_on_event,
-    nullptr,
-    usb_console_describe_device,
-    usb_console_describe_trigger,
-    usb_console_subscription_key,
-    nullptr,
-    nullptr,
-    usb_console_audit,
+extern const CheckType kUsbConsoleCheck;
+const CheckType kUsbConsoleCheck = {
+    "usb_console_status",  // name
+    "usb_console_status",  // domain
+    false,                 // has_resolve
+    nullptr,               // on_change_flag
+    {
+        usb_console_on_event,          // on_event
+        nullptr,                       // trigger_counter
+        usb_console_describe_device,   // describe_device
+        usb_console_describe_trigger,  // describe_trigger
+        usb_console_subscription_key,  // subscription_key
+        nullptr,                       // snmp_args
+        usb_console_audit,             // audit
+        nullptr,                       // reply_to
+    },
+    nullptr,                               // snmp_script
+    kUsbConsoleSettings,                   // settings
+    nullptr,                               // threshold
+    {nullptr, nullptr},                    // property
+    {nullptr, nullptr},                    // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };

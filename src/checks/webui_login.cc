@@ -1,11 +1,18 @@
 // Web UI login event check: logins, logouts and authentication errors of the
 // web UI, on the shared login event design.
 #include "checks/login_event.h"
-#include "checks/modules.h"
 #include "checks/snmp_alert.h"
 #include "checks/snmp_fields.h"
 
 namespace {
+
+// The settings this check reads under its rule.
+constexpr const char* kTriggerLogin = "webui_login.trigger_login";
+constexpr const char* kTriggerLogout = "webui_login.trigger_logout";
+
+constexpr const char* kTriggerAuthError = "webui_login.trigger_auth_error";
+
+const LoginEventNames kWebuiLoginNames = {kTriggerLogin, kTriggerLogout, kTriggerAuthError, "config.webui.auth_event"};
 
 CheckOutcome webui_login_on_event(const ArCheck* check, const CheckEvent& event) {
   return login_on_event(check, event, kWebuiLoginNames);
@@ -28,15 +35,30 @@ int webui_login_snmp_args(const ArCheck* check, SnmpArgs* args) {
   return 0;
 }
 
+const char* const kWebuiLoginSettings[] = {kTriggerLogin, kTriggerLogout, kTriggerAuthError, nullptr};
+
 }  // namespace
 
-const CheckOps kWebuiLoginCheckOps = {
-    webui_login_on_event,
-    nullptr,
-    login_describe_device,
-    login_describe_trigger,
-    webui_login_subscription_key,
-    "webui-user-alert",
-    webui_login_snmp_args,
-    webui_login_audit,
+extern const CheckType kWebuiLoginCheck;
+const CheckType kWebuiLoginCheck = {
+    "webui_login",  // name
+    "webui_login",  // domain
+    false,          // has_resolve
+    nullptr,        // on_change_flag
+    {
+        webui_login_on_event,          // on_event
+        nullptr,                       // trigger_counter
+        login_describe_device,         // describe_device
+        login_describe_trigger,        // describe_trigger
+        webui_login_subscription_key,  // subscription_key
+        webui_login_snmp_args,         // snmp_args
+        webui_login_audit,             // audit
+        nullptr,                       // reply_to
+    },
+    "webui-user-alert",                    // snmp_script
+    kWebuiLoginSettings,                   // settings
+    nullptr,                               // threshold
+    {nullptr, nullptr},                    // property
+    {nullptr, nullptr},                    // trigger
+    {nullptr, nullptr, nullptr, nullptr},  // key
 };

@@ -9,6 +9,10 @@
 
 namespace {
 
+constexpr const char* kActionName = "name";
+constexpr const char* kActionType = "action_type";
+constexpr const char* kActionDelay = "delay_time";
+
 // "<list>.action<n>.", the start of the keys of an action's settings under
 // its rule's path; a setting's name is appended and cut off again, so one
 // string serves every read of the action.
@@ -30,13 +34,15 @@ const char* action_key(std::string* key, size_t prefix_size, const char* setting
 
 }  // namespace
 
+const char* const kActionSettings[] = {kActionName, kActionType, kActionDelay, nullptr};
+
 bool build_action(AutoResponse* ar, ActionListId list, uint32_t n, std::vector<LoadFinding>* findings) {
   // Read under the rule's path, which the database keeps looked up from
   // one read to the next.
   xmldb_t* db = ar->config_db;
   std::string key = action_key_prefix(list, n);
   const size_t prefix_size = key.size();
-  const char* name = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, "name"));
+  const char* name = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, kActionName));
   if (name[0] == '\0') {
     LoadFinding& f = load_finding_log(findings, LoadFindingKind::kActionWithoutName, ar->index, ar->path + "." + key,
                                       kLogFatal, "Action has no name");
@@ -48,7 +54,7 @@ bool build_action(AutoResponse* ar, ActionListId list, uint32_t n, std::vector<L
   action.name = name;
   action.number = n;
   action.list = list;
-  const char* type = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, "action_type"));
+  const char* type = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, kActionType));
   const ActionKind* kind = action_kind_find(type);
   if (kind == nullptr) {
     LoadFinding& f = load_finding_log(findings, LoadFindingKind::kUnknownActionType, ar->index,
@@ -86,12 +92,12 @@ void read_action_delays(AutoResponse* ar) {
       // The same for every rule: read once per load.
       cms.delays_read = true;
       for (Action& action : cms.actions) {
-        action.delay_time = xmldb_getsize(db, cms.paths.at(action.number).c_str(), "delay_time");
+        action.delay_time = xmldb_getsize(db, cms.paths.at(action.number).c_str(), kActionDelay);
       }
     }
     for (Action& action : list->own()) {
       std::string key = action_key_prefix(static_cast<ActionListId>(action.list), action.number);
-      action.delay_time = xmldb_getsize(db, ar->path.c_str(), action_key(&key, key.size(), "delay_time"));
+      action.delay_time = xmldb_getsize(db, ar->path.c_str(), action_key(&key, key.size(), kActionDelay));
     }
   }
 }

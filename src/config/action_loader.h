@@ -15,6 +15,10 @@ struct AutoResponse;
 // an unknown type.
 bool build_action(AutoResponse* ar, ActionListId list, uint32_t n, std::vector<LoadFinding>* findings);
 
+// The settings every action has, read under its "<list>.action<n>"; those
+// of its kind are its kind's (actions/action_kinds.h). Null-terminated.
+extern const char* const kActionSettings[];
+
 // Makes cms's actions, one per path.
 void build_cms_actions(CmsNodes* cms);
 

@@ -2,6 +2,7 @@
 #include "config/loader.h"
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -15,34 +16,47 @@ namespace {
 
 constexpr const char* kCmsRoot = "config.cms";
 
+constexpr const char* kRuleName = "name";
+constexpr const char* kRuleCheckType = "check_type";
+constexpr const char* kRepeatTrigger = "repeat_trigger";
+constexpr const char* kResetTimeout = "reset_timeout";
+constexpr const char* kRepeatTimeout = "repeat_timeout";
+constexpr const char* kTriggerTotal = "trigger_actions.total";
+constexpr const char* kResolveTotal = "resolve_actions.total";
+// A day's window, the day's number in place of the '#'; day 0's start hour
+// switches the schedule on.
+constexpr const char* kWindow[] = {"disable.day#.start_hour", "disable.day#.start_min", "disable.day#.end_hour",
+                                   "disable.day#.end_min"};
+
 // Every setting of a rule is read under the rule's path: the database keeps
 // the element of the last prefix it was given, so only the key's few
 // components are looked up.
 void read_schedule(xmldb_t* db, AutoResponse* ar) {
   const char* path = ar->path.c_str();
-  if (xmldb_getstring(db, path, "disable.day0.start_hour")[0] == '\0') return;
+  std::string key = kWindow[0];
+  const size_t day_at = key.find('#');
+  key[day_at] = '0';
+  if (xmldb_getstring(db, path, key.c_str())[0] == '\0') return;
   ar->schedule_enabled = true;
   ar->disable = std::make_unique<DisableWindow[]>(7);
-  std::string key = "disable.day0.";
-  const size_t day_at = key.size() - 2, setting_at = key.size();
   for (int day = 0; day < 7; ++day) {
-    key[day_at] = static_cast<char>('0' + day);
     DisableWindow& w = ar->disable[day];
-    for (auto [setting, field] : {std::pair{"start_hour", &w.start_hour}, {"start_min", &w.start_min},
-                                  {"end_hour", &w.end_hour}, {"end_min", &w.end_min}}) {
-      key.replace(setting_at, std::string::npos, setting);
-      *field = xmldb_getsize(db, path, key.c_str());
+    int32_t* const fields[] = {&w.start_hour, &w.start_min, &w.end_hour, &w.end_min};
+    for (size_t i = 0; i < std::size(kWindow); ++i) {
+      key = kWindow[i];
+      key[day_at] = static_cast<char>('0' + day);
+      *fields[i] = xmldb_getsize(db, path, key.c_str());
     }
   }
 }
 
-// The kind of check the rule names: its id, and whether the rule has a
+// The kind of check the rule names, and whether the rule has a
 // resolve stage (a kind's on-change flag takes it away). A name no kind has
 // leaves the rule without a kind, which rejects it later.
 void read_check_type(xmldb_t* db, AutoResponse* ar) {
-  const CheckType* type = check_type_named(xmldb_getstring(db, ar->path.c_str(), "check_type"));
+  const CheckType* type = check_type_named(xmldb_getstring(db, ar->path.c_str(), kRuleCheckType));
   if (type == nullptr) return;
-  ar->check_type = type->id;
+  ar->kind = type;
   if (type->on_change_flag != nullptr) {
     ar->has_resolve = xmldb_getbool(db, ar->path.c_str(), type->on_change_flag) == 0;
   } else {
@@ -103,8 +117,7 @@ const CmsNodes& cms_nodes(LoadedConfig* config) {
 bool build_actions(LoadedConfig* config, AutoResponse* ar, const CmsNodes& cms, ActionListId list) {
   const char* const list_name = list == kTriggerList ? "trigger_actions" : "resolve_actions";
   const int32_t total = bounded_total_noted(config, ar->index, ar->path.c_str(),
-                                            list == kTriggerList ? "trigger_actions.total" : "resolve_actions.total",
-                                            kMaxActions);
+                                            list == kTriggerList ? kTriggerTotal : kResolveTotal, kMaxActions);
   action_list(ar, list).share(&cms.actions);
   action_list(ar, list).own().reserve(static_cast<size_t>(total > 0 ? total : 0));
   for (int32_t k = 1; k <= total; ++k) {
@@ -129,14 +142,14 @@ int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
   ArCheckConf& conf = check.conf;
   conf.ar = ar;
   conf.ref_index = index;
-  const CheckType* type = check_type_find(ar->check_type);
-  if (type == nullptr || type->ops == nullptr) {
+  const CheckType* type = ar->kind;
+  if (!check_type_has_module(type)) {
     load_finding_log(&config->findings, LoadFindingKind::kCheckWithoutModule, ar->index, ar->path + ".check_type",
                      kLogFatal, "Unknown check type")
         .reference = index;
     return -1;
   }
-  conf.ops = type->ops;
+  conf.ops = &type->ops;
   // Made only for a finding: a sound reference costs no string of it.
   const auto domain_path = [ar, type] { return ar->path + "." + type->domain; };
   int subscribed;
@@ -171,6 +184,11 @@ int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
 
 }  // namespace
 
+const char* const kRuleSettings[] = {
+    kRuleName, kRuleCheckType, kRepeatTrigger, kResetTimeout, kRepeatTimeout, kWindow[0], kWindow[1], kWindow[2],
+    kWindow[3], kTriggerTotal, kResolveTotal, nullptr,
+};
+
 int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   xmldb_t* db = config->db;
   // Built apart and appended once accepted; a rejected rule goes with it
@@ -180,7 +198,7 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   ar->index = static_cast<uint32_t>(n);
   ar->config_db = db;
   ar->cms = &config->cms;
-  const char* name = xmldb_getstring(db, path, "name");
+  const char* name = xmldb_getstring(db, path, kRuleName);
   if (name[0] == '\0') {
     load_finding_log(&config->findings, LoadFindingKind::kRuleWithoutName, ar->index, std::string(path) + ".name",
                      kLogFatal, "AutoResponse %s has invalid name", path);
@@ -189,8 +207,8 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   ar->name = name;
   ar->path = path;
   ar->has_resolve = true;
-  ar->repeat_trigger = xmldb_getbool(db, path, "repeat_trigger") != 0;
-  ar->reset_timeout = xmldb_getsize(db, path, "reset_timeout");
+  ar->repeat_trigger = xmldb_getbool(db, path, kRepeatTrigger) != 0;
+  ar->reset_timeout = xmldb_getsize(db, path, kResetTimeout);
   read_schedule(db, ar);
   read_check_type(db, ar);
 
@@ -201,12 +219,13 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   // Read as a size by the database itself: how a text becomes a number is
   // the configuration library's business, not the loader's.
   ar->repeat_timeout =
-      xmldb_getstring(db, path, "repeat_timeout")[0] == '\0' ? 300 : xmldb_getsize(db, path, "repeat_timeout");
+      xmldb_getstring(db, path, kRepeatTimeout)[0] == '\0' ? 300 : xmldb_getsize(db, path, kRepeatTimeout);
 
-  const CheckType* type = check_type_find(ar->check_type);
+  const CheckType* type = ar->kind;
   if (type == nullptr) {
+    // The line has always named the kind by a number, which is 0 for none.
     load_finding_log(&config->findings, LoadFindingKind::kUnknownCheckType, ar->index, ar->path + ".check_type",
-                     kLogFatal, "No corresponding config domain found for: %d", ar->check_type);
+                     kLogFatal, "No corresponding config domain found for: %d", 0);
     return -1;
   }
   config->rules.push_back(std::move(rule));

@@ -37,6 +37,11 @@ struct LoadedConfig {
   std::vector<LoadFinding> findings;
 };
 
+// Every setting the loader reads under a rule's path ("#" for a number;
+// the actions' own under their lists are action_loader.h's, those of the
+// rule's check its kind's), null-terminated.
+extern const char* const kRuleSettings[];
+
 // Builds every rule of db (taken over) with its references; the rules are
 // numbered 1 to the root's "total".
 std::unique_ptr<LoadedConfig> config_load(xmldb_t* db);

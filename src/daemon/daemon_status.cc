@@ -8,7 +8,7 @@
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/paths.h"
-#include "checks/check_type.h"
+#include "model/check_kind.h"
 #include "config/config_file.h"
 #include "daemon/context.h"
 #include "link/link.h"
@@ -46,10 +46,9 @@ std::string loaded_rules(const DaemonContext* ctx, size_t* references) {
       first = last = n;
     }
     end_run();
-    const CheckType* type = check_type_find(ar.check_type);
     if (!text.empty()) text += ';';
-    text += number(ar.index) + " " + (refs.empty() ? "-" : refs) + " " + (type != nullptr ? type->name : "-") + " " +
-            status_escape(ar.name);
+    const char* kind = ar.kind != nullptr ? ar.kind->name : "-";
+    text += number(ar.index) + " " + (refs.empty() ? "-" : refs) + " " + kind + " " + status_escape(ar.name);
   }
   return text;
 }

@@ -8,6 +8,7 @@
 #include "model/action.h"
 #include "platform/xmldb.h"
 
+struct CheckType;
 
 // Where the rules are configured: their "total" and the daemon-wide
 // settings under kRulesRoot, rule n under kRulePathPrefix followed by n.
@@ -33,7 +34,7 @@ struct AutoResponse {
   CmsNodes* cms = nullptr;       // the central-management nodes of its load
   std::string name;
   std::string path;  // "config.autoresponse.autoresponse%d"
-  int32_t check_type = 0;
+  const CheckType* kind = nullptr;  // the kind its "check_type" names; null for none
   uint32_t index = 0;
   int32_t repeat_timeout = 0;
   int32_t reset_timeout = 0;

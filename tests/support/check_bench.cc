@@ -41,8 +41,8 @@ CheckBench& CheckBench::rule(const std::string& type, const Settings& settings, 
   std::ofstream(file_ + ".new") << c.xml();
   rename((file_ + ".new").c_str(), file_.c_str());
   const CheckType* row = check_type_named(type.c_str());
-  ar.check_type = row->id;
-  check.conf.ops = row->ops;
+  ar.kind = row;
+  check.conf.ops = &row->ops;
   check.conf.ref_index = ref;
   return *this;
 }

@@ -230,6 +230,16 @@ const Fault kFaults[] = {
      "error: " + r(5) + ".webui_login: none of trigger_login, trigger_logout and trigger_auth_error is on"},
     {fifth("routeddata", "routeddata.interface=config.interfaces.wan;routeddata.data_limit=1000"),
      "error: " + r(5) + ".routeddata.data_period: missing or 0, so no readings are added up"},
+    // Elements nothing reads, and the setting nearest to each.
+    {set(kAct1 + ".delaytime", "60"),
+     "warning: " + kAct1 + ".delaytime: `delaytime` is not a setting of an action; did you mean `delay_time`?"},
+    {set(r(1) + ".reset_timout", "600"),
+     "warning: " + r(1) + ".reset_timout: `reset_timout` is not a setting of a rule; did you mean `reset_timeout`?"},
+    {set(r(3) + ".repeat_triger", "on"),
+     "warning: " + r(3) + ".repeat_triger: `repeat_triger` is not a setting of a rule; did you mean `repeat_trigger`?"},
+    {set(r(2) + ".serial.signal.dev_refs.devref2", "config.ports.port2"),
+     "warning: " + kRefs2 + ".devref2: `serial.signal.dev_refs.devref2` is not a setting of a serial_signal check; "
+     "did you mean `serial.signal.dev_refs.dev_ref2`?"},
 };
 
 TEST_F(ArctlCheck, EachFaultIsReportedOnceAtItsPath) {

@@ -37,7 +37,7 @@ TEST_F(MessageActions, SmsSpoolsAFilePerNumberOrMailsTheGatewayOrRepliesToAComma
   EXPECT_EQ(outcome(d, sms("", "", "nobody")), "failed");
   EXPECT_TRUE(d.logged_at(kLogFatal, "Invalid action - no phone number or email address provided: act"));
   // A rule on SMS commands with neither replies to the sender.
-  d.check(0).conf.ar->check_type = kCheckSms;
+  d.check(0).conf.ar->kind = check_type_named("sms");
   d.check(0).current_event.reset(new CheckEvent{"", 0, 0, "::+61400555666:reboot:now"});
   d.write_config(sms("", "", "done: $CELLNUM"));
   ArCheck& k = d.check(0);

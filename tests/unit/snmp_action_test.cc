@@ -36,6 +36,7 @@ class SnmpAction : public ::testing::Test {
   // The action's result for the rule as one of check_type described by answers; argv holds its start's arguments.
   int run(const char* check_type, const std::vector<OptionalText>& answers) {
     d.write_config(sensor_rule("snmp").set(kRule + ".check_type", check_type));
+    d.check(0).conf.ar->kind = check_type_named(check_type);
     g_answers = answers;
     d.spawner.starts.clear();
     ArCheck& k = d.check(0);
@@ -67,6 +68,11 @@ TEST_F(SnmpAction, SlotsStayInPlaceAndTheStateSlot) {
     ASSERT_EQ(run("ups_status", {"ups1", no, no, "OL", no, no}), 0);
     EXPECT_EQ(argv.at(5), k.slot) << k.has_resolve << " " << k.state;
   }
+  // A kind without a script, and one whose arguments cannot be built (no data period).
+  EXPECT_EQ(run("routeddata", {"x", no, no, "1", no, no}), -1);
+  EXPECT_EQ(1, d.logged_at(kLogFatal, "No snmp alert script for routeddata checks"));
+  EXPECT_EQ(run("celldata", {"modem", no, no, "100", no, no}), -1);
+  EXPECT_EQ(1, d.logged_at(kLogFatal, "Error generating script arguments"));
   d.check(0).current_event.reset();  // then the time is now's
   d.clock.wall = 1704067199;          // the last second of 2023
   ASSERT_EQ(run("ups_status", {"ups1", no, no, "OL", no, no}), 0);

@@ -99,7 +99,7 @@ size_t OfflineConfig::actions_loaded() const {
 std::vector<uint32_t> OfflineConfig::audit_references(const OfflineRule& rule, AuditReport* report) const {
   std::vector<uint32_t> with_errors;
   const CheckType* type = check_type_named(rule.check_type.c_str());
-  if (type == nullptr || type->ops == nullptr || type->ops->audit == nullptr) return with_errors;
+  if (type == nullptr || type->ops.audit == nullptr) return with_errors;
   xmldb_t* db = state_->config->db;
   // A rule of its own, as the loader would make it, whether it kept it or not.
   AutoResponse ar;
@@ -108,17 +108,17 @@ std::vector<uint32_t> OfflineConfig::audit_references(const OfflineRule& rule, A
   ar.name = rule.name;
   ar.path = rule.path;
   ar.index = static_cast<uint32_t>(rule.index);
-  ar.check_type = type->id;
+  ar.kind = type;
   const std::string refs_key = std::string(type->domain) + ".dev_refs.total";
   const int32_t refs = std::min(std::max(xmldb_getsize(db, rule.path.c_str(), refs_key.c_str()), 1), kMaxReferences);
   for (int32_t r = 1; r <= refs; ++r) {
     ArCheck check;
     check.conf.ar = &ar;
     check.conf.ref_index = static_cast<uint32_t>(r);
-    check.conf.ops = type->ops;
+    check.conf.ops = &type->ops;
     check.state = kArNormal;
     const size_t before = report->errors_reported();
-    type->ops->audit(&check, report);
+    type->ops.audit(&check, report);
     if (report->errors_reported() > before) with_errors.push_back(static_cast<uint32_t>(r));
   }
   return with_errors;

@@ -1,11 +1,7 @@
 // What `arctl check` finds beyond the check modules' own audits.
 #include "arctl/rule_audit.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -16,11 +12,12 @@
 #include "arctl/offline.h"
 #include "checks/audit.h"
 #include "checks/check_type.h"
-#include "checks/interface_info.h"
+#include "config/action_loader.h"
+#include "config/loader.h"
 #include "model/autoresponse.h"
+#include "platform/scew.h"
 
 namespace {
-
 
 std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
   return xmldb_getstring(db, prefix.c_str(), key);
@@ -30,8 +27,8 @@ bool holds(xmldb_t* db, const std::string& path) { return xmldb_subtree(db, path
 
 std::vector<std::string> check_type_names() {
   std::vector<std::string> names;
-  for (const CheckType* t = kCheckTypes; t->name != nullptr; ++t) {
-    if (t->ops != nullptr) names.emplace_back(t->name);
+  for (const CheckType* const* t = kCheckTypes; *t != nullptr; ++t) {
+    if (check_type_has_module(*t)) names.emplace_back((*t)->name);
   }
   return names;
 }
@@ -40,136 +37,6 @@ std::vector<std::string> action_type_names() {
   std::vector<std::string> names;
   for (const ActionKind* k = kActionKinds; k->type != nullptr; ++k) names.emplace_back(k->type);
   return names;
-}
-
-// A custom action's script, as this machine has it.
-void audit_script(AuditReport* report, const std::string& path, const std::string& script) {
-  if (script.empty()) {
-    report->error(path, "missing, so the action starts nothing and fails; set the script's full path");
-    return;
-  }
-  if (script[0] != '/') {
-    report->warning(path, quoted(script) + " is no full path, so it is looked for in the daemon's working "
-                                           "directory; write its full path");
-    return;
-  }
-  struct stat st{};
-  if (stat(script.c_str(), &st) != 0) {
-    report->warning(path, script + (errno == ENOENT ? std::string(" does not exist on this machine")
-                                                    : " cannot be examined (" + std::string(strerror(errno)) + ")") +
-                              ", so the action would end with status 127");
-  } else if (!S_ISREG(st.st_mode)) {
-    report->warning(path, script + " is not a file, so the action would end with status 127");
-  } else if (access(script.c_str(), X_OK) != 0) {
-    report->warning(path, script + " is not executable, so the action would end with status 126; chmod +x it");
-  }
-}
-
-// SMS numbers: the daemon texts every part of the setting between commas
-// and blanks as a number of its own, so a blank inside a number, or
-// anything but '+' and digits, texts numbers nobody meant.
-void audit_sms_numbers(AuditReport* report, const std::string& path, const std::string& numbers) {
-  for (size_t at = 0; at < numbers.size(); ++at) {
-    const char c = numbers[at];
-    const bool separator = c == ',' || c == ' ';
-    if (!separator && c != '+' && (c < '0' || c > '9')) {
-      report->warning(path, quoted(numbers) + " holds " + quoted(std::string(1, c)) +
-                                ", which is no part of a phone number; write numbers of digits with an optional "
-                                "leading +, separated by commas");
-      return;
-    }
-    // A blank with digits on both sides (ignoring other blanks) splits one number in two.
-    if (c == ' ') {
-      const size_t before = numbers.find_last_not_of(' ', at);
-      const size_t after = numbers.find_first_not_of(' ', at);
-      if (before != std::string::npos && after != std::string::npos && numbers[before] != ',' &&
-          numbers[after] != ',') {
-        report->warning(path, quoted(numbers) + " has a blank inside a number, so the daemon texts each part as a "
-                                                "number of its own; write the number without blanks and separate "
-                                                "numbers with commas");
-        return;
-      }
-    }
-  }
-}
-
-// The settings of one kind of action that make it fail or act otherwise
-// than it says.
-void audit_action_kind(AuditReport* report, xmldb_t* db, const std::string& action, const std::string& kind,
-                       const CheckType* check) {
-  if (kind == "custom") {
-    const std::string custom = action + ".custom";
-    audit_script(report, custom + ".script", setting(db, custom, "script"));
-    const std::string args = custom + ".args";
-    if (holds(db, args)) {
-      audit_total(report, db, args, "arg", kMaxCustomArgs, "those arguments are passed empty");
-      if (xmldb_getsize(db, args.c_str(), "total") > kMaxCustomArgs) {
-        report->error(args + ".total", "is more than the " + std::to_string(kMaxCustomArgs) +
-                                           " arguments the daemon passes, so the action always fails");
-      }
-    }
-  } else if (kind == "rpc") {
-    const std::string rpc = action + ".rpc";
-    const std::string ref = setting(db, rpc, "rpc_ref");
-    if (ref.empty()) {
-      report->error(rpc + ".rpc_ref", "missing, so the action switches no outlet; name the power device, such as "
-                                      "config.ports.port5");
-    } else if (ref.find("sdt") != std::string::npos) {
-      audit_device(report, db, rpc + ".rpc_ref", ref, 0, "power device", "the action has nothing to switch");
-    } else {
-      int port = 0;
-      // The daemon reads the port number as "config.ports.port%d" does.
-      if (sscanf(ref.c_str(), "config.ports.port%d", &port) != 1) {
-        report->error(rpc + ".rpc_ref", quoted(ref) + " is not a serial port (config.ports.portN), so the daemon "
-                                                      "switches the outlets of a port it cannot tell; name the port");
-      } else {
-        audit_device(report, db, rpc + ".rpc_ref", ref, 3, "port", "the action has nothing to switch");
-      }
-    }
-    if (setting(db, rpc, "outlet").empty()) report->error(rpc + ".outlet", "missing; set the outlet to switch");
-    const std::string what = setting(db, rpc, "action");
-    if (what.empty()) {
-      report->error(rpc + ".action", "missing, so pmpower is told nothing to do; use on, off or cycle");
-    } else {
-      audit_choice(report, rpc + ".action", what, {"on", "off", "cycle"}, "an outlet action",
-                   "pmpower refuses it and the outlet stays as it is");
-    }
-  } else if (kind == "conman") {
-    const std::string conman = action + ".conman";
-    const std::string ref = setting(db, conman, "ref");
-    if (interface_info_find(ref.c_str()) == nullptr && !interface_is_tunnel(ref.c_str())) {
-      report->warning(conman + ".ref", (ref.empty() ? std::string("missing") : quoted(ref) + " is no interface") +
-                                           ", so nothing acts on the command; name an interface such as "
-                                           "config.interfaces.wan or a tunnel under config.openvpn");
-    }
-    const std::string what = setting(db, conman, "action");
-    if (what.empty()) {
-      report->error(conman + ".action", "missing, so the daemon stops the interface; use start or stop");
-    } else {
-      audit_choice(report, conman + ".action", what, {"start", "stop"}, "an interface action",
-                   "the daemon stops the interface");
-    }
-  } else if (kind == "sms") {
-    const std::string sms = action + ".sms";
-    const std::string numbers = setting(db, sms, "number");
-    if (numbers.empty() && setting(db, sms, "gateway_email").empty() &&
-        (check == nullptr || check->id != kCheckSms)) {
-      report->error(sms, "neither number nor gateway_email is set, so the action fails; set the number to text");
-    }
-    audit_sms_numbers(report, sms + ".number", numbers);
-  } else if (kind == "email") {
-    if (setting(db, action + ".email", "to_addr").empty()) {
-      report->error(action + ".email.to_addr", "missing, so the e-mail has no recipient; set the address");
-    }
-  } else if (kind == "snmp") {
-    if (check != nullptr && (check->ops == nullptr || check->ops->snmp_script == nullptr)) {
-      report->error(action + ".action_type", std::string("rules of type ") + check->name +
-                                                 " have no SNMP alert, so this action always fails; remove it");
-    }
-  } else if (kind == "resolve") {
-    report->warning(action + ".action_type", "a resolve action does nothing and is always reported as failed; "
-                                             "remove it");
-  }
 }
 
 void audit_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* check) {
@@ -182,7 +49,8 @@ void audit_action(AuditReport* report, xmldb_t* db, const std::string& action, c
                   "missing, so the daemon skips this whole rule; use " + one_of(action_type_names()));
   } else if (audit_choice(report, action + ".action_type", kind, action_type_names(), "an action type",
                           "the daemon skips this whole rule")) {
-    audit_action_kind(report, db, action, kind, check);
+    const ActionKind* row = action_kind_find(kind.c_str());
+    if (row->audit != nullptr) row->audit(report, db, action, check);
   }
   audit_whole_number(report, action + ".delay_time", setting(db, action, "delay_time"));
 }
@@ -298,6 +166,149 @@ bool explain_cut(AuditReport* report, const LoadFinding& f) {
   return true;
 }
 
+// --- Elements nothing reads --------------------------------------------------
+
+std::vector<std::string> components(const std::string& key) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (size_t dot; (dot = key.find('.', from)) != std::string::npos; from = dot + 1) {
+    parts.push_back(key.substr(from, dot - from));
+  }
+  parts.push_back(key.substr(from));
+  return parts;
+}
+
+// The digits that end a component after its name ("action2": "2"); "" for none.
+std::string trailing_number(const std::string& component) {
+  const size_t name_end = component.find_last_not_of("0123456789");
+  if (name_end == std::string::npos || name_end + 1 == component.size()) return "";
+  return component.substr(name_end + 1);
+}
+
+// key as the tables write it: a component's trailing number is '#'.
+std::string numbered_form(const std::string& key) {
+  std::string form;
+  for (const std::string& part : components(key)) {
+    if (!form.empty()) form += '.';
+    const std::string number = trailing_number(part);
+    form += number.empty() ? part : part.substr(0, part.size() - number.size()) + "#";
+  }
+  return form;
+}
+
+// Whether form is one of the known keys or a container of one.
+bool known_key(const std::vector<std::string>& known, const std::string& form) {
+  for (const std::string& k : known) {
+    if (k == form || k.compare(0, form.size() + 1, form + ".") == 0) return true;
+  }
+  return false;
+}
+
+// The known key nearest to the one typed, with the typed numbers in place
+// of '#' ("N" where it had none); "" when none is near enough to be meant.
+std::string nearest_key(const std::vector<std::string>& known, const std::string& typed) {
+  const std::string form = numbered_form(typed);
+  const std::string* best = nullptr;
+  size_t best_distance = 0;
+  for (const std::string& k : known) {
+    const size_t d = edit_distance(form, k);
+    if (best == nullptr || d < best_distance) best = &k, best_distance = d;
+  }
+  if (best == nullptr || best_distance > 2 || best_distance * 3 > form.size()) return "";
+  const std::vector<std::string> typed_parts = components(typed);
+  std::string shown;
+  const std::vector<std::string> parts = components(*best);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    std::string part = parts[i];
+    if (!part.empty() && part.back() == '#') {
+      const std::string number = i < typed_parts.size() ? trailing_number(typed_parts[i]) : "";
+      part.replace(part.size() - 1, 1, number.empty() ? "N" : number);
+    }
+    shown += (i == 0 ? "" : ".") + part;
+  }
+  return shown;
+}
+
+void report_unread(AuditReport* report, const std::string& path, const std::string& typed, const std::string& owner,
+                   const std::vector<std::string>& known) {
+  std::string text = "`" + typed + "` is not a setting of " + owner;
+  const std::string near = nearest_key(known, typed);
+  if (!near.empty()) text += "; did you mean `" + near + "`?";
+  report->warning(path, text);
+}
+
+std::vector<std::string> key_list(const char* const* keys, const std::string& prefix = "") {
+  std::vector<std::string> list;
+  for (const char* const* k = keys; *k != nullptr; ++k) list.push_back(prefix + *k);
+  return list;
+}
+
+// The elements without elements inside, as keys relative to the rule.
+void leaf_keys(const scew_element* element, const std::string& key, std::vector<std::string>* leaves) {
+  const scew_list* children = scew_element_children(element);
+  if (children == nullptr && !key.empty()) leaves->push_back(key);
+  for (const scew_list* l = children; l != nullptr; l = scew_list_next(l)) {
+    const char* name = scew_element_name(static_cast<const scew_element*>(scew_list_data(l)));
+    if (name == nullptr) continue;
+    leaf_keys(static_cast<const scew_element*>(scew_list_data(l)), key.empty() ? name : key + "." + name, leaves);
+  }
+}
+
+bool is_action_type(const std::string& name) { return action_kind_find(name.c_str()) != nullptr; }
+
+bool is_domain_head(const std::string& name) {
+  for (const CheckType* const* t = kCheckTypes; *t != nullptr; ++t) {
+    if (components((*t)->domain)[0] == name) return true;
+  }
+  return false;
+}
+
+// Warns of every element under the rule that the loader, the rule's check
+// and its actions never read, naming the key they read that is nearest.
+// The settings of another kind of check or action (what an editor may
+// leave behind when a rule's kind changes) are left alone.
+void audit_unread_keys(AuditReport* report, xmldb_t* db, const std::string& rule, const CheckType* check) {
+  const scew_element* root = xmldb_subtree(db, rule.c_str());
+  if (root == nullptr) return;
+  std::vector<std::string> leaves;
+  leaf_keys(root, "", &leaves);
+  const std::vector<std::string> rule_keys = key_list(kRuleSettings);
+  std::vector<std::string> check_keys;
+  std::string check_owner;
+  if (check != nullptr) {
+    check_keys = key_list(check->settings);
+    check_keys.push_back(std::string(check->domain) + ".dev_refs.total");
+    check_owner = std::string(strchr("aeiou", check->name[0]) != nullptr ? "an " : "a ") + check->name + " check";
+  }
+  for (const std::string& key : leaves) {
+    const std::string form = numbered_form(key);
+    const std::vector<std::string> parts = components(form);
+    const bool in_list = parts[0] == "trigger_actions" || parts[0] == "resolve_actions";
+    if (in_list && parts.size() >= 2 && parts[1] == "action#") {
+      if (parts.size() == 2) continue;
+      const std::vector<std::string> typed = components(key);
+      const std::string action = rule + "." + typed[0] + "." + typed[1];
+      const std::string inner = key.substr(typed[0].size() + typed[1].size() + 2);
+      const std::string type = setting(db, action, "action_type");
+      const ActionKind* kind = action_kind_find(type.c_str());
+      std::vector<std::string> known = key_list(kActionSettings);
+      if (kind != nullptr) {
+        const std::vector<std::string> own = key_list(kind->settings, type + ".");
+        known.insert(known.end(), own.begin(), own.end());
+      }
+      // The kind's own element may stand empty; another kind's is left alone.
+      if (known_key(known, numbered_form(inner)) || (parts[2] == type ? parts.size() == 3 : is_action_type(parts[2]))) {
+        continue;
+      }
+      report_unread(report, rule + "." + key, inner, "an action", known);
+    } else if (check != nullptr && form.compare(0, strlen(check->domain) + 1, std::string(check->domain) + ".") == 0) {
+      if (!known_key(check_keys, form)) report_unread(report, rule + "." + key, key, check_owner, check_keys);
+    } else if (!known_key(rule_keys, form) && !is_domain_head(parts[0]) && !is_action_type(parts[0])) {
+      report_unread(report, rule + "." + key, key, "a rule", rule_keys);
+    }
+  }
+}
+
 void audit_rule(AuditReport* report, const OfflineConfig& config, const OfflineRule& rule) {
   xmldb_t* db = config.db();
   const std::string& p = rule.path;
@@ -333,6 +344,7 @@ void audit_rule(AuditReport* report, const OfflineConfig& config, const OfflineR
     report->warning(p + ".resolve_actions", "never run: " + why + " no resolve stage; remove them");
   }
   explain_findings(report, rule, audited);
+  audit_unread_keys(report, db, p, check);
 }
 
 }  // namespace
