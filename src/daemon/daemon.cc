@@ -25,7 +25,6 @@
 #include "engine/control.h"
 #include "engine/dispatch.h"
 #include "engine/tick.h"
-#include "link/guard.h"
 #include "link/link.h"
 #include "platform/infod_client.h"
 

@@ -8,9 +8,9 @@
 #include "config/loader.h"
 #include "daemon/context.h"
 #include "daemon/daemon_status.h"
+#include "link/link.h"
 #include "engine/dispatch.h"
 #include "engine/state.h"
-#include "link/guard.h"
 
 namespace {
 

@@ -25,7 +25,6 @@
 #include <event2/event_compat.h>
 
 #include "base/log.h"
-#include "link/guard.h"
 #include "platform/infod_client.h"
 
 namespace {

@@ -10,7 +10,6 @@
 #include <event2/event_compat.h>
 #include <gtest/gtest.h>
 
-#include "link/guard.h"
 #include "link/link.h"
 #include "platform/infod_client.h"
 #include "support/e2e.h"
