@@ -17,7 +17,9 @@ for floor in $floors; do
   own=$(rank "$floor")
   for file in "$src/$floor"/*.h "$src/$floor"/*.cc; do
     [ -e "$file" ] || continue
-    for used in $(sed -n 's|^#include "\([a-z_]*\)/.*|\1|p' "$file" | sort -u); do
+    # The folders the file includes from, one word each.
+    used_folders=$(sed -n 's|^#include "\([a-z_]*\)/.*|\1|p' "$file" | sort -u)
+    for used in $used_folders; do
       if [ "$(rank "$used")" -gt "$own" ]; then
         echo "${file#"$src"/}: includes $used/, a floor above $floor/" >&2
         status=1
