@@ -67,7 +67,6 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
              "3  broken  thermometer    -                            not loaded  -\n";
   EXPECT_TRUE(eventually([&] { return (r = arctl(box, {"status"})).out.rfind(table, 0) == 0; }, 5000)) << r.out;
 
-  // Edited, not applied: the daemon's rules by its own names, and what to do.
   ConfigBuilder c;
   c.set("config.autoresponse.total", 1);
   add_enviro_rule(c, 1, "rack-renamed");
@@ -94,7 +93,6 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
   EXPECT_NE(r.out.find("cannot be read as a configuration ('arctl check' tells why); these are the rules the daemon "
                        "runs\n"), std::string::npos) << r.out;
 
-  // A sound file: reload applies it and says so.
   box.write_config(c);
   r = arctl(box, {"reload"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -121,7 +119,6 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
   expect_no_sanitizer_report(box.path("/arctl.err"));
 }
 
-// The command names who cancels: the user running arctl, the one sudo ran it for, or whom --as names.
 // cancel steers the rule the daemon runs, by name, number or path, names who cancels (the login name, the user
 // behind sudo, or --as), and says what happened; a rule that is not Triggered gets nothing.
 TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
@@ -188,7 +185,6 @@ TEST(ArctlE2e, LogPrintsTheLastLineAndFollowsEveryNewOneWithItsTime) {
       "AR: name=rack, index=1, ref=1, state=Triggered, event=config.ports.port1.enviro.temp, value=31.5";
   ASSERT_TRUE(box.infod.logged(log_line(triggered)));
   EXPECT_TRUE(eventually([&] { return read_file(followed).find(triggered) != std::string::npos; }));
-  // The line's local time, two spaces, the line.
   const std::string got = read_file(followed);
   EXPECT_TRUE(std::regex_match(got.substr(0, 21), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  )"))) << got;
   EXPECT_EQ(got.size() > 21 ? got.substr(21) : got, triggered + "\n");

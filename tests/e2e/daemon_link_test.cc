@@ -37,12 +37,10 @@ std::string rule_body(const Raw& infod) {
   return body;
 }
 
-// An update of rule 1's sensor (see enviro_rules).
 std::string reading(const std::string& value) {
   return frame("8" + RS + enviro_key(1) + RS + "0" + RS + "1700000000000" + RS + value + "\r\n");
 }
 
-// Starts the daemon in box with config against a socket of the test's own.
 std::unique_ptr<Raw> start_against_raw_infod(Sandbox& box, const ConfigBuilder& config) {
   box.write_config(config);
   const int fd = box.start_daemon_against_own_socket();
@@ -98,7 +96,6 @@ TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder)
   infod->write_all(reading("70") + frame("5" + RS + counter + RS + "7") + reading("80"));
   expect({push(counter, "0", "8"), state("Triggered"), current("99"), log("Triggered", "99"), current("50"),
           current("60"), current("70"), current("80")});
-  // A refresh, a resolve and a trigger again, all read at once.
   infod->write_all(reading("40") + reading("10") + reading("99"));
   expect({current("40"), state("Resolving"), current("10"), log("Resolving", "10"), state("Normal"), log("Normal", ""),
           get});

@@ -145,7 +145,7 @@ TEST(SnmpE2e, EveryFamilyTriggersAndEveryScriptGetsItsWholeArgumentVector) {
   const Simulated sim = simulate_updates(loaded, updates, box.path(""));
   for (const Alert& a : kAlerts) {
     const std::string script = std::string("/etc/scripts/") + a.script;
-    EXPECT_EQ(sim.calls.count(script) ? sim.calls.at(script) : Strings{}, real_calls(box, script)) << script;
+    EXPECT_EQ(sim.count(script) ? sim.at(script) : Strings{}, real_calls(box, script)) << script;
   }
   expect_clean_end(box);
 }

@@ -183,13 +183,13 @@ Sandbox::Sandbox() {
   }
 }
 
-bool Sandbox::start_daemon(const std::string& log) {
-  daemon = spawn_built("autoresponsed-dev", {}, -1, log.empty() ? path("/daemon.log") : log,
+bool Sandbox::start_daemon() {
+  daemon = spawn_built("autoresponsed-dev", {}, -1, path("/daemon.log"),
                  {{"AR_ROOT", path("")}, {"XMLDB_PATH", path("/etc/config/config.xml")}});
   return daemon > 0;
 }
 
-int Sandbox::start_daemon_against_own_socket(const std::string& log) {
+int Sandbox::start_daemon_against_own_socket() {
   const std::string socket_path = path("/var/run/infod-sock");
   sockaddr_un addr{AF_UNIX, {}};
   if (socket_path.size() >= sizeof addr.sun_path) return -1;
@@ -198,7 +198,7 @@ int Sandbox::start_daemon_against_own_socket(const std::string& log) {
   if (listener < 0) return -1;
   int fd = -1;
   if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(listener, 1) == 0 &&
-      start_daemon(log)) {
+      start_daemon()) {
     pollfd p{listener, POLLIN, 0};
     if (poll(&p, 1, 10000) == 1) fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
   }

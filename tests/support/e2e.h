@@ -26,7 +26,6 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text, mode_t mode = 0644);
 inline const std::string kBuildDir = AR_BUILD_DIR;
 
-// Polls every 10 ms until predicate holds or timeout passes; the last result.
 template <class Predicate>
 bool eventually(Predicate predicate, int timeout_ms = 10000) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
@@ -36,7 +35,6 @@ bool eventually(Predicate predicate, int timeout_ms = 10000) {
   return true;
 }
 
-// A private directory, removed with its contents at the end.
 struct TempDir {
   TempDir();
   ~TempDir();
@@ -56,17 +54,13 @@ Strings built_command(const std::string& name);
 // spawn of the program name of this build, as built_command starts it.
 pid_t spawn_built(const std::string& name, Strings args, int out_fd, const std::string& err_path,
                   const std::map<std::string, std::string>& env = {});
-// The words, each quoted for sh.
 std::string shell_quote(const Strings& words);
 
-// A command run to its end: its exit code and what it wrote.
 struct Ran { int status; std::string out, err; };
-// Runs command with args, its output to out_path and its error appended to err_path.
 Ran run(Strings command, const Strings& args, const std::string& out_path, const std::string& err_path,
         const std::map<std::string, std::string>& env = {});
 // Root with mount namespaces, which a test needs to run a program under mounts of its own.
 bool can_unshare();
-// Starts sh -c script in a private mount namespace, as spawn starts a program.
 pid_t spawn_unshared(const std::string& script, const std::string& err_path,
                      const std::map<std::string, std::string>& env = {});
 
@@ -89,12 +83,10 @@ class Raw {
   int fd_;
 };
 
-// The development infod on a socket, logging every frame to log.
 struct DevInfod {
   ~DevInfod() { stop(); }
   bool start();  // and waits until it accepts connections
   int stop();    // with SIGTERM; its exit status
-  // Runs a client command (push, get ...) to its end: status and output.
   std::pair<int, std::string> command(Strings args) const;
   // Waits (10 s unless told) for a line of the log beginning with text.
   bool logged(const std::string& text, int timeout_ms = 10000) const;
@@ -109,11 +101,10 @@ struct Sandbox {
   ~Sandbox() { daemon_exit(0); }
   std::string path(const std::string& relative) const { return dir.path() + relative; }
   void write_config(const ConfigBuilder& c) { write_file(path("/etc/config/config.xml"), c.xml()); }
-  // Starts the daemon, its standard error going to log (daemon.log here when empty).
-  bool start_daemon(const std::string& log = "");
-  // Starts the daemon against a socket of the caller's own at infod's path (infod itself is not
-  // started): the connected socket, or -1 when the daemon did not connect within 10 s.
-  int start_daemon_against_own_socket(const std::string& log = "");
+  bool start_daemon();  // its standard error goes to daemon.log
+  // The daemon against a socket of the caller's own at infod's path: the connected socket, or -1
+  // when the daemon did not connect within 10 s.
+  int start_daemon_against_own_socket();
   // Writes config, starts infod and the daemon, and waits for the line ready in infod's log.
   bool start(const ConfigBuilder& config, const std::string& ready) {
     write_config(config);
@@ -153,7 +144,6 @@ inline std::string log_line(const std::string& text) { return "<- push config.au
 // How often needle stands in text, overlaps included.
 int count(const std::string& text, const std::string& needle);
 
-// Fails when the log at path holds a sanitizer report.
 void expect_no_sanitizer_report(const std::string& path);
 
 // Takes infod away: the daemon must end with status 1, and neither with a sanitizer report.

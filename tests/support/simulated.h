@@ -16,11 +16,8 @@
 
 namespace e2e {
 
-struct Simulated {
-  std::map<std::string, Strings> calls;  // program: its calls as fake() records them, argv[0] left out
-  Strings states;                        // "N.M State" of rule N's reference M, in order
-  Strings sms;                           // spool files as written
-};
+// Each program's calls as fake() records them, argv[0] left out.
+using Simulated = std::map<std::string, Strings>;
 
 // An SNMP DateAndTime stands for the moment it was made, which the two runs do not share.
 inline std::string without_time(std::string call) {
@@ -60,16 +57,11 @@ inline Simulated simulate_updates(const ConfigBuilder& config, const std::vector
   EXPECT_TRUE(simulate(test, &records, &fault)) << fault;
   Simulated out;
   for (const Record& r : records) {
-    if (r.kind == RecordKind::kRun) {
-      std::string program = r.program, call;
-      if (program.compare(0, root.size(), root) == 0) program.erase(0, root.size());
-      for (const std::string& a : r.args) call += "|" + a;
-      out.calls[program].push_back(without_time(call));
-    } else if (r.kind == RecordKind::kState) {
-      out.states.push_back(std::to_string(r.rule) + "." + std::to_string(r.ref) + " " + r.text);
-    } else if (r.kind == RecordKind::kSms) {
-      out.sms.push_back("To: " + r.key + "\n\n" + r.text);
-    }
+    if (r.kind != RecordKind::kRun) continue;
+    std::string program = r.program, call;
+    if (program.compare(0, root.size(), root) == 0) program.erase(0, root.size());
+    for (const std::string& a : r.args) call += "|" + a;
+    out[program].push_back(without_time(call));
   }
   return out;
 }
@@ -80,21 +72,6 @@ inline Strings real_calls(const Sandbox& box, const std::string& relative) {
   std::istringstream in(box.calls(relative));
   for (std::string line; std::getline(in, line);) calls.push_back(without_time(line.substr(line.find('|'))));
   return calls;
-}
-
-// The states infod received, as Simulated::states.
-inline Strings real_states(const Sandbox& box) {
-  Strings states;
-  std::istringstream in(read_file(box.infod.log));
-  const std::string head = "<- push " + rule_path(0).substr(0, rule_path(0).size() - 1);
-  for (std::string line; std::getline(in, line);) {
-    int rule = 0, ref = 0, used = 0;
-    if (line.compare(0, head.size(), head) != 0) continue;
-    if (sscanf(line.c_str() + head.size(), "%d.refs.ref%d.status 2 %n", &rule, &ref, &used) == 2 && used > 0) {
-      states.push_back(std::to_string(rule) + "." + std::to_string(ref) + " " + line.substr(head.size() + used));
-    }
-  }
-  return states;
 }
 
 }  // namespace e2e

@@ -9,7 +9,6 @@
 #include <event2/event.h>
 #include <event2/event_compat.h>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "base/log.h"
@@ -18,6 +17,7 @@
 #include "engine/control.h"
 #include "link/link.h"
 #include "model/autoresponse.h"
+#include "support/e2e.h"
 
 namespace {
 
@@ -103,10 +103,7 @@ TestDaemon::~TestDaemon() {
   std::filesystem::remove_all(dir_);
 }
 
-void TestDaemon::write_config(const ConfigBuilder& config) {
-  std::ofstream(dir_ + "/config.new") << config.xml();
-  rename((dir_ + "/config.new").c_str(), (dir_ + "/config.xml").c_str());
-}
+void TestDaemon::write_config(const ConfigBuilder& config) { e2e::write_file(dir_ + "/config.xml", config.xml()); }
 
 int TestDaemon::load() { return load_config(&ctx); }
 

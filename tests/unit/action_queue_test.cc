@@ -28,7 +28,6 @@ class ActionQueue : public ::testing::Test {
     }
     ASSERT_EQ(0, d.load(c));
   }
-  // An action of rule n (1 to 3) runs program.
   int queue(const std::string& program, const Strings& argv = {}, size_t n = 1) {
     ArCheck& check = d.check(n - 1);
     return d.ctx.queue.enqueue(&check, check.conf.ar->trigger_actions[0], check.trigger_status(), program, argv, {}, 0);

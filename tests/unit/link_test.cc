@@ -57,7 +57,6 @@ struct Link {
   void write_peer(const std::string& bytes) const {
     ASSERT_TRUE(bytes.empty() || write(peer, bytes.data(), bytes.size()) == ssize_t(bytes.size()));
   }
-  // Writes bytes to the daemon's end, then runs the read callback `readies` times.
   void send(const std::string& bytes, int readies = 1) {
     write_peer(bytes);
     for (int i = 0; i < readies; ++i) link_on_readable(link.fd, 0, &link);
@@ -124,7 +123,6 @@ TEST(LinkWriter, WhatTheSocketDoesNotTakeWaitsForWritabilityInOrderAndAFlushFini
   EXPECT_EQ(frame("2\x1e" "ard\x1e" "a.b"), l.received());
   EXPECT_FALSE(l.link.write_event_added);
   EXPECT_LE(l.link.out.capacity(), 64u * 1024);  // the large buffer went back
-  // A socket that fails ends the daemon.
   LogCapture log;
   close(l.peer);
   l.peer = -1;

@@ -54,7 +54,6 @@ TEST_F(XmldbTest, ValueIsTheExactTextOfTheFirstLeafOfAPath) {
       {"config.a", nullptr, "  spaced \n"}, {"", "", ""}, {"config.", "a", ""}, {"config", ".a", ""},
       {"config", "a.", ""}, {"", "config", ""}, {"other", "a", ""}, {"conf", "ig.a", ""}};
   for (const auto& r : rows) EXPECT_STREQ(xmldb_getstring(db_, r.prefix, r.key), r.want) << r.prefix << " " << r.key;
-  // Files that are not whole documents of one root do not open.
   for (const char* text : {"", "<config><a>1</a>", "<config></wrong>", "<other/>", "<config/><config/>"}) {
     write(text);
     EXPECT_EQ(xmldb_open(path_.c_str()), nullptr) << text;
@@ -76,7 +75,6 @@ TEST_F(XmldbTest, ThousandsOfSiblingsAreEachFoundAndTheSubtreeWalksEveryChildInO
     ASSERT_STREQ(xmldb_getstring(db_, prefix.c_str(), "w"), "");
     ASSERT_STREQ(xmldb_getstring(db_, prefix.c_str(), "v.v"), "");
   }
-  // Every child, later same-named and dotted ones included, with its children.
   std::vector<std::string> names;
   for (const scew_list* l = scew_element_children(xmldb_subtree(db_, "config.cms")); l != nullptr; l = scew_list_next(l)) {
     const auto* child = static_cast<const scew_element*>(scew_list_data(l));
