@@ -44,7 +44,6 @@ TEST(Devinfod, ForwardsUpdatesByKeyPrefixOnceEachAnswersGetsAndWatches) {
   ASSERT_EQ(ms.find_first_not_of("0123456789"), std::string::npos) << ms;
   const std::chrono::system_clock::time_point stamped{std::chrono::milliseconds(std::stoll(ms))};
   EXPECT_TRUE(before <= stamped && stamped <= after);
-  // The watch ends after the first two updates under its keys.
   EXPECT_EQ(wait_exit(watch), 0);
   EXPECT_EQ(read_file(dir.path() + "/watch"), "a.b=1" + RS + "2\na.b.c.d=1" + RS + "2\n");
 

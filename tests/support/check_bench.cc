@@ -9,7 +9,6 @@
 
 namespace {
 
-// "result|a|b|c" of a describing operation, "-" for no text.
 template <class Describe>
 std::string described(Describe describe, const ArCheck* check) {
   OptionalText o[3];

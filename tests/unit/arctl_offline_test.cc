@@ -42,7 +42,6 @@ TEST(ArctlOffline, EachRuleAndReferenceIsWhatTheLoaderMadeOfIt) {
   }
   EXPECT_EQ(made, (std::vector<std::string>{"1|2|1config.ports.port1:1,2:0,3config.ports.port3:1,", "0|0|",
                                             "1|0|1:1,"}));
-  // What and where the loader found, with the line the daemon logs.
   using Found = std::tuple<LoadFindingKind, uint32_t, uint32_t, std::string, std::string>;
   const auto found = [](const OfflineRule& rule) {
     std::vector<Found> all;

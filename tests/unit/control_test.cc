@@ -32,7 +32,6 @@ class Control : public ::testing::Test {
     for (const SentMessage& m : d.take_sent()) out.push_back(m.key + "=" + m.value);
     return out;
   }
-  // The line a cancel pushes, then the first reference's Timeout.
   static Strings cancelled(const std::string& line) {
     return {"config.autoresponse.log=Control Message from " + line, kRule2 + ".refs.ref1.status=Timeout",
             "config.autoresponse.log=AR: name=rule2, index=2, ref=1, state=Timeout"};

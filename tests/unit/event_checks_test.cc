@@ -7,7 +7,6 @@ namespace {
 using Strings = std::vector<std::string>;
 const std::string kPort1 = "config.ports.port1";
 
-// The web UI and CLI login checks subscribe by the flags set, and take only the chosen kinds.
 TEST(EventChecks, LoginsSubscribeByTheirFlagsAndTakeTheChosenKinds) {
   CheckBench b;
   const std::string w = "config.webui.auth_event", pam = "config.pam.auth_event";

@@ -15,7 +15,6 @@
 
 namespace {
 
-// The environmental check's trigger count on the daemon's own connection.
 int increment_event_count(InfodLink* link, const std::string& key) {
   LinkTriggerCounter counter(link);
   Engine engine;
@@ -55,7 +54,6 @@ TEST(ThresholdChecks, EnvironmentalBoundariesAndOddReadings) {
             (Strings{b.device(), b.trigger(kTemp, "31.25")}));
 }
 
-// A misconfigured rule discards its updates, with the setting it lacks logged.
 TEST(ThresholdChecks, EnvironmentalSettingsThatAreMissing) {
   CheckBench b;
   const std::string type = "Invalid check type for " + kBenchRule;
