@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -18,14 +17,6 @@ const std::string RS = e2e::kRS;
 
 const std::string kControlSubscription =
     std::string("\0\0\0\x21", 4) + "2\x1e" + "ard\x1e" + "config.autoresponse.command";
-
-int bound_socket(int type, const std::string& path) {
-  const int fd = socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
-  sockaddr_un addr{AF_UNIX, {}};
-  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-  EXPECT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr)) << path;
-  return fd;
-}
 
 const std::string kStatusPush = "1" + RS + "config.autoresponse.daemon.";
 

@@ -1,10 +1,6 @@
 // The check bench.
 #include "support/check_bench.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-
 #include "base/log.h"
 
 namespace {
@@ -19,9 +15,7 @@ std::string described(Describe describe, const ArCheck* check) {
 }  // namespace
 
 CheckBench::CheckBench() {
-  char dir[] = "/tmp/ar-bench-XXXXXX";  // a directory of its own: the database watches it
-  file_ = std::string(mkdtemp(dir)) + "/config.xml";
-  std::ofstream(file_) << "<config/>\n";
+  e2e::write_file(file_, "<config/>\n");
   ar.config_db = xmldb_open(file_.c_str());
   ar.path = kBenchRule;
   ar.name = "bench";
@@ -29,16 +23,12 @@ CheckBench::CheckBench() {
   check.conf.ar = &ar;
 }
 
-CheckBench::~CheckBench() {
-  xmldb_close(ar.config_db);
-  std::filesystem::remove_all(std::filesystem::path(file_).parent_path());
-}
+CheckBench::~CheckBench() { xmldb_close(ar.config_db); }
 
 CheckBench& CheckBench::rule(const std::string& type, const Settings& settings, uint32_t ref) {
   ConfigBuilder c;
   for (const auto& [key, value] : settings) c.set(key.rfind("config.", 0) == 0 ? key : kBenchRule + "." + key, value);
-  std::ofstream(file_ + ".new") << c.xml();
-  rename((file_ + ".new").c_str(), file_.c_str());
+  e2e::write_file(file_, c.xml());
   const CheckType* row = check_type_named(type.c_str());
   ar.kind = row;
   check.conf.ops = &row->ops;

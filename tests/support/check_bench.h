@@ -10,7 +10,7 @@
 
 #include "checks/check_type.h"
 #include "model/autoresponse.h"
-#include "support/test_daemon.h"
+#include "support/e2e.h"
 
 using Settings = std::vector<std::pair<std::string, std::string>>;
 
@@ -41,5 +41,6 @@ class CheckBench {
   std::vector<LogRecord>& logs = log.records;
 
  private:
-  std::string file_;
+  e2e::TempDir dir_;  // of its own: the database watches it
+  std::string file_ = dir_.path() + "/config.xml";
 };

@@ -189,20 +189,23 @@ bool Sandbox::start_daemon() {
   return daemon > 0;
 }
 
-int Sandbox::start_daemon_against_own_socket() {
-  const std::string socket_path = path("/var/run/infod-sock");
+int bound_socket(int type, const std::string& path) {
   sockaddr_un addr{AF_UNIX, {}};
-  if (socket_path.size() >= sizeof addr.sun_path) return -1;
-  socket_path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listener < 0) return -1;
+  const int fd = path.size() < sizeof addr.sun_path ? socket(AF_UNIX, type | SOCK_CLOEXEC, 0) : -1;
+  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+int Sandbox::start_daemon_against_own_socket() {
+  const int listener = bound_socket(SOCK_STREAM, path("/var/run/infod-sock"));
   int fd = -1;
-  if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(listener, 1) == 0 &&
-      start_daemon()) {
+  if (listener >= 0 && listen(listener, 1) == 0 && start_daemon()) {
     pollfd p{listener, POLLIN, 0};
     if (poll(&p, 1, 10000) == 1) fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
   }
-  close(listener);
+  if (listener >= 0) close(listener);
   return fd;
 }
 

@@ -67,6 +67,9 @@ pid_t spawn_unshared(const std::string& script, const std::string& err_path,
 // The exit code (128 plus the signal when killed); -1, the child killed, after timeout_ms.
 int wait_exit(pid_t pid, int timeout_ms = 10000);
 
+// A UNIX socket of type bound to path; -1 when it cannot be.
+int bound_socket(int type, const std::string& path);
+
 // A raw infod connection with blocking writes and bounded reads.
 class Raw {
  public:

@@ -117,21 +117,13 @@ TEST(ArctlTestFile, TheClockIsLocalTimeInTheZoneWithItsDaylightSaving) {
 }
 
 Record run(int64_t ms, const std::string& program, std::vector<std::string> args, std::vector<std::string> env = {}) {
-  Record r;
-  r.ms = ms, r.kind = RecordKind::kRun, r.program = program, r.args = std::move(args), r.env = std::move(env);
-  return r;
+  return {ms, RecordKind::kRun, 0, "", 0, "", "", program, std::move(args), std::move(env), 0};
 }
-
 Record published(int64_t ms, RecordKind kind, const std::string& text) {
-  Record r;
-  r.ms = ms, r.kind = kind, r.rule = 1, r.rule_name = "rack4", r.ref = 1, r.text = text;
-  return r;
+  return {ms, kind, 1, "rack4", 1, "", text, "", {}, {}, 0};
 }
-
 Record sms(int64_t ms, const std::string& number, const std::string& text) {
-  Record r;
-  r.ms = ms, r.kind = RecordKind::kSms, r.key = number, r.text = text;
-  return r;
+  return {ms, RecordKind::kSms, 0, "", 0, number, text, "", {}, {}, 0};
 }
 
 TEST(ArctlTestReport, EachKindOfMismatch) {
