@@ -1,5 +1,4 @@
-// arctl status, reload, cancel and log against the development infod and the
-// development daemon.
+// arctl status, reload, cancel and log against the development infod and daemon.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -25,8 +24,7 @@ Ran arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
              {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}});
 }
 
-// Rules 1 (a sensor, quiet for 10 minutes after a cancel), 2 (SMS) and 3
-// (a check type that does not exist, so the daemon does not load it).
+// Rules 1 (a sensor, quiet for 10 minutes after a cancel), 2 (SMS) and 3 (not loaded: no such check type).
 Sandbox& start(Sandbox& box) {
   ConfigBuilder c;
   c.set("config.autoresponse.total", 3);
@@ -38,9 +36,8 @@ Sandbox& start(Sandbox& box) {
   return box;
 }
 
-// What status shows is what the daemon runs: the file's rules while the file is the one loaded; after an edit
-// not applied, or with the file broken, the daemon's rules as it names them; its last load and its queue; and
-// that it is not running once its heartbeat stops. reload refuses a file with errors and applies a sound one.
+// status shows what the daemon runs, also after an edit not applied or with the file broken, and that it is
+// not running once its heartbeat stops; reload applies only a sound file.
 TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
   Sandbox box;
   start(box);
@@ -119,8 +116,7 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
   expect_no_sanitizer_report(box.path("/arctl.err"));
 }
 
-// cancel steers the rule the daemon runs, by name, number or path, names who cancels (the login name, the user
-// behind sudo, or --as), and says what happened; a rule that is not Triggered gets nothing.
+// Who cancels: the login name, the user behind sudo, or --as.
 TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
   Sandbox box;
   ConfigBuilder c;

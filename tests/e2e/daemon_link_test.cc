@@ -1,5 +1,4 @@
-// The real daemon binaries against infod: a bare stand-in that the test reads and writes byte by
-// byte, the production binary with its fixed paths, and a storm of reloads.
+// The real daemon binaries against a bare infod stand-in read byte by byte, and the production binary.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -20,8 +19,7 @@ const std::string kControlSubscription =
 
 const std::string kStatusPush = "1" + RS + "config.autoresponse.daemon.";
 
-// The next body that is not one of the daemon's own status pushes, which come at start, after each load
-// and at each tick.
+// The next body that is not one of the daemon's own status pushes (at start, each load and each tick).
 std::string rule_body(const Raw& infod) {
   std::string body = infod.read_body();
   while (body.rfind(kStatusPush, 0) == 0) body = infod.read_body();
@@ -39,9 +37,8 @@ std::unique_ptr<Raw> start_against_raw_infod(Sandbox& box, const ConfigBuilder& 
   return std::make_unique<Raw>(fd);
 }
 
-// The delay is polled on the whole seconds of uptime every 10 s with the loop not running:
-// nothing reaches infod before the poll that reads 105, however close 100.50 is. Then the
-// control subscription comes first, and without rules nothing but the daemon's status follows it.
+// The uptime is polled every 10 s with the loop not running: nothing reaches infod before the poll
+// that reads 105, however close 100.50 is.
 TEST(DaemonLink, BootDelayHoldsAllTrafficThenTheControlSubscriptionComesAlone) {
   Sandbox box;
   write_file(box.path("/proc/uptime"), "100.50 180.20\n");
@@ -57,9 +54,8 @@ TEST(DaemonLink, BootDelayHoldsAllTrafficThenTheControlSubscriptionComesAlone) {
   EXPECT_TRUE(box.daemon_logged("Error reading message from infod"));
 }
 
-// The trigger counter is read and written synchronously while the triggering update is handled, with the
-// reader ahead in the middle of a message: after what earlier updates sent, before what the trigger sends,
-// and the updates read before, during and after the get are handled in the order infod sent them.
+// The counter's get comes with the reader ahead in the middle of a message: after what earlier updates
+// sent, before what the trigger sends, and every update handled in the order infod sent it.
 TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder) {
   Sandbox box;
   auto infod = start_against_raw_infod(box, enviro_rules(1));
@@ -96,8 +92,7 @@ TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder)
   EXPECT_EQ(1, box.daemon_exit());
 }
 
-// An infod that sends on and reads nothing: the daemon keeps reading, and each update's answer
-// waits. Once more than 8 MiB waits it ends as after a failed write, rather than grow without end.
+// An infod that sends on and reads nothing: once more than 8 MiB waits the daemon ends, as after a failed write.
 TEST(DaemonLink, AnInfodThatStopsReadingEndsTheDaemonOnceEightMebibytesWait) {
   Sandbox box;
   auto infod = start_against_raw_infod(box, enviro_rules(1));
@@ -124,8 +119,7 @@ Strings production_command() {
   return installed != nullptr && installed[0] != '\0' ? Strings{installed} : built_command("autoresponsed");
 }
 
-// In a private mount namespace whose /var/run and /dev are a sandbox's, the production binary
-// finds the sandbox's infod socket and logs to the sandbox's syslog socket.
+// In a mount namespace whose /var/run and /dev are the sandbox's: the fixed socket paths.
 TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) {
   if (!can_unshare()) GTEST_SKIP() << "needs root and mount namespaces";
   Sandbox box;
@@ -151,8 +145,7 @@ TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) 
   EXPECT_EQ(1, wait_exit(connected));
 }
 
-// --help and --version answer on standard output; any other argument is refused with the usage. None of them
-// reaches for infod (which is not there: that would take a 5 s pause and exit 255).
+// None of these reaches for infod (which is not there: that would take a 5 s pause and exit 255).
 TEST(ProductionBinary, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
   TempDir dir;
   const std::string out = dir.path() + "/out", err = dir.path() + "/err";
@@ -171,8 +164,7 @@ TEST(ProductionBinary, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
   }
 }
 
-// A storm of reloads while updates flow and actions run: the daemon keeps running, every action
-// it starts is reaped and reported, and (under the sanitizers) it ends without a leak.
+// Under the sanitizers this also proves the reloads leak nothing.
 TEST(ReloadStorm, EveryStartedActionIsReapedAndReported) {
   Sandbox box;
   const std::string started = box.path("/started");

@@ -1,5 +1,4 @@
-// The development infod: a private server driven through its client
-// commands and through a raw connection that checks the bytes on the wire.
+// The development infod, through its client commands and a raw connection.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>

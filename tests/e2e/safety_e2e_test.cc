@@ -1,5 +1,4 @@
-// The daemon under what goes wrong on a real appliance: programs that hang, signals at the wrong
-// moment, a zone changed at run time.
+// The daemon under what goes wrong on a real appliance.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,8 +16,7 @@ namespace {
 
 using namespace e2e;
 
-// A program that never ends is ended, with what it started, and its slot goes to the next action only
-// once it is reaped.
+// The hung program's own child goes with it, and its slot frees only once it is reaped.
 TEST(SafetyE2e, AHungActionEndsWithItsChildrenAndOnlyThenFreesItsSlot) {
   Sandbox box;
   fake(box, "/bin/act");
@@ -53,8 +51,7 @@ TEST(SafetyE2e, AHungActionEndsWithItsChildrenAndOnlyThenFreesItsSlot) {
   expect_clean_end(box);
 }
 
-// A SIGHUP before the loop runs neither ends the daemon nor is lost: without infod it still ends with its
-// own status, and in the boot delay the reload waits for the loop and reads the file as it is then.
+// Without infod the daemon still ends with its own status; in the boot delay the reload reads the file as it is then.
 TEST(SafetyE2e, SignalsBeforeTheLoopWaitForIt) {
   Sandbox box;
   box.write_config(enviro_rules(1));
@@ -81,8 +78,7 @@ TEST(SafetyE2e, SignalsBeforeTheLoopWaitForIt) {
   expect_clean_end(box);
 }
 
-// The disable windows follow the appliance's zone file as it is at each tick. The daemon runs in a mount
-// namespace of its own with a zone file of the test's over /etc/localtime, and no TZ.
+// In a mount namespace of its own with the test's zone file over /etc/localtime, and no TZ.
 TEST(SafetyE2e, AZoneChangedUnderTheDaemonRulesTheWindowsFromTheNextTick) {
   if (!can_unshare()) GTEST_SKIP() << "needs root and mount namespaces";
   const std::string utc = read_file("/usr/share/zoneinfo/Etc/UTC"), east = read_file("/usr/share/zoneinfo/Etc/GMT-12");

@@ -1,5 +1,4 @@
-// Every check family through the real daemon into its SNMP alert script, the
-// scripts replaced by stand-ins that record their exact calls.
+// Every check family through the real daemon into its SNMP alert script's recording stand-in.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -110,7 +109,8 @@ TEST(SnmpE2e, EveryFamilyTriggersAndEveryScriptGetsItsWholeArgumentVector) {
         box.infod.logged(log_line("Finished action: alert with status 0 for AR: " + std::string(a.name) + " - ")));
     const std::string script = std::string("/etc/scripts/") + a.script, head = "|snmp|" + std::to_string(n) + "|1|";
     const Strings calls = real_calls(box, script);
-    const auto own = std::find_if(calls.begin(), calls.end(), [&](const std::string& call) { return call.rfind(head, 0) == 0; });
+    const auto own =
+        std::find_if(calls.begin(), calls.end(), [&](const std::string& call) { return call.rfind(head, 0) == 0; });
     EXPECT_EQ(own != calls.end() ? *own : "", head + "<time>|2|" + a.tail);  // time64_test reads the time
   }
   for (int n : {16, 17, 18}) {

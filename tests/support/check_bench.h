@@ -1,5 +1,4 @@
-// Check modules without a daemon: one rule's settings in a configuration file of its own, one ArCheck of it
-// in the state a case chooses, and what the check's operations answer.
+// Check modules without a daemon: one rule's settings in a file of its own and one ArCheck of it.
 #pragma once
 
 #include <gtest/gtest.h>

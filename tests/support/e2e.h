@@ -1,5 +1,4 @@
-// End-to-end test support: child processes, infod connections, the development infod, and the
-// development daemon in a private root with recording stand-ins for the appliance's programs.
+// End-to-end test support: child processes, infod connections, the development infod and daemon.
 #pragma once
 
 #include <sys/wait.h>
@@ -97,8 +96,7 @@ struct DevInfod {
   pid_t pid = -1;
 };
 
-// A private root for the development daemon: the tree of the appliance's fixed paths, a
-// development infod on its socket (not started) and the daemon, whose standard error is its log.
+// A private root for the development daemon: the appliance's fixed paths and an infod (not started).
 struct Sandbox {
   Sandbox();
   ~Sandbox() { daemon_exit(0); }
@@ -129,8 +127,7 @@ struct Sandbox {
   DevInfod infod{path("/var/run/infod-sock"), path("/infod.log"), path("/infod.err")};
 };
 
-// Puts a recording stand-in at relative (for example "/bin/ioc") in box; each call is a line of
-// its arguments joined by '|'.
+// Puts a recording stand-in at relative ("/bin/ioc") in box; each call is a line of its arguments joined by '|'.
 void fake(const Sandbox& box, const std::string& relative);
 
 // Sets prefix + key to value for each ';'-separated "key=value" of settings.

@@ -1,6 +1,4 @@
-// What `arctl test` simulates of a scenario that an end-to-end test drives
-// through the real daemon, in the shapes the end-to-end tests read: the
-// two must agree. Only the targets that link arctl's commands include it.
+// What `arctl test` simulates of a scenario an end-to-end test drives through the real daemon: the two must agree.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,8 +27,7 @@ inline std::string without_time(std::string call) {
   return call;
 }
 
-// The config simulated with the updates, one a second, and ten seconds more; paths under root are
-// read as the appliance's.
+// The config simulated with the updates, one a second, and ten seconds more; paths under root are the appliance's.
 inline Simulated simulate_updates(const ConfigBuilder& config, const std::vector<std::pair<std::string, std::string>>& updates,
                                   const std::string& root) {
   const ZoneGuard zone("UTC0");  // the simulation sets the test's zone

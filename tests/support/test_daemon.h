@@ -1,5 +1,4 @@
-// A daemon in the test process: a DaemonContext with a private configuration file, controlled clocks,
-// a recording spawner and the messages it would send to infod, without a socket peer to drive.
+// A daemon in the test process: private configuration file, controlled clocks, recording spawner, no socket.
 #pragma once
 
 #include <sys/types.h>

@@ -60,9 +60,8 @@ TEST_F(ActionQueue, HoldsAtMostOneHundredAndOneCountingTheRunningOnes) {
   EXPECT_EQ(0, queue("/bin/x"));
 }
 
-// A burst of one rule's actions holds no other rule back: rules take turns, each in its own order, a rule that
-// queued nothing for a while goes next, and in a full queue the rule that holds the most gives its newest waiting
-// action way to a rule that holds less than half; the entry of the action dropped is Dropped.
+// Rules take turns; in a full queue the rule holding the most gives its newest waiting action way to one
+// holding less than half.
 TEST_F(ActionQueue, RulesTakeTurnsAndInAFullQueueTheNoisiestGivesWay) {
   for (int i = 0; i < 101; ++i) ASSERT_EQ(0, queue("/bin/p" + std::to_string(i))) << i;
   const std::string dropped = "Dropped action: cut power for AR: pdu - queue full";
@@ -138,9 +137,7 @@ TEST_F(ActionQueue, OneSignalReapsEveryEndedRealChild) {
   EXPECT_EQ((Strings{"0", "127", "137", "3"}), statuses);  // a killed child is 128 + signal
 }
 
-// A child that outlives the time-out gets SIGTERM, and SIGKILL 5 s later if it ignores that, even when a
-// reload has taken the time-out away in between; its slot stays taken until it is reaped, and the reaped
-// status says how it ended.
+// Even when a reload has taken the time-out away after the SIGTERM, SIGKILL follows 5 s later.
 class TimedOut : public ActionQueue, public ::testing::WithParamInterface<int32_t> {};
 INSTANTIATE_TEST_SUITE_P(TimeOutAfterTheTerm, TimedOut, ::testing::Values(10, 0));
 

@@ -1,6 +1,4 @@
-// arctl check: a sound configuration passes, and each fault a person makes
-// is reported once, at its path, with the exit status it deserves; arctl's
-// command line and the visible form of values.
+// arctl check, arctl's command line and the visible form of values.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -78,8 +76,7 @@ TEST_F(ArctlCheck, ASoundConfigurationHasNoFinding) {
   EXPECT_EQ(run.summary, "4 rules, 5 references, 4 actions loaded; 0 errors, 0 warnings");
 }
 
-// A fault, and its finding: "error: PATH: " or "warning: PATH: " and the start of the text, or a part of it;
-// some faults make a second finding, given by its start.
+// A fault and its finding: "error: PATH: " or "warning: PATH: " and the text's start, or else a part of it.
 using Make = std::function<void(ConfigBuilder&, const std::string& dir)>;
 struct Fault {
   Make make;

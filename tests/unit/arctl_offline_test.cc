@@ -1,5 +1,4 @@
-// The daemon's loader run offline for arctl: what it made of each rule and
-// reference, what it found wrong and where, and that nothing reaches infod.
+// The daemon's loader run offline for arctl: what it made of each rule and reference, and what it found.
 #include <gtest/gtest.h>
 
 #include <tuple>

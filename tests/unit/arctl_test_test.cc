@@ -1,5 +1,4 @@
-// arctl test: the test file's grammar and its faults, and each kind of
-// mismatch between what a test expects and what a run did.
+// arctl test: the test file's grammar and faults, and each kind of mismatch.
 #include <gtest/gtest.h>
 
 #include "arctl/arctl.h"
@@ -188,11 +187,8 @@ TEST(ArctlTestReport, TheTraceReadsBackAsATestThatPasses) {
 
 }  // namespace
 
-// The daemon's engine under the test's clock: a get without a reply costs
-// its 2 seconds, the tick releases a delayed action, the concurrency limit
-// holds it behind a long program until the time-out ends that one, a
-// reload starts every rule afresh, and a window follows local time over a
-// daylight-saving change.
+// The engine under the test's clock: an unanswered get costs 2 s, the limit holds a delayed action behind
+// a program until its time-out, a reload starts afresh, a window follows a daylight-saving change.
 TEST(ArctlTestSimulation, TheEngineRunsOnTheTestsClock) {
   const ZoneGuard zone("UTC0");
   e2e::TempDir dir;

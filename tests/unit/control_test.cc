@@ -1,5 +1,4 @@
-// Control commands: cancel, the splitting of the command text, and commands that are
-// malformed, name no rule or no verb (logged and ignored; the daemon goes on).
+// Control commands: cancel, the splitting of the text, and commands logged and ignored.
 #include <gtest/gtest.h>
 
 #include "base/log.h"

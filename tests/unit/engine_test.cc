@@ -1,5 +1,4 @@
-// The state machine and the tick on a clock the tests move: state sequences with
-// their exact infod traffic, delays, repeats, time-outs and disable windows.
+// The state machine and the tick on a clock the tests move, with the exact infod traffic.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -87,8 +86,7 @@ class EngineFlow : public ::testing::Test {
   TestDaemon d;
 };
 
-// Every decision goes through one funnel: its reason is logged, the state, value and log line are pushed, and
-// after a trigger the count is asked for under the update's key; a refresh only publishes the value.
+// One funnel per decision: reason logged, state, value and line pushed, then the count asked for.
 TEST_F(EngineFlow, TriggerRefreshResolveTimeoutNormalWithTheirTrafficThroughOneFunnel) {
   c.set(rule_path(1) + ".reset_timeout", 60);
   load();
@@ -117,8 +115,7 @@ TEST_F(EngineFlow, TriggerRefreshResolveTimeoutNormalWithTheirTrafficThroughOneF
   EXPECT_EQ((Strings{"status=Normal", kLine + "Normal"}), at(1, nullptr));
 }
 
-// A sensor that drops out ("N/A") changes nothing, in Normal or Triggered, and is reported once until a reading
-// comes again, whether that reading changes the state or not.
+// A dropout ("N/A") changes nothing and is reported once until a reading comes again.
 TEST_F(EngineFlow, UpdatesWithoutAReadingChangeNothingAndAreReportedOncePerDropout) {
   load();
   const std::string warning = "Reading is not a number for AR door1: N/A";
@@ -133,8 +130,7 @@ TEST_F(EngineFlow, UpdatesWithoutAReadingChangeNothingAndAreReportedOncePerDropo
   EXPECT_EQ((Strings{warning, warning, warning, warning}), warnings);
 }
 
-// One update goes to every rule that takes it, in rule order; a rule whose check drops it (here for a bad
-// pattern) stops no other, and a rule without a resolve stage is Normal again at once.
+// A rule whose check drops the update (a bad pattern) stops no other; no resolve stage: Normal at once.
 TEST(EngineDispatch, OneUpdateGoesToEveryTakerInRuleOrder) {
   TestDaemon d;
   ConfigBuilder c;
@@ -182,8 +178,7 @@ TEST_F(EngineFlow, DelaysReleaseTriggerActionsInListOrderFromTheLastTrigger) {
   EXPECT_EQ((Strings{"A", "B", "C", "R1", "R2", "A"}), g_offered);
 }
 
-// Each central-management node's action leads both lists (with the node's own delay); every reference keeps
-// its own statuses, more than fit beside it, and runs each action once per trigger under its path.
+// Every reference keeps its own statuses, more than fit beside it.
 TEST_F(EngineFlow, CentralManagementNodesComeFirstAndEachReferenceRunsEveryActionOnce) {
   c.set("config.cms.enabled", "on").set("config.cms.cms1.delay_time", 0).set("config.cms.other.delay_time", 0);
   c.set("config.cms.cms2.delay_time", 5).set(rule_path(1) + ".enviro.dev_refs.total", 2);
@@ -212,8 +207,7 @@ TEST_F(EngineFlow, CentralManagementNodesComeFirstAndEachReferenceRunsEveryActio
   EXPECT_EQ("G", g_offered[15]);
 }
 
-// A trigger action that a delay holds back and that never runs is accounted for, whatever takes the reference
-// out of Triggered: each such action once, with the reason.
+// Each delayed action that never runs is logged once, with why, whatever ends Triggered.
 TEST_F(EngineFlow, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
   actions("trigger_actions", {{"A", 0}, {"B", 60}, {"C", 0}});
   load();

@@ -1,5 +1,4 @@
-// Checks that only trigger, on events of a chosen kind: web, CLI and serial logins, serial patterns, USB
-// consoles and network interfaces. The key each subscribes to, what triggers, and the descriptions.
+// Checks that only trigger on events of a chosen kind: logins, serial patterns, USB consoles, interfaces.
 #include "support/check_bench.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// Checks that compare one value with a configured one: alarm inputs, serial signals, script and ping result
-// codes, UPS states. Each case is the rule's settings, the reference's state and an update, and the outcome.
+// Checks that compare one value with a configured one: alarms, serial signals, result codes, UPS states.
 #include "support/check_bench.h"
 
 namespace {

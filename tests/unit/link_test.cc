@@ -1,6 +1,4 @@
-// The infod link on its own: framing both ways, the reader handing over every whole message of a
-// readiness, the writer's order around callbacks and synchronous calls, the preparation for a
-// synchronous call, and what a bad stream does.
+// The infod link on its own: framing, the reader, the writer's order around callbacks and synchronous calls.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,8 +35,7 @@ TEST(LinkFields, SplitLikeStrtokWithTheValueKeepingRS) {
             link_format(kInfodPush, "k", -2, "v") + link_format(kInfodUnsubscribe, "k", 7, "v"));
 }
 
-// A link to infod at the other end of a socket pair, driven by hand; its handler records every
-// body and runs on_body, when set, for it.
+// A link to infod at the other end of a socket pair; its handler records every body and runs on_body.
 struct Link {
   Link() {
     int fds[2];
@@ -165,8 +162,7 @@ TEST(LinkReader, EveryWholeMessageOfAReadinessIsHandledAndAPartialOneWaitsInItsS
   l.send(msg.substr(6));
   EXPECT_EQ((Strings{"a", "b", "8\x1ek\x1e" "2\x1e" "17\x1e" "31\r\n"}), l.bodies);
   EXPECT_EQ(ReaderState::kIdle, link_reader_state(&l.link));
-  // A message longer than the read buffer, up to the largest allowed, arrives whole; then the
-  // buffer is of the usual size again.
+  // Up to the largest message allowed; then the buffer is of the usual size again.
   for (size_t size : {size_t(70000), size_t(kMaxInfodMessage)}) {
     const std::string big = frame(std::string(size, 'x'));
     for (size_t off = 0; off < big.size();) {
@@ -182,9 +178,8 @@ TEST(LinkReader, EveryWholeMessageOfAReadinessIsHandledAndAPartialOneWaitsInItsS
   EXPECT_EQ(-1, l.exit_status);
 }
 
-// A handler's synchronous get starts at a message boundary although the reader read ahead into the
-// middle of one: link_flush_head reads exactly its rest. The messages stay in stream order: the
-// rest of the buffer, then what the get read on the way, then the socket.
+// The reader read ahead into the middle of a message: link_flush_head reads exactly its rest, and the order
+// stays: the rest of the buffer, what the get read on the way, the socket.
 TEST(LinkReader, ASynchronousGetInAHandlerFindsAMessageBoundaryAndTheMessagesKeepTheirOrder) {
   const std::string c = frame("c, read in two parts");
   for (size_t cut : {size_t(2), size_t(6)}) {  // inside the header, inside the body
@@ -246,9 +241,7 @@ TEST(LinkReader, ASynchronousGetInAHandlerFindsAMessageBoundaryAndTheMessagesKee
   EXPECT_EQ(-1, link_flush_head(&l.link));
 }
 
-// Each message's answers go out as they would at the end of a callback of its own: a synchronous
-// call in a handler comes after what the messages before it queued and before what its own queued.
-// In a flood the answers go out on the way, and the buffer stays small.
+// A synchronous call in a handler comes after the earlier messages' answers and before its own.
 TEST(LinkReader, ASynchronousCallComesAfterEarlierMessagesAnswersAndBeforeItsOwn) {
   Link l;
   l.on_body = [&l](const std::string& body) {

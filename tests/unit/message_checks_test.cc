@@ -1,5 +1,4 @@
-// Checks on texts from outside: SMS commands (senders, unanchored bounded patterns, malformed messages), cellular
-// data alerts, and routed data readings with their two byte-count windows.
+// Checks on texts from outside: SMS commands, cellular data alerts and routed data readings.
 #include "checks/routeddata.h"
 #include "support/check_bench.h"
 

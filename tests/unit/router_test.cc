@@ -1,5 +1,4 @@
-// Routing updates through the index: an occurrence of a subscription must end at the key's end or
-// before a dot, and every taker gets the update once, in list order.
+// Routing updates: a subscription must end at the key's end or before a dot; every taker once, in order.
 #include <gtest/gtest.h>
 
 #include "engine/router.h"

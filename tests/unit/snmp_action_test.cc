@@ -1,5 +1,4 @@
-// The SNMP alert action (its whole argument vectors are compared end to end): slots kept in place, the state
-// slot, the CLI filter; web login fields, ports and readings (DateAndTime is in time64_test.cc).
+// The SNMP alert action's whole argument vectors, and its field parsers (DateAndTime: time64_test.cc).
 #include <gtest/gtest.h>
 
 #include "actions/action_kinds.h"

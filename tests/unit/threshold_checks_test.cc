@@ -1,5 +1,4 @@
-// The threshold checks (environmental and power): boundaries, odd readings, the key each subscribes to,
-// configuration problems, descriptions, and the environmental trigger counter kept in infod.
+// The threshold checks (environmental and power), and the environmental trigger counter kept in infod.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -113,7 +112,6 @@ TEST(ThresholdChecks, PowerPropertiesByLongOrShortNameDevicesAndProblems) {
             b.errors());
 }
 
-// The trigger counter lives in infod: read it, add one, push it back, on the daemon's own socket.
 // A get that is not answered in time leaves the stored count alone.
 TEST(EnviroCounter, CountsOnFromTheStoredValueUnderACutKey) {
   const std::string cut = "config.ports.port1.sensors.abcdefghijk.temp.enviro.temperature1";

@@ -1,6 +1,4 @@
-// Dates, above all after January 2038, which a 32-bit time_t cannot hold (the appliance is 32-bit ARM): an
-// update's milliseconds through the link into an SNMP alert's DateAndTime, $TIMESTAMP, the weekday of a disable
-// window, and action delays on a clock past 2^31 seconds.
+// Dates after January 2038, which a 32-bit time_t cannot hold (the appliance is 32-bit ARM).
 #include <gtest/gtest.h>
 
 #include <ctime>

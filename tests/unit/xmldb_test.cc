@@ -185,9 +185,8 @@ TEST_F(XmldbTest, TheWatchSeesClosedWritesOnlyAndIgnoresOtherFiles) {
   EXPECT_TRUE(logged.empty());
 }
 
-// A read sees the file the path names now, whatever on the way was changed: each row opens a path
-// to a file holding 1, changes something on the way, and reads 2; the file it now reads is watched
-// in its turn (written in place at the same size).
+// Each row opens a path to a file holding 1, changes something on the way and reads 2, then watches the
+// file it now reads.
 TEST_F(XmldbTest, AReadFollowsThePathThroughReplacedLinksAndDirectories) {
   namespace fs = std::filesystem;
   const std::string d = dir_.path();
