@@ -17,7 +17,6 @@
 #include "model/autoresponse.h"
 #include "support/rules.h"
 
-using Strings = std::vector<std::string>;
 
 inline const std::string kRule = "config.autoresponse.autoresponse1", kTrigger = kRule + ".trigger_actions.action1";
 inline const std::string kSensorKey = "config.ports.port1.enviro.temp", kHot = "35";  // above 30, hysteresis 2

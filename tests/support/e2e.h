@@ -15,7 +15,6 @@
 namespace e2e {
 
 using SteadyClock = std::chrono::steady_clock;
-using Strings = std::vector<std::string>;
 
 constexpr const char* kRS = "\x1e";
 

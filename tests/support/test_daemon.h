@@ -14,6 +14,8 @@
 
 struct event_base;
 
+using Strings = std::vector<std::string>;
+
 // A configuration file from dotted paths ("config.a.b") and values; a later set of a path replaces it.
 class ConfigBuilder {
  public:

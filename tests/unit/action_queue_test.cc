@@ -15,7 +15,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
 const std::string kFinished = "Finished action: cut power with status ";
 
 class ActionQueue : public ::testing::Test {

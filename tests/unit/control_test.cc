@@ -7,7 +7,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
 const std::string kRule2 = rule_path(2);
 
 // Two custom-script rules, the second with two references, both Triggered.

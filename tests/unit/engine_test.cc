@@ -19,7 +19,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
 const std::string kRef = rule_path(1) + ".refs.ref1.";
 const std::string kLine = "log=AR: name=door1, index=1, ref=1, state=";
 const std::string kEvent = ", event=" + enviro_key(1) + ", value=";

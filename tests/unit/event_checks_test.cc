@@ -3,7 +3,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
 const std::string kPort1 = "config.ports.port1";
 
 TEST(EventChecks, LoginsSubscribeByTheirFlagsAndTakeTheChosenKinds) {

@@ -3,7 +3,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
 const std::string kDev = "config.devices.device1", kPort1 = "config.ports.port1", kPort2 = "config.ports.port2";
 
 TEST(LevelChecks, AlarmInputsTriggerOnTheirValueOrOnEveryChange) {

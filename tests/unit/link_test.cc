@@ -15,7 +15,6 @@
 namespace {
 
 using e2e::frame;
-using Strings = std::vector<std::string>;
 
 const std::string kLog = "1\x1e" "config.autoresponse.log\x1e" "0\x1e";
 

@@ -12,7 +12,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
 
 const std::string kStatus = "config.autoresponse.daemon.";
 

@@ -4,7 +4,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
 const std::string kSmsKey = "config.sms.incoming";
 
 TEST(MessageChecks, SmsTriggersForAMatchFromAnAllowedSenderAndLogsWhatItDiscards) {

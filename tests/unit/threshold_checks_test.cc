@@ -23,7 +23,6 @@ int increment_event_count(InfodLink* link, const std::string& key) {
   return count_trigger(engine, counter_key);
 }
 
-using Strings = std::vector<std::string>;
 const std::string kSensor = "config.ports.port1.enviro", kTemp = kSensor + ".temp", kUps = "config.ups.ups1";
 
 Settings sensor(const std::string& comparison, const std::string& trigger, const std::string& hysteresis) {
