@@ -46,10 +46,8 @@ struct TempDir {
 pid_t spawn(const std::string& binary, const Strings& args, int out_fd, const std::string& err_path,
             const std::map<std::string, std::string>& env = {});
 
-// The command that starts the program name of this build (in the emulator of a cross build,
-// with the program's own argv[0] and the caller's environment, as on the target).
+// The command that starts this build's program name (through the emulator of a cross build).
 Strings built_command(const std::string& name);
-// spawn of the program name of this build, as built_command starts it.
 pid_t spawn_built(const std::string& name, Strings args, int out_fd, const std::string& err_path,
                   const std::map<std::string, std::string>& env = {});
 std::string shell_quote(const Strings& words);
@@ -65,7 +63,6 @@ pid_t spawn_unshared(const std::string& script, const std::string& err_path,
 // The exit code (128 plus the signal when killed); -1, the child killed, after timeout_ms.
 int wait_exit(pid_t pid, int timeout_ms = 10000);
 
-// A UNIX socket of type bound to path; -1 when it cannot be.
 int bound_socket(int type, const std::string& path);
 
 // A raw infod connection with blocking writes and bounded reads.
@@ -102,8 +99,7 @@ struct Sandbox {
   std::string path(const std::string& relative) const { return dir.path() + relative; }
   void write_config(const ConfigBuilder& c) { write_file(path("/etc/config/config.xml"), c.xml()); }
   bool start_daemon();  // its standard error goes to daemon.log
-  // The daemon against a socket of the caller's own at infod's path: the connected socket, or -1
-  // when the daemon did not connect within 10 s.
+  // The daemon against the caller's own socket at infod's path: the connected socket, or -1 after 10 s.
   int start_daemon_against_own_socket();
   // Writes config, starts infod and the daemon, and waits for the line ready in infod's log.
   bool start(const ConfigBuilder& config, const std::string& ready) {
@@ -118,7 +114,6 @@ struct Sandbox {
   }
   // Pushes through the client, which returns once infod has handled it.
   bool push(const std::string& key, const std::string& value) { return infod.command({"push", key, value}).first == 0; }
-  // The calls of the stand-in at relative, a line each.
   std::string calls(const std::string& relative) const { return read_file(path(relative) + ".calls"); }
 
   TempDir dir;
