@@ -1,7 +1,7 @@
 // fuzz-seconds: 30
-// libFuzzer target: arbitrary update keys and values through the power, UPS state and serial checks
-// of a loaded daemon, every log line formatted. Each update is handled with 0 and leaves every
-// reference in a state; the describing operations agree with each check's state.
+// libFuzzer target: arbitrary update keys and values through the power, UPS state and serial checks of a
+// loaded daemon, every log line formatted. Each update is handled with 0 and leaves every reference in a
+// state; the describing operations agree with each check's state.
 #include <unistd.h>
 
 #include <algorithm>

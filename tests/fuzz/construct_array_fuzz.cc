@@ -1,6 +1,6 @@
 // fuzz-seconds: 30
-// libFuzzer target: construct_array on arbitrary text, checking that every
-// element is a non-empty run without separators taken from the text.
+// libFuzzer target: construct_array on arbitrary text, checking that every element is a non-empty run without
+// separators taken from the text.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -1,7 +1,7 @@
 // fuzz-seconds: 60
 // libFuzzer target: arbitrary command texts through control_handle, the references in states the input
-// chooses. A command never ends the daemon and changes at most the first reference of the rule it names,
-// from Triggered or Resolving to Timeout, pushing its line first.
+// chooses. A command never ends the daemon and changes at most the first reference of the rule it names, from
+// Triggered or Resolving to Timeout, pushing its line first.
 #include <unistd.h>
 
 #include <cstdlib>

@@ -1,11 +1,10 @@
 // fuzz-seconds: 45
-// libFuzzer target: the link's reader and the synchronous get together. A stream of messages of
-// chosen sizes reaches the reader in chosen chunks; a message that asks for it makes its handler do
-// what the trigger counter does (prepare the link, then get a key), and the harness puts that key's
-// reply a chosen number of messages further on in what it has not written yet, writing up to it
-// first so the get never waits. Replies kept behind by one get may hold messages that get again.
-// Every message other than a reply must reach the handler exactly once, in the order sent, and
-// every get must return its own reply.
+// libFuzzer target: the link's reader and the synchronous get together. A stream of messages of chosen sizes
+// reaches the reader in chosen chunks; a message that asks for it makes its handler do what the trigger
+// counter does (prepare the link, then get a key), and the harness puts that key's reply a chosen number of
+// messages further on in what it has not written yet, writing up to it first so the get never waits. Replies
+// kept behind by one get may hold messages that get again. Every message other than a reply must reach the
+// handler exactly once, in the order sent, and every get must return its own reply.
 #include <sys/socket.h>
 #include <unistd.h>
 

@@ -1,7 +1,7 @@
 // fuzz-seconds: 30
-// libFuzzer target: arbitrary routed-data readings lists through the parser and both window
-// tests, and arbitrary cellular alert texts through their parsing. The first twelve bytes
-// choose the limit and the two windows.
+// libFuzzer target: arbitrary routed-data readings lists through the parser and both window tests, and
+// arbitrary cellular alert texts through their parsing. The first twelve bytes choose the limit and the two
+// windows.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,6 @@
 // fuzz-seconds: 60
-// libFuzzer target: arbitrary SMS values, patterns and sender lists through the SMS check's
-// splitting, the sender a reply goes to, sender matching and pattern search. The input is the value, the pattern and the
+// libFuzzer target: arbitrary SMS values, patterns and sender lists through the SMS check's splitting, the
+// sender a reply goes to, sender matching and pattern search. The input is the value, the pattern and the
 // list, separated by NUL bytes; each result is checked against a plain restatement of the rule.
 #include <algorithm>
 #include <cstddef>

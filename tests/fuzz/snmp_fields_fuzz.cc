@@ -1,7 +1,7 @@
 // fuzz-seconds: 30
-// libFuzzer target: the splitter and login parsers on any bytes, DateAndTime for any
-// time. Fields are non-empty runs of the text without delimiters or stand-ins, the
-// splitter moves forward, and a DateAndTime has 22 lower-case hex digits.
+// libFuzzer target: the splitter and login parsers on any bytes, DateAndTime for any time. Fields are non-
+// empty runs of the text without delimiters or stand-ins, the splitter moves forward, and a DateAndTime has
+// 22 lower-case hex digits.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -1,13 +1,10 @@
 // fuzz-seconds: 30
-// libFuzzer target: the configuration database's XML tree on arbitrary
-// bytes, and on a well-formed document the bytes spell out (elements of a
-// few names, some dotted, some repeated among siblings, with text, entities,
-// CDATA and comments), which random bytes seldom are. Walks every element
-// through the scew_* view, works out each one's dotted path and whether it
-// has one (first of its name among its siblings, no dot in its name, and so
-// all its ancestors), and checks the index against that: an element with a
-// path is found by it, one without is not. A spelled document nested deeper
-// than the limit must be refused.
+// libFuzzer target: the configuration database's XML tree on arbitrary bytes, and on a well-formed document
+// the bytes spell out (elements of a few names, some dotted, some repeated among siblings, with text,
+// entities, CDATA and comments), which random bytes seldom are. Walks every element through the scew_* view,
+// works out each one's dotted path and whether it has one (first of its name among its siblings, no dot in
+// its name, and so all its ancestors), and checks the index against that: an element with a path is found by
+// it, one without is not. A spelled document nested deeper than the limit must be refused.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -28,8 +25,7 @@ struct Visit {
   bool has_path;
 };
 
-// A document whose elements, texts and nesting the bytes choose; *depth
-// is how many levels it nests.
+// A document whose elements, texts and nesting the bytes choose; *depth is how many levels it nests.
 std::string spelled_document(const uint8_t* data, size_t size, size_t* depth) {
   static const char* const kNames[] = {"a", "b", "a.b", "config", "c1", "\xC3\xA9"};
   std::string doc = "<r>";
@@ -78,8 +74,7 @@ void check(std::string_view document) {
     todo.pop_back();
     const XmlTree::Id id = v.element->id;
     const XmlTree::Id found = tree->find(v.path);
-    // Only a leaf has a value; the index agrees with the walk, and so does
-    // the split form of every lookup.
+    // Only a leaf has a value; the index agrees with the walk, and so does the split form of every lookup.
     if ((tree->value(id) == nullptr) != (scew_element_children(v.element) != nullptr) ||
         (v.has_path && found != id) || (!v.has_path && found == id))
       std::abort();
