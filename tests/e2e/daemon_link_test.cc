@@ -1,6 +1,5 @@
 // The real daemon binaries against a bare infod stand-in read byte by byte, and the production binary.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -33,13 +32,7 @@ std::string reading(const std::string& value) {
 
 std::unique_ptr<Raw> start_against_raw_infod(Sandbox& box, const ConfigBuilder& config) {
   box.write_config(config);
-  const int listener = bound_socket(SOCK_STREAM, box.path("/var/run/infod-sock"));
-  int fd = -1;
-  if (listener >= 0 && listen(listener, 1) == 0 && box.start_daemon()) {
-    pollfd p{listener, POLLIN, 0};
-    if (poll(&p, 1, 10000) == 1) fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  }
-  if (listener >= 0) close(listener);
+  const int fd = box.start_daemon_against_own_socket();
   EXPECT_GE(fd, 0) << "the daemon did not connect";
   return std::make_unique<Raw>(fd);
 }
