@@ -183,8 +183,8 @@ Sandbox::Sandbox() {
   }
 }
 
-bool Sandbox::start_daemon() {
-  daemon = spawn_built("autoresponsed-dev", {}, -1, path("/daemon.log"),
+bool Sandbox::start_daemon(const std::string& log) {
+  daemon = spawn_built("autoresponsed-dev", {}, -1, log.empty() ? path("/daemon.log") : log,
                  {{"AR_ROOT", path("")}, {"XMLDB_PATH", path("/etc/config/config.xml")}});
   return daemon > 0;
 }
@@ -198,10 +198,10 @@ int bound_socket(int type, const std::string& path) {
   return -1;
 }
 
-int Sandbox::start_daemon_against_own_socket() {
+int Sandbox::start_daemon_against_own_socket(const std::string& log) {
   const int listener = bound_socket(SOCK_STREAM, path("/var/run/infod-sock"));
   int fd = -1;
-  if (listener >= 0 && listen(listener, 1) == 0 && start_daemon()) {
+  if (listener >= 0 && listen(listener, 1) == 0 && start_daemon(log)) {
     pollfd p{listener, POLLIN, 0};
     if (poll(&p, 1, 10000) == 1) fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
   }

@@ -98,9 +98,9 @@ struct Sandbox {
   ~Sandbox() { daemon_exit(0); }
   std::string path(const std::string& relative) const { return dir.path() + relative; }
   void write_config(const ConfigBuilder& c) { write_file(path("/etc/config/config.xml"), c.xml()); }
-  bool start_daemon();  // its standard error goes to daemon.log
+  bool start_daemon(const std::string& log = "");  // its standard error goes to log, else daemon.log
   // The daemon against the caller's own socket at infod's path: the connected socket, or -1 after 10 s.
-  int start_daemon_against_own_socket();
+  int start_daemon_against_own_socket(const std::string& log = "");
   // Writes config, starts infod and the daemon, and waits for the line ready in infod's log.
   bool start(const ConfigBuilder& config, const std::string& ready) {
     write_config(config);
