@@ -10,26 +10,6 @@
 #include "daemon/daemon_status.h"
 #include "link/link.h"
 #include "engine/dispatch.h"
-#include "engine/state.h"
-
-namespace {
-
-// Takes the opened database in: the new load replaces the running one.
-void adopt(DaemonContext* ctx, xmldb_t* db) {
-  unload_config(ctx);
-  ctx->config = config_load(db);
-  LoadedConfig& config = *ctx->config;
-  // Every finding has been logged; the running daemon has no reader for
-  // them and keeps no memory for them.
-  std::vector<LoadFinding>().swap(config.findings);
-  engine_adopt(ctx->engine, &config.checks);
-  ctx->boot_delay = config.boot_delay;
-  if (config.concurrent_actions > 0) ctx->queue.concurrent_actions = config.concurrent_actions;
-  // Unlike the limit above, a time-out taken out of the file is gone.
-  ctx->queue.action_timeout = config.action_timeout;
-}
-
-}  // namespace
 
 int load_config(DaemonContext* ctx) {
   // A file that is missing or half-written must not stop monitoring: the
@@ -41,10 +21,12 @@ int load_config(DaemonContext* ctx) {
     status_publish_load(ctx, false);
     return -1;
   }
-  if (ctx->config != nullptr) {
-    for (const ArCheck& check : ctx->config->checks) ar_drop_delayed(&check, "the configuration was reloaded");
-  }
-  adopt(ctx, db);
+  engine_drop_delayed_for_reload(ctx->engine);
+  engine_load(ctx->engine, &ctx->config, db);
+  // Every finding has been logged; the running daemon has no reader for
+  // them and keeps no memory for them.
+  std::vector<LoadFinding>().swap(ctx->config->findings);
+  ctx->boot_delay = ctx->config->boot_delay;
   status_publish_load(ctx, true);
   return 0;
 }

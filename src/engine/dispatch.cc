@@ -8,6 +8,7 @@
 #include "actions/queue.h"
 #include "base/log.h"
 #include "checks/check_type.h"
+#include "config/loader.h"
 #include "engine/engine.h"
 #include "engine/router.h"
 #include "engine/state.h"
@@ -50,7 +51,12 @@ int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t tim
   return 0;
 }
 
-void engine_adopt(Engine& engine, std::deque<ArCheck>* checks) {
+namespace {
+
+// Makes checks the engine's references: the queue's entries and the
+// routing index follow them, and each one in order is subscribed and moved
+// to Normal.
+void adopt(Engine& engine, std::deque<ArCheck>* checks) {
   engine.checks = checks;
   engine.queue->attach(checks);
   route_index_build(engine.routes, *checks);
@@ -61,6 +67,8 @@ void engine_adopt(Engine& engine, std::deque<ArCheck>* checks) {
   }
 }
 
+}  // namespace
+
 void engine_release(Engine& engine) {
   route_index_clear(engine.routes);
   if (engine.checks != nullptr) {
@@ -68,4 +76,20 @@ void engine_release(Engine& engine) {
   }
   engine.checks = nullptr;
   engine.queue->attach(nullptr);
+}
+
+void engine_drop_delayed_for_reload(const Engine& engine) {
+  if (engine.checks == nullptr) return;
+  for (const ArCheck& check : *engine.checks) ar_drop_delayed(&check, "the configuration was reloaded");
+}
+
+void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db) {
+  engine_release(engine);
+  running->reset();
+  *running = config_load(db);
+  LoadedConfig& config = **running;
+  adopt(engine, &config.checks);
+  if (config.concurrent_actions > 0) engine.queue->concurrent_actions = config.concurrent_actions;
+  // Unlike the limit above, a time-out taken out of the file is gone.
+  engine.queue->action_timeout = config.action_timeout;
 }

@@ -5,9 +5,13 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
+
+#include "platform/xmldb.h"
 
 struct ArCheck;
 struct Engine;
+struct LoadedConfig;
 
 // Hands one update to every ArCheck that takes its key, in load order.
 // Non-zero when one could not be applied (fatal).
@@ -20,10 +24,16 @@ int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t tim
 int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t number, uint64_t time_ms,
                        const char* value);
 
-// Makes checks the engine's references: the queue's entries and the
-// routing index follow them, and each one in order is subscribed
-// ("Adding subscription: %s") and moved to Normal.
-void engine_adopt(Engine& engine, std::deque<ArCheck>* checks);
+// Before a reload: each Triggered reference of the running load logs the
+// delayed actions it will never run.
+void engine_drop_delayed_for_reload(const Engine& engine);
+
+// Replaces the running load (null at start) with one made from db, which
+// it takes over: the old references are let go, the new ones made, each in
+// order subscribed ("Adding subscription: %s") and moved to Normal, and the
+// load's limits given to the action queue (a concurrency of 0 keeps the one
+// in force; the time-out is the file's, 0 for none).
+void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db);
 
 // Lets the engine's references go: the index is emptied and each key
 // unsubscribed. Queued and running actions stay.

@@ -6,7 +6,9 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -40,7 +42,6 @@ struct Run {
   std::vector<Record> records;
   int64_t now = 0;  // milliseconds from the start
   time_t wall0 = 0;
-  std::map<int, std::string> rule_names;  // of the load in force
   bool loading = false;                   // a load's own information lines stay out of the trace
 
   Record& add(RecordKind kind) {
@@ -65,7 +66,8 @@ class SimClock final : public Clock {
 // other push as what it is.
 class RecordingPublisher final : public Publisher {
  public:
-  explicit RecordingPublisher(Run& run) : run_(run) {}
+  // Rules are named as the load in force (config) names them.
+  RecordingPublisher(Run& run, const std::unique_ptr<LoadedConfig>& config) : run_(run), config_(config) {}
   int push(const char* key, int number, const char* value) override {
     if (strcmp(key, kLogKey) == 0) {
       run_.add(RecordKind::kLog).text = value;
@@ -85,7 +87,7 @@ class RecordingPublisher final : public Publisher {
         (key[used] == '\0' || strcmp(key + used, ".curr_entry") == 0)) {
       Record& r = run_.add(key[used] == '\0' ? RecordKind::kState : RecordKind::kValue);
       r.rule = rule;
-      r.rule_name = run_.rule_names[rule];
+      r.rule_name = rule_name(rule);
       r.ref = ref;
       r.text = value;
       return 0;
@@ -97,7 +99,18 @@ class RecordingPublisher final : public Publisher {
   bool stopped() const override { return false; }
 
  private:
+  // The load's rules are in the order of their numbers.
+  std::string rule_name(int index) const {
+    if (config_ == nullptr) return std::string();
+    const std::deque<AutoResponse>& rules = config_->rules;
+    const auto it = std::lower_bound(rules.begin(), rules.end(), index, [](const AutoResponse& ar, int n) {
+      return static_cast<int>(ar.index) < n;
+    });
+    return it != rules.end() && static_cast<int>(it->index) == index ? it->name : std::string();
+  }
+
   Run& run_;
+  const std::unique_ptr<LoadedConfig>& config_;
 };
 
 struct ProgramRun {
@@ -225,7 +238,7 @@ class Simulator {
         run_(run),
         paths_(Paths::fixed()),
         clock_(run),
-        publisher_(run),
+        publisher_(run, config_),
         spawner_(run, test.programs),
         spool_(run),
         counter_(run),
@@ -246,25 +259,13 @@ class Simulator {
       ar_log(kLogFatal, "Could not open config database");
       return false;
     }
-    if (config_ != nullptr) {
-      for (const ArCheck& check : config_->checks) ar_drop_delayed(&check, "the configuration was reloaded");
-    }
+    engine_drop_delayed_for_reload(engine_);
     run_.loading = true;
-    engine_release(engine_);
-    config_.reset();
-    config_ = config_load(db);
-    run_.rule_names.clear();
-    for (const AutoResponse& ar : config_->rules) {
-      run_.rule_names[static_cast<int>(ar.index)] = ar.name;
-      Rule& seen = rules_seen_[static_cast<int>(ar.index)];
-      seen.names.insert(ar.name);
-    }
+    engine_load(engine_, &config_, db);
+    for (const AutoResponse& ar : config_->rules) rules_seen_[static_cast<int>(ar.index)].names.insert(ar.name);
     for (const ArCheck& check : config_->checks) {
       rules_seen_[static_cast<int>(check.conf.ar->index)].refs.insert(static_cast<int>(check.conf.ref_index));
     }
-    engine_adopt(engine_, &config_->checks);
-    if (config_->concurrent_actions > 0) queue_.concurrent_actions = config_->concurrent_actions;
-    queue_.action_timeout = config_->action_timeout;
     run_.loading = false;
     return true;
   }
@@ -371,6 +372,8 @@ class Simulator {
 
   const TestFile& test_;
   Run& run_;
+  // The load in force; null before the first.
+  std::unique_ptr<LoadedConfig> config_;
   Paths paths_;
   SimClock clock_;
   RecordingPublisher publisher_;
@@ -379,7 +382,6 @@ class Simulator {
   ReplyCounter counter_;
   ActionQueue queue_;
   Engine engine_;
-  std::unique_ptr<LoadedConfig> config_;
   std::map<int, Rule> rules_seen_;
 };
 
