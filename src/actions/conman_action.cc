@@ -31,23 +31,15 @@ int queue_conman_action(ActionQueue& queue, ArCheck* check, const Action& action
   return 0;
 }
 
-namespace {
-
-std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
-  return xmldb_getstring(db, prefix.c_str(), key);
-}
-
-}  // namespace
-
 void audit_conman_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
   const std::string conman = action + ".conman";
-  const std::string ref = setting(db, conman, kRef);
+  const std::string ref = audit_setting(db, conman, kRef);
   if (interface_info_find(ref.c_str()) == nullptr && !interface_is_tunnel(ref.c_str())) {
     report->warning(conman + ".ref", (ref.empty() ? std::string("missing") : quoted(ref) + " is no interface") +
                                          ", so nothing acts on the command; name an interface such as "
                                          "config.interfaces.wan or a tunnel under config.openvpn");
   }
-  const std::string what = setting(db, conman, kAction);
+  const std::string what = audit_setting(db, conman, kAction);
   if (what.empty()) {
     report->error(conman + ".action", "missing, so the daemon stops the interface; use start or stop");
   } else {

@@ -41,12 +41,6 @@ int queue_custom_action(ActionQueue& queue, ArCheck* check, const Action& action
 
 namespace {
 
-std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
-  return xmldb_getstring(db, prefix.c_str(), key);
-}
-
-bool holds(xmldb_t* db, const std::string& path) { return xmldb_subtree(db, path.c_str()) != nullptr; }
-
 // A custom action's script, as this machine has it.
 void audit_script(AuditReport* report, const std::string& path, const std::string& script) {
   if (script.empty()) {
@@ -74,9 +68,9 @@ void audit_script(AuditReport* report, const std::string& path, const std::strin
 
 void audit_custom_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
   const std::string custom = action + ".custom";
-  audit_script(report, custom + ".script", setting(db, custom, kScript));
+  audit_script(report, custom + ".script", audit_setting(db, custom, kScript));
   const std::string args = custom + ".args";
-  if (holds(db, args)) {
+  if (audit_holds(db, args)) {
     audit_total(report, db, args, "arg", kMaxCustomArgs, "those arguments are passed empty");
     if (xmldb_getsize(db, args.c_str(), "total") > kMaxCustomArgs) {
       report->error(args + ".total", "is more than the " + std::to_string(kMaxCustomArgs) +

@@ -33,16 +33,8 @@ int queue_email_action(ActionQueue& queue, ArCheck* check, const Action& action,
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
 
-namespace {
-
-std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
-  return xmldb_getstring(db, prefix.c_str(), key);
-}
-
-}  // namespace
-
 void audit_email_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
-  if (setting(db, action + ".email", "to_addr").empty()) {
+  if (audit_setting(db, action + ".email", "to_addr").empty()) {
     report->error(action + ".email.to_addr", "missing, so the e-mail has no recipient; set the address");
   }
 }

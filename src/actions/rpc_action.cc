@@ -62,17 +62,9 @@ int queue_rpc_action(ActionQueue& queue, ArCheck* check, const Action& action, A
   return action_queued(result, status, "Could not queue action: %s", action.name);
 }
 
-namespace {
-
-std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
-  return xmldb_getstring(db, prefix.c_str(), key);
-}
-
-}  // namespace
-
 void audit_rpc_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
   const std::string rpc = action + ".rpc";
-  const std::string ref = setting(db, rpc, kRpcRef);
+  const std::string ref = audit_setting(db, rpc, kRpcRef);
   if (ref.empty()) {
     report->error(rpc + ".rpc_ref", "missing, so the action switches no outlet; name the power device, such as "
                                     "config.ports.port5");
@@ -88,8 +80,8 @@ void audit_rpc_action(AuditReport* report, xmldb_t* db, const std::string& actio
       audit_device(report, db, rpc + ".rpc_ref", ref, 3, "port", "the action has nothing to switch");
     }
   }
-  if (setting(db, rpc, kOutlet).empty()) report->error(rpc + ".outlet", "missing; set the outlet to switch");
-  const std::string what = setting(db, rpc, kAction);
+  if (audit_setting(db, rpc, kOutlet).empty()) report->error(rpc + ".outlet", "missing; set the outlet to switch");
+  const std::string what = audit_setting(db, rpc, kAction);
   if (what.empty()) {
     report->error(rpc + ".action", "missing, so pmpower is told nothing to do; use on, off or cycle");
   } else {

@@ -179,10 +179,6 @@ int queue_sms_action(ActionQueue& queue, ArCheck* check, const Action& action, A
 
 namespace {
 
-std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
-  return xmldb_getstring(db, prefix.c_str(), key);
-}
-
 // SMS numbers: the daemon texts every part of the setting between commas
 // and blanks as a number of its own, so a blank inside a number, or
 // anything but '+' and digits, texts numbers nobody meant.
@@ -215,8 +211,8 @@ void audit_sms_numbers(AuditReport* report, const std::string& path, const std::
 
 void audit_sms_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* check) {
   const std::string sms = action + ".sms";
-  const std::string numbers = setting(db, sms, kNumber);
-  if (numbers.empty() && setting(db, sms, kGatewayEmail).empty() &&
+  const std::string numbers = audit_setting(db, sms, kNumber);
+  if (numbers.empty() && audit_setting(db, sms, kGatewayEmail).empty() &&
       (check == nullptr || check->ops.reply_to == nullptr)) {
     report->error(sms, "neither number nor gateway_email is set, so the action fails; set the number to text");
   }

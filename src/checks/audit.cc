@@ -108,6 +108,12 @@ bool AuditReport::has_error_under(const std::string& path) const {
   return false;
 }
 
+std::string audit_setting(xmldb_t* db, const std::string& prefix, const char* key) {
+  return xmldb_getstring(db, prefix.c_str(), key);
+}
+
+bool audit_holds(xmldb_t* db, const std::string& path) { return xmldb_subtree(db, path.c_str()) != nullptr; }
+
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string one_of(const std::vector<std::string>& words) {

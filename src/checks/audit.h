@@ -59,6 +59,13 @@ size_t edit_distance(const std::string& a, const std::string& b);
 // text in double quotes, for quoting a configured value.
 std::string quoted(const std::string& text);
 
+// A setting under prefix, as a copy ("" when absent): a database text
+// lives only for a few further reads.
+std::string audit_setting(xmldb_t* db, const std::string& prefix, const char* key);
+
+// Whether the configuration holds an element at path.
+bool audit_holds(xmldb_t* db, const std::string& path);
+
 // "a", "a or b", "a, b or c".
 std::string one_of(std::initializer_list<const char*> words);
 std::string one_of(const std::vector<std::string>& words);

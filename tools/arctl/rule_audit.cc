@@ -19,12 +19,6 @@
 
 namespace {
 
-std::string setting(xmldb_t* db, const std::string& prefix, const char* key) {
-  return xmldb_getstring(db, prefix.c_str(), key);
-}
-
-bool holds(xmldb_t* db, const std::string& path) { return xmldb_subtree(db, path.c_str()) != nullptr; }
-
 std::vector<std::string> check_type_names() {
   std::vector<std::string> names;
   for (const CheckType* const* t = kCheckTypes; *t != nullptr; ++t) {
@@ -40,10 +34,10 @@ std::vector<std::string> action_type_names() {
 }
 
 void audit_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* check) {
-  if (setting(db, action, "name").empty()) {
+  if (audit_setting(db, action, "name").empty()) {
     report->error(action + ".name", "missing, so the daemon skips this whole rule; give the action a name");
   }
-  const std::string kind = setting(db, action, "action_type");
+  const std::string kind = audit_setting(db, action, "action_type");
   if (kind.empty()) {
     report->error(action + ".action_type",
                   "missing, so the daemon skips this whole rule; use " + one_of(action_type_names()));
@@ -52,27 +46,27 @@ void audit_action(AuditReport* report, xmldb_t* db, const std::string& action, c
     const ActionKind* row = action_kind_find(kind.c_str());
     if (row->audit != nullptr) row->audit(report, db, action, check);
   }
-  audit_whole_number(report, action + ".delay_time", setting(db, action, "delay_time"));
+  audit_whole_number(report, action + ".delay_time", audit_setting(db, action, "delay_time"));
 }
 
 void audit_action_list(AuditReport* report, xmldb_t* db, const std::string& list, const CheckType* check) {
-  if (!holds(db, list)) return;
+  if (!audit_holds(db, list)) return;
   audit_total(report, db, list, "action", kMaxActions, "the daemon skips this whole rule");
   const long total = std::min<long>(xmldb_getsize(db, list.c_str(), "total"), kMaxActions);
   for (long k = 1; k <= total; ++k) {
     const std::string action = list + ".action" + std::to_string(k);
-    if (holds(db, action)) audit_action(report, db, action, check);
+    if (audit_holds(db, action)) audit_action(report, db, action, check);
   }
 }
 
 // A disable schedule is on only when day 0's start hour is set.
 void audit_schedule(AuditReport* report, xmldb_t* db, const std::string& rule) {
   const std::string disable = rule + ".disable";
-  if (!holds(db, disable)) return;
-  const bool on = !setting(db, disable, "day0.start_hour").empty();
+  if (!audit_holds(db, disable)) return;
+  const bool on = !audit_setting(db, disable, "day0.start_hour").empty();
   for (int day = 0; day < 7; ++day) {
     const std::string window = disable + ".day" + std::to_string(day);
-    if (!holds(db, window)) continue;
+    if (!audit_holds(db, window)) continue;
     if (!on) {
       report->error(disable + ".day0.start_hour", "missing, so the daemon ignores the whole disable schedule; "
                                                   "set day0's window too (all four 0 for none)");
@@ -81,7 +75,7 @@ void audit_schedule(AuditReport* report, xmldb_t* db, const std::string& rule) {
     int32_t minutes[4] = {};  // start hour, start minute, end hour, end minute
     int32_t* minute = minutes;
     for (const char* key : {"start_hour", "start_min", "end_hour", "end_min"}) {
-      const std::string value = setting(db, window, key);
+      const std::string value = audit_setting(db, window, key);
       const std::string path = window + "." + key;
       audit_whole_number(report, path, value);
       const bool hour = key[strlen(key) - 1] == 'r';
@@ -289,7 +283,7 @@ void audit_unread_keys(AuditReport* report, xmldb_t* db, const std::string& rule
       const std::vector<std::string> typed = components(key);
       const std::string action = rule + "." + typed[0] + "." + typed[1];
       const std::string inner = key.substr(typed[0].size() + typed[1].size() + 2);
-      const std::string type = setting(db, action, "action_type");
+      const std::string type = audit_setting(db, action, "action_type");
       const ActionKind* kind = action_kind_find(type.c_str());
       std::vector<std::string> known = key_list(kActionSettings);
       if (kind != nullptr) {
@@ -322,9 +316,9 @@ void audit_rule(AuditReport* report, const OfflineConfig& config, const OfflineR
     audit_choice(report, p + ".check_type", rule.check_type, check_type_names(), "a check type",
                  "the daemon skips this rule");
   }
-  audit_flag(report, p + ".repeat_trigger", setting(db, p, "repeat_trigger"));
-  audit_whole_number(report, p + ".reset_timeout", setting(db, p, "reset_timeout"));
-  audit_whole_number(report, p + ".repeat_timeout", setting(db, p, "repeat_timeout"));
+  audit_flag(report, p + ".repeat_trigger", audit_setting(db, p, "repeat_trigger"));
+  audit_whole_number(report, p + ".reset_timeout", audit_setting(db, p, "reset_timeout"));
+  audit_whole_number(report, p + ".repeat_timeout", audit_setting(db, p, "repeat_timeout"));
   audit_schedule(report, db, p);
 
   const std::vector<uint32_t> audited = config.audit_references(rule, report);
@@ -353,9 +347,9 @@ void audit_configuration(const OfflineConfig& config, AuditReport* report) {
   xmldb_t* db = config.db();
   audit_total(report, db, kRulesRoot, "autoresponse", kMaxRules, "the daemon logs an error for each missing rule");
   for (const char* key : {"boot_delay", "concurrent_actions", "action_timeout"}) {
-    audit_whole_number(report, std::string(kRulesRoot) + "." + key, setting(db, kRulesRoot, key));
+    audit_whole_number(report, std::string(kRulesRoot) + "." + key, audit_setting(db, kRulesRoot, key));
   }
-  audit_flag(report, "config.cms.enabled", setting(db, "config.cms", "enabled"));
+  audit_flag(report, "config.cms.enabled", audit_setting(db, "config.cms", "enabled"));
   for (const LoadFinding& f : config.findings()) {
     if (!explain_cut(report, f)) {
       report->add(f.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, kRulesRoot,
@@ -364,6 +358,6 @@ void audit_configuration(const OfflineConfig& config, AuditReport* report) {
   }
   for (const OfflineRule& rule : config.rules()) {
     for (const LoadFinding& f : rule.findings) explain_cut(report, f);
-    if (holds(db, rule.path)) audit_rule(report, config, rule);
+    if (audit_holds(db, rule.path)) audit_rule(report, config, rule);
   }
 }
