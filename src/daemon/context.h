@@ -66,7 +66,6 @@ struct DaemonContext {
   LoopEvent tick_event;
   LoopEvent sigchld_event;
   uint32_t boot_delay = 0;
-  const char* control_key = nullptr;
 
   // The queue as the daemon's status last published it; "" before the first.
   std::string published_queue;

@@ -75,9 +75,6 @@ int dispatch_message(void* owner, char* body) {
     ar_log(kLogError, "Invalid message from infod");
     return 0;
   }
-  if (ctx->control_key != nullptr && strcmp(f.key, ctx->control_key) == 0) {
-    return control_handle(ctx->engine, f.value);
-  }
   return engine_deliver(ctx->engine, f.key, f.number, f.time_ms, f.value);
 }
 
@@ -108,14 +105,13 @@ namespace {
 // says otherwise, and the control key is subscribed first of all.
 void wire(DaemonContext* ctx, int fd) {
   link_init(&ctx->link, fd, dispatch_message, ctx);
-  ctx->control_key = kControlTable.key;
   ctx->sigchld_event.set(SIGCHLD, EV_SIGNAL | EV_PERSIST, daemon_reap, ctx);
   ctx->sigchld_event.add();
   ctx->tick_event.set(-1, 0, daemon_tick, ctx);
   ctx->tick_event.add_after(kTickSeconds);
   ctx->boot_delay = 0;
   ctx->queue.concurrent_actions = 2;
-  link_subscribe(&ctx->link, ctx->control_key);
+  link_subscribe(&ctx->link, kControlTable.key);
   status_publish_start(ctx);
 }
 

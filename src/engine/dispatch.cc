@@ -9,6 +9,7 @@
 #include "base/log.h"
 #include "checks/check_type.h"
 #include "config/loader.h"
+#include "engine/control.h"
 #include "engine/engine.h"
 #include "engine/router.h"
 #include "engine/state.h"
@@ -34,6 +35,7 @@ int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t 
 }
 
 int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value) {
+  if (strcmp(key, kControlTable.key) == 0) return control_handle(engine, value);
   const std::vector<ArCheck*>& takers = route_lookup(engine.routes, key);
   if (takers.empty()) {
     // After a reload infod still delivers updates of keys just

@@ -13,7 +13,8 @@ struct ArCheck;
 struct Engine;
 struct LoadedConfig;
 
-// Hands one update to every ArCheck that takes its key, in load order.
+// Hands one update to every ArCheck that takes its key, in load order; an
+// update of the control key is a control command (engine/control.h).
 // Non-zero when one could not be applied (fatal).
 int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value);
 

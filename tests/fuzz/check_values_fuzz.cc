@@ -17,7 +17,6 @@
 #include "daemon/context.h"
 #include "daemon/daemon.h"
 #include "daemon/reload.h"
-#include "engine/control.h"
 #include "engine/dispatch.h"
 #include "engine/state.h"
 #include "link/link.h"
@@ -47,7 +46,6 @@ struct Harness {
     std::ofstream(file) << kConfig;
     setenv("XMLDB_PATH", file.c_str(), 1);
     paths.config_file = file;
-    ctx.control_key = kControlTable.key;
     ctx.link.write_event_added = true;  // no socket: messages stay queued
     log_set_observer([](int, const char* line, void*) { if (line == nullptr) abort(); }, nullptr);
     if (load_config(&ctx) != 0 || ctx.config->checks.size() != 6) abort();

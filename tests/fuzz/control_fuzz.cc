@@ -27,7 +27,6 @@ struct Harness {
                            "</autoresponse></config>\n";
     setenv("XMLDB_PATH", file.c_str(), 1);
     paths.config_file = file;
-    ctx.control_key = kControlTable.key;
     ctx.link.write_event_added = true;  // no socket: messages stay queued
     if (load_config(&ctx) != 0 || ctx.config->checks.size() != 3) abort();
   }

@@ -14,7 +14,6 @@
 #include "base/log.h"
 #include "daemon/daemon.h"
 #include "daemon/reload.h"
-#include "engine/control.h"
 #include "link/link.h"
 #include "model/autoresponse.h"
 #include "support/e2e.h"
@@ -85,7 +84,6 @@ std::string make_dir() {
 
 TestDaemon::TestDaemon() : dir_(make_dir()), paths(test_paths(dir_)), ctx(paths, clock, spawner) {
   base_ = event_init();
-  ctx.control_key = kControlTable.key;
   // No socket: messages stay queued for take_sent.
   ctx.link.fd = -1;
   ctx.link.write_event_added = true;

@@ -345,9 +345,7 @@ class Simulator {
         r.key = s.key;
         r.text = s.text;
         const uint64_t time_ms = static_cast<uint64_t>(run_.wall0) * 1000 + static_cast<uint64_t>(run_.now);
-        // A control command arrives as an update of the control key, as in the daemon.
-        result = s.key == kControlTable.key ? control_handle(engine_, s.text.c_str())
-                                            : engine_deliver(engine_, s.key.c_str(), 0, time_ms, s.text.c_str());
+        result = engine_deliver(engine_, s.key.c_str(), 0, time_ms, s.text.c_str());
         break;
       }
       case StepKind::kReply:
