@@ -16,7 +16,9 @@ log4c_appender_t* g_appender = nullptr;
 LogObserver g_observer = nullptr;
 void* g_observer_data = nullptr;
 
-std::string vformat(const char* format, va_list args) {
+}  // namespace
+
+std::string format_text(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
   const int n = vsnprintf(nullptr, 0, format, copy);
@@ -25,8 +27,6 @@ std::string vformat(const char* format, va_list args) {
   if (n > 0) vsnprintf(text.data(), text.size() + 1, format, args);
   return text;
 }
-
-}  // namespace
 
 void log_open(const char* name, LogSink sink) {
   g_category = log4c_category_new(name);
@@ -68,7 +68,7 @@ void ar_log(int priority, const char* format, ...) {
     }
     if (g_observer != nullptr) {
       va_start(args, format);
-      const std::string text = vformat(format, args);
+      const std::string text = format_text(format, args);
       va_end(args);
       g_observer(priority, text.c_str(), g_observer_data);
     }
@@ -87,7 +87,7 @@ std::string ar_log_text(int priority, const char* format, ...) {
 
 std::string ar_vlog_text(int priority, const char* format, va_list args) {
   const int saved_errno = errno;
-  std::string text = vformat(format, args);
+  std::string text = format_text(format, args);
   errno = saved_errno;
   ar_log(priority, "%s", text.c_str());
   return text;

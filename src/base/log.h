@@ -31,6 +31,9 @@ void log_close();
 // priority. Keeps errno as it was and flushes all standard I/O afterwards.
 void ar_log(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// The text format and args make, of any length.
+std::string format_text(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+
 // Logs as ar_log does and returns the message, whatever the priority: for
 // callers that keep beside the log what they said in it.
 std::string ar_log_text(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -15,13 +15,7 @@
 namespace {
 
 CheckOutcome formatted(CheckOutcomeKind kind, const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  const int n = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  CheckOutcome outcome{kind, std::string(n > 0 ? static_cast<size_t>(n) : 0, '\0')};
-  if (n > 0) vsnprintf(outcome.reason.data(), outcome.reason.size() + 1, format, args);
-  return outcome;
+  return CheckOutcome{kind, format_text(format, args)};
 }
 
 }  // namespace
