@@ -312,9 +312,9 @@ class Simulator {
       if (s.kind != StepKind::kExpectState && s.kind != StepKind::kExpectValue) continue;
       const std::string where = test_.file + ":" + std::to_string(s.line) + ": ";
       std::vector<int> numbers;
-      const bool number = s.key.find_first_not_of("0123456789") == std::string::npos;
+      const std::optional<int> number = rule_number(s.key);
       for (const auto& [n, rule] : rules_seen_) {
-        if (number ? s.key.size() < 10 && std::stoi(s.key) == n : rule.names.count(s.key) > 0) numbers.push_back(n);
+        if (number ? *number == n : rule.names.count(s.key) > 0) numbers.push_back(n);
       }
       if (numbers.empty()) return *fault = where + test_.config + " has no rule " + s.key, false;
       if (numbers.size() > 1) return *fault = where + "several rules are named " + s.key + ": give the number", false;

@@ -368,6 +368,11 @@ std::string quote_word(const std::string& word) {
   return quoted + "'";
 }
 
+std::optional<int> rule_number(const std::string& rule) {
+  if (rule.empty() || rule.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  return rule.size() < 10 ? std::stoi(rule) : 0;
+}
+
 bool parse_test_file(const std::string& file, const std::string& text, TestFile* test, std::string* fault) {
   *test = TestFile();
   test->file = file;

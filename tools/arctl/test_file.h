@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,11 @@ bool split_words(const std::string& text, std::vector<std::string>* words, std::
 
 // word as split_words reads it back: unchanged when it needs no quotes.
 std::string quote_word(const std::string& word);
+
+// The number of the rule an expect line's RULE names by number; nullopt
+// when RULE is a name. A number too long for any rule is 0, which no rule
+// has.
+std::optional<int> rule_number(const std::string& rule);
 
 // The wall clock at time 0 of test: sets TZ to its zone for this process
 // (local time follows the zone from then on) and converts. False with

@@ -38,15 +38,12 @@ std::string quoted(const std::string& text) { return "\"" + visible(text) + "\""
 
 // Whether RULE of an expect line, a number or a name, is the record's rule.
 bool same_rule(const std::string& rule, const Record& r) {
-  if (!rule.empty() && rule.find_first_not_of("0123456789") == std::string::npos) {
-    return rule.size() < 10 && std::stoi(rule) == r.rule;
-  }
-  return rule == r.rule_name;
+  const std::optional<int> number = rule_number(rule);
+  return number ? *number == r.rule : rule == r.rule_name;
 }
 
 std::string subject(const Step& step) {
-  const bool number = step.key.find_first_not_of("0123456789") == std::string::npos;
-  return (number ? "rule " : "") + step.key + " ref " + std::to_string(step.ref);
+  return (rule_number(step.key) ? "rule " : "") + step.key + " ref " + std::to_string(step.ref);
 }
 
 class Judge {
