@@ -85,7 +85,6 @@ void ActionQueue::drop_entry(const QueuedAction* target) {
   for (auto it = queue_.begin(); it != queue_.end(); ++it) {
     if (&*it == target) {
       queue_.erase(it);
-      --queued_;
       return;
     }
   }
@@ -96,7 +95,7 @@ void ActionQueue::drop_entry(const QueuedAction* target) {
 // most gives way, when that rule holds more than this one and this one
 // less than half. False when nothing gives way.
 bool ActionQueue::make_room(int32_t held) {
-  if (2 * held >= queued_) return false;
+  if (2 * held >= queued()) return false;
   const std::string* most = nullptr;
   int32_t most_held = held;
   for (const QueuedAction& qa : queue_) {
@@ -142,8 +141,8 @@ int action_exit_status(int wait_status) {
 int ActionQueue::enqueue(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
                      const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag) {
   const std::string& ar_path = check->conf.ar->path;
-  if (queued_ > kMaxQueuedActions && !make_room(held_by(ar_path))) {
-    ar_log(kLogFatal, "Too many queued actions %d", queued_);
+  if (queued() > kMaxQueuedActions && !make_room(held_by(ar_path))) {
+    ar_log(kLogFatal, "Too many queued actions %d", queued());
     return 1;
   }
   try {
@@ -166,7 +165,6 @@ int ActionQueue::enqueue(ArCheck* check, const Action& action, ActionStatus* sta
     ar_log(kLogFatal, "Could not allocated queued action");
     return 1;
   }
-  ++queued_;
   start_waiting();
   return 0;
 }
@@ -203,9 +201,9 @@ void ActionQueue::child_ended(pid_t pid, int wait_status) {
     const int status = action_exit_status(wait_status);
     --running_;
     const LogLine line = format_log_line("Finished action: %s with status %d for AR: %s - %d queued actions remaining",
-                                         qa.action_name.c_str(), status, qa.ar_name.c_str(), queued_ - 1);
+                                         qa.action_name.c_str(), status, qa.ar_name.c_str(), queued() - 1);
     ar_log(kLogInfo, "Reaped %d - status %d - action %s - %d queued actions remaining", static_cast<int>(pid), status,
-           qa.action_path.c_str(), queued_ - 1);
+           qa.action_path.c_str(), queued() - 1);
     drop_entry(&qa);
     publisher_.push_log(line.text);
     break;

@@ -136,7 +136,7 @@ class ActionQueue {
   void attach(std::deque<ArCheck>* checks);
 
   const std::list<QueuedAction>& entries() const { return queue_; }
-  int32_t queued() const { return queued_; }
+  int32_t queued() const { return static_cast<int32_t>(queue_.size()); }
   int32_t running() const { return running_; }
 
   Publisher& publisher() const { return publisher_; }
@@ -165,7 +165,6 @@ class ActionQueue {
   SmsSpool& spool_;
   std::optional<std::string> hostname_;
   std::list<QueuedAction> queue_;
-  int32_t queued_ = 0;
   int32_t running_ = 0;
   // Turns of the fair order: the turn of the action started last, and the
   // next turn of each rule that has had one since.
