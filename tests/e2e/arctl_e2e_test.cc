@@ -62,7 +62,7 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
       head + "1  rack    environmental  1 config.ports.port1.enviro  Triggered   31.5\n"
              "2  status  sms            1                            Normal      +15551234567:status\\x1enow\n"
              "3  broken  thermometer    -                            not loaded  -\n";
-  EXPECT_TRUE(eventually([&] { return (r = arctl(box, {"status"})).out.rfind(table, 0) == 0; }, 5000)) << r.out;
+  EXPECT_TRUE(eventually([&] { return (r = arctl(box, {"status"})).out.rfind(table, 0) == 0; })) << r.out;
 
   ConfigBuilder c;
   c.set("config.autoresponse.total", 1);

@@ -203,7 +203,7 @@ int Sandbox::start_daemon_against_own_socket(const std::string& log) {
   int fd = -1;
   if (listener >= 0 && listen(listener, 1) == 0 && start_daemon(log)) {
     pollfd p{listener, POLLIN, 0};
-    if (poll(&p, 1, 10000) == 1) fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (poll(&p, 1, 30000) == 1) fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
   }
   if (listener >= 0) close(listener);
   return fd;

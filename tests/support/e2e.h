@@ -25,7 +25,7 @@ void write_file(const std::string& path, const std::string& text, mode_t mode = 
 inline const std::string kBuildDir = AR_BUILD_DIR;
 
 template <class Predicate>
-bool eventually(Predicate predicate, int timeout_ms = 10000) {
+bool eventually(Predicate predicate, int timeout_ms = 30000) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
   for (struct timespec ts{0, 10 * 1000 * 1000}; !predicate(); nanosleep(&ts, nullptr)) {
     if (SteadyClock::now() >= deadline) return false;
@@ -61,7 +61,7 @@ pid_t spawn_unshared(const std::string& script, const std::string& err_path,
                      const std::map<std::string, std::string>& env = {});
 
 // The exit code (128 plus the signal when killed); -1, the child killed, after timeout_ms.
-int wait_exit(pid_t pid, int timeout_ms = 10000);
+int wait_exit(pid_t pid, int timeout_ms = 30000);
 
 int bound_socket(int type, const std::string& path);
 
@@ -74,8 +74,8 @@ class Raw {
   bool connected() const { return fd_ >= 0; }
   bool write_all(const std::string& bytes) const;
   // Up to len bytes, as long as each piece comes within timeout_ms.
-  std::string read_bytes(size_t len, int timeout_ms = 5000) const;
-  std::string read_body(int timeout_ms = 5000) const;  // "" when no frame comes
+  std::string read_bytes(size_t len, int timeout_ms = 15000) const;
+  std::string read_body(int timeout_ms = 15000) const;  // "" when no frame comes
 
  private:
   int fd_;
@@ -86,8 +86,8 @@ struct DevInfod {
   bool start();  // and waits until it accepts connections
   int stop();    // with SIGTERM; its exit status
   std::pair<int, std::string> command(Strings args) const;
-  // Waits (10 s unless told) for a line of the log beginning with text.
-  bool logged(const std::string& text, int timeout_ms = 10000) const;
+  // Waits (30 s unless told) for a line of the log beginning with text.
+  bool logged(const std::string& text, int timeout_ms = 30000) const;
   std::string socket, log, err;
   pid_t pid = -1;
 };
@@ -99,14 +99,14 @@ struct Sandbox {
   std::string path(const std::string& relative) const { return dir.path() + relative; }
   void write_config(const ConfigBuilder& c) { write_file(path("/etc/config/config.xml"), c.xml()); }
   bool start_daemon(const std::string& log = "");  // its standard error goes to log, else daemon.log
-  // The daemon against the caller's own socket at infod's path: the connected socket, or -1 after 10 s.
+  // The daemon against the caller's own socket at infod's path: the connected socket, or -1 after 30 s.
   int start_daemon_against_own_socket(const std::string& log = "");
   // Writes config, starts infod and the daemon, and waits for the line ready in infod's log.
   bool start(const ConfigBuilder& config, const std::string& ready) {
     write_config(config);
     return infod.start() && start_daemon() && infod.logged(ready);
   }
-  int daemon_exit(int timeout_ms = 10000) { return wait_exit(std::exchange(daemon, -1), timeout_ms); }
+  int daemon_exit(int timeout_ms = 30000) { return wait_exit(std::exchange(daemon, -1), timeout_ms); }
   bool daemon_running() const { return daemon > 0 && waitpid(daemon, nullptr, WNOHANG) == 0; }
   pid_t daemon_pid() const { return daemon; }
   bool daemon_logged(const std::string& text) const {  // its standard error
