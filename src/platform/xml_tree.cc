@@ -143,6 +143,46 @@ XmlTree::Id XmlTree::find(std::string_view prefix, std::string_view key) const {
   return at == kNone || key.empty() ? at : find_below(at, key);
 }
 
+namespace {
+
+// Eight bytes a step, each mixed in with a multiply and a shift.
+void mix(uint64_t* hash, uint64_t word) {
+  *hash = (*hash ^ word) * 0xff51afd7ed558ccdULL;
+  *hash ^= *hash >> 32;
+}
+
+// The text's length first, so that no two runs of texts hash alike by
+// where one ends and the next begins.
+void mix_text(uint64_t* hash, const char* text) {
+  const size_t length = std::strlen(text);
+  mix(hash, length);
+  for (size_t at = 0; at < length; at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text + at, std::min<size_t>(8, length - at));
+    mix(hash, word);
+  }
+}
+
+}  // namespace
+
+uint64_t XmlTree::fingerprint(Id id) const {
+  if (id == kNone || id >= elements_.size())
+    return 0;
+  const Id end = has_children(id) ? elements_[id].value_or_end : id + 1;
+  uint64_t hash = 0xcbf29ce484222325ULL;
+  for (Id e = id; e < end; ++e) {
+    // In document order the distance back to each element's parent gives
+    // the shape; a text is marked apart from an element with children.
+    mix(&hash, e == id ? 0 : e - elements_[e].parent);
+    mix_text(&hash, name(e));
+    const char* text = value(e);
+    mix(&hash, text != nullptr ? 1 : 2);
+    if (text != nullptr)
+      mix_text(&hash, text);
+  }
+  return hash;
+}
+
 XmlTree::Id XmlTree::next_sibling(Id id) const {
   // Past a leaf comes its next sibling, past an element with children the
   // end of its descendants; either is a sibling when it has the same parent.

@@ -73,6 +73,11 @@ class XmlTree {
   Id find_below(Id at, std::string_view rest) const;
 
   Id root() const { return elements_.empty() ? kNone : 0; }
+
+  // A 64-bit hash of the element's whole subtree: every name and text and
+  // how they nest, in document order; 0 for kNone. Equal subtrees of two
+  // parses hash alike, so a reload can tell which rules an edit left alone.
+  uint64_t fingerprint(Id id) const;
   size_t size() const { return elements_.size(); }
 
   const char* name(Id id) const { return pool_.data() + elements_[id].name; }

@@ -1,0 +1,202 @@
+// The text of a rule's kept record, written and read.
+#include "engine/kept_record.h"
+
+#include <cinttypes>
+#include <charconv>
+#include <cstdio>
+
+#include "base/escape.h"
+
+namespace {
+
+constexpr char kVersion[] = "1";
+// What separates references, fields and the parts of a field.
+constexpr char kSeparators[] = "; ,@=";
+constexpr char kStatusLetters[] = "npqd";  // by ActionStatus
+
+template <class Number>
+void append_number(std::string* out, Number n) {
+  char digits[24];
+  *out += std::string_view(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, n).ptr - digits));
+}
+
+template <class Number>
+bool read_number(std::string_view text, Number* n) {
+  if (text.empty()) return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *n);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+// Splits text at the first sep: *head is before it, text after it (empty
+// and false when there is none: then *head is all of it).
+bool split(std::string_view* text, char sep, std::string_view* head) {
+  const size_t at = text->find(sep);
+  *head = text->substr(0, at);
+  if (at == std::string_view::npos) {
+    *text = std::string_view();
+    return false;
+  }
+  text->remove_prefix(at + 1);
+  return true;
+}
+
+void append_statuses(std::string* out, const std::vector<ActionStatus>& statuses) {
+  if (statuses.empty()) {
+    *out += '-';
+    return;
+  }
+  for (size_t i = 0; i < statuses.size();) {
+    size_t run = 1;
+    while (i + run < statuses.size() && statuses[i + run] == statuses[i]) ++run;
+    *out += kStatusLetters[statuses[i] < 4 ? statuses[i] : 0];
+    if (run > 1) append_number(out, run);
+    i += run;
+  }
+}
+
+// At most this many statuses a record may claim: two lists of a rule's own
+// actions and the shared ones, each at most a thousand and twenty-four.
+constexpr size_t kMaxStatuses = 4 * 1024;
+
+bool read_statuses(std::string_view text, std::vector<ActionStatus>* statuses) {
+  statuses->clear();
+  if (text == "-") return true;
+  while (!text.empty()) {
+    const size_t letter = std::string_view(kStatusLetters).find(text[0]);
+    if (letter == std::string_view::npos) return false;
+    text.remove_prefix(1);
+    size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+    size_t run = 1;
+    if (digits > 0 && (!read_number(text.substr(0, digits), &run) || run < 2)) return false;
+    text.remove_prefix(digits);
+    if (run > kMaxStatuses - statuses->size()) return false;
+    statuses->insert(statuses->end(), run, static_cast<ActionStatus>(letter));
+  }
+  return !statuses->empty();
+}
+
+bool read_event(std::string_view text, KeptEvent* event) {
+  std::string_view key, number, time;
+  if (!split(&text, ',', &key) || !split(&text, ',', &number) || !split(&text, ',', &time)) return false;
+  return percent_unescape(key, &event->key) && read_number(number, &event->number) &&
+         read_number(time, &event->time_ms) && percent_unescape(text, &event->value);
+}
+
+bool read_due(std::string_view text, KeptDue* due) {
+  std::string_view action, when;
+  if (!split(&text, '@', &action) || !split(&text, ',', &when)) return false;
+  return read_number(action, &due->action) && read_number(when, &due->due_ms) && percent_unescape(text, &due->name);
+}
+
+bool read_reference(std::string_view text, KeptReference* ref) {
+  std::string_view number, state, since, statuses;
+  if (!split(&text, ' ', &number) || !split(&text, ' ', &state) || !split(&text, ' ', &since)) return false;
+  split(&text, ' ', &statuses);
+  int32_t state_number = 0;
+  if (!read_number(number, &ref->ref) || ref->ref == 0 || !read_number(state, &state_number) ||
+      state_number < kArNormal || state_number > kArDisabled || !read_number(since, &ref->since_ms) ||
+      !read_statuses(statuses, &ref->statuses)) {
+    return false;
+  }
+  ref->state = static_cast<ArCheckState>(state_number);
+  while (!text.empty()) {
+    std::string_view field;
+    split(&text, ' ', &field);
+    if (field.size() < 2 || field[1] != '=') return false;
+    const std::string_view value = field.substr(2);
+    switch (field[0]) {
+      case 'e':
+        if (ref->event) return false;
+        if (!read_event(value, &ref->event.emplace())) return false;
+        break;
+      case 'd':
+        if (!read_due(value, &ref->delayed.emplace_back())) return false;
+        break;
+      case 'r':
+        if (!read_number(value, &ref->repeat_ms)) return false;
+        break;
+      case 't':
+        if (!read_number(value, &ref->timeout_end_ms)) return false;
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string kept_rule_key(uint32_t rule_number) {
+  return "config.autoresponse.daemon.kept." + std::to_string(rule_number);
+}
+
+std::string kept_rule_format(const KeptRule& rule) {
+  std::string out = kVersion;
+  char fingerprint[20];
+  snprintf(fingerprint, sizeof fingerprint, " %016" PRIx64 " ", rule.fingerprint);
+  out += fingerprint;
+  append_number(&out, rule.written_ms);
+  for (const KeptReference& ref : rule.refs) {
+    out += ';';
+    append_number(&out, ref.ref);
+    out += ' ';
+    append_number(&out, static_cast<int32_t>(ref.state));
+    out += ' ';
+    append_number(&out, ref.since_ms);
+    out += ' ';
+    append_statuses(&out, ref.statuses);
+    if (ref.event) {
+      out += " e=";
+      percent_escape(&out, ref.event->key, kSeparators);
+      out += ',';
+      append_number(&out, ref.event->number);
+      out += ',';
+      append_number(&out, ref.event->time_ms);
+      out += ',';
+      percent_escape(&out, ref.event->value, kSeparators);
+    }
+    for (const KeptDue& due : ref.delayed) {
+      out += " d=";
+      append_number(&out, due.action);
+      out += '@';
+      append_number(&out, due.due_ms);
+      out += ',';
+      percent_escape(&out, due.name, kSeparators);
+    }
+    if (ref.repeat_ms != 0) {
+      out += " r=";
+      append_number(&out, ref.repeat_ms);
+    }
+    if (ref.timeout_end_ms != 0) {
+      out += " t=";
+      append_number(&out, ref.timeout_end_ms);
+    }
+  }
+  return out;
+}
+
+bool kept_rule_parse(std::string_view text, KeptRule* rule) {
+  *rule = KeptRule();
+  std::string_view head, version, fingerprint, written;
+  const bool more = split(&text, ';', &head);
+  if (!split(&head, ' ', &version) || version != kVersion || !split(&head, ' ', &fingerprint) ||
+      fingerprint.size() != 16) {
+    return false;
+  }
+  written = head;
+  const auto [end, error] =
+      std::from_chars(fingerprint.data(), fingerprint.data() + fingerprint.size(), rule->fingerprint, 16);
+  if (error != std::errc() || end != fingerprint.data() + fingerprint.size() ||
+      !read_number(written, &rule->written_ms)) {
+    return false;
+  }
+  if (!more) return true;
+  while (true) {
+    std::string_view ref;
+    const bool again = split(&text, ';', &ref);
+    if (!read_reference(ref, &rule->refs.emplace_back())) return false;
+    if (!again) return true;
+  }
+}
