@@ -189,7 +189,7 @@ void ActionQueue::start_waiting() {
     }
     qa->state = kQueuedRunning;
     qa->pid = pid;
-    qa->started = clock_.monotonic_seconds();
+    qa->started = clock_.monotonic_ms();
     qa->since = clock_.wall_seconds();
     ++running_;
   }
@@ -212,21 +212,21 @@ void ActionQueue::child_ended(pid_t pid, int wait_status) {
 }
 
 void ActionQueue::check_timeouts() {
-  const int64_t now = clock_.monotonic_seconds();
+  const int64_t now = clock_.monotonic_ms();
   for (QueuedAction& qa : queue_) {
     if (qa.state != kQueuedRunning) continue;
     if (qa.terminated < 0) {
       // Without a time-out nothing new is ended; but a child already sent
       // SIGTERM still gets its SIGKILL below, even if a reload has since
       // taken the time-out away, or it could hold its slot for ever.
-      if (action_timeout <= 0 || now - qa.started < action_timeout) continue;
+      if (action_timeout <= 0 || now - qa.started < static_cast<int64_t>(action_timeout) * 1000) continue;
       ar_log(kLogError, "Action timed out: %s for AR: %s", qa.action_name.c_str(), qa.ar_name.c_str());
       const LogLine line = format_log_line("Action timed out: %s for AR: %s", qa.action_name.c_str(),
                                            qa.ar_name.c_str());
       publisher_.push_log(line.text);
       spawner_.kill_child(qa.pid, SIGTERM);
       qa.terminated = now;
-    } else if (!qa.killed && now - qa.terminated >= kActionKillGrace) {
+    } else if (!qa.killed && now - qa.terminated >= kActionKillGrace * 1000) {
       spawner_.kill_child(qa.pid, SIGKILL);
       qa.killed = true;
     }

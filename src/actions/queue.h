@@ -37,9 +37,9 @@ struct QueuedAction {
   int32_t tag = 0;                // 2 for Nagios reports, else 0
   pid_t pid = 0;
   QueuedActionState state = kQueuedWaiting;
-  int64_t started = 0;      // monotonic seconds when the child started
+  int64_t started = 0;      // monotonic milliseconds when the child started
   int64_t since = 0;        // wall seconds when it was queued, then when it started
-  int64_t terminated = -1;  // monotonic seconds of the SIGTERM; -1: none sent
+  int64_t terminated = -1;  // monotonic milliseconds of the SIGTERM; -1: none sent
   bool killed = false;      // SIGKILL sent
   std::string action_name;  // the Action's name
   std::string action_path;  // the Action's configuration path

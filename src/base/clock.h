@@ -14,14 +14,20 @@ static_assert(sizeof(time_t) == 8, "time_t must have 64 bits");
 class Clock {
  public:
   virtual ~Clock() = default;
-  // Whole seconds on a clock that never steps.
-  virtual int64_t monotonic_seconds() = 0;
-  // Seconds since the epoch.
-  virtual time_t wall_seconds() = 0;
+  // Milliseconds on a clock that never steps: delays, repeats and
+  // time-outs are measured from their own instant to the millisecond.
+  virtual int64_t monotonic_ms() = 0;
+  // Milliseconds since the epoch.
+  virtual int64_t wall_ms() = 0;
+  // Whole seconds since the epoch.
+  time_t wall_seconds() { return static_cast<time_t>(floor_div(wall_ms(), 1000)); }
+
+  // a / b rounded down, for times before the epoch too.
+  static int64_t floor_div(int64_t a, int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0); }
 };
 
 class SystemClock final : public Clock {
  public:
-  int64_t monotonic_seconds() override;
-  time_t wall_seconds() override;
+  int64_t monotonic_ms() override;
+  int64_t wall_ms() override;
 };

@@ -22,7 +22,10 @@ namespace {
 
 constexpr char kCurrEntry[] = ".curr_entry";
 
-int64_t seconds_now(const Engine& engine) { return engine.clock->monotonic_seconds(); }
+int64_t now_ms(const Engine& engine) { return engine.clock->monotonic_ms(); }
+
+// When something a number of seconds after from falls due.
+int64_t after(int64_t from, int32_t seconds) { return from + static_cast<int64_t>(seconds) * 1000; }
 
 // Pushes the state name, the current value (when event is given) and the
 // log line. False when the reference key could not be made: nothing is
@@ -142,7 +145,7 @@ int ar_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckE
 
 void ar_trigger(Engine& engine, ArCheck* check, CheckEventPtr event) {
   check->state = kArTriggered;
-  check->state_time = seconds_now(engine);
+  check->state_time = now_ms(engine);
   check->current_event = std::move(event);
   if (publish(engine, check, check->current_event.get())) ar_queue_trigger_actions(engine, check);
 }
@@ -161,7 +164,7 @@ void ar_drop_delayed(const ArCheck* check, const char* why) {
 void ar_resolve(Engine& engine, ArCheck* check, CheckEventPtr event) {
   ar_drop_delayed(check, "its reference resolved");
   check->state = kArResolving;
-  check->state_time = seconds_now(engine);
+  check->state_time = now_ms(engine);
   check->current_event = std::move(event);
   if (publish(engine, check, check->current_event.get())) ar_queue_resolve_actions(engine, check);
 }
@@ -180,7 +183,7 @@ int ar_refresh(Engine& engine, ArCheck* check, CheckEventPtr event) {
 void ar_timeout(Engine& engine, ArCheck* check) {
   check->state = kArTimeout;
   check->current_event.reset();
-  check->state_time = seconds_now(engine);
+  check->state_time = now_ms(engine);
   publish(engine, check, nullptr);
 }
 
@@ -188,7 +191,7 @@ void ar_normal(Engine& engine, ArCheck* check) {
   check->current_event.reset();
   std::fill_n(check->statuses.data(), check->trigger_count() + check->resolve_count(), kActionPending);
   check->state = kArNormal;
-  check->state_time = seconds_now(engine);
+  check->state_time = now_ms(engine);
   publish(engine, check, nullptr);
 }
 
@@ -196,7 +199,7 @@ void ar_disable(Engine& engine, ArCheck* check) {
   ar_drop_delayed(check, "its rule was disabled");
   check->state = kArDisabled;
   check->current_event.reset();
-  check->state_time = seconds_now(engine);
+  check->state_time = now_ms(engine);
   publish(engine, check, nullptr);
 }
 
@@ -208,7 +211,7 @@ void ar_queue_trigger_actions(Engine& engine, ArCheck* check) {
   while (true) {
     const size_t i = first_pending(statuses, actions.size());
     if (i < actions.size()) {
-      if (seconds_now(engine) < check->state_time + static_cast<int64_t>(actions[i].delay_time)) return;
+      if (now_ms(engine) < after(check->state_time, actions[i].delay_time)) return;
       offer(engine, check, actions[i], &statuses[i], "Queuing triggered action: %s for AR: %s - %d actions in the queue");
       continue;
     }
@@ -219,10 +222,10 @@ void ar_queue_trigger_actions(Engine& engine, ArCheck* check) {
     // A repeat at most once per call: with a repeat time-out of 0 the
     // actions would otherwise be queued again without end.
     if (!ar->repeat_trigger || repeated) return;
-    if (seconds_now(engine) < check->state_time + static_cast<int64_t>(ar->repeat_timeout)) return;
+    if (now_ms(engine) < after(check->state_time, ar->repeat_timeout)) return;
     repeated = true;
     std::fill_n(statuses, actions.size(), kActionPending);
-    check->state_time = seconds_now(engine);
+    check->state_time = now_ms(engine);
   }
 }
 

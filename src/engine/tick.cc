@@ -33,7 +33,9 @@ void tick_one(Engine& engine, ArCheck* check, const tm& local) {
       ar_queue_resolve_actions(engine, check);
       break;
     case kArTimeout:
-      if (engine.clock->monotonic_seconds() > check->state_time + static_cast<int64_t>(ar->reset_timeout)) ar_normal(engine, check);
+      if (engine.clock->monotonic_ms() > check->state_time + static_cast<int64_t>(ar->reset_timeout) * 1000) {
+        ar_normal(engine, check);
+      }
       break;
     default:
       break;

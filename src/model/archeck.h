@@ -56,7 +56,7 @@ struct ArCheckConf {
 
 struct ArCheck {
   ArCheckConf conf;
-  int64_t state_time = 0;  // monotonic seconds of the last state change
+  int64_t state_time = 0;  // monotonic milliseconds of the last state change
   CheckEventPtr current_event;
   // One per action of conf.ar->trigger_actions, then of resolve_actions.
   ActionStatuses statuses;

@@ -30,11 +30,13 @@ class ConfigBuilder {
 
 class FakeClock final : public Clock {
  public:
-  int64_t monotonic_seconds() override { return monotonic; }
-  time_t wall_seconds() override { return wall; }
+  int64_t monotonic_ms() override { return monotonic * 1000 + ms; }
+  int64_t wall_ms() override { return static_cast<int64_t>(wall) * 1000 + ms; }
   void advance(int64_t seconds) { monotonic += seconds, wall += seconds; }
+  void advance_ms(int64_t n) { advance(Clock::floor_div(ms + n, 1000)), ms = ms + n - Clock::floor_div(ms + n, 1000) * 1000; }
   int64_t monotonic = 1000;
   time_t wall = 1700000000;  // a Tuesday, 22:13:20 UTC
+  int64_t ms = 0;            // the milliseconds past both seconds
 };
 
 // Records every start and answers with increasing pids (or starts it for real); the next `fail` starts fail instead.

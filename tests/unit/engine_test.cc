@@ -177,6 +177,28 @@ TEST_F(EngineFlow, DelaysReleaseTriggerActionsInListOrderFromTheLastTrigger) {
   EXPECT_EQ((Strings{"A", "B", "C", "R1", "R2", "A"}), g_offered);
 }
 
+// A delay runs from the trigger's own millisecond, wherever the tick's second falls: 20 s after 10.33 s is due at
+// 30.33 s, and the reset time-out ends only once it is over to the millisecond.
+TEST_F(EngineFlow, DelaysAndTimeOutsAreMeasuredToTheMillisecond) {
+  actions("trigger_actions", {{"A", 20}});
+  c.set(rule_path(1) + ".reset_timeout", 5);
+  load();
+  d.clock.advance_ms(10330);
+  at(0, "31");
+  for (const int64_t step : {19670, 329}) {
+    d.clock.advance_ms(step);
+    EXPECT_EQ(0u, ticked(0)) << step;
+  }
+  d.clock.advance_ms(1);
+  EXPECT_EQ(1u, ticked(0));
+  d.clock.advance_ms(670);
+  at(0, "29");  // Timeout at 31.000
+  d.clock.advance_ms(5000);
+  EXPECT_EQ(Strings{}, at(0, nullptr));
+  d.clock.advance_ms(1);
+  EXPECT_EQ((Strings{"status=Normal", kLine + "Normal"}), at(0, nullptr));
+}
+
 // Every reference keeps its own statuses, more than fit beside it.
 TEST_F(EngineFlow, CentralManagementNodesComeFirstAndEachReferenceRunsEveryActionOnce) {
   c.set("config.cms.enabled", "on").set("config.cms.cms1.delay_time", 0).set("config.cms.other.delay_time", 0);

@@ -55,8 +55,8 @@ struct Run {
 class SimClock final : public Clock {
  public:
   explicit SimClock(Run& run) : run_(run) {}
-  int64_t monotonic_seconds() override { return kMonotonicStart + run_.now / 1000; }
-  time_t wall_seconds() override { return run_.wall0 + static_cast<time_t>(run_.now / 1000); }
+  int64_t monotonic_ms() override { return kMonotonicStart + run_.now; }
+  int64_t wall_ms() override { return static_cast<int64_t>(run_.wall0) * 1000 + run_.now; }
 
  private:
   Run& run_;
