@@ -88,16 +88,19 @@ void read_action_delays(AutoResponse* ar) {
   xmldb_t* db = ar->config_db;
   CmsNodes& cms = *ar->cms;
   for (ActionList* list : {&ar->trigger_actions, &ar->resolve_actions}) {
-    if (list->shared_count() > 0 && !cms.delays_read) {
-      // The same for every rule: read once per load.
-      cms.delays_read = true;
-      for (Action& action : cms.actions) {
-        action.delay_time = xmldb_getsize(db, cms.paths.at(action.number).c_str(), kActionDelay);
-      }
-    }
+    if (list->shared_count() > 0) read_cms_delays(&cms, db);
     for (Action& action : list->own()) {
       std::string key = action_key_prefix(static_cast<ActionListId>(action.list), action.number);
       action.delay_time = xmldb_getsize(db, ar->path.c_str(), action_key(&key, key.size(), kActionDelay));
     }
+  }
+}
+
+void read_cms_delays(CmsNodes* cms, xmldb_t* db) {
+  // The same for every rule: read once per load.
+  if (cms->delays_read) return;
+  cms->delays_read = true;
+  for (Action& action : cms->actions) {
+    action.delay_time = xmldb_getsize(db, cms->paths.at(action.number).c_str(), kActionDelay);
   }
 }

@@ -6,6 +6,7 @@
 
 #include "config/load_finding.h"
 #include "model/action.h"
+#include "platform/xmldb.h"
 
 struct AutoResponse;
 
@@ -26,3 +27,6 @@ void build_cms_actions(CmsNodes* cms);
 // made (a rule that makes none never reads them); the shared central-
 // management ones once per load, for the first rule that has them.
 void read_action_delays(AutoResponse* ar);
+
+// Reads the shared central-management actions' "delay_time" from db, once.
+void read_cms_delays(CmsNodes* cms, xmldb_t* db);

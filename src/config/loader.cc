@@ -1,6 +1,7 @@
 // Loading AutoResponses and their ArChecks from the configuration database.
 #include "config/loader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -206,6 +207,7 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   }
   ar->name = name;
   ar->path = path;
+  ar->fingerprint = xmldb_fingerprint(db, path);
   ar->has_resolve = true;
   ar->repeat_trigger = xmldb_getbool(db, path, kRepeatTrigger) != 0;
   ar->reset_timeout = xmldb_getsize(db, path, kResetTimeout);
@@ -256,12 +258,118 @@ LoadedConfig::~LoadedConfig() {
   if (db != nullptr) xmldb_close(db);
 }
 
-std::unique_ptr<LoadedConfig> config_load(xmldb_t* db) {
+namespace {
+
+// The rules of the load in force, walked once in number order beside the
+// new load's, with the references of each.
+class PreviousRules {
+ public:
+  explicit PreviousRules(LoadedConfig* previous) : previous_(previous) {
+    if (previous_ != nullptr) {
+      rule_ = previous_->rules.begin();
+      check_ = previous_->checks.begin();
+    }
+  }
+
+  // Moves rule number n over into config when nothing that makes it has
+  // changed (its element, whose hash is fingerprint, and every key of its
+  // references read from config's database); false when it must be built.
+  bool take(LoadedConfig* config, uint32_t n, uint64_t fingerprint) {
+    if (previous_ == nullptr || previous_->cms_fingerprint != config->cms_fingerprint) return false;
+    while (rule_ != previous_->rules.end() && rule_->index < n) next_rule();
+    if (rule_ == previous_->rules.end() || rule_->index != n || rule_->fingerprint != fingerprint) return false;
+    AutoResponse& old = *rule_;
+    auto first = check_;
+    auto last = first;
+    while (last != previous_->checks.end() && last->conf.ar == &old) ++last;
+    // A key may be made of settings outside the rule (a tunnel's name):
+    // each is made again from the new database and must come out the same.
+    old.config_db = config->db;
+    bool same = true;
+    std::string key;
+    for (auto c = first; same && c != last; ++c) {
+      key.clear();
+      same = c->conf.ops->subscription_key(&*c, &key) == 0 && key == c->conf.subscription;
+    }
+    same = same && gaps_remain(config->db, old, first, last);
+    old.config_db = previous_->db;
+    if (!same) return false;
+
+    const CmsNodes& cms = cms_nodes_of(config);
+    config->rules.push_back(std::move(old));
+    AutoResponse& ar = config->rules.back();
+    ar.config_db = config->db;
+    ar.cms = &config->cms;
+    for (const ActionListId list : {kTriggerList, kResolveList}) {
+      if (action_list(ar, list).shared_count() > 0) action_list(&ar, list).share(&cms.actions);
+    }
+    old.path.clear();
+    for (auto c = first; c != last; ++c) {
+      config->checks.push_back(std::move(*c));
+      config->checks.back().conf.ar = &ar;
+      c->conf.ar = nullptr;
+    }
+    check_ = last;
+    ++rule_;
+    return true;
+  }
+
+ private:
+  void next_rule() {
+    while (check_ != previous_->checks.end() && check_->conf.ar == &*rule_) ++check_;
+    ++rule_;
+  }
+
+  // Whether every reference of old that the last load could not make (its
+  // settings allowed no key) still cannot be made from db: one that a
+  // setting elsewhere now allows is a change.
+  static bool gaps_remain(xmldb_t* db, const AutoResponse& old, std::deque<ArCheck>::iterator first,
+                          std::deque<ArCheck>::iterator last) {
+    const std::string refs_key = std::string(old.kind->domain) + ".dev_refs.total";
+    const int32_t total = std::min(xmldb_getsize(db, old.path.c_str(), refs_key.c_str()), kMaxReferences);
+    const uint32_t refs = total >= 1 ? static_cast<uint32_t>(total) : 1;
+    if (static_cast<uint32_t>(last - first) == refs) return true;
+    std::vector<bool> made(refs + 1);
+    for (auto c = first; c != last; ++c) {
+      if (c->conf.ref_index <= refs) made[c->conf.ref_index] = true;
+    }
+    ArCheck probe;
+    probe.conf.ar = const_cast<AutoResponse*>(&old);
+    probe.conf.ops = &old.kind->ops;
+    std::string key;
+    for (uint32_t r = 1; r <= refs; ++r) {
+      if (made[r]) continue;
+      probe.conf.ref_index = r;
+      key.clear();
+      if (probe.conf.ops->subscription_key(&probe, &key) == 0) return false;
+    }
+    return true;
+  }
+
+  // The new load's central-management nodes, derived now if no rule built
+  // so far has, with their delays read.
+  static const CmsNodes& cms_nodes_of(LoadedConfig* config) {
+    const CmsNodes& cms = cms_nodes(config);
+    read_cms_delays(&config->cms, config->db);
+    return cms;
+  }
+
+  LoadedConfig* previous_;
+  std::deque<AutoResponse>::iterator rule_;
+  std::deque<ArCheck>::iterator check_;
+};
+
+}  // namespace
+
+std::unique_ptr<LoadedConfig> config_load(xmldb_t* db, LoadedConfig* previous) {
   auto config = std::make_unique<LoadedConfig>();
   config->db = db;
+  config->cms_fingerprint = xmldb_fingerprint(db, kCmsRoot);
+  PreviousRules kept(previous);
   const int32_t total = bounded_total_noted(config.get(), 0, kRulesRoot, "total", kMaxRules);
   for (int32_t n = 1; n <= total; ++n) {
     const std::string path = kRulePathPrefix + std::to_string(n);
+    if (kept.take(config.get(), static_cast<uint32_t>(n), xmldb_fingerprint(db, path.c_str()))) continue;
     if (load_autoresponse(config.get(), path.c_str(), n) != 0) {
       load_finding_log(&config->findings, LoadFindingKind::kRuleRejected, static_cast<uint32_t>(n), path, kLogFatal,
                        "Could not load ar %s", path.c_str());

@@ -28,6 +28,7 @@ struct LoadedConfig {
   std::deque<AutoResponse> rules;
   std::deque<ArCheck> checks;
   CmsNodes cms;
+  uint64_t cms_fingerprint = 0;  // of "config.cms" as loaded
   // Daemon-wide settings; a limit of 0 keeps the one running.
   uint32_t boot_delay = 0;
   int32_t concurrent_actions = 0;
@@ -43,8 +44,17 @@ struct LoadedConfig {
 extern const char* const kRuleSettings[];
 
 // Builds every rule of db (taken over) with its references; the rules are
-// numbered 1 to the root's "total".
-std::unique_ptr<LoadedConfig> config_load(xmldb_t* db);
+// numbered 1 to the root's "total". New references are in no state yet
+// (kArNone).
+//
+// Given the load in force, a rule whose whole element is as it was there,
+// under a "config.cms" that is as it was too, and whose references all come
+// out with the keys they had, is not built again: it is moved over whole,
+// its references with their states, statuses and events as they are (each
+// still in the state it had, so never kArNone). What stays behind in
+// previous is what the reload lets go: a rule moved over leaves an empty
+// path, a reference one without a rule.
+std::unique_ptr<LoadedConfig> config_load(xmldb_t* db, LoadedConfig* previous = nullptr);
 
 // Builds rule number n under path with its references into config; 0 when
 // the rule was kept (even without references), -1 when it was rejected

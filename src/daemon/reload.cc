@@ -21,7 +21,6 @@ int load_config(DaemonContext* ctx) {
     status_publish_load(ctx, false);
     return -1;
   }
-  engine_drop_delayed_for_reload(ctx->engine);
   engine_load(ctx->engine, &ctx->config, db);
   // Every finding has been logged; the running daemon has no reader for
   // them and keeps no memory for them.

@@ -3,7 +3,10 @@
 #include "engine/dispatch.h"
 
 #include <cstring>
+#include <ctime>
 #include <new>
+#include <string_view>
+#include <unordered_set>
 
 #include "actions/queue.h"
 #include "base/log.h"
@@ -13,6 +16,7 @@
 #include "engine/engine.h"
 #include "engine/router.h"
 #include "engine/state.h"
+#include "engine/tick.h"
 #include "model/archeck.h"
 #include "model/publisher.h"
 
@@ -56,16 +60,51 @@ int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t tim
 namespace {
 
 // Makes checks the engine's references: the queue's entries and the
-// routing index follow them, and each one in order is subscribed and moved
-// to Normal.
+// routing index follow them, and each new one in order is subscribed and
+// moved to Normal, or to Disabled at once when its rule's window is open
+// now (never on for a moment inside it). References a reload kept go on as
+// they are, without a word to infod.
 void adopt(Engine& engine, std::deque<ArCheck>* checks) {
   engine.checks = checks;
   engine.queue->attach(checks);
   route_index_build(engine.routes, *checks);
+  tm local{};
+  bool local_known = false;
   for (ArCheck& check : *checks) {
+    if (check.state != kArNone) continue;
     ar_log(kLogInfo, "Adding subscription: %s", check.conf.subscription.c_str());
     if (engine.publisher->subscribe(check.conf.subscription.c_str()) != 0) ar_log(kLogFatal, "Error adding subscription");
-    ar_normal(engine, &check);
+    if (check.conf.ar->schedule_enabled && !local_known) {
+      local_known = engine_local_time(engine, &local);
+    }
+    if (local_known && disable_window_open(*check.conf.ar, local)) {
+      ar_disable(engine, &check);
+    } else {
+      ar_normal(engine, &check);
+    }
+  }
+}
+
+// Lets go of what a reload did not keep of previous: each Triggered
+// reference's delayed actions are accounted for, and each key is
+// unsubscribed unless a reference kept in config still watches it (infod
+// holds one subscription per key and connection: giving it up for one
+// would silence the other).
+void let_go(Engine& engine, const LoadedConfig& previous, const LoadedConfig& config) {
+  bool any = false;
+  for (const ArCheck& check : previous.checks) {
+    if (check.conf.ar == nullptr) continue;
+    ar_drop_delayed(&check, "the configuration was reloaded");
+    any = true;
+  }
+  if (!any) return;
+  std::unordered_set<std::string_view> watched;
+  for (const ArCheck& check : config.checks) {
+    if (check.state != kArNone) watched.insert(check.conf.subscription);
+  }
+  for (const ArCheck& check : previous.checks) {
+    if (check.conf.ar == nullptr || watched.count(check.conf.subscription) > 0) continue;
+    engine.publisher->unsubscribe(check.conf.subscription.c_str());
   }
 }
 
@@ -80,16 +119,13 @@ void engine_release(Engine& engine) {
   engine.queue->attach(nullptr);
 }
 
-void engine_drop_delayed_for_reload(const Engine& engine) {
-  if (engine.checks == nullptr) return;
-  for (const ArCheck& check : *engine.checks) ar_drop_delayed(&check, "the configuration was reloaded");
-}
-
 void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db) {
-  engine_release(engine);
-  running->reset();
-  *running = config_load(db);
+  std::unique_ptr<LoadedConfig> previous = std::move(*running);
+  route_index_clear(engine.routes);
+  engine.checks = nullptr;
+  *running = config_load(db, previous.get());
   LoadedConfig& config = **running;
+  if (previous != nullptr) let_go(engine, *previous, config);
   adopt(engine, &config.checks);
   if (config.concurrent_actions > 0) engine.queue->concurrent_actions = config.concurrent_actions;
   // Unlike the limit above, a time-out taken out of the file is gone.

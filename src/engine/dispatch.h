@@ -25,15 +25,16 @@ int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t tim
 int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t number, uint64_t time_ms,
                        const char* value);
 
-// Before a reload: each Triggered reference of the running load logs the
-// delayed actions it will never run.
-void engine_drop_delayed_for_reload(const Engine& engine);
-
 // Replaces the running load (null at start) with one made from db, which
-// it takes over: the old references are let go, the new ones made, each in
-// order subscribed ("Adding subscription: %s") and moved to Normal, and the
-// load's limits given to the action queue (a concurrency of 0 keeps the one
-// in force; the time-out is the file's, 0 for none).
+// it takes over. Rules that nothing changed keep their references whole
+// (state, statuses, delayed actions, time-outs) and nothing about them is
+// sent; the references of the others are let go (their delayed actions
+// logged as dropped, their keys unsubscribed unless a kept reference
+// watches the same) and the new ones made, each in order subscribed
+// ("Adding subscription: %s") and moved to Normal, or Disabled when its
+// rule's window is open. The load's limits go to the action queue (a
+// concurrency of 0 keeps the one in force; the time-out is the file's, 0
+// for none).
 void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db);
 
 // Lets the engine's references go: the index is emptied and each key

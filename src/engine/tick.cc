@@ -18,8 +18,7 @@ namespace {
 void tick_one(Engine& engine, ArCheck* check, const tm& local) {
   const AutoResponse* ar = check->conf.ar;
   if (ar->schedule_enabled) {
-    const DisableWindow& window = ar->disable[local.tm_wday];
-    if (disable_window_contains(window, local.tm_hour, local.tm_min)) {
+    if (disable_window_open(*ar, local)) {
       if (check->state != kArDisabled) ar_disable(engine, check);
       return;
     }
@@ -51,13 +50,22 @@ bool disable_window_contains(const DisableWindow& w, int hour, int minute) {
   return !before && !after && !empty;
 }
 
-void engine_tick(Engine& engine) {
+bool disable_window_open(const AutoResponse& ar, const tm& local) {
+  return ar.schedule_enabled && local.tm_wday >= 0 && local.tm_wday < 7 &&
+         disable_window_contains(ar.disable[local.tm_wday], local.tm_hour, local.tm_min);
+}
+
+bool engine_local_time(Engine& engine, tm* local) {
   // localtime_r reads the zone once per process; tzset looks again, so a
   // zone the administrator changed rules the windows from this tick on.
   tzset();
   const time_t wall = engine.clock->wall_seconds();
+  return localtime_r(&wall, local) != nullptr;
+}
+
+void engine_tick(Engine& engine) {
   tm local{};
-  localtime_r(&wall, &local);
+  engine_local_time(engine, &local);
   if (engine.checks != nullptr) {
     for (ArCheck& check : *engine.checks) {
       if (engine.publisher->stopped()) return;

@@ -2,6 +2,9 @@
 // (delayed and repeated) actions of Triggered and Resolving references.
 #pragma once
 
+#include <ctime>
+
+struct AutoResponse;
 struct Engine;
 struct DisableWindow;
 
@@ -14,3 +17,11 @@ void engine_tick(Engine& engine);
 // Whether hour:minute lies inside the window, both ends included to the
 // minute. Windows do not wrap past midnight; an empty window never matches.
 bool disable_window_contains(const DisableWindow& window, int hour, int minute);
+
+// Whether the rule has a schedule whose window of local's weekday holds
+// local's time.
+bool disable_window_open(const AutoResponse& ar, const tm& local);
+
+// The engine's wall clock in local time, the zone read afresh; false when
+// it cannot be broken down.
+bool engine_local_time(Engine& engine, tm* local);

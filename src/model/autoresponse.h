@@ -42,6 +42,9 @@ struct AutoResponse {
   bool repeat_trigger = false;
   bool schedule_enabled = false;
   bool delays_read = false;  // the actions' delay_time has been read
+  // A hash of everything under path as loaded (platform/xmldb.h), by which
+  // a reload tells a rule it need not build again.
+  uint64_t fingerprint = 0;
   // By weekday, 0 = Sunday; seven windows when schedule_enabled, else none.
   std::unique_ptr<DisableWindow[]> disable;
   ActionList trigger_actions;

@@ -588,3 +588,14 @@ scew_element* xmldb_subtree(xmldb_t* db, const char* path) {
     return nullptr;
   }
 }
+
+uint64_t xmldb_fingerprint(xmldb_t* db, const char* path) {
+  if (!db || !path)
+    return 0;
+  try {
+    db->refresh();
+    return db->current->fingerprint(db->current->find(path));
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}

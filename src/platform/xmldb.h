@@ -44,6 +44,12 @@ int32_t xmldb_getsize(xmldb_t* db, const char* prefix, const char* key);
 // 1 for "on", "true", "yes" and "1" (any case), 0 for anything else.
 int xmldb_getbool(xmldb_t* db, const char* prefix, const char* key);
 
+// A 64-bit hash of the whole subtree of a dotted path (every element's
+// name and text and how they nest); 0 when absent. Not part of the
+// appliance library's calls: the daemon's reload tells by it which rules
+// an edit left alone without reading every one of them again.
+uint64_t xmldb_fingerprint(xmldb_t* db, const char* path);
+
 // The element of a dotted path, for the scew_* view; null when absent.
 // Valid until the next read on the handle that parses the file again.
 scew_element* xmldb_subtree(xmldb_t* db, const char* path);

@@ -259,7 +259,6 @@ class Simulator {
       ar_log(kLogFatal, "Could not open config database");
       return false;
     }
-    engine_drop_delayed_for_reload(engine_);
     run_.loading = true;
     engine_load(engine_, &config_, db);
     for (const AutoResponse& ar : config_->rules) rules_seen_[static_cast<int>(ar.index)].names.insert(ar.name);
