@@ -111,6 +111,15 @@ TEST_F(ActionQueue, AFailedStartFreesItsSlotAndTheNextStartsAndActionsOutliveARe
   EXPECT_EQ(kFinished + "1 for AR: pdu - 0 queued actions remaining", lines().back());
 }
 
+TEST_F(ActionQueue, AReloadThatRaisesTheLimitStartsWhatWaits) {
+  d.ctx.queue.concurrent_actions = 1;
+  for (const char* program : {"/bin/a", "/bin/b", "/bin/c", "/bin/d"}) queue(program);
+  ASSERT_EQ(1u, d.spawner.starts.size());
+  ASSERT_EQ(0, d.load(c.set("config.autoresponse.concurrent_actions", 3)));
+  EXPECT_EQ(3u, d.spawner.starts.size());
+  EXPECT_EQ(3, d.ctx.queue.running());
+}
+
 // An eviction marks only the cycle its action was queued in. pdu fills the queue with one slot, each action's
 // cycle ended since (by a resolve, or by a repeat whose delayed action is still due); rule2 evicts pdu's
 // newest; pdu's next action is queued all the same.
