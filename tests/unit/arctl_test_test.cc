@@ -145,6 +145,8 @@ TEST(ArctlTestReport, EachKindOfMismatch) {
        {"t.test:3: at 12: run /bin/a x came before run /bin/b, expected after it"}},
       {"at 12 expect run /bin/a y\nat 12 expect run /bin/b\nat 30 expect sms +15551234567 too hot\n",
        {"t.test:2: at 12: expected run /bin/a y, ran /bin/a x"}},
+      {"at 12 expect run /bin/a\nat 12 expect run /bin/a x\nat 12 expect run /bin/b\nat 30 expect sms +15551234567 too hot\n",
+       {"t.test:2: at 12: expected run /bin/a, ran /bin/a x", "t.test:3: at 12: expected run /bin/a x, nothing ran"}},
       {"at 12 expect run /bin/a x\nat 12 expect env TOADDR=me\nat 12 expect env SUBJECT=hot\n"
        "at 12 expect run /bin/b\nat 20 expect run /bin/pmpower -o 3 off\n",
        {"t.test:3: at 12: run /bin/a has \"TOADDR=ops@example.com\", expected \"TOADDR=me\"",
