@@ -228,3 +228,27 @@ TEST(ArctlTestSimulation, TheEngineRunsOnTheTestsClock) {
     EXPECT_EQ(shown, k.out) << k.lines;
   }
 }
+
+// Ticks that change nothing are skipped, not those that would: a delayed action and a time-out after a long quiet
+// stretch come at their ticks. An update without a value changes nothing, as in the daemon.
+TEST(ArctlTestSimulation, QuietStretchesAndUpdatesWithoutAValue) {
+  e2e::TempDir dir;
+  ConfigBuilder c = enviro_rules(1);
+  c.set("config.autoresponse.action_timeout", 10);
+  add_action(c.set(rule_path(1) + ".trigger_actions.total", 1), 1, "trigger_actions", 1, "a", "custom", 7);
+  e2e::set_all(c, rule_path(1) + ".trigger_actions.action1.custom.", "script=/bin/a;args.total=1;args.arg1=$AR_VAL");
+  e2e::write_file(dir.path() + "/rules.xml", c.xml());
+  const std::string file = dir.path() + "/t.test";
+  e2e::write_file(file, "config rules.xml\nprogram /bin/a exits 0 after 1h\n"
+                        "at 0 push config.ports.port1.enviro.temp\nat 0 expect state rule1 1 Normal\n"
+                        "at 3600.5 push config.ports.port1.enviro.temp 31\nat 3610 expect run /bin/a 31\n"
+                        "at 3620 expect log Action timed out: a for AR: rule1\n"
+                        "at 9999h expect state rule1 1 Triggered\n");
+  std::ostringstream out, err, trace;
+  EXPECT_EQ(arctl_main({"test", file}, out, err), 0) << out.str() << err.str();
+  ASSERT_EQ(arctl_main({"test", "--trace", file}, trace, err), 0) << err.str();
+  EXPECT_NE(trace.str().find("at 0 push config.ports.port1.enviro.temp \n# at 0 daemon: Invalid message from infod\n"
+                             "at 3600.5 push"),
+            std::string::npos)
+      << trace.str();
+}
