@@ -124,6 +124,7 @@ TEST_F(ActionQueue, AReloadThatRaisesTheLimitStartsWhatWaits) {
 // cycle ended since (by a resolve, or by a repeat whose delayed action is still due); rule2 evicts pdu's
 // newest; pdu's next action is queued all the same.
 struct Rearming { const char* name; bool repeat; };
+void PrintTo(const Rearming& r, std::ostream* out) { *out << r.name; }
 class Evicted : public ActionQueue, public ::testing::WithParamInterface<Rearming> {};
 INSTANTIATE_TEST_SUITE_P(AfterItsCycle, Evicted, ::testing::Values(Rearming{"EndedByAResolve", false},
                                                                      Rearming{"EndedByARepeat", true}),
