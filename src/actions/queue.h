@@ -26,6 +26,17 @@ enum QueuedActionState : int32_t {
   kQueuedRunning = 1,
 };
 
+// The status an action was queued for: the load's number, the ArCheck's
+// place in the checks, the status's place in its statuses and the
+// reference's cycle then. The status is the action's only while all four
+// still match (ActionQueue::status_of).
+struct QueuedEntry {
+  uint32_t load = 0;
+  uint32_t check_seq = 0;
+  uint32_t status_index = 0;
+  uint32_t cycle = 0;
+};
+
 // One action waiting in, or running from, the queue. It carries copies of
 // everything it reports, because a reload releases the rule, its ArChecks
 // and its Actions while the action still waits or runs.
@@ -45,11 +56,7 @@ struct QueuedAction {
   std::string action_path;  // the Action's configuration path
   std::string ar_name;      // the AutoResponse's name
   std::string ar_path;      // the AutoResponse's path: whose share it counts in
-  // The entry it was queued for, while that load lasts: the load's number,
-  // the ArCheck's place in the checks and the status's place in its statuses.
-  uint32_t load = 0;
-  uint32_t check_seq = 0;
-  uint32_t status_index = 0;
+  QueuedEntry entry;  // the status it was queued for
 };
 
 // Starts children and signals them; the real one calls the platform, tests
@@ -113,7 +120,8 @@ class ActionQueue {
   // No rule can crowd out another: when the queue is full and the action's
   // rule holds less than half of it, the newest waiting action of the rule
   // that holds the most (more than this one) gives way ("Dropped action: %s
-  // for AR: %s - queue full", logged and pushed; its entry becomes Dropped).
+  // for AR: %s - queue full", logged and pushed; its entry becomes Dropped
+  // unless its reference has been re-armed since).
   int enqueue(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
               const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag);
   // Starts waiting actions while fewer than concurrent_actions run, taking
@@ -156,6 +164,8 @@ class ActionQueue {
   uint64_t next_turn(const std::string& ar_path);
   void started_turn(uint64_t turn);
   void drop_entry(const QueuedAction* target);
+  QueuedEntry entry_of(const ArCheck& check, const ActionStatus* status) const;
+  ActionStatus* status_of(const QueuedEntry& entry) const;
   bool make_room(int32_t held);
 
   Publisher& publisher_;

@@ -94,4 +94,7 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   if (config.concurrent_actions > 0) engine.queue->concurrent_actions = config.concurrent_actions;
   // Unlike the limit above, a time-out taken out of the file is gone.
   engine.queue->action_timeout = config.action_timeout;
+  // A raised limit has room for what waits now, not only after the next
+  // child ends or the next action is queued.
+  engine.queue->start_waiting();
 }

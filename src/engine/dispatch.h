@@ -33,7 +33,8 @@ void engine_drop_delayed_for_reload(const Engine& engine);
 // it takes over: the old references are let go, the new ones made, each in
 // order subscribed ("Adding subscription: %s") and moved to Normal, and the
 // load's limits given to the action queue (a concurrency of 0 keeps the one
-// in force; the time-out is the file's, 0 for none).
+// in force; the time-out is the file's, 0 for none). Waiting actions then
+// start up to the limit.
 void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db);
 
 // Lets the engine's references go: the index is emptied and each key

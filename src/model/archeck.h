@@ -61,6 +61,9 @@ struct ArCheck {
   // One per action of conf.ar->trigger_actions, then of resolve_actions.
   ActionStatuses statuses;
   uint32_t seq = 0;  // position in the context's checks, for routing order
+  // Bumped by every re-arming of statuses to Pending: an action queued in
+  // an earlier cycle no longer owns its status.
+  uint32_t cycle = 0;
   ArCheckState state = kArNone;
   // An update without a reading has been reported; the next one is not,
   // until a reading comes again.
