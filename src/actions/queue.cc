@@ -90,6 +90,27 @@ void ActionQueue::drop_entry(const QueuedAction* target) {
   }
 }
 
+QueuedEntry ActionQueue::entry_of(const ArCheck& check, const ActionStatus* status) const {
+  QueuedEntry entry;
+  entry.check_id = check.id;
+  entry.status_index = static_cast<uint32_t>(status - check.statuses.data());
+  entry.cycle = check.cycle;
+  return entry;
+}
+
+// The status entry names while it is still that action's: its reference is
+// one of the current load's and has not been re-armed since; else null. A
+// walk over the references, made only when an action is evicted.
+ActionStatus* ActionQueue::status_of(const QueuedEntry& entry) const {
+  if (checks_ == nullptr || entry.check_id == 0) return nullptr;
+  for (ArCheck& check : *checks_) {
+    if (check.id != entry.check_id) continue;
+    if (entry.cycle != check.cycle || entry.status_index >= check.trigger_count() + check.resolve_count()) break;
+    return check.statuses.data() + entry.status_index;
+  }
+  return nullptr;
+}
+
 // Makes room in a full queue for an action of a rule that holds held of
 // it: the newest waiting action of the rule that holds the
 // most gives way, when that rule holds more than this one and this one
@@ -114,14 +135,9 @@ bool ActionQueue::make_room(int32_t held) {
   ar_log(kLogFatal, "Dropped action: %s for AR: %s - queue full", victim->action_name.c_str(), victim->ar_name.c_str());
   const LogLine line =
       format_log_line("Dropped action: %s for AR: %s - queue full", victim->action_name.c_str(), victim->ar_name.c_str());
-  // The entry that queued it is Dropped, while its rule is still the one
-  // loaded.
-  if (checks_ != nullptr && victim->load == load_count_ && victim->check_seq < checks_->size()) {
-    ArCheck& check = (*checks_)[victim->check_seq];
-    if (victim->status_index < check.trigger_count() + check.resolve_count()) {
-      check.statuses.data()[victim->status_index] = kActionDropped;
-    }
-  }
+  // A status re-armed since belongs to a later trigger or resolve, whose
+  // action is still to be queued.
+  if (ActionStatus* status = status_of(victim->entry)) *status = kActionDropped;
   drop_entry(victim);
   publisher_.push_log(line.text);
   return true;
@@ -157,9 +173,7 @@ int ActionQueue::enqueue(ArCheck* check, const Action& action, ActionStatus* sta
     qa.action_path = action_path(*check->conf.ar, action);
     qa.ar_name = check->conf.ar->name;
     qa.ar_path = ar_path;
-    qa.load = load_count_;
-    qa.check_seq = check->seq;
-    qa.status_index = static_cast<uint32_t>(status - check->statuses.data());
+    qa.entry = entry_of(*check, status);
     queue_.push_back(std::move(qa));
   } catch (const std::bad_alloc&) {
     ar_log(kLogFatal, "Could not allocated queued action");
@@ -233,10 +247,7 @@ void ActionQueue::check_timeouts() {
   }
 }
 
-void ActionQueue::attach(std::deque<ArCheck>* checks) {
-  checks_ = checks;
-  ++load_count_;
-}
+void ActionQueue::attach(std::deque<ArCheck>* checks) { checks_ = checks; }
 
 std::optional<std::string> ActionQueue::hostname() const {
   if (hostname_) return hostname_;

@@ -26,6 +26,17 @@ enum QueuedActionState : int32_t {
   kQueuedRunning = 1,
 };
 
+// The status an action was queued for: the reference's identity (which a
+// reload that keeps the reference keeps too), the status's place in its
+// statuses and the reference's cycle then. The status is the action's only
+// while the reference lives and all three still match
+// (ActionQueue::status_of).
+struct QueuedEntry {
+  uint32_t check_id = 0;
+  uint32_t status_index = 0;
+  uint32_t cycle = 0;
+};
+
 // One action waiting in, or running from, the queue. It carries copies of
 // everything it reports, because a reload releases the rule, its ArChecks
 // and its Actions while the action still waits or runs.
@@ -45,11 +56,7 @@ struct QueuedAction {
   std::string action_path;  // the Action's configuration path
   std::string ar_name;      // the AutoResponse's name
   std::string ar_path;      // the AutoResponse's path: whose share it counts in
-  // The entry it was queued for, while that load lasts: the load's number,
-  // the ArCheck's place in the checks and the status's place in its statuses.
-  uint32_t load = 0;
-  uint32_t check_seq = 0;
-  uint32_t status_index = 0;
+  QueuedEntry entry;  // the status it was queued for
 };
 
 // Starts children and signals them; the real one calls the platform, tests
@@ -113,7 +120,8 @@ class ActionQueue {
   // No rule can crowd out another: when the queue is full and the action's
   // rule holds less than half of it, the newest waiting action of the rule
   // that holds the most (more than this one) gives way ("Dropped action: %s
-  // for AR: %s - queue full", logged and pushed; its entry becomes Dropped).
+  // for AR: %s - queue full", logged and pushed; its entry becomes Dropped
+  // unless its reference has been re-armed since).
   int enqueue(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
               const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag);
   // Starts waiting actions while fewer than concurrent_actions run, taking
@@ -131,8 +139,9 @@ class ActionQueue {
   // time-out is by then. Their slots stay taken until they are reaped like
   // any other child.
   void check_timeouts();
-  // A new load's references: the entries of actions queued for an earlier
-  // load are not theirs.
+  // A new load's references: a queued action's entry is found among them
+  // by its reference's identity, which only a reference a reload kept
+  // still has.
   void attach(std::deque<ArCheck>* checks);
 
   const std::list<QueuedAction>& entries() const { return queue_; }
@@ -156,6 +165,8 @@ class ActionQueue {
   uint64_t next_turn(const std::string& ar_path);
   void started_turn(uint64_t turn);
   void drop_entry(const QueuedAction* target);
+  QueuedEntry entry_of(const ArCheck& check, const ActionStatus* status) const;
+  ActionStatus* status_of(const QueuedEntry& entry) const;
   bool make_room(int32_t held);
 
   Publisher& publisher_;
@@ -170,10 +181,8 @@ class ActionQueue {
   // next turn of each rule that has had one since.
   uint64_t action_turn_ = 0;
   std::vector<std::pair<std::string, uint64_t>> rule_turns_;
-  // The current load's references and the load's number, which a queued
-  // action's entry belongs to.
+  // The current load's references.
   std::deque<ArCheck>* checks_ = nullptr;
-  uint32_t load_count_ = 0;
 };
 
 // The exit status reported for a wait status: the exit code, or 128 plus

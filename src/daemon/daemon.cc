@@ -67,7 +67,10 @@ bool read_uptime(const std::string& path, unsigned long* seconds) {
 }  // namespace
 
 int dispatch_message(void* owner, char* body) {
-  auto* ctx = static_cast<DaemonContext*>(owner);
+  return take_infod_message(static_cast<DaemonContext*>(owner)->engine, body);
+}
+
+int take_infod_message(Engine& engine, char* body) {
   UpdateFields f;
   if (link_split_fields(body, &f) == 0) return 0;
   if (f.type != kInfodUpdate) return 0;
@@ -75,7 +78,7 @@ int dispatch_message(void* owner, char* body) {
     ar_log(kLogError, "Invalid message from infod");
     return 0;
   }
-  return engine_deliver(ctx->engine, f.key, f.number, f.time_ms, f.value);
+  return engine_deliver(engine, f.key, f.number, f.time_ms, f.value);
 }
 
 void daemon_tick(int /*fd*/, short /*events*/, void* arg) {

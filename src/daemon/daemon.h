@@ -5,16 +5,24 @@
 #include "base/log.h"
 #include "base/paths.h"
 
+struct Engine;
+
 // Sets up logging, connects to infod, registers the loop's events, loads
 // the configuration, waits out the boot delay and runs the loop. Returns
 // the exit status: 0 when the loop ended, -1 when the socket or the event
 // base could not be made, 1 after a fatal error on the link.
 int run_daemon(const char* name, const Paths& paths, LogSink sink);
 
-// The link's message handler (owner is the DaemonContext): a control
-// command, or an update for the engine. 0 handled or ignored, non-zero
-// failed (fatal).
+// The link's message handler (owner is the DaemonContext): the body goes
+// to take_infod_message with the context's engine.
 int dispatch_message(void* owner, char* body);
+
+// One message body from infod, its fields split in place: an update goes
+// to the engine (a control command or a value), one without a key or a
+// value is logged as "Invalid message from infod" and changes nothing, any
+// other message is ignored. 0 handled or ignored, non-zero failed (fatal).
+// `arctl test` hands its pushes through here too.
+int take_infod_message(Engine& engine, char* body);
 
 // The tick timer's callback: the engine's pass, then the daemon's
 // heartbeat; re-armed.

@@ -72,6 +72,7 @@ void adopt(Engine& engine, std::deque<ArCheck>* checks) {
   bool local_known = false;
   for (ArCheck& check : *checks) {
     if (check.state != kArNone) continue;
+    check.id = engine.next_check_id++;
     ar_log(kLogInfo, "Adding subscription: %s", check.conf.subscription.c_str());
     if (engine.publisher->subscribe(check.conf.subscription.c_str()) != 0) ar_log(kLogFatal, "Error adding subscription");
     if (check.conf.ar->schedule_enabled && !local_known) {
@@ -130,4 +131,7 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   if (config.concurrent_actions > 0) engine.queue->concurrent_actions = config.concurrent_actions;
   // Unlike the limit above, a time-out taken out of the file is gone.
   engine.queue->action_timeout = config.action_timeout;
+  // A raised limit has room for what waits now, not only after the next
+  // child ends or the next action is queued.
+  engine.queue->start_waiting();
 }

@@ -34,7 +34,7 @@ int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t 
 // ("Adding subscription: %s") and moved to Normal, or Disabled when its
 // rule's window is open. The load's limits go to the action queue (a
 // concurrency of 0 keeps the one in force; the time-out is the file's, 0
-// for none).
+// for none). Waiting actions then start up to the limit.
 void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db);
 
 // Lets the engine's references go: the index is emptied and each key

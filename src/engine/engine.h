@@ -34,6 +34,8 @@ struct Engine {
   // The current load's references, in load order; null before the first.
   std::deque<ArCheck>* checks = nullptr;
   RouteIndex routes;
+  // The identity the next new reference takes.
+  uint32_t next_check_id = 1;
 };
 
 // Adds one to the counter under counter_key: the count runs 1 to

@@ -91,6 +91,13 @@ void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* s
   }
 }
 
+// Makes count statuses from first Pending: a new cycle of the reference,
+// which the actions queued in earlier ones no longer write into.
+void rearm(ArCheck* check, ActionStatus* first, size_t count) {
+  std::fill_n(first, count, kActionPending);
+  ++check->cycle;
+}
+
 void finish(Engine& engine, ArCheck* check) {
   if (check->conf.ar->reset_timeout > 0) {
     ar_timeout(engine, check);
@@ -189,7 +196,7 @@ void ar_timeout(Engine& engine, ArCheck* check) {
 
 void ar_normal(Engine& engine, ArCheck* check) {
   check->current_event.reset();
-  std::fill_n(check->statuses.data(), check->trigger_count() + check->resolve_count(), kActionPending);
+  rearm(check, check->statuses.data(), check->trigger_count() + check->resolve_count());
   check->state = kArNormal;
   check->state_time = now_ms(engine);
   publish(engine, check, nullptr);
@@ -224,7 +231,7 @@ void ar_queue_trigger_actions(Engine& engine, ArCheck* check) {
     if (!ar->repeat_trigger || repeated) return;
     if (now_ms(engine) < after(check->state_time, ar->repeat_timeout)) return;
     repeated = true;
-    std::fill_n(statuses, actions.size(), kActionPending);
+    rearm(check, statuses, actions.size());
     check->state_time = now_ms(engine);
   }
 }

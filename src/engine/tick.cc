@@ -2,6 +2,7 @@
 // every reference, every five seconds.
 #include "engine/tick.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "actions/queue.h"
@@ -13,7 +14,6 @@
 #include "model/publisher.h"
 
 namespace {
-
 
 void tick_one(Engine& engine, ArCheck* check, const tm& local) {
   const AutoResponse* ar = check->conf.ar;
@@ -41,7 +41,36 @@ void tick_one(Engine& engine, ArCheck* check, const tm& local) {
   }
 }
 
+// Whether ticks leave check as it is until something else moves it.
+bool waits_for_nothing(const ArCheck& check) {
+  const AutoResponse* ar = check.conf.ar;
+  if (ar->schedule_enabled) return false;
+  switch (check.state) {
+    case kArTriggered: {
+      if (ar->repeat_trigger || !ar->has_resolve) return false;
+      const ActionStatus* statuses = check.statuses.data();
+      return std::none_of(statuses, statuses + check.trigger_count(),
+                          [](ActionStatus s) { return s == kActionPending; });
+    }
+    case kArResolving:
+    case kArTimeout:
+      return false;
+    default:
+      return true;
+  }
+}
+
 }  // namespace
+
+bool engine_tick_idle(const Engine& engine) {
+  if (engine.checks != nullptr && !std::all_of(engine.checks->begin(), engine.checks->end(), waits_for_nothing)) {
+    return false;
+  }
+  const ActionQueue& queue = *engine.queue;
+  return std::none_of(queue.entries().begin(), queue.entries().end(), [&queue](const QueuedAction& qa) {
+    return qa.state == kQueuedRunning && (qa.terminated >= 0 ? !qa.killed : queue.action_timeout > 0);
+  });
+}
 
 bool disable_window_contains(const DisableWindow& w, int hour, int minute) {
   const bool before = hour < w.start_hour || (hour == w.start_hour && minute < w.start_min);

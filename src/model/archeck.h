@@ -61,6 +61,12 @@ struct ArCheck {
   // One per action of conf.ar->trigger_actions, then of resolve_actions.
   ActionStatuses statuses;
   uint32_t seq = 0;  // position in the context's checks, for routing order
+  // The reference's identity from its first adoption on, kept by a reload
+  // that keeps it; never 0 once adopted, never reused by another.
+  uint32_t id = 0;
+  // Bumped by every re-arming of statuses to Pending: an action queued in
+  // an earlier cycle no longer owns its status.
+  uint32_t cycle = 0;
   ArCheckState state = kArNone;
   // An update without a reading has been reported; the next one is not,
   // until a reading comes again.

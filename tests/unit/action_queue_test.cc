@@ -20,7 +20,7 @@ const std::string kFinished = "Finished action: cut power with status ";
 class ActionQueue : public ::testing::Test {
  protected:
   void SetUp() override {
-    ConfigBuilder c = enviro_rules(3);
+    c = enviro_rules(3);
     for (int n = 1; n <= 3; ++n) {
       c.set(rule_path(n) + ".name", n == 1 ? "pdu" : "rule" + std::to_string(n));
       add_action(c.set(rule_path(n) + ".trigger_actions.total", 1), n, "trigger_actions", 1, "cut power", "custom");
@@ -33,6 +33,7 @@ class ActionQueue : public ::testing::Test {
   }
   Strings lines() { return TestDaemon::values_of(d.take_sent(), "config.autoresponse.log"); }
   pid_t pid(size_t n) { return d.spawner.starts.at(n).pid; }
+  ConfigBuilder c;
   TestDaemon d;
 };
 
@@ -108,6 +109,54 @@ TEST_F(ActionQueue, AFailedStartFreesItsSlotAndTheNextStartsAndActionsOutliveARe
   d.child_exits(pid(1), 0);
   d.child_exits(pid(2), 1);
   EXPECT_EQ(kFinished + "1 for AR: pdu - 0 queued actions remaining", lines().back());
+}
+
+TEST_F(ActionQueue, AReloadThatRaisesTheLimitStartsWhatWaits) {
+  d.ctx.queue.concurrent_actions = 1;
+  for (const char* program : {"/bin/a", "/bin/b", "/bin/c", "/bin/d"}) queue(program);
+  ASSERT_EQ(1u, d.spawner.starts.size());
+  ASSERT_EQ(0, d.load(c.set("config.autoresponse.concurrent_actions", 3)));
+  EXPECT_EQ(3u, d.spawner.starts.size());
+  EXPECT_EQ(3, d.ctx.queue.running());
+}
+
+// An eviction marks only the cycle its action was queued in. pdu fills the queue with one slot, each action's
+// cycle ended since (by a resolve, or by a repeat whose delayed action is still due); rule2 evicts pdu's
+// newest; pdu's next action is queued all the same.
+struct Rearming { const char* name; bool repeat; };
+void PrintTo(const Rearming& r, std::ostream* out) { *out << r.name; }
+class Evicted : public ActionQueue, public ::testing::WithParamInterface<Rearming> {};
+INSTANTIATE_TEST_SUITE_P(AfterItsCycle, Evicted, ::testing::Values(Rearming{"EndedByAResolve", false},
+                                                                     Rearming{"EndedByARepeat", true}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_P(Evicted, LosesNoLaterActionOfItsReference) {
+  const bool repeat = GetParam().repeat;
+  if (repeat) {
+    add_action(c.set(rule_path(1) + ".repeat_trigger", "on").set(rule_path(1) + ".repeat_timeout", 10), 1,
+               "trigger_actions", 1, "cut power", "custom", 5);
+    ASSERT_EQ(0, d.load(c));
+    ASSERT_EQ(0, d.deliver(enviro_key(1), "31"));
+  }
+  d.ctx.queue.concurrent_actions = 1;
+  // Each step queues pdu's action, then re-arms its reference.
+  const auto step = [&] {
+    for (const char* reading : {"31", "29"}) {
+      if (repeat) d.clock.advance(5), d.tick(); else ASSERT_EQ(0, d.deliver(enviro_key(1), reading));
+    }
+  };
+  for (int i = 0; i < 101; ++i) step();
+  ASSERT_EQ(101, d.ctx.queue.queued());
+  ASSERT_EQ(0, d.deliver(enviro_key(2), "31"));
+  EXPECT_TRUE(d.logged("Dropped action: cut power for AR: pdu - queue full"));
+  for (size_t n = 0; n < 5; ++n) d.child_exits(pid(n), 0);
+  ASSERT_EQ(96, d.ctx.queue.queued());
+  lines();
+  if (repeat) d.clock.advance(5), d.tick(); else ASSERT_EQ(0, d.deliver(enviro_key(1), "31"));
+  const Strings pushed = lines();
+  EXPECT_EQ(1, std::count(pushed.begin(), pushed.end(),
+                          "Queuing triggered action: cut power for AR: pdu - 96 actions in the queue"));
+  EXPECT_EQ(97, d.ctx.queue.queued());
 }
 
 TEST_F(ActionQueue, OneSignalReapsEveryEndedRealChild) {

@@ -22,6 +22,11 @@ TEST(ArctlTestFile, FaultsNameTheirLine) {
       {"clock 2027-02-29 00:00:00\n", "t.test:2: clock needs YYYY-MM-DD HH:MM:SS [ZONE], a date and time that exist"},
       {"clock 2027-01-04 00:00:00 Europe/Berlinn\n",
        "t.test:2: \"Europe/Berlinn\" is no zone of the tz database (such as Europe/Berlin)"},
+      {"clock 2027-01-04 00:00:00 leapseconds\n",
+       "t.test:2: \"leapseconds\" is no zone of the tz database (such as Europe/Berlin)"},
+      {"clock 2027-01-04 00:00:00 right/Europe/Berlin\n",
+       "t.test:2: \"right/Europe/Berlin\" is no zone of the tz database (such as Europe/Berlin)"},
+      {"at 1..10000.001h expect log x\n", "t.test:2: at 1..10000.001h is later than 10000h, the last time a test may reach"},
       {"program /bin/x exits 256\n", "t.test:2: program needs PATH exits N [after S], N from 0 to 255"},
       {"program /bin/x exits 0 after 1ms\n",
        "t.test:2: program needs PATH exits N [after S], S a time such as 30, 1.5 or 2m"},
@@ -145,6 +150,8 @@ TEST(ArctlTestReport, EachKindOfMismatch) {
        {"t.test:3: at 12: run /bin/a x came before run /bin/b, expected after it"}},
       {"at 12 expect run /bin/a y\nat 12 expect run /bin/b\nat 30 expect sms +15551234567 too hot\n",
        {"t.test:2: at 12: expected run /bin/a y, ran /bin/a x"}},
+      {"at 12 expect run /bin/a\nat 12 expect run /bin/a x\nat 12 expect run /bin/b\nat 30 expect sms +15551234567 too hot\n",
+       {"t.test:2: at 12: expected run /bin/a, ran /bin/a x", "t.test:3: at 12: expected run /bin/a x, nothing ran"}},
       {"at 12 expect run /bin/a x\nat 12 expect env TOADDR=me\nat 12 expect env SUBJECT=hot\n"
        "at 12 expect run /bin/b\nat 20 expect run /bin/pmpower -o 3 off\n",
        {"t.test:3: at 12: run /bin/a has \"TOADDR=ops@example.com\", expected \"TOADDR=me\"",
@@ -220,4 +227,28 @@ TEST(ArctlTestSimulation, TheEngineRunsOnTheTestsClock) {
     for (size_t at; (at = shown.find(file)) != std::string::npos;) shown.replace(at, file.size(), "t.test");
     EXPECT_EQ(shown, k.out) << k.lines;
   }
+}
+
+// Ticks that change nothing are skipped, not those that would: a delayed action and a time-out after a long quiet
+// stretch come at their ticks. An update without a value changes nothing, as in the daemon.
+TEST(ArctlTestSimulation, QuietStretchesAndUpdatesWithoutAValue) {
+  e2e::TempDir dir;
+  ConfigBuilder c = enviro_rules(1);
+  c.set("config.autoresponse.action_timeout", 10);
+  add_action(c.set(rule_path(1) + ".trigger_actions.total", 1), 1, "trigger_actions", 1, "a", "custom", 7);
+  e2e::set_all(c, rule_path(1) + ".trigger_actions.action1.custom.", "script=/bin/a;args.total=1;args.arg1=$AR_VAL");
+  e2e::write_file(dir.path() + "/rules.xml", c.xml());
+  const std::string file = dir.path() + "/t.test";
+  e2e::write_file(file, "config rules.xml\nprogram /bin/a exits 0 after 1h\n"
+                        "at 0 push config.ports.port1.enviro.temp\nat 0 expect state rule1 1 Normal\n"
+                        "at 3600.5 push config.ports.port1.enviro.temp 31\nat 3610 expect run /bin/a 31\n"
+                        "at 3620 expect log Action timed out: a for AR: rule1\n"
+                        "at 9999h expect state rule1 1 Triggered\n");
+  std::ostringstream out, err, trace;
+  EXPECT_EQ(arctl_main({"test", file}, out, err), 0) << out.str() << err.str();
+  ASSERT_EQ(arctl_main({"test", "--trace", file}, trace, err), 0) << err.str();
+  EXPECT_NE(trace.str().find("at 0 push config.ports.port1.enviro.temp \n# at 0 daemon: Invalid message from infod\n"
+                             "at 3600.5 push"),
+            std::string::npos)
+      << trace.str();
 }

@@ -19,11 +19,13 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "config/loader.h"
+#include "daemon/daemon.h"
 #include "engine/control.h"
 #include "engine/dispatch.h"
 #include "engine/engine.h"
 #include "engine/state.h"
 #include "engine/tick.h"
+#include "link/link.h"
 #include "model/autoresponse.h"
 
 namespace {
@@ -32,6 +34,7 @@ namespace {
 constexpr int64_t kGetWaitMs = 2000;
 // Where the simulated monotonic clock starts: any value does, but not 0.
 constexpr int64_t kMonotonicStart = 100000;
+constexpr int64_t kTickMs = kTickSeconds * 1000;
 // The first pid of a simulated child; its signals go to the spawner.
 constexpr pid_t kFirstPid = 1000;
 
@@ -273,7 +276,7 @@ class Simulator {
   // the end of the last step's second.
   void drive() {
     const int64_t end = test_.last() / 1000 * 1000 + 999;
-    int64_t next_tick = kTickSeconds * 1000;
+    int64_t next_tick = kTickMs;
     size_t step = 0;
     while (true) {
       if (std::optional<ChildEnd> child = spawner_.due()) {
@@ -289,7 +292,7 @@ class Simulator {
           tick.kind = RecordKind::kTick;
           run_.records.insert(run_.records.begin() + static_cast<long>(before), tick);
         }
-        next_tick += kTickSeconds * 1000;
+        next_tick += kTickMs;
         continue;
       }
       while (step < test_.steps.size() && is_expectation(test_.steps[step])) ++step;
@@ -297,11 +300,14 @@ class Simulator {
         if (!take(test_.steps[step++])) return;
         continue;
       }
-      int64_t next = next_tick;
+      // Ticks that cannot change anything are skipped: an idle stretch
+      // costs nothing however long it is.
+      int64_t next = engine_tick_idle(engine_) ? end + 1 : next_tick;
       if (spawner_.next() >= 0 && spawner_.next() < next) next = spawner_.next();
       if (step < test_.steps.size() && test_.steps[step].from < next) next = test_.steps[step].from;
       if (next > end) return;
       run_.now = next;
+      if (next_tick < run_.now) next_tick = (run_.now + kTickMs - 1) / kTickMs * kTickMs;
     }
   }
 
@@ -343,8 +349,12 @@ class Simulator {
         Record& r = run_.add(RecordKind::kUpdate);
         r.key = s.key;
         r.text = s.text;
+        // Framed as infod sends it and read as the daemon reads it: an
+        // update without a value is refused there as it is here.
         const uint64_t time_ms = static_cast<uint64_t>(run_.wall0) * 1000 + static_cast<uint64_t>(run_.now);
-        result = engine_deliver(engine_, s.key.c_str(), 0, time_ms, s.text.c_str());
+        std::string body = std::to_string(kInfodUpdate) + kRS + s.key + kRS + "0" + kRS + std::to_string(time_ms) +
+                           kRS + s.text;
+        result = take_infod_message(engine_, &body[0]);
         break;
       }
       case StepKind::kReply:

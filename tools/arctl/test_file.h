@@ -67,6 +67,11 @@ struct TestFile {
   int64_t last() const { return steps.empty() ? 0 : steps.back().until; }
 };
 
+// The latest time a step may have, in milliseconds: 10000h, some 14 months. A
+// stretch with a disable schedule or a repeating rule is simulated tick by
+// tick, so a later one could run for hours.
+constexpr int64_t kLastStepTime = 10000LL * 3600 * 1000;
+
 // The states of an expect state line, as the daemon names them.
 extern const char* const kStateNames[5];
 

@@ -5,18 +5,13 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "arctl/text.h"
 
 namespace {
 
 int64_t second_of(int64_t ms) { return ms / 1000; }
-
-// Whether something that happened at ms falls within the step's time, to
-// the second: "at 30" takes 30.000 to 30.999.
-bool within(const Step& step, int64_t ms) {
-  return second_of(ms) >= second_of(step.from) && second_of(ms) <= second_of(step.until);
-}
 
 std::string when(const Step& step) {
   return step.from == step.until ? format_test_time(step.from)
@@ -36,12 +31,6 @@ std::string expected_line(const Step& run) {
 
 std::string quoted(const std::string& text) { return "\"" + visible(text) + "\""; }
 
-// Whether RULE of an expect line, a number or a name, is the record's rule.
-bool same_rule(const std::string& rule, const Record& r) {
-  const std::optional<int> number = rule_number(rule);
-  return number ? *number == r.rule : rule == r.rule_name;
-}
-
 std::string subject(const Step& step) {
   return (rule_number(step.key) ? "rule " : "") + step.key + " ref " + std::to_string(step.ref);
 }
@@ -50,6 +39,29 @@ class Judge {
  public:
   Judge(const TestFile& test, const std::vector<Record>& records) : test_(test), records_(records) {
     taken_.assign(records.size(), false);
+    for (size_t i = 0; i < records.size(); ++i) {
+      const Record& r = records[i];
+      switch (r.kind) {
+        case RecordKind::kRun:
+          untaken_[{r.kind, true, run_key(r.program, r.args)}].emplace(second_of(r.ms), i);
+          untaken_[{r.kind, false, r.program}].emplace(second_of(r.ms), i);
+          break;
+        case RecordKind::kSms:
+          untaken_[{r.kind, true, sms_key(r.key, r.text)}].emplace(second_of(r.ms), i);
+          untaken_[{r.kind, false, r.key}].emplace(second_of(r.ms), i);
+          break;
+        case RecordKind::kLog:
+          untaken_[{r.kind, true, r.text}].emplace(second_of(r.ms), i);
+          break;
+        case RecordKind::kState:
+        case RecordKind::kValue:
+          published_[{r.kind, r.ref, false, std::to_string(r.rule)}].push_back(i);
+          published_[{r.kind, r.ref, true, r.rule_name}].push_back(i);
+          break;
+        default:
+          break;
+      }
+    }
   }
 
   std::vector<Mismatch> run() {
@@ -81,20 +93,42 @@ class Judge {
   void add(int64_t ms, int line, const std::string& text) { found_.push_back({ms, line, text}); }
   void add(const Step& step, int line, const std::string& text) { add(step.from, line, "at " + when(step) + ": " + text); }
 
-  // The first record not yet taken of kind within the step's time that
-  // fits; records_.size() for none.
-  template <typename Fits>
-  size_t find(const Step& step, RecordKind kind, Fits fits) const {
-    for (size_t i = 0; i < records_.size(); ++i) {
-      if (!taken_[i] && records_[i].kind == kind && within(step, records_[i].ms) && fits(records_[i])) return i;
-    }
-    return records_.size();
+  // Runs, SMS and log lines are looked up by what they must match: a run
+  // by its program and arguments and by its program alone, an SMS by its
+  // number and text and by its number alone, a log line by its text.
+  static std::string run_key(const std::string& program, const std::vector<std::string>& args) {
+    std::string key = program;
+    for (const std::string& a : args) key += '\0' + a;  // no argument holds a NUL
+    return key;
+  }
+  static std::string sms_key(const std::string& number, const std::string& text) { return number + '\0' + text; }
+
+  // The first record of kind not yet taken within the step's time, to the
+  // second ("at 30" takes 30.000 to 30.999), whose whole key (or, with
+  // whole false, its program or number) is key; records_.size() for none.
+  size_t find(const Step& step, RecordKind kind, bool whole, const std::string& key) const {
+    const auto list = untaken_.find({kind, whole, key});
+    if (list == untaken_.end()) return records_.size();
+    const auto first = list->second.lower_bound({second_of(step.from), 0});
+    if (first == list->second.end() || first->first > second_of(step.until)) return records_.size();
+    return first->second;
+  }
+
+  // Marks record i taken: no other line finds it.
+  void mark_taken(size_t i) {
+    taken_[i] = true;
+    const Record& r = records_[i];
+    const std::pair<int64_t, size_t> entry(second_of(r.ms), i);
+    const auto drop = [&](bool whole, const std::string& key) { untaken_[{r.kind, whole, key}].erase(entry); };
+    if (r.kind == RecordKind::kRun) drop(true, run_key(r.program, r.args)), drop(false, r.program);
+    if (r.kind == RecordKind::kSms) drop(true, sms_key(r.key, r.text)), drop(false, r.key);
+    if (r.kind == RecordKind::kLog) drop(true, r.text);
   }
 
   // Takes record i for step, and says so when it happened before one that
   // an earlier line took in the same second.
   void take(const Step& step, size_t i, const std::string& what) {
-    taken_[i] = true;
+    mark_taken(i);
     auto [at, fresh] = last_taken_.emplace(std::make_pair(records_[i].kind, second_of(records_[i].ms)), i);
     if (!fresh && at->second > i) {
       add(step, step.line, what + " came before " + describe(records_[at->second]) + ", expected after it");
@@ -109,15 +143,15 @@ class Judge {
 
   void expect_run(const Step& step) {
     const std::vector<std::string> args(step.words.begin() + 1, step.words.end());
-    size_t i = find(step, RecordKind::kRun, [&](const Record& r) { return r.program == step.words[0] && r.args == args; });
+    size_t i = find(step, RecordKind::kRun, true, run_key(step.words[0], args));
     if (i < records_.size()) {
       take(step, i, "run " + expected_line(step));
       for (const EnvExpectation& e : step.env) expect_env(step, records_[i], e);
       return;
     }
-    i = find(step, RecordKind::kRun, [&](const Record& r) { return r.program == step.words[0]; });
+    i = find(step, RecordKind::kRun, false, step.words[0]);
     if (i < records_.size()) {
-      taken_[i] = true;
+      mark_taken(i);
       add(step, step.line, "expected run " + expected_line(step) + ", ran " + command_line(records_[i].program, records_[i].args));
     } else {
       add(step, step.line, "expected run " + expected_line(step) + ", nothing ran");
@@ -138,12 +172,12 @@ class Judge {
   }
 
   void expect_sms(const Step& step) {
-    size_t i = find(step, RecordKind::kSms, [&](const Record& r) { return r.key == step.key && r.text == step.text; });
+    size_t i = find(step, RecordKind::kSms, true, sms_key(step.key, step.text));
     if (i < records_.size()) return take(step, i, "sms " + step.key + " " + quoted(step.text));
     const std::string expected = "expected sms " + step.key + " " + quoted(step.text);
-    i = find(step, RecordKind::kSms, [&](const Record& r) { return r.key == step.key; });
+    i = find(step, RecordKind::kSms, false, step.key);
     if (i < records_.size()) {
-      taken_[i] = true;
+      mark_taken(i);
       add(step, step.line, expected + ", sent " + quoted(records_[i].text));
     } else {
       add(step, step.line, expected + ", none sent");
@@ -151,9 +185,9 @@ class Judge {
   }
 
   void expect_log(const Step& step) {
-    const size_t i = find(step, RecordKind::kLog, [&](const Record& r) { return r.text == step.text; });
+    const size_t i = find(step, RecordKind::kLog, true, step.text);
     if (i < records_.size()) {
-      taken_[i] = true;
+      mark_taken(i);
     } else {
       add(step, step.line, "expected log " + quoted(step.text) + ", not logged");
     }
@@ -164,12 +198,17 @@ class Judge {
   void expect_published(const Step& step) {
     const RecordKind kind = step.kind == StepKind::kExpectState ? RecordKind::kState : RecordKind::kValue;
     const char* noun = kind == RecordKind::kState ? "state" : "value";
+    // The last one published up to the step's start, then every later one
+    // up to its end.
     std::vector<std::string> seen;
-    for (const Record& r : records_) {
-      if (r.ms > step.until) break;
-      if (r.kind != kind || r.ref != step.ref || !same_rule(step.key, r)) continue;
-      if (r.ms <= step.from && !seen.empty()) seen.clear();
-      seen.push_back(r.text);
+    const std::optional<int> number = rule_number(step.key);
+    const auto list = published_.find({kind, step.ref, !number, number ? std::to_string(*number) : step.key});
+    if (list != published_.end()) {
+      const std::vector<size_t>& at = list->second;
+      auto i = std::upper_bound(at.begin(), at.end(), step.from,
+                                [this](int64_t ms, size_t r) { return ms < records_[r].ms; });
+      if (i != at.begin()) --i;
+      for (; i != at.end() && records_[*i].ms <= step.until; ++i) seen.push_back(records_[*i].text);
     }
     if (std::find(seen.begin(), seen.end(), step.text) != seen.end()) return;
     const std::string expected = kind == RecordKind::kState ? step.text : quoted(step.text);
@@ -198,6 +237,12 @@ class Judge {
   const TestFile& test_;
   const std::vector<Record>& records_;
   std::vector<bool> taken_;
+  // The runs, SMS and log lines no line has taken, by kind, whether the
+  // key is whole, and key, in time order: (second, record).
+  std::map<std::tuple<RecordKind, bool, std::string>, std::set<std::pair<int64_t, size_t>>> untaken_;
+  // The states and values by kind, reference and rule (by its name, or by
+  // its number), in time order.
+  std::map<std::tuple<RecordKind, int, bool, std::string>, std::vector<size_t>> published_;
   // The latest record taken of each kind in each second.
   std::map<std::pair<RecordKind, int64_t>, size_t> last_taken_;
   std::vector<Mismatch> found_;
