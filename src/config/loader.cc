@@ -300,8 +300,9 @@ class PreviousRules {
     AutoResponse& ar = config->rules.back();
     ar.config_db = config->db;
     ar.cms = &config->cms;
+    // The shared actions are the new load's, equal to the old ones.
     for (const ActionListId list : {kTriggerList, kResolveList}) {
-      if (action_list(ar, list).shared_count() > 0) action_list(&ar, list).share(&cms.actions);
+      if (action_list(ar, list).sharing()) action_list(&ar, list).share(&cms.actions);
     }
     old.path.clear();
     for (auto c = first; c != last; ++c) {

@@ -50,6 +50,10 @@ class ActionList {
   // Puts shared (owned by the load, unchanged while the rule lives) ahead
   // of the rule's own actions.
   void share(const std::vector<Action>* shared) { shared_ = shared; }
+  // Whether the list was given the load's shared actions (a list that is
+  // never read, such as the resolve list of a rule without a resolve
+  // stage, is not).
+  bool sharing() const { return shared_ != nullptr; }
   size_t shared_count() const { return shared_ != nullptr ? shared_->size() : 0; }
   size_t size() const { return shared_count() + own_.size(); }
   const Action& operator[](size_t i) const {

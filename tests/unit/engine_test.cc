@@ -80,6 +80,16 @@ class EngineFlow : public ::testing::Test {
     return out;
   }
   size_t ticked(int seconds) { return at(seconds, nullptr), g_offered.size(); }
+  // What went to infod apart from the daemon's own status: "type key=value", keys of the reference cut short.
+  Strings sent_types() {
+    Strings out;
+    for (const SentMessage& m : d.take_sent()) {
+      if (m.key.rfind("config.autoresponse.daemon.", 0) == 0) continue;
+      const std::string key = m.key.rfind(kRef, 0) == 0 ? m.key.substr(kRef.size()) : m.key == kLogKey ? "log" : m.key;
+      out.push_back(std::to_string(m.type) + " " + key + (m.type == 1 ? "=" + m.value : ""));
+    }
+    return out;
+  }
   AutoResponse& ar() { return d.ctx.config->rules.front(); }
   ConfigBuilder c;
   TestDaemon d;
@@ -236,7 +246,8 @@ TEST_F(EngineFlow, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
   const struct { std::function<void()> leave; std::string why; } cases[] = {
       {[&] { at(0, "29"); }, "its reference resolved"},
       {[&] { control_handle(d.ctx.engine, cancel.c_str()), at(1, nullptr); }, "it was cancelled"},
-      {[&] { reload_config(SIGHUP, 0, &d.ctx); }, "the configuration was reloaded"},
+      {[&] { d.write_config(c.set(rule_path(1) + ".note", "edited")), reload_config(SIGHUP, 0, &d.ctx); },
+       "the configuration was reloaded"},
   };
   for (const auto& k : cases) {
     at(0, "31");
@@ -248,6 +259,23 @@ TEST_F(EngineFlow, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
               dropped);
   }
   EXPECT_EQ((Strings{"A", "A", "A"}), g_offered);
+}
+
+// A reload that leaves the rule alone leaves its reference alone: nothing is sent, its delayed action runs at its
+// time and it still resolves.
+TEST_F(EngineFlow, AReloadThatKeepsTheRuleKeepsItsReferenceRunning) {
+  actions("trigger_actions", {{"A", 0}, {"B", 30}});
+  actions("resolve_actions", {{"R", 0}});
+  load();
+  at(0, "31");
+  d.take_sent();
+  d.write_config(c.set("config.autoresponse.concurrent_actions", 4));
+  reload_config(SIGHUP, 0, &d.ctx);
+  EXPECT_EQ(Strings{}, sent_types());
+  EXPECT_EQ(1u, ticked(29));
+  EXPECT_EQ(2u, ticked(1));
+  at(0, "29");
+  EXPECT_EQ((Strings{"A", "B", "R"}), g_offered);
 }
 
 TEST_F(EngineFlow, RepeatsComeEveryRepeatTimeoutAndAtMostOncePerCall) {
@@ -283,6 +311,14 @@ TEST_F(EngineFlow, SundayIsDayZeroAndADisabledReferenceComesBackNormal) {
   EXPECT_EQ(Strings{}, tick_at(17, 15));
   EXPECT_EQ((Strings{"status=Normal", kLine + "Normal"}), tick_at(17, 16));
   EXPECT_TRUE(g_offered.empty());
+  // An edit that starts the rule again inside its window makes it Disabled at once, never Normal for a moment.
+  at(0, "31");
+  tick_at(9, 40);
+  d.take_sent();
+  d.write_config(c.set(rule_path(1) + ".note", "edited"));
+  reload_config(SIGHUP, 0, &d.ctx);
+  EXPECT_EQ((Strings{"3 " + enviro_key(1), "2 " + enviro_key(1), "1 status=Disabled", "1 " + kLine + "Disabled"}),
+            sent_types());
   // A window never wraps past midnight, and an empty one covers nothing.
   EXPECT_FALSE(disable_window_contains(DisableWindow{22, 0, 6, 0}, 23, 0));
   EXPECT_FALSE(disable_window_contains(DisableWindow{22, 0, 6, 0}, 3, 0));

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "daemon/reload.h"
+#include "engine/state.h"
 #include "model/autoresponse.h"
 #include "support/rules.h"
 
@@ -112,26 +113,59 @@ TEST(Loader, AbsurdTotalsAreCutAndSaidSo) {
   EXPECT_EQ(rule_path(2) + ".trigger_actions.action1", action_path(two, two.trigger_actions[1024]));
 }
 
-TEST(Loader, AReloadStartsATriggeredReferenceAgainInNormalUnlessTheFileCannotBeOpened) {
+// A reload keeps a rule no edit touched exactly as it runs and sends nothing about it; a rule whose element changed
+// anywhere (even where nothing reads) starts again, and so do all when config.cms changed; a key that a kept
+// reference still watches stays subscribed; a file that cannot be opened keeps everything.
+TEST(Loader, AReloadKeepsWhatNoEditTouchedAndStartsTheRestAgain) {
   TestDaemon d;
-  ConfigBuilder c = enviro_rules(1).set("config.autoresponse.boot_delay", -5);
+  // Rules 1 and 2 watch the same sensor, rule 3 another.
+  ConfigBuilder c = enviro_rules(3).set("config.autoresponse.boot_delay", -5);
+  c.set(rule_path(2) + ".enviro.dev_ref", "config.ports.port1.enviro");
   ASSERT_EQ(0, d.load(c.set("config.autoresponse.concurrent_actions", 5)));
   EXPECT_EQ(0u, d.ctx.boot_delay);  // not a wait for ever
-  ASSERT_EQ(0, d.deliver(enviro_key(1), "35"));
-  ASSERT_EQ(kArTriggered, d.check(0).state);
+  for (int n : {1, 3}) ASSERT_EQ(0, d.deliver(enviro_key(n), "35"));
   d.take_sent();
-  d.write_config(c.set("config.autoresponse.concurrent_actions", 0));
-  reload_config(SIGHUP, 0, &d.ctx);
-  Strings want = normal(1, 1);
-  want.insert(want.begin(), "3 " + enviro_key(1));
-  EXPECT_EQ(want, wire(d));
-  EXPECT_EQ(kArNormal, d.check(0).state);
-  EXPECT_EQ(5, d.ctx.queue.concurrent_actions);  // a limit of 0 keeps the one in force
+  const auto reload = [&](const ConfigBuilder& edited) {
+    d.write_config(edited);
+    reload_config(SIGHUP, 0, &d.ctx);
+    return wire(d);
+  };
+  const auto states = [&] {
+    std::string s;
+    for (const ArCheck& check : d.ctx.config->checks) s += ar_state_name(check.state)[0];
+    return s;
+  };
+  const std::string log2 = "1 config.autoresponse.log=AR: name=rule2, index=2, ref=1, state=Normal";
+  // Daemon-wide settings change no rule; a limit of 0 keeps the one in force.
+  EXPECT_EQ(Strings{}, reload(c.set("config.autoresponse.concurrent_actions", 0)));
+  EXPECT_EQ(5, d.ctx.queue.concurrent_actions);
+  EXPECT_EQ("TTT", states());
+  // An element of rule 2 that nothing reads: rule 2 alone starts again, and the key rule 1 watches stays.
+  EXPECT_EQ((Strings{"2 " + enviro_key(1), "1 " + rule_path(2) + ".refs.ref1.status=Normal", log2}),
+            reload(c.set(rule_path(2) + ".note", "edited")));
+  EXPECT_EQ("TNT", states());
+  // Rule 3 moved to another sensor: its old key goes.
+  Strings want{"3 " + enviro_key(3), "2 " + enviro_key(4), "1 " + rule_path(3) + ".refs.ref1.status=Normal",
+               "1 config.autoresponse.log=AR: name=rule3, index=3, ref=1, state=Normal"};
+  EXPECT_EQ(want, reload(c.set(rule_path(3) + ".enviro.dev_ref", "config.ports.port4.enviro")));
+  EXPECT_EQ("TNN", states());
+  // Central management switched on: every rule starts again, and its actions lead their lists; kept again, a
+  // rule without a resolve stage (an SMS command) still has no resolve list.
+  ASSERT_EQ(0, d.deliver(enviro_key(4), "35"));
+  d.take_sent();
+  c.set("config.autoresponse.total", 4).set(rule_path(4) + ".name", "sms").set(rule_path(4) + ".check_type", "sms");
+  EXPECT_EQ(15u, reload(c.set("config.cms.enabled", "on")).size());
+  EXPECT_EQ("NNNN", states());
+  EXPECT_EQ(Strings{}, reload(c.set("config.autoresponse.concurrent_actions", 3)));
+  const AutoResponse& sms = d.ctx.config->rules.back();
+  EXPECT_EQ(1u, sms.trigger_actions.size());
+  EXPECT_EQ(0u, sms.resolve_actions.size());
+
   // A file gone or half-written: the running rules stay exactly as they were.
   ASSERT_EQ(0, d.deliver(enviro_key(1), "35"));
   d.take_sent();
-  std::filesystem::remove(d.dir() + "/config.xml");
   const std::string file = d.dir() + "/config.xml";
+  std::filesystem::remove(file);
   const struct { const char* text; std::string result; } broken[] = {
       {"", "reload.result=" + file + ": No such file or directory"},
       {"<config><autoresponse><total>1</total>", "reload.result=" + file + ": no element found at line 1, column 39"}};
@@ -143,12 +177,11 @@ TEST(Loader, AReloadStartsATriggeredReferenceAgainInNormalUnlessTheFileCannotBeO
     Strings status;
     EXPECT_EQ(Strings{}, wire(d, &status));
     EXPECT_EQ((Strings{"reload.time=1700000000", k.result}), status);
-    ASSERT_EQ(1u, d.ctx.config->checks.size());
-    EXPECT_EQ(kArTriggered, d.check(0).state);
+    EXPECT_EQ("TTNN", states());
   }
   // The old contents still answer the running rules' reads: 28 resolves.
   ASSERT_EQ(0, d.deliver(enviro_key(1), "28"));
-  EXPECT_EQ(kArNormal, d.check(0).state);
+  EXPECT_EQ("NNNN", states());
 }
 
 }  // namespace
