@@ -101,11 +101,12 @@ QueuedEntry ActionQueue::entry_of(const ArCheck& check, const ActionStatus* stat
 // The status entry names while it is still that action's: its reference is
 // one of the current load's and has not been re-armed since; else null. A
 // walk over the references, made only when an action is evicted.
-ActionStatus* ActionQueue::status_of(const QueuedEntry& entry) const {
+ActionStatus* ActionQueue::status_of(const QueuedEntry& entry, ArCheck** owner) const {
   if (checks_ == nullptr || entry.check_id == 0) return nullptr;
   for (ArCheck& check : *checks_) {
     if (check.id != entry.check_id) continue;
     if (entry.cycle != check.cycle || entry.status_index >= check.trigger_count() + check.resolve_count()) break;
+    *owner = &check;
     return check.statuses.data() + entry.status_index;
   }
   return nullptr;
@@ -137,7 +138,11 @@ bool ActionQueue::make_room(int32_t held) {
       format_log_line("Dropped action: %s for AR: %s - queue full", victim->action_name.c_str(), victim->ar_name.c_str());
   // A status re-armed since belongs to a later trigger or resolve, whose
   // action is still to be queued.
-  if (ActionStatus* status = status_of(victim->entry)) *status = kActionDropped;
+  ArCheck* owner = nullptr;
+  if (ActionStatus* status = status_of(victim->entry, &owner)) {
+    *status = kActionDropped;
+    touched_.push_back(owner);
+  }
   drop_entry(victim);
   publisher_.push_log(line.text);
   return true;
@@ -247,7 +252,10 @@ void ActionQueue::check_timeouts() {
   }
 }
 
-void ActionQueue::attach(std::deque<ArCheck>* checks) { checks_ = checks; }
+void ActionQueue::attach(std::deque<ArCheck>* checks) {
+  checks_ = checks;
+  touched_.clear();
+}
 
 std::optional<std::string> ActionQueue::hostname() const {
   if (hostname_) return hostname_;
@@ -255,4 +263,10 @@ std::optional<std::string> ActionQueue::hostname() const {
   if (gethostname(buffer, 255) != 0) return std::nullopt;
   buffer[255] = '\0';  // a name cut at the length given need not be terminated
   return std::string(buffer);
+}
+
+std::vector<ArCheck*> ActionQueue::take_touched() {
+  std::vector<ArCheck*> touched;
+  touched.swap(touched_);
+  return touched;
 }

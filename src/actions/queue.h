@@ -143,6 +143,9 @@ class ActionQueue {
   // by its reference's identity, which only a reference a reload kept
   // still has.
   void attach(std::deque<ArCheck>* checks);
+  // The references whose statuses the queue changed itself (an eviction)
+  // since the last call, for whoever keeps their records.
+  std::vector<ArCheck*> take_touched();
 
   const std::list<QueuedAction>& entries() const { return queue_; }
   int32_t queued() const { return static_cast<int32_t>(queue_.size()); }
@@ -166,7 +169,7 @@ class ActionQueue {
   void started_turn(uint64_t turn);
   void drop_entry(const QueuedAction* target);
   QueuedEntry entry_of(const ArCheck& check, const ActionStatus* status) const;
-  ActionStatus* status_of(const QueuedEntry& entry) const;
+  ActionStatus* status_of(const QueuedEntry& entry, ArCheck** owner) const;
   bool make_room(int32_t held);
 
   Publisher& publisher_;
@@ -181,8 +184,9 @@ class ActionQueue {
   // next turn of each rule that has had one since.
   uint64_t action_turn_ = 0;
   std::vector<std::pair<std::string, uint64_t>> rule_turns_;
-  // The current load's references.
+  // The current load's references, and those whose statuses changed here.
   std::deque<ArCheck>* checks_ = nullptr;
+  std::vector<ArCheck*> touched_;
 };
 
 // The exit status reported for a wait status: the exit code, or 128 plus

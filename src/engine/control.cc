@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "base/log_line.h"
 #include "engine/engine.h"
+#include "engine/kept.h"
 #include "engine/state.h"
 #include "model/autoresponse.h"
 #include "model/publisher.h"
@@ -34,7 +35,9 @@ const char* next_field(char** pos) {
 
 const ControlTable kControlTable = {"config.autoresponse.command", kCommands};
 
-int control_handle(Engine& engine, const char* text) {
+namespace {
+
+int handle(Engine& engine, const char* text) {
   std::string copy(text);
   char* pos = copy.data();
   const char* path = next_field(&pos);
@@ -65,6 +68,14 @@ int control_handle(Engine& engine, const char* text) {
   }
   ar_log(kLogFatal, "Unknown action: %s", command);
   return 0;
+}
+
+}  // namespace
+
+int control_handle(Engine& engine, const char* text) {
+  const int result = handle(engine, text);
+  engine_write_kept(engine);
+  return result;
 }
 
 int control_cancel(Engine& engine, ArCheck* check, const char* origin, const char* command) {

@@ -14,6 +14,8 @@
 #include "config/loader.h"
 #include "engine/control.h"
 #include "engine/engine.h"
+#include "engine/kept.h"
+#include "engine/kept_record.h"
 #include "engine/router.h"
 #include "engine/state.h"
 #include "engine/tick.h"
@@ -38,7 +40,9 @@ int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t 
   return ar_apply(engine, check, outcome, std::move(event));
 }
 
-int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value) {
+namespace {
+
+int deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value) {
   if (strcmp(key, kControlTable.key) == 0) return control_handle(engine, value);
   const std::vector<ArCheck*>& takers = route_lookup(engine.routes, key);
   if (takers.empty()) {
@@ -57,29 +61,60 @@ int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t tim
   return 0;
 }
 
+}  // namespace
+
+int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value) {
+  const int result = deliver(engine, key, number, time_ms, value);
+  engine_write_kept(engine);
+  return result;
+}
+
 namespace {
 
-// Makes checks the engine's references: the queue's entries and the
+// The load's limits for the action queue: a concurrency of 0 keeps the one
+// in force; the time-out is the file's, 0 for none.
+void take_limits(Engine& engine, const LoadedConfig& config) {
+  if (config.concurrent_actions > 0) engine.queue->concurrent_actions = config.concurrent_actions;
+  // Unlike the limit above, a time-out taken out of the file is gone.
+  engine.queue->action_timeout = config.action_timeout;
+}
+
+// Makes config's references the engine's: the queue's entries and the
 // routing index follow them, and each new one in order is subscribed and
 // moved to Normal, or to Disabled at once when its rule's window is open
-// now (never on for a moment inside it). References a reload kept go on as
-// they are, without a word to infod.
-void adopt(Engine& engine, std::deque<ArCheck>* checks) {
+// now (never on for a moment inside it). A new one whose rule's record in
+// kept was written for it takes up its state instead, and what fell due
+// meanwhile is queued. References a reload kept go on as they are, without
+// a word to infod.
+void adopt(Engine& engine, LoadedConfig& config, const KeptTexts* kept) {
+  std::deque<ArCheck>* checks = &config.checks;
   engine.checks = checks;
+  engine.cms_fingerprint = config.cms_fingerprint;
   engine.queue->attach(checks);
   route_index_build(engine.routes, *checks);
   tm local{};
   bool local_known = false;
+  const AutoResponse* record_of = nullptr;
+  KeptRule record;
+  bool has_record = false;
   for (ArCheck& check : *checks) {
     if (check.state != kArNone) continue;
     check.id = engine.next_check_id++;
     ar_log(kLogInfo, "Adding subscription: %s", check.conf.subscription.c_str());
     if (engine.publisher->subscribe(check.conf.subscription.c_str()) != 0) ar_log(kLogFatal, "Error adding subscription");
-    if (check.conf.ar->schedule_enabled && !local_known) {
-      local_known = engine_local_time(engine, &local);
-    }
-    if (local_known && disable_window_open(*check.conf.ar, local)) {
+    const AutoResponse& ar = *check.conf.ar;
+    if (ar.schedule_enabled && !local_known) local_known = engine_local_time(engine, &local);
+    if (local_known && disable_window_open(ar, local)) {
       ar_disable(engine, &check);
+      continue;
+    }
+    if (kept != nullptr && record_of != &ar) {
+      record_of = &ar;
+      const auto it = kept->find(ar.index);
+      has_record = it != kept->end() && kept_rule_parse(it->second, &record);
+    }
+    if (has_record && kept_resume(engine, &check, record)) {
+      ar_resumed(engine, &check);
     } else {
       ar_normal(engine, &check);
     }
@@ -92,6 +127,18 @@ void adopt(Engine& engine, std::deque<ArCheck>* checks) {
 // holds one subscription per key and connection: giving it up for one
 // would silence the other).
 void let_go(Engine& engine, const LoadedConfig& previous, const LoadedConfig& config) {
+  // A rule gone from the load leaves no record a later one of its number
+  // could take up.
+  if (engine.keep_records) {
+    auto now = config.rules.begin();
+    for (const AutoResponse& ar : previous.rules) {
+      if (ar.path.empty()) continue;
+      while (now != config.rules.end() && now->index < ar.index) ++now;
+      if (now == config.rules.end() || now->index != ar.index) {
+        engine.publisher->push(kept_rule_key(ar.index).c_str(), 0, "-");
+      }
+    }
+  }
   bool any = false;
   for (const ArCheck& check : previous.checks) {
     if (check.conf.ar == nullptr) continue;
@@ -127,11 +174,20 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   *running = config_load(db, previous.get());
   LoadedConfig& config = **running;
   if (previous != nullptr) let_go(engine, *previous, config);
-  adopt(engine, &config.checks);
-  if (config.concurrent_actions > 0) engine.queue->concurrent_actions = config.concurrent_actions;
-  // Unlike the limit above, a time-out taken out of the file is gone.
-  engine.queue->action_timeout = config.action_timeout;
+  take_limits(engine, config);
+  adopt(engine, config, nullptr);
   // A raised limit has room for what waits now, not only after the next
   // child ends or the next action is queued.
   engine.queue->start_waiting();
+  engine_write_kept(engine);
+}
+
+void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded,
+                  const KeptTexts& kept) {
+  engine_release(engine);
+  *running = std::move(loaded);
+  take_limits(engine, **running);
+  adopt(engine, **running, &kept);
+  engine.queue->start_waiting();
+  engine_write_kept(engine, &kept);
 }

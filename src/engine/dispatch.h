@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 
+#include "engine/kept.h"
 #include "platform/xmldb.h"
 
 struct ArCheck;
@@ -36,6 +37,16 @@ int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t 
 // concurrency of 0 keeps the one in force; the time-out is the file's, 0
 // for none). Waiting actions then start up to the limit.
 void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db);
+
+// At start: makes loaded (made by config_load, no reference adopted yet)
+// the running load, as engine_load does, except that each rule whose
+// record in kept (engine/kept.h) was written for this very rule resumes
+// its references: they publish the state kept instead of Normal, and what
+// fell due while the daemon was down is queued now, once (a repeat or the
+// end of a Timeout waits for the first tick). Only records that differ
+// from kept are written.
+void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded,
+                  const KeptTexts& kept);
 
 // Lets the engine's references go: the index is emptied and each key
 // unsubscribed. Queued and running actions stay.

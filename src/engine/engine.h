@@ -6,6 +6,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/router.h"
 
@@ -36,6 +37,12 @@ struct Engine {
   RouteIndex routes;
   // The identity the next new reference takes.
   uint32_t next_check_id = 1;
+  // Whether each rule's state is kept in infod for a restart
+  // (engine/kept.h), and what that needs: the load's config.cms
+  // fingerprint and the references touched since the last write.
+  bool keep_records = false;
+  uint64_t cms_fingerprint = 0;
+  std::vector<ArCheck*> kept_dirty;
 };
 
 // Adds one to the counter under counter_key: the count runs 1 to

@@ -13,6 +13,7 @@
 #include "base/log.h"
 #include "base/log_line.h"
 #include "engine/engine.h"
+#include "engine/kept.h"
 #include "model/action.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -31,6 +32,7 @@ int64_t after(int64_t from, int32_t seconds) { return from + static_cast<int64_t
 // log line. False when the reference key could not be made: nothing is
 // published and the caller queues no actions.
 bool publish(Engine& engine, ArCheck* check, const CheckEvent* event) {
+  kept_touch(engine, check);
   const AutoResponse* ar = check->conf.ar;
   Publisher& out = *engine.publisher;
   const char* state = ar_state_name(check->state);
@@ -79,6 +81,7 @@ void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* s
   const LogLine queuing = format_log_line(format, action_name, ar_name, engine.queue->queued());
   engine.publisher->push_log(queuing.text);
   const int result = action.queue(*engine.queue, check, action, status);
+  kept_touch(engine, check);
   if (result != 0) {
     const LogLine outcome = format_log_line(
         result == 1 ? "Action %s for AR %s, skipped" : "Action %s for AR %s, queuing failed", action_name, ar_name);
@@ -93,9 +96,10 @@ void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* s
 
 // Makes count statuses from first Pending: a new cycle of the reference,
 // which the actions queued in earlier ones no longer write into.
-void rearm(ArCheck* check, ActionStatus* first, size_t count) {
+void rearm(Engine& engine, ArCheck* check, ActionStatus* first, size_t count) {
   std::fill_n(first, count, kActionPending);
   ++check->cycle;
+  kept_touch(engine, check);
 }
 
 void finish(Engine& engine, ArCheck* check) {
@@ -196,7 +200,7 @@ void ar_timeout(Engine& engine, ArCheck* check) {
 
 void ar_normal(Engine& engine, ArCheck* check) {
   check->current_event.reset();
-  rearm(check, check->statuses.data(), check->trigger_count() + check->resolve_count());
+  rearm(engine, check, check->statuses.data(), check->trigger_count() + check->resolve_count());
   check->state = kArNormal;
   check->state_time = now_ms(engine);
   publish(engine, check, nullptr);
@@ -210,7 +214,13 @@ void ar_disable(Engine& engine, ArCheck* check) {
   publish(engine, check, nullptr);
 }
 
-void ar_queue_trigger_actions(Engine& engine, ArCheck* check) {
+void ar_resumed(Engine& engine, ArCheck* check) {
+  if (!publish(engine, check, check->current_event.get())) return;
+  if (check->state == kArTriggered) ar_queue_trigger_actions(engine, check, false);
+  if (check->state == kArResolving) ar_queue_resolve_actions(engine, check);
+}
+
+void ar_queue_trigger_actions(Engine& engine, ArCheck* check, bool may_repeat) {
   const AutoResponse* ar = check->conf.ar;
   const ActionList& actions = ar->trigger_actions;
   ActionStatus* statuses = check->trigger_status();
@@ -228,10 +238,10 @@ void ar_queue_trigger_actions(Engine& engine, ArCheck* check) {
     }
     // A repeat at most once per call: with a repeat time-out of 0 the
     // actions would otherwise be queued again without end.
-    if (!ar->repeat_trigger || repeated) return;
+    if (!ar->repeat_trigger || repeated || !may_repeat) return;
     if (now_ms(engine) < after(check->state_time, ar->repeat_timeout)) return;
     repeated = true;
-    rearm(check, statuses, actions.size());
+    rearm(engine, check, statuses, actions.size());
     check->state_time = now_ms(engine);
   }
 }

@@ -39,6 +39,13 @@ void ar_normal(Engine& engine, ArCheck* check);
 // Disabled by the rule's schedule.
 void ar_disable(Engine& engine, ArCheck* check);
 
+// A reference that took up its kept state at start publishes it as that
+// state's change would (the update too, when it has one), and queues what
+// fell due while the daemon was down: the due trigger actions of a
+// Triggered one (not a repeat: that waits for the tick), every resolve
+// action still pending of a Resolving one.
+void ar_resumed(Engine& engine, ArCheck* check);
+
 // A Triggered reference is about to leave Triggered (resolved, cancelled,
 // disabled or reloaded, given as why): each trigger action it has not yet
 // offered, held back by a delay, is logged once (priority 600) as dropped,
@@ -46,9 +53,9 @@ void ar_disable(Engine& engine, ArCheck* check);
 void ar_drop_delayed(const ArCheck* check, const char* why);
 
 // Offers every due Pending trigger action to its queue operation, strictly
-// in list order; ends the trigger of a rule without a resolve stage and
-// repeats when configured.
-void ar_queue_trigger_actions(Engine& engine, ArCheck* check);
+// in list order; ends the trigger of a rule without a resolve stage and,
+// unless told not to, repeats when configured.
+void ar_queue_trigger_actions(Engine& engine, ArCheck* check, bool may_repeat = true);
 
 // Offers every Pending resolve action, then moves on to Timeout or Normal.
 void ar_queue_resolve_actions(Engine& engine, ArCheck* check);

@@ -8,6 +8,7 @@
 #include "actions/queue.h"
 #include "base/clock.h"
 #include "engine/engine.h"
+#include "engine/kept.h"
 #include "engine/state.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -102,4 +103,5 @@ void engine_tick(Engine& engine) {
     }
   }
   engine.queue->check_timeouts();
+  engine_write_kept(engine);
 }

@@ -42,6 +42,7 @@ struct AutoResponse {
   bool repeat_trigger = false;
   bool schedule_enabled = false;
   bool delays_read = false;  // the actions' delay_time has been read
+  bool kept_dirty = false;   // its kept record is to be written (engine/kept.h)
   // A hash of everything under path as loaded (platform/xmldb.h), by which
   // a reload tells a rule it need not build again.
   uint64_t fingerprint = 0;
