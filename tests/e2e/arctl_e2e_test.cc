@@ -16,9 +16,13 @@ namespace {
 
 using namespace e2e;
 
-// Runs arctl with args on box's infod socket and configuration, not run through sudo unless sudo_user is given.
+const char kPidFile[] = "/var/run/autoresponsed.pid";
+
+// Runs arctl with args on box's infod socket, pid file and configuration, not run through sudo unless sudo_user
+// is given.
 Ran arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
   args.insert(args.begin() + 1, {"--socket", box.path("/var/run/infod-sock")});
+  if (args[0] == "reload" || args[0] == "cancel") args.insert(args.begin() + 1, {"--pid-file", box.path(kPidFile)});
   unlink(box.path("/arctl.err").c_str());
   return run(built_command("arctl"), args, box.path("/arctl.out"), box.path("/arctl.err"),
              {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}});
