@@ -28,8 +28,9 @@ Ran arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
   args.insert(args.begin() + 1, {"--socket", box.path("/var/run/infod-sock")});
   if (args[0] == "reload" || args[0] == "cancel") args.insert(args.begin() + 1, {"--pid-file", box.path(kPidFile)});
   unlink(box.path("/arctl.err").c_str());
+  // 10,000 rules take a while under an emulator.
   return run(built_command("arctl"), args, box.path("/arctl.out"), box.path("/arctl.err"),
-             {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}});
+             {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}}, 150000);
 }
 
 // Rules 1 (a sensor, quiet for 10 minutes after a cancel), 2 (SMS) and 3 (not loaded: no such check type).
