@@ -203,7 +203,8 @@ TEST(ArctlE2e, TenThousandRulesWithLongNamesRunAndStatusAndReloadWork) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\nreloaded " + box.path("/etc/config/config.xml") + "\n"), std::string::npos) << r.out;
   EXPECT_EQ(2, count(read_file(box.infod.log), loaded));
-  EXPECT_TRUE(box.daemon_running());
+  expect_no_sanitizer_report(box.path("/arctl.err"));
+  expect_clean_end(box);
 }
 
 // Any client of infod can publish a pid and a fresh heartbeat, and a pid can be reused: reload and cancel act only
