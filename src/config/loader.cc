@@ -259,6 +259,10 @@ LoadedConfig::~LoadedConfig() {
 std::unique_ptr<LoadedConfig> config_load(xmldb_t* db) {
   auto config = std::make_unique<LoadedConfig>();
   config->db = db;
+  struct Hold {
+    xmldb_t* db;
+    ~Hold() { xmldb_release(db); }
+  } hold{xmldb_hold(db, &config->source) == 0 ? db : nullptr};
   const int32_t total = bounded_total_noted(config.get(), 0, kRulesRoot, "total", kMaxRules);
   for (int32_t n = 1; n <= total; ++n) {
     const std::string path = kRulePathPrefix + std::to_string(n);

@@ -22,6 +22,9 @@ struct LoadedConfig {
   ~LoadedConfig();
 
   xmldb_t* db = nullptr;  // owned: the rules read their settings from it
+  // The version of the file the load read, all of it (xmldb_hold): a file
+  // replaced while the rules are read shows only after the load.
+  XmldbSource source;
   // Appended to only (a rejected rule is never added), so the addresses
   // that references, the routing index and queued actions hold stay valid
   // while the load lasts.
@@ -43,7 +46,9 @@ struct LoadedConfig {
 extern const char* const kRuleSettings[];
 
 // Builds every rule of db (taken over) with its references; the rules are
-// numbered 1 to the root's "total".
+// numbered 1 to the root's "total". The load holds one parse of the file
+// from its first read to its last; the rules' checks and actions read their
+// settings afresh afterwards, by design.
 std::unique_ptr<LoadedConfig> config_load(xmldb_t* db);
 
 // Builds rule number n under path with its references into config; 0 when
