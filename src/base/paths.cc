@@ -8,6 +8,7 @@ Paths Paths::under(const std::string& root) {
   while (!r.empty() && r.back() == '/') r.pop_back();
   Paths p;
   p.infod_socket = r + "/var/run/infod-sock";
+  p.pid_file = r + "/var/run/autoresponsed.pid";
   p.proc_uptime = r + "/proc/uptime";
   p.pmpower = r + "/bin/pmpower";
   p.ioc = r + "/bin/ioc";

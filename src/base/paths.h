@@ -7,6 +7,7 @@
 
 struct Paths {
   std::string infod_socket;      // "/var/run/infod-sock"
+  std::string pid_file;          // "/var/run/autoresponsed.pid", the daemon's process id, root's to write
   std::string proc_uptime;       // "/proc/uptime"
   std::string pmpower;           // "/bin/pmpower"
   std::string ioc;               // "/bin/ioc"

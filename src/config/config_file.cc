@@ -9,9 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
+
+#include "platform/file_checksum.h"
 
 namespace {
 
@@ -46,20 +46,9 @@ ConfigFileFacts config_file_facts(const std::string& path) {
   std::string text;
   struct stat st {};
   if (!read_whole(path, &text, &st)) return facts;
-  // Eight bytes a step (the file is hashed at every load, and may run to
-  // megabytes); the length goes in first, so a cut file differs too.
-  uint64_t hash = 0xcbf29ce484222325ULL ^ static_cast<uint64_t>(text.size());
-  for (size_t at = 0; at < text.size(); at += 8) {
-    uint64_t word = 0;
-    memcpy(&word, text.data() + at, std::min<size_t>(8, text.size() - at));
-    hash = (hash ^ word) * 0xff51afd7ed558ccdULL;
-    hash ^= hash >> 32;
-  }
-  char digits[17];
-  snprintf(digits, sizeof digits, "%016" PRIx64, hash);
   facts.readable = true;
   facts.mtime = static_cast<int64_t>(st.st_mtime);
-  facts.checksum = digits;
+  facts.checksum = file_checksum(text);
   return facts;
 }
 

@@ -10,7 +10,7 @@
 struct ConfigFileFacts {
   bool readable = false;
   int64_t mtime = 0;     // seconds since the epoch
-  std::string checksum;  // 16 hexadecimal digits, a 64-bit hash of the bytes; "" when unreadable
+  std::string checksum;  // platform/file_checksum.h of the bytes; "" when unreadable
 };
 
 // Reads the file at path whole.

@@ -365,6 +365,10 @@ class PreviousRules {
 std::unique_ptr<LoadedConfig> config_load(xmldb_t* db, LoadedConfig* previous) {
   auto config = std::make_unique<LoadedConfig>();
   config->db = db;
+  struct Hold {
+    xmldb_t* db;
+    ~Hold() { xmldb_release(db); }
+  } hold{xmldb_hold(db, &config->source) == 0 ? db : nullptr};
   config->cms_fingerprint = xmldb_fingerprint(db, kCmsRoot);
   PreviousRules kept(previous);
   const int32_t total = bounded_total_noted(config.get(), 0, kRulesRoot, "total", kMaxRules);

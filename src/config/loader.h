@@ -22,6 +22,9 @@ struct LoadedConfig {
   ~LoadedConfig();
 
   xmldb_t* db = nullptr;  // owned: the rules read their settings from it
+  // The version of the file the load read, all of it (xmldb_hold): a file
+  // replaced while the rules are read shows only after the load.
+  XmldbSource source;
   // Appended to only (a rejected rule is never added), so the addresses
   // that references, the routing index and queued actions hold stay valid
   // while the load lasts.
@@ -45,7 +48,9 @@ extern const char* const kRuleSettings[];
 
 // Builds every rule of db (taken over) with its references; the rules are
 // numbered 1 to the root's "total". New references are in no state yet
-// (kArNone).
+// (kArNone). The load holds one parse of the file from its first read to
+// its last; the rules' checks and actions read their settings afresh
+// afterwards, by design.
 //
 // Given the load in force, a rule whose whole element is as it was there,
 // under a "config.cms" that is as it was too, and whose references all come

@@ -67,8 +67,11 @@ struct DaemonContext {
   LoopEvent sigchld_event;
   uint32_t boot_delay = 0;
 
-  // The queue as the daemon's status last published it; "" before the first.
-  std::string published_queue;
+  // The queue as the daemon's status last published it; none before the
+  // first tick.
+  std::optional<std::string> published_queue;
+  // Loads run, failed ones too: the number of the last (kStatusReloadNumber).
+  uint64_t loads = 0;
 
   // Set by a fatal error: the loop stops and the process ends with it.
   int exit_status = -1;

@@ -21,6 +21,7 @@
 #include "base/clock.h"
 #include "daemon/context.h"
 #include "daemon/daemon_status.h"
+#include "daemon/pid_file.h"
 #include "daemon/reload.h"
 #include "engine/control.h"
 #include "engine/dispatch.h"
@@ -143,6 +144,7 @@ int LinkTriggerCounter::fetch(const std::string& key, std::optional<std::string>
     ar_log(kLogError, "infod socket is closed");
     return -2;
   }
+  if (!link_fits(kInfodGet, key, "")) return -1;
   // A synchronous request must not split a message the loop is writing.
   if (link_flush_head(link_) != 0) return -2;
   char* text = nullptr;
@@ -156,6 +158,7 @@ int LinkTriggerCounter::fetch(const std::string& key, std::optional<std::string>
 }
 
 void LinkTriggerCounter::save(const std::string& key, const std::string& text) {
+  if (!link_fits(kInfodPush, key, text)) return;
   infod_push_multiple_text(link_->fd, key.c_str(), 0, text.c_str());
 }
 
@@ -196,6 +199,10 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
     log_close();
     return -1;
   }
+  // Before the pid is published: arctl signals only a pid that this file,
+  // infod and the process's start time agree on. Without it the daemon
+  // still monitors; arctl then refuses to signal it.
+  pid_file_write(paths.pid_file, getpid());
   // Memory running out while the events are made or the rules loaded is
   // as fatal as in the loop.
   LoopEvent sighup_event;
@@ -222,6 +229,7 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   event_base_free(base);
   infod_kept_forget(fd);
   close(fd);
+  pid_file_remove(paths.pid_file, getpid());
   log_close();
   return ctx.exit_status >= 0 ? ctx.exit_status : 0;
 }

@@ -8,10 +8,12 @@
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/paths.h"
+#include "base/process_start.h"
 #include "model/check_kind.h"
 #include "config/config_file.h"
 #include "daemon/context.h"
 #include "link/link.h"
+#include "link/value_parts.h"
 
 namespace {
 
@@ -97,38 +99,40 @@ std::string status_unescape(const std::string& text) {
 }
 
 void status_publish_start(DaemonContext* ctx) {
-  push(ctx, kStatusPid, number(getpid()));
+  const pid_t pid = getpid();
+  push(ctx, kStatusPid, number(pid));
+  push(ctx, kStatusPidStartTime, process_start_time(pid));
   push(ctx, kStatusStarted, number(ctx->clock->wall_seconds()));
   push(ctx, kStatusHeartbeat, number(ctx->clock->wall_seconds()));
 }
 
 void status_publish_load(DaemonContext* ctx, bool opened) {
-  const std::string& file = ctx->paths->config_file;
   push(ctx, kStatusReloadTime, number(ctx->clock->wall_seconds()));
+  std::string result = "ok";
   if (!opened) {
-    const std::string problem = config_file_problem(file);
-    ar_log(kLogFatal, "Could not open %s", problem.c_str());
-    push(ctx, kStatusReloadResult, problem);
-    return;
+    result = config_file_problem(ctx->paths->config_file);
+    ar_log(kLogFatal, "Could not open %s", result.c_str());
+  } else {
+    // The facts of the bytes the load parsed, not of the file as it may be
+    // by now.
+    push(ctx, kStatusReloadMtime, number(ctx->config->source.mtime));
+    push(ctx, kStatusReloadChecksum, ctx->config->source.checksum);
+    size_t references = 0;
+    const std::string loaded = loaded_rules(ctx, &references);
+    push(ctx, kStatusRules, number(static_cast<int64_t>(ctx->config->rules.size())));
+    push(ctx, kStatusReferences, number(static_cast<int64_t>(references)));
+    link_push_parts(&ctx->link, daemon_status_key(kStatusLoaded), loaded, ';');
   }
-  push(ctx, kStatusReloadResult, "ok");
-  const ConfigFileFacts facts = config_file_facts(file);
-  push(ctx, kStatusReloadMtime, number(facts.mtime));
-  push(ctx, kStatusReloadChecksum, facts.checksum);
-  size_t references = 0;
-  const std::string loaded = loaded_rules(ctx, &references);
-  push(ctx, kStatusRules, number(static_cast<int64_t>(ctx->config->rules.size())));
-  push(ctx, kStatusReferences, number(static_cast<int64_t>(references)));
-  push(ctx, kStatusLoaded, loaded.empty() ? "-" : loaded);
+  // Last, so that a reader who sees this load's result finds all of the
+  // load's other keys in place.
+  push(ctx, kStatusReloadNumber, number(static_cast<int64_t>(++ctx->loads)));
+  push(ctx, kStatusReloadResult, result);
 }
 
 void status_publish_tick(DaemonContext* ctx) {
   push(ctx, kStatusHeartbeat, number(ctx->clock->wall_seconds()));
-  // Never empty ("-" for none), so the first tick always differs from the
-  // empty text nothing was published as.
   std::string queue = queue_text(ctx);
-  if (queue.empty()) queue = "-";
   if (queue == ctx->published_queue) return;
-  push(ctx, kStatusQueue, queue);
+  link_push_parts(&ctx->link, daemon_status_key(kStatusQueue), queue, ';');
   ctx->published_queue = std::move(queue);
 }

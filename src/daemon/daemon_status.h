@@ -2,7 +2,9 @@
 // so that arctl and the administrator see what the daemon runs rather than
 // what the file says: who it is, that it is alive, what its last load
 // found and loaded, and what waits and runs in its action queue. A few
-// keys per load and one per tick; never a key per rule.
+// keys per load and one per tick; never a key per rule. Lists that grow
+// with the configuration go over several keys (link/value_parts.h), so no
+// message exceeds what infod takes.
 #pragma once
 
 #include <cstdint>
@@ -15,23 +17,32 @@ constexpr const char* kDaemonStatusKey = "config.autoresponse.daemon";
 
 // The keys under kDaemonStatusKey, and what each holds:
 constexpr const char* kStatusPid = "pid";                   // the daemon's process id
+// Its start time as the kernel has it (base/process_start.h): with the pid
+// file, what tells the daemon from a process that took or published its pid.
+constexpr const char* kStatusPidStartTime = "pid.starttime";
 constexpr const char* kStatusStarted = "started";           // seconds since the epoch
 constexpr const char* kStatusHeartbeat = "heartbeat";       // the last tick's wall time, every tick
 constexpr const char* kStatusReloadTime = "reload.time";    // when the last load ran
-constexpr const char* kStatusReloadResult = "reload.result";  // "ok", or why the file could not be opened
 constexpr const char* kStatusReloadMtime = "reload.mtime";  // the loaded file's modification time
-constexpr const char* kStatusReloadChecksum = "reload.checksum";  // and its checksum (config/config_file.h)
+// The checksum of the bytes the load parsed (platform/file_checksum.h).
+constexpr const char* kStatusReloadChecksum = "reload.checksum";
 constexpr const char* kStatusRules = "rules";               // rules loaded
 constexpr const char* kStatusReferences = "references";     // references loaded
-// The rules loaded: "NUMBER REFERENCES CHECK_TYPE NAME" each, joined by
-// ';': REFERENCES the numbers of the references made, as runs ("1-3,5"; "-"
-// for none), the name with '%', ';', blanks and control bytes as %XX; "-"
-// for no rule.
+// The rules loaded, in parts: "NUMBER REFERENCES CHECK_TYPE NAME" each,
+// joined by ';': REFERENCES the numbers of the references made, as
+// runs ("1-3,5"; "-" for none), the name with '%', ';', blanks and control
+// bytes as %XX. The key holds the number of parts, "0" for no rule.
 constexpr const char* kStatusLoaded = "loaded";
-// The action queue: "running|waiting SINCE RULE_PATH ACTION_PATH" each, in
-// queue order, joined by ';'; SINCE is when it started or was queued; "-"
-// for none.
+// The action queue, in parts as loaded: "running|waiting SINCE RULE_PATH
+// ACTION_PATH" each, in queue order, joined by ';'; SINCE is when it
+// started or was queued.
 constexpr const char* kStatusQueue = "queue";
+// The number of the last load since the daemon started, 1 for its first,
+// failed loads included; published after all the load's other keys and
+// just before its result.
+constexpr const char* kStatusReloadNumber = "reload.number";
+// "ok", or why the file could not be opened: the last key of a load.
+constexpr const char* kStatusReloadResult = "reload.result";
 
 // The key of one of them.
 std::string daemon_status_key(const char* name);
@@ -40,12 +51,13 @@ std::string daemon_status_key(const char* name);
 std::string status_escape(const std::string& text);
 std::string status_unescape(const std::string& text);
 
-// At start: the process id, the start time and a first heartbeat.
+// At start: the process id and its start time, the start time in wall
+// seconds and a first heartbeat.
 void status_publish_start(DaemonContext* ctx);
 
-// After a load, opened or not: its time and result, the file's facts, the
-// rules and references loaded. A failed load keeps the facts of the file
-// still running.
+// After a load, opened or not: its time, the facts of the bytes it read,
+// the rules and references loaded, its number and, last, its result. A
+// failed load keeps the facts and rules of the one still running.
 void status_publish_load(DaemonContext* ctx, bool opened);
 
 // Every tick: the heartbeat, and the queue when it has changed.

@@ -188,7 +188,10 @@ int ar_refresh(Engine& engine, ArCheck* check, CheckEventPtr event) {
   } catch (const std::bad_alloc&) {
     return -1;
   }
-  return engine.publisher->push_status(key.c_str(), check->current_event->value.c_str());
+  // A value infod sent near its limit may not fit beside the longer key:
+  // that push is lost (and logged), the reference goes on.
+  const int pushed = engine.publisher->push_status(key.c_str(), check->current_event->value.c_str());
+  return pushed == kPublishTooLong ? 0 : pushed;
 }
 
 void ar_timeout(Engine& engine, ArCheck* check) {

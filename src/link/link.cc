@@ -212,8 +212,21 @@ void append_message(std::string* out, int type, const char* key, const char* suf
   memcpy(&(*out)[start], &length, 4);
 }
 
+// Says in the log which message was not sent for its length: its type, the
+// beginning of its key (which may itself be what is too long) and its size.
+void log_too_long(int type, const char* key, const char* suffix, size_t body) {
+  static const char* const kNames[] = {"message", "push", "subscription", "unsubscription", "get"};
+  const char* name = type >= kInfodPush && type <= kInfodGet ? kNames[type] : kNames[0];
+  std::string shown = std::string(key != nullptr ? key : "") + suffix;
+  constexpr size_t kShown = 80;
+  if (shown.size() > kShown) shown = shown.substr(0, kShown) + "...";
+  ar_log(kLogError, "Not sent to infod: a %s of %s, %zu bytes, over the %u bytes infod takes", name, shown.c_str(),
+         body, kMaxInfodMessage);
+}
+
 // Queues one message, and writes it at once outside a callback; -1
-// (logged) when memory runs out, and nothing is queued then.
+// (logged) when memory runs out, and nothing is queued then, as for a
+// message too long for infod (kPublishTooLong).
 int queue_message(InfodLink* link, int type, const char* key, const char* suffix, int number, const char* value) {
   const size_t before = link->out.size();
   try {
@@ -222,6 +235,11 @@ int queue_message(InfodLink* link, int type, const char* key, const char* suffix
     link->out.resize(before);
     ar_log(kLogFatal, "Could not allocate message");
     return -1;
+  }
+  if (const size_t body = link->out.size() - before - 4; body > kMaxInfodMessage) {
+    link->out.resize(before);
+    log_too_long(type, key, suffix, body);
+    return kPublishTooLong;
   }
   // Only what waits for infod counts: the start-up traffic waits for the
   // loop, and a link without a socket keeps all it is given.
@@ -418,6 +436,13 @@ std::string link_format(int type, const char* key, int number, const char* value
   std::string text;
   append_message(&text, type, key, "", number, value);
   return text;
+}
+
+bool link_fits(int type, const std::string& key, const std::string& value) {
+  const size_t body = link_format(type, key.c_str(), 0, value.c_str()).size() - 4;
+  if (body <= kMaxInfodMessage) return true;
+  log_too_long(type, key.c_str(), "", body);
+  return false;
 }
 
 void link_init(InfodLink* link, int fd, LinkMessageHandler on_message, void* owner) {

@@ -28,7 +28,9 @@ enum InfodMessageType : int {
   kInfodUpdate = 8,
 };
 
-// The most body bytes the reader accepts in one message.
+// The most body bytes in one message, either way: infod closes a
+// connection that sends it more, and the reader ends the daemon when infod
+// sends more.
 constexpr uint32_t kMaxInfodMessage = 1024 * 1024;
 
 // The daemon's client name in subscriptions.
@@ -51,8 +53,13 @@ struct UpdateFields {
 int link_split_fields(char* body, UpdateFields* fields);
 
 // Formats one outgoing message, header included: a push carries key,
-// number and value, the others the client name and key.
+// number and value, the others (a get too) the client name and key.
 std::string link_format(int type, const char* key, int number, const char* value);
+
+// Whether a message that the daemon writes past the link (a synchronous get
+// or push) fits in what infod takes; when it does not, the log says what it
+// was, as the link's own guard does.
+bool link_fits(int type, const std::string& key, const std::string& value);
 
 // Takes one complete body (body_len bytes and a NUL); 0 handled or
 // ignored, anything else ends the daemon with status 1.
@@ -113,8 +120,10 @@ void link_init(InfodLink* link, int fd, LinkMessageHandler on_message, void* own
 void link_start_writing(InfodLink* link);
 
 // Queues one message of type push, subscribe or unsubscribe; -1 (logged)
-// for any other type or when memory runs out. Outside a callback (not
-// corked) it is written at once when nothing else waits.
+// for any other type or when memory runs out, kPublishTooLong (logged,
+// model/publisher.h) for one whose body would exceed kMaxInfodMessage: it
+// is not sent, since infod would close the link at it. Outside a callback
+// (not corked) it is written at once when nothing else waits.
 int link_send(InfodLink* link, int type, const char* key, int number, const char* value);
 int link_subscribe(InfodLink* link, const char* key);
 int link_unsubscribe(InfodLink* link, const char* key);

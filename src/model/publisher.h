@@ -5,10 +5,16 @@
 // The key of engine log lines.
 constexpr const char* kLogKey = "config.autoresponse.log";
 
+// What a push or a subscription returns when its message would be longer
+// than infod takes: it is not sent (the link logs what it was), and
+// nothing else went wrong.
+constexpr int kPublishTooLong = -2;
+
 class Publisher {
  public:
   virtual ~Publisher() = default;
-  // A push of value under key with number; 0 queued, -1 not.
+  // A push of value under key with number; 0 queued, -1 not (no memory),
+  // kPublishTooLong.
   virtual int push(const char* key, int number, const char* value) = 0;
   // A line under kLogKey, number 0.
   int push_log(const char* line) { return push(kLogKey, 0, line); }

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_checksum.h"
 #include "platform/xml_tree.h"
 
 namespace {
@@ -150,9 +151,31 @@ struct FdCloser {
   }
 };
 
+// The rest of the file at fd; false with the reason in *error.
+bool read_all(int fd, std::string* text, std::string* error) {
+  constexpr size_t kChunk = 64 * 1024;
+  for (;;) {
+    const size_t held = text->size();
+    text->resize(held + kChunk);
+    ssize_t n;
+    do
+      n = read(fd, text->data() + held, kChunk);
+    while (n < 0 && errno == EINTR);
+    text->resize(held + (n > 0 ? static_cast<size_t>(n) : 0));
+    if (n < 0) {
+      *error = std::string("cannot read: ") + std::strerror(errno);
+      return false;
+    }
+    if (n == 0)
+      return true;
+  }
+}
+
 // Reads and parses the file; stores the stamp of what was actually read
-// (absent when it could not be opened). Null with the reason in *error.
-std::unique_ptr<XmlTree> load(const std::string& path, FileStamp* stamp, std::string* error) {
+// (absent when it could not be opened) and the facts of the bytes parsed.
+// Null with the reason in *error. The bytes are read whole before they are
+// parsed, so the checksum is that of the very bytes the tree holds.
+std::unique_ptr<XmlTree> load(const std::string& path, FileStamp* stamp, XmldbSource* source, std::string* error) {
   *stamp = FileStamp();
   // O_NONBLOCK: a FIFO put in the file's place must not hang the daemon.
   FdCloser file{open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
@@ -170,10 +193,17 @@ std::unique_ptr<XmlTree> load(const std::string& path, FileStamp* stamp, std::st
     *error = "not a regular file";
     return nullptr;
   }
-  std::unique_ptr<XmlTree> tree = xml_tree_read(file.fd, error);
+  std::string text;
+  if (!read_all(file.fd, &text, error))
+    return nullptr;
+  std::unique_ptr<XmlTree> tree = xml_tree_parse(text, error);
   if (tree && (tree->root() == XmlTree::kNone || std::strcmp(tree->name(tree->root()), kRootName) != 0)) {
     *error = std::string("the root element is not <") + kRootName + ">";
     return nullptr;
+  }
+  if (tree) {
+    source->mtime = static_cast<int64_t>(st.st_mtime);
+    source->checksum = file_checksum(text);
   }
   return tree;
 }
@@ -295,6 +325,8 @@ struct xmldb {
   std::vector<char> events;
   FileStamp seen;  // the file state last looked at, good or bad
   std::unique_ptr<const XmlTree> current;
+  XmldbSource source;            // of the bytes current was parsed from
+  int holds = 0;                 // xmldb_hold calls not yet released: current stays
   bool current_lent = false;     // a text of current has been handed out
   std::deque<Retired> retired;   // oldest first, so expiries never decrease
   uint64_t getstring_calls = 0;
@@ -434,6 +466,10 @@ bool xmldb::drain_events() {
 }
 
 void xmldb::refresh() {
+  // What happens to the file meanwhile stays queued on the watch (or shows
+  // in the stat), for the first read after the hold.
+  if (holds > 0)
+    return;
   if (inotify_fd >= 0) {
     // Asking how much is queued is cheaper than a read that finds nothing.
     int queued = 0;
@@ -462,7 +498,8 @@ void xmldb::reload(const FileStamp& now) {
   watch();
   std::string error;
   FileStamp opened;
-  std::unique_ptr<XmlTree> tree = load(path, &opened, &error);
+  XmldbSource read;
+  std::unique_ptr<XmlTree> tree = load(path, &opened, &read, &error);
   if (opened.present)
     seen = opened;
   if (!tree) {
@@ -477,6 +514,7 @@ void xmldb::reload(const FileStamp& now) {
     retired.back().expires = getstring_calls + kTextLifetime;
   }
   current = std::move(tree);
+  source = std::move(read);
   current_lent = false;
   prefix_known = false;
 }
@@ -517,7 +555,7 @@ xmldb_t* xmldb_open(const char* name) {
     // Watched before it is read: a change made meanwhile is not missed.
     db->watch();
     std::string error;
-    std::unique_ptr<XmlTree> tree = load(db->path, &db->seen, &error);
+    std::unique_ptr<XmlTree> tree = load(db->path, &db->seen, &db->source, &error);
     if (!tree) {
       xmldb_log("xmldb: cannot open %s: %s", db->path.c_str(), error.c_str());
       return nullptr;
@@ -598,4 +636,23 @@ uint64_t xmldb_fingerprint(xmldb_t* db, const char* path) {
   } catch (const std::bad_alloc&) {
     return 0;
   }
+}
+
+int xmldb_hold(xmldb_t* db, XmldbSource* source) {
+  if (!db)
+    return -1;
+  try {
+    db->refresh();
+    if (source)
+      *source = db->source;
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+  ++db->holds;
+  return 0;
+}
+
+void xmldb_release(xmldb_t* db) {
+  if (db && db->holds > 0)
+    --db->holds;
 }

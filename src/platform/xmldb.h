@@ -16,9 +16,13 @@
 // Where the file cannot be watched, every read looks at its stat instead.
 // A file that turns malformed keeps the last good contents.
 // A read looks the path up one component at a time, one hash probe each.
+//
+// Beyond the appliance's calls, xmldb_hold and xmldb_release: one load of
+// the configuration reads one version of the file, and knows which.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/scew.h"
 
@@ -53,3 +57,19 @@ uint64_t xmldb_fingerprint(xmldb_t* db, const char* path);
 // The element of a dotted path, for the scew_* view; null when absent.
 // Valid until the next read on the handle that parses the file again.
 scew_element* xmldb_subtree(xmldb_t* db, const char* path);
+
+// What one parse was read from: the file's modification time and the
+// checksum of the very bytes parsed (platform/file_checksum.h).
+struct XmldbSource {
+  int64_t mtime = 0;  // seconds since the epoch
+  std::string checksum;
+};
+
+// Holds the contents a read would see now (the file parsed again first
+// when it changed) until the matching xmldb_release: every read on the
+// handle meanwhile sees them, however the file changes, and the first read
+// after the last release sees the file as it is then. Holds nest. source,
+// when not null, gets the facts of the held parse. 0, or -1 for a null
+// handle or when memory runs out (nothing is held then).
+int xmldb_hold(xmldb_t* db, XmldbSource* source);
+void xmldb_release(xmldb_t* db);

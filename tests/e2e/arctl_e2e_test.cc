@@ -6,9 +6,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "support/e2e.h"
 
@@ -16,12 +20,17 @@ namespace {
 
 using namespace e2e;
 
-// Runs arctl with args on box's infod socket and configuration, not run through sudo unless sudo_user is given.
+const char kPidFile[] = "/var/run/autoresponsed.pid";
+
+// Runs arctl with args on box's infod socket, pid file and configuration, not run through sudo unless sudo_user
+// is given.
 Ran arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
   args.insert(args.begin() + 1, {"--socket", box.path("/var/run/infod-sock")});
+  if (args[0] == "reload" || args[0] == "cancel") args.insert(args.begin() + 1, {"--pid-file", box.path(kPidFile)});
   unlink(box.path("/arctl.err").c_str());
+  // 10,000 rules take a while under an emulator.
   return run(built_command("arctl"), args, box.path("/arctl.out"), box.path("/arctl.err"),
-             {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}});
+             {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}}, 150000);
 }
 
 // Rules 1 (a sensor, quiet for 10 minutes after a cancel), 2 (SMS) and 3 (not loaded: no such check type).
@@ -160,6 +169,91 @@ TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
   }
   EXPECT_EQ(3, count(read_file(box.infod.log), "Control Message from"));
   expect_clean_end(box);
+}
+
+// 10,000 rules whose names make the loaded list longer than infod takes in one message: the daemon starts and
+// stays, status shows every rule from the list in parts, and reload confirms the load.
+TEST(ArctlE2e, TenThousandRulesWithLongNamesRunAndStatusAndReloadWork) {
+  constexpr int kRules = 10000;
+  std::string xml = "<config><autoresponse><total>" + std::to_string(kRules) + "</total>";
+  char name[80];
+  for (int n = 1; n <= kRules; ++n) {
+    // 72 characters; the list carries each blank as %20.
+    snprintf(name, sizeof name, "server room %05d rack temperature over thirty degrees a b c d e f g hij", n);
+    const std::string r = "autoresponse" + std::to_string(n);
+    xml += "<" + r + "><name>" + name + "</name><check_type>environmental</check_type><enviro><check_type>temp"
+           "</check_type><dev_ref>config.ports.port" + std::to_string(n) + ".enviro</dev_ref><trigger_val>30"
+           "</trigger_val><hysteresis>1</hysteresis></enviro></" + r + ">";
+  }
+  Sandbox box;
+  write_file(box.path("/etc/config/config.xml"), xml + "</autoresponse></config>\n");
+  ASSERT_TRUE(box.infod.start() && box.start_daemon());
+  const std::string loaded = "<- push config.autoresponse.daemon.reload.result 0 ok";
+  ASSERT_TRUE(box.infod.logged(loaded, 600000));
+  const auto parts = box.infod.command({"get", "config.autoresponse.daemon.loaded"});
+  EXPECT_GT(atoi(parts.second.c_str()), 1) << parts.second;
+
+  // An edit not yet applied: status shows the rules as the daemon names them, from its list.
+  write_file(box.path("/etc/config/config.xml"), xml + "</autoresponse></config>\n\n");
+  Ran r = arctl(box, {"status"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(kRules, count(r.out, " environmental  1          Normal "));
+  EXPECT_NE(r.out.find("\n10000  " + std::string(name) + "  environmental  1          Normal  -\n"), std::string::npos);
+  r = arctl(box, {"reload"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nreloaded " + box.path("/etc/config/config.xml") + "\n"), std::string::npos) << r.out;
+  EXPECT_EQ(2, count(read_file(box.infod.log), loaded));
+  expect_no_sanitizer_report(box.path("/arctl.err"));
+  expect_clean_end(box);
+}
+
+// Any client of infod can publish a pid and a fresh heartbeat, and a pid can be reused: reload and cancel act only
+// on a pid that the pid file, infod and the process's start time agree on. The daemon removes its file at its end.
+TEST(ArctlE2e, APidThatIsNotProvenIsNeitherSignalledNorSentTo) {
+  Sandbox box;
+  ASSERT_TRUE(box.start(enviro_rules(1), "<- push config.autoresponse.daemon.reload.result 0 ok"));
+  const std::string pid_file = box.path(kPidFile), daemon_pid = std::to_string(box.daemon_pid());
+  ASSERT_EQ(read_file(pid_file), daemon_pid + "\n");
+  const pid_t other = spawn("/bin/sleep", {"600"}, -1, box.path("/sleep.err"));
+  const auto start_time = [](const std::string& pid) {
+    std::string stat = read_file("/proc/" + pid + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int n = 3; n <= 22; ++n) fields >> field;
+    return field;
+  };
+  const std::string sleep_pid = std::to_string(other),
+                    daemon_start = box.infod.command({"get", "config.autoresponse.daemon.pid.starttime"}).second;
+  ASSERT_EQ(daemon_start, start_time(daemon_pid) + "\n");
+  const std::string refused = "arctl: the pid in infod is not the running daemon: ";
+  const struct { std::string file, start_time, why; } cases[] = {
+      {daemon_pid + "\n", start_time(sleep_pid), "infod holds pid " + sleep_pid + ", " + pid_file + " holds " + daemon_pid},
+      // The daemon gone, its pid taken by another process, a stale file.
+      {sleep_pid + "\n", start_time(daemon_pid), "process " + sleep_pid + " started at tick " + start_time(sleep_pid) +
+                                                    ", the daemon at tick " + start_time(daemon_pid)},
+      {"", start_time(sleep_pid), pid_file + ": No such file or directory"},
+  };
+  for (const auto& k : cases) {
+    unlink(pid_file.c_str());
+    if (!k.file.empty()) write_file(pid_file, k.file);
+    ASSERT_TRUE(box.push("config.autoresponse.daemon.pid", sleep_pid));
+    ASSERT_TRUE(box.push("config.autoresponse.daemon.pid.starttime", k.start_time));
+    ASSERT_TRUE(box.push("config.autoresponse.daemon.heartbeat", std::to_string(time(nullptr))));
+    for (const Strings& args : {Strings{"reload"}, Strings{"cancel", "1"}}) {
+      const Ran r = arctl(box, args);
+      EXPECT_EQ(r.status, 3) << args[0] << r.err;
+      EXPECT_EQ(r.err.substr(r.err.find(refused) == std::string::npos ? 0 : r.err.find(refused)),
+                refused + k.why + "; nothing sent\n") << args[0];
+    }
+  }
+  EXPECT_EQ(0, waitpid(other, nullptr, WNOHANG));
+  kill(other, SIGKILL);
+  wait_exit(other);
+  EXPECT_EQ(0, count(read_file(box.path("/daemon.log")), "SIGHUP"));
+  EXPECT_EQ(0, count(read_file(box.infod.log), "<- push config.autoresponse.command"));
+  write_file(pid_file, daemon_pid + "\n");
+  expect_clean_end(box);
+  EXPECT_FALSE(std::filesystem::exists(pid_file));
 }
 
 // log prints the engine's last line or follows it, with the daemon's own syslog lines beside it.

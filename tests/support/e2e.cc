@@ -95,12 +95,12 @@ std::string shell_quote(const Strings& words) {
 }
 
 Ran run(Strings command, const Strings& args, const std::string& out_path, const std::string& err_path,
-        const std::map<std::string, std::string>& env) {
+        const std::map<std::string, std::string>& env, int timeout_ms) {
   command.insert(command.end(), args.begin(), args.end());
   const int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const pid_t pid = spawn(command.front(), Strings(command.begin() + 1, command.end()), fd, err_path, env);
   close(fd);
-  const int status = wait_exit(pid);  // the command ends before its output is read
+  const int status = wait_exit(pid, timeout_ms);  // the command ends before its output is read
   return {status, read_file(out_path), read_file(err_path)};
 }
 

@@ -53,8 +53,9 @@ pid_t spawn_built(const std::string& name, Strings args, int out_fd, const std::
 std::string shell_quote(const Strings& words);
 
 struct Ran { int status; std::string out, err; };
+// The command is killed after timeout_ms.
 Ran run(Strings command, const Strings& args, const std::string& out_path, const std::string& err_path,
-        const std::map<std::string, std::string>& env = {});
+        const std::map<std::string, std::string>& env = {}, int timeout_ms = 10000);
 // Root with mount namespaces, which a test needs to run a program under mounts of its own.
 bool can_unshare();
 pid_t spawn_unshared(const std::string& script, const std::string& err_path,

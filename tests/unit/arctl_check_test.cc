@@ -292,8 +292,9 @@ TEST_F(ArctlCheck, WithoutAFileTheDatabasesOwnIsChecked) {
 TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
   std::ostringstream out, err;
   EXPECT_EQ(arctl_main({"--help"}, out, err), 0);
-  for (const char* command : {"check [FILE]", "status [--socket PATH]", "reload [--socket PATH]",
-                              "cancel [--socket PATH] [--as NAME] RULE", "log [-f] [--syslog FILE] [--socket PATH]"}) {
+  for (const char* command : {"check [FILE]", "status [--socket PATH]", "reload [--socket PATH] [--pid-file PATH]",
+                              "cancel [--socket PATH] [--pid-file PATH] [--as NAME] RULE",
+                              "log [-f] [--syslog FILE] [--socket PATH]"}) {
     EXPECT_NE(out.str().find(command), std::string::npos) << command;
   }
   for (const std::string command : {"check", "status", "reload", "cancel", "log"}) {
@@ -310,7 +311,8 @@ TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
            {"cancel", "--as", "ops,admin", "1"}, {"cancel", "--as=", "1"}, {"cancel", "--as", "ops\tnight", "1"},
            {"cancel", "--as", "ops\n", "1"}, {"cancel", "--as", "\x7f", "1"}, {"cancel", "1", "--as"},
            {"cancel", "--as", "a", "--as", "b", "1"}, {"status", "--as", "ops"}, {"log", "--syslog"},
-           {"log", "--syslog="}, {"status", "--syslog", "f"}, {"reload", "x"}}) {
+           {"log", "--syslog="}, {"status", "--syslog", "f"}, {"reload", "x"}, {"reload", "--pid-file="},
+           {"cancel", "1", "--pid-file"}, {"status", "--pid-file", "f"}}) {
     std::ostringstream o, e;
     EXPECT_EQ(arctl_main(args, o, e), 2) << ::testing::PrintToString(args);
     EXPECT_EQ(o.str(), "");

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "link/link.h"
+#include "link/value_parts.h"
 #include "platform/infod_client.h"
 #include "support/e2e.h"
 
@@ -125,6 +126,49 @@ TEST(LinkWriter, WhatTheSocketDoesNotTakeWaitsForWritabilityInOrderAndAFlushFini
   link_push(&l.link, kLogKey, "lost");
   EXPECT_EQ(1, l.exit_status);
   EXPECT_EQ(Strings{"Error writing to infod"}, log.texts());
+}
+
+// infod closes the link at a message over its limit: none is queued, whatever made it long, and each is logged;
+// a long value goes in parts that join to it, cut after a separator where one lies in a part's room.
+TEST(LinkWriter, NoMessageIsLongerThanInfodTakesAndLongValuesGoInParts) {
+  LogCapture log;
+  Link l;
+  link_cork(&l.link);
+  const std::string fits(kMaxInfodMessage - kLog.size(), 'x'), key(kMaxInfodMessage, 'k');
+  EXPECT_EQ(0, link_push(&l.link, kLogKey, fits.c_str()));
+  EXPECT_EQ(kPublishTooLong, link_push(&l.link, kLogKey, (fits + "x").c_str()));
+  EXPECT_EQ(kPublishTooLong, link_push_status(&l.link, kLogKey, fits.c_str()));  // the suffix counts
+  EXPECT_EQ(kPublishTooLong, link_subscribe(&l.link, key.c_str()));
+  EXPECT_FALSE(link_fits(kInfodGet, key, ""));
+  EXPECT_EQ(Strings{frame(kLog + fits)}, link_queued(&l.link));
+  EXPECT_EQ((Strings{"Not sent to infod: a push of config.autoresponse.log, 1048577 bytes, over the 1048576 bytes "
+                     "infod takes",
+                     "Not sent to infod: a push of config.autoresponse.log.status, 1048583 bytes, over the 1048576 "
+                     "bytes infod takes",
+                     "Not sent to infod: a subscription of " + key.substr(0, 80) + "..., 1048582 bytes, over the "
+                     "1048576 bytes infod takes",
+                     "Not sent to infod: a get of " + key.substr(0, 80) + "..., 1048582 bytes, over the 1048576 "
+                     "bytes infod takes"}),
+            log.texts());
+  link_drop_queued(&l.link);
+
+  const struct { std::string value; size_t room; Strings parts; } rows[] = {
+      {"", 6, {}},
+      {"1 a;2 bb;3 cccccccccc;4 d", 6, {"1 a;", "2 bb;", "3 cccc", "cccccc", ";4 d"}},
+      {"1 a;2 bb", 8, {"1 a;2 bb"}},
+  };
+  for (const auto& r : rows) {
+    const std::vector<std::string_view> parts = value_parts(r.value, ';', r.room);
+    EXPECT_EQ(r.parts, Strings(parts.begin(), parts.end())) << r.value;
+  }
+  const std::string list = std::string(kValuePartBytes - 1, 'a') + ";b";
+  EXPECT_EQ(0, link_push_parts(&l.link, "k", list, ';'));
+  EXPECT_EQ(0, link_push_parts(&l.link, "e", "", ';'));
+  EXPECT_EQ((Strings{frame("1\x1ek.1\x1e" "0\x1e" + list.substr(0, kValuePartBytes)), frame("1\x1ek.2\x1e" "0\x1e" "b"),
+                     frame("1\x1ek\x1e" "0\x1e" "2"), frame("1\x1e" "e\x1e" "0\x1e" "0")}),
+            link_queued(&l.link));
+  link_drop_queued(&l.link);
+  link_uncork(&l.link);
 }
 
 // What link_init queues goes out only once the loop runs, and only when the socket is writable.

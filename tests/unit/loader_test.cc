@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "config/config_file.h"
 #include "daemon/reload.h"
 #include "engine/state.h"
 #include "model/autoresponse.h"
@@ -69,9 +70,12 @@ TEST(Loader, RejectedRulesLeaveNoTraceAndTheWholeOneGetsEverything) {
   Strings want = normal(6, 1), status;
   for (const std::string& line : normal(6, 2)) want.push_back(line);
   EXPECT_EQ(want, wire(d, &status));
-  // The daemon's status names what it loaded: rule numbers, references, kinds and names.
-  ASSERT_EQ(6u, status.size());
-  EXPECT_EQ("loaded=4 - net_tcp rule4;6 1-2 environmental rule6;7 - conman rule7", status.back());
+  // The daemon's status names what it loaded (rule numbers, references, kinds and names) and the checksum of
+  // the bytes it loaded; the load's number and result come last.
+  EXPECT_EQ((Strings{"reload.time=1700000000", "reload.checksum=" + config_file_facts(d.dir() + "/config.xml").checksum,
+                     "rules=3", "references=2", "loaded.1=4 - net_tcp rule4;6 1-2 environmental rule6;7 - conman rule7",
+                     "loaded=1", "reload.number=1", "reload.result=ok"}),
+            status);
 }
 
 // Counts beyond reason are cut with one line naming the key: no loop or allocation for billions of entries.
@@ -166,9 +170,10 @@ TEST(Loader, AReloadKeepsWhatNoEditTouchedAndStartsTheRestAgain) {
   d.take_sent();
   const std::string file = d.dir() + "/config.xml";
   std::filesystem::remove(file);
-  const struct { const char* text; std::string result; } broken[] = {
-      {"", "reload.result=" + file + ": No such file or directory"},
-      {"<config><autoresponse><total>1</total>", "reload.result=" + file + ": no element found at line 1, column 39"}};
+  const struct { const char* text; std::string number, result; } broken[] = {
+      {"", "reload.number=7", "reload.result=" + file + ": No such file or directory"},
+      {"<config><autoresponse><total>1</total>", "reload.number=8",
+       "reload.result=" + file + ": no element found at line 1, column 39"}};
   for (const auto& k : broken) {
     if (*k.text != '\0') std::ofstream(file) << k.text;
     d.logs.clear();
@@ -176,7 +181,7 @@ TEST(Loader, AReloadKeepsWhatNoEditTouchedAndStartsTheRestAgain) {
     EXPECT_TRUE(d.logged("Could not open config database"));
     Strings status;
     EXPECT_EQ(Strings{}, wire(d, &status));
-    EXPECT_EQ((Strings{"reload.time=1700000000", k.result}), status);
+    EXPECT_EQ((Strings{"reload.time=1700000000", k.number, k.result}), status);
     EXPECT_EQ("TTNN", states());
   }
   // The old contents still answer the running rules' reads: 28 resolves.

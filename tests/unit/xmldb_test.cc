@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 
+#include "platform/file_checksum.h"
 #include "platform/xml_tree.h"
 #include "support/e2e.h"
 
@@ -162,6 +163,31 @@ TEST_P(XmldbFreshnessTest, ChangesAreSeenWithoutReopeningAndOldTextsLiveEightRea
   EXPECT_STREQ(xmldb_getstring(db_, "config.b", "v"), "b1");
   write("<config><b><v>b2</v></b></config>", true);
   EXPECT_STREQ(xmldb_getstring(db_, "config.b", "v"), "b2");
+}
+
+// One load reads one version of the file, replaced under it or not, and knows the checksum of those bytes.
+TEST_P(XmldbFreshnessTest, AHoldReadsOneVersionUntilItsLastRelease) {
+  xmldb_set_watching(GetParam());
+  const std::string first = "<config><v>1</v><w>a</w></config>", second = "<config><v>22</v></config>";
+  ASSERT_NE(open(first), nullptr);
+  XmldbSource held, inner, now;
+  ASSERT_EQ(xmldb_hold(db_, &held), 0);
+  write(second, true);
+  EXPECT_STREQ(get("v"), "1");
+  ASSERT_EQ(xmldb_hold(db_, &inner), 0);
+  xmldb_release(db_);
+  EXPECT_EQ(xmldb_getsize(db_, "config", "v"), 1);
+  EXPECT_NE(xmldb_subtree(db_, "config.w"), nullptr);
+  xmldb_release(db_);
+  EXPECT_STREQ(get("v"), "22");
+  EXPECT_EQ(held.checksum, file_checksum(first));
+  EXPECT_EQ(inner.checksum, held.checksum);
+  ASSERT_EQ(xmldb_hold(db_, &now), 0);
+  xmldb_release(db_);
+  struct stat st {};
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(now.checksum, file_checksum(second));
+  EXPECT_EQ(now.mtime, static_cast<int64_t>(st.st_mtime));
 }
 
 INSTANTIATE_TEST_SUITE_P(WatchedOrNot, XmldbFreshnessTest, ::testing::Bool());

@@ -31,6 +31,7 @@ struct ValueOption {
 const ValueOption kValueOptions[] = {
     {"as", kOptionAs, &Invocation::as, "NAME"},  // the name itself is judged by the command
     {"syslog", kOptionSyslog, &Invocation::syslog, "FILE"},
+    {"pid-file", kOptionPidFile, &Invocation::pid_file, "PATH"},
 };
 
 // The value option of command that argument a gives; null for none.
@@ -61,6 +62,8 @@ void print_overview(std::ostream& out) {
 
 }  // namespace
 
+std::string pid_file_of(const Invocation& inv) { return inv.pid_file.value_or(Paths::fixed().pid_file); }
+
 int usage_error(std::ostream& err, const std::string& problem, const Command* c) {
   err << "arctl: " << problem << "\n";
   if (c != nullptr) {
@@ -90,7 +93,7 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     return usage_error(err, "unknown command " + args[0], nullptr);
   }
 
-  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, false, out, err};
+  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err};
   bool options_done = false;
   bool socket_given = false;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -127,7 +130,7 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
         value = a.substr(name.size() + 1);
       }
       // An empty name is judged by the command; an empty file is no file.
-      if (value->empty() && o->bit == kOptionSyslog) return usage_error(err, name + " needs a FILE", command);
+      if (value->empty() && o->bit != kOptionAs) return usage_error(err, name + " needs a " + o->placeholder, command);
     } else {
       return usage_error(err, "unknown option " + a, command);
     }

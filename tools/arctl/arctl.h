@@ -14,6 +14,7 @@ struct Invocation {
   bool follow = false;             // -f
   std::optional<std::string> as;   // --as NAME
   std::optional<std::string> syslog;  // --syslog FILE
+  std::optional<std::string> pid_file;  // --pid-file PATH
   bool trace = false;                 // --trace
   std::ostream& out;
   std::ostream& err;
@@ -35,6 +36,10 @@ constexpr unsigned kOptionFollow = 2;  // -f, --follow
 constexpr unsigned kOptionAs = 4;      // --as NAME
 constexpr unsigned kOptionSyslog = 8;  // --syslog FILE
 constexpr unsigned kOptionTrace = 16;  // --trace
+constexpr unsigned kOptionPidFile = 32;  // --pid-file PATH
+
+// The daemon's pid file that --pid-file names, else the appliance's.
+std::string pid_file_of(const Invocation& invocation);
 
 extern const Command kCheckCommand;   // check.cc
 extern const Command kStatusCommand;  // status.cc

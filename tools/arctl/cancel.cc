@@ -61,6 +61,7 @@ int run_cancel(Invocation& inv) {
   InfodConnection infod;
   DaemonView view;
   if (const int status = reach_running_daemon(inv.socket, &infod, &view, inv.err); status != 0) return status;
+  if (const int status = prove_running_daemon(view, pid_file_of(inv), inv.err); status != 0) return status;
   // The rule as the daemon runs it, whatever the file says by now.
   const LoadedRule* rule = find_loaded_rule(view, inv.words[0], inv.err);
   if (rule == nullptr) return 1;
@@ -111,7 +112,7 @@ int run_cancel(Invocation& inv) {
 
 const Command kCancelCommand = {
     "cancel",
-    "[--socket PATH] [--as NAME] RULE",
+    "[--socket PATH] [--pid-file PATH] [--as NAME] RULE",
     "cancel a triggered rule, by name or number",
     "Sends the running daemon the cancel command for RULE, given by its name,\n"
     "its number N or its path config.autoresponse.autoresponseN as the daemon\n"
@@ -119,19 +120,23 @@ const Command kCancelCommand = {
     "for the daemon to act and prints what happened: the reference goes to\n"
     "Timeout, queues no further actions and is Normal again after its\n"
     "reset_timeout; actions already queued or running go on. Nothing is sent to\n"
-    "a daemon that is not running or a rule in another state. The command\n"
-    "written into infod's key config.autoresponse.command is PATH,NAME,cancel,\n"
-    "and the daemon logs NAME as who cancelled: the login name of the user\n"
-    "running arctl, or the user who ran it through sudo ($SUDO_USER).\n"
+    "a daemon that is not running, to one whose pid in infod is not the one in\n"
+    "its pid file or not the process that started then (as for reload), or for\n"
+    "a rule in another state. The command written into infod's key\n"
+    "config.autoresponse.command is PATH,NAME,cancel, and the daemon logs NAME\n"
+    "as who cancelled: the login name of the user running arctl, or the user\n"
+    "who ran it through sudo ($SUDO_USER).\n"
     "\n"
-    "  --socket PATH   infod's socket (default /var/run/infod-sock)\n"
-    "  --as NAME       who cancels, instead of the user; not empty, and no\n"
-    "                  comma or control character\n"
+    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
+    "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
+    "  --as NAME         who cancels, instead of the user; not empty, and no\n"
+    "                    comma or control character\n"
     "\n"
     "Exit status: 0 cancelled, 1 no such rule, not cancellable, not acted on,\n"
     "or infod cannot be reached, 2 a command line that is not understood or a\n"
-    "NAME that cannot be sent, 3 the daemon is not running.\n",
-    kOptionSocket | kOptionAs,
+    "NAME that cannot be sent, 3 the daemon is not running or the pid in infod\n"
+    "is not the running daemon.\n",
+    kOptionSocket | kOptionPidFile | kOptionAs,
     1,
     1,
     run_cancel,

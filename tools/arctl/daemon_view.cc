@@ -1,7 +1,12 @@
 // Reading the daemon's own status keys.
 #include "arctl/daemon_view.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -10,8 +15,10 @@
 
 #include "arctl/infod.h"
 #include "arctl/text.h"
+#include "base/process_start.h"
 #include "daemon/daemon_status.h"
 #include "engine/tick.h"
+#include "link/value_parts.h"
 #include "model/autoresponse.h"
 
 namespace {
@@ -28,56 +35,84 @@ bool all_digits(const std::string& text) {
   return true;
 }
 
-// The ';'-separated entries of a list key; none for "-".
-std::vector<std::string> entries(const std::optional<std::string>& text) {
+// The ';'-separated entries of a list; none for an empty one.
+std::vector<std::string> entries(const std::string& text) {
   std::vector<std::string> out;
-  if (!text || *text == "-") return out;
-  std::istringstream in(*text);
+  std::istringstream in(text);
   for (std::string entry; std::getline(in, entry, ';');) out.push_back(entry);
   return out;
 }
 
-}  // namespace
+// A value published in parts (link/value_parts.h), joined; false when
+// infod does not answer. *whole is false when the number of parts or one of
+// them is missing.
+bool read_parts(InfodConnection& infod, const std::string& key, std::string* value, bool* whole) {
+  value->clear();
+  *whole = false;
+  std::optional<std::string> count;
+  if (!infod.get(key, &count)) return false;
+  if (!count || !all_digits(*count)) return true;
+  const unsigned long parts = strtoul(count->c_str(), nullptr, 10);
+  for (unsigned long n = 1; n <= parts; ++n) {
+    std::optional<std::string> part;
+    if (!infod.get(value_part_key(key, n), &part)) return false;
+    if (!part) return true;
+    *value += *part;
+  }
+  *whole = true;
+  return true;
+}
 
-bool DaemonView::alive(int64_t now) const { return heartbeat > 0 && now - heartbeat <= 2 * kTickSeconds; }
+LoadedRule loaded_rule(const std::string& entry) {
+  std::istringstream in(entry);
+  LoadedRule rule;
+  std::string refs, name;
+  in >> rule.number >> refs >> rule.check_type >> name;
+  rule.name = status_unescape(name);
+  // Runs of reference numbers, "1-3,5"; a run longer than a rule can
+  // have is no list of the daemon's.
+  std::istringstream runs(refs == "-" ? "" : refs);
+  for (std::string run; std::getline(runs, run, ',');) {
+    const unsigned long first = strtoul(run.c_str(), nullptr, 10);
+    const size_t dash = run.find('-');
+    const unsigned long last = dash == std::string::npos ? first : strtoul(run.c_str() + dash + 1, nullptr, 10);
+    for (unsigned long n = first; n <= last && n - first < kMaxReferences; ++n) {
+      rule.references.push_back(static_cast<uint32_t>(n));
+    }
+  }
+  return rule;
+}
 
-bool read_daemon_view(InfodConnection& infod, DaemonView* view) {
-  const char* const names[] = {kStatusPid,         kStatusStarted,      kStatusHeartbeat,      kStatusReloadTime,
-                               kStatusReloadResult, kStatusReloadMtime, kStatusReloadChecksum, kStatusLoaded,
-                               kStatusQueue};
+// One reading of every key; false when infod does not answer.
+bool read_once(InfodConnection& infod, DaemonView* view) {
+  const char* const names[] = {kStatusPid,          kStatusPidStartTime, kStatusStarted,        kStatusHeartbeat,
+                               kStatusReloadTime,   kStatusReloadResult, kStatusReloadMtime,    kStatusReloadChecksum,
+                               kStatusReloadNumber, kStatusRules};
   std::optional<std::string> values[sizeof names / sizeof names[0]];
   for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
     if (!infod.get(daemon_status_key(names[i]), &values[i])) return false;
   }
+  std::string loaded, queue;
+  bool loaded_whole = false, queue_whole = false;
+  if (!read_parts(infod, daemon_status_key(kStatusLoaded), &loaded, &loaded_whole) ||
+      !read_parts(infod, daemon_status_key(kStatusQueue), &queue, &queue_whole)) {
+    return false;
+  }
   *view = DaemonView();
   view->published = values[0].has_value();
   view->pid = static_cast<pid_t>(to_number(values[0]));
-  view->started = to_number(values[1]);
-  view->heartbeat = to_number(values[2]);
-  view->reload_time = to_number(values[3]);
-  view->reload_result = values[4].value_or("");
-  view->reload_mtime = to_number(values[5]);
-  view->reload_checksum = values[6].value_or("");
-  for (const std::string& entry : entries(values[7])) {
-    std::istringstream in(entry);
-    LoadedRule rule;
-    std::string refs, name;
-    in >> rule.number >> refs >> rule.check_type >> name;
-    rule.name = status_unescape(name);
-    // Runs of reference numbers, "1-3,5"; a run longer than a rule can
-    // have is no list of the daemon's.
-    std::istringstream runs(refs == "-" ? "" : refs);
-    for (std::string run; std::getline(runs, run, ',');) {
-      const unsigned long first = strtoul(run.c_str(), nullptr, 10);
-      const size_t dash = run.find('-');
-      const unsigned long last = dash == std::string::npos ? first : strtoul(run.c_str() + dash + 1, nullptr, 10);
-      for (unsigned long n = first; n <= last && n - first < kMaxReferences; ++n) {
-        rule.references.push_back(static_cast<uint32_t>(n));
-      }
-    }
-    view->loaded.push_back(rule);
-  }
-  for (const std::string& entry : entries(values[8])) {
+  view->pid_start_time = values[1].value_or("");
+  view->started = to_number(values[2]);
+  view->heartbeat = to_number(values[3]);
+  view->reload_time = to_number(values[4]);
+  view->reload_result = values[5].value_or("");
+  view->reload_mtime = to_number(values[6]);
+  view->reload_checksum = values[7].value_or("");
+  view->reload_number = static_cast<uint64_t>(to_number(values[8]));
+  for (const std::string& entry : entries(loaded)) view->loaded.push_back(loaded_rule(entry));
+  view->loaded_whole = loaded_whole && values[9] && all_digits(*values[9]) &&
+                       std::to_string(view->loaded.size()) == *values[9];
+  for (const std::string& entry : entries(queue)) {
     std::istringstream in(entry);
     QueueEntry queued;
     std::string state;
@@ -86,6 +121,73 @@ bool read_daemon_view(InfodConnection& infod, DaemonView* view) {
     view->queue.push_back(queued);
   }
   return true;
+}
+
+// The pid that the file at path holds; 0 after saying in *why why there is
+// none that can stand as proof: only root (or whoever runs arctl, for the
+// development daemon) may be able to write it.
+pid_t pid_in_file(const std::string& path, std::string* why) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) {
+    *why = visible(path) + ": " + strerror(errno);
+    return 0;
+  }
+  struct stat st {};
+  std::string text;
+  char buffer[64];
+  ssize_t n = 0;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = read(fd, buffer, sizeof buffer);
+  close(fd);
+  if (!S_ISREG(st.st_mode) || (st.st_uid != 0 && st.st_uid != geteuid()) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    *why = visible(path) + " is no regular file that only its owner, root, can write";
+    return 0;
+  }
+  if (n > 0) text.assign(buffer, static_cast<size_t>(n));
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  if (!all_digits(text) || text.size() > 9) {
+    *why = visible(path) + " holds no process id";
+    return 0;
+  }
+  return static_cast<pid_t>(strtol(text.c_str(), nullptr, 10));
+}
+
+}  // namespace
+
+bool DaemonView::alive(int64_t now) const { return heartbeat > 0 && now - heartbeat <= 2 * kTickSeconds; }
+
+bool read_daemon_view(InfodConnection& infod, DaemonView* view) {
+  // A load publishes its number after its other keys: the same number
+  // before and after the reading means no load's keys were mixed in.
+  constexpr int kTries = 3;
+  for (int tried = 1;; ++tried) {
+    std::optional<std::string> before;
+    if (!infod.get(daemon_status_key(kStatusReloadNumber), &before) || !read_once(infod, view)) return false;
+    if (static_cast<uint64_t>(to_number(before)) == view->reload_number || tried == kTries) {
+      if (static_cast<uint64_t>(to_number(before)) != view->reload_number) view->loaded_whole = false;
+      return true;
+    }
+  }
+}
+
+int prove_running_daemon(const DaemonView& view, const std::string& pid_file, std::ostream& err) {
+  std::string why;
+  const pid_t in_file = pid_in_file(pid_file, &why);
+  if (in_file > 0 && in_file != view.pid) {
+    why = "infod holds pid " + std::to_string(view.pid) + ", " + visible(pid_file) + " holds " +
+          std::to_string(in_file);
+  } else if (in_file > 0) {
+    const std::string start_time = process_start_time(view.pid);
+    if (start_time.empty()) {
+      why = "no process " + std::to_string(view.pid) + " is running";
+    } else if (view.pid_start_time != start_time) {
+      why = "process " + std::to_string(view.pid) + " started at tick " + start_time + ", the daemon at " +
+            (view.pid_start_time.empty() ? "a time infod does not hold" : "tick " + visible(view.pid_start_time));
+    } else {
+      return 0;
+    }
+  }
+  err << "arctl: the pid in infod is not the running daemon: " << why << "; nothing sent\n";
+  return kExitNotRunning;
 }
 
 int reach_running_daemon(const std::string& socket, InfodConnection* infod, DaemonView* view, std::ostream& err) {

@@ -32,21 +32,35 @@ struct QueueEntry {
 struct DaemonView {
   bool published = false;  // infod holds the daemon's keys at all
   pid_t pid = 0;
+  std::string pid_start_time;  // as base/process_start.h reads it; "" when infod holds none
   int64_t started = 0;
   int64_t heartbeat = 0;
   int64_t reload_time = 0;
   std::string reload_result;  // "ok", or why the file could not be opened
   int64_t reload_mtime = 0;
   std::string reload_checksum;
+  uint64_t reload_number = 0;  // of the last load, 0 when infod holds none
   std::vector<LoadedRule> loaded;
+  // Every part of the loaded list was there, from one load, with as many
+  // rules as the daemon said it loaded.
+  bool loaded_whole = false;
   std::vector<QueueEntry> queue;
 
   // Whether the heartbeat is at most two ticks old at now.
   bool alive(int64_t now) const;
 };
 
-// Reads the daemon's keys; false when infod does not answer.
+// Reads the daemon's keys; false when infod does not answer. A load that
+// lands while they are read is read again, whole.
 bool read_daemon_view(InfodConnection& infod, DaemonView* view);
+
+// Whether the process that infod names is the daemon: the pid file (root's
+// to write; pid_file is its path) holds the same pid, and the process with
+// that pid started when the daemon published it did. 0, or, after saying
+// on err why not, kExitNotRunning: nothing may be sent to that pid. Any
+// client of infod can publish a pid and a fresh heartbeat, and a pid may be
+// taken by another process after the daemon's end.
+int prove_running_daemon(const DaemonView& view, const std::string& pid_file, std::ostream& err);
 
 // Connects infod to the socket and reads the running daemon's keys into
 // view: 0, or, after saying why on err, the exit status of a command that

@@ -3,8 +3,10 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "arctl/arctl.h"
@@ -12,6 +14,7 @@
 #include "arctl/daemon_view.h"
 #include "arctl/infod.h"
 #include "arctl/text.h"
+#include "base/process_start.h"
 #include "daemon/daemon_status.h"
 
 namespace {
@@ -30,50 +33,83 @@ int run_reload(Invocation& inv) {
   InfodConnection infod;
   DaemonView view;
   if (const int status = reach_running_daemon(inv.socket, &infod, &view, inv.err); status != 0) return status;
+  if (const int status = prove_running_daemon(view, pid_file_of(inv), inv.err); status != 0) return status;
   // Subscribed before the signal, and a get answered after the
-  // subscription, so infod has it when the daemon publishes the result.
+  // subscription, so infod has it when the daemon publishes the result;
+  // and the number of the last load then, so an earlier load's result is
+  // not taken for this one's.
+  const std::string number_key = daemon_status_key(kStatusReloadNumber);
   const std::string result_key = daemon_status_key(kStatusReloadResult);
   std::optional<std::string> before;
-  if (!infod.subscribe(result_key) || !infod.get(result_key, &before)) {
+  if (!infod.subscribe(daemon_status_key("reload")) || !infod.get(number_key, &before)) {
     inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
     return 1;
   }
+  const uint64_t last_before = strtoull(before.value_or("0").c_str(), nullptr, 10);
   if (kill(view.pid, SIGHUP) != 0) {
     inv.err << "arctl: cannot signal the daemon (pid " << view.pid << "): " << strerror(errno) << "\n";
     return 1;
   }
+  // The daemon publishes a load's number just before its result.
   InfodUpdate update;
-  while (infod.next_update(&update, kLoadWaitMs)) {
-    if (update.key != result_key) continue;
-    if (update.value == "ok") {
-      inv.out << "reloaded " << visible(file) << "\n";
-      return 0;
-    }
-    inv.err << "arctl: the daemon could not load the file and runs on as it was: " << visible(update.value) << "\n";
+  uint64_t number = 0;
+  std::optional<std::string> result;
+  while (!result && infod.next_update(&update, kLoadWaitMs)) {
+    if (update.key == number_key) number = strtoull(update.value.c_str(), nullptr, 10);
+    if (update.key == result_key && number > last_before) result = update.value;
+  }
+  const bool alive = process_start_time(view.pid) == view.pid_start_time;
+  if (!result) {
+    inv.err << "arctl: the daemon (pid " << view.pid << ") "
+            << (alive ? "did not report a load within " + std::to_string(kLoadWaitMs / 1000) + " seconds\n"
+                      : "ended before it reported its load\n");
     return 1;
   }
-  inv.err << "arctl: the daemon (pid " << view.pid << ") did not report a load within " << kLoadWaitMs / 1000
-          << " seconds\n";
-  return 1;
+  if (*result != "ok") {
+    inv.err << "arctl: the daemon could not load the file and runs on as it was: " << visible(*result) << "\n";
+    return 1;
+  }
+  // What the daemon says after the load: still the same process, and all
+  // it loaded in infod.
+  DaemonView after;
+  if (!read_daemon_view(infod, &after)) {
+    inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
+    return 1;
+  }
+  if (after.pid != view.pid || process_start_time(view.pid) != view.pid_start_time) {
+    inv.err << "arctl: the daemon (pid " << view.pid << ") reported its load and ended\n";
+    return 1;
+  }
+  if (!after.loaded_whole || after.reload_number < number) {
+    inv.err << "arctl: the daemon (pid " << view.pid << ") reported its load, but infod does not hold the list of "
+            << "rules it loaded\n";
+    return 1;
+  }
+  inv.out << "reloaded " << visible(file) << "\n";
+  return 0;
 }
 
 }  // namespace
 
 const Command kReloadCommand = {
     "reload",
-    "[--socket PATH]",
+    "[--socket PATH] [--pid-file PATH]",
     "check the configuration and have the daemon load it",
     "Checks the configuration as 'arctl check' does and prints the findings.\n"
     "When it has an error, or cannot be read, nothing is sent and the daemon\n"
-    "runs on with what it has. Otherwise sends the running daemon SIGHUP (its\n"
-    "pid as it publishes it in infod), waits for the result of its load and\n"
-    "prints it. The configuration is $XMLDB_PATH, else /etc/config/config.xml.\n"
+    "runs on with what it has. Otherwise sends the running daemon SIGHUP, but\n"
+    "only when the pid it publishes in infod is the one in its pid file and\n"
+    "the process with that pid started when the daemon said it did; then\n"
+    "waits for the result of that load, and says \"reloaded\" only when the\n"
+    "daemon is still running after it and infod holds all it loaded. The\n"
+    "configuration is $XMLDB_PATH, else /etc/config/config.xml.\n"
     "\n"
-    "  --socket PATH   infod's socket (default /var/run/infod-sock)\n"
+    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
+    "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
     "\n"
     "Exit status: 0 loaded, 1 refused, failed or not confirmed, 3 the daemon is\n"
-    "not running.\n",
-    kOptionSocket,
+    "not running or the pid in infod is not the running daemon.\n",
+    kOptionSocket | kOptionPidFile,
     0,
     0,
     run_reload,
