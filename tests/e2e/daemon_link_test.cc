@@ -151,7 +151,7 @@ TEST(DaemonLink, AFloodOfTriggersWhoseCounterReadsComeLateLeavesTheLoopToSignals
   auto infod = start_against_raw_infod(box, enviro_rules(1));
   wait_for_normal(*infod);
   const std::string counter = "config.ports.port1.enviro.count.temp", get = "4" + RS + "ard" + RS + counter;
-  const std::string loaded = kStatusPush + "loaded" + RS, heartbeat = kStatusPush + "heartbeat" + RS;
+  const std::string loaded = kStatusPush + "loaded.1" + RS, heartbeat = kStatusPush + "heartbeat" + RS;
   const std::string current = "1" + RS + rule_path(1) + ".refs.ref1.curr_entry.status" + RS + "2" + RS;
   Arrived arrived{infod->fd(), ""};
   Strings sent, handled;
