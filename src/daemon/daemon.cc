@@ -148,7 +148,12 @@ int LinkTriggerCounter::fetch(const std::string& key, std::optional<std::string>
   // A synchronous request must not split a message the loop is writing.
   if (link_flush_head(link_) != 0) return -2;
   char* text = nullptr;
-  if (infod_get_multiple(link_->fd, key.c_str(), &text) != 0) return -1;
+  const int got = infod_get_multiple(link_->fd, key.c_str(), &text);
+  if (link_after_get(link_) != 0) {
+    free(text);
+    return -2;
+  }
+  if (got != 0) return -1;
   stored->reset();
   if (text != nullptr) {
     *stored = std::string(text);
@@ -223,6 +228,7 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   sighup_event.reset();
   ctx.link.read_event.reset();
   ctx.link.write_event.reset();
+  ctx.link.more_event.reset();
   ctx.tick_event.reset();
   ctx.sigchld_event.reset();
   unload_config(&ctx);

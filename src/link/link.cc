@@ -1,9 +1,11 @@
 // The infod link: framing, the outgoing queue and writer, the incoming
 // reader.
 //
-// The reader takes everything the socket holds at each readiness into one
-// buffer and hands over every whole message in it; everything a synchronous
-// get read on the way follows at once, then the socket again. The writer
+// The reader works in turns of bounded length: each hands over the whole
+// messages it holds, then what a synchronous get read on the way, and reads
+// the socket only when nothing read earlier is left. What a turn leaves
+// goes on at the loop's next pass, so a flood never holds up the signals,
+// the tick or the reaping of children. The writer
 // appends each message to one buffer; the messages of one callback go out in
 // one write when it ends, only what the socket does not take waits for
 // writability, and more than 8 MiB waiting ends the daemon.
@@ -33,9 +35,14 @@ namespace {
 // this gets a buffer of its own size while it is read.
 constexpr size_t kReadBuffer = 64 * 1024;
 
-// At most this many reads per readiness: a flood of updates must not keep
-// the loop from the signals and the tick.
+// At most this many reads and this many messages per turn of the reader
+// (those a synchronous get kept included): a flood of updates must not keep
+// the loop from the signals and the tick. A handler that makes a
+// synchronous call, which may wait seconds for infod, ends the turn too:
+// while each trigger's get keeps the updates that came meanwhile, the turn
+// would otherwise never end.
 constexpr int kReadsPerWake = 16;
+constexpr int kMessagesPerTurn = 1024;
 
 // How long link_flush_head may wait for the socket.
 constexpr std::chrono::milliseconds kFlushTimeout{2000};
@@ -55,6 +62,11 @@ constexpr size_t kWriteEarly = 32 * 1024;
 // after a failed write: the supervisor restarts the daemon on a fresh link
 // before the queue grows into the system's last memory.
 constexpr size_t kMaxUnwritten = 8 * 1024 * 1024;
+
+// What infod sent and the daemon has not handled (kept by synchronous gets,
+// held by the reader) grows when infod sends faster than the daemon, waiting
+// on each get, can take it. Past this much infod counts as gone too.
+constexpr size_t kMaxUnhandled = 8 * 1024 * 1024;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -275,7 +287,7 @@ void read_failed(InfodLink* link, ssize_t n) {
 // buffer moves past a message before its handler runs, so a synchronous
 // call in the handler sees only what follows it.
 void handle_whole(InfodLink* link) {
-  while (!link_stopped(link)) {
+  while (!link_stopped(link) && link->turn_left > 0) {
     const size_t held = link->in_end - link->in_start;
     if (held < 4) return;
     const char* message = link->in.data() + link->in_start;
@@ -287,6 +299,7 @@ void handle_whole(InfodLink* link) {
     }
     if (held - 4 < length) return;
     link->in_start += 4 + length;
+    --link->turn_left;
     if (length == 0) continue;  // an empty message carries nothing
     if (link->out.size() - link->out_start >= kWriteEarly) {
       write_now(link);
@@ -341,29 +354,60 @@ bool take_kept(InfodLink* link) {
   return got > 0;
 }
 
-// Handles what the buffer holds, then what a synchronous get kept.
+// Handles what the buffer holds, then what a synchronous get kept, while
+// the turn lasts.
 void handle_buffered(InfodLink* link) {
   do {
     handle_whole(link);
-  } while (!link_stopped(link) && take_kept(link));
+  } while (!link_stopped(link) && link->turn_left > 0 && take_kept(link));
 }
 
-// One readiness: everything the socket holds, every whole message in it.
+// Whether the buffer holds a whole message (or a length the reader refuses).
+bool whole_message_held(const InfodLink* link) {
+  const size_t held = link->in_end - link->in_start;
+  if (held < 4) return false;
+  const uint32_t length = length_at(link->in.data() + link->in_start);
+  return length > kMaxInfodMessage || held - 4 >= length;
+}
+
+// Ends the daemon when more than kMaxUnhandled waits to be handled; true
+// then.
+bool too_much_unhandled(InfodLink* link) {
+  if (link->fd < 0 || link->in_end - link->in_start + infod_kept_bytes(link->fd) <= kMaxUnhandled) return false;
+  if (!link_stopped(link)) {
+    ar_log(kLogFatal, "Error reading from infod: more than 8 MiB read and not handled");
+    link_fatal(link, 1);
+  }
+  return true;
+}
+
+// Another turn at the loop's next pass for what is left read and not
+// handled: the socket need not become readable again for it.
+void continue_later(InfodLink* link) {
+  if (whole_message_held(link) || infod_kept_bytes(link->fd) > 0) link->more_event.add_after(0);
+}
+
+// One turn: what was read earlier and is left, then the socket, within the
+// turn's bounds.
 void read_ready(InfodLink* link) {
+  link->turn_left = kMessagesPerTurn;
   handle_buffered(link);
-  for (int reads = 0; reads < kReadsPerWake && !link_stopped(link); ++reads) {
+  // The turn still lasting, nothing read earlier is left.
+  for (int reads = 0; reads < kReadsPerWake && link->turn_left > 0 && !link_stopped(link); ++reads) {
     make_room(link, 0);
     const size_t room = link->in.size() - link->in_end;
     const ssize_t n = recv(link->fd, link->in.data() + link->in_end, room, MSG_DONTWAIT);
     if (n <= 0) {
       if (!would_block(n)) read_failed(link, n);
-      return;
+      break;
     }
     link->in_end += static_cast<size_t>(n);
     handle_buffered(link);
     // A read that did not fill the room took all the socket held.
-    if (static_cast<size_t>(n) < room) return;
+    if (static_cast<size_t>(n) < room) break;
   }
+  link->turn_left = 0;
+  if (!link_stopped(link) && !too_much_unhandled(link)) continue_later(link);
 }
 
 // Writes the rest of a partly written message before the deadline.
@@ -460,6 +504,7 @@ void link_init(InfodLink* link, int fd, LinkMessageHandler on_message, void* own
   ++link->cork;
   link->read_event.set(fd, EV_READ | EV_PERSIST, link_on_readable, link);
   link->read_event.add();
+  link->more_event.set(-1, 0, link_on_readable, link);
   link->write_event.set(fd, EV_WRITE | EV_PERSIST, link_on_writable, link);
   link->write_event_added = false;
 }
@@ -513,6 +558,7 @@ void link_on_readable(int /*fd*/, short /*events*/, void* arg) {
 
 int link_flush_head(InfodLink* link) {
   const auto deadline = SteadyClock::now() + kFlushTimeout;
+  link->turn_left = 0;
   // What the messages handled before this one queued would have gone out at
   // the end of their own callbacks: ahead of the call, as far as the socket
   // takes it now. The rest, and what this one queued, wait.
@@ -527,6 +573,12 @@ int link_flush_head(InfodLink* link) {
   }
   if (finish_partial_write(link, deadline) != 0) return -1;
   return finish_partial_read(link, deadline);
+}
+
+int link_after_get(InfodLink* link) {
+  if (too_much_unhandled(link)) return -1;
+  continue_later(link);
+  return 0;
 }
 
 ReaderState link_reader_state(const InfodLink* link) {

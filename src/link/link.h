@@ -76,6 +76,8 @@ struct InfodLink {
   int fd = -1;
   LoopEvent read_event;
   LoopEvent write_event;
+  // A timer due at once: the reader's next turn, for what one turn left.
+  LoopEvent more_event;
 
   // The handler of every complete body and the object it is called with,
   // given by link_init.
@@ -86,11 +88,15 @@ struct InfodLink {
   int* exit_status = nullptr;
 
   // Incoming reader: in[in_start, in_end) was read and is not handled yet.
-  // Between callbacks it is at most the beginning of one message.
+  // Between callbacks it is the whole messages a turn left, if any, and
+  // the beginning of one more.
   std::vector<char> in;
   size_t in_start = 0;
   size_t in_end = 0;
   std::vector<char> body;  // the body being handled, NUL-terminated
+  // The messages the reader's running turn may still handle; 0 outside a
+  // turn, and once a synchronous call has ended it.
+  int turn_left = 0;
 
   // Outgoing writer: out holds the queued messages one after another, and
   // out[out_start, out.size()) is not written yet. head_rest is what is
@@ -112,7 +118,8 @@ struct InfodLink {
 
 // Stores the socket and the message handler and registers the read event
 // (and the write event, added only while the socket does not take what is
-// queued). Messages queued from here wait until link_start_writing.
+// queued, and the reader's next turn, added while one left messages over).
+// Messages queued from here wait until link_start_writing.
 void link_init(InfodLink* link, int fd, LinkMessageHandler on_message, void* owner);
 
 // The loop is about to run: what was queued at start-up goes out as soon as
@@ -139,7 +146,13 @@ int link_push_status(InfodLink* link, const char* key, const char* value);
 void link_cork(InfodLink* link);
 void link_uncork(InfodLink* link);
 
-// The read and write callbacks (arg is the InfodLink).
+// The read and write callbacks (arg is the InfodLink). One read callback is
+// one turn of the reader: it hands over what is left from earlier turns and
+// what synchronous gets kept, in order, and reads the socket only once none
+// is left; it ends after 1024 messages, 16 reads, or a message whose handler
+// made a synchronous call, and what is left waits for the next turn, which
+// comes at the loop's next pass. More than 8 MiB read and not handled ends
+// the daemon ("Error reading from infod: ...", status 1).
 void link_on_readable(int fd, short events, void* link);
 void link_on_writable(int fd, short events, void* link);
 
@@ -151,8 +164,14 @@ void link_on_writable(int fd, short events, void* link);
 // the reader has begun, so the call reads from a message boundary. What
 // this message queued stays queued, to follow the call, and what was read
 // stays for the reader, in order. -1 when the socket failed or the rest did
-// not come in time.
+// not come in time. The reader's turn ends with the message being handled:
+// the call may wait for infod.
 int link_flush_head(InfodLink* link);
+
+// After a synchronous get: what it read past its reply waits for the
+// reader's next turn, which comes even if the socket stays quiet. -1 when
+// more than 8 MiB waits to be handled, which ends the daemon.
+int link_after_get(InfodLink* link);
 
 // The reader's state (ReaderState) of its partial message.
 ReaderState link_reader_state(const InfodLink* link);

@@ -4,6 +4,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
 #include <filesystem>
 #include <thread>
 
@@ -109,6 +115,113 @@ TEST(DaemonLink, AnInfodThatStopsReadingEndsTheDaemonOnceEightMebibytesWait) {
   EXPECT_LT(sent, 24u << 20) << "the daemon is still reading";
   EXPECT_EQ(1, box.daemon_exit());
   EXPECT_TRUE(box.daemon_logged("Error writing to infod"));
+}
+
+// The bodies of the whole frames that have come on fd within wait_ms, without waiting for more.
+struct Arrived {
+  Strings take(int wait_ms) {
+    char buf[65536];
+    pollfd p{fd, POLLIN, 0};
+    for (ssize_t n; poll(&p, 1, wait_ms) > 0 && (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0; wait_ms = 0) {
+      carry.append(buf, size_t(n));
+    }
+    Strings bodies;
+    for (uint32_t len; carry.size() >= 4 && carry.size() - 4 >= (memcpy(&len, carry.data(), 4), len = ntohl(len));) {
+      bodies.push_back(carry.substr(4, len));
+      carry.erase(0, 4 + len);
+    }
+    return bodies;
+  }
+  int fd;
+  std::string carry;
+};
+
+void wait_for_normal(const Raw& infod) {
+  std::string body;
+  for (int i = 0; i < 10 && body.find("state=Normal") == std::string::npos; ++i) body = rule_body(infod);
+  ASSERT_NE(std::string::npos, body.find("state=Normal"));
+}
+
+// Updates alternating above and below the threshold, each trigger reading the counter, which infod answers a
+// second late: between the reads the loop handles a SIGHUP (its reload publishes the rule's new name) and the
+// tick, and every update is handled in the order infod sent it (one below the threshold may be dropped while the
+// reference is Normal; none above may).
+TEST(DaemonLink, AFloodOfTriggersWhoseCounterReadsComeLateLeavesTheLoopToSignalsAndTheTickAndKeepsTheOrder) {
+  Sandbox box;
+  auto infod = start_against_raw_infod(box, enviro_rules(1));
+  wait_for_normal(*infod);
+  const std::string counter = "config.ports.port1.enviro.count.temp", get = "4" + RS + "ard" + RS + counter;
+  const std::string loaded = kStatusPush + "loaded.1" + RS, heartbeat = kStatusPush + "heartbeat" + RS;
+  const std::string current = "1" + RS + rule_path(1) + ".refs.ref1.curr_entry.status" + RS + "2" + RS;
+  Arrived arrived{infod->fd(), ""};
+  Strings sent, handled;
+  std::deque<SteadyClock::time_point> replies;
+  bool flooding = true, reloaded = false, beat_since = false;
+  const auto exchange = [&] {
+    for (const std::string& body : arrived.take(10)) {
+      if (body == get) replies.push_back(SteadyClock::now() + std::chrono::seconds(flooding ? 1 : 0));
+      if (body.rfind(loaded, 0) == 0 && body.find("renamed") != std::string::npos) reloaded = true;
+      if (body.rfind(heartbeat, 0) == 0) beat_since = reloaded;
+      if (body.rfind(current, 0) == 0) handled.push_back(body.substr(current.size()));
+    }
+    for (; !replies.empty() && replies.front() <= SteadyClock::now(); replies.pop_front()) {
+      ASSERT_TRUE(infod->write_all(frame("5" + RS + counter + RS + "7")));
+    }
+  };
+  const auto start = SteadyClock::now();
+  auto next = start;
+  bool hup = false;
+  while (!(reloaded && beat_since) && SteadyClock::now() < start + std::chrono::seconds(60)) {
+    if (SteadyClock::now() >= next) {
+      sent.push_back((sent.size() % 2 == 0 ? "31." : "20.") + std::to_string(sent.size()));
+      ASSERT_TRUE(infod->write_all(reading(sent.back())));
+      next += std::chrono::milliseconds(50);
+    }
+    if (!hup && SteadyClock::now() >= start + std::chrono::milliseconds(500)) {
+      ConfigBuilder renamed;
+      add_enviro_rule(renamed, 1, "renamed");
+      box.write_config(renamed.set("config.autoresponse.total", 1));
+      hup = kill(box.daemon_pid(), SIGHUP) == 0;
+    }
+    exchange();
+  }
+  EXPECT_TRUE(reloaded) << "no reload during the flood";
+  EXPECT_TRUE(beat_since) << "no heartbeat after the reload during the flood";
+  // The flood over and the counter answered at once, every update above the threshold comes through.
+  flooding = false;
+  const auto above = [](const Strings& values) {
+    return std::count_if(values.begin(), values.end(), [](const std::string& v) { return v.rfind("31.", 0) == 0; });
+  };
+  for (const auto end = SteadyClock::now() + std::chrono::seconds(60);
+       above(handled) < above(sent) && SteadyClock::now() < end;) {
+    exchange();
+  }
+  EXPECT_EQ(above(sent), above(handled));
+  auto in_sent = sent.begin();
+  for (const std::string& value : handled) {
+    in_sent = std::find(in_sent, sent.end(), value);
+    ASSERT_NE(sent.end(), in_sent) << value << " handled out of order or twice";
+    ++in_sent;
+  }
+  infod.reset();
+  EXPECT_EQ(1, box.daemon_exit());
+  expect_no_sanitizer_report(box.path("/daemon.log"));
+}
+
+// Counter reads never answered while infod sends on: what each read keeps waits unhandled, and once more than
+// 8 MiB waits infod counts as gone.
+TEST(DaemonLink, AnInfodThatNeverAnswersTheCounterWhileSendingOnEndsTheDaemonOnceEightMebibytesWaitUnhandled) {
+  Sandbox box;
+  auto infod = start_against_raw_infod(box, enviro_rules(1));
+  wait_for_normal(*infod);
+  std::string batch;
+  for (int i = 0; i < 256; ++i) batch += reading((i % 2 == 0 ? "31." : "20.") + std::string(1000, '0'));
+  size_t sent = 0;
+  while (sent < (24u << 20) && infod->write_all(batch)) sent += batch.size();
+  EXPECT_GT(sent, 8u << 20);
+  EXPECT_EQ(1, box.daemon_exit());
+  EXPECT_TRUE(box.daemon_logged("Error reading from infod: more than 8 MiB read and not handled"));
+  expect_no_sanitizer_report(box.path("/daemon.log"));
 }
 
 // The production binary under test: this build's, or one that a package installed

@@ -3,8 +3,10 @@
 // reaches the reader in chosen chunks; a message that asks for it makes its handler do what the trigger
 // counter does (prepare the link, then get a key), and the harness puts that key's reply a chosen number of
 // messages further on in what it has not written yet, writing up to it first so the get never waits. Replies
-// kept behind by one get may hold messages that get again. Every message other than a reply must reach the
-// handler exactly once, in the order sent, and every get must return its own reply.
+// kept behind by one get may hold messages that get again. The reader runs in the event loop's passes, as in the
+// daemon: a turn ends after a get or a bounded number of messages, and what it leaves comes at a later pass even
+// when the socket has nothing new. Every message other than a reply must reach the handler exactly once, in the
+// order sent, and every get must return its own reply.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +16,9 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <event2/event.h>
+#include <event2/event_compat.h>
 
 #include "link/link.h"
 #include "platform/infod_client.h"
@@ -37,18 +42,21 @@ struct Harness {
   explicit Harness(Choices c) : choices(c) {
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds) != 0) abort();
-    link.fd = fds[0];
     peer = fds[1];
     int size = 1 << 20;
     setsockopt(peer, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    link.on_message = [](void* owner, char* body) { return static_cast<Harness*>(owner)->handle(body); };
-    link.owner = this;
+    link_init(&link, fds[0], [](void* owner, char* body) { return static_cast<Harness*>(owner)->handle(body); }, this);
+    link_start_writing(&link);
     link.exit_status = &exit_status;
   }
   ~Harness() {
     infod_kept_forget(link.fd);
     close(link.fd);
     close(peer);
+    link.read_event.reset();
+    link.write_event.reset();
+    link.more_event.reset();
+    event_base_free(event_base_);
   }
 
   // Messages: an update of a chosen length, or one whose handler gets a key. Lengths reach past
@@ -100,10 +108,17 @@ struct Harness {
     char* value = nullptr;
     if (infod_get_multiple(link.fd, key.c_str(), &value) != 0 || value == nullptr || key != value) abort();
     free(value);
+    if (link_after_get(&link) != 0) abort();
     char sink[4096];
     while (read(peer, sink, sizeof sink) > 0) {
     }
     return 0;
+  }
+
+  // One pass of the event loop, without waiting.
+  void pass() {
+    event_base_loop(event_base_, EVLOOP_ONCE | EVLOOP_NONBLOCK);
+    if (exit_status >= 0) abort();
   }
 
   void run() {
@@ -112,18 +127,15 @@ struct Harness {
       // Chunks of a few bytes, cutting headers and bodies, up to many messages at once.
       const size_t chunk = b < 128 ? b : static_cast<size_t>(b - 127) * 1024;
       write_to(std::min(stream.size(), written + chunk));
-      link_on_readable(link.fd, 0, &link);
-      if (exit_status >= 0) abort();
+      pass();
     }
-    // Each readiness takes at most so much of the socket; what a get kept comes with it.
-    for (int i = 0; i < 64 && handled.size() < sent.size(); ++i) {
-      link_on_readable(link.fd, 0, &link);
-      if (exit_status >= 0) abort();
-    }
+    // While anything is left, each pass handles at least one message.
+    for (size_t i = 0; i <= sent.size() && handled.size() < sent.size(); ++i) pass();
     if (handled != sent) abort();
   }
 
   Choices choices;
+  event_base* event_base_ = event_init();  // before the link, whose events it outlives
   InfodLink link;
   int peer = -1, exit_status = -1;
   std::string stream;             // every message, replies included once placed

@@ -77,6 +77,7 @@ class Raw {
   // Up to len bytes, as long as each piece comes within timeout_ms.
   std::string read_bytes(size_t len, int timeout_ms = 15000) const;
   std::string read_body(int timeout_ms = 15000) const;  // "" when no frame comes
+  int fd() const { return fd_; }
 
  private:
   int fd_;
