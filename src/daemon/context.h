@@ -66,6 +66,8 @@ struct DaemonContext {
   LoopEvent tick_event;
   LoopEvent sigchld_event;
   uint32_t boot_delay = 0;
+  // At start, the load opened before the boot delay and run after it.
+  std::unique_ptr<LoadedConfig> pending;
 
   // The queue as the daemon's status last published it; none before the
   // first tick.

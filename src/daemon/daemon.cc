@@ -120,10 +120,13 @@ void wire(DaemonContext* ctx, int fd) {
 }
 
 void wait_boot_delay(DaemonContext* ctx) {
+  bool said = false;
   while (ctx->boot_delay != 0) {
     unsigned long uptime = 0;
     if (!read_uptime(ctx->paths->proc_uptime, &uptime)) return;
     if (ctx->boot_delay <= uptime) return;
+    if (!said) ar_log(kLogInfo, "Boot delay: waiting until the system has been up %u s", ctx->boot_delay);
+    said = true;
     sleep(kBootDelayPoll);
   }
 }
@@ -137,6 +140,8 @@ DaemonContext::DaemonContext(const Paths& paths_in, Clock& clock_in, Spawner& sp
   engine.queue = &queue;
   engine.clock = &clock_in;
   engine.counter = &counter;
+  // A restart resumes each rule from what the daemon kept of it in infod.
+  engine.keep_records = true;
 }
 
 int LinkTriggerCounter::fetch(const std::string& key, std::optional<std::string>* stored) {
@@ -217,8 +222,9 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
     sighup_event.add();
   });
   sigprocmask(SIG_UNBLOCK, &loop_signals, nullptr);
-  if (ctx.exit_status < 0) run_guarded(&ctx.link, [&ctx] { load_config(&ctx); });
+  if (ctx.exit_status < 0) run_guarded(&ctx.link, [&ctx] { open_config(&ctx); });
   if (ctx.exit_status < 0) wait_boot_delay(&ctx);
+  if (ctx.exit_status < 0) run_guarded(&ctx.link, [&ctx] { start_config(&ctx); });
   if (ctx.exit_status < 0) {
     link_start_writing(&ctx.link);
     event_loop(0);

@@ -1,6 +1,9 @@
 // The reload sequence of the running daemon.
 #include "daemon/reload.h"
 
+#include <chrono>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -10,6 +13,8 @@
 #include "daemon/daemon_status.h"
 #include "link/link.h"
 #include "engine/dispatch.h"
+#include "engine/kept.h"
+#include "engine/kept_record.h"
 
 int load_config(DaemonContext* ctx) {
   // A file that is missing or half-written must not stop monitoring: the
@@ -28,6 +33,58 @@ int load_config(DaemonContext* ctx) {
   ctx->boot_delay = ctx->config->boot_delay;
   status_publish_load(ctx, true);
   return 0;
+}
+
+int open_config(DaemonContext* ctx) {
+  xmldb_t* db = xmldb_open(nullptr);
+  if (db == nullptr) {
+    ar_log(kLogFatal, "Could not open config database");
+    return -1;
+  }
+  ctx->pending = config_load(db);
+  ctx->boot_delay = ctx->pending->boot_delay;
+  return 0;
+}
+
+namespace {
+
+// How long the daemon waits for infod to answer the first of its start-up
+// gets, and each further one.
+constexpr std::chrono::milliseconds kKeptWait{2000};
+
+// What infod holds under the kept key of each rule of config; a record
+// infod does not answer for in time counts as none (the rule starts
+// afresh), said once.
+KeptTexts read_kept(DaemonContext* ctx, const LoadedConfig& config) {
+  std::vector<std::string> keys;
+  keys.reserve(config.rules.size());
+  for (const AutoResponse& ar : config.rules) keys.push_back(kept_rule_key(ar.index));
+  std::vector<std::optional<std::string>> values;
+  KeptTexts kept;
+  if (keys.empty()) return kept;
+  if (link_get_all(&ctx->link, keys, &values, kKeptWait) != 0) {
+    ar_log(kLogError, "Could not read the kept records from infod: every rule starts afresh");
+    return kept;
+  }
+  auto ar = config.rules.begin();
+  for (const std::optional<std::string>& value : values) {
+    if (value && *value != "-") kept.emplace(ar->index, *value);
+    ++ar;
+  }
+  return kept;
+}
+
+}  // namespace
+
+void start_config(DaemonContext* ctx) {
+  if (ctx->pending == nullptr) {
+    status_publish_load(ctx, false);
+    return;
+  }
+  const KeptTexts kept = read_kept(ctx, *ctx->pending);
+  engine_start(ctx->engine, &ctx->config, std::move(ctx->pending), kept);
+  std::vector<LoadFinding>().swap(ctx->config->findings);
+  status_publish_load(ctx, true);
 }
 
 void unload_config(DaemonContext* ctx) {

@@ -9,6 +9,17 @@ struct DaemonContext;
 // status) when it cannot be opened, and everything stays as it was.
 int load_config(DaemonContext* ctx);
 
+// At start, before the boot delay: opens the configuration file and builds
+// its rules, which wait (in the context's pending load) for start_config.
+// -1 (logged) when it cannot be opened.
+int open_config(DaemonContext* ctx);
+
+// At start, once the boot delay has passed: reads what the daemon kept in
+// infod for each rule opened (one get each, after the control subscription
+// and before any reference's traffic) and runs the rules, each resuming
+// from its record when that was written for it; then publishes the load.
+void start_config(DaemonContext* ctx);
+
 // Lets every rule go: each key is unsubscribed and the database closed.
 // Queued and running actions stay.
 void unload_config(DaemonContext* ctx);

@@ -23,6 +23,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string_view>
+#include <unordered_map>
 #include <event2/event.h>
 #include <event2/event_compat.h>
 
@@ -577,6 +579,92 @@ int link_flush_head(InfodLink* link) {
 
 int link_after_get(InfodLink* link) {
   if (too_much_unhandled(link)) return -1;
+  continue_later(link);
+  return 0;
+}
+
+namespace {
+
+// What a reply's body answers: the key, and the value after it (nullopt
+// for a reply without one); false for any other body. A value ends at CR
+// or LF, as an update's does.
+bool reply_of(std::string_view body, std::string_view* key, std::optional<std::string>* value) {
+  if (body.size() < 2 || body[0] != '5' || body[1] != kRS) return false;
+  body.remove_prefix(2);
+  const size_t end = body.find_first_of(std::string_view("\x1e\r\n", 3));
+  *key = body.substr(0, end);
+  value->reset();
+  if (end != std::string_view::npos && body[end] == kRS) {
+    const std::string_view rest = body.substr(end + 1);
+    *value = std::string(rest.substr(0, rest.find_first_of("\r\n")));
+  }
+  return true;
+}
+
+// Appends bytes the reader is to handle after what it holds.
+void keep_for_reader(InfodLink* link, const char* bytes, size_t n) {
+  if (n == 0) return;
+  if (link->in.size() - link->in_end < n) make_room(link, n);
+  memcpy(link->in.data() + link->in_end, bytes, n);
+  link->in_end += n;
+}
+
+}  // namespace
+
+int link_get_all(InfodLink* link, const std::vector<std::string>& keys,
+                 std::vector<std::optional<std::string>>* values, std::chrono::milliseconds wait) {
+  values->assign(keys.size(), std::nullopt);
+  std::unordered_map<std::string_view, size_t> waiting;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (waiting.emplace(keys[i], i).second) append_message(&link->out, kInfodGet, keys[i].c_str(), "", 0, nullptr);
+  }
+  std::string raw;  // read, and not yet split into whole messages
+  std::vector<char> chunk(kReadBuffer);
+  auto deadline = SteadyClock::now() + wait;
+  while (!waiting.empty() || link->out_start < link->out.size()) {
+    const bool writing = link->out_start < link->out.size();
+    pollfd p{link->fd, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    if (left <= 0) break;
+    const int ready = poll(&p, 1, static_cast<int>(left));
+    if (ready < 0 && errno != EINTR) return -1;
+    if (ready <= 0) continue;
+    if ((p.revents & POLLOUT) != 0) {
+      const ssize_t n = send(link->fd, link->out.data() + link->out_start, link->out.size() - link->out_start,
+                             MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        written(link, static_cast<size_t>(n));
+      } else if (!would_block(n)) {
+        return -1;
+      }
+    }
+    if ((p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    const ssize_t n = recv(link->fd, chunk.data(), chunk.size(), MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && !would_block(n))) return -1;
+    if (n < 0) continue;
+    raw.append(chunk.data(), static_cast<size_t>(n));
+    size_t at = 0;
+    while (raw.size() - at >= 4) {
+      const uint32_t length = length_at(raw.data() + at);
+      // A length the reader refuses is the reader's to report.
+      if (length > kMaxInfodMessage || raw.size() - at - 4 < length) break;
+      std::string_view key;
+      std::optional<std::string> value;
+      if (!reply_of(std::string_view(raw.data() + at + 4, length), &key, &value)) {
+        keep_for_reader(link, raw.data() + at, 4 + length);
+      } else if (const auto it = waiting.find(key); it != waiting.end()) {
+        (*values)[it->second] = std::move(value);
+        waiting.erase(it);
+        // Each reply gives the rest as long again: only silence ends it.
+        deadline = SteadyClock::now() + wait;
+      }
+      at += 4 + length;
+    }
+    raw.erase(0, at);
+  }
+  // A message begun stays the reader's to finish; whole ones it handles at
+  // the loop's first turn, though the socket may have nothing more.
+  keep_for_reader(link, raw.data(), raw.size());
   continue_later(link);
   return 0;
 }

@@ -7,8 +7,10 @@
 // unsubscriptions, and acts on value updates.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -172,6 +174,16 @@ int link_flush_head(InfodLink* link);
 // reader's next turn, which comes even if the socket stays quiet. -1 when
 // more than 8 MiB waits to be handled, which ends the daemon.
 int link_after_get(InfodLink* link);
+
+// Before the loop runs, on a socket nothing else reads yet: writes what is
+// queued, then a get of each key, and reads until each has its reply or
+// none came for wait. Every other message read meanwhile stays for the
+// reader, whole and in order, to be handled at the loop's first turn; a
+// reply to a key not asked for is dropped. (*values)[i] is the value of
+// keys[i], nullopt when infod has none or did not answer in time. -1 when
+// the socket failed.
+int link_get_all(InfodLink* link, const std::vector<std::string>& keys,
+                 std::vector<std::optional<std::string>>* values, std::chrono::milliseconds wait);
 
 // The reader's state (ReaderState) of its partial message.
 ReaderState link_reader_state(const InfodLink* link);

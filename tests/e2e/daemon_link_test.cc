@@ -25,10 +25,13 @@ const std::string kControlSubscription =
 
 const std::string kStatusPush = "1" + RS + "config.autoresponse.daemon.";
 
-// The next body that is not one of the daemon's own status pushes (at start, each load and each tick).
+const std::string kStatusGet = "4" + RS + "ard" + RS + "config.autoresponse.daemon.";
+
+// The next body that is not one of the daemon's own status pushes (at start, each load and each tick) or the
+// gets of its kept records at start (which a raw infod leaves unanswered: the daemon waits, then starts afresh).
 std::string rule_body(const Raw& infod) {
   std::string body = infod.read_body();
-  while (body.rfind(kStatusPush, 0) == 0) body = infod.read_body();
+  while (body.rfind(kStatusPush, 0) == 0 || body.rfind(kStatusGet, 0) == 0) body = infod.read_body();
   return body;
 }
 

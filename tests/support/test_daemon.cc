@@ -118,6 +118,8 @@ int TestDaemon::deliver(const std::string& key, const std::string& value, uint64
   return dispatch_message(&ctx, text.data());
 }
 
+const std::string TestDaemon::kKeptPrefix = "config.autoresponse.daemon.kept.";
+
 std::vector<SentMessage> TestDaemon::take_sent() {
   std::vector<SentMessage> out;
   for (const std::string& message : link_queued(&ctx.link)) {
@@ -132,6 +134,10 @@ std::vector<SentMessage> TestDaemon::take_sent() {
       m.value = body.substr(c + 1);
     } else if (m.type != 1 && b != std::string::npos) {
       m.key = body.substr(b + 1);
+    }
+    if (m.type == 1 && m.key.rfind(kKeptPrefix, 0) == 0) {
+      kept[m.key.substr(kKeptPrefix.size())] = m.value;
+      out.pop_back();
     }
   }
   link_drop_queued(&ctx.link);

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -79,7 +80,12 @@ class TestDaemon {
   int load(const ConfigBuilder& config);   // writes, loads and drops the start-up traffic
   // One type 8 update through the real message handler; non-zero would end the daemon.
   int deliver(const std::string& key, const std::string& value, uint64_t time_ms = 1700000000000ULL);
-  std::vector<SentMessage> take_sent();  // drains what was queued for infod
+  // Drains what was queued for infod; the kept records go to kept instead.
+  std::vector<SentMessage> take_sent();
+  // The last kept record pushed under each key, as infod holds it, by what
+  // follows "config.autoresponse.daemon.kept." ("1" for rule 1).
+  std::map<std::string, std::string> kept;
+  static const std::string kKeptPrefix;
   static std::vector<std::string> values_of(const std::vector<SentMessage>& sent, const std::string& key);
   void tick();
   void child_exits(pid_t pid, int code);
