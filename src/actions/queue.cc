@@ -84,10 +84,38 @@ void PlatformSpawner::kill_child(pid_t pid, int sig) {
 void ActionQueue::drop_entry(const QueuedAction* target) {
   for (auto it = queue_.begin(); it != queue_.end(); ++it) {
     if (&*it == target) {
+      if (it->record != 0) {
+        record_used_[it->record] = false;
+        publisher_.push(queue_record_key(it->record).c_str(), 0, "-");
+      }
       queue_.erase(it);
       return;
     }
   }
+}
+
+// Writes qa's kept record, in a place of its own.
+void ActionQueue::write_record(QueuedAction* qa) {
+  if (!keep_records) return;
+  if (qa->record == 0) {
+    for (uint32_t n = 1; n <= kQueueRecords && qa->record == 0; ++n) {
+      if (!record_used_[n]) qa->record = n;
+    }
+    if (qa->record == 0) return;  // more than the queue ever holds
+    record_used_[qa->record] = true;
+    qa->order = ++record_order_;
+  }
+  const std::string text = queue_record_format(*qa, qa->order);
+  // What infod cannot take in one frame cannot be kept: a restart loses it.
+  if (text.size() > kMaxQueueRecordText) {
+    ar_log(kLogWarn, "Action %s for AR %s too large to keep: a restart would not queue it again",
+           qa->action_name.c_str(), qa->ar_name.c_str());
+    record_used_[qa->record] = false;
+    publisher_.push(queue_record_key(qa->record).c_str(), 0, "-");
+    qa->record = 0;
+    return;
+  }
+  publisher_.push(queue_record_key(qa->record).c_str(), 0, text.c_str());
 }
 
 QueuedEntry ActionQueue::entry_of(const ArCheck& check, const ActionStatus* status) const {
@@ -180,6 +208,7 @@ int ActionQueue::enqueue(ArCheck* check, const Action& action, ActionStatus* sta
     qa.ar_path = ar_path;
     qa.entry = entry_of(*check, status);
     queue_.push_back(std::move(qa));
+    write_record(&queue_.back());
   } catch (const std::bad_alloc&) {
     ar_log(kLogFatal, "Could not allocated queued action");
     return 1;
@@ -211,6 +240,7 @@ void ActionQueue::start_waiting() {
     qa->started = clock_.monotonic_ms();
     qa->since = clock_.wall_seconds();
     ++running_;
+    write_record(qa);
   }
 }
 
@@ -269,4 +299,41 @@ std::vector<ArCheck*> ActionQueue::take_touched() {
   std::vector<ArCheck*> touched;
   touched.swap(touched_);
   return touched;
+}
+
+void ActionQueue::restore(const std::vector<std::optional<std::string>>& records) {
+  std::vector<std::pair<uint64_t, QueuedAction>> found;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (!records[i] || *records[i] == "-") continue;
+    QueuedAction qa;
+    uint64_t order = 0;
+    if (queue_record_parse(*records[i], &qa, &order)) found.emplace_back(order, std::move(qa));
+  }
+  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  // Every place infod held anything in is written again or cleared.
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i] && *records[i] != "-") publisher_.push(queue_record_key(static_cast<uint32_t>(i + 1)).c_str(), 0, "-");
+  }
+  for (auto& [order, qa] : found) {
+    if (qa.state == kQueuedRunning) {
+      ar_log(kLogInfo, "Action %s for AR %s was running when the daemon stopped: not run again",
+             qa.action_name.c_str(), qa.ar_name.c_str());
+      const LogLine line = format_log_line("Action %s for AR %s was running when the daemon stopped: not run again",
+                                           qa.action_name.c_str(), qa.ar_name.c_str());
+      publisher_.push_log(line.text);
+      continue;
+    }
+    if (queued() > kMaxQueuedActions) break;
+    ar_log(kLogInfo, "Requeued action: %s for AR: %s - it had not started when the daemon stopped",
+           qa.action_name.c_str(), qa.ar_name.c_str());
+    const LogLine line = format_log_line("Requeued action: %s for AR: %s - %d actions in the queue",
+                                         qa.action_name.c_str(), qa.ar_name.c_str(), queued());
+    publisher_.push_log(line.text);
+    qa.turn = next_turn(qa.ar_path);
+    qa.since = clock_.wall_seconds();
+    qa.record = 0;
+    queue_.push_back(std::move(qa));
+    write_record(&queue_.back());
+  }
+  start_waiting();
 }

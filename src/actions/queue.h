@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "actions/queue_record.h"
 #include "model/archeck.h"
 #include "model/publisher.h"
 
@@ -57,6 +58,10 @@ struct QueuedAction {
   std::string ar_name;      // the AutoResponse's name
   std::string ar_path;      // the AutoResponse's path: whose share it counts in
   QueuedEntry entry;  // the status it was queued for
+  // Its kept record (actions/queue_record.h): the place, 0 for none, and
+  // its place in the order actions were queued.
+  uint32_t record = 0;
+  uint64_t order = 0;
 };
 
 // Starts children and signals them; the real one calls the platform, tests
@@ -162,6 +167,18 @@ class ActionQueue {
   int32_t concurrent_actions = 2;
   int32_t action_timeout = 0;  // seconds a child may run; 0: no limit
 
+  // Whether each action held is kept in infod for a restart
+  // (actions/queue_record.h): written when it is queued and when it
+  // starts, cleared when it leaves.
+  bool keep_records = false;
+  // At start, before anything is queued: what infod held in each place
+  // (place n at n - 1). Actions that were waiting when the daemon stopped
+  // never ran: they are queued again, in their order ("Requeued action:
+  // ..."); those that were running had started and are not run again
+  // ("... was running when the daemon stopped: not run again"). Places
+  // left over are cleared.
+  void restore(const std::vector<std::optional<std::string>>& records);
+
  private:
   QueuedAction* next_waiting();
   int32_t held_by(const std::string& ar_path) const;
@@ -171,6 +188,7 @@ class ActionQueue {
   QueuedEntry entry_of(const ArCheck& check, const ActionStatus* status) const;
   ActionStatus* status_of(const QueuedEntry& entry, ArCheck** owner) const;
   bool make_room(int32_t held);
+  void write_record(QueuedAction* qa);
 
   Publisher& publisher_;
   Clock& clock_;
@@ -187,6 +205,9 @@ class ActionQueue {
   // The current load's references, and those whose statuses changed here.
   std::deque<ArCheck>* checks_ = nullptr;
   std::vector<ArCheck*> touched_;
+  // The kept records' places in use, and the order of the next action.
+  std::vector<bool> record_used_ = std::vector<bool>(kQueueRecords + 1);
+  uint64_t record_order_ = 0;
 };
 
 // The exit status reported for a wait status: the exit code, or 128 plus

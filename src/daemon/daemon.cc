@@ -140,8 +140,10 @@ DaemonContext::DaemonContext(const Paths& paths_in, Clock& clock_in, Spawner& sp
   engine.queue = &queue;
   engine.clock = &clock_in;
   engine.counter = &counter;
-  // A restart resumes each rule from what the daemon kept of it in infod.
+  // A restart resumes each rule, and what waited in the queue, from what
+  // the daemon kept of them in infod.
   engine.keep_records = true;
+  queue.keep_records = true;
 }
 
 int LinkTriggerCounter::fetch(const std::string& key, std::optional<std::string>* stored) {

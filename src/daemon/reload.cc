@@ -52,26 +52,25 @@ namespace {
 // gets, and each further one.
 constexpr std::chrono::milliseconds kKeptWait{2000};
 
-// What infod holds under the kept key of each rule of config; a record
-// infod does not answer for in time counts as none (the rule starts
-// afresh), said once.
-KeptTexts read_kept(DaemonContext* ctx, const LoadedConfig& config) {
+// What infod holds under the queue's kept places, then under the kept key
+// of each rule of config; a record infod does not answer for in time
+// counts as none (the rule starts afresh).
+void read_kept(DaemonContext* ctx, const LoadedConfig& config, std::vector<std::optional<std::string>>* queue,
+               KeptTexts* kept) {
   std::vector<std::string> keys;
-  keys.reserve(config.rules.size());
+  keys.reserve(kQueueRecords + config.rules.size());
+  for (uint32_t n = 1; n <= kQueueRecords; ++n) keys.push_back(queue_record_key(n));
   for (const AutoResponse& ar : config.rules) keys.push_back(kept_rule_key(ar.index));
   std::vector<std::optional<std::string>> values;
-  KeptTexts kept;
-  if (keys.empty()) return kept;
   if (link_get_all(&ctx->link, keys, &values, kKeptWait) != 0) {
-    ar_log(kLogError, "Could not read the kept records from infod: every rule starts afresh");
-    return kept;
+    if (!link_stopped(&ctx->link)) ar_log(kLogError, "Could not read what was kept in infod: every rule starts afresh");
+    return;
   }
+  queue->assign(values.begin(), values.begin() + kQueueRecords);
   auto ar = config.rules.begin();
-  for (const std::optional<std::string>& value : values) {
-    if (value && *value != "-") kept.emplace(ar->index, *value);
-    ++ar;
+  for (auto value = values.begin() + kQueueRecords; value != values.end(); ++value, ++ar) {
+    if (*value && **value != "-") kept->emplace(ar->index, **value);
   }
-  return kept;
 }
 
 }  // namespace
@@ -81,7 +80,13 @@ void start_config(DaemonContext* ctx) {
     status_publish_load(ctx, false);
     return;
   }
-  const KeptTexts kept = read_kept(ctx, *ctx->pending);
+  std::vector<std::optional<std::string>> queue;
+  KeptTexts kept;
+  read_kept(ctx, *ctx->pending, &queue, &kept);
+  if (link_stopped(&ctx->link)) return;
+  // What was queued before the daemon stopped goes ahead of what the
+  // resumed rules queue now.
+  ctx->queue.restore(queue);
   engine_start(ctx->engine, &ctx->config, std::move(ctx->pending), kept);
   std::vector<LoadFinding>().swap(ctx->config->findings);
   status_publish_load(ctx, true);

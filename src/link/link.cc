@@ -635,12 +635,19 @@ int link_get_all(InfodLink* link, const std::vector<std::string>& keys,
       if (n > 0) {
         written(link, static_cast<size_t>(n));
       } else if (!would_block(n)) {
+        ar_log(kLogFatal, "Error writing to infod");
+        link_fatal(link, 1);
         return -1;
       }
     }
     if ((p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     const ssize_t n = recv(link->fd, chunk.data(), chunk.size(), MSG_DONTWAIT);
-    if (n == 0 || (n < 0 && !would_block(n))) return -1;
+    if (n == 0 || (n < 0 && !would_block(n))) {
+      // infod gone: as the reader would find it.
+      keep_for_reader(link, raw.data(), raw.size());
+      read_failed(link, n);
+      return -1;
+    }
     if (n < 0) continue;
     raw.append(chunk.data(), static_cast<size_t>(n));
     size_t at = 0;

@@ -181,7 +181,7 @@ int link_after_get(InfodLink* link);
 // reader, whole and in order, to be handled at the loop's first turn; a
 // reply to a key not asked for is dropped. (*values)[i] is the value of
 // keys[i], nullopt when infod has none or did not answer in time. -1 when
-// the socket failed.
+// the socket failed: logged as the reader or the writer would, and fatal.
 int link_get_all(InfodLink* link, const std::vector<std::string>& keys,
                  std::vector<std::optional<std::string>>* values, std::chrono::milliseconds wait);
 

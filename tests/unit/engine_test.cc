@@ -11,6 +11,7 @@
 #include "daemon/reload.h"
 #include "engine/control.h"
 #include "engine/dispatch.h"
+#include "engine/kept.h"
 #include "engine/state.h"
 #include "engine/tick.h"
 #include "link/link.h"
@@ -63,9 +64,26 @@ class EngineFlow : public ::testing::Test {
   // Loads with every action's operation replaced by the recorder.
   void load() {
     ASSERT_EQ(0, d.load(c));
-    for (auto* list : {&ar().trigger_actions, &ar().resolve_actions})
-      for (Action& a : list->own()) a.queue = record_queue;
-    for (Action& a : d.ctx.config->cms.actions) a.queue = record_queue;  // shared by every rule
+    record_actions(*d.ctx.config);
+  }
+  static void record_actions(LoadedConfig& config) {
+    for (AutoResponse& rule : config.rules) {
+      for (auto* list : {&rule.trigger_actions, &rule.resolve_actions})
+        for (Action& a : list->own()) a.queue = record_queue;
+    }
+    for (Action& a : config.cms.actions) a.queue = record_queue;  // shared by every rule
+  }
+  // The daemon started again on c, against the infod that holds what it kept.
+  void restart() {
+    d.take_sent();
+    KeptTexts kept;
+    for (const auto& [key, text] : d.kept) kept[uint32_t(std::stoul(key))] = text;
+    unload_config(&d.ctx);
+    d.take_sent();
+    d.write_config(c);
+    ASSERT_EQ(0, open_config(&d.ctx));
+    record_actions(*d.ctx.pending);
+    engine_start(d.ctx.engine, &d.ctx.config, std::move(d.ctx.pending), kept);
   }
   // Moves the clock, then delivers a reading or ticks; the pushes as "key=value", keys cut short.
   Strings at(int seconds, const char* reading) {
@@ -276,6 +294,32 @@ TEST_F(EngineFlow, AReloadThatKeepsTheRuleKeepsItsReferenceRunning) {
   EXPECT_EQ(2u, ticked(1));
   at(0, "29");
   EXPECT_EQ((Strings{"A", "B", "R"}), g_offered);
+}
+
+// A restart resumes from what the daemon kept: the reference publishes the state it had, not Normal; what was
+// queued is not queued again; a delayed action still due runs at its time, one that fell due while the daemon was
+// down runs at start, and the rule still resolves. A rule edited meanwhile starts afresh.
+TEST_F(EngineFlow, ARestartResumesWhatTheDaemonKeptOfTheVeryRule) {
+  actions("trigger_actions", {{"A", 0}, {"B", 30}, {"C", 90}});
+  actions("resolve_actions", {{"R", 0}});
+  load();
+  at(0, "31");
+  d.clock.advance(10);
+  restart();
+  const Strings triggered{"2 " + enviro_key(1), "1 status=Triggered", "1 curr_entry.status=31",
+                          "1 " + kLine + "Triggered" + kEvent + "31"};
+  EXPECT_EQ(triggered, sent_types());
+  EXPECT_EQ(1u, ticked(19));
+  EXPECT_EQ(2u, ticked(1));
+  d.clock.advance(70);
+  restart();
+  EXPECT_EQ((Strings{"A", "B", "C"}), g_offered);
+  at(0, "29");
+  EXPECT_EQ((Strings{"A", "B", "C", "R"}), g_offered);
+  at(0, "31");
+  c.set(rule_path(1) + ".note", "edited");
+  restart();
+  EXPECT_EQ((Strings{"2 " + enviro_key(1), "1 status=Normal", "1 " + kLine + "Normal"}), sent_types());
 }
 
 TEST_F(EngineFlow, RepeatsComeEveryRepeatTimeoutAndAtMostOncePerCall) {
