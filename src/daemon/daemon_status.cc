@@ -106,7 +106,7 @@ void status_publish_start(DaemonContext* ctx) {
   push(ctx, kStatusHeartbeat, number(ctx->clock->wall_seconds()));
 }
 
-void status_publish_load(DaemonContext* ctx, bool opened) {
+void status_publish_load(DaemonContext* ctx, bool opened, const std::string& changes) {
   push(ctx, kStatusReloadTime, number(ctx->clock->wall_seconds()));
   std::string result = "ok";
   if (!opened) {
@@ -122,6 +122,7 @@ void status_publish_load(DaemonContext* ctx, bool opened) {
     push(ctx, kStatusRules, number(static_cast<int64_t>(ctx->config->rules.size())));
     push(ctx, kStatusReferences, number(static_cast<int64_t>(references)));
     link_push_parts(&ctx->link, daemon_status_key(kStatusLoaded), loaded, ';');
+    push(ctx, kStatusReloadChanges, changes);
   }
   // Last, so that a reader who sees this load's result finds all of the
   // load's other keys in place.

@@ -37,6 +37,9 @@ constexpr const char* kStatusLoaded = "loaded";
 // ACTION_PATH" each, in queue order, joined by ';'; SINCE is when it
 // started or was queued.
 constexpr const char* kStatusQueue = "queue";
+// What the last load that opened its file kept and started again
+// (engine/dispatch.h, reload_outcome_text); "-" for the first load.
+constexpr const char* kStatusReloadChanges = "reload.changes";
 // The number of the last load since the daemon started, 1 for its first,
 // failed loads included; published after all the load's other keys and
 // just before its result.
@@ -58,7 +61,7 @@ void status_publish_start(DaemonContext* ctx);
 // After a load, opened or not: its time, the facts of the bytes it read,
 // the rules and references loaded, its number and, last, its result. A
 // failed load keeps the facts and rules of the one still running.
-void status_publish_load(DaemonContext* ctx, bool opened);
+void status_publish_load(DaemonContext* ctx, bool opened, const std::string& changes = "-");
 
 // Every tick: the heartbeat, and the queue when it has changed.
 void status_publish_tick(DaemonContext* ctx);

@@ -26,12 +26,14 @@ int load_config(DaemonContext* ctx) {
     status_publish_load(ctx, false);
     return -1;
   }
-  engine_load(ctx->engine, &ctx->config, db);
+  const bool first = ctx->config == nullptr;
+  ReloadOutcome outcome;
+  engine_load(ctx->engine, &ctx->config, db, &outcome);
   // Every finding has been logged; the running daemon has no reader for
   // them and keeps no memory for them.
   std::vector<LoadFinding>().swap(ctx->config->findings);
   ctx->boot_delay = ctx->config->boot_delay;
-  status_publish_load(ctx, true);
+  status_publish_load(ctx, true, first ? "-" : reload_outcome_text(outcome));
   return 0;
 }
 

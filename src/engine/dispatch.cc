@@ -2,6 +2,7 @@
 // taken in and let go.
 #include "engine/dispatch.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -19,7 +20,9 @@
 #include "engine/router.h"
 #include "engine/state.h"
 #include "engine/tick.h"
+#include "model/action.h"
 #include "model/archeck.h"
+#include "model/autoresponse.h"
 #include "model/publisher.h"
 
 int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t number, uint64_t time_ms, const char* value) {
@@ -167,12 +170,86 @@ void engine_release(Engine& engine) {
   engine.queue->attach(nullptr);
 }
 
-void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db) {
+namespace {
+
+// Which rules a reload kept, built again, added and let go, and the delayed
+// actions the ones built again dropped.
+void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, ReloadOutcome* outcome) {
+  auto old = previous.rules.begin();
+  auto check = previous.checks.begin();
+  for (const AutoResponse& ar : config.rules) {
+    while (old != previous.rules.end() && old->index < ar.index) {
+      if (!old->path.empty()) outcome->removed.push_back(old->name);
+      ++old;
+    }
+    const bool had = old != previous.rules.end() && old->index == ar.index;
+    if (had && old->path.empty()) {
+      ++outcome->unchanged;
+    } else if (had) {
+      outcome->changed.emplace_back(ar.name, std::vector<std::string>());
+    } else {
+      outcome->added.push_back(ar.name);
+    }
+    if (had) ++old;
+  }
+  for (; old != previous.rules.end(); ++old) {
+    if (!old->path.empty()) outcome->removed.push_back(old->name);
+  }
+  // The delayed actions dropped, by the name the rule had when built again.
+  for (; check != previous.checks.end(); ++check) {
+    if (check->conf.ar == nullptr || check->state != kArTriggered) continue;
+    auto changed = std::find_if(outcome->changed.begin(), outcome->changed.end(),
+                                [&](const auto& c) { return c.first == check->conf.ar->name; });
+    const ActionList& actions = check->conf.ar->trigger_actions;
+    for (size_t i = 0; i < actions.size(); ++i) {
+      if (check->statuses.data()[i] != kActionPending || changed == outcome->changed.end()) continue;
+      std::vector<std::string>& dropped = changed->second;
+      if (std::find(dropped.begin(), dropped.end(), actions[i].name) == dropped.end()) dropped.push_back(actions[i].name);
+    }
+  }
+}
+
+// "name, name and 3 more" of at most kNamed names.
+constexpr size_t kNamed = 5;
+
+std::string some_of(const std::vector<std::string>& names) {
+  std::string text;
+  for (size_t i = 0; i < names.size() && i < kNamed; ++i) text += (i > 0 ? ", " : "") + names[i];
+  if (names.size() > kNamed) text += " and " + std::to_string(names.size() - kNamed) + " more";
+  return text;
+}
+
+}  // namespace
+
+std::string reload_outcome_text(const ReloadOutcome& outcome) {
+  std::string text = std::to_string(outcome.unchanged) + (outcome.unchanged == 1 ? " rule" : " rules") + " unchanged";
+  if (!outcome.changed.empty()) {
+    text += ", " + std::to_string(outcome.changed.size()) + " changed: ";
+    for (size_t i = 0; i < outcome.changed.size() && i < kNamed; ++i) {
+      const auto& [name, dropped] = outcome.changed[i];
+      text += (i > 0 ? "; " : "") + name + " reset";
+      if (!dropped.empty()) {
+        text += dropped.size() == 1 ? ", its delayed action '" : ", its delayed actions '";
+        for (size_t k = 0; k < dropped.size(); ++k) text += (k > 0 ? "', '" : "") + dropped[k];
+        text += "' dropped";
+      }
+    }
+    if (outcome.changed.size() > kNamed) text += "; and " + std::to_string(outcome.changed.size() - kNamed) + " more";
+  }
+  if (!outcome.added.empty()) text += "; " + std::to_string(outcome.added.size()) + " added: " + some_of(outcome.added);
+  if (!outcome.removed.empty()) {
+    text += "; " + std::to_string(outcome.removed.size()) + " removed: " + some_of(outcome.removed);
+  }
+  return text;
+}
+
+void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db, ReloadOutcome* outcome) {
   std::unique_ptr<LoadedConfig> previous = std::move(*running);
   route_index_clear(engine.routes);
   engine.checks = nullptr;
   *running = config_load(db, previous.get());
   LoadedConfig& config = **running;
+  if (previous != nullptr && outcome != nullptr) tell_outcome(*previous, config, outcome);
   if (previous != nullptr) let_go(engine, *previous, config);
   take_limits(engine, config);
   adopt(engine, config, nullptr);

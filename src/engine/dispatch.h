@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/kept.h"
 #include "platform/xmldb.h"
@@ -36,7 +39,23 @@ int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t 
 // rule's window is open. The load's limits go to the action queue (a
 // concurrency of 0 keeps the one in force; the time-out is the file's, 0
 // for none). Waiting actions then start up to the limit.
-void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db);
+// What a reload kept and started again, by the rules' names.
+struct ReloadOutcome {
+  size_t unchanged = 0;
+  // Rules built again: for each, the delayed trigger actions its references
+  // dropped (a name once however many references dropped it).
+  std::vector<std::pair<std::string, std::vector<std::string>>> changed;
+  std::vector<std::string> added;
+  std::vector<std::string> removed;
+};
+
+// "11 rules unchanged, 1 changed: rack4-overheat reset, its delayed action
+// 'cut rack power' dropped; 1 added: spare-ups", naming at most a few
+// rules of each kind ("and 7 more").
+std::string reload_outcome_text(const ReloadOutcome& outcome);
+
+void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db,
+                 ReloadOutcome* outcome = nullptr);
 
 // At start: makes loaded (made by config_load, no reference adopted yet)
 // the running load, as engine_load does, except that each rule whose

@@ -126,6 +126,13 @@ bool read_reference(std::string_view text, KeptReference* ref) {
   return true;
 }
 
+bool read_silence(std::string_view text, KeptSilence* silence) {
+  std::string_view ref, until, origin;
+  if (!split(&text, ' ', &ref) || !split(&text, ' ', &until) || !split(&text, ' ', &origin)) return false;
+  return read_number(ref, &silence->ref) && read_number(until, &silence->until_ms) &&
+         percent_unescape(origin, &silence->origin) && percent_unescape(text, &silence->reason);
+}
+
 }  // namespace
 
 std::string kept_rule_key(uint32_t rule_number) {
@@ -174,6 +181,16 @@ std::string kept_rule_format(const KeptRule& rule) {
       append_number(&out, ref.timeout_end_ms);
     }
   }
+  for (const KeptSilence& silence : rule.silences) {
+    out += ";s ";
+    append_number(&out, silence.ref);
+    out += ' ';
+    append_number(&out, silence.until_ms);
+    out += ' ';
+    percent_escape(&out, silence.origin, kSeparators);
+    out += ' ';
+    percent_escape(&out, silence.reason, kSeparators);
+  }
   return out;
 }
 
@@ -194,9 +211,13 @@ bool kept_rule_parse(std::string_view text, KeptRule* rule) {
   }
   if (!more) return true;
   while (true) {
-    std::string_view ref;
-    const bool again = split(&text, ';', &ref);
-    if (!read_reference(ref, &rule->refs.emplace_back())) return false;
+    std::string_view entry;
+    const bool again = split(&text, ';', &entry);
+    if (entry.rfind("s ", 0) == 0) {
+      if (!read_silence(entry.substr(2), &rule->silences.emplace_back())) return false;
+    } else if (!rule->silences.empty() || !read_reference(entry, &rule->refs.emplace_back())) {
+      return false;  // references come first
+    }
     if (!again) return true;
   }
 }

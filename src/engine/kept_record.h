@@ -9,7 +9,8 @@
 // ";" followed by "REF STATE SINCE STATUSES" and optional fields
 // "e=KEY,NUMBER,TIME,VALUE" (the update), "d=ACTION@DUE,NAME" (a delayed
 // trigger action still waiting, one each), "r=DUE" (the next repeat) and
-// "t=END" (the end of Timeout). Times are milliseconds since the epoch,
+// "t=END" (the end of Timeout); then for each silence ";s REF UNTIL ORIGIN
+// REASON". Times are milliseconds since the epoch,
 // STATE the state's number, STATUSES the action statuses in list order as
 // runs of a letter (n new, p pending, q queued, d dropped) with a count
 // when above one ("-" for none). Texts are percent-escaped (base/escape.h).
@@ -53,10 +54,22 @@ struct KeptReference {
   int64_t timeout_end_ms = 0;  // the end of Timeout; 0 when not in Timeout
 };
 
+// A silence of the rule's references (ref 0: every one) until a time:
+// evaluated as usual, but no action of the rule is queued. It belongs to
+// the rule's path, not to its configuration: a record whose fingerprint
+// no longer fits still lends its silences.
+struct KeptSilence {
+  uint32_t ref = 0;
+  int64_t until_ms = 0;
+  std::string origin;
+  std::string reason;
+};
+
 struct KeptRule {
   uint64_t fingerprint = 0;
   int64_t written_ms = 0;
   std::vector<KeptReference> refs;
+  std::vector<KeptSilence> silences;
 };
 
 // The record's text.

@@ -277,6 +277,8 @@ TEST_F(EngineFlow, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
               dropped);
   }
   EXPECT_EQ((Strings{"A", "A", "A"}), g_offered);
+  EXPECT_EQ(Strings{"0 rules unchanged, 1 changed: door1 reset, its delayed actions 'B', 'C' dropped"},
+            TestDaemon::values_of(d.take_sent(), "config.autoresponse.daemon.reload.changes"));
 }
 
 // A reload that leaves the rule alone leaves its reference alone: nothing is sent, its delayed action runs at its

@@ -24,6 +24,7 @@ TEST(KeptRecord, EveryFieldSurvivesAndHostileTextsTravelEscaped) {
   timeout.since_ms = -5;
   timeout.statuses = std::vector<ActionStatus>(40, kActionQueued);
   timeout.timeout_end_ms = 1700000600000;
+  rule.silences = {{0, 1700086400000, "night shift", "rack 4; fans, swapped"}, {7, 1700000001000, "ops", ""}};
 
   const std::string text = kept_rule_format(rule);
   EXPECT_EQ(std::string::npos, text.find_first_of("\r\n\x1e")) << text;
@@ -38,6 +39,9 @@ TEST(KeptRecord, EveryFieldSurvivesAndHostileTextsTravelEscaped) {
   EXPECT_EQ("cut rack, power", back.refs[0].delayed[0].name);
   EXPECT_EQ(40u, back.refs[1].statuses.size());
   EXPECT_EQ(-5, back.refs[1].since_ms);
+  ASSERT_EQ(2u, back.silences.size());
+  EXPECT_EQ("rack 4; fans, swapped", back.silences[0].reason);
+  EXPECT_EQ("", back.silences[1].reason);
 
   KeptRule none;
   none.fingerprint = 1;
@@ -68,6 +72,8 @@ TEST(KeptRecord, WhatIsNotARecordIsRefused) {
       "1 1 0 p d=1,2",       // a due time without its action
       "1 1 0 p r=soon",
       "1 1 0 p  t=1",  // an empty field
+      "s 0 1 who",      // a silence without its reason
+      "s 0 1 who why;1 1 0 p",  // a reference after a silence
   };
   for (const std::string& ref : bad_refs) EXPECT_FALSE(kept_rule_parse("1" + fp + ";" + ref, &rule)) << ref;
   EXPECT_TRUE(kept_rule_parse("1" + fp + ";1 1 0 p3", &rule));

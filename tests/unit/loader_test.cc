@@ -74,7 +74,7 @@ TEST(Loader, RejectedRulesLeaveNoTraceAndTheWholeOneGetsEverything) {
   // the bytes it loaded; the load's number and result come last.
   EXPECT_EQ((Strings{"reload.time=1700000000", "reload.checksum=" + config_file_facts(d.dir() + "/config.xml").checksum,
                      "rules=3", "references=2", "loaded.1=4 - net_tcp rule4;6 1-2 environmental rule6;7 - conman rule7",
-                     "loaded=1", "reload.number=1", "reload.result=ok"}),
+                     "loaded=1", "reload.changes=-", "reload.number=1", "reload.result=ok"}),
             status);
 }
 
@@ -129,10 +129,14 @@ TEST(Loader, AReloadKeepsWhatNoEditTouchedAndStartsTheRestAgain) {
   EXPECT_EQ(0u, d.ctx.boot_delay);  // not a wait for ever
   for (int n : {1, 3}) ASSERT_EQ(0, d.deliver(enviro_key(n), "35"));
   d.take_sent();
+  std::string changes;  // what the last reload kept and started again
   const auto reload = [&](const ConfigBuilder& edited) {
     d.write_config(edited);
     reload_config(SIGHUP, 0, &d.ctx);
-    return wire(d);
+    Strings status;
+    const Strings sent = wire(d, &status);
+    for (const std::string& s : status) if (s.rfind("reload.changes=", 0) == 0) changes = s.substr(15);
+    return sent;
   };
   const auto states = [&] {
     std::string s;
@@ -144,10 +148,12 @@ TEST(Loader, AReloadKeepsWhatNoEditTouchedAndStartsTheRestAgain) {
   EXPECT_EQ(Strings{}, reload(c.set("config.autoresponse.concurrent_actions", 0)));
   EXPECT_EQ(5, d.ctx.queue.concurrent_actions);
   EXPECT_EQ("TTT", states());
+  EXPECT_EQ("3 rules unchanged", changes);
   // An element of rule 2 that nothing reads: rule 2 alone starts again, and the key rule 1 watches stays.
   EXPECT_EQ((Strings{"2 " + enviro_key(1), "1 " + rule_path(2) + ".refs.ref1.status=Normal", log2}),
             reload(c.set(rule_path(2) + ".note", "edited")));
   EXPECT_EQ("TNT", states());
+  EXPECT_EQ("2 rules unchanged, 1 changed: rule2 reset", changes);
   // Rule 3 moved to another sensor: its old key goes.
   Strings want{"3 " + enviro_key(3), "2 " + enviro_key(4), "1 " + rule_path(3) + ".refs.ref1.status=Normal",
                "1 config.autoresponse.log=AR: name=rule3, index=3, ref=1, state=Normal"};
@@ -160,6 +166,7 @@ TEST(Loader, AReloadKeepsWhatNoEditTouchedAndStartsTheRestAgain) {
   c.set("config.autoresponse.total", 4).set(rule_path(4) + ".name", "sms").set(rule_path(4) + ".check_type", "sms");
   EXPECT_EQ(15u, reload(c.set("config.cms.enabled", "on")).size());
   EXPECT_EQ("NNNN", states());
+  EXPECT_EQ("0 rules unchanged, 3 changed: rule1 reset; rule2 reset; rule3 reset; 1 added: sms", changes);
   EXPECT_EQ(Strings{}, reload(c.set("config.autoresponse.concurrent_actions", 3)));
   const AutoResponse& sms = d.ctx.config->rules.back();
   EXPECT_EQ(1u, sms.trigger_actions.size());
