@@ -93,9 +93,11 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     return usage_error(err, "unknown command " + args[0], nullptr);
   }
 
-  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err};
+  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err,
+                 Strictness::kOff, false};
   bool options_done = false;
   bool socket_given = false;
+  bool strict_given = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (options_done || a.size() < 2 || a[0] != '-') {
@@ -109,6 +111,13 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
       inv.follow = true;
     } else if ((command->options & kOptionTrace) != 0 && a == "--trace") {
       inv.trace = true;
+    } else if ((command->options & kOptionJson) != 0 && a == "--json") {
+      inv.json = true;
+    } else if ((command->options & kOptionStrict) != 0 && (a == "--strict" || a.compare(0, 9, "--strict=") == 0)) {
+      if (strict_given) return usage_error(err, "--strict given twice", command);
+      if (a != "--strict" && a != "--strict=all") return usage_error(err, "--strict takes only =all", command);
+      inv.strict = a == "--strict" ? Strictness::kWarnings : Strictness::kAll;
+      strict_given = true;
     } else if ((command->options & kOptionSocket) != 0 && (a == "--socket" || a.compare(0, 9, "--socket=") == 0)) {
       if (socket_given) return usage_error(err, "--socket given twice", command);
       if (a == "--socket") {
