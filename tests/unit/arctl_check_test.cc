@@ -391,7 +391,7 @@ TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
   for (const char* command : {"check [--strict[=all]] [--json] [FILE]", "status [--socket PATH]",
                               "reload [--socket PATH] [--pid-file PATH]",
                               "cancel [--socket PATH] [--pid-file PATH] [--as NAME] RULE",
-                              "log [-f] [--syslog FILE] [--socket PATH]"}) {
+                              "log [-f] [-n N] [--syslog FILE] [--socket PATH]"}) {
     EXPECT_NE(out.str().find(command), std::string::npos) << command;
   }
   for (const std::string command : {"check", "status", "reload", "cancel", "log"}) {
@@ -410,7 +410,8 @@ TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
            {"cancel", "--as", "a", "--as", "b", "1"}, {"status", "--as", "ops"}, {"log", "--syslog"},
            {"log", "--syslog="}, {"status", "--syslog", "f"}, {"reload", "x"}, {"reload", "--pid-file="},
            {"cancel", "1", "--pid-file"}, {"status", "--pid-file", "f"}, {"check", "--strict=warnings"},
-           {"check", "--strict", "--strict=all"}, {"status", "--json"}, {"log", "--strict"}}) {
+           {"check", "--strict", "--strict=all"}, {"status", "--json"}, {"log", "--strict"}, {"log", "-n"},
+           {"log", "-n", "x"}, {"log", "-n-1"}, {"log", "--lines=1000001"}, {"log", "-n", "1", "-n", "2"}}) {
     std::ostringstream o, e;
     EXPECT_EQ(arctl_main(args, o, e), 2) << ::testing::PrintToString(args);
     EXPECT_EQ(o.str(), "");

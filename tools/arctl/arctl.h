@@ -27,6 +27,7 @@ struct Invocation {
   std::ostream& err;
   Strictness strict = Strictness::kOff;  // --strict[=all]
   bool json = false;                     // --json
+  std::optional<std::string> lines;      // -n N, --lines N: judged by the command
 };
 
 struct Command {
@@ -48,6 +49,7 @@ constexpr unsigned kOptionTrace = 16;  // --trace
 constexpr unsigned kOptionPidFile = 32;  // --pid-file PATH
 constexpr unsigned kOptionStrict = 64;   // --strict, --strict=all
 constexpr unsigned kOptionJson = 128;    // --json
+constexpr unsigned kOptionLines = 256;   // -n N, --lines N
 
 // The daemon's pid file that --pid-file names, else the appliance's.
 std::string pid_file_of(const Invocation& invocation);
