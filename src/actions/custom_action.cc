@@ -48,19 +48,26 @@ void audit_script(AuditReport* report, const std::string& path, const std::strin
     return;
   }
   if (script[0] != '/') {
-    report->warning(path, quoted(script) + " is no full path, so it is looked for in the daemon's working "
-                                           "directory; write its full path");
+    report->add({AuditLevel::kWarning, path,
+                 quoted(script) + " is no full path, so it is looked for in the daemon's working directory; "
+                                  "write its full path",
+                 AuditKind::kScript});
     return;
   }
+  // What follows depends on this machine's files alone: the appliance has
+  // its scripts, a development machine seldom does.
+  const auto here = [&](const std::string& text) {
+    report->add({AuditLevel::kWarning, path, text, AuditKind::kScript, true});
+  };
   struct stat st{};
   if (stat(script.c_str(), &st) != 0) {
-    report->warning(path, script + (errno == ENOENT ? std::string(" does not exist on this machine")
-                                                    : " cannot be examined (" + std::string(strerror(errno)) + ")") +
-                              ", so the action would end with status 127");
+    here(script + (errno == ENOENT ? std::string(" does not exist on this machine")
+                                   : " cannot be examined (" + std::string(strerror(errno)) + ")") +
+         ", so the action would end with status 127");
   } else if (!S_ISREG(st.st_mode)) {
-    report->warning(path, script + " is not a file, so the action would end with status 127");
+    here(script + " is not a file, so the action would end with status 127");
   } else if (access(script.c_str(), X_OK) != 0) {
-    report->warning(path, script + " is not executable, so the action would end with status 126; chmod +x it");
+    here(script + " is not executable, so the action would end with status 126; chmod +x it");
   }
 }
 

@@ -68,6 +68,19 @@ std::string entry_names(const std::string& prefix, const std::vector<long>& numb
   return out;
 }
 
+// Whether the file holds nothing but rules (and central management): a
+// file written on a development machine, not the appliance's whole
+// configuration, which holds its ports and other devices beside them.
+bool rules_alone(xmldb_t* db) {
+  const scew_element* root = xmldb_subtree(db, "config");
+  for (const scew_list* l = root != nullptr ? scew_element_children(root) : nullptr; l != nullptr;
+       l = scew_list_next(l)) {
+    const char* name = scew_element_name(static_cast<const scew_element*>(scew_list_data(l)));
+    if (name != nullptr && strcmp(name, "autoresponse") != 0 && strcmp(name, "cms") != 0) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 size_t edit_distance(const std::string& a, const std::string& b) {
@@ -83,14 +96,15 @@ size_t edit_distance(const std::string& a, const std::string& b) {
   return d[a.size()][b.size()];
 }
 
-void AuditReport::add(AuditLevel level, const std::string& path, const std::string& text) {
-  if (level == AuditLevel::kError) ++errors_reported_;
-  std::string key = (level == AuditLevel::kError ? "e" : "w") + path;
+void AuditReport::add(AuditFinding finding) {
+  const bool error = finding.level == AuditLevel::kError;
+  if (error) ++errors_reported_;
+  std::string key = (error ? "e" : "w") + finding.path;
   key += '\0';
-  key += text;
+  key += finding.text;
   if (!kept_.insert(std::move(key)).second) return;
-  findings_.push_back(AuditFinding{level, path, text});
-  if (level == AuditLevel::kError) error_paths_.insert(path);
+  if (error) error_paths_.insert(finding.path);
+  findings_.push_back(std::move(finding));
 }
 
 size_t AuditReport::count(AuditLevel level) const {
@@ -193,14 +207,18 @@ void audit_device(AuditReport* report, xmldb_t* db, const std::string& path, con
                   const char* what, const char* consequence) {
   if (ref.empty()) return;
   if (ref.compare(0, 7, "config.") != 0) {
-    report->warning(path, quoted(ref) + " does not begin with \"config.\", so it names no " + what +
-                              " of the appliance; write config." + ref);
+    report->add({AuditLevel::kWarning, path,
+                 quoted(ref) + " does not begin with \"config.\", so it names no " + what +
+                     " of the appliance; write config." + ref,
+                 AuditKind::kDevice});
     return;
   }
   const std::string device = first_components(ref, depth);
   if (xmldb_subtree(db, device.c_str()) == nullptr) {
-    report->warning(path, "this configuration has no " + std::string(what) + " " + device + ", so " + consequence +
-                              "; check the name");
+    report->add({AuditLevel::kWarning, path,
+                 "this configuration has no " + std::string(what) + " " + device + ", so " + consequence +
+                     "; check the name",
+                 AuditKind::kDevice, rules_alone(db)});
   }
 }
 
@@ -244,25 +262,31 @@ void audit_total(AuditReport* report, xmldb_t* db, const std::string& list, cons
   std::vector<std::string> odd;
   const std::set<long> present = numbered_entries(db, list, prefix, &odd);
   for (const std::string& name : odd) {
-    report->warning(list + "." + name, "is never read: the entries are named " + prefix + "1, " + prefix +
-                                           "2 and so on, without leading zeros or other text");
+    report->add({AuditLevel::kWarning, list + "." + name,
+                 "is never read: the entries are named " + prefix + "1, " + prefix +
+                     "2 and so on, without leading zeros or other text",
+                 AuditKind::kList});
   }
   std::vector<long> beyond;
   for (long n : present) {
     if (n > total) beyond.push_back(n);
   }
   if (!beyond.empty()) {
-    report->error(path, is + ", but " + entry_names(prefix, beyond) + (beyond.size() == 1 ? " is" : " are") +
-                            " present too and never read; set it to " + std::to_string(*present.rbegin()));
+    report->add({AuditLevel::kError, path,
+                 is + ", but " + entry_names(prefix, beyond) + (beyond.size() == 1 ? " is" : " are") +
+                     " present too and never read; set it to " + std::to_string(*present.rbegin()),
+                 AuditKind::kList});
   }
   std::vector<long> missing;
   for (long k = 1; k <= std::min(total, limit); ++k) {
     if (present.count(k) == 0) missing.push_back(k);
   }
   if (!missing.empty()) {
-    report->error(path, is + ", but " + entry_names(prefix, missing) + (missing.size() == 1 ? " is" : " are") +
-                            " missing, so " + consequence + "; number the entries from 1 without gaps and set " +
-                            "the total to their count");
+    report->add({AuditLevel::kError, path,
+                 is + ", but " + entry_names(prefix, missing) + (missing.size() == 1 ? " is" : " are") +
+                     " missing, so " + consequence + "; number the entries from 1 without gaps and set " +
+                     "the total to their count",
+                 AuditKind::kList});
   }
 }
 

@@ -6,6 +6,7 @@
 // for a person, what is wrong, what the daemon makes of it and how to fix it.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <set>
 #include <string>
@@ -21,17 +22,36 @@ enum class AuditLevel {
   kWarning,  // it depends on the machine the configuration is checked on
 };
 
+// What a finding is about, for programs that sort findings.
+enum class AuditKind {
+  kSetting,  // a setting's value, or a setting missing
+  kList,     // a numbered list: its total, its entries' names, its limit
+  kDevice,   // a reference to a device of the appliance
+  kScript,   // a script as this machine has it
+  kUnread,   // an element that nothing reads
+  kLoader,   // what the daemon's loader logs, in its words
+};
+
 struct AuditFinding {
   AuditLevel level;
   std::string path;  // the dotted configuration path
   std::string text;  // what is wrong, and what to do
+  AuditKind kind = AuditKind::kSetting;
+  // A warning that only says this is not the appliance: a script this
+  // machine lacks, or a device in a file that holds nothing but rules. On
+  // the appliance, with its whole configuration, it would be a fault.
+  bool not_appliance = false;
+  uint32_t reference = 0;  // from 1, where the maker knows the one reference concerned; else 0
 };
 
 // The findings in the order they were made. A rule's settings are audited
 // once per reference, so the same finding made again is kept once.
 class AuditReport {
  public:
-  void add(AuditLevel level, const std::string& path, const std::string& text);
+  void add(AuditFinding finding);
+  void add(AuditLevel level, const std::string& path, const std::string& text) {
+    add(AuditFinding{level, path, text});
+  }
   void error(const std::string& path, const std::string& text) { add(AuditLevel::kError, path, text); }
   void warning(const std::string& path, const std::string& text) { add(AuditLevel::kWarning, path, text); }
 
@@ -96,7 +116,9 @@ bool audit_choice(AuditReport* report, const std::string& path, const std::strin
 
 // A reference to a device of the appliance: a warning when it lacks its
 // "config." prefix, and one when the configuration does not hold the
-// device, the first depth components of ref (all of it when depth is 0).
+// device, the first depth components of ref (all of it when depth is 0);
+// that one only says this is not the appliance when the file holds nothing
+// but rules (no element under <config> but autoresponse and cms).
 // what names the device for the message ("port", "UPS"), consequence what
 // follows from its absence.
 void audit_device(AuditReport* report, xmldb_t* db, const std::string& path, const std::string& ref, size_t depth,

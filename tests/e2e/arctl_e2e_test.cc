@@ -295,4 +295,33 @@ TEST(ArctlE2e, LogPrintsTheLastLineAndFollowsEveryNewOneWithItsTime) {
   expect_no_sanitizer_report(box.path("/follow.err"));
 }
 
+// log -n prints the daemon's last lines as syslog has them, with their times, without infod; with -f it goes on
+// with each new one. Other programs' lines do not count, also when they name the daemon.
+TEST(ArctlE2e, LogNPrintsTheDaemonsLastLinesWithTheirTimes) {
+  TempDir dir;
+  const std::string syslog = dir.path() + "/syslog";
+  const auto at = [](int s) { return "Dec  7 12:00:0" + std::to_string(s) + " box "; };
+  const auto daemon = [&](int s) { return at(s) + "autoresponsed[7]: line " + std::to_string(s) + "\n"; };
+  std::string text;
+  for (int s = 1; s <= 5; ++s) text += daemon(s) + at(s) + "cron[8]: (root) CMD (logger autoresponsed: x)\n";
+  write_file(syslog, text);
+  const Ran r = run(built_command("arctl"), {"log", "-n", "2", "--syslog", syslog}, dir.path() + "/out",
+                    dir.path() + "/err", {}, 150000);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, daemon(4) + daemon(5));
+  EXPECT_EQ(r.err, "");
+
+  const std::string followed = dir.path() + "/follow.out";
+  const int fd = open(followed.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const pid_t follower =
+      spawn_built("arctl", {"log", "-n", "1", "-f", "--syslog", syslog}, fd, dir.path() + "/follow.err");
+  close(fd);
+  EXPECT_TRUE(eventually([&] { return read_file(followed) == daemon(5); }, 150000)) << read_file(followed);
+  std::ofstream(syslog, std::ios::app) << "Dec  7 12:00:06 box cron[8]: done\n" << daemon(7);
+  EXPECT_TRUE(eventually([&] { return read_file(followed) == daemon(5) + daemon(7); }, 150000)) << read_file(followed);
+  kill(follower, SIGTERM);
+  EXPECT_EQ(wait_exit(follower), 128 + SIGTERM);
+  expect_no_sanitizer_report(dir.path() + "/follow.err");
+}
+
 }  // namespace

@@ -37,20 +37,32 @@ ConfigBuilder sound(const std::string& dir) {
   return c;
 }
 
+const std::string kApart = "only because this is not the appliance:";
+
 struct Outcome {
   int status;
-  std::vector<std::string> findings;  // the lines before the summary
+  std::vector<std::string> findings;  // the lines before the summary, but the heading
   std::string summary, err;
+  size_t apart = 0;                   // the findings under the heading of those that only say this is not the appliance
 };
 
 Outcome check(const std::vector<std::string>& args) {
   std::ostringstream out, err;
   Outcome run{arctl_main(args, out, err), {}, "", err.str()};
   std::istringstream lines(out.str());
-  for (std::string line; std::getline(lines, line);) run.findings.push_back(line);
+  bool under_heading = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line == kApart) {
+      under_heading = true;
+    } else {
+      run.findings.push_back(line);
+      run.apart += under_heading ? 1 : 0;
+    }
+  }
   if (!run.findings.empty()) {
     run.summary = run.findings.back();
     run.findings.pop_back();
+    run.apart -= under_heading ? 1 : 0;
   }
   return run;
 }
@@ -96,7 +108,7 @@ Fault error(const std::string& path, const std::string& value, const std::string
 }
 
 const std::string kAct1 = r(1) + ".trigger_actions.action1", kAct2 = r(2) + ".trigger_actions.action1";
-const std::string kRefs2 = r(2) + ".serial.signal.dev_refs";
+const std::string kRefs1 = r(1) + ".serial.signal.dev_refs", kRefs2 = r(2) + ".serial.signal.dev_refs";
 
 const Fault kFaults[] = {
     error(r(1) + ".check_type", "thermometer", "\"thermometer\" is not a check type, so the daemon skips this rule; "
@@ -258,6 +270,90 @@ TEST_F(ArctlCheck, EachFaultIsReportedOnceAtItsPath) {
   }
 }
 
+// A rule on port 4 of a file of rules alone (no ports, no other device), with a page that this machine lacks.
+ConfigBuilder rules_alone() {
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 1);
+  e2e::add_rule(c, 1, "rack \"4\" \\ Kühlraum", "serial_signal",
+                "serial.signal.signal=dcd;serial.signal.trigger_val=0;serial.signal.dev_refs.total=1;"
+                "serial.signal.dev_refs.dev_ref1=config.ports.port4;trigger_actions.total=1");
+  set_all(c, r(1) + ".trigger_actions.action1.", "name=page;action_type=custom;custom.script=/nonexistent/page.sh");
+  return c;
+}
+
+// --strict fails on warnings but those that only say this is not the appliance, --strict=all on those too;
+// errors fail whatever the option. Those warnings are listed last, under their own heading.
+TEST_F(ArctlCheck, StrictFailsOnWarningsAndWithAllOnThoseOfAMachineThatIsNotTheAppliance) {
+  struct Row {
+    const char* what;
+    Make make;
+    size_t apart;  // of the findings, those under the heading
+    int plain, strict, all;
+  };
+  const Row rows[] = {
+      {"none", [](ConfigBuilder&, auto) {}, 0, 0, 0, 0},
+      {"an element nothing reads", set(kAct1 + ".delaytime", "60"), 0, 0, 1, 1},
+      {"a port the appliance's whole file lacks", set(kRefs2 + ".dev_ref2", "config.ports.port9"), 0, 0, 1, 1},
+      {"a script this machine lacks",
+       [](ConfigBuilder& c, const std::string& d) { c.set(kAct1 + ".custom.script", d + "/none.sh"); }, 1, 0, 0, 1},
+      {"a port and a script that a file of rules alone lacks", [](ConfigBuilder& c, auto) { c = rules_alone(); },
+       2, 0, 0, 1},
+      {"a script this machine lacks, an element nothing reads and an error",
+       [](ConfigBuilder& c, const std::string& d) {
+         c.set(kAct1 + ".custom.script", d + "/none.sh").set(kAct1 + ".delaytime", "60");
+         c.set(r(1) + ".enviro.comparison", "less");
+       },
+       1, 1, 1, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ConfigBuilder c = sound(dir_);
+    row.make(c, dir_);
+    e2e::write_file(dir_ + "/config.xml", c.xml());
+    const Outcome plain = check({"check", dir_ + "/config.xml"});
+    EXPECT_EQ(plain.status, row.plain);
+    EXPECT_EQ(plain.apart, row.apart);
+    if (row.apart > 0) {
+      EXPECT_NE(plain.summary.find("(" + std::to_string(row.apart) + " only because this is not the appliance)"),
+                std::string::npos) << plain.summary;
+    }
+    const Outcome strict = check({"check", "--strict", dir_ + "/config.xml"});
+    EXPECT_EQ(strict.status, row.strict);
+    EXPECT_EQ(strict.findings, plain.findings);
+    EXPECT_EQ(check({"check", dir_ + "/config.xml", "--strict=all"}).status, row.all);
+    EXPECT_EQ(check({"check", "--json", "--strict", dir_ + "/config.xml"}).status, row.strict);
+  }
+}
+
+// The JSON form holds each finding with its place; the text as it is, escaped as JSON needs.
+TEST_F(ArctlCheck, JsonHoldsEveryFindingWithItsPlace) {
+  e2e::write_file(dir_ + "/config.xml", rules_alone().set(kAct1 + ".delaytime", "60").xml());
+  std::ostringstream out, err;
+  EXPECT_EQ(arctl_main({"check", "--json", "--strict", dir_ + "/config.xml"}, out, err), 1);
+  const std::string where = "\"rule\": 1, \"rule_name\": \"rack \\\"4\\\" \\\\ Kühlraum\", ";
+  EXPECT_EQ(out.str(),
+            "{\"file\": \"" + dir_ + "/config.xml\", \"status\": 1, \"strict\": \"warnings\",\n"
+            " \"loaded\": {\"rules\": 1, \"references\": 1, \"actions\": 1},\n"
+            " \"counts\": {\"errors\": 0, \"warnings\": 3, \"not_appliance\": 2},\n"
+            " \"findings\": [\n"
+            "  {\"severity\": \"warning\", \"kind\": \"device\", \"not_appliance\": true, \"path\": \"" + kRefs1 +
+            ".dev_ref1\", " + where + "\"reference\": 1, \"action_list\": null, \"action\": null, \"text\": \"this "
+            "configuration has no port config.ports.port4, so nothing will report for it; check the name\"},\n"
+            "  {\"severity\": \"warning\", \"kind\": \"script\", \"not_appliance\": true, \"path\": \"" + kAct1 +
+            ".custom.script\", " + where + "\"reference\": null, \"action_list\": \"trigger\", \"action\": 1, \"text\": "
+            "\"/nonexistent/page.sh does not exist on this machine, so the action would end with status 127\"},\n"
+            "  {\"severity\": \"warning\", \"kind\": \"unread\", \"not_appliance\": false, \"path\": \"" + kAct1 +
+            ".delaytime\", " + where + "\"reference\": null, \"action_list\": \"trigger\", \"action\": 1, \"text\": "
+            "\"`delaytime` is not a setting of an action; did you mean `delay_time`?\"}\n"
+            "]}\n");
+  EXPECT_EQ(err.str(), "");
+  std::ostringstream none, said;
+  EXPECT_EQ(arctl_main({"check", "--json", dir_ + "/absent.xml"}, none, said), 2);
+  EXPECT_EQ(none.str(), "{\"file\": \"" + dir_ + "/absent.xml\", \"status\": 2, \"error\": \"arctl: cannot read " +
+                            dir_ + "/absent.xml: No such file or directory\"}\n");
+  EXPECT_EQ(said.str(), "arctl: cannot read " + dir_ + "/absent.xml: No such file or directory\n");
+}
+
 // A file that cannot be read or parsed says why and exits 2; anything not a regular file at once.
 TEST_F(ArctlCheck, AFileThatCannotBeReadOrParsedExitsTwo) {
   ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
@@ -292,9 +388,10 @@ TEST_F(ArctlCheck, WithoutAFileTheDatabasesOwnIsChecked) {
 TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
   std::ostringstream out, err;
   EXPECT_EQ(arctl_main({"--help"}, out, err), 0);
-  for (const char* command : {"check [FILE]", "status [--socket PATH]", "reload [--socket PATH] [--pid-file PATH]",
+  for (const char* command : {"check [--strict[=all]] [--json] [FILE]", "status [--socket PATH]",
+                              "reload [--socket PATH] [--pid-file PATH]",
                               "cancel [--socket PATH] [--pid-file PATH] [--as NAME] RULE",
-                              "log [-f] [--syslog FILE] [--socket PATH]"}) {
+                              "log [-f] [-n N] [--syslog FILE] [--socket PATH]"}) {
     EXPECT_NE(out.str().find(command), std::string::npos) << command;
   }
   for (const std::string command : {"check", "status", "reload", "cancel", "log"}) {
@@ -312,7 +409,9 @@ TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
            {"cancel", "--as", "ops\n", "1"}, {"cancel", "--as", "\x7f", "1"}, {"cancel", "1", "--as"},
            {"cancel", "--as", "a", "--as", "b", "1"}, {"status", "--as", "ops"}, {"log", "--syslog"},
            {"log", "--syslog="}, {"status", "--syslog", "f"}, {"reload", "x"}, {"reload", "--pid-file="},
-           {"cancel", "1", "--pid-file"}, {"status", "--pid-file", "f"}}) {
+           {"cancel", "1", "--pid-file"}, {"status", "--pid-file", "f"}, {"check", "--strict=warnings"},
+           {"check", "--strict", "--strict=all"}, {"status", "--json"}, {"log", "--strict"}, {"log", "-n"},
+           {"log", "-n", "x"}, {"log", "-n-1"}, {"log", "--lines=1000001"}, {"log", "-n", "1", "-n", "2"}}) {
     std::ostringstream o, e;
     EXPECT_EQ(arctl_main(args, o, e), 2) << ::testing::PrintToString(args);
     EXPECT_EQ(o.str(), "");
@@ -328,6 +427,12 @@ TEST(ArctlText, ControlCharactersAndBrokenUtf8AreShownNeverRaw) {
   EXPECT_EQ(visible("\xc2\x9b" "2J"), "\\xc2\\x9b2J");  // a C1 control: the terminal's CSI
   EXPECT_EQ(visible("\xe0\x80\xaf"), "\\xe0\\x80\\xaf");  // an overlong '/'
   EXPECT_EQ(display_width("Kühlraum"), 8u);
+  // JSON: every byte string valid; a byte that is no UTF-8 is \u00HH of that byte.
+  EXPECT_EQ(json_string("a\"b\\c/"), "\"a\\\"b\\\\c/\"");
+  EXPECT_EQ(json_string("\t\n\r\x01\x1e\x7f"), "\"\\t\\n\\r\\u0001\\u001e\\u007f\"");
+  EXPECT_EQ(json_string("Kühlraum 5 °C \xc2\x85"), "\"Kühlraum 5 °C \xc2\x85\"");  // a C1 control is valid JSON
+  EXPECT_EQ(json_string("\xff\xc3 \xe0\x80\xaf"), "\"\\u00ff\\u00c3 \\u00e0\\u0080\\u00af\"");
+  EXPECT_EQ(json_string(std::string("\0", 1)), "\"\\u0000\"");
   std::ostringstream table;
   print_table(table, {{"#", "NAME", "STATE"}, {"10", "Kühlraum", "Normal"}, {"2", "x", "Triggered"}});
   EXPECT_EQ(table.str(), "#   NAME      STATE\n10  Kühlraum  Normal\n2   x         Triggered\n");

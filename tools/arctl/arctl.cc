@@ -20,27 +20,44 @@ const char kOutro[] =
     "PATH is infod's socket, by default /var/run/infod-sock.\n"
     "'arctl COMMAND --help' tells more about a command; see also arctl(8).\n";
 
-// The options that take a value, as "--NAME VALUE" or "--NAME=VALUE".
+// The options that take a value, as "--NAME VALUE" or "--NAME=VALUE", and
+// those with a letter as "-L VALUE" or "-LVALUE" too.
 struct ValueOption {
   const char* name;
+  char letter;  // '\0' for none
   unsigned bit;
   std::optional<std::string> Invocation::*value;
   const char* placeholder;
 };
 
 const ValueOption kValueOptions[] = {
-    {"as", kOptionAs, &Invocation::as, "NAME"},  // the name itself is judged by the command
-    {"syslog", kOptionSyslog, &Invocation::syslog, "FILE"},
-    {"pid-file", kOptionPidFile, &Invocation::pid_file, "PATH"},
+    {"as", '\0', kOptionAs, &Invocation::as, "NAME"},  // the name itself is judged by the command
+    {"syslog", '\0', kOptionSyslog, &Invocation::syslog, "FILE"},
+    {"pid-file", '\0', kOptionPidFile, &Invocation::pid_file, "PATH"},
+    {"lines", 'n', kOptionLines, &Invocation::lines, "N"},  // the number is judged by the command
 };
 
-// The value option of command that argument a gives; null for none.
-const ValueOption* value_option(const Command& command, const std::string& a) {
+// An option with its value as one argument a gives: its option, the
+// option as it was written and the value when a holds one.
+struct ValueGiven {
+  const ValueOption* option = nullptr;
+  std::string written;
+  std::optional<std::string> value;
+};
+
+// The value option of command that argument a gives; no option for none.
+ValueGiven value_option(const Command& command, const std::string& a) {
   for (const ValueOption& o : kValueOptions) {
+    if ((command.options & o.bit) == 0) continue;
     const std::string name = std::string("--") + o.name;
-    if ((command.options & o.bit) != 0 && (a == name || a.compare(0, name.size() + 1, name + "=") == 0)) return &o;
+    if (a == name) return {&o, name, std::nullopt};
+    if (a.compare(0, name.size() + 1, name + "=") == 0) return {&o, name, a.substr(name.size() + 1)};
+    if (o.letter != '\0' && a[0] == '-' && a[1] == o.letter) {
+      const std::string letter = a.substr(0, 2);
+      return {&o, letter, a.size() > 2 ? std::optional<std::string>(a.substr(2)) : std::nullopt};
+    }
   }
-  return nullptr;
+  return {};
 }
 
 std::string usage_line(const Command& c) { return std::string("arctl ") + c.name + " " + c.synopsis; }
@@ -93,9 +110,11 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     return usage_error(err, "unknown command " + args[0], nullptr);
   }
 
-  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err};
+  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err,
+                 Strictness::kOff, false, std::nullopt};
   bool options_done = false;
   bool socket_given = false;
+  bool strict_given = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (options_done || a.size() < 2 || a[0] != '-') {
@@ -109,6 +128,13 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
       inv.follow = true;
     } else if ((command->options & kOptionTrace) != 0 && a == "--trace") {
       inv.trace = true;
+    } else if ((command->options & kOptionJson) != 0 && a == "--json") {
+      inv.json = true;
+    } else if ((command->options & kOptionStrict) != 0 && (a == "--strict" || a.compare(0, 9, "--strict=") == 0)) {
+      if (strict_given) return usage_error(err, "--strict given twice", command);
+      if (a != "--strict" && a != "--strict=all") return usage_error(err, "--strict takes only =all", command);
+      inv.strict = a == "--strict" ? Strictness::kWarnings : Strictness::kAll;
+      strict_given = true;
     } else if ((command->options & kOptionSocket) != 0 && (a == "--socket" || a.compare(0, 9, "--socket=") == 0)) {
       if (socket_given) return usage_error(err, "--socket given twice", command);
       if (a == "--socket") {
@@ -119,15 +145,16 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
       }
       if (inv.socket.empty()) return usage_error(err, "--socket needs a PATH", command);
       socket_given = true;
-    } else if (const ValueOption* o = value_option(*command, a); o != nullptr) {
+    } else if (const ValueGiven given = value_option(*command, a); given.option != nullptr) {
+      const ValueOption* o = given.option;
       std::optional<std::string>& value = inv.*(o->value);
-      const std::string name = std::string("--") + o->name;
+      const std::string& name = given.written;
       if (value) return usage_error(err, name + " given twice", command);
-      if (a == name) {
+      if (!given.value) {
         if (i + 1 == args.size()) return usage_error(err, name + " needs a " + o->placeholder, command);
         value = args[++i];
       } else {
-        value = a.substr(name.size() + 1);
+        value = given.value;
       }
       // An empty name is judged by the command; an empty file is no file.
       if (value->empty() && o->bit != kOptionAs) return usage_error(err, name + " needs a " + o->placeholder, command);

@@ -7,6 +7,13 @@
 #include <string>
 #include <vector>
 
+// Which warnings make `arctl check` fail (--strict, --strict=all).
+enum class Strictness {
+  kOff,       // none: only errors fail
+  kWarnings,  // every warning but those that only say this is not the appliance
+  kAll,       // every warning
+};
+
 // What a command is run with, its options already parsed.
 struct Invocation {
   std::vector<std::string> words;  // the arguments that are no options
@@ -18,6 +25,9 @@ struct Invocation {
   bool trace = false;                 // --trace
   std::ostream& out;
   std::ostream& err;
+  Strictness strict = Strictness::kOff;  // --strict[=all]
+  bool json = false;                     // --json
+  std::optional<std::string> lines;      // -n N, --lines N: judged by the command
 };
 
 struct Command {
@@ -37,6 +47,9 @@ constexpr unsigned kOptionAs = 4;      // --as NAME
 constexpr unsigned kOptionSyslog = 8;  // --syslog FILE
 constexpr unsigned kOptionTrace = 16;  // --trace
 constexpr unsigned kOptionPidFile = 32;  // --pid-file PATH
+constexpr unsigned kOptionStrict = 64;   // --strict, --strict=all
+constexpr unsigned kOptionJson = 128;    // --json
+constexpr unsigned kOptionLines = 256;   // -n N, --lines N
 
 // The daemon's pid file that --pid-file names, else the appliance's.
 std::string pid_file_of(const Invocation& invocation);
@@ -48,9 +61,17 @@ extern const Command kLogCommand;     // log.cc
 extern const Command kReloadCommand;  // reload.cc
 extern const Command kTestCommand;    // test.cc
 
+// How `arctl check` reports and what fails it.
+struct CheckOptions {
+  Strictness strict = Strictness::kOff;
+  bool json = false;  // one JSON object on out instead of lines for people
+};
+
 // What `arctl check FILE` does: the findings on out, a file that cannot be
-// read or parsed on err; its exit status (0 no error, 1 errors, 2 unreadable).
-int check_configuration(const std::string& file, std::ostream& out, std::ostream& err);
+// read or parsed on err (and, as JSON, on out too); its exit status (0 no
+// error, 1 errors or warnings that options make fail, 2 unreadable).
+int check_configuration(const std::string& file, std::ostream& out, std::ostream& err,
+                        const CheckOptions& options = {});
 
 // A command line that is not understood: says problem and the usage of
 // command (of arctl when null) on err; returns 2.

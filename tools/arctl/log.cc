@@ -1,15 +1,20 @@
 // `arctl log [-f] [--syslog FILE]`: the engine's log key, once or followed,
-// and beside it what the daemon logged to syslog.
+// and beside it what the daemon logged to syslog; `arctl log -n N`: the
+// daemon's own last lines in syslog or the journal.
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <deque>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "arctl/arctl.h"
 #include "arctl/infod.h"
@@ -22,6 +27,13 @@ namespace {
 constexpr size_t kSyslogLines = 20;
 // How often a followed syslog file is looked at.
 constexpr int kSyslogPollMs = 250;
+// The most lines -n takes.
+constexpr unsigned long kMaxLines = 1000000;
+
+// Where the daemon's lines are when no --syslog names them: the journal
+// when the system runs one, else the first of the usual syslog files.
+constexpr const char* kJournalDir = "/run/systemd/journal";
+constexpr const char* kSyslogFiles[] = {"/var/log/syslog", "/var/log/messages"};
 
 // "2024-05-01 14:03:07" in local time.
 std::string local_time(uint64_t time_ms) {
@@ -34,12 +46,26 @@ std::string local_time(uint64_t time_ms) {
 
 // Whether a syslog line is the daemon's: its tag is the program's name,
 // "autoresponsed[PID]:" or "autoresponsed:", as syslog and the journal
-// write it (the development daemon's name too).
+// write it (the development daemon's name too). The tag is the word before
+// the first colon that ends a word: the time before it has none, and a
+// message of another program that names the daemon is not the daemon's.
 bool daemon_line(const std::string& line) {
-  for (const char* tag : {" autoresponsed[", " autoresponsed:", " autoresponsed-dev[", " autoresponsed-dev:"}) {
-    if (line.find(tag) != std::string::npos) return true;
+  size_t colon = 0;
+  for (;; ++colon) {
+    colon = line.find(':', colon);
+    if (colon == std::string::npos) return false;
+    if (colon + 1 == line.size() || line[colon + 1] == ' ') break;
   }
-  return false;
+  const size_t space = line.rfind(' ', colon);
+  const size_t start = space == std::string::npos ? 0 : space + 1;
+  std::string_view tag = std::string_view(line).substr(start, colon - start);
+  if (!tag.empty() && tag.back() == ']') {
+    const size_t open = tag.find('[');
+    const std::string_view pid = open == std::string_view::npos ? "" : tag.substr(open + 1, tag.size() - open - 2);
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    tag = tag.substr(0, open);
+  }
+  return tag == "autoresponsed" || tag == "autoresponsed-dev";
 }
 
 // The daemon's lines of a syslog file, or of the journal ("journal"):
@@ -55,24 +81,21 @@ class SyslogSource {
   // err when the source cannot be read.
   bool read_last(size_t count, std::deque<std::string>* lines, std::ostream& err) {
     if (name_ == "journal") {
-      return run_journal("-n " + std::to_string(count), err) && drain(lines, count);
+      if (!run_journal("-n " + std::to_string(count), err)) return false;
+      if (!drain(lines, count)) {
+        err << "arctl: cannot run journalctl\n";
+        return false;
+      }
+      return true;
     }
-    std::ifstream in(name_);
-    if (!in) {
-      err << "arctl: cannot read " << visible(name_) << "\n";
-      return false;
-    }
-    for (std::string line; std::getline(in, line);) {
-      if (!daemon_line(line)) continue;
-      lines->push_back(line);
-      if (lines->size() > count) lines->pop_front();
-    }
-    return true;
+    return read_file(count, lines, false, err);
   }
 
-  // Starts following from the end; false after saying why on err.
-  bool follow(std::ostream& err) {
-    if (name_ == "journal") return run_journal("-n 0 -f", err);
+  // Starts following: from the end, or with the last lines already there
+  // (which take_new then gives first); false after saying why on err.
+  bool follow(std::ostream& err, size_t last = 0) {
+    if (name_ == "journal") return run_journal("-n " + std::to_string(last) + " -f", err);
+    if (last > 0) return read_file(last, &pending_, true, err);
     if (access(name_.c_str(), R_OK) != 0) {
       err << "arctl: cannot read " << visible(name_) << "\n";
       return false;
@@ -85,12 +108,18 @@ class SyslogSource {
   // and then.
   int fd() const { return journal_ != nullptr ? fileno(journal_) : -1; }
 
+  // Whether the journal being followed ended.
+  bool ended() const { return name_ == "journal" && journal_ == nullptr; }
+
   // The daemon's lines added since the last call.
   void take_new(std::deque<std::string>* lines) {
+    lines->insert(lines->end(), pending_.begin(), pending_.end());
+    pending_.clear();
     if (journal_ != nullptr) {
       drain(lines, SIZE_MAX);
       return;
     }
+    if (name_ == "journal") return;
     // A rotated or truncated file starts again from its beginning.
     const off_t size = file_size();
     if (size < offset_) offset_ = 0;
@@ -109,6 +138,26 @@ class SyslogSource {
     return stat(name_.c_str(), &st) == 0 ? st.st_size : 0;
   }
 
+  // The last count lines of the daemon in the file, the last one even
+  // before it ends unless whole_only; following goes on after the lines
+  // read.
+  bool read_file(size_t count, std::deque<std::string>* lines, bool whole_only, std::ostream& err) {
+    std::ifstream in(name_);
+    if (!in) {
+      err << "arctl: cannot read " << visible(name_) << "\n";
+      return false;
+    }
+    offset_ = 0;
+    for (std::string line; std::getline(in, line);) {
+      if (in.eof() && whole_only) break;
+      offset_ += static_cast<off_t>(line.size()) + 1;
+      if (!daemon_line(line) || count == 0) continue;
+      lines->push_back(line);
+      if (lines->size() > count) lines->pop_front();
+    }
+    return true;
+  }
+
   bool run_journal(const std::string& how, std::ostream& err) {
     const std::string command = "journalctl -q -o short-iso -t autoresponsed " + how + " 2>/dev/null";
     journal_ = popen(command.c_str(), "r");
@@ -119,24 +168,30 @@ class SyslogSource {
     return true;
   }
 
-  // Lines the journal has written (all of them once it ended).
+  // Lines the journal has written (all of them once it ended). False when
+  // it ended because journalctl could not be run. Read from the descriptor
+  // itself: lines held in a stdio buffer would wait unseen for the next
+  // line the journal writes.
   bool drain(std::deque<std::string>* lines, size_t count) {
-    char buffer[4096];
-    std::string line;
     while (journal_ != nullptr) {
       pollfd p{fileno(journal_), POLLIN, 0};
       if (count == SIZE_MAX && poll(&p, 1, 0) <= 0) break;
-      if (fgets(buffer, sizeof buffer, journal_) == nullptr) {
-        pclose(journal_);
+      char chunk[4096];
+      const ssize_t n = read(fileno(journal_), chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        const int status = pclose(journal_);
         journal_ = nullptr;
-        break;
+        return !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
       }
-      line += buffer;
-      if (line.back() != '\n') continue;
-      line.pop_back();
-      lines->push_back(line);
-      line.clear();
-      if (lines->size() > count) lines->pop_front();
+      partial_.append(chunk, static_cast<size_t>(n));
+      size_t from = 0;
+      for (size_t end; (end = partial_.find('\n', from)) != std::string::npos; from = end + 1) {
+        if (count == 0) continue;
+        lines->push_back(partial_.substr(from, end - from));
+        if (lines->size() > count) lines->pop_front();
+      }
+      partial_.erase(0, from);
     }
     return true;
   }
@@ -144,6 +199,8 @@ class SyslogSource {
   std::string name_;
   FILE* journal_ = nullptr;
   off_t offset_ = 0;
+  std::deque<std::string> pending_;  // read by follow, not yet taken
+  std::string partial_;              // of the journal's line being written
 };
 
 void print_syslog(std::ostream& out, std::deque<std::string>* lines) {
@@ -151,7 +208,58 @@ void print_syslog(std::ostream& out, std::deque<std::string>* lines) {
   lines->clear();
 }
 
+// The source of the daemon's lines when no --syslog names one: "journal"
+// when the system runs one, else the first syslog file there is; "" for none.
+std::string daemon_log_source() {
+  struct stat st {};
+  if (stat(kJournalDir, &st) == 0 && S_ISDIR(st.st_mode)) return "journal";
+  for (const char* file : kSyslogFiles) {
+    if (access(file, F_OK) == 0) return file;
+  }
+  return "";
+}
+
+// `arctl log -n N [-f]`: the daemon's last count lines as syslog or the
+// journal has them, each with its time, then with -f each as it is added.
+// infod plays no part: this is what to read when the daemon did not start.
+int run_daemon_lines(Invocation& inv, size_t count) {
+  const std::string source = inv.syslog ? *inv.syslog : daemon_log_source();
+  if (source.empty()) {
+    inv.err << "arctl: no journal here, nor " << kSyslogFiles[0] << " or " << kSyslogFiles[1]
+            << "; name the daemon's syslog file with --syslog FILE\n";
+    return 1;
+  }
+  SyslogSource syslog(source);
+  std::deque<std::string> lines;
+  if (!inv.follow) {
+    if (!syslog.read_last(count, &lines, inv.err)) return 1;
+    for (const std::string& line : lines) inv.out << visible(line) << "\n";
+    return 0;
+  }
+  if (!syslog.follow(inv.err, count)) return 1;
+  for (;;) {
+    syslog.take_new(&lines);
+    for (const std::string& line : lines) inv.out << visible(line) << std::endl;
+    lines.clear();
+    if (syslog.ended()) {
+      inv.err << "arctl: journalctl ended\n";
+      return 1;
+    }
+    pollfd p{syslog.fd(), POLLIN, 0};
+    poll(&p, 1, kSyslogPollMs);
+  }
+}
+
 int run_log(Invocation& inv) {
+  if (inv.lines) {
+    const std::string& n = *inv.lines;
+    if (n.size() > 7 || n.find_first_not_of("0123456789") != std::string::npos ||
+        strtoul(n.c_str(), nullptr, 10) > kMaxLines) {
+      return usage_error(inv.err, "-n takes a number of lines from 0 to " + std::to_string(kMaxLines) + ", not " +
+                                      visible(n), &kLogCommand);
+    }
+    return run_daemon_lines(inv, strtoul(n.c_str(), nullptr, 10));
+  }
   InfodConnection infod;
   std::string error;
   if (!infod.open(inv.socket, &error)) {
@@ -207,7 +315,7 @@ int run_log(Invocation& inv) {
 
 const Command kLogCommand = {
     "log",
-    "[-f] [--syslog FILE] [--socket PATH]",
+    "[-f] [-n N] [--syslog FILE] [--socket PATH]",
     "print the last engine log line, or follow it, with syslog's lines of the daemon",
     "Prints the line the daemon last wrote into infod's key\n"
     "config.autoresponse.log (state changes, actions and their ends, control\n"
@@ -220,12 +328,20 @@ const Command kLogCommand = {
     "engine's line, or, with -f, each as it is added. FILE \"journal\" reads\n"
     "the systemd journal through journalctl instead.\n"
     "\n"
+    "With -n N, prints instead the daemon's last N lines as syslog has them,\n"
+    "each with its time, without infod; with -f too, then each as it is\n"
+    "added. They come from FILE when --syslog names one, else from the\n"
+    "journal when the system runs one (/run/systemd/journal), else from\n"
+    "/var/log/syslog or /var/log/messages.\n"
+    "\n"
     "  -f, --follow    follow the log\n"
+    "  -n, --lines N   the daemon's last N lines (0 to 1000000) alone\n"
     "  --syslog FILE   the daemon's lines of a syslog file, or of the journal\n"
     "  --socket PATH   infod's socket (default /var/run/infod-sock)\n"
     "\n"
-    "Exit status: 0 printed, 1 infod or FILE cannot be read, or infod went away.\n",
-    kOptionSocket | kOptionFollow | kOptionSyslog,
+    "Exit status: 0 printed, 1 infod or FILE cannot be read, or infod went away\n"
+    "(with -n -f: the journal ended), 2 a command line not understood.\n",
+    kOptionSocket | kOptionFollow | kOptionSyslog | kOptionLines,
     0,
     0,
     run_log,

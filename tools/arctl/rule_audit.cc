@@ -110,9 +110,10 @@ void explain_findings(AuditReport* report, const OfflineRule& rule, const std::v
   for (const LoadFinding& f : rule.findings) {
     switch (f.kind) {
       case LoadFindingKind::kCheckWithoutModule:
-        report->error(rule.path + ".check_type", quoted(rule.check_type) + " has no check in this daemon, so the "
-                                                                            "rule is loaded but never triggers; use " +
-                                                     one_of(check_type_names()));
+        report->add({AuditLevel::kError, rule.path + ".check_type",
+                     quoted(rule.check_type) + " has no check in this daemon, so the rule is loaded but never "
+                                               "triggers; use " + one_of(check_type_names()),
+                     AuditKind::kLoader});
         reasons.push_back(&f);
         continue;
       case LoadFindingKind::kActionWithoutName:
@@ -134,7 +135,8 @@ void explain_findings(AuditReport* report, const OfflineRule& rule, const std::v
         if (check != nullptr && report->has_error_under(rule.path + "." + check->domain + ".dev_refs")) break;
         std::string text = "reference " + std::to_string(f.reference) + " gets no subscription and never triggers";
         if (!reasons.empty()) text += "; the daemon logs " + quoted(reasons.back()->text);
-        report->error(rule.path, text + "; check the settings of its check");
+        report->add({AuditLevel::kError, rule.path, text + "; check the settings of its check", AuditKind::kLoader,
+                     false, f.reference});
         break;
       }
       case LoadFindingKind::kRuleWithoutName:
@@ -142,8 +144,8 @@ void explain_findings(AuditReport* report, const OfflineRule& rule, const std::v
         if (report->has_error_under(rule.path)) break;
         std::string logged;
         for (const LoadFinding* reason : reasons) logged += quoted(reason->text) + ", ";
-        report->add(f.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, rule.path,
-                    "the daemon logs " + logged + quoted(f.text));
+        report->add({f.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, rule.path,
+                     "the daemon logs " + logged + quoted(f.text), AuditKind::kLoader});
         break;
       }
     }
@@ -155,8 +157,10 @@ void explain_findings(AuditReport* report, const OfflineRule& rule, const std::v
 bool explain_cut(AuditReport* report, const LoadFinding& f) {
   if (f.kind != LoadFindingKind::kTotalCut && f.kind != LoadFindingKind::kCmsNodesCut) return false;
   const std::string limit = std::to_string(f.limit);
-  report->error(f.path, "is more than the " + limit + " entries the daemon reads; it reads only the first " + limit +
-                            " and ignores the rest");
+  report->add({AuditLevel::kError, f.path,
+               "is more than the " + limit + " entries the daemon reads; it reads only the first " + limit +
+                   " and ignores the rest",
+               AuditKind::kList});
   return true;
 }
 
@@ -228,7 +232,7 @@ void report_unread(AuditReport* report, const std::string& path, const std::stri
   std::string text = "`" + typed + "` is not a setting of " + owner;
   const std::string near = nearest_key(known, typed);
   if (!near.empty()) text += "; did you mean `" + near + "`?";
-  report->warning(path, text);
+  report->add({AuditLevel::kWarning, path, text, AuditKind::kUnread});
 }
 
 std::vector<std::string> key_list(const char* const* keys, const std::string& prefix = "") {
@@ -352,8 +356,8 @@ void audit_configuration(const OfflineConfig& config, AuditReport* report) {
   audit_flag(report, "config.cms.enabled", audit_setting(db, "config.cms", "enabled"));
   for (const LoadFinding& f : config.findings()) {
     if (!explain_cut(report, f)) {
-      report->add(f.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, kRulesRoot,
-                  "the daemon logs " + quoted(f.text));
+      report->add({f.priority <= 300 ? AuditLevel::kError : AuditLevel::kWarning, kRulesRoot,
+                   "the daemon logs " + quoted(f.text), AuditKind::kLoader});
     }
   }
   for (const OfflineRule& rule : config.rules()) {

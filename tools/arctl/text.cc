@@ -31,9 +31,13 @@ size_t utf8_length(std::string_view text, size_t i) {
   }
   // Overlong forms, surrogates and code points past Unicode are no UTF-8.
   if (code < min || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff) return 0;
-  // C1 control characters act on terminals like C0 ones.
-  if (code >= 0x80 && code <= 0x9f) return 0;
   return n;
+}
+
+// Whether the valid sequence at text[i] is a C1 control character (U+0080
+// to U+009F), which acts on terminals like a C0 one.
+bool c1_control(std::string_view text, size_t i) {
+  return static_cast<unsigned char>(text[i]) == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0;
 }
 
 }  // namespace
@@ -43,7 +47,8 @@ std::string visible(std::string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    const size_t n = utf8_length(text, i);
+    size_t n = utf8_length(text, i);
+    if (n == 2 && c1_control(text, i)) n = 0;
     if (c == '\t') {
       out += "\\t";
     } else if (c == '\n') {
@@ -63,6 +68,35 @@ std::string visible(std::string_view text) {
     ++i;
   }
   return out;
+}
+
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  out.reserve(text.size() + 2);
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const size_t n = utf8_length(text, i);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (n == 0 || c < 0x20 || c == 0x7f) {
+      char escape[7];
+      snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out.append(text.substr(i, n));
+      i += n;
+      continue;
+    }
+    ++i;
+  }
+  return out + '"';
 }
 
 size_t display_width(std::string_view text) {
