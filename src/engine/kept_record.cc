@@ -142,9 +142,8 @@ std::string kept_rule_key(uint32_t rule_number) {
 std::string kept_rule_format(const KeptRule& rule) {
   std::string out = kVersion;
   char fingerprint[20];
-  snprintf(fingerprint, sizeof fingerprint, " %016" PRIx64 " ", rule.fingerprint);
+  snprintf(fingerprint, sizeof fingerprint, " %016" PRIx64, rule.fingerprint);
   out += fingerprint;
-  append_number(&out, rule.written_ms);
   for (const KeptReference& ref : rule.refs) {
     out += ';';
     append_number(&out, ref.ref);
@@ -196,19 +195,13 @@ std::string kept_rule_format(const KeptRule& rule) {
 
 bool kept_rule_parse(std::string_view text, KeptRule* rule) {
   *rule = KeptRule();
-  std::string_view head, version, fingerprint, written;
+  std::string_view head, version, fingerprint;
   const bool more = split(&text, ';', &head);
-  if (!split(&head, ' ', &version) || version != kVersion || !split(&head, ' ', &fingerprint) ||
-      fingerprint.size() != 16) {
-    return false;
-  }
-  written = head;
+  if (!split(&head, ' ', &version) || version != kVersion || head.size() != 16) return false;
+  fingerprint = head;
   const auto [end, error] =
       std::from_chars(fingerprint.data(), fingerprint.data() + fingerprint.size(), rule->fingerprint, 16);
-  if (error != std::errc() || end != fingerprint.data() + fingerprint.size() ||
-      !read_number(written, &rule->written_ms)) {
-    return false;
-  }
+  if (error != std::errc() || end != fingerprint.data() + fingerprint.size()) return false;
   if (!more) return true;
   while (true) {
     std::string_view entry;

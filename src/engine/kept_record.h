@@ -5,7 +5,7 @@
 // match the rule as loaded (another fingerprint, another number of actions)
 // is not guessed at: the rule starts afresh.
 //
-// The text is one line: "1 FINGERPRINT WRITTEN" and, for each reference,
+// The text is one line: "1 FINGERPRINT" and, for each reference,
 // ";" followed by "REF STATE SINCE STATUSES" and optional fields
 // "e=KEY,NUMBER,TIME,VALUE" (the update), "d=ACTION@DUE,NAME" (a delayed
 // trigger action still waiting, one each), "r=DUE" (the next repeat) and
@@ -67,7 +67,6 @@ struct KeptSilence {
 
 struct KeptRule {
   uint64_t fingerprint = 0;
-  int64_t written_ms = 0;
   std::vector<KeptReference> refs;
   std::vector<KeptSilence> silences;
 };
