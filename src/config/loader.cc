@@ -24,6 +24,8 @@ constexpr const char* kResetTimeout = "reset_timeout";
 constexpr const char* kRepeatTimeout = "repeat_timeout";
 constexpr const char* kTriggerTotal = "trigger_actions.total";
 constexpr const char* kResolveTotal = "resolve_actions.total";
+constexpr const char* kBurstCount = "burst.count";
+constexpr const char* kBurstWindow = "burst.window";
 // A day's window, the day's number in place of the '#'; day 0's start hour
 // switches the schedule on.
 constexpr const char* kWindow[] = {"disable.day#.start_hour", "disable.day#.start_min", "disable.day#.end_hour",
@@ -49,6 +51,22 @@ void read_schedule(xmldb_t* db, AutoResponse* ar) {
       *fields[i] = xmldb_getsize(db, path, key.c_str());
     }
   }
+}
+
+// A burst needs both settings, a count of 2 or more and a window of a
+// second or more; anything less leaves the rule without one, triggering on
+// every report as before. A count beyond what a reference keeps is cut.
+void read_burst(xmldb_t* db, AutoResponse* ar) {
+  const char* path = ar->path.c_str();
+  if (xmldb_getstring(db, path, kBurstCount)[0] == '\0' || xmldb_getstring(db, path, kBurstWindow)[0] == '\0') return;
+  const int32_t count = xmldb_getsize(db, path, kBurstCount);
+  const int32_t window = xmldb_getsize(db, path, kBurstWindow);
+  if (count < 2 || window < 1) return;
+  if (count > kMaxBurstCount) {
+    ar_log(kLogError, "Burst count of %s is %d, counting to %d", path, static_cast<int>(count), kMaxBurstCount);
+  }
+  ar->burst_count = std::min(count, kMaxBurstCount);
+  ar->burst_window = window;
 }
 
 // The kind of check the rule names, and whether the rule has a
@@ -187,7 +205,7 @@ int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
 
 const char* const kRuleSettings[] = {
     kRuleName, kRuleCheckType, kRepeatTrigger, kResetTimeout, kRepeatTimeout, kWindow[0], kWindow[1], kWindow[2],
-    kWindow[3], kTriggerTotal, kResolveTotal, nullptr,
+    kWindow[3], kTriggerTotal, kResolveTotal, kBurstCount, kBurstWindow, nullptr,
 };
 
 int load_autoresponse(LoadedConfig* config, const char* path, int n) {
@@ -212,6 +230,7 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   ar->repeat_trigger = xmldb_getbool(db, path, kRepeatTrigger) != 0;
   ar->reset_timeout = xmldb_getsize(db, path, kResetTimeout);
   read_schedule(db, ar);
+  read_burst(db, ar);
   read_check_type(db, ar);
 
   const CmsNodes& cms = cms_nodes(config);

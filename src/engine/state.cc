@@ -3,6 +3,7 @@
 #include "engine/state.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -102,6 +103,32 @@ void rearm(Engine& engine, ArCheck* check, ActionStatus* first, size_t count) {
   kept_touch(engine, check);
 }
 
+// Whether a report of a trigger by the check triggers: always for a rule
+// without a burst; for one with a burst, when it is the count-th within the
+// window, which starts the count again. One that is not is counted and
+// logged, and changes nothing else: no state, no publication, no action.
+bool completes_burst(Engine& engine, ArCheck* check) {
+  const AutoResponse* ar = check->conf.ar;
+  if (ar->burst_count < 2) return true;
+  const size_t count = static_cast<size_t>(ar->burst_count);
+  size_t counted = count;
+  try {
+    if (!check->burst) check->burst = std::make_unique<BurstTimes>(count);
+    counted = check->burst->count(now_ms(engine), static_cast<int64_t>(ar->burst_window) * 1000);
+  } catch (const std::bad_alloc&) {
+    // Without memory for the times the report cannot be counted: it
+    // triggers rather than be lost.
+    ar_log(kLogFatal, "Could not allocate burst for AR %s", ar->name.c_str());
+  }
+  if (counted < count) {
+    ar_log(kLogInfo, "AR %s ref %u: %zu of %zu within %d s", ar->name.c_str(), check->conf.ref_index, counted, count,
+           static_cast<int>(ar->burst_window));
+    return false;
+  }
+  check->burst.reset();
+  return true;
+}
+
 void finish(Engine& engine, ArCheck* check) {
   if (check->conf.ar->reset_timeout > 0) {
     ar_timeout(engine, check);
@@ -136,6 +163,7 @@ int ar_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckE
     case CheckOutcomeKind::kRefresh:
       return ar_refresh(engine, check, std::move(event));
     case CheckOutcomeKind::kTrigger: {
+      if (!completes_burst(engine, check)) return 0;
       if (!outcome.reason.empty()) ar_log(kLogInfo, "%s", outcome.reason.c_str());
       // The counter's key is made before the trigger, which may end at once
       // and take the event with it.

@@ -17,6 +17,12 @@ const char* ar_state_name(int state);
 // and after a trigger counts it when the check counts its triggers. A dropped event
 // goes; an update without a reading is reported once (priority 400) until
 // a reading comes again. 0, or -1 when a refresh could not be published (fatal).
+// In a rule with a burst a trigger goes through only as the burst's count-th
+// report within its window, whatever the reference's state (a check that
+// triggers on every change reports while Triggered too); each report
+// before it is logged ("AR <rule> ref <n>: <k> of <count> within <window> s",
+// priority 600) and changes nothing else, and the trigger starts the
+// count again.
 int ar_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event);
 
 // The condition holds: Triggered, publish, queue due trigger actions.

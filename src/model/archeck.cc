@@ -15,6 +15,21 @@ void ActionStatuses::reset(size_t count) {
   std::fill_n(data(), count, kActionNew);
 }
 
+size_t BurstTimes::count(int64_t now, int64_t window_ms) {
+  const size_t capacity = times_.size();
+  if (capacity == 0) return 0;
+  while (size_ > 0 && now - times_[first_] > window_ms) {
+    first_ = (first_ + 1) % capacity;
+    --size_;
+  }
+  if (size_ == capacity) {
+    first_ = (first_ + 1) % capacity;
+    --size_;
+  }
+  times_[(first_ + size_) % capacity] = now;
+  return ++size_;
+}
+
 size_t ArCheck::trigger_count() const { return conf.ar->trigger_actions.size(); }
 
 size_t ArCheck::resolve_count() const { return conf.ar->resolve_actions.size(); }

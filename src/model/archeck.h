@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "model/check_event.h"
 
@@ -47,6 +48,23 @@ class ActionStatuses {
   ActionStatus inline_[kInline] = {};
 };
 
+// The monotonic milliseconds of a reference's latest reports towards its
+// rule's burst, oldest first: a ring of at most capacity times, made at the
+// first report.
+class BurstTimes {
+ public:
+  explicit BurstTimes(size_t capacity) : times_(capacity) {}
+  // Lets go of the reports more than window_ms before now, counts one at
+  // now (in place of the oldest when the ring is full) and returns how many
+  // are counted.
+  size_t count(int64_t now, int64_t window_ms);
+
+ private:
+  std::vector<int64_t> times_;
+  size_t first_ = 0;
+  size_t size_ = 0;
+};
+
 struct ArCheckConf {
   AutoResponse* ar = nullptr;  // not owned
   const CheckOps* ops = nullptr;
@@ -68,6 +86,9 @@ struct ArCheck {
   // an earlier cycle no longer owns its status.
   uint32_t cycle = 0;
   ArCheckState state = kArNone;
+  // The reports counted towards the rule's burst since its last trigger;
+  // null for none (and for a rule without a burst).
+  std::unique_ptr<BurstTimes> burst;
   // An update without a reading has been reported; the next one is not,
   // until a reading comes again.
   bool unreadable_reported = false;

@@ -21,6 +21,9 @@ constexpr const char* kRulePathPrefix = "config.autoresponse.autoresponse";
 constexpr int32_t kMaxRules = 10000;
 constexpr int32_t kMaxReferences = 1024;
 constexpr int32_t kMaxActions = 1024;
+// The most reports a burst counts: each reference keeps the time of at most
+// this many (model/archeck.h), and a larger count is cut to it.
+constexpr int32_t kMaxBurstCount = 1000;
 
 struct DisableWindow {
   int32_t start_hour = 0;
@@ -38,6 +41,11 @@ struct AutoResponse {
   uint32_t index = 0;
   int32_t repeat_timeout = 0;
   int32_t reset_timeout = 0;
+  // A burst: a reference triggers only at the burst_count-th report of a
+  // trigger by its check within burst_window seconds. Both 0 for a rule
+  // without one, whose every report triggers.
+  int32_t burst_count = 0;
+  int32_t burst_window = 0;
   bool has_resolve = true;
   bool repeat_trigger = false;
   bool schedule_enabled = false;

@@ -32,7 +32,8 @@ ConfigBuilder sound(const std::string& dir) {
                 "trigger_actions.total=1");
   set_all(c, r(2) + ".trigger_actions.action1.", "name=text;action_type=sms;sms.number=+15551234567;sms.message=x");
   e2e::add_rule(c, 3, "ups", "ups_status", "ups.state.dev_ref=config.ups.ups1;ups.state.trigger_cond=onbatt");
-  e2e::add_rule(c, 4, "status", "sms", "sms.message_pattern=^status;trigger_actions.total=1");
+  e2e::add_rule(c, 4, "status", "sms",
+                "sms.message_pattern=^status;burst.count=2;burst.window=60;trigger_actions.total=1");
   set_all(c, r(4) + ".trigger_actions.action1.", "name=reply;action_type=sms;sms.message=ok");
   return c;
 }
@@ -139,6 +140,15 @@ const Fault kFaults[] = {
     error(r(1) + ".repeat_trigger", "enabled", "\"enabled\" is not a flag, so the daemon reads it as off"),
     error(r(1) + ".reset_timeout", "ten minutes", "\"ten minutes\" is not a number, so the daemon reads it as 0"),
     error(r(1) + ".repeat_timeout", "99999999999", "\"99999999999\" is out of range"),
+    // Bursts: both settings or neither, a count of 2 to 1000, a window of a second or more.
+    error(r(4) + ".burst.count", "1", "\"1\" is less than 2, so the rule has no burst and triggers on every report; "
+          "write 2 or more"),
+    error(r(4) + ".burst.count", "five", "\"five\" is not a number, so the daemon reads it as 0"),
+    error(r(4) + ".burst.count", "5000", "\"5000\" is more than the 1000 reports a burst counts, so the rule "
+          "triggers at the 1000th; write at most 1000"),
+    error(r(4) + ".burst.window", "0", "\"0\" is less than 1, so the rule has no burst"),
+    error(r(4) + ".burst.window", "", "missing, so the rule has no burst and triggers on every report; set both "
+          "count and window, or neither"),
     // Totals that disagree with their lists.
     error("config.autoresponse.total", "3", "is 3, but autoresponse4 is present too and never read; set it to 4"),
     error("config.autoresponse.total", "5", "is 5, but autoresponse5 is missing"),

@@ -252,3 +252,33 @@ TEST(ArctlTestSimulation, QuietStretchesAndUpdatesWithoutAValue) {
             std::string::npos)
       << trace.str();
 }
+
+// The burst of the README: four failed logins within a minute change nothing, one older than a minute falls out,
+// the fifth within a minute alerts once and the count starts again. Without the burst every login alerts.
+TEST(ArctlTestSimulation, ABurstOfFailedLoginsAlertsOnce) {
+  e2e::TempDir dir;
+  const std::string rule =
+      "<config><autoresponse><total>1</total><autoresponse1>\n"
+      "<name>login-storm</name><check_type>cli_login</check_type>\n"
+      "<cli_login><trigger_auth_error>on</trigger_auth_error></cli_login>\n"
+      "%<trigger_actions><total>1</total><action1>\n"
+      "<name>alert the NMS</name><action_type>snmp</action_type>\n"
+      "</action1></trigger_actions>\n"
+      "</autoresponse1></autoresponse></config>\n";
+  const std::string login = " push config.pam.auth_event.auth_error root:sshd:/usr/sbin/sshd:192.0.2.9\n";
+  const std::string test = "config logins.xml\nclock 2027-01-04 09:00:00 Europe/Berlin\nat 0" + login +
+                           "at 10" + login + "at 20" + login + "at 30" + login +
+                           "at 30 expect state login-storm 1 Normal\nat 65" + login + "at 68" + login +
+                           "at 68 expect run /etc/scripts/cli-user-alert snmp 1 1 07eb0104090108002b0100 2 "
+                           "'AUTH ERROR' root 'SSH Service' 192.0.2.9\nat 75" + login +
+                           "at 75 expect state login-storm 1 Normal\n";
+  e2e::write_file(dir.path() + "/t.test", test);
+  const std::pair<std::string, int> runs[] = {{"<burst><count>5</count><window>60</window></burst>", 0}, {"", 1}};
+  for (const auto& [burst, status] : runs) {
+    std::string xml = rule;
+    xml.replace(xml.find('%'), 1, burst);
+    e2e::write_file(dir.path() + "/logins.xml", xml);
+    std::ostringstream out, err;
+    EXPECT_EQ(arctl_main({"test", dir.path() + "/t.test"}, out, err), status) << out.str() << err.str();
+  }
+}

@@ -324,6 +324,67 @@ TEST_F(EngineFlow, ARestartResumesWhatTheDaemonKeptOfTheVeryRule) {
   EXPECT_EQ((Strings{"2 " + enviro_key(1), "1 status=Normal", "1 " + kLine + "Normal"}), sent_types());
 }
 
+// A burst of three within a minute: the reports before the third change nothing but a log line, one more than the
+// window before falls out, and the trigger starts the count again. Reports of a check that triggers on every change
+// count while Triggered too, and restart nothing there. A reload that keeps the rule keeps its count; a restart
+// starts it from zero.
+TEST_F(EngineFlow, ABurstTriggersOnlyAtItsCountthReportWithinItsWindow) {
+  c.set(rule_path(1) + ".burst.count", 3).set(rule_path(1) + ".burst.window", 60);
+  actions("trigger_actions", {{"A", 0}, {"B", 20}});
+  actions("resolve_actions", {{"R", 0}});
+  load();
+  const Strings triggered{"status=Triggered", "curr_entry.status=31", kLine + "Triggered" + kEvent + "31"};
+  const auto counted = [&](int seconds, int k) {
+    d.logs.clear();
+    EXPECT_EQ(Strings{}, at(seconds, "31")) << k;
+    ASSERT_EQ(1u, d.logs.size());
+    EXPECT_EQ(kLogInfo, d.logs[0].priority);
+    EXPECT_EQ("AR door1 ref 1: " + std::to_string(k) + " of 3 within 60 s", d.logs[0].text);
+  };
+  counted(0, 1);
+  counted(30, 2);
+  counted(31, 2);  // at 61 s the first is more than 60 s old
+  Strings pushed = at(29, "31");  // at 90 s the one at 30 s is 60 s old, and counts
+  pushed.resize(3);
+  EXPECT_EQ(triggered, pushed);
+  EXPECT_EQ(Strings{"A"}, g_offered);
+  at(1, "29");
+  counted(1, 1);  // 61 s and 90 s no longer count
+  counted(1, 2);
+  d.write_config(c.set("config.autoresponse.concurrent_actions", 4));
+  reload_config(SIGHUP, 0, &d.ctx);
+  EXPECT_EQ(triggered[0], at(1, "31").front());  // at 94 s
+  // Triggered, a report of a trigger is counted, and B still comes 20 s after the trigger.
+  d.clock.advance(6);
+  d.logs.clear();
+  EXPECT_EQ(0, ar_apply(d.ctx.engine, &d.check(0), outcome_trigger("again"),
+                        std::make_unique<CheckEvent>(CheckEvent{enviro_key(1), 0, 0, "40"})));
+  EXPECT_EQ(Strings{"AR door1 ref 1: 1 of 3 within 60 s"}, d.log.texts());
+  EXPECT_EQ(3u, ticked(13));
+  EXPECT_EQ(4u, ticked(1));
+  at(1, "29");
+  restart();
+  d.take_sent();
+  counted(1, 1);  // the one at 100 s is forgotten
+  EXPECT_EQ((Strings{"A", "R", "A", "B", "R"}), g_offered);
+}
+
+// The daemon takes a burst with both settings, a count from 2 and a window from 1 s, and cuts the count at 1000;
+// anything else leaves the rule without one.
+TEST(EngineBurst, TheLoaderTakesABurstOnlyWhenItCanCount) {
+  const struct { const char *count, *window; int32_t taken_count, taken_window; } rows[] = {
+      {"5", "60", 5, 60}, {"5000", "60", 1000, 60}, {"1", "60", 0, 0},
+      {"5", "0", 0, 0},   {"5", "", 0, 0},         {"", "60", 0, 0}};
+  for (const auto& row : rows) {
+    TestDaemon d;
+    const std::string p = rule_path(1) + ".burst.";
+    ASSERT_EQ(0, d.load(enviro_rules(1).set(p + "count", row.count).set(p + "window", row.window)));
+    const AutoResponse& ar = d.ctx.config->rules.front();
+    EXPECT_EQ(std::make_pair(row.taken_count, row.taken_window), std::make_pair(ar.burst_count, ar.burst_window))
+        << row.count << " " << row.window;
+  }
+}
+
 TEST_F(EngineFlow, RepeatsComeEveryRepeatTimeoutAndAtMostOncePerCall) {
   c.set(rule_path(1) + ".repeat_trigger", "on");  // no time-out set: 300
   actions("trigger_actions", {{"A", 0}});

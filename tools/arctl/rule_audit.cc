@@ -2,6 +2,7 @@
 #include "arctl/rule_audit.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -97,6 +98,42 @@ void audit_schedule(AuditReport* report, xmldb_t* db, const std::string& rule) {
       report->warning(window, "the window ends at " + clock(minutes[2], minutes[3]) + ", not after it starts at " +
                                   clock(minutes[0], minutes[1]) + ", so it disables nothing; a window does not pass "
                                   "midnight: end this one at 23:59 and start the next day's at 00:00");
+    }
+  }
+}
+
+// A burst counts only with both settings, a count from 2 and a window from a
+// second; otherwise the rule triggers on every report, as one without a
+// burst does. A value that is no number is reported once, as a number.
+void audit_burst(AuditReport* report, xmldb_t* db, const std::string& rule) {
+  const std::string burst = rule + ".burst";
+  const std::string count = audit_setting(db, burst, "count"), window = audit_setting(db, burst, "window");
+  if (count.empty() && window.empty()) return;
+  const std::string every = "so the rule has no burst and triggers on every report";
+  if (count.empty() || window.empty()) {
+    report->error(burst + (count.empty() ? ".count" : ".window"),
+                  "missing, " + every + "; set both count and window, or neither");
+  }
+  const struct {
+    const char* key;
+    const std::string& value;
+    int32_t low, high;
+    const char* range;
+  } settings[] = {{"count", count, 2, kMaxBurstCount, "less than 2"}, {"window", window, 1, INT32_MAX, "less than 1"}};
+  for (const auto& s : settings) {
+    if (s.value.empty()) continue;
+    const std::string path = burst + "." + s.key;
+    const size_t errors = report->errors_reported();
+    audit_whole_number(report, path, s.value);
+    if (report->errors_reported() != errors) continue;
+    const int32_t n = xmldb_getsize(db, burst.c_str(), s.key);
+    if (n < s.low) {
+      report->error(path, quoted(s.value) + " is " + s.range + ", " + every + "; write " + std::to_string(s.low) +
+                              " or more");
+    } else if (n > s.high) {
+      report->error(path, quoted(s.value) + " is more than the " + std::to_string(s.high) +
+                              " reports a burst counts, so the rule triggers at the " + std::to_string(s.high) +
+                              "th; write at most " + std::to_string(s.high));
     }
   }
 }
@@ -324,6 +361,7 @@ void audit_rule(AuditReport* report, const OfflineConfig& config, const OfflineR
   audit_whole_number(report, p + ".reset_timeout", audit_setting(db, p, "reset_timeout"));
   audit_whole_number(report, p + ".repeat_timeout", audit_setting(db, p, "repeat_timeout"));
   audit_schedule(report, db, p);
+  audit_burst(report, db, p);
 
   const std::vector<uint32_t> audited = config.audit_references(rule, report);
   bool has_resolve = true;
