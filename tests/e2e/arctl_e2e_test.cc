@@ -14,6 +14,7 @@
 #include <regex>
 #include <sstream>
 
+#include "engine/kept_record.h"
 #include "support/e2e.h"
 
 namespace {
@@ -26,11 +27,24 @@ const char kPidFile[] = "/var/run/autoresponsed.pid";
 // is given.
 Ran arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
   args.insert(args.begin() + 1, {"--socket", box.path("/var/run/infod-sock")});
-  if (args[0] == "reload" || args[0] == "cancel") args.insert(args.begin() + 1, {"--pid-file", box.path(kPidFile)});
+  if (args[0] != "log") args.insert(args.begin() + 1, {"--pid-file", box.path(kPidFile)});
   unlink(box.path("/arctl.err").c_str());
   // 10,000 rules take a while under an emulator.
   return run(built_command("arctl"), args, box.path("/arctl.out"), box.path("/arctl.err"),
              {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}}, 150000);
+}
+
+// text with each local time ("2026-12-07 12:53:27") written as YYYY-MM-DD hh:mm:ss, which keeps columns aligned.
+std::string masked(const std::string& text) {
+  return std::regex_replace(text, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"), "YYYY-MM-DD hh:mm:ss");
+}
+
+// The seconds since the epoch of a local time as arctl shows it.
+time_t local_seconds(const std::string& text) {
+  struct tm t {};
+  t.tm_isdst = -1;
+  strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &t);
+  return mktime(&t);
 }
 
 // Rules 1 (a sensor, quiet for 10 minutes after a cancel), 2 (SMS) and 3 (not loaded: no such check type).
@@ -41,7 +55,8 @@ Sandbox& start(Sandbox& box) {
   c.set(rule_path(1) + ".reset_timeout", 600);
   add_rule(c, 2, "status", "sms", "sms.message_pattern=^status");
   add_rule(c, 3, "broken", "thermometer", "");
-  EXPECT_TRUE(box.start(c, state_line(2, "Normal")));
+  // The load's result comes after the rules' kept records, which say since when each state holds.
+  EXPECT_TRUE(box.start(c, "<- push config.autoresponse.daemon.reload.result 0 ok"));
   return box;
 }
 
@@ -50,13 +65,14 @@ Sandbox& start(Sandbox& box) {
 TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
   Sandbox box;
   start(box);
-  const std::string head = "#  NAME    CHECK          REFERENCE                    STATE       VALUE\n";
+  const std::string head =
+      "#  NAME    CHECK          REFERENCE                    STATE       SINCE                VALUE\n";
   Ran r = arctl(box, {"status"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.substr(0, r.out.find("\n\nlast load: ")),
-            head + "1  rack    environmental  1 config.ports.port1.enviro  Normal      -\n"
-                   "2  status  sms            1                            Normal      -\n"
-                   "3  broken  thermometer    -                            not loaded  -");
+  EXPECT_EQ(masked(r.out.substr(0, r.out.find("\n\nlast load: "))),
+            head + "1  rack    environmental  1 config.ports.port1.enviro  Normal      YYYY-MM-DD hh:mm:ss  -\n"
+                   "2  status  sms            1                            Normal      YYYY-MM-DD hh:mm:ss  -\n"
+                   "3  broken  thermometer    -                            not loaded  -                    -");
   EXPECT_NE(r.out.find(": ok\n\nqueue: 0 running, 0 waiting\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.err, "arctl: the daemon does not load some rules or references; 'arctl check' tells why\n");
 
@@ -68,10 +84,11 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
                                          "event=config.sms.incoming, value=+15551234567:status|now")));
   // The rule has no resolve stage: it is Normal again once it has triggered.
   const std::string table =
-      head + "1  rack    environmental  1 config.ports.port1.enviro  Triggered   31.5\n"
-             "2  status  sms            1                            Normal      +15551234567:status\\x1enow\n"
-             "3  broken  thermometer    -                            not loaded  -\n";
-  EXPECT_TRUE(eventually([&] { return (r = arctl(box, {"status"})).out.rfind(table, 0) == 0; })) << r.out;
+      head + "1  rack    environmental  1 config.ports.port1.enviro  Triggered   YYYY-MM-DD hh:mm:ss  31.5\n"
+             "2  status  sms            1                            Normal      YYYY-MM-DD hh:mm:ss  "
+             "+15551234567:status\\x1enow\n"
+             "3  broken  thermometer    -                            not loaded  -                    -\n";
+  EXPECT_TRUE(eventually([&] { return masked((r = arctl(box, {"status"})).out).rfind(table, 0) == 0; })) << r.out;
 
   ConfigBuilder c;
   c.set("config.autoresponse.total", 1);
@@ -79,9 +96,10 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
   box.write_config(c);
   r = arctl(box, {"status"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("#  NAME    CHECK          REFERENCE  STATE      VALUE\n"
-                        "1  rack    environmental  1          Triggered  31.5\n"
-                        "2  status  sms            1          Normal     +15551234567:status\\x1enow\n", 0), 0u) << r.out;
+  EXPECT_EQ(masked(r.out).rfind("#  NAME    CHECK          REFERENCE  STATE      SINCE                VALUE\n"
+                                "1  rack    environmental  1          Triggered  YYYY-MM-DD hh:mm:ss  31.5\n"
+                                "2  status  sms            1          Normal     YYYY-MM-DD hh:mm:ss  "
+                                "+15551234567:status\\x1enow\n", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("changed since the daemon loaded it at "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("; 'arctl reload' applies it\n"), std::string::npos) << r.out;
 
@@ -93,23 +111,41 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
       << r.err;
   kill(box.daemon_pid(), SIGHUP);
   ASSERT_TRUE(box.daemon_logged("Could not open " + box.path("/etc/config/config.xml") + ": no element found at line 3"));
+  // The rules run on, but the last load failed: exit 1.
   r = arctl(box, {"status"});
-  EXPECT_EQ(r.out.rfind("#  NAME    CHECK          REFERENCE  STATE      VALUE\n1  rack ", 0), 0u) << r.out;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.rfind("#  NAME    CHECK          REFERENCE  STATE      SINCE ", 0), 0u) << r.out;
   EXPECT_NE(r.out.find(": no element found at line 3, column 1\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("arctl: the daemon's last load failed; it runs the rules it loaded before\n"), std::string::npos)
+      << r.err;
   EXPECT_NE(r.out.find("cannot be read as a configuration ('arctl check' tells why); these are the rules the daemon "
                        "runs\n"), std::string::npos) << r.out;
 
   box.write_config(c);
   r = arctl(box, {"reload"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("reloaded " + box.path("/etc/config/config.xml") + "\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("reloaded " + box.path("/etc/config/config.xml") + "\n"
+                       "0 rules unchanged, 1 changed: rack-renamed reset; 1 removed: status\n"), std::string::npos)
+      << r.out;
   r = arctl(box, {"status"});
-  EXPECT_EQ(r.out.rfind("#  NAME          CHECK          REFERENCE                    STATE   VALUE\n"
-                        "1  rack-renamed  environmental  1 config.ports.port1.enviro  Normal  31.5\n", 0), 0u) << r.out;
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(masked(r.out).rfind("#  NAME          CHECK          REFERENCE                    STATE   SINCE                "
+                                "VALUE\n"
+                                "1  rack-renamed  environmental  1 config.ports.port1.enviro  Normal  "
+                                "YYYY-MM-DD hh:mm:ss  31.5\n", 0), 0u) << r.out;
 
-  // Killed: infod keeps its last heartbeat, which grows old (here made old at once).
+  // Killed: its pid is gone at once, whatever the heartbeat says (here one far ahead); infod keeps its last
+  // heartbeat, which grows old (here made old at once).
+  const std::string pid = std::to_string(box.daemon_pid());
   kill(box.daemon_pid(), SIGKILL);
   box.daemon_exit();
+  ASSERT_TRUE(box.push("config.autoresponse.daemon.heartbeat", std::to_string(time(nullptr) + 3600)));
+  r = arctl(box, {"status", "--json"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.out.find("\"running\": false, \"why\": \"no process " + pid + " is running\"},\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\"rules\": null, \"queue\": null, \"silences\": null}\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "arctl: daemon not running: no process " + pid + " is running\n");
   ASSERT_TRUE(box.push("config.autoresponse.daemon.heartbeat", std::to_string(time(nullptr) - 11)));
   for (const char* command : {"status", "reload", "cancel"}) {
     r = command == std::string("cancel") ? arctl(box, {command, "1"}) : arctl(box, {command});
@@ -123,6 +159,86 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
   EXPECT_EQ(r.err.rfind("arctl: cannot reach infod at " + box.path("/var/run/infod-sock") + " (", 0), 0) << r.err;
   EXPECT_NE(r.err.find("); is infod running?\n"), std::string::npos) << r.err;
   expect_no_sanitizer_report(box.path("/arctl.err"));
+}
+
+// A triggered rule's delayed action shows since when the state holds and when the action falls due; a silence in a
+// rule's kept record marks its references; --json holds the same; a reload that changes one of two rules says what
+// it kept and what it reset.
+TEST(ArctlE2e, StatusTellsWhatFallsDueAndReloadWhatItKept) {
+  Sandbox box;
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 2);
+  add_enviro_rule(c, 1, "rack");
+  add_enviro_rule(c, 2, "spare");
+  c.set(rule_path(1) + ".trigger_actions.total", 1);
+  add_action(c, 1, "trigger_actions", 1, "cut rack power", "custom", 600);
+  set_all(c, rule_path(1) + ".trigger_actions.action1.custom.", "script=/bin/true;args.total=0");
+  ASSERT_TRUE(box.start(c, "<- push config.autoresponse.daemon.reload.result 0 ok"));
+  // Rule 2 silenced for an hour, as the daemon keeps a silence.
+  const std::string kept2 = "config.autoresponse.daemon.kept.2";
+  std::string text = box.infod.command({"get", kept2}).second;
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  KeptRule record;
+  ASSERT_TRUE(kept_rule_parse(text, &record)) << text;
+  const int64_t until_ms = (int64_t{time(nullptr)} + 3600) * 1000;
+  record.silences.push_back({0, until_ms, "alice", "maintenance window"});
+  ASSERT_TRUE(box.push(kept2, kept_rule_format(record)));
+
+  ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
+  Ran r;
+  EXPECT_TRUE(eventually([&] { return (r = arctl(box, {"status"})).out.find("delayed action") != std::string::npos; }))
+      << r.out;
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(masked(r.out),
+            "#  NAME   CHECK          REFERENCE                    STATE      SINCE                VALUE\n"
+            "1  rack   environmental  1 config.ports.port1.enviro  Triggered  YYYY-MM-DD hh:mm:ss  31.5\n"
+            "   delayed action 'cut rack power' due at YYYY-MM-DD hh:mm:ss\n"
+            "2  spare  environmental  1 config.ports.port2.enviro  Normal     YYYY-MM-DD hh:mm:ss  -\n"
+            "   silenced until YYYY-MM-DD hh:mm:ss by alice: maintenance window\n"
+            "\nlast load: YYYY-MM-DD hh:mm:ss: ok\n\nqueue: 0 running, 0 waiting\n");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Triggered  (.{19})  31.5\n.* due at (.{19})\n")));
+  EXPECT_EQ(local_seconds(m[2]) - local_seconds(m[1]), 600) << r.out;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("silenced until (.{19}) ")));
+  EXPECT_EQ(local_seconds(m[1]), until_ms / 1000);
+
+  r = arctl(box, {"status", "--json"});
+  EXPECT_EQ(r.status, 0);
+  const std::regex times(R"re("(pid|started|heartbeat|time|mtime|since|due|until)": \d+)re");
+  const std::string json = std::regex_replace(std::regex_replace(r.out, times, "\"$1\": 0"),
+                                              std::regex(R"("checksum": "[^"]*")"), "\"checksum\": \"C\"");
+  const std::string rack = "{\"number\": 1, \"device\": \"config.ports.port1.enviro\", \"subscribed\": true, "
+                           "\"state\": \"Triggered\", \"since\": 0, \"value\": \"31.5\", \"delayed\": [{\"name\": "
+                           "\"cut rack power\", \"due\": 0}], \"repeat\": null, \"timeout_end\": null, \"silence\": null}";
+  const std::string silence = "\"reference\": 0, \"until\": 0, \"origin\": \"alice\", \"reason\": \"maintenance window\"}";
+  const std::string spare = "{\"number\": 1, \"device\": \"config.ports.port2.enviro\", \"subscribed\": true, "
+                            "\"state\": \"Normal\", \"since\": 0, \"value\": null, \"delayed\": [], \"repeat\": null, "
+                            "\"timeout_end\": null, \"silence\": {" + silence + "}";
+  EXPECT_EQ(json,
+            "{\"daemon\": {\"pid\": 0, \"started\": 0, \"heartbeat\": 0, \"running\": true, \"why\": null},\n"
+            " \"load\": {\"time\": 0, \"result\": \"ok\", \"number\": 1, \"mtime\": 0, \"checksum\": \"C\", "
+            "\"changes\": null},\n"
+            " \"file\": {\"path\": \"" + box.path("/etc/config/config.xml") + "\", \"as_loaded\": true},\n"
+            " \"rules\": [\n"
+            "  {\"number\": 1, \"name\": \"rack\", \"check\": \"environmental\", \"loaded\": true, \"references\": [" +
+                rack + "]},\n"
+            "  {\"number\": 2, \"name\": \"spare\", \"check\": \"environmental\", \"loaded\": true, \"references\": [" +
+                spare + "]}\n"
+            " ],\n"
+            " \"queue\": [],\n"
+            " \"silences\": [\n"
+            "  {\"rule\": 2, " + silence + "\n"
+            " ]}\n");
+
+  c.set(rule_path(1) + ".enviro.trigger_val", "40");
+  box.write_config(c);
+  r = arctl(box, {"reload"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nreloaded " + box.path("/etc/config/config.xml") +
+                       "\n1 rule unchanged, 1 changed: rack reset, its delayed action 'cut rack power' dropped\n"),
+            std::string::npos) << r.out;
+  expect_no_sanitizer_report(box.path("/arctl.err"));
+  expect_clean_end(box);
 }
 
 // Who cancels: the login name, the user behind sudo, or --as.
@@ -201,17 +317,21 @@ TEST(ArctlE2e, ThousandsOfRulesWithLongNamesRunAndStatusAndReloadWork) {
   Ran r = arctl(box, {"status"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(kRules, count(r.out, " environmental  1          Normal "));
-  EXPECT_NE(r.out.find("\n2000  " + std::string(name) + "  environmental  1          Normal  -\n"), std::string::npos);
+  const std::string last = "\n2000  " + std::string(name) + "  environmental  1          Normal  ";
+  ASSERT_NE(r.out.find(last), std::string::npos);
+  EXPECT_EQ(masked(r.out.substr(r.out.find(last) + last.size(), 23)), "YYYY-MM-DD hh:mm:ss  -\n");
   r = arctl(box, {"reload"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\nreloaded " + box.path("/etc/config/config.xml") + "\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nreloaded " + box.path("/etc/config/config.xml") + "\n2000 rules unchanged\n"),
+            std::string::npos) << r.out;
   EXPECT_EQ(2, count(read_file(box.infod.log), loaded));
   expect_no_sanitizer_report(box.path("/arctl.err"));
   expect_clean_end(box);
 }
 
 // Any client of infod can publish a pid and a fresh heartbeat, and a pid can be reused: reload and cancel act only
-// on a pid that the pid file, infod and the process's start time agree on. The daemon removes its file at its end.
+// on a pid that the pid file, infod and the process's start time agree on, and status says the daemon is not
+// running at once. The daemon removes its file at its end.
 TEST(ArctlE2e, APidThatIsNotProvenIsNeitherSignalledNorSentTo) {
   Sandbox box;
   ASSERT_TRUE(box.start(enviro_rules(1), "<- push config.autoresponse.daemon.reload.result 0 ok"));
@@ -248,6 +368,10 @@ TEST(ArctlE2e, APidThatIsNotProvenIsNeitherSignalledNorSentTo) {
       EXPECT_EQ(r.err.substr(r.err.find(refused) == std::string::npos ? 0 : r.err.find(refused)),
                 refused + k.why + "; nothing sent\n") << args[0];
     }
+    const Ran r = arctl(box, {"status"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "arctl: daemon not running: " + k.why + "\n");
   }
   EXPECT_EQ(0, waitpid(other, nullptr, WNOHANG));
   kill(other, SIGKILL);

@@ -398,7 +398,7 @@ TEST_F(ArctlCheck, WithoutAFileTheDatabasesOwnIsChecked) {
 TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
   std::ostringstream out, err;
   EXPECT_EQ(arctl_main({"--help"}, out, err), 0);
-  for (const char* command : {"check [--strict[=all]] [--json] [FILE]", "status [--socket PATH]",
+  for (const char* command : {"check [--strict[=all]] [--json] [FILE]", "status [--socket PATH] [--pid-file PATH] [--json]",
                               "reload [--socket PATH] [--pid-file PATH]",
                               "cancel [--socket PATH] [--pid-file PATH] [--as NAME] RULE",
                               "log [-f] [-n N] [--syslog FILE] [--socket PATH]"}) {
@@ -419,8 +419,8 @@ TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
            {"cancel", "--as", "ops\n", "1"}, {"cancel", "--as", "\x7f", "1"}, {"cancel", "1", "--as"},
            {"cancel", "--as", "a", "--as", "b", "1"}, {"status", "--as", "ops"}, {"log", "--syslog"},
            {"log", "--syslog="}, {"status", "--syslog", "f"}, {"reload", "x"}, {"reload", "--pid-file="},
-           {"cancel", "1", "--pid-file"}, {"status", "--pid-file", "f"}, {"check", "--strict=warnings"},
-           {"check", "--strict", "--strict=all"}, {"status", "--json"}, {"log", "--strict"}, {"log", "-n"},
+           {"cancel", "1", "--pid-file"}, {"status", "--pid-file"}, {"check", "--strict=warnings"},
+           {"check", "--strict", "--strict=all"}, {"log", "--json"}, {"log", "--strict"}, {"log", "-n"},
            {"log", "-n", "x"}, {"log", "-n-1"}, {"log", "--lines=1000001"}, {"log", "-n", "1", "-n", "2"}}) {
     std::ostringstream o, e;
     EXPECT_EQ(arctl_main(args, o, e), 2) << ::testing::PrintToString(args);

@@ -87,7 +87,7 @@ LoadedRule loaded_rule(const std::string& entry) {
 bool read_once(InfodConnection& infod, DaemonView* view) {
   const char* const names[] = {kStatusPid,          kStatusPidStartTime, kStatusStarted,        kStatusHeartbeat,
                                kStatusReloadTime,   kStatusReloadResult, kStatusReloadMtime,    kStatusReloadChecksum,
-                               kStatusReloadNumber, kStatusRules};
+                               kStatusReloadNumber, kStatusRules,         kStatusReloadChanges};
   std::optional<std::string> values[sizeof names / sizeof names[0]];
   for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
     if (!infod.get(daemon_status_key(names[i]), &values[i])) return false;
@@ -109,6 +109,7 @@ bool read_once(InfodConnection& infod, DaemonView* view) {
   view->reload_mtime = to_number(values[6]);
   view->reload_checksum = values[7].value_or("");
   view->reload_number = static_cast<uint64_t>(to_number(values[8]));
+  view->reload_changes = values[10].value_or("");
   for (const std::string& entry : entries(loaded)) view->loaded.push_back(loaded_rule(entry));
   view->loaded_whole = loaded_whole && values[9] && all_digits(*values[9]) &&
                        std::to_string(view->loaded.size()) == *values[9];
@@ -169,28 +170,34 @@ bool read_daemon_view(InfodConnection& infod, DaemonView* view) {
   }
 }
 
-int prove_running_daemon(const DaemonView& view, const std::string& pid_file, std::ostream& err) {
+std::string unproven_daemon(const DaemonView& view, const std::string& pid_file) {
   std::string why;
   const pid_t in_file = pid_in_file(pid_file, &why);
-  if (in_file > 0 && in_file != view.pid) {
+  if (in_file <= 0) {
+    if (why.empty()) why = visible(pid_file) + " holds no process id";
+  } else if (in_file != view.pid) {
     why = "infod holds pid " + std::to_string(view.pid) + ", " + visible(pid_file) + " holds " +
           std::to_string(in_file);
-  } else if (in_file > 0) {
+  } else {
     const std::string start_time = process_start_time(view.pid);
     if (start_time.empty()) {
       why = "no process " + std::to_string(view.pid) + " is running";
     } else if (view.pid_start_time != start_time) {
       why = "process " + std::to_string(view.pid) + " started at tick " + start_time + ", the daemon at " +
             (view.pid_start_time.empty() ? "a time infod does not hold" : "tick " + visible(view.pid_start_time));
-    } else {
-      return 0;
     }
   }
+  return why;
+}
+
+int prove_running_daemon(const DaemonView& view, const std::string& pid_file, std::ostream& err) {
+  const std::string why = unproven_daemon(view, pid_file);
+  if (why.empty()) return 0;
   err << "arctl: the pid in infod is not the running daemon: " << why << "; nothing sent\n";
   return kExitNotRunning;
 }
 
-int reach_running_daemon(const std::string& socket, InfodConnection* infod, DaemonView* view, std::ostream& err) {
+int reach_daemon_view(const std::string& socket, InfodConnection* infod, DaemonView* view, std::ostream& err) {
   std::string error;
   if (!infod->open(socket, &error)) {
     err << "arctl: " << visible(error) << "\n";
@@ -200,6 +207,11 @@ int reach_running_daemon(const std::string& socket, InfodConnection* infod, Daem
     err << "arctl: infod at " << visible(socket) << " does not answer\n";
     return 1;
   }
+  return 0;
+}
+
+int reach_running_daemon(const std::string& socket, InfodConnection* infod, DaemonView* view, std::ostream& err) {
+  if (const int status = reach_daemon_view(socket, infod, view, err); status != 0) return status;
   if (!view->alive(time(nullptr)) || view->pid <= 0) {
     say_not_running(*view, err);
     return kExitNotRunning;
@@ -215,12 +227,13 @@ std::string local_time_text(int64_t seconds) {
   return text;
 }
 
+std::string not_running_reason(const DaemonView& view) {
+  return view.heartbeat > 0 ? "its last heartbeat was at " + local_time_text(view.heartbeat)
+                            : "infod holds no heartbeat of it";
+}
+
 void say_not_running(const DaemonView& view, std::ostream& err) {
-  if (view.heartbeat > 0) {
-    err << "arctl: daemon not running: its last heartbeat was at " << local_time_text(view.heartbeat) << "\n";
-  } else {
-    err << "arctl: daemon not running: infod holds no heartbeat of it\n";
-  }
+  err << "arctl: daemon not running: " << not_running_reason(view) << "\n";
 }
 
 const LoadedRule* find_loaded_rule(const DaemonView& view, const std::string& word, std::ostream& err) {

@@ -40,6 +40,9 @@ struct DaemonView {
   int64_t reload_mtime = 0;
   std::string reload_checksum;
   uint64_t reload_number = 0;  // of the last load, 0 when infod holds none
+  // What the last load that opened its file kept and started again; "-"
+  // for the daemon's first load, "" when infod holds none.
+  std::string reload_changes;
   std::vector<LoadedRule> loaded;
   // Every part of the loaded list was there, from one load, with as many
   // rules as the daemon said it loaded.
@@ -62,6 +65,15 @@ bool read_daemon_view(InfodConnection& infod, DaemonView* view);
 // taken by another process after the daemon's end.
 int prove_running_daemon(const DaemonView& view, const std::string& pid_file, std::ostream& err);
 
+// Why the process infod names is not proven the daemon, as above; "" when
+// it is.
+std::string unproven_daemon(const DaemonView& view, const std::string& pid_file);
+
+// Connects infod to the socket and reads the daemon's keys into view,
+// whether it runs or not: 0, or 1 after saying on err that infod cannot be
+// reached or does not answer.
+int reach_daemon_view(const std::string& socket, InfodConnection* infod, DaemonView* view, std::ostream& err);
+
 // Connects infod to the socket and reads the running daemon's keys into
 // view: 0, or, after saying why on err, the exit status of a command that
 // needs the daemon: 1 when infod cannot be reached or does not answer,
@@ -72,8 +84,10 @@ int reach_running_daemon(const std::string& socket, InfodConnection* infod, Daem
 std::string local_time_text(int64_t seconds);
 
 // Says on err that the daemon is not running (exit status 3 follows):
-// since when its heartbeat stopped, or that it never published one.
+// since when its heartbeat stopped, or that it never published one; the
+// same reason alone.
 void say_not_running(const DaemonView& view, std::ostream& err);
+std::string not_running_reason(const DaemonView& view);
 
 // The loaded rule that word names: its number, its path
 // (config.autoresponse.autoresponseN) or its name; null after saying on err

@@ -7,10 +7,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
 
 #include "link/link.h"
 #include "platform/infod_client.h"
@@ -35,6 +37,34 @@ bool wait_for(int fd, short events, int64_t deadline_ms = -1) {
     if (n == 0 || (n < 0 && errno != EINTR)) return false;
   }
 }
+
+// The 4-byte big-endian length at p.
+uint32_t length_at(const char* p) {
+  const auto byte = [p](int i) { return uint32_t{static_cast<unsigned char>(p[i])}; };
+  return (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
+}
+
+std::string frame_of(const std::string& body) {
+  const auto length = static_cast<uint32_t>(body.size());
+  return std::string{static_cast<char>(length >> 24), static_cast<char>(length >> 16), static_cast<char>(length >> 8),
+                     static_cast<char>(length)} +
+         body;
+}
+
+// A get's reply, "5" RS key [RS value]: its key, and its value unless it
+// has none; false for any other message.
+bool reply_of(std::string_view body, std::string_view* key, std::optional<std::string>* value) {
+  if (body.size() < 2 || body[0] != '0' + kInfodReply || body[1] != kRS) return false;
+  body.remove_prefix(2);
+  const size_t end = body.find(kRS);
+  *key = body.substr(0, end);
+  value->reset();
+  if (end != std::string_view::npos) *value = std::string(body.substr(end + 1));
+  return true;
+}
+
+// How long infod may stay silent while replies are owed, as for one get.
+constexpr int64_t kGetWaitMs = 2000;
 
 }  // namespace
 
@@ -66,6 +96,14 @@ bool InfodConnection::open(const std::string& path, std::string* error) {
 }
 
 bool InfodConnection::get(const std::string& key, std::optional<std::string>* value) {
+  // The platform's call reads the socket from where it is: what get_many
+  // holds must be read first.
+  if (!held_.empty()) {
+    std::vector<std::optional<std::string>> values;
+    if (!get_many({key}, &values)) return false;
+    *value = std::move(values[0]);
+    return true;
+  }
   char* text = nullptr;
   if (infod_get_multiple(fd_, key.c_str(), &text) != 0) return false;
   value->reset();
@@ -76,16 +114,85 @@ bool InfodConnection::get(const std::string& key, std::optional<std::string>* va
   return true;
 }
 
+bool InfodConnection::get_many(const std::vector<std::string>& keys, std::vector<std::optional<std::string>>* values) {
+  values->assign(keys.size(), std::nullopt);
+  // Each key is asked once; a reply answers every place that asked it.
+  std::unordered_map<std::string_view, std::vector<size_t>> waiting;
+  std::string out;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i].find_first_of(std::string{kRS, '\r', '\n'}) != std::string::npos) return false;  // no reply matches it
+    std::vector<size_t>& places = waiting[keys[i]];
+    if (places.empty()) out += frame_of(std::string(1, '0' + kInfodGet) + kRS + kArctlClient + kRS + keys[i]);
+    places.push_back(i);
+  }
+  // What was read before comes first: what this connection holds, then
+  // what the platform's get kept.
+  std::string raw = std::move(held_);
+  held_.clear();
+  std::string chunk(64 * 1024, '\0');
+  while (const size_t n = infod_kept_read(fd_, chunk.data(), chunk.size())) raw.append(chunk.data(), n);
+  size_t sent = 0, at = 0;
+  int64_t deadline = now_ms() + kGetWaitMs;
+  bool failed = false;
+  while (!waiting.empty()) {
+    // Whole frames first: the bytes held may answer already.
+    while (raw.size() - at >= 4) {
+      const uint32_t length = length_at(raw.data() + at);
+      if (length > kMaxInfodMessage) return false;  // no infod message: given up
+      if (raw.size() - at - 4 < length) break;
+      std::string_view key;
+      std::optional<std::string> value;
+      const auto it = reply_of(std::string_view(raw.data() + at + 4, length), &key, &value) ? waiting.find(key)
+                                                                                           : waiting.end();
+      if (it != waiting.end()) {
+        for (const size_t place : it->second) (*values)[place] = value;
+        waiting.erase(it);
+        deadline = now_ms() + kGetWaitMs;
+      } else {
+        held_.append(raw, at, 4 + length);
+      }
+      at += 4 + length;
+    }
+    raw.erase(0, at);
+    at = 0;
+    if (waiting.empty()) break;
+    const int64_t left = deadline - now_ms();
+    pollfd p{fd_, static_cast<short>(POLLIN | (sent < out.size() ? POLLOUT : 0)), 0};
+    const int ready = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
+    if (ready == 0 || (ready < 0 && errno != EINTR)) {
+      failed = true;
+      break;
+    }
+    if (ready < 0) continue;
+    if ((p.revents & POLLOUT) != 0) {
+      const ssize_t n = send(fd_, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+      if (n > 0) {
+        sent += static_cast<size_t>(n);
+      } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        failed = true;
+        break;
+      }
+    }
+    if ((p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    const ssize_t n = recv(fd_, chunk.data(), chunk.size(), 0);
+    if (n > 0) {
+      raw.append(chunk.data(), static_cast<size_t>(n));
+    } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      failed = true;
+      break;
+    }
+  }
+  // Updates and the start of a frame not yet whole stay for next_update.
+  held_ += raw;
+  return !failed;
+}
+
 bool InfodConnection::push(const std::string& key, int number, const std::string& value) {
   return infod_push_multiple_text(fd_, key.c_str(), number, value.c_str()) == 0;
 }
 
 bool InfodConnection::subscribe(const std::string& key) {
-  const std::string body = std::string("2") + kRS + kArctlClient + kRS + key;
-  const auto length = static_cast<uint32_t>(body.size());
-  std::string frame = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
-                       static_cast<char>(length >> 8), static_cast<char>(length)};
-  frame += body;
+  const std::string frame = frame_of(std::string("2") + kRS + kArctlClient + kRS + key);
   for (size_t sent = 0; sent < frame.size();) {
     const ssize_t n = send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
@@ -100,7 +207,11 @@ bool InfodConnection::subscribe(const std::string& key) {
 }
 
 bool InfodConnection::read_bytes(char* buf, size_t len) {
-  size_t got = infod_kept_read(fd_, buf, len);  // what a get read on the way comes first
+  // What a get read on the way comes first.
+  size_t got = std::min(len, held_.size());
+  held_.copy(buf, got);
+  held_.erase(0, got);
+  got += infod_kept_read(fd_, buf + got, len - got);
   while (got < len) {
     const ssize_t n = recv(fd_, buf + got, len - got, 0);
     if (n > 0) {
@@ -142,7 +253,7 @@ bool InfodConnection::next_update(InfodUpdate* update, int timeout_ms) {
 }
 
 bool InfodConnection::readable() const {
-  if (infod_kept_bytes(fd_) > 0) return true;
+  if (!held_.empty() || infod_kept_bytes(fd_) > 0) return true;
   pollfd p{fd_, POLLIN, 0};
   return poll(&p, 1, 0) > 0;
 }

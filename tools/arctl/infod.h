@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The client name arctl subscribes with.
 constexpr const char* kArctlClient = "arctl";
@@ -32,6 +33,13 @@ class InfodConnection {
   // holds none; false when infod does not answer within 2 seconds.
   bool get(const std::string& key, std::optional<std::string>* value);
 
+  // The values infod holds for keys, in their order (each left empty when
+  // it holds none): the gets are written as fast as the socket takes them
+  // while the replies are read, so thousands cost no round trip each.
+  // False when the socket failed or infod did not answer within 2 seconds
+  // of its last reply. Updates read on the way wait for next_update.
+  bool get_many(const std::vector<std::string>& keys, std::vector<std::optional<std::string>>* values);
+
   // Pushes value under key with number; false when the socket failed.
   bool push(const std::string& key, int number, const std::string& value);
 
@@ -54,5 +62,8 @@ class InfodConnection {
   bool read_bytes(char* buf, size_t len);
 
   int fd_ = -1;
+  // Bytes get_many read past the replies it waited for, and the rest of a
+  // frame it read in part: they come before the socket's next byte.
+  std::string held_;
   int64_t deadline_ms_ = -1;  // of the read under way, on the monotonic clock; -1: none
 };

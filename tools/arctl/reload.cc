@@ -8,6 +8,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "arctl/arctl.h"
 #include "arctl/config_tree.h"
@@ -40,6 +41,7 @@ int run_reload(Invocation& inv) {
   // not taken for this one's.
   const std::string number_key = daemon_status_key(kStatusReloadNumber);
   const std::string result_key = daemon_status_key(kStatusReloadResult);
+  const std::string changes_key = daemon_status_key(kStatusReloadChanges);
   std::optional<std::string> before;
   if (!infod.subscribe(daemon_status_key("reload")) || !infod.get(number_key, &before)) {
     inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
@@ -50,12 +52,17 @@ int run_reload(Invocation& inv) {
     inv.err << "arctl: cannot signal the daemon (pid " << view.pid << "): " << strerror(errno) << "\n";
     return 1;
   }
-  // The daemon publishes a load's number just before its result.
+  // The daemon publishes a load's number just before its result, and what
+  // a load that opened its file kept just before its number.
   InfodUpdate update;
   uint64_t number = 0;
-  std::optional<std::string> result;
+  std::optional<std::string> result, changes, changes_of_number;
   while (!result && infod.next_update(&update, kLoadWaitMs)) {
-    if (update.key == number_key) number = strtoull(update.value.c_str(), nullptr, 10);
+    if (update.key == changes_key) changes = update.value;
+    if (update.key == number_key) {
+      number = strtoull(update.value.c_str(), nullptr, 10);
+      changes_of_number = std::exchange(changes, std::nullopt);
+    }
     if (update.key == result_key && number > last_before) result = update.value;
   }
   const bool alive = process_start_time(view.pid) == view.pid_start_time;
@@ -86,6 +93,7 @@ int run_reload(Invocation& inv) {
     return 1;
   }
   inv.out << "reloaded " << visible(file) << "\n";
+  if (changes_of_number && *changes_of_number != "-") inv.out << visible(*changes_of_number) << "\n";
   return 0;
 }
 
@@ -101,8 +109,11 @@ const Command kReloadCommand = {
     "only when the pid it publishes in infod is the one in its pid file and\n"
     "the process with that pid started when the daemon said it did; then\n"
     "waits for the result of that load, and says \"reloaded\" only when the\n"
-    "daemon is still running after it and infod holds all it loaded. The\n"
-    "configuration is $XMLDB_PATH, else /etc/config/config.xml.\n"
+    "daemon is still running after it and infod holds all it loaded, followed\n"
+    "by what the load kept and reset: how many rules it kept unchanged, which\n"
+    "it built again (each starts afresh, its waiting delayed actions dropped),\n"
+    "added and removed. The configuration is $XMLDB_PATH, else\n"
+    "/etc/config/config.xml.\n"
     "\n"
     "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
     "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
