@@ -207,7 +207,8 @@ TEST(ArctlTestReport, TheTraceReadsBackAsATestThatPasses) {
   const auto input = [](int64_t ms, RecordKind kind, const std::string& key, const std::string& text) {
     return Record{ms, kind, 0, "", 0, key, text, "", {}, {}, 0};
   };
-  std::vector<Record> records = {published(0, RecordKind::kState, "Resolving"), published(0, RecordKind::kState, "Triggered"),
+  std::vector<Record> records = {published(0, RecordKind::kState, "Resolving"),
+                                 published(0, RecordKind::kState, "Triggered"),
                                  published(0, RecordKind::kValue, "3 6"), input(0, RecordKind::kReply, "k", "0"),
                                  run(1500, "/bin/a", {"it's", "x y"}, {"TOADDR=a b"}), sms(2000, "+1555", "hot  now"),
                                  input(3000, RecordKind::kConfig, "", "d.xml"), input(3000, RecordKind::kHup, "", "-"),
@@ -316,7 +317,8 @@ TEST(ArctlTestSimulation, AReloadAndARestartKeepWhatTheDaemonKeeps) {
                   "at 1.5 reply config.ports.port1.enviro.count.temp 0\nat 1.5 push config.ports.port1.enviro.temp 31\n"
                   "at 1.5 reply config.ports.port2.enviro.count.temp 0\nat 1.5 push config.ports.port2.enviro.temp 45\n"
                   "at 1.5 expect run /bin/slow 31\n"
-                  "at 10 config v2.xml\nat 10 hup\nat 10 expect state rule1 1 Triggered\nat 10 expect state rule2 1 Normal\n"
+                  "at 10 config v2.xml\nat 10 hup\n"
+                  "at 10 expect state rule1 1 Triggered\nat 10 expect state rule2 1 Normal\n"
                   "at 22 restart\nat 22 expect state rule1 1 Triggered\nat 22 expect run /bin/b 45\n"
                   "at 22 expect log Action hold for AR rule1 was running when the daemon stopped: not run again\n"
                   "at 32 expect run /bin/a 31\nat 40 push config.ports.port1.enviro.temp 20\n"

@@ -299,7 +299,8 @@ bool Reader::input(std::string verb, bool window, Step* s, const std::string& te
   const int64_t pushes = (s->until - s->from) / every + 1;
   if (static_cast<int64_t>(values.size()) != pushes) {
     return fail("at " + s->when + " every " + format_test_time(every) + " makes " + std::to_string(pushes) +
-                " pushes, the line gives " + std::to_string(values.size()) + (values.size() == 1 ? " value" : " values"));
+                " pushes, the line gives " + std::to_string(values.size()) +
+                (values.size() == 1 ? " value" : " values"));
   }
   for (size_t i = 0; i < values.size(); ++i) {
     Step push = *s;

@@ -201,12 +201,15 @@ class Judge {
   std::string logged_around(const Step& step) const {
     const int64_t from = second_of(step.from) - kAroundSeconds, until = second_of(step.until) + kAroundSeconds;
     std::vector<size_t> near;
-    for (size_t i = 0; i < records_.size(); ++i) {
-      const Record& r = records_[i];
-      if (r.kind == RecordKind::kLog && second_of(r.ms) >= from && second_of(r.ms) <= until) near.push_back(i);
+    // Records are in time order.
+    const auto first = std::lower_bound(records_.begin(), records_.end(), from * 1000,
+                                        [](const Record& r, int64_t ms) { return r.ms < ms; });
+    for (auto r = first; r != records_.end() && second_of(r->ms) <= until; ++r) {
+      if (r->kind == RecordKind::kLog) near.push_back(static_cast<size_t>(r - records_.begin()));
     }
     if (near.empty()) {
-      return "nothing logged from " + format_test_time(std::max<int64_t>(from, 0) * 1000) + " to " + format_test_time(until * 1000);
+      return "nothing logged from " + format_test_time(std::max<int64_t>(from, 0) * 1000) + " to " +
+             format_test_time(until * 1000);
     }
     const auto distance = [&](size_t i) {
       const int64_t ms = records_[i].ms;
@@ -217,7 +220,9 @@ class Judge {
     near.resize(near.size() - more);
     std::sort(near.begin(), near.end());
     std::string text = "logged around it:";
-    for (size_t i : near) text += (i == near.front() ? " at " : ", at ") + format_test_time(records_[i].ms) + " " + quoted(records_[i].text);
+    for (size_t i : near) {
+      text += (i == near.front() ? " at " : ", at ") + format_test_time(records_[i].ms) + " " + quoted(records_[i].text);
+    }
     if (more > 0) text += " and " + std::to_string(more) + " more";
     return text;
   }
