@@ -13,8 +13,6 @@
 #include "daemon/daemon_status.h"
 #include "link/link.h"
 #include "engine/dispatch.h"
-#include "engine/kept.h"
-#include "engine/kept_record.h"
 
 int load_config(DaemonContext* ctx) {
   // A file that is missing or half-written must not stop monitoring: the
@@ -54,27 +52,6 @@ namespace {
 // gets, and each further one.
 constexpr std::chrono::milliseconds kKeptWait{2000};
 
-// What infod holds under the queue's kept places, then under the kept key
-// of each rule of config; a record infod does not answer for in time
-// counts as none (the rule starts afresh).
-void read_kept(DaemonContext* ctx, const LoadedConfig& config, std::vector<std::optional<std::string>>* queue,
-               KeptTexts* kept) {
-  std::vector<std::string> keys;
-  keys.reserve(kQueueRecords + config.rules.size());
-  for (uint32_t n = 1; n <= kQueueRecords; ++n) keys.push_back(queue_record_key(n));
-  for (const AutoResponse& ar : config.rules) keys.push_back(kept_rule_key(ar.index));
-  std::vector<std::optional<std::string>> values;
-  if (link_get_all(&ctx->link, keys, &values, kKeptWait) != 0) {
-    if (!link_stopped(&ctx->link)) ar_log(kLogError, "Could not read what was kept in infod: every rule starts afresh");
-    return;
-  }
-  queue->assign(values.begin(), values.begin() + kQueueRecords);
-  auto ar = config.rules.begin();
-  for (auto value = values.begin() + kQueueRecords; value != values.end(); ++value, ++ar) {
-    if (*value && **value != "-") kept->emplace(ar->index, **value);
-  }
-}
-
 }  // namespace
 
 void start_config(DaemonContext* ctx) {
@@ -82,14 +59,15 @@ void start_config(DaemonContext* ctx) {
     status_publish_load(ctx, false);
     return;
   }
-  std::vector<std::optional<std::string>> queue;
-  KeptTexts kept;
-  read_kept(ctx, *ctx->pending, &queue, &kept);
+  // A record infod does not answer for in time counts as none (the rule
+  // starts afresh).
+  std::vector<std::optional<std::string>> held;
+  if (link_get_all(&ctx->link, engine_kept_keys(*ctx->pending), &held, kKeptWait) != 0) {
+    if (!link_stopped(&ctx->link)) ar_log(kLogError, "Could not read what was kept in infod: every rule starts afresh");
+    held.clear();
+  }
   if (link_stopped(&ctx->link)) return;
-  // What was queued before the daemon stopped goes ahead of what the
-  // resumed rules queue now.
-  ctx->queue.restore(queue);
-  engine_start(ctx->engine, &ctx->config, std::move(ctx->pending), kept);
+  engine_resume(ctx->engine, &ctx->config, std::move(ctx->pending), held);
   std::vector<LoadFinding>().swap(ctx->config->findings);
   status_publish_load(ctx, true);
 }

@@ -268,3 +268,26 @@ void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::u
   engine.queue->start_waiting();
   engine_write_kept(engine, &kept);
 }
+
+std::vector<std::string> engine_kept_keys(const LoadedConfig& loaded) {
+  std::vector<std::string> keys;
+  keys.reserve(kQueueRecords + loaded.rules.size());
+  for (uint32_t n = 1; n <= kQueueRecords; ++n) keys.push_back(queue_record_key(n));
+  for (const AutoResponse& ar : loaded.rules) keys.push_back(kept_rule_key(ar.index));
+  return keys;
+}
+
+void engine_resume(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded,
+                   const std::vector<std::optional<std::string>>& held) {
+  std::vector<std::optional<std::string>> queue;
+  KeptTexts kept;
+  if (held.size() == kQueueRecords + loaded->rules.size()) {
+    queue.assign(held.begin(), held.begin() + kQueueRecords);
+    auto ar = loaded->rules.begin();
+    for (auto value = held.begin() + kQueueRecords; value != held.end(); ++value, ++ar) {
+      if (*value && **value != "-") kept.emplace(ar->index, **value);
+    }
+  }
+  engine.queue->restore(queue);
+  engine_start(engine, running, std::move(loaded), kept);
+}

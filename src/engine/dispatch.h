@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,6 +67,20 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
 // from kept are written.
 void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded,
                   const KeptTexts& kept);
+
+// What a starting process reads back from infod before engine_resume, in
+// this order: the action queue's kept places 1 to kQueueRecords, then the
+// kept record of each rule of loaded.
+std::vector<std::string> engine_kept_keys(const LoadedConfig& loaded);
+
+// The start of the daemon's process, the real one's and `arctl test`'s
+// alike: held is what infod answered for engine_kept_keys(*loaded), key
+// for key (nullopt where it holds nothing; empty when nothing could be
+// read, and then every rule starts afresh). What the queue kept is queued
+// again (ActionQueue::restore) ahead of what the resumed rules queue now,
+// then loaded starts as engine_start starts it.
+void engine_resume(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded,
+                   const std::vector<std::optional<std::string>>& held);
 
 // Lets the engine's references go: the index is emptied and each key
 // unsubscribed. Queued and running actions stay.

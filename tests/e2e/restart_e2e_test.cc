@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <sstream>
+
+#include "arctl/simulate.h"
 #include "support/e2e.h"
+#include "support/zone_guard.h"
 
 namespace {
 
@@ -48,6 +52,79 @@ TEST(RestartE2e, ATriggeredRuleResumesAndWhatRanDoesNotRunAgain) {
   EXPECT_EQ(1, count(log, state_line(1, "Normal") + "\n"));  // only the first start's
   ASSERT_TRUE(box.push(enviro_key(1), "20"));
   EXPECT_TRUE(eventually([&] { return read_file(runs) == "hold\nnext\nlater\nback\n"; })) << read_file(runs);
+  expect_clean_end(box);
+}
+
+// States pushed ("N STATE" of rule N's first reference) and the argument of each run, in order.
+struct Seen {
+  Strings states, runs;
+};
+
+// The same scenario through the real daemon and through arctl test's simulation: a trigger with a delayed action, a
+// reload that keeps the rule (and adds another), a restart, the delayed action, a resolve. States and runs agree.
+TEST(RestartE2e, ArctlTestFollowsAReloadAndARestartAsTheDaemonDoes) {
+  Sandbox box;
+  const std::string runs = box.path("/runs");
+  write_file(box.path("/bin/act"), "#!/bin/sh\necho \"$1\" >> '" + runs + "'\n", 0755);
+  ConfigBuilder c = enviro_rules(1);
+  const struct { const char *list, *name; int k, delay; } actions[] = {
+      {"trigger_actions", "now", 1, 0}, {"trigger_actions", "later", 2, 8}, {"resolve_actions", "back", 1, 0}};
+  for (const auto& a : actions) {
+    add_action(c.set(rule_path(1) + "." + a.list + ".total", a.k), 1, a.list, a.k, a.name, "custom", a.delay);
+    set_all(c, rule_path(1) + "." + a.list + ".action" + std::to_string(a.k) + ".custom.",
+            "script=" + box.path("/bin/act") + ";args.total=1;args.arg1=" + a.name);
+  }
+  ConfigBuilder grown = c;
+  add_enviro_rule(grown.set("config.autoresponse.total", 2), 2);
+
+  Seen real;
+  ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
+  ASSERT_TRUE(box.push(enviro_key(1), "35"));
+  ASSERT_TRUE(eventually([&] { return read_file(runs) == "now\n"; }));
+  box.write_config(grown);
+  kill(box.daemon_pid(), SIGHUP);
+  ASSERT_TRUE(box.infod.logged("<- push config.autoresponse.daemon.reload.changes 0 1 rule unchanged; 1 added: rule2"));
+  kill(box.daemon_pid(), SIGKILL);
+  EXPECT_EQ(128 + SIGKILL, box.daemon_exit());
+  ASSERT_TRUE(box.start_daemon());
+  ASSERT_TRUE(eventually([&] { return read_file(runs) == "now\nlater\n"; })) << read_file(runs);
+  ASSERT_TRUE(box.push(enviro_key(1), "20"));
+  ASSERT_TRUE(eventually([&] { return read_file(runs) == "now\nlater\nback\n"; })) << read_file(runs);
+  ASSERT_TRUE(eventually([&] { return count(read_file(box.infod.log), state_line(1, "Normal") + "\n") == 2; }));
+  std::istringstream log(read_file(box.infod.log));
+  const std::string head = "<- push config.autoresponse.autoresponse", tail = ".refs.ref1.status 2 ";
+  for (std::string line; std::getline(log, line);) {
+    const size_t at = line.find(tail);
+    if (line.rfind(head, 0) == 0 && at != std::string::npos) {
+      real.states.push_back(line.substr(head.size(), at - head.size()) + " " + line.substr(at + tail.size()));
+    }
+  }
+  std::istringstream ran(read_file(runs));
+  for (std::string line; std::getline(ran, line);) real.runs.push_back(line);
+
+  Seen sim;
+  {
+    const ZoneGuard zone("UTC0");  // the simulation sets the test's zone
+    TempDir dir;
+    write_file(dir.path() + "/v1.xml", c.xml());
+    write_file(dir.path() + "/v2.xml", grown.xml());
+    const std::string key = enviro_key(1);
+    TestFile test;
+    std::string fault;
+    ASSERT_TRUE(parse_test_file(dir.path() + "/t.test",
+                                "config v1.xml\nat 1 reply config.ports.port1.enviro.count.temp 0\nat 1 push " + key +
+                                    " 35\nat 2 config v2.xml\nat 2 hup\nat 3 restart\nat 30 push " + key + " 20\n",
+                                &test, &fault))
+        << fault;
+    std::vector<Record> records;
+    ASSERT_TRUE(simulate(test, &records, &fault)) << fault;
+    for (const Record& r : records) {
+      if (r.kind == RecordKind::kState && r.ref == 1) sim.states.push_back(std::to_string(r.rule) + " " + r.text);
+      if (r.kind == RecordKind::kRun) sim.runs.push_back(r.args.empty() ? "" : r.args[0]);
+    }
+  }
+  EXPECT_EQ(real.states, sim.states);
+  EXPECT_EQ(real.runs, sim.runs);
   expect_clean_end(box);
 }
 

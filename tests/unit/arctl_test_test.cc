@@ -18,7 +18,8 @@ std::string fault_of(const std::string& lines, TestFile* test = nullptr) {
 
 TEST(ArctlTestFile, FaultsNameTheirLine) {
   const struct { const char* lines; const char* fault; } cases[] = {
-      {"at 0 push k v\nconfig d.xml\n", "t.test:3: config given twice (first on line 1)"},
+      {"at 0 push k v\nconfig d.xml\n",
+       "t.test:3: config given twice (first on line 1): a file read later is a step, at T config PATH"},
       {"clock 2027-02-29 00:00:00\n", "t.test:2: clock needs YYYY-MM-DD HH:MM:SS [ZONE], a date and time that exist"},
       {"clock 2027-01-04 00:00:00 Europe/Berlinn\n",
        "t.test:2: \"Europe/Berlinn\" is no zone of the tz database (such as Europe/Berlin)"},
@@ -33,9 +34,22 @@ TEST(ArctlTestFile, FaultsNameTheirLine) {
       {"program /bin/x exits 0\nprogram /bin/x exits 1\n", "t.test:3: /bin/x is given on line 2 already"},
       {"at -1 hup\n", "t.test:2: \"-1\" is no time: seconds such as 30 or 1.5, or with s, m or h, or a window A..B"},
       {"at 9..8 expect log x\n", "t.test:2: the window 9..8 ends before it starts"},
-      {"at 2m hup\nat 90 hup\n", "t.test:3: at 90 comes before line 2's at 2m: steps go in time order"},
-      {"at 5..10 push k v\n", "t.test:2: a window is for expect lines: a push happens at one time"},
-      {"at 0 poke k v\n", "t.test:2: \"poke\" is no step (push, reply, command, hup or expect)"},
+      {"at 2m hup\nat 90 hup\n",
+       "t.test:3: at 90 comes before line 2's at 2m: steps other than expect lines go in time order"},
+      {"at 13 push k v\nat 12..15 expect log x\nat 10 expect log y\nat 0..30 every 15 push k 1 2 3\n",
+       "t.test:5: at 0..30 comes before line 2's at 13: steps other than expect lines go in time order"},
+      {"at 5..10 push k v\n", "t.test:2: a window is for expect lines and series (at A..B every S push KEY VALUE...): "
+                               "a push happens at one time"},
+      {"at 0 every 5 push k 1\n", "t.test:2: every needs a window: at A..B every S push KEY VALUE..."},
+      {"at 0..10 every 0 push k 1\n", "t.test:2: every needs a time above 0, such as 5 or 0.5"},
+      {"at 0..10 every 5 reply k 1\n", "t.test:2: a series is of pushes: at A..B every S push KEY VALUE..."},
+      {"at 0..10 every 5 push k 1 '2 3'\n", "t.test:2: at 0..10 every 5 makes 3 pushes, the line gives 2 values"},
+      {"at 1 config\n", "t.test:2: config needs a PATH"},
+      {"at 1 restart now\n", "t.test:2: restart takes nothing after it"},
+      {"at 20..30 expect log x\nat 25 end\n", "t.test:3: the end at 25 comes before line 2's at 20..30"},
+      {"at 25 end\nat 20..26 expect log x\n", "t.test:3: at 20..26 is after the end, line 2's at 25"},
+      {"at 25 end\nat 25 end\n", "t.test:3: end given twice (first on line 2)"},
+      {"at 0 poke k v\n", "t.test:2: \"poke\" is no step (push, reply, command, config, hup, restart, end or expect)"},
       {"at 0 expect state r 1 Triged\n",
        "t.test:2: \"Triged\" is no state (Normal, Triggered, Resolving, Timeout or Disabled)"},
       {"at 0 expect value r 0 x\n", "t.test:2: expect value needs RULE REF TEXT, REF a reference's number from 1"},
@@ -71,7 +85,8 @@ TEST(ArctlTestFile, TimesWordsAndSteps) {
   ASSERT_EQ(fault_of("hostname lab1\nprogram /bin/x exits 3 after 1m\n"
                      "at 0 push config.ports.port1.enviro.temp  31.5\n"
                      "at 25..35 expect run /bin/x \"a \\\"b\\\" $c\" 'd'\\''e' f\\ g '' # h\n"
-                     "at 25..35 expect env SUBJECT=x=y \n",
+                     "at 25..35 expect env SUBJECT=x=y \n"
+                     "at 1..2 every 0.5 push k 30 '31 5' 32\nat 2 config r2.xml\nat 40 end\n",
                      &test),
             "");
   EXPECT_EQ(test.config, "c.xml");
@@ -79,7 +94,13 @@ TEST(ArctlTestFile, TimesWordsAndSteps) {
   ASSERT_EQ(test.programs.size(), 1u);
   EXPECT_EQ(test.programs[0].status, 3);
   EXPECT_EQ(test.programs[0].after, 60000);
-  ASSERT_EQ(test.steps.size(), 2u);
+  ASSERT_EQ(test.steps.size(), 7u);
+  EXPECT_EQ(test.last(), 40000);
+  for (size_t i = 2; i < 5; ++i) {  // one push per value of the series
+    EXPECT_EQ(test.steps[i].from, 1000 + 500 * int64_t(i - 2));
+    EXPECT_EQ(test.steps[i].text, (std::vector<std::string>{"30", "31 5", "32"}[i - 2]));
+  }
+  EXPECT_EQ(test.steps[5].kind, StepKind::kConfig);
   EXPECT_EQ(test.steps[0].text, " 31.5");  // the rest of the line, as it is
   const Step& run = test.steps[1];
   EXPECT_EQ(run.from, 25000);
@@ -164,9 +185,12 @@ TEST(ArctlTestReport, EachKindOfMismatch) {
         "t.test:4: at 12: rule 1 ref 2 has no state, expected Normal", "t.test: at 12: unexpected run /bin/a x",
         "t.test: at 12.5: unexpected run /bin/b", "t.test:5: at 13: value of rack4 ref 1 is \"36\", expected \"35\""}},
       {"at 12 expect run /bin/a x\nat 12 expect run /bin/b\nat 30 expect sms +15551234567 too cold\n"
-       "at 30 expect sms +15550000000 hi\nat 30 expect log done\n",
-       {"t.test:4: at 30: expected sms +15551234567 \"too cold\", sent \"too hot\"",
-        "t.test:5: at 30: expected sms +15550000000 \"hi\", none sent", "t.test:6: at 30: expected log \"done\", not logged"}},
+       "at 30 expect sms +15550000000 hi\nat 30 expect log done\nat 16 expect log AR: name=rack4, state=triggered\n",
+       {"t.test:7: at 16: expected log \"AR: name=rack4, state=triggered\", not logged; logged around it: at 12 "
+        "\"AR: name=rack4, state=Triggered\"",
+        "t.test:4: at 30: expected sms +15551234567 \"too cold\", sent \"too hot\"",
+        "t.test:5: at 30: expected sms +15550000000 \"hi\", none sent",
+        "t.test:6: at 30: expected log \"done\", not logged; nothing logged from 25 to 35"}},
   };
   for (const auto& k : cases) {
     TestFile test;
@@ -178,22 +202,36 @@ TEST(ArctlTestReport, EachKindOfMismatch) {
 }
 
 TEST(ArctlTestReport, TheTraceReadsBackAsATestThatPasses) {
-  std::vector<Record> records = {published(0, RecordKind::kState, "Triggered"), published(0, RecordKind::kValue, "3 6"),
-                                 run(1500, "/bin/a", {"it's", "x y"}, {"TOADDR=a b"}), sms(2000, "+1555", "hot  now")};
+  TestFile head;
+  ASSERT_EQ(fault_of("program /bin/a exits 3 after 1.5\nclock 2027-03-28 01:59:00 Europe/Berlin\n", &head), "");
+  const auto input = [](int64_t ms, RecordKind kind, const std::string& key, const std::string& text) {
+    return Record{ms, kind, 0, "", 0, key, text, "", {}, {}, 0};
+  };
+  std::vector<Record> records = {published(0, RecordKind::kState, "Resolving"),
+                                 published(0, RecordKind::kState, "Triggered"),
+                                 published(0, RecordKind::kValue, "3 6"), input(0, RecordKind::kReply, "k", "0"),
+                                 run(1500, "/bin/a", {"it's", "x y"}, {"TOADDR=a b"}), sms(2000, "+1555", "hot  now"),
+                                 input(3000, RecordKind::kConfig, "", "d.xml"), input(3000, RecordKind::kHup, "", "-"),
+                                 input(3500, RecordKind::kRestart, "", "")};
   std::ostringstream trace;
-  print_trace(records, trace);
+  print_trace(head, records, trace);
   EXPECT_EQ(trace.str(),
-            "at 0 expect state rack4 1 Triggered\nat 0 expect value rack4 1 3 6\n"
-            "at 1.5 expect run /bin/a 'it'\\''s' 'x y'\nat 1.5 expect env TOADDR=a b\nat 2 expect sms +1555 hot  now\n");
+            "config c.xml\nclock 2027-03-28 01:59:00 Europe/Berlin\nhostname appliance\n"
+            "program /bin/a exits 3 after 1.5\n# at 0 passed state rack4 1 Resolving\n"
+            "at 0 expect state rack4 1 Triggered\nat 0 expect value rack4 1 3 6\nat 0 reply k 0\n"
+            "at 1.5 expect run /bin/a 'it'\\''s' 'x y'\nat 1.5 expect env TOADDR=a b\nat 2 expect sms +1555 hot  now\n"
+            "at 3 config d.xml\nat 3 hup\n# at 3 reloaded: -\nat 3.5 restart\nat 3.5 end\n");
   TestFile test;
-  ASSERT_EQ(fault_of(trace.str(), &test), "");
+  std::string fault;
+  ASSERT_TRUE(parse_test_file("t.test", trace.str(), &test, &fault)) << fault;
   EXPECT_TRUE(compare_run(test, records).empty());
 }
 
 }  // namespace
 
-// The engine under the test's clock: an unanswered get costs 2 s, the limit holds a delayed action behind
-// a program until its time-out, a reload of the same file keeps every state, a window follows a daylight-saving change.
+// The engine under the test's clock: an unanswered get costs 2 s and holds up the tick, which the next ones follow as
+// the daemon's do; the limit holds a delayed action behind a program until its time-out, a reload of the same file
+// keeps every state, a window follows a daylight-saving change, an end line makes runs up to it strict.
 TEST(ArctlTestSimulation, TheEngineRunsOnTheTestsClock) {
   const ZoneGuard zone("UTC0");
   e2e::TempDir dir;
@@ -214,6 +252,10 @@ TEST(ArctlTestSimulation, TheEngineRunsOnTheTestsClock) {
        0, "PASS t.test\n1 test: 1 passed, 0 failed\n"},
       {"at 1 push config.ports.port1.enviro.temp 31\nat 8 expect run /bin/a 31\n", 1,
        "FAIL t.test\nt.test:5: at 8: expected run /bin/a 31, nothing ran\n1 test: 0 passed, 1 failed\n"},
+      {"at 1 push config.ports.port1.enviro.temp 31\nat 20 end\n", 1,
+       "FAIL t.test\nt.test: at 10: unexpected run /bin/a 31\n1 test: 0 passed, 1 failed\n"},
+      {"at 4.5 push config.ports.port1.enviro.temp 31\nat 11.5 expect run /bin/a 31\n", 0,
+       "PASS t.test\n1 test: 1 passed, 0 failed\n"},
       {"at 0 expect state rule4 1 Normal\n", 2, "1 test: 0 passed, 0 failed, 1 could not be read\n"},
       {"at 0 expect state 1 2 Normal\n", 2, "1 test: 0 passed, 0 failed, 1 could not be read\n"},
   };
@@ -281,4 +323,40 @@ TEST(ArctlTestSimulation, ABurstOfFailedLoginsAlertsOnce) {
     std::ostringstream out, err;
     EXPECT_EQ(arctl_main({"test", dir.path() + "/t.test"}, out, err), status) << out.str() << err.str();
   }
+}
+
+// A reload that keeps rule1 keeps its state and its delayed action; one that rebuilds rule2 starts it afresh. A
+// restart ends the running program unseen (not run again), queues again what waited, publishes the kept state and
+// runs the delayed action at the new process's tick. The trace of it all reads back as a test that passes.
+TEST(ArctlTestSimulation, AReloadAndARestartKeepWhatTheDaemonKeeps) {
+  e2e::TempDir dir;
+  ConfigBuilder c = enviro_rules(2).set("config.autoresponse.concurrent_actions", 1);
+  const struct { int rule, k; const char *name, *script; int delay; } actions[] = {
+      {1, 1, "hold", "/bin/slow", 0}, {1, 2, "later", "/bin/a", 30}, {2, 1, "two", "/bin/b", 0}};
+  for (const auto& a : actions) {
+    add_action(c.set(rule_path(a.rule) + ".trigger_actions.total", a.k), a.rule, "trigger_actions", a.k, a.name,
+               "custom", a.delay);
+    e2e::set_all(c, rule_path(a.rule) + ".trigger_actions.action" + std::to_string(a.k) + ".custom.",
+                 std::string("script=") + a.script + ";args.total=1;args.arg1=$AR_VAL");
+  }
+  e2e::write_file(dir.path() + "/v1.xml", c.xml());
+  e2e::write_file(dir.path() + "/v2.xml", c.set(rule_path(2) + ".enviro.trigger_val", 40).xml());
+  const std::string file = dir.path() + "/t.test", again = dir.path() + "/trace.test";
+  e2e::write_file(file,
+                  "config v1.xml\nprogram /bin/slow exits 0 after 1h\n"
+                  "at 1.5 reply config.ports.port1.enviro.count.temp 0\nat 1.5 push config.ports.port1.enviro.temp 31\n"
+                  "at 1.5 reply config.ports.port2.enviro.count.temp 0\nat 1.5 push config.ports.port2.enviro.temp 45\n"
+                  "at 1.5 expect run /bin/slow 31\n"
+                  "at 10 config v2.xml\nat 10 hup\n"
+                  "at 10 expect state rule1 1 Triggered\nat 10 expect state rule2 1 Normal\n"
+                  "at 22 restart\nat 22 expect state rule1 1 Triggered\nat 22 expect run /bin/b 45\n"
+                  "at 22 expect log Action hold for AR rule1 was running when the daemon stopped: not run again\n"
+                  "at 32 expect run /bin/a 31\nat 40 push config.ports.port1.enviro.temp 20\n"
+                  "at 40 expect state rule1 1 Normal\nat 1h end\n");
+  std::ostringstream out, err, trace;
+  EXPECT_EQ(arctl_main({"test", file}, out, err), 0) << out.str() << err.str();
+  ASSERT_EQ(arctl_main({"test", "--trace", file}, trace, err), 0) << err.str();
+  e2e::write_file(again, trace.str());
+  std::ostringstream out2;
+  EXPECT_EQ(arctl_main({"test", again}, out2, err), 0) << out2.str() << trace.str();
 }

@@ -39,6 +39,9 @@ constexpr int64_t kTickMs = kTickSeconds * 1000;
 constexpr pid_t kFirstPid = 1000;
 
 constexpr char kRulePrefix[] = "config.autoresponse.autoresponse";
+// What the daemon keeps in infod for a restart (engine/kept_record.h,
+// actions/queue_record.h): held as infod holds it, and out of the trace.
+constexpr char kKeptPrefix[] = "config.autoresponse.daemon.kept.";
 
 // Everything the simulated daemon did, and the simulated time it did it at.
 struct Run {
@@ -65,14 +68,17 @@ class SimClock final : public Clock {
   Run& run_;
 };
 
-// infod: states, current values and log lines are recorded as such, any
-// other push as what it is.
+// infod: states, current values and log lines are recorded as such, the
+// kept records held for the next start, any other push recorded as what it
+// is.
 class RecordingPublisher final : public Publisher {
  public:
   // Rules are named as the load in force (config) names them.
   RecordingPublisher(Run& run, const std::unique_ptr<LoadedConfig>& config) : run_(run), config_(config) {}
   int push(const char* key, int number, const char* value) override {
-    if (strcmp(key, kLogKey) == 0) {
+    if (strncmp(key, kKeptPrefix, sizeof kKeptPrefix - 1) == 0) {
+      kept_[key] = value;
+    } else if (strcmp(key, kLogKey) == 0) {
       run_.add(RecordKind::kLog).text = value;
     } else {
       Record& r = run_.add(RecordKind::kPush);
@@ -101,6 +107,12 @@ class RecordingPublisher final : public Publisher {
   int unsubscribe(const char* /*key*/) override { return 0; }
   bool stopped() const override { return false; }
 
+  // What infod holds under key of what the daemon kept.
+  std::optional<std::string> held(const std::string& key) const {
+    const auto it = kept_.find(key);
+    return it == kept_.end() ? std::nullopt : std::optional<std::string>(it->second);
+  }
+
  private:
   // The load's rules are in the order of their numbers.
   std::string rule_name(int index) const {
@@ -114,6 +126,7 @@ class RecordingPublisher final : public Publisher {
 
   Run& run_;
   const std::unique_ptr<LoadedConfig>& config_;
+  std::map<std::string, std::string> kept_;
 };
 
 struct ProgramRun {
@@ -176,6 +189,13 @@ class RecordingSpawner final : public Spawner {
   // When the next child ends; -1 when none runs.
   int64_t next() const { return ends_.empty() ? -1 : ends_.front().ms; }
 
+  // The daemon that started the running children is gone: their ends
+  // reach no one.
+  void forget_running() {
+    for (const ChildEnd& end : ends_) children_[end.pid].ended = true;
+    ends_.clear();
+  }
+
  private:
   // Ends are kept in time order, those of the same time in the order they were decided.
   void end_at(int64_t ms, pid_t pid, int wait_status) {
@@ -233,7 +253,9 @@ void keep_log_line(int priority, const char* message, void* data) {
   run.add(RecordKind::kSyslog).text = message;
 }
 
-// The daemon, minus the process: what it runs and how it is wired.
+// The daemon, minus the process: what it runs and how it is wired. infod
+// (the publisher, the replies), the programs and the clock outlive a
+// restart; the queue, the engine and the load in force are the process's.
 class Simulator {
  public:
   Simulator(const TestFile& test, Run& run)
@@ -245,30 +267,45 @@ class Simulator {
         spawner_(run, test.programs),
         spool_(run),
         counter_(run),
-        queue_(publisher_, clock_, spawner_, paths_, spool_) {
-    queue_.set_hostname(test.hostname);
+        config_file_(test.config) {
+    for (const Step& s : test.steps) {
+      if (is_input(s)) inputs_.push_back(&s);
+    }
+    // A series is in order by its first push; pushes of the same time go
+    // in the file's order.
+    std::stable_sort(inputs_.begin(), inputs_.end(), [](const Step* a, const Step* b) { return a->from < b->from; });
+  }
+  ~Simulator() {
+    if (queue_ != nullptr) engine_release(engine_);
+  }
+
+  // A process of the daemon starts, as at time 0 and after a restart: a
+  // new queue and engine, the tick 5 s on, the configuration opened and
+  // started with what infod kept (src/daemon/reload.cc, start_config).
+  // False when the file cannot be opened: the process runs without rules.
+  bool start() {
+    queue_ = std::make_unique<ActionQueue>(publisher_, clock_, spawner_, paths_, spool_);
+    queue_->set_hostname(test_.hostname);
+    queue_->keep_records = true;
+    engine_ = Engine();
     engine_.publisher = &publisher_;
-    engine_.queue = &queue_;
+    engine_.queue = queue_.get();
     engine_.clock = &clock_;
     engine_.counter = &counter_;
-  }
-  ~Simulator() { engine_release(engine_); }
-
-  // The daemon's load at start and on SIGHUP: a file that cannot be opened
-  // leaves the running rules as they are.
-  bool load() {
-    xmldb_t* db = xmldb_open(test_.config.c_str());
+    engine_.keep_records = true;
+    next_tick_ = run_.now + kTickMs;
+    xmldb_t* db = xmldb_open(config_file_.c_str());
     if (db == nullptr) {
       ar_log(kLogFatal, "Could not open config database");
       return false;
     }
     run_.loading = true;
-    engine_load(engine_, &config_, db);
-    for (const AutoResponse& ar : config_->rules) rules_seen_[static_cast<int>(ar.index)].names.insert(ar.name);
-    for (const ArCheck& check : config_->checks) {
-      rules_seen_[static_cast<int>(check.conf.ar->index)].refs.insert(static_cast<int>(check.conf.ref_index));
-    }
+    std::unique_ptr<LoadedConfig> loaded = config_load(db);
+    std::vector<std::optional<std::string>> held;
+    for (const std::string& key : engine_kept_keys(*loaded)) held.push_back(publisher_.held(key));
+    engine_resume(engine_, &config_, std::move(loaded), held);
     run_.loading = false;
+    note_rules();
     return true;
   }
 
@@ -276,38 +313,39 @@ class Simulator {
   // the end of the last step's second.
   void drive() {
     const int64_t end = test_.last() / 1000 * 1000 + 999;
-    int64_t next_tick = kTickMs;
     size_t step = 0;
     while (true) {
       if (std::optional<ChildEnd> child = spawner_.due()) {
-        queue_.child_ended(child->pid, child->wait_status);
+        queue_->child_ended(child->pid, child->wait_status);
         continue;
       }
-      if (next_tick <= run_.now) {
+      if (next_tick_ <= run_.now) {
         const size_t before = run_.records.size();
+        const int64_t at = run_.now;
         engine_tick(engine_);
         if (run_.records.size() > before) {
           Record tick;
-          tick.ms = next_tick;
+          tick.ms = at;
           tick.kind = RecordKind::kTick;
           run_.records.insert(run_.records.begin() + static_cast<long>(before), tick);
         }
-        next_tick += kTickMs;
+        // The daemon arms its next tick as each one ends: one held up (by
+        // a get infod does not answer) moves the ticks after it.
+        next_tick_ = run_.now + kTickMs;
         continue;
       }
-      while (step < test_.steps.size() && is_expectation(test_.steps[step])) ++step;
-      if (step < test_.steps.size() && test_.steps[step].from <= run_.now) {
-        if (!take(test_.steps[step++])) return;
+      if (step < inputs_.size() && inputs_[step]->from <= run_.now) {
+        if (!take(*inputs_[step++])) return;
         continue;
       }
       // Ticks that cannot change anything are skipped: an idle stretch
       // costs nothing however long it is.
-      int64_t next = engine_tick_idle(engine_) ? end + 1 : next_tick;
+      int64_t next = engine_tick_idle(engine_) ? end + 1 : next_tick_;
       if (spawner_.next() >= 0 && spawner_.next() < next) next = spawner_.next();
-      if (step < test_.steps.size() && test_.steps[step].from < next) next = test_.steps[step].from;
+      if (step < inputs_.size() && inputs_[step]->from < next) next = inputs_[step]->from;
       if (next > end) return;
       run_.now = next;
-      if (next_tick < run_.now) next_tick = (run_.now + kTickMs - 1) / kTickMs * kTickMs;
+      if (next_tick_ < run_.now) next_tick_ += (run_.now - next_tick_ + kTickMs - 1) / kTickMs * kTickMs;
     }
   }
 
@@ -336,9 +374,41 @@ class Simulator {
     std::set<int> refs;
   };
 
-  static bool is_expectation(const Step& s) {
-    return s.kind != StepKind::kPush && s.kind != StepKind::kReply && s.kind != StepKind::kCommand &&
-           s.kind != StepKind::kHup;
+  // The names and references of the load in force, for the expect lines.
+  void note_rules() {
+    if (config_ == nullptr) return;
+    for (const AutoResponse& ar : config_->rules) rules_seen_[static_cast<int>(ar.index)].names.insert(ar.name);
+    for (const ArCheck& check : config_->checks) {
+      rules_seen_[static_cast<int>(check.conf.ar->index)].refs.insert(static_cast<int>(check.conf.ref_index));
+    }
+  }
+
+  // The daemon's load on SIGHUP: a file that cannot be opened leaves the
+  // running rules as they are. What it kept and changed goes with the hup.
+  void reload(size_t hup) {
+    xmldb_t* db = xmldb_open(config_file_.c_str());
+    if (db == nullptr) {
+      ar_log(kLogFatal, "Could not open config database");
+      return;
+    }
+    run_.loading = true;
+    const bool first = config_ == nullptr;
+    ReloadOutcome outcome;
+    engine_load(engine_, &config_, db, &outcome);
+    run_.loading = false;
+    run_.records[hup].text = first ? "-" : reload_outcome_text(outcome);
+    note_rules();
+  }
+
+  // The process ends as a killed one does: nothing more is sent, the
+  // running children's ends reach no one, and what the queue held is gone
+  // but for what infod kept of it. Then a new one starts.
+  void restart() {
+    engine_release(engine_);
+    queue_.reset();
+    config_.reset();
+    spawner_.forget_running();
+    start();
   }
 
   // One input step; false when the daemon would have ended there.
@@ -357,17 +427,31 @@ class Simulator {
         result = take_infod_message(engine_, &body[0]);
         break;
       }
-      case StepKind::kReply:
+      case StepKind::kReply: {
+        Record& r = run_.add(RecordKind::kReply);
+        r.key = s.key;
+        r.text = s.text;
         counter_.replies[s.key] = s.text;
         break;
+      }
       case StepKind::kCommand:
         run_.add(RecordKind::kCommand).text = s.text;
         result = control_handle(engine_, s.text.c_str());
         break;
-      case StepKind::kHup:
+      case StepKind::kConfig:
+        run_.add(RecordKind::kConfig).text = s.text;
+        config_file_ = s.key;
+        break;
+      case StepKind::kHup: {
+        const size_t hup = run_.records.size();
         run_.add(RecordKind::kHup);
         ar_log(kLogInfo, "SIGHUP - Reloading Config");
-        load();
+        reload(hup);
+        break;
+      }
+      case StepKind::kRestart:
+        run_.add(RecordKind::kRestart);
+        restart();
         break;
       default:
         break;
@@ -387,8 +471,12 @@ class Simulator {
   RecordingSpawner spawner_;
   RecordingSpool spool_;
   ReplyCounter counter_;
-  ActionQueue queue_;
+  std::unique_ptr<ActionQueue> queue_;
   Engine engine_;
+  // The file the next load reads.
+  std::string config_file_;
+  std::vector<const Step*> inputs_;
+  int64_t next_tick_ = kTickMs;
   std::map<int, Rule> rules_seen_;
 };
 
@@ -409,7 +497,7 @@ bool simulate(const TestFile& test, std::vector<Record>* records, std::string* f
   if (!start_wall_clock(test, &run.wall0, fault)) return false;
   const LogCapture capture(run);
   Simulator daemon(test, run);
-  if (!daemon.load()) {
+  if (!daemon.start()) {
     *fault = test.file + ":" + std::to_string(test.config_line) + ": " + test.config +
              " cannot be opened as a configuration";
     return false;

@@ -11,7 +11,9 @@
 #include "arctl/test_report.h"
 
 // Runs test's configuration through its steps up to the end of the last
-// step's second and fills *records in time order. False with *fault as
-// "FILE:LINE: what" when the configuration cannot be read, or a step names
-// a rule or reference it does not have.
+// step's second (or the end line's) and fills *records in time order. A
+// restart step ends the simulated process as a kill does and starts
+// another with what it kept in infod, as the daemon starts. False with
+// *fault as "FILE:LINE: what" when the configuration cannot be read at
+// time 0, or a step names a rule or reference no load has.
 bool simulate(const TestFile& test, std::vector<Record>* records, std::string* fault);

@@ -1,5 +1,6 @@
 // `arctl test FILE...`: rules tried under simulated time, against what
-// each test file expects; `arctl test --trace FILE`: the simulated run.
+// each test file expects; `arctl test --trace FILE`: the simulated run, as
+// a test.
 #include "arctl/arctl.h"
 #include "arctl/simulate.h"
 #include "arctl/test_file.h"
@@ -25,7 +26,7 @@ int run_test(Invocation& inv) {
     TestFile test;
     std::vector<Record> records;
     if (simulate_file(inv.words[0], &test, &records, inv.err) == Verdict::kUnreadable) return 2;
-    print_trace(records, inv.out);
+    print_trace(test, records, inv.out);
     return 0;
   }
   size_t passed = 0, failed = 0, unreadable = 0;
@@ -55,12 +56,13 @@ const Command kTestCommand = {
     "[--trace] FILE...",
     "try the rules under simulated time",
     "Runs the configuration a test file names through the file's steps\n"
-    "(updates from infod, control commands, reloads) under a simulated clock,\n"
-    "with the daemon's own loader, checks, engine and action queue; nothing is\n"
-    "started, written or sent. Prints PASS FILE, or FAIL FILE and one line per\n"
-    "mismatch, for each file, then a summary. Every program started and every\n"
-    "SMS written up to the last step must be expected. With --trace, prints\n"
-    "the whole simulated run of one FILE as test lines to copy from.\n"
+    "(updates from infod, control commands, reloads, restarts) under a\n"
+    "simulated clock, with the daemon's own loader, checks, engine and action\n"
+    "queue; nothing is started, written or sent. Prints PASS FILE, or FAIL\n"
+    "FILE and one line per mismatch, for each file, then a summary. Every\n"
+    "program started and every SMS written up to the last step (or the end\n"
+    "line) must be expected. With --trace, prints the whole simulated run of\n"
+    "one FILE as a test that runs as it stands, to copy lines from.\n"
     "See arctl(8) for the lines of a test file.\n"
     "\n"
     "Exit status: 0 every test passed, 1 a test failed, 2 a test file or its\n"

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -119,7 +120,15 @@ class Reader {
   }
   bool setting(const std::string& word, const std::string& text, size_t pos);
   bool step(const std::string& text, size_t pos);
+  bool input(std::string verb, bool window, Step* s, const std::string& text, size_t pos);
   bool expectation(Step* s, const std::string& text, size_t pos);
+
+  // A step's line and time, for the faults that name another step.
+  struct Mark {
+    int line = 0;
+    int64_t ms = -1;
+    std::string when;
+  };
 
   const std::string& file_;
   TestFile* test_;
@@ -128,6 +137,9 @@ class Reader {
   bool clock_seen_ = false;
   bool hostname_seen_ = false;
   int last_run_ = -1;  // the step index of the latest expect run
+  Mark input_;   // the latest input, by its (first) time
+  Mark latest_;  // the step that reaches latest
+  Mark end_;     // the end line
 };
 
 bool Reader::line(int number, const std::string& text) {
@@ -141,12 +153,16 @@ bool Reader::line(int number, const std::string& text) {
 
 bool Reader::setting(const std::string& word, const std::string& text, size_t pos) {
   if (word == "config") {
-    if (test_->config_line != 0) return fail("config given twice (first on line " + std::to_string(test_->config_line) + ")");
+    if (test_->config_line != 0) {
+      return fail("config given twice (first on line " + std::to_string(test_->config_line) + ")" +
+                  (test_->steps.empty() ? "" : ": a file read later is a step, at T config PATH"));
+    }
     if (!test_->steps.empty()) return fail("config must come before the first step");
     const size_t start = text.find_first_not_of(kBlanks, pos);
     const std::string path = start == std::string::npos ? std::string() : text.substr(start);
     if (path.empty()) return fail("config needs a PATH");
     test_->config = path[0] == '/' ? path : folder_of(file_) + path;
+    test_->config_written = path;
     test_->config_line = line_;
     return true;
   }
@@ -209,29 +225,90 @@ bool Reader::step(const std::string& text, size_t pos) {
   if (!window) s.until = s.from;
   if (s.until < s.from) return fail("the window " + s.when + " ends before it starts");
   if (s.until > kLastStepTime) return fail("at " + s.when + " is later than 10000h, the last time a test may reach");
-  if (!test_->steps.empty() && s.from < test_->steps.back().from) {
-    return fail("at " + s.when + " comes before line " + std::to_string(test_->steps.back().line) +
-                "'s at " + test_->steps.back().when + ": steps go in time order");
+  if (end_.line != 0 && s.until > end_.ms) {
+    return fail("at " + s.when + " is after the end, line " + std::to_string(end_.line) + "'s at " + end_.when);
   }
   const std::string verb = next_word(text, &pos);
-  if (verb == "expect") return expectation(&s, text, pos);
-  if (window) return fail("a window is for expect lines: a " + verb + " happens at one time");
-  if (verb == "push" || verb == "reply") {
-    s.kind = verb == "push" ? StepKind::kPush : StepKind::kReply;
-    s.key = next_word(text, &pos);
-    if (s.key.empty()) return fail(verb + " needs a KEY and a VALUE");
-    s.text = rest_of_line(text, pos);
-  } else if (verb == "command") {
-    s.kind = StepKind::kCommand;
-    s.text = rest_of_line(text, pos);
-    if (s.text.empty()) return fail("command needs a TEXT");
-  } else if (verb == "hup") {
-    s.kind = StepKind::kHup;
-    if (!next_word(text, &pos).empty()) return fail("hup takes nothing after it");
-  } else {
-    return fail("\"" + verb + "\" is no step (push, reply, command, hup or expect)");
+  const bool done = verb == "expect" ? expectation(&s, text, pos) : input(verb, window, &s, text, pos);
+  if (done && s.until > latest_.ms) latest_ = {s.line, s.until, s.when};
+  return done;
+}
+
+bool Reader::input(std::string verb, bool window, Step* s, const std::string& text, size_t pos) {
+  int64_t every = 0;
+  if (verb == "every") {
+    if (!window) return fail("every needs a window: at A..B every S push KEY VALUE...");
+    if (!parse_test_time(next_word(text, &pos), &every) || every == 0) {
+      return fail("every needs a time above 0, such as 5 or 0.5");
+    }
+    verb = next_word(text, &pos);
+    if (verb != "push") return fail("a series is of pushes: at A..B every S push KEY VALUE...");
+  } else if (window) {
+    return fail("a window is for expect lines and series (at A..B every S push KEY VALUE...): " +
+                std::string(verb == "end" ? "an " : "a ") + verb + " happens at one time");
   }
-  test_->steps.push_back(s);
+  if (verb == "end") {
+    if (end_.line != 0) return fail("end given twice (first on line " + std::to_string(end_.line) + ")");
+    if (!next_word(text, &pos).empty()) return fail("end takes nothing after it");
+    if (latest_.ms > s->until) {
+      return fail("the end at " + s->when + " comes before line " + std::to_string(latest_.line) + "'s at " +
+                  latest_.when);
+    }
+    s->kind = StepKind::kEnd;
+    end_ = {s->line, s->until, s->when};
+    test_->steps.push_back(*s);
+    return true;
+  }
+  // Only what the daemon gets must be in order: an expectation is judged
+  // by its time wherever it stands.
+  if (s->from < input_.ms) {
+    return fail("at " + s->when + " comes before line " + std::to_string(input_.line) + "'s at " + input_.when +
+                ": steps other than expect lines go in time order");
+  }
+  if (verb == "push" || verb == "reply") {
+    s->kind = verb == "push" ? StepKind::kPush : StepKind::kReply;
+    s->key = next_word(text, &pos);
+    if (s->key.empty()) return fail(verb + " needs a KEY and a VALUE");
+    s->text = rest_of_line(text, pos);
+  } else if (verb == "command") {
+    s->kind = StepKind::kCommand;
+    s->text = rest_of_line(text, pos);
+    if (s->text.empty()) return fail("command needs a TEXT");
+  } else if (verb == "hup" || verb == "restart") {
+    s->kind = verb == "hup" ? StepKind::kHup : StepKind::kRestart;
+    if (!next_word(text, &pos).empty()) return fail(verb + " takes nothing after it");
+  } else if (verb == "config") {
+    s->kind = StepKind::kConfig;
+    const size_t start = text.find_first_not_of(kBlanks, pos);
+    s->text = start == std::string::npos ? std::string() : text.substr(start);
+    if (s->text.empty()) return fail("config needs a PATH");
+    s->key = s->text[0] == '/' ? s->text : folder_of(file_) + s->text;
+  } else {
+    return fail("\"" + verb + "\" is no step (push, reply, command, config, hup, restart, end or expect)");
+  }
+  input_ = {s->line, s->from, s->when};
+  if (every == 0) {
+    test_->steps.push_back(*s);
+    return true;
+  }
+  // A series: one push per value, every S from A on, the last at B at the
+  // latest.
+  std::vector<std::string> values;
+  std::string problem;
+  if (!split_words(s->text, &values, &problem)) return fail(problem);
+  const int64_t pushes = (s->until - s->from) / every + 1;
+  if (static_cast<int64_t>(values.size()) != pushes) {
+    return fail("at " + s->when + " every " + format_test_time(every) + " makes " + std::to_string(pushes) +
+                " pushes, the line gives " + std::to_string(values.size()) +
+                (values.size() == 1 ? " value" : " values"));
+  }
+  for (size_t i = 0; i < values.size(); ++i) {
+    Step push = *s;
+    push.from = push.until = s->from + static_cast<int64_t>(i) * every;
+    push.when = format_test_time(push.from);
+    push.text = values[i];
+    test_->steps.push_back(push);
+  }
   return true;
 }
 
@@ -297,6 +374,26 @@ bool Reader::finish(int lines) {
 }
 
 }  // namespace
+
+int64_t TestFile::last() const {
+  int64_t last = 0;
+  for (const Step& s : steps) last = std::max(last, s.until);
+  return last;
+}
+
+bool is_input(const Step& step) {
+  switch (step.kind) {
+    case StepKind::kPush:
+    case StepKind::kReply:
+    case StepKind::kCommand:
+    case StepKind::kHup:
+    case StepKind::kConfig:
+    case StepKind::kRestart:
+      return true;
+    default:
+      return false;
+  }
+}
 
 bool parse_test_time(const std::string& text, int64_t* ms) {
   std::string number = text;

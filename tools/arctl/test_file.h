@@ -14,6 +14,9 @@ enum class StepKind {
   kReply,        // at T reply KEY VALUE
   kCommand,      // at T command TEXT
   kHup,          // at T hup
+  kConfig,       // at T config PATH: the file the next hup or restart reads
+  kRestart,      // at T restart
+  kEnd,          // at T end: the test runs to T's second whatever its last step
   kExpectState,  // at T expect state RULE REF STATE
   kExpectValue,  // at T expect value RULE REF TEXT
   kExpectRun,    // at T expect run PROGRAM [ARG...], with its env lines
@@ -36,9 +39,9 @@ struct Step {
   int64_t from = 0;
   int64_t until = 0;
   std::string when;  // the time as written, for messages
-  std::string key;   // push and reply: the key; expect state/value: RULE; expect sms: NUMBER
+  std::string key;   // push and reply: the key; expect state/value: RULE; expect sms: NUMBER; config: PATH as read
   int ref = 0;       // expect state/value: REF
-  std::string text;  // the rest: value, command, state, current value, message or log line
+  std::string text;  // the rest: value, command, state, current value, message, log line or config PATH as written
   std::vector<std::string> words;    // expect run: the program and its arguments
   std::vector<EnvExpectation> env;   // expect run: its env lines
 };
@@ -54,6 +57,7 @@ struct ProgramEnd {
 struct TestFile {
   std::string file;     // as given on the command line
   std::string config;   // the configuration, relative to the test file's folder already
+  std::string config_written;  // and as the file writes it
   int config_line = 0;
   // The wall clock at time 0, as written, and its zone.
   std::string clock = "2027-01-04 00:00:00";
@@ -61,11 +65,19 @@ struct TestFile {
   int clock_line = 0;
   std::string hostname = "appliance";
   std::vector<ProgramEnd> programs;
-  std::vector<Step> steps;  // in the file's order, which is time order
+  // In the file's order, a series as its pushes. The inputs (push, reply,
+  // command, config, hup, restart) are in time order, a series by its
+  // first push; expectations may stand anywhere.
+  std::vector<Step> steps;
 
-  // Milliseconds from the start to the last step's time (its window's end).
-  int64_t last() const { return steps.empty() ? 0 : steps.back().until; }
+  // Milliseconds from the start to the latest time of a step (a window's
+  // end, an end line).
+  int64_t last() const;
 };
+
+// Whether the step is something the daemon gets (an input) rather than an
+// expectation or the end.
+bool is_input(const Step& step);
 
 // The latest time a step may have, in milliseconds: 10000h, some 14 months. A
 // stretch with a disable schedule or a repeating rule is simulated tick by

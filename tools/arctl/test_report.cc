@@ -13,6 +13,11 @@ namespace {
 
 int64_t second_of(int64_t ms) { return ms / 1000; }
 
+// Seconds either side of an expect log line's time whose lines a mismatch
+// shows (a tick's period), and how many of them at most.
+constexpr int64_t kAroundSeconds = 5;
+constexpr size_t kShownAround = 5;
+
 std::string when(const Step& step) {
   return step.from == step.until ? format_test_time(step.from)
                                  : format_test_time(step.from) + ".." + format_test_time(step.until);
@@ -186,11 +191,40 @@ class Judge {
 
   void expect_log(const Step& step) {
     const size_t i = find(step, RecordKind::kLog, true, step.text);
-    if (i < records_.size()) {
-      mark_taken(i);
-    } else {
-      add(step, step.line, "expected log " + quoted(step.text) + ", not logged");
+    if (i < records_.size()) return mark_taken(i);
+    add(step, step.line, "expected log " + quoted(step.text) + ", not logged; " + logged_around(step));
+  }
+
+  // The log lines of the step's time and a tick either side, the nearest
+  // few of them, for a line that was not logged: a typo or a time a tick
+  // off shows at once.
+  std::string logged_around(const Step& step) const {
+    const int64_t from = second_of(step.from) - kAroundSeconds, until = second_of(step.until) + kAroundSeconds;
+    std::vector<size_t> near;
+    // Records are in time order.
+    const auto first = std::lower_bound(records_.begin(), records_.end(), from * 1000,
+                                        [](const Record& r, int64_t ms) { return r.ms < ms; });
+    for (auto r = first; r != records_.end() && second_of(r->ms) <= until; ++r) {
+      if (r->kind == RecordKind::kLog) near.push_back(static_cast<size_t>(r - records_.begin()));
     }
+    if (near.empty()) {
+      return "nothing logged from " + format_test_time(std::max<int64_t>(from, 0) * 1000) + " to " +
+             format_test_time(until * 1000);
+    }
+    const auto distance = [&](size_t i) {
+      const int64_t ms = records_[i].ms;
+      return ms < step.from ? step.from - ms : ms > step.until ? ms - step.until : 0;
+    };
+    std::stable_sort(near.begin(), near.end(), [&](size_t a, size_t b) { return distance(a) < distance(b); });
+    const size_t more = near.size() > kShownAround ? near.size() - kShownAround : 0;
+    near.resize(near.size() - more);
+    std::sort(near.begin(), near.end());
+    std::string text = "logged around it:";
+    for (size_t i : near) {
+      text += (i == near.front() ? " at " : ", at ") + format_test_time(records_[i].ms) + " " + quoted(records_[i].text);
+    }
+    if (more > 0) text += " and " + std::to_string(more) + " more";
+    return text;
   }
 
   // A state or value: what it was at the step's start, and what it became
@@ -224,12 +258,14 @@ class Judge {
                              ", expected " + expected);
   }
 
-  // Every run and SMS up to the last step's second that no line took.
+  // Every run and SMS up to the last step's second (or the end's) that no
+  // line took.
   void unexpected() {
+    const int64_t last = second_of(test_.last());
     for (size_t i = 0; i < records_.size(); ++i) {
       const Record& r = records_[i];
       if (taken_[i] || (r.kind != RecordKind::kRun && r.kind != RecordKind::kSms)) continue;
-      if (second_of(r.ms) > second_of(test_.last())) break;
+      if (second_of(r.ms) > last) break;
       add(r.ms, 0, "at " + format_test_time(r.ms) + ": unexpected " + describe(r));
     }
   }
@@ -258,7 +294,14 @@ std::string mismatch_line(const TestFile& test, const Mismatch& m) {
   return test.file + (m.line > 0 ? ":" + std::to_string(m.line) : std::string()) + ": " + m.text;
 }
 
-void print_trace(const std::vector<Record>& records, std::ostream& out) {
+void print_trace(const TestFile& test, const std::vector<Record>& records, std::ostream& out) {
+  out << "config " << test.config_written << "\nclock " << test.clock << " " << test.zone << "\nhostname "
+      << test.hostname << "\n";
+  for (const ProgramEnd& p : test.programs) {
+    out << "program " << p.path << " exits " << p.status;
+    if (p.after != 0) out << " after " << format_test_time(p.after);
+    out << "\n";
+  }
   // A rule is named by its name where that is one word shared by no other
   // rule and no number, else by its number.
   std::map<std::string, std::set<int>> rules_named;
@@ -271,26 +314,49 @@ void print_trace(const std::vector<Record>& records, std::ostream& out) {
                         name.find_first_not_of("0123456789") != std::string::npos && rules_named[name].size() == 1;
     return (usable ? name : std::to_string(r.rule)) + " " + std::to_string(r.ref);
   };
-  for (const Record& r : records) {
+  // A state or value that another of the same reference replaced within
+  // the same millisecond is one no expect line can see: it is a comment.
+  std::vector<bool> passed(records.size(), false);
+  std::set<std::tuple<RecordKind, int, int>> later;
+  for (size_t i = records.size(); i-- > 0;) {
+    const Record& r = records[i];
+    if (i + 1 < records.size() && records[i + 1].ms != r.ms) later.clear();
+    if (r.kind == RecordKind::kState || r.kind == RecordKind::kValue) {
+      passed[i] = !later.insert({r.kind, r.rule, r.ref}).second;
+    }
+  }
+  int64_t last = test.last();
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Record& r = records[i];
+    last = std::max(last, r.ms);
     const std::string at = "at " + format_test_time(r.ms) + " ";
     switch (r.kind) {
       case RecordKind::kUpdate:
         out << at << "push " << r.key << " " << r.text << "\n";
         break;
+      case RecordKind::kReply:
+        out << at << "reply " << r.key << " " << r.text << "\n";
+        break;
       case RecordKind::kCommand:
         out << at << "command " << r.text << "\n";
         break;
+      case RecordKind::kConfig:
+        out << at << "config " << r.text << "\n";
+        break;
       case RecordKind::kHup:
         out << at << "hup\n";
+        if (!r.text.empty()) out << "# " << at << "reloaded: " << r.text << "\n";
+        break;
+      case RecordKind::kRestart:
+        out << at << "restart\n";
         break;
       case RecordKind::kTick:
         out << "# " << at << "tick\n";
         break;
       case RecordKind::kState:
-        out << at << "expect state " << rule(r) << " " << r.text << "\n";
-        break;
       case RecordKind::kValue:
-        out << at << "expect value " << rule(r) << " " << r.text << "\n";
+        out << (passed[i] ? "# " + at + "passed " : at + "expect ")
+            << (r.kind == RecordKind::kState ? "state " : "value ") << rule(r) << " " << r.text << "\n";
         break;
       case RecordKind::kLog:
         out << at << "expect log " << r.text << "\n";
@@ -313,4 +379,5 @@ void print_trace(const std::vector<Record>& records, std::ostream& out) {
         break;
     }
   }
+  out << "at " << format_test_time(last) << " end\n";
 }

@@ -11,8 +11,11 @@
 
 enum class RecordKind {
   kUpdate,   // infod sent key, text
+  kReply,    // infod answers gets of key with text from now on
   kCommand,  // a control command arrived: text
-  kHup,      // the configuration was read again
+  kConfig,   // the next load reads the file text (as the test writes it)
+  kHup,      // the configuration was read again; text: what it kept and changed
+  kRestart,  // the daemon was killed and started again
   kTick,     // the tick ran and changed something: what follows at its time is its doing
   kState,    // rule's reference ref entered the state text
   kValue,    // rule's reference ref published the current value text
@@ -51,15 +54,18 @@ struct Mismatch {
 // of test, in time order:
 // - runs and SMS are strict: each expect run or expect sms takes one that
 //   happened within its time (to the second), in the file's order within
-//   the same second; whatever happened up to the last step's second and
-//   was not expected is a mismatch too;
+//   the same second; whatever happened up to the last step's second (an
+//   end line's, if later) and was not expected is a mismatch too;
 // - a state or value is checked after everything at its time happened,
-//   within a window at any moment of it; a log line within its time.
+//   within a window at any moment of it; a log line within its time (one
+//   not logged shows the lines logged around it).
 std::vector<Mismatch> compare_run(const TestFile& test, const std::vector<Record>& records);
 
 // The mismatch as printed: "FILE:LINE: at T: what", "FILE: at T: what".
 std::string mismatch_line(const TestFile& test, const Mismatch& m);
 
-// Prints records as the lines of a test file that expects exactly them
-// (what is no step, such as ticks and ended programs, as comments).
-void print_trace(const std::vector<Record>& records, std::ostream& out);
+// Prints records of test as a test file that runs as it stands and expects
+// exactly them: test's settings, then the steps, ending where test does
+// (what is no step, such as ticks, ended programs and a state left within
+// the millisecond it was entered, as comments).
+void print_trace(const TestFile& test, const std::vector<Record>& records, std::ostream& out);
