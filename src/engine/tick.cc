@@ -65,6 +65,7 @@ bool waits_for_nothing(const ArCheck& check) {
 }  // namespace
 
 bool engine_tick_idle(const Engine& engine) {
+  if (!engine.silences.empty()) return false;  // each ends at a tick
   if (engine.checks != nullptr && !std::all_of(engine.checks->begin(), engine.checks->end(), waits_for_nothing)) {
     return false;
   }
