@@ -1,6 +1,12 @@
 // Control commands: texts written into infod's "config.autoresponse.command"
-// key that steer a running AutoResponse. The text is three comma-separated
-// fields: the rule's configuration path, who sent it, and the command.
+// key that steer a running AutoResponse. The text is comma-separated fields:
+// the rule's configuration path, who sent it, the command, and what the
+// command takes (cancel nothing; whatever follows is ignored):
+//   PATH,ORIGIN,cancel
+//   PATH,ORIGIN,silence,SECONDS,REF[,REASON]   (REF 0: every reference;
+//                                              REASON is the rest, commas too)
+//   PATH,ORIGIN,unsilence,REF                  (REF 0: every silence)
+// Leading commas and runs of commas count as one separator.
 #pragma once
 
 struct ArCheck;
@@ -8,7 +14,9 @@ struct Engine;
 
 struct ControlCommand {
   const char* verb;
-  int (*handler)(Engine& engine, ArCheck* check, const char* origin, const char* command);
+  // check is the rule's first reference; command the command's field as
+  // sent, args the text after it, as sent ("" for none).
+  int (*handler)(Engine& engine, ArCheck* check, const char* origin, const char* command, const char* args);
 };
 
 struct ControlTable {
@@ -24,7 +32,13 @@ extern const ControlTable kControlTable;
 int control_handle(Engine& engine, const char* text);
 
 // "cancel": sends a Triggered or Resolving reference into Timeout.
-int control_cancel(Engine& engine, ArCheck* check, const char* origin, const char* command);
+int control_cancel(Engine& engine, ArCheck* check, const char* origin, const char* command, const char* args);
+
+// "silence" and "unsilence" (engine/silence.h). A text that does not parse
+// is refused at priority 0, one the bounds refuse at 600, as
+// "Refused silence for AR PATH: WHY"; nothing changes then.
+int control_silence(Engine& engine, ArCheck* check, const char* origin, const char* command, const char* args);
+int control_unsilence(Engine& engine, ArCheck* check, const char* origin, const char* command, const char* args);
 
 // Pushes "Control Message from %s: %s -> %s" to the log key.
 int control_log(Engine& engine, const char* path, const char* origin, const char* command);

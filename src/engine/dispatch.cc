@@ -18,6 +18,7 @@
 #include "engine/kept.h"
 #include "engine/kept_record.h"
 #include "engine/router.h"
+#include "engine/silence.h"
 #include "engine/state.h"
 #include "engine/tick.h"
 #include "model/action.h"
@@ -253,6 +254,7 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   if (previous != nullptr) let_go(engine, *previous, config);
   take_limits(engine, config);
   adopt(engine, config, nullptr);
+  silences_follow_load(engine);
   // A raised limit has room for what waits now, not only after the next
   // child ends or the next action is queued.
   engine.queue->start_waiting();
@@ -264,6 +266,9 @@ void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::u
   engine_release(engine);
   *running = std::move(loaded);
   take_limits(engine, **running);
+  // Before the references resume: what fell due meanwhile is not queued
+  // while they are silenced.
+  silences_take_up(engine, (*running)->checks, kept);
   adopt(engine, **running, &kept);
   engine.queue->start_waiting();
   engine_write_kept(engine, &kept);

@@ -39,7 +39,9 @@ int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t 
 // ("Adding subscription: %s") and moved to Normal, or Disabled when its
 // rule's window is open. The load's limits go to the action queue (a
 // concurrency of 0 keeps the one in force; the time-out is the file's, 0
-// for none). Waiting actions then start up to the limit.
+// for none). Waiting actions then start up to the limit. Silences stay
+// with their rule's path; those of a rule or reference the load no longer
+// has end (engine/silence.h).
 // What a reload kept and started again, by the rules' names.
 struct ReloadOutcome {
   size_t unchanged = 0;
@@ -63,8 +65,9 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
 // record in kept (engine/kept.h) was written for this very rule resumes
 // its references: they publish the state kept instead of Normal, and what
 // fell due while the daemon was down is queued now, once (a repeat or the
-// end of a Timeout waits for the first tick). Only records that differ
-// from kept are written.
+// end of a Timeout waits for the first tick). The silences in the records
+// are taken up first, whatever configuration each was written for. Only
+// records that differ from kept are written.
 void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded,
                   const KeptTexts& kept);
 

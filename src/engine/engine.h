@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,16 @@ class TriggerCounter {
   virtual void save(const std::string& key, const std::string& text) = 0;
 };
 
+// A silence of a rule's references (ref 0: every one) until a time on the
+// monotonic clock: they are evaluated as usual, but no action of the rule
+// is queued (engine/silence.h).
+struct Silence {
+  uint32_t ref = 0;
+  int64_t until_ms = 0;
+  std::string origin;
+  std::string reason;
+};
+
 struct Engine {
   Publisher* publisher = nullptr;
   ActionQueue* queue = nullptr;
@@ -43,6 +54,10 @@ struct Engine {
   bool keep_records = false;
   uint64_t cms_fingerprint = 0;
   std::vector<ArCheck*> kept_dirty;
+  // The silences by rule path, at most one per reference (a silence of
+  // every reference counts as one on each). They belong to the path, not
+  // to the load: a reload that builds the rule again keeps them.
+  std::map<std::string, std::vector<Silence>> silences;
 };
 
 // Adds one to the counter under counter_key: the count runs 1 to

@@ -10,6 +10,7 @@
 #include "base/log.h"
 #include "engine/engine.h"
 #include "engine/kept_record.h"
+#include "engine/silence.h"
 #include "model/action.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -102,6 +103,7 @@ KeptRule kept_record_of(Engine& engine, const ArCheck& any_check_of_rule) {
   record.fingerprint = kept_fingerprint(engine, any_check_of_rule);
   const auto [first, last] = rule_range(engine, any_check_of_rule);
   for (size_t i = first; i < last; ++i) record.refs.push_back(reference_of(engine, (*engine.checks)[i]));
+  record.silences = silences_kept(engine, any_check_of_rule.conf.ar->path);
   return record;
 }
 

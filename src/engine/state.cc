@@ -15,6 +15,7 @@
 #include "base/log_line.h"
 #include "engine/engine.h"
 #include "engine/kept.h"
+#include "engine/silence.h"
 #include "model/action.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -76,9 +77,18 @@ size_t first_pending(const ActionStatus* statuses, size_t count) {
 }
 
 // Hands one entry to its queue operation and reports what did not queue.
+// A silenced reference queues nothing: the action is dropped, never run
+// later, and the state machine goes on as if it had been queued.
 void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* status, const char* format) {
   const char* action_name = action.name.c_str();
   const char* ar_name = check->conf.ar->name.c_str();
+  if (const Silence* silence = silence_covering(engine, *check)) {
+    ar_log(kLogInfo, "Silenced action %s for AR %s: until %s, by %s", action_name, ar_name,
+           silence_until_text(engine, silence->until_ms).c_str(), silence->origin.c_str());
+    *status = kActionDropped;
+    kept_touch(engine, check);
+    return;
+  }
   const LogLine queuing = format_log_line(format, action_name, ar_name, engine.queue->queued());
   engine.publisher->push_log(queuing.text);
   const int result = action.queue(*engine.queue, check, action, status);

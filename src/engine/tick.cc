@@ -9,6 +9,7 @@
 #include "base/clock.h"
 #include "engine/engine.h"
 #include "engine/kept.h"
+#include "engine/silence.h"
 #include "engine/state.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -64,6 +65,7 @@ bool waits_for_nothing(const ArCheck& check) {
 }  // namespace
 
 bool engine_tick_idle(const Engine& engine) {
+  if (!engine.silences.empty()) return false;  // each ends at a tick
   if (engine.checks != nullptr && !std::all_of(engine.checks->begin(), engine.checks->end(), waits_for_nothing)) {
     return false;
   }
@@ -96,6 +98,8 @@ bool engine_local_time(Engine& engine, tm* local) {
 void engine_tick(Engine& engine) {
   tm local{};
   engine_local_time(engine, &local);
+  // Before the references: an action due at the very end of a silence runs.
+  silences_expire(engine);
   if (engine.checks != nullptr) {
     for (ArCheck& check : *engine.checks) {
       if (engine.publisher->stopped()) return;

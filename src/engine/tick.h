@@ -15,8 +15,8 @@ constexpr int kTickSeconds = 5;
 void engine_tick(Engine& engine);
 
 // Whether every tick from now on changes nothing until an update, a
-// control command, a reload or a child's end arrives: no rule has a
-// disable schedule, no reference waits for a time (a delayed or repeated
+// control command, a reload or a child's end arrives: no silence waits to
+// end, no rule has a disable schedule, no reference waits for a time (a delayed or repeated
 // action, the end of Resolving or Timeout) and no running action can time
 // out or still awaits its SIGKILL. `arctl test` skips such ticks.
 bool engine_tick_idle(const Engine& engine);

@@ -1,4 +1,4 @@
-// arctl status, reload, cancel and log against the development infod and daemon.
+// arctl status, reload, cancel, silence and log against the development infod and daemon.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -27,7 +27,10 @@ const char kPidFile[] = "/var/run/autoresponsed.pid";
 // is given.
 Ran arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
   args.insert(args.begin() + 1, {"--socket", box.path("/var/run/infod-sock")});
-  if (args[0] != "log") args.insert(args.begin() + 1, {"--pid-file", box.path(kPidFile)});
+  if (args[0] == "status" || args[0] == "reload" || args[0] == "cancel" || args[0] == "silence" ||
+      args[0] == "unsilence") {
+    args.insert(args.begin() + 1, {"--pid-file", box.path(kPidFile)});
+  }
   unlink(box.path("/arctl.err").c_str());
   // 10,000 rules take a while under an emulator.
   return run(built_command("arctl"), args, box.path("/arctl.out"), box.path("/arctl.err"),
@@ -284,6 +287,57 @@ TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
     EXPECT_EQ(r.err, k.err);
   }
   EXPECT_EQ(3, count(read_file(box.infod.log), "Control Message from"));
+  expect_clean_end(box);
+}
+
+// A silence holds the rule's actions back, whatever its reference does, until it is lifted; silences lists it
+// with who and why.
+TEST(ArctlE2e, SilenceHoldsTheActionsBackUntilUnsilenced) {
+  Sandbox box;
+  fake(box, "/bin/act");
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 1);
+  add_enviro_rule(c, 1, "rack");
+  add_action(c.set(rule_path(1) + ".trigger_actions.total", 1), 1, "trigger_actions", 1, "page", "custom");
+  c.set(rule_path(1) + ".trigger_actions.action1.custom.script", box.path("/bin/act"));
+  ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
+  const std::string sent = "sent \"" + rule_path(1) + ",alice,silence,7200,0,rack move, row 4\" to "
+                           "config.autoresponse.command (rule 1, rack)\nrule 1 (rack): every reference silenced until ";
+  Ran r = arctl(box, {"silence", "--as", "alice", "--for", "2h", "--reason", "rack move, row 4", "rack"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, sent.size()), sent);
+  EXPECT_TRUE(box.infod.logged(log_line("Control Message from alice: " + rule_path(1) + " -> silence,7200,0,rack move, row 4")));
+  const struct { Strings args; int status; std::string err; } refused[] = {
+      {{"silence", "--for", "1m", "--ref", "1", "rack"}, 1, "arctl: every reference of rule 1 (rack) is silenced already until "},
+      {{"silence", "--for", "31d", "rack"}, 2, "arctl: --for takes a DURATION of 1 second to 30 days\n"},
+      {{"silence", "--for", "5 min", "rack"}, 2, "arctl: --for takes a DURATION such as 90s, 15m, 2h or 1d, not \"5 min\"\n"},
+      {{"unsilence", "--ref", "1", "rack"}, 1, "arctl: reference 1 of rule 1 (rack) is silenced only with every reference; "
+                                               "'arctl unsilence 1' lifts that: nothing sent\n"},
+  };
+  for (const auto& k : refused) {
+    r = arctl(box, k.args);
+    EXPECT_EQ(r.status, k.status) << k.args[0] << r.err;
+    EXPECT_EQ(r.err.substr(0, k.err.size()), k.err);
+  }
+  r = arctl(box, {"silences"});
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("#  NAME  REFERENCE  UNTIL                BY     REASON\n"
+                                                 "1  rack  every      \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  alice  rack move, row 4\n")))
+      << r.out;
+
+  ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
+  ASSERT_TRUE(box.infod.logged(state_line(1, "Triggered")));
+  EXPECT_TRUE(box.daemon_logged("Silenced action page for AR rack: until "));
+  r = arctl(box, {"unsilence", "rack"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "rule 1 (rack): silence of every reference lifted; the rule's actions "
+                                                 "are queued again\n");
+  EXPECT_EQ(arctl(box, {"silences"}).out, "no silences\n");
+  EXPECT_EQ(arctl(box, {"unsilence", "1"}).err, "arctl: rule 1 (rack) has no silence: nothing sent\n");
+  EXPECT_EQ(box.calls("/bin/act"), "");  // what was held back is not run later
+  ASSERT_TRUE(box.push(enviro_key(1), "29"));
+  ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
+  ASSERT_TRUE(box.infod.logged(log_line("Finished action: page with status 0")));
+  expect_no_sanitizer_report(box.path("/arctl.err"));
   expect_clean_end(box);
 }
 

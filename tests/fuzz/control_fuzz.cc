@@ -1,7 +1,8 @@
 // fuzz-seconds: 60
 // libFuzzer target: arbitrary command texts through control_handle, the references in states the input
-// chooses. A command never ends the daemon and changes at most the first reference of the rule it names, from
-// Triggered or Resolving to Timeout, pushing its line first.
+// chooses, no silence held. A command never ends the daemon and changes one thing at most, pushing its line first:
+// the first reference of the rule it names, from Triggered or Resolving to Timeout, or one silence of that rule,
+// of a reference it has (or every one), for 30 days at most.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "daemon/daemon.h"
 #include "daemon/reload.h"
 #include "engine/control.h"
+#include "engine/silence.h"
 
 namespace {
 
@@ -50,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pick /= 5;
   }
   link_drop_queued(&h.ctx.link);
+  h.ctx.engine.silences.clear();
   if (control_handle(h.ctx.engine, std::string(reinterpret_cast<const char*>(data + 1), size - 1).c_str()) != 0) abort();
   int changed = 0, i = 0;
   for (const ArCheck& check : h.ctx.config->checks) {
@@ -57,6 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (check.state == was) continue;
     // Only to Timeout, from Triggered or Resolving, and never the second reference of rule 2.
     if (++changed > 1 || i == 3 || check.state != kArTimeout || (was != kArTriggered && was != kArResolving)) abort();
+  }
+  for (const auto& [path, silences] : h.ctx.engine.silences) {
+    const Silence& s = silences.front();
+    const uint32_t refs = path == h.ctx.config->rules[0].path ? 1 : path == h.ctx.config->rules[1].path ? 2 : 0;
+    if (++changed > 1 || silences.size() != 1 || refs == 0 || s.ref > refs ||
+        s.until_ms > h.clock.monotonic_ms() + int64_t{kMaxSilenceSeconds} * 1000) {
+      abort();
+    }
   }
   // The line may be cut right after these words when the origin is not valid UTF-8.
   const std::vector<std::string> q = link_queued(&h.ctx.link);

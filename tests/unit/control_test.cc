@@ -1,7 +1,9 @@
-// Control commands: cancel, the splitting of the text, and commands logged and ignored.
+// Control commands: cancel, silence and unsilence, the splitting of the text, and commands logged and ignored.
 #include <gtest/gtest.h>
 
 #include "base/log.h"
+#include "engine/kept_record.h"
+#include "engine/silence.h"
 #include "model/archeck.h"
 #include "support/rules.h"
 
@@ -64,6 +66,67 @@ TEST_F(Control, OtherCommandsAreLoggedAndChangeNothing) {
     EXPECT_TRUE(d.logged_at(row.priority, row.log)) << row.text;
     EXPECT_EQ(row.state, d.check(1).state) << row.text;
   }
+}
+
+// Silences of rule 2: who, until when and why go into the engine and the rule's kept record; at most one per
+// reference, a silence of every reference counting as one on each; unsilence 0 lifts them all.
+TEST_F(Control, SilencesAreTakenWithinTheirBoundsAndLifted) {
+  const std::string reason = "kernel update, then reboot";
+  EXPECT_EQ(Strings{"config.autoresponse.log=Control Message from admin: " + kRule2 + " -> silence,600,2,," + reason},
+            command(kArTriggered, kRule2 + ",admin,silence,600,2,," + reason));
+  ASSERT_EQ(1u, d.ctx.engine.silences[kRule2].size());
+  const Silence& s = d.ctx.engine.silences[kRule2][0];
+  EXPECT_EQ(d.clock.monotonic_ms() + 600000, s.until_ms);
+  const std::string until = silence_until_text(d.ctx.engine, s.until_ms);
+  EXPECT_EQ(1, d.logged_at(kLogInfo, "Silence of reference 2 of AR " + kRule2 + " until " + until + ", by admin: " + reason));
+  KeptRule kept;
+  ASSERT_TRUE(kept_rule_parse(d.kept["2"], &kept));
+  ASSERT_EQ(1u, kept.silences.size());
+  EXPECT_EQ(d.clock.wall_ms() + 600000, kept.silences[0].until_ms);
+  EXPECT_EQ(reason, kept.silences[0].reason);
+
+  const std::string refused = "Refused silence for AR " + kRule2 + ": ";
+  const std::string taken = refused + "reference 2 is silenced already until " + until;
+  const struct { std::string text; int priority; std::string log; } cases[] = {
+      {"silence,x600,0", kLogFatal, refused + "no number of seconds"},
+      {"silence,-5,0", kLogFatal, refused + "no number of seconds"},
+      {"silence,600", kLogFatal, refused + "no reference number"},
+      {"silence,600,1x", kLogFatal, refused + "no reference number"},
+      {"silence,0,1", kLogInfo, refused + "the duration must be 1 to 2592000 seconds"},
+      {"silence,2592001,1", kLogInfo, refused + "the duration must be 1 to 2592000 seconds"},
+      {"silence,99999999999999999999,1", kLogInfo, refused + "the duration must be 1 to 2592000 seconds"},
+      {"silence,60,3", kLogInfo, refused + "it has no reference 3"},
+      {"silence,60,1," + std::string(257, 'r'), kLogInfo, refused + "the reason is longer than 256 bytes"},
+      {"silence,60,2", kLogInfo, taken},
+      {"silence,60,0", kLogInfo, taken},  // every reference counts as one on each
+      {"unsilence", kLogFatal, "Refused unsilence for AR " + kRule2 + ": no reference number"},
+      {"unsilence,1", kLogInfo, "Refused unsilence for AR " + kRule2 + ": reference 1 is not silenced"},
+  };
+  for (const auto& row : cases) {
+    EXPECT_EQ(Strings{}, command(kArTriggered, kRule2 + ",admin," + row.text)) << row.text;
+    EXPECT_EQ(1, d.logged_at(row.priority, row.log)) << row.text;
+    EXPECT_EQ(1u, d.ctx.engine.silences[kRule2].size()) << row.text;
+  }
+  EXPECT_EQ(kArTriggered, d.check(1).state);
+  command(kArTriggered, kRule2 + ",admin,silence,60,1");
+  EXPECT_EQ(2u, d.ctx.engine.silences[kRule2].size());
+  EXPECT_EQ(Strings{"config.autoresponse.log=Control Message from night: " + kRule2 + " -> unsilence,0"},
+            command(kArTriggered, kRule2 + ",night,unsilence,0"));
+  EXPECT_EQ(0u, d.ctx.engine.silences.count(kRule2));
+  for (const char* ref : {"1", "2"}) {
+    EXPECT_EQ(1, d.logged_at(kLogInfo, "Silence of reference " + std::string(ref) + " of AR " + kRule2 +
+                                           " ended: lifted by night"));
+  }
+  ASSERT_TRUE(kept_rule_parse(d.kept["2"], &kept));
+  EXPECT_TRUE(kept.silences.empty());
+  // A silence of every reference stands in the way of one of a reference, and is not lifted by one.
+  command(kArTriggered, kRule2 + ",admin,silence,60,0");
+  command(kArTriggered, kRule2 + ",admin,unsilence,2");
+  EXPECT_EQ(1, d.logged_at(kLogInfo, "Refused unsilence for AR " + kRule2 +
+                                         ": reference 2 is silenced only with every reference (lift that with 0)"));
+  command(kArTriggered, kRule2 + ",admin,silence,60,1");
+  EXPECT_TRUE(d.logged(refused + "every reference is silenced already until "));
+  EXPECT_EQ(1u, d.ctx.engine.silences[kRule2].size());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <ctime>
 #include <functional>
+#include <tuple>
 
 #include "base/log.h"
 #include "checks/enviro.h"
@@ -12,6 +13,7 @@
 #include "engine/control.h"
 #include "engine/dispatch.h"
 #include "engine/kept.h"
+#include "engine/silence.h"
 #include "engine/state.h"
 #include "engine/tick.h"
 #include "link/link.h"
@@ -79,6 +81,7 @@ class EngineFlow : public ::testing::Test {
     KeptTexts kept;
     for (const auto& [key, text] : d.kept) kept[uint32_t(std::stoul(key))] = text;
     unload_config(&d.ctx);
+    d.ctx.engine.silences.clear();  // a new process knows only what infod kept
     d.take_sent();
     d.write_config(c);
     ASSERT_EQ(0, open_config(&d.ctx));
@@ -109,6 +112,28 @@ class EngineFlow : public ::testing::Test {
     return out;
   }
   AutoResponse& ar() { return d.ctx.config->rules.front(); }
+  // The silence command for rule n, by admin.
+  void silence(const std::string& args, int n = 1) {
+    EXPECT_EQ(0, d.deliver("config.autoresponse.command", rule_path(n) + ",admin,silence," + args));
+    d.take_sent();
+  }
+  // Rule n, named sms, on every SMS, with one trigger action S.
+  void add_rule_sms(int n) {
+    c.set(rule_path(n) + ".name", "sms").set(rule_path(n) + ".check_type", "sms").set(rule_path(n) + ".sms.message_pattern", "reboot");
+    c.set(rule_path(n) + ".trigger_actions.total", 1);
+    add_action(c, n, "trigger_actions", 1, "S", "custom");
+  }
+  // An SMS; the pushes of rule 2's reference as "key=value", keys cut short.
+  Strings sms(const std::string& text) {
+    EXPECT_EQ(0, d.deliver("config.sms.incoming", text));
+    const std::string ref = rule_path(2) + ".refs.ref1.";
+    Strings out;
+    for (const SentMessage& m : d.take_sent()) {
+      if (m.key.rfind("config.autoresponse.daemon.", 0) == 0) continue;
+      out.push_back((m.key.rfind(ref, 0) == 0 ? m.key.substr(ref.size()) : m.key == kLogKey ? "log" : m.key) + "=" + m.value);
+    }
+    return out;
+  }
   ConfigBuilder c;
   TestDaemon d;
 };
@@ -430,6 +455,81 @@ TEST_F(EngineFlow, SundayIsDayZeroAndADisabledReferenceComesBackNormal) {
   EXPECT_FALSE(disable_window_contains(DisableWindow{22, 0, 6, 0}, 23, 0));
   EXPECT_FALSE(disable_window_contains(DisableWindow{22, 0, 6, 0}, 3, 0));
   EXPECT_FALSE(disable_window_contains(DisableWindow{5, 5, 5, 5}, 5, 5));
+}
+
+// While silenced a reference is evaluated and changes state as usual, but each action that falls due, trigger or
+// resolve, is logged once and dropped, never run later; the silence ends at its time, to the millisecond.
+TEST_F(EngineFlow, ASilencedRuleQueuesNothingAndEndsAtItsTime) {
+  actions("trigger_actions", {{"A", 0}, {"B", 30}});
+  actions("resolve_actions", {{"R", 0}});
+  load();
+  silence("60,0,maintenance");
+  const std::string until = silence_until_text(d.ctx.engine, d.clock.monotonic_ms() + 60000);
+  EXPECT_EQ((Strings{"status=Triggered", "curr_entry.status=31", kLine + "Triggered" + kEvent + "31"}), at(0, "31"));
+  EXPECT_EQ(0u, ticked(30));  // B falls due inside the silence
+  EXPECT_EQ((Strings{"status=Resolving", "curr_entry.status=29", kLine + "Resolving" + kEvent + "29",
+                     "status=Normal", kLine + "Normal"}),
+            at(0, "29"));
+  for (const char* action : {"A", "B", "R"}) {
+    EXPECT_EQ(1, d.logged_at(kLogInfo, "Silenced action " + std::string(action) + " for AR door1: until " + until +
+                                           ", by admin"));
+  }
+  at(0, "31");
+  d.clock.advance_ms(29999);
+  EXPECT_EQ(0u, ticked(0));
+  d.clock.advance_ms(1);
+  EXPECT_EQ(1u, ticked(0));  // B of the last trigger, due as the silence ends
+  EXPECT_EQ(1, d.logged_at(kLogInfo, "Silence of every reference of AR " + rule_path(1) + " ended: its time came"));
+  at(0, "29");
+  at(0, "31");
+  EXPECT_EQ((Strings{"B", "R", "A"}), g_offered);
+  EXPECT_TRUE(d.ctx.engine.silences.empty());
+}
+
+// A reference of a check that only triggers returns to Normal, so the first event after the silence acts; an
+// action due after the silence (a repeat) runs as usual.
+TEST_F(EngineFlow, AfterASilenceTheNextEventOrRepeatActs) {
+  c.set("config.autoresponse.total", 2).set(rule_path(1) + ".repeat_trigger", "on").set(rule_path(1) + ".repeat_timeout", 100);
+  add_rule_sms(2);
+  actions("trigger_actions", {{"A", 0}});
+  load();
+  silence("150,0");
+  silence("150,0", 2);
+  at(0, "31");
+  EXPECT_EQ((Strings{"status=Triggered", "curr_entry.status=123:reboot", "log=AR: name=sms, index=2, ref=1, "
+                     "state=Triggered, event=config.sms.incoming, value=123:reboot", "status=Normal",
+                     "log=AR: name=sms, index=2, ref=1, state=Normal"}),
+            sms("123:reboot"));
+  EXPECT_EQ(0u, ticked(100));  // the first repeat, silenced
+  EXPECT_EQ(0u, ticked(50));
+  EXPECT_EQ(1u, ticked(50));
+  sms("123:reboot");
+  EXPECT_EQ((Strings{"A", "S"}), g_offered);
+}
+
+// Silences belong to the rule's path: they outlive a reload that builds the rule again and a restart, even one on
+// an edited rule, and end with the rule.
+TEST_F(EngineFlow, ASilenceOutlivesReloadsAndRestartsAndEndsWithItsRule) {
+  actions("trigger_actions", {{"A", 0}});
+  load();
+  silence("600,1,rack move");
+  d.write_config(c.set(rule_path(1) + ".note", "edited"));
+  reload_config(SIGHUP, 0, &d.ctx);
+  record_actions(*d.ctx.config);
+  c.set(rule_path(1) + ".note", "edited again");
+  d.clock.advance(100);
+  restart();
+  at(0, "31");
+  EXPECT_EQ(Strings{}, g_offered);
+  ASSERT_EQ(1u, d.ctx.engine.silences[rule_path(1)].size());
+  const Silence& s = d.ctx.engine.silences[rule_path(1)][0];
+  EXPECT_EQ((std::tuple<uint32_t, int64_t, std::string, std::string>(1, d.clock.monotonic_ms() + 500000, "admin",
+                                                                     "rack move")),
+            std::tie(s.ref, s.until_ms, s.origin, s.reason));
+  d.write_config(c.set("config.autoresponse.total", 0));
+  reload_config(SIGHUP, 0, &d.ctx);
+  EXPECT_TRUE(d.ctx.engine.silences.empty());
+  EXPECT_EQ(1, d.logged_at(kLogInfo, "Silence of reference 1 of AR " + rule_path(1) + " ended: the rule was removed"));
 }
 
 }  // namespace

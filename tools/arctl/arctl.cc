@@ -8,7 +8,8 @@
 
 namespace {
 
-const Command* const kCommands[] = {&kCheckCommand, &kTestCommand, &kStatusCommand, &kReloadCommand, &kCancelCommand, &kLogCommand};
+const Command* const kCommands[] = {&kCheckCommand, &kTestCommand, &kStatusCommand, &kReloadCommand, &kCancelCommand,
+                                     &kSilenceCommand, &kSilencesCommand, &kUnsilenceCommand, &kLogCommand};
 
 const char kIntro[] =
     "Checks the configuration of autoresponsed, tries its rules under simulated\n"
@@ -35,6 +36,9 @@ const ValueOption kValueOptions[] = {
     {"syslog", '\0', kOptionSyslog, &Invocation::syslog, "FILE"},
     {"pid-file", '\0', kOptionPidFile, &Invocation::pid_file, "PATH"},
     {"lines", 'n', kOptionLines, &Invocation::lines, "N"},  // the number is judged by the command
+    {"ref", '\0', kOptionRef, &Invocation::ref, "N"},
+    {"for", '\0', kOptionFor, &Invocation::duration, "DURATION"},
+    {"reason", '\0', kOptionReason, &Invocation::reason, "TEXT"},
 };
 
 // An option with its value as one argument a gives: its option, the
@@ -111,7 +115,7 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
 
   Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err,
-                 Strictness::kOff, false, std::nullopt};
+                 Strictness::kOff, false, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
   bool options_done = false;
   bool socket_given = false;
   bool strict_given = false;

@@ -28,6 +28,9 @@ struct Invocation {
   Strictness strict = Strictness::kOff;  // --strict[=all]
   bool json = false;                     // --json
   std::optional<std::string> lines;      // -n N, --lines N: judged by the command
+  std::optional<std::string> ref;        // --ref N: judged by the command
+  std::optional<std::string> duration;   // --for DURATION: judged by the command
+  std::optional<std::string> reason;     // --reason TEXT
 };
 
 struct Command {
@@ -50,6 +53,9 @@ constexpr unsigned kOptionPidFile = 32;  // --pid-file PATH
 constexpr unsigned kOptionStrict = 64;   // --strict, --strict=all
 constexpr unsigned kOptionJson = 128;    // --json
 constexpr unsigned kOptionLines = 256;   // -n N, --lines N
+constexpr unsigned kOptionRef = 512;     // --ref N
+constexpr unsigned kOptionFor = 1024;    // --for DURATION
+constexpr unsigned kOptionReason = 2048;  // --reason TEXT
 
 // The daemon's pid file that --pid-file names, else the appliance's.
 std::string pid_file_of(const Invocation& invocation);
@@ -57,6 +63,9 @@ std::string pid_file_of(const Invocation& invocation);
 extern const Command kCheckCommand;   // check.cc
 extern const Command kStatusCommand;  // status.cc
 extern const Command kCancelCommand;  // cancel.cc
+extern const Command kSilenceCommand;    // silence.cc
+extern const Command kSilencesCommand;   // silences.cc
+extern const Command kUnsilenceCommand;  // unsilence.cc
 extern const Command kLogCommand;     // log.cc
 extern const Command kReloadCommand;  // reload.cc
 extern const Command kTestCommand;    // test.cc

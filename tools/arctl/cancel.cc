@@ -1,72 +1,24 @@
 // `arctl cancel RULE`: the cancel control command for one rule.
-#include <pwd.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "arctl/arctl.h"
-#include "arctl/daemon_view.h"
-#include "arctl/infod.h"
+#include "arctl/steer.h"
 #include "arctl/text.h"
-#include "engine/control.h"
 
 namespace {
 
-// Whether name can stand as who asks in the command: the daemon splits the
-// command at commas, and a control character has no place in a log line.
-bool fits_command(const std::string& name) {
-  if (name.empty()) return false;
-  for (unsigned char c : name) {
-    if (c == ',' || c < 0x20 || c == 0x7f) return false;
-  }
-  return true;
-}
-
-// Who asks, as the daemon logs it ("Control Message from NAME: ..."):
-// --as, else the user sudo ran arctl for, else the login name of the real
-// user (its number when the system has no name for it). null, after a
-// usage error on err, when that cannot stand in the command.
-std::optional<std::string> origin_of(const Invocation& inv) {
-  std::string name, what;
-  if (inv.as) {
-    name = *inv.as;
-    what = "--as";
-  } else if (const char* sudo_user = getenv("SUDO_USER"); sudo_user != nullptr && sudo_user[0] != '\0') {
-    name = sudo_user;
-    what = "SUDO_USER";
-  } else {
-    const uid_t uid = getuid();
-    const struct passwd* pw = getpwuid(uid);
-    name = pw != nullptr ? pw->pw_name : std::to_string(uid);
-    what = "the login name";
-  }
-  if (fits_command(name)) return name;
-  usage_error(inv.err, what + " \"" + visible(name) + "\" cannot name who cancels: it is empty or holds a comma or " +
-                           "a control character" + (inv.as ? "" : "; give another with --as NAME"),
-              &kCancelCommand);
-  return std::nullopt;
-}
-
-// How long the daemon may take to act on the command.
-constexpr int kActWaitMs = 3000;
-
 int run_cancel(Invocation& inv) {
-  const std::optional<std::string> origin = origin_of(inv);
+  const std::optional<std::string> origin = origin_of(inv, kCancelCommand, "cancels");
   if (!origin) return 2;
-  InfodConnection infod;
-  DaemonView view;
-  if (const int status = reach_running_daemon(inv.socket, &infod, &view, inv.err); status != 0) return status;
-  if (const int status = prove_running_daemon(view, pid_file_of(inv), inv.err); status != 0) return status;
-  // The rule as the daemon runs it, whatever the file says by now.
-  const LoadedRule* rule = find_loaded_rule(view, inv.words[0], inv.err);
-  if (rule == nullptr) return 1;
-  const std::string path = loaded_rule_path(*rule);
-  const std::string label = "rule " + std::to_string(rule->number) + " (" + visible(rule->name) + ")";
+  SteeredRule steered;
+  if (const int status = steer_rule(inv, &steered); status != 0) return status;
+  InfodConnection& infod = steered.infod;
+  const LoadedRule* rule = steered.rule;
+  const std::string& path = steered.path;
+  const std::string& label = steered.label;
   // The daemon acts on the first reference it made.
   if (rule->references.empty()) {
     inv.err << "arctl: the daemon made no reference of " << label << " ('arctl check' tells why); nothing sent\n";
@@ -85,13 +37,7 @@ int run_cancel(Invocation& inv) {
             << "; the daemon cancels only a Triggered or Resolving rule: nothing sent\n";
     return 1;
   }
-  const std::string command = path + "," + *origin + ",cancel";
-  if (!infod.push(kControlTable.key, 0, command)) {
-    inv.err << "arctl: could not send to infod at " << visible(inv.socket) << "\n";
-    return 1;
-  }
-  inv.out << "sent \"" << visible(command) << "\" to " << kControlTable.key << " (rule " << rule->number << ", "
-          << visible(rule->name) << ")\n";
+  if (!send_control(inv, steered, *origin, "cancel")) return 1;
   // What the daemon did with it: the reference leaves the state it had.
   std::optional<std::string> after = before;
   for (int waited = 0; waited < kActWaitMs && after == before; waited += 50) {

@@ -1,0 +1,217 @@
+// Silences of rules' references: kept by rule path, consulted before an
+// action is queued, ended by time, by hand or with their rule.
+#include "engine/silence.h"
+
+#include <algorithm>
+#include <ctime>
+#include <set>
+
+#include "base/clock.h"
+#include "base/log.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
+
+namespace {
+
+int64_t now_ms(Engine& engine) { return engine.clock->monotonic_ms(); }
+
+bool over(Engine& engine, const Silence& silence) { return now_ms(engine) >= silence.until_ms; }
+
+std::string whom(uint32_t ref) { return ref == 0 ? "every reference" : "reference " + std::to_string(ref); }
+
+void log_end(const std::string& path, const Silence& silence, const std::string& why) {
+  ar_log(kLogInfo, "Silence of %s of AR %s ended: %s", whom(silence.ref).c_str(), path.c_str(), why.c_str());
+}
+
+// Ends those of the rule at path whose time has come; whether any did.
+bool end_over(Engine& engine, const std::string& path, std::vector<Silence>* silences) {
+  const auto ended = std::stable_partition(silences->begin(), silences->end(),
+                                           [&](const Silence& s) { return !over(engine, s); });
+  if (ended == silences->end()) return false;
+  for (auto s = ended; s != silences->end(); ++s) log_end(path, *s, "its time came");
+  silences->erase(ended, silences->end());
+  return true;
+}
+
+// The references of the rule check belongs to: they lie together, in load
+// order.
+template <class Visit>
+void each_of_rule(Engine& engine, const ArCheck& check, Visit visit) {
+  const std::deque<ArCheck>& checks = *engine.checks;
+  size_t first = check.seq;
+  while (first > 0 && checks[first - 1].conf.ar == check.conf.ar) --first;
+  for (size_t i = first; i < checks.size() && checks[i].conf.ar == check.conf.ar; ++i) visit(checks[i]);
+}
+
+bool has_reference(Engine& engine, const ArCheck& check, uint32_t ref) {
+  bool found = false;
+  each_of_rule(engine, check, [&](const ArCheck& c) { found = found || c.conf.ref_index == ref; });
+  return found;
+}
+
+// A silence that stands in the way of one of ref: its own, the rule's, or
+// for ref 0 any.
+const Silence* in_the_way(const std::vector<Silence>& silences, uint32_t ref) {
+  for (const Silence& s : silences) {
+    if (ref == 0 || s.ref == 0 || s.ref == ref) return &s;
+  }
+  return nullptr;
+}
+
+// Which references of each rule a load has, by path, for the rules that
+// have silences.
+std::map<std::string, std::set<uint32_t>> silenced_rules_loaded(const Engine& engine,
+                                                                const std::deque<ArCheck>& checks) {
+  std::map<std::string, std::set<uint32_t>> loaded;
+  for (const ArCheck& check : checks) {
+    if (check.conf.ar == nullptr) continue;
+    const std::string& path = check.conf.ar->path;
+    if (engine.silences.count(path) > 0) loaded[path].insert(check.conf.ref_index);
+  }
+  return loaded;
+}
+
+}  // namespace
+
+const Silence* silence_covering(Engine& engine, const ArCheck& check) {
+  if (engine.silences.empty()) return nullptr;
+  const auto it = engine.silences.find(check.conf.ar->path);
+  if (it == engine.silences.end()) return nullptr;
+  for (const Silence& s : it->second) {
+    if ((s.ref == 0 || s.ref == check.conf.ref_index) && !over(engine, s)) return &s;
+  }
+  return nullptr;
+}
+
+std::string silence_add(Engine& engine, ArCheck* any_check_of_rule, uint32_t ref, int64_t seconds,
+                        const std::string& origin, const std::string& reason) {
+  if (seconds < 1 || seconds > kMaxSilenceSeconds) {
+    return "the duration must be 1 to " + std::to_string(kMaxSilenceSeconds) + " seconds";
+  }
+  if (reason.size() > kMaxSilenceReason) {
+    return "the reason is longer than " + std::to_string(kMaxSilenceReason) + " bytes";
+  }
+  if (ref != 0 && !has_reference(engine, *any_check_of_rule, ref)) return "it has no reference " + std::to_string(ref);
+  const std::string& path = any_check_of_rule->conf.ar->path;
+  std::vector<Silence>& silences = engine.silences[path];
+  // One whose time has come but that no tick has ended yet is over.
+  if (end_over(engine, path, &silences)) kept_touch(engine, any_check_of_rule);
+  if (const Silence* s = in_the_way(silences, ref)) {
+    return whom(s->ref) + " is silenced already until " + silence_until_text(engine, s->until_ms);
+  }
+  silences.push_back({ref, now_ms(engine) + seconds * 1000, origin, reason});
+  ar_log(kLogInfo, "Silence of %s of AR %s until %s, by %s%s%s", whom(ref).c_str(), path.c_str(),
+         silence_until_text(engine, silences.back().until_ms).c_str(), origin.c_str(), reason.empty() ? "" : ": ",
+         reason.c_str());
+  kept_touch(engine, any_check_of_rule);
+  return "";
+}
+
+std::string silence_lift(Engine& engine, ArCheck* any_check_of_rule, uint32_t ref, const std::string& origin) {
+  const std::string& path = any_check_of_rule->conf.ar->path;
+  const auto it = engine.silences.find(path);
+  std::vector<Silence>* silences = it != engine.silences.end() ? &it->second : nullptr;
+  if (silences != nullptr) {
+    const auto lifted = std::stable_partition(silences->begin(), silences->end(), [&](const Silence& s) {
+      return ref != 0 && s.ref != ref;
+    });
+    if (lifted != silences->end()) {
+      for (auto s = lifted; s != silences->end(); ++s) log_end(path, *s, "lifted by " + origin);
+      silences->erase(lifted, silences->end());
+      if (silences->empty()) engine.silences.erase(it);
+      kept_touch(engine, any_check_of_rule);
+      return "";
+    }
+  }
+  if (ref != 0 && silences != nullptr && in_the_way(*silences, ref) != nullptr) {
+    return "reference " + std::to_string(ref) + " is silenced only with every reference (lift that with 0)";
+  }
+  return whom(ref) + " is not silenced";
+}
+
+void silences_expire(Engine& engine) {
+  if (engine.silences.empty() || engine.checks == nullptr) return;
+  const AutoResponse* rule = nullptr;
+  for (ArCheck& check : *engine.checks) {
+    if (check.conf.ar == rule) continue;
+    rule = check.conf.ar;
+    const auto it = engine.silences.find(rule->path);
+    if (it == engine.silences.end()) continue;
+    if (!end_over(engine, rule->path, &it->second)) continue;
+    if (it->second.empty()) engine.silences.erase(it);
+    kept_touch(engine, &check);
+  }
+}
+
+void silences_follow_load(Engine& engine) {
+  if (engine.silences.empty()) return;
+  const std::map<std::string, std::set<uint32_t>> loaded = silenced_rules_loaded(engine, *engine.checks);
+  for (auto it = engine.silences.begin(); it != engine.silences.end();) {
+    const auto refs = loaded.find(it->first);
+    std::vector<Silence>& silences = it->second;
+    const auto gone = std::stable_partition(silences.begin(), silences.end(), [&](const Silence& s) {
+      return refs != loaded.end() && (s.ref == 0 || refs->second.count(s.ref) > 0);
+    });
+    for (auto s = gone; s != silences.end(); ++s) {
+      log_end(it->first, *s, refs == loaded.end() ? "the rule was removed" : "the reference was removed");
+    }
+    silences.erase(gone, silences.end());
+    // A rule that keeps some of its silences rewrites its record: every
+    // reference a reload builds again is touched, and a kept one that lost
+    // a silence is touched here.
+    if (refs != loaded.end() && gone != silences.end()) {
+      for (ArCheck& check : *engine.checks) {
+        if (check.conf.ar->path == it->first) {
+          kept_touch(engine, &check);
+          break;
+        }
+      }
+    }
+    it = silences.empty() ? engine.silences.erase(it) : std::next(it);
+  }
+}
+
+void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const KeptTexts& kept) {
+  engine.silences.clear();
+  const int64_t wall = engine.clock->wall_ms();
+  const int64_t now = now_ms(engine);
+  const AutoResponse* rule = nullptr;
+  for (size_t i = 0; i < checks.size(); ++i) {
+    if (checks[i].conf.ar == nullptr || checks[i].conf.ar == rule) continue;
+    rule = checks[i].conf.ar;
+    const auto text = kept.find(rule->index);
+    KeptRule record;
+    if (text == kept.end() || !kept_rule_parse(text->second, &record) || record.silences.empty()) continue;
+    std::set<uint32_t> refs;
+    for (size_t k = i; k < checks.size() && checks[k].conf.ar == rule; ++k) refs.insert(checks[k].conf.ref_index);
+    std::vector<Silence> silences;
+    for (const KeptSilence& s : record.silences) {
+      if (s.until_ms <= wall || (s.ref != 0 && refs.count(s.ref) == 0) || in_the_way(silences, s.ref) != nullptr ||
+          s.reason.size() > kMaxSilenceReason) {
+        continue;
+      }
+      const int64_t left = std::min<int64_t>(s.until_ms - wall, int64_t{kMaxSilenceSeconds} * 1000);
+      silences.push_back({s.ref, now + left, s.origin, s.reason});
+    }
+    if (!silences.empty()) engine.silences[rule->path] = std::move(silences);
+  }
+}
+
+std::vector<KeptSilence> silences_kept(Engine& engine, const std::string& rule_path) {
+  std::vector<KeptSilence> kept;
+  const auto it = engine.silences.find(rule_path);
+  if (it == engine.silences.end()) return kept;
+  const int64_t distance = engine.clock->wall_ms() - now_ms(engine);
+  for (const Silence& s : it->second) kept.push_back({s.ref, s.until_ms + distance, s.origin, s.reason});
+  return kept;
+}
+
+std::string silence_until_text(Engine& engine, int64_t until_ms) {
+  const int64_t wall_ms = until_ms + engine.clock->wall_ms() - now_ms(engine);
+  const time_t seconds = static_cast<time_t>(Clock::floor_div(wall_ms, 1000));
+  tzset();  // the administrator may have changed the appliance's zone
+  tm local{};
+  char text[32] = "?";
+  if (localtime_r(&seconds, &local) != nullptr) strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}

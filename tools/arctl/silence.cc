@@ -1,0 +1,146 @@
+// `arctl silence RULE --for DURATION`: the silence control command for one
+// rule, or one of its references.
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "arctl/arctl.h"
+#include "arctl/steer.h"
+#include "arctl/text.h"
+#include "base/clock.h"
+#include "engine/silence.h"
+
+namespace {
+
+// DURATION in seconds: a whole number alone (seconds) or followed by s, m,
+// h or d; nullopt for anything else. Too many digits read as past every
+// bound.
+std::optional<int64_t> duration_seconds(const std::string& text) {
+  const size_t digits = text.find_first_not_of("0123456789");
+  if (text.empty() || digits == 0) return std::nullopt;
+  const std::string unit = digits == std::string::npos ? "" : text.substr(digits);
+  int64_t scale = 0;
+  if (unit.empty() || unit == "s") {
+    scale = 1;
+  } else if (unit == "m") {
+    scale = 60;
+  } else if (unit == "h") {
+    scale = 3600;
+  } else if (unit == "d") {
+    scale = 86400;
+  } else {
+    return std::nullopt;
+  }
+  const std::string number = text.substr(0, digits);
+  if (number.size() > 9) return int64_t{kMaxSilenceSeconds} + 1;
+  return std::stoll(number) * scale;
+}
+
+// Whether text can go as the reason: the daemon takes the rest of the
+// command, commas too, but a control character has no place in it.
+bool fits_reason(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) return false;
+  }
+  return text.size() <= kMaxSilenceReason;
+}
+
+int run_silence(Invocation& inv) {
+  if (!inv.duration) return usage_error(inv.err, "--for DURATION is needed", &kSilenceCommand);
+  const std::optional<int64_t> seconds = duration_seconds(*inv.duration);
+  if (!seconds) {
+    return usage_error(inv.err, "--for takes a DURATION such as 90s, 15m, 2h or 1d, not \"" +
+                                    visible(*inv.duration) + "\"", &kSilenceCommand);
+  }
+  if (*seconds < 1 || *seconds > kMaxSilenceSeconds) {
+    return usage_error(inv.err, "--for takes a DURATION of 1 second to 30 days", &kSilenceCommand);
+  }
+  if (inv.reason && !fits_reason(*inv.reason)) {
+    return usage_error(inv.err, "--reason holds a control character or is longer than " +
+                                    std::to_string(kMaxSilenceReason) + " bytes", &kSilenceCommand);
+  }
+  uint32_t ref = 0;
+  if (!reference_option(inv, kSilenceCommand, &ref)) return 2;
+  const std::optional<std::string> origin = origin_of(inv, kSilenceCommand, "silences");
+  if (!origin) return 2;
+  SteeredRule steered;
+  if (const int status = steer_rule(inv, &steered); status != 0) return status;
+  const LoadedRule& rule = *steered.rule;
+  const std::string& label = steered.label;
+  if (ref != 0 && std::find(rule.references.begin(), rule.references.end(), ref) == rule.references.end()) {
+    inv.err << "arctl: the daemon made no reference " << ref << " of " << label << " ('arctl status' lists them); "
+            << "nothing sent\n";
+    return 1;
+  }
+  KeptRule record;
+  if (!read_kept_rule(steered.infod, rule.number, &record)) {
+    inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
+    return 1;
+  }
+  const int64_t now = SystemClock().wall_ms();
+  for (const KeptSilence& s : record.silences) {
+    if (s.until_ms <= now || !silence_covers(s, ref)) continue;
+    inv.err << "arctl: " << silenced_whom(s.ref) << " of " << label << " is silenced already until "
+            << local_time_text(s.until_ms / 1000) << " by " << visible(s.origin)
+            << ("; 'arctl unsilence' lifts it: nothing sent\n");
+    return 1;
+  }
+  std::string what = "silence," + std::to_string(*seconds) + "," + std::to_string(ref);
+  if (inv.reason) what += "," + *inv.reason;
+  if (!send_control(inv, steered, *origin, what)) return 1;
+  // What the daemon did with it: the rule's record holds the silence.
+  for (int waited = 0; waited < kActWaitMs; waited += 50) {
+    usleep(50 * 1000);
+    if (!read_kept_rule(steered.infod, rule.number, &record)) break;
+    for (const KeptSilence& s : record.silences) {
+      if (s.ref != ref || s.origin != *origin || s.until_ms <= now) continue;
+      inv.out << label << ": " << silenced_whom(ref) << " silenced until " << local_time_text(s.until_ms / 1000)
+              << "; the rule's actions are not queued until then ('arctl unsilence' lifts it)\n";
+      return 0;
+    }
+  }
+  inv.err << "arctl: " << label << " holds no silence of " << silenced_whom(ref) << " after " << kActWaitMs / 1000
+          << " seconds: the daemon did not act on the command ('arctl log' tells why)\n";
+  return 1;
+}
+
+}  // namespace
+
+const Command kSilenceCommand = {
+    "silence",
+    "[--socket PATH] [--pid-file PATH] [--as NAME] [--ref N] --for DURATION [--reason TEXT] RULE",
+    "queue no action of a rule for a while",
+    "Sends the running daemon the silence command for RULE, given by its name,\n"
+    "its number N or its path config.autoresponse.autoresponseN as the daemon\n"
+    "loaded it, then waits for the daemon to act and prints until when. While\n"
+    "silenced, the rule's references (or reference N) are evaluated and change\n"
+    "state as usual, but none of the rule's actions is queued: each one that\n"
+    "would have been is logged and dropped, never run later. The silence ends\n"
+    "by itself after DURATION, by 'arctl unsilence', or when a reload removes\n"
+    "the rule; it outlives reloads that change the rule, and restarts.\n"
+    "DURATION is a whole number of seconds, or one followed by s, m, h or d\n"
+    "(90s, 15m, 2h, 1d), from 1 second to 30 days. A reference has one silence\n"
+    "at most, and a silence of every reference counts as one on each: nothing\n"
+    "is sent for one silenced already. The command written into infod's key\n"
+    "config.autoresponse.command is PATH,NAME,silence,SECONDS,N[,TEXT].\n"
+    "\n"
+    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
+    "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
+    "  --as NAME         who silences, instead of the user (as for cancel)\n"
+    "  --ref N           reference N alone; without it every reference\n"
+    "  --for DURATION    how long\n"
+    "  --reason TEXT     why, for 'arctl silences'; commas allowed, no control\n"
+    "                    character, at most 256 bytes\n"
+    "\n"
+    "Exit status: 0 silenced, 1 no such rule or reference, silenced already,\n"
+    "not acted on, or infod cannot be reached, 2 a command line that is not\n"
+    "understood, 3 the daemon is not running or the pid in infod is not the\n"
+    "running daemon.\n",
+    kOptionSocket | kOptionPidFile | kOptionAs | kOptionRef | kOptionFor | kOptionReason,
+    1,
+    1,
+    run_silence,
+};

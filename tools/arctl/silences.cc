@@ -1,0 +1,59 @@
+// `arctl silences`: every silence the running daemon keeps, from its rules'
+// kept records.
+#include <string>
+#include <vector>
+
+#include "arctl/arctl.h"
+#include "arctl/steer.h"
+#include "arctl/text.h"
+#include "base/clock.h"
+
+namespace {
+
+int run_silences(Invocation& inv) {
+  InfodConnection infod;
+  DaemonView view;
+  if (const int status = reach_running_daemon(inv.socket, &infod, &view, inv.err); status != 0) return status;
+  const int64_t now = SystemClock().wall_ms();
+  std::vector<std::vector<std::string>> rows{{"#", "NAME", "REFERENCE", "UNTIL", "BY", "REASON"}};
+  for (const LoadedRule& rule : view.loaded) {
+    KeptRule record;
+    if (!read_kept_rule(infod, rule.number, &record)) {
+      inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
+      return 1;
+    }
+    for (const KeptSilence& s : record.silences) {
+      // One whose time came a moment ago, before the daemon's next tick.
+      if (s.until_ms <= now) continue;
+      rows.push_back({std::to_string(rule.number), visible(rule.name), s.ref == 0 ? "every" : std::to_string(s.ref),
+                      local_time_text(s.until_ms / 1000), visible(s.origin), s.reason.empty() ? "-" : visible(s.reason)});
+    }
+  }
+  if (rows.size() == 1) {
+    inv.out << "no silences\n";
+  } else {
+    print_table(inv.out, rows);
+  }
+  return 0;
+}
+
+}  // namespace
+
+const Command kSilencesCommand = {
+    "silences",
+    "[--socket PATH]",
+    "list the running daemon's silences",
+    "Lists every silence of the rules the running daemon runs, as the daemon\n"
+    "keeps them in infod: the rule's number and name, the reference (every, or\n"
+    "its number), until when (local time), who silenced it and why; or says\n"
+    "that there are none.\n"
+    "\n"
+    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
+    "\n"
+    "Exit status: 0 listed, 1 infod cannot be reached, 2 a command line that\n"
+    "is not understood, 3 the daemon is not running.\n",
+    kOptionSocket,
+    0,
+    0,
+    run_silences,
+};

@@ -1,0 +1,93 @@
+// The steps that cancel, silence and unsilence share.
+#include "arctl/steer.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "arctl/text.h"
+#include "engine/control.h"
+
+namespace {
+
+// Whether name can stand as who asks in the command: the daemon splits the
+// command at commas, and a control character has no place in a log line.
+bool fits_command(const std::string& name) {
+  if (name.empty()) return false;
+  for (unsigned char c : name) {
+    if (c == ',' || c < 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> origin_of(const Invocation& inv, const Command& command, const char* doing) {
+  std::string name, what;
+  if (inv.as) {
+    name = *inv.as;
+    what = "--as";
+  } else if (const char* sudo_user = getenv("SUDO_USER"); sudo_user != nullptr && sudo_user[0] != '\0') {
+    name = sudo_user;
+    what = "SUDO_USER";
+  } else {
+    const uid_t uid = getuid();
+    const struct passwd* pw = getpwuid(uid);
+    name = pw != nullptr ? pw->pw_name : std::to_string(uid);
+    what = "the login name";
+  }
+  if (fits_command(name)) return name;
+  usage_error(inv.err, what + " \"" + visible(name) + "\" cannot name who " + doing +
+                           ": it is empty or holds a comma or a control character" +
+                           (inv.as ? "" : "; give another with --as NAME"),
+              &command);
+  return std::nullopt;
+}
+
+int steer_rule(Invocation& inv, SteeredRule* s) {
+  if (const int status = reach_running_daemon(inv.socket, &s->infod, &s->view, inv.err); status != 0) return status;
+  if (const int status = prove_running_daemon(s->view, pid_file_of(inv), inv.err); status != 0) return status;
+  // The rule as the daemon runs it, whatever the file says by now.
+  s->rule = find_loaded_rule(s->view, inv.words[0], inv.err);
+  if (s->rule == nullptr) return 1;
+  s->path = loaded_rule_path(*s->rule);
+  s->label = "rule " + std::to_string(s->rule->number) + " (" + visible(s->rule->name) + ")";
+  return 0;
+}
+
+bool send_control(Invocation& inv, SteeredRule& s, const std::string& origin, const std::string& what) {
+  const std::string command = s.path + "," + origin + "," + what;
+  if (!s.infod.push(kControlTable.key, 0, command)) {
+    inv.err << "arctl: could not send to infod at " << visible(inv.socket) << "\n";
+    return false;
+  }
+  inv.out << "sent \"" << visible(command) << "\" to " << kControlTable.key << " (rule " << s.rule->number << ", "
+          << visible(s.rule->name) << ")\n";
+  return true;
+}
+
+bool read_kept_rule(InfodConnection& infod, uint32_t rule_number, KeptRule* record) {
+  std::optional<std::string> text;
+  if (!infod.get(kept_rule_key(rule_number), &text)) return false;
+  if (!text || !kept_rule_parse(*text, record)) *record = KeptRule();
+  return true;
+}
+
+bool reference_option(const Invocation& inv, const Command& command, uint32_t* ref) {
+  *ref = 0;
+  if (!inv.ref) return true;
+  const std::string& text = *inv.ref;
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+    usage_error(inv.err, "--ref takes a reference number, not \"" + visible(text) + "\"", &command);
+    return false;
+  }
+  *ref = static_cast<uint32_t>(std::stoul(text));
+  return true;
+}
+
+bool silence_covers(const KeptSilence& silence, uint32_t ref) {
+  return ref == 0 || silence.ref == 0 || silence.ref == ref;
+}
+
+std::string silenced_whom(uint32_t ref) { return ref == 0 ? "every reference" : "reference " + std::to_string(ref); }

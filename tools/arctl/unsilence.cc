@@ -1,0 +1,96 @@
+// `arctl unsilence RULE`: the unsilence control command for one rule, or
+// one of its references.
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "arctl/arctl.h"
+#include "arctl/steer.h"
+#include "arctl/text.h"
+#include "base/clock.h"
+
+namespace {
+
+// The silences of record that lifting ref ends: its own, or every one for 0.
+std::vector<KeptSilence> lifted_by(const KeptRule& record, uint32_t ref, int64_t now) {
+  std::vector<KeptSilence> lifted;
+  for (const KeptSilence& s : record.silences) {
+    if (s.until_ms > now && (ref == 0 || s.ref == ref)) lifted.push_back(s);
+  }
+  return lifted;
+}
+
+int run_unsilence(Invocation& inv) {
+  uint32_t ref = 0;
+  if (!reference_option(inv, kUnsilenceCommand, &ref)) return 2;
+  const std::optional<std::string> origin = origin_of(inv, kUnsilenceCommand, "lifts a silence");
+  if (!origin) return 2;
+  SteeredRule steered;
+  if (const int status = steer_rule(inv, &steered); status != 0) return status;
+  const std::string& label = steered.label;
+  const uint32_t number = steered.rule->number;
+  KeptRule record;
+  if (!read_kept_rule(steered.infod, number, &record)) {
+    inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
+    return 1;
+  }
+  const int64_t now = SystemClock().wall_ms();
+  const std::vector<KeptSilence> lifted = lifted_by(record, ref, now);
+  if (lifted.empty()) {
+    const bool whole = std::any_of(record.silences.begin(), record.silences.end(),
+                                   [now](const KeptSilence& s) { return s.ref == 0 && s.until_ms > now; });
+    if (whole) {
+      inv.err << "arctl: reference " << ref << " of " << label << " is silenced only with every reference; "
+              << "'arctl unsilence " << number << "' lifts that: nothing sent\n";
+    } else {
+      inv.err << "arctl: " << label << " has no silence" << (ref == 0 ? "" : " of " + silenced_whom(ref))
+              << ": nothing sent\n";
+    }
+    return 1;
+  }
+  if (!send_control(inv, steered, *origin, "unsilence," + std::to_string(ref))) return 1;
+  // What the daemon did with it: the rule's record no longer holds them.
+  for (int waited = 0; waited < kActWaitMs; waited += 50) {
+    usleep(50 * 1000);
+    if (!read_kept_rule(steered.infod, number, &record)) break;
+    if (!lifted_by(record, ref, SystemClock().wall_ms()).empty()) continue;
+    inv.out << label << ": silence of ";
+    for (size_t i = 0; i < lifted.size(); ++i) inv.out << (i > 0 ? ", " : "") << silenced_whom(lifted[i].ref);
+    inv.out << " lifted; the rule's actions are queued again\n";
+    return 0;
+  }
+  inv.err << "arctl: " << label << " is still silenced after " << kActWaitMs / 1000
+          << " seconds: the daemon did not act on the command ('arctl log' tells why)\n";
+  return 1;
+}
+
+}  // namespace
+
+const Command kUnsilenceCommand = {
+    "unsilence",
+    "[--socket PATH] [--pid-file PATH] [--as NAME] [--ref N] RULE",
+    "lift a rule's silences before their time",
+    "Sends the running daemon the unsilence command for RULE (as for silence),\n"
+    "then waits for the daemon to act and prints what it lifted: every silence\n"
+    "of the rule, or with --ref N the one of reference N alone. From then on\n"
+    "the rule's actions are queued as it runs; what was dropped while it was\n"
+    "silenced stays dropped. Nothing is sent for a rule without such a silence.\n"
+    "The command written into infod's key config.autoresponse.command is\n"
+    "PATH,NAME,unsilence,N (0 for every silence).\n"
+    "\n"
+    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
+    "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
+    "  --as NAME         who lifts it, instead of the user (as for cancel)\n"
+    "  --ref N           the silence of reference N alone\n"
+    "\n"
+    "Exit status: 0 lifted, 1 no such rule or silence, not acted on, or infod\n"
+    "cannot be reached, 2 a command line that is not understood, 3 the daemon\n"
+    "is not running or the pid in infod is not the running daemon.\n",
+    kOptionSocket | kOptionPidFile | kOptionAs | kOptionRef,
+    1,
+    1,
+    run_unsilence,
+};
