@@ -10,7 +10,7 @@
 // - BM_ReloadOneChanged: load_config, as SIGHUP runs it, after an edit of
 //   one rule: the other 9,999 are kept as they run.
 // - BM_Start: a start after a restart, each rule taking up its kept record
-//   (open_config, engine_start), against a start from nothing (load_config
+//   (open_config, engine_resume), against a start from nothing (load_config
 //   on an empty daemon) in the same run; the gets that read the records
 //   back are infod's to answer and not counted.
 //
@@ -34,7 +34,6 @@
 
 #include "daemon/reload.h"
 #include "engine/dispatch.h"
-#include "engine/kept.h"
 #include "model/autoresponse.h"
 #include "platform/xmldb.h"
 #include "rule_file.h"
@@ -78,14 +77,30 @@ bool expat_alone(const std::string& path) {
   return ok;
 }
 
+// The daemon with file's rules loaded; false (the benchmark skipped) when
+// they did not load.
+bool load_rules(TestDaemon& daemon, const std::string& file, benchmark::State& state) {
+  std::ofstream(daemon.dir() + "/config.xml") << file;
+  if (daemon.load() == 0 && daemon.ctx.config->checks.size() == kRules) return true;
+  state.SkipWithError("the rules did not load");
+  return false;
+}
+
+// The seconds load takes on this thread, the traffic and log of the one
+// before dropped first.
+template <class Load>
+double timed(TestDaemon& daemon, Load load) {
+  link_drop_queued(&daemon.ctx.link);
+  daemon.logs.clear();
+  const auto t = CpuClock::now();
+  load();
+  return seconds_since(t);
+}
+
 void BM_Reload(benchmark::State& state) {
   TestDaemon daemon;
   const std::string path = daemon.dir() + "/config.xml";
-  std::ofstream(path) << bench::rule_file(kRules);
-  if (daemon.load() != 0 || daemon.ctx.config->checks.size() != kRules) {
-    state.SkipWithError("the rules did not load");
-    return;
-  }
+  if (!load_rules(daemon, bench::rule_file(kRules), state)) return;
   double floor_s = 0, daemon_s = 0, db_s = 0;
   for (auto _ : state) {
     auto t = CpuClock::now();
@@ -99,12 +114,10 @@ void BM_Reload(benchmark::State& state) {
     xmldb_close(xmldb_open(nullptr));
     db_s += seconds_since(t);
 
-    link_drop_queued(&daemon.ctx.link);
-    daemon.logs.clear();
-    t = CpuClock::now();
-    unload_config(&daemon.ctx);
-    load_config(&daemon.ctx);
-    const double reload = seconds_since(t);
+    const double reload = timed(daemon, [&] {
+      unload_config(&daemon.ctx);
+      load_config(&daemon.ctx);
+    });
     daemon_s += reload;
     state.SetIterationTime(reload);
   }
@@ -122,11 +135,7 @@ void BM_ReloadOneChanged(benchmark::State& state) {
   const std::string path = daemon.dir() + "/config.xml";
   const std::string file = bench::rule_file(kRules);
   const size_t name = file.find("<name>rule5000</name>") + 6;
-  std::ofstream(path) << file;
-  if (daemon.load() != 0 || daemon.ctx.config->checks.size() != kRules) {
-    state.SkipWithError("the rules did not load");
-    return;
-  }
+  if (!load_rules(daemon, file, state)) return;
   double floor_s = 0, daemon_s = 0;
   int edits = 0;
   for (auto _ : state) {
@@ -139,11 +148,7 @@ void BM_ReloadOneChanged(benchmark::State& state) {
       return;
     }
     floor_s += seconds_since(t);
-    link_drop_queued(&daemon.ctx.link);
-    daemon.logs.clear();
-    t = CpuClock::now();
-    load_config(&daemon.ctx);
-    const double reload = seconds_since(t);
+    const double reload = timed(daemon, [&] { load_config(&daemon.ctx); });
     daemon_s += reload;
     state.SetIterationTime(reload);
   }
@@ -155,32 +160,23 @@ void BM_ReloadOneChanged(benchmark::State& state) {
 
 void BM_Start(benchmark::State& state) {
   TestDaemon daemon;
-  std::ofstream(daemon.dir() + "/config.xml") << bench::rule_file(kRules);
-  if (daemon.load() != 0 || daemon.ctx.config->checks.size() != kRules) {
-    state.SkipWithError("the rules did not load");
-    return;
-  }
+  if (!load_rules(daemon, bench::rule_file(kRules), state)) return;
   daemon.take_sent();
-  KeptTexts kept;
-  for (const auto& [key, text] : daemon.kept) {
-    if (key.find('.') == std::string::npos) kept[static_cast<uint32_t>(std::stoul(key))] = text;
-  }
   double fresh_s = 0, start_s = 0;
   for (auto _ : state) {
     unload_config(&daemon.ctx);
-    link_drop_queued(&daemon.ctx.link);
-    daemon.logs.clear();
-    auto t = CpuClock::now();
-    load_config(&daemon.ctx);
-    fresh_s += seconds_since(t);
-
+    fresh_s += timed(daemon, [&] { load_config(&daemon.ctx); });
     unload_config(&daemon.ctx);
-    link_drop_queued(&daemon.ctx.link);
-    daemon.logs.clear();
-    t = CpuClock::now();
-    open_config(&daemon.ctx);
-    engine_start(daemon.ctx.engine, &daemon.ctx.config, std::move(daemon.ctx.pending), kept);
-    const double start = seconds_since(t);
+    const double start = timed(daemon, [&] {
+      open_config(&daemon.ctx);
+      // What infod would answer to the daemon's gets: what it kept.
+      std::vector<std::optional<std::string>> held;
+      for (const std::string& key : engine_kept_keys(*daemon.ctx.pending)) {
+        const auto it = daemon.kept.find(key.substr(TestDaemon::kKeptPrefix.size()));
+        held.push_back(it != daemon.kept.end() ? std::optional<std::string>(it->second) : std::nullopt);
+      }
+      engine_resume(daemon.ctx.engine, &daemon.ctx.config, std::move(daemon.ctx.pending), held);
+    });
     start_s += start;
     state.SetIterationTime(start);
   }
