@@ -10,7 +10,6 @@
 #include "base/log.h"
 #include "engine/engine.h"
 #include "engine/kept_record.h"
-#include "engine/silence.h"
 #include "model/action.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
@@ -103,7 +102,12 @@ KeptRule kept_record_of(Engine& engine, const ArCheck& any_check_of_rule) {
   record.fingerprint = kept_fingerprint(engine, any_check_of_rule);
   const auto [first, last] = rule_range(engine, any_check_of_rule);
   for (size_t i = first; i < last; ++i) record.refs.push_back(reference_of(engine, (*engine.checks)[i]));
-  record.silences = silences_kept(engine, any_check_of_rule.conf.ar->path);
+  // The rule's silences (Engine::silences), until in wall time.
+  const auto silenced = engine.silences.find(any_check_of_rule.conf.ar->path);
+  if (silenced != engine.silences.end()) {
+    const int64_t distance = engine.clock->wall_ms() - engine.clock->monotonic_ms();
+    for (const Silence& s : silenced->second) record.silences.push_back({s.ref, s.until_ms + distance, s.origin, s.reason});
+  }
   return record;
 }
 

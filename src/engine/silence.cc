@@ -197,15 +197,6 @@ void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const K
   }
 }
 
-std::vector<KeptSilence> silences_kept(Engine& engine, const std::string& rule_path) {
-  std::vector<KeptSilence> kept;
-  const auto it = engine.silences.find(rule_path);
-  if (it == engine.silences.end()) return kept;
-  const int64_t distance = engine.clock->wall_ms() - now_ms(engine);
-  for (const Silence& s : it->second) kept.push_back({s.ref, s.until_ms + distance, s.origin, s.reason});
-  return kept;
-}
-
 std::string silence_until_text(Engine& engine, int64_t until_ms) {
   const int64_t wall_ms = until_ms + engine.clock->wall_ms() - now_ms(engine);
   const time_t seconds = static_cast<time_t>(Clock::floor_div(wall_ms, 1000));

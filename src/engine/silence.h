@@ -54,8 +54,5 @@ void silences_follow_load(Engine& engine);
 // kMaxSilenceSeconds from now.
 void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const KeptTexts& kept);
 
-// The rule's silences as its record keeps them, until in wall time.
-std::vector<KeptSilence> silences_kept(Engine& engine, const std::string& rule_path);
-
 // When a silence ends, as local time "2024-05-01 14:03:07".
 std::string silence_until_text(Engine& engine, int64_t until_ms);
