@@ -9,6 +9,7 @@
 // dispositions, an empty signal mask, standard input from /dev/null, no
 // other descriptor of the daemon except standard output and error, and a
 // process group of its own (the child leads it). When
-// path cannot be executed the child ends with status 127. Returns -1 (with
-// errno) when no child can be created.
+// path cannot be executed the call still returns a child, which ends with
+// status 127. Returns -1 (with errno) only when no child can be created,
+// for want of processes or memory.
 pid_t brimvale_proc_exec_env_nowait(const char* path, char* const argv[], char* const envp[], int mode);
