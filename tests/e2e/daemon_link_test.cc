@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <arpa/inet.h>
 #include <poll.h>
 
 #include <algorithm>
@@ -129,17 +128,14 @@ struct Arrived {
     char buf[65536];
     pollfd p{fd, POLLIN, 0};
     for (ssize_t n; poll(&p, 1, wait_ms) > 0 && (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0; wait_ms = 0) {
-      carry.append(buf, size_t(n));
+      frames.feed(buf, size_t(n));
     }
     Strings bodies;
-    for (uint32_t len; carry.size() >= 4 && carry.size() - 4 >= (memcpy(&len, carry.data(), 4), len = ntohl(len));) {
-      bodies.push_back(carry.substr(4, len));
-      carry.erase(0, 4 + len);
-    }
+    for (std::string_view body; frames.next(&body) == FrameReader::Status::kFrame;) bodies.emplace_back(body);
     return bodies;
   }
   int fd;
-  std::string carry;
+  FrameReader frames;
 };
 
 void wait_for_normal(const Raw& infod) {
@@ -159,7 +155,7 @@ TEST(DaemonLink, AFloodOfTriggersWhoseCounterReadsComeLateLeavesTheLoopToSignals
   const std::string counter = "config.ports.port1.enviro.count.temp", get = "4" + RS + "ard" + RS + counter;
   const std::string loaded = kStatusPush + "loaded.1" + RS, heartbeat = kStatusPush + "heartbeat" + RS;
   const std::string current = "1" + RS + rule_path(1) + ".refs.ref1.curr_entry.status" + RS + "2" + RS;
-  Arrived arrived{infod->fd(), ""};
+  Arrived arrived{infod->fd(), {}};
   Strings sent, handled;
   std::deque<SteadyClock::time_point> replies;
   bool flooding = true, reloaded = false, beat_since = false;
