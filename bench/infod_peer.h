@@ -3,21 +3,22 @@
 // benchmark reads and writes the frames itself.
 #pragma once
 
-#include <arpa/inet.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "support/e2e.h"
+#include "wire/frame.h"
+#include "wire/message.h"
 
 namespace bench {
 
@@ -26,44 +27,20 @@ namespace bench {
 inline std::string last_normal(int rules) { return "index=" + std::to_string(rules) + ", ref=1, state=Normal"; }
 
 inline std::string update(const std::string& key, const std::string& value) {
-  const char rs = '\x1e';
-  return e2e::frame(std::string("8") + rs + key + rs + "0" + rs + "1700000000000" + rs + value + "\r\n");
+  return frame_of(update_body(key, 0, 1700000000000ULL, value));
 }
 
-// Splits a byte stream into frame bodies, across reads.
-class FrameSplitter {
- public:
-  // Appends n bytes; calls on_body(const char* body, size_t len) for every
-  // whole frame, in order, until it returns false. Returns the frames handed
-  // over.
-  template <class OnBody>
-  size_t feed(const char* bytes, size_t n, OnBody on_body) {
-    carry_.append(bytes, n);
-    size_t used = 0, frames = 0;
-    while (carry_.size() - used >= 4) {
-      uint32_t len;
-      memcpy(&len, carry_.data() + used, 4);
-      len = ntohl(len);
-      if (carry_.size() - used - 4 < len) break;
-      ++frames;
-      const bool go_on = on_body(carry_.data() + used + 4, static_cast<size_t>(len));
-      used += 4 + len;
-      if (!go_on) break;
-    }
-    carry_.erase(0, used);
-    return frames;
-  }
-
- private:
-  std::string carry_;
-};
+// The body of the daemon's get of key (a trigger counter's), and infod's
+// framed reply that it holds no value.
+inline std::string get_of(const std::string& key) { return request_body(kInfodGet, "ard", key); }
+inline std::string no_value(const std::string& key) { return frame_of(reply_body(key, std::nullopt)); }
 
 // Plays infod to the client at fd: writes the batch and reads answers, in
 // one thread, until `expected` frames holding `answer` came back (others,
 // such as log lines of actions, are passed over). Seconds taken; negative
 // when the answers stop.
 inline double drive(int fd, const std::string& batch, int expected, const std::string& answer) {
-  FrameSplitter frames;
+  FrameReader frames;
   std::vector<char> buf(64 * 1024);
   int got = 0;
   size_t off = 0;
@@ -78,11 +55,9 @@ inline double drive(int fd, const std::string& batch, int expected, const std::s
     if ((p.revents & POLLIN) != 0) {
       const ssize_t n = recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
       if (n == 0) return -1;
-      if (n > 0) {
-        frames.feed(buf.data(), static_cast<size_t>(n), [&](const char* body, size_t len) {
-          got += std::string_view(body, len).find(answer) != std::string_view::npos ? 1 : 0;
-          return true;
-        });
+      if (n > 0) frames.feed(buf.data(), static_cast<size_t>(n));
+      for (std::string_view body; frames.next(&body) == FrameReader::Status::kFrame;) {
+        got += body.find(answer) != std::string_view::npos ? 1 : 0;
       }
     }
   }
@@ -127,22 +102,19 @@ class InfodPeer {
   // without it. Frames before it are passed to seen(body) when given.
   template <class Seen>
   bool read_until(const std::string& text, int timeout_ms, Seen seen) {
-    bool found = false;
     std::vector<char> buf(65536);
-    // Frames after the one looked for stay in the splitter for the next call.
-    ssize_t n = 0;
+    // Frames after the one looked for stay in the reader for the next call.
     while (true) {
-      frames_.feed(buf.data(), static_cast<size_t>(n), [&](const char* body, size_t len) {
-        const std::string b(body, len);
+      for (std::string_view body; frames_.next(&body) == FrameReader::Status::kFrame;) {
+        const std::string b(body);
         seen(b);
-        found = b.find(text) != std::string::npos;
-        return !found;
-      });
-      if (found) return true;
+        if (b.find(text) != std::string::npos) return true;
+      }
       pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, timeout_ms) != 1) return false;
-      n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
+      const ssize_t n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
       if (n <= 0) return false;
+      frames_.feed(buf.data(), static_cast<size_t>(n));
     }
   }
   bool read_until(const std::string& text, int timeout_ms = 10000) {
@@ -165,8 +137,7 @@ class InfodPeer {
   bool trigger(int port) {
     const std::string p = "config.ports.port" + std::to_string(port);
     const std::string counter = p + ".enviro.count.temp";
-    return send(update(p + ".enviro.temp", "99")) && read_until(std::string("4\x1e" "ard\x1e") + counter) &&
-           send(e2e::frame("5\x1e" + counter)) &&
+    return send(update(p + ".enviro.temp", "99")) && read_until(get_of(counter)) && send(no_value(counter)) &&
            read_until("index=" + std::to_string(port) + ", ref=1, state=Triggered");
   }
 
@@ -177,7 +148,7 @@ class InfodPeer {
  private:
   e2e::Sandbox box_;
   int fd_ = -1;
-  FrameSplitter frames_;
+  FrameReader frames_;
 };
 
 }  // namespace bench

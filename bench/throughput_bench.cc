@@ -76,10 +76,10 @@ class Answers {
   }
   // The framed answer to one body, "" for none.
   std::string answer(char* body) const {
-    UpdateFields f;
-    if (link_split_fields(body, &f) < 5 || f.type != kInfodUpdate) return "";
-    const auto it = keys_.find(f.key);
-    return it == keys_.end() ? "" : link_format(kInfodPush, it->second.c_str(), 2, f.value);
+    InfodMessage m;
+    if (split_message(body, &m) < 5 || m.type != kInfodUpdate) return "";
+    const auto it = keys_.find(m.key);
+    return it == keys_.end() ? "" : link_format(kInfodPush, it->second.c_str(), 2, m.value);
   }
 
  private:
@@ -93,14 +93,12 @@ void batching_client(int fd, const Answers* answers) {
   for (ssize_t n; (n = read(fd, buf.data(), buf.size())) > 0;) {
     carry.append(buf.data(), static_cast<size_t>(n));
     size_t at = 0;
-    while (carry.size() - at >= 4) {
-      uint32_t len;
-      memcpy(&len, carry.data() + at, 4);
-      len = ntohl(len);
-      if (carry.size() - at - 4 < len) break;
-      body.assign(carry, at + 4, len);
+    while (carry.size() - at >= kFrameHeader) {
+      const uint32_t len = frame_length(carry.data() + at);
+      if (carry.size() - at - kFrameHeader < len) break;
+      body.assign(carry, at + kFrameHeader, len);
       out += answers->answer(body.data());
-      at += 4 + len;
+      at += kFrameHeader + len;
     }
     carry.erase(0, at);
     if (!out.empty() && send(fd, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) return;
@@ -132,13 +130,11 @@ class SameDisciplineClient {
   // One read per readiness, never past the current message.
   void read_step() {
     if (body_len_ < 0) {
-      const ssize_t n = recv(fd_, header_ + header_read_, 4 - header_read_, 0);
+      const ssize_t n = recv(fd_, header_ + header_read_, kFrameHeader - header_read_, 0);
       if (n <= 0) return stop(n);
-      header_read_ += static_cast<int>(n);
-      if (header_read_ < 4) return;
-      uint32_t len;
-      memcpy(&len, header_, 4);
-      body_len_ = static_cast<long>(ntohl(len));
+      header_read_ += static_cast<size_t>(n);
+      if (header_read_ < kFrameHeader) return;
+      body_len_ = static_cast<long>(frame_length(header_));
       body_.assign(static_cast<size_t>(body_len_) + 1, '\0');
       body_read_ = 0;
       return;
@@ -199,8 +195,8 @@ class SameDisciplineClient {
   event* read_;
   event* write_;
   bool write_added_ = false;
-  unsigned char header_[4] = {};
-  int header_read_ = 0;
+  char header_[kFrameHeader] = {};
+  size_t header_read_ = 0;
   long body_len_ = -1;
   long body_read_ = 0;
   std::vector<char> body_;

@@ -2,7 +2,7 @@
 # Fails when a source file includes a floor above its own: the folders of
 # src/ from the bottom up, each including only itself and those below.
 set -eu
-floors="platform base model checks actions config engine link daemon"
+floors="platform base wire model link checks actions config engine daemon"
 src=${1:-$(dirname "$0")/../src}
 rank() {
   r=0

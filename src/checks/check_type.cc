@@ -2,7 +2,6 @@
 #include "checks/check_type.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -144,14 +143,6 @@ int32_t check_setting_size(const ArCheck* check, const char* key) {
 
 bool check_setting_flag(const ArCheck* check, const char* key) {
   return xmldb_getbool(check->conf.ar->config_db, check->conf.ar->path.c_str(), key) != 0;
-}
-
-int32_t leading_int(const char* text) {
-  if (text == nullptr) return 0;
-  const long v = strtol(text, nullptr, 10);
-  if (v > INT32_MAX) return INT32_MAX;
-  if (v < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(v);
 }
 
 void set_output(OptionalText* out, std::string text) {

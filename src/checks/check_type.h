@@ -7,6 +7,7 @@
 #include <string>
 
 #include "model/check_kind.h"
+#include "platform/leading_int.h"
 
 // "drop", "trigger", "resolve", "refresh" or "not a reading".
 const char* check_outcome_name(CheckOutcomeKind kind);
@@ -39,10 +40,8 @@ bool check_setting_flag(const ArCheck* check, const char* key);
 // Any setting, under an explicit prefix.
 const char* check_setting_at(const ArCheck* check, const char* prefix, const char* key);
 
-// A number in an update value or a string setting: leading blanks, an
-// optional sign, digits up to the first non-digit; no number reads as 0.
-// Values beyond the 32-bit range are clamped.
-int32_t leading_int(const char* text);
+// A number in an update value or a string setting is read with
+// leading_int (platform/leading_int.h), as a size setting is.
 
 // Stores text in an output the caller wants.
 void set_output(OptionalText* out, std::string text);

@@ -67,19 +67,17 @@ bool read_uptime(const std::string& path, unsigned long* seconds) {
 
 }  // namespace
 
-int dispatch_message(void* owner, char* body) {
-  return take_infod_message(static_cast<DaemonContext*>(owner)->engine, body);
+int dispatch_message(void* owner, const InfodMessage& message) {
+  return take_infod_message(static_cast<DaemonContext*>(owner)->engine, message);
 }
 
-int take_infod_message(Engine& engine, char* body) {
-  UpdateFields f;
-  if (link_split_fields(body, &f) == 0) return 0;
-  if (f.type != kInfodUpdate) return 0;
-  if (f.key == nullptr || f.value == nullptr) {
+int take_infod_message(Engine& engine, const InfodMessage& message) {
+  if (message.type != kInfodUpdate) return 0;
+  if (message.key == nullptr || message.value == nullptr) {
     ar_log(kLogError, "Invalid message from infod");
     return 0;
   }
-  return engine_deliver(engine, f.key, f.number, f.time_ms, f.value);
+  return engine_deliver(engine, message.key, message.number, message.time_ms, message.value);
 }
 
 void daemon_tick(int /*fd*/, short /*events*/, void* arg) {

@@ -4,6 +4,7 @@
 
 #include "base/log.h"
 #include "base/paths.h"
+#include "wire/message.h"
 
 struct Engine;
 
@@ -13,16 +14,16 @@ struct Engine;
 // base could not be made, 1 after a fatal error on the link.
 int run_daemon(const char* name, const Paths& paths, LogSink sink);
 
-// The link's message handler (owner is the DaemonContext): the body goes
-// to take_infod_message with the context's engine.
-int dispatch_message(void* owner, char* body);
+// The link's message handler (owner is the DaemonContext): the message
+// goes to take_infod_message with the context's engine.
+int dispatch_message(void* owner, const InfodMessage& message);
 
-// One message body from infod, its fields split in place: an update goes
-// to the engine (a control command or a value), one without a key or a
-// value is logged as "Invalid message from infod" and changes nothing, any
-// other message is ignored. 0 handled or ignored, non-zero failed (fatal).
+// One message from infod, as the link split it: an update goes to the
+// engine (a control command or a value), one without a key or a value is
+// logged as "Invalid message from infod" and changes nothing, any other
+// message is ignored. 0 handled or ignored, non-zero failed (fatal).
 // `arctl test` hands its pushes through here too.
-int take_infod_message(Engine& engine, char* body);
+int take_infod_message(Engine& engine, const InfodMessage& message);
 
 // The tick timer's callback: the engine's pass, then the daemon's
 // heartbeat; re-armed.

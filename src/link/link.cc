@@ -1,5 +1,4 @@
-// The infod link: framing, the outgoing queue and writer, the incoming
-// reader.
+// The infod link: the outgoing queue and writer, the incoming reader.
 //
 // The reader works in turns of bounded length: each hands over the whole
 // messages it holds, then what a synchronous get read on the way, and reads
@@ -11,16 +10,12 @@
 // writability, and more than 8 MiB waiting ends the daemon.
 #include "link/link.h"
 
-#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -72,42 +67,8 @@ constexpr size_t kMaxUnhandled = 8 * 1024 * 1024;
 
 using SteadyClock = std::chrono::steady_clock;
 
-// strtok-style: skips leading delimiters, cuts the token at the next one.
-char* next_token(char** pos, const char* delimiters) {
-  char* p = *pos + strspn(*pos, delimiters);
-  if (*p == '\0') {
-    *pos = p;
-    return nullptr;
-  }
-  char* start = p;
-  p += strcspn(p, delimiters);
-  if (*p != '\0') *p++ = '\0';
-  *pos = p;
-  return start;
-}
-
-int32_t to_int32(const char* text) {
-  const long v = strtol(text, nullptr, 10);
-  if (v > INT32_MAX) return INT32_MAX;
-  if (v < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(v);
-}
-
 bool would_block(ssize_t n) {
   return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
-}
-
-// The body length in the header at p.
-uint32_t length_at(const char* p) {
-  uint32_t length;
-  memcpy(&length, p, 4);
-  return ntohl(length);
-}
-
-void append_number(std::string* out, long n) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-  out->append(digits, end);
 }
 
 // Waits until the socket is ready for events or the deadline passes.
@@ -142,7 +103,7 @@ void written(InfodLink* link, size_t n) {
   link->head_rest -= rest;
   pos += rest;
   while (pos < end) {
-    const size_t whole = 4 + static_cast<size_t>(length_at(link->out.data() + pos));
+    const size_t whole = kFrameHeader + static_cast<size_t>(frame_length(link->out.data() + pos));
     if (pos + whole > end) link->head_rest = pos + whole - end;
     pos += whole;
   }
@@ -206,24 +167,14 @@ void write_now(InfodLink* link) {
 // name and key + suffix.
 void append_message(std::string* out, int type, const char* key, const char* suffix, int number,
                     const char* value) {
-  const size_t start = out->size();
-  out->append(4, '\0');
-  append_number(out, type);
-  *out += kRS;
-  if (type != kInfodPush) {
-    *out += kInfodClientName;
-    *out += kRS;
-  }
-  *out += key != nullptr ? key : "";
-  *out += suffix;
+  const size_t start = frame_open(out);
+  const std::string_view whole_key = key != nullptr ? key : "";
   if (type == kInfodPush) {
-    *out += kRS;
-    append_number(out, number);
-    *out += kRS;
-    *out += value != nullptr ? value : "";
+    append_push(out, whole_key, suffix, number, value != nullptr ? value : "");
+  } else {
+    append_request(out, static_cast<InfodMessageType>(type), kInfodClientName, whole_key, suffix);
   }
-  const uint32_t length = htonl(static_cast<uint32_t>(out->size() - start - 4));
-  memcpy(&(*out)[start], &length, 4);
+  frame_close(out, start);
 }
 
 // Says in the log which message was not sent for its length: its type, the
@@ -250,7 +201,7 @@ int queue_message(InfodLink* link, int type, const char* key, const char* suffix
     ar_log(kLogFatal, "Could not allocate message");
     return -1;
   }
-  if (const size_t body = link->out.size() - before - 4; body > kMaxInfodMessage) {
+  if (const size_t body = link->out.size() - before - kFrameHeader; body > kMaxInfodMessage) {
     link->out.resize(before);
     log_too_long(type, key, suffix, body);
     return kPublishTooLong;
@@ -291,16 +242,16 @@ void read_failed(InfodLink* link, ssize_t n) {
 void handle_whole(InfodLink* link) {
   while (!link_stopped(link) && link->turn_left > 0) {
     const size_t held = link->in_end - link->in_start;
-    if (held < 4) return;
+    if (held < kFrameHeader) return;
     const char* message = link->in.data() + link->in_start;
-    const uint32_t length = length_at(message);
+    const uint32_t length = frame_length(message);
     if (length > kMaxInfodMessage) {
       ar_log(kLogFatal, "Message too long from infod: %u", length);
       link_fatal(link, 1);
       return;
     }
-    if (held - 4 < length) return;
-    link->in_start += 4 + length;
+    if (held - kFrameHeader < length) return;
+    link->in_start += kFrameHeader + length;
     --link->turn_left;
     if (length == 0) continue;  // an empty message carries nothing
     if (link->out.size() - link->out_start >= kWriteEarly) {
@@ -310,9 +261,11 @@ void handle_whole(InfodLink* link) {
     link->out_mark = link->out.size();
     // The handler gets its own copy: the buffer may move while it runs.
     link->body.resize(length + 1);
-    memcpy(link->body.data(), message + 4, length);
+    memcpy(link->body.data(), message + kFrameHeader, length);
     link->body[length] = '\0';
-    const int result = link->on_message(link->owner, link->body.data());
+    InfodMessage split;
+    split_message(link->body.data(), &split);
+    const int result = link->on_message(link->owner, split);
     release_body(link);
     if (result != 0) {
       ar_log(kLogFatal, "Error handling message");
@@ -329,7 +282,9 @@ void handle_whole(InfodLink* link) {
 void make_room(InfodLink* link, size_t extra) {
   const size_t held = link->in_end - link->in_start;
   size_t want = std::max(kReadBuffer, held + extra);
-  if (held >= 4) want = std::max(want, 4 + static_cast<size_t>(length_at(link->in.data() + link->in_start)));
+  if (held >= kFrameHeader) {
+    want = std::max(want, kFrameHeader + static_cast<size_t>(frame_length(link->in.data() + link->in_start)));
+  }
   if (link->in.size() != want) {
     std::vector<char> next(want);
     if (held > 0) memcpy(next.data(), link->in.data() + link->in_start, held);
@@ -367,9 +322,9 @@ void handle_buffered(InfodLink* link) {
 // Whether the buffer holds a whole message (or a length the reader refuses).
 bool whole_message_held(const InfodLink* link) {
   const size_t held = link->in_end - link->in_start;
-  if (held < 4) return false;
-  const uint32_t length = length_at(link->in.data() + link->in_start);
-  return length > kMaxInfodMessage || held - 4 >= length;
+  if (held < kFrameHeader) return false;
+  const uint32_t length = frame_length(link->in.data() + link->in_start);
+  return length > kMaxInfodMessage || held - kFrameHeader >= length;
 }
 
 // Ends the daemon when more than kMaxUnhandled waits to be handled; true
@@ -430,17 +385,18 @@ int finish_partial_write(InfodLink* link, SteadyClock::time_point deadline) {
 // before the deadline, and not a byte more.
 int finish_partial_read(InfodLink* link, SteadyClock::time_point deadline) {
   size_t pos = link->in_start;
-  while (link->in_end - pos >= 4) {
-    const uint32_t length = length_at(link->in.data() + pos);
+  while (link->in_end - pos >= kFrameHeader) {
+    const uint32_t length = frame_length(link->in.data() + pos);
     // A bad length ends the daemon when the reader comes to it.
     if (length > kMaxInfodMessage) return -1;
-    if (link->in_end - pos - 4 < length) break;
-    pos += 4 + length;
+    if (link->in_end - pos - kFrameHeader < length) break;
+    pos += kFrameHeader + length;
   }
   while (pos < link->in_end) {
     const size_t held = link->in_end - pos;
-    const size_t whole = held < 4 ? 4 : 4 + static_cast<size_t>(length_at(link->in.data() + pos));
-    if (whole > 4 + kMaxInfodMessage) return -1;
+    const size_t whole =
+        kFrameHeader + (held < kFrameHeader ? 0 : static_cast<size_t>(frame_length(link->in.data() + pos)));
+    if (whole > kFrameHeader + kMaxInfodMessage) return -1;
     if (held == whole) return 0;
     if (link->in.size() - link->in_end < whole - held) link->in.resize(link->in_end + whole - held);
     const ssize_t n = recv(link->fd, link->in.data() + link->in_end, whole - held, MSG_DONTWAIT);
@@ -455,29 +411,6 @@ int finish_partial_read(InfodLink* link, SteadyClock::time_point deadline) {
 
 }  // namespace
 
-int link_split_fields(char* body, UpdateFields* fields) {
-  static const char kFieldEnds[] = {kRS, '\r', '\n', '\0'};
-  *fields = UpdateFields{};
-  char* pos = body;
-  char* token = next_token(&pos, kFieldEnds);
-  if (token == nullptr) return 0;
-  fields->type = strtol(token, nullptr, 10);
-  fields->count = 1;
-  if ((token = next_token(&pos, kFieldEnds)) == nullptr) return fields->count;
-  fields->key = token;
-  fields->count = 2;
-  if ((token = next_token(&pos, kFieldEnds)) == nullptr) return fields->count;
-  fields->number = to_int32(token);
-  fields->count = 3;
-  if ((token = next_token(&pos, kFieldEnds)) == nullptr) return fields->count;
-  fields->time_ms = strtoull(token, nullptr, 10);
-  fields->count = 4;
-  if ((token = next_token(&pos, "\r\n")) == nullptr) return fields->count;
-  fields->value = token;
-  fields->count = 5;
-  return fields->count;
-}
-
 std::string link_format(int type, const char* key, int number, const char* value) {
   std::string text;
   append_message(&text, type, key, "", number, value);
@@ -485,7 +418,7 @@ std::string link_format(int type, const char* key, int number, const char* value
 }
 
 bool link_fits(int type, const std::string& key, const std::string& value) {
-  const size_t body = link_format(type, key.c_str(), 0, value.c_str()).size() - 4;
+  const size_t body = link_format(type, key.c_str(), 0, value.c_str()).size() - kFrameHeader;
   if (body <= kMaxInfodMessage) return true;
   log_too_long(type, key.c_str(), "", body);
   return false;
@@ -585,22 +518,6 @@ int link_after_get(InfodLink* link) {
 
 namespace {
 
-// What a reply's body answers: the key, and the value after it (nullopt
-// for a reply without one); false for any other body. A value ends at CR
-// or LF, as an update's does.
-bool reply_of(std::string_view body, std::string_view* key, std::optional<std::string>* value) {
-  if (body.size() < 2 || body[0] != '5' || body[1] != kRS) return false;
-  body.remove_prefix(2);
-  const size_t end = body.find_first_of(std::string_view("\x1e\r\n", 3));
-  *key = body.substr(0, end);
-  value->reset();
-  if (end != std::string_view::npos && body[end] == kRS) {
-    const std::string_view rest = body.substr(end + 1);
-    *value = std::string(rest.substr(0, rest.find_first_of("\r\n")));
-  }
-  return true;
-}
-
 // Appends bytes the reader is to handle after what it holds.
 void keep_for_reader(InfodLink* link, const char* bytes, size_t n) {
   if (n == 0) return;
@@ -651,21 +568,21 @@ int link_get_all(InfodLink* link, const std::vector<std::string>& keys,
     if (n < 0) continue;
     raw.append(chunk.data(), static_cast<size_t>(n));
     size_t at = 0;
-    while (raw.size() - at >= 4) {
-      const uint32_t length = length_at(raw.data() + at);
+    while (raw.size() - at >= kFrameHeader) {
+      const uint32_t length = frame_length(raw.data() + at);
       // A length the reader refuses is the reader's to report.
-      if (length > kMaxInfodMessage || raw.size() - at - 4 < length) break;
+      if (length > kMaxInfodMessage || raw.size() - at - kFrameHeader < length) break;
       std::string_view key;
-      std::optional<std::string> value;
-      if (!reply_of(std::string_view(raw.data() + at + 4, length), &key, &value)) {
-        keep_for_reader(link, raw.data() + at, 4 + length);
+      std::optional<std::string_view> value;
+      if (!split_reply(std::string_view(raw.data() + at + kFrameHeader, length), &key, &value)) {
+        keep_for_reader(link, raw.data() + at, kFrameHeader + length);
       } else if (const auto it = waiting.find(key); it != waiting.end()) {
-        (*values)[it->second] = std::move(value);
+        if (value) (*values)[it->second] = std::string(*value);
         waiting.erase(it);
         // Each reply gives the rest as long again: only silence ends it.
         deadline = SteadyClock::now() + wait;
       }
-      at += 4 + length;
+      at += kFrameHeader + length;
     }
     raw.erase(0, at);
   }
@@ -679,7 +596,7 @@ int link_get_all(InfodLink* link, const std::vector<std::string>& keys,
 ReaderState link_reader_state(const InfodLink* link) {
   const size_t held = link->in_end - link->in_start;
   if (held == 0) return ReaderState::kIdle;
-  return held < 4 ? ReaderState::kHeader : ReaderState::kBody;
+  return held < kFrameHeader ? ReaderState::kHeader : ReaderState::kBody;
 }
 
 std::vector<std::string> link_queued(const InfodLink* link) {
@@ -688,7 +605,7 @@ std::vector<std::string> link_queued(const InfodLink* link) {
   if (link->head_rest > 0) messages.push_back(link->out.substr(pos, link->head_rest));
   pos += link->head_rest;
   while (pos < link->out.size()) {
-    const size_t whole = 4 + static_cast<size_t>(length_at(link->out.data() + pos));
+    const size_t whole = kFrameHeader + static_cast<size_t>(frame_length(link->out.data() + pos));
     messages.push_back(link->out.substr(pos, whole));
     pos += whole;
   }

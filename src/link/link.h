@@ -1,10 +1,10 @@
-// The infod link: framing in both directions, the outgoing queue and its
-// writer, and the incoming reader, which hands each complete message body
-// to the handler it was given. What a message means is not its business.
+// The infod link: the outgoing queue and its writer, and the incoming
+// reader, which hands each complete message to the handler it was given,
+// split into its fields. What a message means is not its business.
 //
-// Every message is a 4-byte big-endian length and a body of fields
-// separated by RS (0x1E). The daemon sends pushes, subscriptions and
-// unsubscriptions, and acts on value updates.
+// Frames and bodies are infod's (wire/frame.h, wire/message.h). The daemon
+// sends pushes, subscriptions and unsubscriptions, and acts on value
+// updates.
 #pragma once
 
 #include <chrono>
@@ -17,42 +17,11 @@
 #include "base/log.h"
 #include "base/loop.h"
 #include "model/publisher.h"
-
-constexpr char kRS = '\x1e';
-
-// The first field of every body.
-enum InfodMessageType : int {
-  kInfodPush = 1,
-  kInfodSubscribe = 2,
-  kInfodUnsubscribe = 3,
-  kInfodGet = 4,
-  kInfodReply = 5,
-  kInfodUpdate = 8,
-};
-
-// The most body bytes in one message, either way: infod closes a
-// connection that sends it more, and the reader ends the daemon when infod
-// sends more.
-constexpr uint32_t kMaxInfodMessage = 1024 * 1024;
+#include "wire/frame.h"
+#include "wire/message.h"
 
 // The daemon's client name in subscriptions.
 constexpr const char* kInfodClientName = "ard";
-
-
-// The fields of one incoming body, split in place.
-struct UpdateFields {
-  int count = 0;  // fields found, at most 5
-  long type = 0;
-  const char* key = nullptr;
-  int32_t number = 0;    // carried along, never interpreted
-  uint64_t time_ms = 0;  // time of the update, milliseconds since the epoch
-  const char* value = nullptr;
-};
-
-// Splits a NUL-terminated body in place: fields 1 to 4 end at RS, CR or LF,
-// the value ends at CR or LF only, and a run of separators counts as one,
-// so empty fields vanish. Returns the number of fields.
-int link_split_fields(char* body, UpdateFields* fields);
 
 // Formats one outgoing message, header included: a push carries key,
 // number and value, the others (a get too) the client name and key.
@@ -63,9 +32,11 @@ std::string link_format(int type, const char* key, int number, const char* value
 // was, as the link's own guard does.
 bool link_fits(int type, const std::string& key, const std::string& value);
 
-// Takes one complete body (body_len bytes and a NUL); 0 handled or
-// ignored, anything else ends the daemon with status 1.
-using LinkMessageHandler = int (*)(void* owner, char* body);
+// Takes one message, split (wire/message.h split_message): its texts live
+// until the handler returns. 0 handled or ignored, anything else ends the
+// daemon with status 1. An empty message carries nothing and is not handed
+// over.
+using LinkMessageHandler = int (*)(void* owner, const InfodMessage& message);
 
 // The reader's state: what it holds of the one message it has begun.
 enum class ReaderState {
@@ -81,8 +52,8 @@ struct InfodLink {
   // A timer due at once: the reader's next turn, for what one turn left.
   LoopEvent more_event;
 
-  // The handler of every complete body and the object it is called with,
-  // given by link_init.
+  // The handler of every complete message and the object it is called
+  // with, given by link_init.
   LinkMessageHandler on_message = nullptr;
   void* owner = nullptr;
   // The process's exit status, set by a fatal error (the loop then ends);
@@ -95,7 +66,7 @@ struct InfodLink {
   std::vector<char> in;
   size_t in_start = 0;
   size_t in_end = 0;
-  std::vector<char> body;  // the body being handled, NUL-terminated
+  std::vector<char> body;  // the body being handled, NUL-terminated and split in place
   // The messages the reader's running turn may still handle; 0 outside a
   // turn, and once a synchronous call has ended it.
   int turn_left = 0;

@@ -17,6 +17,9 @@
 
 namespace {
 
+// These calls stand for the appliance's own library, which frames for
+// itself: they keep their own small framing rather than the daemon's wire
+// module (wire/), which sits above this floor.
 constexpr char kRs = '\x1e';
 constexpr int kTimeoutMs = 2000;
 constexpr size_t kHeaderLen = 4;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/file_checksum.h"
+#include "platform/leading_int.h"
 #include "platform/xml_tree.h"
 
 namespace {
@@ -596,16 +597,7 @@ static const char* fresh_value(xmldb_t* db, const char* prefix, const char* key)
 
 int32_t xmldb_getsize(xmldb_t* db, const char* prefix, const char* key) {
   const char* v = fresh_value(db, prefix, key);
-  if (!v)
-    return 0;
-  int saved_errno = errno;
-  long long n = std::strtoll(v, nullptr, 10);
-  errno = saved_errno;
-  if (n > INT32_MAX)
-    return INT32_MAX;
-  if (n < INT32_MIN)
-    return INT32_MIN;
-  return static_cast<int32_t>(n);
+  return leading_int(v);
 }
 
 int xmldb_getbool(xmldb_t* db, const char* prefix, const char* key) {

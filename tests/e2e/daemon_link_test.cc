@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <arpa/inet.h>
 #include <poll.h>
 
 #include <algorithm>
@@ -18,7 +17,7 @@
 namespace {
 
 using namespace e2e;
-const std::string RS = e2e::kRS;
+const std::string RS(1, kRS);
 
 const std::string kControlSubscription =
     std::string("\0\0\0\x21", 4) + "2\x1e" + "ard\x1e" + "config.autoresponse.command";
@@ -36,7 +35,7 @@ std::string rule_body(const Raw& infod) {
 }
 
 std::string reading(const std::string& value) {
-  return frame("8" + RS + enviro_key(1) + RS + "0" + RS + "1700000000000" + RS + value + "\r\n");
+  return frame_of("8" + RS + enviro_key(1) + RS + "0" + RS + "1700000000000" + RS + value + "\r\n");
 }
 
 std::unique_ptr<Raw> start_against_raw_infod(Sandbox& box, const ConfigBuilder& config) {
@@ -91,13 +90,13 @@ TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder)
     for (const std::string& message : messages) EXPECT_EQ(message, rule_body(*infod));
   };
   ASSERT_EQ(get, rule_body(*infod));
-  infod->write_all(reading("70") + frame("5" + RS + counter + RS + "7") + reading("80"));
+  infod->write_all(reading("70") + frame_of("5" + RS + counter + RS + "7") + reading("80"));
   expect({push(counter, "0", "8"), state("Triggered"), current("99"), log("Triggered", "99"), current("50"),
           current("60"), current("70"), current("80")});
   infod->write_all(reading("40") + reading("10") + reading("99"));
   expect({current("40"), state("Resolving"), current("10"), log("Resolving", "10"), state("Normal"), log("Normal", ""),
           get});
-  infod->write_all(frame("5" + RS + counter + RS + "8"));
+  infod->write_all(frame_of("5" + RS + counter + RS + "8"));
   expect({push(counter, "0", "9"), state("Triggered"), current("99"), log("Triggered", "99")});
   infod.reset();
   EXPECT_EQ(1, box.daemon_exit());
@@ -112,7 +111,7 @@ TEST(DaemonLink, AnInfodThatStopsReadingEndsTheDaemonOnceEightMebibytesWait) {
   const std::string counter = "config.ports.port1.enviro.count.temp";
   std::string body;
   for (int i = 0; i < 10 && body != "4" + RS + "ard" + RS + counter; ++i) body = rule_body(*infod);
-  infod->write_all(frame("5" + RS + counter + RS + "0"));
+  infod->write_all(frame_of("5" + RS + counter + RS + "0"));
   std::string batch;
   for (int i = 0; i < 256; ++i) batch += reading("99." + std::string(1000, '0'));
   size_t sent = 0;
@@ -129,17 +128,14 @@ struct Arrived {
     char buf[65536];
     pollfd p{fd, POLLIN, 0};
     for (ssize_t n; poll(&p, 1, wait_ms) > 0 && (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0; wait_ms = 0) {
-      carry.append(buf, size_t(n));
+      frames.feed(buf, size_t(n));
     }
     Strings bodies;
-    for (uint32_t len; carry.size() >= 4 && carry.size() - 4 >= (memcpy(&len, carry.data(), 4), len = ntohl(len));) {
-      bodies.push_back(carry.substr(4, len));
-      carry.erase(0, 4 + len);
-    }
+    for (std::string_view body; frames.next(&body) == FrameReader::Status::kFrame;) bodies.emplace_back(body);
     return bodies;
   }
   int fd;
-  std::string carry;
+  FrameReader frames;
 };
 
 void wait_for_normal(const Raw& infod) {
@@ -159,7 +155,7 @@ TEST(DaemonLink, AFloodOfTriggersWhoseCounterReadsComeLateLeavesTheLoopToSignals
   const std::string counter = "config.ports.port1.enviro.count.temp", get = "4" + RS + "ard" + RS + counter;
   const std::string loaded = kStatusPush + "loaded.1" + RS, heartbeat = kStatusPush + "heartbeat" + RS;
   const std::string current = "1" + RS + rule_path(1) + ".refs.ref1.curr_entry.status" + RS + "2" + RS;
-  Arrived arrived{infod->fd(), ""};
+  Arrived arrived{infod->fd(), {}};
   Strings sent, handled;
   std::deque<SteadyClock::time_point> replies;
   bool flooding = true, reloaded = false, beat_since = false;
@@ -171,7 +167,7 @@ TEST(DaemonLink, AFloodOfTriggersWhoseCounterReadsComeLateLeavesTheLoopToSignals
       if (body.rfind(current, 0) == 0) handled.push_back(body.substr(current.size()));
     }
     for (; !replies.empty() && replies.front() <= SteadyClock::now(); replies.pop_front()) {
-      ASSERT_TRUE(infod->write_all(frame("5" + RS + counter + RS + "7")));
+      ASSERT_TRUE(infod->write_all(frame_of("5" + RS + counter + RS + "7")));
     }
   };
   const auto start = SteadyClock::now();
@@ -305,7 +301,7 @@ TEST(ReloadStorm, EveryStartedActionIsReapedAndReported) {
   const auto end = SteadyClock::now() + std::chrono::seconds(5);
   for (int round = 0; SteadyClock::now() < end; ++round) {
     kill(box.daemon_pid(), SIGHUP);
-    feed.write_all(frame("1" + RS + enviro_key(1 + round % 4) + RS + "0" + RS + (round % 2 == 0 ? "35" : "20")));
+    feed.write_all(frame_of("1" + RS + enviro_key(1 + round % 4) + RS + "0" + RS + (round % 2 == 0 ? "35" : "20")));
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_TRUE(box.daemon_running());

@@ -8,7 +8,7 @@
 namespace {
 
 using namespace e2e;
-const std::string RS = e2e::kRS;
+const std::string RS(1, kRS);
 
 TEST(Devinfod, ForwardsUpdatesByKeyPrefixOnceEachAnswersGetsAndWatches) {
   TempDir dir;
@@ -19,8 +19,8 @@ TEST(Devinfod, ForwardsUpdatesByKeyPrefixOnceEachAnswersGetsAndWatches) {
       spawn_built("devinfod", {"watch", "--socket", infod.socket, "--count", "2", "a.b", "c"}, out, infod.err);
   close(out);
   Raw sub(infod.socket);
-  for (const char* key : {"a.b", "a.b.c"}) ASSERT_TRUE(sub.write_all(frame("2" + RS + "raw" + RS + key)));
-  ASSERT_TRUE(sub.write_all(frame("4" + RS + "raw" + RS + "sync")));
+  for (const char* key : {"a.b", "a.b.c"}) ASSERT_TRUE(sub.write_all(frame_of("2" + RS + "raw" + RS + key)));
+  ASSERT_TRUE(sub.write_all(frame_of("4" + RS + "raw" + RS + "sync")));
   ASSERT_EQ(sub.read_body(), "5" + RS + "sync");  // the subscriptions are in force
   ASSERT_TRUE(infod.logged("<- sub watch c"));
 
@@ -53,7 +53,7 @@ TEST(Devinfod, ForwardsUpdatesByKeyPrefixOnceEachAnswersGetsAndWatches) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.key);
     EXPECT_EQ(infod.command({"get", r.key}), std::make_pair(r.status, r.out));
-    ASSERT_TRUE(sub.write_all(frame("4" + RS + "raw" + RS + r.key)));
+    ASSERT_TRUE(sub.write_all(frame_of("4" + RS + "raw" + RS + r.key)));
     EXPECT_EQ(sub.read_body(), r.reply);
   }
   EXPECT_EQ(infod.stop(), 0);

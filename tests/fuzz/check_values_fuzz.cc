@@ -73,10 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ArCheck& pick = *std::next(h.ctx.config->checks.begin(), static_cast<long>(selector / 2 % h.ctx.config->checks.size()));
     const std::string record = (selector % 2 ? pick.conf.subscription : "") + input.substr(start + 1, end - start - 1);
     const size_t rs = std::min(record.find(kRS), record.size());
-    const std::string body = "8" + (kRS + record.substr(0, rs)) + kRS + "0" + kRS + "1700000000000" + kRS +
-                             record.substr(std::min(rs + 1, record.size())) + "\r\n";
-    std::string text = body;  // NUL-terminated
-    if (dispatch_message(&h.ctx, text.data()) != 0) abort();
+    const std::string key = record.substr(0, rs), value = record.substr(std::min(rs + 1, record.size()));
+    std::string body = update_body(key, 0, 1700000000000ULL, value);
+    InfodMessage message;
+    split_message(body.data(), &message);
+    if (dispatch_message(&h.ctx, message) != 0) abort();
     for (auto& c : h.ctx.config->checks) if (c.state < kArNormal || c.state > kArDisabled) abort();
     link_drop_queued(&h.ctx.link);
   }

@@ -6,7 +6,7 @@
 // kept behind by one get may hold messages that get again. The reader runs in the event loop's passes, as in the
 // daemon: a turn ends after a get or a bounded number of messages, and what it leaves comes at a later pass even
 // when the socket has nothing new. Every message other than a reply must reach the handler exactly once, in the
-// order sent, and every get must return its own reply.
+// order sent, and every get must return its own reply. Each message is an update whose key names it.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -45,7 +45,9 @@ struct Harness {
     peer = fds[1];
     int size = 1 << 20;
     setsockopt(peer, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    link_init(&link, fds[0], [](void* owner, char* body) { return static_cast<Harness*>(owner)->handle(body); }, this);
+    link_init(
+        &link, fds[0], [](void* owner, const InfodMessage& m) { return static_cast<Harness*>(owner)->handle(m); },
+        this);
     link_start_writing(&link);
     link.exit_status = &exit_status;
   }
@@ -65,20 +67,13 @@ struct Harness {
     while (choices.front_left() && stream.size() < kMaxStream) {
       const uint8_t kind = choices.next(), size = choices.next();
       const std::string id = std::to_string(sent.size());
-      std::string body = (kind & 1) ? "g" + id : "u" + id + ".";
+      std::string key = (kind & 1) ? "g" + id : "u" + id + ".";
       const size_t length = size < 200 ? size : static_cast<size_t>(size - 199) * 2000;
-      if (!(kind & 1) && length > body.size()) body.append(length - body.size(), 'x');
-      sent.push_back(body);
-      stream += frame(body);
+      if (!(kind & 1) && length > key.size()) key.append(length - key.size(), 'x');
+      sent.push_back(key);
+      stream += frame_of(join_fields({"8", key}));
       bounds.push_back(stream.size());
     }
-  }
-
-  static std::string frame(const std::string& body) {
-    const auto n = static_cast<uint32_t>(body.size());
-    return std::string{static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
-                       static_cast<char>(n)} +
-           body;
   }
 
   // Writes the stream up to end to the socket.
@@ -90,16 +85,17 @@ struct Harness {
     }
   }
 
-  int handle(const char* body) {
-    handled.emplace_back(body);
-    if (body[0] != 'g') return 0;
+  int handle(const InfodMessage& m) {
+    if (m.type != kInfodUpdate || m.key == nullptr) abort();
+    handled.emplace_back(m.key);
+    if (m.key[0] != 'g') return 0;
     // The reply goes after the message being written and a chosen number more, in what is not
     // written yet: the reader cannot have read ahead of it.
-    const std::string key = "k" + std::string(body + 1);
+    const std::string key = "k" + std::string(m.key + 1);
     auto at = std::lower_bound(bounds.begin(), bounds.end(), written);
     at += std::min<ptrdiff_t>(bounds.end() - 1 - at, choices.last(0) % 24);
     const size_t pos = *at;
-    const std::string reply = frame("5\x1e" + key + "\x1e" + key);
+    const std::string reply = frame_of(reply_body(key, key));
     stream.insert(pos, reply);
     for (auto later = at + 1; later != bounds.end(); ++later) *later += reply.size();
     bounds.insert(at + 1, pos + reply.size());

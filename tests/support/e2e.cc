@@ -1,6 +1,5 @@
 #include "support/e2e.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -22,11 +21,6 @@ namespace {
 const Strings kEmulator = {AR_EMULATOR};
 
 }  // namespace
-
-std::string frame(const std::string& body) {
-  const uint32_t length = htonl(static_cast<uint32_t>(body.size()));
-  return std::string(reinterpret_cast<const char*>(&length), 4) + body;
-}
 
 std::string read_file(const std::string& path) {
   std::stringstream s;
@@ -150,10 +144,8 @@ std::string Raw::read_bytes(size_t len, int timeout_ms) const {
 }
 
 std::string Raw::read_body(int timeout_ms) const {
-  const std::string head = read_bytes(4, timeout_ms);
-  size_t len = 0;
-  for (char c : head) len = (len << 8) | static_cast<unsigned char>(c);
-  return head.size() < 4 ? "" : read_bytes(len);
+  const std::string head = read_bytes(kFrameHeader, timeout_ms);
+  return head.size() < kFrameHeader ? "" : read_bytes(frame_length(head.data()));
 }
 
 bool DevInfod::start() {

@@ -11,15 +11,13 @@
 #include <vector>
 
 #include "support/rules.h"
+#include "wire/frame.h"
+#include "wire/message.h"
 
 namespace e2e {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr const char* kRS = "\x1e";
-
-// One frame: the 4-byte big-endian length and the body.
-std::string frame(const std::string& body);
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text, mode_t mode = 0644);
 inline const std::string kBuildDir = AR_BUILD_DIR;

@@ -112,10 +112,13 @@ int TestDaemon::load(const ConfigBuilder& config) {
 }
 
 int TestDaemon::deliver(const std::string& key, const std::string& value, uint64_t time_ms) {
-  const std::string body =
-      std::string("8") + kRS + key + kRS + "0" + kRS + std::to_string(time_ms) + kRS + value + "\r\n";
-  std::vector<char> text(body.c_str(), body.c_str() + body.size() + 1);
-  return dispatch_message(&ctx, text.data());
+  return take(update_body(key, 0, time_ms, value));
+}
+
+int TestDaemon::take(std::string body) {
+  InfodMessage message;
+  split_message(body.data(), &message);
+  return dispatch_message(&ctx, message);
 }
 
 const std::string TestDaemon::kKeptPrefix = "config.autoresponse.daemon.kept.";
@@ -123,17 +126,18 @@ const std::string TestDaemon::kKeptPrefix = "config.autoresponse.daemon.kept.";
 std::vector<SentMessage> TestDaemon::take_sent() {
   std::vector<SentMessage> out;
   for (const std::string& message : link_queued(&ctx.link)) {
-    // After the length: type, then key, number and value (which may hold RS) of a push, else client name and key.
-    const std::string body = message.substr(4);
+    // Type, then key, number and value (which may hold RS) of a push, else client name and key.
+    const std::string body = message.substr(kFrameHeader);
     SentMessage& m = out.emplace_back();
     m.type = atoi(body.c_str());
-    const size_t a = body.find(kRS), b = body.find(kRS, a + 1), c = b == body.npos ? b : body.find(kRS, b + 1);
-    if (m.type == 1 && c != std::string::npos) {
-      m.key = body.substr(a + 1, b - a - 1);
-      m.number = atoi(body.c_str() + b + 1);
-      m.value = body.substr(c + 1);
-    } else if (m.type != 1 && b != std::string::npos) {
-      m.key = body.substr(b + 1);
+    const size_t fields = m.type == kInfodPush ? 4 : 3;
+    const std::vector<std::string_view> f = split_fields(body, fields);
+    if (f.size() == fields && m.type == kInfodPush) {
+      m.key = f[1];
+      m.number = atoi(std::string(f[2]).c_str());
+      m.value = f[3];
+    } else if (f.size() == fields) {
+      m.key = f[2];
     }
     if (m.type == 1 && m.key.rfind(kKeptPrefix, 0) == 0) {
       kept[m.key.substr(kKeptPrefix.size())] = m.value;

@@ -80,6 +80,8 @@ class TestDaemon {
   int load(const ConfigBuilder& config);   // writes, loads and drops the start-up traffic
   // One type 8 update through the real message handler; non-zero would end the daemon.
   int deliver(const std::string& key, const std::string& value, uint64_t time_ms = 1700000000000ULL);
+  // Any body from infod, split as the link splits it, through the same handler.
+  int take(std::string body);
   // Drains what was queued for infod; the kept records go to kept instead.
   std::vector<SentMessage> take_sent();
   // The last kept record pushed under each key, as infod holds it, by what

@@ -11,13 +11,11 @@
 
 namespace {
 
-using e2e::frame;
-using e2e::kRS;
 
-std::string reply(const std::string& key) { return frame(std::string("5") + kRS + key); }
+std::string reply(const std::string& key) { return frame_of(std::string("5") + kRS + key); }
 std::string reply(const std::string& key, const std::string& value) { return reply(key + kRS + value); }
 std::string update(const std::string& key, const std::string& value) {
-  return frame(std::string("8") + kRS + key + kRS + "1" + kRS + "1000" + kRS + value + "\r\n");
+  return frame_of(std::string("8") + kRS + key + kRS + "1" + kRS + "1000" + kRS + value + "\r\n");
 }
 
 TEST(ArctlInfod, GetManyMatchesRepliesByKeyAndKeepsUpdatesInOrder) {

@@ -208,7 +208,7 @@ TEST(EngineDispatch, OneUpdateGoesToEveryTakerInRuleOrder) {
   EXPECT_TRUE(d.logged("Failed to compile regex [: error"));
   // Other types, updates without a value and keys nobody takes are ignored; the daemon goes on.
   for (std::string body : {"5\x1esome.key\x1evalue", "8\x1eonly.a.key\r\n", "8\x1eno.one\x1e" "0\x1e" "1\x1ex", ""}) {
-    EXPECT_EQ(0, dispatch_message(&d.ctx, body.data())) << body;
+    EXPECT_EQ(0, d.take(body)) << body;
   }
   EXPECT_TRUE(d.logged("Invalid message from infod"));
   EXPECT_TRUE(d.take_sent().empty());

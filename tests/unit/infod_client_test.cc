@@ -12,10 +12,10 @@
 
 namespace {
 
-const std::string RS = e2e::kRS;
+const std::string RS(1, kRS);
 
-std::string reply(const std::string& key, const std::string& rest) { return e2e::frame("5" + RS + key + rest); }
-std::string update(const std::string& key) { return e2e::frame("8" + RS + key + RS + "0" + RS + "17" + RS + "1\r\n"); }
+std::string reply(const std::string& key, const std::string& rest) { return frame_of("5" + RS + key + rest); }
+std::string update(const std::string& key) { return frame_of("8" + RS + key + RS + "0" + RS + "17" + RS + "1\r\n"); }
 
 class InfodClient : public ::testing::Test {
  protected:
@@ -48,14 +48,14 @@ class InfodClient : public ::testing::Test {
 
 TEST_F(InfodClient, WireTextsAndReplyValues) {
   ASSERT_EQ(infod_push_multiple_text(daemon, "k", -7, ""), 0);
-  EXPECT_EQ(pending(peer), e2e::frame("1" + RS + "k" + RS + "-7" + RS));
+  EXPECT_EQ(pending(peer), frame_of("1" + RS + "k" + RS + "-7" + RS));
   const std::string big(100000, 'v');  // more than one read
   const std::pair<std::string, std::string> rows[] = {
       {"", "<null>"}, {"\r\n", "<null>"}, {RS, ""}, {RS + "a" + RS + "b\r\njunk", "a" + RS + "b"}, {RS + big, big}};
   for (const auto& [rest, want] : rows) {
     to_daemon(reply("a.count.temp", rest));
     EXPECT_EQ(get("a.count.temp"), want) << rest.substr(0, 10);
-    EXPECT_EQ(pending(peer), e2e::frame("4" + RS + "ard" + RS + "a.count.temp"));
+    EXPECT_EQ(pending(peer), frame_of("4" + RS + "ard" + RS + "a.count.temp"));
   }
   EXPECT_EQ(get("a" + RS + "b"), "<failed>");  // no reply could match: neither sent nor awaited
   EXPECT_EQ(pending(peer), "");

@@ -15,35 +15,22 @@
 
 namespace {
 
-using e2e::frame;
-
 const std::string kLog = "1\x1e" "config.autoresponse.log\x1e" "0\x1e";
 
-TEST(LinkFields, SplitLikeStrtokWithTheValueKeepingRS) {
-  auto split = [](std::string body) {  // "count|type|key|number|time_ms|value", "-" for no text
-    UpdateFields f;
-    const int n = link_split_fields(body.data(), &f);
-    return std::to_string(n) + "|" + std::to_string(f.type) + "|" + (f.key ? f.key : "-") + "|" +
-           std::to_string(f.number) + "|" + std::to_string(f.time_ms) + "|" + (f.value ? f.value : "-");
-  };
-  // Empty fields vanish; CR or LF ends a field too; the value keeps RS; "value" is no number.
-  EXPECT_EQ("5|8|key.a|5|77|va\x1elue", split("8\x1e\x1ekey.a\x1e" "5\x1e" "77\x1e" "va\x1elue\r\nrest"));
-  EXPECT_EQ("4|8|key|1700|0|-", split("8\x1ekey\x1e\x1e" "1700\x1evalue\n"));
-  EXPECT_EQ("5|8|key|1|2|\x1e\x1e", split("8\rkey\n1\r2\x1e\x1e\x1e"));
-  EXPECT_EQ("0|0|-|0|0|-", split("\x1e\r\n"));
-  EXPECT_EQ(frame("1\x1ek\x1e-2\x1ev") + frame("3\x1e" "ard\x1ek"),
-            link_format(kInfodPush, "k", -2, "v") + link_format(kInfodUnsubscribe, "k", 7, "v"));
-}
+// The frame of a message that the handler records as key.
+std::string msg(const std::string& key) { return frame_of("8\x1e" + key); }
 
-// A link to infod at the other end of a socket pair; its handler records every body and runs on_body.
+// A link to infod at the other end of a socket pair; its handler records every message as its key (and "=" and its
+// value when it has one) and runs on_body.
 struct Link {
   Link() {
     int fds[2];
     EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds));
     link.fd = fds[0], peer = fds[1];
-    link.on_message = [](void* owner, char* body) {
+    link.on_message = [](void* owner, const InfodMessage& m) {
       auto* self = static_cast<Link*>(owner);
-      self->bodies.emplace_back(body);
+      self->bodies.push_back(std::string(m.key != nullptr ? m.key : "-") + (m.value != nullptr ? "=" : "") +
+                             (m.value != nullptr ? m.value : ""));
       if (self->on_body) self->on_body(self->bodies.back());
       return self->bodies.back() == "fail" ? -1 : 0;
     };
@@ -77,6 +64,8 @@ struct Link {
 
 TEST(LinkWriter, ACallbackSendsWhatItQueuedInOneWriteAtItsEndAfterWhatASynchronousCallWrote) {
   Link l;
+  EXPECT_EQ(frame_of("1\x1ek\x1e-2\x1ev") + frame_of("3\x1e" "ard\x1ek"),
+            link_format(kInfodPush, "k", -2, "v") + link_format(kInfodUnsubscribe, "k", 7, "v"));
   run_guarded(&l.link, [&l] {
     link_push_status(&l.link, "x.refs.ref1", "Triggered");
     run_guarded(&l.link, [&l] { link_push(&l.link, kLogKey, "line"); });  // only the outermost end writes
@@ -84,14 +73,14 @@ TEST(LinkWriter, ACallbackSendsWhatItQueuedInOneWriteAtItsEndAfterWhatASynchrono
     // The trigger counter's push goes ahead of what the callback queued.
     EXPECT_EQ(0, infod_push_multiple_text(l.link.fd, "x.count", 0, "3"));
   });
-  EXPECT_EQ(frame("1\x1ex.count\x1e" "0\x1e" "3") + frame("1\x1ex.refs.ref1.status\x1e" "2\x1eTriggered") +
-                frame(kLog + "line"),
+  EXPECT_EQ(frame_of("1\x1ex.count\x1e" "0\x1e" "3") + frame_of("1\x1ex.refs.ref1.status\x1e" "2\x1eTriggered") +
+                frame_of(kLog + "line"),
             l.received());
   EXPECT_FALSE(l.link.write_event_added);
   // Outside a callback a message goes at once; the daemon only pushes and subscribes.
   link_subscribe(&l.link, "a.b");
   EXPECT_EQ(-1, link_send(&l.link, kInfodGet, "a.b", 0, nullptr));
-  EXPECT_EQ(frame("2\x1e" "ard\x1e" "a.b"), l.received());
+  EXPECT_EQ(frame_of("2\x1e" "ard\x1e" "a.b"), l.received());
   EXPECT_TRUE(link_queued(&l.link).empty());
 }
 
@@ -117,11 +106,11 @@ TEST(LinkWriter, WhatTheSocketDoesNotTakeWaitsForWritabilityInOrderAndAFlushFini
   ASSERT_EQ(2u, link_queued(&l.link).size());
   l.send_buffer(1 << 20);  // room for the rest
   EXPECT_EQ(0, link_flush_head(&l.link));
-  EXPECT_EQ(Strings{frame("2\x1e" "ard\x1e" "a.b")}, link_queued(&l.link));
-  EXPECT_EQ(frame(kLog + big) + frame("1\x1ex.refs.ref1.status\x1e" "2\x1eNormal") + frame(kLog + big),
+  EXPECT_EQ(Strings{frame_of("2\x1e" "ard\x1e" "a.b")}, link_queued(&l.link));
+  EXPECT_EQ(frame_of(kLog + big) + frame_of("1\x1ex.refs.ref1.status\x1e" "2\x1eNormal") + frame_of(kLog + big),
             bytes + l.received());
   link_on_writable(l.link.fd, 0, &l.link);
-  EXPECT_EQ(frame("2\x1e" "ard\x1e" "a.b"), l.received());
+  EXPECT_EQ(frame_of("2\x1e" "ard\x1e" "a.b"), l.received());
   EXPECT_FALSE(l.link.write_event_added);
   EXPECT_LE(l.link.out.capacity(), 64u * 1024);  // the large buffer went back
   LogCapture log;
@@ -144,7 +133,7 @@ TEST(LinkWriter, NoMessageIsLongerThanInfodTakesAndLongValuesGoInParts) {
   EXPECT_EQ(kPublishTooLong, link_push_status(&l.link, kLogKey, fits.c_str()));  // the suffix counts
   EXPECT_EQ(kPublishTooLong, link_subscribe(&l.link, key.c_str()));
   EXPECT_FALSE(link_fits(kInfodGet, key, ""));
-  EXPECT_EQ(Strings{frame(kLog + fits)}, link_queued(&l.link));
+  EXPECT_EQ(Strings{frame_of(kLog + fits)}, link_queued(&l.link));
   EXPECT_EQ((Strings{"Not sent to infod: a push of config.autoresponse.log, 1048577 bytes, over the 1048576 bytes "
                      "infod takes",
                      "Not sent to infod: a push of config.autoresponse.log.status, 1048583 bytes, over the 1048576 "
@@ -168,8 +157,8 @@ TEST(LinkWriter, NoMessageIsLongerThanInfodTakesAndLongValuesGoInParts) {
   const std::string list = std::string(kValuePartBytes - 1, 'a') + ";b";
   EXPECT_EQ(0, link_push_parts(&l.link, "k", list, ';'));
   EXPECT_EQ(0, link_push_parts(&l.link, "e", "", ';'));
-  EXPECT_EQ((Strings{frame("1\x1ek.1\x1e" "0\x1e" + list.substr(0, kValuePartBytes)), frame("1\x1ek.2\x1e" "0\x1e" "b"),
-                     frame("1\x1ek\x1e" "0\x1e" "2"), frame("1\x1e" "e\x1e" "0\x1e" "0")}),
+  EXPECT_EQ((Strings{frame_of("1\x1ek.1\x1e" "0\x1e" + list.substr(0, kValuePartBytes)), frame_of("1\x1ek.2\x1e" "0\x1e" "b"),
+                     frame_of("1\x1ek\x1e" "0\x1e" "2"), frame_of("1\x1e" "e\x1e" "0\x1e" "0")}),
             link_queued(&l.link));
   link_drop_queued(&l.link);
   link_uncork(&l.link);
@@ -189,37 +178,37 @@ TEST(LinkWriter, StartUpTrafficWaitsForTheLoop) {
     link_start_writing(&l.link);
     EXPECT_EQ("", l.received());
     event_base_loop(base, EVLOOP_ONCE | EVLOOP_NONBLOCK);
-    EXPECT_EQ(frame("2\x1e" "ard\x1e" "a") + frame(kLog + "loaded"), l.received());
+    EXPECT_EQ(frame_of("2\x1e" "ard\x1e" "a") + frame_of(kLog + "loaded"), l.received());
     run_guarded(&l.link, [&l] { link_push(&l.link, kLogKey, "in the loop"); });
-    EXPECT_EQ(frame(kLog + "in the loop"), l.received());
+    EXPECT_EQ(frame_of(kLog + "in the loop"), l.received());
   }
   event_base_free(base);
 }
 
 TEST(LinkReader, EveryWholeMessageOfAReadinessIsHandledAndAPartialOneWaitsInItsState) {
   Link l;
-  const std::string msg = frame("8\x1ek\x1e" "2\x1e" "17\x1e" "31\r\n");
+  const std::string update = frame_of("8\x1ek\x1e" "2\x1e" "17\x1e" "31\r\n");
   l.send("");  // nothing to read yet is no error
   EXPECT_EQ(ReaderState::kIdle, link_reader_state(&l.link));
-  l.send(frame("a") + frame("") + frame("b") + msg.substr(0, 1));  // an empty message carries nothing
+  l.send(msg("a") + frame_of("") + msg("b") + update.substr(0, 1));  // an empty message carries nothing
   EXPECT_EQ((Strings{"a", "b"}), l.bodies);
   EXPECT_EQ(ReaderState::kHeader, link_reader_state(&l.link));
-  l.send(msg.substr(1, 5));
+  l.send(update.substr(1, 5));
   EXPECT_EQ(ReaderState::kBody, link_reader_state(&l.link));
-  l.send(msg.substr(6));
-  EXPECT_EQ((Strings{"a", "b", "8\x1ek\x1e" "2\x1e" "17\x1e" "31\r\n"}), l.bodies);
+  l.send(update.substr(6));
+  EXPECT_EQ((Strings{"a", "b", "k=31"}), l.bodies);
   EXPECT_EQ(ReaderState::kIdle, link_reader_state(&l.link));
   // Up to the largest message allowed; then the buffer is of the usual size again.
   for (size_t size : {size_t(70000), size_t(kMaxInfodMessage)}) {
-    const std::string big = frame(std::string(size, 'x'));
+    const std::string big = msg(std::string(size - 2, 'x'));
     for (size_t off = 0; off < big.size();) {
       const ssize_t n = write(l.peer, big.data() + off, big.size() - off);
       off += n > 0 ? size_t(n) : 0;
       l.send("");
     }
-    EXPECT_EQ(size, l.bodies.back().size());
+    EXPECT_EQ(size - 2, l.bodies.back().size());
   }
-  l.send(frame("c"));
+  l.send(msg("c"));
   EXPECT_EQ("c", l.bodies.back());
   EXPECT_EQ(64u * 1024, l.link.in.size());
   EXPECT_EQ(-1, l.exit_status);
@@ -228,23 +217,23 @@ TEST(LinkReader, EveryWholeMessageOfAReadinessIsHandledAndAPartialOneWaitsInItsS
 // The reader read ahead into the middle of a message: link_flush_head reads exactly its rest, and the order
 // stays: the rest of the buffer, what the get read on the way, the socket.
 TEST(LinkReader, ASynchronousGetInAHandlerFindsAMessageBoundaryAndTheMessagesKeepTheirOrder) {
-  const std::string c = frame("c, read in two parts");
+  const std::string c = msg("c, read in two parts");
   for (size_t cut : {size_t(2), size_t(6)}) {  // inside the header, inside the body
     SCOPED_TRACE(cut);
     Link l;
     char* value = nullptr;
     l.on_body = [&](const std::string& body) {
       if (body != "get") return;
-      l.write_peer(c.substr(cut) + frame("d") + frame("5\x1e" "k\x1e" "9") + frame("e"));
+      l.write_peer(c.substr(cut) + msg("d") + frame_of("5\x1e" "k\x1e" "9") + msg("e"));
       ASSERT_EQ(0, link_flush_head(&l.link));
       ASSERT_EQ(0, infod_get_multiple(l.link.fd, "k", &value));
     };
-    l.send(frame("get") + frame("b") + c.substr(0, cut));
+    l.send(msg("get") + msg("b") + c.substr(0, cut));
     ASSERT_NE(nullptr, value);
     EXPECT_STREQ("9", value);
     free(value);
     EXPECT_EQ((Strings{"get", "b", "c, read in two parts", "d", "e"}), l.bodies);
-    EXPECT_EQ(frame("4\x1e" "ard\x1e" "k"), l.received());
+    EXPECT_EQ(frame_of("4\x1e" "ard\x1e" "k"), l.received());
   }
   // A get keeps more than the reader's buffer holds, and a kept message gets again: its flush
   // completes the message the buffer's edge cut from what was kept, not from the socket.
@@ -254,31 +243,31 @@ TEST(LinkReader, ASynchronousGetInAHandlerFindsAMessageBoundaryAndTheMessagesKee
     std::string kept, after;
     while (kept.size() < 107000) {
       sent.push_back(sent.size() == 150 ? "get2" : "u" + std::to_string(sent.size()) + std::string(200, 'x'));
-      kept += frame(sent.back());
+      kept += msg(sent.back());
     }
-    for (int i = 0; i < 300; ++i) after += frame(sent.emplace_back("v" + std::to_string(i)));
+    for (int i = 0; i < 300; ++i) after += msg(sent.emplace_back("v" + std::to_string(i)));
     Strings values;
     l.on_body = [&](const std::string& body) {
       if (body != "get1" && body != "get2") return;
-      l.write_peer(body == "get1" ? kept + frame("5\x1e" "k1\x1e" "1") + after : frame("5\x1e" "k2\x1e" "2"));
+      l.write_peer(body == "get1" ? kept + frame_of("5\x1e" "k1\x1e" "1") + after : frame_of("5\x1e" "k2\x1e" "2"));
       char* value = nullptr;
       ASSERT_EQ(0, link_flush_head(&l.link));
       ASSERT_EQ(0, infod_get_multiple(l.link.fd, body == "get1" ? "k1" : "k2", &value));
       values.emplace_back(value != nullptr ? value : "-");
       free(value);
     };
-    l.send(frame("get1"));
+    l.send(msg("get1"));
     EXPECT_EQ(sent, l.bodies);
     EXPECT_EQ((Strings{"1", "2"}), values);
     EXPECT_EQ(-1, l.exit_status);
   }
   // A get outside the reader keeps what it read for the next readiness, ahead of the socket.
   Link l;
-  l.write_peer(frame("c") + frame("d") + frame("5\x1e" "k\x1e" "9"));
+  l.write_peer(msg("c") + msg("d") + frame_of("5\x1e" "k\x1e" "9"));
   char* value = nullptr;
   ASSERT_EQ(0, infod_get_multiple(l.link.fd, "k", &value));
   free(value);
-  l.send(frame("e"));
+  l.send(msg("e"));
   EXPECT_EQ((Strings{"c", "d", "e"}), l.bodies);
   // The rest of a begun message never comes: no synchronous call then.
   l.send(c.substr(0, 6));
@@ -296,17 +285,17 @@ TEST(LinkReader, ATurnEndsAfterAGetOrABoundedNumberOfMessagesAndTheNextPassesBri
     link_start_writing(&l.link);
     Strings sent{"get", "a", "b"};
     std::string kept;
-    for (int i = 0; i < 3000; ++i) kept += frame(sent.emplace_back("m" + std::to_string(i)));
+    for (int i = 0; i < 3000; ++i) kept += msg(sent.emplace_back("m" + std::to_string(i)));
     l.on_body = [&](const std::string& body) {
       if (body != "get") return;
-      l.write_peer(kept + frame("5\x1e" "k\x1e" "1"));
+      l.write_peer(kept + frame_of("5\x1e" "k\x1e" "1"));
       char* value = nullptr;
       ASSERT_EQ(0, link_flush_head(&l.link));
       ASSERT_EQ(0, infod_get_multiple(l.link.fd, "k", &value));
       free(value);
       ASSERT_EQ(0, link_after_get(&l.link));
     };
-    l.write_peer(frame("get") + frame("a") + frame("b"));
+    l.write_peer(msg("get") + msg("a") + msg("b"));
     link_on_readable(l.link.fd, 0, &l.link);
     EXPECT_EQ(Strings{"get"}, l.bodies);
     event_base_loop(base, EVLOOP_ONCE | EVLOOP_NONBLOCK);
@@ -330,14 +319,14 @@ TEST(LinkReader, ASynchronousCallComesAfterEarlierMessagesAnswersAndBeforeItsOwn
     ASSERT_EQ(0, link_flush_head(&l.link));
     ASSERT_EQ(0, infod_push_multiple_text(l.link.fd, "count", 0, "1"));
   };
-  l.send(frame("a") + frame("sync") + frame("b"));
-  EXPECT_EQ(frame(kLog + "for a") + frame("1\x1e" "count\x1e" "0\x1e" "1") + frame(kLog + "for sync") +
-                frame(kLog + "for b"),
+  l.send(msg("a") + msg("sync") + msg("b"));
+  EXPECT_EQ(frame_of(kLog + "for a") + frame_of("1\x1e" "count\x1e" "0\x1e" "1") + frame_of(kLog + "for sync") +
+                frame_of(kLog + "for b"),
             l.received());
   std::string flood, answers;
   for (int i = 0; i < 2000; ++i) {
-    flood += frame("m" + std::to_string(i));
-    answers += frame(kLog + "for m" + std::to_string(i));
+    flood += msg("m" + std::to_string(i));
+    answers += frame_of(kLog + "for m" + std::to_string(i));
   }
   l.send(flood);
   EXPECT_EQ(answers, l.received());
@@ -347,11 +336,11 @@ TEST(LinkReader, ASynchronousCallComesAfterEarlierMessagesAnswersAndBeforeItsOwn
 TEST(LinkReader, ABadStreamOrAFailedHandlerEndsTheDaemonWithStatusOne) {
   const struct { std::string bytes; bool close; int status; const char* log; Strings bodies; } rows[] = {
       {"", true, 1, "Error reading message from infod end of stream", {}},
-      {frame("8\x1ekey\x1e").substr(0, 3), true, 1, "Error reading message from infod end of stream", {}},
-      {frame("8\x1ekey\x1e").substr(0, 7), true, 1, "Error reading message from infod", {}},
-      {frame("ok") + std::string("\0\x10\0\x01", 4), false, 1, "Message too long from infod: 1048577", {"ok"}},
+      {frame_of("8\x1ekey\x1e").substr(0, 3), true, 1, "Error reading message from infod end of stream", {}},
+      {frame_of("8\x1ekey\x1e").substr(0, 7), true, 1, "Error reading message from infod", {}},
+      {msg("ok") + std::string("\0\x10\0\x01", 4), false, 1, "Message too long from infod: 1048577", {"ok"}},
       {std::string("\0\x10\0\0", 4), false, -1, "", {}},  // 1 MiB itself is allowed
-      {frame("fail") + frame("never"), false, 1, "Error handling message", {"fail"}},
+      {msg("fail") + msg("never"), false, 1, "Error handling message", {"fail"}},
   };
   for (const auto& r : rows) {
     LogCapture log;

@@ -134,7 +134,7 @@ TEST(EnviroCounter, CountsOnFromTheStoredValueUnderACutKey) {
     link.fd = fds[0];
     e2e::Raw infod(fds[1]);
     const bool answers = k.stored != kNoAnswer;
-    if (answers) infod.write_all(e2e::frame("5\x1e" + k.counter_key + (k.stored.empty() ? "" : "\x1e" + k.stored)));
+    if (answers) infod.write_all(frame_of("5\x1e" + k.counter_key + (k.stored.empty() ? "" : "\x1e" + k.stored)));
     EXPECT_EQ(answers ? 0 : -1, increment_event_count(&link, k.key));
     infod_kept_forget(fds[0]);
     close(fds[0]);  // Raw closes the peer's end

@@ -14,8 +14,9 @@
 #include <ctime>
 #include <unordered_map>
 
-#include "link/link.h"
 #include "platform/infod_client.h"
+#include "wire/frame.h"
+#include "wire/message.h"
 
 namespace {
 
@@ -38,28 +39,14 @@ bool wait_for(int fd, short events, int64_t deadline_ms = -1) {
   }
 }
 
-// The 4-byte big-endian length at p.
-uint32_t length_at(const char* p) {
-  const auto byte = [p](int i) { return uint32_t{static_cast<unsigned char>(p[i])}; };
-  return (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
-}
-
-std::string frame_of(const std::string& body) {
-  const auto length = static_cast<uint32_t>(body.size());
-  return std::string{static_cast<char>(length >> 24), static_cast<char>(length >> 16), static_cast<char>(length >> 8),
-                     static_cast<char>(length)} +
-         body;
-}
-
 // A get's reply, "5" RS key [RS value]: its key, and its value unless it
-// has none; false for any other message.
+// has none, all the rest of the body; false for any other message.
 bool reply_of(std::string_view body, std::string_view* key, std::optional<std::string>* value) {
-  if (body.size() < 2 || body[0] != '0' + kInfodReply || body[1] != kRS) return false;
-  body.remove_prefix(2);
-  const size_t end = body.find(kRS);
-  *key = body.substr(0, end);
+  const std::vector<std::string_view> fields = split_fields(body, 3);
+  if (fields.size() < 2 || fields[0] != "5") return false;
+  *key = fields[1];
   value->reset();
-  if (end != std::string_view::npos) *value = std::string(body.substr(end + 1));
+  if (fields.size() == 3) *value = std::string(fields[2]);
   return true;
 }
 
@@ -122,7 +109,7 @@ bool InfodConnection::get_many(const std::vector<std::string>& keys, std::vector
   for (size_t i = 0; i < keys.size(); ++i) {
     if (keys[i].find_first_of(std::string{kRS, '\r', '\n'}) != std::string::npos) return false;  // no reply matches it
     std::vector<size_t>& places = waiting[keys[i]];
-    if (places.empty()) out += frame_of(std::string(1, '0' + kInfodGet) + kRS + kArctlClient + kRS + keys[i]);
+    if (places.empty()) out += frame_of(request_body(kInfodGet, kArctlClient, keys[i]));
     places.push_back(i);
   }
   // What was read before comes first: what this connection holds, then
@@ -136,22 +123,23 @@ bool InfodConnection::get_many(const std::vector<std::string>& keys, std::vector
   bool failed = false;
   while (!waiting.empty()) {
     // Whole frames first: the bytes held may answer already.
-    while (raw.size() - at >= 4) {
-      const uint32_t length = length_at(raw.data() + at);
+    while (raw.size() - at >= kFrameHeader) {
+      const uint32_t length = frame_length(raw.data() + at);
       if (length > kMaxInfodMessage) return false;  // no infod message: given up
-      if (raw.size() - at - 4 < length) break;
+      if (raw.size() - at - kFrameHeader < length) break;
       std::string_view key;
       std::optional<std::string> value;
-      const auto it = reply_of(std::string_view(raw.data() + at + 4, length), &key, &value) ? waiting.find(key)
-                                                                                           : waiting.end();
+      const auto it = reply_of(std::string_view(raw.data() + at + kFrameHeader, length), &key, &value)
+                          ? waiting.find(key)
+                          : waiting.end();
       if (it != waiting.end()) {
         for (const size_t place : it->second) (*values)[place] = value;
         waiting.erase(it);
         deadline = now_ms() + kGetWaitMs;
       } else {
-        held_.append(raw, at, 4 + length);
+        held_.append(raw, at, kFrameHeader + length);
       }
-      at += 4 + length;
+      at += kFrameHeader + length;
     }
     raw.erase(0, at);
     at = 0;
@@ -192,7 +180,7 @@ bool InfodConnection::push(const std::string& key, int number, const std::string
 }
 
 bool InfodConnection::subscribe(const std::string& key) {
-  const std::string frame = frame_of(std::string("2") + kRS + kArctlClient + kRS + key);
+  const std::string frame = frame_of(request_body(kInfodSubscribe, kArctlClient, key));
   for (size_t sent = 0; sent < frame.size();) {
     const ssize_t n = send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
@@ -226,10 +214,9 @@ bool InfodConnection::read_bytes(char* buf, size_t len) {
 }
 
 bool InfodConnection::read_body(std::string* body) {
-  unsigned char header[4];
-  if (!read_bytes(reinterpret_cast<char*>(header), sizeof header)) return false;
-  const uint32_t length = (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) |
-                          uint32_t{header[3]};
+  char header[kFrameHeader];
+  if (!read_bytes(header, sizeof header)) return false;
+  const uint32_t length = frame_length(header);
   if (length > kMaxInfodMessage) return false;  // no infod message: given up
   body->assign(length, '\0');
   return read_bytes(body->data(), length);
@@ -241,11 +228,11 @@ bool InfodConnection::next_update(InfodUpdate* update, int timeout_ms) {
   bool got = false;
   while (!got && read_body(&body)) {
     // Split as the daemon splits what infod sends it.
-    UpdateFields fields;
-    if (link_split_fields(body.data(), &fields) < 2 || fields.type != kInfodUpdate) continue;
-    update->key = fields.key;
-    update->time_ms = fields.time_ms;
-    update->value = fields.value != nullptr ? fields.value : "";
+    InfodMessage message;
+    if (split_message(body.data(), &message) < 2 || message.type != kInfodUpdate) continue;
+    update->key = message.key;
+    update->time_ms = message.time_ms;
+    update->value = message.value != nullptr ? message.value : "";
     got = true;
   }
   deadline_ms_ = -1;

@@ -25,8 +25,8 @@
 #include "engine/engine.h"
 #include "engine/state.h"
 #include "engine/tick.h"
-#include "link/link.h"
 #include "model/autoresponse.h"
+#include "wire/message.h"
 
 namespace {
 
@@ -419,12 +419,13 @@ class Simulator {
         Record& r = run_.add(RecordKind::kUpdate);
         r.key = s.key;
         r.text = s.text;
-        // Framed as infod sends it and read as the daemon reads it: an
+        // Written as infod sends it and split as the link splits it: an
         // update without a value is refused there as it is here.
         const uint64_t time_ms = static_cast<uint64_t>(run_.wall0) * 1000 + static_cast<uint64_t>(run_.now);
-        std::string body = std::to_string(kInfodUpdate) + kRS + s.key + kRS + "0" + kRS + std::to_string(time_ms) +
-                           kRS + s.text;
-        result = take_infod_message(engine_, &body[0]);
+        std::string body = update_body(s.key, 0, time_ms, s.text);
+        InfodMessage message;
+        split_message(body.data(), &message);
+        result = take_infod_message(engine_, message);
         break;
       }
       case StepKind::kReply: {

@@ -12,6 +12,8 @@
 #include <cstring>
 
 #include "devinfod/protocol.h"
+#include "wire/frame.h"
+#include "wire/message.h"
 
 namespace devinfod {
 
@@ -51,7 +53,7 @@ class Link {
 
   // Sends one frame with body; false with a message on standard error.
   bool send_frame(const std::string& body) {
-    std::string frame = encode_frame(body);
+    std::string frame = frame_of(body);
     size_t sent = 0;
     while (sent < frame.size()) {
       ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
@@ -70,12 +72,13 @@ class Link {
 
   enum class Got { kFrame, kTimeout, kClosed, kError };
 
-  // Waits for the next frame until deadline (none when deadline is unset).
-  Got next(std::string& body, const Clock::time_point* deadline) {
+  // Waits for the next frame until deadline (none when deadline is unset);
+  // its body lasts until the next call.
+  Got next(std::string_view& body, const Clock::time_point* deadline) {
     for (;;) {
-      FrameDecoder::Status status = decoder_.next(body);
-      if (status == FrameDecoder::Status::kFrame) return Got::kFrame;
-      if (status == FrameDecoder::Status::kOversize) return Got::kError;
+      FrameReader::Status status = frames_.next(&body);
+      if (status == FrameReader::Status::kFrame) return Got::kFrame;
+      if (status == FrameReader::Status::kOversize) return Got::kError;
       int wait = -1;
       if (deadline != nullptr) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
@@ -92,13 +95,13 @@ class Link {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return Got::kError;
       if (n == 0) return Got::kClosed;
-      decoder_.feed(buf, static_cast<size_t>(n));
+      frames_.feed(buf, static_cast<size_t>(n));
     }
   }
 
  private:
   int fd_ = -1;
-  FrameDecoder decoder_;
+  FrameReader frames_;
 };
 
 Clock::time_point after_ms(long ms) { return Clock::now() + std::chrono::milliseconds(ms); }
@@ -113,7 +116,7 @@ int run_push(const std::string& socket_path, const std::string& key, const std::
   // open; the frame was sent all the same.
   link.finish_sending();
   auto deadline = after_ms(kReplyTimeoutMs);
-  std::string body;
+  std::string_view body;
   while (link.next(body, &deadline) == Link::Got::kFrame) {
   }
   return kExitOk;
@@ -121,9 +124,9 @@ int run_push(const std::string& socket_path, const std::string& key, const std::
 
 int run_get(const std::string& socket_path, const std::string& key) {
   Link link;
-  if (!link.open(socket_path) || !link.send_frame(get_body("get", key))) return kExitLink;
+  if (!link.open(socket_path) || !link.send_frame(request_body(kInfodGet, "get", key))) return kExitLink;
   auto deadline = after_ms(kReplyTimeoutMs);
-  std::string body;
+  std::string_view body;
   for (;;) {
     Link::Got got = link.next(body, &deadline);
     if (got == Link::Got::kTimeout) {
@@ -147,13 +150,13 @@ int run_watch(const std::string& socket_path, const WatchOptions& options) {
   Link link;
   if (!link.open(socket_path)) return kExitLink;
   for (const std::string& key : options.keys) {
-    if (!link.send_frame(subscribe_body("watch", key))) return kExitLink;
+    if (!link.send_frame(request_body(kInfodSubscribe, "watch", key))) return kExitLink;
   }
   auto timeout_ms = static_cast<long>(options.timeout_s * 1000.0);
   bool timed = options.timeout_s >= 0;
   Clock::time_point deadline = after_ms(timed ? timeout_ms : 0);
   long seen = 0;
-  std::string body;
+  std::string_view body;
   for (;;) {
     Link::Got got = link.next(body, timed ? &deadline : nullptr);
     if (got == Link::Got::kTimeout) return kExitNothing;

@@ -22,6 +22,8 @@
 #include "base/loop.h"
 #include "devinfod/protocol.h"
 #include "devinfod/store.h"
+#include "wire/frame.h"
+#include "wire/message.h"
 
 namespace devinfod {
 
@@ -65,7 +67,7 @@ struct Connection {
   Server* server = nullptr;
   uint64_t id = 0;
   std::unique_ptr<bufferevent, BufferEventFree> bev;
-  FrameDecoder decoder;
+  FrameReader frames;
   // The client has finished sending; close once its output is written.
   bool closing = false;
 };
@@ -84,7 +86,7 @@ class Server {
   static void on_event(bufferevent* bev, short what, void* arg);
 
   int open_socket(const std::string& path);
-  void handle(Connection& conn, const std::string& body);
+  void handle(Connection& conn, std::string_view body);
   void send(uint64_t id, const std::string& body);
   void close(uint64_t id);
   void log_line(const std::string& line);
@@ -235,14 +237,14 @@ void Server::on_read(bufferevent* bev, void* arg) {
   evbuffer* in = bufferevent_get_input(bev);
   std::string bytes(evbuffer_get_length(in), '\0');
   if (!bytes.empty()) evbuffer_remove(in, &bytes[0], bytes.size());
-  conn->decoder.feed(bytes);
-  std::string body;
+  conn->frames.feed(bytes);
+  std::string_view body;
   for (;;) {
-    FrameDecoder::Status status = conn->decoder.next(body);
-    if (status == FrameDecoder::Status::kNeedMore) return;
-    if (status == FrameDecoder::Status::kOversize) {
+    FrameReader::Status status = conn->frames.next(&body);
+    if (status == FrameReader::Status::kNeedMore) return;
+    if (status == FrameReader::Status::kOversize) {
       fprintf(stderr, "devinfod: connection %llu sent a frame over %zu bytes; closed\n",
-              static_cast<unsigned long long>(id), kMaxBody);
+              static_cast<unsigned long long>(id), size_t{kMaxInfodMessage});
       self->close(id);
       return;
     }
@@ -276,7 +278,7 @@ void Server::on_event(bufferevent* bev, short what, void* arg) {
   self->close(conn->id);
 }
 
-void Server::handle(Connection& conn, const std::string& body) {
+void Server::handle(Connection& conn, std::string_view body) {
   log_line(describe_request(body));
   Request req = parse_request(body);
   switch (req.kind) {
@@ -307,7 +309,7 @@ void Server::send(uint64_t id, const std::string& body) {
   auto it = conns_.find(id);
   if (it == conns_.end()) return;
   evbuffer* out = bufferevent_get_output(it->second->bev.get());
-  std::string frame = encode_frame(body);
+  std::string frame = frame_of(body);
   if (evbuffer_get_length(out) + frame.size() > kMaxOutput || evbuffer_add(out, frame.data(), frame.size()) != 0) {
     fprintf(stderr, "devinfod: connection %llu is not reading; closed\n", static_cast<unsigned long long>(id));
     close(id);
