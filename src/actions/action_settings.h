@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "actions/queue.h"
 #include "base/log.h"
 #include "model/action.h"
 #include "model/archeck.h"

@@ -4,7 +4,6 @@
 
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
-#include "actions/queue.h"
 #include "base/paths.h"
 
 namespace {
@@ -38,14 +37,12 @@ std::string checks_file(const std::string& dir, const std::string& cms_path) {
   return path_in(dir, "node-checks.xml");
 }
 
-}  // namespace
-
-int queue_cms_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_cms_action(const ActionEnv& env, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings node(check, action, ".node");
   const std::string node_name = node.text("name");
   const std::string port = nsca_port(node);
   const std::string cms_path = action_path(*check->conf.ar, action);
-  const std::string file = checks_file(queue.paths().cms_checks_dir, cms_path);
+  const std::string file = checks_file(env.paths.cms_checks_dir, cms_path);
   const std::string check_name = "check_autoresponse_" + std::to_string(check->conf.ar->index) + "_" + node_name;
 
   ar_log(kLogInfo, "Queued CMS action for %s, %s, %s", check->conf.ar->path.c_str(), check_name.c_str(),
@@ -55,6 +52,11 @@ int queue_cms_action(ActionQueue& queue, ArCheck* check, const Action& action, A
   const std::vector<std::string> envp{
       env_entry("FORCE_STATUS", check->state == kArTriggered ? "Triggered" : "Normal")};
 
-  const int result = queue.enqueue(check, action, status, queue.paths().run_check, argv, envp, 0);
+  const int result = env.queue.enqueue(check, action, status, env.paths.run_check, argv, envp, 0);
   return action_queued(result, status, "Could not execute CMS action for: %s", check->conf.ar->path);
 }
+
+}  // namespace
+
+// No "action_type" names it: the loader gives it to every rule.
+extern const ActionKind kCmsAction = {.queue = queue_cms_action};

@@ -2,9 +2,9 @@
 // to infod; nothing runs from the action queue.
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
-#include "actions/queue.h"
 #include "checks/audit.h"
 #include "checks/interface_info.h"
+#include "model/publisher.h"
 
 namespace {
 
@@ -12,9 +12,7 @@ namespace {
 constexpr const char* kRef = "ref";
 constexpr const char* kAction = "action";
 
-}  // namespace
-
-int queue_conman_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_conman_action(const ActionEnv& env, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".conman");
   const std::string ref = settings.text(kRef);
   const char* command = settings.text(kAction) == "start" ? "up" : "down";
@@ -22,7 +20,7 @@ int queue_conman_action(ActionQueue& queue, ArCheck* check, const Action& action
   const std::string key = ref + ".ar_ctl";
 
   ar_log(kLogInfo, "Running Interface Action for %s", check->conf.ar->path.c_str());
-  if (queue.publisher().push(key.c_str(), 2, command) != 0) {
+  if (env.publisher.push(key.c_str(), 2, command) != 0) {
     ar_log(kLogFatal, "Couldn't send interface command");
     return -1;
   }
@@ -49,3 +47,12 @@ void audit_conman_action(AuditReport* report, xmldb_t* db, const std::string& ac
 }
 
 const char* const kConmanSettings[] = {kRef, kAction, nullptr};
+
+}  // namespace
+
+extern const ActionKind kConmanAction = {
+    .type = "conman",
+    .queue = queue_conman_action,
+    .audit = audit_conman_action,
+    .settings = kConmanSettings,
+};

@@ -8,7 +8,6 @@
 
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
-#include "actions/queue.h"
 #include "actions/substitute.h"
 #include "checks/audit.h"
 
@@ -18,9 +17,12 @@ namespace {
 constexpr const char* kScript = "script";
 constexpr const char* kArgsTotal = "args.total";
 
-}  // namespace
+// The most arguments a custom action runs with: more than any script is
+// configured with, so a larger count is a broken setting and the action
+// fails instead of allocating what it asks.
+constexpr int32_t kMaxCustomArgs = 256;
 
-int queue_custom_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_custom_action(const ActionEnv& env, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".custom");
   const std::string script = settings.text(kScript);
   const int32_t total = settings.integer(kArgsTotal);
@@ -32,14 +34,12 @@ int queue_custom_action(ActionQueue& queue, ArCheck* check, const Action& action
   std::vector<std::string> argv{script};
   for (int32_t i = 1; i <= total; ++i) {
     const std::string arg = settings.text("args.arg" + std::to_string(i));
-    argv.push_back(arg.empty() ? arg : substitute_or_keep(queue, arg, check));
+    argv.push_back(arg.empty() ? arg : substitute_or_keep({env.clock, env.hostname}, arg, check));
   }
 
-  const int result = queue.enqueue(check, action, status, script, argv, {}, 0);
+  const int result = env.queue.enqueue(check, action, status, script, argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
-
-namespace {
 
 // A custom action's script, as this machine has it.
 void audit_script(AuditReport* report, const std::string& path, const std::string& script) {
@@ -71,8 +71,6 @@ void audit_script(AuditReport* report, const std::string& path, const std::strin
   }
 }
 
-}  // namespace
-
 void audit_custom_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* /*check*/) {
   const std::string custom = action + ".custom";
   audit_script(report, custom + ".script", audit_setting(db, custom, kScript));
@@ -87,3 +85,12 @@ void audit_custom_action(AuditReport* report, xmldb_t* db, const std::string& ac
 }
 
 const char* const kCustomSettings[] = {kScript, kArgsTotal, "args.arg#", nullptr};
+
+}  // namespace
+
+extern const ActionKind kCustomAction = {
+    .type = "custom",
+    .queue = queue_custom_action,
+    .audit = audit_custom_action,
+    .settings = kCustomSettings,
+};

@@ -287,14 +287,6 @@ void ActionQueue::attach(std::deque<ArCheck>* checks) {
   touched_.clear();
 }
 
-std::optional<std::string> ActionQueue::hostname() const {
-  if (hostname_) return hostname_;
-  char buffer[256] = {};
-  if (gethostname(buffer, 255) != 0) return std::nullopt;
-  buffer[255] = '\0';  // a name cut at the length given need not be terminated
-  return std::string(buffer);
-}
-
 std::vector<ArCheck*> ActionQueue::take_touched() {
   std::vector<ArCheck*> touched;
   touched.swap(touched_);

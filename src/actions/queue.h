@@ -13,13 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "actions/action_env.h"
 #include "actions/queue_record.h"
 #include "model/archeck.h"
 #include "model/publisher.h"
 
 class Clock;
-struct Paths;
-
 struct Action;
 
 enum QueuedActionState : int32_t {
@@ -81,27 +80,6 @@ class PlatformSpawner final : public Spawner {
   void kill_child(pid_t pid, int sig) override;
 };
 
-// Where SMS messages go: one file per message and number in the spool
-// directory; `arctl test` records them instead.
-class SmsSpool {
- public:
-  virtual ~SmsSpool() = default;
-  enum Result { kDelivered, kNotCreated, kNotMoved };
-  // Spools message for one number. A file that could not be created ends
-  // the walk over the recipients; one that could not be moved does not.
-  virtual Result spool(const std::string& number, const std::string& message) = 0;
-};
-
-// The spool directories of the paths.
-class DirectorySmsSpool final : public SmsSpool {
- public:
-  explicit DirectorySmsSpool(const Paths& paths) : paths_(paths) {}
-  Result spool(const std::string& number, const std::string& message) override;
-
- private:
-  const Paths& paths_;
-};
-
 // The queue is full once it holds more than this many actions.
 constexpr int kMaxQueuedActions = 100;
 
@@ -110,11 +88,11 @@ constexpr int64_t kActionKillGrace = 5;
 
 // The one action queue of the process: what waits and runs, the limits, and
 // what it works with (the clock, the spawner, the publisher for its log
-// lines, the spool and the paths the action kinds start programs from).
-class ActionQueue {
+// lines).
+class ActionQueue final : public ActionSink {
  public:
-  ActionQueue(Publisher& publisher, Clock& clock, Spawner& spawner, const Paths& paths, SmsSpool& spool)
-      : publisher_(publisher), clock_(clock), spawner_(spawner), paths_(paths), spool_(spool) {}
+  ActionQueue(Publisher& publisher, Clock& clock, Spawner& spawner)
+      : publisher_(publisher), clock_(clock), spawner_(spawner) {}
   ActionQueue(const ActionQueue&) = delete;
   ActionQueue& operator=(const ActionQueue&) = delete;
 
@@ -128,7 +106,7 @@ class ActionQueue {
   // for AR: %s - queue full", logged and pushed; its entry becomes Dropped
   // unless its reference has been re-armed since).
   int enqueue(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
-              const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag);
+              const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag) override;
   // Starts waiting actions while fewer than concurrent_actions run, taking
   // turns between rules: each rule's actions start in the order they were
   // queued, and a rule's next action waits behind one of every other rule
@@ -155,14 +133,6 @@ class ActionQueue {
   const std::list<QueuedAction>& entries() const { return queue_; }
   int32_t queued() const { return static_cast<int32_t>(queue_.size()); }
   int32_t running() const { return running_; }
-
-  Publisher& publisher() const { return publisher_; }
-  Clock& clock() const { return clock_; }
-  const Paths& paths() const { return paths_; }
-  SmsSpool& spool() const { return spool_; }
-  // What $HOSTNAME gives: the system's name unless one was set.
-  std::optional<std::string> hostname() const;
-  void set_hostname(std::string name) { hostname_ = std::move(name); }
 
   int32_t concurrent_actions = 2;
   int32_t action_timeout = 0;  // seconds a child may run; 0: no limit
@@ -193,9 +163,6 @@ class ActionQueue {
   Publisher& publisher_;
   Clock& clock_;
   Spawner& spawner_;
-  const Paths& paths_;
-  SmsSpool& spool_;
-  std::optional<std::string> hostname_;
   std::list<QueuedAction> queue_;
   int32_t running_ = 0;
   // Turns of the fair order: the turn of the action started last, and the

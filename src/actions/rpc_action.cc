@@ -6,7 +6,6 @@
 
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
-#include "actions/queue.h"
 #include "base/paths.h"
 #include "checks/audit.h"
 
@@ -16,10 +15,6 @@ namespace {
 constexpr const char* kRpcRef = "rpc_ref";
 constexpr const char* kOutlet = "outlet";
 constexpr const char* kAction = "action";
-
-}  // namespace
-
-namespace {
 
 constexpr const char kPortRefPrefix[] = "config.ports.port";
 
@@ -36,9 +31,7 @@ int port_number(const std::string& ref) {
   return static_cast<int>(n);
 }
 
-}  // namespace
-
-int queue_rpc_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_rpc_action(const ActionEnv& env, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".rpc");
   const std::string ref = settings.text(kRpcRef);
   const std::string outlet = settings.text(kOutlet);
@@ -58,7 +51,7 @@ int queue_rpc_action(ActionQueue& queue, ArCheck* check, const Action& action, A
   argv.push_back(outlet);
   argv.push_back(command);
 
-  const int result = queue.enqueue(check, action, status, queue.paths().pmpower, argv, {}, 0);
+  const int result = env.queue.enqueue(check, action, status, env.paths.pmpower, argv, {}, 0);
   return action_queued(result, status, "Could not queue action: %s", action.name);
 }
 
@@ -91,3 +84,12 @@ void audit_rpc_action(AuditReport* report, xmldb_t* db, const std::string& actio
 }
 
 const char* const kRpcSettings[] = {kRpcRef, kOutlet, kAction, nullptr};
+
+}  // namespace
+
+extern const ActionKind kRpcAction = {
+    .type = "rpc",
+    .queue = queue_rpc_action,
+    .audit = audit_rpc_action,
+    .settings = kRpcSettings,
+};

@@ -8,7 +8,6 @@
 
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
-#include "actions/queue.h"
 #include "actions/substitute.h"
 #include "base/paths.h"
 #include "checks/audit.h"
@@ -20,10 +19,6 @@ namespace {
 constexpr const char* kNumber = "number";
 constexpr const char* kGatewayEmail = "gateway_email";
 constexpr const char* kMessage = "message";
-
-}  // namespace
-
-namespace {
 
 // Every comma and every space separates recipients.
 constexpr const char kRecipientDelimiters[] = ", ";
@@ -142,16 +137,14 @@ int spool_all(SmsSpool& spool, const std::string& recipients, const std::string&
   return result;
 }
 
-}  // namespace
-
-int queue_sms_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
+int queue_sms_action(const ActionEnv& env, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".sms");
   const std::string number = settings.text(kNumber);
   const std::string gateway = settings.text(kGatewayEmail);
   const std::string message_text = settings.text(kMessage);
 
   ar_log(kLogInfo, "Running SMS Action for %s", check->conf.ar->path.c_str());
-  const std::string message = substitute_or_keep(queue, message_text, check);
+  const std::string message = substitute_or_keep({env.clock, env.hostname}, message_text, check);
 
   std::string recipients;
   if (!number.empty()) {
@@ -161,7 +154,7 @@ int queue_sms_action(ActionQueue& queue, ArCheck* check, const Action& action, A
   }
 
   if (!recipients.empty()) {
-    if (spool_all(queue.spool(), recipients, message) != 0) return -1;
+    if (spool_all(env.spool, recipients, message) != 0) return -1;
     // Complete once spooled: the queue never sees it.
     *status = kActionDropped;
     return 0;
@@ -169,15 +162,13 @@ int queue_sms_action(ActionQueue& queue, ArCheck* check, const Action& action, A
   if (!gateway.empty()) {
     const std::vector<std::string> envp{env_entry("TOADDR", gateway), env_entry("SUBJECT", "SMS Gateway Alert"),
                                         env_entry("BODY", message)};
-    const int result = queue.enqueue(check, action, status, path_in(queue.paths().scripts_dir, "alert-email"),
+    const int result = env.queue.enqueue(check, action, status, path_in(env.paths.scripts_dir, "alert-email"),
                                     {"alert-email", "2"}, envp, 0);
     return action_queued(result, status, "Could not execute action: %s", action.name);
   }
   ar_log(kLogFatal, "Invalid action - no phone number or email address provided: %s", action.name.c_str());
   return -1;
 }
-
-namespace {
 
 // SMS numbers: the daemon texts every part of the setting between commas
 // and blanks as a number of its own, so a blank inside a number, or
@@ -207,8 +198,6 @@ void audit_sms_numbers(AuditReport* report, const std::string& path, const std::
   }
 }
 
-}  // namespace
-
 void audit_sms_action(AuditReport* report, xmldb_t* db, const std::string& action, const CheckType* check) {
   const std::string sms = action + ".sms";
   const std::string numbers = audit_setting(db, sms, kNumber);
@@ -220,3 +209,12 @@ void audit_sms_action(AuditReport* report, xmldb_t* db, const std::string& actio
 }
 
 const char* const kSmsSettings[] = {kNumber, kGatewayEmail, kMessage, nullptr};
+
+}  // namespace
+
+extern const ActionKind kSmsAction = {
+    .type = "sms",
+    .queue = queue_sms_action,
+    .audit = audit_sms_action,
+    .settings = kSmsSettings,
+};

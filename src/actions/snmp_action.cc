@@ -7,15 +7,15 @@
 
 #include "actions/action_kinds.h"
 #include "actions/action_settings.h"
-#include "actions/queue.h"
 #include "base/paths.h"
+#include "checks/audit.h"
 #include "checks/snmp_alert.h"
 #include "model/autoresponse.h"
 #include "model/check_kind.h"
-#include "checks/audit.h"
-#include "model/check_kind.h"
 
-int queue_snmp_action(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status) {
+namespace {
+
+int queue_snmp_action(const ActionEnv& env, ArCheck* check, const Action& action, ActionStatus* status) {
   // The kind the rule was loaded with, as every other operation of the
   // reference: the script and its arguments cannot come from a kind that
   // an edit of the file, not yet loaded, names.
@@ -37,11 +37,11 @@ int queue_snmp_action(ActionQueue& queue, ArCheck* check, const Action& action, 
     return -1;
   }
   SnmpArgs argv{kind->snmp_script};
-  snmp_alert_head(check, &queue.clock(), &argv);
+  snmp_alert_head(check, &env.clock, &argv);
   argv.insert(argv.end(), own.begin(), own.end());
 
-  const std::string script = path_in(queue.paths().scripts_dir, kind->snmp_script);
-  const int result = queue.enqueue(check, action, status, script, argv, {}, 0);
+  const std::string script = path_in(env.paths.scripts_dir, kind->snmp_script);
+  const int result = env.queue.enqueue(check, action, status, script, argv, {}, 0);
   return action_queued(result, status, "Could not execute action: %s", action.name);
 }
 
@@ -52,4 +52,10 @@ void audit_snmp_action(AuditReport* report, xmldb_t* /*db*/, const std::string& 
   }
 }
 
-const char* const kSnmpSettings[] = {nullptr};
+}  // namespace
+
+extern const ActionKind kSnmpAction = {
+    .type = "snmp",
+    .queue = queue_snmp_action,
+    .audit = audit_snmp_action,
+};

@@ -10,7 +10,6 @@
 #include <new>
 #include <string_view>
 
-#include "actions/queue.h"
 #include "base/clock.h"
 #include "base/log.h"
 #include "model/archeck.h"
@@ -40,16 +39,16 @@ std::optional<std::string> device_output(ArCheck* check, int which) {
   return out;
 }
 
-std::optional<std::string> produce_trigger_val(const ActionQueue& /*queue*/, ArCheck* check) { return trigger_output(check, 2); }
-std::optional<std::string> produce_property(const ActionQueue& /*queue*/, ArCheck* check) { return trigger_output(check, 1); }
-std::optional<std::string> produce_value(const ActionQueue& /*queue*/, ArCheck* check) { return trigger_output(check, 0); }
-std::optional<std::string> produce_name(const ActionQueue& /*queue*/, ArCheck* check) { return check->conf.ar->name; }
-std::optional<std::string> produce_check_dev(const ActionQueue& /*queue*/, ArCheck* check) { return device_output(check, 0); }
-std::optional<std::string> produce_dev_ref(const ActionQueue& /*queue*/, ArCheck* check) { return device_output(check, 2); }
+std::optional<std::string> produce_trigger_val(const SubstitutionSources& /*from*/, ArCheck* check) { return trigger_output(check, 2); }
+std::optional<std::string> produce_property(const SubstitutionSources& /*from*/, ArCheck* check) { return trigger_output(check, 1); }
+std::optional<std::string> produce_value(const SubstitutionSources& /*from*/, ArCheck* check) { return trigger_output(check, 0); }
+std::optional<std::string> produce_name(const SubstitutionSources& /*from*/, ArCheck* check) { return check->conf.ar->name; }
+std::optional<std::string> produce_check_dev(const SubstitutionSources& /*from*/, ArCheck* check) { return device_output(check, 0); }
+std::optional<std::string> produce_dev_ref(const SubstitutionSources& /*from*/, ArCheck* check) { return device_output(check, 2); }
 
 // Local time of the daemon's wall clock, so a test can fix it.
-std::optional<std::string> produce_timestamp(const ActionQueue& queue, ArCheck* /*check*/) {
-  const time_t now = queue.clock().wall_seconds();
+std::optional<std::string> produce_timestamp(const SubstitutionSources& from, ArCheck* /*check*/) {
+  const time_t now = from.clock.wall_seconds();
   tzset();  // the administrator may have changed the appliance's zone
   tm local{};
   if (localtime_r(&now, &local) == nullptr) return std::nullopt;
@@ -58,9 +57,15 @@ std::optional<std::string> produce_timestamp(const ActionQueue& queue, ArCheck* 
   return std::string(buffer);
 }
 
-std::optional<std::string> produce_hostname(const ActionQueue& queue, ArCheck* /*check*/) { return queue.hostname(); }
+std::optional<std::string> produce_hostname(const SubstitutionSources& from, ArCheck* /*check*/) {
+  if (from.hostname) return from.hostname;
+  char buffer[256] = {};
+  if (gethostname(buffer, 255) != 0) return std::nullopt;
+  buffer[255] = '\0';  // a name cut at the length given need not be terminated
+  return std::string(buffer);
+}
 
-std::optional<std::string> produce_cellnum(const ActionQueue& /*queue*/, ArCheck* check) { return substitution_cellnum(check); }
+std::optional<std::string> produce_cellnum(const SubstitutionSources& /*from*/, ArCheck* check) { return substitution_cellnum(check); }
 
 }  // namespace
 
@@ -83,7 +88,8 @@ std::string substitution_cellnum(const ArCheck* check) {
   return kind->ops.reply_to(check);
 }
 
-int substitute_text(const ActionQueue& queue, const std::string& text, ArCheck* check, std::optional<std::string>* result) {
+int substitute_text(const SubstitutionSources& from, const std::string& text, ArCheck* check,
+                    std::optional<std::string>* result) {
   try {
     // Each token that occurs in the administrator's text gets its value
     // first, row by row, so the producers run (and fail) in table order.
@@ -91,7 +97,7 @@ int substitute_text(const ActionQueue& queue, const std::string& text, ArCheck* 
     bool any = false;
     for (size_t r = 0; kSubstitutionVariables[r].token != nullptr; ++r) {
       if (text.find(kSubstitutionVariables[r].token) == std::string::npos) continue;
-      values[r] = kSubstitutionVariables[r].producer(queue, check);
+      values[r] = kSubstitutionVariables[r].producer(from, check);
       if (!values[r]) return -1;
       any = true;
     }
@@ -124,9 +130,9 @@ int substitute_text(const ActionQueue& queue, const std::string& text, ArCheck* 
   }
 }
 
-std::string substitute_or_keep(const ActionQueue& queue, const std::string& text, ArCheck* check) {
+std::string substitute_or_keep(const SubstitutionSources& from, const std::string& text, ArCheck* check) {
   std::optional<std::string> result;
-  if (substitute_text(queue, text, check, &result) != 0) {
+  if (substitute_text(from, text, check, &result) != 0) {
     ar_log(kLogWarn, "Text substitution failed");
     return text;
   }

@@ -6,12 +6,20 @@
 #include <optional>
 #include <string>
 
-class ActionQueue;
+class Clock;
 struct ArCheck;
+
+// What the tokens read besides the reference: the wall clock ($TIMESTAMP)
+// and the host's name ($HOSTNAME: this one when set, else the system's,
+// asked when the token occurs).
+struct SubstitutionSources {
+  Clock& clock;
+  const std::optional<std::string>& hostname;
+};
 
 // Computes a token's value for an ArCheck; no value (nullopt) makes the
 // whole substitution fail.
-using SubstitutionProducer = std::optional<std::string> (*)(const ActionQueue& queue, ArCheck* check);
+using SubstitutionProducer = std::optional<std::string> (*)(const SubstitutionSources& from, ArCheck* check);
 
 struct SubstitutionVariable {
   const char* token;  // matched as a plain substring
@@ -26,12 +34,13 @@ extern const SubstitutionVariable kSubstitutionVariables[];
 // at least one token occurred and *result is the new text; 0 with *result
 // empty: no token occurs. -1 (nothing stored): a value was missing or
 // memory ran out; the caller keeps text as it is, tokens included.
-int substitute_text(const ActionQueue& queue, const std::string& text, ArCheck* check, std::optional<std::string>* result);
+int substitute_text(const SubstitutionSources& from, const std::string& text, ArCheck* check,
+                    std::optional<std::string>* result);
 
 // The actions' common step: the substituted text, or text itself when no
 // token occurs or when the substitution failed, which is logged ("Text
 // substitution failed", 400) and does not fail the action.
-std::string substitute_or_keep(const ActionQueue& queue, const std::string& text, ArCheck* check);
+std::string substitute_or_keep(const SubstitutionSources& from, const std::string& text, ArCheck* check);
 
 // The "$CELLNUM" value: for a rule whose kind answers a phone (the SMS
 // command check) the sender of the current event, else "".

@@ -92,13 +92,3 @@ std::string ar_vlog_text(int priority, const char* format, va_list args) {
   ar_log(priority, "%s", text.c_str());
   return text;
 }
-
-LogTap::LogTap() : previous_(g_observer), previous_data_(g_observer_data) { log_set_observer(keep, this); }
-
-LogTap::~LogTap() { log_set_observer(previous_, previous_data_); }
-
-void LogTap::keep(int priority, const char* message, void* tap) {
-  auto* self = static_cast<LogTap*>(tap);
-  self->lines_.emplace_back(priority, message);
-  if (self->previous_ != nullptr) self->previous_(priority, message, self->previous_data_);
-}

@@ -7,8 +7,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
-#include <utility>
-#include <vector>
 
 constexpr int kLogFatal = 0;
 constexpr int kLogError = 300;
@@ -40,29 +38,6 @@ std::string ar_log_text(int priority, const char* format, ...) __attribute__((fo
 std::string ar_vlog_text(int priority, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 
 // Test hook: every message that passes the priority test is also handed to
-// the observer (null to stop). The daemon itself sets none; the loader's
-// LogTap stacks on whatever is set.
+// the observer (null to stop). The daemon itself sets none.
 using LogObserver = void (*)(int priority, const char* message, void* data);
 void log_set_observer(LogObserver observer, void* data);
-
-// While it lives, keeps every message that passes the priority test, with
-// its priority, and still hands each to the observer set before it, which
-// it restores at the end. For code that must know what a callee it does
-// not own said (a check module's reason for refusing a reference); it
-// costs nothing until a message is logged.
-class LogTap {
- public:
-  LogTap();
-  ~LogTap();
-  LogTap(const LogTap&) = delete;
-  LogTap& operator=(const LogTap&) = delete;
-
-  const std::vector<std::pair<int, std::string>>& lines() const { return lines_; }
-
- private:
-  static void keep(int priority, const char* message, void* tap);
-
-  LogObserver previous_;
-  void* previous_data_;
-  std::vector<std::pair<int, std::string>> lines_;
-};

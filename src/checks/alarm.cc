@@ -68,26 +68,22 @@ const char* const kAlarmSettings[] = {kDevRef, kPin, kTriggerValue, kTriggerOnCh
 
 }  // namespace
 
-extern const CheckType kAlarmCheck;
-const CheckType kAlarmCheck = {
-    "alarm",           // name
-    "alarm",           // domain
-    true,              // has_resolve
-    kTriggerOnChange,  // on_change_flag
-    {
-        alarm_on_event,            // on_event
-        nullptr,                   // trigger_counter
-        alarm_describe_device,     // describe_device
-        describe_trigger_by_kind,  // describe_trigger
-        subscription_key_by_kind,  // subscription_key
-        alarm_snmp_args,           // snmp_args
-        alarm_audit,               // audit
-        nullptr,                   // reply_to
+extern const CheckType kAlarmCheck = {
+    .name = "alarm",
+    .domain = "alarm",
+    .has_resolve = true,
+    .on_change_flag = kTriggerOnChange,
+    .ops = {
+        .on_event = alarm_on_event,
+        .describe_device = alarm_describe_device,
+        .describe_trigger = describe_trigger_by_kind,
+        .subscription_key = subscription_key_by_kind,
+        .snmp_args = alarm_snmp_args,
+        .audit = alarm_audit,
     },
-    "dio-alert",                    // snmp_script
-    kAlarmSettings,                 // settings
-    nullptr,                        // threshold
-    {nullptr, "N/A"},               // property
-    {kTriggerValue, nullptr},       // trigger
-    {kDevRef, ".", kPin, "Alarm"},  // key
+    .snmp_script = "dio-alert",
+    .settings = kAlarmSettings,
+    .property = {.fixed = "N/A"},
+    .trigger = {.setting = kTriggerValue},
+    .key = {.head = kDevRef, .joint = ".", .tail = kPin, .invalid = "Alarm"},
 };

@@ -75,26 +75,18 @@ const char* const kCelldataSettings[] = {kCellDevice, kDataLimit, kDataPeriod, n
 
 }  // namespace
 
-extern const CheckType kCelldataCheck;
-const CheckType kCelldataCheck = {
-    "celldata",  // name
-    "celldata",  // domain
-    true,        // has_resolve
-    nullptr,     // on_change_flag
-    {
-        celldata_on_event,          // on_event
-        nullptr,                    // trigger_counter
-        celldata_describe_device,   // describe_device
-        celldata_describe_trigger,  // describe_trigger
-        subscription_key_by_kind,   // subscription_key
-        celldata_snmp_args,         // snmp_args
-        nullptr,                    // audit
-        nullptr,                    // reply_to
+extern const CheckType kCelldataCheck = {
+    .name = "celldata",
+    .domain = "celldata",
+    .has_resolve = true,
+    .ops = {
+        .on_event = celldata_on_event,
+        .describe_device = celldata_describe_device,
+        .describe_trigger = celldata_describe_trigger,
+        .subscription_key = subscription_key_by_kind,
+        .snmp_args = celldata_snmp_args,
     },
-    "devlog-data-alert",                             // snmp_script
-    kCelldataSettings,                               // settings
-    nullptr,                                         // threshold
-    {nullptr, nullptr},                              // property
-    {nullptr, nullptr},                              // trigger
-    {nullptr, ".celldata.alert", nullptr, nullptr},  // key
+    .snmp_script = "devlog-data-alert",
+    .settings = kCelldataSettings,
+    .key = {.joint = ".celldata.alert"},
 };

@@ -1,4 +1,4 @@
-// The CheckType table and the helpers every check module shares.
+// The list of check kinds and the helpers every check module shares.
 #include "checks/check_type.h"
 
 #include <cerrno>
@@ -58,30 +58,8 @@ CheckOutcome outcome_not_reading(const char* format, ...) {
   return outcome;
 }
 
-namespace {
-
-// The appliance names this kind, but this daemon has no check for it: a
-// rule of it is loaded and never triggers.
-const char* const kNetTcpSettings[] = {nullptr};
-
-}  // namespace
-
-
-const CheckType kNetTcpCheck = {
-    "net_tcp",  // name
-    "net.tcp",  // domain
-    true,       // has_resolve
-    nullptr,    // on_change_flag
-    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-    nullptr,                               // snmp_script
-    kNetTcpSettings,                       // settings
-    nullptr,                               // threshold
-    {nullptr, nullptr},                    // property
-    {nullptr, nullptr},                    // trigger
-    {nullptr, nullptr, nullptr, nullptr},  // key
-};
-
-// Each kind's descriptor is defined in its module's file.
+// Each kind's descriptor is defined in its own file; this list is the
+// only other place that names it.
 extern const CheckType kEnviroCheck;
 extern const CheckType kPowerCheck;
 extern const CheckType kSerialSignalCheck;
@@ -91,6 +69,7 @@ extern const CheckType kUpsStateCheck;
 extern const CheckType kAlarmCheck;
 extern const CheckType kCustomCheck;
 extern const CheckType kPingCheck;
+extern const CheckType kNetTcpCheck;
 extern const CheckType kSmsCheck;
 extern const CheckType kCelldataCheck;
 extern const CheckType kWebuiLoginCheck;
@@ -182,14 +161,23 @@ int describe_trigger_by_kind(const ArCheck* check, OptionalText* value, Optional
   return 0;
 }
 
-int subscription_key_by_kind(const ArCheck* check, std::string* key) {
+int subscription_key_by_kind(const ArCheck* check, std::string* key, CheckReason* reason) {
   const KeyRecipe& recipe = check->conf.ar->kind->key;
   const std::string head = recipe.head != nullptr ? check_setting(check, recipe.head) : check->conf.ar->path;
   const std::string tail = recipe.tail != nullptr ? check_setting(check, recipe.tail) : std::string();
   if (head.empty() || (recipe.tail != nullptr && tail.empty())) {
-    ar_log(kLogFatal, "Invalid %s for AR: %s", recipe.invalid, check->conf.ar->name.c_str());
-    return -1;
+    return refuse_settings(reason, kLogFatal, "Invalid %s for AR: %s", recipe.invalid, check->conf.ar->name.c_str());
   }
   if (key != nullptr) *key = head + recipe.joint + tail;
   return 0;
+}
+
+int refuse_settings(CheckReason* reason, int priority, const char* format, ...) {
+  if (reason == nullptr) return -1;
+  va_list args;
+  va_start(args, format);
+  reason->priority = priority;
+  reason->text = format_text(format, args);
+  va_end(args);
+  return -1;
 }

@@ -53,7 +53,12 @@ bool current_value(const ArCheck* check, OptionalText* out);
 // (CheckType::property, trigger) and subscribe to their settings joined
 // (CheckType::key).
 int describe_trigger_by_kind(const ArCheck* check, OptionalText* value, OptionalText* property, OptionalText* trigger);
-int subscription_key_by_kind(const ArCheck* check, std::string* key);
+int subscription_key_by_kind(const ArCheck* check, std::string* key, CheckReason* reason);
+
+// A subscription_key's refusal: the reason format makes, at priority, into
+// reason unless it is null (then nothing is formatted); returns -1.
+int refuse_settings(CheckReason* reason, int priority, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // The decision of the checks that only trigger: a Normal reference
 // triggers ("AR %s triggered. val %s"), anything else is dropped.

@@ -23,7 +23,7 @@ void cli_login_audit(const ArCheck* check, AuditReport* report) {
   login_event_audit(check, kCliLoginNames, report);
 }
 
-int cli_login_subscription_key(const ArCheck* check, std::string* key) {
+int cli_login_subscription_key(const ArCheck* check, std::string* key, CheckReason* /*reason*/) {
   return login_subscription_key(check, kCliLoginNames, key);
 }
 
@@ -83,26 +83,17 @@ const char* const kCliLoginSettings[] = {kTriggerLogin, kTriggerLogout, kTrigger
 
 }  // namespace
 
-extern const CheckType kCliLoginCheck;
-const CheckType kCliLoginCheck = {
-    "cli_login",  // name
-    "cli_login",  // domain
-    false,        // has_resolve
-    nullptr,      // on_change_flag
-    {
-        cli_login_on_event,          // on_event
-        nullptr,                     // trigger_counter
-        login_describe_device,       // describe_device
-        login_describe_trigger,      // describe_trigger
-        cli_login_subscription_key,  // subscription_key
-        cli_login_snmp_args,         // snmp_args
-        cli_login_audit,             // audit
-        nullptr,                     // reply_to
+extern const CheckType kCliLoginCheck = {
+    .name = "cli_login",
+    .domain = "cli_login",
+    .ops = {
+        .on_event = cli_login_on_event,
+        .describe_device = login_describe_device,
+        .describe_trigger = login_describe_trigger,
+        .subscription_key = cli_login_subscription_key,
+        .snmp_args = cli_login_snmp_args,
+        .audit = cli_login_audit,
     },
-    "cli-user-alert",                      // snmp_script
-    kCliLoginSettings,                     // settings
-    nullptr,                               // threshold
-    {nullptr, nullptr},                    // property
-    {nullptr, nullptr},                    // trigger
-    {nullptr, nullptr, nullptr, nullptr},  // key
+    .snmp_script = "cli-user-alert",
+    .settings = kCliLoginSettings,
 };

@@ -46,26 +46,21 @@ const char* const kCustomSettings[] = {kScript, kTriggerCode, nullptr};
 
 }  // namespace
 
-extern const CheckType kCustomCheck;
-const CheckType kCustomCheck = {
-    "custom",  // name
-    "custom",  // domain
-    true,      // has_resolve
-    nullptr,   // on_change_flag
-    {
-        custom_on_event,           // on_event
-        nullptr,                   // trigger_counter
-        custom_describe_device,    // describe_device
-        describe_trigger_by_kind,  // describe_trigger
-        subscription_key_by_kind,  // subscription_key
-        custom_snmp_args,          // snmp_args
-        custom_audit,              // audit
-        nullptr,                   // reply_to
+extern const CheckType kCustomCheck = {
+    .name = "custom",
+    .domain = "custom",
+    .has_resolve = true,
+    .ops = {
+        .on_event = custom_on_event,
+        .describe_device = custom_describe_device,
+        .describe_trigger = describe_trigger_by_kind,
+        .subscription_key = subscription_key_by_kind,
+        .snmp_args = custom_snmp_args,
+        .audit = custom_audit,
     },
-    "custom-alert",                                // snmp_script
-    kCustomSettings,                               // settings
-    nullptr,                                       // threshold
-    {nullptr, "N/A"},                              // property
-    {kTriggerCode, nullptr},                       // trigger
-    {nullptr, ".check.status", nullptr, nullptr},  // key
+    .snmp_script = "custom-alert",
+    .settings = kCustomSettings,
+    .property = {.fixed = "N/A"},
+    .trigger = {.setting = kTriggerCode},
+    .key = {.joint = ".check.status"},
 };

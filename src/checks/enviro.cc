@@ -50,50 +50,46 @@ const ThresholdDevice kSensors[] = {
 };
 
 const ThresholdKind kEnviroThreshold = {
-    kProperty,
-    kDevRef,
-    {kTriggerVal, kHysteresis, kComparison},
-    kReadings,
-    std::size(kReadings),
-    kSensors,
-    std::size(kSensors),
-    ".",                           // key_joint
-    "Invalid check type for %s",  // no_property
-    "Invalid check type for %s",  // unknown_property
-    false,                        // names_property
-    "environmental property",     // invalid_for_ar
-    "set temp or humid",          // property_fix
-    "a sensor reading",           // property_what
-    "the rule watches %s, which no sensor publishes",
-    "name the sensor, such as config.ports.port1.enviro",  // dev_ref_fix
-    "sensor",                                              // plain_ref_what
-    0,                                                     // plain_ref_depth
-    " is neither a port's sensor (config.ports.portN.enviro) nor the internal one (config.internals.internal1), "
-    "so alerts cannot name it",
+    .property_key = kProperty,
+    .dev_ref_key = kDevRef,
+    .keys = {.trigger_val = kTriggerVal, .hysteresis = kHysteresis, .comparison = kComparison},
+    .properties = kReadings,
+    .property_count = std::size(kReadings),
+    .devices = kSensors,
+    .device_count = std::size(kSensors),
+    .key_joint = ".",
+    .no_property = "Invalid check type for %s",
+    .unknown_property = "Invalid check type for %s",
+    .names_property = false,
+    .invalid_for_ar = "environmental property",
+    .property_fix = "set temp or humid",
+    .property_what = "a sensor reading",
+    .property_consequence = "the rule watches %s, which no sensor publishes",
+    .dev_ref_fix = "name the sensor, such as config.ports.port1.enviro",
+    .plain_ref_what = "sensor",
+    .plain_ref_depth = 0,
+    .neither = " is neither a port's sensor (config.ports.portN.enviro) nor the internal one "
+               "(config.internals.internal1), so alerts cannot name it",
 };
 
 }  // namespace
 
-extern const CheckType kEnviroCheck;
-const CheckType kEnviroCheck = {
-    "environmental",  // name
-    "enviro",         // domain
-    true,             // has_resolve
-    nullptr,          // on_change_flag
-    {
-        threshold_on_event,          // on_event
-        enviro_counter_key,          // trigger_counter
-        threshold_describe_device,   // describe_device
-        describe_trigger_by_kind,    // describe_trigger
-        threshold_subscription_key,  // subscription_key
-        threshold_snmp_args,         // snmp_args
-        threshold_check_audit,       // audit
-        nullptr,                     // reply_to
+extern const CheckType kEnviroCheck = {
+    .name = "environmental",
+    .domain = "enviro",
+    .has_resolve = true,
+    .ops = {
+        .on_event = threshold_on_event,
+        .trigger_counter = enviro_counter_key,
+        .describe_device = threshold_describe_device,
+        .describe_trigger = describe_trigger_by_kind,
+        .subscription_key = threshold_subscription_key,
+        .snmp_args = threshold_snmp_args,
+        .audit = threshold_check_audit,
     },
-    "environmental-alert",  // snmp_script
-    kEnviroSettings,        // settings
-    &kEnviroThreshold,  // threshold
-    {kProperty, nullptr},                  // property
-    {kTriggerVal, nullptr},                // trigger
-    {nullptr, nullptr, nullptr, nullptr},  // key
+    .snmp_script = "environmental-alert",
+    .settings = kEnviroSettings,
+    .threshold = &kEnviroThreshold,
+    .property = {.setting = kProperty},
+    .trigger = {.setting = kTriggerVal},
 };

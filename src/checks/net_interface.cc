@@ -40,7 +40,7 @@ int net_interface_describe_trigger(const ArCheck* check, OptionalText* value, Op
   return 0;
 }
 
-int net_interface_subscription_key(const ArCheck* check, std::string* key) {
+int net_interface_subscription_key(const ArCheck* check, std::string* key, CheckReason* /*reason*/) {
   const std::string ref = check_setting(check, kRef);
   InterfaceRef info;
   // A tunnel without a name has no status key to watch.
@@ -74,26 +74,17 @@ const char* const kNetInterfaceSettings[] = {kRef, kEventMask, nullptr};
 
 }  // namespace
 
-extern const CheckType kNetInterfaceCheck;
-const CheckType kNetInterfaceCheck = {
-    "conman",  // name
-    "conman",  // domain
-    false,     // has_resolve
-    nullptr,   // on_change_flag
-    {
-        net_interface_on_event,          // on_event
-        nullptr,                         // trigger_counter
-        net_interface_describe_device,   // describe_device
-        net_interface_describe_trigger,  // describe_trigger
-        net_interface_subscription_key,  // subscription_key
-        net_interface_snmp_args,         // snmp_args
-        net_interface_audit,             // audit
-        nullptr,                         // reply_to
+extern const CheckType kNetInterfaceCheck = {
+    .name = "conman",
+    .domain = "conman",
+    .ops = {
+        .on_event = net_interface_on_event,
+        .describe_device = net_interface_describe_device,
+        .describe_trigger = net_interface_describe_trigger,
+        .subscription_key = net_interface_subscription_key,
+        .snmp_args = net_interface_snmp_args,
+        .audit = net_interface_audit,
     },
-    "network-interface-alert",             // snmp_script
-    kNetInterfaceSettings,                 // settings
-    nullptr,                               // threshold
-    {nullptr, nullptr},                    // property
-    {nullptr, nullptr},                    // trigger
-    {nullptr, nullptr, nullptr, nullptr},  // key
+    .snmp_script = "network-interface-alert",
+    .settings = kNetInterfaceSettings,
 };

@@ -40,26 +40,20 @@ const char* const kPingSettings[] = {kAddress, nullptr};
 
 }  // namespace
 
-extern const CheckType kPingCheck;
-const CheckType kPingCheck = {
-    "net_ping",  // name
-    "net.ping",  // domain
-    true,        // has_resolve
-    nullptr,     // on_change_flag
-    {
-        ping_on_event,             // on_event
-        nullptr,                   // trigger_counter
-        ping_describe_device,      // describe_device
-        describe_trigger_by_kind,  // describe_trigger
-        subscription_key_by_kind,  // subscription_key
-        ping_snmp_args,            // snmp_args
-        nullptr,                   // audit
-        nullptr,                   // reply_to
+extern const CheckType kPingCheck = {
+    .name = "net_ping",
+    .domain = "net.ping",
+    .has_resolve = true,
+    .ops = {
+        .on_event = ping_on_event,
+        .describe_device = ping_describe_device,
+        .describe_trigger = describe_trigger_by_kind,
+        .subscription_key = subscription_key_by_kind,
+        .snmp_args = ping_snmp_args,
     },
-    "host-alert",                                  // snmp_script
-    kPingSettings,                                 // settings
-    nullptr,                                       // threshold
-    {nullptr, "N/A"},                              // property
-    {nullptr, "0"},                                // trigger
-    {nullptr, ".check.status", nullptr, nullptr},  // key
+    .snmp_script = "host-alert",
+    .settings = kPingSettings,
+    .property = {.fixed = "N/A"},
+    .trigger = {.fixed = "0"},
+    .key = {.joint = ".check.status"},
 };

@@ -32,49 +32,45 @@ const ThresholdDevice kDevices[] = {
 };
 
 const ThresholdKind kPowerThreshold = {
-    kProperty,
-    kDevRef,
-    {kTriggerVal, kHysteresis, kComparison},
-    kProperties,
-    std::size(kProperties),
-    kDevices,
-    std::size(kDevices),
-    ".status.",                                // key_joint
-    "Invalid check type: %s.power.check_type",  // no_property
-    "Invalid check type: %s for %s",            // unknown_property
-    true,                                       // names_property
-    "power property",                           // invalid_for_ar
-    "set a property such as battery.charge",    // property_fix
-    "a UPS property",                           // property_what
-    "the daemon discards every update of this rule",
-    "name the UPS, such as config.ups.ups1",  // dev_ref_fix
-    "UPS",                                    // plain_ref_what
-    3,                                        // plain_ref_depth
-    " is neither a UPS (config.ups...) nor a power supply (config.powersupplies...), so alerts cannot name it",
+    .property_key = kProperty,
+    .dev_ref_key = kDevRef,
+    .keys = {.trigger_val = kTriggerVal, .hysteresis = kHysteresis, .comparison = kComparison},
+    .properties = kProperties,
+    .property_count = std::size(kProperties),
+    .devices = kDevices,
+    .device_count = std::size(kDevices),
+    .key_joint = ".status.",
+    .no_property = "Invalid check type: %s.power.check_type",
+    .unknown_property = "Invalid check type: %s for %s",
+    .names_property = true,
+    .invalid_for_ar = "power property",
+    .property_fix = "set a property such as battery.charge",
+    .property_what = "a UPS property",
+    .property_consequence = "the daemon discards every update of this rule",
+    .dev_ref_fix = "name the UPS, such as config.ups.ups1",
+    .plain_ref_what = "UPS",
+    .plain_ref_depth = 3,
+    .neither =
+        " is neither a UPS (config.ups...) nor a power supply (config.powersupplies...), so alerts cannot name it",
 };
 
 }  // namespace
 
-extern const CheckType kPowerCheck;
-const CheckType kPowerCheck = {
-    "power",  // name
-    "power",  // domain
-    true,     // has_resolve
-    nullptr,  // on_change_flag
-    {
-        threshold_on_event,          // on_event
-        nullptr,                     // trigger_counter
-        threshold_describe_device,   // describe_device
-        describe_trigger_by_kind,    // describe_trigger
-        threshold_subscription_key,  // subscription_key
-        threshold_snmp_args,         // snmp_args
-        threshold_check_audit,       // audit
-        nullptr,                     // reply_to
+extern const CheckType kPowerCheck = {
+    .name = "power",
+    .domain = "power",
+    .has_resolve = true,
+    .ops = {
+        .on_event = threshold_on_event,
+        .describe_device = threshold_describe_device,
+        .describe_trigger = describe_trigger_by_kind,
+        .subscription_key = threshold_subscription_key,
+        .snmp_args = threshold_snmp_args,
+        .audit = threshold_check_audit,
     },
-    "power-alert",   // snmp_script
-    kPowerSettings,  // settings
-    &kPowerThreshold,  // threshold
-    {kProperty, nullptr},                  // property
-    {kTriggerVal, nullptr},                // trigger
-    {nullptr, nullptr, nullptr, nullptr},  // key
+    .snmp_script = "power-alert",
+    .settings = kPowerSettings,
+    .threshold = &kPowerThreshold,
+    .property = {.setting = kProperty},
+    .trigger = {.setting = kTriggerVal},
 };

@@ -151,26 +151,19 @@ const char* const kRouteddataSettings[] = {kInterface, kDataLimit, kDataPeriod, 
 
 }  // namespace
 
-extern const CheckType kRouteddataCheck;
-const CheckType kRouteddataCheck = {
-    "routeddata",  // name
-    "routeddata",  // domain
-    true,          // has_resolve
-    nullptr,       // on_change_flag
-    {
-        routeddata_on_event,         // on_event
-        nullptr,                     // trigger_counter
-        routeddata_describe_device,  // describe_device
-        describe_trigger_by_kind,    // describe_trigger
-        subscription_key_by_kind,    // subscription_key
-        nullptr,                     // snmp_args
-        routeddata_audit,            // audit
-        nullptr,                     // reply_to
+extern const CheckType kRouteddataCheck = {
+    .name = "routeddata",
+    .domain = "routeddata",
+    .has_resolve = true,
+    .ops = {
+        .on_event = routeddata_on_event,
+        .describe_device = routeddata_describe_device,
+        .describe_trigger = describe_trigger_by_kind,
+        .subscription_key = subscription_key_by_kind,
+        .audit = routeddata_audit,
     },
-    nullptr,                                              // snmp_script
-    kRouteddataSettings,                                  // settings
-    nullptr,                                              // threshold
-    {nullptr, "Bytes"},                                   // property
-    {kDataLimit, nullptr},                                // trigger
-    {nullptr, ".check.data-readings", nullptr, nullptr},  // key
+    .settings = kRouteddataSettings,
+    .property = {.fixed = "Bytes"},
+    .trigger = {.setting = kDataLimit},
+    .key = {.joint = ".check.data-readings"},
 };

@@ -43,13 +43,13 @@ int login_describe_trigger(const ArCheck* check, OptionalText* value, OptionalTe
   return 0;
 }
 
-int login_subscription_key(const ArCheck* check, std::string* key) {
+int login_subscription_key(const ArCheck* check, std::string* key, CheckReason* reason) {
   const bool on_login = check_setting_flag(check, kTriggerLogin);
   const bool on_logout = check_setting_flag(check, kTriggerLogout);
   const std::string port = serial_port_ref(check, kDomain);
   if (port.empty() || (!on_login && !on_logout)) {
-    ar_log(kLogFatal, "Invalid serial port or trigger settings for AR: %s", check->conf.ar->name.c_str());
-    return -1;
+    return refuse_settings(reason, kLogFatal, "Invalid serial port or trigger settings for AR: %s",
+                           check->conf.ar->name.c_str());
   }
   if (key == nullptr) return 0;
   *key = port + ".serial.event.user";
@@ -87,26 +87,17 @@ const char* const kSerialLoginSettings[] = {kTriggerLogin, kTriggerLogout, "seri
 
 }  // namespace
 
-extern const CheckType kSerialLoginCheck;
-const CheckType kSerialLoginCheck = {
-    "serial_login",  // name
-    "serial.login",  // domain
-    false,           // has_resolve
-    nullptr,         // on_change_flag
-    {
-        login_on_event,          // on_event
-        nullptr,                 // trigger_counter
-        login_describe_device,   // describe_device
-        login_describe_trigger,  // describe_trigger
-        login_subscription_key,  // subscription_key
-        login_snmp_args,         // snmp_args
-        login_audit,             // audit
-        nullptr,                 // reply_to
+extern const CheckType kSerialLoginCheck = {
+    .name = "serial_login",
+    .domain = "serial.login",
+    .ops = {
+        .on_event = login_on_event,
+        .describe_device = login_describe_device,
+        .describe_trigger = login_describe_trigger,
+        .subscription_key = login_subscription_key,
+        .snmp_args = login_snmp_args,
+        .audit = login_audit,
     },
-    "portmanager-user-alert",              // snmp_script
-    kSerialLoginSettings,                  // settings
-    nullptr,                               // threshold
-    {nullptr, nullptr},                    // property
-    {nullptr, nullptr},                    // trigger
-    {nullptr, nullptr, nullptr, nullptr},  // key
+    .snmp_script = "portmanager-user-alert",
+    .settings = kSerialLoginSettings,
 };

@@ -30,14 +30,13 @@ int pattern_describe_device(const ArCheck* check, OptionalText* device, Optional
   return serial_describe_device(check, kDomain, device, label, dev_ref);
 }
 
-int pattern_subscription_key(const ArCheck* check, std::string* key) {
+int pattern_subscription_key(const ArCheck* check, std::string* key, CheckReason* reason) {
   const bool on_tx = check_setting_flag(check, kTriggerTx);
   const bool on_rx = check_setting_flag(check, kTriggerRx);
   const bool has_pattern = check_setting(check, kPattern)[0] != '\0';
   const std::string port = serial_port_ref(check, kDomain);
   if (port.empty() || !has_pattern || (!on_tx && !on_rx)) {
-    ar_log(kLogFatal, "Invalid serial port or pattern for AR: %s", check->conf.ar->name.c_str());
-    return -1;
+    return refuse_settings(reason, kLogFatal, "Invalid serial port or pattern for AR: %s", check->conf.ar->name.c_str());
   }
   if (key == nullptr) return 0;
   // Numbered by the rule, not the reference: the pattern belongs to the
@@ -76,26 +75,19 @@ const char* const kSerialPatternSettings[] = {
 
 }  // namespace
 
-extern const CheckType kSerialPatternCheck;
-const CheckType kSerialPatternCheck = {
-    "serial_pattern",  // name
-    "serial.pattern",  // domain
-    false,             // has_resolve
-    nullptr,           // on_change_flag
-    {
-        pattern_on_event,          // on_event
-        nullptr,                   // trigger_counter
-        pattern_describe_device,   // describe_device
-        describe_trigger_by_kind,  // describe_trigger
-        pattern_subscription_key,  // subscription_key
-        pattern_snmp_args,         // snmp_args
-        pattern_audit,             // audit
-        nullptr,                   // reply_to
+extern const CheckType kSerialPatternCheck = {
+    .name = "serial_pattern",
+    .domain = "serial.pattern",
+    .ops = {
+        .on_event = pattern_on_event,
+        .describe_device = pattern_describe_device,
+        .describe_trigger = describe_trigger_by_kind,
+        .subscription_key = pattern_subscription_key,
+        .snmp_args = pattern_snmp_args,
+        .audit = pattern_audit,
     },
-    "portmanager-pattern-alert",           // snmp_script
-    kSerialPatternSettings,                // settings
-    nullptr,                               // threshold
-    {nullptr, "N/A"},                      // property
-    {kPattern, nullptr},                   // trigger
-    {nullptr, nullptr, nullptr, nullptr},  // key
+    .snmp_script = "portmanager-pattern-alert",
+    .settings = kSerialPatternSettings,
+    .property = {.fixed = "N/A"},
+    .trigger = {.setting = kPattern},
 };

@@ -70,12 +70,11 @@ int signal_describe_trigger(const ArCheck* check, OptionalText* value, OptionalT
   return 0;
 }
 
-int signal_subscription_key(const ArCheck* check, std::string* key) {
+int signal_subscription_key(const ArCheck* check, std::string* key, CheckReason* reason) {
   const std::string signal = check_setting(check, kSignal);
   const std::string port = serial_port_ref(check, kDomain);
   if (signal.empty() || port.empty()) {
-    ar_log(kLogFatal, "Invalid serial port or signal for AR: %s", check->conf.ar->name.c_str());
-    return -1;
+    return refuse_settings(reason, kLogFatal, "Invalid serial port or signal for AR: %s", check->conf.ar->name.c_str());
   }
   if (key != nullptr) *key = port + ".serial.event.signal." + signal;
   return 0;
@@ -109,26 +108,19 @@ const char* const kSerialSignalSettings[] = {
 
 }  // namespace
 
-extern const CheckType kSerialSignalCheck;
-const CheckType kSerialSignalCheck = {
-    "serial_signal",   // name
-    "serial.signal",   // domain
-    true,              // has_resolve
-    kTriggerOnChange,  // on_change_flag
-    {
-        signal_on_event,          // on_event
-        nullptr,                  // trigger_counter
-        signal_describe_device,   // describe_device
-        signal_describe_trigger,  // describe_trigger
-        signal_subscription_key,  // subscription_key
-        signal_snmp_args,         // snmp_args
-        signal_audit,             // audit
-        nullptr,                  // reply_to
+extern const CheckType kSerialSignalCheck = {
+    .name = "serial_signal",
+    .domain = "serial.signal",
+    .has_resolve = true,
+    .on_change_flag = kTriggerOnChange,
+    .ops = {
+        .on_event = signal_on_event,
+        .describe_device = signal_describe_device,
+        .describe_trigger = signal_describe_trigger,
+        .subscription_key = signal_subscription_key,
+        .snmp_args = signal_snmp_args,
+        .audit = signal_audit,
     },
-    "portmanager-signal-alert",            // snmp_script
-    kSerialSignalSettings,                 // settings
-    nullptr,                               // threshold
-    {nullptr, nullptr},                    // property
-    {nullptr, nullptr},                    // trigger
-    {nullptr, nullptr, nullptr, nullptr},  // key
+    .snmp_script = "portmanager-signal-alert",
+    .settings = kSerialSignalSettings,
 };

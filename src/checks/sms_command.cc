@@ -137,7 +137,7 @@ int sms_describe_device(const ArCheck* /*check*/, OptionalText* device, Optional
 }
 
 // Every SMS rule listens to the same key, whatever its settings.
-int sms_subscription_key(const ArCheck* /*check*/, std::string* key) {
+int sms_subscription_key(const ArCheck* /*check*/, std::string* key, CheckReason* /*reason*/) {
   if (key != nullptr) *key = kSmsKey;
   return 0;
 }
@@ -171,26 +171,20 @@ const char* const kSmsSettings[] = {kPhoneNumber, kMessagePattern, nullptr};
 
 }  // namespace
 
-extern const CheckType kSmsCheck;
-const CheckType kSmsCheck = {
-    "sms",    // name
-    "sms",    // domain
-    false,    // has_resolve
-    nullptr,  // on_change_flag
-    {
-        sms_on_event,              // on_event
-        nullptr,                   // trigger_counter
-        sms_describe_device,       // describe_device
-        describe_trigger_by_kind,  // describe_trigger
-        sms_subscription_key,      // subscription_key
-        sms_snmp_args,             // snmp_args
-        sms_audit,                 // audit
-        sms_reply_to,              // reply_to
+extern const CheckType kSmsCheck = {
+    .name = "sms",
+    .domain = "sms",
+    .ops = {
+        .on_event = sms_on_event,
+        .describe_device = sms_describe_device,
+        .describe_trigger = describe_trigger_by_kind,
+        .subscription_key = sms_subscription_key,
+        .snmp_args = sms_snmp_args,
+        .audit = sms_audit,
+        .reply_to = sms_reply_to,
     },
-    "sms-alert",                           // snmp_script
-    kSmsSettings,                          // settings
-    nullptr,                               // threshold
-    {kPhoneNumber, nullptr},               // property
-    {kMessagePattern, nullptr},            // trigger
-    {nullptr, nullptr, nullptr, nullptr},  // key
+    .snmp_script = "sms-alert",
+    .settings = kSmsSettings,
+    .property = {.setting = kPhoneNumber},
+    .trigger = {.setting = kMessagePattern},
 };

@@ -157,13 +157,13 @@ int threshold_describe_device(const ArCheck* check, OptionalText* device, Option
   return 0;
 }
 
-int threshold_subscription_key(const ArCheck* check, std::string* key) {
+int threshold_subscription_key(const ArCheck* check, std::string* key, CheckReason* reason) {
   const ThresholdKind& kind = kind_of(check);
   const std::string name = check_setting(check, kind.property_key);
   const std::string dev_ref = check_setting(check, kind.dev_ref_key);
   if (name.empty() || dev_ref.empty()) {
-    ar_log(kLogFatal, "Invalid %s for AR: %s", kind.invalid_for_ar, check->conf.ar->name.c_str());
-    return -1;
+    return refuse_settings(reason, kLogFatal, "Invalid %s for AR: %s", kind.invalid_for_ar,
+                           check->conf.ar->name.c_str());
   }
   if (key == nullptr) return 0;
   // Updates always carry a property's name, so a short name subscribes

@@ -103,7 +103,7 @@ struct ThresholdKind {
 // The operations of every threshold kind, reading the kind from the rule.
 CheckOutcome threshold_on_event(const ArCheck* check, const CheckEvent& event);
 int threshold_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref);
-int threshold_subscription_key(const ArCheck* check, std::string* key);
+int threshold_subscription_key(const ArCheck* check, std::string* key, CheckReason* reason);
 // Device, label, property, the reading as a whole number, trigger value, comparison.
 int threshold_snmp_args(const ArCheck* check, std::vector<std::string>* args);
 void threshold_check_audit(const ArCheck* check, AuditReport* report);

@@ -80,26 +80,21 @@ const char* const kUpsStateSettings[] = {kDevRef, kTriggerCond, nullptr};
 
 }  // namespace
 
-extern const CheckType kUpsStateCheck;
-const CheckType kUpsStateCheck = {
-    "ups_status",  // name
-    "ups.state",   // domain
-    true,          // has_resolve
-    nullptr,       // on_change_flag
-    {
-        ups_on_event,              // on_event
-        nullptr,                   // trigger_counter
-        ups_describe_device,       // describe_device
-        describe_trigger_by_kind,  // describe_trigger
-        subscription_key_by_kind,  // subscription_key
-        ups_snmp_args,             // snmp_args
-        ups_audit,                 // audit
-        nullptr,                   // reply_to
+extern const CheckType kUpsStateCheck = {
+    .name = "ups_status",
+    .domain = "ups.state",
+    .has_resolve = true,
+    .ops = {
+        .on_event = ups_on_event,
+        .describe_device = ups_describe_device,
+        .describe_trigger = describe_trigger_by_kind,
+        .subscription_key = subscription_key_by_kind,
+        .snmp_args = ups_snmp_args,
+        .audit = ups_audit,
     },
-    "ups-status-alert",                                         // snmp_script
-    kUpsStateSettings,                                          // settings
-    nullptr,                                                    // threshold
-    {nullptr, "N/A"},                                           // property
-    {kTriggerCond, nullptr},                                    // trigger
-    {kDevRef, ".event.status", nullptr, "UPS state property"},  // key
+    .snmp_script = "ups-status-alert",
+    .settings = kUpsStateSettings,
+    .property = {.fixed = "N/A"},
+    .trigger = {.setting = kTriggerCond},
+    .key = {.head = kDevRef, .joint = ".event.status", .invalid = "UPS state property"},
 };

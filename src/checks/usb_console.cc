@@ -54,11 +54,11 @@ int usb_console_describe_trigger(const ArCheck* check, OptionalText* value, Opti
   return 0;
 }
 
-int usb_console_subscription_key(const ArCheck* check, std::string* key) {
+int usb_console_subscription_key(const ArCheck* check, std::string* key, CheckReason* reason) {
   const std::string port = usb_port(check);
   if (port.empty() || (!trigger_connect(check) && !trigger_disconnect(check))) {
-    ar_log(kLogFatal, "Invalid usb port or trigger conditions for AR: %s", check->conf.ar->name.c_str());
-    return -1;
+    return refuse_settings(reason, kLogFatal, "Invalid usb port or trigger conditions for AR: %s",
+                           check->conf.ar->name.c_str());
   }
   if (key != nullptr) *key = port + ".dev.usb.event";
   return 0;
@@ -83,26 +83,15 @@ const char* const kUsbConsoleSettings[] = {
 
 }  // namespace
 
-extern const CheckType kUsbConsoleCheck;
-const CheckType kUsbConsoleCheck = {
-    "usb_console_status",  // name
-    "usb_console_status",  // domain
-    false,                 // has_resolve
-    nullptr,               // on_change_flag
-    {
-        usb_console_on_event,          // on_event
-        nullptr,                       // trigger_counter
-        usb_console_describe_device,   // describe_device
-        usb_console_describe_trigger,  // describe_trigger
-        usb_console_subscription_key,  // subscription_key
-        nullptr,                       // snmp_args
-        usb_console_audit,             // audit
-        nullptr,                       // reply_to
+extern const CheckType kUsbConsoleCheck = {
+    .name = "usb_console_status",
+    .domain = "usb_console_status",
+    .ops = {
+        .on_event = usb_console_on_event,
+        .describe_device = usb_console_describe_device,
+        .describe_trigger = usb_console_describe_trigger,
+        .subscription_key = usb_console_subscription_key,
+        .audit = usb_console_audit,
     },
-    nullptr,                               // snmp_script
-    kUsbConsoleSettings,                   // settings
-    nullptr,                               // threshold
-    {nullptr, nullptr},                    // property
-    {nullptr, nullptr},                    // trigger
-    {nullptr, nullptr, nullptr, nullptr},  // key
+    .settings = kUsbConsoleSettings,
 };

@@ -22,7 +22,7 @@ void webui_login_audit(const ArCheck* check, AuditReport* report) {
   login_event_audit(check, kWebuiLoginNames, report);
 }
 
-int webui_login_subscription_key(const ArCheck* check, std::string* key) {
+int webui_login_subscription_key(const ArCheck* check, std::string* key, CheckReason* /*reason*/) {
   return login_subscription_key(check, kWebuiLoginNames, key);
 }
 
@@ -39,26 +39,17 @@ const char* const kWebuiLoginSettings[] = {kTriggerLogin, kTriggerLogout, kTrigg
 
 }  // namespace
 
-extern const CheckType kWebuiLoginCheck;
-const CheckType kWebuiLoginCheck = {
-    "webui_login",  // name
-    "webui_login",  // domain
-    false,          // has_resolve
-    nullptr,        // on_change_flag
-    {
-        webui_login_on_event,          // on_event
-        nullptr,                       // trigger_counter
-        login_describe_device,         // describe_device
-        login_describe_trigger,        // describe_trigger
-        webui_login_subscription_key,  // subscription_key
-        webui_login_snmp_args,         // snmp_args
-        webui_login_audit,             // audit
-        nullptr,                       // reply_to
+extern const CheckType kWebuiLoginCheck = {
+    .name = "webui_login",
+    .domain = "webui_login",
+    .ops = {
+        .on_event = webui_login_on_event,
+        .describe_device = login_describe_device,
+        .describe_trigger = login_describe_trigger,
+        .subscription_key = webui_login_subscription_key,
+        .snmp_args = webui_login_snmp_args,
+        .audit = webui_login_audit,
     },
-    "webui-user-alert",                    // snmp_script
-    kWebuiLoginSettings,                   // settings
-    nullptr,                               // threshold
-    {nullptr, nullptr},                    // property
-    {nullptr, nullptr},                    // trigger
-    {nullptr, nullptr, nullptr, nullptr},  // key
+    .snmp_script = "webui-user-alert",
+    .settings = kWebuiLoginSettings,
 };

@@ -74,7 +74,7 @@ void build_cms_actions(CmsNodes* cms) {
   for (size_t node = 0; node < cms->paths.size(); ++node) {
     Action action;
     action.name = "CMS action";
-    action.queue = queue_cms_action;
+    action.queue = action_kind_cms().queue;
     action.number = static_cast<uint32_t>(node);
     action.list = kTriggerList;
     action.cms = true;

@@ -171,20 +171,13 @@ int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
   conf.ops = &type->ops;
   // Made only for a finding: a sound reference costs no string of it.
   const auto domain_path = [ar, type] { return ar->path + "." + type->domain; };
-  int subscribed;
-  {
-    // The module says in the log what is wrong with the settings; each
-    // line it logs becomes a finding as it stands.
-    const LogTap module_lines;
-    subscribed = conf.ops->subscription_key(&check, &conf.subscription);
-    for (const auto& [priority, line] : module_lines.lines()) {
-      LoadFinding finding{LoadFindingKind::kCheckSettings, priority};
-      finding.rule = ar->index;
-      finding.reference = index;
-      finding.path = domain_path();
-      finding.text = line;
-      config->findings.push_back(std::move(finding));
-    }
+  // The module's reason is logged as it gave it and kept as a finding.
+  CheckReason reason;
+  const int subscribed = conf.ops->subscription_key(&check, &conf.subscription, &reason);
+  if (!reason.text.empty()) {
+    load_finding_log(&config->findings, LoadFindingKind::kCheckSettings, ar->index, domain_path(), reason.priority,
+                     "%s", reason.text.c_str())
+        .reference = index;
   }
   if (subscribed != 0) {
     load_finding_log(&config->findings, LoadFindingKind::kNoSubscription, ar->index, domain_path(), kLogWarn,
@@ -308,7 +301,7 @@ class PreviousRules {
     std::string key;
     for (auto c = first; same && c != last; ++c) {
       key.clear();
-      same = c->conf.ops->subscription_key(&*c, &key) == 0 && key == c->conf.subscription;
+      same = c->conf.ops->subscription_key(&*c, &key, nullptr) == 0 && key == c->conf.subscription;
     }
     same = same && gaps_remain(config->db, old, first, last);
     old.config_db = previous_->db;
@@ -361,7 +354,7 @@ class PreviousRules {
       if (made[r]) continue;
       probe.conf.ref_index = r;
       key.clear();
-      if (probe.conf.ops->subscription_key(&probe, &key) == 0) return false;
+      if (probe.conf.ops->subscription_key(&probe, &key, nullptr) == 0) return false;
     }
     return true;
   }

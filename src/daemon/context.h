@@ -59,6 +59,7 @@ struct DaemonContext {
   LinkTriggerCounter counter{&link};
   DirectorySmsSpool spool;
   ActionQueue queue;
+  ActionEnv actions;
   Engine engine;
   // What the running rules were loaded from; null before the first load.
   std::unique_ptr<LoadedConfig> config;

@@ -132,10 +132,15 @@ void wait_boot_delay(DaemonContext* ctx) {
 }  // namespace
 
 DaemonContext::DaemonContext(const Paths& paths_in, Clock& clock_in, Spawner& spawner)
-    : paths(&paths_in), clock(&clock_in), spool(paths_in), queue(publisher, clock_in, spawner, paths_in, spool) {
+    : paths(&paths_in),
+      clock(&clock_in),
+      spool(paths_in),
+      queue(publisher, clock_in, spawner),
+      actions{.paths = paths_in, .spool = spool, .clock = clock_in, .publisher = publisher, .queue = queue} {
   link.exit_status = &exit_status;
   engine.publisher = &publisher;
   engine.queue = &queue;
+  engine.actions = &actions;
   engine.clock = &clock_in;
   engine.counter = &counter;
   // A restart resumes each rule, and what waited in the queue, from what

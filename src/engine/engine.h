@@ -13,6 +13,7 @@
 
 class ActionQueue;
 class Clock;
+struct ActionEnv;
 class Publisher;
 struct ArCheck;
 
@@ -41,6 +42,7 @@ struct Silence {
 struct Engine {
   Publisher* publisher = nullptr;
   ActionQueue* queue = nullptr;
+  const ActionEnv* actions = nullptr;  // what the action kinds' queue operations work with
   Clock* clock = nullptr;
   TriggerCounter* counter = nullptr;
   // The current load's references, in load order; null before the first.

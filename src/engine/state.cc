@@ -91,7 +91,7 @@ void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* s
   }
   const LogLine queuing = format_log_line(format, action_name, ar_name, engine.queue->queued());
   engine.publisher->push_log(queuing.text);
-  const int result = action.queue(*engine.queue, check, action, status);
+  const int result = action.queue(*engine.actions, check, action, status);
   kept_touch(engine, check);
   if (result != 0) {
     const LogLine outcome = format_log_line(

@@ -8,12 +8,13 @@
 #include "model/archeck.h"
 
 struct AutoResponse;
-class ActionQueue;
+struct ActionEnv;
 
-// Puts one action of an ArCheck on its way: 0 queued (its status is then
-// Queued, or Dropped when it completed without the action queue), 1 skipped,
-// anything else failed. The queueing step logs and drops what is not 0.
-using ActionQueueFn = int (*)(ActionQueue& queue, ArCheck* check, const Action& action, ActionStatus* status);
+// Puts one action of an ArCheck on its way with what the environment
+// (actions/action_env.h) gives: 0 queued (its status is then Queued, or
+// Dropped when it completed without the action queue), 1 skipped, anything
+// else failed. The queueing step logs and drops what is not 0.
+using ActionQueueFn = int (*)(const ActionEnv& env, ArCheck* check, const Action& action, ActionStatus* status);
 
 // The list an Action was configured in.
 enum ActionListId : uint8_t {

@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string key;
     c.conf.ops->describe_device(&c, &a, &b, &t);
     if ((c.conf.ops->describe_trigger(&c, &a, &b, &t) == 0) != (c.current_event != nullptr)) abort();
-    if (c.conf.ops->subscription_key(&c, &key) != 0 || key != c.conf.subscription) abort();
+    if (c.conf.ops->subscription_key(&c, &key, nullptr) != 0 || key != c.conf.subscription) abort();
   }
   return 0;
 }

@@ -67,7 +67,10 @@ std::vector<std::string> CheckBench::walk(const std::string& key, const std::vec
 
 std::string CheckBench::key() {
   std::string k;
-  return check.conf.ops->subscription_key(&check, &k) == 0 ? k : "-";
+  CheckReason why;
+  const int made = check.conf.ops->subscription_key(&check, &k, &why);
+  if (!why.text.empty()) ar_log(why.priority, "%s", why.text.c_str());
+  return made == 0 ? k : "-";
 }
 
 std::string CheckBench::device() { return described(check.conf.ops->describe_device, &check); }

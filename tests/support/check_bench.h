@@ -28,7 +28,7 @@ class CheckBench {
   std::string on(ArCheckState state, const std::string& key, const std::string& value);
   // on() for the values in turn, the state following each outcome (a resolve ends in Normal).
   std::vector<std::string> walk(const std::string& key, const std::vector<std::string>& values);
-  std::string key();  // the subscription key; "-" when there is none
+  std::string key();  // the subscription key; "-" when there is none, the module's reason logged as the loader does
   // describe_device, and describe_trigger of the current event key=value: "result|a|b|c", "-" for no text.
   std::string device();
   std::string trigger(const std::string& key, const std::string& value);

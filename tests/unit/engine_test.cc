@@ -29,7 +29,7 @@ const std::string kEvent = ", event=" + enviro_key(1) + ", value=";
 Strings g_offered;  // the actions offered to their queue operation, in order
 Strings g_paths;    // and their configuration paths
 
-int record_queue(ActionQueue& /*queue*/, ArCheck* check, const Action& action, ActionStatus* status) {
+int record_queue(const ActionEnv& /*env*/, ArCheck* check, const Action& action, ActionStatus* status) {
   g_offered.push_back(action.name);
   g_paths.push_back(action_path(*check->conf.ar, action));
   *status = kActionQueued;

@@ -41,7 +41,7 @@ TEST_F(MessageActions, SmsSpoolsAFilePerNumberOrMailsTheGatewayOrRepliesToAComma
   d.check(0).current_event.reset(new CheckEvent{"", 0, 0, "::+61400555666:reboot:now"});
   d.write_config(sms("", "", "done: $CELLNUM"));
   ArCheck& k = d.check(0);
-  EXPECT_EQ(queue_sms_action(d.ctx.queue, &k, k.conf.ar->trigger_actions[0], &k.trigger_status()[0]), 0);
+  EXPECT_EQ(action_kind_find("sms")->queue(d.ctx.actions, &k, k.conf.ar->trigger_actions[0], &k.trigger_status()[0]), 0);
   EXPECT_EQ(files_in(d.paths.sms_outgoing_dir, true), (Strings{"To: +61400555666\n\ndone: +61400555666"}));
   // Files that cannot be moved fail the action, after every recipient was tried, and are removed.
   std::filesystem::remove_all(d.paths.sms_outgoing_dir);

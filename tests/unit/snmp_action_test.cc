@@ -39,7 +39,7 @@ class SnmpAction : public ::testing::Test {
     g_answers = answers;
     d.spawner.starts.clear();
     ArCheck& k = d.check(0);
-    const int result = queue_snmp_action(d.ctx.queue, &k, k.conf.ar->trigger_actions[0], &k.trigger_status()[0]);
+    const int result = action_kind_find("snmp")->queue(d.ctx.actions, &k, k.conf.ar->trigger_actions[0], &k.trigger_status()[0]);
     argv = d.spawner.starts.size() == 1 ? d.spawner.starts[0].argv : Strings{};
     return result;
   }

@@ -18,7 +18,7 @@ class Substitution : public ::testing::Test {
     ArCheck& check = d.check(0);
     if (value) check.current_event.reset(new CheckEvent{kSensorKey, 0, 0, *value});
     std::optional<std::string> result = std::string("untouched");
-    if (substitute_text(d.ctx.queue, text, &check, &result) != 0) return result == "untouched" ? "<failed>" : "<changed>";
+    if (substitute_text({d.clock, d.ctx.actions.hostname}, text, &check, &result) != 0) return result == "untouched" ? "<failed>" : "<changed>";
     return result.value_or("<none>");
   }
   ZoneGuard zone{"UTC0"};
@@ -41,6 +41,6 @@ TEST_F(Substitution, EveryTokenOnceValuesVerbatimAndFailureAsAWhole) {
       {"$AR_NAME is $AR_VAL", "door1", std::nullopt, "<failed>"},  // no event, so no value
   };
   for (const auto& k : cases) EXPECT_EQ(run(k.text, k.name, k.value), k.expected) << k.text;
-  EXPECT_EQ(substitute_or_keep(d.ctx.queue, "$AR_NAME is $AR_VAL", &d.check(0)), "$AR_NAME is $AR_VAL");
+  EXPECT_EQ(substitute_or_keep({d.clock, d.ctx.actions.hostname}, "$AR_NAME is $AR_VAL", &d.check(0)), "$AR_NAME is $AR_VAL");
   EXPECT_TRUE(d.logged_at(kLogWarn, "Text substitution failed"));
 }

@@ -49,7 +49,7 @@ TEST(Time64, An2040UpdateReachesTheAlertAndTheTimestamp) {
   EXPECT_EQ(d.spawner.starts[0].argv[4], "07f8021d0c2238072b0000");
 
   d.clock.wall = static_cast<time_t>(kLeapDay2040Ms / 1000);
-  EXPECT_EQ(substitute_or_keep(d.ctx.queue, "at $TIMESTAMP", &d.check(0)), "at 2040 Feb 29 12:34:56");
+  EXPECT_EQ(substitute_or_keep({d.clock, d.ctx.actions.hostname}, "at $TIMESTAMP", &d.check(0)), "at 2040 Feb 29 12:34:56");
 }
 
 TEST(Time64, DisableWindowsAndDelaysAfter2038) {

@@ -30,7 +30,7 @@ std::vector<std::string> check_type_names() {
 
 std::vector<std::string> action_type_names() {
   std::vector<std::string> names;
-  for (const ActionKind* k = kActionKinds; k->type != nullptr; ++k) names.emplace_back(k->type);
+  for (const ActionKind* const* k = kActionKinds; *k != nullptr; ++k) names.emplace_back((*k)->type);
   return names;
 }
 
@@ -274,7 +274,7 @@ void report_unread(AuditReport* report, const std::string& path, const std::stri
 
 std::vector<std::string> key_list(const char* const* keys, const std::string& prefix = "") {
   std::vector<std::string> list;
-  for (const char* const* k = keys; *k != nullptr; ++k) list.push_back(prefix + *k);
+  for (const char* const* k = keys; k != nullptr && *k != nullptr; ++k) list.push_back(prefix + *k);
   return list;
 }
 

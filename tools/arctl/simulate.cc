@@ -284,12 +284,15 @@ class Simulator {
   // started with what infod kept (src/daemon/reload.cc, start_config).
   // False when the file cannot be opened: the process runs without rules.
   bool start() {
-    queue_ = std::make_unique<ActionQueue>(publisher_, clock_, spawner_, paths_, spool_);
-    queue_->set_hostname(test_.hostname);
+    queue_ = std::make_unique<ActionQueue>(publisher_, clock_, spawner_);
     queue_->keep_records = true;
+    actions_.emplace(ActionEnv{
+        .paths = paths_, .spool = spool_, .clock = clock_, .hostname = test_.hostname, .publisher = publisher_,
+        .queue = *queue_});
     engine_ = Engine();
     engine_.publisher = &publisher_;
     engine_.queue = queue_.get();
+    engine_.actions = &*actions_;
     engine_.clock = &clock_;
     engine_.counter = &counter_;
     engine_.keep_records = true;
@@ -405,6 +408,7 @@ class Simulator {
   // but for what infod kept of it. Then a new one starts.
   void restart() {
     engine_release(engine_);
+    actions_.reset();
     queue_.reset();
     config_.reset();
     spawner_.forget_running();
@@ -473,6 +477,7 @@ class Simulator {
   RecordingSpool spool_;
   ReplyCounter counter_;
   std::unique_ptr<ActionQueue> queue_;
+  std::optional<ActionEnv> actions_;  // what queue_'s action kinds work with
   Engine engine_;
   // The file the next load reads.
   std::string config_file_;
