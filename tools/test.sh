@@ -34,10 +34,26 @@ echo "${#scripts[@]} scripts and three pages without findings"
 # each with its reason), and Debian's hardening in each program.
 # Control-flow protection is compiled in, but Debian 12's C start files
 # lack its marks, so no program of this release carries it whole.
+# Lintian looks for misspelt words in every byte run of a program, machine
+# code included, where instruction bytes can spell one (" mor"); such a
+# finding counts only when the word stands in the project's own texts.
+code_words() {
+  local line word
+  while IFS= read -r line; do
+    if [[ $line =~ spelling-error-in-binary\ ([^ ]+)\  ]]; then
+      word=${BASH_REMATCH[1]}
+      grep -rqwF --include="*.cc" --include="*.h" -- "$word" src tools || continue
+    fi
+    printf '%s\n' "$line"
+  done
+}
 check_package() {
   local deb=$1 tree findings
-  if ! findings=$(lintian -I --pedantic --fail-on error,warning,info,pedantic "$deb" 2>&1); then
-    printf '%s\n' "$findings" | grep -v 'root privileges'
+  findings=$(lintian -I --pedantic --fail-on none "$deb" 2>&1) ||
+    { printf '%s\n' "$findings"; echo "$deb: lintian failed"; exit 1; }
+  findings=$(printf '%s\n' "$findings" | code_words)
+  if grep -q '^[EWIPX]:' <<<"$findings"; then
+    printf '%s\n' "$findings"
     echo "$deb: lintian findings"
     exit 1
   fi
