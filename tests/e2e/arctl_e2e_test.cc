@@ -170,12 +170,9 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
 TEST(ArctlE2e, StatusTellsWhatFallsDueAndReloadWhatItKept) {
   Sandbox box;
   ConfigBuilder c;
-  c.set("config.autoresponse.total", 2);
-  add_enviro_rule(c, 1, "rack");
+  add_enviro_rule(c.set("config.autoresponse.total", 2), 1, "rack");
   add_enviro_rule(c, 2, "spare");
-  c.set(rule_path(1) + ".trigger_actions.total", 1);
-  add_action(c, 1, "trigger_actions", 1, "cut rack power", "custom", 600);
-  set_all(c, rule_path(1) + ".trigger_actions.action1.custom.", "script=/bin/true;args.total=0");
+  add_script(c, 1, "trigger_actions", 1, "cut rack power", "/bin/true", "", 600);
   ASSERT_TRUE(box.start(c, "<- push config.autoresponse.daemon.reload.result 0 ok"));
   // Rule 2 silenced for an hour, as the daemon keeps a silence.
   const std::string kept2 = "config.autoresponse.daemon.kept.2";
@@ -296,10 +293,8 @@ TEST(ArctlE2e, SilenceHoldsTheActionsBackUntilUnsilenced) {
   Sandbox box;
   fake(box, "/bin/act");
   ConfigBuilder c;
-  c.set("config.autoresponse.total", 1);
-  add_enviro_rule(c, 1, "rack");
-  add_action(c.set(rule_path(1) + ".trigger_actions.total", 1), 1, "trigger_actions", 1, "page", "custom");
-  c.set(rule_path(1) + ".trigger_actions.action1.custom.script", box.path("/bin/act"));
+  add_enviro_rule(c.set("config.autoresponse.total", 1), 1, "rack");
+  add_script(c, 1, "trigger_actions", 1, "page", box.path("/bin/act"));
   ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
   const std::string sent = "sent \"" + rule_path(1) + ",alice,silence,7200,0,rack move, row 4\" to "
                            "config.autoresponse.command (rule 1, rack)\nrule 1 (rack): every reference silenced until ";

@@ -38,6 +38,25 @@ std::string reading(const std::string& value) {
   return frame_of("8" + RS + enviro_key(1) + RS + "0" + RS + "1700000000000" + RS + value + "\r\n");
 }
 
+// The trigger counter of the sensor of rule 1, and the daemon's get of it.
+const std::string kCounter = "config.ports.port1.enviro.count.temp", kCounterGet = "4" + RS + "ard" + RS + kCounter;
+
+void wait_for_normal(const Raw& infod) {
+  std::string body;
+  for (int i = 0; i < 10 && body.find("state=Normal") == std::string::npos; ++i) body = rule_body(infod);
+  ASSERT_NE(std::string::npos, body.find("state=Normal"));
+}
+
+// Batches of readings of a kilobyte, alternating above and below the threshold unless all above, until infod
+// stops taking them or 24 MiB went: how much went.
+size_t flood(const Raw& infod, bool alternate) {
+  std::string batch;
+  for (int i = 0; i < 256; ++i) batch += reading((alternate && i % 2 != 0 ? "20." : "31.") + std::string(1000, '0'));
+  size_t sent = 0;
+  while (sent < (24u << 20) && infod.write_all(batch)) sent += batch.size();
+  return sent;
+}
+
 std::unique_ptr<Raw> start_against_raw_infod(Sandbox& box, const ConfigBuilder& config) {
   box.write_config(config);
   const int fd = box.start_daemon_against_own_socket();
@@ -69,14 +88,11 @@ TEST(DaemonLink, BootDelayHoldsAllTrafficThenTheControlSubscriptionComesAlone) {
 TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder) {
   Sandbox box;
   auto infod = start_against_raw_infod(box, enviro_rules(1));
-  std::string body;
-  for (int i = 0; i < 10 && body.find("state=Normal") == std::string::npos; ++i) body = rule_body(*infod);
-  ASSERT_NE(std::string::npos, body.find("state=Normal"));
+  wait_for_normal(*infod);
   const std::string held_back = reading("60");
   infod->write_all(reading("99") + reading("50") + held_back.substr(0, 9));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // read up to the cut, then waited for
   infod->write_all(held_back.substr(9));
-  const std::string counter = "config.ports.port1.enviro.count.temp", get = "4" + RS + "ard" + RS + counter;
   const auto push = [](const std::string& key, const char* number, const std::string& value) {
     return "1" + RS + key + RS + number + RS + value;
   };
@@ -89,15 +105,15 @@ TEST(DaemonLink, TheTriggerCounterGoesFirstAndUpdatesReadAroundItKeepTheirOrder)
   const auto expect = [&](const Strings& messages) {
     for (const std::string& message : messages) EXPECT_EQ(message, rule_body(*infod));
   };
-  ASSERT_EQ(get, rule_body(*infod));
-  infod->write_all(reading("70") + frame_of("5" + RS + counter + RS + "7") + reading("80"));
-  expect({push(counter, "0", "8"), state("Triggered"), current("99"), log("Triggered", "99"), current("50"),
+  ASSERT_EQ(kCounterGet, rule_body(*infod));
+  infod->write_all(reading("70") + frame_of("5" + RS + kCounter + RS + "7") + reading("80"));
+  expect({push(kCounter, "0", "8"), state("Triggered"), current("99"), log("Triggered", "99"), current("50"),
           current("60"), current("70"), current("80")});
   infod->write_all(reading("40") + reading("10") + reading("99"));
   expect({current("40"), state("Resolving"), current("10"), log("Resolving", "10"), state("Normal"), log("Normal", ""),
-          get});
-  infod->write_all(frame_of("5" + RS + counter + RS + "8"));
-  expect({push(counter, "0", "9"), state("Triggered"), current("99"), log("Triggered", "99")});
+          kCounterGet});
+  infod->write_all(frame_of("5" + RS + kCounter + RS + "8"));
+  expect({push(kCounter, "0", "9"), state("Triggered"), current("99"), log("Triggered", "99")});
   infod.reset();
   EXPECT_EQ(1, box.daemon_exit());
 }
@@ -108,14 +124,10 @@ TEST(DaemonLink, AnInfodThatStopsReadingEndsTheDaemonOnceEightMebibytesWait) {
   auto infod = start_against_raw_infod(box, enviro_rules(1));
   // Triggered, each update answers with its value: a kilobyte in, a kilobyte out.
   infod->write_all(reading("99"));
-  const std::string counter = "config.ports.port1.enviro.count.temp";
   std::string body;
-  for (int i = 0; i < 10 && body != "4" + RS + "ard" + RS + counter; ++i) body = rule_body(*infod);
-  infod->write_all(frame_of("5" + RS + counter + RS + "0"));
-  std::string batch;
-  for (int i = 0; i < 256; ++i) batch += reading("99." + std::string(1000, '0'));
-  size_t sent = 0;
-  while (sent < (24u << 20) && infod->write_all(batch)) sent += batch.size();
+  for (int i = 0; i < 10 && body != kCounterGet; ++i) body = rule_body(*infod);
+  infod->write_all(frame_of("5" + RS + kCounter + RS + "0"));
+  const size_t sent = flood(*infod, false);
   EXPECT_GT(sent, 6u << 20) << "the daemon stopped reading";
   EXPECT_LT(sent, 24u << 20) << "the daemon is still reading";
   EXPECT_EQ(1, box.daemon_exit());
@@ -138,12 +150,6 @@ struct Arrived {
   FrameReader frames;
 };
 
-void wait_for_normal(const Raw& infod) {
-  std::string body;
-  for (int i = 0; i < 10 && body.find("state=Normal") == std::string::npos; ++i) body = rule_body(infod);
-  ASSERT_NE(std::string::npos, body.find("state=Normal"));
-}
-
 // Updates alternating above and below the threshold, each trigger reading the counter, which infod answers a
 // second late: between the reads the loop handles a SIGHUP (its reload publishes the rule's new name) and the
 // tick, and every update is handled in the order infod sent it (one below the threshold may be dropped while the
@@ -152,7 +158,6 @@ TEST(DaemonLink, AFloodOfTriggersWhoseCounterReadsComeLateLeavesTheLoopToSignals
   Sandbox box;
   auto infod = start_against_raw_infod(box, enviro_rules(1));
   wait_for_normal(*infod);
-  const std::string counter = "config.ports.port1.enviro.count.temp", get = "4" + RS + "ard" + RS + counter;
   const std::string loaded = kStatusPush + "loaded.1" + RS, heartbeat = kStatusPush + "heartbeat" + RS;
   const std::string current = "1" + RS + rule_path(1) + ".refs.ref1.curr_entry.status" + RS + "2" + RS;
   Arrived arrived{infod->fd(), {}};
@@ -161,13 +166,13 @@ TEST(DaemonLink, AFloodOfTriggersWhoseCounterReadsComeLateLeavesTheLoopToSignals
   bool flooding = true, reloaded = false, beat_since = false;
   const auto exchange = [&] {
     for (const std::string& body : arrived.take(10)) {
-      if (body == get) replies.push_back(SteadyClock::now() + std::chrono::seconds(flooding ? 1 : 0));
+      if (body == kCounterGet) replies.push_back(SteadyClock::now() + std::chrono::seconds(flooding ? 1 : 0));
       if (body.rfind(loaded, 0) == 0 && body.find("renamed") != std::string::npos) reloaded = true;
       if (body.rfind(heartbeat, 0) == 0) beat_since = reloaded;
       if (body.rfind(current, 0) == 0) handled.push_back(body.substr(current.size()));
     }
     for (; !replies.empty() && replies.front() <= SteadyClock::now(); replies.pop_front()) {
-      ASSERT_TRUE(infod->write_all(frame_of("5" + RS + counter + RS + "7")));
+      ASSERT_TRUE(infod->write_all(frame_of("5" + RS + kCounter + RS + "7")));
     }
   };
   const auto start = SteadyClock::now();
@@ -216,11 +221,7 @@ TEST(DaemonLink, AnInfodThatNeverAnswersTheCounterWhileSendingOnEndsTheDaemonOnc
   Sandbox box;
   auto infod = start_against_raw_infod(box, enviro_rules(1));
   wait_for_normal(*infod);
-  std::string batch;
-  for (int i = 0; i < 256; ++i) batch += reading((i % 2 == 0 ? "31." : "20.") + std::string(1000, '0'));
-  size_t sent = 0;
-  while (sent < (24u << 20) && infod->write_all(batch)) sent += batch.size();
-  EXPECT_GT(sent, 8u << 20);
+  EXPECT_GT(flood(*infod, true), 8u << 20);
   EXPECT_EQ(1, box.daemon_exit());
   EXPECT_TRUE(box.daemon_logged("Error reading from infod: more than 8 MiB read and not handled"));
   expect_no_sanitizer_report(box.path("/daemon.log"));
@@ -283,17 +284,11 @@ TEST(ReloadStorm, EveryStartedActionIsReapedAndReported) {
   Sandbox box;
   const std::string started = box.path("/started");
   write_file(box.path("/bin/act"), "#!/bin/sh\necho \"$1\" >> '" + started + "'\nsleep 0.05\n", 0755);
-  ConfigBuilder c;
   // Two at a time, fewer than the triggers come: actions wait in the queue across reloads.
-  c.set("config.autoresponse.total", 4).set("config.autoresponse.concurrent_actions", 2);
+  ConfigBuilder c = enviro_rules(4).set("config.autoresponse.concurrent_actions", 2);
   for (int n = 1; n <= 4; ++n) {
-    add_enviro_rule(c, n);
-    for (const std::string list : {"trigger_actions", "resolve_actions"}) {
-      c.set(rule_path(n) + "." + list + ".total", 1);
-      add_action(c, n, list, 1, list + std::to_string(n), "custom");
-      set_all(c, rule_path(n) + "." + list + ".action1.custom.",
-              "script=" + box.path("/bin/act") + ";args.total=1;args.arg1=$AR_NAME");
-    }
+    for (const std::string list : {"trigger_actions", "resolve_actions"})
+      add_script(c, n, list, 1, list + std::to_string(n), box.path("/bin/act"), "$AR_NAME");
   }
   ASSERT_TRUE(box.start(c, "<- sub ard " + enviro_key(4)));
 

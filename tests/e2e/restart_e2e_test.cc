@@ -12,33 +12,38 @@ namespace {
 
 using namespace e2e;
 
-// A triggered rule with one slot: "hold" runs until released, "next" waits behind it, "later" is delayed 8 s.
-// Killed and started again, the daemon publishes Triggered, not Normal; what ran does not run again, what waited
-// is queued again, the delayed action runs once at its time (or at start, had it fallen due meanwhile), and the
-// rule still resolves.
-TEST(RestartE2e, ATriggeredRuleResumesAndWhatRanDoesNotRunAgain) {
+// States pushed ("N STATE" of rule N's first reference) and the argument of each run, in order.
+struct Seen {
+  Strings states, runs;
+};
+
+// A triggered rule with one slot: "hold" runs until released, "next" waits behind it, "later" is delayed 8 s. A
+// reload keeps the rule (and adds another). Killed and started again, the daemon publishes Triggered, not Normal;
+// what ran does not run again, what waited is queued again, the delayed action runs once at its time (or at start,
+// had it fallen due meanwhile), and the rule still resolves. arctl test's simulation of the same steps agrees on
+// the states and the runs.
+TEST(RestartE2e, ATriggeredRuleResumesAndWhatRanDoesNotRunAgainAsArctlTestSimulates) {
   Sandbox box;
   const std::string runs = box.path("/runs"), release = box.path("/release");
   write_file(box.path("/bin/act"), "#!/bin/sh\necho \"$1\" >> '" + runs + "'\n", 0755);
   write_file(box.path("/bin/hold"),
              "#!/bin/sh\necho hold >> '" + runs + "'\nwhile [ ! -e '" + release + "' ]; do sleep 0.05; done\n", 0755);
   ConfigBuilder c = enviro_rules(1).set("config.autoresponse.concurrent_actions", 1);
-  const struct { const char *list, *name; int delay; } actions[] = {
-      {"trigger_actions", "hold", 0}, {"trigger_actions", "next", 0}, {"trigger_actions", "later", 8},
-      {"resolve_actions", "back", 0}};
-  int k = 0;
-  for (const auto& a : actions) {
-    k = a.list[0] == 'r' ? 1 : k + 1;
-    c.set(rule_path(1) + "." + a.list + ".total", k);
-    add_action(c, 1, a.list, k, a.name, "custom", a.delay);
-    set_all(c, rule_path(1) + "." + a.list + ".action" + std::to_string(k) + ".custom.",
-            "script=" + box.path(a.name == std::string("hold") ? "/bin/hold" : "/bin/act") + ";args.total=1;args.arg1=" +
-                a.name);
-  }
+  add_script(c, 1, "trigger_actions", 1, "hold", box.path("/bin/hold"), "hold");
+  add_script(c, 1, "trigger_actions", 2, "next", box.path("/bin/act"), "next");
+  add_script(c, 1, "trigger_actions", 3, "later", box.path("/bin/act"), "later", 8);
+  add_script(c, 1, "resolve_actions", 1, "back", box.path("/bin/act"), "back");
+  ConfigBuilder grown = c;
+  add_enviro_rule(grown.set("config.autoresponse.total", 2), 2);
+
+  Seen real;
   ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
   ASSERT_TRUE(box.push(enviro_key(1), "35"));
   ASSERT_TRUE(box.infod.logged(log_line("Queuing triggered action: next for AR: rule1")));
   ASSERT_TRUE(eventually([&] { return read_file(runs) == "hold\n"; }));
+  box.write_config(grown);
+  kill(box.daemon_pid(), SIGHUP);
+  ASSERT_TRUE(box.infod.logged("<- push config.autoresponse.daemon.reload.changes 0 1 rule unchanged; 1 added: rule2"));
   kill(box.daemon_pid(), SIGKILL);
   EXPECT_EQ(128 + SIGKILL, box.daemon_exit());
   write_file(release, "");
@@ -47,49 +52,10 @@ TEST(RestartE2e, ATriggeredRuleResumesAndWhatRanDoesNotRunAgain) {
   ASSERT_TRUE(box.infod.logged(log_line("Action hold for AR rule1 was running when the daemon stopped: not run again")));
   EXPECT_TRUE(box.infod.logged(log_line("Requeued action: next for AR: rule1")));
   ASSERT_TRUE(eventually([&] { return read_file(runs) == "hold\nnext\nlater\n"; })) << read_file(runs);
-  const std::string log = read_file(box.infod.log);
-  EXPECT_EQ(2, count(log, state_line(1, "Triggered") + "\n"));
-  EXPECT_EQ(1, count(log, state_line(1, "Normal") + "\n"));  // only the first start's
+  EXPECT_EQ(2, count(read_file(box.infod.log), state_line(1, "Triggered") + "\n"));
+  EXPECT_EQ(1, count(read_file(box.infod.log), state_line(1, "Normal") + "\n"));  // only the first start's
   ASSERT_TRUE(box.push(enviro_key(1), "20"));
-  EXPECT_TRUE(eventually([&] { return read_file(runs) == "hold\nnext\nlater\nback\n"; })) << read_file(runs);
-  expect_clean_end(box);
-}
-
-// States pushed ("N STATE" of rule N's first reference) and the argument of each run, in order.
-struct Seen {
-  Strings states, runs;
-};
-
-// The same scenario through the real daemon and through arctl test's simulation: a trigger with a delayed action, a
-// reload that keeps the rule (and adds another), a restart, the delayed action, a resolve. States and runs agree.
-TEST(RestartE2e, ArctlTestFollowsAReloadAndARestartAsTheDaemonDoes) {
-  Sandbox box;
-  const std::string runs = box.path("/runs");
-  write_file(box.path("/bin/act"), "#!/bin/sh\necho \"$1\" >> '" + runs + "'\n", 0755);
-  ConfigBuilder c = enviro_rules(1);
-  const struct { const char *list, *name; int k, delay; } actions[] = {
-      {"trigger_actions", "now", 1, 0}, {"trigger_actions", "later", 2, 8}, {"resolve_actions", "back", 1, 0}};
-  for (const auto& a : actions) {
-    add_action(c.set(rule_path(1) + "." + a.list + ".total", a.k), 1, a.list, a.k, a.name, "custom", a.delay);
-    set_all(c, rule_path(1) + "." + a.list + ".action" + std::to_string(a.k) + ".custom.",
-            "script=" + box.path("/bin/act") + ";args.total=1;args.arg1=" + a.name);
-  }
-  ConfigBuilder grown = c;
-  add_enviro_rule(grown.set("config.autoresponse.total", 2), 2);
-
-  Seen real;
-  ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
-  ASSERT_TRUE(box.push(enviro_key(1), "35"));
-  ASSERT_TRUE(eventually([&] { return read_file(runs) == "now\n"; }));
-  box.write_config(grown);
-  kill(box.daemon_pid(), SIGHUP);
-  ASSERT_TRUE(box.infod.logged("<- push config.autoresponse.daemon.reload.changes 0 1 rule unchanged; 1 added: rule2"));
-  kill(box.daemon_pid(), SIGKILL);
-  EXPECT_EQ(128 + SIGKILL, box.daemon_exit());
-  ASSERT_TRUE(box.start_daemon());
-  ASSERT_TRUE(eventually([&] { return read_file(runs) == "now\nlater\n"; })) << read_file(runs);
-  ASSERT_TRUE(box.push(enviro_key(1), "20"));
-  ASSERT_TRUE(eventually([&] { return read_file(runs) == "now\nlater\nback\n"; })) << read_file(runs);
+  ASSERT_TRUE(eventually([&] { return read_file(runs) == "hold\nnext\nlater\nback\n"; })) << read_file(runs);
   ASSERT_TRUE(eventually([&] { return count(read_file(box.infod.log), state_line(1, "Normal") + "\n") == 2; }));
   std::istringstream log(read_file(box.infod.log));
   const std::string head = "<- push config.autoresponse.autoresponse", tail = ".refs.ref1.status 2 ";
@@ -112,7 +78,8 @@ TEST(RestartE2e, ArctlTestFollowsAReloadAndARestartAsTheDaemonDoes) {
     TestFile test;
     std::string fault;
     ASSERT_TRUE(parse_test_file(dir.path() + "/t.test",
-                                "config v1.xml\nat 1 reply config.ports.port1.enviro.count.temp 0\nat 1 push " + key +
+                                "config v1.xml\nprogram " + box.path("/bin/hold") + " exits 0 after 1h\n"
+                                "at 1 reply config.ports.port1.enviro.count.temp 0\nat 1 push " + key +
                                     " 35\nat 2 config v2.xml\nat 2 hup\nat 3 restart\nat 30 push " + key + " 20\n",
                                 &test, &fault))
         << fault;

@@ -22,15 +22,9 @@ TEST(SafetyE2e, AHungActionEndsWithItsChildrenAndOnlyThenFreesItsSlot) {
   fake(box, "/bin/act");
   const std::string grandchild = box.path("/grandchild");
   write_file(box.path("/bin/hang"), "#!/bin/sh\nsleep 600 &\necho $! > '" + grandchild + "'\nwait\n", 0755);
-  ConfigBuilder c;
-  c.set("config.autoresponse.total", 1).set("config.autoresponse.concurrent_actions", 1);
-  c.set("config.autoresponse.action_timeout", 1);
-  add_enviro_rule(c, 1);
-  c.set(rule_path(1) + ".trigger_actions.total", 2);
-  add_action(c, 1, "trigger_actions", 1, "hang", "custom");
-  c.set(rule_path(1) + ".trigger_actions.action1.custom.script", box.path("/bin/hang"));
-  add_action(c, 1, "trigger_actions", 2, "after", "custom");
-  c.set(rule_path(1) + ".trigger_actions.action2.custom.script", box.path("/bin/act"));
+  ConfigBuilder c = enviro_rules(1).set("config.autoresponse.concurrent_actions", 1);
+  add_script(c.set("config.autoresponse.action_timeout", 1), 1, "trigger_actions", 1, "hang", box.path("/bin/hang"));
+  add_script(c, 1, "trigger_actions", 2, "after", box.path("/bin/act"));
   ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
 
   ASSERT_TRUE(box.push(enviro_key(1), "35"));

@@ -32,3 +32,11 @@ inline void add_action(ConfigBuilder& c, int n, const std::string& list, int k, 
   c.set(p + ".name", name).set(p + ".action_type", type);
   if (delay != 0) c.set(p + ".delay_time", delay);
 }
+// Action k of list of rule n, the list's last: a custom script, given arg as its one argument unless it is empty.
+inline void add_script(ConfigBuilder& c, int n, const std::string& list, int k, const std::string& name,
+                       const std::string& script, const std::string& arg = "", int delay = 0) {
+  const std::string p = rule_path(n) + "." + list + ".action" + std::to_string(k) + ".custom.";
+  add_action(c.set(rule_path(n) + "." + list + ".total", k), n, list, k, name, "custom", delay);
+  c.set(p + "script", script);
+  if (!arg.empty()) c.set(p + "args.total", 1).set(p + "args.arg1", arg);
+}

@@ -237,10 +237,8 @@ TEST(ArctlTestSimulation, TheEngineRunsOnTheTestsClock) {
   e2e::TempDir dir;
   ConfigBuilder c = enviro_rules(3);
   c.set("config.autoresponse.concurrent_actions", 1).set("config.autoresponse.action_timeout", 20);
-  add_action(c.set(rule_path(1) + ".trigger_actions.total", 1), 1, "trigger_actions", 1, "a", "custom", 7);
-  e2e::set_all(c, rule_path(1) + ".trigger_actions.action1.custom.", "script=/bin/a;args.total=1;args.arg1=$AR_VAL");
-  add_action(c.set(rule_path(2) + ".trigger_actions.total", 1), 2, "trigger_actions", 1, "slow", "custom");
-  c.set(rule_path(2) + ".trigger_actions.action1.custom.script", "/bin/slow");
+  add_script(c, 1, "trigger_actions", 1, "a", "/bin/a", "$AR_VAL", 7);
+  add_script(c, 2, "trigger_actions", 1, "slow", "/bin/slow");
   e2e::set_all(c, rule_path(3) + ".disable.day0.", "start_hour=3;start_min=0;end_hour=3;end_min=10");
   e2e::write_file(dir.path() + "/rules.xml", c.xml());
   const std::string head = "config rules.xml\nclock 2027-03-28 01:59:00 Europe/Berlin\nprogram /bin/slow exits 0 after 60\n";
@@ -277,8 +275,7 @@ TEST(ArctlTestSimulation, QuietStretchesAndUpdatesWithoutAValue) {
   e2e::TempDir dir;
   ConfigBuilder c = enviro_rules(1);
   c.set("config.autoresponse.action_timeout", 10);
-  add_action(c.set(rule_path(1) + ".trigger_actions.total", 1), 1, "trigger_actions", 1, "a", "custom", 7);
-  e2e::set_all(c, rule_path(1) + ".trigger_actions.action1.custom.", "script=/bin/a;args.total=1;args.arg1=$AR_VAL");
+  add_script(c, 1, "trigger_actions", 1, "a", "/bin/a", "$AR_VAL", 7);
   e2e::write_file(dir.path() + "/rules.xml", c.xml());
   const std::string file = dir.path() + "/t.test";
   e2e::write_file(file, "config rules.xml\nprogram /bin/a exits 0 after 1h\n"
@@ -333,12 +330,7 @@ TEST(ArctlTestSimulation, AReloadAndARestartKeepWhatTheDaemonKeeps) {
   ConfigBuilder c = enviro_rules(2).set("config.autoresponse.concurrent_actions", 1);
   const struct { int rule, k; const char *name, *script; int delay; } actions[] = {
       {1, 1, "hold", "/bin/slow", 0}, {1, 2, "later", "/bin/a", 30}, {2, 1, "two", "/bin/b", 0}};
-  for (const auto& a : actions) {
-    add_action(c.set(rule_path(a.rule) + ".trigger_actions.total", a.k), a.rule, "trigger_actions", a.k, a.name,
-               "custom", a.delay);
-    e2e::set_all(c, rule_path(a.rule) + ".trigger_actions.action" + std::to_string(a.k) + ".custom.",
-                 std::string("script=") + a.script + ";args.total=1;args.arg1=$AR_VAL");
-  }
+  for (const auto& a : actions) add_script(c, a.rule, "trigger_actions", a.k, a.name, a.script, "$AR_VAL", a.delay);
   e2e::write_file(dir.path() + "/v1.xml", c.xml());
   e2e::write_file(dir.path() + "/v2.xml", c.set(rule_path(2) + ".enviro.trigger_val", 40).xml());
   const std::string file = dir.path() + "/t.test", again = dir.path() + "/trace.test";

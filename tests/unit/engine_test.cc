@@ -88,29 +88,24 @@ class EngineFlow : public ::testing::Test {
     record_actions(*d.ctx.pending);
     engine_start(d.ctx.engine, &d.ctx.config, std::move(d.ctx.pending), kept);
   }
-  // Moves the clock, then delivers a reading or ticks; the pushes as "key=value", keys cut short.
-  Strings at(int seconds, const char* reading) {
-    d.clock.advance(seconds);
-    if (reading == nullptr) d.tick(); else EXPECT_EQ(0, d.deliver(enviro_key(1), reading));
-    Strings out;
-    for (const SentMessage& m : d.take_sent()) {
-      if (m.key.rfind("config.autoresponse.daemon.", 0) == 0) continue;  // the daemon's own status: not a rule's
-      const std::string key = m.key.rfind(kRef, 0) == 0 ? m.key.substr(kRef.size()) : m.key == kLogKey ? "log" : m.key;
-      out.push_back(key + "=" + m.value);
-    }
-    return out;
-  }
-  size_t ticked(int seconds) { return at(seconds, nullptr), g_offered.size(); }
-  // What went to infod apart from the daemon's own status: "type key=value", keys of the reference cut short.
-  Strings sent_types() {
+  // What went to infod apart from the daemon's own status: "key=value" of the pushes, with typed "type key" first
+  // and the value only of a push; the keys of ref (the first reference of rule 1 unless told) cut short.
+  Strings sent(bool typed = false, const std::string& ref = kRef) {
     Strings out;
     for (const SentMessage& m : d.take_sent()) {
       if (m.key.rfind("config.autoresponse.daemon.", 0) == 0) continue;
-      const std::string key = m.key.rfind(kRef, 0) == 0 ? m.key.substr(kRef.size()) : m.key == kLogKey ? "log" : m.key;
-      out.push_back(std::to_string(m.type) + " " + key + (m.type == 1 ? "=" + m.value : ""));
+      const std::string key = m.key.rfind(ref, 0) == 0 ? m.key.substr(ref.size()) : m.key == kLogKey ? "log" : m.key;
+      out.push_back((typed ? std::to_string(m.type) + " " : "") + key + (m.type == 1 ? "=" + m.value : ""));
     }
     return out;
   }
+  // Moves the clock, then delivers a reading or ticks; what went to infod.
+  Strings at(int seconds, const char* reading) {
+    d.clock.advance(seconds);
+    if (reading == nullptr) d.tick(); else EXPECT_EQ(0, d.deliver(enviro_key(1), reading));
+    return sent();
+  }
+  size_t ticked(int seconds) { return at(seconds, nullptr), g_offered.size(); }
   AutoResponse& ar() { return d.ctx.config->rules.front(); }
   // The silence command for rule n, by admin.
   void silence(const std::string& args, int n = 1) {
@@ -123,16 +118,10 @@ class EngineFlow : public ::testing::Test {
     c.set(rule_path(n) + ".trigger_actions.total", 1);
     add_action(c, n, "trigger_actions", 1, "S", "custom");
   }
-  // An SMS; the pushes of rule 2's reference as "key=value", keys cut short.
+  // An SMS; what went to infod, the keys of rule 2's reference cut short.
   Strings sms(const std::string& text) {
     EXPECT_EQ(0, d.deliver("config.sms.incoming", text));
-    const std::string ref = rule_path(2) + ".refs.ref1.";
-    Strings out;
-    for (const SentMessage& m : d.take_sent()) {
-      if (m.key.rfind("config.autoresponse.daemon.", 0) == 0) continue;
-      out.push_back((m.key.rfind(ref, 0) == 0 ? m.key.substr(ref.size()) : m.key == kLogKey ? "log" : m.key) + "=" + m.value);
-    }
-    return out;
+    return sent(false, rule_path(2) + ".refs.ref1.");
   }
   ConfigBuilder c;
   TestDaemon d;
@@ -316,7 +305,7 @@ TEST_F(EngineFlow, AReloadThatKeepsTheRuleKeepsItsReferenceRunning) {
   d.take_sent();
   d.write_config(c.set("config.autoresponse.concurrent_actions", 4));
   reload_config(SIGHUP, 0, &d.ctx);
-  EXPECT_EQ(Strings{}, sent_types());
+  EXPECT_EQ(Strings{}, sent(true));
   EXPECT_EQ(1u, ticked(29));
   EXPECT_EQ(2u, ticked(1));
   at(0, "29");
@@ -335,7 +324,7 @@ TEST_F(EngineFlow, ARestartResumesWhatTheDaemonKeptOfTheVeryRule) {
   restart();
   const Strings triggered{"2 " + enviro_key(1), "1 status=Triggered", "1 curr_entry.status=31",
                           "1 " + kLine + "Triggered" + kEvent + "31"};
-  EXPECT_EQ(triggered, sent_types());
+  EXPECT_EQ(triggered, sent(true));
   EXPECT_EQ(1u, ticked(19));
   EXPECT_EQ(2u, ticked(1));
   d.clock.advance(70);
@@ -346,7 +335,7 @@ TEST_F(EngineFlow, ARestartResumesWhatTheDaemonKeptOfTheVeryRule) {
   at(0, "31");
   c.set(rule_path(1) + ".note", "edited");
   restart();
-  EXPECT_EQ((Strings{"2 " + enviro_key(1), "1 status=Normal", "1 " + kLine + "Normal"}), sent_types());
+  EXPECT_EQ((Strings{"2 " + enviro_key(1), "1 status=Normal", "1 " + kLine + "Normal"}), sent(true));
 }
 
 // A burst of three within a minute: the reports before the third change nothing but a log line, one more than the
@@ -450,7 +439,7 @@ TEST_F(EngineFlow, SundayIsDayZeroAndADisabledReferenceComesBackNormal) {
   d.write_config(c.set(rule_path(1) + ".note", "edited"));
   reload_config(SIGHUP, 0, &d.ctx);
   EXPECT_EQ((Strings{"3 " + enviro_key(1), "2 " + enviro_key(1), "1 status=Disabled", "1 " + kLine + "Disabled"}),
-            sent_types());
+            sent(true));
   // A window never wraps past midnight, and an empty one covers nothing.
   EXPECT_FALSE(disable_window_contains(DisableWindow{22, 0, 6, 0}, 23, 0));
   EXPECT_FALSE(disable_window_contains(DisableWindow{22, 0, 6, 0}, 3, 0));
