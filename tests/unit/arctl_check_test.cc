@@ -107,6 +107,9 @@ Make fifth(const std::string& check_type, const std::string& settings) {
 Fault error(const std::string& path, const std::string& value, const std::string& text) {
   return {set(path, value), "error: " + path + ": " + text};
 }
+Fault warning(const std::string& path, const std::string& value, const std::string& text) {
+  return {set(path, value), "warning: " + path + ": " + text};
+}
 
 const std::string kAct1 = r(1) + ".trigger_actions.action1", kAct2 = r(2) + ".trigger_actions.action1";
 const std::string kRefs1 = r(1) + ".serial.signal.dev_refs", kRefs2 = r(2) + ".serial.signal.dev_refs";
@@ -181,12 +184,9 @@ const Fault kFaults[] = {
      "error: " + r(5) + ".check_type: \"net_tcp\" has no check in this daemon, so the rule is loaded but never "
      "triggers"},
     // References to what this configuration lacks.
-    {set(kRefs2 + ".dev_ref2", "config.ports.port9"),
-     "warning: " + kRefs2 + ".dev_ref2: this configuration has no port config.ports.port9"},
-    {set(r(3) + ".ups.state.dev_ref", "config.ups.ups7"),
-     "warning: " + r(3) + ".ups.state.dev_ref: this configuration has no UPS config.ups.ups7"},
-    {set(r(1) + ".enviro.dev_ref", "ports.port1.enviro"),
-     "warning: " + r(1) + ".enviro.dev_ref: \"ports.port1.enviro\" does not begin with \"config.\""},
+    warning(kRefs2 + ".dev_ref2", "config.ports.port9", "this configuration has no port config.ports.port9"),
+    warning(r(3) + ".ups.state.dev_ref", "config.ups.ups7", "this configuration has no UPS config.ups.ups7"),
+    warning(r(1) + ".enviro.dev_ref", "ports.port1.enviro", "\"ports.port1.enviro\" does not begin with \"config.\""),
     {[](ConfigBuilder& c, const std::string& dir) { c.set(kAct1 + ".custom.script", dir + "/none.sh"); },
      "does not exist on this machine, so the action would end with status 127"},
     {[](ConfigBuilder& c, const std::string& dir) {
@@ -245,10 +245,8 @@ const Fault kFaults[] = {
     {fifth("routeddata", "routeddata.interface=config.interfaces.wan;routeddata.data_limit=1000"),
      "error: " + r(5) + ".routeddata.data_period: missing or 0, so no readings are added up"},
     // Elements nothing reads, and the setting nearest to each.
-    {set(kAct1 + ".delaytime", "60"),
-     "warning: " + kAct1 + ".delaytime: `delaytime` is not a setting of an action; did you mean `delay_time`?"},
-    {set(r(1) + ".reset_timout", "600"),
-     "warning: " + r(1) + ".reset_timout: `reset_timout` is not a setting of a rule; did you mean `reset_timeout`?"},
+    warning(kAct1 + ".delaytime", "60", "`delaytime` is not a setting of an action; did you mean `delay_time`?"),
+    warning(r(1) + ".reset_timout", "600", "`reset_timout` is not a setting of a rule; did you mean `reset_timeout`?"),
     {set(r(3) + ".repeat_triger", "on"),
      "warning: " + r(3) + ".repeat_triger: `repeat_triger` is not a setting of a rule; did you mean `repeat_trigger`?"},
     {set(r(2) + ".serial.signal.dev_refs.devref2", "config.ports.port2"),

@@ -106,6 +106,8 @@ class EngineFlow : public ::testing::Test {
     return sent();
   }
   size_t ticked(int seconds) { return at(seconds, nullptr), g_offered.size(); }
+  // The edited c written and read again on SIGHUP.
+  void reload(const ConfigBuilder& edited) { d.write_config(edited), reload_config(SIGHUP, 0, &d.ctx); }
   AutoResponse& ar() { return d.ctx.config->rules.front(); }
   // The silence command for rule n, by admin.
   void silence(const std::string& args, int n = 1) {
@@ -278,8 +280,7 @@ TEST_F(EngineFlow, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
   const struct { std::function<void()> leave; std::string why; } cases[] = {
       {[&] { at(0, "29"); }, "its reference resolved"},
       {[&] { control_handle(d.ctx.engine, cancel.c_str()), at(1, nullptr); }, "it was cancelled"},
-      {[&] { d.write_config(c.set(rule_path(1) + ".note", "edited")), reload_config(SIGHUP, 0, &d.ctx); },
-       "the configuration was reloaded"},
+      {[&] { reload(c.set(rule_path(1) + ".note", "edited")); }, "the configuration was reloaded"},
   };
   for (const auto& k : cases) {
     at(0, "31");
@@ -303,8 +304,7 @@ TEST_F(EngineFlow, AReloadThatKeepsTheRuleKeepsItsReferenceRunning) {
   load();
   at(0, "31");
   d.take_sent();
-  d.write_config(c.set("config.autoresponse.concurrent_actions", 4));
-  reload_config(SIGHUP, 0, &d.ctx);
+  reload(c.set("config.autoresponse.concurrent_actions", 4));
   EXPECT_EQ(Strings{}, sent(true));
   EXPECT_EQ(1u, ticked(29));
   EXPECT_EQ(2u, ticked(1));
@@ -365,8 +365,7 @@ TEST_F(EngineFlow, ABurstTriggersOnlyAtItsCountthReportWithinItsWindow) {
   at(1, "29");
   counted(1, 1);  // 61 s and 90 s no longer count
   counted(1, 2);
-  d.write_config(c.set("config.autoresponse.concurrent_actions", 4));
-  reload_config(SIGHUP, 0, &d.ctx);
+  reload(c.set("config.autoresponse.concurrent_actions", 4));
   EXPECT_EQ(triggered[0], at(1, "31").front());  // at 94 s
   // Triggered, a report of a trigger is counted, and B still comes 20 s after the trigger.
   d.clock.advance(6);
@@ -436,8 +435,7 @@ TEST_F(EngineFlow, SundayIsDayZeroAndADisabledReferenceComesBackNormal) {
   at(0, "31");
   tick_at(9, 40);
   d.take_sent();
-  d.write_config(c.set(rule_path(1) + ".note", "edited"));
-  reload_config(SIGHUP, 0, &d.ctx);
+  reload(c.set(rule_path(1) + ".note", "edited"));
   EXPECT_EQ((Strings{"3 " + enviro_key(1), "2 " + enviro_key(1), "1 status=Disabled", "1 " + kLine + "Disabled"}),
             sent(true));
   // A window never wraps past midnight, and an empty one covers nothing.
@@ -502,8 +500,7 @@ TEST_F(EngineFlow, ASilenceOutlivesReloadsAndRestartsAndEndsWithItsRule) {
   actions("trigger_actions", {{"A", 0}});
   load();
   silence("600,1,rack move");
-  d.write_config(c.set(rule_path(1) + ".note", "edited"));
-  reload_config(SIGHUP, 0, &d.ctx);
+  reload(c.set(rule_path(1) + ".note", "edited"));
   record_actions(*d.ctx.config);
   c.set(rule_path(1) + ".note", "edited again");
   d.clock.advance(100);
@@ -515,8 +512,7 @@ TEST_F(EngineFlow, ASilenceOutlivesReloadsAndRestartsAndEndsWithItsRule) {
   EXPECT_EQ((std::tuple<uint32_t, int64_t, std::string, std::string>(1, d.clock.monotonic_ms() + 500000, "admin",
                                                                      "rack move")),
             std::tie(s.ref, s.until_ms, s.origin, s.reason));
-  d.write_config(c.set("config.autoresponse.total", 0));
-  reload_config(SIGHUP, 0, &d.ctx);
+  reload(c.set("config.autoresponse.total", 0));
   EXPECT_TRUE(d.ctx.engine.silences.empty());
   EXPECT_EQ(1, d.logged_at(kLogInfo, "Silence of reference 1 of AR " + rule_path(1) + " ended: the rule was removed"));
 }
