@@ -169,13 +169,7 @@ void BM_Start(benchmark::State& state) {
     unload_config(&daemon.ctx);
     const double start = timed(daemon, [&] {
       open_config(&daemon.ctx);
-      // What infod would answer to the daemon's gets: what it kept.
-      std::vector<std::optional<std::string>> held;
-      for (const std::string& key : engine_kept_keys(*daemon.ctx.pending)) {
-        const auto it = daemon.kept.find(key.substr(TestDaemon::kKeptPrefix.size()));
-        held.push_back(it != daemon.kept.end() ? std::optional<std::string>(it->second) : std::nullopt);
-      }
-      engine_resume(daemon.ctx.engine, &daemon.ctx.config, std::move(daemon.ctx.pending), held);
+      engine_start(daemon.ctx.engine, &daemon.ctx.config, std::move(daemon.ctx.pending));
     });
     start_s += start;
     state.SetIterationTime(start);

@@ -226,8 +226,12 @@ for target in tests/fuzz/*_fuzz.cc; do
   seconds=$(sed -n 's|^// fuzz-seconds: *\([0-9]*\).*|\1|p' "$target")
   corpus="build/fuzz/corpus/$name"
   mkdir -p "$corpus"
+  # The format's own examples, where the tree has them, seed the run;
+  # what it finds goes into the corpus of the build.
+  seeds=()
+  [ -d "tests/fuzz/seeds/$name" ] && seeds=("$PWD/tests/fuzz/seeds/$name")
   echo "$name: ${seconds:-30} s"
-  (cd build/fuzz && "./$name" -max_total_time="${seconds:-30}" -print_final_stats=0 "corpus/$name" \
+  (cd build/fuzz && "./$name" -max_total_time="${seconds:-30}" -print_final_stats=0 "corpus/$name" "${seeds[@]}" \
      > "corpus/$name.log" 2>&1) || { tail -n 40 "build/fuzz/corpus/$name.log"; exit 1; }
 done
 

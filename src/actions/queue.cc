@@ -13,6 +13,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "base/record_store.h"
 #include "base/log_line.h"
 #include "model/action.h"
 #include "model/autoresponse.h"
@@ -84,9 +85,9 @@ void PlatformSpawner::kill_child(pid_t pid, int sig) {
 void ActionQueue::drop_entry(const QueuedAction* target) {
   for (auto it = queue_.begin(); it != queue_.end(); ++it) {
     if (&*it == target) {
-      if (it->record != 0) {
-        record_used_[it->record] = false;
-        publisher_.push(queue_record_key(it->record).c_str(), 0, "-");
+      if (it->order != 0 && records != nullptr) {
+        records->remove(queue_record_name(it->order));
+        if (it->state == kQueuedRunning) records->remove(queue_start_name(it->order));
       }
       queue_.erase(it);
       return;
@@ -94,28 +95,24 @@ void ActionQueue::drop_entry(const QueuedAction* target) {
   }
 }
 
-// Writes qa's kept record, in a place of its own.
-void ActionQueue::write_record(QueuedAction* qa) {
-  if (!keep_records) return;
-  if (qa->record == 0) {
-    for (uint32_t n = 1; n <= kQueueRecords && qa->record == 0; ++n) {
-      if (!record_used_[n]) qa->record = n;
-    }
-    if (qa->record == 0) return;  // more than the queue ever holds
-    record_used_[qa->record] = true;
-    qa->order = ++record_order_;
-  }
-  const std::string text = queue_record_format(*qa, qa->order);
-  // What infod cannot take in one frame cannot be kept: a restart loses it.
-  if (text.size() > kMaxQueueRecordText) {
-    ar_log(kLogWarn, "Action %s for AR %s too large to keep: a restart would not queue it again",
-           qa->action_name.c_str(), qa->ar_name.c_str());
-    record_used_[qa->record] = false;
-    publisher_.push(queue_record_key(qa->record).c_str(), 0, "-");
-    qa->record = 0;
-    return;
-  }
-  publisher_.push(queue_record_key(qa->record).c_str(), 0, text.c_str());
+// Writes the restart record of qa, just queued for check.
+void ActionQueue::write_record(QueuedAction* qa, const ArCheck& check) {
+  if (records == nullptr) return;
+  QueueRecord record;
+  record.rule = check.conf.ar->index;
+  record.fingerprint = check.conf.ar->restart_fingerprint;
+  record.ref = check.conf.ref_index;
+  const size_t triggers = check.trigger_count();
+  record.list = qa->entry.status_index < triggers ? 0 : 1;
+  record.action = qa->entry.status_index - (record.list == 0 ? 0 : static_cast<uint32_t>(triggers));
+  record.cycle = check.cycle;
+  record.queued_ms = clock_.wall_ms();
+  record.rule_name = qa->ar_name;
+  record.action_name = qa->action_name;
+  if (check.current_event) record.event = *check.current_event;
+  qa->order = ++record_order_;
+  // One that cannot be kept still runs; a restart would not queue it again.
+  if (!records->write(queue_record_name(qa->order), queue_record_format(record))) qa->order = 0;
 }
 
 QueuedEntry ActionQueue::entry_of(const ArCheck& check, const ActionStatus* status) const {
@@ -208,7 +205,7 @@ int ActionQueue::enqueue(ArCheck* check, const Action& action, ActionStatus* sta
     qa.ar_path = ar_path;
     qa.entry = entry_of(*check, status);
     queue_.push_back(std::move(qa));
-    write_record(&queue_.back());
+    write_record(&queue_.back(), *check);
   } catch (const std::bad_alloc&) {
     ar_log(kLogFatal, "Could not allocated queued action");
     return 1;
@@ -222,6 +219,8 @@ void ActionQueue::start_waiting() {
     QueuedAction* qa = next_waiting();
     if (qa == nullptr) return;
     started_turn(qa->turn);
+    // Before the program starts: a restart must not run it again.
+    if (qa->order != 0 && records != nullptr) records->write(queue_start_name(qa->order), "");
     std::vector<char*> argv = c_array(qa->argv);
     std::vector<char*> envp = c_array(qa->envp);
     const pid_t pid = spawner_.spawn(qa->path.c_str(), qa->argv.empty() ? nullptr : argv.data(),
@@ -231,6 +230,7 @@ void ActionQueue::start_waiting() {
       ar_log(kLogFatal, "Could not start action %s: %s", qa->action_path.c_str(), strerror(errno));
       const LogLine line =
           format_log_line("Could not start action: %s for AR: %s", qa->action_name.c_str(), qa->ar_name.c_str());
+      qa->state = kQueuedRunning;  // its start was written
       drop_entry(qa);
       publisher_.push_log(line.text);
       continue;
@@ -240,7 +240,6 @@ void ActionQueue::start_waiting() {
     qa->started = clock_.monotonic_ms();
     qa->since = clock_.wall_seconds();
     ++running_;
-    write_record(qa);
   }
 }
 
@@ -293,39 +292,14 @@ std::vector<ArCheck*> ActionQueue::take_touched() {
   return touched;
 }
 
-void ActionQueue::restore(const std::vector<std::optional<std::string>>& records) {
-  std::vector<std::pair<uint64_t, QueuedAction>> found;
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (!records[i] || *records[i] == "-") continue;
-    QueuedAction qa;
-    uint64_t order = 0;
-    if (queue_record_parse(*records[i], &qa, &order)) found.emplace_back(order, std::move(qa));
-  }
-  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  // Every place infod held anything in is written again or cleared.
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (records[i] && *records[i] != "-") publisher_.push(queue_record_key(static_cast<uint32_t>(i + 1)).c_str(), 0, "-");
-  }
-  for (auto& [order, qa] : found) {
-    if (qa.state == kQueuedRunning) {
-      ar_log(kLogInfo, "Action %s for AR %s was running when the daemon stopped: not run again",
-             qa.action_name.c_str(), qa.ar_name.c_str());
-      const LogLine line = format_log_line("Action %s for AR %s was running when the daemon stopped: not run again",
-                                           qa.action_name.c_str(), qa.ar_name.c_str());
-      publisher_.push_log(line.text);
-      continue;
-    }
-    if (queued() > kMaxQueuedActions) break;
-    ar_log(kLogInfo, "Requeued action: %s for AR: %s - it had not started when the daemon stopped",
-           qa.action_name.c_str(), qa.ar_name.c_str());
-    const LogLine line = format_log_line("Requeued action: %s for AR: %s - %d actions in the queue",
-                                         qa.action_name.c_str(), qa.ar_name.c_str(), queued());
-    publisher_.push_log(line.text);
-    qa.turn = next_turn(qa.ar_path);
-    qa.since = clock_.wall_seconds();
-    qa.record = 0;
-    queue_.push_back(std::move(qa));
-    write_record(&queue_.back());
-  }
-  start_waiting();
+void ActionQueue::requeue(QueuedAction qa) {
+  ar_log(kLogInfo, "Requeued action: %s for AR: %s - it had not started when the daemon stopped",
+         qa.action_name.c_str(), qa.ar_name.c_str());
+  const LogLine line = format_log_line("Requeued action: %s for AR: %s - %d actions in the queue",
+                                       qa.action_name.c_str(), qa.ar_name.c_str(), queued());
+  publisher_.push_log(line.text);
+  qa.turn = next_turn(qa.ar_path);
+  qa.since = clock_.wall_seconds();
+  qa.state = kQueuedWaiting;
+  queue_.push_back(std::move(qa));
 }

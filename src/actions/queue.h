@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <list>
@@ -19,6 +20,7 @@
 #include "model/publisher.h"
 
 class Clock;
+class RecordStore;
 struct Action;
 
 enum QueuedActionState : int32_t {
@@ -57,9 +59,8 @@ struct QueuedAction {
   std::string ar_name;      // the AutoResponse's name
   std::string ar_path;      // the AutoResponse's path: whose share it counts in
   QueuedEntry entry;  // the status it was queued for
-  // Its kept record (actions/queue_record.h): the place, 0 for none, and
-  // its place in the order actions were queued.
-  uint32_t record = 0;
+  // The place in the order actions were queued, which names its restart
+  // record (actions/queue_record.h); 0 for none.
   uint64_t order = 0;
 };
 
@@ -137,17 +138,18 @@ class ActionQueue final : public ActionSink {
   int32_t concurrent_actions = 2;
   int32_t action_timeout = 0;  // seconds a child may run; 0: no limit
 
-  // Whether each action held is kept in infod for a restart
-  // (actions/queue_record.h): written when it is queued and when it
-  // starts, cleared when it leaves.
-  bool keep_records = false;
-  // At start, before anything is queued: what infod held in each place
-  // (place n at n - 1). Actions that were waiting when the daemon stopped
-  // never ran: they are queued again, in their order ("Requeued action:
-  // ..."); those that were running had started and are not run again
-  // ("... was running when the daemon stopped: not run again"). Places
-  // left over are cleared.
-  void restore(const std::vector<std::optional<std::string>>& records);
+  // Where each action held is kept for a restart (actions/queue_record.h):
+  // its record is written when it is queued, its start before its program
+  // starts, and both go when it leaves. Null: nothing is kept.
+  RecordStore* records = nullptr;
+  // At start, before anything is queued: an action the last process had
+  // queued and not started, its command built again, queued in its old
+  // place in the order ("Requeued action: ..."). Started with what is
+  // queued after it, by start_waiting.
+  void requeue(QueuedAction qa);
+  // At start: the order of the last action the last process queued, which
+  // the next one queued follows.
+  void continue_order(uint64_t last) { record_order_ = std::max(record_order_, last); }
 
  private:
   QueuedAction* next_waiting();
@@ -158,7 +160,7 @@ class ActionQueue final : public ActionSink {
   QueuedEntry entry_of(const ArCheck& check, const ActionStatus* status) const;
   ActionStatus* status_of(const QueuedEntry& entry, ArCheck** owner) const;
   bool make_room(int32_t held);
-  void write_record(QueuedAction* qa);
+  void write_record(QueuedAction* qa, const ArCheck& check);
 
   Publisher& publisher_;
   Clock& clock_;
@@ -172,8 +174,7 @@ class ActionQueue final : public ActionSink {
   // The current load's references, and those whose statuses changed here.
   std::deque<ArCheck>* checks_ = nullptr;
   std::vector<ArCheck*> touched_;
-  // The kept records' places in use, and the order of the next action.
-  std::vector<bool> record_used_ = std::vector<bool>(kQueueRecords + 1);
+  // The order of the action queued last.
   uint64_t record_order_ = 0;
 };
 

@@ -9,7 +9,9 @@ Paths Paths::under(const std::string& root) {
   Paths p;
   p.infod_socket = r + "/var/run/infod-sock";
   p.pid_file = r + "/var/run/autoresponsed.pid";
+  p.state_dir = r + "/var/run/autoresponsed";
   p.proc_uptime = r + "/proc/uptime";
+  p.boot_id = r + "/proc/sys/kernel/random/boot_id";
   p.pmpower = r + "/bin/pmpower";
   p.ioc = r + "/bin/ioc";
   p.run_check = r + "/bin/run_check";

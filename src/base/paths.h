@@ -8,7 +8,9 @@
 struct Paths {
   std::string infod_socket;      // "/var/run/infod-sock"
   std::string pid_file;          // "/var/run/autoresponsed.pid", the daemon's process id, root's to write
+  std::string state_dir;         // "/var/run/autoresponsed", what a restart takes up, root's alone
   std::string proc_uptime;       // "/proc/uptime"
+  std::string boot_id;           // "/proc/sys/kernel/random/boot_id", which boot the monotonic clock counts in
   std::string pmpower;           // "/bin/pmpower"
   std::string ioc;               // "/bin/ioc"
   std::string run_check;         // "/bin/run_check"

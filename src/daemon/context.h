@@ -11,6 +11,7 @@
 
 #include "actions/queue.h"
 #include "base/loop.h"
+#include "base/record_store.h"
 #include "config/loader.h"
 #include "engine/engine.h"
 #include "link/link.h"
@@ -58,6 +59,8 @@ struct DaemonContext {
   LinkPublisher publisher{&link};
   LinkTriggerCounter counter{&link};
   DirectorySmsSpool spool;
+  // What a restart takes up (opened by run_daemon; the tests use their own).
+  RecordDir records;
   ActionQueue queue;
   ActionEnv actions;
   Engine engine;

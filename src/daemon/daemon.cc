@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <event2/event.h>
 #include <event2/event_compat.h>
 
@@ -52,6 +53,19 @@ int connect_infod(const std::string& path) {
   // deadlock with both socket buffers full.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   return fd;
+}
+
+// The id of the running boot, as the kernel gives it; "-" when unknown.
+std::string read_boot_id(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "re");
+  if (f == nullptr) return "-";
+  char line[80] = {};
+  const bool ok = fgets(line, sizeof line, f) != nullptr;
+  fclose(f);
+  std::string id = ok ? line : "";
+  while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+  const bool plain = !id.empty() && id.size() <= 64 && id.find_first_not_of("0123456789abcdef-") == std::string::npos;
+  return plain ? id : "-";
 }
 
 // Whole seconds of uptime; false when the file cannot be read.
@@ -144,9 +158,9 @@ DaemonContext::DaemonContext(const Paths& paths_in, Clock& clock_in, Spawner& sp
   engine.clock = &clock_in;
   engine.counter = &counter;
   // A restart resumes each rule, and what waited in the queue, from what
-  // the daemon kept of them in infod.
-  engine.keep_records = true;
-  queue.keep_records = true;
+  // the daemon kept of them in its state directory.
+  engine.records = &records;
+  queue.records = &records;
 }
 
 int LinkTriggerCounter::fetch(const std::string& key, std::optional<std::string>* stored) {
@@ -218,6 +232,10 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   // infod and the process's start time agree on. Without it the daemon
   // still monitors; arctl then refuses to signal it.
   pid_file_write(paths.pid_file, getpid());
+  // What a restart takes up, where only root can write it; without it the
+  // daemon still monitors, and a restart starts every rule afresh.
+  ctx.records.open(paths.state_dir);
+  ctx.engine.boot_id = read_boot_id(paths.boot_id);
   // Memory running out while the events are made or the rules loaded is
   // as fatal as in the loop.
   LoopEvent sighup_event;

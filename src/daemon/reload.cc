@@ -1,8 +1,6 @@
 // The reload sequence of the running daemon.
 #include "daemon/reload.h"
 
-#include <chrono>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,28 +44,12 @@ int open_config(DaemonContext* ctx) {
   return 0;
 }
 
-namespace {
-
-// How long the daemon waits for infod to answer the first of its start-up
-// gets, and each further one.
-constexpr std::chrono::milliseconds kKeptWait{2000};
-
-}  // namespace
-
 void start_config(DaemonContext* ctx) {
   if (ctx->pending == nullptr) {
     status_publish_load(ctx, false);
     return;
   }
-  // A record infod does not answer for in time counts as none (the rule
-  // starts afresh).
-  std::vector<std::optional<std::string>> held;
-  if (link_get_all(&ctx->link, engine_kept_keys(*ctx->pending), &held, kKeptWait) != 0) {
-    if (!link_stopped(&ctx->link)) ar_log(kLogError, "Could not read what was kept in infod: every rule starts afresh");
-    held.clear();
-  }
-  if (link_stopped(&ctx->link)) return;
-  engine_resume(ctx->engine, &ctx->config, std::move(ctx->pending), held);
+  engine_start(ctx->engine, &ctx->config, std::move(ctx->pending));
   std::vector<LoadFinding>().swap(ctx->config->findings);
   status_publish_load(ctx, true);
 }

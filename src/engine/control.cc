@@ -9,7 +9,7 @@
 #include "base/log.h"
 #include "base/log_line.h"
 #include "engine/engine.h"
-#include "engine/kept.h"
+#include "engine/restart.h"
 #include "engine/silence.h"
 #include "engine/state.h"
 #include "model/autoresponse.h"
@@ -79,7 +79,7 @@ int handle(Engine& engine, const char* text) {
 
 int control_handle(Engine& engine, const char* text) {
   const int result = handle(engine, text);
-  engine_write_kept(engine);
+  restart_write(engine);
   return result;
 }
 

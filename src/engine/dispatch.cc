@@ -11,12 +11,12 @@
 
 #include "actions/queue.h"
 #include "base/log.h"
+#include "base/record_store.h"
 #include "checks/check_type.h"
 #include "config/loader.h"
 #include "engine/control.h"
 #include "engine/engine.h"
-#include "engine/kept.h"
-#include "engine/kept_record.h"
+#include "engine/restart.h"
 #include "engine/router.h"
 #include "engine/silence.h"
 #include "engine/state.h"
@@ -69,7 +69,7 @@ int deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, c
 
 int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value) {
   const int result = deliver(engine, key, number, time_ms, value);
-  engine_write_kept(engine);
+  restart_write(engine);
   return result;
 }
 
@@ -84,45 +84,59 @@ void take_limits(Engine& engine, const LoadedConfig& config) {
 }
 
 // Makes config's references the engine's: the queue's entries and the
-// routing index follow them, and each new one in order is subscribed and
-// moved to Normal, or to Disabled at once when its rule's window is open
-// now (never on for a moment inside it). A new one whose rule's record in
-// kept was written for it takes up its state instead, and what fell due
-// meanwhile is queued. References a reload kept go on as they are, without
-// a word to infod.
-void adopt(Engine& engine, LoadedConfig& config, const KeptTexts* kept) {
+// routing index follow them, each new one takes its identity, and each
+// rule with a new one its restart fingerprint.
+void attach(Engine& engine, LoadedConfig& config) {
   std::deque<ArCheck>* checks = &config.checks;
   engine.checks = checks;
   engine.cms_fingerprint = config.cms_fingerprint;
   engine.queue->attach(checks);
   route_index_build(engine.routes, *checks);
-  tm local{};
-  bool local_known = false;
-  const AutoResponse* record_of = nullptr;
-  KeptRule record;
-  bool has_record = false;
+  const AutoResponse* rule = nullptr;
   for (ArCheck& check : *checks) {
     if (check.state != kArNone) continue;
     check.id = engine.next_check_id++;
+    if (check.conf.ar != rule) check.conf.ar->restart_fingerprint = restart_fingerprint(engine, check);
+    rule = check.conf.ar;
+  }
+}
+
+// Each new reference of config in order is subscribed and moved to Normal,
+// or to Disabled at once when its rule's window is open now (never on for a
+// moment inside it). One that took up its restart record (resumed[seq])
+// publishes the state it took up instead, and queues what fell due
+// meanwhile. References a reload kept go on as they are, without a word to
+// infod.
+void adopt(Engine& engine, LoadedConfig& config, const std::vector<bool>* resumed) {
+  tm local{};
+  bool local_known = false;
+  for (ArCheck& check : config.checks) {
+    const bool resuming = resumed != nullptr && (*resumed)[check.seq];
+    if (check.state != kArNone && !resuming) continue;
     ar_log(kLogInfo, "Adding subscription: %s", check.conf.subscription.c_str());
     if (engine.publisher->subscribe(check.conf.subscription.c_str()) != 0) ar_log(kLogFatal, "Error adding subscription");
     const AutoResponse& ar = *check.conf.ar;
     if (ar.schedule_enabled && !local_known) local_known = engine_local_time(engine, &local);
     if (local_known && disable_window_open(ar, local)) {
       ar_disable(engine, &check);
-      continue;
-    }
-    if (kept != nullptr && record_of != &ar) {
-      record_of = &ar;
-      const auto it = kept->find(ar.index);
-      has_record = it != kept->end() && kept_rule_parse(it->second, &record);
-    }
-    if (has_record && kept_resume(engine, &check, record)) {
+    } else if (resuming && check.state != kArNormal) {
       ar_resumed(engine, &check);
     } else {
       ar_normal(engine, &check);
     }
   }
+}
+
+// At start, before any reference is adopted: each new one whose rule's
+// restart record holds it takes up its state; resumed[seq] says which.
+std::vector<bool> take_up(Engine& engine, LoadedConfig& config, const RestartState& kept) {
+  std::vector<bool> resumed(config.checks.size());
+  for (ArCheck& check : config.checks) {
+    if (check.state != kArNone) continue;
+    const auto record = kept.rules.find(check.conf.ar->index);
+    if (record != kept.rules.end() && restart_resume(engine, &check, record->second)) resumed[check.seq] = true;
+  }
+  return resumed;
 }
 
 // Lets go of what a reload did not keep of previous: each Triggered
@@ -133,13 +147,14 @@ void adopt(Engine& engine, LoadedConfig& config, const KeptTexts* kept) {
 void let_go(Engine& engine, const LoadedConfig& previous, const LoadedConfig& config) {
   // A rule gone from the load leaves no record a later one of its number
   // could take up.
-  if (engine.keep_records) {
+  if (engine.records != nullptr) {
     auto now = config.rules.begin();
     for (const AutoResponse& ar : previous.rules) {
       if (ar.path.empty()) continue;
       while (now != config.rules.end() && now->index < ar.index) ++now;
       if (now == config.rules.end() || now->index != ar.index) {
-        engine.publisher->push(kept_rule_key(ar.index).c_str(), 0, "-");
+        if (engine.recorded.erase(ar.index) > 0) engine.records->remove(rule_record_name(ar.index));
+        engine.publisher->push(shown_record_key(ar.index).c_str(), 0, "-");
       }
     }
   }
@@ -253,46 +268,31 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   if (previous != nullptr && outcome != nullptr) tell_outcome(*previous, config, outcome);
   if (previous != nullptr) let_go(engine, *previous, config);
   take_limits(engine, config);
+  attach(engine, config);
   adopt(engine, config, nullptr);
   silences_follow_load(engine);
   // A raised limit has room for what waits now, not only after the next
   // child ends or the next action is queued.
   engine.queue->start_waiting();
-  engine_write_kept(engine);
+  restart_write(engine);
 }
 
-void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded,
-                  const KeptTexts& kept) {
+void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded) {
   engine_release(engine);
   *running = std::move(loaded);
-  take_limits(engine, **running);
+  LoadedConfig& config = **running;
+  // The limits first: what is queued again starts under them.
+  take_limits(engine, config);
+  attach(engine, config);
+  const RestartState kept = restart_read(engine);
   // Before the references resume: what fell due meanwhile is not queued
-  // while they are silenced.
-  silences_take_up(engine, (*running)->checks, kept);
-  adopt(engine, **running, &kept);
+  // while they were silenced.
+  silences_take_up(engine, config.checks, kept);
+  const std::vector<bool> resumed = take_up(engine, config, kept);
+  restart_requeue(engine, kept, resumed);
+  adopt(engine, config, &resumed);
+  silences_expire(engine);
+  restart_forget_other_rules(engine, config.rules, kept.rules);
   engine.queue->start_waiting();
-  engine_write_kept(engine, &kept);
-}
-
-std::vector<std::string> engine_kept_keys(const LoadedConfig& loaded) {
-  std::vector<std::string> keys;
-  keys.reserve(kQueueRecords + loaded.rules.size());
-  for (uint32_t n = 1; n <= kQueueRecords; ++n) keys.push_back(queue_record_key(n));
-  for (const AutoResponse& ar : loaded.rules) keys.push_back(kept_rule_key(ar.index));
-  return keys;
-}
-
-void engine_resume(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded,
-                   const std::vector<std::optional<std::string>>& held) {
-  std::vector<std::optional<std::string>> queue;
-  KeptTexts kept;
-  if (held.size() == kQueueRecords + loaded->rules.size()) {
-    queue.assign(held.begin(), held.begin() + kQueueRecords);
-    auto ar = loaded->rules.begin();
-    for (auto value = held.begin() + kQueueRecords; value != held.end(); ++value, ++ar) {
-      if (*value && **value != "-") kept.emplace(ar->index, **value);
-    }
-  }
-  engine.queue->restore(queue);
-  engine_start(engine, running, std::move(loaded), kept);
+  restart_write(engine);
 }

@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/kept.h"
 #include "platform/xmldb.h"
 
 struct ArCheck;
@@ -61,29 +60,16 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
                  ReloadOutcome* outcome = nullptr);
 
 // At start: makes loaded (made by config_load, no reference adopted yet)
-// the running load, as engine_load does, except that each rule whose
-// record in kept (engine/kept.h) was written for this very rule resumes
-// its references: they publish the state kept instead of Normal, and what
-// fell due while the daemon was down is queued now, once (a repeat or the
-// end of a Timeout waits for the first tick). The silences in the records
-// are taken up first, whatever configuration each was written for. Only
-// records that differ from kept are written.
-void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded,
-                  const KeptTexts& kept);
-
-// What a starting process reads back from infod before engine_resume, in
-// this order: the action queue's kept places 1 to kQueueRecords, then the
-// kept record of each rule of loaded.
-std::vector<std::string> engine_kept_keys(const LoadedConfig& loaded);
-
-// The start of the daemon's process, the real one's and `arctl test`'s
-// alike: held is what infod answered for engine_kept_keys(*loaded), key
-// for key (nullopt where it holds nothing; empty when nothing could be
-// read, and then every rule starts afresh). What the queue kept is queued
-// again (ActionQueue::restore) ahead of what the resumed rules queue now,
-// then loaded starts as engine_start starts it.
-void engine_resume(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded,
-                   const std::vector<std::optional<std::string>>& held);
+// the running load, as engine_load does, except that it takes up what the
+// last process kept in engine.records (engine/restart.h): each rule whose
+// record was written for this very rule resumes its references, which
+// publish the state kept instead of Normal; what the last process had
+// queued and not started is queued again, ahead of what fell due while
+// the daemon was down, which is queued now, once (a repeat or the end of a
+// Timeout waits for the first tick). The silences in the records are taken
+// up first, whatever configuration each was written for. The daemon's
+// start and `arctl test`'s share it.
+void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded);
 
 // Lets the engine's references go: the index is emptied and each key
 // unsubscribed. Queued and running actions stay.

@@ -7,12 +7,14 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/router.h"
 
 class ActionQueue;
 class Clock;
+class RecordStore;
 struct ActionEnv;
 class Publisher;
 struct ArCheck;
@@ -50,12 +52,16 @@ struct Engine {
   RouteIndex routes;
   // The identity the next new reference takes.
   uint32_t next_check_id = 1;
-  // Whether each rule's state is kept in infod for a restart
-  // (engine/kept.h), and what that needs: the load's config.cms
-  // fingerprint and the references touched since the last write.
-  bool keep_records = false;
+  // Where each rule's state is kept for a restart (engine/restart.h), null
+  // for nowhere, and what that needs: the boot the monotonic clock counts
+  // in ("-" when unknown), the load's config.cms fingerprint, the
+  // references touched since the last write and a hash of what the store
+  // holds of each rule, by rule number (none: no record).
+  RecordStore* records = nullptr;
+  std::string boot_id = "-";
   uint64_t cms_fingerprint = 0;
-  std::vector<ArCheck*> kept_dirty;
+  std::vector<ArCheck*> restart_dirty;
+  std::unordered_map<uint32_t, uint64_t> recorded;
   // The silences by rule path, at most one per reference (a silence of
   // every reference counts as one on each). They belong to the path, not
   // to the load: a reload that builds the rule again keeps them.

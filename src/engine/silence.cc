@@ -73,12 +73,12 @@ std::map<std::string, std::set<uint32_t>> silenced_rules_loaded(const Engine& en
 
 }  // namespace
 
-const Silence* silence_covering(Engine& engine, const ArCheck& check) {
+const Silence* silence_covering(Engine& engine, const ArCheck& check, int64_t when_ms) {
   if (engine.silences.empty()) return nullptr;
   const auto it = engine.silences.find(check.conf.ar->path);
   if (it == engine.silences.end()) return nullptr;
   for (const Silence& s : it->second) {
-    if ((s.ref == 0 || s.ref == check.conf.ref_index) && !over(engine, s)) return &s;
+    if ((s.ref == 0 || s.ref == check.conf.ref_index) && when_ms < s.until_ms) return &s;
   }
   return nullptr;
 }
@@ -95,7 +95,7 @@ std::string silence_add(Engine& engine, ArCheck* any_check_of_rule, uint32_t ref
   const std::string& path = any_check_of_rule->conf.ar->path;
   std::vector<Silence>& silences = engine.silences[path];
   // One whose time has come but that no tick has ended yet is over.
-  if (end_over(engine, path, &silences)) kept_touch(engine, any_check_of_rule);
+  if (end_over(engine, path, &silences)) restart_touch(engine, any_check_of_rule);
   if (const Silence* s = in_the_way(silences, ref)) {
     return whom(s->ref) + " is silenced already until " + silence_until_text(engine, s->until_ms);
   }
@@ -103,7 +103,7 @@ std::string silence_add(Engine& engine, ArCheck* any_check_of_rule, uint32_t ref
   ar_log(kLogInfo, "Silence of %s of AR %s until %s, by %s%s%s", whom(ref).c_str(), path.c_str(),
          silence_until_text(engine, silences.back().until_ms).c_str(), origin.c_str(), reason.empty() ? "" : ": ",
          reason.c_str());
-  kept_touch(engine, any_check_of_rule);
+  restart_touch(engine, any_check_of_rule);
   return "";
 }
 
@@ -119,7 +119,7 @@ std::string silence_lift(Engine& engine, ArCheck* any_check_of_rule, uint32_t re
       for (auto s = lifted; s != silences->end(); ++s) log_end(path, *s, "lifted by " + origin);
       silences->erase(lifted, silences->end());
       if (silences->empty()) engine.silences.erase(it);
-      kept_touch(engine, any_check_of_rule);
+      restart_touch(engine, any_check_of_rule);
       return "";
     }
   }
@@ -139,7 +139,7 @@ void silences_expire(Engine& engine) {
     if (it == engine.silences.end()) continue;
     if (!end_over(engine, rule->path, &it->second)) continue;
     if (it->second.empty()) engine.silences.erase(it);
-    kept_touch(engine, &check);
+    restart_touch(engine, &check);
   }
 }
 
@@ -162,7 +162,7 @@ void silences_follow_load(Engine& engine) {
     if (refs != loaded.end() && gone != silences.end()) {
       for (ArCheck& check : *engine.checks) {
         if (check.conf.ar->path == it->first) {
-          kept_touch(engine, &check);
+          restart_touch(engine, &check);
           break;
         }
       }
@@ -171,27 +171,25 @@ void silences_follow_load(Engine& engine) {
   }
 }
 
-void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const KeptTexts& kept) {
+void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const RestartState& kept) {
   engine.silences.clear();
-  const int64_t wall = engine.clock->wall_ms();
   const int64_t now = now_ms(engine);
   const AutoResponse* rule = nullptr;
   for (size_t i = 0; i < checks.size(); ++i) {
     if (checks[i].conf.ar == nullptr || checks[i].conf.ar == rule) continue;
     rule = checks[i].conf.ar;
-    const auto text = kept.find(rule->index);
-    KeptRule record;
-    if (text == kept.end() || !kept_rule_parse(text->second, &record) || record.silences.empty()) continue;
+    const auto record = kept.rules.find(rule->index);
+    if (record == kept.rules.end() || record->second.silences.empty()) continue;
     std::set<uint32_t> refs;
     for (size_t k = i; k < checks.size() && checks[k].conf.ar == rule; ++k) refs.insert(checks[k].conf.ref_index);
     std::vector<Silence> silences;
-    for (const KeptSilence& s : record.silences) {
-      if (s.until_ms <= wall || (s.ref != 0 && refs.count(s.ref) == 0) || in_the_way(silences, s.ref) != nullptr ||
+    for (const RestartSilence& s : record->second.silences) {
+      if ((s.ref != 0 && refs.count(s.ref) == 0) || in_the_way(silences, s.ref) != nullptr ||
           s.reason.size() > kMaxSilenceReason) {
         continue;
       }
-      const int64_t left = std::min<int64_t>(s.until_ms - wall, int64_t{kMaxSilenceSeconds} * 1000);
-      silences.push_back({s.ref, now + left, s.origin, s.reason});
+      const int64_t until = restart_time(engine, *record->second.clock, s.until_ms);
+      silences.push_back({s.ref, std::min(until, now + int64_t{kMaxSilenceSeconds} * 1000), s.origin, s.reason});
     }
     if (!silences.empty()) engine.silences[rule->path] = std::move(silences);
   }

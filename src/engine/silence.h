@@ -13,8 +13,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "engine/kept.h"
-#include "engine/kept_record.h"
+#include "engine/restart.h"
 
 struct ArCheck;
 
@@ -22,9 +21,11 @@ struct ArCheck;
 constexpr int32_t kMaxSilenceSeconds = 30 * 24 * 3600;
 constexpr size_t kMaxSilenceReason = 256;
 
-// The silence that covers check now, its own or its whole rule's; null for
-// none (one whose time has come covers nothing, ticked away or not).
-const Silence* silence_covering(Engine& engine, const ArCheck& check);
+// The silence that covered check at when_ms (no later than now), its own
+// or its whole rule's; null for none. One whose time had come by then
+// covers nothing; at start, those that ended while the daemon was down
+// still answer for what fell due meanwhile, until the start ends them.
+const Silence* silence_covering(Engine& engine, const ArCheck& check, int64_t when_ms);
 
 // Silences reference ref (0: every reference) of the rule any_check_of_rule
 // belongs to for seconds from now. Empty when done; otherwise why it is
@@ -47,12 +48,14 @@ void silences_expire(Engine& engine);
 // engine's load no longer has.
 void silences_follow_load(Engine& engine);
 
-// At start: the silences of the rules of checks from their kept records,
-// whatever configuration the records were written for, in place of any the
-// engine held; those over, of references the load does not have, or beyond
-// one per reference are not taken up, and none lasts longer than
-// kMaxSilenceSeconds from now.
-void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const KeptTexts& kept);
+// At start: the silences of the rules of checks from their restart
+// records, whatever configuration the records were written for, in place
+// of any the engine held; those of references the load does not have, or
+// beyond one per reference are not taken up, and none lasts longer than
+// kMaxSilenceSeconds from now. Those that ended while the daemon was down
+// are taken up too, for what fell due meanwhile (silence_covering), and
+// end at the first silences_expire.
+void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const RestartState& kept);
 
 // When a silence ends, as local time "2024-05-01 14:03:07".
 std::string silence_until_text(Engine& engine, int64_t until_ms);

@@ -14,7 +14,7 @@
 #include "base/log.h"
 #include "base/log_line.h"
 #include "engine/engine.h"
-#include "engine/kept.h"
+#include "engine/restart.h"
 #include "engine/silence.h"
 #include "model/action.h"
 #include "model/archeck.h"
@@ -34,7 +34,7 @@ int64_t after(int64_t from, int32_t seconds) { return from + static_cast<int64_t
 // log line. False when the reference key could not be made: nothing is
 // published and the caller queues no actions.
 bool publish(Engine& engine, ArCheck* check, const CheckEvent* event) {
-  kept_touch(engine, check);
+  restart_touch(engine, check);
   const AutoResponse* ar = check->conf.ar;
   Publisher& out = *engine.publisher;
   const char* state = ar_state_name(check->state);
@@ -76,23 +76,27 @@ size_t first_pending(const ActionStatus* statuses, size_t count) {
   return count;
 }
 
-// Hands one entry to its queue operation and reports what did not queue.
-// A silenced reference queues nothing: the action is dropped, never run
-// later, and the state machine goes on as if it had been queued.
-void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* status, const char* format) {
+// Hands one entry, due at due_ms, to its queue operation and reports what
+// did not queue. A reference silenced when it fell due queues nothing: the
+// action is dropped, never run later, and the state machine goes on as if
+// it had been queued. The rule's restart record is written first, so that
+// a restart finds the state the action was queued in.
+void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* status, int64_t due_ms,
+           const char* format) {
   const char* action_name = action.name.c_str();
   const char* ar_name = check->conf.ar->name.c_str();
-  if (const Silence* silence = silence_covering(engine, *check)) {
+  if (const Silence* silence = silence_covering(engine, *check, due_ms)) {
     ar_log(kLogInfo, "Silenced action %s for AR %s: until %s, by %s", action_name, ar_name,
            silence_until_text(engine, silence->until_ms).c_str(), silence->origin.c_str());
     *status = kActionDropped;
-    kept_touch(engine, check);
+    restart_touch(engine, check);
     return;
   }
   const LogLine queuing = format_log_line(format, action_name, ar_name, engine.queue->queued());
   engine.publisher->push_log(queuing.text);
+  restart_write_rule(engine, check);
   const int result = action.queue(*engine.actions, check, action, status);
-  kept_touch(engine, check);
+  restart_touch(engine, check);
   if (result != 0) {
     const LogLine outcome = format_log_line(
         result == 1 ? "Action %s for AR %s, skipped" : "Action %s for AR %s, queuing failed", action_name, ar_name);
@@ -110,7 +114,7 @@ void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* s
 void rearm(Engine& engine, ArCheck* check, ActionStatus* first, size_t count) {
   std::fill_n(first, count, kActionPending);
   ++check->cycle;
-  kept_touch(engine, check);
+  restart_touch(engine, check);
 }
 
 // Whether a report of a trigger by the check triggers: always for a rule
@@ -269,8 +273,10 @@ void ar_queue_trigger_actions(Engine& engine, ArCheck* check, bool may_repeat) {
   while (true) {
     const size_t i = first_pending(statuses, actions.size());
     if (i < actions.size()) {
-      if (now_ms(engine) < after(check->state_time, actions[i].delay_time)) return;
-      offer(engine, check, actions[i], &statuses[i], "Queuing triggered action: %s for AR: %s - %d actions in the queue");
+      const int64_t due = after(check->state_time, actions[i].delay_time);
+      if (now_ms(engine) < due) return;
+      offer(engine, check, actions[i], &statuses[i], due,
+            "Queuing triggered action: %s for AR: %s - %d actions in the queue");
       continue;
     }
     if (!ar->has_resolve) {
@@ -291,7 +297,8 @@ void ar_queue_resolve_actions(Engine& engine, ArCheck* check) {
   const ActionList& actions = check->conf.ar->resolve_actions;
   ActionStatus* statuses = check->resolve_status();
   for (size_t i; (i = first_pending(statuses, actions.size())) < actions.size();) {
-    offer(engine, check, actions[i], &statuses[i], "Queuing resolve action: %s for AR: %s - %d actions in the queue");
+    offer(engine, check, actions[i], &statuses[i], check->state_time,
+          "Queuing resolve action: %s for AR: %s - %d actions in the queue");
   }
   finish(engine, check);
 }

@@ -8,7 +8,7 @@
 #include "actions/queue.h"
 #include "base/clock.h"
 #include "engine/engine.h"
-#include "engine/kept.h"
+#include "engine/restart.h"
 #include "engine/silence.h"
 #include "engine/state.h"
 #include "model/archeck.h"
@@ -107,5 +107,5 @@ void engine_tick(Engine& engine) {
     }
   }
   engine.queue->check_timeouts();
-  engine_write_kept(engine);
+  restart_write(engine);
 }

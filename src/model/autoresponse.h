@@ -25,6 +25,11 @@ constexpr int32_t kMaxActions = 1024;
 // this many (model/archeck.h), and a larger count is cut to it.
 constexpr int32_t kMaxBurstCount = 1000;
 
+// What of a rule's restart record is to be written: the file the next
+// process reads, and what infod shows.
+constexpr uint8_t kRestartFileDirty = 1;
+constexpr uint8_t kRestartShownDirty = 2;
+
 struct DisableWindow {
   int32_t start_hour = 0;
   int32_t start_min = 0;
@@ -50,10 +55,13 @@ struct AutoResponse {
   bool repeat_trigger = false;
   bool schedule_enabled = false;
   bool delays_read = false;  // the actions' delay_time has been read
-  bool kept_dirty = false;   // its kept record is to be written (engine/kept.h)
+  uint8_t restart_dirty = 0;  // kRestart...Dirty: its restart record is to be written (engine/restart.h)
   // A hash of everything under path as loaded (platform/xmldb.h), by which
   // a reload tells a rule it need not build again.
   uint64_t fingerprint = 0;
+  // The fingerprint its restart records carry (engine/restart.h), set
+  // when its references are adopted.
+  uint64_t restart_fingerprint = 0;
   // By weekday, 0 = Sunday; seven windows when schedule_enabled, else none.
   std::unique_ptr<DisableWindow[]> disable;
   ActionList trigger_actions;

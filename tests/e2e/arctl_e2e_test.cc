@@ -14,7 +14,7 @@
 #include <regex>
 #include <sstream>
 
-#include "engine/kept_record.h"
+#include "engine/restart_record.h"
 #include "support/e2e.h"
 
 namespace {
@@ -178,11 +178,11 @@ TEST(ArctlE2e, StatusTellsWhatFallsDueAndReloadWhatItKept) {
   const std::string kept2 = "config.autoresponse.daemon.kept.2";
   std::string text = box.infod.command({"get", kept2}).second;
   if (!text.empty() && text.back() == '\n') text.pop_back();
-  KeptRule record;
-  ASSERT_TRUE(kept_rule_parse(text, &record)) << text;
+  RestartRule record;
+  ASSERT_TRUE(restart_rule_parse(text, &record)) << text;
   const int64_t until_ms = (int64_t{time(nullptr)} + 3600) * 1000;
   record.silences.push_back({0, until_ms, "alice", "maintenance window"});
-  ASSERT_TRUE(box.push(kept2, kept_rule_format(record)));
+  ASSERT_TRUE(box.push(kept2, restart_rule_format(record)));
 
   ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
   Ran r;

@@ -1,12 +1,16 @@
 // What a restart keeps: the real daemon killed and started again against the same infod.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include <sstream>
 
 #include "arctl/simulate.h"
 #include "support/e2e.h"
 #include "support/zone_guard.h"
+#include "wire/message.h"
 
 namespace {
 
@@ -92,6 +96,56 @@ TEST(RestartE2e, ATriggeredRuleResumesAndWhatRanDoesNotRunAgainAsArctlTestSimula
   }
   EXPECT_EQ(real.states, sim.states);
   EXPECT_EQ(real.runs, sim.runs);
+  expect_clean_end(box);
+}
+
+// infod is a bus any client writes to: records pushed under the daemon's own keys before a start grant nothing. A
+// queued command for a rule that does not exist runs nothing, a rule claimed Triggered with an action due stays
+// Normal, one claimed Disabled still acts, and records of a mebibyte each neither stop the start nor are read.
+TEST(RestartE2e, RecordsAnotherClientPushesIntoInfodGrantNothing) {
+  Sandbox box;
+  const std::string runs = box.path("/runs"), forged = box.path("/forged");
+  write_file(box.path("/bin/act"), "#!/bin/sh\necho \"$1\" >> '" + runs + "'\n", 0755);
+  ConfigBuilder c = enviro_rules(2);
+  add_script(c, 1, "trigger_actions", 1, "cut", box.path("/bin/act"), "cut $AR_VAL", 1);
+  add_script(c, 2, "trigger_actions", 1, "page", box.path("/bin/act"), "page $AR_VAL");
+  ASSERT_TRUE(box.start(c, state_line(2, "Normal")));
+  const auto shown = [&](int n) {
+    std::string text = box.infod.command({"get", "config.autoresponse.daemon.kept." + std::to_string(n)}).second;
+    return text.substr(0, text.find_first_of(";\n"));  // "1 FINGERPRINT"
+  };
+  const std::string head1 = shown(1), head2 = shown(2);
+  ASSERT_EQ(18u, head1.size()) << head1;
+  kill(box.daemon_pid(), SIGKILL);
+  box.daemon_exit();
+
+  const std::string command = "touch%20" + forged;  // percent-escaped as the old records were
+  ASSERT_TRUE(box.push("config.autoresponse.daemon.kept.queue.1",
+                       "1 w 1 0 config.autoresponse.autoresponse99 x.y forged forged /bin/sh 3 sh -c " + command + " 0"));
+  ASSERT_TRUE(box.push("config.autoresponse.daemon.kept.1",
+                       head1 + ";1 2 1000 p e=" + enviro_key(1) + ",0,1000,666 d=0@2000,cut"));
+  ASSERT_TRUE(box.push("config.autoresponse.daemon.kept.2", head2 + ";1 5 1000 p"));
+  Raw bus(box.infod.socket);
+  for (int n = 2; n <= 4; ++n) {
+    const std::string key = "config.autoresponse.daemon.kept.queue." + std::to_string(n);
+    ASSERT_TRUE(bus.write_all(frame_of("1" + std::string(1, kRS) + key + std::string(1, kRS) + "0" +
+                                       std::string(1, kRS) + std::string(kMaxInfodMessage - 100, 'x'))));
+  }
+  ASSERT_TRUE(eventually([&] { return box.infod.command({"get", "config.autoresponse.daemon.kept.queue.4"}).second.size() > 1000; }));
+
+  ASSERT_TRUE(box.start_daemon());
+  ASSERT_TRUE(eventually([&] { return count(read_file(box.infod.log), state_line(2, "Normal") + "\n") == 2; }));
+  EXPECT_EQ(2, count(read_file(box.infod.log), state_line(1, "Normal") + "\n"));
+  ASSERT_TRUE(box.push(enviro_key(2), "45"));
+  ASSERT_TRUE(eventually([&] { return read_file(runs) == "page 45\n"; })) << read_file(runs);
+  EXPECT_FALSE(box.infod.logged(log_line("Requeued action"), 0));
+  EXPECT_EQ(0, count(read_file(box.infod.log), state_line(1, "Triggered")));
+  EXPECT_TRUE(box.daemon_running());
+  EXPECT_FALSE(std::filesystem::exists(forged));
+  // What it kept for a restart lies where only root reads and writes it.
+  struct stat st{};
+  ASSERT_EQ(0, stat(box.path("/var/run/autoresponsed").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 0777);
   expect_clean_end(box);
 }
 

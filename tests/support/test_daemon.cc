@@ -49,6 +49,7 @@ pid_t FakeSpawner::spawn(const char* path, char* const argv[], char* const envp[
   Start s{path, {}, {}, argv != nullptr, envp != nullptr, real != nullptr ? real->spawn(path, argv, envp) : next_pid++};
   for (char* const* a = argv; a != nullptr && *a != nullptr; ++a) s.argv.emplace_back(*a);
   for (char* const* e = envp; e != nullptr && *e != nullptr; ++e) s.envp.emplace_back(*e);
+  if (on_spawn) on_spawn(s);
   starts.push_back(s);
   return s.pid;
 }
@@ -90,6 +91,9 @@ TestDaemon::TestDaemon() : dir_(make_dir()), paths(test_paths(dir_)), ctx(paths,
   ctx.link.on_message = dispatch_message;
   ctx.link.owner = &ctx;
   ctx.tick_event.set(-1, 0, daemon_tick, &ctx);
+  ctx.engine.records = &records;
+  ctx.queue.records = &records;
+  ctx.engine.boot_id = "b007";
   setenv("XMLDB_PATH", (dir_ + "/config.xml").c_str(), 1);
 }
 

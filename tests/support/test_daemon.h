@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "actions/queue.h"
 #include "base/clock.h"
 #include "base/paths.h"
+#include "base/record_store.h"
 #include "daemon/context.h"
 
 struct event_base;
@@ -50,6 +52,7 @@ class FakeSpawner final : public Spawner {
     signals.push_back({pid, sig});
   }
   Spawner* real = nullptr;  // set: children are started and signalled for real
+  std::function<void(const Start&)> on_spawn;  // set: told of each start as it is made
   std::vector<Start> starts;
   std::vector<std::pair<pid_t, int>> signals;
   pid_t next_pid = 1000;
@@ -82,11 +85,13 @@ class TestDaemon {
   int deliver(const std::string& key, const std::string& value, uint64_t time_ms = 1700000000000ULL);
   // Any body from infod, split as the link splits it, through the same handler.
   int take(std::string body);
-  // Drains what was queued for infod; the kept records go to kept instead.
+  // Drains what was queued for infod; the shown restart records go to kept instead.
   std::vector<SentMessage> take_sent();
-  // The last kept record pushed under each key, as infod holds it, by what
+  // The last restart record shown under each key, as infod holds it, by what
   // follows "config.autoresponse.daemon.kept." ("1" for rule 1).
   std::map<std::string, std::string> kept;
+  // What the daemon keeps for a restart.
+  MemoryRecords records;
   static const std::string kKeptPrefix;
   static std::vector<std::string> values_of(const std::vector<SentMessage>& sent, const std::string& key);
   void tick();

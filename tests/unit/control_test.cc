@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/log.h"
-#include "engine/kept_record.h"
+#include "engine/restart_record.h"
 #include "engine/silence.h"
 #include "model/archeck.h"
 #include "support/rules.h"
@@ -79,8 +79,8 @@ TEST_F(Control, SilencesAreTakenWithinTheirBoundsAndLifted) {
   EXPECT_EQ(d.clock.monotonic_ms() + 600000, s.until_ms);
   const std::string until = silence_until_text(d.ctx.engine, s.until_ms);
   EXPECT_EQ(1, d.logged_at(kLogInfo, "Silence of reference 2 of AR " + kRule2 + " until " + until + ", by admin: " + reason));
-  KeptRule kept;
-  ASSERT_TRUE(kept_rule_parse(d.kept["2"], &kept));
+  RestartRule kept;
+  ASSERT_TRUE(restart_rule_parse(d.kept["2"], &kept));
   ASSERT_EQ(1u, kept.silences.size());
   EXPECT_EQ(d.clock.wall_ms() + 600000, kept.silences[0].until_ms);
   EXPECT_EQ(reason, kept.silences[0].reason);
@@ -117,7 +117,7 @@ TEST_F(Control, SilencesAreTakenWithinTheirBoundsAndLifted) {
     EXPECT_EQ(1, d.logged_at(kLogInfo, "Silence of reference " + std::string(ref) + " of AR " + kRule2 +
                                            " ended: lifted by night"));
   }
-  ASSERT_TRUE(kept_rule_parse(d.kept["2"], &kept));
+  ASSERT_TRUE(restart_rule_parse(d.kept["2"], &kept));
   EXPECT_TRUE(kept.silences.empty());
   // A silence of every reference stands in the way of one of a reference, and is not lifted by one.
   command(kArTriggered, kRule2 + ",admin,silence,60,0");

@@ -12,7 +12,7 @@
 #include "daemon/reload.h"
 #include "engine/control.h"
 #include "engine/dispatch.h"
-#include "engine/kept.h"
+#include "engine/restart.h"
 #include "engine/silence.h"
 #include "engine/state.h"
 #include "engine/tick.h"
@@ -75,18 +75,16 @@ class EngineFlow : public ::testing::Test {
     }
     for (Action& a : config.cms.actions) a.queue = record_queue;  // shared by every rule
   }
-  // The daemon started again on c, against the infod that holds what it kept.
+  // The daemon started again on c with what it kept.
   void restart() {
     d.take_sent();
-    KeptTexts kept;
-    for (const auto& [key, text] : d.kept) kept[uint32_t(std::stoul(key))] = text;
     unload_config(&d.ctx);
-    d.ctx.engine.silences.clear();  // a new process knows only what infod kept
+    d.ctx.engine.silences.clear();  // a new process knows only what it kept
     d.take_sent();
     d.write_config(c);
     ASSERT_EQ(0, open_config(&d.ctx));
     record_actions(*d.ctx.pending);
-    engine_start(d.ctx.engine, &d.ctx.config, std::move(d.ctx.pending), kept);
+    engine_start(d.ctx.engine, &d.ctx.config, std::move(d.ctx.pending));
   }
   // What went to infod apart from the daemon's own status: "key=value" of the pushes, with typed "type key" first
   // and the value only of a push; the keys of ref (the first reference of rule 1 unless told) cut short.

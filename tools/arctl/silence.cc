@@ -75,13 +75,13 @@ int run_silence(Invocation& inv) {
             << "nothing sent\n";
     return 1;
   }
-  KeptRule record;
+  RestartRule record;
   if (!read_kept_rule(steered.infod, rule.number, &record)) {
     inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
     return 1;
   }
   const int64_t now = SystemClock().wall_ms();
-  for (const KeptSilence& s : record.silences) {
+  for (const RestartSilence& s : record.silences) {
     if (s.until_ms <= now || !silence_covers(s, ref)) continue;
     inv.err << "arctl: " << silenced_whom(s.ref) << " of " << label << " is silenced already until "
             << local_time_text(s.until_ms / 1000) << " by " << visible(s.origin)
@@ -95,7 +95,7 @@ int run_silence(Invocation& inv) {
   for (int waited = 0; waited < kActWaitMs; waited += 50) {
     usleep(50 * 1000);
     if (!read_kept_rule(steered.infod, rule.number, &record)) break;
-    for (const KeptSilence& s : record.silences) {
+    for (const RestartSilence& s : record.silences) {
       if (s.ref != ref || s.origin != *origin || s.until_ms <= now) continue;
       inv.out << label << ": " << silenced_whom(ref) << " silenced until " << local_time_text(s.until_ms / 1000)
               << "; the rule's actions are not queued until then ('arctl unsilence' lifts it)\n";

@@ -17,12 +17,12 @@ int run_silences(Invocation& inv) {
   const int64_t now = SystemClock().wall_ms();
   std::vector<std::vector<std::string>> rows{{"#", "NAME", "REFERENCE", "UNTIL", "BY", "REASON"}};
   for (const LoadedRule& rule : view.loaded) {
-    KeptRule record;
+    RestartRule record;
     if (!read_kept_rule(infod, rule.number, &record)) {
       inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
       return 1;
     }
-    for (const KeptSilence& s : record.silences) {
+    for (const RestartSilence& s : record.silences) {
       // One whose time came a moment ago, before the daemon's next tick.
       if (s.until_ms <= now) continue;
       rows.push_back({std::to_string(rule.number), visible(rule.name), s.ref == 0 ? "every" : std::to_string(s.ref),

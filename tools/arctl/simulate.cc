@@ -13,11 +13,13 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string_view>
 
 #include "actions/queue.h"
 #include "base/clock.h"
 #include "base/log.h"
 #include "base/paths.h"
+#include "base/record_store.h"
 #include "config/loader.h"
 #include "daemon/daemon.h"
 #include "engine/control.h"
@@ -39,9 +41,11 @@ constexpr int64_t kTickMs = kTickSeconds * 1000;
 constexpr pid_t kFirstPid = 1000;
 
 constexpr char kRulePrefix[] = "config.autoresponse.autoresponse";
-// What the daemon keeps in infod for a restart (engine/kept_record.h,
-// actions/queue_record.h): held as infod holds it, and out of the trace.
-constexpr char kKeptPrefix[] = "config.autoresponse.daemon.kept.";
+// What the daemon shows in infod of its restart records
+// (engine/restart_record.h): out of the trace.
+constexpr char kShownPrefix[] = "config.autoresponse.daemon.kept.";
+// The boot the simulated daemon runs in, whatever restarts it goes through.
+constexpr char kBootId[] = "00000000-0000-0000-0000-000000000000";
 
 // Everything the simulated daemon did, and the simulated time it did it at.
 struct Run {
@@ -69,16 +73,14 @@ class SimClock final : public Clock {
 };
 
 // infod: states, current values and log lines are recorded as such, the
-// kept records held for the next start, any other push recorded as what it
-// is.
+// shown restart records left out, any other push recorded as what it is.
 class RecordingPublisher final : public Publisher {
  public:
   // Rules are named as the load in force (config) names them.
   RecordingPublisher(Run& run, const std::unique_ptr<LoadedConfig>& config) : run_(run), config_(config) {}
   int push(const char* key, int number, const char* value) override {
-    if (strncmp(key, kKeptPrefix, sizeof kKeptPrefix - 1) == 0) {
-      kept_[key] = value;
-    } else if (strcmp(key, kLogKey) == 0) {
+    if (std::string_view(key).starts_with(kShownPrefix)) return 0;
+    if (strcmp(key, kLogKey) == 0) {
       run_.add(RecordKind::kLog).text = value;
     } else {
       Record& r = run_.add(RecordKind::kPush);
@@ -107,12 +109,6 @@ class RecordingPublisher final : public Publisher {
   int unsubscribe(const char* /*key*/) override { return 0; }
   bool stopped() const override { return false; }
 
-  // What infod holds under key of what the daemon kept.
-  std::optional<std::string> held(const std::string& key) const {
-    const auto it = kept_.find(key);
-    return it == kept_.end() ? std::nullopt : std::optional<std::string>(it->second);
-  }
-
  private:
   // The load's rules are in the order of their numbers.
   std::string rule_name(int index) const {
@@ -126,7 +122,6 @@ class RecordingPublisher final : public Publisher {
 
   Run& run_;
   const std::unique_ptr<LoadedConfig>& config_;
-  std::map<std::string, std::string> kept_;
 };
 
 struct ProgramRun {
@@ -285,7 +280,7 @@ class Simulator {
   // False when the file cannot be opened: the process runs without rules.
   bool start() {
     queue_ = std::make_unique<ActionQueue>(publisher_, clock_, spawner_);
-    queue_->keep_records = true;
+    queue_->records = &records_;
     actions_.emplace(ActionEnv{
         .paths = paths_, .spool = spool_, .clock = clock_, .hostname = test_.hostname, .publisher = publisher_,
         .queue = *queue_});
@@ -295,7 +290,8 @@ class Simulator {
     engine_.actions = &*actions_;
     engine_.clock = &clock_;
     engine_.counter = &counter_;
-    engine_.keep_records = true;
+    engine_.records = &records_;
+    engine_.boot_id = kBootId;
     next_tick_ = run_.now + kTickMs;
     xmldb_t* db = xmldb_open(config_file_.c_str());
     if (db == nullptr) {
@@ -303,10 +299,7 @@ class Simulator {
       return false;
     }
     run_.loading = true;
-    std::unique_ptr<LoadedConfig> loaded = config_load(db);
-    std::vector<std::optional<std::string>> held;
-    for (const std::string& key : engine_kept_keys(*loaded)) held.push_back(publisher_.held(key));
-    engine_resume(engine_, &config_, std::move(loaded), held);
+    engine_start(engine_, &config_, config_load(db));
     run_.loading = false;
     note_rules();
     return true;
@@ -473,6 +466,8 @@ class Simulator {
   Paths paths_;
   SimClock clock_;
   RecordingPublisher publisher_;
+  // What the daemon keeps for a restart, which outlives its process.
+  MemoryRecords records_;
   RecordingSpawner spawner_;
   RecordingSpool spool_;
   ReplyCounter counter_;

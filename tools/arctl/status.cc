@@ -16,7 +16,7 @@
 #include "arctl/rules.h"
 #include "arctl/text.h"
 #include "config/config_file.h"
-#include "engine/kept_record.h"
+#include "engine/restart_record.h"
 #include "engine/state.h"
 
 namespace {
@@ -30,8 +30,8 @@ struct ReferenceStatus {
   std::optional<std::string> state, value;  // as infod holds them
   // The rule's record of the reference, when it is of the state published:
   // a record a moment behind the state tells nothing about it.
-  std::optional<KeptReference> kept;
-  std::optional<KeptSilence> silence;  // in force now
+  std::optional<RestartReference> kept;
+  std::optional<RestartSilence> silence;  // in force now
 };
 
 struct RuleStatus {
@@ -39,7 +39,7 @@ struct RuleStatus {
   std::string path, name, check_type;
   bool loaded = true;
   std::vector<ReferenceStatus> references;
-  std::vector<KeptSilence> silences;  // in force now
+  std::vector<RestartSilence> silences;  // in force now
 };
 
 // The rules as the file names them, which are the ones the daemon loaded.
@@ -83,7 +83,7 @@ bool read_rules(InfodConnection& infod, std::vector<RuleStatus>* rules, int64_t 
   std::vector<std::string> keys;
   for (const RuleStatus& rule : *rules) {
     if (!rule.loaded) continue;
-    keys.push_back(kept_rule_key(rule.number));
+    keys.push_back(shown_record_key(rule.number));
     for (const ReferenceStatus& ref : rule.references) {
       if (!ref.subscribed) continue;
       keys.push_back(reference_state_key(rule.path, ref.number));
@@ -96,20 +96,20 @@ bool read_rules(InfodConnection& infod, std::vector<RuleStatus>* rules, int64_t 
   for (RuleStatus& rule : *rules) {
     if (!rule.loaded) continue;
     // "-", or no record at all: the daemon keeps nothing of the rule.
-    KeptRule record;
+    RestartRule record;
     const std::optional<std::string>& text = *value++;
-    if (!text || !kept_rule_parse(*text, &record)) record = KeptRule();
-    for (const KeptSilence& silence : record.silences) {
+    if (!text || !restart_rule_parse(*text, &record)) record = RestartRule();
+    for (const RestartSilence& silence : record.silences) {
       if (silence.until_ms > now_ms) rule.silences.push_back(silence);
     }
     for (ReferenceStatus& ref : rule.references) {
       if (!ref.subscribed) continue;
       ref.state = std::move(*value++);
       ref.value = std::move(*value++);
-      for (const KeptReference& kept : record.refs) {
+      for (const RestartReference& kept : record.refs) {
         if (kept.ref == ref.number && ref.state == std::string(ar_state_name(kept.state))) ref.kept = kept;
       }
-      for (const KeptSilence& silence : rule.silences) {
+      for (const RestartSilence& silence : rule.silences) {
         if (silence.ref == 0 || silence.ref == ref.number) ref.silence = silence;
       }
     }
@@ -126,7 +126,7 @@ std::string time_of_ms(int64_t ms) { return local_time_text(seconds_of(ms)); }
 std::vector<std::string> notes_of(const ReferenceStatus& ref) {
   std::vector<std::string> notes;
   if (ref.kept) {
-    for (const KeptDue& due : ref.kept->delayed) {
+    for (const RestartDue& due : ref.kept->delayed) {
       notes.push_back("delayed action '" + visible(due.name) + "' due at " + time_of_ms(due.due_ms));
     }
     if (ref.kept->repeat_ms != 0) notes.push_back("next repeat at " + time_of_ms(ref.kept->repeat_ms));
@@ -200,7 +200,7 @@ std::string json_text(const std::optional<std::string>& text) { return text ? js
 std::string json_time(int64_t seconds) { return seconds > 0 ? std::to_string(seconds) : "null"; }
 std::string json_time_ms(int64_t ms) { return ms != 0 ? std::to_string(seconds_of(ms)) : "null"; }
 
-std::string json_silence(const KeptSilence& silence) {
+std::string json_silence(const RestartSilence& silence) {
   return "{\"reference\": " + std::to_string(silence.ref) + ", \"until\": " + json_time_ms(silence.until_ms) +
          ", \"origin\": " + json_string(silence.origin) + ", \"reason\": " + json_string(silence.reason) + "}";
 }
@@ -214,7 +214,7 @@ std::string json_reference(const ReferenceStatus& ref) {
                     ", \"value\": " + json_text(ref.value) + ", \"delayed\": [";
   if (ref.kept) {
     for (size_t i = 0; i < ref.kept->delayed.size(); ++i) {
-      const KeptDue& due = ref.kept->delayed[i];
+      const RestartDue& due = ref.kept->delayed[i];
       out += std::string(i > 0 ? ", " : "") + "{\"name\": " + json_string(due.name) +
              ", \"due\": " + json_time_ms(due.due_ms) + "}";
     }
@@ -259,7 +259,7 @@ void print_json(std::ostream& out, const DaemonView& view, const std::string& no
       out << (k > 0 ? ", " : "") << json_reference(rule.references[k]);
     }
     out << "]}";
-    for (const KeptSilence& silence : rule.silences) {
+    for (const RestartSilence& silence : rule.silences) {
       silences += std::string(silences.empty() ? "\n  " : ",\n  ") + "{\"rule\": " + std::to_string(rule.number) +
                   ", " + json_silence(silence).substr(1);
     }

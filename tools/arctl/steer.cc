@@ -67,10 +67,10 @@ bool send_control(Invocation& inv, SteeredRule& s, const std::string& origin, co
   return true;
 }
 
-bool read_kept_rule(InfodConnection& infod, uint32_t rule_number, KeptRule* record) {
+bool read_kept_rule(InfodConnection& infod, uint32_t rule_number, RestartRule* record) {
   std::optional<std::string> text;
-  if (!infod.get(kept_rule_key(rule_number), &text)) return false;
-  if (!text || !kept_rule_parse(*text, record)) *record = KeptRule();
+  if (!infod.get(shown_record_key(rule_number), &text)) return false;
+  if (!text || !restart_rule_parse(*text, record)) *record = RestartRule();
   return true;
 }
 
@@ -86,7 +86,7 @@ bool reference_option(const Invocation& inv, const Command& command, uint32_t* r
   return true;
 }
 
-bool silence_covers(const KeptSilence& silence, uint32_t ref) {
+bool silence_covers(const RestartSilence& silence, uint32_t ref) {
   return ref == 0 || silence.ref == 0 || silence.ref == ref;
 }
 

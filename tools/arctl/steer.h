@@ -10,7 +10,7 @@
 #include "arctl/arctl.h"
 #include "arctl/daemon_view.h"
 #include "arctl/infod.h"
-#include "engine/kept_record.h"
+#include "engine/restart_record.h"
 
 // How long the daemon may take to act on a command.
 constexpr int kActWaitMs = 3000;
@@ -42,14 +42,14 @@ bool send_control(Invocation& inv, SteeredRule& steered, const std::string& orig
 
 // The rule's kept record as infod holds it (an empty one when infod holds
 // none or no record); false when infod does not answer.
-bool read_kept_rule(InfodConnection& infod, uint32_t rule_number, KeptRule* record);
+bool read_kept_rule(InfodConnection& infod, uint32_t rule_number, RestartRule* record);
 
 // The reference --ref names, 0 (every reference) without it: true with
 // *ref, or false after a usage error of command on err.
 bool reference_option(const Invocation& inv, const Command& command, uint32_t* ref);
 
 // Whether silence covers the reference ref names (0: any silence covers).
-bool silence_covers(const KeptSilence& silence, uint32_t ref);
+bool silence_covers(const RestartSilence& silence, uint32_t ref);
 
 // "every reference" or "reference N".
 std::string silenced_whom(uint32_t ref);

@@ -15,9 +15,9 @@
 namespace {
 
 // The silences of record that lifting ref ends: its own, or every one for 0.
-std::vector<KeptSilence> lifted_by(const KeptRule& record, uint32_t ref, int64_t now) {
-  std::vector<KeptSilence> lifted;
-  for (const KeptSilence& s : record.silences) {
+std::vector<RestartSilence> lifted_by(const RestartRule& record, uint32_t ref, int64_t now) {
+  std::vector<RestartSilence> lifted;
+  for (const RestartSilence& s : record.silences) {
     if (s.until_ms > now && (ref == 0 || s.ref == ref)) lifted.push_back(s);
   }
   return lifted;
@@ -32,16 +32,16 @@ int run_unsilence(Invocation& inv) {
   if (const int status = steer_rule(inv, &steered); status != 0) return status;
   const std::string& label = steered.label;
   const uint32_t number = steered.rule->number;
-  KeptRule record;
+  RestartRule record;
   if (!read_kept_rule(steered.infod, number, &record)) {
     inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
     return 1;
   }
   const int64_t now = SystemClock().wall_ms();
-  const std::vector<KeptSilence> lifted = lifted_by(record, ref, now);
+  const std::vector<RestartSilence> lifted = lifted_by(record, ref, now);
   if (lifted.empty()) {
     const bool whole = std::any_of(record.silences.begin(), record.silences.end(),
-                                   [now](const KeptSilence& s) { return s.ref == 0 && s.until_ms > now; });
+                                   [now](const RestartSilence& s) { return s.ref == 0 && s.until_ms > now; });
     if (whole) {
       inv.err << "arctl: reference " << ref << " of " << label << " is silenced only with every reference; "
               << "'arctl unsilence " << number << "' lifts that: nothing sent\n";

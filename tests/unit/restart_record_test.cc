@@ -2,23 +2,23 @@
 // what is not a record is refused rather than half read.
 #include <gtest/gtest.h>
 
-#include "engine/kept_record.h"
+#include "engine/restart_record.h"
 
 namespace {
 
-TEST(KeptRecord, EveryFieldSurvivesAndHostileTextsTravelEscaped) {
-  KeptRule rule;
+TEST(RestartRecord, EveryFieldSurvivesAndHostileTextsTravelEscaped) {
+  RestartRule rule;
   rule.fingerprint = 0x00c0ffee12345678ULL;
   rule.refs.reserve(2);
-  KeptReference& triggered = rule.refs.emplace_back();
+  RestartReference& triggered = rule.refs.emplace_back();
   triggered.ref = 2;
   triggered.state = kArTriggered;
   triggered.since_ms = 1700000000123;
   triggered.statuses = {kActionQueued, kActionPending, kActionPending, kActionDropped, kActionPending};
-  triggered.event = KeptEvent{"config.ports.port1.enviro.temp", -3, 1700000000120, "31.5; e=x, d=1@2\x1e\r\n%"};
+  triggered.event = CheckEvent{"config.ports.port1.enviro.temp", 1700000000120, -3, "31.5; e=x, d=1@2\x1e\r\n%"};
   triggered.delayed = {{1, 1700000030123, "cut rack, power"}, {2, 1700000030123, "page"}};
   triggered.repeat_ms = 1700000300123;
-  KeptReference& timeout = rule.refs.emplace_back();
+  RestartReference& timeout = rule.refs.emplace_back();
   timeout.ref = 7;
   timeout.state = kArTimeout;
   timeout.since_ms = -5;
@@ -26,11 +26,11 @@ TEST(KeptRecord, EveryFieldSurvivesAndHostileTextsTravelEscaped) {
   timeout.timeout_end_ms = 1700000600000;
   rule.silences = {{0, 1700086400000, "night shift", "rack 4; fans, swapped"}, {7, 1700000001000, "ops", ""}};
 
-  const std::string text = kept_rule_format(rule);
+  const std::string text = restart_rule_format(rule);
   EXPECT_EQ(std::string::npos, text.find_first_of("\r\n\x1e")) << text;
-  KeptRule back;
-  ASSERT_TRUE(kept_rule_parse(text, &back)) << text;
-  EXPECT_EQ(text, kept_rule_format(back));
+  RestartRule back;
+  ASSERT_TRUE(restart_rule_parse(text, &back)) << text;
+  EXPECT_EQ(text, restart_rule_format(back));
   EXPECT_EQ(rule.fingerprint, back.fingerprint);
   ASSERT_EQ(2u, back.refs.size());
   EXPECT_EQ(triggered.statuses, back.refs[0].statuses);
@@ -43,21 +43,21 @@ TEST(KeptRecord, EveryFieldSurvivesAndHostileTextsTravelEscaped) {
   EXPECT_EQ("rack 4; fans, swapped", back.silences[0].reason);
   EXPECT_EQ("", back.silences[1].reason);
 
-  KeptRule none;
+  RestartRule none;
   none.fingerprint = 1;
-  ASSERT_TRUE(kept_rule_parse(kept_rule_format(none), &back));
+  ASSERT_TRUE(restart_rule_parse(restart_rule_format(none), &back));
   EXPECT_TRUE(back.refs.empty());
 }
 
-TEST(KeptRecord, WhatIsNotARecordIsRefused) {
+TEST(RestartRecord, WhatIsNotARecordIsRefused) {
   const std::string fp = " 00000000000000ff";
   const std::string refused[] = {
       "", "-", "2 00000000000000ff",  // no record, another version
       "1 ff", "1 00000000000000fg", "1 00000000000000ff 0",  // fingerprints
       "1" + fp + ";",                      // an empty reference
   };
-  KeptRule rule;
-  for (const std::string& text : refused) EXPECT_FALSE(kept_rule_parse(text, &rule)) << text;
+  RestartRule rule;
+  for (const std::string& text : refused) EXPECT_FALSE(restart_rule_parse(text, &rule)) << text;
   const std::string bad_refs[] = {
       "0 1 0 p",          // reference 0
       "1 6 0 p",          // no such state
@@ -75,8 +75,8 @@ TEST(KeptRecord, WhatIsNotARecordIsRefused) {
       "s 0 1 who",      // a silence without its reason
       "s 0 1 who why;1 1 0 p",  // a reference after a silence
   };
-  for (const std::string& ref : bad_refs) EXPECT_FALSE(kept_rule_parse("1" + fp + ";" + ref, &rule)) << ref;
-  EXPECT_TRUE(kept_rule_parse("1" + fp + ";1 1 0 p3", &rule));
+  for (const std::string& ref : bad_refs) EXPECT_FALSE(restart_rule_parse("1" + fp + ";" + ref, &rule)) << ref;
+  EXPECT_TRUE(restart_rule_parse("1" + fp + ";1 1 0 p3", &rule));
 }
 
 }  // namespace

@@ -5,16 +5,16 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/kept_record.h"
+#include "engine/restart_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  KeptRule rule;
-  if (!kept_rule_parse(text, &rule)) return 0;
-  const std::string written = kept_rule_format(rule);
-  KeptRule again;
-  if (written.find_first_of("\r\n") != std::string::npos || !kept_rule_parse(written, &again) ||
-      kept_rule_format(again) != written)
+  RestartRule rule;
+  if (!restart_rule_parse(text, &rule)) return 0;
+  const std::string written = restart_rule_format(rule);
+  RestartRule again;
+  if (written.find_first_of("\r\n") != std::string::npos || !restart_rule_parse(written, &again) ||
+      restart_rule_format(again) != written)
     std::abort();
   return 0;
 }

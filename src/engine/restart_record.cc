@@ -1,5 +1,5 @@
-// The text of a rule's kept record, written and read.
-#include "engine/kept_record.h"
+// The text of a rule's restart record, written and read.
+#include "engine/restart_record.h"
 
 #include <cinttypes>
 #include <charconv>
@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr char kVersion[] = "1";
+constexpr char kShownVersion[] = "1";
+constexpr char kFileVersion[] = "2";
 // What separates references, fields and the parts of a field.
 constexpr char kSeparators[] = "; ,@=";
 constexpr char kStatusLetters[] = "npqd";  // by ActionStatus
@@ -25,6 +26,15 @@ bool read_number(std::string_view text, Number* n) {
   if (text.empty()) return false;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *n);
   return error == std::errc() && end == text.data() + text.size();
+}
+
+// A time: a number no clock is far from.
+bool read_time(std::string_view text, int64_t* ms) {
+  return read_number(text, ms) && *ms > -kMaxRecordTime && *ms < kMaxRecordTime;
+}
+
+bool read_time(std::string_view text, uint64_t* ms) {
+  return read_number(text, ms) && *ms < static_cast<uint64_t>(kMaxRecordTime);
 }
 
 // Splits text at the first sep: *head is before it, text after it (empty
@@ -76,26 +86,26 @@ bool read_statuses(std::string_view text, std::vector<ActionStatus>* statuses) {
   return !statuses->empty();
 }
 
-bool read_event(std::string_view text, KeptEvent* event) {
+bool read_event(std::string_view text, CheckEvent* event) {
   std::string_view key, number, time;
   if (!split(&text, ',', &key) || !split(&text, ',', &number) || !split(&text, ',', &time)) return false;
   return percent_unescape(key, &event->key) && read_number(number, &event->number) &&
-         read_number(time, &event->time_ms) && percent_unescape(text, &event->value);
+         read_time(time, &event->time_ms) && percent_unescape(text, &event->value);
 }
 
-bool read_due(std::string_view text, KeptDue* due) {
+bool read_due(std::string_view text, RestartDue* due) {
   std::string_view action, when;
   if (!split(&text, '@', &action) || !split(&text, ',', &when)) return false;
-  return read_number(action, &due->action) && read_number(when, &due->due_ms) && percent_unescape(text, &due->name);
+  return read_number(action, &due->action) && read_time(when, &due->due_ms) && percent_unescape(text, &due->name);
 }
 
-bool read_reference(std::string_view text, KeptReference* ref) {
+bool read_reference(std::string_view text, bool file_form, RestartReference* ref) {
   std::string_view number, state, since, statuses;
   if (!split(&text, ' ', &number) || !split(&text, ' ', &state) || !split(&text, ' ', &since)) return false;
   split(&text, ' ', &statuses);
   int32_t state_number = 0;
   if (!read_number(number, &ref->ref) || ref->ref == 0 || !read_number(state, &state_number) ||
-      state_number < kArNormal || state_number > kArDisabled || !read_number(since, &ref->since_ms) ||
+      state_number < kArNormal || state_number > kArDisabled || !read_time(since, &ref->since_ms) ||
       !read_statuses(statuses, &ref->statuses)) {
     return false;
   }
@@ -106,6 +116,9 @@ bool read_reference(std::string_view text, KeptReference* ref) {
     if (field.size() < 2 || field[1] != '=') return false;
     const std::string_view value = field.substr(2);
     switch (field[0]) {
+      case 'c':
+        if (!file_form || !read_number(value, &ref->cycle)) return false;
+        break;
       case 'e':
         if (ref->event) return false;
         if (!read_event(value, &ref->event.emplace())) return false;
@@ -114,10 +127,10 @@ bool read_reference(std::string_view text, KeptReference* ref) {
         if (!read_due(value, &ref->delayed.emplace_back())) return false;
         break;
       case 'r':
-        if (!read_number(value, &ref->repeat_ms)) return false;
+        if (!read_time(value, &ref->repeat_ms)) return false;
         break;
       case 't':
-        if (!read_number(value, &ref->timeout_end_ms)) return false;
+        if (!read_time(value, &ref->timeout_end_ms)) return false;
         break;
       default:
         return false;
@@ -126,25 +139,48 @@ bool read_reference(std::string_view text, KeptReference* ref) {
   return true;
 }
 
-bool read_silence(std::string_view text, KeptSilence* silence) {
+bool read_silence(std::string_view text, RestartSilence* silence) {
   std::string_view ref, until, origin;
   if (!split(&text, ' ', &ref) || !split(&text, ' ', &until) || !split(&text, ' ', &origin)) return false;
-  return read_number(ref, &silence->ref) && read_number(until, &silence->until_ms) &&
+  return read_number(ref, &silence->ref) && read_time(until, &silence->until_ms) &&
          percent_unescape(origin, &silence->origin) && percent_unescape(text, &silence->reason);
+}
+
+// A boot id as the kernel writes it: hexadecimal digits and dashes.
+bool boot_id_text(std::string_view text) {
+  return !text.empty() && text.size() <= 64 && text.find_first_not_of("0123456789abcdef-") == std::string_view::npos;
+}
+
+bool read_clock(std::string_view* head, RecordClock* clock) {
+  std::string_view boot, wall;
+  if (!split(head, ' ', &boot) || !split(head, ' ', &wall)) return false;
+  clock->boot = boot;
+  return (boot == "-" || boot_id_text(boot)) && read_time(wall, &clock->wall_ms) &&
+         read_time(*head, &clock->monotonic_ms);
 }
 
 }  // namespace
 
-std::string kept_rule_key(uint32_t rule_number) {
+std::string shown_record_key(uint32_t rule_number) {
   return "config.autoresponse.daemon.kept." + std::to_string(rule_number);
 }
 
-std::string kept_rule_format(const KeptRule& rule) {
-  std::string out = kVersion;
+std::string rule_record_name(uint32_t rule_number) { return "rule." + std::to_string(rule_number); }
+
+std::string restart_rule_format(const RestartRule& rule) {
+  std::string out = rule.clock ? kFileVersion : kShownVersion;
   char fingerprint[20];
   snprintf(fingerprint, sizeof fingerprint, " %016" PRIx64, rule.fingerprint);
   out += fingerprint;
-  for (const KeptReference& ref : rule.refs) {
+  if (rule.clock) {
+    out += ' ';
+    out += rule.clock->boot;
+    out += ' ';
+    append_number(&out, rule.clock->wall_ms);
+    out += ' ';
+    append_number(&out, rule.clock->monotonic_ms);
+  }
+  for (const RestartReference& ref : rule.refs) {
     out += ';';
     append_number(&out, ref.ref);
     out += ' ';
@@ -153,6 +189,10 @@ std::string kept_rule_format(const KeptRule& rule) {
     append_number(&out, ref.since_ms);
     out += ' ';
     append_statuses(&out, ref.statuses);
+    if (rule.clock) {
+      out += " c=";
+      append_number(&out, ref.cycle);
+    }
     if (ref.event) {
       out += " e=";
       percent_escape(&out, ref.event->key, kSeparators);
@@ -163,7 +203,7 @@ std::string kept_rule_format(const KeptRule& rule) {
       out += ',';
       percent_escape(&out, ref.event->value, kSeparators);
     }
-    for (const KeptDue& due : ref.delayed) {
+    for (const RestartDue& due : ref.delayed) {
       out += " d=";
       append_number(&out, due.action);
       out += '@';
@@ -180,7 +220,7 @@ std::string kept_rule_format(const KeptRule& rule) {
       append_number(&out, ref.timeout_end_ms);
     }
   }
-  for (const KeptSilence& silence : rule.silences) {
+  for (const RestartSilence& silence : rule.silences) {
     out += ";s ";
     append_number(&out, silence.ref);
     out += ' ';
@@ -193,12 +233,18 @@ std::string kept_rule_format(const KeptRule& rule) {
   return out;
 }
 
-bool kept_rule_parse(std::string_view text, KeptRule* rule) {
-  *rule = KeptRule();
+bool restart_rule_parse(std::string_view text, RestartRule* rule) {
+  *rule = RestartRule();
   std::string_view head, version, fingerprint;
   const bool more = split(&text, ';', &head);
-  if (!split(&head, ' ', &version) || version != kVersion || head.size() != 16) return false;
-  fingerprint = head;
+  if (!split(&head, ' ', &version) || (version != kShownVersion && version != kFileVersion)) return false;
+  const bool file_form = version == kFileVersion;
+  if (file_form) {
+    if (!split(&head, ' ', &fingerprint) || !read_clock(&head, &rule->clock.emplace())) return false;
+  } else {
+    fingerprint = head;
+  }
+  if (fingerprint.size() != 16) return false;
   const auto [end, error] =
       std::from_chars(fingerprint.data(), fingerprint.data() + fingerprint.size(), rule->fingerprint, 16);
   if (error != std::errc() || end != fingerprint.data() + fingerprint.size()) return false;
@@ -208,7 +254,7 @@ bool kept_rule_parse(std::string_view text, KeptRule* rule) {
     const bool again = split(&text, ';', &entry);
     if (entry.rfind("s ", 0) == 0) {
       if (!read_silence(entry.substr(2), &rule->silences.emplace_back())) return false;
-    } else if (!rule->silences.empty() || !read_reference(entry, &rule->refs.emplace_back())) {
+    } else if (!rule->silences.empty() || !read_reference(entry, file_form, &rule->refs.emplace_back())) {
       return false;  // references come first
     }
     if (!again) return true;
