@@ -21,21 +21,29 @@ exit 0
 SCRIPT
 chmod +x "$root/bin/act"
 
-{
-  echo '<config><autoresponse><total>3</total><concurrent_actions>2</concurrent_actions>'
-  for n in 1 2 3; do
-    echo "<autoresponse$n><name>rule$n</name><check_type>environmental</check_type>"
-    echo "<enviro><check_type>temp</check_type><dev_ref>config.ports.port$n.enviro</dev_ref>"
-    echo "<trigger_val>30</trigger_val><hysteresis>1</hysteresis></enviro>"
-    for list in trigger_actions resolve_actions; do
-      echo "<$list><total>1</total><action1><name>$list$n</name><action_type>custom</action_type>"
-      echo "<custom><script>$root/bin/act</script><args><total>1</total><arg1>\$AR_NAME</arg1></args></custom>"
-      echo "</action1></$list>"
+# The configuration, with a note under one rule that nothing reads: an
+# edit that changes that rule, so a reload builds it again.
+write_config() {
+  local edited=$1 note=$2
+  {
+    echo '<config><autoresponse><total>3</total><concurrent_actions>2</concurrent_actions>'
+    for n in 1 2 3; do
+      echo "<autoresponse$n><name>rule$n</name><check_type>environmental</check_type>"
+      [ "$n" = "$edited" ] && echo "<note>$note</note>"
+      echo "<enviro><check_type>temp</check_type><dev_ref>config.ports.port$n.enviro</dev_ref>"
+      echo "<trigger_val>30</trigger_val><hysteresis>1</hysteresis></enviro>"
+      for list in trigger_actions resolve_actions; do
+        echo "<$list><total>1</total><action1><name>$list$n</name><action_type>custom</action_type>"
+        echo "<custom><script>$root/bin/act</script><args><total>1</total><arg1>\$AR_NAME</arg1></args></custom>"
+        echo "</action1></$list>"
+      done
+      echo "</autoresponse$n>"
     done
-    echo "</autoresponse$n>"
-  done
-  echo '</autoresponse></config>'
-} > "$root/etc/config/config.xml"
+    echo '</autoresponse></config>'
+  } > "$root/etc/config/config.xml.new"
+  mv "$root/etc/config/config.xml.new" "$root/etc/config/config.xml"
+}
+write_config 0 ""
 
 "$build/devinfod" serve --socket "$root/var/run/infod-sock" --log "$root/infod.log" 2>/dev/null &
 infod_pid=$!
@@ -47,12 +55,19 @@ AR_ROOT="$root" valgrind --quiet --leak-check=full --show-leak-kinds=definite,in
 daemon_pid=$!
 for _ in $(seq 200); do grep -q "sub ard config.ports.port3" "$root/infod.log" 2>/dev/null && break; sleep 0.05; done
 
+# Reloads of a changed file (each a rule built again: its references let
+# go, its restart record rewritten) alternate with reloads of the same one.
 for round in $(seq 60); do
-  kill -HUP "$daemon_pid"
   n=$(( round % 3 + 1 ))
+  if [ $(( round % 2 )) -eq 0 ]; then write_config "$n" "round $round"; fi
+  kill -HUP "$daemon_pid"
   if [ $(( round % 2 )) -eq 0 ]; then value=35; else value=20; fi
   "$build/devinfod" push --socket "$root/var/run/infod-sock" "config.ports.port$n.enviro.temp" "$value"
-  sleep 0.05
+  # Each signal its own load: the next edit waits for this load's result.
+  for _ in $(seq 400); do
+    [ "$(grep -c 'reload.result 0' "$root/infod.log")" -gt "$round" ] && break
+    sleep 0.05
+  done
 done
 sleep 1
 kill "$infod_pid"
@@ -69,4 +84,9 @@ if grep -q '^==' "$root/valgrind.log"; then
   grep '^==' "$root/valgrind.log" | head -80
   exit 1
 fi
-echo "leak-check: $(grep -c 'Finished action' "$root/infod.log") actions reaped through 60 reloads, no leak"
+changed=$(grep -c 'reload.changes 0 .* changed: ' "$root/infod.log" || true)
+if [ "$changed" -ne 30 ]; then
+  echo "leak-check: only $changed reloads built a rule again"
+  exit 1
+fi
+echo "leak-check: $(grep -c 'Finished action' "$root/infod.log") actions reaped through 60 reloads ($changed of a changed file), no leak"

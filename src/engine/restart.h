@@ -71,9 +71,9 @@ RestartRule restart_record_of(Engine& engine, const ArCheck& any_check_of_rule, 
 // state it cannot be in is logged.
 bool restart_resume(Engine& engine, ArCheck* check, const RestartRule& record);
 
-// A time of record, written with clock, on the engine's monotonic clock
+// A time of a record written with clock, on the engine's monotonic clock
 // now: the same number in the same boot, else carried over by the wall
-// clock. A time that would lie ahead of now after a reboot is now.
+// clock.
 int64_t restart_time(Engine& engine, const RecordClock& clock, int64_t ms);
 
 // Removes the records of rules the load does not have, and the engine's

@@ -3,7 +3,11 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
+#include <random>
+#include <set>
+#include <thread>
 
 #include <sstream>
 
@@ -146,6 +150,75 @@ TEST(RestartE2e, RecordsAnotherClientPushesIntoInfodGrantNothing) {
   struct stat st{};
   ASSERT_EQ(0, stat(box.path("/var/run/autoresponsed").c_str(), &st));
   EXPECT_EQ(0700u, st.st_mode & 0777);
+  expect_clean_end(box);
+}
+
+// Fifty SIGKILLs at random instants of triggers, delays, repeats and slow actions, each followed by a start: no
+// action runs twice, and each one queued has run or is accounted for by a line.
+TEST(RestartE2e, RandomKillsNeitherRepeatNorLoseAnAction) {
+  Sandbox box;
+  const std::string runs = box.path("/runs"), ends = box.path("/ends");
+  // Each run appends its arguments: rule, action, the value it was queued for, the time it was queued at.
+  write_file(box.path("/bin/act"), "#!/bin/sh\necho \"$*\" >> '" + runs + "'\n", 0755);
+  write_file(box.path("/bin/slow"),
+             "#!/bin/sh\necho \"$*\" >> '" + runs + "'\nsleep 1.5\necho \"$*\" >> '" + ends + "'\n", 0755);
+  ConfigBuilder c = enviro_rules(3).set("config.autoresponse.concurrent_actions", 1);
+  const std::string args = "$AR_VAL $TIMESTAMP";
+  add_script(c, 1, "trigger_actions", 1, "quick", box.path("/bin/act"), "a quick " + args);
+  add_script(c, 1, "trigger_actions", 2, "held", box.path("/bin/act"), "a held " + args);
+  add_script(c, 1, "trigger_actions", 3, "delayed", box.path("/bin/act"), "a delayed " + args, 1);
+  add_script(c, 1, "resolve_actions", 1, "back", box.path("/bin/act"), "a back " + args);
+  add_script(c, 2, "trigger_actions", 1, "slow", box.path("/bin/slow"), "b slow " + args);
+  add_script(c, 3, "trigger_actions", 1, "again", box.path("/bin/act"), "c again " + args);
+  c.set(rule_path(3) + ".repeat_trigger", "on").set(rule_path(3) + ".repeat_timeout", 2);
+  write_file(box.path("/etc/config/config.xml"), c.xml());
+  ASSERT_TRUE(box.infod.start());
+
+  std::mt19937 random(20261208);
+  int value = 30, low = 0;  // every trigger and resolve with a value of its own
+  bool triggered[4] = {};
+  const std::string ready = "<- push config.autoresponse.daemon.reload.result 0 ok\n";
+  for (int kill_n = 0; kill_n <= 50; ++kill_n) {
+    ASSERT_TRUE(box.start_daemon());
+    ASSERT_TRUE(eventually([&] { return count(read_file(box.infod.log), ready) == kill_n + 1; })) << kill_n;
+    for (int pushes = random() % 3; pushes >= 0; --pushes) {
+      const int rule = 1 + static_cast<int>(random() % 3);
+      triggered[rule] = !triggered[rule];
+      ASSERT_TRUE(box.push(enviro_key(rule), triggered[rule] ? std::to_string(++value) : "20." + std::to_string(++low)));
+    }
+    if (kill_n == 50) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1200));
+    kill(box.daemon_pid(), SIGKILL);
+    ASSERT_EQ(128 + SIGKILL, box.daemon_exit());
+  }
+  for (int rule = 1; rule <= 3; ++rule) ASSERT_TRUE(box.push(enviro_key(rule), "20." + std::to_string(++low)));
+  const size_t mark = read_file(box.infod.log).size();
+  const std::string queue = "<- push config.autoresponse.daemon.queue 0 ";
+  ASSERT_TRUE(eventually([&] {
+    const std::string log = read_file(box.infod.log);
+    const size_t last = log.rfind(queue);
+    return count(log.substr(mark), "<- push config.autoresponse.daemon.heartbeat ") >= 2 && last != std::string::npos &&
+           log.compare(last + queue.size(), 2, "0\n") == 0 &&
+           count(read_file(ends), "\n") == count(read_file(runs), "b slow ");
+  }, 120000)) << read_file(runs);
+
+  // No line twice: each names its trigger's own value and the second it was queued at.
+  std::set<std::string> seen;
+  std::istringstream ran(read_file(runs));
+  for (std::string line; std::getline(ran, line);) EXPECT_TRUE(seen.insert(line).second) << "ran twice: " << line;
+  const std::string log = read_file(box.infod.log);
+  const struct { const char *rule, *action, *word; } actions[] = {
+      {"rule1", "quick", "a quick "}, {"rule1", "held", "a held "}, {"rule1", "delayed", "a delayed "},
+      {"rule1", "back", "a back "},   {"rule2", "slow", "b slow "}, {"rule3", "again", "c again "}};
+  for (const auto& a : actions) {
+    const std::string name = std::string(a.action) + " for AR: " + a.rule;
+    const int queued = count(log, "Queuing triggered action: " + name + " - ") + count(log, "Queuing resolve action: " + name + " - ");
+    const int accounted = count(read_file(runs), a.word) +
+                          count(log, std::string(a.action) + " for AR " + a.rule + " was running when the daemon stopped") +
+                          count(log, "Dropped action: " + name + " - ");
+    EXPECT_LE(queued, accounted) << a.action;
+  }
+  EXPECT_TRUE(box.daemon_running());
   expect_clean_end(box);
 }
 

@@ -52,7 +52,8 @@ TEST(RestartRecord, EveryFieldSurvivesAndHostileTextsTravelEscaped) {
 TEST(RestartRecord, WhatIsNotARecordIsRefused) {
   const std::string fp = " 00000000000000ff";
   const std::string refused[] = {
-      "", "-", "2 00000000000000ff",  // no record, another version
+      "", "-", "3 00000000000000ff",  // no record, another version
+      "2 00000000000000ff", "2 00000000000000ff B00T 1 2", "2 00000000000000ff - 1",  // the file form's clocks
       "1 ff", "1 00000000000000fg", "1 00000000000000ff 0",  // fingerprints
       "1" + fp + ";",                      // an empty reference
   };
@@ -72,6 +73,9 @@ TEST(RestartRecord, WhatIsNotARecordIsRefused) {
       "1 1 0 p d=1,2",       // a due time without its action
       "1 1 0 p r=soon",
       "1 1 0 p  t=1",  // an empty field
+      "1 1 -9223372036854775808 p",   // a time beyond any clock, which sums would overflow
+      "1 1 0 p r=9007199254740992",
+      "1 1 0 p c=1",    // a cycle only the file form holds
       "s 0 1 who",      // a silence without its reason
       "s 0 1 who why;1 1 0 p",  // a reference after a silence
   };
