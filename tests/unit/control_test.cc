@@ -60,11 +60,16 @@ TEST_F(Control, OtherCommandsAreLoggedAndChangeNothing) {
       {kArTriggered, "rule2,admin,cancel", kLogFatal, "Control message for invalid AR received"},
       {kArTriggered, kRule2 + ".,admin,cancel", kLogFatal, "Control message for invalid AR received"},
       {kArTriggered, kRule2 + ",admin,cance", kLogFatal, "Unknown action: cance"},
+      // Unlike cancel, silence and unsilence are the whole field.
+      {kArTriggered, kRule2 + ",admin,silencefoo,600,0", kLogFatal, "Unknown action: silencefoo"},
+      {kArTriggered, kRule2 + ",admin,silence now,600,0", kLogFatal, "Unknown action: silence now"},
+      {kArTriggered, kRule2 + ",admin,unsilenced,0", kLogFatal, "Unknown action: unsilenced"},
   };
   for (const auto& row : cases) {
     EXPECT_EQ(Strings{}, command(row.state, row.text)) << row.text;
     EXPECT_TRUE(d.logged_at(row.priority, row.log)) << row.text;
     EXPECT_EQ(row.state, d.check(1).state) << row.text;
+    EXPECT_EQ(0u, d.ctx.engine.silences.count(kRule2)) << row.text;
   }
 }
 
