@@ -45,6 +45,9 @@ TEST_F(Control, CancelTimesOutATriggeredOrResolvingFirstReference) {
   EXPECT_EQ(kArTriggered, d.check(2).state);  // only the first reference
   EXPECT_EQ(cancelled(line), command(kArResolving, kRule2 + ",admin,cancel"));
   EXPECT_EQ(cancelled(line + "led"), command(kArTriggered, kRule2 + ",admin,cancelled"));  // a verb prefix
+  // An origin's control bytes reach no log raw (infod ends a value at CR or LF, the log escapes the rest).
+  EXPECT_EQ(cancelled("ad\\x09min\\x1b[2J: " + kRule2 + " -> cancel"),
+            command(kArTriggered, kRule2 + ",ad\tmin\x1b[2J,cancel"));
   // Leading commas and runs of commas vanish; a fourth field is ignored.
   EXPECT_EQ(cancelled("web user: " + kRule2 + " -> cancel now"),
             command(kArTriggered, ",," + kRule2 + ",,web user,,cancel now,extra"));
