@@ -67,7 +67,7 @@ void audit_script(AuditReport* report, const std::string& path, const std::strin
   } else if (!S_ISREG(st.st_mode)) {
     here(script + " is not a file, so the action would end with status 127");
   } else if (access(script.c_str(), X_OK) != 0) {
-    here(script + " is not executable, so the action would end with status 126; chmod +x it");
+    here(script + " is not executable, so the action would end with status 127; chmod +x it");
   }
 }
 

@@ -137,27 +137,55 @@ ActionStatus* ActionQueue::status_of(const QueuedEntry& entry, ArCheck** owner) 
   return nullptr;
 }
 
-// Makes room in a full queue for an action of a rule that holds held of
-// it: the newest waiting action of the rule that holds the
-// most gives way, when that rule holds more than this one and this one
-// less than half. False when nothing gives way.
-bool ActionQueue::make_room(int32_t held) {
-  if (2 * held >= queued()) return false;
-  const std::string* most = nullptr;
-  int32_t most_held = held;
-  for (const QueuedAction& qa : queue_) {
-    const int32_t n = held_by(qa.ar_path);
-    if (n > most_held) {
-      most = &qa.ar_path;
-      most_held = n;
+namespace {
+
+// What one rule holds of the queue: how many actions, where its newest
+// action stands in the order queued, and its newest waiting action.
+struct QueueShare {
+  const std::string* ar_path = nullptr;
+  int32_t held = 0;
+  size_t newest = 0;
+  QueuedAction* newest_waiting = nullptr;
+};
+
+// The action that gives way to one of the rule at ar_path, which holds held
+// actions: the newest waiting action of the rule that holds the most of
+// those holding at least as much with an action waiting, of the one among
+// them that queued its newest action last on a tie; never one of the rule
+// itself. Null when no rule can give way.
+QueuedAction* giving_way(std::list<QueuedAction>& queue, const std::string& ar_path, int32_t held) {
+  std::vector<QueueShare> shares;
+  size_t position = 0;
+  for (QueuedAction& qa : queue) {
+    ++position;
+    if (qa.ar_path == ar_path) continue;
+    auto share =
+        std::find_if(shares.begin(), shares.end(), [&qa](const QueueShare& s) { return *s.ar_path == qa.ar_path; });
+    if (share == shares.end()) share = shares.insert(shares.end(), QueueShare{&qa.ar_path});
+    ++share->held;
+    share->newest = position;
+    if (qa.state == kQueuedWaiting) share->newest_waiting = &qa;
+  }
+  const QueueShare* most = nullptr;
+  for (const QueueShare& share : shares) {
+    if (share.newest_waiting == nullptr || share.held < held) continue;
+    if (most == nullptr || share.held > most->held || (share.held == most->held && share.newest > most->newest)) {
+      most = &share;
     }
   }
-  if (most == nullptr) return false;
-  QueuedAction* victim = nullptr;
-  for (QueuedAction& qa : queue_) {
-    if (qa.state == kQueuedWaiting && qa.ar_path == *most) victim = &qa;
-  }
-  if (victim == nullptr) return false;  // all of it runs
+  return most != nullptr ? most->newest_waiting : nullptr;
+}
+
+}  // namespace
+
+// Makes room in a full queue for an action of the rule at ar_path, when
+// that rule holds less than half of it (giving_way). False when nothing
+// gives way.
+bool ActionQueue::make_room(const std::string& ar_path) {
+  const int32_t held = held_by(ar_path);
+  if (2 * held >= queued()) return false;
+  QueuedAction* victim = giving_way(queue_, ar_path, held);
+  if (victim == nullptr) return false;
   ar_log(kLogFatal, "Dropped action: %s for AR: %s - queue full", victim->action_name.c_str(), victim->ar_name.c_str());
   const LogLine line =
       format_log_line("Dropped action: %s for AR: %s - queue full", victim->action_name.c_str(), victim->ar_name.c_str());
@@ -187,7 +215,7 @@ int action_exit_status(int wait_status) {
 int ActionQueue::enqueue(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
                      const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag) {
   const std::string& ar_path = check->conf.ar->path;
-  if (queued() > kMaxQueuedActions && !make_room(held_by(ar_path))) {
+  if (queued() > kMaxQueuedActions && !make_room(ar_path)) {
     ar_log(kLogFatal, "Too many queued actions %d", queued());
     return 1;
   }

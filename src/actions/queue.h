@@ -102,10 +102,12 @@ class ActionQueue final : public ActionSink {
   // Starts what the concurrency limit allows at once.
   //
   // No rule can crowd out another: when the queue is full and the action's
-  // rule holds less than half of it, the newest waiting action of the rule
-  // that holds the most (more than this one) gives way ("Dropped action: %s
-  // for AR: %s - queue full", logged and pushed; its entry becomes Dropped
-  // unless its reference has been re-armed since).
+  // rule holds less than half of it, the newest waiting action of another
+  // rule gives way: of the rule that holds the most of those holding at
+  // least as much as this one, on a tie of the one that queued its newest
+  // action last ("Dropped action: %s for AR: %s - queue full", logged and
+  // pushed; its entry becomes Dropped unless its reference has been
+  // re-armed since).
   int enqueue(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
               const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag) override;
   // Starts waiting actions while fewer than concurrent_actions run, taking
@@ -159,7 +161,7 @@ class ActionQueue final : public ActionSink {
   void drop_entry(const QueuedAction* target);
   QueuedEntry entry_of(const ArCheck& check, const ActionStatus* status) const;
   ActionStatus* status_of(const QueuedEntry& entry, ArCheck** owner) const;
-  bool make_room(int32_t held);
+  bool make_room(const std::string& ar_path);
   void write_record(QueuedAction* qa, const ArCheck& check);
 
   Publisher& publisher_;

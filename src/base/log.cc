@@ -28,6 +28,32 @@ std::string format_text(const char* format, va_list args) {
   return text;
 }
 
+void log_escape(std::string* out, std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  for (const char byte : text) {
+    const auto c = static_cast<unsigned char>(byte);
+    if (log_escaped(c)) {
+      const char escape[kLogEscapeSize] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xf]};
+      out->append(escape, kLogEscapeSize);
+    } else {
+      out->push_back(byte);
+    }
+  }
+}
+
+namespace {
+
+void category_log(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void category_log(int priority, const char* format, ...) {
+  const log4c_location_info_t location = LOG4C_LOCATION_INFO_INITIALIZER(nullptr);
+  va_list args;
+  va_start(args, format);
+  __log4c_category_vlog(g_category, &location, priority, format, args);
+  va_end(args);
+}
+
+}  // namespace
+
 void log_open(const char* name, LogSink sink) {
   g_category = log4c_category_new(name);
   g_appender = log4c_appender_new(name);
@@ -58,20 +84,16 @@ void ar_log(int priority, const char* format, ...) {
   // Without a category (tests that never open the log) the level is the
   // daemon's fixed one, so observers see exactly what syslog would.
   const int level = g_category != nullptr ? log4c_category_get_chainedpriority(g_category) : kLogInfo;
-  if (priority <= level) {
+  if (priority <= level && (g_category != nullptr || g_observer != nullptr)) {
     va_list args;
-    if (g_category != nullptr) {
-      const log4c_location_info_t location = LOG4C_LOCATION_INFO_INITIALIZER(nullptr);
-      va_start(args, format);
-      __log4c_category_vlog(g_category, &location, priority, format, args);
-      va_end(args);
-    }
-    if (g_observer != nullptr) {
-      va_start(args, format);
-      const std::string text = format_text(format, args);
-      va_end(args);
-      g_observer(priority, text.c_str(), g_observer_data);
-    }
+    va_start(args, format);
+    const std::string text = format_text(format, args);
+    va_end(args);
+    std::string line;
+    line.reserve(text.size());
+    log_escape(&line, text);
+    if (g_category != nullptr) category_log(priority, "%s", line.c_str());
+    if (g_observer != nullptr) g_observer(priority, line.c_str(), g_observer_data);
   }
   fflush(nullptr);
   errno = saved_errno;

@@ -228,10 +228,11 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
     log_close();
     return -1;
   }
-  // Before the pid is published: arctl signals only a pid that this file,
-  // infod and the process's start time agree on. Without it the daemon
-  // still monitors; arctl then refuses to signal it.
-  pid_file_write(paths.pid_file, getpid());
+  // Before the pid is published: arctl signals only the process that holds
+  // this file's lock, when infod and the process's start time agree. Without
+  // it the daemon still monitors; arctl then refuses to signal it. The
+  // descriptor stays open, and the file unopened otherwise, to the end.
+  const int pid_fd = pid_file_lock(paths.pid_file, getpid());
   // What a restart takes up, where only root can write it; without it the
   // daemon still monitors, and a restart starts every rule afresh.
   ctx.records.open(paths.state_dir);
@@ -264,7 +265,7 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   event_base_free(base);
   infod_kept_forget(fd);
   close(fd);
-  pid_file_remove(paths.pid_file, getpid());
+  pid_file_release(paths.pid_file, pid_fd);
   log_close();
   return ctx.exit_status >= 0 ? ctx.exit_status : 0;
 }

@@ -18,10 +18,10 @@
 namespace {
 
 const ControlCommand kCommands[] = {
-    {"cancel", control_cancel},
-    {"silence", control_silence},
-    {"unsilence", control_unsilence},
-    {nullptr, nullptr},
+    {"cancel", false, control_cancel},
+    {"silence", true, control_silence},
+    {"unsilence", true, control_unsilence},
+    {nullptr, false, nullptr},
 };
 
 // strtok on "," over a private copy: leading commas skipped, runs of commas
@@ -66,7 +66,8 @@ int handle(Engine& engine, const char* text) {
     return 0;
   }
   for (const ControlCommand* c = kControlTable.commands; c->verb != nullptr; ++c) {
-    if (strncmp(command, c->verb, strlen(c->verb)) == 0) {
+    const bool match = c->exact ? strcmp(command, c->verb) == 0 : strncmp(command, c->verb, strlen(c->verb)) == 0;
+    if (match) {
       c->handler(engine, target, origin, command, pos);
       return 0;
     }

@@ -14,6 +14,9 @@ struct Engine;
 
 struct ControlCommand {
   const char* verb;
+  // The command field must be the verb itself; otherwise any field that
+  // begins with it counts, as peers of the oldest verb, cancel, rely on.
+  bool exact;
   // check is the rule's first reference; command the command's field as
   // sent, args the text after it, as sent ("" for none).
   int (*handler)(Engine& engine, ArCheck* check, const char* origin, const char* command, const char* args);

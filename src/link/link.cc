@@ -67,6 +67,10 @@ constexpr size_t kMaxUnhandled = 8 * 1024 * 1024;
 
 using SteadyClock = std::chrono::steady_clock;
 
+// The platform's get cuts what it keeps as the reader does.
+static_assert(kInfodMaxBody == kMaxInfodMessage && kInfodCutKept == kOversizeKept &&
+              kInfodMaxFrameBody == kMaxInfodFrame);
+
 bool would_block(ssize_t n) {
   return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
 }
@@ -221,6 +225,56 @@ int queue_message(InfodLink* link, int type, const char* key, const char* suffix
 
 // Reader.
 
+// What a whole frame of a body of length takes in the reader's buffer: one
+// too long to handle is held cut, its header and first kOversizeKept bytes.
+size_t held_size(uint32_t length) {
+  return kFrameHeader + (length > kMaxInfodMessage ? size_t{kOversizeKept} : size_t{length});
+}
+
+// Walks data[*scan, end) over whole frames: drops what *drop says is still
+// to come of a frame being cut, and cuts each frame too long to handle
+// (held_size), setting *drop to its rest; a frame that arrived cut already
+// (a get kept it so) is only passed over. *scan stops at the first frame not
+// whole, or at a header no infod could send, which the reader reports.
+// Returns the new end.
+size_t cut_frames(char* data, size_t* scan, size_t end, uint32_t* drop, bool arrived_cut) {
+  size_t pos = *scan;
+  for (;;) {
+    if (*drop > 0) {
+      const size_t n = std::min<size_t>(*drop, end - pos);
+      memmove(data + pos, data + pos + n, end - pos - n);
+      end -= n;
+      *drop -= static_cast<uint32_t>(n);
+      if (*drop > 0) break;
+    }
+    if (end - pos < kFrameHeader) break;
+    const uint32_t length = frame_length(data + pos);
+    if (length > kMaxInfodFrame || end - pos < held_size(length)) break;
+    pos += held_size(length);
+    if (length > kMaxInfodMessage && !arrived_cut) *drop = length - kOversizeKept;
+  }
+  *scan = pos;
+  return end;
+}
+
+// Cuts what the socket added to the buffer.
+void cut_received(InfodLink* link) {
+  link->in_end = cut_frames(link->in.data(), &link->in_scan, link->in_end, &link->in_drop, false);
+}
+
+// Says which message was read past for its length: the beginning of its
+// key, the field after its type, from the body's first kOversizeKept bytes.
+void log_oversize(uint32_t length, const char* body) {
+  constexpr size_t kShown = 64;
+  std::string_view key(body, kOversizeKept);
+  if (const size_t rs = key.find(kRS); rs != std::string_view::npos) key.remove_prefix(rs + 1);
+  const size_t end = key.find_first_of(std::string_view("\x1e\r\n", 3));
+  const bool whole = end != std::string_view::npos && end <= kShown;
+  key = key.substr(0, std::min(end, kShown));
+  ar_log(kLogFatal, "Message too long from infod: %u: key %.*s%s", length, static_cast<int>(key.size()), key.data(),
+         whole ? "" : "...");
+}
+
 void release_body(InfodLink* link) {
   if (link->body.capacity() > kKeptCapacity) std::vector<char>().swap(link->body);
 }
@@ -245,14 +299,18 @@ void handle_whole(InfodLink* link) {
     if (held < kFrameHeader) return;
     const char* message = link->in.data() + link->in_start;
     const uint32_t length = frame_length(message);
-    if (length > kMaxInfodMessage) {
+    if (length > kMaxInfodFrame) {
       ar_log(kLogFatal, "Message too long from infod: %u", length);
       link_fatal(link, 1);
       return;
     }
-    if (held - kFrameHeader < length) return;
-    link->in_start += kFrameHeader + length;
+    if (held < held_size(length)) return;
+    link->in_start += held_size(length);
     --link->turn_left;
+    if (length > kMaxInfodMessage) {  // held cut, its rest dropped
+      log_oversize(length, message + kFrameHeader);
+      continue;
+    }
     if (length == 0) continue;  // an empty message carries nothing
     if (link->out.size() - link->out_start >= kWriteEarly) {
       write_now(link);
@@ -282,9 +340,7 @@ void handle_whole(InfodLink* link) {
 void make_room(InfodLink* link, size_t extra) {
   const size_t held = link->in_end - link->in_start;
   size_t want = std::max(kReadBuffer, held + extra);
-  if (held >= kFrameHeader) {
-    want = std::max(want, kFrameHeader + static_cast<size_t>(frame_length(link->in.data() + link->in_start)));
-  }
+  if (held >= kFrameHeader) want = std::max(want, held_size(frame_length(link->in.data() + link->in_start)));
   if (link->in.size() != want) {
     std::vector<char> next(want);
     if (held > 0) memcpy(next.data(), link->in.data() + link->in_start, held);
@@ -292,6 +348,7 @@ void make_room(InfodLink* link, size_t extra) {
   } else if (link->in_start > 0 && held > 0) {
     memmove(link->in.data(), link->in.data() + link->in_start, held);
   }
+  link->in_scan -= link->in_start;
   link->in_start = 0;
   link->in_end = held;
 }
@@ -305,9 +362,14 @@ void make_room(InfodLink* link, size_t extra) {
 bool take_kept(InfodLink* link) {
   const size_t kept = infod_kept_bytes(link->fd);
   if (kept == 0) return false;
+  const size_t dropping = infod_kept_dropping(link->fd);
   make_room(link, kept);
   const size_t got = infod_kept_read(link->fd, link->in.data() + link->in_end, link->in.size() - link->in_end);
   link->in_end += got;
+  // The get cut what it kept, and what it did not read of a frame it was
+  // cutting is the socket's, to be dropped.
+  link->in_end = cut_frames(link->in.data(), &link->in_scan, link->in_end, &link->in_drop, true);
+  link->in_drop = static_cast<uint32_t>(dropping);
   return got > 0;
 }
 
@@ -324,7 +386,7 @@ bool whole_message_held(const InfodLink* link) {
   const size_t held = link->in_end - link->in_start;
   if (held < kFrameHeader) return false;
   const uint32_t length = frame_length(link->in.data() + link->in_start);
-  return length > kMaxInfodMessage || held - kFrameHeader >= length;
+  return length > kMaxInfodFrame || held >= held_size(length);
 }
 
 // Ends the daemon when more than kMaxUnhandled waits to be handled; true
@@ -359,6 +421,7 @@ void read_ready(InfodLink* link) {
       break;
     }
     link->in_end += static_cast<size_t>(n);
+    cut_received(link);
     handle_buffered(link);
     // A read that did not fill the room took all the socket held.
     if (static_cast<size_t>(n) < room) break;
@@ -382,31 +445,33 @@ int finish_partial_write(InfodLink* link, SteadyClock::time_point deadline) {
 }
 
 // Reads the rest of a message the buffer holds only the beginning of,
-// before the deadline, and not a byte more.
+// before the deadline, and not a byte more: the buffer ends whole, and
+// nothing is left to drop of a message it holds cut.
 int finish_partial_read(InfodLink* link, SteadyClock::time_point deadline) {
-  size_t pos = link->in_start;
-  while (link->in_end - pos >= kFrameHeader) {
-    const uint32_t length = frame_length(link->in.data() + pos);
-    // A bad length ends the daemon when the reader comes to it.
-    if (length > kMaxInfodMessage) return -1;
-    if (link->in_end - pos - kFrameHeader < length) break;
-    pos += kFrameHeader + length;
-  }
-  while (pos < link->in_end) {
-    const size_t held = link->in_end - pos;
-    const size_t whole =
-        kFrameHeader + (held < kFrameHeader ? 0 : static_cast<size_t>(frame_length(link->in.data() + pos)));
-    if (whole > kFrameHeader + kMaxInfodMessage) return -1;
-    if (held == whole) return 0;
-    if (link->in.size() - link->in_end < whole - held) link->in.resize(link->in_end + whole - held);
-    const ssize_t n = recv(link->fd, link->in.data() + link->in_end, whole - held, MSG_DONTWAIT);
+  for (;;) {
+    size_t need = link->in_drop;
+    if (need == 0) {
+      const size_t held = link->in_end - link->in_scan;
+      if (held == 0) return 0;
+      if (held < kFrameHeader) {
+        need = kFrameHeader - held;
+      } else {
+        const uint32_t length = frame_length(link->in.data() + link->in_scan);
+        // A bad length ends the daemon when the reader comes to it.
+        if (length > kMaxInfodFrame) return -1;
+        need = held_size(length) - held;
+      }
+    }
+    need = std::min(need, kReadBuffer);
+    if (link->in.size() - link->in_end < need) link->in.resize(link->in_end + need);
+    const ssize_t n = recv(link->fd, link->in.data() + link->in_end, need, MSG_DONTWAIT);
     if (n > 0) {
       link->in_end += static_cast<size_t>(n);
+      cut_received(link);
       continue;
     }
     if (!would_block(n) || (errno != EINTR && !wait_ready(link->fd, POLLIN, deadline))) return -1;
   }
-  return 0;
 }
 
 }  // namespace
@@ -434,6 +499,8 @@ void link_init(InfodLink* link, int fd, LinkMessageHandler on_message, void* own
   link->out_mark = 0;
   link->in_start = 0;
   link->in_end = 0;
+  link->in_scan = 0;
+  link->in_drop = 0;
   // The start-up traffic waits for the loop: one cork more, which
   // link_start_writing takes away.
   ++link->cork;
@@ -536,6 +603,8 @@ int link_get_all(InfodLink* link, const std::vector<std::string>& keys,
     if (waiting.emplace(keys[i], i).second) append_message(&link->out, kInfodGet, keys[i].c_str(), "", 0, nullptr);
   }
   std::string raw;  // read, and not yet split into whole messages
+  size_t scan = 0;  // raw's cut (cut_frames) as the reader's
+  uint32_t drop = 0;
   std::vector<char> chunk(kReadBuffer);
   auto deadline = SteadyClock::now() + wait;
   while (!waiting.empty() || link->out_start < link->out.size()) {
@@ -562,38 +631,53 @@ int link_get_all(InfodLink* link, const std::vector<std::string>& keys,
     if (n == 0 || (n < 0 && !would_block(n))) {
       // infod gone: as the reader would find it.
       keep_for_reader(link, raw.data(), raw.size());
+      link->in_drop = drop;
       read_failed(link, n);
       return -1;
     }
     if (n < 0) continue;
     raw.append(chunk.data(), static_cast<size_t>(n));
+    raw.resize(cut_frames(raw.data(), &scan, raw.size(), &drop, false));
+    // Whole messages, cut where too long; a length the reader refuses is
+    // the reader's to report.
     size_t at = 0;
-    while (raw.size() - at >= kFrameHeader) {
+    while (at < scan) {
       const uint32_t length = frame_length(raw.data() + at);
-      // A length the reader refuses is the reader's to report.
-      if (length > kMaxInfodMessage || raw.size() - at - kFrameHeader < length) break;
+      const size_t size = held_size(length);
+      const std::string_view body(raw.data() + at + kFrameHeader, size - kFrameHeader);
       std::string_view key;
       std::optional<std::string_view> value;
-      if (!split_reply(std::string_view(raw.data() + at + kFrameHeader, length), &key, &value)) {
-        keep_for_reader(link, raw.data() + at, kFrameHeader + length);
-      } else if (const auto it = waiting.find(key); it != waiting.end()) {
-        if (value) (*values)[it->second] = std::string(*value);
-        waiting.erase(it);
-        // Each reply gives the rest as long again: only silence ends it.
-        deadline = SteadyClock::now() + wait;
+      const bool cut = length > kMaxInfodMessage;
+      const bool reply = split_reply(body, &key, &value);
+      // A reply too long to take is the reader's to log, as any message that
+      // is no reply; it ends its key's wait all the same, without a value,
+      // when its key ends within what is held of it.
+      if (cut || !reply) keep_for_reader(link, raw.data() + at, size);
+      if (reply && (!cut || 2 + key.size() < body.size())) {
+        if (const auto it = waiting.find(key); it != waiting.end()) {
+          if (value && !cut) (*values)[it->second] = std::string(*value);
+          waiting.erase(it);
+          // Each reply gives the rest as long again: only silence ends it.
+          deadline = SteadyClock::now() + wait;
+        }
       }
-      at += kFrameHeader + length;
+      at += size;
     }
     raw.erase(0, at);
+    scan -= at;
+    link->in_scan = link->in_end;
   }
-  // A message begun stays the reader's to finish; whole ones it handles at
-  // the loop's first turn, though the socket may have nothing more.
+  // A message begun stays the reader's to finish, and what is to come of
+  // one cut the reader's to drop; whole ones it handles at the loop's first
+  // turn, though the socket may have nothing more.
   keep_for_reader(link, raw.data(), raw.size());
+  link->in_drop = drop;
   continue_later(link);
   return 0;
 }
 
 ReaderState link_reader_state(const InfodLink* link) {
+  if (link->in_drop > 0) return ReaderState::kBody;
   const size_t held = link->in_end - link->in_start;
   if (held == 0) return ReaderState::kIdle;
   return held < kFrameHeader ? ReaderState::kHeader : ReaderState::kBody;

@@ -35,7 +35,11 @@ bool link_fits(int type, const std::string& key, const std::string& value);
 // Takes one message, split (wire/message.h split_message): its texts live
 // until the handler returns. 0 handled or ignored, anything else ends the
 // daemon with status 1. An empty message carries nothing and is not handed
-// over.
+// over, nor is one longer than kMaxInfodMessage: the reader reads past it,
+// never holding it whole, and logs "Message too long from infod: N: key K"
+// with its length and the beginning of its key. A header that announces
+// more than kMaxInfodFrame ends the daemon ("Message too long from infod:
+// N", status 1).
 using LinkMessageHandler = int (*)(void* owner, const InfodMessage& message);
 
 // The reader's state: what it holds of the one message it has begun.
@@ -62,10 +66,16 @@ struct InfodLink {
 
   // Incoming reader: in[in_start, in_end) was read and is not handled yet.
   // Between callbacks it is the whole messages a turn left, if any, and
-  // the beginning of one more.
+  // the beginning of one more. A message whose body is longer than
+  // kMaxInfodMessage is held cut (wire/frame.h): its header and its first
+  // kOversizeKept body bytes; in_drop counts what is still to come of the
+  // last one cut, dropped as it arrives. Up to in_scan every message is
+  // whole, cut where it is too long.
   std::vector<char> in;
   size_t in_start = 0;
   size_t in_end = 0;
+  size_t in_scan = 0;
+  uint32_t in_drop = 0;
   std::vector<char> body;  // the body being handled, NUL-terminated and split in place
   // The messages the reader's running turn may still handle; 0 outside a
   // turn, and once a synchronous call has ended it.

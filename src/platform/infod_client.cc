@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -29,11 +30,21 @@ constexpr size_t kReadChunk = 64 * 1024;
 
 // What one descriptor has kept: bytes not yet taken by the daemon's reader
 // (from `taken` on) and, when a get gave up in the middle of a frame, how
-// many trailing bytes of `data` belong to that unfinished frame.
+// many trailing bytes of `data` belong to that unfinished frame, and how
+// many more of it were dropped (one too long to keep).
 struct Kept {
   std::string data;
   size_t taken = 0;
   size_t open = 0;
+  size_t open_dropped = 0;
+};
+
+// A frame being read: its bytes kept (all of them, or the header and the
+// first kInfodCutKept body bytes of one too long to keep) and how many of
+// the rest were dropped.
+struct FrameRead {
+  std::string kept;
+  size_t dropped = 0;
 };
 
 std::map<int, Kept>& kept_table() {
@@ -101,31 +112,60 @@ size_t body_length(const std::string& frame) {
   return (b(0) << 24) | (b(1) << 16) | (b(2) << 8) | b(3);
 }
 
-// Reads into frame until it holds one whole frame. Returns 1 when complete,
-// 0 on time-out, -1 on end of stream or a socket error. Never reads past the
-// end of the frame: what follows belongs to the daemon's own reader.
-int read_frame(int fd, std::string& frame, Clock::time_point deadline) {
+// Whether a frame's header announces a body too long to keep whole.
+bool too_long(const std::string& frame) { return frame.size() >= kHeaderLen && body_length(frame) > kInfodMaxBody; }
+
+// Reads into frame until it is whole: a frame too long to keep is whole once
+// all of it was read, its rest dropped. Returns 1 when complete, 0 on
+// time-out, -1 on end of stream, a socket error or a header no infod could
+// send. Never reads past the end of the frame: what follows belongs to the
+// daemon's own reader.
+int read_frame(int fd, FrameRead& frame, Clock::time_point deadline) {
+  std::string& kept = frame.kept;
+  std::string sink;  // what is read to be dropped
   for (;;) {
     size_t need;
-    if (frame.size() < kHeaderLen) {
-      need = kHeaderLen - frame.size();
+    bool drop = false;
+    if (kept.size() < kHeaderLen) {
+      need = kHeaderLen - kept.size();
+    } else if (const size_t length = body_length(kept); length > kInfodMaxFrameBody) {
+      return -1;
+    } else if (length <= kInfodMaxBody) {
+      const size_t total = kHeaderLen + length;
+      if (kept.size() >= total) return 1;
+      need = total - kept.size();
+    } else if (kept.size() < kHeaderLen + kInfodCutKept) {
+      need = kHeaderLen + kInfodCutKept - kept.size();
     } else {
-      size_t total = kHeaderLen + body_length(frame);
-      if (frame.size() >= total) return 1;
-      need = total - frame.size();
+      need = length - kInfodCutKept - frame.dropped;
+      if (need == 0) return 1;
+      drop = true;
     }
     if (need > kReadChunk) need = kReadChunk;
-    size_t old = frame.size();
-    frame.resize(old + need);
-    ssize_t n = read(fd, &frame[old], need);
-    frame.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
-    if (n > 0) continue;
+    std::string& into = drop ? sink : kept;
+    const size_t old = drop ? 0 : kept.size();
+    into.resize(old + need);
+    ssize_t n = read(fd, &into[old], need);
+    into.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
+    if (n > 0) {
+      if (drop) frame.dropped += static_cast<size_t>(n);
+      continue;
+    }
     if (n == 0) return -1;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
     int ready = wait_ready(fd, POLLIN, deadline);
     if (ready != 1) return ready;
   }
+}
+
+// Whether the kept part of a frame too long to keep shows the type 5 reply
+// for key: its key ends within what is kept.
+bool cut_reply_for(const std::string& frame, const std::string& key) {
+  const std::string_view body = std::string_view(frame).substr(kHeaderLen);
+  const size_t end = 2 + key.size();
+  return body.size() > end && body[0] == '5' && body[1] == kRs && body.substr(2, key.size()) == key &&
+         (body[end] == kRs || body[end] == '\r' || body[end] == '\n');
 }
 
 // True when body is the type 5 reply for key; then value holds the value
@@ -163,38 +203,50 @@ int infod_get_multiple(int fd, const char* key, char** value) {
   // A get that gave up in the middle of a frame left that frame's first
   // bytes in the kept store, and the socket now continues it. Finish that
   // frame first so both readers stay on frame boundaries. `already` counts
-  // the leading bytes of `frame` that are in the kept store.
-  std::string frame;
+  // the leading bytes of the frame's kept part that are in the kept store.
+  FrameRead frame;
   size_t already = 0;
   auto& table = kept_table();
   auto it = table.find(fd);
   if (it != table.end() && it->second.open > 0) {
     Kept& k = it->second;
-    frame = k.data.substr(k.data.size() - k.open);
+    frame.kept = k.data.substr(k.data.size() - k.open);
+    frame.dropped = k.open_dropped;
     already = k.open;
     k.open = 0;
+    k.open_dropped = 0;
   }
+  // Hands over what was read of an unfinished frame; the daemon's reader
+  // continues it from the socket.
+  const auto keep_open = [&] {
+    keep(fd, frame.kept.substr(already));
+    if (!frame.kept.empty()) {
+      table[fd].open = frame.kept.size();
+      table[fd].open_dropped = frame.dropped;
+    }
+  };
 
   if (send_all(fd, make_frame(std::string("4") + kRs + "ard" + kRs + wanted), deadline) != 0) {
     // Nothing was read yet, so an unfinished frame stays as it was.
-    if (already > 0) table[fd].open = already;
+    keep_open();
     return -1;
   }
 
   for (;;) {
     int got = read_frame(fd, frame, deadline);
     if (got != 1) {
-      // Hand over what was read of the unfinished frame; the daemon's reader
-      // continues it from the socket.
-      keep(fd, frame.substr(already));
-      if (!frame.empty()) table[fd].open = frame.size();
+      keep_open();
       return -1;
     }
     std::string reply;
     bool has_value = false;
-    bool is_reply = parse_reply(frame.substr(kHeaderLen), wanted, reply, has_value);
+    // A frame too long to keep goes to the daemon's reader, which logs it;
+    // when it was the reply, the get has no value to give.
+    const bool cut = too_long(frame.kept);
+    const bool is_reply = !cut && parse_reply(frame.kept.substr(kHeaderLen), wanted, reply, has_value);
     // A frame begun in the kept store must end there too, reply or not.
-    if (!is_reply || already > 0) keep(fd, frame.substr(already));
+    if (!is_reply || already > 0) keep(fd, frame.kept.substr(already));
+    if (cut && cut_reply_for(frame.kept, wanted)) return -1;
     if (is_reply) {
       if (!has_value) {
         *value = nullptr;
@@ -206,7 +258,7 @@ int infod_get_multiple(int fd, const char* key, char** value) {
       *value = copy;
       return 0;
     }
-    frame.clear();
+    frame = FrameRead();
     already = 0;
   }
 }
@@ -234,6 +286,16 @@ size_t infod_kept_read(int fd, void* buf, size_t len) {
   // Once drained, the daemon's reader owns any unfinished frame's rest.
   if (k.taken == k.data.size()) table.erase(it);
   return n;
+}
+
+size_t infod_kept_dropping(int fd) {
+  auto& table = kept_table();
+  auto it = table.find(fd);
+  if (it == table.end() || it->second.open == 0) return 0;
+  const Kept& k = it->second;
+  const std::string open = k.data.substr(k.data.size() - k.open);
+  if (!too_long(open) || open.size() < kHeaderLen + kInfodCutKept) return 0;
+  return body_length(open) - kInfodCutKept - k.open_dropped;
 }
 
 void infod_kept_forget(int fd) { kept_table().erase(fd); }

@@ -379,12 +379,14 @@ TEST(ArctlE2e, ThousandsOfRulesWithLongNamesRunAndStatusAndReloadWork) {
 }
 
 // Any client of infod can publish a pid and a fresh heartbeat, and a pid can be reused: reload and cancel act only
-// on a pid that the pid file, infod and the process's start time agree on, and status says the daemon is not
-// running at once. The daemon removes its file at its end.
+// on the process that holds the pid file's lock, when infod and the process's start time agree, and status says
+// the daemon is not running at once. A file left behind is locked by no one, whatever pid it holds and infod
+// forges. The daemon removes its file at its end.
 TEST(ArctlE2e, APidThatIsNotProvenIsNeitherSignalledNorSentTo) {
   Sandbox box;
   ASSERT_TRUE(box.start(enviro_rules(1), "<- push config.autoresponse.daemon.reload.result 0 ok"));
-  const std::string pid_file = box.path(kPidFile), daemon_pid = std::to_string(box.daemon_pid());
+  const std::string pid_file = box.path(kPidFile), aside = box.path("/daemons.pid"),
+                    daemon_pid = std::to_string(box.daemon_pid());
   ASSERT_EQ(read_file(pid_file), daemon_pid + "\n");
   const pid_t other = spawn("/bin/sleep", {"600"}, -1, box.path("/sleep.err"));
   const auto start_time = [](const std::string& pid) {
@@ -398,15 +400,20 @@ TEST(ArctlE2e, APidThatIsNotProvenIsNeitherSignalledNorSentTo) {
                     daemon_start = box.infod.command({"get", "config.autoresponse.daemon.pid.starttime"}).second;
   ASSERT_EQ(daemon_start, start_time(daemon_pid) + "\n");
   const std::string refused = "arctl: the pid in infod is not the running daemon: ";
-  const struct { std::string file, start_time, why; } cases[] = {
-      {daemon_pid + "\n", start_time(sleep_pid), "infod holds pid " + sleep_pid + ", " + pid_file + " holds " + daemon_pid},
-      // The daemon gone, its pid taken by another process, a stale file.
-      {sleep_pid + "\n", start_time(daemon_pid), "process " + sleep_pid + " started at tick " + start_time(sleep_pid) +
-                                                    ", the daemon at tick " + start_time(daemon_pid)},
-      {"", start_time(sleep_pid), pid_file + ": No such file or directory"},
+  // The daemon's own file (renamed, it keeps its lock), or a stale one in its place, or none.
+  const struct { bool own; std::string file, start_time, why; } cases[] = {
+      {true, "", start_time(sleep_pid),
+       "infod holds pid " + sleep_pid + ", the lock of " + pid_file + " is held by process " + daemon_pid},
+      // The daemon gone, its pid taken by another process, its file left: pid, start time and heartbeat agree.
+      {false, sleep_pid + "\n", start_time(sleep_pid),
+       "no process holds the lock of " + pid_file + ", so the daemon is not running"},
+      {false, "", start_time(sleep_pid), pid_file + ": No such file or directory"},
   };
   for (const auto& k : cases) {
-    unlink(pid_file.c_str());
+    if (!k.own && !std::filesystem::exists(aside)) {
+      ASSERT_EQ(0, rename(pid_file.c_str(), aside.c_str()));
+    }
+    if (!k.own) unlink(pid_file.c_str());
     if (!k.file.empty()) write_file(pid_file, k.file);
     ASSERT_TRUE(box.push("config.autoresponse.daemon.pid", sleep_pid));
     ASSERT_TRUE(box.push("config.autoresponse.daemon.pid.starttime", k.start_time));
@@ -422,12 +429,13 @@ TEST(ArctlE2e, APidThatIsNotProvenIsNeitherSignalledNorSentTo) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "arctl: daemon not running: " + k.why + "\n");
   }
+  // No signal reached the other process: a SIGHUP sent would be delivered before the SIGTERM sent after it.
   EXPECT_EQ(0, waitpid(other, nullptr, WNOHANG));
-  kill(other, SIGKILL);
-  wait_exit(other);
+  kill(other, SIGTERM);
+  EXPECT_EQ(128 + SIGTERM, wait_exit(other));
   EXPECT_EQ(0, count(read_file(box.path("/daemon.log")), "SIGHUP"));
   EXPECT_EQ(0, count(read_file(box.infod.log), "<- push config.autoresponse.command"));
-  write_file(pid_file, daemon_pid + "\n");
+  ASSERT_EQ(0, rename(aside.c_str(), pid_file.c_str()));
   expect_clean_end(box);
   EXPECT_FALSE(std::filesystem::exists(pid_file));
 }

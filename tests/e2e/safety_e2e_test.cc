@@ -107,4 +107,28 @@ TEST(SafetyE2e, AZoneChangedUnderTheDaemonRulesTheWindowsFromTheNextTick) {
   expect_clean_end(box);
 }
 
+// infod takes a push at its limit and delivers it with its time stamp, just over the limit: the daemon reads past
+// the update, says whose it was, and goes on with the next one, on a rule's key and on the control key alike.
+TEST(SafetyE2e, AnUpdateOverTheLimitIsReadPastOnARuleKeyAndOnTheControlKeyAlike) {
+  Sandbox box;
+  ASSERT_TRUE(box.start(enviro_rules(1), state_line(1, "Normal")));
+  Raw pusher(box.path("/var/run/infod-sock"));
+  ASSERT_TRUE(pusher.connected());
+  const std::string RS(1, kRS);
+  for (const std::string& key : {enviro_key(1), std::string("config.autoresponse.command")}) {
+    const std::string head = "1" + RS + key + RS + "0" + RS;
+    ASSERT_TRUE(pusher.write_all(frame_of(head + std::string(kMaxInfodMessage - head.size(), '3'))));
+    // The update: type, key, number, a time stamp of 13 digits and the value, then CR LF.
+    const size_t delivered = kMaxInfodMessage + 16;
+    EXPECT_TRUE(box.daemon_logged("Message too long from infod: " + std::to_string(delivered) + ": key " + key + "\n"));
+  }
+  ASSERT_TRUE(box.push(enviro_key(1), "35"));
+  ASSERT_TRUE(box.infod.logged(state_line(1, "Triggered")));
+  ASSERT_TRUE(box.push("config.autoresponse.command", rule_path(1) + ",tester,cancel"));
+  ASSERT_TRUE(box.infod.logged(log_line("Control Message from tester: " + rule_path(1) + " -> cancel")));
+  ASSERT_TRUE(box.infod.logged(state_line(1, "Timeout")));
+  EXPECT_TRUE(box.daemon_running());
+  expect_clean_end(box);
+}
+
 }  // namespace

@@ -33,6 +33,19 @@ class ActionQueue : public ::testing::Test {
   }
   Strings lines() { return TestDaemon::values_of(d.take_sent(), "config.autoresponse.log"); }
   pid_t pid(size_t n) { return d.spawner.starts.at(n).pid; }
+  // How many actions each rule holds, and how many of one program.
+  std::string shares() const {
+    std::string counts;
+    for (const char* rule : {"pdu", "rule2", "rule3"}) {
+      counts += std::to_string(std::count_if(d.ctx.queue.entries().begin(), d.ctx.queue.entries().end(),
+                                             [&](const QueuedAction& q) { return q.ar_name == rule; })) + " ";
+    }
+    return counts;
+  }
+  std::ptrdiff_t held_program(const std::string& path) const {
+    return std::count_if(d.ctx.queue.entries().begin(), d.ctx.queue.entries().end(),
+                         [&](const QueuedAction& q) { return q.path == path; });
+  }
   ConfigBuilder c;
   TestDaemon d;
 };
@@ -76,19 +89,45 @@ TEST_F(ActionQueue, RulesTakeTurnsAndInAFullQueueTheNoisiestGivesWay) {
   for (const auto& s : d.spawner.starts) started.push_back(s.path.substr(5));
   EXPECT_EQ((Strings{"p0", "p1", "x1", "y1", "p2", "x2", "p3"}), started);
   // Rule 2 takes pdu's place until it holds half the queue, and is then refused as before; rule 3 still gets in.
-  const auto held = [&] {
-    std::string counts;
-    for (const char* rule : {"pdu", "rule2", "rule3"}) {
-      counts += std::to_string(std::count_if(d.ctx.queue.entries().begin(), d.ctx.queue.entries().end(),
-                                             [&](const QueuedAction& q) { return q.ar_name == rule; })) + " ";
-    }
-    return counts;
-  };
   while (queue("/bin/x", {}, 2) == 0) {}
   EXPECT_TRUE(d.logged("Too many queued actions 101"));
-  EXPECT_EQ("50 51 0 ", held());
+  EXPECT_EQ("50 51 0 ", shares());
   EXPECT_EQ(0, queue("/bin/y", {}, 3));
-  EXPECT_EQ("50 50 1 ", held());
+  EXPECT_EQ("50 50 1 ", shares());
+}
+
+// Three rules of about a third each: a rule under half that ties for the largest share takes the place of the
+// newest waiting action of another rule holding as much, of the one that queued last on a tie, never its own.
+TEST_F(ActionQueue, InAFullQueueARuleHoldingAsMuchGivesWayTooTheOneThatQueuedLastOnATie) {
+  const auto dropped = [](const std::string& rule) {
+    return "Dropped action: cut power for AR: " + rule + " - queue full";
+  };
+  for (int i = 0; i < 34; ++i) ASSERT_EQ(0, queue("/bin/p", {}, 1));
+  for (int i = 0; i < 34; ++i) ASSERT_EQ(0, queue("/bin/r2", {}, 2));
+  for (int i = 0; i < 33; ++i) ASSERT_EQ(0, queue("/bin/r3", {}, 3));
+  lines();
+  // pdu (34, two of them running) and rule 2 (34) tie for rule 2's share; rule 2 queued last but is the one asking.
+  EXPECT_EQ(0, queue("/bin/r2-new", {}, 2));
+  EXPECT_EQ("33 35 33 ", shares());
+  EXPECT_EQ(Strings{dropped("pdu")}, lines());
+  // Rule 3 (33) against pdu (33) and rule 2 (35): the most gives way.
+  EXPECT_EQ(0, queue("/bin/r3-new", {}, 3));
+  EXPECT_EQ("33 34 34 ", shares());
+  EXPECT_EQ(Strings{dropped("rule2")}, lines());
+  // pdu (33) against rule 2 and rule 3 (34 each): rule 3 queued its newest action last.
+  EXPECT_EQ(0, queue("/bin/p-new", {}, 1));
+  EXPECT_EQ("34 34 33 ", shares());
+  EXPECT_EQ(Strings{dropped("rule3")}, lines());
+  // Each time the newest waiting action went, a rule's new one too.
+  EXPECT_EQ(0, held_program("/bin/r2-new"));
+  EXPECT_EQ(0, held_program("/bin/r3-new"));
+  EXPECT_EQ(1, held_program("/bin/p-new"));
+  // Rule 3 (33) against pdu and rule 2 (34 each): pdu's newest action is the later one now.
+  EXPECT_EQ(0, queue("/bin/r3-again", {}, 3));
+  EXPECT_EQ("33 34 34 ", shares());
+  EXPECT_EQ(Strings{dropped("pdu")}, lines());
+  EXPECT_EQ(0, held_program("/bin/p-new"));
+  EXPECT_FALSE(d.logged("Too many queued actions"));
 }
 
 TEST_F(ActionQueue, AFailedStartFreesItsSlotAndTheNextStartsAndActionsOutliveAReload) {

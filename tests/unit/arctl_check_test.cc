@@ -193,7 +193,7 @@ const Fault kFaults[] = {
        e2e::write_file(dir + "/plain.sh", "#!/bin/sh\n", 0644);
        c.set(kAct1 + ".custom.script", dir + "/plain.sh");
      },
-     "is not executable, so the action would end with status 126"},
+     "is not executable, so the action would end with status 127"},
     {[](ConfigBuilder& c, auto) {
        set_all(c.set(r(4) + ".resolve_actions.total", 1), r(4) + ".resolve_actions.action1.",
                "name=never;action_type=sms;sms.message=x");

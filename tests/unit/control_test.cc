@@ -45,6 +45,9 @@ TEST_F(Control, CancelTimesOutATriggeredOrResolvingFirstReference) {
   EXPECT_EQ(kArTriggered, d.check(2).state);  // only the first reference
   EXPECT_EQ(cancelled(line), command(kArResolving, kRule2 + ",admin,cancel"));
   EXPECT_EQ(cancelled(line + "led"), command(kArTriggered, kRule2 + ",admin,cancelled"));  // a verb prefix
+  // An origin's control bytes reach no log raw (infod ends a value at CR or LF, the log escapes the rest).
+  EXPECT_EQ(cancelled("ad\\x09min\\x1b[2J: " + kRule2 + " -> cancel"),
+            command(kArTriggered, kRule2 + ",ad\tmin\x1b[2J,cancel"));
   // Leading commas and runs of commas vanish; a fourth field is ignored.
   EXPECT_EQ(cancelled("web user: " + kRule2 + " -> cancel now"),
             command(kArTriggered, ",," + kRule2 + ",,web user,,cancel now,extra"));
@@ -60,11 +63,16 @@ TEST_F(Control, OtherCommandsAreLoggedAndChangeNothing) {
       {kArTriggered, "rule2,admin,cancel", kLogFatal, "Control message for invalid AR received"},
       {kArTriggered, kRule2 + ".,admin,cancel", kLogFatal, "Control message for invalid AR received"},
       {kArTriggered, kRule2 + ",admin,cance", kLogFatal, "Unknown action: cance"},
+      // Unlike cancel, silence and unsilence are the whole field.
+      {kArTriggered, kRule2 + ",admin,silencefoo,600,0", kLogFatal, "Unknown action: silencefoo"},
+      {kArTriggered, kRule2 + ",admin,silence now,600,0", kLogFatal, "Unknown action: silence now"},
+      {kArTriggered, kRule2 + ",admin,unsilenced,0", kLogFatal, "Unknown action: unsilenced"},
   };
   for (const auto& row : cases) {
     EXPECT_EQ(Strings{}, command(row.state, row.text)) << row.text;
     EXPECT_TRUE(d.logged_at(row.priority, row.log)) << row.text;
     EXPECT_EQ(row.state, d.check(1).state) << row.text;
+    EXPECT_EQ(0u, d.ctx.engine.silences.count(kRule2)) << row.text;
   }
 }
 

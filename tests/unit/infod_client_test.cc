@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "support/e2e.h"
 
@@ -67,6 +68,41 @@ TEST_F(InfodClient, UpdatesAndRepliesForLongerKeysBeforeTheReplyAreKeptByteExact
   to_daemon(before + reply("k", RS + "3"));
   EXPECT_EQ(get("k"), "3");
   EXPECT_EQ(kept(), before);
+}
+
+// A frame longer than infod takes is read past and kept cut, its header and first bytes, for the daemon's reader to
+// log; it is never a reply, and the get fails at once when it was its own. A header no infod could send fails the
+// get and is kept for the reader to end the link at.
+TEST_F(InfodClient, FramesOverTheLimitAreKeptCutAndNeverTakenForTheReply) {
+  const std::string big = frame_of("8" + RS + "x.big" + RS + "0" + RS + "17" + RS + std::string(kInfodMaxBody, 'v'));
+  const std::string cut = big.substr(0, 4 + kInfodCutKept);
+  std::thread writer([&] {
+    for (size_t off = 0; off < big.size();) {
+      const ssize_t n = write(peer, big.data() + off, big.size() - off);
+      off += n > 0 ? size_t(n) : 0;
+    }
+    to_daemon(update("y") + reply("k", RS + "3"));
+  });
+  EXPECT_EQ(get("k"), "3");
+  writer.join();
+  EXPECT_EQ(infod_kept_dropping(daemon), 0u);
+  EXPECT_EQ(kept(), cut + update("y"));
+  const std::string big_reply = frame_of("5" + RS + "k" + RS + std::string(kInfodMaxBody, 'r'));
+  std::thread reply_writer([&] {
+    for (size_t off = 0; off < big_reply.size();) {
+      const ssize_t n = write(peer, big_reply.data() + off, big_reply.size() - off);
+      off += n > 0 ? size_t(n) : 0;
+    }
+  });
+  EXPECT_EQ(get("k"), "<failed>");
+  reply_writer.join();
+  EXPECT_EQ(kept(), big_reply.substr(0, 4 + kInfodCutKept));
+  const std::string no_frame("\x01\0\0\x01", 4);
+  to_daemon(no_frame + update("z"));
+  EXPECT_EQ(get("k"), "<failed>");
+  EXPECT_EQ(get("k"), "<failed>");  // at once again: nothing read past it
+  EXPECT_EQ(kept(), no_frame);
+  EXPECT_EQ(pending(daemon), update("z"));
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The infod link on its own: framing, the reader, the writer's order around callbacks and synchronous calls.
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
+#include <thread>
 
 #include <event2/event.h>
 #include <event2/event_compat.h>
@@ -19,6 +22,30 @@ const std::string kLog = "1\x1e" "config.autoresponse.log\x1e" "0\x1e";
 
 // The frame of a message that the handler records as key.
 std::string msg(const std::string& key) { return frame_of("8\x1e" + key); }
+
+// An update of key whose frame is just over the most infod takes, as infod delivers a value pushed at its limit
+// with its time stamp.
+std::string too_long(const std::string& key) {
+  return frame_of(update_body(key, 0, 1700000000000, std::string(kMaxInfodMessage - 16, 'v')));
+}
+std::string too_long_line(const std::string& frame, const std::string& shown) {
+  return "Message too long from infod: " + std::to_string(frame.size() - kFrameHeader) + ": key " + shown;
+}
+
+// Writes bytes to fd in a thread of its own, as fast as the other end reads; join() before looking.
+std::thread write_later(int fd, std::string bytes) {
+  return std::thread([fd, bytes = std::move(bytes)] {
+    for (size_t off = 0; off < bytes.size();) {
+      const ssize_t n = write(fd, bytes.data() + off, bytes.size() - off);
+      if (n > 0) {
+        off += size_t(n);
+      } else {
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, 10000) <= 0) return;
+      }
+    }
+  });
+}
 
 // A link to infod at the other end of a socket pair; its handler records every message as its key (and "=" and its
 // value when it has one) and runs on_body.
@@ -56,6 +83,18 @@ struct Link {
     return out;
   }
   void send_buffer(int size) { ASSERT_EQ(0, setsockopt(link.fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size)); }
+  // Writes bytes as infod, the first `small` of them one at a time, the rest as the socket takes them, with the
+  // reader's turns in between, and notes the largest the reader's buffer grew.
+  void stream(const std::string& bytes, size_t small = 0) {
+    for (size_t off = 0; off < bytes.size() && exit_status < 0;) {
+      const ssize_t n = write(peer, bytes.data() + off, off < small ? 1 : bytes.size() - off);
+      off += n > 0 ? size_t(n) : 0;
+      link_on_readable(link.fd, 0, &link);
+      largest = std::max(largest, link.in.size());
+    }
+    send("");
+  }
+  size_t largest = 0;
   InfodLink link;
   int exit_status = -1, peer = -1;
   Strings bodies;
@@ -338,8 +377,9 @@ TEST(LinkReader, ABadStreamOrAFailedHandlerEndsTheDaemonWithStatusOne) {
       {"", true, 1, "Error reading message from infod end of stream", {}},
       {frame_of("8\x1ekey\x1e").substr(0, 3), true, 1, "Error reading message from infod end of stream", {}},
       {frame_of("8\x1ekey\x1e").substr(0, 7), true, 1, "Error reading message from infod", {}},
-      {msg("ok") + std::string("\0\x10\0\x01", 4), false, 1, "Message too long from infod: 1048577", {"ok"}},
+      {msg("ok") + std::string("\x01\0\0\x01", 4), false, 1, "Message too long from infod: 16777217", {"ok"}},
       {std::string("\0\x10\0\0", 4), false, -1, "", {}},  // 1 MiB itself is allowed
+      {std::string("\x01\0\0\0", 4), false, -1, "", {}},  // as is 16 MiB, read past
       {msg("fail") + msg("never"), false, 1, "Error handling message", {"fail"}},
   };
   for (const auto& r : rows) {
@@ -351,6 +391,71 @@ TEST(LinkReader, ABadStreamOrAFailedHandlerEndsTheDaemonWithStatusOne) {
     EXPECT_EQ(r.status, l.exit_status) << r.log;
     EXPECT_EQ(*r.log == '\0' ? Strings{} : Strings{r.log}, log.texts()) << r.log;
     EXPECT_EQ(r.bodies, l.bodies) << r.log;
+  }
+}
+
+// A message over infod's limit, as infod delivers a value pushed at it, is read past as it comes and never held
+// whole, logged with its length and the beginning of its key, and the next one is handled.
+TEST(LinkReader, AMessageOverTheLimitIsReadPastAndLoggedAndTheNextIsHandled) {
+  const std::string long_key = "config." + std::string(100, 'k');
+  const struct { std::string key, shown; size_t small; } rows[] = {
+      {"config.x.y", "config.x.y", 0},
+      {"config.x.y", "config.x.y", 200},  // header and kept part in pieces
+      {long_key, long_key.substr(0, 64) + "...", 0},
+      {"a\x01" "b\tc", "a\\x01b\\x09c", 90},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.shown);
+    LogCapture log;
+    Link l;
+    const std::string big = too_long(r.key);
+    l.stream(msg("before") + big + msg("after") + too_long("x") + msg("last"), r.small);
+    EXPECT_EQ((Strings{"before", "after", "last"}), l.bodies);
+    EXPECT_EQ((Strings{too_long_line(big, r.shown), too_long_line(too_long("x"), "x")}), log.texts());
+    EXPECT_EQ(-1, l.exit_status);
+    EXPECT_LE(l.largest, 128u * 1024);
+    EXPECT_EQ(ReaderState::kIdle, link_reader_state(&l.link));
+  }
+}
+
+// A synchronous get finds a message boundary and its reply past a message over the limit, wherever that message
+// stands: begun in the reader's buffer, come while the get waits, or cut off when the get gives up; the reader
+// logs it once and handles the rest in order.
+TEST(LinkReader, ASynchronousGetReadsPastAMessageOverTheLimitAndTheReaderLogsItOnce) {
+  const std::string big = too_long("config.big"), reply = frame_of("5\x1e" "k\x1e" "9");
+  const struct { size_t begun; std::string during, after; std::string value; } rows[] = {
+      {1000, big.substr(1000) + reply + msg("after"), "", "9"},
+      {0, msg("b") + big + msg("c") + reply + msg("after"), "", "9"},
+      {0, msg("b") + big.substr(0, 300000), big.substr(300000) + msg("after"), "-"},  // the get waits in vain
+      {0, big.substr(0, 50), big.substr(50) + msg("after"), "-"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.during.size());
+    LogCapture log;
+    Link l;
+    std::string value;
+    l.on_body = [&](const std::string& body) {
+      if (body != "get") return;
+      std::thread writer = write_later(l.peer, r.during);
+      char* got = nullptr;
+      ASSERT_EQ(0, link_flush_head(&l.link));
+      value = infod_get_multiple(l.link.fd, "k", &got) == 0 && got != nullptr ? got : "-";
+      free(got);
+      EXPECT_EQ(0, link_after_get(&l.link));
+      writer.join();
+    };
+    l.stream(msg("get") + big.substr(0, r.begun));
+    l.stream(r.after);
+    EXPECT_EQ(r.value, value);
+    Strings want{"get"};
+    for (const char* body : {"b", "c"}) {
+      if (r.during.find(msg(body)) != std::string::npos) want.push_back(body);
+    }
+    want.push_back("after");
+    EXPECT_EQ(want, l.bodies);
+    EXPECT_EQ(Strings{too_long_line(big, "config.big")}, log.texts());
+    EXPECT_EQ(-1, l.exit_status);
+    EXPECT_LE(l.largest, 128u * 1024);
   }
 }
 

@@ -17,6 +17,7 @@
 #include "arctl/text.h"
 #include "base/process_start.h"
 #include "daemon/daemon_status.h"
+#include "daemon/pid_file.h"
 #include "engine/tick.h"
 #include "link/value_parts.h"
 #include "model/autoresponse.h"
@@ -124,32 +125,39 @@ bool read_once(InfodConnection& infod, DaemonView* view) {
   return true;
 }
 
-// The pid that the file at path holds; 0 after saying in *why why there is
-// none that can stand as proof: only root (or whoever runs arctl, for the
-// development daemon) may be able to write it.
-pid_t pid_in_file(const std::string& path, std::string* why) {
+// What the pid file at path says: the process that holds its lock and the
+// pid written in it.
+struct PidFileView {
+  pid_t holder = 0;
+  pid_t written = 0;  // 0 when it holds no process id
+};
+
+// Reads the pid file at path; false after saying in *why why it cannot
+// stand as proof: only root (or whoever runs arctl, for the development
+// daemon) may be able to write it, and so to hold its write lock.
+bool read_pid_file(const std::string& path, PidFileView* file, std::string* why) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) {
     *why = visible(path) + ": " + strerror(errno);
-    return 0;
+    return false;
   }
   struct stat st {};
   std::string text;
   char buffer[64];
   ssize_t n = 0;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = read(fd, buffer, sizeof buffer);
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    file->holder = pid_file_holder(fd);
+    n = read(fd, buffer, sizeof buffer);
+  }
   close(fd);
   if (!S_ISREG(st.st_mode) || (st.st_uid != 0 && st.st_uid != geteuid()) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     *why = visible(path) + " is no regular file that only its owner, root, can write";
-    return 0;
+    return false;
   }
   if (n > 0) text.assign(buffer, static_cast<size_t>(n));
   if (!text.empty() && text.back() == '\n') text.pop_back();
-  if (!all_digits(text) || text.size() > 9) {
-    *why = visible(path) + " holds no process id";
-    return 0;
-  }
-  return static_cast<pid_t>(strtol(text.c_str(), nullptr, 10));
+  if (all_digits(text) && text.size() <= 9) file->written = static_cast<pid_t>(strtol(text.c_str(), nullptr, 10));
+  return true;
 }
 
 }  // namespace
@@ -172,20 +180,27 @@ bool read_daemon_view(InfodConnection& infod, DaemonView* view) {
 
 std::string unproven_daemon(const DaemonView& view, const std::string& pid_file) {
   std::string why;
-  const pid_t in_file = pid_in_file(pid_file, &why);
-  if (in_file <= 0) {
-    if (why.empty()) why = visible(pid_file) + " holds no process id";
-  } else if (in_file != view.pid) {
-    why = "infod holds pid " + std::to_string(view.pid) + ", " + visible(pid_file) + " holds " +
-          std::to_string(in_file);
-  } else {
-    const std::string start_time = process_start_time(view.pid);
-    if (start_time.empty()) {
-      why = "no process " + std::to_string(view.pid) + " is running";
-    } else if (view.pid_start_time != start_time) {
-      why = "process " + std::to_string(view.pid) + " started at tick " + start_time + ", the daemon at " +
-            (view.pid_start_time.empty() ? "a time infod does not hold" : "tick " + visible(view.pid_start_time));
-    }
+  PidFileView file;
+  if (!read_pid_file(pid_file, &file, &why)) return why;
+  const std::string pid = std::to_string(view.pid);
+  const std::string start_time = process_start_time(view.pid);
+  if (file.holder <= 0) {
+    // The kernel drops the lock when the daemon ends, however it ends: a
+    // file left behind names a pid that may be anyone's by now.
+    why = start_time.empty() ? "no process " + pid + " is running"
+                             : "no process holds the lock of " + visible(pid_file) + ", so the daemon is not running";
+  } else if (file.holder != view.pid) {
+    why = "infod holds pid " + pid + ", the lock of " + visible(pid_file) + " is held by process " +
+          std::to_string(file.holder);
+  } else if (file.written <= 0) {
+    why = visible(pid_file) + " holds no process id";
+  } else if (file.written != view.pid) {
+    why = "infod holds pid " + pid + ", " + visible(pid_file) + " holds " + std::to_string(file.written);
+  } else if (start_time.empty()) {
+    why = "no process " + pid + " is running";
+  } else if (view.pid_start_time != start_time) {
+    why = "process " + pid + " started at tick " + start_time + ", the daemon at " +
+          (view.pid_start_time.empty() ? "a time infod does not hold" : "tick " + visible(view.pid_start_time));
   }
   return why;
 }

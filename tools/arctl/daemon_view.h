@@ -57,12 +57,13 @@ struct DaemonView {
 // lands while they are read is read again, whole.
 bool read_daemon_view(InfodConnection& infod, DaemonView* view);
 
-// Whether the process that infod names is the daemon: the pid file (root's
-// to write; pid_file is its path) holds the same pid, and the process with
-// that pid started when the daemon published it did. 0, or, after saying
-// on err why not, kExitNotRunning: nothing may be sent to that pid. Any
-// client of infod can publish a pid and a fresh heartbeat, and a pid may be
-// taken by another process after the daemon's end.
+// Whether the process that infod names is the daemon: it is the process
+// that the kernel names as the holder of the pid file's write lock (the
+// file root's to write; pid_file is its path), the file holds its pid, and
+// it started when the daemon published it did. 0, or, after saying on err
+// why not, kExitNotRunning: nothing may be sent to that pid. Any client of
+// infod can publish a pid and a fresh heartbeat, and a pid may be taken by
+// another process after the daemon's end; the lock goes with the daemon.
 int prove_running_daemon(const DaemonView& view, const std::string& pid_file, std::ostream& err);
 
 // Why the process infod names is not proven the daemon, as above; "" when
