@@ -72,6 +72,7 @@ extern const CheckType kAlarmCheck = {
     .name = "alarm",
     .domain = "alarm",
     .has_resolve = true,
+    .level = true,
     .on_change_flag = kTriggerOnChange,
     .ops = {
         .on_event = alarm_on_event,

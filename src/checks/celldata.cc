@@ -79,6 +79,7 @@ extern const CheckType kCelldataCheck = {
     .name = "celldata",
     .domain = "celldata",
     .has_resolve = true,
+    .level = true,
     .ops = {
         .on_event = celldata_on_event,
         .describe_device = celldata_describe_device,

@@ -50,6 +50,7 @@ extern const CheckType kCustomCheck = {
     .name = "custom",
     .domain = "custom",
     .has_resolve = true,
+    .level = true,
     .ops = {
         .on_event = custom_on_event,
         .describe_device = custom_describe_device,

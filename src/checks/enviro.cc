@@ -78,6 +78,7 @@ extern const CheckType kEnviroCheck = {
     .name = "environmental",
     .domain = "enviro",
     .has_resolve = true,
+    .level = true,
     .ops = {
         .on_event = threshold_on_event,
         .trigger_counter = enviro_counter_key,

@@ -6,4 +6,5 @@ extern const CheckType kNetTcpCheck = {
     .name = "net_tcp",
     .domain = "net.tcp",
     .has_resolve = true,
+    .level = true,
 };

@@ -44,6 +44,7 @@ extern const CheckType kPingCheck = {
     .name = "net_ping",
     .domain = "net.ping",
     .has_resolve = true,
+    .level = true,
     .ops = {
         .on_event = ping_on_event,
         .describe_device = ping_describe_device,

@@ -60,6 +60,7 @@ extern const CheckType kPowerCheck = {
     .name = "power",
     .domain = "power",
     .has_resolve = true,
+    .level = true,
     .ops = {
         .on_event = threshold_on_event,
         .describe_device = threshold_describe_device,

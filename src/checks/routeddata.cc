@@ -155,6 +155,7 @@ extern const CheckType kRouteddataCheck = {
     .name = "routeddata",
     .domain = "routeddata",
     .has_resolve = true,
+    .level = true,
     .ops = {
         .on_event = routeddata_on_event,
         .describe_device = routeddata_describe_device,

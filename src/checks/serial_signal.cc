@@ -112,6 +112,7 @@ extern const CheckType kSerialSignalCheck = {
     .name = "serial_signal",
     .domain = "serial.signal",
     .has_resolve = true,
+    .level = true,
     .on_change_flag = kTriggerOnChange,
     .ops = {
         .on_event = signal_on_event,

@@ -84,6 +84,7 @@ extern const CheckType kUpsStateCheck = {
     .name = "ups_status",
     .domain = "ups.state",
     .has_resolve = true,
+    .level = true,
     .ops = {
         .on_event = ups_on_event,
         .describe_device = ups_describe_device,

@@ -29,6 +29,7 @@ class LinkPublisher final : public Publisher {
   int push_status(const char* key, const char* value) override { return link_push_status(link_, key, value); }
   int subscribe(const char* key) override { return link_subscribe(link_, key); }
   int unsubscribe(const char* key) override { return link_unsubscribe(link_, key); }
+  int get(const char* key) override { return link_get(link_, key); }
   bool stopped() const override { return link_stopped(link_); }
 
  private:

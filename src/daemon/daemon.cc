@@ -86,6 +86,7 @@ int dispatch_message(void* owner, const InfodMessage& message) {
 }
 
 int take_infod_message(Engine& engine, const InfodMessage& message) {
+  if (message.type == kInfodReply && message.key != nullptr) return engine_reply(engine, message.key, message.value);
   if (message.type != kInfodUpdate) return 0;
   if (message.key == nullptr || message.value == nullptr) {
     ar_log(kLogError, "Invalid message from infod");

@@ -89,6 +89,7 @@ int control_cancel(Engine& engine, ArCheck* check, const char* origin, const cha
     control_log(engine, check->conf.ar->path.c_str(), origin, command);
     ar_drop_delayed(check, "it was cancelled");
     ar_timeout(engine, check);
+    check->cancelled = true;
   } else {
     ar_log(kLogInfo, "AR %s not in the correct state to perform %s", check->conf.ar->path.c_str(), command);
   }

@@ -14,8 +14,10 @@
 #include "base/record_store.h"
 #include "checks/check_type.h"
 #include "config/loader.h"
+#include "engine/carry.h"
 #include "engine/control.h"
 #include "engine/engine.h"
+#include "engine/level_read.h"
 #include "engine/restart.h"
 #include "engine/router.h"
 #include "engine/silence.h"
@@ -27,8 +29,11 @@
 #include "model/publisher.h"
 
 int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t number, uint64_t time_ms, const char* value) {
-  // Resolving, Timeout and Disabled references take nothing.
-  if (check->state != kArNormal && check->state != kArTriggered) return 0;
+  check->awaiting_read = false;
+  // Resolving, Timeout and Disabled references take nothing; a level's
+  // keeps it, as its latest value.
+  const bool takes = check->state == kArNormal || check->state == kArTriggered;
+  if (!takes && !reference_is_level(*check)) return 0;
   CheckEventPtr event;
   try {
     event = std::make_unique<CheckEvent>();
@@ -39,6 +44,10 @@ int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t 
   } catch (const std::bad_alloc&) {
     ar_log(kLogFatal, "Could not allocate entry");
     return -1;
+  }
+  if (!takes) {
+    check->last = std::move(event);
+    return 0;
   }
   const CheckOutcome outcome = check->conf.ops->on_event(check, *event);
   return ar_apply(engine, check, outcome, std::move(event));
@@ -73,6 +82,12 @@ int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t tim
   return result;
 }
 
+int engine_reply(Engine& engine, const char* key, const char* value) {
+  const int result = level_read_reply(engine, key, value);
+  restart_write(engine);
+  return result;
+}
+
 namespace {
 
 // The load's limits for the action queue: a concurrency of 0 keeps the one
@@ -94,49 +109,74 @@ void attach(Engine& engine, LoadedConfig& config) {
   route_index_build(engine.routes, *checks);
   const AutoResponse* rule = nullptr;
   for (ArCheck& check : *checks) {
-    if (check.state != kArNone) continue;
+    if (check.id != 0) continue;
     check.id = engine.next_check_id++;
     if (check.conf.ar != rule) check.conf.ar->restart_fingerprint = restart_fingerprint(engine, check);
     rule = check.conf.ar;
   }
 }
 
+// How a reference not kept whole came to a load: made afresh, resumed
+// from its restart record, or carried by an edit from the load before.
+constexpr uint8_t kTakenFresh = 0;
+constexpr uint8_t kTakenResumed = 1;
+constexpr uint8_t kTakenCarried = 2;
+
 // Each new reference of config in order is subscribed and moved to Normal,
 // or to Disabled at once when its rule's window is open now (never on for a
-// moment inside it). One that took up its restart record (resumed[seq])
-// publishes the state it took up instead, and queues what fell due
-// meanwhile. References a reload kept go on as they are, without a word to
-// infod.
-void adopt(Engine& engine, LoadedConfig& config, const std::vector<bool>* resumed) {
+// moment inside it), and its level read. One that took up its restart
+// record or was carried (taken[seq]) publishes the state it took instead,
+// and queues what fell due meanwhile; a carried one's latest value is then
+// judged by its new settings at once. References a reload kept go on as
+// they are, without a word to infod.
+void adopt(Engine& engine, LoadedConfig& config, const std::vector<uint8_t>* taken) {
   tm local{};
   bool local_known = false;
   for (ArCheck& check : config.checks) {
-    const bool resuming = resumed != nullptr && (*resumed)[check.seq];
-    if (check.state != kArNone && !resuming) continue;
+    const uint8_t how = taken != nullptr ? (*taken)[check.seq] : kTakenFresh;
+    if (check.state != kArNone && how == kTakenFresh) continue;
     ar_log(kLogInfo, "Adding subscription: %s", check.conf.subscription.c_str());
     if (engine.publisher->subscribe(check.conf.subscription.c_str()) != 0) ar_log(kLogFatal, "Error adding subscription");
     const AutoResponse& ar = *check.conf.ar;
     if (ar.schedule_enabled && !local_known) local_known = engine_local_time(engine, &local);
     if (local_known && disable_window_open(ar, local)) {
       ar_disable(engine, &check);
-    } else if (resuming && check.state != kArNormal) {
+    } else if (check.state != kArNormal && check.state != kArDisabled && check.state != kArNone) {
       ar_resumed(engine, &check);
     } else {
       ar_normal(engine, &check);
     }
+    if (how == kTakenCarried) {
+      ar_judge_again(engine, &check);
+    } else {
+      level_read_ask(engine, &check);  // what its key holds now is judged as soon as infod says
+    }
   }
+  level_reads_send(engine);
 }
 
 // At start, before any reference is adopted: each new one whose rule's
 // restart record holds it takes up its state; resumed[seq] says which.
-std::vector<bool> take_up(Engine& engine, LoadedConfig& config, const RestartState& kept) {
-  std::vector<bool> resumed(config.checks.size());
+std::vector<uint8_t> take_up(Engine& engine, LoadedConfig& config, const RestartState& kept) {
+  std::vector<uint8_t> taken(config.checks.size(), kTakenFresh);
   for (ArCheck& check : config.checks) {
     if (check.state != kArNone) continue;
     const auto record = kept.rules.find(check.conf.ar->index);
-    if (record != kept.rules.end() && restart_resume(engine, &check, record->second)) resumed[check.seq] = true;
+    if (record != kept.rules.end() && restart_resume(engine, &check, record->second)) taken[check.seq] = kTakenResumed;
   }
-  return resumed;
+  return taken;
+}
+
+// A reference an edit takes away in the middle of an incident leaves its
+// resolve actions undone: said once, with their names.
+void tell_undone(const ArCheck& check) {
+  if (check.state != kArTriggered && check.state != kArResolving) return;
+  const ActionList& actions = check.conf.ar->resolve_actions;
+  std::string names;
+  for (size_t i = 0; i < actions.size(); ++i) names += (i > 0 ? "', '" : "") + actions[i].name;
+  ar_log(kLogInfo, "Reference %u of AR %s taken away while %s: %s", check.conf.ref_index,
+         check.conf.ar->name.c_str(), ar_state_name(check.state),
+         names.empty() ? "it has no resolve action" : ("its resolve actions '" + names + "' will not run").c_str());
 }
 
 // Lets go of what a reload did not keep of previous: each Triggered
@@ -162,12 +202,15 @@ void let_go(Engine& engine, const LoadedConfig& previous, const LoadedConfig& co
   for (const ArCheck& check : previous.checks) {
     if (check.conf.ar == nullptr) continue;
     ar_drop_delayed(&check, "the configuration was reloaded");
+    tell_undone(check);
     any = true;
   }
   if (!any) return;
+  // The keys of references kept whole (adopted before, so with an
+  // identity) stay; those carried are subscribed again with their rule.
   std::unordered_set<std::string_view> watched;
   for (const ArCheck& check : config.checks) {
-    if (check.state != kArNone) watched.insert(check.conf.subscription);
+    if (check.id != 0) watched.insert(check.conf.subscription);
   }
   for (const ArCheck& check : previous.checks) {
     if (check.conf.ar == nullptr || watched.count(check.conf.subscription) > 0) continue;
@@ -190,7 +233,10 @@ namespace {
 
 // Which rules a reload kept, built again, added and let go, and the delayed
 // actions the ones built again dropped.
-void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, ReloadOutcome* outcome) {
+void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, const std::vector<Carry>& plan,
+                  ReloadOutcome* outcome) {
+  std::unordered_set<const ArCheck*> carried, carrying;
+  for (const Carry& c : plan) carried.insert(c.from), carrying.insert(c.to);
   auto old = previous.rules.begin();
   auto check = previous.checks.begin();
   for (const AutoResponse& ar : config.rules) {
@@ -202,7 +248,9 @@ void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, Relo
     if (had && old->path.empty()) {
       ++outcome->unchanged;
     } else if (had) {
-      outcome->changed.emplace_back(ar.name, std::vector<std::string>());
+      ReloadOutcome::Changed& changed = outcome->changed.emplace_back();
+      changed.name = ar.name;
+      for (const Carry& c : plan) changed.carried = changed.carried || c.to->conf.ar == &ar;
     } else {
       outcome->added.push_back(ar.name);
     }
@@ -213,13 +261,13 @@ void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, Relo
   }
   // The delayed actions dropped, by the name the rule had when built again.
   for (; check != previous.checks.end(); ++check) {
-    if (check->conf.ar == nullptr || check->state != kArTriggered) continue;
+    if (check->conf.ar == nullptr || check->state != kArTriggered || carried.count(&*check) > 0) continue;
     auto changed = std::find_if(outcome->changed.begin(), outcome->changed.end(),
-                                [&](const auto& c) { return c.first == check->conf.ar->name; });
+                                [&](const auto& c) { return c.name == check->conf.ar->name; });
     const ActionList& actions = check->conf.ar->trigger_actions;
     for (size_t i = 0; i < actions.size(); ++i) {
       if (check->statuses.data()[i] != kActionPending || changed == outcome->changed.end()) continue;
-      std::vector<std::string>& dropped = changed->second;
+      std::vector<std::string>& dropped = changed->dropped;
       if (std::find(dropped.begin(), dropped.end(), actions[i].name) == dropped.end()) dropped.push_back(actions[i].name);
     }
   }
@@ -242,8 +290,8 @@ std::string reload_outcome_text(const ReloadOutcome& outcome) {
   if (!outcome.changed.empty()) {
     text += ", " + std::to_string(outcome.changed.size()) + " changed: ";
     for (size_t i = 0; i < outcome.changed.size() && i < kNamed; ++i) {
-      const auto& [name, dropped] = outcome.changed[i];
-      text += (i > 0 ? "; " : "") + name + " reset";
+      const auto& [name, dropped, carried] = outcome.changed[i];
+      text += (i > 0 ? "; " : "") + name + (carried ? " carried" : " reset");
       if (!dropped.empty()) {
         text += dropped.size() == 1 ? ", its delayed action '" : ", its delayed actions '";
         for (size_t k = 0; k < dropped.size(); ++k) text += (k > 0 ? "', '" : "") + dropped[k];
@@ -265,11 +313,16 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   engine.checks = nullptr;
   *running = config_load(db, previous.get());
   LoadedConfig& config = **running;
-  if (previous != nullptr && outcome != nullptr) tell_outcome(*previous, config, outcome);
+  std::vector<Carry> plan;
+  if (previous != nullptr) plan = carry_plan(*previous, config);
+  if (previous != nullptr && outcome != nullptr) tell_outcome(*previous, config, plan, outcome);
+  carry_out(plan);
   if (previous != nullptr) let_go(engine, *previous, config);
   take_limits(engine, config);
   attach(engine, config);
-  adopt(engine, config, nullptr);
+  std::vector<uint8_t> taken(config.checks.size(), kTakenFresh);
+  for (const Carry& c : plan) taken[c.to->seq] = kTakenCarried;
+  adopt(engine, config, &taken);
   silences_follow_load(engine);
   // A raised limit has room for what waits now, not only after the next
   // child ends or the next action is queued.
@@ -288,9 +341,11 @@ void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::u
   // Before the references resume: what fell due meanwhile is not queued
   // while they were silenced.
   silences_take_up(engine, config.checks, kept);
-  const std::vector<bool> resumed = take_up(engine, config, kept);
+  const std::vector<uint8_t> taken = take_up(engine, config, kept);
+  std::vector<bool> resumed(taken.size());
+  for (size_t i = 0; i < taken.size(); ++i) resumed[i] = taken[i] == kTakenResumed;
   restart_requeue(engine, kept, resumed);
-  adopt(engine, config, &resumed);
+  adopt(engine, config, &taken);
   silences_expire(engine);
   restart_forget_other_rules(engine, config.rules, kept.rules);
   engine.queue->start_waiting();

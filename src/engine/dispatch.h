@@ -22,8 +22,13 @@ struct LoadedConfig;
 // Non-zero when one could not be applied (fatal).
 int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value);
 
+// A reply of infod's to a get: value null when it holds none
+// (engine/level_read.h). Non-zero when it could not be applied (fatal).
+int engine_reply(Engine& engine, const char* key, const char* value);
+
 // Hands one update to check: a check that is neither Normal nor Triggered
-// takes nothing (0); otherwise its check module evaluates the update and
+// takes nothing (0; a level's reference keeps it as its latest value);
+// otherwise its check module evaluates the update and
 // ar_apply applies the outcome. -1 with "Could not allocate entry" when
 // memory runs out, or when the outcome could not be applied.
 int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t number, uint64_t time_ms,
@@ -44,16 +49,23 @@ int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t 
 // What a reload kept and started again, by the rules' names.
 struct ReloadOutcome {
   size_t unchanged = 0;
-  // Rules built again: for each, the delayed trigger actions its references
-  // dropped (a name once however many references dropped it).
-  std::vector<std::pair<std::string, std::vector<std::string>>> changed;
+  // Rules built again: whether references of each took the state of those
+  // they replace (engine/carry.h), and the delayed trigger actions the
+  // others dropped (a name once however many references dropped it).
+  struct Changed {
+    std::string name;
+    std::vector<std::string> dropped;
+    bool carried = false;
+  };
+  std::vector<Changed> changed;
   std::vector<std::string> added;
   std::vector<std::string> removed;
 };
 
 // "11 rules unchanged, 1 changed: rack4-overheat reset, its delayed action
 // 'cut rack power' dropped; 1 added: spare-ups", naming at most a few
-// rules of each kind ("and 7 more").
+// rules of each kind ("and 7 more"); a rule whose state an edit carried is
+// "carried".
 std::string reload_outcome_text(const ReloadOutcome& outcome);
 
 void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db,

@@ -3,6 +3,7 @@
 // `arctl test` under a simulated clock). It owns nothing of the process.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <optional>
@@ -41,6 +42,14 @@ struct Silence {
   std::string reason;
 };
 
+// A read of a level's current value (engine/level_read.h): its
+// reference's place and identity, and when it was sent.
+struct LevelRead {
+  uint32_t seq = 0;
+  uint32_t id = 0;
+  int64_t sent_ms = 0;
+};
+
 struct Engine {
   Publisher* publisher = nullptr;
   ActionQueue* queue = nullptr;
@@ -66,6 +75,9 @@ struct Engine {
   // every reference counts as one on each). They belong to the path, not
   // to the load: a reload that builds the rule again keeps them.
   std::map<std::string, std::vector<Silence>> silences;
+  // Reads of levels still to send, and those waiting for their replies.
+  std::deque<LevelRead> reads_waiting;
+  std::vector<LevelRead> reads_out;
 };
 
 // Adds one to the counter under counter_key: the count runs 1 to

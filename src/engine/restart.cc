@@ -61,6 +61,12 @@ RestartReference reference_of(const ArCheck& check, int64_t shift) {
   const size_t count = check.trigger_count() + check.resolve_count();
   ref.statuses.assign(check.statuses.data(), check.statuses.data() + count);
   if (check.current_event) ref.event = *check.current_event;
+  ref.trigger_ran = check.trigger_ran;
+  ref.cancelled = check.cancelled;
+  if (check.held_resolve) {
+    ref.held_resolve = check.held_resolve->actions;
+    ref.held_event = check.held_resolve->event;
+  }
   if (check.state == kArTriggered) {
     bool pending = false;
     for (size_t i = 0; i < ar.trigger_actions.size(); ++i) {
@@ -80,7 +86,7 @@ RestartReference reference_of(const ArCheck& check, int64_t shift) {
 // then no file record is needed.
 bool as_fresh(const RestartRule& record) {
   return record.silences.empty() && std::all_of(record.refs.begin(), record.refs.end(), [](const RestartReference& r) {
-           return r.state == kArNormal || r.state == kArDisabled;
+           return (r.state == kArNormal || r.state == kArDisabled) && r.held_resolve.empty();
          });
 }
 
@@ -129,6 +135,10 @@ std::string unfit(Engine& engine, const ArCheck& check, const RestartReference& 
   }
   const bool needs_event = ref.state == kArTriggered || ref.state == kArResolving;
   if (needs_event != ref.event.has_value()) return needs_event ? "it has no update" : "it has an update";
+  if (ref.held_resolve.empty() != !ref.held_event.has_value()) return "it holds resolve actions back without their update";
+  for (const uint32_t j : ref.held_resolve) {
+    if (j >= check.resolve_count()) return "it holds back resolve action " + std::to_string(j) + ", which the rule lacks";
+  }
   if (since > now) return "it entered its state in the future";
   switch (ref.state) {
     case kArTimeout:
@@ -277,6 +287,11 @@ bool restart_resume(Engine& engine, ArCheck* check, const RestartRule& record) {
   check->cycle = ref->cycle;
   std::copy(ref->statuses.begin(), ref->statuses.end(), check->statuses.data());
   if (ref->event) check->current_event = std::make_unique<CheckEvent>(*ref->event);
+  check->trigger_ran = ref->trigger_ran;
+  check->cancelled = ref->cancelled;
+  if (ref->held_event) {
+    check->held_resolve = std::make_unique<HeldResolve>(HeldResolve{ref->held_resolve, *ref->held_event});
+  }
   check->state_time = since;
   return true;
 }
@@ -316,6 +331,7 @@ class NoPublisher final : public Publisher {
   int push_status(const char* /*key*/, const char* /*value*/) override { return -1; }
   int subscribe(const char* /*key*/) override { return -1; }
   int unsubscribe(const char* /*key*/) override { return -1; }
+  int get(const char* /*key*/) override { return -1; }
   bool stopped() const override { return false; }
 };
 

@@ -13,7 +13,7 @@ constexpr char kShownVersion[] = "1";
 constexpr char kFileVersion[] = "2";
 // What separates references, fields and the parts of a field.
 constexpr char kSeparators[] = "; ,@=";
-constexpr char kStatusLetters[] = "npqd";  // by ActionStatus
+constexpr char kStatusLetters[] = "npqdh";  // by ActionStatus
 
 template <class Number>
 void append_number(std::string* out, Number n) {
@@ -58,7 +58,7 @@ void append_statuses(std::string* out, const std::vector<ActionStatus>& statuses
   for (size_t i = 0; i < statuses.size();) {
     size_t run = 1;
     while (i + run < statuses.size() && statuses[i + run] == statuses[i]) ++run;
-    *out += kStatusLetters[statuses[i] < 4 ? statuses[i] : 0];
+    *out += kStatusLetters[statuses[i] < 5 ? statuses[i] : 0];
     if (run > 1) append_number(out, run);
     i += run;
   }
@@ -99,6 +99,28 @@ bool read_due(std::string_view text, RestartDue* due) {
   return read_number(action, &due->action) && read_time(when, &due->due_ms) && percent_unescape(text, &due->name);
 }
 
+void append_event(std::string* out, const CheckEvent& event) {
+  percent_escape(out, event.key, kSeparators);
+  *out += ',';
+  append_number(out, event.number);
+  *out += ',';
+  append_number(out, event.time_ms);
+  *out += ',';
+  percent_escape(out, event.value, kSeparators);
+}
+
+// At most as many places as a list has actions.
+bool read_places(std::string_view text, std::vector<uint32_t>* places) {
+  while (true) {
+    std::string_view place;
+    const bool more = split(&text, '.', &place);
+    uint32_t n = 0;
+    if (!read_number(place, &n) || n >= 4096 || places->size() >= 4096) return false;
+    places->push_back(n);
+    if (!more) return true;
+  }
+}
+
 bool read_reference(std::string_view text, bool file_form, RestartReference* ref) {
   std::string_view number, state, since, statuses;
   if (!split(&text, ' ', &number) || !split(&text, ' ', &state) || !split(&text, ' ', &since)) return false;
@@ -128,6 +150,20 @@ bool read_reference(std::string_view text, bool file_form, RestartReference* ref
         break;
       case 'r':
         if (!read_time(value, &ref->repeat_ms)) return false;
+        break;
+      case 'x':
+        if (value != "1" || ref->trigger_ran) return false;
+        ref->trigger_ran = true;
+        break;
+      case 'k':
+        if (value != "1" || ref->cancelled) return false;
+        ref->cancelled = true;
+        break;
+      case 'o':
+        if (!ref->held_resolve.empty() || !read_places(value, &ref->held_resolve)) return false;
+        break;
+      case 'f':
+        if (ref->held_event || !read_event(value, &ref->held_event.emplace())) return false;
         break;
       case 't':
         if (!read_time(value, &ref->timeout_end_ms)) return false;
@@ -195,13 +231,7 @@ std::string restart_rule_format(const RestartRule& rule) {
     }
     if (ref.event) {
       out += " e=";
-      percent_escape(&out, ref.event->key, kSeparators);
-      out += ',';
-      append_number(&out, ref.event->number);
-      out += ',';
-      append_number(&out, ref.event->time_ms);
-      out += ',';
-      percent_escape(&out, ref.event->value, kSeparators);
+      append_event(&out, *ref.event);
     }
     for (const RestartDue& due : ref.delayed) {
       out += " d=";
@@ -218,6 +248,16 @@ std::string restart_rule_format(const RestartRule& rule) {
     if (ref.timeout_end_ms != 0) {
       out += " t=";
       append_number(&out, ref.timeout_end_ms);
+    }
+    if (ref.trigger_ran) out += " x=1";
+    if (ref.cancelled) out += " k=1";
+    for (size_t i = 0; i < ref.held_resolve.size(); ++i) {
+      out += i == 0 ? " o=" : ".";
+      append_number(&out, ref.held_resolve[i]);
+    }
+    if (ref.held_event) {
+      out += " f=";
+      append_event(&out, *ref.held_event);
     }
   }
   for (const RestartSilence& silence : rule.silences) {

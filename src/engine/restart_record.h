@@ -17,10 +17,13 @@
 // STATUSES" and optional fields "c=CYCLE" (the file form's cycle of the
 // statuses), "e=KEY,NUMBER,TIME,VALUE" (the update), "d=ACTION@DUE,NAME"
 // (a delayed trigger action still waiting, one each), "r=DUE" (the next
-// repeat) and "t=END" (the end of Timeout); then for each silence ";s REF
-// UNTIL ORIGIN REASON". STATE is the state's number, STATUSES the action
+// repeat), "t=END" (the end of Timeout), "x=1" (a trigger action of the
+// current trigger was queued), "k=1" (a cancel began its Timeout),
+// "o=N.N..." and "f=KEY,NUMBER,TIME,VALUE" (the resolve actions a silence
+// holds back, and their update); then for each silence ";s REF UNTIL
+// ORIGIN REASON". STATE is the state's number, STATUSES the action
 // statuses in list order as runs of a letter (n new, p pending, q queued,
-// d dropped) with a count when above one ("-" for none). Texts are
+// d dropped, h held back) with a count when above one ("-" for none). Texts are
 // percent-escaped (base/escape.h). Anything that parses otherwise, or
 // holds a time beyond what any clock reads, is not a record.
 #pragma once
@@ -68,6 +71,10 @@ struct RestartReference {
   std::vector<RestartDue> delayed;
   int64_t repeat_ms = 0;       // the next repeat; 0 for none
   int64_t timeout_end_ms = 0;  // the end of Timeout; 0 when not in Timeout
+  bool trigger_ran = false;
+  bool cancelled = false;
+  std::vector<uint32_t> held_resolve;  // places in the resolve list
+  std::optional<CheckEvent> held_event;
 };
 
 // A silence of the rule's references (ref 0: every one) until a time:

@@ -8,6 +8,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "engine/state.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
@@ -41,6 +42,16 @@ void each_of_rule(Engine& engine, const ArCheck& check, Visit visit) {
   size_t first = check.seq;
   while (first > 0 && checks[first - 1].conf.ar == check.conf.ar) --first;
   for (size_t i = first; i < checks.size() && checks[i].conf.ar == check.conf.ar; ++i) visit(checks[i]);
+}
+
+// What the ended silences of the rule of check held back is settled.
+void settle_rule(Engine& engine, const ArCheck& check) {
+  const std::deque<ArCheck>& checks = *engine.checks;
+  size_t first = check.seq;
+  while (first > 0 && checks[first - 1].conf.ar == check.conf.ar) --first;
+  for (size_t i = first; i < checks.size() && checks[i].conf.ar == check.conf.ar; ++i) {
+    ar_settle_held(engine, &(*engine.checks)[i]);
+  }
 }
 
 bool has_reference(Engine& engine, const ArCheck& check, uint32_t ref) {
@@ -95,7 +106,10 @@ std::string silence_add(Engine& engine, ArCheck* any_check_of_rule, uint32_t ref
   const std::string& path = any_check_of_rule->conf.ar->path;
   std::vector<Silence>& silences = engine.silences[path];
   // One whose time has come but that no tick has ended yet is over.
-  if (end_over(engine, path, &silences)) restart_touch(engine, any_check_of_rule);
+  if (end_over(engine, path, &silences)) {
+    restart_touch(engine, any_check_of_rule);
+    settle_rule(engine, *any_check_of_rule);
+  }
   if (const Silence* s = in_the_way(silences, ref)) {
     return whom(s->ref) + " is silenced already until " + silence_until_text(engine, s->until_ms);
   }
@@ -120,6 +134,7 @@ std::string silence_lift(Engine& engine, ArCheck* any_check_of_rule, uint32_t re
       silences->erase(lifted, silences->end());
       if (silences->empty()) engine.silences.erase(it);
       restart_touch(engine, any_check_of_rule);
+      settle_rule(engine, *any_check_of_rule);
       return "";
     }
   }
@@ -140,6 +155,7 @@ void silences_expire(Engine& engine) {
     if (!end_over(engine, rule->path, &it->second)) continue;
     if (it->second.empty()) engine.silences.erase(it);
     restart_touch(engine, &check);
+    settle_rule(engine, check);
   }
 }
 

@@ -14,6 +14,7 @@
 #include "base/log.h"
 #include "base/log_line.h"
 #include "engine/engine.h"
+#include "engine/level_read.h"
 #include "engine/restart.h"
 #include "engine/silence.h"
 #include "model/action.h"
@@ -76,11 +77,37 @@ size_t first_pending(const ActionStatus* statuses, size_t count) {
   return count;
 }
 
+// Holds back the action of status for as long as a silence covers check:
+// a trigger action until the silence ends, a resolve action only when a
+// trigger action of the incident it ends had run (one that triggered and
+// resolved inside the silence owes nothing).
+void hold(Engine& engine, ArCheck* check, ActionStatus* status) {
+  const size_t index = static_cast<size_t>(status - check->statuses.data());
+  restart_touch(engine, check);
+  if (index < check->trigger_count()) {
+    *status = kActionHeld;
+    return;
+  }
+  if (!check->trigger_ran || !check->current_event) {
+    *status = kActionDropped;
+    return;
+  }
+  *status = kActionHeld;
+  if (!check->held_resolve) check->held_resolve = std::make_unique<HeldResolve>();
+  HeldResolve& held = *check->held_resolve;
+  if (held.event.key != check->current_event->key || held.event.value != check->current_event->value ||
+      held.event.time_ms != check->current_event->time_ms) {
+    held.actions.clear();  // a later resolve of the same incident: its own update
+    held.event = *check->current_event;
+  }
+  held.actions.push_back(static_cast<uint32_t>(index - check->trigger_count()));
+}
+
 // Hands one entry, due at due_ms, to its queue operation and reports what
 // did not queue. A reference silenced when it fell due queues nothing: the
-// action is dropped, never run later, and the state machine goes on as if
-// it had been queued. The rule's restart record is written first, so that
-// a restart finds the state the action was queued in.
+// action is held back (hold) and the state machine goes on as if it had
+// been queued. The rule's restart record is written first, so that a
+// restart finds the state the action was queued in.
 void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* status, int64_t due_ms,
            const char* format) {
   const char* action_name = action.name.c_str();
@@ -88,10 +115,10 @@ void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* s
   if (const Silence* silence = silence_covering(engine, *check, due_ms)) {
     ar_log(kLogInfo, "Silenced action %s for AR %s: until %s, by %s", action_name, ar_name,
            silence_until_text(engine, silence->until_ms).c_str(), silence->origin.c_str());
-    *status = kActionDropped;
-    restart_touch(engine, check);
+    hold(engine, check, status);
     return;
   }
+  if (static_cast<size_t>(status - check->statuses.data()) < check->trigger_count()) check->trigger_ran = true;
   const LogLine queuing = format_log_line(format, action_name, ar_name, engine.queue->queued());
   engine.publisher->push_log(queuing.text);
   restart_write_rule(engine, check);
@@ -108,6 +135,17 @@ void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* s
     *status = kActionDropped;
   }
 }
+
+// A level's reference leaving a state with an update keeps it aside, as
+// the latest value of its key, to be judged again when it comes back.
+void set_aside(ArCheck* check) {
+  if (check->current_event && !check->last && reference_is_level(*check)) {
+    check->last = std::move(check->current_event);
+  }
+  check->current_event.reset();
+}
+
+const char* const kResolveQueuing = "Queuing resolve action: %s for AR: %s - %d actions in the queue";
 
 // Makes count statuses from first Pending: a new cycle of the reference,
 // which the actions queued in earlier ones no longer write into.
@@ -166,18 +204,27 @@ const char* ar_state_name(int state) {
 
 int ar_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event) {
   if (outcome.reading) check->unreadable_reported = false;
+  // An update that moves nothing is still the latest value of a level.
+  const auto keep = [&] {
+    if (reference_is_level(*check)) check->last = std::move(event);
+  };
   switch (outcome.kind) {
     case CheckOutcomeKind::kDrop:
+      keep();
       return 0;
     case CheckOutcomeKind::kNotReading:
       // A sensor that has dropped out reports the same text for hours.
       if (!check->unreadable_reported) ar_log(kLogWarn, "%s", outcome.reason.c_str());
       check->unreadable_reported = true;
+      keep();
       return 0;
     case CheckOutcomeKind::kRefresh:
       return ar_refresh(engine, check, std::move(event));
     case CheckOutcomeKind::kTrigger: {
-      if (!completes_burst(engine, check)) return 0;
+      if (!completes_burst(engine, check)) {
+        keep();
+        return 0;
+      }
       if (!outcome.reason.empty()) ar_log(kLogInfo, "%s", outcome.reason.c_str());
       // The counter's key is made before the trigger, which may end at once
       // and take the event with it.
@@ -200,6 +247,8 @@ void ar_trigger(Engine& engine, ArCheck* check, CheckEventPtr event) {
   check->state = kArTriggered;
   check->state_time = now_ms(engine);
   check->current_event = std::move(event);
+  check->last.reset();
+  check->trigger_ran = false;  // a new incident
   if (publish(engine, check, check->current_event.get())) ar_queue_trigger_actions(engine, check);
 }
 
@@ -219,11 +268,13 @@ void ar_resolve(Engine& engine, ArCheck* check, CheckEventPtr event) {
   check->state = kArResolving;
   check->state_time = now_ms(engine);
   check->current_event = std::move(event);
+  check->last.reset();
   if (publish(engine, check, check->current_event.get())) ar_queue_resolve_actions(engine, check);
 }
 
 int ar_refresh(Engine& engine, ArCheck* check, CheckEventPtr event) {
   check->current_event = std::move(event);
+  check->last.reset();
   std::string key;
   try {
     key = archeck_key(*check, kCurrEntry);
@@ -238,13 +289,14 @@ int ar_refresh(Engine& engine, ArCheck* check, CheckEventPtr event) {
 
 void ar_timeout(Engine& engine, ArCheck* check) {
   check->state = kArTimeout;
-  check->current_event.reset();
+  set_aside(check);
   check->state_time = now_ms(engine);
   publish(engine, check, nullptr);
 }
 
 void ar_normal(Engine& engine, ArCheck* check) {
-  check->current_event.reset();
+  set_aside(check);
+  check->cancelled = false;
   rearm(engine, check, check->statuses.data(), check->trigger_count() + check->resolve_count());
   check->state = kArNormal;
   check->state_time = now_ms(engine);
@@ -254,7 +306,7 @@ void ar_normal(Engine& engine, ArCheck* check) {
 void ar_disable(Engine& engine, ArCheck* check) {
   ar_drop_delayed(check, "its rule was disabled");
   check->state = kArDisabled;
-  check->current_event.reset();
+  set_aside(check);
   check->state_time = now_ms(engine);
   publish(engine, check, nullptr);
 }
@@ -297,10 +349,57 @@ void ar_queue_resolve_actions(Engine& engine, ArCheck* check) {
   const ActionList& actions = check->conf.ar->resolve_actions;
   ActionStatus* statuses = check->resolve_status();
   for (size_t i; (i = first_pending(statuses, actions.size())) < actions.size();) {
-    offer(engine, check, actions[i], &statuses[i], check->state_time,
-          "Queuing resolve action: %s for AR: %s - %d actions in the queue");
+    offer(engine, check, actions[i], &statuses[i], check->state_time, kResolveQueuing);
   }
   finish(engine, check);
+}
+
+void ar_judge_again(Engine& engine, ArCheck* check) {
+  if (!reference_is_level(*check) || (check->state != kArNormal && check->state != kArTriggered)) return;
+  const CheckEvent* latest = check->last ? check->last.get() : check->current_event.get();
+  if (latest == nullptr) return;
+  auto event = std::make_unique<CheckEvent>(*latest);
+  const CheckOutcome outcome = check->conf.ops->on_event(check, *event);
+  // What holds as it held, or holds no reading, changes nothing.
+  if (outcome.kind != CheckOutcomeKind::kTrigger && outcome.kind != CheckOutcomeKind::kResolve) return;
+  ar_apply(engine, check, outcome, std::move(event));
+}
+
+void ar_settle_held(Engine& engine, ArCheck* check) {
+  ActionStatus* triggers = check->trigger_status();
+  const size_t count = check->trigger_count();
+  const bool any = std::any_of(triggers, triggers + count, [](ActionStatus s) { return s == kActionHeld; });
+  if (!any && !check->held_resolve) return;
+  if (silence_covering(engine, *check, now_ms(engine)) != nullptr) return;
+  restart_touch(engine, check);
+  std::unique_ptr<HeldResolve> owed = std::move(check->held_resolve);
+  if (check->state == kArTriggered) {
+    // Still Triggered: what was held back runs, each at its time.
+    std::replace(triggers, triggers + count, kActionHeld, kActionPending);
+    ar_queue_trigger_actions(engine, check);
+    return;
+  }
+  std::replace(triggers, triggers + count, kActionHeld, kActionDropped);  // its incident is over
+  if (owed == nullptr) return;
+  if (check->state == kArDisabled) {
+    ar_log(kLogInfo, "Held resolve actions of AR %s ref %u dropped: its rule is disabled",
+           check->conf.ar->name.c_str(), check->conf.ref_index);
+    return;
+  }
+  // Resolved after its trigger actions had run: the resolve actions held
+  // back run, with the update they fell due for.
+  CheckEventPtr current = std::move(check->current_event);
+  check->current_event = std::make_unique<CheckEvent>(owed->event);
+  const ActionList& actions = check->conf.ar->resolve_actions;
+  ActionStatus* statuses = check->resolve_status();
+  for (const uint32_t j : owed->actions) {
+    if (j >= actions.size()) continue;
+    statuses[j] = kActionPending;
+    offer(engine, check, actions[j], &statuses[j], now_ms(engine), kResolveQueuing);
+  }
+  check->current_event = std::move(current);
+  // Whatever the reference did meanwhile, it stays armed as it was.
+  if (check->state == kArNormal) rearm(engine, check, check->statuses.data(), count + check->resolve_count());
 }
 
 int count_trigger(Engine& engine, const std::string& counter_key) {

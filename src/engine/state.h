@@ -65,3 +65,17 @@ void ar_queue_trigger_actions(Engine& engine, ArCheck* check, bool may_repeat = 
 
 // Offers every Pending resolve action, then moves on to Timeout or Normal.
 void ar_queue_resolve_actions(Engine& engine, ArCheck* check);
+
+// A level's reference back in Normal or Triggered without an update (the
+// end of a Timeout or a window, a reload that carried it): its latest value
+// judged as if it had just arrived. Only a trigger or a resolve is applied;
+// nothing happens for an event's reference or without a value.
+void ar_judge_again(Engine& engine, ArCheck* check);
+
+// When no silence covers check any longer: what one held back is settled.
+// A reference still Triggered runs the trigger actions held back (those
+// whose delays have passed at once, the rest at their time); one no longer
+// Triggered runs the resolve actions held back of an incident whose
+// trigger actions had run, with the update they fell due for, and drops
+// the rest (a Disabled one drops all).
+void ar_settle_held(Engine& engine, ArCheck* check);

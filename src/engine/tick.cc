@@ -8,6 +8,7 @@
 #include "actions/queue.h"
 #include "base/clock.h"
 #include "engine/engine.h"
+#include "engine/level_read.h"
 #include "engine/restart.h"
 #include "engine/silence.h"
 #include "engine/state.h"
@@ -24,7 +25,10 @@ void tick_one(Engine& engine, ArCheck* check, const tm& local) {
       if (check->state != kArDisabled) ar_disable(engine, check);
       return;
     }
-    if (check->state == kArDisabled) ar_normal(engine, check);
+    if (check->state == kArDisabled) {
+      ar_normal(engine, check);
+      ar_judge_again(engine, check);  // what the window hid
+    }
   }
   switch (check->state) {
     case kArTriggered:
@@ -35,7 +39,10 @@ void tick_one(Engine& engine, ArCheck* check, const tm& local) {
       break;
     case kArTimeout:
       if (engine.clock->monotonic_ms() > check->state_time + static_cast<int64_t>(ar->reset_timeout) * 1000) {
+        // A Timeout an operator's cancel began waits for the next update.
+        const bool cancelled = check->cancelled;
         ar_normal(engine, check);
+        if (!cancelled) ar_judge_again(engine, check);
       }
       break;
     default:
@@ -66,6 +73,7 @@ bool waits_for_nothing(const ArCheck& check) {
 
 bool engine_tick_idle(const Engine& engine) {
   if (!engine.silences.empty()) return false;  // each ends at a tick
+  if (!engine.reads_out.empty()) return false;  // each is given up at a tick
   if (engine.checks != nullptr && !std::all_of(engine.checks->begin(), engine.checks->end(), waits_for_nothing)) {
     return false;
   }
@@ -107,5 +115,6 @@ void engine_tick(Engine& engine) {
     }
   }
   engine.queue->check_timeouts();
+  level_reads_expire(engine);
   restart_write(engine);
 }

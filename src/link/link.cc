@@ -517,7 +517,7 @@ void link_start_writing(InfodLink* link) {
 }
 
 int link_send(InfodLink* link, int type, const char* key, int number, const char* value) {
-  if (type < kInfodPush || type > kInfodUnsubscribe) {
+  if (type < kInfodPush || type > kInfodGet) {
     ar_log(kLogFatal, "Unknown message type");
     return -1;
   }
@@ -525,6 +525,8 @@ int link_send(InfodLink* link, int type, const char* key, int number, const char
 }
 
 int link_subscribe(InfodLink* link, const char* key) { return link_send(link, kInfodSubscribe, key, 0, nullptr); }
+
+int link_get(InfodLink* link, const char* key) { return link_send(link, kInfodGet, key, 0, nullptr); }
 
 int link_unsubscribe(InfodLink* link, const char* key) {
   return link_send(link, kInfodUnsubscribe, key, 0, nullptr);

@@ -109,13 +109,15 @@ void link_init(InfodLink* link, int fd, LinkMessageHandler on_message, void* own
 // the socket is writable, and from now on each callback writes its own.
 void link_start_writing(InfodLink* link);
 
-// Queues one message of type push, subscribe or unsubscribe; -1 (logged)
+// Queues one message of type push, subscribe, unsubscribe or get; -1 (logged)
 // for any other type or when memory runs out, kPublishTooLong (logged,
 // model/publisher.h) for one whose body would exceed kMaxInfodMessage: it
 // is not sent, since infod would close the link at it. Outside a callback
 // (not corked) it is written at once when nothing else waits.
 int link_send(InfodLink* link, int type, const char* key, int number, const char* value);
 int link_subscribe(InfodLink* link, const char* key);
+// A get whose reply the reader hands over like any other message.
+int link_get(InfodLink* link, const char* key);
 int link_unsubscribe(InfodLink* link, const char* key);
 // A line for the log key, number 0.
 int link_push(InfodLink* link, const char* key, const char* value);

@@ -29,6 +29,9 @@ enum ActionStatus : uint8_t {
   kActionPending = 1,
   kActionQueued = 2,
   kActionDropped = 3,
+  // Fell due while a silence covered its reference: not queued, and
+  // settled when the silence ends (engine/silence.h).
+  kActionHeld = 4,
 };
 
 // The status of each of the rule's actions as one reference runs them,
@@ -65,6 +68,15 @@ class BurstTimes {
   size_t size_ = 0;
 };
 
+// What a silence holds back of one reference beyond its trigger actions'
+// statuses: the resolve actions of an incident whose trigger actions had
+// run, and the update they fell due for. They run when the silence ends
+// with the reference no longer Triggered.
+struct HeldResolve {
+  std::vector<uint32_t> actions;  // places in the resolve list
+  CheckEvent event;
+};
+
 struct ArCheckConf {
   AutoResponse* ar = nullptr;  // not owned
   const CheckOps* ops = nullptr;
@@ -76,6 +88,10 @@ struct ArCheck {
   ArCheckConf conf;
   int64_t state_time = 0;  // monotonic milliseconds of the last state change
   CheckEventPtr current_event;
+  // The latest update of its key when current_event does not hold it (a
+  // level's reference in Normal, Timeout or Disabled), judged again when
+  // the reference comes back without an update; null otherwise.
+  CheckEventPtr last;
   // One per action of conf.ar->trigger_actions, then of resolve_actions.
   ActionStatuses statuses;
   uint32_t seq = 0;  // position in the context's checks, for routing order
@@ -89,9 +105,17 @@ struct ArCheck {
   // The reports counted towards the rule's burst since its last trigger;
   // null for none (and for a rule without a burst).
   std::unique_ptr<BurstTimes> burst;
+  // The resolve actions a silence holds back; null for none.
+  std::unique_ptr<HeldResolve> held_resolve;
   // An update without a reading has been reported; the next one is not,
   // until a reading comes again.
-  bool unreadable_reported = false;
+  bool unreadable_reported : 1 = false;
+  // Its key's value has been asked of infod and no update came since.
+  bool awaiting_read : 1 = false;
+  // Its Timeout began with a cancel: its end waits for the next update.
+  bool cancelled : 1 = false;
+  // A trigger action of the current trigger was queued (not held back).
+  bool trigger_ran : 1 = false;
 
   // The statuses of the trigger and of the resolve actions, and their counts.
   ActionStatus* trigger_status() { return statuses.data(); }

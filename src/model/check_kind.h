@@ -106,6 +106,11 @@ struct CheckType {
   const char* name = nullptr;            // the rule's "check_type" text
   const char* domain = nullptr;          // its settings under the rule ("%s.dev_refs.total")
   bool has_resolve = false;              // whether the rule has a resolve stage
+  // Whether its value is a level, which describes the present (a reading,
+  // a status, a signal), rather than an event, something that happened (a
+  // message, a login, a change). A level is judged again whenever its
+  // reference comes back without an update; an event never is.
+  bool level = false;
   const char* on_change_flag = nullptr;  // a flag that, when on, takes the resolve stage away
   CheckOps ops = {};                     // no on_event: no check module exists
   const char* snmp_script = nullptr;     // the SNMP alert script in the scripts directory; null for none

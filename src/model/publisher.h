@@ -23,6 +23,9 @@ class Publisher {
   virtual int push_status(const char* key, const char* value) = 0;
   virtual int subscribe(const char* key) = 0;
   virtual int unsubscribe(const char* key) = 0;
+  // Asks for the current value of key; the reply comes later, as a
+  // message of its own (engine/level_read.h).
+  virtual int get(const char* key) = 0;
   // A fatal error has ended the daemon: no more work is started.
   virtual bool stopped() const = 0;
 };

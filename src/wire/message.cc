@@ -111,6 +111,12 @@ int split_message(char* body, InfodMessage* message) {
   if ((token = next_token(&pos, kFieldEnds)) == nullptr) return message->count;
   message->key = token;
   message->count = 2;
+  if (message->type == kInfodReply) {
+    // A reply holds its value right after the key, RS bytes and all.
+    if ((token = next_token(&pos, "\r\n")) == nullptr) return message->count;
+    message->value = token;
+    return message->count = 3;
+  }
   if ((token = next_token(&pos, kFieldEnds)) == nullptr) return message->count;
   message->number = leading_int(token);
   message->count = 3;

@@ -67,7 +67,8 @@ struct InfodMessage {
 // Splits a NUL-terminated body in place into *message: the fields before
 // the value end at RS, CR or LF and a run of those counts as one, so empty
 // fields vanish; the value ends at CR or LF only, and keeps RS. The number
-// is clamped to 32 bits. Returns the count of fields found.
+// is clamped to 32 bits. A reply's value follows its key (no value: none
+// or empty). Returns the count of fields found.
 int split_message(char* body, InfodMessage* message);
 
 // The key of a reply and its value, none when the reply has none: the key

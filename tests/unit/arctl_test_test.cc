@@ -322,10 +322,11 @@ TEST(ArctlTestSimulation, ABurstOfFailedLoginsAlertsOnce) {
   }
 }
 
-// A reload that keeps rule1 keeps its state and its delayed action; one that rebuilds rule2 starts it afresh. A
-// restart ends the running program unseen (not run again), drops what waited for rule2 as it was before the reload
-// (its command is built only from the rule it was queued for), publishes the kept state and runs the delayed action
-// at the new process's tick. The trace of it all reads back as a test that passes.
+// A reload that keeps rule1 keeps its state and its delayed action; one that raises rule2's threshold above its
+// reading carries its state and judges the reading again: it resolves. A restart ends the running program unseen
+// (not run again), drops what waited for rule2 as it was before the reload (its command is built only from the rule
+// it was queued for), publishes the kept state and runs the delayed action at the new process's tick. The trace of
+// it all reads back as a test that passes.
 TEST(ArctlTestSimulation, AReloadAndARestartKeepWhatTheDaemonKeeps) {
   e2e::TempDir dir;
   ConfigBuilder c = enviro_rules(2).set("config.autoresponse.concurrent_actions", 1);
@@ -333,7 +334,7 @@ TEST(ArctlTestSimulation, AReloadAndARestartKeepWhatTheDaemonKeeps) {
       {1, 1, "hold", "/bin/slow", 0}, {1, 2, "later", "/bin/a", 30}, {2, 1, "two", "/bin/b", 0}};
   for (const auto& a : actions) add_script(c, a.rule, "trigger_actions", a.k, a.name, a.script, "$AR_VAL", a.delay);
   e2e::write_file(dir.path() + "/v1.xml", c.xml());
-  e2e::write_file(dir.path() + "/v2.xml", c.set(rule_path(2) + ".enviro.trigger_val", 40).xml());
+  e2e::write_file(dir.path() + "/v2.xml", c.set(rule_path(2) + ".enviro.trigger_val", 50).xml());
   const std::string file = dir.path() + "/t.test", again = dir.path() + "/trace.test";
   e2e::write_file(file,
                   "config v1.xml\nprogram /bin/slow exits 0 after 1h\n"

@@ -149,11 +149,19 @@ TEST_F(EngineFlow, TriggerRefreshResolveTimeoutNormalWithTheirTrafficThroughOneF
                      "read " + counter_key + " after 3 pushes", counter_key + " => 42",
                      "ar " + rule_path(1) + " resolving. val 29.000000 vs 30.000000"}),
             lines);
-  // Timeout drops updates and ends at the first tick over 60 s later by the monotonic clock.
+  // Timeout drops updates and ends at the first tick over 60 s later by the monotonic clock; the level it last saw
+  // is judged then, as if it had just come.
   EXPECT_EQ(Strings{}, at(0, "40"));
   d.clock.wall += 86400;
   EXPECT_EQ(Strings{}, at(60, nullptr));
-  EXPECT_EQ((Strings{"status=Normal", kLine + "Normal"}), at(1, nullptr));
+  EXPECT_EQ((Strings{"status=Normal", kLine + "Normal", "status=Triggered", "curr_entry.status=40",
+                     kLine + "Triggered" + kEvent + "40"}),
+            at(1, nullptr));
+  // A Timeout a cancel began ends in Normal, whatever it saw: the operator's cancel waits for the next update.
+  EXPECT_EQ(0, d.deliver("config.autoresponse.command", rule_path(1) + ",admin,cancel"));
+  d.take_sent();
+  EXPECT_EQ(Strings{}, at(0, "45"));
+  EXPECT_EQ((Strings{"status=Normal", kLine + "Normal"}), at(61, nullptr));
 }
 
 // A dropout ("N/A") changes nothing and is reported once until a reading comes again.
@@ -278,7 +286,9 @@ TEST_F(EngineFlow, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
   const struct { std::function<void()> leave; std::string why; } cases[] = {
       {[&] { at(0, "29"); }, "its reference resolved"},
       {[&] { control_handle(d.ctx.engine, cancel.c_str()), at(1, nullptr); }, "it was cancelled"},
-      {[&] { reload(c.set(rule_path(1) + ".note", "edited")); }, "the configuration was reloaded"},
+      // An edit that moves the rule to another sensor (one that keeps its key carries the state).
+      {[&] { reload(c.set(rule_path(1) + ".enviro.dev_ref", "config.ports.port9.enviro")); },
+       "the configuration was reloaded"},
   };
   for (const auto& k : cases) {
     at(0, "31");
@@ -292,6 +302,7 @@ TEST_F(EngineFlow, DelayedActionsThatNeverRunAreLoggedWithTheReason) {
   EXPECT_EQ((Strings{"A", "A", "A"}), g_offered);
   EXPECT_EQ(Strings{"0 rules unchanged, 1 changed: door1 reset, its delayed actions 'B', 'C' dropped"},
             TestDaemon::values_of(d.take_sent(), "config.autoresponse.daemon.reload.changes"));
+  EXPECT_TRUE(d.logged("Reference 1 of AR door1 taken away while Triggered: it has no resolve action"));
 }
 
 // A reload that leaves the rule alone leaves its reference alone: nothing is sent, its delayed action runs at its
@@ -320,8 +331,9 @@ TEST_F(EngineFlow, ARestartResumesWhatTheDaemonKeptOfTheVeryRule) {
   at(0, "31");
   d.clock.advance(10);
   restart();
+  // Its level is asked of infod once it is subscribed.
   const Strings triggered{"2 " + enviro_key(1), "1 status=Triggered", "1 curr_entry.status=31",
-                          "1 " + kLine + "Triggered" + kEvent + "31"};
+                          "1 " + kLine + "Triggered" + kEvent + "31", "4 " + enviro_key(1)};
   EXPECT_EQ(triggered, sent(true));
   EXPECT_EQ(1u, ticked(19));
   EXPECT_EQ(2u, ticked(1));
@@ -333,7 +345,7 @@ TEST_F(EngineFlow, ARestartResumesWhatTheDaemonKeptOfTheVeryRule) {
   at(0, "31");
   c.set(rule_path(1) + ".note", "edited");
   restart();
-  EXPECT_EQ((Strings{"2 " + enviro_key(1), "1 status=Normal", "1 " + kLine + "Normal"}), sent(true));
+  EXPECT_EQ((Strings{"2 " + enviro_key(1), "1 status=Normal", "1 " + kLine + "Normal", "4 " + enviro_key(1)}), sent(true));
 }
 
 // A burst of three within a minute: the reports before the third change nothing but a log line, one more than the
@@ -427,7 +439,10 @@ TEST_F(EngineFlow, SundayIsDayZeroAndADisabledReferenceComesBackNormal) {
   EXPECT_EQ(Strings{}, at(0, "40"));  // ignored while disabled
   d.clock.monotonic += 120;           // the action's delay runs out while disabled
   EXPECT_EQ(Strings{}, tick_at(17, 15));
-  EXPECT_EQ((Strings{"status=Normal", kLine + "Normal"}), tick_at(17, 16));
+  // The window ends with the reading it hid: judged then, it triggers, and the delay counts from now.
+  EXPECT_EQ((Strings{"status=Normal", kLine + "Normal", "status=Triggered", "curr_entry.status=40",
+                     kLine + "Triggered" + kEvent + "40"}),
+            tick_at(17, 16));
   EXPECT_TRUE(g_offered.empty());
   // An edit that starts the rule again inside its window makes it Disabled at once, never Normal for a moment.
   at(0, "31");
@@ -442,9 +457,10 @@ TEST_F(EngineFlow, SundayIsDayZeroAndADisabledReferenceComesBackNormal) {
   EXPECT_FALSE(disable_window_contains(DisableWindow{5, 5, 5, 5}, 5, 5));
 }
 
-// While silenced a reference is evaluated and changes state as usual, but each action that falls due, trigger or
-// resolve, is logged once and dropped, never run later; the silence ends at its time, to the millisecond.
-TEST_F(EngineFlow, ASilencedRuleQueuesNothingAndEndsAtItsTime) {
+// While silenced a reference is evaluated and changes state as usual, but each action that falls due is logged and
+// held back; at the silence's end, to the millisecond, a reference still Triggered runs what was held (each delayed
+// one at its time), and one that triggered and resolved inside the silence runs nothing.
+TEST_F(EngineFlow, ASilenceHoldsActionsBackAndSettlesThemAtItsEnd) {
   actions("trigger_actions", {{"A", 0}, {"B", 30}});
   actions("resolve_actions", {{"R", 0}});
   load();
@@ -455,24 +471,57 @@ TEST_F(EngineFlow, ASilencedRuleQueuesNothingAndEndsAtItsTime) {
   EXPECT_EQ((Strings{"status=Resolving", "curr_entry.status=29", kLine + "Resolving" + kEvent + "29",
                      "status=Normal", kLine + "Normal"}),
             at(0, "29"));
-  for (const char* action : {"A", "B", "R"}) {
-    EXPECT_EQ(1, d.logged_at(kLogInfo, "Silenced action " + std::string(action) + " for AR door1: until " + until +
-                                           ", by admin"));
+  at(0, "31");  // at 30 s, again: A is held, B falls due at 60 s
+  for (const auto& [action, times] : {std::pair{"A", 2}, {"B", 1}, {"R", 1}}) {
+    EXPECT_EQ(times, d.logged_at(kLogInfo, "Silenced action " + std::string(action) + " for AR door1: until " + until +
+                                               ", by admin"));
   }
-  at(0, "31");
   d.clock.advance_ms(29999);
   EXPECT_EQ(0u, ticked(0));
   d.clock.advance_ms(1);
-  EXPECT_EQ(1u, ticked(0));  // B of the last trigger, due as the silence ends
+  EXPECT_EQ(2u, ticked(0));  // the held A, and B due as the silence ends
   EXPECT_EQ(1, d.logged_at(kLogInfo, "Silence of every reference of AR " + rule_path(1) + " ended: its time came"));
   at(0, "29");
   at(0, "31");
-  EXPECT_EQ((Strings{"B", "R", "A"}), g_offered);
+  EXPECT_EQ((Strings{"A", "B", "R", "A"}), g_offered);
   EXPECT_TRUE(d.ctx.engine.silences.empty());
 }
 
-// A reference of a check that only triggers returns to Normal, so the first event after the silence acts; an
-// action due after the silence (a repeat) runs as usual.
+// What a silence settles, by how the incident and the silence met.
+TEST_F(EngineFlow, ASilenceSettlesByHowTheIncidentMetIt) {
+  actions("trigger_actions", {{"A", 0}, {"B", 30}});
+  actions("resolve_actions", {{"R", 0}});
+  const struct {
+    const char* name;
+    std::vector<std::pair<int, const char*>> before, inside;  // seconds to wait, then a reading (null: a tick)
+    Strings offered;
+  } cases[] = {
+      {"triggered before, resolved inside: the held resolve runs", {{0, "31"}}, {{10, "29"}}, {"A", "R"}},
+      {"triggered before, B due inside, still Triggered: B runs", {{0, "31"}}, {{40, nullptr}}, {"A", "B"}},
+      {"triggered and resolved inside: nothing runs", {}, {{0, "31"}, {10, "29"}}, {}},
+      {"resolved inside, triggered again inside: the new trigger's actions, its delayed one too",
+       {{0, "31"}}, {{0, "29"}, {0, "31"}}, {"A", "A", "B"}},
+  };
+  for (const auto& k : cases) {
+    g_offered.clear();
+    c.set(rule_path(1) + ".note", k.name);
+    load();
+    at(0, "20");
+    g_offered.clear();
+    for (const auto& [wait, reading] : k.before) at(wait, reading);
+    silence("60,0");
+    for (const auto& [wait, reading] : k.inside) at(wait, reading);
+    d.clock.advance(60);
+    d.tick();
+    d.take_sent();
+    EXPECT_EQ(k.offered, g_offered) << k.name;
+    d.ctx.engine.silences.clear();
+  }
+}
+
+// A reference of a check that only triggers returns to Normal, so what a silence held of it is settled as resolved
+// inside the silence: nothing runs, and the first event after the silence acts. A level still Triggered runs what
+// was held when the silence ends, and its repeats go on as usual.
 TEST_F(EngineFlow, AfterASilenceTheNextEventOrRepeatActs) {
   c.set("config.autoresponse.total", 2).set(rule_path(1) + ".repeat_trigger", "on").set(rule_path(1) + ".repeat_timeout", 100);
   add_rule_sms(2);
@@ -485,11 +534,11 @@ TEST_F(EngineFlow, AfterASilenceTheNextEventOrRepeatActs) {
                      "state=Triggered, event=config.sms.incoming, value=123:reboot", "status=Normal",
                      "log=AR: name=sms, index=2, ref=1, state=Normal"}),
             sms("123:reboot"));
-  EXPECT_EQ(0u, ticked(100));  // the first repeat, silenced
-  EXPECT_EQ(0u, ticked(50));
-  EXPECT_EQ(1u, ticked(50));
+  EXPECT_EQ(0u, ticked(100));  // the first repeat, held
+  EXPECT_EQ(1u, ticked(50));   // the silence ends: the held repeat runs
+  EXPECT_EQ(2u, ticked(50));   // the next repeat, 100 s after the last
   sms("123:reboot");
-  EXPECT_EQ((Strings{"A", "S"}), g_offered);
+  EXPECT_EQ((Strings{"A", "A", "S"}), g_offered);
 }
 
 // Silences belong to the rule's path: they outlive a reload that builds the rule again and a restart, even one on

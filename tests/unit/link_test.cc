@@ -116,10 +116,11 @@ TEST(LinkWriter, ACallbackSendsWhatItQueuedInOneWriteAtItsEndAfterWhatASynchrono
                 frame_of(kLog + "line"),
             l.received());
   EXPECT_FALSE(l.link.write_event_added);
-  // Outside a callback a message goes at once; the daemon only pushes and subscribes.
+  // Outside a callback a message goes at once; the daemon pushes, subscribes and asks, and sends nothing else.
   link_subscribe(&l.link, "a.b");
-  EXPECT_EQ(-1, link_send(&l.link, kInfodGet, "a.b", 0, nullptr));
-  EXPECT_EQ(frame_of("2\x1e" "ard\x1e" "a.b"), l.received());
+  link_get(&l.link, "a.b");
+  EXPECT_EQ(-1, link_send(&l.link, kInfodReply, "a.b", 0, nullptr));
+  EXPECT_EQ(frame_of("2\x1e" "ard\x1e" "a.b") + frame_of("4\x1e" "ard\x1e" "a.b"), l.received());
   EXPECT_TRUE(link_queued(&l.link).empty());
 }
 

@@ -69,6 +69,7 @@ TEST(Loader, RejectedRulesLeaveNoTraceAndTheWholeOneGetsEverything) {
   EXPECT_EQ(nullptr, six.disable.get());  // no windows are kept for a schedule that is off
   Strings want = normal(6, 1), status;
   for (const std::string& line : normal(6, 2)) want.push_back(line);
+  want.push_back("4 config.ports.port6.enviro.temp");  // one read of the level both references listen to
   EXPECT_EQ(want, wire(d, &status));
   // The daemon's status names what it loaded (rule numbers, references, kinds and names) and the checksum of
   // the bytes it loaded; the load's number and result come last.
@@ -118,8 +119,9 @@ TEST(Loader, AbsurdTotalsAreCutAndSaidSo) {
 }
 
 // A reload keeps a rule no edit touched exactly as it runs and sends nothing about it; a rule whose element changed
-// anywhere (even where nothing reads) starts again, and so do all when config.cms changed; a key that a kept
-// reference still watches stays subscribed; a file that cannot be opened keeps everything.
+// anywhere (even where nothing reads) is built again, and so are all when config.cms changed: each of its references
+// whose key stays takes its state along and publishes it, one with another key starts afresh and reads its level; a
+// key that a kept reference still watches stays subscribed; a file that cannot be opened keeps everything.
 TEST(Loader, AReloadKeepsWhatNoEditTouchedAndStartsTheRestAgain) {
   TestDaemon d;
   // Rules 1 and 2 watch the same sensor, rule 3 another.
@@ -149,24 +151,34 @@ TEST(Loader, AReloadKeepsWhatNoEditTouchedAndStartsTheRestAgain) {
   EXPECT_EQ(5, d.ctx.queue.concurrent_actions);
   EXPECT_EQ("TTT", states());
   EXPECT_EQ("3 rules unchanged", changes);
-  // An element of rule 2 that nothing reads: rule 2 alone starts again, and the key rule 1 watches stays.
-  EXPECT_EQ((Strings{"2 " + enviro_key(1), "1 " + rule_path(2) + ".refs.ref1.status=Normal", log2}),
+  // An element of rule 2 that nothing reads: rule 2 alone is built again and carries its state, and the key rule 1
+  // watches stays.
+  EXPECT_EQ((Strings{"2 " + enviro_key(1), "1 " + rule_path(2) + ".refs.ref1.status=Triggered",
+                     "1 " + rule_path(2) + ".refs.ref1.curr_entry.status=35",
+                     "1 config.autoresponse.log=AR: name=rule2, index=2, ref=1, state=Triggered, event=" + enviro_key(1) +
+                         ", value=35"}),
             reload(c.set(rule_path(2) + ".note", "edited")));
-  EXPECT_EQ("TNT", states());
-  EXPECT_EQ("2 rules unchanged, 1 changed: rule2 reset", changes);
-  // Rule 3 moved to another sensor: its old key goes.
+  EXPECT_EQ("TTT", states());
+  EXPECT_EQ("2 rules unchanged, 1 changed: rule2 carried", changes);
+  // Rule 3 moved to another sensor: its old key goes, it starts afresh and asks for the new one's level.
   Strings want{"3 " + enviro_key(3), "2 " + enviro_key(4), "1 " + rule_path(3) + ".refs.ref1.status=Normal",
-               "1 config.autoresponse.log=AR: name=rule3, index=3, ref=1, state=Normal"};
+               "1 config.autoresponse.log=AR: name=rule3, index=3, ref=1, state=Normal", "4 " + enviro_key(4)};
   EXPECT_EQ(want, reload(c.set(rule_path(3) + ".enviro.dev_ref", "config.ports.port4.enviro")));
-  EXPECT_EQ("TNN", states());
+  EXPECT_EQ("TTN", states());
+  EXPECT_EQ("2 rules unchanged, 1 changed: rule3 reset", changes);
   // Central management switched on: every rule starts again, and its actions lead their lists; kept again, a
   // rule without a resolve stage (an SMS command) still has no resolve list.
   ASSERT_EQ(0, d.deliver(enviro_key(4), "35"));
   d.take_sent();
   c.set("config.autoresponse.total", 4).set(rule_path(4) + ".name", "sms").set(rule_path(4) + ".check_type", "sms");
-  EXPECT_EQ(15u, reload(c.set("config.cms.enabled", "on")).size());
-  EXPECT_EQ("NNNN", states());
-  EXPECT_EQ("0 rules unchanged, 3 changed: rule1 reset; rule2 reset; rule3 reset; 1 added: sms", changes);
+  // Each Triggered reference carried runs the central-management action it never had.
+  const Strings cms = reload(c.set("config.cms.enabled", "on"));
+  EXPECT_EQ(21u, cms.size());
+  EXPECT_EQ(3, std::count_if(cms.begin(), cms.end(), [](const std::string& m) {
+              return m.find("Queuing triggered action: CMS action for AR: rule") != std::string::npos;
+            }));
+  EXPECT_EQ("TTTN", states());
+  EXPECT_EQ("0 rules unchanged, 3 changed: rule1 carried; rule2 carried; rule3 carried; 1 added: sms", changes);
   EXPECT_EQ(Strings{}, reload(c.set("config.autoresponse.concurrent_actions", 3)));
   const AutoResponse& sms = d.ctx.config->rules.back();
   EXPECT_EQ(1u, sms.trigger_actions.size());
@@ -189,11 +201,11 @@ TEST(Loader, AReloadKeepsWhatNoEditTouchedAndStartsTheRestAgain) {
     Strings status;
     EXPECT_EQ(Strings{}, wire(d, &status));
     EXPECT_EQ((Strings{"reload.time=1700000000", k.number, k.result}), status);
-    EXPECT_EQ("TTNN", states());
+    EXPECT_EQ("TTTN", states());
   }
   // The old contents still answer the running rules' reads: 28 resolves.
   ASSERT_EQ(0, d.deliver(enviro_key(1), "28"));
-  EXPECT_EQ("NNNN", states());
+  EXPECT_EQ("NNTN", states());
 }
 
 }  // namespace

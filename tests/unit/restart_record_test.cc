@@ -66,7 +66,7 @@ TEST(RestartRecord, WhatIsNotARecordIsRefused) {
       "1 1 0 p1",         // a run of one is written without a count
       "1 1 0 x",          // no such status
       "1 1 0 p99999",     // more statuses than a rule has
-      "1 1 0 p x=1",      // no such field
+      "1 1 0 p y=1",      // no such field
       "1 1 0 p e=k,1,2",  // an update without its value
       "1 1 0 p e=k,1,2,v e=k,1,2,v",
       "1 1 0 p e=%4,1,2,v",  // a cut escape
@@ -76,6 +76,7 @@ TEST(RestartRecord, WhatIsNotARecordIsRefused) {
       "1 1 -9223372036854775808 p",   // a time beyond any clock, which sums would overflow
       "1 1 0 p r=9007199254740992",
       "1 1 0 p c=1",    // a cycle only the file form holds
+      "1 1 0 p x=2", "1 1 0 p k=1 k=1", "1 1 0 p o=1..2", "1 1 0 p o=9999", "1 1 0 p f=k,1,2",
       "s 0 1 who",      // a silence without its reason
       "s 0 1 who why;1 1 0 p",  // a reference after a silence
   };

@@ -175,17 +175,33 @@ TEST_F(Restart, WhatTheConfigurationCannotGiveIsRefused) {
   for (const auto& [name, text] : d->records.read_all()) EXPECT_EQ(std::string::npos, name.find("action.")) << name;
 }
 
-// An action that fell due while the daemon was down inside a silence is treated as the silence treats it.
-TEST_F(Restart, WhatFellDueInsideASilenceWhileDownIsSilenced) {
-  add_script(c, 1, "trigger_actions", 1, "cut", "/bin/cut", "", 30);
+// What fell due inside a silence while the daemon was down is held as the silence holds it, and settled when the
+// silence ends, at start or later: a reference still Triggered runs it once; a resolve held back across the restart
+// runs once the silence ends, with the value it fell due for.
+TEST_F(Restart, ASilenceHoldsAcrossARestartAndSettlesOnce) {
+  add_script(c, 1, "trigger_actions", 1, "cut", "/bin/cut", "$AR_VAL", 30);
+  add_script(c, 1, "resolve_actions", 1, "restore", "/bin/restore", "$AR_VAL");
   start();
   at(0, "31");
   EXPECT_EQ(0, d->deliver("config.autoresponse.command", kRack + ",admin,silence,60,0,fans"));
-  d->clock.advance(100);  // the daemon is down from 0 s to 100 s: "cut" fell due at 30 s, the silence ended at 60 s
+  d->clock.advance(100);  // down from 0 s to 100 s: "cut" fell due at 30 s, the silence ended at 60 s
   start();
-  EXPECT_EQ(Strings{}, g_runs);
+  EXPECT_EQ(Strings{"/bin/cut 31"}, g_runs);
   EXPECT_TRUE(d->logged("Silenced action cut for AR rack"));
   EXPECT_TRUE(d->logged("Silence of every reference of AR " + kRack + " ended: its time came"));
+  d->child_exits(d->spawner.starts.back().pid, 0);
+
+  EXPECT_EQ(0, d->deliver("config.autoresponse.command", kRack + ",admin,silence,600,0,fans"));
+  at(10, "25");  // the restore is held back
+  start();
+  at(100, nullptr);
+  start();
+  EXPECT_EQ(Strings{"/bin/cut 31"}, g_runs);
+  at(500, nullptr);
+  EXPECT_EQ((Strings{"/bin/cut 31", "/bin/restore 25"}), g_runs);
+  at(10, nullptr);
+  start();
+  EXPECT_EQ(2u, g_runs.size());
 }
 
 // Due times survive a step of the wall clock in the same boot; after a reboot they are carried over by it.
@@ -224,7 +240,7 @@ TEST_F(Restart, ARuleTakenOutLeavesNoRecordThatComesBack) {
   EXPECT_EQ(0u, d->records.read_all().count("rule.2"));
   c = full;
   start();
-  EXPECT_EQ("Normal", ar_state_name(d->check(1).state));
+  EXPECT_STREQ("Normal", ar_state_name(d->check(1).state));
   d->clock.advance(700);
   d->tick();
   EXPECT_EQ(Strings{}, g_runs);

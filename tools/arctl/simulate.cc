@@ -107,7 +107,15 @@ class RecordingPublisher final : public Publisher {
   }
   int subscribe(const char* /*key*/) override { return 0; }
   int unsubscribe(const char* /*key*/) override { return 0; }
+  // A get's reply comes as soon as the simulated daemon reads again.
+  int get(const char* key) override {
+    gets.emplace_back(key);
+    return 0;
+  }
   bool stopped() const override { return false; }
+
+  // The keys asked for and not yet answered, in order.
+  std::vector<std::string> gets;
 
  private:
   // The load's rules are in the order of their numbers.
@@ -330,6 +338,13 @@ class Simulator {
         next_tick_ = run_.now + kTickMs;
         continue;
       }
+      // infod answers the gets as soon as the replies given for this
+      // time are in: one without a reply finds no value.
+      const bool reply_due = step < inputs_.size() && inputs_[step]->from <= run_.now && inputs_[step]->kind == StepKind::kReply;
+      if (!publisher_.gets.empty() && !reply_due) {
+        if (!answer_gets()) return;
+        continue;
+      }
       if (step < inputs_.size() && inputs_[step]->from <= run_.now) {
         if (!take(*inputs_[step++])) return;
         continue;
@@ -406,6 +421,21 @@ class Simulator {
     config_.reset();
     spawner_.forget_running();
     start();
+  }
+
+  // The replies to the gets asked for; false when the daemon would have
+  // ended there.
+  bool answer_gets() {
+    std::vector<std::string> gets;
+    gets.swap(publisher_.gets);
+    for (const std::string& key : gets) {
+      const auto it = counter_.replies.find(key);
+      if (engine_reply(engine_, key.c_str(), it != counter_.replies.end() ? it->second.c_str() : nullptr) != 0) {
+        run_.add(RecordKind::kSyslog).text = "the daemon ends here with exit status 1";
+        return false;
+      }
+    }
+    return true;
   }
 
   // One input step; false when the daemon would have ended there.
