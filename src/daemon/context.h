@@ -77,6 +77,8 @@ struct DaemonContext {
   // The queue as the daemon's status last published it; none before the
   // first tick.
   std::optional<std::string> published_queue;
+  // The bursts as it last published them.
+  std::string published_bursts;
   // Loads run, failed ones too: the number of the last (kStatusReloadNumber).
   uint64_t loads = 0;
 

@@ -60,9 +60,39 @@ std::string queue_text(const DaemonContext* ctx) {
   for (const QueuedAction& qa : ctx->queue.entries()) {
     if (!text.empty()) text += ';';
     text += qa.state == kQueuedRunning ? "running " : "waiting ";
-    text += number(qa.since) + " " + qa.ar_path + " " + qa.action_path;
+    text += number(qa.since) + " " + qa.ar_path + " " + qa.action_path + " " + status_escape(qa.action_name);
   }
   return text;
+}
+
+std::string bursts_text(const DaemonContext* ctx) {
+  std::string text;
+  if (ctx->config == nullptr) return text;
+  const int64_t now = ctx->clock->monotonic_ms(), shift = ctx->clock->wall_ms() - now;
+  for (const ArCheck& check : ctx->config->checks) {
+    if (!check.burst) continue;
+    int64_t oldest = 0;
+    const size_t n = check.burst->counted(now, static_cast<int64_t>(check.conf.ar->burst_window) * 1000, &oldest);
+    if (n == 0) continue;
+    if (!text.empty()) text += ';';
+    text += number(check.conf.ar->index) + " " + number(check.conf.ref_index) + " " + number(static_cast<int64_t>(n)) +
+            " " + number(oldest + shift);
+  }
+  return text;
+}
+
+// The latest update of each reference that had one since the last tick.
+void publish_latest(DaemonContext* ctx) {
+  if (ctx->config == nullptr) return;
+  for (ArCheck& check : ctx->config->checks) {
+    if (!check.latest_unshown) continue;
+    check.latest_unshown = false;
+    const CheckEvent* latest = check.last ? check.last.get() : check.current_event.get();
+    if (latest == nullptr) continue;
+    const std::string key = daemon_status_key(kStatusLatest) + "." + number(check.conf.ar->index) + "." +
+                            number(check.conf.ref_index);
+    link_push(&ctx->link, key.c_str(), (number(static_cast<int64_t>(latest->time_ms)) + " " + latest->value).c_str());
+  }
 }
 
 }  // namespace
@@ -130,10 +160,20 @@ void status_publish_load(DaemonContext* ctx, bool opened, const std::string& cha
   push(ctx, kStatusReloadResult, result);
 }
 
-void status_publish_tick(DaemonContext* ctx) {
-  push(ctx, kStatusHeartbeat, number(ctx->clock->wall_seconds()));
+void status_publish_queue(DaemonContext* ctx) {
   std::string queue = queue_text(ctx);
   if (queue == ctx->published_queue) return;
   link_push_parts(&ctx->link, daemon_status_key(kStatusQueue), queue, ';');
   ctx->published_queue = std::move(queue);
+}
+
+void status_publish_tick(DaemonContext* ctx) {
+  push(ctx, kStatusHeartbeat, number(ctx->clock->wall_seconds()));
+  status_publish_queue(ctx);
+  std::string bursts = bursts_text(ctx);
+  if (bursts != ctx->published_bursts) {
+    link_push_parts(&ctx->link, daemon_status_key(kStatusBursts), bursts, ';');
+    ctx->published_bursts = std::move(bursts);
+  }
+  publish_latest(ctx);
 }

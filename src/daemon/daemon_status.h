@@ -34,9 +34,18 @@ constexpr const char* kStatusReferences = "references";     // references loaded
 // bytes as %XX. The key holds the number of parts, "0" for no rule.
 constexpr const char* kStatusLoaded = "loaded";
 // The action queue, in parts as loaded: "running|waiting SINCE RULE_PATH
-// ACTION_PATH" each, in queue order, joined by ';'; SINCE is when it
-// started or was queued.
+// ACTION_PATH NAME" each, in queue order, joined by ';'; SINCE is when it
+// started or was queued, NAME the action's name escaped as the loaded
+// list escapes names.
 constexpr const char* kStatusQueue = "queue";
+// The bursts counting, in parts as loaded: "RULE REF COUNT OLDEST" each,
+// COUNT the reports within the rule's window, OLDEST the wall time in
+// milliseconds of the first of them.
+constexpr const char* kStatusBursts = "bursts";
+// Under "latest.RULE.REF": the latest update of each reference's key, as
+// "TIME VALUE" (wall milliseconds), taken or not; published at the tick
+// after it came, one key per reference that had one.
+constexpr const char* kStatusLatest = "latest";
 // What the last load that opened its file kept and started again
 // (engine/dispatch.h, reload_outcome_text); "-" for the first load.
 constexpr const char* kStatusReloadChanges = "reload.changes";
@@ -63,5 +72,10 @@ void status_publish_start(DaemonContext* ctx);
 // failed load keeps the facts and rules of the one still running.
 void status_publish_load(DaemonContext* ctx, bool opened, const std::string& changes = "-");
 
-// Every tick: the heartbeat, and the queue when it has changed.
+// Every tick: the heartbeat; the queue and the bursts when they have
+// changed; the latest updates that came since the last.
 void status_publish_tick(DaemonContext* ctx);
+
+// The queue when it has changed, at once (at start: the queue the last
+// process showed is not the one that runs now).
+void status_publish_queue(DaemonContext* ctx);

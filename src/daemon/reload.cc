@@ -51,6 +51,7 @@ void start_config(DaemonContext* ctx) {
   }
   engine_start(ctx->engine, &ctx->config, std::move(ctx->pending));
   std::vector<LoadFinding>().swap(ctx->config->findings);
+  status_publish_queue(ctx);
   status_publish_load(ctx, true);
 }
 

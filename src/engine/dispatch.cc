@@ -30,6 +30,7 @@
 
 int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t number, uint64_t time_ms, const char* value) {
   check->awaiting_read = false;
+  check->latest_unshown = true;
   // Resolving, Timeout and Disabled references take nothing; a level's
   // keeps it, as its latest value.
   const bool takes = check->state == kArNormal || check->state == kArTriggered;

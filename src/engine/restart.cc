@@ -51,7 +51,21 @@ std::pair<size_t, size_t> rule_range(const Engine& engine, const ArCheck& check)
 
 int64_t after(int64_t from, int32_t seconds) { return from + static_cast<int64_t>(seconds) * 1000; }
 
-RestartReference reference_of(const ArCheck& check, int64_t shift) {
+// When the window that disabled check's rule ends, in wall milliseconds: the
+// minute after today's window's last; 0 when none is open now.
+int64_t window_end(Engine& engine, const AutoResponse& ar) {
+  tm local{};
+  if (!engine_local_time(engine, &local) || !disable_window_open(ar, local)) return 0;
+  const DisableWindow& w = ar.disable[local.tm_wday];
+  local.tm_hour = w.end_hour;
+  local.tm_min = w.end_min + 1;
+  local.tm_sec = 0;
+  local.tm_isdst = -1;
+  const time_t end = mktime(&local);
+  return end == static_cast<time_t>(-1) ? 0 : static_cast<int64_t>(end) * 1000;
+}
+
+RestartReference reference_of(Engine& engine, const ArCheck& check, int64_t shift, bool shown) {
   const AutoResponse& ar = *check.conf.ar;
   RestartReference ref;
   ref.ref = check.conf.ref_index;
@@ -78,6 +92,10 @@ RestartReference reference_of(const ArCheck& check, int64_t shift) {
     if (ar.repeat_trigger && !pending) ref.repeat_ms = after(ref.since_ms, ar.repeat_timeout);
   } else if (check.state == kArTimeout) {
     ref.timeout_end_ms = after(ref.since_ms, ar.reset_timeout);
+  }
+  if (shown) {
+    ref.key_hash = key_hash(check.conf.subscription);
+    if (check.state == kArDisabled) ref.window_end_ms = window_end(engine, ar);
   }
   return ref;
 }
@@ -191,7 +209,7 @@ RestartRule restart_record_of(Engine& engine, const ArCheck& any_check_of_rule, 
   const int64_t shift = shown ? wall - monotonic : 0;
   if (!shown) record.clock = RecordClock{engine.boot_id, wall, monotonic};
   const auto [first, last] = rule_range(engine, any_check_of_rule);
-  for (size_t i = first; i < last; ++i) record.refs.push_back(reference_of((*engine.checks)[i], shift));
+  for (size_t i = first; i < last; ++i) record.refs.push_back(reference_of(engine, (*engine.checks)[i], shift, shown));
   // The rule's silences (Engine::silences).
   const auto silenced = engine.silences.find(any_check_of_rule.conf.ar->path);
   if (silenced != engine.silences.end()) {

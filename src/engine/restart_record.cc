@@ -151,6 +151,15 @@ bool read_reference(std::string_view text, bool file_form, RestartReference* ref
       case 'r':
         if (!read_time(value, &ref->repeat_ms)) return false;
         break;
+      case 'y': {
+        if (file_form || value.size() != 16 || ref->key_hash != 0) return false;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), ref->key_hash, 16);
+        if (error != std::errc() || end != value.data() + value.size() || ref->key_hash == 0) return false;
+        break;
+      }
+      case 'w':
+        if (file_form || ref->window_end_ms != 0 || !read_time(value, &ref->window_end_ms) || ref->window_end_ms == 0) return false;
+        break;
       case 'x':
         if (value != "1" || ref->trigger_ran) return false;
         ref->trigger_ran = true;
@@ -181,6 +190,16 @@ bool read_silence(std::string_view text, RestartSilence* silence) {
   return read_number(ref, &silence->ref) && read_time(until, &silence->until_ms) &&
          percent_unescape(origin, &silence->origin) && percent_unescape(text, &silence->reason);
 }
+
+}  // namespace
+
+uint64_t key_hash(std::string_view key) {
+  uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a: small, and the same on every build
+  for (const char c : key) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+  return hash == 0 ? 1 : hash;
+}
+
+namespace {
 
 // A boot id as the kernel writes it: hexadecimal digits and dashes.
 bool boot_id_text(std::string_view text) {
@@ -258,6 +277,15 @@ std::string restart_rule_format(const RestartRule& rule) {
     if (ref.held_event) {
       out += " f=";
       append_event(&out, *ref.held_event);
+    }
+    if (!rule.clock && ref.key_hash != 0) {
+      char hash[24];
+      snprintf(hash, sizeof hash, " y=%016" PRIx64, ref.key_hash);
+      out += hash;
+    }
+    if (!rule.clock && ref.window_end_ms != 0) {
+      out += " w=";
+      append_number(&out, ref.window_end_ms);
     }
   }
   for (const RestartSilence& silence : rule.silences) {

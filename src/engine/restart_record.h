@@ -20,7 +20,10 @@
 // repeat), "t=END" (the end of Timeout), "x=1" (a trigger action of the
 // current trigger was queued), "k=1" (a cancel began its Timeout),
 // "o=N.N..." and "f=KEY,NUMBER,TIME,VALUE" (the resolve actions a silence
-// holds back, and their update); then for each silence ";s REF UNTIL
+// holds back, and their update); in the shown form "y=HASH" (of the key
+// the reference listens to, hexadecimal: an edit that keeps it carries
+// the reference) and "w=END" (when the window of a Disabled one ends);
+// then for each silence ";s REF UNTIL
 // ORIGIN REASON". STATE is the state's number, STATUSES the action
 // statuses in list order as runs of a letter (n new, p pending, q queued,
 // d dropped, h held back) with a count when above one ("-" for none). Texts are
@@ -75,6 +78,8 @@ struct RestartReference {
   bool cancelled = false;
   std::vector<uint32_t> held_resolve;  // places in the resolve list
   std::optional<CheckEvent> held_event;
+  uint64_t key_hash = 0;       // shown only; 0 for none
+  int64_t window_end_ms = 0;   // shown only; 0 for none
 };
 
 // A silence of the rule's references (ref 0: every one) until a time:
@@ -94,6 +99,9 @@ struct RestartRule {
   std::vector<RestartReference> refs;
   std::vector<RestartSilence> silences;
 };
+
+// The hash "y=" shows of a key: never 0.
+uint64_t key_hash(std::string_view key);
 
 // The record's text, in the form its clock says.
 std::string restart_rule_format(const RestartRule& rule);

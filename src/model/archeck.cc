@@ -30,6 +30,17 @@ size_t BurstTimes::count(int64_t now, int64_t window_ms) {
   return ++size_;
 }
 
+size_t BurstTimes::counted(int64_t now, int64_t window_ms, int64_t* oldest) const {
+  *oldest = 0;
+  size_t n = 0;
+  for (size_t i = 0; i < size_; ++i) {
+    const int64_t t = times_[(first_ + i) % times_.size()];
+    if (now - t > window_ms) continue;
+    if (n++ == 0) *oldest = t;
+  }
+  return n;
+}
+
 size_t ArCheck::trigger_count() const { return conf.ar->trigger_actions.size(); }
 
 size_t ArCheck::resolve_count() const { return conf.ar->resolve_actions.size(); }

@@ -61,6 +61,9 @@ class BurstTimes {
   // now (in place of the oldest when the ring is full) and returns how many
   // are counted.
   size_t count(int64_t now, int64_t window_ms);
+  // How many of them lie within window_ms before now, and the oldest of
+  // those (0 for none), without counting one.
+  size_t counted(int64_t now, int64_t window_ms, int64_t* oldest) const;
 
  private:
   std::vector<int64_t> times_;
@@ -116,6 +119,8 @@ struct ArCheck {
   bool cancelled : 1 = false;
   // A trigger action of the current trigger was queued (not held back).
   bool trigger_ran : 1 = false;
+  // An update came since the daemon's status last showed its latest value.
+  bool latest_unshown : 1 = false;
 
   // The statuses of the trigger and of the resolve actions, and their counts.
   ActionStatus* trigger_status() { return statuses.data(); }
