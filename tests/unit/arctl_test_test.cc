@@ -355,3 +355,29 @@ TEST(ArctlTestSimulation, AReloadAndARestartKeepWhatTheDaemonKeeps) {
   std::ostringstream out2;
   EXPECT_EQ(arctl_main({"test", again}, out2, err), 0) << out2.str() << trace.str();
 }
+
+namespace {
+
+// Levels in the simulation: a window that ends with the reading it hid acts on it (a UPS on battery through its
+// window pages when the window ends), and a start finds what infod holds already.
+TEST(ArctlTestSimulation, AWindowEndingOnABadReadingAndAStartOnOneAct) {
+  e2e::TempDir dir;
+  ConfigBuilder c = enviro_rules(2);
+  add_script(c, 1, "trigger_actions", 1, "page", "/bin/page", "$AR_VAL");
+  add_script(c, 2, "trigger_actions", 1, "page", "/bin/page", "$AR_VAL");
+  const std::string day = rule_path(1) + ".disable.day1";  // 2027-01-04 is a Monday
+  c.set(rule_path(1) + ".disable.day0.start_hour", 0);     // the schedule is on when Sunday's start is set
+  c.set(day + ".start_hour", 0).set(day + ".start_min", 0).set(day + ".end_hour", 0).set(day + ".end_min", 1);
+  e2e::write_file(dir.path() + "/c.xml", c.xml());
+  e2e::write_file(dir.path() + "/t.test",
+                  "config c.xml\nclock 2027-01-04 00:00:00 UTC\n"
+                  "at 0 reply config.ports.port1.enviro.count.temp 0\nat 0 reply config.ports.port2.enviro.count.temp 0\n"
+                  "at 0 reply config.ports.port2.enviro.temp 31\n"
+                  "at 0 expect state rule1 1 Disabled\nat 0 expect state rule2 1 Triggered\nat 0 expect run /bin/page 31\n"
+                  "at 10 push config.ports.port1.enviro.temp 35\nat 10 expect state rule1 1 Disabled\n"
+                  "at 120..125 expect state rule1 1 Triggered\nat 120..125 expect run /bin/page 35\nat 130 end\n");
+  std::ostringstream out, err;
+  EXPECT_EQ(arctl_main({"test", dir.path() + "/t.test"}, out, err), 0) << out.str() << err.str();
+}
+
+}  // namespace
