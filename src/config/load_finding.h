@@ -25,6 +25,7 @@ enum class LoadFindingKind : uint8_t {
   kReferenceNotMade,  // a reference is not made
   kTotalCut,          // a "total" above its limit, read up to the limit
   kCmsNodesCut,       // more central-management nodes than are read
+  kHoldRefused,       // a name under hold_while that holds nothing (no rule, several, itself, a cycle)
 };
 
 struct LoadFinding {

@@ -10,6 +10,7 @@
 #include "base/log.h"
 #include "checks/check_type.h"
 #include "config/action_loader.h"
+#include "config/hold_while.h"
 #include "model/bounds.h"
 #include "platform/scew.h"
 
@@ -198,7 +199,8 @@ int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
 
 const char* const kRuleSettings[] = {
     kRuleName, kRuleCheckType, kRepeatTrigger, kResetTimeout, kRepeatTimeout, kWindow[0], kWindow[1], kWindow[2],
-    kWindow[3], kTriggerTotal, kResolveTotal, kBurstCount, kBurstWindow, nullptr,
+    kWindow[3], kTriggerTotal, kResolveTotal, kBurstCount, kBurstWindow, "hold_while.total", "hold_while.rule#",
+    nullptr,
 };
 
 int load_autoresponse(LoadedConfig* config, const char* path, int n) {
@@ -224,6 +226,7 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   ar->reset_timeout = xmldb_getsize(db, path, kResetTimeout);
   read_schedule(db, ar);
   read_burst(db, ar);
+  read_hold_names(config, ar);
   read_check_type(db, ar);
 
   const CmsNodes& cms = cms_nodes(config);
@@ -392,6 +395,7 @@ std::unique_ptr<LoadedConfig> config_load(xmldb_t* db, LoadedConfig* previous) {
                        "Could not load ar %s", path.c_str());
     }
   }
+  resolve_holds(config.get());
   // A negative delay would hold the loop back for ever as an unsigned one.
   const int32_t boot_delay = xmldb_getsize(db, kRulesRoot, "boot_delay");
   config->boot_delay = boot_delay > 0 ? static_cast<uint32_t>(boot_delay) : 0;

@@ -79,6 +79,7 @@ struct DaemonContext {
   std::optional<std::string> published_queue;
   // The bursts as it last published them.
   std::string published_bursts;
+  std::string published_holds;
   // Loads run, failed ones too: the number of the last (kStatusReloadNumber).
   uint64_t loads = 0;
 

@@ -12,6 +12,7 @@
 #include "model/check_kind.h"
 #include "config/config_file.h"
 #include "daemon/context.h"
+#include "engine/hold.h"
 #include "link/link.h"
 #include "link/value_parts.h"
 
@@ -77,6 +78,39 @@ std::string bursts_text(const DaemonContext* ctx) {
     if (!text.empty()) text += ';';
     text += number(check.conf.ar->index) + " " + number(check.conf.ref_index) + " " + number(static_cast<int64_t>(n)) +
             " " + number(oldest + shift);
+  }
+  return text;
+}
+
+// A name in a list joined by ',': escaped as names are, and ',' too.
+std::string listed(const std::string& name) {
+  std::string out;
+  for (const char c : status_escape(name)) out += c == ',' ? std::string("%2C") : std::string(1, c);
+  return out;
+}
+
+std::string holds_text(DaemonContext* ctx) {
+  std::string text;
+  if (ctx->config == nullptr) return text;
+  for (ArCheck& check : ctx->config->checks) {
+    if (check.conf.ar->holds.empty()) continue;
+    const AutoResponse* holder = hold_covering(ctx->engine, check);
+    if (holder == nullptr) continue;
+    std::string names;
+    const ActionStatus* statuses = check.statuses.data();
+    for (size_t i = 0; i < check.trigger_count(); ++i) {
+      if (statuses[i] == kActionHeld) names += (names.empty() ? "" : ",") + listed(check.conf.ar->trigger_actions[i].name);
+    }
+    if (check.held_resolve) {
+      for (const uint32_t j : check.held_resolve->actions) {
+        if (j < check.resolve_count()) {
+          names += (names.empty() ? "" : ",") + listed(check.conf.ar->resolve_actions[j].name);
+        }
+      }
+    }
+    if (!text.empty()) text += ';';
+    text += number(check.conf.ar->index) + " " + number(check.conf.ref_index) + " " + number(holder->index) + " " +
+            (names.empty() ? "-" : names);
   }
   return text;
 }
@@ -174,6 +208,11 @@ void status_publish_tick(DaemonContext* ctx) {
   if (bursts != ctx->published_bursts) {
     link_push_parts(&ctx->link, daemon_status_key(kStatusBursts), bursts, ';');
     ctx->published_bursts = std::move(bursts);
+  }
+  std::string holds = holds_text(ctx);
+  if (holds != ctx->published_holds) {
+    link_push_parts(&ctx->link, daemon_status_key(kStatusHolds), holds, ';');
+    ctx->published_holds = std::move(holds);
   }
   publish_latest(ctx);
 }

@@ -42,6 +42,11 @@ constexpr const char* kStatusQueue = "queue";
 // COUNT the reports within the rule's window, OLDEST the wall time in
 // milliseconds of the first of them.
 constexpr const char* kStatusBursts = "bursts";
+// The holds in force, in parts as loaded: "RULE REF HOLDER ACTIONS" for
+// each reference held back while rule HOLDER is Triggered or Resolving,
+// ACTIONS the names of the actions held so far, escaped as the loaded list
+// escapes names and joined by ',' ("-" for none yet).
+constexpr const char* kStatusHolds = "holds";
 // Under "latest.RULE.REF": the latest update of each reference's key, as
 // "TIME VALUE" (wall milliseconds), taken or not; published at the tick
 // after it came, one key per reference that had one.

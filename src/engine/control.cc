@@ -9,6 +9,7 @@
 #include "base/log.h"
 #include "base/log_line.h"
 #include "engine/engine.h"
+#include "engine/hold.h"
 #include "engine/restart.h"
 #include "engine/silence.h"
 #include "engine/state.h"
@@ -80,6 +81,7 @@ int handle(Engine& engine, const char* text) {
 
 int control_handle(Engine& engine, const char* text) {
   const int result = handle(engine, text);
+  holds_settle(engine);
   restart_write(engine);
   return result;
 }

@@ -16,6 +16,7 @@
 #include "config/loader.h"
 #include "engine/carry.h"
 #include "engine/control.h"
+#include "engine/hold.h"
 #include "engine/engine.h"
 #include "engine/level_read.h"
 #include "engine/restart.h"
@@ -79,12 +80,14 @@ int deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, c
 
 int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value) {
   const int result = deliver(engine, key, number, time_ms, value);
+  holds_settle(engine);
   restart_write(engine);
   return result;
 }
 
 int engine_reply(Engine& engine, const char* key, const char* value) {
   const int result = level_read_reply(engine, key, value);
+  holds_settle(engine);
   restart_write(engine);
   return result;
 }
@@ -104,7 +107,9 @@ void take_limits(Engine& engine, const LoadedConfig& config) {
 // rule with a new one its restart fingerprint.
 void attach(Engine& engine, LoadedConfig& config) {
   std::deque<ArCheck>* checks = &config.checks;
+  engine.rules = &config.rules;
   engine.checks = checks;
+  holds_track(engine);
   engine.cms_fingerprint = config.cms_fingerprint;
   engine.queue->attach(checks);
   route_index_build(engine.routes, *checks);
@@ -227,6 +232,8 @@ void engine_release(Engine& engine) {
     for (const ArCheck& check : *engine.checks) engine.publisher->unsubscribe(check.conf.subscription.c_str());
   }
   engine.checks = nullptr;
+  engine.rules = nullptr;
+  holds_track(engine);
   engine.queue->attach(nullptr);
 }
 
@@ -312,6 +319,8 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   std::unique_ptr<LoadedConfig> previous = std::move(*running);
   route_index_clear(engine.routes);
   engine.checks = nullptr;
+  engine.rules = nullptr;
+  holds_track(engine);
   *running = config_load(db, previous.get());
   LoadedConfig& config = **running;
   std::vector<Carry> plan;
@@ -328,6 +337,7 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   // A raised limit has room for what waits now, not only after the next
   // child ends or the next action is queued.
   engine.queue->start_waiting();
+  holds_settle(engine, true);  // judged again from the states of the rules they name
   restart_write(engine);
 }
 
@@ -350,5 +360,6 @@ void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::u
   silences_expire(engine);
   restart_forget_other_rules(engine, config.rules, kept.rules);
   engine.queue->start_waiting();
+  holds_settle(engine, true);  // judged again from the states of the rules they name
   restart_write(engine);
 }

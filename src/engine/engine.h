@@ -16,6 +16,7 @@
 class ActionQueue;
 class Clock;
 class RecordStore;
+struct AutoResponse;
 struct ActionEnv;
 class Publisher;
 struct ArCheck;
@@ -56,8 +57,15 @@ struct Engine {
   const ActionEnv* actions = nullptr;  // what the action kinds' queue operations work with
   Clock* clock = nullptr;
   TriggerCounter* counter = nullptr;
-  // The current load's references, in load order; null before the first.
+  // The current load's rules, in the order of their numbers, and their
+  // references, in load order; null before the first.
+  std::deque<AutoResponse>* rules = nullptr;
   std::deque<ArCheck>* checks = nullptr;
+  // Of those rules, the ones others hold while, and the ones that hold
+  // while others (engine/hold.h): few, and looked at after every piece of
+  // work.
+  std::vector<AutoResponse*> holding_rules;
+  std::vector<AutoResponse*> held_rules;
   RouteIndex routes;
   // The identity the next new reference takes.
   uint32_t next_check_id = 1;

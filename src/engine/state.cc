@@ -14,6 +14,7 @@
 #include "base/log.h"
 #include "base/log_line.h"
 #include "engine/engine.h"
+#include "engine/hold.h"
 #include "engine/level_read.h"
 #include "engine/restart.h"
 #include "engine/silence.h"
@@ -115,6 +116,11 @@ void offer(Engine& engine, ArCheck* check, const Action& action, ActionStatus* s
   if (const Silence* silence = silence_covering(engine, *check, due_ms)) {
     ar_log(kLogInfo, "Silenced action %s for AR %s: until %s, by %s", action_name, ar_name,
            silence_until_text(engine, silence->until_ms).c_str(), silence->origin.c_str());
+    hold(engine, check, status);
+    return;
+  }
+  if (const AutoResponse* holder = hold_covering(engine, *check)) {
+    ar_log(kLogInfo, "Held action %s for AR %s: while %s is Triggered", action_name, ar_name, holder->name.c_str());
     hold(engine, check, status);
     return;
   }
@@ -370,7 +376,7 @@ void ar_settle_held(Engine& engine, ArCheck* check) {
   const size_t count = check->trigger_count();
   const bool any = std::any_of(triggers, triggers + count, [](ActionStatus s) { return s == kActionHeld; });
   if (!any && !check->held_resolve) return;
-  if (silence_covering(engine, *check, now_ms(engine)) != nullptr) return;
+  if (silence_covering(engine, *check, now_ms(engine)) != nullptr || hold_covering(engine, *check) != nullptr) return;
   restart_touch(engine, check);
   std::unique_ptr<HeldResolve> owed = std::move(check->held_resolve);
   if (check->state == kArTriggered) {

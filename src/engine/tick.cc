@@ -9,6 +9,7 @@
 #include "base/clock.h"
 #include "engine/engine.h"
 #include "engine/level_read.h"
+#include "engine/hold.h"
 #include "engine/restart.h"
 #include "engine/silence.h"
 #include "engine/state.h"
@@ -116,5 +117,6 @@ void engine_tick(Engine& engine) {
   }
   engine.queue->check_timeouts();
   level_reads_expire(engine);
+  holds_settle(engine);
   restart_write(engine);
 }

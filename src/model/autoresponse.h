@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "model/action.h"
 #include "platform/xmldb.h"
@@ -66,4 +67,13 @@ struct AutoResponse {
   std::unique_ptr<DisableWindow[]> disable;
   ActionList trigger_actions;
   ActionList resolve_actions;
+  // The names under hold_while, as read; the rules they name, by number,
+  // and the rules that name this one, as the last load resolved them
+  // (config/hold_while.h).
+  std::vector<std::string> hold_names;
+  std::vector<uint32_t> holds;
+  std::vector<uint32_t> held;
+  // Whether a reference of this rule was Triggered or Resolving when the
+  // engine last looked (engine/hold.h).
+  bool holding = false;
 };

@@ -199,6 +199,24 @@ const Fault kFaults[] = {
                "name=never;action_type=sms;sms.message=x");
      },
      "warning: " + r(4) + ".resolve_actions: never run: rules of type sms have no resolve stage"},
+    // Holds: one other rule, by its name, and no cycle.
+    {[](ConfigBuilder& c, auto) { set_all(c, r(1) + ".hold_while.", "total=1;rule1=racks"); },
+     "error: " + r(1) + ".hold_while.rule1: holds nothing: the daemon logs \"Hold of AR rack while racks refused: no "
+     "rule is named so; it is loaded without it\""},
+    {[](ConfigBuilder& c, auto) { set_all(c, r(1) + ".hold_while.", "total=1;rule1=rack"); },
+     "error: " + r(1) + ".hold_while.rule1: holds nothing: the daemon logs \"Hold of AR rack while rack refused: a "
+     "rule cannot hold itself"},
+    {[](ConfigBuilder& c, auto) {
+       set_all(c, r(1) + ".hold_while.", "total=1;rule1=ups");
+       set_all(c, r(3) + ".hold_while.", "total=1;rule1=rack");
+     },
+     "error: " + r(3) + ".hold_while.rule1: holds nothing: the daemon logs \"Hold of AR ups while rack refused: it "
+     "closes a cycle of holds: ups -> rack -> ups"},
+    {[](ConfigBuilder& c, auto) {
+       set_all(c.set(r(4) + ".name", "ups"), r(1) + ".hold_while.", "total=1;rule1=ups");
+     },
+     "error: " + r(1) + ".hold_while.rule1: holds nothing: the daemon logs \"Hold of AR rack while ups refused: 2 "
+     "rules are named so"},
     // Disable schedules.
     {set(r(1) + ".disable.day3.start_hour", "22"),
      "error: " + r(1) + ".disable.day0.start_hour: missing, so the daemon ignores the whole disable schedule"},

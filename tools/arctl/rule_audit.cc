@@ -164,6 +164,11 @@ void explain_findings(AuditReport* report, const OfflineRule& rule, const std::v
       case LoadFindingKind::kCmsNodesCut:
       case LoadFindingKind::kReferenceNotMade:  // follows its reason, reported above
         break;
+      case LoadFindingKind::kHoldRefused:
+        report->add({AuditLevel::kError, f.path,
+                     "holds nothing: the daemon logs " + quoted(f.text) + "; name one other rule, by its name",
+                     AuditKind::kLoader});
+        break;
       case LoadFindingKind::kNoSubscription: {
         if (std::find(audited.begin(), audited.end(), f.reference) != audited.end()) break;
         // A reference that a list's total counts but that is missing is
