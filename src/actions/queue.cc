@@ -280,6 +280,8 @@ void ActionQueue::child_ended(pid_t pid, int wait_status) {
                                          qa.action_name.c_str(), status, qa.ar_name.c_str(), queued() - 1);
     ar_log(kLogInfo, "Reaped %d - status %d - action %s - %d queued actions remaining", static_cast<int>(pid), status,
            qa.action_path.c_str(), queued() - 1);
+    if (finished_.size() == kFinishedKept) finished_.pop_front();
+    finished_.push_back({clock_.wall_ms(), qa.ar_path, qa.action_name, status});
     drop_entry(&qa);
     publisher_.push_log(line.text);
     break;

@@ -134,6 +134,16 @@ class ActionQueue final : public ActionSink {
   std::vector<ArCheck*> take_touched();
 
   const std::list<QueuedAction>& entries() const { return queue_; }
+
+  // The actions that ended last, newest last: at most kFinishedKept.
+  struct Finished {
+    int64_t wall_ms = 0;
+    std::string ar_path;
+    std::string action_name;
+    int status = 0;
+  };
+  static constexpr size_t kFinishedKept = 32;
+  const std::deque<Finished>& finished() const { return finished_; }
   int32_t queued() const { return static_cast<int32_t>(queue_.size()); }
   int32_t running() const { return running_; }
 
@@ -168,6 +178,7 @@ class ActionQueue final : public ActionSink {
   Clock& clock_;
   Spawner& spawner_;
   std::list<QueuedAction> queue_;
+  std::deque<Finished> finished_;
   int32_t running_ = 0;
   // Turns of the fair order: the turn of the action started last, and the
   // next turn of each rule that has had one since.

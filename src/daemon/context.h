@@ -80,6 +80,7 @@ struct DaemonContext {
   // The bursts as it last published them.
   std::string published_bursts;
   std::string published_holds;
+  std::string published_finished;
   // Loads run, failed ones too: the number of the last (kStatusReloadNumber).
   uint64_t loads = 0;
 

@@ -209,6 +209,15 @@ void status_publish_tick(DaemonContext* ctx) {
     link_push_parts(&ctx->link, daemon_status_key(kStatusBursts), bursts, ';');
     ctx->published_bursts = std::move(bursts);
   }
+  std::string finished;
+  for (const ActionQueue::Finished& f : ctx->queue.finished()) {
+    if (!finished.empty()) finished += ';';
+    finished += number(f.wall_ms) + " " + f.ar_path + " " + number(f.status) + " " + status_escape(f.action_name);
+  }
+  if (finished != ctx->published_finished) {
+    link_push_parts(&ctx->link, daemon_status_key(kStatusFinished), finished, ';');
+    ctx->published_finished = std::move(finished);
+  }
   std::string holds = holds_text(ctx);
   if (holds != ctx->published_holds) {
     link_push_parts(&ctx->link, daemon_status_key(kStatusHolds), holds, ';');

@@ -2,7 +2,8 @@
 // so that arctl and the administrator see what the daemon runs rather than
 // what the file says: who it is, that it is alive, what its last load
 // found and loaded, and what waits and runs in its action queue. A few
-// keys per load and one per tick; never a key per rule. Lists that grow
+// keys per load and per tick, and at a tick one for each reference that had
+// an update since the last (its latest value). Lists that grow
 // with the configuration go over several keys (link/value_parts.h), so no
 // message exceeds what infod takes.
 #pragma once
@@ -47,6 +48,10 @@ constexpr const char* kStatusBursts = "bursts";
 // ACTIONS the names of the actions held so far, escaped as the loaded list
 // escapes names and joined by ',' ("-" for none yet).
 constexpr const char* kStatusHolds = "holds";
+// The actions that ended last (at most 32), oldest first, in parts as
+// loaded: "TIME RULE_PATH STATUS NAME" each, TIME when it ended in wall
+// milliseconds, NAME escaped as the loaded list escapes names.
+constexpr const char* kStatusFinished = "finished";
 // Under "latest.RULE.REF": the latest update of each reference's key, as
 // "TIME VALUE" (wall milliseconds), taken or not; published at the tick
 // after it came, one key per reference that had one.
