@@ -139,7 +139,10 @@ const Fault kFaults[] = {
                     "power.hysteresis=5"),
      "error: " + r(5) + ".power.check_type: \"batterycharge\" is not a UPS property, so the daemon discards every "
      "update of this rule; did you mean battery.charge?"},
-    error(r(4) + ".sms.message_pattern", "(status", "\"(status\" does not compile (missing ) at offset 7)"),
+    error(r(4) + ".sms.message_pattern", "(status", "\"(status\" does not compile (missing closing parenthesis at "
+          "offset 7)"),
+    error(r(4) + ".sms.message_pattern", "[\\d-.](", "\"[\\d-.](\" does not compile (missing closing parenthesis at "
+          "offset 7)"),  // the offset in the pattern as written
     error(r(1) + ".repeat_trigger", "enabled", "\"enabled\" is not a flag, so the daemon reads it as off"),
     error(r(1) + ".reset_timeout", "ten minutes", "\"ten minutes\" is not a number, so the daemon reads it as 0"),
     error(r(1) + ".repeat_timeout", "99999999999", "\"99999999999\" is out of range"),
