@@ -39,6 +39,7 @@ const ValueOption kValueOptions[] = {
     {"ref", '\0', kOptionRef, &Invocation::ref, "N"},
     {"for", '\0', kOptionFor, &Invocation::duration, "DURATION"},
     {"reason", '\0', kOptionReason, &Invocation::reason, "TEXT"},
+    {"format", '\0', kOptionFormat, &Invocation::format, "NAME"},
 };
 
 // An option with its value as one argument a gives: its option, the
@@ -115,7 +116,7 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
 
   Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err,
-                 Strictness::kOff, false, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+                 Strictness::kOff, false, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
   bool options_done = false;
   bool socket_given = false;
   bool strict_given = false;
