@@ -219,14 +219,26 @@ with_ccache cmake -S . -B build/fuzz -DAR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebI
 fuzzers=()
 for target in tests/fuzz/*_fuzz.cc; do fuzzers+=("$(basename "$target" .cc)"); done
 with_ccache make -C build/fuzz -j"$jobs" --no-print-directory "${fuzzers[@]}"
+# Each target for its time, one on each processor at once: a target runs
+# one process, and its time is the clock's.
+fuzz_failed() { tail -n 40 "build/fuzz/corpus/$1.log"; echo "$1 failed"; exit 1; }
+declare -A fuzzing=()
 for target in tests/fuzz/*_fuzz.cc; do
   name=$(basename "$target" .cc)
   seconds=$(sed -n 's|^// fuzz-seconds: *\([0-9]*\).*|\1|p' "$target")
-  corpus="build/fuzz/corpus/$name"
-  mkdir -p "$corpus"
+  mkdir -p "build/fuzz/corpus/$name"
+  if [ "${#fuzzing[@]}" -ge "$jobs" ]; then
+    wait -n -p ended "${!fuzzing[@]}" || fuzz_failed "${fuzzing[$ended]}"
+    unset "fuzzing[$ended]"
+  fi
   echo "$name: ${seconds:-30} s"
-  (cd build/fuzz && "./$name" -max_total_time="${seconds:-30}" -print_final_stats=0 "corpus/$name" \
-     > "corpus/$name.log" 2>&1) || { tail -n 40 "build/fuzz/corpus/$name.log"; exit 1; }
+  (cd build/fuzz && exec "./$name" -max_total_time="${seconds:-30}" -print_final_stats=0 "corpus/$name" \
+     > "corpus/$name.log" 2>&1) &
+  fuzzing[$!]=$name
+done
+while [ "${#fuzzing[@]}" -gt 0 ]; do
+  wait -n -p ended "${!fuzzing[@]}" || fuzz_failed "${fuzzing[$ended]}"
+  unset "fuzzing[$ended]"
 done
 
 step "leak check through a reload storm"
