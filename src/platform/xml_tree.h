@@ -36,6 +36,22 @@ struct scew_list {
 // parser and its callers hold per level small.
 constexpr size_t kXmlMaxDepth = 256;
 
+// A place in a document: line and column from 1, as the parser counts
+// them; 0 and 0 for none.
+struct XmlPosition {
+  uint32_t line = 0;
+  uint32_t column = 0;
+};
+
+// How a document is parsed.
+struct XmlParseOptions {
+  // Elements nested deeper are not well-formed.
+  size_t max_depth = kXmlMaxDepth;
+  // Whether the tree keeps where each element starts (8 bytes an element;
+  // arctl check names them, the configuration database does not).
+  bool positions = false;
+};
+
 // A parsed document, unchanged once xml_tree_read or xml_tree_parse has
 // returned it (the views above are made on demand).
 //
@@ -73,6 +89,10 @@ class XmlTree {
   Id find_below(Id at, std::string_view rest) const;
 
   Id root() const { return elements_.empty() ? kNone : 0; }
+
+  // Where the element's start tag begins; none when the tree was parsed
+  // without positions.
+  XmlPosition position(Id id) const { return id < positions_.size() ? positions_[id] : XmlPosition(); }
 
   // A 64-bit hash of the element's whole subtree: every name and text and
   // how they nest, in document order; 0 for kNone. Equal subtrees of two
@@ -150,6 +170,7 @@ class XmlTree {
   bool pool_equals(uint32_t offset, std::string_view text) const;
 
   std::vector<Element> elements_;
+  std::vector<XmlPosition> positions_;  // one per element, or none
   std::string pool_;  // NUL-terminated strings; "" at offset 0
 
   // Two tables, open addressing with linear probing; 0 is an empty slot
@@ -170,12 +191,15 @@ class XmlTree {
 
 // Parses the document read from fd up to its end; null with the reason in
 // *error when it cannot be read or is not well-formed XML, which includes
-// elements nested deeper than max_depth levels.
-std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, size_t max_depth = kXmlMaxDepth);
+// elements nested deeper than options.max_depth levels. *failed_at, when
+// given, receives where the parser found the fault (none when the file
+// could not be read).
+std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, const XmlParseOptions& options = {},
+                                       XmlPosition* failed_at = nullptr);
 
 // Parses a document held in memory; null with the reason in *error.
 std::unique_ptr<XmlTree> xml_tree_parse(std::string_view document, std::string* error,
-                                        size_t max_depth = kXmlMaxDepth);
+                                        const XmlParseOptions& options = {});
 
 // Where the configuration database sends its one-line complaints (syslog
 // when null, the default). Tests point it elsewhere.

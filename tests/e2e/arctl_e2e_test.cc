@@ -511,4 +511,41 @@ TEST(ArctlE2e, LogNPrintsTheDaemonsLastLinesWithTheirTimes) {
   expect_no_sanitizer_report(dir.path() + "/follow.err");
 }
 
+// With AR_ROOT naming the development daemon's root, arctl needs no option to find its socket, pid file and
+// configuration (an option still comes first); the daemon's log lines carry their time as syslog's do, so
+// log -n reads the file its standard error went to.
+TEST(ArctlE2e, AnArRootLeadsArctlToTheDevelopmentDaemonWhoseLogItReads) {
+  Sandbox box;
+  ConfigBuilder c;
+  add_enviro_rule(c.set("config.autoresponse.total", 1), 1, "rack");
+  ASSERT_TRUE(box.start(c, "<- push config.autoresponse.daemon.reload.result 0 ok"));
+  const auto arctl_in_root = [&](const Strings& args) {
+    unlink(box.path("/arctl.err").c_str());
+    return run(built_command("arctl"), args, box.path("/arctl.out"), box.path("/arctl.err"),
+               {{"AR_ROOT", box.path("")}}, 150000);
+  };
+  Ran r = arctl_in_root({"status"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("1  rack "), std::string::npos) << r.out;
+  r = arctl_in_root({"reload"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nreloaded " + box.path("/etc/config/config.xml") + "\n"), std::string::npos) << r.out;
+  r = arctl_in_root({"status", "--socket", box.path("/none")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("arctl: cannot reach infod at " + box.path("/none"), 0), 0u) << r.err;
+
+  ASSERT_TRUE(box.daemon_logged("SIGHUP - Reloading Config"));
+  r = arctl_in_root({"log", "-n", "1", "--syslog", box.path("/daemon.log")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(std::regex_match(r.out, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d \S+ )"
+                                                 R"(autoresponsed-dev\[\d+\]: [^\n]+\n)")))
+      << r.out;
+  // Every line the daemon wrote is one of its lines: they are the file as it was read, which the daemon
+  // may have added to since.
+  r = arctl_in_root({"log", "-n", "1000", "--syslog", box.path("/daemon.log")});
+  EXPECT_EQ(read_file(box.path("/daemon.log")).rfind(r.out, 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("]: SIGHUP - Reloading Config\n"), std::string::npos) << r.out;
+  expect_clean_end(box);
+}
+
 }  // namespace

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
+#include "arctl/config_tree.h"
 #include "arctl/infod.h"
-#include "base/paths.h"
 
 namespace {
 
@@ -19,6 +19,8 @@ const char kOutro[] =
     "\n"
     "The configuration is FILE, else $XMLDB_PATH, else /etc/config/config.xml.\n"
     "PATH is infod's socket, by default /var/run/infod-sock.\n"
+    "With AR_ROOT set, the development daemon's root, these defaults and the\n"
+    "pid file /var/run/autoresponsed.pid lie under it.\n"
     "'arctl COMMAND --help' tells more about a command; see also arctl(8).\n";
 
 // The options that take a value, as "--NAME VALUE" or "--NAME=VALUE", and
@@ -39,6 +41,7 @@ const ValueOption kValueOptions[] = {
     {"ref", '\0', kOptionRef, &Invocation::ref, "N"},
     {"for", '\0', kOptionFor, &Invocation::duration, "DURATION"},
     {"reason", '\0', kOptionReason, &Invocation::reason, "TEXT"},
+    {"format", '\0', kOptionFormat, &Invocation::format, "NAME"},
 };
 
 // An option with its value as one argument a gives: its option, the
@@ -83,7 +86,7 @@ void print_overview(std::ostream& out) {
 
 }  // namespace
 
-std::string pid_file_of(const Invocation& inv) { return inv.pid_file.value_or(Paths::fixed().pid_file); }
+std::string pid_file_of(const Invocation& inv) { return inv.pid_file.value_or(daemon_paths().pid_file); }
 
 int usage_error(std::ostream& err, const std::string& problem, const Command* c) {
   err << "arctl: " << problem << "\n";
@@ -114,8 +117,8 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     return usage_error(err, "unknown command " + args[0], nullptr);
   }
 
-  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err,
-                 Strictness::kOff, false, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+  Invocation inv{{}, daemon_paths().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err,
+                 Strictness::kOff, false, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
   bool options_done = false;
   bool socket_given = false;
   bool strict_given = false;

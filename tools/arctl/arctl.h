@@ -31,6 +31,7 @@ struct Invocation {
   std::optional<std::string> ref;        // --ref N: judged by the command
   std::optional<std::string> duration;   // --for DURATION: judged by the command
   std::optional<std::string> reason;     // --reason TEXT
+  std::optional<std::string> format;     // --format NAME: judged by the command
 };
 
 struct Command {
@@ -56,6 +57,7 @@ constexpr unsigned kOptionLines = 256;   // -n N, --lines N
 constexpr unsigned kOptionRef = 512;     // --ref N
 constexpr unsigned kOptionFor = 1024;    // --for DURATION
 constexpr unsigned kOptionReason = 2048;  // --reason TEXT
+constexpr unsigned kOptionFormat = 4096;  // --format NAME
 
 // The daemon's pid file that --pid-file names, else the appliance's.
 std::string pid_file_of(const Invocation& invocation);
@@ -74,6 +76,7 @@ extern const Command kTestCommand;    // test.cc
 struct CheckOptions {
   Strictness strict = Strictness::kOff;
   bool json = false;  // one JSON object on out instead of lines for people
+  bool gcc = false;   // "FILE:LINE:COL: error: ..." lines, as compilers write them
 };
 
 // What `arctl check FILE` does: the findings on out, a file that cannot be
