@@ -31,6 +31,8 @@ struct Invocation {
   std::optional<std::string> ref;        // --ref N: judged by the command
   std::optional<std::string> duration;   // --for DURATION: judged by the command
   std::optional<std::string> reason;     // --reason TEXT
+  bool dry_run = false;                  // --dry-run
+  bool force = false;                    // --force
 };
 
 struct Command {
@@ -56,6 +58,8 @@ constexpr unsigned kOptionLines = 256;   // -n N, --lines N
 constexpr unsigned kOptionRef = 512;     // --ref N
 constexpr unsigned kOptionFor = 1024;    // --for DURATION
 constexpr unsigned kOptionReason = 2048;  // --reason TEXT
+constexpr unsigned kOptionDryRun = 4096;  // --dry-run
+constexpr unsigned kOptionForce = 8192;   // --force
 
 // The daemon's pid file that --pid-file names, else the appliance's.
 std::string pid_file_of(const Invocation& invocation);

@@ -93,10 +93,11 @@ bool read_once(InfodConnection& infod, DaemonView* view) {
   for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
     if (!infod.get(daemon_status_key(names[i]), &values[i])) return false;
   }
-  std::string loaded, queue;
-  bool loaded_whole = false, queue_whole = false;
+  std::string loaded, queue, bursts;
+  bool loaded_whole = false, queue_whole = false, bursts_whole = false;
   if (!read_parts(infod, daemon_status_key(kStatusLoaded), &loaded, &loaded_whole) ||
-      !read_parts(infod, daemon_status_key(kStatusQueue), &queue, &queue_whole)) {
+      !read_parts(infod, daemon_status_key(kStatusQueue), &queue, &queue_whole) ||
+      !read_parts(infod, daemon_status_key(kStatusBursts), &bursts, &bursts_whole)) {
     return false;
   }
   *view = DaemonView();
@@ -118,9 +119,16 @@ bool read_once(InfodConnection& infod, DaemonView* view) {
     std::istringstream in(entry);
     QueueEntry queued;
     std::string state;
-    in >> state >> queued.since >> queued.rule_path >> queued.action_path;
+    std::string name;
+    in >> state >> queued.since >> queued.rule_path >> queued.action_path >> name;
+    queued.name = status_unescape(name);
     queued.running = state == "running";
     view->queue.push_back(queued);
+  }
+  for (const std::string& entry : entries(bursts)) {
+    std::istringstream in(entry);
+    BurstEntry burst;
+    if (in >> burst.rule >> burst.ref >> burst.count >> burst.oldest_ms) view->bursts.push_back(burst);
   }
   return true;
 }

@@ -27,6 +27,16 @@ struct QueueEntry {
   int64_t since = 0;  // started, or queued while waiting
   std::string rule_path;
   std::string action_path;
+  std::string name;  // the action's; "" when the daemon shows none
+};
+
+// A reference whose burst is counting: the reports within its rule's
+// window so far, and when the oldest of them came (wall milliseconds).
+struct BurstEntry {
+  uint32_t rule = 0;
+  uint32_t ref = 0;
+  uint32_t count = 0;
+  int64_t oldest_ms = 0;
 };
 
 struct DaemonView {
@@ -48,6 +58,7 @@ struct DaemonView {
   // rules as the daemon said it loaded.
   bool loaded_whole = false;
   std::vector<QueueEntry> queue;
+  std::vector<BurstEntry> bursts;
 
   // Whether the heartbeat is at most two ticks old at now.
   bool alive(int64_t now) const;
