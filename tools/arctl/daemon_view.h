@@ -6,8 +6,10 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 class InfodConnection;
@@ -63,6 +65,15 @@ struct DaemonView {
   // Whether the heartbeat is at most two ticks old at now.
   bool alive(int64_t now) const;
 };
+
+// Entries of the daemon's status texts, which any client of infod can
+// write, read as well as they read: a rule of the loaded list, an action of
+// the queue, a reference of the bursts (nothing when it is not one), and
+// the "TIME VALUE" of a latest.RULE.REF key (nothing for another text).
+LoadedRule parse_loaded_rule(const std::string& entry);
+QueueEntry parse_queue_entry(const std::string& entry);
+std::optional<BurstEntry> parse_burst_entry(const std::string& entry);
+std::optional<std::pair<int64_t, std::string>> parse_latest_update(const std::string& text);
 
 // Reads the daemon's keys; false when infod does not answer. A load that
 // lands while they are read is read again, whole.

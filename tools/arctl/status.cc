@@ -3,7 +3,6 @@
 // what falls due next from the rule's kept record, silences, its last load
 // and its action queue.
 #include <algorithm>
-#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <sstream>
@@ -90,14 +89,6 @@ std::string latest_key(uint32_t rule, uint32_t ref) {
   return daemon_status_key(kStatusLatest) + "." + std::to_string(rule) + "." + std::to_string(ref);
 }
 
-// "TIME VALUE" as the daemon shows the latest update; nothing for another text.
-std::optional<std::pair<int64_t, std::string>> latest_of(const std::optional<std::string>& text) {
-  if (!text) return std::nullopt;
-  const size_t blank = text->find(' ');
-  if (blank == 0 || blank == std::string::npos || text->find_first_not_of("0123456789") != blank) return std::nullopt;
-  return std::make_pair(strtoll(text->c_str(), nullptr, 10), text->substr(blank + 1));
-}
-
 // Reads every reference's state, current value and latest update and every
 // rule's kept record with one pipelined round of gets; false when infod
 // does not answer.
@@ -129,7 +120,8 @@ bool read_rules(InfodConnection& infod, const DaemonView& view, std::vector<Rule
       if (!ref.subscribed) continue;
       ref.state = std::move(*value++);
       ref.value = std::move(*value++);
-      ref.latest = latest_of(*value++);
+      const std::optional<std::string>& latest = *value++;
+      if (latest) ref.latest = parse_latest_update(*latest);
       for (const BurstEntry& burst : view.bursts) {
         if (burst.rule == rule.number && burst.ref == ref.number) ref.burst = burst;
       }
