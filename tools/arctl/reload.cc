@@ -52,8 +52,8 @@ int plan(Invocation& inv, const std::string& file, InfodConnection& infod, const
   print_plan(inv.out, plan);
   if (inv.dry_run) return 0;
   if (!inv.force && !plan.undone().empty()) {
-    inv.err << "arctl: not reloaded: it would leave " << undone_list(plan)
-            << " undone, their resolve actions never run; --force reloads anyway\n";
+    inv.err << "arctl: not reloaded: it would leave " << undone_list(plan) << " undone, "
+            << (plan.undone().size() == 1 ? "its" : "their") << " resolve actions never run; --force reloads anyway\n";
     return 1;
   }
   return -1;
