@@ -72,21 +72,26 @@ step "tests"
 (cd build && ctest --output-on-failure -j"$jobs")
 
 step "arctl check --strict and arctl test: the example configuration and the README's rule"
-# The README's rule and its test, as its section "Testing rules before they
-# go live" shows them: its xml block is my-rules.xml, its text block rack4.test.
+# The README's rules and their tests, as its sections show them: each
+# section's xml block is the configuration, its text block the test.
 readme="$scratch/readme"
 mkdir -p "$readme"
-awk -v dir="$readme" '
-  /^## / { inside = ($0 == "## Testing rules before they go live") }
-  inside && /^```(xml|text)$/ { file = dir "/" ($0 == "```xml" ? "my-rules.xml" : "rack4.test"); next }
-  /^```$/ { file = "" }
-  inside && file != "" && !/^```/ { print > file }' README.md
-if [ ! -s "$readme/my-rules.xml" ] || [ ! -s "$readme/rack4.test" ]; then echo "README: no rule or test to try"; exit 1; fi
+readme_section() {
+  awk -v dir="$readme" -v section="## $1" -v xml="$2" -v test="$3" '
+    /^## / { inside = ($0 == section) }
+    inside && /^```(xml|text)$/ { file = dir "/" ($0 == "```xml" ? xml : test); next }
+    /^```$/ { file = "" }
+    inside && file != "" && !/^```/ { print > file }' README.md
+  if [ ! -s "$readme/$2" ] || [ ! -s "$readme/$3" ]; then echo "README: no rule or test to try in '$1'"; exit 1; fi
+}
+readme_section "Testing rules before they go live" my-rules.xml rack4.test
+readme_section "Rules that wait on other rules" uplink.xml uplink.test
 # Sound on a development machine: their only warnings say it is not the
 # appliance (scripts it lacks, ports a file of rules alone lacks).
 build/arctl check --strict dist/examples/config.xml
 build/arctl check --strict "$readme/my-rules.xml"
-build/arctl test dist/examples/config.test "$readme/rack4.test"
+build/arctl check --strict "$readme/uplink.xml"
+build/arctl test dist/examples/config.test "$readme/rack4.test" "$readme/uplink.test"
 
 step "manual pages render without warnings"
 for page in dist/autoresponsed.8 dist/arctl.8 dist/devinfod.1; do

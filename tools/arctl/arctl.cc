@@ -137,6 +137,10 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
       inv.trace = true;
     } else if ((command->options & kOptionJson) != 0 && a == "--json") {
       inv.json = true;
+    } else if ((command->options & kOptionDryRun) != 0 && a == "--dry-run") {
+      inv.dry_run = true;
+    } else if ((command->options & kOptionForce) != 0 && a == "--force") {
+      inv.force = true;
     } else if ((command->options & kOptionStrict) != 0 && (a == "--strict" || a.compare(0, 9, "--strict=") == 0)) {
       if (strict_given) return usage_error(err, "--strict given twice", command);
       if (a != "--strict" && a != "--strict=all") return usage_error(err, "--strict takes only =all", command);

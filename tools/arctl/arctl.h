@@ -32,6 +32,8 @@ struct Invocation {
   std::optional<std::string> duration;   // --for DURATION: judged by the command
   std::optional<std::string> reason;     // --reason TEXT
   std::optional<std::string> format;     // --format NAME: judged by the command
+  bool dry_run = false;                  // --dry-run
+  bool force = false;                    // --force
 };
 
 struct Command {
@@ -58,6 +60,8 @@ constexpr unsigned kOptionRef = 512;     // --ref N
 constexpr unsigned kOptionFor = 1024;    // --for DURATION
 constexpr unsigned kOptionReason = 2048;  // --reason TEXT
 constexpr unsigned kOptionFormat = 4096;  // --format NAME
+constexpr unsigned kOptionDryRun = 8192;   // --dry-run
+constexpr unsigned kOptionForce = 16384;   // --force
 
 // The daemon's pid file that --pid-file names, else the appliance's.
 std::string pid_file_of(const Invocation& invocation);

@@ -20,6 +20,7 @@ struct OfflineReference {
   uint32_t number;     // from 1
   bool subscribed;     // the loader made it (it has its subscription)
   std::string device;  // the device it watches, when it has one of its own
+  std::string key;     // the key it listens to; "" when not made
 };
 
 struct OfflineRule {
@@ -30,6 +31,13 @@ struct OfflineRule {
   bool loaded = false;
   std::vector<OfflineReference> references;  // of a loaded rule: made or tried, in order
   size_t actions = 0;                        // of a loaded rule, built-in ones included
+  // Of a loaded rule: its kind as the daemon names it in its loaded list,
+  // the fingerprint its restart records would carry (engine/restart.h; 0
+  // without a reference made) and its burst settings (0 for none).
+  std::string kind;
+  uint64_t restart_fingerprint = 0;
+  int32_t burst_count = 0;
+  int32_t burst_window = 0;
   std::vector<LoadFinding> findings;          // the loader's about this rule, in the order logged
 };
 

@@ -319,6 +319,21 @@ class Simulator {
     const int64_t end = test_.last() / 1000 * 1000 + 999;
     size_t step = 0;
     while (true) {
+      // Down: no tick, no update, no child's end; infod's values and the
+      // files change, and the next process starts at its time.
+      if (down_until_ >= 0) {
+        if (step < inputs_.size() && inputs_[step]->from <= run_.now) {
+          if (!take(*inputs_[step++])) return;
+        } else if (down_until_ <= run_.now) {
+          down_until_ = -1;
+          start();
+        } else {
+          const int64_t next = step < inputs_.size() ? std::min(inputs_[step]->from, down_until_) : down_until_;
+          if (next > end) return;
+          run_.now = next;
+        }
+        continue;
+      }
       if (std::optional<ChildEnd> child = spawner_.due()) {
         queue_->child_ended(child->pid, child->wait_status);
         continue;
@@ -413,13 +428,17 @@ class Simulator {
 
   // The process ends as a killed one does: nothing more is sent, the
   // running children's ends reach no one, and what the queue held is gone
-  // but for what infod kept of it. Then a new one starts.
-  void restart() {
+  // but for what it kept. Then a new one starts, after downtime ms.
+  void restart(int64_t downtime) {
     engine_release(engine_);
     actions_.reset();
     queue_.reset();
     config_.reset();
     spawner_.forget_running();
+    if (downtime > 0) {
+      down_until_ = run_.now + downtime;
+      return;
+    }
     start();
   }
 
@@ -478,8 +497,8 @@ class Simulator {
         break;
       }
       case StepKind::kRestart:
-        run_.add(RecordKind::kRestart);
-        restart();
+        run_.add(RecordKind::kRestart).text = s.after > 0 ? format_test_time(s.after) : "";
+        restart(s.after);
         break;
       default:
         break;
@@ -508,6 +527,7 @@ class Simulator {
   std::string config_file_;
   std::vector<const Step*> inputs_;
   int64_t next_tick_ = kTickMs;
+  int64_t down_until_ = -1;  // when the process stopped by a restart starts again; -1 while one runs
   std::map<int, Rule> rules_seen_;
 };
 

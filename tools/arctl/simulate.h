@@ -13,7 +13,9 @@
 // Runs test's configuration through its steps up to the end of the last
 // step's second (or the end line's) and fills *records in time order. A
 // restart step ends the simulated process as a kill does and starts
-// another with what it kept in infod, as the daemon starts. False with
+// another with what it kept, as the daemon starts: at once, or after its
+// downtime, during which the simulated clocks move on and nothing reaches
+// the daemon. False with
 // *fault as "FILE:LINE: what" when the configuration cannot be read at
 // time 0, or a step names a rule or reference no load has.
 bool simulate(const TestFile& test, std::vector<Record>* records, std::string* fault);

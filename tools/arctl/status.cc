@@ -16,6 +16,7 @@
 #include "arctl/rules.h"
 #include "arctl/text.h"
 #include "config/config_file.h"
+#include "daemon/daemon_status.h"
 #include "engine/restart_record.h"
 #include "engine/state.h"
 
@@ -32,12 +33,17 @@ struct ReferenceStatus {
   // a record a moment behind the state tells nothing about it.
   std::optional<RestartReference> kept;
   std::optional<RestartSilence> silence;  // in force now
+  // The latest update of its key, taken or dropped: its wall time in
+  // milliseconds and its value.
+  std::optional<std::pair<int64_t, std::string>> latest;
+  std::optional<BurstEntry> burst;  // counting now
 };
 
 struct RuleStatus {
   uint32_t number = 0;
   std::string path, name, check_type;
   bool loaded = true;
+  int32_t burst_count = 0, burst_window = 0;  // 0 when the file does not say
   std::vector<ReferenceStatus> references;
   std::vector<RestartSilence> silences;  // in force now
 };
@@ -52,6 +58,8 @@ std::vector<RuleStatus> rules_of_file(const OfflineConfig& config) {
     r.name = rule.name;
     r.check_type = rule.check_type;
     r.loaded = rule.loaded;
+    r.burst_count = rule.burst_count;
+    r.burst_window = rule.burst_window;
     if (!rule.loaded) continue;
     for (const OfflineReference& ref : rule.references) {
       ReferenceStatus& s = r.references.emplace_back();
@@ -77,9 +85,14 @@ std::vector<RuleStatus> rules_of_daemon(const DaemonView& view) {
   return rules;
 }
 
-// Reads every reference's state and current value and every rule's kept
-// record with one pipelined round of gets; false when infod does not answer.
-bool read_rules(InfodConnection& infod, std::vector<RuleStatus>* rules, int64_t now_ms) {
+std::string latest_key(uint32_t rule, uint32_t ref) {
+  return daemon_status_key(kStatusLatest) + "." + std::to_string(rule) + "." + std::to_string(ref);
+}
+
+// Reads every reference's state, current value and latest update and every
+// rule's kept record with one pipelined round of gets; false when infod
+// does not answer.
+bool read_rules(InfodConnection& infod, const DaemonView& view, std::vector<RuleStatus>* rules, int64_t now_ms) {
   std::vector<std::string> keys;
   for (const RuleStatus& rule : *rules) {
     if (!rule.loaded) continue;
@@ -88,6 +101,7 @@ bool read_rules(InfodConnection& infod, std::vector<RuleStatus>* rules, int64_t 
       if (!ref.subscribed) continue;
       keys.push_back(reference_state_key(rule.path, ref.number));
       keys.push_back(reference_value_key(rule.path, ref.number));
+      keys.push_back(latest_key(rule.number, ref.number));
     }
   }
   std::vector<std::optional<std::string>> values;
@@ -106,6 +120,11 @@ bool read_rules(InfodConnection& infod, std::vector<RuleStatus>* rules, int64_t 
       if (!ref.subscribed) continue;
       ref.state = std::move(*value++);
       ref.value = std::move(*value++);
+      const std::optional<std::string>& latest = *value++;
+      if (latest) ref.latest = parse_latest_update(*latest);
+      for (const BurstEntry& burst : view.bursts) {
+        if (burst.rule == rule.number && burst.ref == ref.number) ref.burst = burst;
+      }
       for (const RestartReference& kept : record.refs) {
         if (kept.ref == ref.number && ref.state == std::string(ar_state_name(kept.state))) ref.kept = kept;
       }
@@ -122,15 +141,64 @@ int64_t seconds_of(int64_t ms) { return ms / 1000; }
 
 std::string time_of_ms(int64_t ms) { return local_time_text(seconds_of(ms)); }
 
-// What falls due next for a reference, and its silence, a line each.
-std::vector<std::string> notes_of(const ReferenceStatus& ref) {
+// The waiting delayed actions of a reference in list order, each with
+// when it can really start: the daemon offers them strictly in order, so
+// one waits for every action before it to fall due; and the name of the
+// one it waits for, "" when it waits for none.
+struct Start {
+  const RestartDue* due;
+  int64_t start_ms;
+  std::string behind;
+};
+
+std::vector<Start> starts_of(const RestartReference& kept) {
+  std::vector<const RestartDue*> in_order;
+  for (const RestartDue& due : kept.delayed) in_order.push_back(&due);
+  std::stable_sort(in_order.begin(), in_order.end(),
+                   [](const RestartDue* a, const RestartDue* b) { return a->action < b->action; });
+  std::vector<Start> out;
+  const RestartDue* latest = nullptr;
+  for (const RestartDue* due : in_order) {
+    if (latest == nullptr || due->due_ms >= latest->due_ms) latest = due;
+    out.push_back({due, latest->due_ms, latest == due ? "" : latest->name});
+  }
+  return out;
+}
+
+// Whether the latest update tells what the table does not: another value
+// than the one shown, or one that came while its reference takes none.
+bool latest_worth_a_note(const ReferenceStatus& ref) {
+  if (!ref.latest) return false;
+  if (!ref.value || *ref.value != ref.latest->second) return true;
+  const bool deaf = ref.state && (*ref.state == "Timeout" || *ref.state == "Disabled");
+  return deaf && ref.kept && ref.latest->first > ref.kept->since_ms;
+}
+
+std::string burst_note(const RuleStatus& rule, const BurstEntry& burst) {
+  std::string note = "burst: " + std::to_string(burst.count);
+  note += rule.burst_count > 0 ? " of " + std::to_string(rule.burst_count) + " within " +
+                                     std::to_string(rule.burst_window) + " s"
+                               : " counted";
+  return note + ", since " + time_of_ms(burst.oldest_ms);
+}
+
+// What falls due next for a reference, its burst, its latest update and its
+// silence, a line each.
+std::vector<std::string> notes_of(const RuleStatus& rule, const ReferenceStatus& ref) {
   std::vector<std::string> notes;
   if (ref.kept) {
-    for (const RestartDue& due : ref.kept->delayed) {
-      notes.push_back("delayed action '" + visible(due.name) + "' due at " + time_of_ms(due.due_ms));
+    for (const Start& s : starts_of(*ref.kept)) {
+      std::string note = "delayed action '" + visible(s.due->name) + "' due at " + time_of_ms(s.due->due_ms);
+      if (!s.behind.empty()) note += ", held behind '" + visible(s.behind) + "' until " + time_of_ms(s.start_ms);
+      notes.push_back(note);
     }
     if (ref.kept->repeat_ms != 0) notes.push_back("next repeat at " + time_of_ms(ref.kept->repeat_ms));
     if (ref.kept->timeout_end_ms != 0) notes.push_back("Timeout ends at " + time_of_ms(ref.kept->timeout_end_ms));
+    if (ref.kept->window_end_ms != 0) notes.push_back("window ends at " + time_of_ms(ref.kept->window_end_ms));
+  }
+  if (ref.burst) notes.push_back(burst_note(rule, *ref.burst));
+  if (latest_worth_a_note(ref)) {
+    notes.push_back("latest update " + visible(ref.latest->second) + " at " + time_of_ms(ref.latest->first));
   }
   if (ref.silence) {
     std::string note = "silenced until " + time_of_ms(ref.silence->until_ms) + " by " + visible(ref.silence->origin);
@@ -158,7 +226,7 @@ void print_rules(std::ostream& out, const std::vector<RuleStatus>& rules) {
       const std::string state = !ref.subscribed ? "no subscription" : ref.state ? visible(*ref.state) : "-";
       const std::string since = ref.kept ? time_of_ms(ref.kept->since_ms) : "-";
       rows.push_back({index, name, check, reference, state, since, ref.value ? visible(*ref.value) : "-"});
-      notes.push_back(notes_of(ref));
+      notes.push_back(notes_of(rule, ref));
     }
   }
   if (rows.size() == 1) {
@@ -189,7 +257,8 @@ void print_queue(std::ostream& out, const DaemonView& view) {
     for (const LoadedRule& r : view.loaded) {
       if (loaded_rule_path(r) == q.rule_path) rule = std::to_string(r.number) + " " + visible(r.name);
     }
-    queue.push_back({q.running ? "running" : "waiting", local_time_text(q.since), rule, visible(q.action_path)});
+    queue.push_back({q.running ? "running" : "waiting", local_time_text(q.since), rule,
+                     visible(q.name.empty() ? q.action_path : q.name)});
   }
   print_table(out, queue);
 }
@@ -205,7 +274,7 @@ std::string json_silence(const RestartSilence& silence) {
          ", \"origin\": " + json_string(silence.origin) + ", \"reason\": " + json_string(silence.reason) + "}";
 }
 
-std::string json_reference(const ReferenceStatus& ref) {
+std::string json_reference(const RuleStatus& rule, const ReferenceStatus& ref) {
   std::string out = "{\"number\": " + std::to_string(ref.number) +
                     ", \"device\": " + (ref.device.empty() ? "null" : json_string(ref.device)) +
                     ", \"subscribed\": " + (ref.subscribed ? "true" : "false") +
@@ -213,14 +282,30 @@ std::string json_reference(const ReferenceStatus& ref) {
                     ", \"since\": " + (ref.kept ? json_time_ms(ref.kept->since_ms) : "null") +
                     ", \"value\": " + json_text(ref.value) + ", \"delayed\": [";
   if (ref.kept) {
-    for (size_t i = 0; i < ref.kept->delayed.size(); ++i) {
-      const RestartDue& due = ref.kept->delayed[i];
-      out += std::string(i > 0 ? ", " : "") + "{\"name\": " + json_string(due.name) +
-             ", \"due\": " + json_time_ms(due.due_ms) + "}";
+    const std::vector<Start> starts = starts_of(*ref.kept);
+    for (size_t i = 0; i < starts.size(); ++i) {
+      const Start& s = starts[i];
+      out += std::string(i > 0 ? ", " : "") + "{\"name\": " + json_string(s.due->name) +
+             ", \"due\": " + json_time_ms(s.due->due_ms) + ", \"starts\": " + json_time_ms(s.start_ms) +
+             ", \"behind\": " + (s.behind.empty() ? "null" : json_string(s.behind)) + "}";
     }
   }
   out += "], \"repeat\": " + (ref.kept ? json_time_ms(ref.kept->repeat_ms) : "null");
   out += ", \"timeout_end\": " + (ref.kept ? json_time_ms(ref.kept->timeout_end_ms) : "null");
+  out += ", \"window_end\": " + (ref.kept ? json_time_ms(ref.kept->window_end_ms) : "null");
+  out += ", \"burst\": ";
+  if (ref.burst) {
+    out += "{\"count\": " + std::to_string(ref.burst->count) +
+           ", \"of\": " + (rule.burst_count > 0 ? std::to_string(rule.burst_count) : "null") +
+           ", \"window\": " + (rule.burst_count > 0 ? std::to_string(rule.burst_window) : "null") +
+           ", \"since\": " + json_time_ms(ref.burst->oldest_ms) + "}";
+  } else {
+    out += "null";
+  }
+  out += ", \"latest\": ";
+  out += ref.latest ? "{\"time\": " + json_time_ms(ref.latest->first) + ", \"value\": " +
+                          json_string(ref.latest->second) + "}"
+                    : "null";
   out += ", \"silence\": " + (ref.silence ? json_silence(*ref.silence) : "null") + "}";
   return out;
 }
@@ -256,7 +341,7 @@ void print_json(std::ostream& out, const DaemonView& view, const std::string& no
         << ", \"check\": " << json_string(rule.check_type) << ", \"loaded\": " << (rule.loaded ? "true" : "false")
         << ", \"references\": [";
     for (size_t k = 0; k < rule.references.size(); ++k) {
-      out << (k > 0 ? ", " : "") << json_reference(rule.references[k]);
+      out << (k > 0 ? ", " : "") << json_reference(rule, rule.references[k]);
     }
     out << "]}";
     for (const RestartSilence& silence : rule.silences) {
@@ -269,7 +354,7 @@ void print_json(std::ostream& out, const DaemonView& view, const std::string& no
     const QueueEntry& q = view.queue[i];
     out << (i > 0 ? ",\n  " : "\n  ") << "{\"state\": " << (q.running ? "\"running\"" : "\"waiting\"")
         << ", \"since\": " << json_time(q.since) << ", \"rule\": " << json_string(q.rule_path)
-        << ", \"action\": " << json_string(q.action_path) << "}";
+        << ", \"action\": " << json_string(q.action_path) << ", \"name\": " << json_string(q.name) << "}";
   }
   out << (view.queue.empty() ? "],\n" : "\n ],\n") << " \"silences\": [" << silences
       << (silences.empty() ? "]}\n" : "\n ]}\n");
@@ -299,7 +384,7 @@ int run_status(Invocation& inv) {
   std::vector<RuleStatus> rules = from_file ? rules_of_file(config) : rules_of_daemon(view);
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  if (!read_rules(infod, &rules, int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000)) {
+  if (!read_rules(infod, view, &rules, int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000)) {
     inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
     return 1;
   }
@@ -341,15 +426,19 @@ const Command kStatusCommand = {
     "rule's number and name, its check type, the reference (its number and the\n"
     "device it watches), and the state and current value the daemon publishes\n"
     "in infod with the time it entered that state; below a reference, each\n"
-    "delayed action still waiting with the time it falls due, the next repeat,\n"
-    "the end of a Timeout, and a silence with its end, who set it and why.\n"
+    "delayed action still waiting with the time it falls due (and, held behind\n"
+    "an earlier one, when it can start), the next repeat, the end of a Timeout\n"
+    "or of a disable window, a burst's count so far, the latest update of its\n"
+    "key with its time when that is not the value shown or came while the\n"
+    "reference takes none, and a silence with its end, who set it and why.\n"
     "Then the time and result of the daemon's last load, and the actions\n"
-    "waiting and running in its queue. While the configuration file is the\n"
-    "one the daemon loaded, names and devices come from it; after an edit\n"
-    "not yet applied ('arctl reload'), or when the file cannot be read, the\n"
-    "rules are shown as the daemon names them. Control characters in values\n"
-    "are shown as escapes (\\x1e, \\n). A state or time of - means infod holds\n"
-    "none. The configuration is $XMLDB_PATH, else /etc/config/config.xml.\n"
+    "waiting and running in its queue, by their names. While the\n"
+    "configuration file is the one the daemon loaded, names, devices and\n"
+    "burst settings come from it; after an edit not yet applied ('arctl\n"
+    "reload'), or when the file cannot be read, the rules are shown as the\n"
+    "daemon names them. Control characters in values are shown as escapes\n"
+    "(\\x1e, \\n). A state or time of - means infod holds none. The\n"
+    "configuration is $XMLDB_PATH, else /etc/config/config.xml.\n"
     "\n"
     "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
     "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
