@@ -214,12 +214,12 @@ TEST(ArctlE2e, StatusTellsWhatFallsDueAndReloadWhatItKept) {
                            "\"state\": \"Triggered\", \"since\": 0, \"value\": \"31.5\", \"delayed\": [{\"name\": "
                            "\"cut rack power\", \"due\": 0, \"starts\": 0, \"behind\": null}], \"repeat\": null, \"timeout_end\": null, "
                            "\"window_end\": null, \"burst\": null, \"latest\": {\"time\": 0, \"value\": \"31.5\"}, "
-                           "\"silence\": null}";
+                           "\"hold\": null, \"silence\": null}";
   const std::string silence = "\"reference\": 0, \"until\": 0, \"origin\": \"alice\", \"reason\": \"maintenance window\"}";
   const std::string spare = "{\"number\": 1, \"device\": \"config.ports.port2.enviro\", \"subscribed\": true, "
                             "\"state\": \"Normal\", \"since\": 0, \"value\": null, \"delayed\": [], \"repeat\": null, "
                             "\"timeout_end\": null, \"window_end\": null, \"burst\": null, \"latest\": null, "
-                            "\"silence\": {" + silence + "}";
+                            "\"hold\": null, \"silence\": {" + silence + "}";
   EXPECT_EQ(json,
             "{\"daemon\": {\"pid\": 0, \"started\": 0, \"heartbeat\": 0, \"running\": true, \"why\": null},\n"
             " \"load\": {\"time\": 0, \"result\": \"ok\", \"number\": 1, \"mtime\": 0, \"checksum\": \"C\", "

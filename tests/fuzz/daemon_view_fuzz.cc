@@ -15,6 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::string entry; std::getline(in, entry, ';');) {
     parse_loaded_rule(entry);
     parse_queue_entry(entry);
+    if (const auto hold = parse_hold_entry(entry)) {
+      for (const std::string& name : hold->actions) {
+        if (name.find_first_of(" ;") != std::string::npos && entry.find('%') == std::string::npos) std::abort();
+      }
+    }
+    if (const auto f = parse_finished_entry(entry)) {
+      if (f->rule_path.empty() || f->rule_path.find(' ') != std::string::npos) std::abort();
+    }
     if (const auto burst = parse_burst_entry(entry)) {
       const std::string again = std::to_string(burst->rule) + " " + std::to_string(burst->ref) + " " +
                                 std::to_string(burst->count) + " " + std::to_string(burst->oldest_ms);

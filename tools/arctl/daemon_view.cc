@@ -96,6 +96,27 @@ QueueEntry parse_queue_entry(const std::string& entry) {
   return queued;
 }
 
+std::optional<HoldEntry> parse_hold_entry(const std::string& entry) {
+  std::istringstream in(entry);
+  HoldEntry hold;
+  std::string names, rest;
+  if (!(in >> hold.rule >> hold.ref >> hold.holder >> names) || (in >> rest)) return std::nullopt;
+  if (names != "-") {
+    std::istringstream list(names);
+    for (std::string name; std::getline(list, name, ',');) hold.actions.push_back(status_unescape(name));
+  }
+  return hold;
+}
+
+std::optional<FinishedEntry> parse_finished_entry(const std::string& entry) {
+  std::istringstream in(entry);
+  FinishedEntry f;
+  std::string name, rest;
+  if (!(in >> f.ms >> f.rule_path >> f.status >> name) || (in >> rest)) return std::nullopt;
+  f.name = status_unescape(name);
+  return f;
+}
+
 std::optional<BurstEntry> parse_burst_entry(const std::string& entry) {
   std::istringstream in(entry);
   BurstEntry burst;
@@ -122,11 +143,13 @@ bool read_once(InfodConnection& infod, DaemonView* view) {
   for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
     if (!infod.get(daemon_status_key(names[i]), &values[i])) return false;
   }
-  std::string loaded, queue, bursts;
-  bool loaded_whole = false, queue_whole = false, bursts_whole = false;
+  std::string loaded, queue, bursts, holds, finished;
+  bool loaded_whole = false, queue_whole = false, bursts_whole = false, holds_whole = false, finished_whole = false;
   if (!read_parts(infod, daemon_status_key(kStatusLoaded), &loaded, &loaded_whole) ||
       !read_parts(infod, daemon_status_key(kStatusQueue), &queue, &queue_whole) ||
-      !read_parts(infod, daemon_status_key(kStatusBursts), &bursts, &bursts_whole)) {
+      !read_parts(infod, daemon_status_key(kStatusBursts), &bursts, &bursts_whole) ||
+      !read_parts(infod, daemon_status_key(kStatusHolds), &holds, &holds_whole) ||
+      !read_parts(infod, daemon_status_key(kStatusFinished), &finished, &finished_whole)) {
     return false;
   }
   *view = DaemonView();
@@ -147,6 +170,12 @@ bool read_once(InfodConnection& infod, DaemonView* view) {
   for (const std::string& entry : entries(queue)) view->queue.push_back(parse_queue_entry(entry));
   for (const std::string& entry : entries(bursts)) {
     if (const std::optional<BurstEntry> burst = parse_burst_entry(entry)) view->bursts.push_back(*burst);
+  }
+  for (const std::string& entry : entries(holds)) {
+    if (const std::optional<HoldEntry> hold = parse_hold_entry(entry)) view->holds.push_back(*hold);
+  }
+  for (const std::string& entry : entries(finished)) {
+    if (const std::optional<FinishedEntry> f = parse_finished_entry(entry)) view->finished.push_back(*f);
   }
   return true;
 }

@@ -41,6 +41,24 @@ struct BurstEntry {
   int64_t oldest_ms = 0;
 };
 
+// A reference held back while another rule is Triggered or Resolving, and
+// the names of the actions held so far.
+struct HoldEntry {
+  uint32_t rule = 0;
+  uint32_t ref = 0;
+  uint32_t holder = 0;
+  std::vector<std::string> actions;
+};
+
+// An action that ended: when (wall milliseconds), its rule's path, its exit
+// status and its name.
+struct FinishedEntry {
+  int64_t ms = 0;
+  std::string rule_path;
+  int status = 0;
+  std::string name;
+};
+
 struct DaemonView {
   bool published = false;  // infod holds the daemon's keys at all
   pid_t pid = 0;
@@ -61,6 +79,8 @@ struct DaemonView {
   bool loaded_whole = false;
   std::vector<QueueEntry> queue;
   std::vector<BurstEntry> bursts;
+  std::vector<HoldEntry> holds;
+  std::vector<FinishedEntry> finished;  // oldest first
 
   // Whether the heartbeat is at most two ticks old at now.
   bool alive(int64_t now) const;
@@ -73,6 +93,8 @@ struct DaemonView {
 LoadedRule parse_loaded_rule(const std::string& entry);
 QueueEntry parse_queue_entry(const std::string& entry);
 std::optional<BurstEntry> parse_burst_entry(const std::string& entry);
+std::optional<HoldEntry> parse_hold_entry(const std::string& entry);
+std::optional<FinishedEntry> parse_finished_entry(const std::string& entry);
 std::optional<std::pair<int64_t, std::string>> parse_latest_update(const std::string& text);
 
 // Reads the daemon's keys; false when infod does not answer. A load that
