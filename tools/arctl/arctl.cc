@@ -9,7 +9,8 @@
 namespace {
 
 const Command* const kCommands[] = {&kCheckCommand, &kTestCommand, &kStatusCommand, &kReloadCommand, &kCancelCommand,
-                                     &kSilenceCommand, &kSilencesCommand, &kUnsilenceCommand, &kLogCommand};
+                                     &kSilenceCommand, &kSilencesCommand, &kUnsilenceCommand, &kLogCommand,
+                                     &kExplainCommand};
 
 const char kIntro[] =
     "Checks the configuration of autoresponsed, tries its rules under simulated\n"
@@ -42,6 +43,7 @@ const ValueOption kValueOptions[] = {
     {"for", '\0', kOptionFor, &Invocation::duration, "DURATION"},
     {"reason", '\0', kOptionReason, &Invocation::reason, "TEXT"},
     {"format", '\0', kOptionFormat, &Invocation::format, "NAME"},
+    {"explain", '\0', kOptionExplain, &Invocation::explain, "RULE"},
 };
 
 // An option with its value as one argument a gives: its option, the
@@ -118,7 +120,7 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
 
   Invocation inv{{}, daemon_paths().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err,
-                 Strictness::kOff, false, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+                 Strictness::kOff, false, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false, false, std::nullopt};
   bool options_done = false;
   bool socket_given = false;
   bool strict_given = false;

@@ -34,6 +34,7 @@ struct Invocation {
   std::optional<std::string> format;     // --format NAME: judged by the command
   bool dry_run = false;                  // --dry-run
   bool force = false;                    // --force
+  std::optional<std::string> explain;    // --explain RULE
 };
 
 struct Command {
@@ -62,6 +63,7 @@ constexpr unsigned kOptionReason = 2048;  // --reason TEXT
 constexpr unsigned kOptionFormat = 4096;  // --format NAME
 constexpr unsigned kOptionDryRun = 8192;   // --dry-run
 constexpr unsigned kOptionForce = 16384;   // --force
+constexpr unsigned kOptionExplain = 32768;  // --explain RULE
 
 // The daemon's pid file that --pid-file names, else the appliance's.
 std::string pid_file_of(const Invocation& invocation);
@@ -75,6 +77,7 @@ extern const Command kUnsilenceCommand;  // unsilence.cc
 extern const Command kLogCommand;     // log.cc
 extern const Command kReloadCommand;  // reload.cc
 extern const Command kTestCommand;    // test.cc
+extern const Command kExplainCommand;  // explain.cc
 
 // How `arctl check` reports and what fails it.
 struct CheckOptions {

@@ -93,6 +93,8 @@ OfflineConfig::~OfflineConfig() = default;
 
 bool OfflineConfig::ok() const { return state_->config != nullptr; }
 
+LoadedConfig* OfflineConfig::loaded() const { return state_->config.get(); }
+
 xmldb_t* OfflineConfig::db() const { return state_->config ? state_->config->db : nullptr; }
 
 size_t OfflineConfig::rules_loaded() const { return state_->config ? state_->config->rules.size() : 0; }

@@ -15,6 +15,7 @@
 #include "platform/xmldb.h"
 
 class AuditReport;
+struct LoadedConfig;
 
 struct OfflineReference {
   uint32_t number;     // from 1
@@ -60,6 +61,10 @@ class OfflineConfig {
   size_t rules_loaded() const;
   size_t references_loaded() const;
   size_t actions_loaded() const;
+
+  // The load itself, its rules and references as the daemon builds them;
+  // null when the file could not be opened.
+  LoadedConfig* loaded() const;
 
   // Runs the audit of the check module of rule's check type for each of
   // its references, whether the loader kept them or not. Returns the

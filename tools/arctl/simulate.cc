@@ -314,9 +314,9 @@ class Simulator {
   }
 
   // Drives the steps, the children's ends and the tick in time order up to
-  // the end of the last step's second.
-  void drive() {
-    const int64_t end = test_.last() / 1000 * 1000 + 999;
+  // the end of the last step's second, or up to until (inclusive).
+  void drive(int64_t until = -1) {
+    const int64_t end = until >= 0 ? until : test_.last() / 1000 * 1000 + 999;
     size_t step = 0;
     while (true) {
       // Down: no tick, no update, no child's end; infod's values and the
@@ -373,6 +373,14 @@ class Simulator {
       run_.now = next;
       if (next_tick_ < run_.now) next_tick_ += (run_.now - next_tick_ + kTickMs - 1) / kTickMs * kTickMs;
     }
+  }
+
+  // The running process's engine and queue; null while it is down.
+  Engine* engine() { return queue_ != nullptr && down_until_ < 0 ? &engine_ : nullptr; }
+  const ActionQueue* queue() const { return queue_.get(); }
+  bool at(int64_t ms) {
+    if (run_.now < ms) run_.now = ms;
+    return true;
   }
 
   // Whether every expect line names a rule and a reference of some load.
@@ -542,7 +550,8 @@ class LogCapture {
 
 }  // namespace
 
-bool simulate(const TestFile& test, std::vector<Record>* records, std::string* fault) {
+bool simulate(const TestFile& test, std::vector<Record>* records, std::string* fault, int64_t until,
+              const SimulatedLook& look) {
   records->clear();
   Run run;
   if (!start_wall_clock(test, &run.wall0, fault)) return false;
@@ -553,7 +562,16 @@ bool simulate(const TestFile& test, std::vector<Record>* records, std::string* f
              " cannot be opened as a configuration";
     return false;
   }
-  daemon.drive();
+  daemon.drive(until);
+  if (until >= 0 && look) {
+    daemon.at(until);
+    if (Engine* engine = daemon.engine()) {
+      look(*engine, *daemon.queue());
+    } else {
+      *fault = test.file + ": the daemon is down at " + format_test_time(until);
+      return false;
+    }
+  }
   if (!daemon.rules_known(fault)) return false;
   *records = std::move(run.records);
   return true;
