@@ -92,6 +92,8 @@ build/arctl check --strict dist/examples/config.xml
 build/arctl check --strict "$readme/my-rules.xml"
 build/arctl check --strict "$readme/uplink.xml"
 build/arctl test dist/examples/config.test "$readme/rack4.test" "$readme/uplink.test"
+# What the README says explain tells of the held host while the uplink is down.
+build/arctl test --explain host-a 60 "$readme/uplink.test" | grep -qx "  held while uplink is Triggered, holding 'page'"
 
 step "manual pages render without warnings"
 for page in dist/autoresponsed.8 dist/arctl.8 dist/devinfod.1; do

@@ -28,7 +28,7 @@ const char kPidFile[] = "/var/run/autoresponsed.pid";
 Ran arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
   args.insert(args.begin() + 1, {"--socket", box.path("/var/run/infod-sock")});
   if (args[0] == "status" || args[0] == "reload" || args[0] == "cancel" || args[0] == "silence" ||
-      args[0] == "unsilence") {
+      args[0] == "unsilence" || args[0] == "explain") {
     args.insert(args.begin() + 1, {"--pid-file", box.path(kPidFile)});
   }
   unlink(box.path("/arctl.err").c_str());
@@ -376,6 +376,61 @@ TEST(ArctlE2e, StatusSaysWhenActionsCanStartWindowsEndBurstsCountAndWhatCameLast
             std::string::npos) << r.out;
   ASSERT_TRUE(eventually([&] { return !read_file(box.path("/nap.pid")).empty(); }));
   kill(atoi(read_file(box.path("/nap.pid")).c_str()), SIGTERM);
+  expect_no_sanitizer_report(box.path("/arctl.err"));
+  expect_clean_end(box);
+}
+
+// A rule held while another is Triggered: status and explain say what the hold holds and why the rule has
+// not acted; once the hold ends, the held action runs and explain tells how it ended.
+TEST(ArctlE2e, ExplainTellsWhyAHeldRuleWaitsAndHowItsActionEnded) {
+  Sandbox box;
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 2);
+  add_enviro_rule(c, 1, "uplink");
+  add_enviro_rule(c, 2, "host-a");
+  c.set(rule_path(2) + ".hold_while.total", 1).set(rule_path(2) + ".hold_while.rule1", "uplink");
+  write_file(box.path("/bin/page"), "#!/bin/sh\necho \"$1\" >> " + box.path("/paged") + "\n", 0755);
+  add_script(c, 2, "trigger_actions", 1, "page", box.path("/bin/page"), "$AR_NAME");
+  ASSERT_TRUE(box.start(c, "<- push config.autoresponse.daemon.reload.result 0 ok"));
+  ASSERT_TRUE(box.push(enviro_key(1), "35"));
+  ASSERT_TRUE(box.push(enviro_key(2), "31.5"));
+  ASSERT_TRUE(box.daemon_logged("Held action page for AR host-a: while uplink is Triggered"));
+  Ran r;
+  ASSERT_TRUE(eventually([&] {
+    r = arctl(box, {"status"});
+    return r.out.find("held while uplink") != std::string::npos;
+  })) << r.out;
+  EXPECT_NE(r.out.find("   held while uplink is Triggered, holding 'page'\n"), std::string::npos) << r.out;
+  r = arctl(box, {"explain", "host-a"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(masked(r.out),
+            "rule 2 (host-a) reference 1 config.ports.port2.enviro: Triggered since YYYY-MM-DD hh:mm:ss\n"
+            "  latest value 31.5 at YYYY-MM-DD hh:mm:ss\n"
+            "  the check (environmental, a level): temp against 30; enviro.check_type=temp, "
+            "enviro.dev_ref=config.ports.port2.enviro, enviro.trigger_val=30, enviro.hysteresis=1\n"
+            "  that value keeps it Triggered\n"
+            "  held while uplink is Triggered, holding 'page'\n"
+            "  what would change it: an update the check judges clear resolves it; a cancel sends it into Timeout\n"
+            "last actions: none since the daemon started\n");
+  ASSERT_TRUE(box.push(enviro_key(1), "20"));
+  ASSERT_TRUE(eventually([&] { return read_file(box.path("/paged")) == "host-a\n"; }));
+  ASSERT_TRUE(eventually([&] {
+    r = arctl(box, {"explain", "2", "--ref", "1", "--json"});
+    return r.out.find("\"finished\": [{\"name\": \"page\", \"status\": 0, \"time\": ") != std::string::npos;
+  })) << r.out;
+  EXPECT_EQ(r.out.find("held while"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"judged\": {\"outcome\": \"refresh\", \"reason\": null}"), std::string::npos) << r.out;
+  // What explain cannot tell, it refuses with status 1.
+  const struct { Strings args; std::string err; } refusals[] = {
+      {{"explain", "host-b"}, "arctl: the daemon runs no rule named host-b ('arctl status' lists them)\n"},
+      {{"explain", "host-a", "--ref", "2"}, "arctl: rule 2 (host-a) has no reference 2\n"},
+  };
+  for (const auto& k : refusals) {
+    r = arctl(box, k.args);
+    EXPECT_EQ(r.status, 1) << k.args[1];
+    EXPECT_EQ(r.err, k.err);
+    EXPECT_EQ(r.out, "");
+  }
   expect_no_sanitizer_report(box.path("/arctl.err"));
   expect_clean_end(box);
 }

@@ -397,6 +397,30 @@ TEST(ArctlTestSimulation, AWindowEndingOnABadReadingAndAStartOnOneAct) {
                   "at 120..125 expect state rule1 1 Triggered\nat 120..125 expect run /bin/page 35\nat 130 end\n");
   std::ostringstream out, err;
   EXPECT_EQ(arctl_main({"test", dir.path() + "/t.test"}, out, err), 0) << out.str() << err.str();
+  // What explain tells of the run: the reading the window hid, judged when it ends, and what then ran.
+  const struct { const char* at; std::string out; } explained[] = {
+      {"10", "rule 1 (rule1) reference 1 config.ports.port1.enviro: Disabled since 2027-01-04 00:00:00\n"
+             "  latest value 35 at 2027-01-04 00:00:10\n"
+             "  the check (environmental, a level): temp against 30; enviro.check_type=temp, "
+             "enviro.dev_ref=config.ports.port1.enviro, enviro.trigger_val=30, enviro.hysteresis=1\n"
+             "  judged then, that value triggers it: AR config.autoresponse.autoresponse1 triggered. "
+             "val 35.000000 vs trigger 30.000000\n"
+             "  window ends at 2027-01-04 00:02:00\n"
+             "  what would change it: its window ends at 2027-01-04 00:02:00; then its latest value is judged again\n"
+             "last actions: none since the daemon started\n"},
+      {"130", "rule 1 (rule1) reference 1 config.ports.port1.enviro: Triggered since 2027-01-04 00:02:00\n"
+              "  latest value 35 at 2027-01-04 00:00:10\n"
+              "  the check (environmental, a level): temp against 30; enviro.check_type=temp, "
+              "enviro.dev_ref=config.ports.port1.enviro, enviro.trigger_val=30, enviro.hysteresis=1\n"
+              "  that value keeps it Triggered\n"
+              "  what would change it: an update the check judges clear resolves it; a cancel sends it into Timeout\n"
+              "last actions:\n  'page' ended with status 0 at 2027-01-04 00:02:00\n"},
+  };
+  for (const auto& k : explained) {
+    std::ostringstream told, why;
+    EXPECT_EQ(arctl_main({"test", "--explain", "rule1", k.at, dir.path() + "/t.test"}, told, why), 0) << why.str();
+    EXPECT_EQ(told.str(), k.out) << k.at;
+  }
 }
 
 }  // namespace

@@ -54,7 +54,9 @@ void judge(ArCheck* check, ArCheckState state, const CheckEvent* current, const 
   OptionalText property, trigger;
   if (check->conf.ops != nullptr && check->conf.ops->describe_trigger != nullptr &&
       check->conf.ops->describe_trigger(check, nullptr, &property, &trigger) == 0) {
-    if (property && trigger) out->measures = *property + " against " + *trigger;
+    // "N/A" stands in the alert texts where a kind has no property or no
+    // trigger; it tells an operator nothing here.
+    if (property && trigger && *property != "N/A" && *trigger != "N/A") out->measures = *property + " against " + *trigger;
   }
   check->state = was;
   check->current_event = std::move(was_current);
@@ -240,6 +242,7 @@ ExplainedRule explain_engine(Engine& engine, const ActionQueue& queue, const ArC
     ExplainedReference& e = rule.references.emplace_back();
     ReferenceStatus& s = e.status;
     s.number = check.conf.ref_index;
+    s.device = device_of(check);
     s.state = ar_state_name(check.state);
     if (check.current_event) s.value = check.current_event->value;
     for (const RestartReference& k : record.refs) {
@@ -296,7 +299,10 @@ void print_explanation(std::ostream& out, const ExplainedRule& rule) {
       if (!e.judged->reason.empty()) out << ": " << visible(e.judged->reason);
       out << "\n";
     }
-    for (const std::string& note : notes_of(status, s)) out << "  " << note << "\n";
+    for (const std::string& note : notes_of(status, s)) {
+      if (note.rfind("latest update ", 0) == 0) continue;  // told above as its latest value
+      out << "  " << note << "\n";
+    }
     out << "  what would change it: " << changes(rule, e) << "\n";
   }
   for (const QueueEntry& q : rule.queued) {

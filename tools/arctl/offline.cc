@@ -13,16 +13,14 @@
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
-namespace {
-
-// The device a reference watches, as its check module names it; "" for a
-// check whose device is the rule itself or none.
 std::string device_of(const ArCheck& check) {
   OptionalText dev_ref;
   if (check.conf.ops->describe_device(&check, nullptr, nullptr, &dev_ref) != 0 || !dev_ref) return "";
   if (*dev_ref == "N/A" || *dev_ref == check.conf.ar->path) return "";
   return *dev_ref;
 }
+
+namespace {
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include "platform/xmldb.h"
 
 class AuditReport;
+struct ArCheck;
 struct LoadedConfig;
 
 struct OfflineReference {
@@ -41,6 +42,10 @@ struct OfflineRule {
   int32_t burst_window = 0;
   std::vector<LoadFinding> findings;          // the loader's about this rule, in the order logged
 };
+
+// The device a reference watches, as its check module names it; "" for a
+// check whose device is the rule itself or none.
+std::string device_of(const ArCheck& check);
 
 class OfflineConfig {
  public:
