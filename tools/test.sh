@@ -238,12 +238,15 @@ for target in tests/fuzz/*_fuzz.cc; do
   # what it finds goes into the corpus of the build.
   seeds=()
   [ -d "tests/fuzz/seeds/$name" ] && seeds=("$PWD/tests/fuzz/seeds/$name")
+  # and the format's words, where the tree lists them, guide its mutations.
+  dict=()
+  [ -f "tests/fuzz/dict/$name.dict" ] && dict=("-dict=$PWD/tests/fuzz/dict/$name.dict")
   if [ "${#fuzzing[@]}" -ge "$jobs" ]; then
     wait -n -p ended "${!fuzzing[@]}" || fuzz_failed "${fuzzing[$ended]}"
     unset "fuzzing[$ended]"
   fi
   echo "$name: ${seconds:-30} s"
-  (cd build/fuzz && exec "./$name" -max_total_time="${seconds:-30}" -print_final_stats=0 "corpus/$name" "${seeds[@]}" \
+  (cd build/fuzz && exec "./$name" -max_total_time="${seconds:-30}" -print_final_stats=0 "${dict[@]}" "corpus/$name" "${seeds[@]}" \
      > "corpus/$name.log" 2>&1) &
   fuzzing[$!]=$name
 done

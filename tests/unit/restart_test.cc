@@ -8,6 +8,7 @@
 #include "engine/restart.h"
 #include "engine/restart_record.h"
 #include "engine/state.h"
+#include "support/engine_flow.h"
 #include "support/rules.h"
 #include "support/zone_guard.h"
 
@@ -244,6 +245,49 @@ TEST_F(Restart, ARuleTakenOutLeavesNoRecordThatComesBack) {
   d->clock.advance(700);
   d->tick();
   EXPECT_EQ(Strings{}, g_runs);
+}
+
+// A reload that leaves the rule alone leaves its reference alone: nothing is sent, its delayed action runs at its
+// time and it still resolves.
+TEST_F(EngineFlow, AReloadThatKeepsTheRuleKeepsItsReferenceRunning) {
+  actions("trigger_actions", {{"A", 0}, {"B", 30}});
+  actions("resolve_actions", {{"R", 0}});
+  load();
+  at(0, "31");
+  d.take_sent();
+  reload(c.set("config.autoresponse.concurrent_actions", 4));
+  EXPECT_EQ(Strings{}, sent(true));
+  EXPECT_EQ(1u, ticked(29));
+  EXPECT_EQ(2u, ticked(1));
+  at(0, "29");
+  EXPECT_EQ((Strings{"A", "B", "R"}), g_offered);
+}
+
+// A restart resumes from what the daemon kept: the reference publishes the state it had, not Normal; what was
+// queued is not queued again; a delayed action still due runs at its time, one that fell due while the daemon was
+// down runs at start, and the rule still resolves. A rule edited meanwhile starts afresh.
+TEST_F(EngineFlow, ARestartResumesWhatTheDaemonKeptOfTheVeryRule) {
+  actions("trigger_actions", {{"A", 0}, {"B", 30}, {"C", 90}});
+  actions("resolve_actions", {{"R", 0}});
+  load();
+  at(0, "31");
+  d.clock.advance(10);
+  restart();
+  // Its level is asked of infod once it is subscribed.
+  const Strings triggered{"2 " + enviro_key(1), "1 status=Triggered", "1 curr_entry.status=31",
+                          "1 " + kLine + "Triggered" + kEvent + "31", "4 " + enviro_key(1)};
+  EXPECT_EQ(triggered, sent(true));
+  EXPECT_EQ(1u, ticked(19));
+  EXPECT_EQ(2u, ticked(1));
+  d.clock.advance(70);
+  restart();
+  EXPECT_EQ((Strings{"A", "B", "C"}), g_offered);
+  at(0, "29");
+  EXPECT_EQ((Strings{"A", "B", "C", "R"}), g_offered);
+  at(0, "31");
+  c.set(rule_path(1) + ".note", "edited");
+  restart();
+  EXPECT_EQ((Strings{"2 " + enviro_key(1), "1 status=Normal", "1 " + kLine + "Normal", "4 " + enviro_key(1)}), sent(true));
 }
 
 }  // namespace
