@@ -12,6 +12,7 @@
 
 #include "arctl/arctl.h"
 #include "arctl/config_tree.h"
+#include "arctl/json.h"
 #include "arctl/offline.h"
 #include "arctl/rule_audit.h"
 #include "arctl/text.h"
@@ -142,45 +143,45 @@ const char* strict_name(Strictness strict) {
 }
 
 // A number, or null for 0 (none).
-std::string json_number(uint32_t n) { return n == 0 ? "null" : std::to_string(n); }
+void number_or_null(JsonWriter& w, std::string_view name, uint32_t n) { n == 0 ? w.null_member(name) : w.member(name, n); }
 
 // What a file that cannot be checked gives as JSON: the message said on
 // err, and where the parser found the fault.
 void print_unreadable_json(std::ostream& out, const std::string& file, const Unreadable& why) {
   std::string message = why.said;
   while (!message.empty() && message.back() == '\n') message.pop_back();
-  out << "{\"file\": " << json_string(file) << ", \"status\": 2, \"error\": " << json_string(message);
-  if (why.at.line > 0) out << ", \"line\": " << why.at.line << ", \"column\": " << why.at.column;
-  out << "}\n";
+  JsonWriter w(out);
+  w.object().member("file", file).member("status", 2).member("error", message);
+  if (why.at.line > 0) w.member("line", why.at.line).member("column", why.at.column);
+  w.end();
+  out << "\n";
 }
 
 void print_json(std::ostream& out, const std::string& file, int status, Strictness strict,
                 const OfflineConfig& config, const XmlTree& tree, const AuditReport& report, size_t not_appliance) {
-  out << "{\"file\": " << json_string(file) << ", \"status\": " << status << ", \"strict\": \""
-      << strict_name(strict) << "\",\n \"loaded\": {\"rules\": " << config.rules_loaded()
-      << ", \"references\": " << config.references_loaded() << ", \"actions\": " << config.actions_loaded()
-      << "},\n \"counts\": {\"errors\": " << report.count(AuditLevel::kError)
-      << ", \"warnings\": " << report.count(AuditLevel::kWarning) << ", \"not_appliance\": " << not_appliance
-      << "},\n \"findings\": [";
-  const char* separator = "\n  ";
+  JsonWriter w(out);
+  w.object().member("file", file).member("status", status).member("strict", strict_name(strict)).between(",\n ");
+  w.key("loaded").object().member("rules", config.rules_loaded()).member("references", config.references_loaded());
+  w.member("actions", config.actions_loaded()).end();
+  w.key("counts").object().member("errors", report.count(AuditLevel::kError));
+  w.member("warnings", report.count(AuditLevel::kWarning)).member("not_appliance", not_appliance).end();
+  w.key("findings").array({"\n  ", ",\n  ", "\n"});
   for (const AuditFinding& f : report.findings()) {
     const Place place = place_of(f);
-    std::string rule_name = "null";
-    if (place.rule != 0) {
-      const std::string name = audit_setting(config.db(), kRulePathPrefix + std::to_string(place.rule), "name");
-      if (!name.empty()) rule_name = json_string(name);
-    }
-    out << separator << "{\"severity\": \"" << (f.level == AuditLevel::kError ? "error" : "warning")
-        << "\", \"kind\": \"" << kind_name(f.kind) << "\", \"not_appliance\": " << (f.not_appliance ? "true" : "false")
-        << ", \"path\": " << json_string(f.path) << ", \"rule\": " << json_number(place.rule)
-        << ", \"rule_name\": " << rule_name << ", \"reference\": " << json_number(place.reference)
-        << ", \"action_list\": " << (place.list != nullptr ? std::string("\"") + place.list + "\"" : "null")
-        << ", \"action\": " << json_number(place.action) << ", \"text\": " << json_string(f.text);
+    w.object().member("severity", f.level == AuditLevel::kError ? "error" : "warning");
+    w.member("kind", kind_name(f.kind)).member("not_appliance", f.not_appliance).member("path", f.path);
+    number_or_null(w, "rule", place.rule);
+    const std::string name =
+        place.rule != 0 ? audit_setting(config.db(), kRulePathPrefix + std::to_string(place.rule), "name") : "";
+    name.empty() ? w.null_member("rule_name") : w.member("rule_name", name);
+    number_or_null(w, "reference", place.reference);
+    place.list != nullptr ? w.member("action_list", place.list) : w.null_member("action_list");
+    number_or_null(w, "action", place.action);
     const XmlPosition at = position_of(tree, f.path);
-    out << ", \"file\": " << json_string(file) << ", \"line\": " << at.line << ", \"column\": " << at.column << "}";
-    separator = ",\n  ";
+    w.member("text", f.text).member("file", file).member("line", at.line).member("column", at.column).end();
   }
-  out << (report.findings().empty() ? "]}\n" : "\n]}\n");
+  w.end().end();
+  out << "\n";
 }
 
 void print_summary(std::ostream& out, const OfflineConfig& config, const AuditReport& report, size_t not_appliance) {

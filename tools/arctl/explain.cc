@@ -9,6 +9,7 @@
 #include "arctl/arctl.h"
 #include "arctl/config_tree.h"
 #include "arctl/infod.h"
+#include "arctl/json.h"
 #include "arctl/offline.h"
 #include "arctl/steer.h"
 #include "arctl/text.h"
@@ -126,7 +127,6 @@ std::string outcome_word(CheckOutcomeKind kind) {
   return "nothing";
 }
 
-std::string json_ms(int64_t ms) { return ms != 0 ? std::to_string(ms / 1000) : "null"; }
 
 const ArCheck* offline_reference(const OfflineConfig& config, uint32_t rule, uint32_t ref) {
   const LoadedConfig* loaded = config.loaded();
@@ -324,43 +324,45 @@ void print_explanation_json(std::ostream& out, const ExplainedRule& rule) {
   RuleStatus status;
   status.number = rule.number;
   status.name = rule.name;
-  out << "{\"rule\": " << rule.number << ", \"name\": " << json_string(rule.name)
-      << ", \"check\": " << json_string(rule.check_type) << ", \"level\": " << (rule.level ? "true" : "false")
-      << ", \"settings\": " << json_string(rule.settings) << ",\n \"references\": [";
-  for (size_t i = 0; i < rule.references.size(); ++i) {
-    const ExplainedReference& e = rule.references[i];
+  JsonWriter w(out);
+  w.object().member("rule", rule.number).member("name", rule.name).member("check", rule.check_type);
+  w.member("level", rule.level).member("settings", rule.settings).between(",\n ");
+  w.key("references").array(kJsonLines);
+  for (const ExplainedReference& e : rule.references) {
     const ReferenceStatus& s = e.status;
-    out << (i > 0 ? ",\n  " : "\n  ") << "{\"number\": " << s.number
-        << ", \"state\": " << (s.state ? json_string(*s.state) : "null")
-        << ", \"since\": " << (s.kept ? json_ms(s.kept->since_ms) : "null")
-        << ", \"latest\": "
-        << (s.latest ? "{\"time\": " + json_ms(s.latest->first) + ", \"value\": " + json_string(s.latest->second) + "}"
-                     : "null")
-        << ", \"measures\": " << (e.measures.empty() ? "null" : json_string(e.measures)) << ", \"judged\": ";
-    if (e.judged) {
-      out << "{\"outcome\": " << json_string(outcome_word(e.judged->kind))
-          << ", \"reason\": " << (e.judged->reason.empty() ? "null" : json_string(e.judged->reason)) << "}";
+    w.object().member("number", s.number).member("state", s.state);
+    json_time_ms(w, "since", s.kept ? s.kept->since_ms : 0);
+    if (s.latest) {
+      w.key("latest").object();
+      json_time_ms(w, "time", s.latest->first);
+      w.member("value", s.latest->second).end();
     } else {
-      out << "null";
+      w.null_member("latest");
     }
-    out << ", \"notes\": [";
-    const std::vector<std::string> notes = notes_of(status, s);
-    for (size_t k = 0; k < notes.size(); ++k) out << (k > 0 ? ", " : "") << json_string(notes[k]);
-    out << "], \"changes\": " << json_string(changes(rule, e)) << "}";
+    e.measures.empty() ? w.null_member("measures") : w.member("measures", e.measures);
+    if (e.judged) {
+      w.key("judged").object().member("outcome", outcome_word(e.judged->kind));
+      e.judged->reason.empty() ? w.null_member("reason") : w.member("reason", e.judged->reason);
+      w.end();
+    } else {
+      w.null_member("judged");
+    }
+    w.key("notes").array();
+    for (const std::string& note : notes_of(status, s)) w.text(note);
+    w.end().member("changes", changes(rule, e)).end();
   }
-  out << (rule.references.empty() ? "],\n" : "\n ],\n") << " \"queue\": [";
-  for (size_t i = 0; i < rule.queued.size(); ++i) {
-    const QueueEntry& q = rule.queued[i];
-    out << (i > 0 ? ", " : "") << "{\"name\": " << json_string(q.name) << ", \"state\": "
-        << (q.running ? "\"running\"" : "\"waiting\"") << ", \"since\": " << q.since << "}";
+  w.end().key("queue").array();
+  for (const QueueEntry& q : rule.queued) {
+    w.object().member("name", q.name).member("state", q.running ? "running" : "waiting").member("since", q.since).end();
   }
-  out << "],\n \"finished\": [";
-  for (size_t i = 0; i < rule.finished.size(); ++i) {
-    const FinishedEntry& f = rule.finished[i];
-    out << (i > 0 ? ", " : "") << "{\"name\": " << json_string(f.name) << ", \"status\": " << f.status
-        << ", \"time\": " << json_ms(f.ms) << "}";
+  w.end().key("finished").array();
+  for (const FinishedEntry& f : rule.finished) {
+    w.object().member("name", f.name).member("status", f.status);
+    json_time_ms(w, "time", f.ms);
+    w.end();
   }
-  out << "]}\n";
+  w.end().end();
+  out << "\n";
 }
 
 const Command kExplainCommand = {

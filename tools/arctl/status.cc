@@ -13,6 +13,7 @@
 #include "arctl/config_tree.h"
 #include "arctl/daemon_view.h"
 #include "arctl/infod.h"
+#include "arctl/json.h"
 #include "arctl/rule_status.h"
 #include "arctl/rules.h"
 #include "arctl/text.h"
@@ -81,108 +82,116 @@ void print_queue(std::ostream& out, const DaemonView& view) {
 }
 
 // JSON for programs: texts as they are, escaped; a time in seconds since
-// the epoch; null where infod holds nothing.
-std::string json_text(const std::optional<std::string>& text) { return text ? json_string(*text) : "null"; }
-std::string json_time(int64_t seconds) { return seconds > 0 ? std::to_string(seconds) : "null"; }
-std::string json_time_ms(int64_t ms) { return ms != 0 ? std::to_string(ms / 1000) : "null"; }
-
-std::string json_silence(const RestartSilence& silence) {
-  return "{\"reference\": " + std::to_string(silence.ref) + ", \"until\": " + json_time_ms(silence.until_ms) +
-         ", \"origin\": " + json_string(silence.origin) + ", \"reason\": " + json_string(silence.reason) + "}";
+// the epoch; null where infod holds nothing. A silence's members, in an object already open.
+void silence_members(JsonWriter& w, const RestartSilence& silence) {
+  w.member("reference", silence.ref);
+  json_time_ms(w, "until", silence.until_ms);
+  w.member("origin", silence.origin).member("reason", silence.reason);
 }
 
-std::string json_reference(const RuleStatus& rule, const ReferenceStatus& ref) {
-  std::string out = "{\"number\": " + std::to_string(ref.number) +
-                    ", \"device\": " + (ref.device.empty() ? "null" : json_string(ref.device)) +
-                    ", \"subscribed\": " + (ref.subscribed ? "true" : "false") +
-                    ", \"state\": " + json_text(ref.state) +
-                    ", \"since\": " + (ref.kept ? json_time_ms(ref.kept->since_ms) : "null") +
-                    ", \"value\": " + json_text(ref.value) + ", \"delayed\": [";
+void json_reference(JsonWriter& w, const RuleStatus& rule, const ReferenceStatus& ref) {
+  w.object().member("number", ref.number);
+  ref.device.empty() ? w.null_member("device") : w.member("device", ref.device);
+  w.member("subscribed", ref.subscribed).member("state", ref.state);
+  ref.kept ? json_time_ms(w, "since", ref.kept->since_ms) : void(w.null_member("since"));
+  w.member("value", ref.value).key("delayed").array();
   if (ref.kept) {
-    const std::vector<Start> starts = starts_of(*ref.kept);
-    for (size_t i = 0; i < starts.size(); ++i) {
-      const Start& s = starts[i];
-      out += std::string(i > 0 ? ", " : "") + "{\"name\": " + json_string(s.due->name) +
-             ", \"due\": " + json_time_ms(s.due->due_ms) + ", \"starts\": " + json_time_ms(s.start_ms) +
-             ", \"behind\": " + (s.behind.empty() ? "null" : json_string(s.behind)) + "}";
+    for (const Start& s : starts_of(*ref.kept)) {
+      w.object().member("name", s.due->name);
+      json_time_ms(w, "due", s.due->due_ms);
+      json_time_ms(w, "starts", s.start_ms);
+      s.behind.empty() ? w.null_member("behind") : w.member("behind", s.behind);
+      w.end();
     }
   }
-  out += "], \"repeat\": " + (ref.kept ? json_time_ms(ref.kept->repeat_ms) : "null");
-  out += ", \"timeout_end\": " + (ref.kept ? json_time_ms(ref.kept->timeout_end_ms) : "null");
-  out += ", \"window_end\": " + (ref.kept ? json_time_ms(ref.kept->window_end_ms) : "null");
-  out += ", \"burst\": ";
+  w.end();
+  for (const auto& [name, ms] : {std::pair<std::string_view, int64_t>{"repeat", ref.kept ? ref.kept->repeat_ms : 0},
+                                 {"timeout_end", ref.kept ? ref.kept->timeout_end_ms : 0},
+                                 {"window_end", ref.kept ? ref.kept->window_end_ms : 0}}) {
+    json_time_ms(w, name, ms);
+  }
   if (ref.burst) {
-    out += "{\"count\": " + std::to_string(ref.burst->count) +
-           ", \"of\": " + (rule.burst_count > 0 ? std::to_string(rule.burst_count) : "null") +
-           ", \"window\": " + (rule.burst_count > 0 ? std::to_string(rule.burst_window) : "null") +
-           ", \"since\": " + json_time_ms(ref.burst->oldest_ms) + "}";
+    w.key("burst").object().member("count", ref.burst->count);
+    rule.burst_count > 0 ? w.member("of", rule.burst_count) : w.null_member("of");
+    rule.burst_count > 0 ? w.member("window", rule.burst_window) : w.null_member("window");
+    json_time_ms(w, "since", ref.burst->oldest_ms);
+    w.end();
   } else {
-    out += "null";
+    w.null_member("burst");
   }
-  out += ", \"latest\": ";
-  out += ref.latest ? "{\"time\": " + json_time_ms(ref.latest->first) + ", \"value\": " +
-                          json_string(ref.latest->second) + "}"
-                    : "null";
-  out += ", \"hold\": ";
+  if (ref.latest) {
+    w.key("latest").object();
+    json_time_ms(w, "time", ref.latest->first);
+    w.member("value", ref.latest->second).end();
+  } else {
+    w.null_member("latest");
+  }
   if (ref.held_while) {
-    out += "{\"while\": " + json_string(*ref.held_while) + ", \"actions\": [";
-    for (size_t i = 0; i < ref.held_actions.size(); ++i) out += (i > 0 ? ", " : "") + json_string(ref.held_actions[i]);
-    out += "]}";
+    w.key("hold").object().member("while", *ref.held_while).key("actions").array();
+    for (const std::string& name : ref.held_actions) w.text(name);
+    w.end().end();
   } else {
-    out += "null";
+    w.null_member("hold");
   }
-  out += ", \"silence\": " + (ref.silence ? json_silence(*ref.silence) : "null") + "}";
-  return out;
+  if (ref.silence) {
+    w.key("silence").object();
+    silence_members(w, *ref.silence);
+    w.end();
+  } else {
+    w.null_member("silence");
+  }
+  w.end();
 }
 
 // One object, on one line per rule: the daemon, its last load, the file,
 // then (while it runs) the rules, the queue and the silences.
 void print_json(std::ostream& out, const DaemonView& view, const std::string& not_running, const std::string& file,
                 bool from_file, const std::vector<RuleStatus>* rules) {
-  out << "{\"daemon\": {\"pid\": " << (view.pid > 0 ? std::to_string(view.pid) : "null")
-      << ", \"started\": " << json_time(view.started) << ", \"heartbeat\": " << json_time(view.heartbeat)
-      << ", \"running\": " << (not_running.empty() ? "true" : "false")
-      << ", \"why\": " << (not_running.empty() ? "null" : json_string(not_running)) << "},\n";
+  JsonWriter w(out);
+  w.object({"", ",\n ", ""}).key("daemon").object();
+  view.pid > 0 ? w.member("pid", view.pid) : w.null_member("pid");
+  json_time(w, "started", view.started);
+  json_time(w, "heartbeat", view.heartbeat);
+  w.member("running", not_running.empty());
+  not_running.empty() ? w.null_member("why") : w.member("why", not_running);
+  w.end().key("load").object();
   const bool loaded = view.reload_number > 0;
-  out << " \"load\": {\"time\": " << json_time(view.reload_time)
-      << ", \"result\": " << (loaded ? json_string(view.reload_result) : "null")
-      << ", \"number\": " << (loaded ? std::to_string(view.reload_number) : "null")
-      << ", \"mtime\": " << json_time(view.reload_mtime)
-      << ", \"checksum\": " << (view.reload_checksum.empty() ? "null" : json_string(view.reload_checksum))
-      << ", \"changes\": "
-      << (view.reload_changes.empty() || view.reload_changes == "-" ? "null" : json_string(view.reload_changes))
-      << "},\n";
-  out << " \"file\": {\"path\": " << json_string(file) << ", \"as_loaded\": " << (from_file ? "true" : "false")
-      << "},\n";
+  json_time(w, "time", view.reload_time);
+  loaded ? w.member("result", view.reload_result) : w.null_member("result");
+  loaded ? w.member("number", view.reload_number) : w.null_member("number");
+  json_time(w, "mtime", view.reload_mtime);
+  view.reload_checksum.empty() ? w.null_member("checksum") : w.member("checksum", view.reload_checksum);
+  view.reload_changes.empty() || view.reload_changes == "-" ? w.null_member("changes")
+                                                             : w.member("changes", view.reload_changes);
+  w.end().key("file").object().member("path", file).member("as_loaded", from_file).end();
   if (rules == nullptr) {
-    out << " \"rules\": null, \"queue\": null, \"silences\": null}\n";
+    w.null_member("rules").between(", ").null_member("queue").null_member("silences").end();
+    out << "\n";
     return;
   }
-  out << " \"rules\": [";
-  std::string silences;
-  for (size_t i = 0; i < rules->size(); ++i) {
-    const RuleStatus& rule = (*rules)[i];
-    out << (i > 0 ? ",\n  " : "\n  ") << "{\"number\": " << rule.number << ", \"name\": " << json_string(rule.name)
-        << ", \"check\": " << json_string(rule.check_type) << ", \"loaded\": " << (rule.loaded ? "true" : "false")
-        << ", \"references\": [";
-    for (size_t k = 0; k < rule.references.size(); ++k) {
-      out << (k > 0 ? ", " : "") << json_reference(rule, rule.references[k]);
-    }
-    out << "]}";
+  w.key("rules").array(kJsonLines);
+  for (const RuleStatus& rule : *rules) {
+    w.object().member("number", rule.number).member("name", rule.name).member("check", rule.check_type);
+    w.member("loaded", rule.loaded).key("references").array();
+    for (const ReferenceStatus& ref : rule.references) json_reference(w, rule, ref);
+    w.end().end();
+  }
+  w.end().key("queue").array(kJsonLines);
+  for (const QueueEntry& q : view.queue) {
+    w.object().member("state", q.running ? "running" : "waiting");
+    json_time(w, "since", q.since);
+    w.member("rule", q.rule_path).member("action", q.action_path).member("name", q.name).end();
+  }
+  w.end().key("silences").array(kJsonLines);
+  for (const RuleStatus& rule : *rules) {
     for (const RestartSilence& silence : rule.silences) {
-      silences += std::string(silences.empty() ? "\n  " : ",\n  ") + "{\"rule\": " + std::to_string(rule.number) +
-                  ", " + json_silence(silence).substr(1);
+      w.object().member("rule", rule.number);
+      silence_members(w, silence);
+      w.end();
     }
   }
-  out << (rules->empty() ? "],\n" : "\n ],\n") << " \"queue\": [";
-  for (size_t i = 0; i < view.queue.size(); ++i) {
-    const QueueEntry& q = view.queue[i];
-    out << (i > 0 ? ",\n  " : "\n  ") << "{\"state\": " << (q.running ? "\"running\"" : "\"waiting\"")
-        << ", \"since\": " << json_time(q.since) << ", \"rule\": " << json_string(q.rule_path)
-        << ", \"action\": " << json_string(q.action_path) << ", \"name\": " << json_string(q.name) << "}";
-  }
-  out << (view.queue.empty() ? "],\n" : "\n ],\n") << " \"silences\": [" << silences
-      << (silences.empty() ? "]}\n" : "\n ]}\n");
+  w.end().end();
+  out << "\n";
 }
 
 int run_status(Invocation& inv) {
