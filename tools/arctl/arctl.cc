@@ -1,6 +1,7 @@
 // The command table and the parsing of the command line.
 #include "arctl/arctl.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "arctl/config_tree.h"
@@ -24,44 +25,22 @@ const char kOutro[] =
     "pid file /var/run/autoresponsed.pid lie under it.\n"
     "'arctl COMMAND --help' tells more about a command; see also arctl(8).\n";
 
-// The options that take a value, as "--NAME VALUE" or "--NAME=VALUE", and
-// those with a letter as "-L VALUE" or "-LVALUE" too.
-struct ValueOption {
-  const char* name;
-  char letter;  // '\0' for none
-  unsigned bit;
-  std::optional<std::string> Invocation::*value;
-  const char* placeholder;
-};
-
-const ValueOption kValueOptions[] = {
-    {"as", '\0', kOptionAs, &Invocation::as, "NAME"},  // the name itself is judged by the command
-    {"syslog", '\0', kOptionSyslog, &Invocation::syslog, "FILE"},
-    {"pid-file", '\0', kOptionPidFile, &Invocation::pid_file, "PATH"},
-    {"lines", 'n', kOptionLines, &Invocation::lines, "N"},  // the number is judged by the command
-    {"ref", '\0', kOptionRef, &Invocation::ref, "N"},
-    {"for", '\0', kOptionFor, &Invocation::duration, "DURATION"},
-    {"reason", '\0', kOptionReason, &Invocation::reason, "TEXT"},
-    {"format", '\0', kOptionFormat, &Invocation::format, "NAME"},
-    {"explain", '\0', kOptionExplain, &Invocation::explain, "RULE"},
-};
-
-// An option with its value as one argument a gives: its option, the
-// option as it was written and the value when a holds one.
-struct ValueGiven {
-  const ValueOption* option = nullptr;
+// The row of command's options that argument a gives, with the option as
+// it was written and the value a holds when it holds one.
+struct OptionGiven {
+  const OptionRow* row = nullptr;
   std::string written;
   std::optional<std::string> value;
 };
 
-// The value option of command that argument a gives; no option for none.
-ValueGiven value_option(const Command& command, const std::string& a) {
-  for (const ValueOption& o : kValueOptions) {
-    if ((command.options & o.bit) == 0) continue;
+OptionGiven option_given(const Command& command, const std::string& a) {
+  for (const OptionRow& o : command.options) {
     const std::string name = std::string("--") + o.name;
+    const bool takes_value = o.placeholder != nullptr;
     if (a == name) return {&o, name, std::nullopt};
-    if (a.compare(0, name.size() + 1, name + "=") == 0) return {&o, name, a.substr(name.size() + 1)};
+    if (takes_value && a.compare(0, name.size() + 1, name + "=") == 0) return {&o, name, a.substr(name.size() + 1)};
     if (o.letter != '\0' && a[0] == '-' && a[1] == o.letter) {
+      if (!takes_value && a.size() > 2) continue;
       const std::string letter = a.substr(0, 2);
       return {&o, letter, a.size() > 2 ? std::optional<std::string>(a.substr(2)) : std::nullopt};
     }
@@ -69,12 +48,29 @@ ValueGiven value_option(const Command& command, const std::string& a) {
   return {};
 }
 
-std::string usage_line(const Command& c) { return std::string("arctl ") + c.name + " " + c.synopsis; }
+// "--strict[=all]" takes its word only after '='.
+bool optional_word(const OptionRow& o) { return o.placeholder != nullptr && o.placeholder[0] == '['; }
+
+// "-n N", "--socket PATH", "--strict[=all]": as the synopsis shows the option.
+std::string short_form(const OptionRow& o) {
+  if (o.shown != nullptr) return o.shown;
+  std::string form = o.letter != '\0' ? std::string("-") + o.letter : std::string("--") + o.name;
+  if (o.placeholder != nullptr) form += (optional_word(o) ? "" : " ") + std::string(o.placeholder);
+  return form;
+}
+
+// "-n, --lines N": as the help lists the option.
+std::string long_form(const OptionRow& o) {
+  std::string form = o.letter != '\0' ? std::string("-") + o.letter + ", " : "";
+  form += std::string("--") + o.name;
+  if (o.placeholder != nullptr) form += (optional_word(o) ? "" : " ") + std::string(o.placeholder);
+  return form;
+}
 
 void print_overview(std::ostream& out) {
   out << "usage: arctl COMMAND [OPTIONS] [ARGUMENTS]\n\n" << kIntro << "\ncommands:\n";
   for (const Command* c : kCommands) {
-    const std::string head = std::string("  ") + c->name + " " + c->synopsis;
+    const std::string head = std::string("  ") + c->name + " " + synopsis_of(*c);
     out << head;
     if (head.size() < 32) {
       out << std::string(32 - head.size(), ' ');
@@ -88,12 +84,62 @@ void print_overview(std::ostream& out) {
 
 }  // namespace
 
+const OptionRow kSocketOption = {
+    .name = "socket",
+    .placeholder = "PATH",
+    .help = "infod's socket (default /var/run/infod-sock)",
+    .replaces = &Invocation::socket,
+};
+
+const OptionRow kPidFileOption = {
+    .name = "pid-file",
+    .placeholder = "PATH",
+    .help = "the daemon's pid file (default /var/run/autoresponsed.pid)",
+    .value = &Invocation::pid_file,
+};
+
+std::string synopsis_of(const Command& c) {
+  if (c.synopsis != nullptr) return c.synopsis;
+  std::string out;
+  for (size_t i = 0; i < c.options.size(); ++i) {
+    const OptionRow& o = c.options[i];
+    if (o.shown != nullptr && *o.shown == '\0') continue;
+    std::string item = short_form(o);
+    while (o.group != 0 && i + 1 < c.options.size() && c.options[i + 1].group == o.group) {
+      item += " | " + short_form(c.options[++i]);
+    }
+    out += (out.empty() ? "" : " ") + (o.required ? item : "[" + item + "]");
+  }
+  if (*c.arguments != '\0') out += (out.empty() ? "" : " ") + std::string(c.arguments);
+  return out;
+}
+
+std::string help_of(const Command& c) {
+  std::string out = c.description;
+  size_t width = 0;
+  for (const OptionRow& o : c.options) width = std::max(width, long_form(o).size());
+  if (!c.options.empty()) out += "\n";
+  for (const OptionRow& o : c.options) {
+    const std::string form = long_form(o);
+    out += "  " + form + std::string(width + 3 - form.size(), ' ');
+    for (const char* line = o.help; *line != '\0';) {
+      const char* end = strchr(line, '\n');
+      const size_t n = end != nullptr ? static_cast<size_t>(end - line) : strlen(line);
+      if (line != o.help) out += std::string(width + 5, ' ');
+      out.append(line, n);
+      out += "\n";
+      line += n + (end != nullptr ? 1 : 0);
+    }
+  }
+  return out + "\n" + c.exit_status;
+}
+
 std::string pid_file_of(const Invocation& inv) { return inv.pid_file.value_or(daemon_paths().pid_file); }
 
 int usage_error(std::ostream& err, const std::string& problem, const Command* c) {
   err << "arctl: " << problem << "\n";
   if (c != nullptr) {
-    err << "usage: " << usage_line(*c) << "\n" << "Try 'arctl " << c->name << " --help'.\n";
+    err << "usage: arctl " << c->name << " " << synopsis_of(*c) << "\n" << "Try 'arctl " << c->name << " --help'.\n";
   } else {
     err << "usage: arctl COMMAND [OPTIONS] [ARGUMENTS]\nTry 'arctl --help'.\n";
   }
@@ -119,60 +165,48 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     return usage_error(err, "unknown command " + args[0], nullptr);
   }
 
-  Invocation inv{{}, daemon_paths().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err,
-                 Strictness::kOff, false, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false, false, std::nullopt};
+  Invocation inv{.out = out, .err = err, .socket = daemon_paths().infod_socket};
   bool options_done = false;
-  bool socket_given = false;
-  bool strict_given = false;
+  std::vector<const OptionRow*> given;  // the rows given so far: a value is given once
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (options_done || a.size() < 2 || a[0] != '-') {
       inv.words.push_back(a);
-    } else if (a == "--") {
+      continue;
+    }
+    if (a == "--") {
       options_done = true;
-    } else if (a == "--help" || a == "-h") {
-      out << "usage: " << usage_line(*command) << "\n\n" << command->help;
+      continue;
+    }
+    if (a == "--help" || a == "-h") {
+      out << "usage: arctl " << command->name << " " << synopsis_of(*command) << "\n\n" << help_of(*command);
       return 0;
-    } else if ((command->options & kOptionFollow) != 0 && (a == "-f" || a == "--follow")) {
-      inv.follow = true;
-    } else if ((command->options & kOptionTrace) != 0 && a == "--trace") {
-      inv.trace = true;
-    } else if ((command->options & kOptionJson) != 0 && a == "--json") {
-      inv.json = true;
-    } else if ((command->options & kOptionDryRun) != 0 && a == "--dry-run") {
-      inv.dry_run = true;
-    } else if ((command->options & kOptionForce) != 0 && a == "--force") {
-      inv.force = true;
-    } else if ((command->options & kOptionStrict) != 0 && (a == "--strict" || a.compare(0, 9, "--strict=") == 0)) {
-      if (strict_given) return usage_error(err, "--strict given twice", command);
-      if (a != "--strict" && a != "--strict=all") return usage_error(err, "--strict takes only =all", command);
-      inv.strict = a == "--strict" ? Strictness::kWarnings : Strictness::kAll;
-      strict_given = true;
-    } else if ((command->options & kOptionSocket) != 0 && (a == "--socket" || a.compare(0, 9, "--socket=") == 0)) {
-      if (socket_given) return usage_error(err, "--socket given twice", command);
-      if (a == "--socket") {
-        if (i + 1 == args.size()) return usage_error(err, "--socket needs a PATH", command);
-        inv.socket = args[++i];
-      } else {
-        inv.socket = a.substr(9);
-      }
-      if (inv.socket.empty()) return usage_error(err, "--socket needs a PATH", command);
-      socket_given = true;
-    } else if (const ValueGiven given = value_option(*command, a); given.option != nullptr) {
-      const ValueOption* o = given.option;
-      std::optional<std::string>& value = inv.*(o->value);
-      const std::string& name = given.written;
-      if (value) return usage_error(err, name + " given twice", command);
-      if (!given.value) {
-        if (i + 1 == args.size()) return usage_error(err, name + " needs a " + o->placeholder, command);
-        value = args[++i];
-      } else {
-        value = given.value;
-      }
-      // An empty name is judged by the command; an empty file is no file.
-      if (value->empty() && o->bit != kOptionAs) return usage_error(err, name + " needs a " + o->placeholder, command);
+    }
+    const OptionGiven option = option_given(*command, a);
+    const OptionRow* o = option.row;
+    if (o == nullptr) return usage_error(err, "unknown option " + a, command);
+    if (o->flag != nullptr) {
+      inv.*(o->flag) = true;
+      continue;
+    }
+    const std::string& name = option.written;
+    if (std::find(given.begin(), given.end(), o) != given.end()) return usage_error(err, name + " given twice", command);
+    given.push_back(o);
+    std::string value;
+    if (optional_word(*o)) {
+      const std::string word(o->placeholder + 2, strlen(o->placeholder) - 3);  // "[=all]": "all"
+      if (option.value && *option.value != word) return usage_error(err, name + " takes only =" + word, command);
+      value = option.value.value_or("");
     } else {
-      return usage_error(err, "unknown option " + a, command);
+      if (!option.value && i + 1 == args.size()) return usage_error(err, name + " needs a " + o->placeholder, command);
+      value = option.value ? *option.value : args[++i];
+      // An empty name is judged by the command; an empty file is no file.
+      if (value.empty() && !o->may_be_empty) return usage_error(err, name + " needs a " + o->placeholder, command);
+    }
+    if (o->replaces != nullptr) {
+      inv.*(o->replaces) = value;
+    } else {
+      inv.*(o->value) = value;
     }
   }
   if (inv.words.size() < command->min_words) return usage_error(err, "too few arguments", command);

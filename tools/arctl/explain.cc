@@ -139,29 +139,11 @@ const ArCheck* offline_reference(const OfflineConfig& config, uint32_t rule, uin
 
 // The facts of the daemon's rule from infod, judged with the file's
 // settings (the daemon's own while the file is the one it loaded).
-int explain_daemon(Invocation& inv) {
-  InfodConnection infod;
-  DaemonView view;
-  if (const int status = reach_running_daemon(inv.socket, &infod, &view, inv.err); status != 0) return status;
-  const LoadedRule* loaded = find_loaded_rule(view, inv.words[0], inv.err);
-  if (loaded == nullptr) return 1;
-  uint32_t only = 0;
-  if (!reference_option(inv, kExplainCommand, &only)) return 2;
-  const std::string file = default_config_file();
-  const ConfigFileFacts facts = config_file_facts(file);
-  const bool same = facts.readable && facts.mtime == view.reload_mtime && facts.checksum == view.reload_checksum;
-  const OfflineConfig config(file);
-  std::vector<RuleStatus> rules = same && config.ok() ? rules_of_file(config) : rules_of_daemon(view);
-  rules.erase(std::remove_if(rules.begin(), rules.end(), [&](const RuleStatus& r) { return r.number != loaded->number; }),
-              rules.end());
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  const int64_t now_ms = int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
-  if (rules.empty() || !read_rules(infod, view, &rules, now_ms)) {
-    inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
-    return 1;
-  }
-  const RuleStatus& status = rules.front();
+}  // namespace
+
+ExplainedRule explain_status(const RuleStatus& status, const std::vector<QueueEntry>& queue,
+                             const std::vector<FinishedEntry>& finished, const OfflineConfig& config, uint32_t only,
+                             int64_t now_ms) {
   ExplainedRule rule;
   rule.number = status.number;
   rule.name = status.name;
@@ -169,10 +151,10 @@ int explain_daemon(Invocation& inv) {
   rule.check_type = status.check_type;
   rule.silences = status.silences;
   rule.now_ms = now_ms;
-  for (const QueueEntry& q : view.queue) {
+  for (const QueueEntry& q : queue) {
     if (q.rule_path == rule.path) rule.queued.push_back(q);
   }
-  for (const FinishedEntry& f : view.finished) {
+  for (const FinishedEntry& f : finished) {
     if (f.rule_path == rule.path) rule.finished.push_back(f);
   }
   for (const ReferenceStatus& ref : status.references) {
@@ -198,22 +180,8 @@ int explain_daemon(Invocation& inv) {
     const CheckEvent* current = ref.kept && ref.kept->event ? &*ref.kept->event : nullptr;
     judge(const_cast<ArCheck*>(check), state_named(ref.state), current, latest, &e);
   }
-  if (only != 0 && rule.references.empty()) {
-    inv.err << "arctl: rule " << rule.number << " (" << visible(rule.name) << ") has no reference " << only << "\n";
-    return 1;
-  }
-  if (!same) {
-    inv.err << "arctl: " << visible(file) << " is not the file the daemon loaded: the settings shown are the file's\n";
-  }
-  if (inv.json) {
-    print_explanation_json(inv.out, rule);
-  } else {
-    print_explanation(inv.out, rule);
-  }
-  return 0;
+  return rule;
 }
-
-}  // namespace
 
 ExplainedRule explain_engine(Engine& engine, const ActionQueue& queue, const ArCheck& any_check_of_rule, uint32_t ref) {
   const AutoResponse& ar = *any_check_of_rule.conf.ar;
@@ -364,32 +332,3 @@ void print_explanation_json(std::ostream& out, const ExplainedRule& rule) {
   w.end().end();
   out << "\n";
 }
-
-const Command kExplainCommand = {
-    "explain",
-    "RULE [--ref N] [--socket PATH] [--pid-file PATH] [--json]",
-    "tell why a rule's references are in their states and what would change them",
-    "For each reference of the rule RULE (its number, path or name) the running\n"
-    "daemon runs, or only reference N: its state and since when, the latest\n"
-    "value of its key and when it came, how its check judges that value with\n"
-    "the settings in force (what it measures against what, and the line the\n"
-    "daemon would log), the delayed actions waiting and when they can start,\n"
-    "the end of a Timeout or a window, a burst's count, a hold or a silence\n"
-    "that holds its actions back, and what would move it out of its state;\n"
-    "then the rule's actions in the queue and those that ended last, with\n"
-    "their exit statuses. The settings are the configuration file's, which\n"
-    "are the daemon's while the file is the one it loaded (otherwise it says\n"
-    "so). 'arctl test --explain RULE AT' tells the same of a simulated run.\n"
-    "\n"
-    "  --ref N           only reference N\n"
-    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
-    "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
-    "  --json            one JSON object for programs\n"
-    "\n"
-    "Exit status: 0 told, 1 no such rule or reference, or infod cannot be\n"
-    "read, 3 the daemon is not running.\n",
-    kOptionSocket | kOptionPidFile | kOptionJson | kOptionRef,
-    1,
-    1,
-    explain_daemon,
-};

@@ -39,6 +39,14 @@ struct ExplainedRule {
   int64_t now_ms = 0;                    // wall time the facts are of
 };
 
+// The facts of reference only (0: every one) of the rule whose status the
+// daemon shows, its settings and judging from config (the file it loaded,
+// or as close as arctl has).
+class OfflineConfig;
+ExplainedRule explain_status(const RuleStatus& status, const std::vector<QueueEntry>& queue,
+                             const std::vector<FinishedEntry>& finished, const OfflineConfig& config, uint32_t only,
+                             int64_t now_ms);
+
 // The facts of reference ref (0: every one) of check's rule as the engine
 // holds them now: for `arctl test --explain`.
 ExplainedRule explain_engine(Engine& engine, const ActionQueue& queue, const ArCheck& any_check_of_rule, uint32_t ref);

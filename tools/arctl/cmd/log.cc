@@ -314,35 +314,34 @@ int run_log(Invocation& inv) {
 }  // namespace
 
 const Command kLogCommand = {
-    "log",
-    "[-f] [-n N] [--syslog FILE] [--socket PATH]",
-    "print the last engine log line, or follow it, with syslog's lines of the daemon",
-    "Prints the line the daemon last wrote into infod's key\n"
-    "config.autoresponse.log (state changes, actions and their ends, control\n"
-    "commands). With -f, follows the key instead: prints every new line with\n"
-    "the local time until interrupted.\n"
-    "\n"
-    "With --syslog FILE, the daemon's own lines of the syslog file FILE (those\n"
-    "tagged autoresponsed: failed loads, rejected rules, timed-out actions)\n"
-    "come beside it, each preceded by \"syslog  \": the last 20 before the\n"
-    "engine's line, or, with -f, each as it is added. FILE \"journal\" reads\n"
-    "the systemd journal through journalctl instead.\n"
-    "\n"
-    "With -n N, prints instead the daemon's last N lines as syslog has them,\n"
-    "each with its time, without infod; with -f too, then each as it is\n"
-    "added. They come from FILE when --syslog names one, else from the\n"
-    "journal when the system runs one (/run/systemd/journal), else from\n"
-    "/var/log/syslog or /var/log/messages.\n"
-    "\n"
-    "  -f, --follow    follow the log\n"
-    "  -n, --lines N   the daemon's last N lines (0 to 1000000) alone\n"
-    "  --syslog FILE   the daemon's lines of a syslog file, or of the journal\n"
-    "  --socket PATH   infod's socket (default /var/run/infod-sock)\n"
-    "\n"
-    "Exit status: 0 printed, 1 infod or FILE cannot be read, or infod went away\n"
-    "(with -n -f: the journal ended), 2 a command line not understood.\n",
-    kOptionSocket | kOptionFollow | kOptionSyslog | kOptionLines,
-    0,
-    0,
-    run_log,
+    .name = "log",
+    .summary = "print the last engine log line, or follow it, with syslog's lines of the daemon",
+    .options =
+        {
+            {.name = "follow", .letter = 'f', .help = "follow the log", .flag = &Invocation::follow},
+            {.name = "lines", .letter = 'n', .placeholder = "N", .help = "the daemon's last N lines (0 to 1000000) alone", .value = &Invocation::lines},
+            {.name = "syslog", .placeholder = "FILE", .help = "the daemon's lines of a syslog file, or of the journal", .value = &Invocation::syslog},
+            kSocketOption,
+        },
+    .description =
+        "Prints the line the daemon last wrote into infod's key\n"
+        "config.autoresponse.log (state changes, actions and their ends, control\n"
+        "commands). With -f, follows the key instead: prints every new line with\n"
+        "the local time until interrupted.\n"
+        "\n"
+        "With --syslog FILE, the daemon's own lines of the syslog file FILE (those\n"
+        "tagged autoresponsed: failed loads, rejected rules, timed-out actions)\n"
+        "come beside it, each preceded by \"syslog  \": the last 20 before the\n"
+        "engine's line, or, with -f, each as it is added. FILE \"journal\" reads\n"
+        "the systemd journal through journalctl instead.\n"
+        "\n"
+        "With -n N, prints instead the daemon's last N lines as syslog has them,\n"
+        "each with its time, without infod; with -f too, then each as it is\n"
+        "added. They come from FILE when --syslog names one, else from the\n"
+        "journal when the system runs one (/run/systemd/journal), else from\n"
+        "/var/log/syslog or /var/log/messages.\n",
+    .exit_status =
+        "Exit status: 0 printed, 1 infod or FILE cannot be read, or infod went away\n"
+        "(with -n -f: the journal ended), 2 a command line not understood.\n",
+    .run = run_log,
 };

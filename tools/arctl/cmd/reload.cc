@@ -137,38 +137,37 @@ int run_reload(Invocation& inv) {
 }  // namespace
 
 const Command kReloadCommand = {
-    "reload",
-    "[--socket PATH] [--pid-file PATH] [--dry-run] [--force]",
-    "check the configuration and have the daemon load it",
-    "Checks the configuration as 'arctl check' does and prints the findings.\n"
-    "When it has an error, or cannot be read, nothing is sent and the daemon\n"
-    "runs on with what it has. Otherwise prints the plan, what the load would\n"
-    "do to each rule the daemon runs now: how many it keeps unchanged, which\n"
-    "it carries (their references keep their states under the new settings),\n"
-    "starts afresh (and why), adds and removes, each waiting delayed action it\n"
-    "would drop, and each Triggered or Resolving reference it would leave\n"
-    "undone, its resolve actions never run; it refuses to do that (exit 1)\n"
-    "unless given --force. Then it sends the running daemon SIGHUP, but\n"
-    "only when the pid it publishes in infod is the process that the kernel\n"
-    "names as the holder of its pid file's lock, the one in that file, and\n"
-    "the process with that pid started when the daemon said it did; then\n"
-    "waits for the result of that load, and says \"reloaded\" only when the\n"
-    "daemon is still running after it and infod holds all it loaded, followed\n"
-    "by what the load kept and reset: how many rules it kept unchanged, which\n"
-    "it built again (each starts afresh, its waiting delayed actions dropped),\n"
-    "added and removed. The configuration is $XMLDB_PATH, else\n"
-    "/etc/config/config.xml.\n"
-    "\n"
-    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
-    "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
-    "  --dry-run         print the plan and stop: nothing is sent\n"
-    "  --force           reload even when the plan leaves an incident undone\n"
-    "\n"
-    "Exit status: 0 loaded (or planned, with --dry-run), 1 refused, failed or\n"
-    "not confirmed, 3 the daemon is not running or the pid in infod is not the\n"
-    "running daemon.\n",
-    kOptionSocket | kOptionPidFile | kOptionDryRun | kOptionForce,
-    0,
-    0,
-    run_reload,
+    .name = "reload",
+    .summary = "check the configuration and have the daemon load it",
+    .options =
+        {
+            kSocketOption,
+            kPidFileOption,
+            {.name = "dry-run", .help = "print the plan and stop: nothing is sent", .flag = &Invocation::dry_run},
+            {.name = "force", .help = "reload even when the plan leaves an incident undone", .flag = &Invocation::force},
+        },
+    .description =
+        "Checks the configuration as 'arctl check' does and prints the findings.\n"
+        "When it has an error, or cannot be read, nothing is sent and the daemon\n"
+        "runs on with what it has. Otherwise prints the plan, what the load would\n"
+        "do to each rule the daemon runs now: how many it keeps unchanged, which\n"
+        "it carries (their references keep their states under the new settings),\n"
+        "starts afresh (and why), adds and removes, each waiting delayed action it\n"
+        "would drop, and each Triggered or Resolving reference it would leave\n"
+        "undone, its resolve actions never run; it refuses to do that (exit 1)\n"
+        "unless given --force. Then it sends the running daemon SIGHUP, but\n"
+        "only when the pid it publishes in infod is the process that the kernel\n"
+        "names as the holder of its pid file's lock, the one in that file, and\n"
+        "the process with that pid started when the daemon said it did; then\n"
+        "waits for the result of that load, and says \"reloaded\" only when the\n"
+        "daemon is still running after it and infod holds all it loaded, followed\n"
+        "by what the load kept and reset: how many rules it kept unchanged, which\n"
+        "it built again (each starts afresh, its waiting delayed actions dropped),\n"
+        "added and removed. The configuration is $XMLDB_PATH, else\n"
+        "/etc/config/config.xml.\n",
+    .exit_status =
+        "Exit status: 0 loaded (or planned, with --dry-run), 1 refused, failed or\n"
+        "not confirmed, 3 the daemon is not running or the pid in infod is not the\n"
+        "running daemon.\n",
+    .run = run_reload,
 };

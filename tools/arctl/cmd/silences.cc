@@ -40,20 +40,19 @@ int run_silences(Invocation& inv) {
 }  // namespace
 
 const Command kSilencesCommand = {
-    "silences",
-    "[--socket PATH]",
-    "list the running daemon's silences",
-    "Lists every silence of the rules the running daemon runs, as the daemon\n"
-    "keeps them in infod: the rule's number and name, the reference (every, or\n"
-    "its number), until when (local time), who silenced it and why; or says\n"
-    "that there are none.\n"
-    "\n"
-    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
-    "\n"
-    "Exit status: 0 listed, 1 infod cannot be reached, 2 a command line that\n"
-    "is not understood, 3 the daemon is not running.\n",
-    kOptionSocket,
-    0,
-    0,
-    run_silences,
+    .name = "silences",
+    .summary = "list the running daemon's silences",
+    .options =
+        {
+            kSocketOption,
+        },
+    .description =
+        "Lists every silence of the rules the running daemon runs, as the daemon\n"
+        "keeps them in infod: the rule's number and name, the reference (every, or\n"
+        "its number), until when (local time), who silenced it and why; or says\n"
+        "that there are none.\n",
+    .exit_status =
+        "Exit status: 0 listed, 1 infod cannot be reached, 2 a command line that\n"
+        "is not understood, 3 the daemon is not running.\n",
+    .run = run_silences,
 };

@@ -110,37 +110,41 @@ int run_silence(Invocation& inv) {
 }  // namespace
 
 const Command kSilenceCommand = {
-    "silence",
-    "[--socket PATH] [--pid-file PATH] [--as NAME] [--ref N] --for DURATION [--reason TEXT] RULE",
-    "queue no action of a rule for a while",
-    "Sends the running daemon the silence command for RULE, given by its name,\n"
-    "its number N or its path config.autoresponse.autoresponseN as the daemon\n"
-    "loaded it, then waits for the daemon to act and prints until when. While\n"
-    "silenced, the rule's references (or reference N) are evaluated and change\n"
-    "state as usual, but none of the rule's actions is queued: each one that\n"
-    "would have been is logged and dropped, never run later. The silence ends\n"
-    "by itself after DURATION, by 'arctl unsilence', or when a reload removes\n"
-    "the rule; it outlives reloads that change the rule, and restarts.\n"
-    "DURATION is a whole number of seconds, or one followed by s, m, h or d\n"
-    "(90s, 15m, 2h, 1d), from 1 second to 30 days. A reference has one silence\n"
-    "at most, and a silence of every reference counts as one on each: nothing\n"
-    "is sent for one silenced already. The command written into infod's key\n"
-    "config.autoresponse.command is PATH,NAME,silence,SECONDS,N[,TEXT].\n"
-    "\n"
-    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
-    "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
-    "  --as NAME         who silences, instead of the user (as for cancel)\n"
-    "  --ref N           reference N alone; without it every reference\n"
-    "  --for DURATION    how long\n"
-    "  --reason TEXT     why, for 'arctl silences'; commas allowed, no control\n"
-    "                    character, at most 256 bytes\n"
-    "\n"
-    "Exit status: 0 silenced, 1 no such rule or reference, silenced already,\n"
-    "not acted on, or infod cannot be reached, 2 a command line that is not\n"
-    "understood, 3 the daemon is not running or the pid in infod is not the\n"
-    "running daemon.\n",
-    kOptionSocket | kOptionPidFile | kOptionAs | kOptionRef | kOptionFor | kOptionReason,
-    1,
-    1,
-    run_silence,
+    .name = "silence",
+    .summary = "queue no action of a rule for a while",
+    .options =
+        {
+            kSocketOption,
+            kPidFileOption,
+            {.name = "as", .placeholder = "NAME", .help = "who silences, instead of the user (as for cancel)", .value = &Invocation::as, .may_be_empty = true},
+            {.name = "ref", .placeholder = "N", .help = "reference N alone; without it every reference", .value = &Invocation::ref},
+            {.name = "for", .placeholder = "DURATION", .help = "how long", .value = &Invocation::duration, .required = true},
+            {.name = "reason", .placeholder = "TEXT", .help = "why, for 'arctl silences'; commas allowed, no control\ncharacter, at most 256 bytes", .value = &Invocation::reason},
+        },
+    .arguments = "RULE",
+    .description =
+        "Sends the running daemon the silence command for RULE, given by its name,\n"
+        "its number N or its path config.autoresponse.autoresponseN as the daemon\n"
+        "loaded it, then waits for the daemon to act and prints until when. While\n"
+        "silenced, the rule's references (or reference N) are evaluated and change\n"
+        "state as usual, but none of the rule's actions is queued: each one that\n"
+        "would have been is logged and held back, and when the silence ends it is\n"
+        "settled: a reference still Triggered runs the trigger actions held, one\n"
+        "that resolved after they ran runs the resolve actions held, one that\n"
+        "triggered and resolved inside the silence runs nothing. The silence ends\n"
+        "by itself after DURATION, by 'arctl unsilence', or when a reload removes\n"
+        "the rule; it outlives reloads that change the rule, and restarts.\n"
+        "DURATION is a whole number of seconds, or one followed by s, m, h or d\n"
+        "(90s, 15m, 2h, 1d), from 1 second to 30 days. A reference has one silence\n"
+        "at most, and a silence of every reference counts as one on each: nothing\n"
+        "is sent for one silenced already. The command written into infod's key\n"
+        "config.autoresponse.command is PATH,NAME,silence,SECONDS,N[,TEXT].\n",
+    .exit_status =
+        "Exit status: 0 silenced, 1 no such rule or reference, silenced already,\n"
+        "not acted on, or infod cannot be reached, 2 a command line that is not\n"
+        "understood, 3 the daemon is not running or the pid in infod is not the\n"
+        "running daemon.\n",
+    .min_words = 1,
+    .max_words = 1,
+    .run = run_silence,
 };

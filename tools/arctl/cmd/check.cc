@@ -236,8 +236,11 @@ int run_check(Invocation& inv) {
     gcc = *inv.format == "gcc";
     if (gcc && inv.json) return usage_error(inv.err, "--json and --format=gcc exclude each other", &kCheckCommand);
   }
+  const Strictness strictness = !inv.strict          ? Strictness::kOff
+                                : inv.strict->empty() ? Strictness::kWarnings
+                                                      : Strictness::kAll;
   return check_configuration(inv.words.empty() ? default_config_file() : inv.words[0], inv.out, inv.err,
-                             CheckOptions{inv.strict, inv.json, gcc});
+                             CheckOptions{strictness, inv.json, gcc});
 }
 
 }  // namespace
@@ -287,36 +290,41 @@ int check_configuration(const std::string& file, std::ostream& out, std::ostream
 }
 
 const Command kCheckCommand = {
-    "check",
-    "[--strict[=all]] [--json | --format=gcc] [FILE]",
-    "test a configuration before the daemon loads it",
-    "Loads the rules of FILE with the daemon's own loader and check modules,\n"
-    "without infod and without running anything, and prints one line per\n"
-    "finding, then a summary:\n"
-    "  error: PATH: what is wrong, and how to fix it\n"
-    "  warning: PATH: what depends on this machine (devices, scripts)\n"
-    "PATH is the dotted configuration path the finding concerns. Warnings that\n"
-    "only say this is not the appliance (a script this machine lacks, a device\n"
-    "in a file that holds nothing but rules) come last, under the heading\n"
-    "\"only because this is not the appliance:\". FILE is by default\n"
-    "$XMLDB_PATH, else /etc/config/config.xml.\n"
-    "\n"
-    "  --strict      warnings fail too, but those that only say this is not\n"
-    "                the appliance\n"
-    "  --strict=all  every warning fails (on the appliance itself)\n"
-    "  --json        one JSON object instead, for programs (see arctl(8));\n"
-    "                each finding holds the file, line and column of its element\n"
-    "  --format=gcc  each finding as compilers write one, for a CI to annotate:\n"
-    "                FILE:LINE:COLUMN: error: PATH: what is wrong\n"
-    "                (the line and column where the element starts, or the\n"
-    "                element that lacks a missing one; the warnings that only\n"
-    "                say this is not the appliance end in [not-appliance])\n"
-    "\n"
-    "Exit status: 0 no error, 1 errors found (or warnings, with --strict),\n"
-    "2 FILE cannot be read or parsed or is not a regular file (a FIFO or a\n"
-    "device is refused at once).\n",
-    kOptionStrict | kOptionJson | kOptionFormat,
-    0,
-    1,
-    run_check,
+    .name = "check",
+    .summary = "test a configuration before the daemon loads it",
+    .options =
+        {
+            {.name = "strict",
+             .placeholder = "[=all]",
+             .help = "warnings fail too, but those that only say this is not\nthe appliance; with =all every warning fails (on the\nappliance itself)",
+             .value = &Invocation::strict},
+            {.name = "json",
+             .help = "one JSON object instead, for programs (see arctl(8));\neach finding holds the file, line and column of its element",
+             .flag = &Invocation::json,
+             .group = 1},
+            {.name = "format",
+             .placeholder = "NAME",
+             .help = "text (the default), or gcc: each finding as compilers\nwrite one, for a CI to annotate:\nFILE:LINE:COLUMN: error: PATH: what is wrong\n(the line and column where the element starts, or the\nelement that lacks a missing one; the warnings that only\nsay this is not the appliance end in [not-appliance])",
+             .value = &Invocation::format,
+             .shown = "--format=gcc",
+             .group = 1},
+        },
+    .arguments = "[FILE]",
+    .description =
+        "Loads the rules of FILE with the daemon's own loader and check modules,\n"
+        "without infod and without running anything, and prints one line per\n"
+        "finding, then a summary:\n"
+        "  error: PATH: what is wrong, and how to fix it\n"
+        "  warning: PATH: what depends on this machine (devices, scripts)\n"
+        "PATH is the dotted configuration path the finding concerns. Warnings that\n"
+        "only say this is not the appliance (a script this machine lacks, a device\n"
+        "in a file that holds nothing but rules) come last, under the heading\n"
+        "\"only because this is not the appliance:\". FILE is by default\n"
+        "$XMLDB_PATH, else /etc/config/config.xml.\n",
+    .exit_status =
+        "Exit status: 0 no error, 1 errors found (or warnings, with --strict),\n"
+        "2 FILE cannot be read or parsed or is not a regular file (a FIFO or a\n"
+        "device is refused at once).\n",
+    .max_words = 1,
+    .run = run_check,
 };

@@ -57,33 +57,34 @@ int run_cancel(Invocation& inv) {
 }  // namespace
 
 const Command kCancelCommand = {
-    "cancel",
-    "[--socket PATH] [--pid-file PATH] [--as NAME] RULE",
-    "cancel a triggered rule, by name or number",
-    "Sends the running daemon the cancel command for RULE, given by its name,\n"
-    "its number N or its path config.autoresponse.autoresponseN as the daemon\n"
-    "loaded it, when its first reference is Triggered or Resolving, then waits\n"
-    "for the daemon to act and prints what happened: the reference goes to\n"
-    "Timeout, queues no further actions and is Normal again after its\n"
-    "reset_timeout; actions already queued or running go on. Nothing is sent to\n"
-    "a daemon that is not running, to one whose pid in infod is not the process\n"
-    "holding its pid file's lock or not the process that started then (as for\n"
-    "reload), or for a rule in another state. The command written into infod's\n"
-    "key config.autoresponse.command is PATH,NAME,cancel, and the daemon logs\n"
-    "NAME as who cancelled: the login name of the user running arctl, or the\n"
-    "user who ran it through sudo ($SUDO_USER).\n"
-    "\n"
-    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
-    "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
-    "  --as NAME         who cancels, instead of the user; not empty, and no\n"
-    "                    comma or control character\n"
-    "\n"
-    "Exit status: 0 cancelled, 1 no such rule, not cancellable, not acted on,\n"
-    "or infod cannot be reached, 2 a command line that is not understood or a\n"
-    "NAME that cannot be sent, 3 the daemon is not running or the pid in infod\n"
-    "is not the running daemon.\n",
-    kOptionSocket | kOptionPidFile | kOptionAs,
-    1,
-    1,
-    run_cancel,
+    .name = "cancel",
+    .summary = "cancel a triggered rule, by name or number",
+    .options =
+        {
+            kSocketOption,
+            kPidFileOption,
+            {.name = "as", .placeholder = "NAME", .help = "who cancels, instead of the user; not empty, and no\ncomma or control character", .value = &Invocation::as, .may_be_empty = true},
+        },
+    .arguments = "RULE",
+    .description =
+        "Sends the running daemon the cancel command for RULE, given by its name,\n"
+        "its number N or its path config.autoresponse.autoresponseN as the daemon\n"
+        "loaded it, when its first reference is Triggered or Resolving, then waits\n"
+        "for the daemon to act and prints what happened: the reference goes to\n"
+        "Timeout, queues no further actions and is Normal again after its\n"
+        "reset_timeout; actions already queued or running go on. Nothing is sent to\n"
+        "a daemon that is not running, to one whose pid in infod is not the process\n"
+        "holding its pid file's lock or not the process that started then (as for\n"
+        "reload), or for a rule in another state. The command written into infod's\n"
+        "key config.autoresponse.command is PATH,NAME,cancel, and the daemon logs\n"
+        "NAME as who cancelled: the login name of the user running arctl, or the\n"
+        "user who ran it through sudo ($SUDO_USER).\n",
+    .exit_status =
+        "Exit status: 0 cancelled, 1 no such rule, not cancellable, not acted on,\n"
+        "or infod cannot be reached, 2 a command line that is not understood or a\n"
+        "NAME that cannot be sent, 3 the daemon is not running or the pid in infod\n"
+        "is not the running daemon.\n",
+    .min_words = 1,
+    .max_words = 1,
+    .run = run_cancel,
 };

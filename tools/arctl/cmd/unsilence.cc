@@ -70,27 +70,30 @@ int run_unsilence(Invocation& inv) {
 }  // namespace
 
 const Command kUnsilenceCommand = {
-    "unsilence",
-    "[--socket PATH] [--pid-file PATH] [--as NAME] [--ref N] RULE",
-    "lift a rule's silences before their time",
-    "Sends the running daemon the unsilence command for RULE (as for silence),\n"
-    "then waits for the daemon to act and prints what it lifted: every silence\n"
-    "of the rule, or with --ref N the one of reference N alone. From then on\n"
-    "the rule's actions are queued as it runs; what was dropped while it was\n"
-    "silenced stays dropped. Nothing is sent for a rule without such a silence.\n"
-    "The command written into infod's key config.autoresponse.command is\n"
-    "PATH,NAME,unsilence,N (0 for every silence).\n"
-    "\n"
-    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
-    "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
-    "  --as NAME         who lifts it, instead of the user (as for cancel)\n"
-    "  --ref N           the silence of reference N alone\n"
-    "\n"
-    "Exit status: 0 lifted, 1 no such rule or silence, not acted on, or infod\n"
-    "cannot be reached, 2 a command line that is not understood, 3 the daemon\n"
-    "is not running or the pid in infod is not the running daemon.\n",
-    kOptionSocket | kOptionPidFile | kOptionAs | kOptionRef,
-    1,
-    1,
-    run_unsilence,
+    .name = "unsilence",
+    .summary = "lift a rule's silences before their time",
+    .options =
+        {
+            kSocketOption,
+            kPidFileOption,
+            {.name = "as", .placeholder = "NAME", .help = "who lifts it, instead of the user (as for cancel)", .value = &Invocation::as, .may_be_empty = true},
+            {.name = "ref", .placeholder = "N", .help = "the silence of reference N alone", .value = &Invocation::ref},
+        },
+    .arguments = "RULE",
+    .description =
+        "Sends the running daemon the unsilence command for RULE (as for silence),\n"
+        "then waits for the daemon to act and prints what it lifted: every silence\n"
+        "of the rule, or with --ref N the one of reference N alone. From then on\n"
+        "the rule's actions are queued as it runs, and what the silence held back\n"
+        "is settled as at its end ('arctl silence --help' tells how). Nothing is\n"
+        "sent for a rule without such a silence.\n"
+        "The command written into infod's key config.autoresponse.command is\n"
+        "PATH,NAME,unsilence,N (0 for every silence).\n",
+    .exit_status =
+        "Exit status: 0 lifted, 1 no such rule or silence, not acted on, or infod\n"
+        "cannot be reached, 2 a command line that is not understood, 3 the daemon\n"
+        "is not running or the pid in infod is not the running daemon.\n",
+    .min_words = 1,
+    .max_words = 1,
+    .run = run_unsilence,
 };

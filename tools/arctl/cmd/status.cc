@@ -253,37 +253,36 @@ int run_status(Invocation& inv) {
 }  // namespace
 
 const Command kStatusCommand = {
-    "status",
-    "[--socket PATH] [--pid-file PATH] [--json]",
-    "show what the daemon runs: rules, states, what falls due, last load, queue",
-    "Prints one line per rule and reference the running daemon loaded: the\n"
-    "rule's number and name, its check type, the reference (its number and the\n"
-    "device it watches), and the state and current value the daemon publishes\n"
-    "in infod with the time it entered that state; below a reference, each\n"
-    "delayed action still waiting with the time it falls due (and, held behind\n"
-    "an earlier one, when it can start), the next repeat, the end of a Timeout\n"
-    "or of a disable window, a burst's count so far, the latest update of its\n"
-    "key with its time when that is not the value shown or came while the\n"
-    "reference takes none, and a silence with its end, who set it and why.\n"
-    "Then the time and result of the daemon's last load, and the actions\n"
-    "waiting and running in its queue, by their names. While the\n"
-    "configuration file is the one the daemon loaded, names, devices and\n"
-    "burst settings come from it; after an edit not yet applied ('arctl\n"
-    "reload'), or when the file cannot be read, the rules are shown as the\n"
-    "daemon names them. Control characters in values are shown as escapes\n"
-    "(\\x1e, \\n). A state or time of - means infod holds none. The\n"
-    "configuration is $XMLDB_PATH, else /etc/config/config.xml.\n"
-    "\n"
-    "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
-    "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
-    "  --json            one JSON object for programs instead of the table\n"
-    "\n"
-    "Exit status: 0 shown, 1 infod cannot be read or the daemon's last load\n"
-    "failed, 3 the daemon is not running: no heartbeat for two ticks (10\n"
-    "seconds), or the pid it published is not running or is not the daemon's\n"
-    "(as for reload).\n",
-    kOptionSocket | kOptionPidFile | kOptionJson,
-    0,
-    0,
-    run_status,
+    .name = "status",
+    .summary = "show what the daemon runs: rules, states, what falls due, last load, queue",
+    .options =
+        {
+            kSocketOption,
+            kPidFileOption,
+            {.name = "json", .help = "one JSON object for programs instead of the table", .flag = &Invocation::json},
+        },
+    .description =
+        "Prints one line per rule and reference the running daemon loaded: the\n"
+        "rule's number and name, its check type, the reference (its number and the\n"
+        "device it watches), and the state and current value the daemon publishes\n"
+        "in infod with the time it entered that state; below a reference, each\n"
+        "delayed action still waiting with the time it falls due (and, held behind\n"
+        "an earlier one, when it can start), the next repeat, the end of a Timeout\n"
+        "or of a disable window, a burst's count so far, the latest update of its\n"
+        "key with its time when that is not the value shown or came while the\n"
+        "reference takes none, and a silence with its end, who set it and why.\n"
+        "Then the time and result of the daemon's last load, and the actions\n"
+        "waiting and running in its queue, by their names. While the\n"
+        "configuration file is the one the daemon loaded, names, devices and\n"
+        "burst settings come from it; after an edit not yet applied ('arctl\n"
+        "reload'), or when the file cannot be read, the rules are shown as the\n"
+        "daemon names them. Control characters in values are shown as escapes\n"
+        "(\\x1e, \\n). A state or time of - means infod holds none. The\n"
+        "configuration is $XMLDB_PATH, else /etc/config/config.xml.\n",
+    .exit_status =
+        "Exit status: 0 shown, 1 infod cannot be read or the daemon's last load\n"
+        "failed, 3 the daemon is not running: no heartbeat for two ticks (10\n"
+        "seconds), or the pid it published is not running or is not the daemon's\n"
+        "(as for reload).\n",
+    .run = run_status,
 };

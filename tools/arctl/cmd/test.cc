@@ -96,25 +96,35 @@ int run_test(Invocation& inv) {
 }  // namespace
 
 const Command kTestCommand = {
-    "test",
-    "[--trace] FILE... | --explain RULE [--ref N] [--json] AT FILE",
-    "try the rules under simulated time",
-    "Runs the configuration a test file names through the file's steps\n"
-    "(updates from infod, control commands, reloads, restarts) under a\n"
-    "simulated clock, with the daemon's own loader, checks, engine and action\n"
-    "queue; nothing is started, written or sent. Prints PASS FILE, or FAIL\n"
-    "FILE and one line per mismatch, for each file, then a summary. Every\n"
-    "program started and every SMS written up to the last step (or the end\n"
-    "line) must be expected. With --trace, prints the whole simulated run of\n"
-    "one FILE as a test that runs as it stands, to copy lines from. With\n"
-    "--explain RULE AT, runs FILE up to AT and tells what 'arctl explain'\n"
-    "tells of the rule then.\n"
-    "See arctl(8) for the lines of a test file.\n"
-    "\n"
-    "Exit status: 0 every test passed, 1 a test failed, 2 a test file or its\n"
-    "configuration cannot be read (the file and line are given).\n",
-    kOptionTrace | kOptionExplain | kOptionRef | kOptionJson,
-    1,
-    static_cast<size_t>(-1),
-    run_test,
+    .name = "test",
+    .summary = "try the rules under simulated time",
+    .options =
+        {
+            {.name = "trace", .help = "print the whole simulated run of one FILE", .flag = &Invocation::trace},
+            {.name = "explain",
+             .placeholder = "RULE",
+             .help = "tell what 'arctl explain' tells of RULE at AT",
+             .value = &Invocation::explain},
+            {.name = "ref", .placeholder = "N", .help = "with --explain, reference N alone", .value = &Invocation::ref},
+            {.name = "json", .help = "with --explain, one JSON object for programs", .flag = &Invocation::json},
+        },
+    .description =
+        "Runs the configuration a test file names through the file's steps\n"
+        "(updates from infod, control commands, reloads, restarts) under a\n"
+        "simulated clock, with the daemon's own loader, checks, engine and action\n"
+        "queue; nothing is started, written or sent. Prints PASS FILE, or FAIL\n"
+        "FILE and one line per mismatch, for each file, then a summary. Every\n"
+        "program started and every SMS written up to the last step (or the end\n"
+        "line) must be expected. With --trace, prints the whole simulated run of\n"
+        "one FILE as a test that runs as it stands, to copy lines from. With\n"
+        "--explain RULE AT, runs FILE up to AT and tells what 'arctl explain'\n"
+        "tells of the rule then.\n"
+        "See arctl(8) for the lines of a test file.\n",
+    .exit_status =
+        "Exit status: 0 every test passed, 1 a test failed, 2 a test file or its\n"
+        "configuration cannot be read (the file and line are given).\n",
+    .min_words = 1,
+    .max_words = static_cast<size_t>(-1),
+    .run = run_test,
+    .synopsis = "[--trace] FILE... | --explain RULE [--ref N] [--json] AT FILE",
 };
