@@ -33,7 +33,7 @@
 #include <string>
 
 #include "daemon/reload.h"
-#include "engine/dispatch.h"
+#include "engine/start.h"
 #include "model/autoresponse.h"
 #include "platform/xmldb.h"
 #include "rule_file.h"

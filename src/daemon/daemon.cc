@@ -25,7 +25,7 @@
 #include "daemon/pid_file.h"
 #include "daemon/reload.h"
 #include "engine/control.h"
-#include "engine/dispatch.h"
+#include "engine/deliver.h"
 #include "engine/tick.h"
 #include "link/link.h"
 #include "platform/infod_client.h"

@@ -59,7 +59,7 @@ constexpr const char* kStatusFinished = "finished";
 // had one.
 constexpr const char* kStatusLatest = "latest";
 // What the last load that opened its file kept and started again
-// (engine/dispatch.h, reload_outcome_text); "-" for the first load.
+// (engine/load.h, reload_outcome_text); "-" for the first load.
 constexpr const char* kStatusReloadChanges = "reload.changes";
 // The number of the last load since the daemon started, 1 for its first,
 // failed loads included; published after all the load's other keys and

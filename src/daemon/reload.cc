@@ -10,7 +10,8 @@
 #include "daemon/context.h"
 #include "daemon/daemon_status.h"
 #include "link/link.h"
-#include "engine/dispatch.h"
+#include "engine/load.h"
+#include "engine/start.h"
 
 int load_config(DaemonContext* ctx) {
   // A file that is missing or half-written must not stop monitoring: the

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "base/clock.h"
-#include "engine/dispatch.h"
+#include "engine/deliver.h"
 #include "engine/engine.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"

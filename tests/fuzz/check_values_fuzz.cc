@@ -17,7 +17,6 @@
 #include "daemon/context.h"
 #include "daemon/daemon.h"
 #include "daemon/reload.h"
-#include "engine/dispatch.h"
 #include "engine/state.h"
 #include "link/link.h"
 

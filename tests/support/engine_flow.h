@@ -15,7 +15,7 @@
 #include "daemon/daemon.h"
 #include "daemon/reload.h"
 #include "engine/control.h"
-#include "engine/dispatch.h"
+#include "engine/start.h"
 #include "engine/restart.h"
 #include "engine/silence.h"
 #include "engine/state.h"

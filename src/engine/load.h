@@ -1,38 +1,16 @@
-// Dispatch: a value update goes to every ArCheck that subscribed to its
-// key and through each one's check; a load's references are taken in
-// (routed, subscribed, Normal) and let go.
+// A load's references taken in, and those of the load it replaces let go:
+// a reload, and the steps a start shares with it.
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/xmldb.h"
 
-struct ArCheck;
 struct Engine;
 struct LoadedConfig;
-
-// Hands one update to every ArCheck that takes its key, in load order; an
-// update of the control key is a control command (engine/control.h).
-// Non-zero when one could not be applied (fatal).
-int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value);
-
-// A reply of infod's to a get: value null when it holds none
-// (engine/level_read.h). Non-zero when it could not be applied (fatal).
-int engine_reply(Engine& engine, const char* key, const char* value);
-
-// Hands one update to check: a check that is neither Normal nor Triggered
-// takes nothing (0; a level's reference keeps it as its latest value);
-// otherwise its check module evaluates the update and
-// ar_apply applies the outcome. -1 with "Could not allocate entry" when
-// memory runs out, or when the outcome could not be applied.
-int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t number, uint64_t time_ms,
-                       const char* value);
 
 // Replaces the running load (null at start) with one made from db, which
 // it takes over. Rules that nothing changed keep their references whole
@@ -71,18 +49,28 @@ std::string reload_outcome_text(const ReloadOutcome& outcome);
 void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db,
                  ReloadOutcome* outcome = nullptr);
 
-// At start: makes loaded (made by config_load, no reference adopted yet)
-// the running load, as engine_load does, except that it takes up what the
-// last process kept in engine.records (engine/restart.h): each rule whose
-// record was written for this very rule resumes its references, which
-// publish the state kept instead of Normal; what the last process had
-// queued and not started is queued again, ahead of what fell due while
-// the daemon was down, which is queued now, once (a repeat or the end of a
-// Timeout waits for the first tick). The silences in the records are taken
-// up first, whatever configuration each was written for. The daemon's
-// start and `arctl test`'s share it.
-void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded);
-
 // Lets the engine's references go: the index is emptied and each key
 // unsubscribed. Queued and running actions stay.
 void engine_release(Engine& engine);
+
+// The steps a start shares with a reload. How a reference not kept whole
+// came to a load: made afresh, resumed from its restart record, or carried
+// by an edit from the load before.
+constexpr uint8_t kTakenFresh = 0;
+constexpr uint8_t kTakenResumed = 1;
+constexpr uint8_t kTakenCarried = 2;
+
+// The load's limits for the action queue: a concurrency of 0 keeps the one
+// in force; the time-out is the file's, 0 for none.
+void load_take_limits(Engine& engine, const LoadedConfig& config);
+
+// Makes config's references the engine's: the queue's entries and the
+// routing index follow them, each new one takes its identity, and each
+// rule with a new one its restart fingerprint.
+void load_attach(Engine& engine, LoadedConfig& config);
+
+// Each new reference of config in order is subscribed and moved to Normal,
+// or to Disabled at once when its rule's window is open now, and its level
+// read; one that took up its restart record or was carried (taken[seq])
+// publishes the state it took instead.
+void load_adopt(Engine& engine, LoadedConfig& config, const std::vector<uint8_t>* taken);

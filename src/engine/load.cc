@@ -1,102 +1,31 @@
-// Updates handed to the ArChecks that take them, and a load's references
-// taken in and let go.
-#include "engine/dispatch.h"
+// A load's references taken in, and those of the load it replaces let go.
+#include "engine/load.h"
 
-#include <algorithm>
-#include <cstring>
-#include <ctime>
-#include <new>
-#include <string_view>
+#include <deque>
+#include <memory>
+#include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "actions/queue.h"
 #include "base/log.h"
 #include "base/record_store.h"
-#include "checks/check_type.h"
 #include "config/loader.h"
 #include "engine/carry.h"
-#include "engine/control.h"
-#include "engine/hold.h"
 #include "engine/engine.h"
+#include "engine/hold.h"
 #include "engine/level_read.h"
 #include "engine/restart.h"
 #include "engine/router.h"
 #include "engine/silence.h"
 #include "engine/state.h"
 #include "engine/tick.h"
-#include "model/action.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
-#include "model/publisher.h"
-
-int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t number, uint64_t time_ms, const char* value) {
-  check->awaiting_read = false;
-  check->latest_unshown = true;
-  // Resolving, Timeout and Disabled references take nothing; a level's
-  // keeps it, as its latest value.
-  const bool takes = check->state == kArNormal || check->state == kArTriggered;
-  if (!takes && !reference_is_level(*check)) return 0;
-  CheckEventPtr event;
-  try {
-    event = std::make_unique<CheckEvent>();
-    event->key = key;
-    event->number = number;
-    event->time_ms = time_ms;
-    event->value = value;
-  } catch (const std::bad_alloc&) {
-    ar_log(kLogFatal, "Could not allocate entry");
-    return -1;
-  }
-  if (!takes) {
-    check->last = std::move(event);
-    return 0;
-  }
-  const CheckOutcome outcome = check->conf.ops->on_event(check, *event);
-  return ar_apply(engine, check, outcome, std::move(event));
-}
-
-namespace {
-
-int deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value) {
-  if (strcmp(key, kControlTable.key) == 0) return control_handle(engine, value);
-  const std::vector<ArCheck*>& takers = route_lookup(engine.routes, key);
-  if (takers.empty()) {
-    // After a reload infod still delivers updates of keys just
-    // unsubscribed; nothing wants them any more.
-    ar_log(kLogDebug, "No subscription for update: %s", key);
-    return 0;
-  }
-  for (ArCheck* check : takers) {
-    const int result = check_append_event(engine, check, key, number, time_ms, value);
-    if (result != 0) {
-      ar_log(kLogFatal, "error appending entry to ar: %s", key);
-      return result;
-    }
-  }
-  return 0;
-}
-
-}  // namespace
-
-int engine_deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value) {
-  const int result = deliver(engine, key, number, time_ms, value);
-  holds_settle(engine);
-  restart_write(engine);
-  return result;
-}
-
-int engine_reply(Engine& engine, const char* key, const char* value) {
-  const int result = level_read_reply(engine, key, value);
-  holds_settle(engine);
-  restart_write(engine);
-  return result;
-}
-
-namespace {
 
 // The load's limits for the action queue: a concurrency of 0 keeps the one
 // in force; the time-out is the file's, 0 for none.
-void take_limits(Engine& engine, const LoadedConfig& config) {
+void load_take_limits(Engine& engine, const LoadedConfig& config) {
   if (config.concurrent_actions > 0) engine.queue->concurrent_actions = config.concurrent_actions;
   // Unlike the limit above, a time-out taken out of the file is gone.
   engine.queue->action_timeout = config.action_timeout;
@@ -105,7 +34,7 @@ void take_limits(Engine& engine, const LoadedConfig& config) {
 // Makes config's references the engine's: the queue's entries and the
 // routing index follow them, each new one takes its identity, and each
 // rule with a new one its restart fingerprint.
-void attach(Engine& engine, LoadedConfig& config) {
+void load_attach(Engine& engine, LoadedConfig& config) {
   std::deque<ArCheck>* checks = &config.checks;
   engine.rules = &config.rules;
   engine.checks = checks;
@@ -122,12 +51,6 @@ void attach(Engine& engine, LoadedConfig& config) {
   }
 }
 
-// How a reference not kept whole came to a load: made afresh, resumed
-// from its restart record, or carried by an edit from the load before.
-constexpr uint8_t kTakenFresh = 0;
-constexpr uint8_t kTakenResumed = 1;
-constexpr uint8_t kTakenCarried = 2;
-
 // Each new reference of config in order is subscribed and moved to Normal,
 // or to Disabled at once when its rule's window is open now (never on for a
 // moment inside it), and its level read. One that took up its restart
@@ -135,7 +58,7 @@ constexpr uint8_t kTakenCarried = 2;
 // and queues what fell due meanwhile; a carried one's latest value is then
 // judged by its new settings at once. References a reload kept go on as
 // they are, without a word to infod.
-void adopt(Engine& engine, LoadedConfig& config, const std::vector<uint8_t>* taken) {
+void load_adopt(Engine& engine, LoadedConfig& config, const std::vector<uint8_t>* taken) {
   tm local{};
   bool local_known = false;
   for (ArCheck& check : config.checks) {
@@ -161,17 +84,7 @@ void adopt(Engine& engine, LoadedConfig& config, const std::vector<uint8_t>* tak
   level_reads_send(engine);
 }
 
-// At start, before any reference is adopted: each new one whose rule's
-// restart record holds it takes up its state; resumed[seq] says which.
-std::vector<uint8_t> take_up(Engine& engine, LoadedConfig& config, const RestartState& kept) {
-  std::vector<uint8_t> taken(config.checks.size(), kTakenFresh);
-  for (ArCheck& check : config.checks) {
-    if (check.state != kArNone) continue;
-    const auto record = kept.rules.find(check.conf.ar->index);
-    if (record != kept.rules.end() && restart_resume(engine, &check, record->second)) taken[check.seq] = kTakenResumed;
-  }
-  return taken;
-}
+namespace {
 
 // A reference an edit takes away in the middle of an incident leaves its
 // resolve actions undone: said once, with their names.
@@ -223,21 +136,6 @@ void let_go(Engine& engine, const LoadedConfig& previous, const LoadedConfig& co
     engine.publisher->unsubscribe(check.conf.subscription.c_str());
   }
 }
-
-}  // namespace
-
-void engine_release(Engine& engine) {
-  route_index_clear(engine.routes);
-  if (engine.checks != nullptr) {
-    for (const ArCheck& check : *engine.checks) engine.publisher->unsubscribe(check.conf.subscription.c_str());
-  }
-  engine.checks = nullptr;
-  engine.rules = nullptr;
-  holds_track(engine);
-  engine.queue->attach(nullptr);
-}
-
-namespace {
 
 // Which rules a reload kept, built again, added and let go, and the delayed
 // actions the ones built again dropped.
@@ -328,11 +226,11 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   if (previous != nullptr && outcome != nullptr) tell_outcome(*previous, config, plan, outcome);
   carry_out(plan);
   if (previous != nullptr) let_go(engine, *previous, config);
-  take_limits(engine, config);
-  attach(engine, config);
+  load_take_limits(engine, config);
+  load_attach(engine, config);
   std::vector<uint8_t> taken(config.checks.size(), kTakenFresh);
   for (const Carry& c : plan) taken[c.to->seq] = kTakenCarried;
-  adopt(engine, config, &taken);
+  load_adopt(engine, config, &taken);
   silences_follow_load(engine);
   // A raised limit has room for what waits now, not only after the next
   // child ends or the next action is queued.
@@ -341,25 +239,14 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   restart_write(engine);
 }
 
-void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::unique_ptr<LoadedConfig> loaded) {
-  engine_release(engine);
-  *running = std::move(loaded);
-  LoadedConfig& config = **running;
-  // The limits first: what is queued again starts under them.
-  take_limits(engine, config);
-  attach(engine, config);
-  const RestartState kept = restart_read(engine);
-  // Before the references resume: what fell due meanwhile is not queued
-  // while they were silenced.
-  silences_take_up(engine, config.checks, kept);
-  const std::vector<uint8_t> taken = take_up(engine, config, kept);
-  std::vector<bool> resumed(taken.size());
-  for (size_t i = 0; i < taken.size(); ++i) resumed[i] = taken[i] == kTakenResumed;
-  restart_requeue(engine, kept, resumed);
-  adopt(engine, config, &taken);
-  silences_expire(engine);
-  restart_forget_other_rules(engine, config.rules, kept.rules);
-  engine.queue->start_waiting();
-  holds_settle(engine, true);  // judged again from the states of the rules they name
-  restart_write(engine);
+void engine_release(Engine& engine) {
+  route_index_clear(engine.routes);
+  if (engine.checks != nullptr) {
+    for (const ArCheck& check : *engine.checks) engine.publisher->unsubscribe(check.conf.subscription.c_str());
+  }
+  engine.checks = nullptr;
+  engine.rules = nullptr;
+  holds_track(engine);
+  engine.queue->attach(nullptr);
 }
+
