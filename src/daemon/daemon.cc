@@ -264,7 +264,7 @@ int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   ctx.sigchld_event.reset();
   unload_config(&ctx);
   event_base_free(base);
-  infod_kept_forget(fd);
+  infod_buffered_forget(fd);
   close(fd);
   pid_file_release(paths.pid_file, pid_fd);
   log_close();

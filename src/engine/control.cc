@@ -89,8 +89,8 @@ int control_handle(Engine& engine, const char* text) {
 int control_cancel(Engine& engine, ArCheck* check, const char* origin, const char* command, const char* /*args*/) {
   if (check->state == kArTriggered || check->state == kArResolving) {
     control_log(engine, check->conf.ar->path.c_str(), origin, command);
-    ar_drop_delayed(check, "it was cancelled");
-    ar_timeout(engine, check);
+    reference_drop_delayed(check, "it was cancelled");
+    reference_timeout(engine, check);
     check->cancelled = true;
   } else {
     ar_log(kLogInfo, "AR %s not in the correct state to perform %s", check->conf.ar->path.c_str(), command);

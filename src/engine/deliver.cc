@@ -40,7 +40,7 @@ int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t 
     return 0;
   }
   const CheckOutcome outcome = check->conf.ops->on_event(check, *event);
-  return ar_apply(engine, check, outcome, std::move(event));
+  return reference_apply(engine, check, outcome, std::move(event));
 }
 
 namespace {

@@ -20,7 +20,7 @@ int engine_reply(Engine& engine, const char* key, const char* value);
 // Hands one update to check: a check that is neither Normal nor Triggered
 // takes nothing (0; a level's reference keeps it as its latest value);
 // otherwise its check module evaluates the update and
-// ar_apply applies the outcome. -1 with "Could not allocate entry" when
+// reference_apply applies the outcome. -1 with "Could not allocate entry" when
 // memory runs out, or when the outcome could not be applied.
 int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t number, uint64_t time_ms,
                        const char* value);

@@ -30,7 +30,7 @@ void each_reference(Engine& engine, uint32_t n, Visit visit) {
 }
 
 void settle_rule(Engine& engine, uint32_t n) {
-  each_reference(engine, n, [&](ArCheck* check) { ar_settle_held(engine, check); });
+  each_reference(engine, n, [&](ArCheck* check) { reference_settle_held(engine, check); });
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ void holds_settle(Engine& engine, bool all) {
   if (all && engine.checks != nullptr) {
     // A load may also have taken a hold away from a rule that still holds
     // back what it held.
-    for (ArCheck& check : *engine.checks) ar_settle_held(engine, &check);
+    for (ArCheck& check : *engine.checks) reference_settle_held(engine, &check);
   }
   for (AutoResponse* rule : engine.holding_rules) {
     const bool holding = rule_holding(engine, *rule);

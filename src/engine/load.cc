@@ -69,14 +69,14 @@ void load_adopt(Engine& engine, LoadedConfig& config, const std::vector<uint8_t>
     const AutoResponse& ar = *check.conf.ar;
     if (ar.schedule_enabled && !local_known) local_known = engine_local_time(engine, &local);
     if (local_known && disable_window_open(ar, local)) {
-      ar_disable(engine, &check);
+      reference_disable(engine, &check);
     } else if (check.state != kArNormal && check.state != kArDisabled && check.state != kArNone) {
-      ar_resumed(engine, &check);
+      reference_resumed(engine, &check);
     } else {
-      ar_normal(engine, &check);
+      reference_normal(engine, &check);
     }
     if (how == kTakenCarried) {
-      ar_judge_again(engine, &check);
+      reference_judge_again(engine, &check);
     } else {
       level_read_ask(engine, &check);  // what its key holds now is judged as soon as infod says
     }
@@ -94,7 +94,7 @@ void tell_undone(const ArCheck& check) {
   std::string names;
   for (size_t i = 0; i < actions.size(); ++i) names += (i > 0 ? "', '" : "") + actions[i].name;
   ar_log(kLogInfo, "Reference %u of AR %s taken away while %s: %s", check.conf.ref_index,
-         check.conf.ar->name.c_str(), ar_state_name(check.state),
+         check.conf.ar->name.c_str(), reference_state_name(check.state),
          names.empty() ? "it has no resolve action" : ("its resolve actions '" + names + "' will not run").c_str());
 }
 
@@ -120,7 +120,7 @@ void let_go(Engine& engine, const LoadedConfig& previous, const LoadedConfig& co
   bool any = false;
   for (const ArCheck& check : previous.checks) {
     if (check.conf.ar == nullptr) continue;
-    ar_drop_delayed(&check, "the configuration was reloaded");
+    reference_drop_delayed(&check, "the configuration was reloaded");
     tell_undone(check);
     any = true;
   }

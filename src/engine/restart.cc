@@ -424,11 +424,11 @@ ArCheck* reference(Engine& engine, const std::map<uint32_t, size_t>& first, uint
 
 }  // namespace
 
-void restart_requeue(Engine& engine, const RestartState& kept, const std::vector<bool>& resumed) {
-  if (kept.actions.empty()) return;
+void restart_requeue(Engine& engine, const RestartState& records, const std::vector<bool>& resumed) {
+  if (records.actions.empty()) return;
   std::map<uint32_t, size_t> first;
   for (const ArCheck& check : *engine.checks) first.emplace(check.conf.ar->index, check.seq);
-  for (const auto& [order, queued] : kept.actions) {
+  for (const auto& [order, queued] : records.actions) {
     const QueueRecord& r = queued.record;
     engine.queue->continue_order(order);
     ArCheck* check = reference(engine, first, r.rule, r.ref);

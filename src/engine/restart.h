@@ -96,4 +96,4 @@ void restart_forget_other_rules(Engine& engine, const std::deque<AutoResponse>& 
 // again"); the others are dropped ("Dropped action: %s for AR: %s - why").
 // Where its reference resumed in the very cycle it was queued in, its
 // status is Queued: it does not fall due again.
-void restart_requeue(Engine& engine, const RestartState& kept, const std::vector<bool>& resumed);
+void restart_requeue(Engine& engine, const RestartState& records, const std::vector<bool>& resumed);

@@ -50,7 +50,7 @@ void settle_rule(Engine& engine, const ArCheck& check) {
   size_t first = check.seq;
   while (first > 0 && checks[first - 1].conf.ar == check.conf.ar) --first;
   for (size_t i = first; i < checks.size() && checks[i].conf.ar == check.conf.ar; ++i) {
-    ar_settle_held(engine, &(*engine.checks)[i]);
+    reference_settle_held(engine, &(*engine.checks)[i]);
   }
 }
 
@@ -187,15 +187,15 @@ void silences_follow_load(Engine& engine) {
   }
 }
 
-void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const RestartState& kept) {
+void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const RestartState& records) {
   engine.silences.clear();
   const int64_t now = now_ms(engine);
   const AutoResponse* rule = nullptr;
   for (size_t i = 0; i < checks.size(); ++i) {
     if (checks[i].conf.ar == nullptr || checks[i].conf.ar == rule) continue;
     rule = checks[i].conf.ar;
-    const auto record = kept.rules.find(rule->index);
-    if (record == kept.rules.end() || record->second.silences.empty()) continue;
+    const auto record = records.rules.find(rule->index);
+    if (record == records.rules.end() || record->second.silences.empty()) continue;
     std::set<uint32_t> refs;
     for (size_t k = i; k < checks.size() && checks[k].conf.ar == rule; ++k) refs.insert(checks[k].conf.ref_index);
     std::vector<Silence> silences;

@@ -18,12 +18,12 @@ namespace {
 
 // At start, before any reference is adopted: each new one whose rule's
 // restart record holds it takes up its state; resumed[seq] says which.
-std::vector<uint8_t> take_up(Engine& engine, LoadedConfig& config, const RestartState& kept) {
+std::vector<uint8_t> take_up(Engine& engine, LoadedConfig& config, const RestartState& records) {
   std::vector<uint8_t> taken(config.checks.size(), kTakenFresh);
   for (ArCheck& check : config.checks) {
     if (check.state != kArNone) continue;
-    const auto record = kept.rules.find(check.conf.ar->index);
-    if (record != kept.rules.end() && restart_resume(engine, &check, record->second)) taken[check.seq] = kTakenResumed;
+    const auto record = records.rules.find(check.conf.ar->index);
+    if (record != records.rules.end() && restart_resume(engine, &check, record->second)) taken[check.seq] = kTakenResumed;
   }
   return taken;
 }
@@ -37,17 +37,17 @@ void engine_start(Engine& engine, std::unique_ptr<LoadedConfig>* running, std::u
   // The limits first: what is queued again starts under them.
   load_take_limits(engine, config);
   load_attach(engine, config);
-  const RestartState kept = restart_read(engine);
+  const RestartState records = restart_read(engine);
   // Before the references resume: what fell due meanwhile is not queued
   // while they were silenced.
-  silences_take_up(engine, config.checks, kept);
-  const std::vector<uint8_t> taken = take_up(engine, config, kept);
+  silences_take_up(engine, config.checks, records);
+  const std::vector<uint8_t> taken = take_up(engine, config, records);
   std::vector<bool> resumed(taken.size());
   for (size_t i = 0; i < taken.size(); ++i) resumed[i] = taken[i] == kTakenResumed;
-  restart_requeue(engine, kept, resumed);
+  restart_requeue(engine, records, resumed);
   load_adopt(engine, config, &taken);
   silences_expire(engine);
-  restart_forget_other_rules(engine, config.rules, kept.rules);
+  restart_forget_other_rules(engine, config.rules, records.rules);
   engine.queue->start_waiting();
   holds_settle(engine, true);  // judged again from the states of the rules they name
   restart_write(engine);

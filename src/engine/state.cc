@@ -39,7 +39,7 @@ bool publish(Engine& engine, ArCheck* check, const CheckEvent* event) {
   restart_touch(engine, check);
   const AutoResponse* ar = check->conf.ar;
   Publisher& out = *engine.publisher;
-  const char* state = ar_state_name(check->state);
+  const char* state = reference_state_name(check->state);
   LogLine line;
   if (event != nullptr) {
     line = format_log_line("AR: name=%s, index=%u, ref=%u, state=%s, event=%s, value=%s", ar->name.c_str(),
@@ -189,15 +189,15 @@ bool completes_burst(Engine& engine, ArCheck* check) {
 
 void finish(Engine& engine, ArCheck* check) {
   if (check->conf.ar->reset_timeout > 0) {
-    ar_timeout(engine, check);
+    reference_timeout(engine, check);
   } else {
-    ar_normal(engine, check);
+    reference_normal(engine, check);
   }
 }
 
 }  // namespace
 
-const char* ar_state_name(int state) {
+const char* reference_state_name(int state) {
   switch (state) {
     case kArNormal: return "Normal";
     case kArTriggered: return "Triggered";
@@ -208,7 +208,7 @@ const char* ar_state_name(int state) {
   }
 }
 
-int ar_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event) {
+int reference_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event) {
   if (outcome.reading) check->unreadable_reported = false;
   // An update that moves nothing is still the latest value of a level.
   const auto keep = [&] {
@@ -225,7 +225,7 @@ int ar_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckE
       keep();
       return 0;
     case CheckOutcomeKind::kRefresh:
-      return ar_refresh(engine, check, std::move(event));
+      return reference_refresh(engine, check, std::move(event));
     case CheckOutcomeKind::kTrigger: {
       if (!completes_burst(engine, check)) {
         keep();
@@ -237,28 +237,28 @@ int ar_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckE
       std::string counter_key;
       const bool counts = check->conf.ops->trigger_counter != nullptr &&
                           check->conf.ops->trigger_counter(event->key, &counter_key) == 0;
-      ar_trigger(engine, check, std::move(event));
+      reference_trigger(engine, check, std::move(event));
       if (counts) count_trigger(engine, counter_key);
       return 0;
     }
     case CheckOutcomeKind::kResolve:
       if (!outcome.reason.empty()) ar_log(kLogInfo, "%s", outcome.reason.c_str());
-      ar_resolve(engine, check, std::move(event));
+      reference_resolve(engine, check, std::move(event));
       return 0;
   }
   return 0;
 }
 
-void ar_trigger(Engine& engine, ArCheck* check, CheckEventPtr event) {
+void reference_trigger(Engine& engine, ArCheck* check, CheckEventPtr event) {
   check->state = kArTriggered;
   check->state_time = now_ms(engine);
   check->current_event = std::move(event);
   check->last.reset();
   check->trigger_ran = false;  // a new incident
-  if (publish(engine, check, check->current_event.get())) ar_queue_trigger_actions(engine, check);
+  if (publish(engine, check, check->current_event.get())) reference_queue_trigger_actions(engine, check);
 }
 
-void ar_drop_delayed(const ArCheck* check, const char* why) {
+void reference_drop_delayed(const ArCheck* check, const char* why) {
   if (check->state != kArTriggered) return;
   const ActionList& actions = check->conf.ar->trigger_actions;
   const ActionStatus* statuses = check->statuses.data();
@@ -269,16 +269,16 @@ void ar_drop_delayed(const ArCheck* check, const char* why) {
   }
 }
 
-void ar_resolve(Engine& engine, ArCheck* check, CheckEventPtr event) {
-  ar_drop_delayed(check, "its reference resolved");
+void reference_resolve(Engine& engine, ArCheck* check, CheckEventPtr event) {
+  reference_drop_delayed(check, "its reference resolved");
   check->state = kArResolving;
   check->state_time = now_ms(engine);
   check->current_event = std::move(event);
   check->last.reset();
-  if (publish(engine, check, check->current_event.get())) ar_queue_resolve_actions(engine, check);
+  if (publish(engine, check, check->current_event.get())) reference_queue_resolve_actions(engine, check);
 }
 
-int ar_refresh(Engine& engine, ArCheck* check, CheckEventPtr event) {
+int reference_refresh(Engine& engine, ArCheck* check, CheckEventPtr event) {
   check->current_event = std::move(event);
   check->last.reset();
   std::string key;
@@ -293,14 +293,14 @@ int ar_refresh(Engine& engine, ArCheck* check, CheckEventPtr event) {
   return pushed == kPublishTooLong ? 0 : pushed;
 }
 
-void ar_timeout(Engine& engine, ArCheck* check) {
+void reference_timeout(Engine& engine, ArCheck* check) {
   check->state = kArTimeout;
   set_aside(check);
   check->state_time = now_ms(engine);
   publish(engine, check, nullptr);
 }
 
-void ar_normal(Engine& engine, ArCheck* check) {
+void reference_normal(Engine& engine, ArCheck* check) {
   set_aside(check);
   check->cancelled = false;
   rearm(engine, check, check->statuses.data(), check->trigger_count() + check->resolve_count());
@@ -309,21 +309,21 @@ void ar_normal(Engine& engine, ArCheck* check) {
   publish(engine, check, nullptr);
 }
 
-void ar_disable(Engine& engine, ArCheck* check) {
-  ar_drop_delayed(check, "its rule was disabled");
+void reference_disable(Engine& engine, ArCheck* check) {
+  reference_drop_delayed(check, "its rule was disabled");
   check->state = kArDisabled;
   set_aside(check);
   check->state_time = now_ms(engine);
   publish(engine, check, nullptr);
 }
 
-void ar_resumed(Engine& engine, ArCheck* check) {
+void reference_resumed(Engine& engine, ArCheck* check) {
   if (!publish(engine, check, check->current_event.get())) return;
-  if (check->state == kArTriggered) ar_queue_trigger_actions(engine, check, false);
-  if (check->state == kArResolving) ar_queue_resolve_actions(engine, check);
+  if (check->state == kArTriggered) reference_queue_trigger_actions(engine, check, false);
+  if (check->state == kArResolving) reference_queue_resolve_actions(engine, check);
 }
 
-void ar_queue_trigger_actions(Engine& engine, ArCheck* check, bool may_repeat) {
+void reference_queue_trigger_actions(Engine& engine, ArCheck* check, bool may_repeat) {
   const AutoResponse* ar = check->conf.ar;
   const ActionList& actions = ar->trigger_actions;
   ActionStatus* statuses = check->trigger_status();
@@ -351,7 +351,7 @@ void ar_queue_trigger_actions(Engine& engine, ArCheck* check, bool may_repeat) {
   }
 }
 
-void ar_queue_resolve_actions(Engine& engine, ArCheck* check) {
+void reference_queue_resolve_actions(Engine& engine, ArCheck* check) {
   const ActionList& actions = check->conf.ar->resolve_actions;
   ActionStatus* statuses = check->resolve_status();
   for (size_t i; (i = first_pending(statuses, actions.size())) < actions.size();) {
@@ -360,7 +360,7 @@ void ar_queue_resolve_actions(Engine& engine, ArCheck* check) {
   finish(engine, check);
 }
 
-void ar_judge_again(Engine& engine, ArCheck* check) {
+void reference_judge_again(Engine& engine, ArCheck* check) {
   if (!reference_is_level(*check) || (check->state != kArNormal && check->state != kArTriggered)) return;
   const CheckEvent* latest = check->last ? check->last.get() : check->current_event.get();
   if (latest == nullptr) return;
@@ -368,10 +368,10 @@ void ar_judge_again(Engine& engine, ArCheck* check) {
   const CheckOutcome outcome = check->conf.ops->on_event(check, *event);
   // What holds as it held, or holds no reading, changes nothing.
   if (outcome.kind != CheckOutcomeKind::kTrigger && outcome.kind != CheckOutcomeKind::kResolve) return;
-  ar_apply(engine, check, outcome, std::move(event));
+  reference_apply(engine, check, outcome, std::move(event));
 }
 
-void ar_settle_held(Engine& engine, ArCheck* check) {
+void reference_settle_held(Engine& engine, ArCheck* check) {
   ActionStatus* triggers = check->trigger_status();
   const size_t count = check->trigger_count();
   const bool any = std::any_of(triggers, triggers + count, [](ActionStatus s) { return s == kActionHeld; });
@@ -382,7 +382,7 @@ void ar_settle_held(Engine& engine, ArCheck* check) {
   if (check->state == kArTriggered) {
     // Still Triggered: what was held back runs, each at its time.
     std::replace(triggers, triggers + count, kActionHeld, kActionPending);
-    ar_queue_trigger_actions(engine, check);
+    reference_queue_trigger_actions(engine, check);
     return;
   }
   std::replace(triggers, triggers + count, kActionHeld, kActionDropped);  // its incident is over

@@ -10,7 +10,7 @@ struct ArCheck;
 struct Engine;
 
 // The name published for a state ("Normal", "Triggered", ...).
-const char* ar_state_name(int state);
+const char* reference_state_name(int state);
 
 // The one funnel of every check's decision on an update: logs the outcome's
 // reason (priority 600), then triggers, resolves or refreshes with event,
@@ -23,54 +23,54 @@ const char* ar_state_name(int state);
 // before it is logged ("AR <rule> ref <n>: <k> of <count> within <window> s",
 // priority 600) and changes nothing else, and the trigger starts the
 // count again.
-int ar_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event);
+int reference_apply(Engine& engine, ArCheck* check, const CheckOutcome& outcome, CheckEventPtr event);
 
 // The condition holds: Triggered, publish, queue due trigger actions.
-void ar_trigger(Engine& engine, ArCheck* check, CheckEventPtr event);
+void reference_trigger(Engine& engine, ArCheck* check, CheckEventPtr event);
 
 // The condition cleared: Resolving, publish, queue every resolve action,
 // then on to Timeout or Normal.
-void ar_resolve(Engine& engine, ArCheck* check, CheckEventPtr event);
+void reference_resolve(Engine& engine, ArCheck* check, CheckEventPtr event);
 
 // Still triggered with a new value: only the current value is published.
 // 0 when the push was queued, -1 when not.
-int ar_refresh(Engine& engine, ArCheck* check, CheckEventPtr event);
+int reference_refresh(Engine& engine, ArCheck* check, CheckEventPtr event);
 
 // Timeout: the reference ignores updates until the reset time-out passes.
-void ar_timeout(Engine& engine, ArCheck* check);
+void reference_timeout(Engine& engine, ArCheck* check);
 
 // Normal: every action armed again.
-void ar_normal(Engine& engine, ArCheck* check);
+void reference_normal(Engine& engine, ArCheck* check);
 
 // Disabled by the rule's schedule.
-void ar_disable(Engine& engine, ArCheck* check);
+void reference_disable(Engine& engine, ArCheck* check);
 
 // A reference that took up its kept state at start publishes it as that
 // state's change would (the update too, when it has one), and queues what
 // fell due while the daemon was down: the due trigger actions of a
 // Triggered one (not a repeat: that waits for the tick), every resolve
 // action still pending of a Resolving one.
-void ar_resumed(Engine& engine, ArCheck* check);
+void reference_resumed(Engine& engine, ArCheck* check);
 
 // A Triggered reference is about to leave Triggered (resolved, cancelled,
 // disabled or reloaded, given as why): each trigger action it has not yet
 // offered, held back by a delay, is logged once (priority 600) as dropped,
 // so that an action that never ran is accounted for.
-void ar_drop_delayed(const ArCheck* check, const char* why);
+void reference_drop_delayed(const ArCheck* check, const char* why);
 
 // Offers every due Pending trigger action to its queue operation, strictly
 // in list order; ends the trigger of a rule without a resolve stage and,
 // unless told not to, repeats when configured.
-void ar_queue_trigger_actions(Engine& engine, ArCheck* check, bool may_repeat = true);
+void reference_queue_trigger_actions(Engine& engine, ArCheck* check, bool may_repeat = true);
 
 // Offers every Pending resolve action, then moves on to Timeout or Normal.
-void ar_queue_resolve_actions(Engine& engine, ArCheck* check);
+void reference_queue_resolve_actions(Engine& engine, ArCheck* check);
 
 // A level's reference back in Normal or Triggered without an update (the
 // end of a Timeout or a window, a reload that carried it): its latest value
 // judged as if it had just arrived. Only a trigger or a resolve is applied;
 // nothing happens for an event's reference or without a value.
-void ar_judge_again(Engine& engine, ArCheck* check);
+void reference_judge_again(Engine& engine, ArCheck* check);
 
 // When no silence covers check any longer: what one held back is settled.
 // A reference still Triggered runs the trigger actions held back (those
@@ -78,4 +78,4 @@ void ar_judge_again(Engine& engine, ArCheck* check);
 // Triggered runs the resolve actions held back of an incident whose
 // trigger actions had run, with the update they fell due for, and drops
 // the rest (a Disabled one drops all).
-void ar_settle_held(Engine& engine, ArCheck* check);
+void reference_settle_held(Engine& engine, ArCheck* check);

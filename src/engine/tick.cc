@@ -23,27 +23,27 @@ void tick_one(Engine& engine, ArCheck* check, const tm& local) {
   const AutoResponse* ar = check->conf.ar;
   if (ar->schedule_enabled) {
     if (disable_window_open(*ar, local)) {
-      if (check->state != kArDisabled) ar_disable(engine, check);
+      if (check->state != kArDisabled) reference_disable(engine, check);
       return;
     }
     if (check->state == kArDisabled) {
-      ar_normal(engine, check);
-      ar_judge_again(engine, check);  // what the window hid
+      reference_normal(engine, check);
+      reference_judge_again(engine, check);  // what the window hid
     }
   }
   switch (check->state) {
     case kArTriggered:
-      ar_queue_trigger_actions(engine, check);
+      reference_queue_trigger_actions(engine, check);
       break;
     case kArResolving:
-      ar_queue_resolve_actions(engine, check);
+      reference_queue_resolve_actions(engine, check);
       break;
     case kArTimeout:
       if (engine.clock->monotonic_ms() > check->state_time + static_cast<int64_t>(ar->reset_timeout) * 1000) {
         // A Timeout an operator's cancel began waits for the next update.
         const bool cancelled = check->cancelled;
-        ar_normal(engine, check);
-        if (!cancelled) ar_judge_again(engine, check);
+        reference_normal(engine, check);
+        if (!cancelled) reference_judge_again(engine, check);
       }
       break;
     default:

@@ -68,7 +68,7 @@ constexpr size_t kMaxUnhandled = 8 * 1024 * 1024;
 using SteadyClock = std::chrono::steady_clock;
 
 // The platform's get cuts what it keeps as the reader does.
-static_assert(kInfodMaxBody == kMaxInfodMessage && kInfodCutKept == kOversizeKept &&
+static_assert(kInfodMaxBody == kMaxInfodMessage && kInfodCutHead == kOversizeHead &&
               kInfodMaxFrameBody == kMaxInfodFrame);
 
 bool would_block(ssize_t n) {
@@ -226,9 +226,9 @@ int queue_message(InfodLink* link, int type, const char* key, const char* suffix
 // Reader.
 
 // What a whole frame of a body of length takes in the reader's buffer: one
-// too long to handle is held cut, its header and first kOversizeKept bytes.
+// too long to handle is held cut, its header and first kOversizeHead bytes.
 size_t held_size(uint32_t length) {
-  return kFrameHeader + (length > kMaxInfodMessage ? size_t{kOversizeKept} : size_t{length});
+  return kFrameHeader + (length > kMaxInfodMessage ? size_t{kOversizeHead} : size_t{length});
 }
 
 // Walks data[*scan, end) over whole frames: drops what *drop says is still
@@ -251,7 +251,7 @@ size_t cut_frames(char* data, size_t* scan, size_t end, uint32_t* drop, bool arr
     const uint32_t length = frame_length(data + pos);
     if (length > kMaxInfodFrame || end - pos < held_size(length)) break;
     pos += held_size(length);
-    if (length > kMaxInfodMessage && !arrived_cut) *drop = length - kOversizeKept;
+    if (length > kMaxInfodMessage && !arrived_cut) *drop = length - kOversizeHead;
   }
   *scan = pos;
   return end;
@@ -263,10 +263,10 @@ void cut_received(InfodLink* link) {
 }
 
 // Says which message was read past for its length: the beginning of its
-// key, the field after its type, from the body's first kOversizeKept bytes.
+// key, the field after its type, from the body's first kOversizeHead bytes.
 void log_oversize(uint32_t length, const char* body) {
   constexpr size_t kShown = 64;
-  std::string_view key(body, kOversizeKept);
+  std::string_view key(body, kOversizeHead);
   if (const size_t rs = key.find(kRS); rs != std::string_view::npos) key.remove_prefix(rs + 1);
   const size_t end = key.find_first_of(std::string_view("\x1e\r\n", 3));
   const bool whole = end != std::string_view::npos && end <= kShown;
@@ -359,12 +359,12 @@ void make_room(InfodLink* link, size_t extra) {
 // the socket by the next handler's get. This way the only partial message is
 // the buffer's tail, and its rest is the socket's to give. False when
 // nothing was kept.
-bool take_kept(InfodLink* link) {
-  const size_t kept = infod_kept_bytes(link->fd);
-  if (kept == 0) return false;
-  const size_t dropping = infod_kept_dropping(link->fd);
-  make_room(link, kept);
-  const size_t got = infod_kept_read(link->fd, link->in.data() + link->in_end, link->in.size() - link->in_end);
+bool take_buffered(InfodLink* link) {
+  const size_t buffered = infod_buffered_bytes(link->fd);
+  if (buffered == 0) return false;
+  const size_t dropping = infod_buffered_dropping(link->fd);
+  make_room(link, buffered);
+  const size_t got = infod_buffered_read(link->fd, link->in.data() + link->in_end, link->in.size() - link->in_end);
   link->in_end += got;
   // The get cut what it kept, and what it did not read of a frame it was
   // cutting is the socket's, to be dropped.
@@ -378,7 +378,7 @@ bool take_kept(InfodLink* link) {
 void handle_buffered(InfodLink* link) {
   do {
     handle_whole(link);
-  } while (!link_stopped(link) && link->turn_left > 0 && take_kept(link));
+  } while (!link_stopped(link) && link->turn_left > 0 && take_buffered(link));
 }
 
 // Whether the buffer holds a whole message (or a length the reader refuses).
@@ -392,7 +392,7 @@ bool whole_message_held(const InfodLink* link) {
 // Ends the daemon when more than kMaxUnhandled waits to be handled; true
 // then.
 bool too_much_unhandled(InfodLink* link) {
-  if (link->fd < 0 || link->in_end - link->in_start + infod_kept_bytes(link->fd) <= kMaxUnhandled) return false;
+  if (link->fd < 0 || link->in_end - link->in_start + infod_buffered_bytes(link->fd) <= kMaxUnhandled) return false;
   if (!link_stopped(link)) {
     ar_log(kLogFatal, "Error reading from infod: more than 8 MiB read and not handled");
     link_fatal(link, 1);
@@ -403,7 +403,7 @@ bool too_much_unhandled(InfodLink* link) {
 // Another turn at the loop's next pass for what is left read and not
 // handled: the socket need not become readable again for it.
 void continue_later(InfodLink* link) {
-  if (whole_message_held(link) || infod_kept_bytes(link->fd) > 0) link->more_event.add_after(0);
+  if (whole_message_held(link) || infod_buffered_bytes(link->fd) > 0) link->more_event.add_after(0);
 }
 
 // One turn: what was read earlier and is left, then the socket, within the

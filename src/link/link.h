@@ -68,7 +68,7 @@ struct InfodLink {
   // Between callbacks it is the whole messages a turn left, if any, and
   // the beginning of one more. A message whose body is longer than
   // kMaxInfodMessage is held cut (wire/frame.h): its header and its first
-  // kOversizeKept body bytes; in_drop counts what is still to come of the
+  // kOversizeHead body bytes; in_drop counts what is still to come of the
   // last one cut, dropped as it arrives. Up to in_scan every message is
   // whole, cut where it is too long.
   std::vector<char> in;

@@ -23,7 +23,7 @@ struct CheckReason {
 };
 
 // What one update means for a reference. The engine applies it
-// (ar_apply): the state change, its log line and its publication.
+// (reference_apply): the state change, its log line and its publication.
 enum class CheckOutcomeKind {
   kDrop,     // nothing happens
   kTrigger,  // to Triggered (again, for checks that trigger on every change)

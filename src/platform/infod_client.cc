@@ -28,27 +28,27 @@ constexpr size_t kHeaderLen = 4;
 // actually arrives, so a bogus length header cannot make us allocate it.
 constexpr size_t kReadChunk = 64 * 1024;
 
-// What one descriptor has kept: bytes not yet taken by the daemon's reader
+// What one descriptor has buffered: bytes not yet taken by the daemon's reader
 // (from `taken` on) and, when a get gave up in the middle of a frame, how
 // many trailing bytes of `data` belong to that unfinished frame, and how
 // many more of it were dropped (one too long to keep).
-struct Kept {
+struct Buffered {
   std::string data;
   size_t taken = 0;
   size_t open = 0;
   size_t open_dropped = 0;
 };
 
-// A frame being read: its bytes kept (all of them, or the header and the
-// first kInfodCutKept body bytes of one too long to keep) and how many of
+// A frame being read: its bytes buffered (all of them, or the header and the
+// first kInfodCutHead body bytes of one too long to keep) and how many of
 // the rest were dropped.
 struct FrameRead {
-  std::string kept;
+  std::string buffered;
   size_t dropped = 0;
 };
 
-std::map<int, Kept>& kept_table() {
-  static std::map<int, Kept> table;
+std::map<int, Buffered>& buffered_table() {
+  static std::map<int, Buffered> table;
   return table;
 }
 
@@ -121,29 +121,29 @@ bool too_long(const std::string& frame) { return frame.size() >= kHeaderLen && b
 // send. Never reads past the end of the frame: what follows belongs to the
 // daemon's own reader.
 int read_frame(int fd, FrameRead& frame, Clock::time_point deadline) {
-  std::string& kept = frame.kept;
+  std::string& buffered = frame.buffered;
   std::string sink;  // what is read to be dropped
   for (;;) {
     size_t need;
     bool drop = false;
-    if (kept.size() < kHeaderLen) {
-      need = kHeaderLen - kept.size();
-    } else if (const size_t length = body_length(kept); length > kInfodMaxFrameBody) {
+    if (buffered.size() < kHeaderLen) {
+      need = kHeaderLen - buffered.size();
+    } else if (const size_t length = body_length(buffered); length > kInfodMaxFrameBody) {
       return -1;
     } else if (length <= kInfodMaxBody) {
       const size_t total = kHeaderLen + length;
-      if (kept.size() >= total) return 1;
-      need = total - kept.size();
-    } else if (kept.size() < kHeaderLen + kInfodCutKept) {
-      need = kHeaderLen + kInfodCutKept - kept.size();
+      if (buffered.size() >= total) return 1;
+      need = total - buffered.size();
+    } else if (buffered.size() < kHeaderLen + kInfodCutHead) {
+      need = kHeaderLen + kInfodCutHead - buffered.size();
     } else {
-      need = length - kInfodCutKept - frame.dropped;
+      need = length - kInfodCutHead - frame.dropped;
       if (need == 0) return 1;
       drop = true;
     }
     if (need > kReadChunk) need = kReadChunk;
-    std::string& into = drop ? sink : kept;
-    const size_t old = drop ? 0 : kept.size();
+    std::string& into = drop ? sink : buffered;
+    const size_t old = drop ? 0 : buffered.size();
     into.resize(old + need);
     ssize_t n = read(fd, &into[old], need);
     into.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
@@ -159,8 +159,8 @@ int read_frame(int fd, FrameRead& frame, Clock::time_point deadline) {
   }
 }
 
-// Whether the kept part of a frame too long to keep shows the type 5 reply
-// for key: its key ends within what is kept.
+// Whether the buffered part of a frame too long to keep shows the type 5 reply
+// for key: its key ends within what is buffered.
 bool cut_reply_for(const std::string& frame, const std::string& key) {
   const std::string_view body = std::string_view(frame).substr(kHeaderLen);
   const size_t end = 2 + key.size();
@@ -188,7 +188,7 @@ bool parse_reply(const std::string& body, const std::string& key, std::string& v
 // Appends bytes to what fd keeps for the daemon's reader.
 void keep(int fd, const std::string& bytes) {
   if (bytes.empty()) return;
-  kept_table()[fd].data += bytes;
+  buffered_table()[fd].data += bytes;
 }
 
 }  // namespace
@@ -201,16 +201,16 @@ int infod_get_multiple(int fd, const char* key, char** value) {
 
   auto deadline = Clock::now() + std::chrono::milliseconds(kTimeoutMs);
   // A get that gave up in the middle of a frame left that frame's first
-  // bytes in the kept store, and the socket now continues it. Finish that
+  // bytes in the buffered store, and the socket now continues it. Finish that
   // frame first so both readers stay on frame boundaries. `already` counts
-  // the leading bytes of the frame's kept part that are in the kept store.
+  // the leading bytes of the frame's buffered part that are in the buffered store.
   FrameRead frame;
   size_t already = 0;
-  auto& table = kept_table();
+  auto& table = buffered_table();
   auto it = table.find(fd);
   if (it != table.end() && it->second.open > 0) {
-    Kept& k = it->second;
-    frame.kept = k.data.substr(k.data.size() - k.open);
+    Buffered& k = it->second;
+    frame.buffered = k.data.substr(k.data.size() - k.open);
     frame.dropped = k.open_dropped;
     already = k.open;
     k.open = 0;
@@ -219,9 +219,9 @@ int infod_get_multiple(int fd, const char* key, char** value) {
   // Hands over what was read of an unfinished frame; the daemon's reader
   // continues it from the socket.
   const auto keep_open = [&] {
-    keep(fd, frame.kept.substr(already));
-    if (!frame.kept.empty()) {
-      table[fd].open = frame.kept.size();
+    keep(fd, frame.buffered.substr(already));
+    if (!frame.buffered.empty()) {
+      table[fd].open = frame.buffered.size();
       table[fd].open_dropped = frame.dropped;
     }
   };
@@ -242,11 +242,11 @@ int infod_get_multiple(int fd, const char* key, char** value) {
     bool has_value = false;
     // A frame too long to keep goes to the daemon's reader, which logs it;
     // when it was the reply, the get has no value to give.
-    const bool cut = too_long(frame.kept);
-    const bool is_reply = !cut && parse_reply(frame.kept.substr(kHeaderLen), wanted, reply, has_value);
-    // A frame begun in the kept store must end there too, reply or not.
-    if (!is_reply || already > 0) keep(fd, frame.kept.substr(already));
-    if (cut && cut_reply_for(frame.kept, wanted)) return -1;
+    const bool cut = too_long(frame.buffered);
+    const bool is_reply = !cut && parse_reply(frame.buffered.substr(kHeaderLen), wanted, reply, has_value);
+    // A frame begun in the buffered store must end there too, reply or not.
+    if (!is_reply || already > 0) keep(fd, frame.buffered.substr(already));
+    if (cut && cut_reply_for(frame.buffered, wanted)) return -1;
     if (is_reply) {
       if (!has_value) {
         *value = nullptr;
@@ -269,17 +269,17 @@ int infod_push_multiple_text(int fd, const char* key, int number, const char* va
   return send_all(fd, make_frame(body), Clock::now() + std::chrono::milliseconds(kTimeoutMs));
 }
 
-size_t infod_kept_bytes(int fd) {
-  auto& table = kept_table();
+size_t infod_buffered_bytes(int fd) {
+  auto& table = buffered_table();
   auto it = table.find(fd);
   return it == table.end() ? 0 : it->second.data.size() - it->second.taken;
 }
 
-size_t infod_kept_read(int fd, void* buf, size_t len) {
-  auto& table = kept_table();
+size_t infod_buffered_read(int fd, void* buf, size_t len) {
+  auto& table = buffered_table();
   auto it = table.find(fd);
   if (it == table.end() || buf == nullptr) return 0;
-  Kept& k = it->second;
+  Buffered& k = it->second;
   size_t n = std::min(len, k.data.size() - k.taken);
   std::memcpy(buf, k.data.data() + k.taken, n);
   k.taken += n;
@@ -288,14 +288,14 @@ size_t infod_kept_read(int fd, void* buf, size_t len) {
   return n;
 }
 
-size_t infod_kept_dropping(int fd) {
-  auto& table = kept_table();
+size_t infod_buffered_dropping(int fd) {
+  auto& table = buffered_table();
   auto it = table.find(fd);
   if (it == table.end() || it->second.open == 0) return 0;
-  const Kept& k = it->second;
+  const Buffered& k = it->second;
   const std::string open = k.data.substr(k.data.size() - k.open);
-  if (!too_long(open) || open.size() < kHeaderLen + kInfodCutKept) return 0;
-  return body_length(open) - kInfodCutKept - k.open_dropped;
+  if (!too_long(open) || open.size() < kHeaderLen + kInfodCutHead) return 0;
+  return body_length(open) - kInfodCutHead - k.open_dropped;
 }
 
-void infod_kept_forget(int fd) { kept_table().erase(fd); }
+void infod_buffered_forget(int fd) { buffered_table().erase(fd); }

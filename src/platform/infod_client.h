@@ -5,7 +5,7 @@
 // the byte 0x1E. infod_get_multiple reads whole frames until the reply to
 // its get arrives; every other frame it reads on the way is kept, bytes and
 // order unchanged, and the daemon's reader takes those bytes (with
-// infod_kept_read) before it reads the socket again.
+// infod_buffered_read) before it reads the socket again.
 #pragma once
 
 #include <cstddef>
@@ -13,13 +13,13 @@
 
 // A frame whose body is longer than infod takes in one message is read past,
 // not kept whole: what is kept of it is its header, which still announces
-// its length, and the first kInfodCutKept bytes of its body; the rest is
+// its length, and the first kInfodCutHead bytes of its body; the rest is
 // dropped as it arrives. Such a frame is never taken for a reply. A header
 // that announces more than kInfodMaxFrameBody is no infod's frame: a get
 // fails at it and keeps it, for the daemon's reader to end the link at.
 constexpr size_t kInfodMaxBody = 1024 * 1024;
 constexpr size_t kInfodMaxFrameBody = 16 * 1024 * 1024;
-constexpr size_t kInfodCutKept = 80;
+constexpr size_t kInfodCutHead = 80;
 
 // Sends "4" RS "ard" RS key and waits at most 2 seconds for the type 5
 // reply for that key. Returns 0 and stores a malloc'd copy of the value
@@ -33,16 +33,16 @@ int infod_get_multiple(int fd, const char* key, char** value);
 int infod_push_multiple_text(int fd, const char* key, int number, const char* value);
 
 // Bytes kept from fd by infod_get_multiple that the daemon has not taken yet.
-size_t infod_kept_bytes(int fd);
+size_t infod_buffered_bytes(int fd);
 
 // Moves up to len kept bytes of fd into buf; returns how many (0 when none
 // are kept).
-size_t infod_kept_read(int fd, void* buf, size_t len);
+size_t infod_buffered_read(int fd, void* buf, size_t len);
 
 // When the bytes kept for fd end inside a frame too long to keep, after all
 // that is kept of it: how many of its bytes the socket still holds, for the
 // daemon's reader to drop; else 0. Asked before the kept bytes are taken.
-size_t infod_kept_dropping(int fd);
+size_t infod_buffered_dropping(int fd);
 
 // Forgets what was kept for fd (the connection is closed).
-void infod_kept_forget(int fd);
+void infod_buffered_forget(int fd);

@@ -16,7 +16,7 @@ constexpr size_t kFrameHeader = 4;
 // The most body bytes in one message, either way: infod closes a connection
 // that sends it more. infod may still deliver more (an update carries its
 // time stamp besides the value pushed): the daemon reads past such a frame,
-// keeping only its first kOversizeKept body bytes to say whose it was, and
+// keeping only its first kOversizeHead body bytes to say whose it was, and
 // the other readers of infod's give up at it.
 constexpr uint32_t kMaxInfodMessage = 1024 * 1024;
 
@@ -26,7 +26,7 @@ constexpr uint32_t kMaxInfodFrame = 16 * 1024 * 1024;
 
 // The body bytes of a frame over kMaxInfodMessage that the daemon keeps: its
 // type and the beginning of its key.
-constexpr uint32_t kOversizeKept = 80;
+constexpr uint32_t kOversizeHead = 80;
 
 // The body length in the header at header (kFrameHeader bytes).
 inline uint32_t frame_length(const char* header) {

@@ -63,7 +63,7 @@ struct Harness {
 // subscription of the check they pick before the key.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Harness h;
-  for (ArCheck& check : h.ctx.config->checks) ar_normal(h.ctx.engine, &check);
+  for (ArCheck& check : h.ctx.config->checks) reference_normal(h.ctx.engine, &check);
   const std::string input(reinterpret_cast<const char*>(data), size);
   for (size_t start = 0, end; start < input.size(); start = end + 1) {
     end = std::min(input.find('\n', start), input.size());

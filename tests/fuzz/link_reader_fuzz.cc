@@ -66,7 +66,7 @@ struct Harness {
   }
   ~Harness() {
     log_set_observer(nullptr, nullptr);
-    infod_kept_forget(link.fd);
+    infod_buffered_forget(link.fd);
     close(link.fd);
     close(peer);
     link.read_event.reset();

@@ -151,7 +151,7 @@ TEST_F(EngineFlow, ABurstTriggersOnlyAtItsCountthReportWithinItsWindow) {
   // Triggered, a report of a trigger is counted, and B still comes 20 s after the trigger.
   d.clock.advance(6);
   d.logs.clear();
-  EXPECT_EQ(0, ar_apply(d.ctx.engine, &d.check(0), outcome_trigger("again"),
+  EXPECT_EQ(0, reference_apply(d.ctx.engine, &d.check(0), outcome_trigger("again"),
                         std::make_unique<CheckEvent>(CheckEvent{enviro_key(1), 0, 0, "40"})));
   EXPECT_EQ(Strings{"AR door1 ref 1: 1 of 3 within 60 s"}, d.log.texts());
   EXPECT_EQ(3u, ticked(13));

@@ -23,7 +23,7 @@ class InfodClient : public ::testing::Test {
   InfodClient() {
     EXPECT_TRUE(socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0 && fcntl(daemon, F_SETFL, O_NONBLOCK) == 0);
   }
-  ~InfodClient() override { infod_kept_forget(daemon); close(daemon); close(peer); }
+  ~InfodClient() override { infod_buffered_forget(daemon); close(daemon); close(peer); }
   void to_daemon(const std::string& b) const { ASSERT_EQ(write(peer, b.data(), b.size()), ssize_t(b.size())); }
   static std::string pending(int fd) {  // what waits to be read on fd
     char buf[1 << 16];
@@ -39,7 +39,7 @@ class InfodClient : public ::testing::Test {
   }
   std::string kept() const {  // in small pieces, as the daemon's reader may take them
     std::string out;
-    for (char buf[5]; size_t n = infod_kept_read(daemon, buf, sizeof buf);) out.append(buf, n);
+    for (char buf[5]; size_t n = infod_buffered_read(daemon, buf, sizeof buf);) out.append(buf, n);
     return out;
   }
   int fds[2] = {-1, -1};
@@ -75,7 +75,7 @@ TEST_F(InfodClient, UpdatesAndRepliesForLongerKeysBeforeTheReplyAreKeptByteExact
 // get and is kept for the reader to end the link at.
 TEST_F(InfodClient, FramesOverTheLimitAreKeptCutAndNeverTakenForTheReply) {
   const std::string big = frame_of("8" + RS + "x.big" + RS + "0" + RS + "17" + RS + std::string(kInfodMaxBody, 'v'));
-  const std::string cut = big.substr(0, 4 + kInfodCutKept);
+  const std::string cut = big.substr(0, 4 + kInfodCutHead);
   std::thread writer([&] {
     for (size_t off = 0; off < big.size();) {
       const ssize_t n = write(peer, big.data() + off, big.size() - off);
@@ -85,7 +85,7 @@ TEST_F(InfodClient, FramesOverTheLimitAreKeptCutAndNeverTakenForTheReply) {
   });
   EXPECT_EQ(get("k"), "3");
   writer.join();
-  EXPECT_EQ(infod_kept_dropping(daemon), 0u);
+  EXPECT_EQ(infod_buffered_dropping(daemon), 0u);
   EXPECT_EQ(kept(), cut + update("y"));
   const std::string big_reply = frame_of("5" + RS + "k" + RS + std::string(kInfodMaxBody, 'r'));
   std::thread reply_writer([&] {
@@ -96,7 +96,7 @@ TEST_F(InfodClient, FramesOverTheLimitAreKeptCutAndNeverTakenForTheReply) {
   });
   EXPECT_EQ(get("k"), "<failed>");
   reply_writer.join();
-  EXPECT_EQ(kept(), big_reply.substr(0, 4 + kInfodCutKept));
+  EXPECT_EQ(kept(), big_reply.substr(0, 4 + kInfodCutHead));
   const std::string no_frame("\x01\0\0\x01", 4);
   to_daemon(no_frame + update("z"));
   EXPECT_EQ(get("k"), "<failed>");

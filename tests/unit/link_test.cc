@@ -64,7 +64,7 @@ struct Link {
     link.owner = this;
     link.exit_status = &exit_status;
   }
-  ~Link() { infod_kept_forget(link.fd); close(link.fd); close(peer); }
+  ~Link() { infod_buffered_forget(link.fd); close(link.fd); close(peer); }
   void write_peer(const std::string& bytes) const {
     ASSERT_TRUE(bytes.empty() || write(peer, bytes.data(), bytes.size()) == ssize_t(bytes.size()));
   }

@@ -142,7 +142,7 @@ TEST(Loader, AReloadKeepsWhatNoEditTouchedAndStartsTheRestAgain) {
   };
   const auto states = [&] {
     std::string s;
-    for (const ArCheck& check : d.ctx.config->checks) s += ar_state_name(check.state)[0];
+    for (const ArCheck& check : d.ctx.config->checks) s += reference_state_name(check.state)[0];
     return s;
   };
   const std::string log2 = "1 config.autoresponse.log=AR: name=rule2, index=2, ref=1, state=Normal";

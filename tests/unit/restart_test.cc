@@ -51,7 +51,7 @@ class Restart : public ::testing::Test {
     if (reading == nullptr) d->tick(); else EXPECT_EQ(0, d->deliver(enviro_key(1), reading));
     d->take_sent();
   }
-  std::string state() { return ar_state_name(d->check(0).state); }
+  std::string state() { return reference_state_name(d->check(0).state); }
   std::function<void(const FakeSpawner::Start&)> on_spawn;
   const ZoneGuard zone{"UTC0"};
   ConfigBuilder c;
@@ -241,7 +241,7 @@ TEST_F(Restart, ARuleTakenOutLeavesNoRecordThatComesBack) {
   EXPECT_EQ(0u, d->records.read_all().count("rule.2"));
   c = full;
   start();
-  EXPECT_STREQ("Normal", ar_state_name(d->check(1).state));
+  EXPECT_STREQ("Normal", reference_state_name(d->check(1).state));
   d->clock.advance(700);
   d->tick();
   EXPECT_EQ(Strings{}, g_runs);

@@ -136,7 +136,7 @@ TEST(EnviroCounter, CountsOnFromTheStoredValueUnderACutKey) {
     const bool answers = k.stored != kNoAnswer;
     if (answers) infod.write_all(frame_of("5\x1e" + k.counter_key + (k.stored.empty() ? "" : "\x1e" + k.stored)));
     EXPECT_EQ(answers ? 0 : -1, increment_event_count(&link, k.key));
-    infod_kept_forget(fds[0]);
+    infod_buffered_forget(fds[0]);
     close(fds[0]);  // Raw closes the peer's end
     EXPECT_EQ("4\x1e" "ard\x1e" + k.counter_key, infod.read_body());
     EXPECT_EQ(answers ? "1\x1e" + k.counter_key + "\x1e" "0\x1e" + k.count : "", infod.read_body());

@@ -13,7 +13,7 @@ TEST_F(EngineFlow, DelaysReleaseTriggerActionsInListOrderFromTheLastTrigger) {
   EXPECT_EQ("log=Queuing triggered action: A for AR: door1 - 0 actions in the queue", at(0, "31").back());
   // Another trigger (of a check that triggers on every change) restarts the delays, not A.
   d.clock.advance(8);
-  ar_trigger(d.ctx.engine, &d.check(0), std::make_unique<CheckEvent>(CheckEvent{enviro_key(1), 0, 0, "32"}));
+  reference_trigger(d.ctx.engine, &d.check(0), std::make_unique<CheckEvent>(CheckEvent{enviro_key(1), 0, 0, "32"}));
   EXPECT_EQ(1u, ticked(11));
   EXPECT_EQ(3u, ticked(1));  // B's delay held C back
   // Resolve actions go at once whatever their delays; Normal makes all pending again.

@@ -65,7 +65,7 @@ void judge(ArCheck* check, ArCheckState state, const CheckEvent* current, const 
 
 ArCheckState state_named(const std::optional<std::string>& name) {
   for (int s = kArNormal; s <= kArDisabled; ++s) {
-    if (name && *name == ar_state_name(s)) return static_cast<ArCheckState>(s);
+    if (name && *name == reference_state_name(s)) return static_cast<ArCheckState>(s);
   }
   return kArNone;
 }
@@ -92,7 +92,7 @@ std::string outcome_phrase(const CheckOutcome& outcome, ArCheckState state) {
 // What would move the reference out of its state.
 std::string changes(const ExplainedRule& rule, const ExplainedReference& ref) {
   const ArCheckState state = state_named(ref.status.state);
-  const RestartReference* kept = ref.status.kept ? &*ref.status.kept : nullptr;
+  const RestartReference* kept = ref.status.record ? &*ref.status.record : nullptr;
   const std::string back = rule.level && !(kept && kept->cancelled)
                                ? "its latest value is judged again"
                                : "its next update is judged (" +
@@ -177,7 +177,7 @@ ExplainedRule explain_status(const RuleStatus& status, const std::vector<QueueEn
     } else {
       continue;  // no value seen: nothing to judge
     }
-    const CheckEvent* current = ref.kept && ref.kept->event ? &*ref.kept->event : nullptr;
+    const CheckEvent* current = ref.record && ref.record->event ? &*ref.record->event : nullptr;
     judge(const_cast<ArCheck*>(check), state_named(ref.state), current, latest, &e);
   }
   return rule;
@@ -211,10 +211,10 @@ ExplainedRule explain_engine(Engine& engine, const ActionQueue& queue, const ArC
     ReferenceStatus& s = e.status;
     s.number = check.conf.ref_index;
     s.device = device_of(check);
-    s.state = ar_state_name(check.state);
+    s.state = reference_state_name(check.state);
     if (check.current_event) s.value = check.current_event->value;
     for (const RestartReference& k : record.refs) {
-      if (k.ref == s.number) s.kept = k;
+      if (k.ref == s.number) s.record = k;
     }
     for (const RestartSilence& silence : rule.silences) {
       if (silence.ref == 0 || silence.ref == s.number) s.silence = silence;
@@ -247,7 +247,7 @@ void print_explanation(std::ostream& out, const ExplainedRule& rule) {
     out << "rule " << rule.number << " (" << visible(rule.name) << ") reference " << s.number;
     if (!s.device.empty()) out << " " << visible(s.device);
     out << ": " << (s.state ? visible(*s.state) : "no state shown");
-    if (s.kept) out << " since " << time_of_ms(s.kept->since_ms);
+    if (s.record) out << " since " << time_of_ms(s.record->since_ms);
     out << "\n";
     if (s.latest) {
       out << "  latest value " << visible(s.latest->second);
@@ -299,7 +299,7 @@ void print_explanation_json(std::ostream& out, const ExplainedRule& rule) {
   for (const ExplainedReference& e : rule.references) {
     const ReferenceStatus& s = e.status;
     w.object().member("number", s.number).member("state", s.state);
-    json_time_ms(w, "since", s.kept ? s.kept->since_ms : 0);
+    json_time_ms(w, "since", s.record ? s.record->since_ms : 0);
     if (s.latest) {
       w.key("latest").object();
       json_time_ms(w, "time", s.latest->first);

@@ -57,7 +57,7 @@ constexpr int64_t kGetWaitMs = 2000;
 
 InfodConnection::~InfodConnection() {
   if (fd_ < 0) return;
-  infod_kept_forget(fd_);
+  infod_buffered_forget(fd_);
   close(fd_);
 }
 
@@ -119,7 +119,7 @@ bool InfodConnection::get_many(const std::vector<std::string>& keys, std::vector
   std::string raw = std::move(held_);
   held_.clear();
   std::string chunk(64 * 1024, '\0');
-  while (const size_t n = infod_kept_read(fd_, chunk.data(), chunk.size())) raw.append(chunk.data(), n);
+  while (const size_t n = infod_buffered_read(fd_, chunk.data(), chunk.size())) raw.append(chunk.data(), n);
   size_t sent = 0, at = 0;
   int64_t deadline = now_ms() + kGetWaitMs;
   bool failed = false;
@@ -201,7 +201,7 @@ bool InfodConnection::read_bytes(char* buf, size_t len) {
   size_t got = std::min(len, held_.size());
   held_.copy(buf, got);
   held_.erase(0, got);
-  got += infod_kept_read(fd_, buf + got, len - got);
+  got += infod_buffered_read(fd_, buf + got, len - got);
   while (got < len) {
     const ssize_t n = recv(fd_, buf + got, len - got, 0);
     if (n > 0) {
@@ -242,7 +242,7 @@ bool InfodConnection::next_update(InfodUpdate* update, int timeout_ms) {
 }
 
 bool InfodConnection::readable() const {
-  if (!held_.empty() || infod_kept_bytes(fd_) > 0) return true;
+  if (!held_.empty() || infod_buffered_bytes(fd_) > 0) return true;
   pollfd p{fd_, POLLIN, 0};
   return poll(&p, 1, 0) > 0;
 }

@@ -193,7 +193,7 @@ void print_plan(std::ostream& out, const ReloadPlan& plan) {
   }
   for (const ReloadPlan::Loss* loss : plan.undone()) {
     out << "plan: leaves " << rule_text(loss->rule, loss->rule_name) << " reference " << loss->ref << " "
-        << ar_state_name(loss->state) << " undone (" << loss->why << "): its resolve actions will not run\n";
+        << reference_state_name(loss->state) << " undone (" << loss->why << "): its resolve actions will not run\n";
   }
 }
 
@@ -201,7 +201,7 @@ std::string undone_list(const ReloadPlan& plan) {
   std::string text;
   for (const ReloadPlan::Loss* loss : plan.undone()) {
     text += (text.empty() ? "" : ", ") + rule_text(loss->rule, loss->rule_name) + " reference " +
-            std::to_string(loss->ref) + " " + ar_state_name(loss->state);
+            std::to_string(loss->ref) + " " + reference_state_name(loss->state);
   }
   return text;
 }

@@ -93,7 +93,7 @@ bool read_rules(InfodConnection& infod, const DaemonView& view, std::vector<Rule
         ref.held_actions = hold.actions;
       }
       for (const RestartReference& kept : record.refs) {
-        if (kept.ref == ref.number && ref.state == std::string(ar_state_name(kept.state))) ref.kept = kept;
+        if (kept.ref == ref.number && ref.state == std::string(reference_state_name(kept.state))) ref.record = kept;
       }
       for (const RestartSilence& silence : rule.silences) {
         if (silence.ref == 0 || silence.ref == ref.number) ref.silence = silence;
@@ -127,7 +127,7 @@ bool latest_worth_a_note(const ReferenceStatus& ref) {
   if (!ref.latest) return false;
   if (!ref.value || *ref.value != ref.latest->second) return true;
   const bool deaf = ref.state && (*ref.state == "Timeout" || *ref.state == "Disabled");
-  return deaf && ref.kept && ref.latest->first > ref.kept->since_ms;
+  return deaf && ref.record && ref.latest->first > ref.record->since_ms;
 }
 
 std::string burst_note(const RuleStatus& rule, const BurstEntry& burst) {
@@ -142,15 +142,15 @@ std::string burst_note(const RuleStatus& rule, const BurstEntry& burst) {
 
 std::vector<std::string> notes_of(const RuleStatus& rule, const ReferenceStatus& ref) {
   std::vector<std::string> notes;
-  if (ref.kept) {
-    for (const Start& s : starts_of(*ref.kept)) {
+  if (ref.record) {
+    for (const Start& s : starts_of(*ref.record)) {
       std::string note = "delayed action '" + visible(s.due->name) + "' due at " + time_of_ms(s.due->due_ms);
       if (!s.behind.empty()) note += ", held behind '" + visible(s.behind) + "' until " + time_of_ms(s.start_ms);
       notes.push_back(note);
     }
-    if (ref.kept->repeat_ms != 0) notes.push_back("next repeat at " + time_of_ms(ref.kept->repeat_ms));
-    if (ref.kept->timeout_end_ms != 0) notes.push_back("Timeout ends at " + time_of_ms(ref.kept->timeout_end_ms));
-    if (ref.kept->window_end_ms != 0) notes.push_back("window ends at " + time_of_ms(ref.kept->window_end_ms));
+    if (ref.record->repeat_ms != 0) notes.push_back("next repeat at " + time_of_ms(ref.record->repeat_ms));
+    if (ref.record->timeout_end_ms != 0) notes.push_back("Timeout ends at " + time_of_ms(ref.record->timeout_end_ms));
+    if (ref.record->window_end_ms != 0) notes.push_back("window ends at " + time_of_ms(ref.record->window_end_ms));
   }
   if (ref.burst) notes.push_back(burst_note(rule, *ref.burst));
   if (latest_worth_a_note(ref)) {

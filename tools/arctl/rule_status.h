@@ -22,7 +22,7 @@ struct ReferenceStatus {
   std::optional<std::string> state, value;  // as infod holds them
   // The rule's record of the reference, when it is of the state published:
   // a record a moment behind the state tells nothing about it.
-  std::optional<RestartReference> kept;
+  std::optional<RestartReference> record;
   std::optional<RestartSilence> silence;  // in force now
   // The latest update of its key, taken or dropped: its wall time in
   // milliseconds and its value.

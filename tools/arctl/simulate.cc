@@ -45,7 +45,7 @@ constexpr pid_t kFirstPid = 1000;
 constexpr char kRulePrefix[] = "config.autoresponse.autoresponse";
 // What the daemon shows in infod of its restart records
 // (engine/restart_record.h): out of the trace.
-constexpr char kShownPrefix[] = "config.autoresponse.daemon.kept.";
+constexpr char kShownPrefix[] = "config.autoresponse.daemon.record.";
 // The boot the simulated daemon runs in, whatever restarts it goes through.
 constexpr char kBootId[] = "00000000-0000-0000-0000-000000000000";
 

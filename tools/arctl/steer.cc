@@ -67,7 +67,7 @@ bool send_control(Invocation& inv, SteeredRule& s, const std::string& origin, co
   return true;
 }
 
-bool read_kept_rule(InfodConnection& infod, uint32_t rule_number, RestartRule* record) {
+bool read_restart_rule(InfodConnection& infod, uint32_t rule_number, RestartRule* record) {
   std::optional<std::string> text;
   if (!infod.get(shown_record_key(rule_number), &text)) return false;
   if (!text || !restart_rule_parse(*text, record)) *record = RestartRule();

@@ -42,7 +42,7 @@ bool send_control(Invocation& inv, SteeredRule& steered, const std::string& orig
 
 // The rule's kept record as infod holds it (an empty one when infod holds
 // none or no record); false when infod does not answer.
-bool read_kept_rule(InfodConnection& infod, uint32_t rule_number, RestartRule* record);
+bool read_restart_rule(InfodConnection& infod, uint32_t rule_number, RestartRule* record);
 
 // The reference --ref names, 0 (every reference) without it: true with
 // *ref, or false after a usage error of command on err.

@@ -76,7 +76,7 @@ int run_silence(Invocation& inv) {
     return 1;
   }
   RestartRule record;
-  if (!read_kept_rule(steered.infod, rule.number, &record)) {
+  if (!read_restart_rule(steered.infod, rule.number, &record)) {
     inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
     return 1;
   }
@@ -94,7 +94,7 @@ int run_silence(Invocation& inv) {
   // What the daemon did with it: the rule's record holds the silence.
   for (int waited = 0; waited < kActWaitMs; waited += 50) {
     usleep(50 * 1000);
-    if (!read_kept_rule(steered.infod, rule.number, &record)) break;
+    if (!read_restart_rule(steered.infod, rule.number, &record)) break;
     for (const RestartSilence& s : record.silences) {
       if (s.ref != ref || s.origin != *origin || s.until_ms <= now) continue;
       inv.out << label << ": " << silenced_whom(ref) << " silenced until " << local_time_text(s.until_ms / 1000)

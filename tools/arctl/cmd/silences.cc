@@ -18,7 +18,7 @@ int run_silences(Invocation& inv) {
   std::vector<std::vector<std::string>> rows{{"#", "NAME", "REFERENCE", "UNTIL", "BY", "REASON"}};
   for (const LoadedRule& rule : view.loaded) {
     RestartRule record;
-    if (!read_kept_rule(infod, rule.number, &record)) {
+    if (!read_restart_rule(infod, rule.number, &record)) {
       inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
       return 1;
     }

@@ -42,7 +42,7 @@ void print_rules(std::ostream& out, const std::vector<RuleStatus>& rules) {
       std::string reference = std::to_string(ref.number);
       if (!ref.device.empty()) reference += " " + visible(ref.device);
       const std::string state = !ref.subscribed ? "no subscription" : ref.state ? visible(*ref.state) : "-";
-      const std::string since = ref.kept ? time_of_ms(ref.kept->since_ms) : "-";
+      const std::string since = ref.record ? time_of_ms(ref.record->since_ms) : "-";
       rows.push_back({index, name, check, reference, state, since, ref.value ? visible(*ref.value) : "-"});
       notes.push_back(notes_of(rule, ref));
     }
@@ -93,10 +93,10 @@ void json_reference(JsonWriter& w, const RuleStatus& rule, const ReferenceStatus
   w.object().member("number", ref.number);
   ref.device.empty() ? w.null_member("device") : w.member("device", ref.device);
   w.member("subscribed", ref.subscribed).member("state", ref.state);
-  ref.kept ? json_time_ms(w, "since", ref.kept->since_ms) : void(w.null_member("since"));
+  ref.record ? json_time_ms(w, "since", ref.record->since_ms) : void(w.null_member("since"));
   w.member("value", ref.value).key("delayed").array();
-  if (ref.kept) {
-    for (const Start& s : starts_of(*ref.kept)) {
+  if (ref.record) {
+    for (const Start& s : starts_of(*ref.record)) {
       w.object().member("name", s.due->name);
       json_time_ms(w, "due", s.due->due_ms);
       json_time_ms(w, "starts", s.start_ms);
@@ -105,9 +105,9 @@ void json_reference(JsonWriter& w, const RuleStatus& rule, const ReferenceStatus
     }
   }
   w.end();
-  for (const auto& [name, ms] : {std::pair<std::string_view, int64_t>{"repeat", ref.kept ? ref.kept->repeat_ms : 0},
-                                 {"timeout_end", ref.kept ? ref.kept->timeout_end_ms : 0},
-                                 {"window_end", ref.kept ? ref.kept->window_end_ms : 0}}) {
+  for (const auto& [name, ms] : {std::pair<std::string_view, int64_t>{"repeat", ref.record ? ref.record->repeat_ms : 0},
+                                 {"timeout_end", ref.record ? ref.record->timeout_end_ms : 0},
+                                 {"window_end", ref.record ? ref.record->window_end_ms : 0}}) {
     json_time_ms(w, name, ms);
   }
   if (ref.burst) {

@@ -33,7 +33,7 @@ int run_unsilence(Invocation& inv) {
   const std::string& label = steered.label;
   const uint32_t number = steered.rule->number;
   RestartRule record;
-  if (!read_kept_rule(steered.infod, number, &record)) {
+  if (!read_restart_rule(steered.infod, number, &record)) {
     inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
     return 1;
   }
@@ -55,7 +55,7 @@ int run_unsilence(Invocation& inv) {
   // What the daemon did with it: the rule's record no longer holds them.
   for (int waited = 0; waited < kActWaitMs; waited += 50) {
     usleep(50 * 1000);
-    if (!read_kept_rule(steered.infod, number, &record)) break;
+    if (!read_restart_rule(steered.infod, number, &record)) break;
     if (!lifted_by(record, ref, SystemClock().wall_ms()).empty()) continue;
     inv.out << label << ": silence of ";
     for (size_t i = 0; i < lifted.size(); ++i) inv.out << (i > 0 ? ", " : "") << silenced_whom(lifted[i].ref);
