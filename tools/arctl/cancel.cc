@@ -37,7 +37,7 @@ int run_cancel(Invocation& inv) {
             << "; the daemon cancels only a Triggered or Resolving rule: nothing sent\n";
     return 1;
   }
-  if (!send_control(inv, steered, *origin, "cancel")) return 1;
+  if (!send_control(inv, steered, *origin, ControlVerb::kCancel, "")) return 1;
   // What the daemon did with it: the reference leaves the state it had.
   std::optional<std::string> after = before;
   for (int waited = 0; waited < kActWaitMs && after == before; waited += 50) {

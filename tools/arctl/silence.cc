@@ -11,7 +11,7 @@
 #include "arctl/steer.h"
 #include "arctl/text.h"
 #include "base/clock.h"
-#include "engine/silence.h"
+#include "engine/control_text.h"
 
 namespace {
 
@@ -39,15 +39,6 @@ std::optional<int64_t> duration_seconds(const std::string& text) {
   return std::stoll(number) * scale;
 }
 
-// Whether text can go as the reason: the daemon takes the rest of the
-// command, commas too, but a control character has no place in it.
-bool fits_reason(const std::string& text) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) return false;
-  }
-  return text.size() <= kMaxSilenceReason;
-}
-
 int run_silence(Invocation& inv) {
   if (!inv.duration) return usage_error(inv.err, "--for DURATION is needed", &kSilenceCommand);
   const std::optional<int64_t> seconds = duration_seconds(*inv.duration);
@@ -55,10 +46,10 @@ int run_silence(Invocation& inv) {
     return usage_error(inv.err, "--for takes a DURATION such as 90s, 15m, 2h or 1d, not \"" +
                                     visible(*inv.duration) + "\"", &kSilenceCommand);
   }
-  if (*seconds < 1 || *seconds > kMaxSilenceSeconds) {
+  if (!silence_seconds_fit(*seconds)) {
     return usage_error(inv.err, "--for takes a DURATION of 1 second to 30 days", &kSilenceCommand);
   }
-  if (inv.reason && !fits_reason(*inv.reason)) {
+  if (inv.reason && !silence_reason_fits(*inv.reason)) {
     return usage_error(inv.err, "--reason holds a control character or is longer than " +
                                     std::to_string(kMaxSilenceReason) + " bytes", &kSilenceCommand);
   }
@@ -82,15 +73,14 @@ int run_silence(Invocation& inv) {
   }
   const int64_t now = SystemClock().wall_ms();
   for (const RestartSilence& s : record.silences) {
-    if (s.until_ms <= now || !silence_covers(s, ref)) continue;
+    if (s.until_ms <= now || !silences_overlap(s.ref, ref)) continue;
     inv.err << "arctl: " << silenced_whom(s.ref) << " of " << label << " is silenced already until "
             << local_time_text(s.until_ms / 1000) << " by " << visible(s.origin)
             << ("; 'arctl unsilence' lifts it: nothing sent\n");
     return 1;
   }
-  std::string what = "silence," + std::to_string(*seconds) + "," + std::to_string(ref);
-  if (inv.reason) what += "," + *inv.reason;
-  if (!send_control(inv, steered, *origin, what)) return 1;
+  const std::string args = silence_args_format({static_cast<uint32_t>(*seconds), ref, inv.reason});
+  if (!send_control(inv, steered, *origin, ControlVerb::kSilence, args)) return 1;
   // What the daemon did with it: the rule's record holds the silence.
   for (int waited = 0; waited < kActWaitMs; waited += 50) {
     usleep(50 * 1000);

@@ -7,21 +7,6 @@
 #include <cstdlib>
 
 #include "arctl/text.h"
-#include "engine/control.h"
-
-namespace {
-
-// Whether name can stand as who asks in the command: the daemon splits the
-// command at commas, and a control character has no place in a log line.
-bool fits_command(const std::string& name) {
-  if (name.empty()) return false;
-  for (unsigned char c : name) {
-    if (c == ',' || c < 0x20 || c == 0x7f) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::optional<std::string> origin_of(const Invocation& inv, const Command& command, const char* doing) {
   std::string name, what;
@@ -37,7 +22,7 @@ std::optional<std::string> origin_of(const Invocation& inv, const Command& comma
     name = pw != nullptr ? pw->pw_name : std::to_string(uid);
     what = "the login name";
   }
-  if (fits_command(name)) return name;
+  if (control_field_fits(name)) return name;
   usage_error(inv.err, what + " \"" + visible(name) + "\" cannot name who " + doing +
                            ": it is empty or holds a comma or a control character" +
                            (inv.as ? "" : "; give another with --as NAME"),
@@ -56,13 +41,14 @@ int steer_rule(Invocation& inv, SteeredRule* s) {
   return 0;
 }
 
-bool send_control(Invocation& inv, SteeredRule& s, const std::string& origin, const std::string& what) {
-  const std::string command = s.path + "," + origin + "," + what;
-  if (!s.infod.push(kControlTable.key, 0, command)) {
+bool send_control(Invocation& inv, SteeredRule& s, const std::string& origin, ControlVerb verb,
+                  const std::string& args) {
+  const std::string command = control_text_format({s.path, origin, control_verb_name(verb), args});
+  if (!s.infod.push(kControlKey, 0, command)) {
     inv.err << "arctl: could not send to infod at " << visible(inv.socket) << "\n";
     return false;
   }
-  inv.out << "sent \"" << visible(command) << "\" to " << kControlTable.key << " (rule " << s.rule->number << ", "
+  inv.out << "sent \"" << visible(command) << "\" to " << kControlKey << " (rule " << s.rule->number << ", "
           << visible(s.rule->name) << ")\n";
   return true;
 }
@@ -85,9 +71,3 @@ bool reference_option(const Invocation& inv, const Command& command, uint32_t* r
   *ref = static_cast<uint32_t>(std::stoul(text));
   return true;
 }
-
-bool silence_covers(const RestartSilence& silence, uint32_t ref) {
-  return ref == 0 || silence.ref == 0 || silence.ref == ref;
-}
-
-std::string silenced_whom(uint32_t ref) { return ref == 0 ? "every reference" : "reference " + std::to_string(ref); }

@@ -10,6 +10,7 @@
 #include "arctl/arctl.h"
 #include "arctl/daemon_view.h"
 #include "arctl/infod.h"
+#include "engine/control_text.h"
 #include "engine/restart_record.h"
 
 // How long the daemon may take to act on a command.
@@ -36,9 +37,11 @@ struct SteeredRule {
 // such rule or infod not reached, kExitNotRunning for no proven daemon.
 int steer_rule(Invocation& inv, SteeredRule* steered);
 
-// Pushes PATH,ORIGIN,what to the control key and says so on out ("sent
-// ... (rule N, NAME)"); false after saying on err that it could not.
-bool send_control(Invocation& inv, SteeredRule& steered, const std::string& origin, const std::string& what);
+// Pushes the control text of verb with args (engine/control_text.h) for
+// the rule from origin and says so on out ("sent ... (rule N, NAME)");
+// false after saying on err that it could not.
+bool send_control(Invocation& inv, SteeredRule& steered, const std::string& origin, ControlVerb verb,
+                  const std::string& args);
 
 // The rule's kept record as infod holds it (an empty one when infod holds
 // none or no record); false when infod does not answer.
@@ -47,9 +50,3 @@ bool read_kept_rule(InfodConnection& infod, uint32_t rule_number, RestartRule* r
 // The reference --ref names, 0 (every reference) without it: true with
 // *ref, or false after a usage error of command on err.
 bool reference_option(const Invocation& inv, const Command& command, uint32_t* ref);
-
-// Whether silence covers the reference ref names (0: any silence covers).
-bool silence_covers(const RestartSilence& silence, uint32_t ref);
-
-// "every reference" or "reference N".
-std::string silenced_whom(uint32_t ref);

@@ -18,7 +18,7 @@ namespace {
 std::vector<RestartSilence> lifted_by(const RestartRule& record, uint32_t ref, int64_t now) {
   std::vector<RestartSilence> lifted;
   for (const RestartSilence& s : record.silences) {
-    if (s.until_ms > now && (ref == 0 || s.ref == ref)) lifted.push_back(s);
+    if (s.until_ms > now && unsilence_lifts(ref, s.ref)) lifted.push_back(s);
   }
   return lifted;
 }
@@ -51,7 +51,7 @@ int run_unsilence(Invocation& inv) {
     }
     return 1;
   }
-  if (!send_control(inv, steered, *origin, "unsilence," + std::to_string(ref))) return 1;
+  if (!send_control(inv, steered, *origin, ControlVerb::kUnsilence, unsilence_args_format(ref))) return 1;
   // What the daemon did with it: the rule's record no longer holds them.
   for (int waited = 0; waited < kActWaitMs; waited += 50) {
     usleep(50 * 1000);
