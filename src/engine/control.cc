@@ -1,7 +1,9 @@
 // The control commands' handlers.
 #include "engine/control.h"
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "base/log.h"
 #include "base/log_line.h"
@@ -41,12 +43,31 @@ std::string handle(Engine& engine, const char* text) {
   return "";
 }
 
+// The reason as the log has it, escaped, and within what infod takes: a
+// refusal quotes the command field, which may be as long as a message.
+std::string answered_reason(const std::string& refusal) {
+  constexpr size_t kMaxReason = 512;
+  size_t size = std::min(refusal.size(), kMaxReason);
+  while (size > 0 && size < refusal.size() && (static_cast<unsigned char>(refusal[size]) & 0xc0) == 0x80) --size;
+  std::string escaped;
+  log_escape(&escaped, std::string_view(refusal).substr(0, size));
+  return escaped;
+}
+
 }  // namespace
 
 int control_handle(Engine& engine, const char* text) {
-  handle(engine, text);
+  std::string_view rest(text);
+  const std::optional<std::string> id = control_id_take(&rest);
+  const std::string refusal = handle(engine, std::string(rest).c_str());
   holds_settle(engine);
   restart_write(engine);
+  // The answer comes after all the command changed, so a sender that sees
+  // it finds the states and records as they now are.
+  if (id) {
+    const ControlResult result{*id, refusal.empty(), answered_reason(refusal)};
+    engine.publisher->push(kControlResultKey, 0, control_result_format(result).c_str());
+  }
   return 0;
 }
 

@@ -12,7 +12,8 @@ struct Engine;
 
 // Carries one command text out. Anyone with access to the appliance's
 // interfaces can write one, so a malformed or unknown command is logged
-// and ignored (0); the daemon goes on.
+// and ignored (0); the daemon goes on. A text with an id is answered under
+// kControlResultKey once it is carried out or refused.
 int control_handle(Engine& engine, const char* text);
 
 // The verbs' handlers, for the command's text parsed and the rule's first

@@ -22,6 +22,43 @@ std::optional<std::string_view> next_field(std::string_view* pos) {
 
 }  // namespace
 
+bool control_id_fits(std::string_view id) {
+  return !id.empty() && id.size() <= kMaxControlId && std::all_of(id.begin(), id.end(), [](unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '-';
+  });
+}
+
+std::optional<std::string> control_id_take(std::string_view* text) {
+  if (!text->starts_with('@')) return std::nullopt;
+  const size_t space = text->find(' ');
+  if (space == std::string_view::npos) return std::nullopt;
+  const std::string_view id = text->substr(1, space - 1);
+  if (!control_id_fits(id)) return std::nullopt;
+  *text = text->substr(space + 1);
+  return std::string(id);
+}
+
+std::string control_id_format(const std::string& id) { return "@" + id + " "; }
+
+std::string control_result_format(const ControlResult& result) {
+  return result.id + (result.accepted ? " accepted" : " refused " + result.reason);
+}
+
+std::optional<ControlResult> control_result_parse(std::string_view value) {
+  const size_t space = value.find(' ');
+  if (space == std::string_view::npos || !control_id_fits(value.substr(0, space))) return std::nullopt;
+  ControlResult result{std::string(value.substr(0, space)), false, ""};
+  const std::string_view rest = value.substr(space + 1);
+  if (rest == "accepted") {
+    result.accepted = true;
+    return result;
+  }
+  if (!rest.starts_with("refused ")) return std::nullopt;
+  result.reason = std::string(rest.substr(8));
+  return result;
+}
+
 std::optional<ControlText> control_text_parse(std::string_view text) {
   text = text.substr(0, text.find('\0'));
   std::string_view pos = text;

@@ -8,7 +8,11 @@
 //   PATH,ORIGIN,silence,SECONDS,REF[,REASON]   (REF 0: every reference;
 //                                              REASON is the rest, commas too)
 //   PATH,ORIGIN,unsilence,REF                  (REF 0: every silence)
-// Leading commas and runs of commas count as one separator.
+// Leading commas and runs of commas count as one separator. A sender that
+// wants an answer puts "@ID " before the text, ID of its choosing; the
+// daemon then publishes what it made of the command under
+// kControlResultKey as "ID accepted" or "ID refused REASON", REASON what it
+// logged. The answer is information for the sender, never a command.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +23,32 @@
 
 // The key commands arrive under.
 constexpr const char* kControlKey = "config.autoresponse.command";
+
+// The key the answers to commands with an id go under.
+constexpr const char* kControlResultKey = "config.autoresponse.daemon.command.result";
+
+// An id: 1 to kMaxControlId letters, digits, '.', '_' or '-', so that it
+// stands in the answer as one word and in no way as anything else.
+constexpr size_t kMaxControlId = 64;
+bool control_id_fits(std::string_view id);
+// Takes a leading "@ID " off *text and returns ID; nullopt, *text as it
+// was, when text does not begin with a well-formed one (the text is then
+// read as before ids were known: an '@' in a path names no rule).
+std::optional<std::string> control_id_take(std::string_view* text);
+// "@ID " for a fitting id.
+std::string control_id_format(const std::string& id);
+
+// What the daemon made of the command with id: accepted, or refused with
+// the reason it logged.
+struct ControlResult {
+  std::string id;
+  bool accepted = false;
+  std::string reason;  // for a refusal, as logged (escaped; its first 512 bytes)
+  bool operator==(const ControlResult&) const = default;
+};
+std::string control_result_format(const ControlResult& result);
+// nullopt for a value that is no answer (infod is a shared bus).
+std::optional<ControlResult> control_result_parse(std::string_view value);
 
 // One control text split into its fields. Parsing keeps the command field
 // and what follows it as sent, since the log line quotes them so; format

@@ -27,6 +27,47 @@ TEST(ControlText, FieldsSplitAtCommasRunsCountingAsOne) {
   EXPECT_EQ("p,o,silence,600,0,why", control_text_format({"p", "o", "silence", "600,0,why"}));
 }
 
+// A leading "@ID " is taken off only when well formed; otherwise the text stays as it was, for the old reading.
+TEST(ControlText, AnIdBeforeTheTextAndTheAnswerToIt) {
+  const struct { std::string text; std::optional<std::string> id; std::string rest; } cases[] = {
+      {"@4711.1700000000000.1 p,o,cancel", "4711.1700000000000.1", "p,o,cancel"},
+      {"@a-b_C p,o", "a-b_C", "p,o"},
+      {"@x ", "x", ""},
+      {"@" + std::string(kMaxControlId, 'i') + " p", std::string(kMaxControlId, 'i'), "p"},
+      {"@" + std::string(kMaxControlId + 1, 'i') + " p", std::nullopt, ""},
+      {"@ p,o,cancel", std::nullopt, ""},
+      {"@a,b p,o,cancel", std::nullopt, ""},
+      {"@a\tb p", std::nullopt, ""},
+      {"@nospace", std::nullopt, ""},
+      {"p,o,@x cancel", std::nullopt, ""},
+      {",@x p,o,cancel", std::nullopt, ""},
+  };
+  for (const auto& row : cases) {
+    std::string_view text = row.text;
+    EXPECT_EQ(row.id, control_id_take(&text)) << row.text;
+    EXPECT_EQ(row.id ? row.rest : row.text, text) << row.text;
+    if (row.id) {
+      EXPECT_EQ(row.text, control_id_format(*row.id) + row.rest);
+    }
+  }
+  const struct { std::string value; std::optional<ControlResult> result; } answers[] = {
+      {"7.1 accepted", ControlResult{"7.1", true, ""}},
+      {"7.1 refused Unknown action: cance", ControlResult{"7.1", false, "Unknown action: cance"}},
+      {"7.1 refused ", ControlResult{"7.1", false, ""}},
+      {"7.1 accepted now", std::nullopt},
+      {"7.1 refusedx", std::nullopt},
+      {"a,b accepted", std::nullopt},
+      {"accepted", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& row : answers) {
+    EXPECT_EQ(row.result, control_result_parse(row.value)) << row.value;
+    if (row.result) {
+      EXPECT_EQ(row.value, control_result_format(*row.result));
+    }
+  }
+}
+
 TEST(ControlText, VerbsCancelByPrefixTheOthersWhole) {
   const struct { const char* command; std::optional<ControlVerb> verb; } cases[] = {
       {"cancel", ControlVerb::kCancel},       {"cancelled", ControlVerb::kCancel},

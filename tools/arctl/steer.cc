@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "arctl/text.h"
+#include "base/clock.h"
 
 std::optional<std::string> origin_of(const Invocation& inv, const Command& command, const char* doing) {
   std::string name, what;
@@ -41,16 +42,45 @@ int steer_rule(Invocation& inv, SteeredRule* s) {
   return 0;
 }
 
-bool send_control(Invocation& inv, SteeredRule& s, const std::string& origin, ControlVerb verb,
-                  const std::string& args) {
+namespace {
+
+// Unique among the commands of every arctl at once: the process, the time
+// it started the command, and a count for more than one in a millisecond.
+std::string command_id() {
+  static unsigned count = 0;
+  return std::to_string(getpid()) + "." + std::to_string(SystemClock().wall_ms()) + "." + std::to_string(++count);
+}
+
+}  // namespace
+
+int command_daemon(Invocation& inv, SteeredRule& s, const std::string& origin, ControlVerb verb,
+                   const std::string& args) {
+  const std::string id = command_id();
   const std::string command = control_text_format({s.path, origin, control_verb_name(verb), args});
-  if (!s.infod.push(kControlKey, 0, command)) {
+  // Subscribed before the command, and a get answered after the
+  // subscription, so infod has it when the daemon answers.
+  std::optional<std::string> last;
+  if (!s.infod.subscribe(kControlResultKey) || !s.infod.get(kControlResultKey, &last) ||
+      !s.infod.push(kControlKey, 0, control_id_format(id) + command)) {
     inv.err << "arctl: could not send to infod at " << visible(inv.socket) << "\n";
-    return false;
+    return 1;
   }
   inv.out << "sent \"" << visible(command) << "\" to " << kControlKey << " (rule " << s.rule->number << ", "
           << visible(s.rule->name) << ")\n";
-  return true;
+  // Other senders' answers come under the same key: only this id's counts.
+  const int64_t deadline = SystemClock().monotonic_ms() + kActWaitMs;
+  InfodUpdate update;
+  for (int64_t left = kActWaitMs; left > 0; left = deadline - SystemClock().monotonic_ms()) {
+    if (!s.infod.next_update(&update, static_cast<int>(left))) break;
+    const std::optional<ControlResult> result = control_result_parse(update.value);
+    if (update.key != kControlResultKey || !result || result->id != id) continue;
+    if (result->accepted) return 0;
+    inv.err << "arctl: the daemon refused the command for " << s.label << ": " << visible(result->reason) << "\n";
+    return 1;
+  }
+  inv.err << "arctl: no answer for " << s.label << " after " << kActWaitMs / 1000
+          << " seconds: the daemon did not act on the command ('arctl log' tells why)\n";
+  return 1;
 }
 
 bool read_kept_rule(InfodConnection& infod, uint32_t rule_number, RestartRule* record) {

@@ -1,6 +1,7 @@
 // What the commands that steer a rule of the running daemon share (cancel,
 // silence, unsilence): who asks, the proven daemon and its rule, the
-// command sent, and the rule's silences as the daemon keeps them.
+// command sent and the daemon's answer, and the rule's silences as the
+// daemon keeps them.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,7 @@
 #include "engine/control_text.h"
 #include "engine/restart_record.h"
 
-// How long the daemon may take to act on a command.
+// How long the daemon may take to answer a command.
 constexpr int kActWaitMs = 3000;
 
 // Who asks, as the daemon logs it ("Control Message from NAME: ..."):
@@ -38,10 +39,13 @@ struct SteeredRule {
 int steer_rule(Invocation& inv, SteeredRule* steered);
 
 // Pushes the control text of verb with args (engine/control_text.h) for
-// the rule from origin and says so on out ("sent ... (rule N, NAME)");
-// false after saying on err that it could not.
-bool send_control(Invocation& inv, SteeredRule& steered, const std::string& origin, ControlVerb verb,
-                  const std::string& args);
+// the rule from origin, with an id of arctl's own, says so on out ("sent
+// ... (rule N, NAME)"), and waits at most kActWaitMs for the daemon's
+// answer. 0 when the daemon accepted it; 1 after saying on err that it
+// could not be sent, that the daemon refused it and why, or that no answer
+// came.
+int command_daemon(Invocation& inv, SteeredRule& steered, const std::string& origin, ControlVerb verb,
+                   const std::string& args);
 
 // The rule's kept record as infod holds it (an empty one when infod holds
 // none or no record); false when infod does not answer.
