@@ -3,10 +3,10 @@
 #include "engine/silence.h"
 
 #include <algorithm>
-#include <ctime>
 #include <set>
 
 #include "base/clock.h"
+#include "base/local_time.h"
 #include "base/log.h"
 #include "engine/state.h"
 #include "model/archeck.h"
@@ -206,10 +206,5 @@ void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const R
 
 std::string silence_until_text(Engine& engine, int64_t until_ms) {
   const int64_t wall_ms = until_ms + engine.clock->wall_ms() - now_ms(engine);
-  const time_t seconds = static_cast<time_t>(Clock::floor_div(wall_ms, 1000));
-  tzset();  // the administrator may have changed the appliance's zone
-  tm local{};
-  char text[32] = "?";
-  if (localtime_r(&seconds, &local) != nullptr) strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
+  return local_time_text(Clock::floor_div(wall_ms, 1000), "?");
 }

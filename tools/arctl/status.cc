@@ -14,7 +14,6 @@
 #include "arctl/daemon_view.h"
 #include "arctl/infod.h"
 #include "arctl/rule_status.h"
-#include "arctl/rules.h"
 #include "arctl/text.h"
 #include "config/config_file.h"
 #include "daemon/daemon_status.h"
