@@ -128,7 +128,7 @@ void wire(DaemonContext* ctx, int fd) {
   ctx->tick_event.add_after(kTickSeconds);
   ctx->boot_delay = 0;
   ctx->queue.concurrent_actions = 2;
-  link_subscribe(&ctx->link, kControlTable.key);
+  link_subscribe(&ctx->link, kControlKey);
   status_publish_start(ctx);
 }
 

@@ -46,7 +46,7 @@ int check_append_event(Engine& engine, ArCheck* check, const char* key, int32_t 
 namespace {
 
 int deliver(Engine& engine, const char* key, int32_t number, uint64_t time_ms, const char* value) {
-  if (strcmp(key, kControlTable.key) == 0) return control_handle(engine, value);
+  if (strcmp(key, kControlKey) == 0) return control_handle(engine, value);
   const std::vector<ArCheck*>& takers = route_lookup(engine.routes, key);
   if (takers.empty()) {
     // After a reload infod still delivers updates of keys just

@@ -3,10 +3,10 @@
 #include "engine/silence.h"
 
 #include <algorithm>
-#include <ctime>
 #include <set>
 
 #include "base/clock.h"
+#include "base/local_time.h"
 #include "base/log.h"
 #include "engine/state.h"
 #include "model/archeck.h"
@@ -18,10 +18,8 @@ int64_t now_ms(Engine& engine) { return engine.clock->monotonic_ms(); }
 
 bool over(Engine& engine, const Silence& silence) { return now_ms(engine) >= silence.until_ms; }
 
-std::string whom(uint32_t ref) { return ref == 0 ? "every reference" : "reference " + std::to_string(ref); }
-
 void log_end(const std::string& path, const Silence& silence, const std::string& why) {
-  ar_log(kLogInfo, "Silence of %s of AR %s ended: %s", whom(silence.ref).c_str(), path.c_str(), why.c_str());
+  ar_log(kLogInfo, "Silence of %s of AR %s ended: %s", silenced_whom(silence.ref).c_str(), path.c_str(), why.c_str());
 }
 
 // Ends those of the rule at path whose time has come; whether any did.
@@ -64,7 +62,7 @@ bool has_reference(Engine& engine, const ArCheck& check, uint32_t ref) {
 // for ref 0 any.
 const Silence* in_the_way(const std::vector<Silence>& silences, uint32_t ref) {
   for (const Silence& s : silences) {
-    if (ref == 0 || s.ref == 0 || s.ref == ref) return &s;
+    if (silences_overlap(s.ref, ref)) return &s;
   }
   return nullptr;
 }
@@ -89,19 +87,14 @@ const Silence* silence_covering(Engine& engine, const ArCheck& check, int64_t wh
   const auto it = engine.silences.find(check.conf.ar->path);
   if (it == engine.silences.end()) return nullptr;
   for (const Silence& s : it->second) {
-    if ((s.ref == 0 || s.ref == check.conf.ref_index) && when_ms < s.until_ms) return &s;
+    if (silence_covers(s.ref, check.conf.ref_index) && when_ms < s.until_ms) return &s;
   }
   return nullptr;
 }
 
 std::string silence_add(Engine& engine, ArCheck* any_check_of_rule, uint32_t ref, int64_t seconds,
                         const std::string& origin, const std::string& reason) {
-  if (seconds < 1 || seconds > kMaxSilenceSeconds) {
-    return "the duration must be 1 to " + std::to_string(kMaxSilenceSeconds) + " seconds";
-  }
-  if (reason.size() > kMaxSilenceReason) {
-    return "the reason is longer than " + std::to_string(kMaxSilenceReason) + " bytes";
-  }
+  if (std::string why = silence_bounds_refusal(seconds, reason.size()); !why.empty()) return why;
   if (ref != 0 && !has_reference(engine, *any_check_of_rule, ref)) return "it has no reference " + std::to_string(ref);
   const std::string& path = any_check_of_rule->conf.ar->path;
   std::vector<Silence>& silences = engine.silences[path];
@@ -111,10 +104,10 @@ std::string silence_add(Engine& engine, ArCheck* any_check_of_rule, uint32_t ref
     settle_rule(engine, *any_check_of_rule);
   }
   if (const Silence* s = in_the_way(silences, ref)) {
-    return whom(s->ref) + " is silenced already until " + silence_until_text(engine, s->until_ms);
+    return silenced_whom(s->ref) + " is silenced already until " + silence_until_text(engine, s->until_ms);
   }
   silences.push_back({ref, now_ms(engine) + seconds * 1000, origin, reason});
-  ar_log(kLogInfo, "Silence of %s of AR %s until %s, by %s%s%s", whom(ref).c_str(), path.c_str(),
+  ar_log(kLogInfo, "Silence of %s of AR %s until %s, by %s%s%s", silenced_whom(ref).c_str(), path.c_str(),
          silence_until_text(engine, silences.back().until_ms).c_str(), origin.c_str(), reason.empty() ? "" : ": ",
          reason.c_str());
   restart_touch(engine, any_check_of_rule);
@@ -127,7 +120,7 @@ std::string silence_lift(Engine& engine, ArCheck* any_check_of_rule, uint32_t re
   std::vector<Silence>* silences = it != engine.silences.end() ? &it->second : nullptr;
   if (silences != nullptr) {
     const auto lifted = std::stable_partition(silences->begin(), silences->end(), [&](const Silence& s) {
-      return ref != 0 && s.ref != ref;
+      return !unsilence_lifts(ref, s.ref);
     });
     if (lifted != silences->end()) {
       for (auto s = lifted; s != silences->end(); ++s) log_end(path, *s, "lifted by " + origin);
@@ -141,7 +134,7 @@ std::string silence_lift(Engine& engine, ArCheck* any_check_of_rule, uint32_t re
   if (ref != 0 && silences != nullptr && in_the_way(*silences, ref) != nullptr) {
     return "reference " + std::to_string(ref) + " is silenced only with every reference (lift that with 0)";
   }
-  return whom(ref) + " is not silenced";
+  return silenced_whom(ref) + " is not silenced";
 }
 
 void silences_expire(Engine& engine) {
@@ -213,10 +206,5 @@ void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const R
 
 std::string silence_until_text(Engine& engine, int64_t until_ms) {
   const int64_t wall_ms = until_ms + engine.clock->wall_ms() - now_ms(engine);
-  const time_t seconds = static_cast<time_t>(Clock::floor_div(wall_ms, 1000));
-  tzset();  // the administrator may have changed the appliance's zone
-  tm local{};
-  char text[32] = "?";
-  if (localtime_r(&seconds, &local) != nullptr) strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
+  return local_time_text(Clock::floor_div(wall_ms, 1000), "?");
 }

@@ -12,14 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/control_text.h"
 #include "engine/engine.h"
 #include "engine/restart.h"
 
 struct ArCheck;
-
-// The longest silence, and the longest reason one may give.
-constexpr int32_t kMaxSilenceSeconds = 30 * 24 * 3600;
-constexpr size_t kMaxSilenceReason = 256;
 
 // The silence that covered check at when_ms (no later than now), its own
 // or its whole rule's; null for none. One whose time had come by then
@@ -29,11 +26,10 @@ const Silence* silence_covering(Engine& engine, const ArCheck& check, int64_t wh
 
 // Silences reference ref (0: every reference) of the rule any_check_of_rule
 // belongs to for seconds from now. Empty when done; otherwise why it is
-// refused, and nothing changed: a duration outside 1 to
-// kMaxSilenceSeconds, a reason longer than kMaxSilenceReason, a reference
-// the rule does not have, or one silenced already (a silence of every
-// reference counts as one on each, so it is refused while any reference
-// has one, and the other way round).
+// refused, and nothing changed: out of the bounds (engine/control_text.h),
+// a reference the rule does not have, or one silenced already (a silence
+// of every reference counts as one on each, so it is refused while any
+// reference has one, and the other way round).
 std::string silence_add(Engine& engine, ArCheck* any_check_of_rule, uint32_t ref, int64_t seconds,
                         const std::string& origin, const std::string& reason);
 

@@ -22,10 +22,9 @@
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 #include "model/publisher.h"
+#include "model/ref_key.h"
 
 namespace {
-
-constexpr char kCurrEntry[] = ".curr_entry";
 
 int64_t now_ms(const Engine& engine) { return engine.clock->monotonic_ms(); }
 

@@ -5,6 +5,7 @@
 
 #include "model/action.h"
 #include "model/autoresponse.h"
+#include "model/ref_key.h"
 
 void ActionStatuses::reset(size_t count) {
   if (count > kInline) {
@@ -46,9 +47,5 @@ size_t ArCheck::trigger_count() const { return conf.ar->trigger_actions.size(); 
 size_t ArCheck::resolve_count() const { return conf.ar->resolve_actions.size(); }
 
 std::string archeck_key(const ArCheck& check, const char* suffix) {
-  std::string key = check.conf.ar->path;
-  key += ".refs.ref";
-  key += std::to_string(check.conf.ref_index);
-  key += suffix;
-  return key;
+  return reference_key(check.conf.ar->path, check.conf.ref_index, suffix);
 }

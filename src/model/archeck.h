@@ -129,6 +129,6 @@ struct ArCheck {
   size_t resolve_count() const;
 };
 
-// The key under which a reference publishes: the rule's path,
-// ".refs.ref<index>", and suffix (e.g. ".curr_entry").
+// The key under which a reference publishes (model/ref_key.h), followed
+// by suffix (kCurrEntry, or nothing).
 std::string archeck_key(const ArCheck& check, const char* suffix);

@@ -465,19 +465,47 @@ TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(box.infod.logged(log_line("Control Message from " + k.origin + ": " + path + " -> cancel")));
   }
-  const struct { Strings args; std::string err; } refused[] = {
-      {{"cancel", "1"}, "arctl: reference 1 of rule 1 (rack) is Timeout; the daemon cancels only a Triggered or "
-                        "Resolving rule: nothing sent\n"},
-      {{"cancel", "rak"}, "arctl: the daemon runs no rule named rak ('arctl status' lists them)\n"},
-      {{"cancel", rule_path(4)}, "arctl: the daemon runs no rule 4 ('arctl status' lists them)\n"},
+  // The daemon refuses a rule it cannot cancel, and arctl says why; it sends nothing for a rule it does not run.
+  const struct { Strings args; std::string out, err; } refused[] = {
+      {{"cancel", "1"}, "sent \"" + rule_path(1) + "," + user + ",cancel\" to config.autoresponse.command (rule 1, rack)\n",
+       "arctl: the daemon refused the command for rule 1 (rack): AR " + rule_path(1) +
+           " not in the correct state to perform cancel\n"},
+      {{"cancel", "rak"}, "", "arctl: the daemon runs no rule named rak ('arctl status' lists them)\n"},
+      {{"cancel", rule_path(4)}, "", "arctl: the daemon runs no rule 4 ('arctl status' lists them)\n"},
   };
   for (const auto& k : refused) {
     Ran r = arctl(box, k.args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, k.out);
     EXPECT_EQ(r.err, k.err);
   }
   EXPECT_EQ(3, count(read_file(box.infod.log), "Control Message from"));
+  expect_clean_end(box);
+}
+
+// A command with an id is answered under the result key once carried out or refused; one without an id, or with
+// one that is not well formed, is carried out as before and not answered.
+TEST(ArctlE2e, ACommandWithAnIdIsAnsweredAndOneWithoutIsNot) {
+  Sandbox box;
+  ConfigBuilder c;
+  add_enviro_rule(c.set("config.autoresponse.total", 1), 1, "rack");
+  ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
+  const std::string path = rule_path(1), answer = "<- push config.autoresponse.daemon.command.result 0 ";
+  ASSERT_TRUE(box.push("config.autoresponse.command", "@t-1 " + path + ",tester,cancel"));
+  EXPECT_TRUE(box.infod.logged(answer + "t-1 refused AR " + path + " not in the correct state to perform cancel"));
+  ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
+  ASSERT_TRUE(box.infod.logged(state_line(1, "Triggered")));
+  ASSERT_TRUE(box.push("config.autoresponse.command", path + ",tester,cancel"));
+  ASSERT_TRUE(box.infod.logged(log_line("Control Message from tester: " + path + " -> cancel")));
+  ASSERT_TRUE(box.infod.logged(state_line(1, "Timeout")));
+  ASSERT_TRUE(box.push("config.autoresponse.command", "@bad! " + path + ",tester,cancel"));
+  ASSERT_TRUE(box.push("config.autoresponse.command", "@t.2 " + path + ",tester,silence,60,0"));
+  EXPECT_TRUE(box.infod.logged(answer + "t.2 accepted"));
+  ASSERT_TRUE(box.push("config.autoresponse.command", "@t_3 " + path + ",tester"));
+  EXPECT_TRUE(box.infod.logged(answer + "t_3 refused Invalid control message received"));
+  // Answers come in order, so by the last one every earlier command had its answer, or none.
+  EXPECT_EQ(3, count(read_file(box.infod.log), answer));
+  EXPECT_TRUE(box.daemon_logged("Control message for invalid AR received"));
   expect_clean_end(box);
 }
 
@@ -496,12 +524,15 @@ TEST(ArctlE2e, SilenceHoldsTheActionsBackUntilUnsilenced) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, sent.size()), sent);
   EXPECT_TRUE(box.infod.logged(log_line("Control Message from alice: " + rule_path(1) + " -> silence,7200,0,rack move, row 4")));
+  const std::string daemon_refused = "arctl: the daemon refused the command for rule 1 (rack): Refused ";
   const struct { Strings args; int status; std::string err; } refused[] = {
-      {{"silence", "--for", "1m", "--ref", "1", "rack"}, 1, "arctl: every reference of rule 1 (rack) is silenced already until "},
+      {{"silence", "--for", "1m", "--ref", "1", "rack"}, 1,
+       daemon_refused + "silence for AR " + rule_path(1) + ": every reference is silenced already until "},
       {{"silence", "--for", "31d", "rack"}, 2, "arctl: --for takes a DURATION of 1 second to 30 days\n"},
       {{"silence", "--for", "5 min", "rack"}, 2, "arctl: --for takes a DURATION such as 90s, 15m, 2h or 1d, not \"5 min\"\n"},
-      {{"unsilence", "--ref", "1", "rack"}, 1, "arctl: reference 1 of rule 1 (rack) is silenced only with every reference; "
-                                               "'arctl unsilence 1' lifts that: nothing sent\n"},
+      {{"unsilence", "--ref", "1", "rack"}, 1,
+       daemon_refused + "unsilence for AR " + rule_path(1) + ": reference 1 is silenced only with every reference "
+                        "(lift that with 0)\n"},
   };
   for (const auto& k : refused) {
     r = arctl(box, k.args);
@@ -521,7 +552,8 @@ TEST(ArctlE2e, SilenceHoldsTheActionsBackUntilUnsilenced) {
   EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "rule 1 (rack): silence of every reference lifted; the rule's actions "
                                                  "are queued again\n");
   EXPECT_EQ(arctl(box, {"silences"}).out, "no silences\n");
-  EXPECT_EQ(arctl(box, {"unsilence", "1"}).err, "arctl: rule 1 (rack) has no silence: nothing sent\n");
+  EXPECT_EQ(arctl(box, {"unsilence", "1"}).err,
+            daemon_refused + "unsilence for AR " + rule_path(1) + ": every reference is not silenced\n");
   // What was held back runs once the silence is lifted, the rule still Triggered; the next trigger pages again.
   ASSERT_TRUE(eventually([&] { return count(box.calls("/bin/act"), "\n") == 1; })) << box.calls("/bin/act");
   ASSERT_TRUE(box.push(enviro_key(1), "29"));

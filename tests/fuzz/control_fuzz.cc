@@ -2,12 +2,15 @@
 // libFuzzer target: arbitrary command texts through control_handle, the references in states the input
 // chooses, no silence held. A command never ends the daemon and changes one thing at most, pushing its line first:
 // the first reference of the rule it names, from Triggered or Resolving to Timeout, or one silence of that rule,
-// of a reference it has (or every one), for 30 days at most, and only for a command field that is "silence" itself.
+// of a reference it has (or every one), for 30 days at most, and only for a command field that is "silence" itself;
+// a text with an id is answered, last, one without is not.
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/clock.h"
@@ -17,6 +20,7 @@
 #include "daemon/reload.h"
 #include "engine/control.h"
 #include "engine/silence.h"
+#include "wire/frame.h"
 
 namespace {
 
@@ -56,6 +60,20 @@ std::string command_field(const char* text) {
   return fields[2];
 }
 
+// Whether a queued message (its frame header, then type, key, number and value) is a push under the answers' key;
+// a log line may quote the key anywhere in its value.
+bool answers(const std::string& message) {
+  const std::string key = std::string("1\x1e") + kControlResultKey + '\x1e';
+  return message.size() > kFrameHeader && message.compare(kFrameHeader, key.size(), key) == 0;
+}
+
+// The text after its id, when it has one.
+std::string_view rest_of(const std::string& text) {
+  std::string_view rest = text;
+  control_id_take(&rest);
+  return rest;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -79,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (++changed > 1 || i == 3 || check.state != kArTimeout || (was != kArTriggered && was != kArResolving)) abort();
   }
   for (const auto& [path, silences] : h.ctx.engine.silences) {
-    if (command_field(text.c_str()) != "silence") abort();
+    if (command_field(std::string(rest_of(text)).c_str()) != "silence") abort();
     const Silence& s = silences.front();
     const uint32_t refs = path == h.ctx.config->rules[0].path ? 1 : path == h.ctx.config->rules[1].path ? 2 : 0;
     if (++changed > 1 || silences.size() != 1 || refs == 0 || s.ref > refs ||
@@ -87,8 +105,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       abort();
     }
   }
-  // The line may be cut right after these words when the origin is not valid UTF-8.
-  const std::vector<std::string> q = link_queued(&h.ctx.link);
+  // The line may be cut right after these words when the origin is not valid UTF-8. A text with an id is answered
+  // once, last, accepted exactly when it changed something; one without is not answered.
+  std::vector<std::string> q = link_queued(&h.ctx.link);
+  std::string_view rest = text;
+  if (const std::optional<std::string> id = control_id_take(&rest)) {
+    const std::string answer = *id + (changed > 0 ? " accepted" : " refused ");
+    if (q.empty() || !answers(q.back()) || q.back().find(answer) == std::string::npos) abort();
+    q.pop_back();
+  }
+  for (const std::string& m : q) {
+    if (answers(m)) abort();
+  }
   if (changed == 0 ? !q.empty() : q.empty() || q.front().find("Control Message ") == std::string::npos) abort();
   return 0;
 }

@@ -48,6 +48,13 @@ TEST_F(Control, CancelTimesOutATriggeredOrResolvingFirstReference) {
   // An origin's control bytes reach no log raw (infod ends a value at CR or LF, the log escapes the rest).
   EXPECT_EQ(cancelled("ad\\x09min\\x1b[2J: " + kRule2 + " -> cancel"),
             command(kArTriggered, kRule2 + ",ad\tmin\x1b[2J,cancel"));
+  // With an id, the same and then the answer, once all the command changed is pushed; a refusal says what was logged.
+  const std::string answer = "config.autoresponse.daemon.command.result=";
+  Strings answered = cancelled(line);
+  answered.push_back(answer + "a1 accepted");
+  EXPECT_EQ(answered, command(kArTriggered, "@a1 " + kRule2 + ",admin,cancel"));
+  EXPECT_EQ(Strings{answer + "a.2 refused AR " + kRule2 + " not in the correct state to perform cancel"},
+            command(kArNormal, "@a.2 " + kRule2 + ",admin,cancel"));
   // Leading commas and runs of commas vanish; a fourth field is ignored.
   EXPECT_EQ(cancelled("web user: " + kRule2 + " -> cancel now"),
             command(kArTriggered, ",," + kRule2 + ",,web user,,cancel now,extra"));

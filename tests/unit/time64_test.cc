@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "actions/substitute.h"
+#include "base/local_time.h"
 #include "checks/snmp_fields.h"
 #include "engine/tick.h"
 #include "support/action_rules.h"
@@ -34,6 +35,21 @@ TEST(Time64, DateAndTimeInTheZoneInForceAcrossTheEndOf32BitTime) {
   for (const auto& [zone, ms, text] : dates) {
     ZoneGuard guard(zone);
     EXPECT_EQ(snmp_date_and_time(ms), text) << zone << " " << ms;
+  }
+}
+
+// The local time people read (silences, status, log), in the zone in force at each call, past 2038 too; a time the C
+// library cannot tell gives the caller's text.
+TEST(Time64, LocalTimeTextFollowsTheZoneAcrossTheEndOf32BitTime) {
+  const struct { const char* zone; int64_t seconds; const char* text; } times[] = {
+      {"UTC0", 2147483648, "2038-01-19 03:14:08"},
+      {"<+10>-10", 2147483648, "2038-01-19 13:14:08"},
+      {"UTC0", 2214131696, "2040-02-29 12:34:56"},
+      {"UTC0", INT64_MAX, "?"},
+  };
+  for (const auto& [zone, seconds, text] : times) {
+    ZoneGuard guard(zone);
+    EXPECT_EQ(text, local_time_text(seconds, "?")) << zone << " " << seconds;
   }
 }
 

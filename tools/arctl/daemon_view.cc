@@ -289,14 +289,6 @@ int reach_running_daemon(const std::string& socket, InfodConnection* infod, Daem
   return 0;
 }
 
-std::string local_time_text(int64_t seconds) {
-  const time_t t = static_cast<time_t>(seconds);
-  struct tm local {};
-  char text[32] = "";
-  if (localtime_r(&t, &local) != nullptr) strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
-
 std::string not_running_reason(const DaemonView& view) {
   return view.heartbeat > 0 ? "its last heartbeat was at " + local_time_text(view.heartbeat)
                             : "infod holds no heartbeat of it";
@@ -331,11 +323,3 @@ const LoadedRule* find_loaded_rule(const DaemonView& view, const std::string& wo
 }
 
 std::string loaded_rule_path(const LoadedRule& rule) { return kRulePathPrefix + std::to_string(rule.number); }
-
-std::string reference_state_key(const std::string& rule_path, uint32_t reference) {
-  return rule_path + ".refs.ref" + std::to_string(reference) + ".status";
-}
-
-std::string reference_value_key(const std::string& rule_path, uint32_t reference) {
-  return rule_path + ".refs.ref" + std::to_string(reference) + ".curr_entry.status";
-}

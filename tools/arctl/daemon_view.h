@@ -12,6 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/local_time.h"
+#include "model/ref_key.h"
+
 class InfodConnection;
 
 // Exit status of commands that need the daemon and find it not running.
@@ -125,9 +128,6 @@ int reach_daemon_view(const std::string& socket, InfodConnection* infod, DaemonV
 // kExitNotRunning when the daemon's heartbeat is too old.
 int reach_running_daemon(const std::string& socket, InfodConnection* infod, DaemonView* view, std::ostream& err);
 
-// "2024-05-01 14:03:07" in local time.
-std::string local_time_text(int64_t seconds);
-
 // Says on err that the daemon is not running (exit status 3 follows):
 // since when its heartbeat stopped, or that it never published one; the
 // same reason alone.
@@ -139,8 +139,5 @@ std::string not_running_reason(const DaemonView& view);
 // why there is none.
 const LoadedRule* find_loaded_rule(const DaemonView& view, const std::string& word, std::ostream& err);
 
-// The path of a loaded rule, and the keys of one of its references' state
-// and current value.
+// The path of a loaded rule (the keys of its references: model/ref_key.h).
 std::string loaded_rule_path(const LoadedRule& rule);
-std::string reference_state_key(const std::string& rule_path, uint32_t reference);
-std::string reference_value_key(const std::string& rule_path, uint32_t reference);

@@ -30,6 +30,7 @@
 #include "engine/state.h"
 #include "engine/tick.h"
 #include "model/autoresponse.h"
+#include "model/ref_key.h"
 #include "wire/message.h"
 
 namespace {
@@ -95,9 +96,9 @@ class RecordingPublisher final : public Publisher {
   int push_status(const char* key, const char* value) override {
     // "config.autoresponse.autoresponseN.refs.refM" and its ".curr_entry".
     int rule = 0, ref = 0, used = 0;
-    const std::string format = std::string(kRulePrefix) + "%d.refs.ref%d%n";
+    const std::string format = std::string(kRulePrefix) + "%d" + kRefsInfix + "%d%n";
     if (sscanf(key, format.c_str(), &rule, &ref, &used) == 2 &&
-        (key[used] == '\0' || strcmp(key + used, ".curr_entry") == 0)) {
+        (key[used] == '\0' || strcmp(key + used, kCurrEntry) == 0)) {
       Record& r = run_.add(key[used] == '\0' ? RecordKind::kState : RecordKind::kValue);
       r.rule = rule;
       r.rule_name = rule_name(rule);

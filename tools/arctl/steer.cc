@@ -7,21 +7,7 @@
 #include <cstdlib>
 
 #include "arctl/text.h"
-#include "engine/control.h"
-
-namespace {
-
-// Whether name can stand as who asks in the command: the daemon splits the
-// command at commas, and a control character has no place in a log line.
-bool fits_command(const std::string& name) {
-  if (name.empty()) return false;
-  for (unsigned char c : name) {
-    if (c == ',' || c < 0x20 || c == 0x7f) return false;
-  }
-  return true;
-}
-
-}  // namespace
+#include "base/clock.h"
 
 std::optional<std::string> origin_of(const Invocation& inv, const Command& command, const char* doing) {
   std::string name, what;
@@ -37,7 +23,7 @@ std::optional<std::string> origin_of(const Invocation& inv, const Command& comma
     name = pw != nullptr ? pw->pw_name : std::to_string(uid);
     what = "the login name";
   }
-  if (fits_command(name)) return name;
+  if (control_field_fits(name)) return name;
   usage_error(inv.err, what + " \"" + visible(name) + "\" cannot name who " + doing +
                            ": it is empty or holds a comma or a control character" +
                            (inv.as ? "" : "; give another with --as NAME"),
@@ -56,15 +42,45 @@ int steer_rule(Invocation& inv, SteeredRule* s) {
   return 0;
 }
 
-bool send_control(Invocation& inv, SteeredRule& s, const std::string& origin, const std::string& what) {
-  const std::string command = s.path + "," + origin + "," + what;
-  if (!s.infod.push(kControlTable.key, 0, command)) {
+namespace {
+
+// Unique among the commands of every arctl at once: the process, the time
+// it started the command, and a count for more than one in a millisecond.
+std::string command_id() {
+  static unsigned count = 0;
+  return std::to_string(getpid()) + "." + std::to_string(SystemClock().wall_ms()) + "." + std::to_string(++count);
+}
+
+}  // namespace
+
+int command_daemon(Invocation& inv, SteeredRule& s, const std::string& origin, ControlVerb verb,
+                   const std::string& args) {
+  const std::string id = command_id();
+  const std::string command = control_text_format({s.path, origin, control_verb_name(verb), args});
+  // Subscribed before the command, and a get answered after the
+  // subscription, so infod has it when the daemon answers.
+  std::optional<std::string> last;
+  if (!s.infod.subscribe(kControlResultKey) || !s.infod.get(kControlResultKey, &last) ||
+      !s.infod.push(kControlKey, 0, control_id_format(id) + command)) {
     inv.err << "arctl: could not send to infod at " << visible(inv.socket) << "\n";
-    return false;
+    return 1;
   }
-  inv.out << "sent \"" << visible(command) << "\" to " << kControlTable.key << " (rule " << s.rule->number << ", "
+  inv.out << "sent \"" << visible(command) << "\" to " << kControlKey << " (rule " << s.rule->number << ", "
           << visible(s.rule->name) << ")\n";
-  return true;
+  // Other senders' answers come under the same key: only this id's counts.
+  const int64_t deadline = SystemClock().monotonic_ms() + kActWaitMs;
+  InfodUpdate update;
+  for (int64_t left = kActWaitMs; left > 0; left = deadline - SystemClock().monotonic_ms()) {
+    if (!s.infod.next_update(&update, static_cast<int>(left))) break;
+    const std::optional<ControlResult> result = control_result_parse(update.value);
+    if (update.key != kControlResultKey || !result || result->id != id) continue;
+    if (result->accepted) return 0;
+    inv.err << "arctl: the daemon refused the command for " << s.label << ": " << visible(result->reason) << "\n";
+    return 1;
+  }
+  inv.err << "arctl: no answer for " << s.label << " after " << kActWaitMs / 1000
+          << " seconds: the daemon did not act on the command ('arctl log' tells why)\n";
+  return 1;
 }
 
 bool read_restart_rule(InfodConnection& infod, uint32_t rule_number, RestartRule* record) {
@@ -85,9 +101,3 @@ bool reference_option(const Invocation& inv, const Command& command, uint32_t* r
   *ref = static_cast<uint32_t>(std::stoul(text));
   return true;
 }
-
-bool silence_covers(const RestartSilence& silence, uint32_t ref) {
-  return ref == 0 || silence.ref == 0 || silence.ref == ref;
-}
-
-std::string silenced_whom(uint32_t ref) { return ref == 0 ? "every reference" : "reference " + std::to_string(ref); }

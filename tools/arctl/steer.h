@@ -1,6 +1,7 @@
 // What the commands that steer a rule of the running daemon share (cancel,
 // silence, unsilence): who asks, the proven daemon and its rule, the
-// command sent, and the rule's silences as the daemon keeps them.
+// command sent and the daemon's answer, and the rule's silences as the
+// daemon keeps them.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +11,10 @@
 #include "arctl/arctl.h"
 #include "arctl/daemon_view.h"
 #include "arctl/infod.h"
+#include "engine/control_text.h"
 #include "engine/restart_record.h"
 
-// How long the daemon may take to act on a command.
+// How long the daemon may take to answer a command.
 constexpr int kActWaitMs = 3000;
 
 // Who asks, as the daemon logs it ("Control Message from NAME: ..."):
@@ -36,9 +38,14 @@ struct SteeredRule {
 // such rule or infod not reached, kExitNotRunning for no proven daemon.
 int steer_rule(Invocation& inv, SteeredRule* steered);
 
-// Pushes PATH,ORIGIN,what to the control key and says so on out ("sent
-// ... (rule N, NAME)"); false after saying on err that it could not.
-bool send_control(Invocation& inv, SteeredRule& steered, const std::string& origin, const std::string& what);
+// Pushes the control text of verb with args (engine/control_text.h) for
+// the rule from origin, with an id of arctl's own, says so on out ("sent
+// ... (rule N, NAME)"), and waits at most kActWaitMs for the daemon's
+// answer. 0 when the daemon accepted it; 1 after saying on err that it
+// could not be sent, that the daemon refused it and why, or that no answer
+// came.
+int command_daemon(Invocation& inv, SteeredRule& steered, const std::string& origin, ControlVerb verb,
+                   const std::string& args);
 
 // The rule's kept record as infod holds it (an empty one when infod holds
 // none or no record); false when infod does not answer.
@@ -47,9 +54,3 @@ bool read_restart_rule(InfodConnection& infod, uint32_t rule_number, RestartRule
 // The reference --ref names, 0 (every reference) without it: true with
 // *ref, or false after a usage error of command on err.
 bool reference_option(const Invocation& inv, const Command& command, uint32_t* ref);
-
-// Whether silence covers the reference ref names (0: any silence covers).
-bool silence_covers(const RestartSilence& silence, uint32_t ref);
-
-// "every reference" or "reference N".
-std::string silenced_whom(uint32_t ref);

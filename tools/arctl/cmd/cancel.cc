@@ -1,6 +1,4 @@
 // `arctl cancel RULE`: the cancel control command for one rule.
-#include <unistd.h>
-
 #include <optional>
 #include <string>
 
@@ -17,39 +15,25 @@ int run_cancel(Invocation& inv) {
   if (const int status = steer_rule(inv, &steered); status != 0) return status;
   InfodConnection& infod = steered.infod;
   const LoadedRule* rule = steered.rule;
-  const std::string& path = steered.path;
   const std::string& label = steered.label;
-  // The daemon acts on the first reference it made.
-  if (rule->references.empty()) {
-    inv.err << "arctl: the daemon made no reference of " << label << " ('arctl check' tells why); nothing sent\n";
-    return 1;
-  }
-  const uint32_t first = rule->references.front();
-  const std::string key = reference_state_key(path, first);
-  std::optional<std::string> before;
-  if (!infod.get(key, &before)) {
+  // The daemon acts on the first reference it made, and refuses a rule
+  // without one, or one that is neither Triggered nor Resolving.
+  const bool made = !rule->references.empty();
+  const uint32_t first = made ? rule->references.front() : 0;
+  const std::string key = reference_state_key(steered.path, first);
+  std::optional<std::string> before, after;
+  if (made && !infod.get(key, &before)) {
     inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
     return 1;
   }
-  const std::string state = before.value_or("-");
-  if (state != "Triggered" && state != "Resolving") {
-    inv.err << "arctl: reference " << first << " of " << label << " is " << visible(state)
-            << "; the daemon cancels only a Triggered or Resolving rule: nothing sent\n";
+  if (const int status = command_daemon(inv, steered, *origin, ControlVerb::kCancel, ""); status != 0) return status;
+  // The daemon answers once the reference has left the state it had.
+  if (!infod.get(key, &after)) {
+    inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
     return 1;
   }
-  if (!send_control(inv, steered, *origin, "cancel")) return 1;
-  // What the daemon did with it: the reference leaves the state it had.
-  std::optional<std::string> after = before;
-  for (int waited = 0; waited < kActWaitMs && after == before; waited += 50) {
-    usleep(50 * 1000);
-    if (!infod.get(key, &after)) break;
-  }
-  if (after == before) {
-    inv.err << "arctl: reference " << first << " of " << label << " is still " << visible(state) << " after "
-            << kActWaitMs / 1000 << " seconds: the daemon did not act on the command\n";
-    return 1;
-  }
-  inv.out << label << ": reference " << first << " " << visible(state) << " -> " << visible(after.value_or("-"))
+  inv.out << label << ": reference " << first << " " << visible(before.value_or("-")) << " -> "
+          << visible(after.value_or("-"))
           << "; no further actions are queued, and it is Normal again after its reset_timeout\n";
   return 0;
 }
@@ -69,18 +53,19 @@ const Command kCancelCommand = {
     .description =
         "Sends the running daemon the cancel command for RULE, given by its name,\n"
         "its number N or its path config.autoresponse.autoresponseN as the daemon\n"
-        "loaded it, when its first reference is Triggered or Resolving, then waits\n"
-        "for the daemon to act and prints what happened: the reference goes to\n"
-        "Timeout, queues no further actions and is Normal again after its\n"
-        "reset_timeout; actions already queued or running go on. Nothing is sent to\n"
-        "a daemon that is not running, to one whose pid in infod is not the process\n"
-        "holding its pid file's lock or not the process that started then (as for\n"
-        "reload), or for a rule in another state. The command written into infod's\n"
-        "key config.autoresponse.command is PATH,NAME,cancel, and the daemon logs\n"
-        "NAME as who cancelled: the login name of the user running arctl, or the\n"
-        "user who ran it through sudo ($SUDO_USER).\n",
+        "loaded it, then waits for the daemon's answer and prints what happened:\n"
+        "when its first reference is Triggered or Resolving, it goes to Timeout,\n"
+        "queues no further actions and is Normal again after its reset_timeout;\n"
+        "actions already queued or running go on. The daemon refuses a rule in\n"
+        "another state, and arctl prints why. Nothing is sent to a daemon that is\n"
+        "not running, or to one whose pid in infod is not the process holding its\n"
+        "pid file's lock or not the process that started then (as for reload). The\n"
+        "command written into infod's key config.autoresponse.command is\n"
+        "@ID PATH,NAME,cancel, and the daemon logs NAME as who cancelled: the login\n"
+        "name of the user running arctl, or the user who ran it through sudo\n"
+        "($SUDO_USER); it answers ID under config.autoresponse.daemon.command.result.\n",
     .exit_status =
-        "Exit status: 0 cancelled, 1 no such rule, not cancellable, not acted on,\n"
+        "Exit status: 0 cancelled, 1 no such rule, refused, not answered,\n"
         "or infod cannot be reached, 2 a command line that is not understood or a\n"
         "NAME that cannot be sent, 3 the daemon is not running or the pid in infod\n"
         "is not the running daemon.\n",

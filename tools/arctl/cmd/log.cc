@@ -19,6 +19,7 @@
 #include "arctl/arctl.h"
 #include "arctl/infod.h"
 #include "arctl/text.h"
+#include "base/local_time.h"
 #include "link/link.h"
 
 namespace {
@@ -35,13 +36,9 @@ constexpr unsigned long kMaxLines = 1000000;
 constexpr const char* kJournalDir = "/run/systemd/journal";
 constexpr const char* kSyslogFiles[] = {"/var/log/syslog", "/var/log/messages"};
 
-// "2024-05-01 14:03:07" in local time.
+// When infod took the update, or now for an update without a time.
 std::string local_time(uint64_t time_ms) {
-  const time_t seconds = time_ms > 0 ? static_cast<time_t>(time_ms / 1000) : time(nullptr);
-  struct tm t{};
-  char text[32] = "";
-  if (localtime_r(&seconds, &t) != nullptr) strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &t);
-  return text;
+  return local_time_text(time_ms > 0 ? static_cast<int64_t>(time_ms / 1000) : static_cast<int64_t>(time(nullptr)));
 }
 
 // Whether a syslog line is the daemon's: its tag is the program's name,

@@ -1,17 +1,12 @@
 // `arctl silence RULE --for DURATION`: the silence control command for one
 // rule, or one of its references.
-#include <unistd.h>
-
-#include <algorithm>
-#include <ctime>
 #include <optional>
 #include <string>
 
 #include "arctl/arctl.h"
 #include "arctl/steer.h"
 #include "arctl/text.h"
-#include "base/clock.h"
-#include "engine/silence.h"
+#include "engine/control_text.h"
 
 namespace {
 
@@ -39,15 +34,6 @@ std::optional<int64_t> duration_seconds(const std::string& text) {
   return std::stoll(number) * scale;
 }
 
-// Whether text can go as the reason: the daemon takes the rest of the
-// command, commas too, but a control character has no place in it.
-bool fits_reason(const std::string& text) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) return false;
-  }
-  return text.size() <= kMaxSilenceReason;
-}
-
 int run_silence(Invocation& inv) {
   if (!inv.duration) return usage_error(inv.err, "--for DURATION is needed", &kSilenceCommand);
   const std::optional<int64_t> seconds = duration_seconds(*inv.duration);
@@ -55,10 +41,10 @@ int run_silence(Invocation& inv) {
     return usage_error(inv.err, "--for takes a DURATION such as 90s, 15m, 2h or 1d, not \"" +
                                     visible(*inv.duration) + "\"", &kSilenceCommand);
   }
-  if (*seconds < 1 || *seconds > kMaxSilenceSeconds) {
+  if (!silence_seconds_fit(*seconds)) {
     return usage_error(inv.err, "--for takes a DURATION of 1 second to 30 days", &kSilenceCommand);
   }
-  if (inv.reason && !fits_reason(*inv.reason)) {
+  if (inv.reason && !silence_reason_fits(*inv.reason)) {
     return usage_error(inv.err, "--reason holds a control character or is longer than " +
                                     std::to_string(kMaxSilenceReason) + " bytes", &kSilenceCommand);
   }
@@ -68,43 +54,25 @@ int run_silence(Invocation& inv) {
   if (!origin) return 2;
   SteeredRule steered;
   if (const int status = steer_rule(inv, &steered); status != 0) return status;
-  const LoadedRule& rule = *steered.rule;
   const std::string& label = steered.label;
-  if (ref != 0 && std::find(rule.references.begin(), rule.references.end(), ref) == rule.references.end()) {
-    inv.err << "arctl: the daemon made no reference " << ref << " of " << label << " ('arctl status' lists them); "
-            << "nothing sent\n";
-    return 1;
+  // The daemon refuses a reference the rule lacks and one silenced already.
+  const std::string args = silence_args_format({static_cast<uint32_t>(*seconds), ref, inv.reason});
+  if (const int status = command_daemon(inv, steered, *origin, ControlVerb::kSilence, args); status != 0) {
+    return status;
   }
+  // The daemon answers once the rule's record holds the silence.
   RestartRule record;
-  if (!read_restart_rule(steered.infod, rule.number, &record)) {
+  if (!read_restart_rule(steered.infod, steered.rule->number, &record)) {
     inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
     return 1;
   }
-  const int64_t now = SystemClock().wall_ms();
+  inv.out << label << ": " << silenced_whom(ref) << " silenced";
+  // One at most: a silence stands in the way of every other of its references.
   for (const RestartSilence& s : record.silences) {
-    if (s.until_ms <= now || !silence_covers(s, ref)) continue;
-    inv.err << "arctl: " << silenced_whom(s.ref) << " of " << label << " is silenced already until "
-            << local_time_text(s.until_ms / 1000) << " by " << visible(s.origin)
-            << ("; 'arctl unsilence' lifts it: nothing sent\n");
-    return 1;
+    if (s.ref == ref) inv.out << " until " << local_time_text(s.until_ms / 1000);
   }
-  std::string what = "silence," + std::to_string(*seconds) + "," + std::to_string(ref);
-  if (inv.reason) what += "," + *inv.reason;
-  if (!send_control(inv, steered, *origin, what)) return 1;
-  // What the daemon did with it: the rule's record holds the silence.
-  for (int waited = 0; waited < kActWaitMs; waited += 50) {
-    usleep(50 * 1000);
-    if (!read_restart_rule(steered.infod, rule.number, &record)) break;
-    for (const RestartSilence& s : record.silences) {
-      if (s.ref != ref || s.origin != *origin || s.until_ms <= now) continue;
-      inv.out << label << ": " << silenced_whom(ref) << " silenced until " << local_time_text(s.until_ms / 1000)
-              << "; the rule's actions are not queued until then ('arctl unsilence' lifts it)\n";
-      return 0;
-    }
-  }
-  inv.err << "arctl: " << label << " holds no silence of " << silenced_whom(ref) << " after " << kActWaitMs / 1000
-          << " seconds: the daemon did not act on the command ('arctl log' tells why)\n";
-  return 1;
+  inv.out << "; the rule's actions are not queued until then ('arctl unsilence' lifts it)\n";
+  return 0;
 }
 
 }  // namespace
@@ -136,14 +104,15 @@ const Command kSilenceCommand = {
         "the rule; it outlives reloads that change the rule, and restarts.\n"
         "DURATION is a whole number of seconds, or one followed by s, m, h or d\n"
         "(90s, 15m, 2h, 1d), from 1 second to 30 days. A reference has one silence\n"
-        "at most, and a silence of every reference counts as one on each: nothing\n"
-        "is sent for one silenced already. The command written into infod's key\n"
-        "config.autoresponse.command is PATH,NAME,silence,SECONDS,N[,TEXT].\n",
+        "at most, and a silence of every reference counts as one on each: the\n"
+        "daemon refuses one silenced already, and arctl prints why. The command\n"
+        "written into infod's key config.autoresponse.command is\n"
+        "@ID PATH,NAME,silence,SECONDS,N[,TEXT] (ID answered as for cancel).\n",
     .exit_status =
-        "Exit status: 0 silenced, 1 no such rule or reference, silenced already,\n"
-        "not acted on, or infod cannot be reached, 2 a command line that is not\n"
-        "understood, 3 the daemon is not running or the pid in infod is not the\n"
-        "running daemon.\n",
+        "Exit status: 0 silenced, 1 no such rule, refused (no such reference,\n"
+        "silenced already), not answered, or infod cannot be reached, 2 a command\n"
+        "line that is not understood, 3 the daemon is not running or the pid in\n"
+        "infod is not the running daemon.\n",
     .min_words = 1,
     .max_words = 1,
     .run = run_silence,

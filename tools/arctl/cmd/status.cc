@@ -15,7 +15,6 @@
 #include "arctl/infod.h"
 #include "arctl/json.h"
 #include "arctl/rule_status.h"
-#include "arctl/rules.h"
 #include "arctl/text.h"
 #include "config/config_file.h"
 #include "daemon/daemon_status.h"

@@ -1,8 +1,5 @@
 // `arctl unsilence RULE`: the unsilence control command for one rule, or
 // one of its references.
-#include <unistd.h>
-
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +15,7 @@ namespace {
 std::vector<RestartSilence> lifted_by(const RestartRule& record, uint32_t ref, int64_t now) {
   std::vector<RestartSilence> lifted;
   for (const RestartSilence& s : record.silences) {
-    if (s.until_ms > now && (ref == 0 || s.ref == ref)) lifted.push_back(s);
+    if (s.until_ms > now && unsilence_lifts(ref, s.ref)) lifted.push_back(s);
   }
   return lifted;
 }
@@ -30,41 +27,21 @@ int run_unsilence(Invocation& inv) {
   if (!origin) return 2;
   SteeredRule steered;
   if (const int status = steer_rule(inv, &steered); status != 0) return status;
-  const std::string& label = steered.label;
-  const uint32_t number = steered.rule->number;
+  // What the daemon holds now, to tell what it lifted; it refuses a rule
+  // without such a silence.
   RestartRule record;
-  if (!read_restart_rule(steered.infod, number, &record)) {
+  if (!read_restart_rule(steered.infod, steered.rule->number, &record)) {
     inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
     return 1;
   }
-  const int64_t now = SystemClock().wall_ms();
-  const std::vector<RestartSilence> lifted = lifted_by(record, ref, now);
-  if (lifted.empty()) {
-    const bool whole = std::any_of(record.silences.begin(), record.silences.end(),
-                                   [now](const RestartSilence& s) { return s.ref == 0 && s.until_ms > now; });
-    if (whole) {
-      inv.err << "arctl: reference " << ref << " of " << label << " is silenced only with every reference; "
-              << "'arctl unsilence " << number << "' lifts that: nothing sent\n";
-    } else {
-      inv.err << "arctl: " << label << " has no silence" << (ref == 0 ? "" : " of " + silenced_whom(ref))
-              << ": nothing sent\n";
-    }
-    return 1;
-  }
-  if (!send_control(inv, steered, *origin, "unsilence," + std::to_string(ref))) return 1;
-  // What the daemon did with it: the rule's record no longer holds them.
-  for (int waited = 0; waited < kActWaitMs; waited += 50) {
-    usleep(50 * 1000);
-    if (!read_restart_rule(steered.infod, number, &record)) break;
-    if (!lifted_by(record, ref, SystemClock().wall_ms()).empty()) continue;
-    inv.out << label << ": silence of ";
-    for (size_t i = 0; i < lifted.size(); ++i) inv.out << (i > 0 ? ", " : "") << silenced_whom(lifted[i].ref);
-    inv.out << " lifted; the rule's actions are queued again\n";
-    return 0;
-  }
-  inv.err << "arctl: " << label << " is still silenced after " << kActWaitMs / 1000
-          << " seconds: the daemon did not act on the command ('arctl log' tells why)\n";
-  return 1;
+  std::vector<RestartSilence> lifted = lifted_by(record, ref, SystemClock().wall_ms());
+  if (lifted.empty()) lifted.push_back({ref, 0, "", ""});
+  const int status = command_daemon(inv, steered, *origin, ControlVerb::kUnsilence, unsilence_args_format(ref));
+  if (status != 0) return status;
+  inv.out << steered.label << ": silence of ";
+  for (size_t i = 0; i < lifted.size(); ++i) inv.out << (i > 0 ? ", " : "") << silenced_whom(lifted[i].ref);
+  inv.out << " lifted; the rule's actions are queued again\n";
+  return 0;
 }
 
 }  // namespace
@@ -85,12 +62,12 @@ const Command kUnsilenceCommand = {
         "then waits for the daemon to act and prints what it lifted: every silence\n"
         "of the rule, or with --ref N the one of reference N alone. From then on\n"
         "the rule's actions are queued as it runs, and what the silence held back\n"
-        "is settled as at its end ('arctl silence --help' tells how). Nothing is\n"
-        "sent for a rule without such a silence.\n"
-        "The command written into infod's key config.autoresponse.command is\n"
-        "PATH,NAME,unsilence,N (0 for every silence).\n",
+        "is settled as at its end ('arctl silence --help' tells how). The daemon\n"
+        "refuses a rule without such a silence, and arctl prints why. The command written into infod's key\n"
+        "config.autoresponse.command is @ID PATH,NAME,unsilence,N (0 for every\n"
+        "silence; ID answered as for cancel).\n",
     .exit_status =
-        "Exit status: 0 lifted, 1 no such rule or silence, not acted on, or infod\n"
+        "Exit status: 0 lifted, 1 no such rule, refused, not answered, or infod\n"
         "cannot be reached, 2 a command line that is not understood, 3 the daemon\n"
         "is not running or the pid in infod is not the running daemon.\n",
     .min_words = 1,
