@@ -51,7 +51,8 @@ apt_dir=$build/apt
 # cross toolchain, which is built from the same glibc release.
 runtime=(libc6 libgcc-s1 libstdc++6 libevent-core-2.1-7 liblog4c3 libpcre3 libexpat1)
 develop=(libevent-dev liblog4c-dev libpcre3-dev libexpat1-dev)
-[ "$tests" = ON ] && develop+=(libgtest-dev)
+# With the tests come the benchmarks, which run under qemu-user too.
+[ "$tests" = ON ] && develop+=(libgtest-dev libbenchmark-dev libbenchmark1debian)
 wanted=$(printf '%s\n' "${runtime[@]}" "${develop[@]}" | sort)
 
 if [ "$(cat "$sysroot/.packages" 2>/dev/null)" != "$wanted" ]; then

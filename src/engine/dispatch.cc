@@ -243,8 +243,9 @@ namespace {
 // actions the ones built again dropped.
 void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, const std::vector<Carry>& plan,
                   ReloadOutcome* outcome) {
-  std::unordered_set<const ArCheck*> carried, carrying;
-  for (const Carry& c : plan) carried.insert(c.from), carrying.insert(c.to);
+  std::unordered_set<const ArCheck*> carried;
+  std::unordered_set<const AutoResponse*> carrying;  // the rules a reference was carried to
+  for (const Carry& c : plan) carried.insert(c.from), carrying.insert(c.to->conf.ar);
   auto old = previous.rules.begin();
   auto check = previous.checks.begin();
   for (const AutoResponse& ar : config.rules) {
@@ -258,7 +259,7 @@ void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, cons
     } else if (had) {
       ReloadOutcome::Changed& changed = outcome->changed.emplace_back();
       changed.name = ar.name;
-      for (const Carry& c : plan) changed.carried = changed.carried || c.to->conf.ar == &ar;
+      changed.carried = carrying.count(&ar) > 0;
     } else {
       outcome->added.push_back(ar.name);
     }
