@@ -48,12 +48,16 @@ apt_dir=$build/apt
 # What the sysroot holds: the run-time libraries the binaries need (also
 # what qemu-user loads them with) and the headers and link files they are
 # built against. The C library's headers and start files come from the
-# cross toolchain, which is built from the same glibc release.
-runtime=(libc6 libgcc-s1 libstdc++6 libevent-core-2.1-7 liblog4c3 libpcre3 libexpat1)
-develop=(libevent-dev liblog4c-dev libpcre3-dev libexpat1-dev)
+# cross toolchain, which is built from the same glibc release. A library
+# whose interface holds a time_t was renamed with a "t64" suffix when
+# Debian 13 made time_t 64 bits wide on armhf: the name this release has
+# is taken.
+libraries=(libc6 libgcc-s1 libstdc++6 libevent-core-2.1-7 liblog4c3 libpcre2-8-0 libexpat1)
+develop=(libevent-dev liblog4c-dev libpcre2-dev libexpat1-dev)
 # With the tests come the benchmarks, which run under qemu-user too.
-[ "$tests" = ON ] && develop+=(libgtest-dev libbenchmark-dev libbenchmark1debian)
-wanted=$(printf '%s\n' "${runtime[@]}" "${develop[@]}" | sort)
+[ "$tests" = ON ] && develop+=(libgtest-dev libbenchmark-dev)
+release=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+wanted=$(printf '%s\n' "$release" "${libraries[@]}" "${develop[@]}" | sort)
 
 if [ "$(cat "$sysroot/.packages" 2>/dev/null)" != "$wanted" ]; then
   echo "making $sysroot from the $arch packages of this release"
@@ -67,6 +71,14 @@ if [ "$(cat "$sysroot/.packages" 2>/dev/null)" != "$wanted" ]; then
                -o "Dir::State::Lists=$PWD/$apt_dir/lists" -o "Dir::State::Status=$PWD/$apt_dir/status"
                -o "Dir::Cache=$PWD/$apt_dir/cache" -o Debug::NoLocking=1 -o APT::Sandbox::User=root)
   apt-get "${apt_options[@]}" -qq update
+  runtime=()
+  for p in "${libraries[@]}"; do
+    if apt-cache "${apt_options[@]}" show "${p}t64" > /dev/null 2>&1; then runtime+=("${p}t64"); else runtime+=("$p"); fi
+  done
+  # The benchmarks' library, by the name this release gives it.
+  if [ "$tests" = ON ]; then
+    runtime+=("$(apt-cache "${apt_options[@]}" depends libbenchmark-dev | sed -n 's/^ *Depends: \(libbenchmark1[^ ]*\)$/\1/p' | head -n 1)")
+  fi
   (cd "$apt_dir/debs" && apt-get "${apt_options[@]}" -qq download "${runtime[@]}" "${develop[@]}")
   for deb in "$apt_dir"/debs/*.deb; do
     dpkg-deb -x "$deb" "$sysroot"

@@ -50,7 +50,7 @@ for _ in $(seq 100); do [ -S "$root/var/run/infod-sock" ] && break; sleep 0.05; 
 
 say "the daemon, with its fixed paths under $root (its log is shown as 'log')"
 AR_ROOT="$root" bash -c 'exec -a autoresponsed "$0"' "$top/build/autoresponsed-dev" \
-  2> >(sed -u 's/^\[autoresponsed\] *\([A-Z]*\) *autoresponsed - /   log   \1 /') &
+  2> >(sed -u 's/^[^ ]* [^ ]* autoresponsed\[[0-9]*\]: /   log   /') &
 pids+=($!)
 sleep 2
 

@@ -7,8 +7,10 @@
 # without infod, and built twice to the same bytes); the appliance's
 # builds with the same package checks: armhf with every test under
 # qemu-arm, arm64 built; the fuzz targets for their time, and a leak check
-# of the daemon through a storm of reloads, then the demo. Installs what
-# is missing first.
+# of the daemon through a storm of reloads, then the demo. Beside all that,
+# from the start, the Debian 13 stage (tools/debian13.sh): the tree built
+# and tested in a Debian 13 root, its packages and its armhf build checked.
+# Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -17,6 +19,39 @@ jobs=$(nproc)
 
 # Each step with the seconds since the start, so a slow one shows.
 step() { printf '\n=== [%d s] %s\n' "$SECONDS" "$*"; }
+
+scratch=$(mktemp -d /tmp/ar-test-XXXXXX)
+background=()
+cleanup() {
+  for pid in "${background[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+# The Debian 13 stage works in a root of its own, mostly waiting for the
+# mirror and for dpkg at first, and then building at a lower priority: it
+# takes the time the steps below leave to the processors (the fuzz targets
+# and the leak check keep one busy, the tests under qemu-arm and the demo
+# wait much). Its output comes at the end. In a session of its own, so
+# that an early end stops it with all it started.
+setsid nice -n 10 ./tools/debian13.sh > "$scratch/debian13.log" 2>&1 &
+debian13=$!
+background+=("$debian13")
+# The cross toolchains come meanwhile too.
+setsid ./tools/install-deps.sh crossbuild-essential-armhf crossbuild-essential-arm64 qemu-user \
+  > "$scratch/cross-deps.log" 2>&1 &
+cross_deps=$!
+background+=("$cross_deps")
+
+# The builds that no other is compared with byte for byte go through
+# ccache, kept beside the Debian 13 root; the first build and the one
+# that must give the same packages do not.
+with_ccache() {
+  CCACHE_DIR=/var/cache/autoresponsed-test/ccache CCACHE_MAXSIZE=2G \
+    CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache "$@"
+}
 
 step "shell scripts and manual pages"
 # Every shell script of the tree, found by its first line.
@@ -29,46 +64,6 @@ for page in dist/autoresponsed.8 dist/arctl.8 dist/devinfod.1; do
 done
 echo "${#scripts[@]} scripts and three pages without findings"
 
-# The checks of a Debian package of any architecture: lintian with every
-# tag down to the pedantic ones (what stays is overridden in the package,
-# each with its reason), and Debian's hardening in each program.
-# Control-flow protection is compiled in, but Debian 12's C start files
-# lack its marks, so no program of this release carries it whole.
-# Lintian looks for misspelt words in every byte run of a program, machine
-# code included, where instruction bytes can spell one (" mor"); such a
-# finding counts only when the word stands in the project's own texts.
-code_words() {
-  local line word
-  while IFS= read -r line; do
-    if [[ $line =~ spelling-error-in-binary\ ([^ ]+)\  ]]; then
-      word=${BASH_REMATCH[1]}
-      grep -rqwF --include="*.cc" --include="*.h" -- "$word" src tools || continue
-    fi
-    printf '%s\n' "$line"
-  done
-}
-check_package() {
-  local deb=$1 tree findings
-  findings=$(lintian -I --pedantic --fail-on none "$deb" 2>&1) ||
-    { printf '%s\n' "$findings"; echo "$deb: lintian failed"; exit 1; }
-  findings=$(printf '%s\n' "$findings" | code_words)
-  if grep -q '^[EWIPX]:' <<<"$findings"; then
-    printf '%s\n' "$findings"
-    echo "$deb: lintian findings"
-    exit 1
-  fi
-  case "$deb" in
-    *-dbg_*) return ;;
-  esac
-  tree=$(mktemp -d "$scratch/tree-XXXXXX")
-  dpkg-deb -x "$deb" "$tree"
-  hardening-check --quiet --nocfprotection "$tree/usr/sbin/autoresponsed" "$tree/usr/sbin/arctl" "$tree/usr/bin/devinfod" ||
-    { echo "$deb: hardening-check failed"; exit 1; }
-  echo "$(basename "$deb"): lintian and hardening-check clean"
-}
-scratch=$(mktemp -d /tmp/ar-test-XXXXXX)
-trap 'rm -rf "$scratch"' EXIT
-
 step "build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 make -C build -j"$jobs" --no-print-directory
@@ -77,21 +72,28 @@ step "tests"
 (cd build && ctest --output-on-failure -j"$jobs")
 
 step "arctl check --strict and arctl test: the example configuration and the README's rule"
-# The README's rule and its test, as its section "Testing rules before they
-# go live" shows them: its xml block is my-rules.xml, its text block rack4.test.
+# The README's rules and their tests, as its sections show them: each
+# section's xml block is the configuration, its text block the test.
 readme="$scratch/readme"
 mkdir -p "$readme"
-awk -v dir="$readme" '
-  /^## / { inside = ($0 == "## Testing rules before they go live") }
-  inside && /^```(xml|text)$/ { file = dir "/" ($0 == "```xml" ? "my-rules.xml" : "rack4.test"); next }
-  /^```$/ { file = "" }
-  inside && file != "" && !/^```/ { print > file }' README.md
-if [ ! -s "$readme/my-rules.xml" ] || [ ! -s "$readme/rack4.test" ]; then echo "README: no rule or test to try"; exit 1; fi
+readme_section() {
+  awk -v dir="$readme" -v section="## $1" -v xml="$2" -v test="$3" '
+    /^## / { inside = ($0 == section) }
+    inside && /^```(xml|text)$/ { file = dir "/" ($0 == "```xml" ? xml : test); next }
+    /^```$/ { file = "" }
+    inside && file != "" && !/^```/ { print > file }' README.md
+  if [ ! -s "$readme/$2" ] || [ ! -s "$readme/$3" ]; then echo "README: no rule or test to try in '$1'"; exit 1; fi
+}
+readme_section "Testing rules before they go live" my-rules.xml rack4.test
+readme_section "Rules that wait on other rules" uplink.xml uplink.test
 # Sound on a development machine: their only warnings say it is not the
 # appliance (scripts it lacks, ports a file of rules alone lacks).
 build/arctl check --strict dist/examples/config.xml
 build/arctl check --strict "$readme/my-rules.xml"
-build/arctl test dist/examples/config.test "$readme/rack4.test"
+build/arctl check --strict "$readme/uplink.xml"
+build/arctl test dist/examples/config.test "$readme/rack4.test" "$readme/uplink.test"
+# What the README says explain tells of the held host while the uplink is down.
+build/arctl test --explain host-a 60 "$readme/uplink.test" | grep -qx "  held while uplink is Triggered, holding 'page'"
 
 step "manual pages render without warnings"
 for page in dist/autoresponsed.8 dist/arctl.8 dist/devinfod.1; do
@@ -127,13 +129,15 @@ for program in usr/sbin/autoresponsed usr/sbin/arctl usr/bin/devinfod; do
 done
 (cd build && rm -f ./*.deb && cpack -G DEB > "$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; exit 1; }
 deb=$(ls build/autoresponsed_*_"$(dpkg --print-architecture)".deb)
-dpkg-deb -f "$deb" Depends | grep -q "libevent-core" || { echo "$deb: no dependencies"; exit 1; }
+depends=$(dpkg-deb -f "$deb" Depends)
+grep -q "libevent-core" <<<"$depends" || { echo "$deb: no dependencies"; exit 1; }
+grep -q "libpcre2-8-0" <<<"$depends" || { echo "$deb: no PCRE2 among its dependencies"; exit 1; }
 members=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
 if grep -q -v -e '^\./$' -e control -e md5sums <<<"$members"; then
   echo "$deb: maintainer scripts or conffiles"
   exit 1
 fi
-for package in build/*.deb; do check_package "$package"; done
+./tools/package-check.sh build/*.deb
 # The unit as installed, against a root that holds what it names (the
 # package's programs, and the targets every service is ordered against), so
 # that only the unit itself is judged; a warning is a finding too.
@@ -197,42 +201,55 @@ done
 echo "built twice, the same packages: $(cd build && echo ./*.deb)"
 
 step "the appliance: armhf, every test under qemu-arm"
-./tools/cross-build.sh armhf --package
+wait "$cross_deps" || { cat "$scratch/cross-deps.log"; exit 1; }
+with_ccache ./tools/cross-build.sh armhf --package
 (cd build-armhf && ctest --output-on-failure -j"$jobs")
 deb=$(ls build-armhf/autoresponsed_*_armhf.deb)
 dpkg-deb -f "$deb" Depends | grep -q "libevent-core" || { echo "$deb: no dependencies"; exit 1; }
-for package in build-armhf/*.deb; do check_package "$package"; done
+./tools/package-check.sh build-armhf/*.deb
 
 step "the appliance: arm64, built"
-./tools/cross-build.sh arm64 --no-tests --package
+with_ccache ./tools/cross-build.sh arm64 --no-tests --package
 dpkg-deb -f "$(ls build-arm64/autoresponsed_*_arm64.deb)" Depends | grep -q "libevent-core"
-for package in build-arm64/*.deb; do check_package "$package"; done
+./tools/package-check.sh build-arm64/*.deb
 
 step "build with AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build/asan -DAR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-make -C build/asan -j"$jobs" --no-print-directory
+with_ccache cmake -S . -B build/asan -DAR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+with_ccache make -C build/asan -j"$jobs" --no-print-directory
 
 step "tests under the sanitizers"
 (cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
 
 step "fuzz targets"
-cmake -S . -B build/fuzz -DAR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+with_ccache cmake -S . -B build/fuzz -DAR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 fuzzers=()
 for target in tests/fuzz/*_fuzz.cc; do fuzzers+=("$(basename "$target" .cc)"); done
-make -C build/fuzz -j"$jobs" --no-print-directory "${fuzzers[@]}"
+with_ccache make -C build/fuzz -j"$jobs" --no-print-directory "${fuzzers[@]}"
+# Each target for its time, one on each processor at once: a target runs
+# one process, and its time is the clock's.
+fuzz_failed() { tail -n 40 "build/fuzz/corpus/$1.log"; echo "$1 failed"; exit 1; }
+declare -A fuzzing=()
 for target in tests/fuzz/*_fuzz.cc; do
   name=$(basename "$target" .cc)
   seconds=$(sed -n 's|^// fuzz-seconds: *\([0-9]*\).*|\1|p' "$target")
-  corpus="build/fuzz/corpus/$name"
-  mkdir -p "$corpus"
+  mkdir -p "build/fuzz/corpus/$name"
   # The format's own examples, where the tree has them, seed the run;
   # what it finds goes into the corpus of the build.
   seeds=()
   [ -d "tests/fuzz/seeds/$name" ] && seeds=("$PWD/tests/fuzz/seeds/$name")
+  if [ "${#fuzzing[@]}" -ge "$jobs" ]; then
+    wait -n -p ended "${!fuzzing[@]}" || fuzz_failed "${fuzzing[$ended]}"
+    unset "fuzzing[$ended]"
+  fi
   echo "$name: ${seconds:-30} s"
-  (cd build/fuzz && "./$name" -max_total_time="${seconds:-30}" -print_final_stats=0 "corpus/$name" "${seeds[@]}" \
-     > "corpus/$name.log" 2>&1) || { tail -n 40 "build/fuzz/corpus/$name.log"; exit 1; }
+  (cd build/fuzz && exec "./$name" -max_total_time="${seconds:-30}" -print_final_stats=0 "corpus/$name" "${seeds[@]}" \
+     > "corpus/$name.log" 2>&1) &
+  fuzzing[$!]=$name
+done
+while [ "${#fuzzing[@]}" -gt 0 ]; do
+  wait -n -p ended "${!fuzzing[@]}" || fuzz_failed "${fuzzing[$ended]}"
+  unset "fuzzing[$ended]"
 done
 
 step "leak check through a reload storm"
@@ -245,6 +262,12 @@ for want in "cooling.sh: on Rack 4 inlet 31.5" "cooling.sh: off 27.5" "| To: +15
   grep -qF -- "$want" <<<"$demo" || { printf '%s\n' "$demo" | tail -n 40; echo "demo: no '$want'"; exit 1; }
 done
 echo "demo: all three stories told"
+
+step "Debian 13: tools/install-deps.sh, the build, every host test, the packages, the armhf build"
+status=0
+wait "$debian13" || status=$?
+cat "$scratch/debian13.log"
+[ "$status" -eq 0 ] || { echo "the Debian 13 stage failed ($status)"; exit 1; }
 
 echo
 echo "all tests passed in $SECONDS s"

@@ -1,12 +1,17 @@
 // The log category, its appender and ar_log.
 #include "base/log.h"
 
+#include <sys/time.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <string>
 
 #include <log4c.h>
-#include <log4c/appender_type_stream.h>
 #include <log4c/appender_type_syslog.h>
 
 namespace {
@@ -15,6 +20,28 @@ log4c_category_t* g_category = nullptr;
 log4c_appender_t* g_appender = nullptr;
 LogObserver g_observer = nullptr;
 void* g_observer_data = nullptr;
+// The line head of a log on standard error: "HOST NAME[PID]: ".
+std::string g_stderr_tag;
+
+// One line on standard error as syslog keeps it, so that arctl log -n
+// reads a development daemon's log as the appliance's: the local time to
+// the millisecond with its offset (RFC 3339), the host, the program's name
+// and pid, the message. Written whole, in one call.
+void log_to_stderr(const std::string& text) {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  struct tm local{};
+  char stamp[64] = "";
+  if (localtime_r(&now.tv_sec, &local) != nullptr) {
+    char zone[8] = "";
+    strftime(zone, sizeof zone, "%z", &local);  // +0100
+    char day[32] = "";
+    strftime(day, sizeof day, "%Y-%m-%dT%H:%M:%S", &local);
+    snprintf(stamp, sizeof stamp, "%s.%03ld%.3s:%.2s", day, static_cast<long>(now.tv_usec / 1000), zone, zone + 3);
+  }
+  const std::string line = std::string(stamp) + " " + g_stderr_tag + text + "\n";
+  fwrite(line.data(), 1, line.size(), stderr);
+}
 
 }  // namespace
 
@@ -56,15 +83,18 @@ void category_log(int priority, const char* format, ...) {
 
 void log_open(const char* name, LogSink sink) {
   g_category = log4c_category_new(name);
-  g_appender = log4c_appender_new(name);
-  if (sink == LogSink::Syslog) {
-    log4c_appender_set_type(g_appender, &log4c_appender_type_syslog);
-  } else {
-    log4c_appender_set_type(g_appender, &log4c_appender_type_stream);
-    log4c_appender_set_udata(g_appender, stderr);
-  }
-  log4c_category_set_appender(g_category, g_appender);
   log4c_category_set_priority(g_category, kLogInfo);
+  if (sink == LogSink::Stderr) {
+    char host[256] = "";
+    if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') snprintf(host, sizeof host, "localhost");
+    // The program's name without its directory, as syslog tags a line.
+    const char* slash = strrchr(name, '/');
+    g_stderr_tag = std::string(host) + " " + (slash != nullptr ? slash + 1 : name) + "[" + std::to_string(getpid()) + "]: ";
+    return;
+  }
+  g_appender = log4c_appender_new(name);
+  log4c_appender_set_type(g_appender, &log4c_appender_type_syslog);
+  log4c_category_set_appender(g_category, g_appender);
 }
 
 void log_close() {
@@ -72,6 +102,7 @@ void log_close() {
   if (g_appender != nullptr) log4c_appender_delete(g_appender);
   g_category = nullptr;
   g_appender = nullptr;
+  g_stderr_tag.clear();
 }
 
 void log_set_observer(LogObserver observer, void* data) {
@@ -92,7 +123,11 @@ void ar_log(int priority, const char* format, ...) {
     std::string line;
     line.reserve(text.size());
     log_escape(&line, text);
-    if (g_category != nullptr) category_log(priority, "%s", line.c_str());
+    if (!g_stderr_tag.empty()) {
+      log_to_stderr(line);
+    } else if (g_category != nullptr) {
+      category_log(priority, "%s", line.c_str());
+    }
     if (g_observer != nullptr) g_observer(priority, line.c_str(), g_observer_data);
   }
   fflush(nullptr);

@@ -1,6 +1,12 @@
-// The only file that hands libevent a time, built with the C library's own
-// time_t as libevent was: see loop.h. Nothing may come before these lines.
+// The only file that hands libevent a time, built with the time_t libevent
+// was built with: see loop.h. Nothing may come before these lines. The
+// library's configuration header holds only definitions, so it may come
+// first and tell: Debian 12's armhf libevent has the C library's 32-bit
+// time_t, Debian 13's a 64-bit one, as the daemon has everywhere.
+#include <event2/event-config.h>
+#if EVENT__SIZEOF_TIME_T == 4
 #undef _TIME_BITS
+#endif
 
 #include "base/loop.h"
 
@@ -8,8 +14,6 @@
 
 #include <ctime>
 #include <new>
-
-#include <event2/event-config.h>
 
 static_assert(sizeof(time_t) == EVENT__SIZEOF_TIME_T,
               "loop.cc must see the time_t that libevent was built with");

@@ -1,11 +1,12 @@
 // The daemon's door to libevent's event records and timers.
 //
-// On the 32-bit appliance the daemon is built with a 64-bit time_t, but the
-// distribution's libevent keeps the C library's 32-bit one: a struct timeval
+// On the 32-bit appliance the daemon is built with a 64-bit time_t, but
+// Debian 12's libevent keeps the C library's 32-bit one: a struct timeval
 // and a struct event (which holds timevals) have one layout in the daemon
 // and another in the library. So no time and no event record crosses that
 // border directly. Every libevent call that takes a time is made in loop.cc,
-// which is compiled with the library's own time_t; every event record is
+// which is compiled with the library's own time_t (64 bits in Debian 13,
+// whose 32-bit libraries changed to it); every event record is
 // allocated by libevent itself, at the library's size. Elsewhere libevent's
 // struct event is an incomplete type (see CMakeLists.txt), so no file can
 // embed one by mistake.

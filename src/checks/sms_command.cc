@@ -5,12 +5,14 @@
 // only refreshes, and anyone else's is discarded as in Normal.
 #include "checks/sms_command.h"
 
-#include <climits>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <pcre.h>
+// The 8-bit library: patterns and messages are bytes.
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
 
 #include "base/log.h"
 #include "checks/audit.h"
@@ -28,16 +30,93 @@ constexpr const char* kMessagePattern = "sms.message_pattern";
 
 constexpr const char* kSmsKey = "config.sms.incoming";
 
-// Bounds on one search. A message comes from anyone; without a recursion
-// bound a long text could run PCRE's recursive matcher off the stack, and
-// without a step bound a backtracking pattern could stall every rule.
-constexpr unsigned long kMatchLimit = 100000;
-constexpr unsigned long kRecursionLimit = 4000;
+// Bounds on one search. A message comes from anyone; without a depth
+// bound a long text could make the matcher keep a backtracking frame per
+// character, and without a step bound a backtracking pattern could stall
+// every rule. The heap bound (in KiB) caps what those frames may take: a
+// frame holds room for every group, and a pattern may have thousands.
+constexpr uint32_t kMatchLimit = 100000;
+constexpr uint32_t kDepthLimit = 4000;
+constexpr uint32_t kHeapLimitKib = 16 * 1024;
 
-struct PcreDeleter {
-  void operator()(pcre* re) const { pcre_free(re); }
+// Rules' patterns were written for PCRE, which the check used before
+// PCRE2, and keep their meaning. Both compile with no options: no UTF,
+// case-sensitive, newline as the library was built (LF on Debian). PCRE2
+// is also given PCRE2_EXTRA_ALLOW_LOOKAROUND_BSK, since PCRE took \K in a
+// lookaround assertion and PCRE2 10.38 and later refuse it. The search
+// runs in the interpreter, as PCRE's did, never in the JIT, whose limits
+// count differently. compile() below takes back two more refusals.
+constexpr uint32_t kExtraOptions = PCRE2_EXTRA_ALLOW_LOOKAROUND_BSK;
+
+struct CodeDeleter {
+  void operator()(pcre2_code* code) const { pcre2_code_free(code); }
 };
-using PcrePtr = std::unique_ptr<pcre, PcreDeleter>;
+struct CompileContextDeleter {
+  void operator()(pcre2_compile_context* context) const { pcre2_compile_context_free(context); }
+};
+struct MatchContextDeleter {
+  void operator()(pcre2_match_context* context) const { pcre2_match_context_free(context); }
+};
+struct MatchDataDeleter {
+  void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
+};
+using Code = std::unique_ptr<pcre2_code, CodeDeleter>;
+
+// Why a pattern does not compile: PCRE2's text and the offset where it
+// found the fault.
+struct CompileError {
+  std::string text;
+  size_t offset = 0;
+};
+
+// The compiled pattern; null with the reason in *error. Two things that
+// PCRE took and PCRE2 refuses are plausible in a rule, and are given
+// PCRE's meaning: a backslash before a letter that means nothing ("\i")
+// is that letter, which PCRE2_EXTRA_BAD_ESCAPE_IS_LITERAL does; it is set
+// only for a pattern PCRE2 refuses for such an escape, since it would
+// also make literal the escapes that PCRE refused (\x{100}, \u, \L). And
+// a hyphen after a class such as \w or [:digit:] in a character class
+// ("[\w-.]") is a hyphen: it is escaped, and the pattern compiled again.
+Code compile(const char* pattern, CompileError* error) {
+  const std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(pcre2_compile_context_create(nullptr));
+  if (!context) {
+    error->text = "no memory to compile the pattern";
+    return nullptr;
+  }
+  std::string text(pattern);
+  std::vector<size_t> escaped;  // the backslashes put before hyphens, where they are in text
+  uint32_t extra = kExtraOptions;
+  for (;;) {
+    int code = 0;
+    PCRE2_SIZE offset = 0;
+    pcre2_set_compile_extra_options(context.get(), extra);
+    Code re(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(text.c_str()), PCRE2_ZERO_TERMINATED, 0, &code, &offset,
+                          context.get()));
+    if (re) return re;
+    if (code == PCRE2_ERROR_UNKNOWN_ESCAPE && (extra & PCRE2_EXTRA_BAD_ESCAPE_IS_LITERAL) == 0) {
+      extra |= PCRE2_EXTRA_BAD_ESCAPE_IS_LITERAL;
+      continue;
+    }
+    // PCRE2 10.42 places the fault at the hyphen, later releases after it.
+    const size_t hyphen = offset < text.size() && text[offset] == '-' ? offset : offset - 1;
+    // Each hyphen is escaped once at most: the pattern's length bounds the tries.
+    if (code == PCRE2_ERROR_CLASS_INVALID_RANGE && hyphen < text.size() && text[hyphen] == '-' &&
+        escaped.size() < text.size()) {
+      for (size_t& at : escaped) at += at >= hyphen ? 1 : 0;
+      text.insert(hyphen, 1, '\\');
+      escaped.push_back(hyphen);
+      continue;
+    }
+    PCRE2_UCHAR message[256];
+    error->text = pcre2_get_error_message(code, message, sizeof message) < 0
+                      ? "unknown error"
+                      : reinterpret_cast<const char*>(message);
+    // The offset in the pattern as written.
+    error->offset = offset;
+    for (size_t at : escaped) error->offset -= at < offset ? 1 : 0;
+    return nullptr;
+  }
+}
 
 }  // namespace
 
@@ -72,26 +151,33 @@ bool sms_sender_allowed(std::string_view list, std::string_view sender) {
   return false;
 }
 
+bool sms_pattern_compiles(const char* pattern, std::string* error, size_t* offset) {
+  CompileError fault;
+  if (compile(pattern, &fault)) return true;
+  if (error != nullptr) *error = fault.text;
+  if (offset != nullptr) *offset = fault.offset;
+  return false;
+}
+
 SmsMatch sms_match(const char* pattern, std::string_view message, std::string* error) {
-  const char* compile_error = nullptr;
-  int error_offset = 0;
-  PcrePtr re(pcre_compile(pattern, 0, &compile_error, &error_offset, nullptr));
+  CompileError fault;
+  const Code re = compile(pattern, &fault);
   if (!re) {
-    if (error != nullptr) *error = compile_error != nullptr ? compile_error : "unknown error";
+    if (error != nullptr) *error = fault.text;
     return SmsMatch::kBadPattern;
   }
-  if (message.size() > static_cast<size_t>(INT_MAX)) return SmsMatch::kNoMatch;
+  const std::unique_ptr<pcre2_match_context, MatchContextDeleter> context(pcre2_match_context_create(nullptr));
   // Room for every group of the pattern, so a match with many groups is
-  // still reported as a match rather than as "vector too small".
-  int groups = 0;
-  if (pcre_fullinfo(re.get(), nullptr, PCRE_INFO_CAPTURECOUNT, &groups) != 0 || groups < 0) groups = 0;
-  std::vector<int> offsets(static_cast<size_t>(groups + 1) * 3);
-  pcre_extra limits{};
-  limits.flags = PCRE_EXTRA_MATCH_LIMIT | PCRE_EXTRA_MATCH_LIMIT_RECURSION;
-  limits.match_limit = kMatchLimit;
-  limits.match_limit_recursion = kRecursionLimit;
-  const int rc = pcre_exec(re.get(), &limits, message.data(), static_cast<int>(message.size()), 0, 0,
-                           offsets.data(), static_cast<int>(offsets.size()));
+  // still reported as a match.
+  const std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(
+      pcre2_match_data_create_from_pattern(re.get(), nullptr));
+  if (!context || !data || pcre2_set_match_limit(context.get(), kMatchLimit) != 0 ||
+      pcre2_set_depth_limit(context.get(), kDepthLimit) != 0 ||
+      pcre2_set_heap_limit(context.get(), kHeapLimitKib) != 0) {
+    return SmsMatch::kNoMatch;
+  }
+  const int rc = pcre2_match(re.get(), reinterpret_cast<PCRE2_SPTR>(message.data()), message.size(), 0, 0,
+                             data.get(), context.get());
   return rc >= 0 ? SmsMatch::kMatch : SmsMatch::kNoMatch;
 }
 
@@ -145,13 +231,12 @@ int sms_subscription_key(const ArCheck* /*check*/, std::string* key, CheckReason
 // A pattern that does not compile drops every message the rule is sent.
 void sms_audit(const ArCheck* check, AuditReport* report) {
   const std::string pattern = check_setting(check, kMessagePattern);
-  const char* error = nullptr;
-  int offset = 0;
-  PcrePtr re(pcre_compile(pattern.c_str(), 0, &error, &offset, nullptr));
-  if (re) return;
+  std::string error;
+  size_t offset = 0;
+  if (sms_pattern_compiles(pattern.c_str(), &error, &offset)) return;
   report->error(audit_path(check, kMessagePattern),
-                quoted(pattern) + " does not compile (" + (error != nullptr ? error : "unknown error") + " at offset " +
-                    std::to_string(offset) + "), so the daemon discards every message for this rule; correct it");
+                quoted(pattern) + " does not compile (" + error + " at offset " + std::to_string(offset) +
+                    "), so the daemon discards every message for this rule; correct it");
 }
 
 // The message, the allowed numbers, the pattern.

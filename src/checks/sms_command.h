@@ -1,8 +1,9 @@
 // The parsing and matching behind the SMS command check: splitting an
-// incoming "sender:message" value, the allowed-sender list and the PCRE
+// incoming "sender:message" value, the allowed-sender list and the PCRE2
 // match of the message. Every input here comes from outside the appliance.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -30,8 +31,14 @@ enum class SmsMatch {
   kBadPattern,  // the pattern does not compile
 };
 
-// Compiles pattern with PCRE's default options and searches message for
-// it, unanchored. On kBadPattern, error (when given) receives PCRE's text.
+// Whether pattern compiles, as sms_match compiles it; when it does not,
+// PCRE2's text (when error is given) and the offset in pattern, as it is
+// written, where PCRE2 found the fault.
+bool sms_pattern_compiles(const char* pattern, std::string* error, size_t* offset);
+
+// Compiles pattern as PCRE compiled it (sms_command.cc says how PCRE2 is
+// told to) and searches message for it, unanchored. On kBadPattern, error
+// (when given) receives PCRE2's text.
 // The search is bounded, so a pathological pattern or text can neither
 // exhaust the stack nor hold the event loop for long.
 SmsMatch sms_match(const char* pattern, std::string_view message, std::string* error);

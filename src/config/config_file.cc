@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/expat_position.h"
 #include "platform/file_checksum.h"
 
 namespace {
@@ -68,8 +69,7 @@ std::string config_file_problem(const std::string& path) {
     const bool last = at + n == text.size();
     if (XML_Parse(parser, text.data() + at, static_cast<int>(n), last ? XML_TRUE : XML_FALSE) == XML_STATUS_ERROR) {
       problem = path + ": " + XML_ErrorString(XML_GetErrorCode(parser)) + " at line " +
-                std::to_string(XML_GetCurrentLineNumber(parser)) + ", column " +
-                std::to_string(XML_GetCurrentColumnNumber(parser) + 1);
+                std::to_string(xml_line(parser)) + ", column " + std::to_string(xml_column(parser));
       break;
     }
     if (last) break;

@@ -53,8 +53,10 @@ constexpr const char* kStatusHolds = "holds";
 // milliseconds, NAME escaped as the loaded list escapes names.
 constexpr const char* kStatusFinished = "finished";
 // Under "latest.RULE.REF": the latest update of each reference's key, as
-// "TIME VALUE" (wall milliseconds), taken or not; published at the tick
-// after it came, one key per reference that had one.
+// "TIME VALUE" (wall milliseconds): a level's whether its reference took it
+// or not, an event's only as its reference took it (an event dropped is
+// gone); published at the tick after it came, one key per reference that
+// had one.
 constexpr const char* kStatusLatest = "latest";
 // What the last load that opened its file kept and started again
 // (engine/dispatch.h, reload_outcome_text); "-" for the first load.

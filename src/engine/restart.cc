@@ -41,12 +41,16 @@ void mix_text(uint64_t* hash, std::string_view text) {
 
 // The references of the rule check belongs to: they lie together, in
 // load order.
-std::pair<size_t, size_t> rule_range(const Engine& engine, const ArCheck& check) {
-  const std::deque<ArCheck>& checks = *engine.checks;
-  size_t first = check.seq, last = check.seq + 1;
+std::pair<size_t, size_t> rule_range(const std::deque<ArCheck>& checks, size_t at) {
+  const ArCheck& check = checks[at];
+  size_t first = at, last = at + 1;
   while (first > 0 && checks[first - 1].conf.ar == check.conf.ar) --first;
   while (last < checks.size() && checks[last].conf.ar == check.conf.ar) ++last;
   return {first, last};
+}
+
+std::pair<size_t, size_t> rule_range(const Engine& engine, const ArCheck& check) {
+  return rule_range(*engine.checks, check.seq);
 }
 
 int64_t after(int64_t from, int32_t seconds) { return from + static_cast<int64_t>(seconds) * 1000; }
@@ -178,13 +182,17 @@ std::string unfit(Engine& engine, const ArCheck& check, const RestartReference& 
 }  // namespace
 
 uint64_t restart_fingerprint(const Engine& engine, const ArCheck& any_check_of_rule) {
-  const AutoResponse& ar = *any_check_of_rule.conf.ar;
+  return restart_fingerprint_of(*engine.checks, engine.cms_fingerprint, any_check_of_rule.seq);
+}
+
+uint64_t restart_fingerprint_of(const std::deque<ArCheck>& checks, uint64_t cms_fingerprint, size_t at) {
+  const AutoResponse& ar = *checks[at].conf.ar;
   uint64_t hash = 0x6b65707420726563ULL;  // the record's own start, apart from the configuration's
   mix(&hash, ar.fingerprint);
-  mix(&hash, engine.cms_fingerprint);
-  const auto [first, last] = rule_range(engine, any_check_of_rule);
+  mix(&hash, cms_fingerprint);
+  const auto [first, last] = rule_range(checks, at);
   for (size_t i = first; i < last; ++i) {
-    const ArCheck& check = (*engine.checks)[i];
+    const ArCheck& check = checks[i];
     mix(&hash, check.conf.ref_index);
     mix_text(&hash, check.conf.subscription);
   }

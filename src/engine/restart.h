@@ -45,6 +45,11 @@ RestartState restart_read(Engine& engine);
 // and the keys of its references, so that a record is taken up only by the
 // very rule it was written for.
 uint64_t restart_fingerprint(const Engine& engine, const ArCheck& any_check_of_rule);
+// The same from a load alone: the rule of checks[at], whose references lie
+// together in checks, under config.cms of that fingerprint. What arctl
+// compares with the fingerprints the daemon shows to tell which rules a
+// reload would leave as they run.
+uint64_t restart_fingerprint_of(const std::deque<ArCheck>& checks, uint64_t cms_fingerprint, size_t at);
 
 // Notes that a reference changed something its rule's record holds; the
 // record is written by restart_write.

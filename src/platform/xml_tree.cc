@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/expat_position.h"
+
 namespace {
 
 // How much the parser asks for per read of the file.
@@ -226,7 +228,8 @@ scew_list* XmlTree::list_view(Id id) const {
 // sweep at the end, when its size is known.
 class XmlTreeBuilder {
  public:
-  explicit XmlTreeBuilder(size_t max_depth) : max_depth_(max_depth) {}
+  explicit XmlTreeBuilder(const XmlParseOptions& options)
+      : max_depth_(options.max_depth), positions_(options.positions) {}
 
   // Sets up the parser; false when there is no memory for it.
   bool init() {
@@ -252,6 +255,7 @@ class XmlTreeBuilder {
       tree_->elements_.shrink_to_fit();
       tree_->depths_.shrink_to_fit();
       tree_->deep_depths_.shrink_to_fit();
+      tree_->positions_.shrink_to_fit();
       tree_->pool_.shrink_to_fit();
       build_index();
     } catch (const std::exception&) {
@@ -268,6 +272,11 @@ class XmlTreeBuilder {
     return XML_ErrorString(XML_GetErrorCode(parser_.get())) + where();
   }
 
+  // Where the parser is: where it failed, after a failure.
+  XmlPosition position() const {
+    return {clamp(xml_line(parser_.get())), clamp(xml_column(parser_.get()))};
+  }
+
  private:
   using Id = XmlTree::Id;
 
@@ -279,9 +288,12 @@ class XmlTreeBuilder {
 
   // " at line L, column C" of where the parser is (both from 1).
   std::string where() const {
-    return " at line " + std::to_string(XML_GetCurrentLineNumber(parser_.get())) + ", column " +
-           std::to_string(XML_GetCurrentColumnNumber(parser_.get()) + 1);
+    return " at line " + std::to_string(xml_line(parser_.get())) + ", column " +
+           std::to_string(xml_column(parser_.get()));
   }
+
+  // A line or column as the tree keeps it; past 32 bits, the largest.
+  static uint32_t clamp(uint64_t n) { return n > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(n); }
 
   // The pool offset of text, stored once.
   uint32_t intern(std::string_view text, uint32_t hash) {
@@ -339,6 +351,9 @@ class XmlTreeBuilder {
       t.deep_depths_.push_back(static_cast<uint32_t>(open_.size()));
     else
       t.depths_.push_back(static_cast<uint8_t>(open_.size()));
+    // In a start handler expat's position is the start tag's '<'.
+    if (positions_)
+      t.positions_.push_back(position());
     // The text before a child is no value.
     pending_text_.clear();
     open_.push_back(id);
@@ -505,11 +520,12 @@ class XmlTreeBuilder {
   size_t interned_count_ = 0;
   std::string failure_;               // why a handler stopped the parse
   size_t max_depth_;
+  bool positions_;                    // whether the tree keeps where elements start
 };
 
-std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, size_t max_depth,
-                                       const std::function<void(std::string_view piece)>& seen) {
-  XmlTreeBuilder b(max_depth);
+std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, const XmlParseOptions& options,
+                                       XmlPosition* failed_at) {
+  XmlTreeBuilder b(options);
   if (!b.init()) {
     *error = "no memory for the XML parser";
     return nullptr;
@@ -528,10 +544,12 @@ std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, size_t max_de
       *error = std::string("cannot read: ") + std::strerror(errno);
       return nullptr;
     }
-    if (seen && n > 0)
-      seen(std::string_view(static_cast<const char*>(buf), static_cast<size_t>(n)));
+    if (options.seen && n > 0)
+      options.seen(std::string_view(static_cast<const char*>(buf), static_cast<size_t>(n)));
     if (XML_ParseBuffer(b.parser(), static_cast<int>(n), n == 0) != XML_STATUS_OK) {
       *error = b.error();
+      if (failed_at != nullptr)
+        *failed_at = b.position();
       return nullptr;
     }
     if (n == 0)
@@ -539,8 +557,9 @@ std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, size_t max_de
   }
 }
 
-std::unique_ptr<XmlTree> xml_tree_parse(std::string_view document, std::string* error, size_t max_depth) {
-  XmlTreeBuilder b(max_depth);
+std::unique_ptr<XmlTree> xml_tree_parse(std::string_view document, std::string* error,
+                                        const XmlParseOptions& options) {
+  XmlTreeBuilder b(options);
   if (!b.init()) {
     *error = "no memory for the XML parser";
     return nullptr;

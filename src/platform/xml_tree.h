@@ -108,6 +108,25 @@ class PodArray {
   size_t capacity_ = 0;
 };
 
+// A place in a document: line and column from 1, as the parser counts
+// them; 0 and 0 for none.
+struct XmlPosition {
+  uint32_t line = 0;
+  uint32_t column = 0;
+};
+
+// How a document is parsed.
+struct XmlParseOptions {
+  // Elements nested deeper are not well-formed.
+  size_t max_depth = kXmlMaxDepth;
+  // Whether the tree keeps where each element starts (8 bytes an element;
+  // arctl check names them, the configuration database does not).
+  bool positions = false;
+  // What xml_tree_read shows each piece of the file it has read, before
+  // the piece is parsed.
+  std::function<void(std::string_view piece)> seen = nullptr;
+};
+
 // A parsed document, unchanged once xml_tree_read or xml_tree_parse has
 // returned it (the views above are made on demand).
 //
@@ -148,6 +167,10 @@ class XmlTree {
   Id find_below(Id at, std::string_view rest) const;
 
   Id root() const { return elements_.empty() ? kNone : 0; }
+
+  // Where the element's start tag begins; none when the tree was parsed
+  // without positions.
+  XmlPosition position(Id id) const { return id < positions_.size() ? positions_[id] : XmlPosition(); }
 
   // A 64-bit hash of the element's whole subtree: every name and text and
   // how they nest, in document order; 0 for kNone. Equal subtrees of two
@@ -243,6 +266,7 @@ class XmlTree {
   bool deep_ = false;
   PodArray<uint8_t> depths_;
   PodArray<uint32_t> deep_depths_;
+  PodArray<XmlPosition> positions_;  // one per element, or none
   PodArray<char> pool_;  // NUL-terminated strings; "" at offset 0
   // The outermost small elements, in order: where each region begins.
   std::vector<Id> region_tops_;
@@ -265,14 +289,16 @@ class XmlTree {
 
 // Parses the document read from fd up to its end; null with the reason in
 // *error when it cannot be read or is not well-formed XML, which includes
-// elements nested deeper than max_depth levels. The document is never held
-// whole: each piece read is parsed, after seen (when given) has seen it.
-std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, size_t max_depth = kXmlMaxDepth,
-                                       const std::function<void(std::string_view piece)>& seen = nullptr);
+// elements nested deeper than options.max_depth levels. The document is
+// never held whole: each piece read is parsed, after options.seen (when
+// given) has seen it. *failed_at, when given, receives where the parser
+// found the fault (none when the file could not be read).
+std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, const XmlParseOptions& options = {},
+                                       XmlPosition* failed_at = nullptr);
 
 // Parses a document held in memory; null with the reason in *error.
 std::unique_ptr<XmlTree> xml_tree_parse(std::string_view document, std::string* error,
-                                        size_t max_depth = kXmlMaxDepth);
+                                        const XmlParseOptions& options = {});
 
 // Where the configuration database sends its one-line complaints (syslog
 // when null, the default). Tests point it elsewhere.

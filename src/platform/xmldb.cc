@@ -198,7 +198,7 @@ std::unique_ptr<XmlTree> load(const std::string& path, FileStamp* stamp, XmldbSo
   }
   FileChecksum sum(static_cast<uint64_t>(st.st_size));
   std::unique_ptr<XmlTree> tree =
-      xml_tree_read(file.fd, error, kXmlMaxDepth, [&sum](std::string_view piece) { sum.add(piece); });
+      xml_tree_read(file.fd, error, {.seen = [&sum](std::string_view piece) { sum.add(piece); }});
   std::string text;
   if (tree && sum.added() != static_cast<uint64_t>(st.st_size)) {
     tree.reset();

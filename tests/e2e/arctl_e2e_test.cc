@@ -28,7 +28,7 @@ const char kPidFile[] = "/var/run/autoresponsed.pid";
 Ran arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
   args.insert(args.begin() + 1, {"--socket", box.path("/var/run/infod-sock")});
   if (args[0] == "status" || args[0] == "reload" || args[0] == "cancel" || args[0] == "silence" ||
-      args[0] == "unsilence") {
+      args[0] == "unsilence" || args[0] == "explain") {
     args.insert(args.begin() + 1, {"--pid-file", box.path(kPidFile)});
   }
   unlink(box.path("/arctl.err").c_str());
@@ -186,6 +186,8 @@ TEST(ArctlE2e, StatusTellsWhatFallsDueAndReloadWhatItKept) {
   ASSERT_TRUE(box.push(kept2, restart_rule_format(record)));
 
   ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
+  // The latest update is shown at the tick after it came.
+  ASSERT_TRUE(eventually([&] { return !box.infod.command({"get", "config.autoresponse.daemon.latest.1.1"}).second.empty(); }));
   Ran r;
   EXPECT_TRUE(eventually([&] { return (r = arctl(box, {"status"})).out.find("delayed action") != std::string::npos; }))
       << r.out;
@@ -205,16 +207,19 @@ TEST(ArctlE2e, StatusTellsWhatFallsDueAndReloadWhatItKept) {
 
   r = arctl(box, {"status", "--json"});
   EXPECT_EQ(r.status, 0);
-  const std::regex times(R"re("(pid|started|heartbeat|time|mtime|since|due|until)": \d+)re");
+  const std::regex times(R"re("(pid|started|heartbeat|time|mtime|since|due|starts|until)": \d+)re");
   const std::string json = std::regex_replace(std::regex_replace(r.out, times, "\"$1\": 0"),
                                               std::regex(R"("checksum": "[^"]*")"), "\"checksum\": \"C\"");
   const std::string rack = "{\"number\": 1, \"device\": \"config.ports.port1.enviro\", \"subscribed\": true, "
                            "\"state\": \"Triggered\", \"since\": 0, \"value\": \"31.5\", \"delayed\": [{\"name\": "
-                           "\"cut rack power\", \"due\": 0}], \"repeat\": null, \"timeout_end\": null, \"silence\": null}";
+                           "\"cut rack power\", \"due\": 0, \"starts\": 0, \"behind\": null}], \"repeat\": null, \"timeout_end\": null, "
+                           "\"window_end\": null, \"burst\": null, \"latest\": {\"time\": 0, \"value\": \"31.5\"}, "
+                           "\"hold\": null, \"silence\": null}";
   const std::string silence = "\"reference\": 0, \"until\": 0, \"origin\": \"alice\", \"reason\": \"maintenance window\"}";
   const std::string spare = "{\"number\": 1, \"device\": \"config.ports.port2.enviro\", \"subscribed\": true, "
                             "\"state\": \"Normal\", \"since\": 0, \"value\": null, \"delayed\": [], \"repeat\": null, "
-                            "\"timeout_end\": null, \"silence\": {" + silence + "}";
+                            "\"timeout_end\": null, \"window_end\": null, \"burst\": null, \"latest\": null, "
+                            "\"hold\": null, \"silence\": {" + silence + "}";
   EXPECT_EQ(json,
             "{\"daemon\": {\"pid\": 0, \"started\": 0, \"heartbeat\": 0, \"running\": true, \"why\": null},\n"
             " \"load\": {\"time\": 0, \"result\": \"ok\", \"number\": 1, \"mtime\": 0, \"checksum\": \"C\", "
@@ -239,6 +244,193 @@ TEST(ArctlE2e, StatusTellsWhatFallsDueAndReloadWhatItKept) {
   EXPECT_NE(r.out.find("\nreloaded " + box.path("/etc/config/config.xml") + "\n1 rule unchanged, 1 changed: rack carried\n"),
             std::string::npos) << r.out;
   EXPECT_TRUE(box.daemon_logged("Delayed action cut rack power for AR rack dropped: its reference resolved"));
+  expect_no_sanitizer_report(box.path("/arctl.err"));
+  expect_clean_end(box);
+}
+
+// The plan of a reload, against the daemon: an edit of an action's text carries the Triggered reference; a key
+// changed while Triggered and a rule removed while Triggered leave incidents undone, which reload refuses without
+// --force and lists; --dry-run sends nothing. Each plan agrees with what the daemon then says it did.
+TEST(ArctlE2e, ReloadPlansEachRuleAndRefusesToLeaveAnIncidentUndoneUnlessForced) {
+  Sandbox box;
+  // The first rules of: rack, whose action's text is page; pdu, on the sensor of port pdu_port; gone.
+  const auto config = [](int rules, const std::string& page, int pdu_port) {
+    ConfigBuilder c;
+    c.set("config.autoresponse.total", rules);
+    const char* const names[] = {"", "rack", "pdu", "gone"};
+    for (int n = 1; n <= rules; ++n) {
+      add_enviro_rule(c, n, names[n]);
+      add_script(c, n, "trigger_actions", 1, n == 2 ? "cut" : "page", "/bin/true", n == 1 ? page : "hot", 600);
+    }
+    return c.set(rule_path(2) + ".enviro.dev_ref", "config.ports.port" + std::to_string(pdu_port) + ".enviro");
+  };
+  ASSERT_TRUE(box.start(config(3, "hot", 2), "<- push config.autoresponse.daemon.reload.result 0 ok"));
+  for (int n = 1; n <= 3; ++n) ASSERT_TRUE(box.push(enviro_key(n), "31.5"));
+  Ran r;
+  ASSERT_TRUE(eventually([&] { return count((r = arctl(box, {"status"})).out, "delayed action") == 3; })) << r.out;
+  const auto plan = [](const Ran& ran) {
+    return masked(ran.out.substr(std::min(ran.out.size(), ran.out.find("plan: "))));
+  };
+  const std::string file = box.path("/etc/config/config.xml");
+
+  box.write_config(config(3, "very hot", 2));
+  const std::string carried = "plan: 2 rules unchanged\n"
+                              "plan: rule 1 (rack) carried: its references keep their states under the new settings\n";
+  r = arctl(box, {"reload", "--dry-run"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(plan(r), carried);
+  r = arctl(box, {"reload"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(plan(r), carried + "reloaded " + file + "\n2 rules unchanged, 1 changed: rack carried\n");
+
+  box.write_config(config(2, "very hot", 4));
+  const std::string undone =
+      "plan: 1 rule unchanged\n"
+      "plan: rule 2 (pdu) started afresh: reference 1's key changed\n"
+      "plan: rule 3 (gone) removed\n"
+      "plan: drops the delayed action 'cut' of rule 2 (pdu) reference 1, due at YYYY-MM-DD hh:mm:ss\n"
+      "plan: drops the delayed action 'page' of rule 3 (gone) reference 1, due at YYYY-MM-DD hh:mm:ss\n"
+      "plan: leaves rule 2 (pdu) reference 1 Triggered undone (its key changed): its resolve actions will not run\n"
+      "plan: leaves rule 3 (gone) reference 1 Triggered undone (its rule is removed): its resolve actions will not run\n";
+  r = arctl(box, {"reload", "--dry-run"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(plan(r), undone);
+  r = arctl(box, {"reload"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(plan(r), undone);
+  EXPECT_EQ(r.err, "arctl: not reloaded: it would leave rule 2 (pdu) reference 1 Triggered, rule 3 (gone) reference 1 "
+                   "Triggered undone, their resolve actions never run; --force reloads anyway\n");
+  r = arctl(box, {"reload", "--force"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(plan(r), undone + "reloaded " + file + "\n1 rule unchanged, 1 changed: pdu reset, its delayed action 'cut' "
+                              "dropped; 1 removed: gone\n");
+  EXPECT_TRUE(box.daemon_logged("Reference 1 of AR gone taken away while Triggered"));
+  // Only the two reloads signalled the daemon, each answered before arctl ended.
+  EXPECT_EQ(2, count(read_file(box.path("/daemon.log")), "SIGHUP"));
+  r = arctl(box, {"reload", "--dry-run"});
+  EXPECT_EQ(plan(r), "plan: 2 rules unchanged\n");
+  expect_no_sanitizer_report(box.path("/arctl.err"));
+  expect_clean_end(box);
+}
+
+// What status says is true: a delayed action held behind an earlier one shows when it can start, a Disabled
+// reference when its window ends, a burst its count, a reference that takes no updates the latest it dropped, and
+// the queue names each action.
+TEST(ArctlE2e, StatusSaysWhenActionsCanStartWindowsEndBurstsCountAndWhatCameLast) {
+  Sandbox box;
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 4);
+  add_enviro_rule(c, 1, "rack");
+  add_script(c, 1, "trigger_actions", 1, "first", "/bin/true", "", 600);
+  add_script(c, 1, "trigger_actions", 2, "second", "/bin/true", "", 60);
+  add_enviro_rule(c, 2, "night");
+  for (int day = 0; day <= 6; ++day) {
+    set_all(c, rule_path(2) + ".disable.day" + std::to_string(day) + ".", "start_hour=0;start_min=0;end_hour=23;end_min=59");
+  }
+  add_rule(c, 3, "logins", "cli_login", "cli_login.trigger_auth_error=on;burst.count=5;burst.window=60");
+  add_action(c, 3, "trigger_actions", 1, "alert", "snmp");
+  c.set(rule_path(3) + ".trigger_actions.total", 1);
+  // A program that runs while status looks, and says who it is so that it can be ended.
+  add_enviro_rule(c, 4, "slow");
+  write_file(box.path("/bin/nap"), "#!/bin/sh\necho $$ > " + box.path("/nap.pid") + "\nexec sleep 600\n", 0755);
+  add_script(c, 4, "trigger_actions", 1, "nap", box.path("/bin/nap"));
+  ASSERT_TRUE(box.start(c, "<- push config.autoresponse.daemon.reload.result 0 ok"));
+  ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
+  ASSERT_TRUE(box.push(enviro_key(2), "40"));
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(box.push("config.pam.auth_event.auth_error", "root:sshd:/usr/sbin/sshd:192.0.2.9"));
+  ASSERT_TRUE(box.push(enviro_key(4), "31.5"));
+  Ran r;
+  const auto all_shown = [&] {
+    r = arctl(box, {"status"});
+    for (const char* note : {"held behind", "window ends at", "burst: 2 of 5", "latest update 40", "running  "}) {
+      if (r.out.find(note) == std::string::npos) return false;
+    }
+    return true;
+  };
+  ASSERT_TRUE(eventually(all_shown)) << r.out;
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(masked(r.out),
+            "#  NAME    CHECK          REFERENCE                    STATE      SINCE                VALUE\n"
+            "1  rack    environmental  1 config.ports.port1.enviro  Triggered  YYYY-MM-DD hh:mm:ss  31.5\n"
+            "   delayed action 'first' due at YYYY-MM-DD hh:mm:ss\n"
+            "   delayed action 'second' due at YYYY-MM-DD hh:mm:ss, held behind 'first' until YYYY-MM-DD hh:mm:ss\n"
+            "2  night   environmental  1 config.ports.port2.enviro  Disabled   YYYY-MM-DD hh:mm:ss  -\n"
+            "   window ends at YYYY-MM-DD hh:mm:ss\n"
+            "   latest update 40 at YYYY-MM-DD hh:mm:ss\n"
+            "3  logins  cli_login      1                            Normal     YYYY-MM-DD hh:mm:ss  -\n"
+            "   burst: 2 of 5 within 60 s, since YYYY-MM-DD hh:mm:ss\n"
+            "4  slow    environmental  1 config.ports.port4.enviro  Triggered  YYYY-MM-DD hh:mm:ss  31.5\n"
+            "\nlast load: YYYY-MM-DD hh:mm:ss: ok\n\nqueue: 1 running, 0 waiting\n"
+            "STATE    SINCE                RULE    ACTION\n"
+            "running  YYYY-MM-DD hh:mm:ss  4 slow  nap\n");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("'first' due at (.{19})\n.*held behind 'first' until (.{19})\n")));
+  EXPECT_EQ(m[1], m[2]);
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("window ends at (.{19})\n")));
+  EXPECT_EQ(masked(m[1]).substr(10), " hh:mm:ss");
+  EXPECT_EQ(std::string(m[1]).substr(11), "00:00:00");  // the minute after 23:59
+  r = arctl(box, {"status", "--json"});
+  EXPECT_NE(r.out.find("\"behind\": \"first\"}]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"burst\": {\"count\": 2, \"of\": 5, \"window\": 60, \"since\": "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"action\": \"" + rule_path(4) + ".trigger_actions.action1\", \"name\": \"nap\"}"),
+            std::string::npos) << r.out;
+  ASSERT_TRUE(eventually([&] { return !read_file(box.path("/nap.pid")).empty(); }));
+  kill(atoi(read_file(box.path("/nap.pid")).c_str()), SIGTERM);
+  expect_no_sanitizer_report(box.path("/arctl.err"));
+  expect_clean_end(box);
+}
+
+// A rule held while another is Triggered: status and explain say what the hold holds and why the rule has
+// not acted; once the hold ends, the held action runs and explain tells how it ended.
+TEST(ArctlE2e, ExplainTellsWhyAHeldRuleWaitsAndHowItsActionEnded) {
+  Sandbox box;
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", 2);
+  add_enviro_rule(c, 1, "uplink");
+  add_enviro_rule(c, 2, "host-a");
+  c.set(rule_path(2) + ".hold_while.total", 1).set(rule_path(2) + ".hold_while.rule1", "uplink");
+  write_file(box.path("/bin/page"), "#!/bin/sh\necho \"$1\" >> " + box.path("/paged") + "\n", 0755);
+  add_script(c, 2, "trigger_actions", 1, "page", box.path("/bin/page"), "$AR_NAME");
+  ASSERT_TRUE(box.start(c, "<- push config.autoresponse.daemon.reload.result 0 ok"));
+  ASSERT_TRUE(box.push(enviro_key(1), "35"));
+  ASSERT_TRUE(box.push(enviro_key(2), "31.5"));
+  ASSERT_TRUE(box.daemon_logged("Held action page for AR host-a: while uplink is Triggered"));
+  Ran r;
+  ASSERT_TRUE(eventually([&] {
+    r = arctl(box, {"status"});
+    return r.out.find("held while uplink") != std::string::npos;
+  })) << r.out;
+  EXPECT_NE(r.out.find("   held while uplink is Triggered, holding 'page'\n"), std::string::npos) << r.out;
+  r = arctl(box, {"explain", "host-a"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(masked(r.out),
+            "rule 2 (host-a) reference 1 config.ports.port2.enviro: Triggered since YYYY-MM-DD hh:mm:ss\n"
+            "  latest value 31.5 at YYYY-MM-DD hh:mm:ss\n"
+            "  the check (environmental, a level): temp against 30; enviro.check_type=temp, "
+            "enviro.dev_ref=config.ports.port2.enviro, enviro.trigger_val=30, enviro.hysteresis=1\n"
+            "  that value keeps it Triggered\n"
+            "  held while uplink is Triggered, holding 'page'\n"
+            "  what would change it: an update the check judges clear resolves it; a cancel sends it into Timeout\n"
+            "last actions: none since the daemon started\n");
+  ASSERT_TRUE(box.push(enviro_key(1), "20"));
+  ASSERT_TRUE(eventually([&] { return read_file(box.path("/paged")) == "host-a\n"; }));
+  ASSERT_TRUE(eventually([&] {
+    r = arctl(box, {"explain", "2", "--ref", "1", "--json"});
+    return r.out.find("\"finished\": [{\"name\": \"page\", \"status\": 0, \"time\": ") != std::string::npos;
+  })) << r.out;
+  EXPECT_EQ(r.out.find("held while"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"judged\": {\"outcome\": \"refresh\", \"reason\": null}"), std::string::npos) << r.out;
+  // What explain cannot tell, it refuses with status 1.
+  const struct { Strings args; std::string err; } refusals[] = {
+      {{"explain", "host-b"}, "arctl: the daemon runs no rule named host-b ('arctl status' lists them)\n"},
+      {{"explain", "host-a", "--ref", "2"}, "arctl: rule 2 (host-a) has no reference 2\n"},
+  };
+  for (const auto& k : refusals) {
+    r = arctl(box, k.args);
+    EXPECT_EQ(r.status, 1) << k.args[1];
+    EXPECT_EQ(r.err, k.err);
+    EXPECT_EQ(r.out, "");
+  }
   expect_no_sanitizer_report(box.path("/arctl.err"));
   expect_clean_end(box);
 }
@@ -509,6 +701,43 @@ TEST(ArctlE2e, LogNPrintsTheDaemonsLastLinesWithTheirTimes) {
   kill(follower, SIGTERM);
   EXPECT_EQ(wait_exit(follower), 128 + SIGTERM);
   expect_no_sanitizer_report(dir.path() + "/follow.err");
+}
+
+// With AR_ROOT naming the development daemon's root, arctl needs no option to find its socket, pid file and
+// configuration (an option still comes first); the daemon's log lines carry their time as syslog's do, so
+// log -n reads the file its standard error went to.
+TEST(ArctlE2e, AnArRootLeadsArctlToTheDevelopmentDaemonWhoseLogItReads) {
+  Sandbox box;
+  ConfigBuilder c;
+  add_enviro_rule(c.set("config.autoresponse.total", 1), 1, "rack");
+  ASSERT_TRUE(box.start(c, "<- push config.autoresponse.daemon.reload.result 0 ok"));
+  const auto arctl_in_root = [&](const Strings& args) {
+    unlink(box.path("/arctl.err").c_str());
+    return run(built_command("arctl"), args, box.path("/arctl.out"), box.path("/arctl.err"),
+               {{"AR_ROOT", box.path("")}}, 150000);
+  };
+  Ran r = arctl_in_root({"status"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("1  rack "), std::string::npos) << r.out;
+  r = arctl_in_root({"reload"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nreloaded " + box.path("/etc/config/config.xml") + "\n"), std::string::npos) << r.out;
+  r = arctl_in_root({"status", "--socket", box.path("/none")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("arctl: cannot reach infod at " + box.path("/none"), 0), 0u) << r.err;
+
+  ASSERT_TRUE(box.daemon_logged("SIGHUP - Reloading Config"));
+  r = arctl_in_root({"log", "-n", "1", "--syslog", box.path("/daemon.log")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(std::regex_match(r.out, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d \S+ )"
+                                                 R"(autoresponsed-dev\[\d+\]: [^\n]+\n)")))
+      << r.out;
+  // Every line the daemon wrote is one of its lines: they are the file as it was read, which the daemon
+  // may have added to since.
+  r = arctl_in_root({"log", "-n", "1000", "--syslog", box.path("/daemon.log")});
+  EXPECT_EQ(read_file(box.path("/daemon.log")).rfind(r.out, 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("]: SIGHUP - Reloading Config\n"), std::string::npos) << r.out;
+  expect_clean_end(box);
 }
 
 }  // namespace

@@ -267,20 +267,28 @@ TEST(ProductionBinary, WithoutInfodExits255ThenSubscribesThroughTheFixedSocket) 
   EXPECT_EQ(1, wait_exit(connected));
 }
 
-// None of these reaches for infod (which is not there: that would take a 5 s pause and exit 255).
+// None of these reaches for infod (which is not there: that would take a 5 s pause and exit 255). The
+// development daemon answers as the daemon does, without the root it needs to run.
 TEST(ProductionBinary, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
   TempDir dir;
   const std::string out = dir.path() + "/out", err = dir.path() + "/err";
-  const struct { Strings args; int status; const char *out, *err; } cases[] = {
-      {{"--help"}, 0, "usage: autoresponsed [--help | --version]\n\nThe automatic-response daemon", ""},
-      {{"--version"}, 0, "autoresponsed " AR_PROJECT_VERSION "\n", ""},
-      {{"-h"}, 2, "", "usage: autoresponsed [--help | --version]\n"},
-      {{"--help", "x"}, 2, "", "usage: autoresponsed [--help | --version]\n"},
+  const std::string usage = "usage: autoresponsed [--help | --version]\n",
+                    dev_usage = "usage: AR_ROOT=DIR autoresponsed-dev [--help | --version]\n";
+  const struct { bool dev; Strings args; int status; std::string out, err; } cases[] = {
+      {false, {"--help"}, 0, usage + "\nThe automatic-response daemon", ""},
+      {false, {"--version"}, 0, "autoresponsed " AR_PROJECT_VERSION "\n", ""},
+      {false, {"-h"}, 2, "", usage},
+      {false, {"--help", "x"}, 2, "", usage},
+      {true, {"--help"}, 0, dev_usage + "\nThe automatic-response daemon for a development machine", ""},
+      {true, {"--version"}, 0, "autoresponsed-dev " AR_PROJECT_VERSION "\n", ""},
+      {true, {"-h"}, 2, "", dev_usage},
+      {true, {"--version", "x"}, 2, "", dev_usage},
+      {true, {}, 2, "", dev_usage},  // no AR_ROOT
   };
   for (const auto& k : cases) {
     unlink(err.c_str());
-    const Ran r = run(production_command(), k.args, out, err);
-    EXPECT_EQ(k.status, r.status) << k.args[0];
+    const Ran r = run(k.dev ? built_command("autoresponsed-dev") : production_command(), k.args, out, err);
+    EXPECT_EQ(k.status, r.status) << k.dev << ::testing::PrintToString(k.args);
     EXPECT_EQ(0u, r.out.rfind(k.out, 0)) << r.out;
     EXPECT_EQ(k.err, r.err);
   }

@@ -1,7 +1,9 @@
 // fuzz-seconds: 60
 // libFuzzer target: arbitrary SMS values, patterns and sender lists through the SMS check's splitting, the
-// sender a reply goes to, sender matching and pattern search. The input is the value, the pattern and the
-// list, separated by NUL bytes; each result is checked against a plain restatement of the rule.
+// sender a reply goes to, sender matching and pattern search (PCRE2, with the patterns PCRE took and PCRE2
+// refuses compiled again as PCRE read them). The input is the value, the pattern and the list, separated by
+// NUL bytes; each result is checked against a plain restatement of the rule, and a pattern's fault is placed
+// inside the pattern as written.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -40,8 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (sms_sender_allowed(list, sender) != expect) abort();
 
-  std::string error;
-  const SmsMatch match = sms_match(std::string(parts[1]).c_str(), ok ? sms.message : value, &error);
-  if ((match == SmsMatch::kBadPattern) == error.empty()) abort();
+  const std::string pattern(parts[1]);
+  std::string error, fault;
+  size_t offset = 0;
+  const SmsMatch match = sms_match(pattern.c_str(), ok ? sms.message : value, &error);
+  const bool compiles = sms_pattern_compiles(pattern.c_str(), &fault, &offset);
+  if ((match == SmsMatch::kBadPattern) == error.empty() || compiles == (match == SmsMatch::kBadPattern)) abort();
+  if (!compiles && (fault != error || offset > pattern.size())) abort();
   return 0;
 }

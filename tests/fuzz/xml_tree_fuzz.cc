@@ -4,7 +4,9 @@
 // entities, CDATA and comments), which random bytes seldom are. Walks every element through the scew_* view,
 // works out each one's dotted path and whether it has one (first of its name among its siblings, no dot in
 // its name, and so all its ancestors), and checks the index against that: an element with a path is found by
-// it, one without is not. A spelled document nested deeper than the limit must be refused.
+// it, one without is not. A spelled document nested deeper than the limit must be refused. Parsed again
+// keeping positions, a document gives the same tree, each element starting after the one before it on a line
+// the document has.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -60,9 +62,32 @@ std::string spelled_document(const uint8_t* data, size_t size, size_t* depth) {
   return doc + "</r>";
 }
 
+void check_positions(std::string_view document, const XmlTree* tree) {
+  std::string error;
+  const auto placed = xml_tree_parse(document, &error, {.positions = true});
+  if (!placed != !tree)
+    std::abort();
+  if (!tree)
+    return;
+  if (placed->size() != tree->size() || placed->fingerprint(0) != tree->fingerprint(0) || tree->position(0).line != 0)
+    std::abort();
+  // expat ends a line at LF, CR and CR LF.
+  const auto breaks = [&](char c) { return static_cast<size_t>(std::count(document.begin(), document.end(), c)); };
+  const size_t lines = breaks('\n') + breaks('\r') + 1;
+  XmlPosition last;
+  for (XmlTree::Id id = 0; id < placed->size(); ++id) {
+    const XmlPosition p = placed->position(id);
+    if (p.line == 0 || p.column == 0 || p.line > lines || p.line < last.line ||
+        (p.line == last.line && p.column <= last.column))
+      std::abort();
+    last = p;
+  }
+}
+
 void check(std::string_view document) {
   std::string error;
   auto tree = xml_tree_parse(document, &error);
+  check_positions(document, tree.get());
   if (!tree)
     return;
   const scew_element* root = tree->view(tree->root());

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <sstream>
 
@@ -139,7 +140,10 @@ const Fault kFaults[] = {
                     "power.hysteresis=5"),
      "error: " + r(5) + ".power.check_type: \"batterycharge\" is not a UPS property, so the daemon discards every "
      "update of this rule; did you mean battery.charge?"},
-    error(r(4) + ".sms.message_pattern", "(status", "\"(status\" does not compile (missing ) at offset 7)"),
+    error(r(4) + ".sms.message_pattern", "(status", "\"(status\" does not compile (missing closing parenthesis at "
+          "offset 7)"),
+    error(r(4) + ".sms.message_pattern", "[\\d-.](", "\"[\\d-.](\" does not compile (missing closing parenthesis at "
+          "offset 7)"),  // the offset in the pattern as written
     error(r(1) + ".repeat_trigger", "enabled", "\"enabled\" is not a flag, so the daemon reads it as off"),
     error(r(1) + ".reset_timeout", "ten minutes", "\"ten minutes\" is not a number, so the daemon reads it as 0"),
     error(r(1) + ".repeat_timeout", "99999999999", "\"99999999999\" is out of range"),
@@ -351,26 +355,38 @@ TEST_F(ArctlCheck, StrictFailsOnWarningsAndWithAllOnThoseOfAMachineThatIsNotTheA
   }
 }
 
+// Where in document the first element named name starts, as a finding in JSON ends: the file, line and column.
+std::string json_place(const std::string& file, const std::string& document, const std::string& name) {
+  const size_t at = document.find("<" + name + ">"), line_start = document.rfind('\n', at) + 1;
+  const auto line = std::count(document.begin(), document.begin() + static_cast<std::ptrdiff_t>(at), '\n') + 1;
+  return ", \"file\": \"" + file + "\", \"line\": " + std::to_string(line) + ", \"column\": " +
+         std::to_string(at - line_start + 1) + "}";
+}
+
 // The JSON form holds each finding with its place; the text as it is, escaped as JSON needs.
 TEST_F(ArctlCheck, JsonHoldsEveryFindingWithItsPlace) {
-  e2e::write_file(dir_ + "/config.xml", rules_alone().set(kAct1 + ".delaytime", "60").xml());
+  const std::string file = dir_ + "/config.xml", document = rules_alone().set(kAct1 + ".delaytime", "60").xml();
+  e2e::write_file(file, document);
   std::ostringstream out, err;
-  EXPECT_EQ(arctl_main({"check", "--json", "--strict", dir_ + "/config.xml"}, out, err), 1);
+  EXPECT_EQ(arctl_main({"check", "--json", "--strict", file}, out, err), 1);
   const std::string where = "\"rule\": 1, \"rule_name\": \"rack \\\"4\\\" \\\\ Kühlraum\", ";
   EXPECT_EQ(out.str(),
-            "{\"file\": \"" + dir_ + "/config.xml\", \"status\": 1, \"strict\": \"warnings\",\n"
+            "{\"file\": \"" + file + "\", \"status\": 1, \"strict\": \"warnings\",\n"
             " \"loaded\": {\"rules\": 1, \"references\": 1, \"actions\": 1},\n"
             " \"counts\": {\"errors\": 0, \"warnings\": 3, \"not_appliance\": 2},\n"
             " \"findings\": [\n"
             "  {\"severity\": \"warning\", \"kind\": \"device\", \"not_appliance\": true, \"path\": \"" + kRefs1 +
             ".dev_ref1\", " + where + "\"reference\": 1, \"action_list\": null, \"action\": null, \"text\": \"this "
-            "configuration has no port config.ports.port4, so nothing will report for it; check the name\"},\n"
+            "configuration has no port config.ports.port4, so nothing will report for it; check the name\"" +
+            json_place(file, document, "dev_ref1") + ",\n"
             "  {\"severity\": \"warning\", \"kind\": \"script\", \"not_appliance\": true, \"path\": \"" + kAct1 +
             ".custom.script\", " + where + "\"reference\": null, \"action_list\": \"trigger\", \"action\": 1, \"text\": "
-            "\"/nonexistent/page.sh does not exist on this machine, so the action would end with status 127\"},\n"
+            "\"/nonexistent/page.sh does not exist on this machine, so the action would end with status 127\"" +
+            json_place(file, document, "script") + ",\n"
             "  {\"severity\": \"warning\", \"kind\": \"unread\", \"not_appliance\": false, \"path\": \"" + kAct1 +
             ".delaytime\", " + where + "\"reference\": null, \"action_list\": \"trigger\", \"action\": 1, \"text\": "
-            "\"`delaytime` is not a setting of an action; did you mean `delay_time`?\"}\n"
+            "\"`delaytime` is not a setting of an action; did you mean `delay_time`?\"" +
+            json_place(file, document, "delaytime") + "\n"
             "]}\n");
   EXPECT_EQ(err.str(), "");
   std::ostringstream none, said;
@@ -378,6 +394,53 @@ TEST_F(ArctlCheck, JsonHoldsEveryFindingWithItsPlace) {
   EXPECT_EQ(none.str(), "{\"file\": \"" + dir_ + "/absent.xml\", \"status\": 2, \"error\": \"arctl: cannot read " +
                             dir_ + "/absent.xml: No such file or directory\"}\n");
   EXPECT_EQ(said.str(), "arctl: cannot read " + dir_ + "/absent.xml: No such file or directory\n");
+}
+
+// --format=gcc writes each finding as a compiler writes a diagnostic, for a CI to annotate the line: the start
+// of its element, or of the element that lacks a missing one; the text as the default output has it, in its
+// order. A file that is not well-formed is placed where the parser stopped.
+TEST_F(ArctlCheck, TheCompilersFormPlacesEachFindingAtItsElement) {
+  const std::string file = dir_ + "/config.xml";
+  e2e::write_file(file,
+                  "<?xml version=\"1.0\"?>\n"
+                  "<config>\n"
+                  "  <autoresponse>\n"
+                  "    <total>1</total>\n"
+                  "    <autoresponse1>\n"
+                  "      <name>rack</name><check_type>environmental</check_type>\n"
+                  "      <enviro>\n"
+                  "        <check_type>temp</check_type><hysteresis>2</hysteresis>\n"
+                  "        <dev_ref>config.ports.port4.enviro</dev_ref>\n"
+                  "        <comparison>less</comparison>\n"
+                  "      </enviro>\n"
+                  "\t<delaytime>60</delaytime>\n"
+                  "    </autoresponse1>\n"
+                  "  </autoresponse>\n"
+                  "</config>\n");
+  const std::string rule = r(1);
+  const Outcome text = check({"check", file}), gcc = check({"check", "--format=gcc", file});
+  EXPECT_EQ(gcc.status, 1);
+  EXPECT_EQ(gcc.summary, text.summary);
+  EXPECT_EQ(gcc.findings,
+            (std::vector<std::string>{
+                file + ":7:7: " + text.findings[0],   // enviro.trigger_val is missing: its <enviro>
+                file + ":10:9: " + text.findings[1],  // <comparison>
+                file + ":12:2: " + text.findings[2],  // <delaytime>, after a tab
+                file + ":9:9: " + text.findings[3] + " [not-appliance]",
+            }));
+  EXPECT_EQ(text.findings[0].rfind("error: " + rule + ".enviro.trigger_val: missing", 0), 0u) << text.findings[0];
+  EXPECT_EQ(text.findings[3].rfind("warning: " + rule + ".enviro.dev_ref: ", 0), 0u) << text.findings[3];
+  EXPECT_EQ(check({"check", "--format", "text", file}).findings, check({"check", file}).findings);
+
+  e2e::write_file(dir_ + "/broken.xml", "<config>\n  <autoresponse>\n    <total>1</totl>\n");
+  std::ostringstream out, err;
+  EXPECT_EQ(arctl_main({"check", "--format=gcc", dir_ + "/broken.xml"}, out, err), 2);
+  EXPECT_EQ(out.str(), dir_ + "/broken.xml:3:15: error: mismatched tag\n");
+  EXPECT_EQ(err.str(), "arctl: " + dir_ + "/broken.xml: mismatched tag at line 3, column 15\n");
+  std::ostringstream json, said;
+  EXPECT_EQ(arctl_main({"check", "--json", dir_ + "/broken.xml"}, json, said), 2);
+  EXPECT_EQ(json.str(), "{\"file\": \"" + dir_ + "/broken.xml\", \"status\": 2, \"error\": \"arctl: " + dir_ +
+                            "/broken.xml: mismatched tag at line 3, column 15\", \"line\": 3, \"column\": 15}\n");
 }
 
 // A file that cannot be read or parsed says why and exits 2; anything not a regular file at once.
@@ -407,7 +470,8 @@ TEST_F(ArctlCheck, AFileThatCannotBeReadOrParsedExitsTwo) {
 TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
   std::ostringstream out, err;
   EXPECT_EQ(arctl_main({"--help"}, out, err), 0);
-  for (const char* command : {"check [--strict[=all]] [--json] [FILE]", "status [--socket PATH] [--pid-file PATH] [--json]",
+  for (const char* command : {"check [--strict[=all]] [--json | --format=gcc] [FILE]",
+                              "status [--socket PATH] [--pid-file PATH] [--json]",
                               "reload [--socket PATH] [--pid-file PATH]",
                               "cancel [--socket PATH] [--pid-file PATH] [--as NAME] RULE",
                               "log [-f] [-n N] [--syslog FILE] [--socket PATH]"}) {
@@ -429,7 +493,8 @@ TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {
            {"cancel", "--as", "a", "--as", "b", "1"}, {"status", "--as", "ops"}, {"log", "--syslog"},
            {"log", "--syslog="}, {"status", "--syslog", "f"}, {"reload", "x"}, {"reload", "--pid-file="},
            {"cancel", "1", "--pid-file"}, {"status", "--pid-file"}, {"check", "--strict=warnings"},
-           {"check", "--strict", "--strict=all"}, {"log", "--json"}, {"log", "--strict"}, {"log", "-n"},
+           {"check", "--strict", "--strict=all"}, {"check", "--format=xml"}, {"check", "--format"},
+           {"check", "--json", "--format=gcc"}, {"status", "--format=gcc"}, {"log", "--json"}, {"log", "--strict"}, {"log", "-n"},
            {"log", "-n", "x"}, {"log", "-n-1"}, {"log", "--lines=1000001"}, {"log", "-n", "1", "-n", "2"}}) {
     std::ostringstream o, e;
     EXPECT_EQ(arctl_main(args, o, e), 2) << ::testing::PrintToString(args);

@@ -45,7 +45,17 @@ TEST(ArctlTestFile, FaultsNameTheirLine) {
       {"at 0..10 every 5 reply k 1\n", "t.test:2: a series is of pushes: at A..B every S push KEY VALUE..."},
       {"at 0..10 every 5 push k 1 '2 3'\n", "t.test:2: at 0..10 every 5 makes 3 pushes, the line gives 2 values"},
       {"at 1 config\n", "t.test:2: config needs a PATH"},
-      {"at 1 restart now\n", "t.test:2: restart takes nothing after it"},
+      {"at 1 hup now\n", "t.test:2: hup takes nothing after it"},
+      {"at 1 restart now\n", "t.test:2: restart takes only \"after D\", D the time the daemon is down, such as 30 or 2m"},
+      {"at 1 restart after 1ms\n", "t.test:2: restart takes only \"after D\", D the time the daemon is down, such as 30 or 2m"},
+      {"at 1 restart after 5 x\n", "t.test:2: restart takes only \"after D\", D the time the daemon is down, such as 30 or 2m"},
+      {"at 10 restart after 20\nat 15 reply k 1\nat 20 config d.xml\nat 29.999 command c\n",
+       "t.test:5: at 29.999 the daemon is down (line 2's restart at 10 starts it again at 30): only reply and config "
+       "steps may come meanwhile"},
+      {"at 0..30 every 10 push k 1 2 3 4\nat 5 restart after 20\n",
+       "t.test:2: at 10 the daemon is down (line 3's restart at 5 starts it again at 25): only reply and config steps "
+       "may come meanwhile"},
+      {"at 9999h restart after 2h\n", "t.test:2: at 9999h restart after 7200 ends later than 10000h"},
       {"at 20..30 expect log x\nat 25 end\n", "t.test:3: the end at 25 comes before line 2's at 20..30"},
       {"at 25 end\nat 20..26 expect log x\n", "t.test:3: at 20..26 is after the end, line 2's at 25"},
       {"at 25 end\nat 25 end\n", "t.test:3: end given twice (first on line 2)"},
@@ -57,7 +67,8 @@ TEST(ArctlTestFile, FaultsNameTheirLine) {
       {"at 0 expect env A=1\n", "t.test:2: expect env needs an expect run above it"},
       {"at 0 expect run /bin/x\nat 1 expect env A=1\n", "t.test:3: expect env at 1 belongs to the run of line 2 at 0"},
       {"at 0 expect run /bin/x\nat 0 expect env =1\n", "t.test:3: expect env needs NAME=VALUE"},
-      {"at 0 expect mail x\n", "t.test:2: \"mail\" is nothing to expect (state, value, run, env, sms or log)"},
+      {"at 0 expect mail x\n", "t.test:2: \"mail\" is nothing to expect (state, value, run, env, sms, log or syslog)"},
+      {"at 0 expect syslog\n", "t.test:2: expect syslog needs a TEXT"},
       {"wait 5\n", "t.test:2: \"wait\" is no line of a test (config, clock, hostname, program or at)"},
   };
   for (const auto& k : cases) EXPECT_EQ(fault_of(k.lines), k.fault) << k.lines;
@@ -155,6 +166,7 @@ TEST(ArctlTestReport, EachKindOfMismatch) {
       published(12000, RecordKind::kState, "Triggered"),
       published(12000, RecordKind::kValue, "36"),
       published(12000, RecordKind::kLog, "AR: name=rack4, state=Triggered"),
+      published(12000, RecordKind::kSyslog, "AR rack4 ref 1: 4 of 5 within 60 s"),
       run(12000, "/bin/a", {"x"}, {"TOADDR=ops@example.com"}),
       run(12500, "/bin/b", {}),
       sms(30000, "+15551234567", "too hot"),
@@ -164,7 +176,8 @@ TEST(ArctlTestReport, EachKindOfMismatch) {
   const struct { const char* lines; std::vector<std::string> mismatches; } cases[] = {
       {"at 12 expect run /bin/a x\nat 12 expect run /bin/b\nat 30 expect sms +15551234567 too hot\n", {}},
       {"at 10..13 expect run /bin/a x\nat 11..13 expect state rack4 1 Triggered\nat 12 expect value 1 1 36\n"
-       "at 12 expect log AR: name=rack4, state=Triggered\nat 12.5 expect run /bin/b\n"
+       "at 12 expect log AR: name=rack4, state=Triggered\nat 12 expect syslog AR rack4 ref 1: 4 of 5 within 60 s\n"
+       "at 12.5 expect run /bin/b\n"
        "at 29..31 expect sms +15551234567 too hot\nat 41 expect state rack4 1 Timeout\n",
        {"t.test: at 41: unexpected run /bin/late"}},  // the last step's second counts whole
       {"at 12 expect run /bin/b\nat 12 expect run /bin/a x\nat 30 expect sms +15551234567 too hot\n",
@@ -185,12 +198,18 @@ TEST(ArctlTestReport, EachKindOfMismatch) {
         "t.test:4: at 12: rule 1 ref 2 has no state, expected Normal", "t.test: at 12: unexpected run /bin/a x",
         "t.test: at 12.5: unexpected run /bin/b", "t.test:5: at 13: value of rack4 ref 1 is \"36\", expected \"35\""}},
       {"at 12 expect run /bin/a x\nat 12 expect run /bin/b\nat 30 expect sms +15551234567 too cold\n"
-       "at 30 expect sms +15550000000 hi\nat 30 expect log done\nat 16 expect log AR: name=rack4, state=triggered\n",
-       {"t.test:7: at 16: expected log \"AR: name=rack4, state=triggered\", not logged; logged around it: at 12 "
-        "\"AR: name=rack4, state=Triggered\"",
+       "at 30 expect sms +15550000000 hi\nat 30 expect log done\nat 16 expect log AR: name=rack4, state=triggered\n"
+       // Each stream is searched alone: the engine's line is in no syslog, the daemon's in no log key.
+       "at 12 expect syslog AR: name=rack4, state=Triggered\nat 12 expect log AR rack4 ref 1: 4 of 5 within 60 s\n",
+       {"t.test:8: at 12: expected syslog \"AR: name=rack4, state=Triggered\", not in the daemon's own log; logged "
+        "there around it: at 12 \"AR rack4 ref 1: 4 of 5 within 60 s\"",
+        "t.test:9: at 12: expected log \"AR rack4 ref 1: 4 of 5 within 60 s\", not in infod's log key; logged there "
+        "around it: at 12 \"AR: name=rack4, state=Triggered\"",
+        "t.test:7: at 16: expected log \"AR: name=rack4, state=triggered\", not in infod's log key; logged there "
+        "around it: at 12 \"AR: name=rack4, state=Triggered\"",
         "t.test:4: at 30: expected sms +15551234567 \"too cold\", sent \"too hot\"",
         "t.test:5: at 30: expected sms +15550000000 \"hi\", none sent",
-        "t.test:6: at 30: expected log \"done\", not logged; nothing logged from 25 to 35"}},
+        "t.test:6: at 30: expected log \"done\", not in infod's log key; nothing logged there from 25 to 35"}},
   };
   for (const auto& k : cases) {
     TestFile test;
@@ -212,7 +231,7 @@ TEST(ArctlTestReport, TheTraceReadsBackAsATestThatPasses) {
                                  published(0, RecordKind::kValue, "3 6"), input(0, RecordKind::kReply, "k", "0"),
                                  run(1500, "/bin/a", {"it's", "x y"}, {"TOADDR=a b"}), sms(2000, "+1555", "hot  now"),
                                  input(3000, RecordKind::kConfig, "", "d.xml"), input(3000, RecordKind::kHup, "", "-"),
-                                 input(3500, RecordKind::kRestart, "", "")};
+                                 input(3500, RecordKind::kRestart, "", ""), input(3600, RecordKind::kRestart, "", "60")};
   std::ostringstream trace;
   print_trace(head, records, trace);
   EXPECT_EQ(trace.str(),
@@ -220,7 +239,7 @@ TEST(ArctlTestReport, TheTraceReadsBackAsATestThatPasses) {
             "program /bin/a exits 3 after 1.5\n# at 0 passed state rack4 1 Resolving\n"
             "at 0 expect state rack4 1 Triggered\nat 0 expect value rack4 1 3 6\nat 0 reply k 0\n"
             "at 1.5 expect run /bin/a 'it'\\''s' 'x y'\nat 1.5 expect env TOADDR=a b\nat 2 expect sms +1555 hot  now\n"
-            "at 3 config d.xml\nat 3 hup\n# at 3 reloaded: -\nat 3.5 restart\nat 3.5 end\n");
+            "at 3 config d.xml\nat 3 hup\n# at 3 reloaded: -\nat 3.5 restart\nat 3.6 restart after 60\nat 3.6 end\n");
   TestFile test;
   std::string fault;
   ASSERT_TRUE(parse_test_file("t.test", trace.str(), &test, &fault)) << fault;
@@ -378,6 +397,61 @@ TEST(ArctlTestSimulation, AWindowEndingOnABadReadingAndAStartOnOneAct) {
                   "at 120..125 expect state rule1 1 Triggered\nat 120..125 expect run /bin/page 35\nat 130 end\n");
   std::ostringstream out, err;
   EXPECT_EQ(arctl_main({"test", dir.path() + "/t.test"}, out, err), 0) << out.str() << err.str();
+  // What explain tells of the run: the reading the window hid, judged when it ends, and what then ran.
+  const struct { const char* at; std::string out; } explained[] = {
+      {"10", "rule 1 (rule1) reference 1 config.ports.port1.enviro: Disabled since 2027-01-04 00:00:00\n"
+             "  latest value 35 at 2027-01-04 00:00:10\n"
+             "  the check (environmental, a level): temp against 30; enviro.check_type=temp, "
+             "enviro.dev_ref=config.ports.port1.enviro, enviro.trigger_val=30, enviro.hysteresis=1\n"
+             "  judged then, that value triggers it: AR config.autoresponse.autoresponse1 triggered. "
+             "val 35.000000 vs trigger 30.000000\n"
+             "  window ends at 2027-01-04 00:02:00\n"
+             "  what would change it: its window ends at 2027-01-04 00:02:00; then its latest value is judged again\n"
+             "last actions: none since the daemon started\n"},
+      {"130", "rule 1 (rule1) reference 1 config.ports.port1.enviro: Triggered since 2027-01-04 00:02:00\n"
+              "  latest value 35 at 2027-01-04 00:00:10\n"
+              "  the check (environmental, a level): temp against 30; enviro.check_type=temp, "
+              "enviro.dev_ref=config.ports.port1.enviro, enviro.trigger_val=30, enviro.hysteresis=1\n"
+              "  that value keeps it Triggered\n"
+              "  what would change it: an update the check judges clear resolves it; a cancel sends it into Timeout\n"
+              "last actions:\n  'page' ended with status 0 at 2027-01-04 00:02:00\n"},
+  };
+  for (const auto& k : explained) {
+    std::ostringstream told, why;
+    EXPECT_EQ(arctl_main({"test", "--explain", "rule1", k.at, dir.path() + "/t.test"}, told, why), 0) << why.str();
+    EXPECT_EQ(told.str(), k.out) << k.at;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A restart after a downtime: nothing reaches the daemon while it is down, so the delayed action that fell due
+// meanwhile runs once when it starts, from the file a config step named while it was down, and infod holds the
+// state published before; the daemon's own lines are expected as such. The trace reads back as a test that passes.
+TEST(ArctlTestSimulation, ARestartAfterADowntimeRunsWhatFellDueOnceAtTheStart) {
+  e2e::TempDir dir;
+  ConfigBuilder c = enviro_rules(1);
+  add_script(c, 1, "trigger_actions", 1, "later", "/bin/a", "$AR_VAL", 30);
+  e2e::write_file(dir.path() + "/v1.xml", c.xml());
+  e2e::write_file(dir.path() + "/v2.xml", c.set("config.autoresponse.concurrent_actions", 3).xml());
+  const std::string file = dir.path() + "/t.test", again = dir.path() + "/trace.test";
+  e2e::write_file(file,
+                  "config v1.xml\n"
+                  "at 1 reply config.ports.port1.enviro.count.temp 0\nat 1 push config.ports.port1.enviro.temp 31\n"
+                  "at 10 restart after 60\nat 20 config v2.xml\nat 40 expect state rule1 1 Triggered\n"
+                  "at 70 expect syslog Reaped 1000 - status 0 - action " + rule_path(1) + ".trigger_actions.action1 - 0 queued "
+                  "actions remaining\n"
+                  "at 70 expect run /bin/a 31\nat 70 expect state rule1 1 Triggered\n"
+                  "at 80 push config.ports.port1.enviro.temp 20\nat 80 expect state rule1 1 Normal\nat 2m end\n");
+  std::ostringstream out, err, trace;
+  EXPECT_EQ(arctl_main({"test", file}, out, err), 0) << out.str() << err.str();
+  ASSERT_EQ(arctl_main({"test", "--trace", file}, trace, err), 0) << err.str();
+  EXPECT_NE(trace.str().find("at 10 restart after 60\n"), std::string::npos) << trace.str();
+  e2e::write_file(again, trace.str());
+  std::ostringstream out2;
+  EXPECT_EQ(arctl_main({"test", again}, out2, err), 0) << out2.str() << trace.str();
 }
 
 }  // namespace

@@ -19,7 +19,11 @@ TEST(MessageChecks, SmsTriggersForAMatchFromAnAllowedSenderAndLogsWhatItDiscards
       {"", "", "nocolon", false, "Invalid SMS received: nocolon"},
       {"", "", "123:", false, "Invalid SMS received: 123:"},
       {"", "", ":::", false, "Invalid SMS received: :::"},
-      {"", "reboot(", "1:reboot(", false, "Failed to compile regex reboot(: error missing )"},
+      {"", "reboot(", "1:reboot(", false, "Failed to compile regex reboot(: error missing closing parenthesis"},
+      // As PCRE took them: a letter escaped for nothing is the letter, a hyphen after a class a hyphen.
+      {"", "^\\yes\\b", "1:yes", true, ""},
+      {"", "^[\\w-.]+$", "1:rack-4.a", true, ""},
+      {"", "^[\\w-.]+$", "1:rack 4", false, ""},
       {"123", "reboot(", "456:reboot", false, ""},  // an unlisted sender is not matched
   };
   for (const auto& k : cases) {

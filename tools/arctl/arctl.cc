@@ -3,13 +3,14 @@
 
 #include <cstring>
 
+#include "arctl/config_tree.h"
 #include "arctl/infod.h"
-#include "base/paths.h"
 
 namespace {
 
 const Command* const kCommands[] = {&kCheckCommand, &kTestCommand, &kStatusCommand, &kReloadCommand, &kCancelCommand,
-                                     &kSilenceCommand, &kSilencesCommand, &kUnsilenceCommand, &kLogCommand};
+                                     &kSilenceCommand, &kSilencesCommand, &kUnsilenceCommand, &kLogCommand,
+                                     &kExplainCommand};
 
 const char kIntro[] =
     "Checks the configuration of autoresponsed, tries its rules under simulated\n"
@@ -19,6 +20,8 @@ const char kOutro[] =
     "\n"
     "The configuration is FILE, else $XMLDB_PATH, else /etc/config/config.xml.\n"
     "PATH is infod's socket, by default /var/run/infod-sock.\n"
+    "With AR_ROOT set, the development daemon's root, these defaults and the\n"
+    "pid file /var/run/autoresponsed.pid lie under it.\n"
     "'arctl COMMAND --help' tells more about a command; see also arctl(8).\n";
 
 // The options that take a value, as "--NAME VALUE" or "--NAME=VALUE", and
@@ -39,6 +42,8 @@ const ValueOption kValueOptions[] = {
     {"ref", '\0', kOptionRef, &Invocation::ref, "N"},
     {"for", '\0', kOptionFor, &Invocation::duration, "DURATION"},
     {"reason", '\0', kOptionReason, &Invocation::reason, "TEXT"},
+    {"format", '\0', kOptionFormat, &Invocation::format, "NAME"},
+    {"explain", '\0', kOptionExplain, &Invocation::explain, "RULE"},
 };
 
 // An option with its value as one argument a gives: its option, the
@@ -83,7 +88,7 @@ void print_overview(std::ostream& out) {
 
 }  // namespace
 
-std::string pid_file_of(const Invocation& inv) { return inv.pid_file.value_or(Paths::fixed().pid_file); }
+std::string pid_file_of(const Invocation& inv) { return inv.pid_file.value_or(daemon_paths().pid_file); }
 
 int usage_error(std::ostream& err, const std::string& problem, const Command* c) {
   err << "arctl: " << problem << "\n";
@@ -114,8 +119,8 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
     return usage_error(err, "unknown command " + args[0], nullptr);
   }
 
-  Invocation inv{{}, Paths::fixed().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err,
-                 Strictness::kOff, false, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+  Invocation inv{{}, daemon_paths().infod_socket, false, std::nullopt, std::nullopt, std::nullopt, false, out, err,
+                 Strictness::kOff, false, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false, false, std::nullopt};
   bool options_done = false;
   bool socket_given = false;
   bool strict_given = false;
@@ -134,6 +139,10 @@ int arctl_main(const std::vector<std::string>& args, std::ostream& out, std::ost
       inv.trace = true;
     } else if ((command->options & kOptionJson) != 0 && a == "--json") {
       inv.json = true;
+    } else if ((command->options & kOptionDryRun) != 0 && a == "--dry-run") {
+      inv.dry_run = true;
+    } else if ((command->options & kOptionForce) != 0 && a == "--force") {
+      inv.force = true;
     } else if ((command->options & kOptionStrict) != 0 && (a == "--strict" || a.compare(0, 9, "--strict=") == 0)) {
       if (strict_given) return usage_error(err, "--strict given twice", command);
       if (a != "--strict" && a != "--strict=all") return usage_error(err, "--strict takes only =all", command);

@@ -31,6 +31,10 @@ struct Invocation {
   std::optional<std::string> ref;        // --ref N: judged by the command
   std::optional<std::string> duration;   // --for DURATION: judged by the command
   std::optional<std::string> reason;     // --reason TEXT
+  std::optional<std::string> format;     // --format NAME: judged by the command
+  bool dry_run = false;                  // --dry-run
+  bool force = false;                    // --force
+  std::optional<std::string> explain;    // --explain RULE
 };
 
 struct Command {
@@ -56,6 +60,10 @@ constexpr unsigned kOptionLines = 256;   // -n N, --lines N
 constexpr unsigned kOptionRef = 512;     // --ref N
 constexpr unsigned kOptionFor = 1024;    // --for DURATION
 constexpr unsigned kOptionReason = 2048;  // --reason TEXT
+constexpr unsigned kOptionFormat = 4096;  // --format NAME
+constexpr unsigned kOptionDryRun = 8192;   // --dry-run
+constexpr unsigned kOptionForce = 16384;   // --force
+constexpr unsigned kOptionExplain = 32768;  // --explain RULE
 
 // The daemon's pid file that --pid-file names, else the appliance's.
 std::string pid_file_of(const Invocation& invocation);
@@ -69,11 +77,13 @@ extern const Command kUnsilenceCommand;  // unsilence.cc
 extern const Command kLogCommand;     // log.cc
 extern const Command kReloadCommand;  // reload.cc
 extern const Command kTestCommand;    // test.cc
+extern const Command kExplainCommand;  // explain.cc
 
 // How `arctl check` reports and what fails it.
 struct CheckOptions {
   Strictness strict = Strictness::kOff;
   bool json = false;  // one JSON object on out instead of lines for people
+  bool gcc = false;   // "FILE:LINE:COL: error: ..." lines, as compilers write them
 };
 
 // What `arctl check FILE` does: the findings on out, a file that cannot be

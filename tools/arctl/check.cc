@@ -1,6 +1,7 @@
-// `arctl check [--strict[=all]] [--json] [FILE]`: loads a configuration
-// with the daemon's own loader and check modules, offline, and reports what
-// is wrong with it, to people or as JSON to the scripts that gate it.
+// `arctl check [--strict[=all]] [--json | --format=gcc] [FILE]`: loads a
+// configuration with the daemon's own loader and check modules, offline,
+// and reports what is wrong with it, to people, as JSON to the scripts that
+// gate it, or as compilers write their diagnostics for a CI to annotate.
 #include <unistd.h>
 
 #include <cstring>
@@ -28,23 +29,52 @@ std::string count(size_t n, const char* noun) {
   return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
-// Whether file is a well-formed configuration; otherwise says why, with
-// the parser's line and column.
-bool readable(const std::string& file, std::ostream& err) {
-  const int fd = open_config_file(file, err);
-  if (fd < 0) return false;
-  std::string error;
-  const std::unique_ptr<XmlTree> tree = xml_tree_read(fd, &error);
-  close(fd);
-  if (!tree) {
-    err << "arctl: " << visible(file) << ": " << error << "\n";
-    return false;
+// Why a file cannot be checked, and where in it when the parser says.
+struct Unreadable {
+  std::string said;      // the message on err
+  XmlPosition at;        // none when the file could not be read
+  std::string problem;   // what is wrong at that place
+};
+
+// The tree of file, with where each element starts, when it is a
+// well-formed configuration; otherwise null, with why on err and in
+// *unreadable.
+std::unique_ptr<XmlTree> readable(const std::string& file, std::ostream& err, Unreadable* unreadable) {
+  std::ostringstream said;
+  const int fd = open_config_file(file, said);
+  std::unique_ptr<XmlTree> tree;
+  if (fd >= 0) {
+    std::string error;
+    tree = xml_tree_read(fd, &error, {.positions = true}, &unreadable->at);
+    close(fd);
+    if (!tree) {
+      said << "arctl: " << visible(file) << ": " << error << "\n";
+      // The parser's reason without its " at line L, column C".
+      unreadable->problem = error.substr(0, error.rfind(" at line "));
+    } else if (tree->root() == XmlTree::kNone || strcmp(tree->name(tree->root()), "config") != 0) {
+      said << "arctl: " << visible(file) << ": the root element is not <config>\n";
+      unreadable->at = tree->position(tree->root());
+      unreadable->problem = "the root element is not <config>";
+      tree.reset();
+    }
   }
-  if (tree->root() == XmlTree::kNone || strcmp(tree->name(tree->root()), "config") != 0) {
-    err << "arctl: " << visible(file) << ": the root element is not <config>\n";
-    return false;
+  unreadable->said = said.str();
+  err << unreadable->said;
+  return tree;
+}
+
+// Where the element a finding is about starts: that of its path, or of the
+// nearest element above it that the file holds (a setting that is missing
+// is placed at the element that lacks it). The root for a path outside
+// the file.
+XmlPosition position_of(const XmlTree& tree, std::string path) {
+  for (;;) {
+    const XmlTree::Id id = tree.find(path);
+    if (id != XmlTree::kNone) return tree.position(id);
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos) return tree.position(tree.root());
+    path.resize(dot);
   }
-  return true;
 }
 
 // Where a finding is, as far as its path or its maker tells: the rule, the
@@ -114,15 +144,18 @@ const char* strict_name(Strictness strict) {
 // A number, or null for 0 (none).
 std::string json_number(uint32_t n) { return n == 0 ? "null" : std::to_string(n); }
 
-// What a file that cannot be checked gives as JSON: the message said on err.
-void print_unreadable_json(std::ostream& out, const std::string& file, const std::string& said) {
-  std::string message = said;
+// What a file that cannot be checked gives as JSON: the message said on
+// err, and where the parser found the fault.
+void print_unreadable_json(std::ostream& out, const std::string& file, const Unreadable& why) {
+  std::string message = why.said;
   while (!message.empty() && message.back() == '\n') message.pop_back();
-  out << "{\"file\": " << json_string(file) << ", \"status\": 2, \"error\": " << json_string(message) << "}\n";
+  out << "{\"file\": " << json_string(file) << ", \"status\": 2, \"error\": " << json_string(message);
+  if (why.at.line > 0) out << ", \"line\": " << why.at.line << ", \"column\": " << why.at.column;
+  out << "}\n";
 }
 
 void print_json(std::ostream& out, const std::string& file, int status, Strictness strict,
-                const OfflineConfig& config, const AuditReport& report, size_t not_appliance) {
+                const OfflineConfig& config, const XmlTree& tree, const AuditReport& report, size_t not_appliance) {
   out << "{\"file\": " << json_string(file) << ", \"status\": " << status << ", \"strict\": \""
       << strict_name(strict) << "\",\n \"loaded\": {\"rules\": " << config.rules_loaded()
       << ", \"references\": " << config.references_loaded() << ", \"actions\": " << config.actions_loaded()
@@ -142,10 +175,37 @@ void print_json(std::ostream& out, const std::string& file, int status, Strictne
         << ", \"path\": " << json_string(f.path) << ", \"rule\": " << json_number(place.rule)
         << ", \"rule_name\": " << rule_name << ", \"reference\": " << json_number(place.reference)
         << ", \"action_list\": " << (place.list != nullptr ? std::string("\"") + place.list + "\"" : "null")
-        << ", \"action\": " << json_number(place.action) << ", \"text\": " << json_string(f.text) << "}";
+        << ", \"action\": " << json_number(place.action) << ", \"text\": " << json_string(f.text);
+    const XmlPosition at = position_of(tree, f.path);
+    out << ", \"file\": " << json_string(file) << ", \"line\": " << at.line << ", \"column\": " << at.column << "}";
     separator = ",\n  ";
   }
   out << (report.findings().empty() ? "]}\n" : "\n]}\n");
+}
+
+void print_summary(std::ostream& out, const OfflineConfig& config, const AuditReport& report, size_t not_appliance) {
+  out << count(config.rules_loaded(), "rule") << ", " << count(config.references_loaded(), "reference") << ", "
+      << count(config.actions_loaded(), "action") << " loaded; " << count(report.count(AuditLevel::kError), "error")
+      << ", " << count(report.count(AuditLevel::kWarning), "warning");
+  if (not_appliance > 0) out << " (" << not_appliance << " only because this is not the appliance)";
+  out << "\n";
+}
+
+// "FILE:LINE:COL: error: PATH: TEXT", as compilers write a diagnostic, the
+// warnings that only say this is not the appliance tagged as compilers tag
+// a warning with its option; then the summary.
+void print_gcc(std::ostream& out, const std::string& file, const OfflineConfig& config, const XmlTree& tree,
+               const AuditReport& report, size_t not_appliance) {
+  for (bool apart : {false, true}) {
+    for (const AuditFinding& f : report.findings()) {
+      if (f.not_appliance != apart) continue;
+      const XmlPosition at = position_of(tree, f.path);
+      out << visible(file) << ":" << at.line << ":" << at.column << ": "
+          << (f.level == AuditLevel::kError ? "error: " : "warning: ") << visible(f.path) << ": " << visible(f.text)
+          << (apart ? " [not-appliance]" : "") << "\n";
+    }
+  }
+  print_summary(out, config, report, not_appliance);
 }
 
 void print_line(std::ostream& out, const AuditFinding& f) {
@@ -163,35 +223,47 @@ void print_text(std::ostream& out, const OfflineConfig& config, const AuditRepor
       if (f.not_appliance) print_line(out, f);
     }
   }
-  out << count(config.rules_loaded(), "rule") << ", " << count(config.references_loaded(), "reference") << ", "
-      << count(config.actions_loaded(), "action") << " loaded; " << count(report.count(AuditLevel::kError), "error")
-      << ", " << count(report.count(AuditLevel::kWarning), "warning");
-  if (not_appliance > 0) out << " (" << not_appliance << " only because this is not the appliance)";
-  out << "\n";
+  print_summary(out, config, report, not_appliance);
 }
 
 int run_check(Invocation& inv) {
+  bool gcc = false;
+  if (inv.format) {
+    if (*inv.format != "gcc" && *inv.format != "text") {
+      return usage_error(inv.err, "--format takes text or gcc, not " + visible(*inv.format), &kCheckCommand);
+    }
+    gcc = *inv.format == "gcc";
+    if (gcc && inv.json) return usage_error(inv.err, "--json and --format=gcc exclude each other", &kCheckCommand);
+  }
   return check_configuration(inv.words.empty() ? default_config_file() : inv.words[0], inv.out, inv.err,
-                             CheckOptions{inv.strict, inv.json});
+                             CheckOptions{inv.strict, inv.json, gcc});
 }
 
 }  // namespace
 
 int check_configuration(const std::string& file, std::ostream& out, std::ostream& err, const CheckOptions& options) {
-  // As JSON, why the file cannot be checked goes into the object too.
+  // As JSON, why the file cannot be checked goes into the object too; in
+  // the compilers' form, onto a line of its own where the parser says.
   std::ostringstream said;
   std::ostream& complaints = options.json ? said : err;
+  Unreadable why;
   const auto unreadable = [&] {
     if (options.json) {
-      err << said.str();
-      print_unreadable_json(out, file, said.str());
+      why.said = said.str();
+      err << why.said;
+      print_unreadable_json(out, file, why);
+    } else if (options.gcc && why.at.line > 0) {
+      out << visible(file) << ":" << why.at.line << ":" << why.at.column << ": error: " << visible(why.problem)
+          << "\n";
     }
     return 2;
   };
-  if (!readable(file, complaints)) return unreadable();
+  const std::unique_ptr<XmlTree> tree = readable(file, complaints, &why);
+  if (!tree) return unreadable();
   const OfflineConfig config(file);
   if (!config.ok()) {
     complaints << "arctl: " << visible(file) << " cannot be opened as a configuration\n";
+    why = Unreadable();
     return unreadable();
   }
   AuditReport report;
@@ -204,7 +276,9 @@ int check_configuration(const std::string& file, std::ostream& out, std::ostream
                                                                             : 0;
   const int status = report.count(AuditLevel::kError) > 0 || failing_warnings > 0 ? 1 : 0;
   if (options.json) {
-    print_json(out, file, status, options.strict, config, report, not_appliance);
+    print_json(out, file, status, options.strict, config, *tree, report, not_appliance);
+  } else if (options.gcc) {
+    print_gcc(out, file, config, *tree, report, not_appliance);
   } else {
     print_text(out, config, report, not_appliance);
   }
@@ -213,7 +287,7 @@ int check_configuration(const std::string& file, std::ostream& out, std::ostream
 
 const Command kCheckCommand = {
     "check",
-    "[--strict[=all]] [--json] [FILE]",
+    "[--strict[=all]] [--json | --format=gcc] [FILE]",
     "test a configuration before the daemon loads it",
     "Loads the rules of FILE with the daemon's own loader and check modules,\n"
     "without infod and without running anything, and prints one line per\n"
@@ -229,12 +303,18 @@ const Command kCheckCommand = {
     "  --strict      warnings fail too, but those that only say this is not\n"
     "                the appliance\n"
     "  --strict=all  every warning fails (on the appliance itself)\n"
-    "  --json        one JSON object instead, for programs (see arctl(8))\n"
+    "  --json        one JSON object instead, for programs (see arctl(8));\n"
+    "                each finding holds the file, line and column of its element\n"
+    "  --format=gcc  each finding as compilers write one, for a CI to annotate:\n"
+    "                FILE:LINE:COLUMN: error: PATH: what is wrong\n"
+    "                (the line and column where the element starts, or the\n"
+    "                element that lacks a missing one; the warnings that only\n"
+    "                say this is not the appliance end in [not-appliance])\n"
     "\n"
     "Exit status: 0 no error, 1 errors found (or warnings, with --strict),\n"
     "2 FILE cannot be read or parsed or is not a regular file (a FIFO or a\n"
     "device is refused at once).\n",
-    kOptionStrict | kOptionJson,
+    kOptionStrict | kOptionJson | kOptionFormat,
     0,
     1,
     run_check,

@@ -11,9 +11,14 @@
 
 #include "arctl/text.h"
 
+Paths daemon_paths() {
+  const char* root = getenv("AR_ROOT");
+  return root != nullptr && root[0] != '\0' ? Paths::under(root) : Paths::fixed();
+}
+
 std::string default_config_file() {
   const char* path = getenv("XMLDB_PATH");
-  return path != nullptr && path[0] != '\0' ? path : kConfigFile;
+  return path != nullptr && path[0] != '\0' ? path : daemon_paths().config_file;
 }
 
 int open_config_file(const std::string& file, std::ostream& err) {

@@ -64,7 +64,9 @@ bool read_parts(InfodConnection& infod, const std::string& key, std::string* val
   return true;
 }
 
-LoadedRule loaded_rule(const std::string& entry) {
+}  // namespace
+
+LoadedRule parse_loaded_rule(const std::string& entry) {
   std::istringstream in(entry);
   LoadedRule rule;
   std::string refs, name;
@@ -84,6 +86,54 @@ LoadedRule loaded_rule(const std::string& entry) {
   return rule;
 }
 
+QueueEntry parse_queue_entry(const std::string& entry) {
+  std::istringstream in(entry);
+  QueueEntry queued;
+  std::string state, name;
+  in >> state >> queued.since >> queued.rule_path >> queued.action_path >> name;
+  queued.name = status_unescape(name);
+  queued.running = state == "running";
+  return queued;
+}
+
+std::optional<HoldEntry> parse_hold_entry(const std::string& entry) {
+  std::istringstream in(entry);
+  HoldEntry hold;
+  std::string names, rest;
+  if (!(in >> hold.rule >> hold.ref >> hold.holder >> names) || (in >> rest)) return std::nullopt;
+  if (names != "-") {
+    std::istringstream list(names);
+    for (std::string name; std::getline(list, name, ',');) hold.actions.push_back(status_unescape(name));
+  }
+  return hold;
+}
+
+std::optional<FinishedEntry> parse_finished_entry(const std::string& entry) {
+  std::istringstream in(entry);
+  FinishedEntry f;
+  std::string name, rest;
+  if (!(in >> f.ms >> f.rule_path >> f.status >> name) || (in >> rest)) return std::nullopt;
+  f.name = status_unescape(name);
+  return f;
+}
+
+std::optional<BurstEntry> parse_burst_entry(const std::string& entry) {
+  std::istringstream in(entry);
+  BurstEntry burst;
+  if (!(in >> burst.rule >> burst.ref >> burst.count >> burst.oldest_ms)) return std::nullopt;
+  return burst;
+}
+
+std::optional<std::pair<int64_t, std::string>> parse_latest_update(const std::string& text) {
+  const size_t blank = text.find(' ');
+  if (blank == 0 || blank == std::string::npos || blank > 18 || text.find_first_not_of("0123456789") != blank) {
+    return std::nullopt;
+  }
+  return std::make_pair(strtoll(text.c_str(), nullptr, 10), text.substr(blank + 1));
+}
+
+namespace {
+
 // One reading of every key; false when infod does not answer.
 bool read_once(InfodConnection& infod, DaemonView* view) {
   const char* const names[] = {kStatusPid,          kStatusPidStartTime, kStatusStarted,        kStatusHeartbeat,
@@ -93,10 +143,13 @@ bool read_once(InfodConnection& infod, DaemonView* view) {
   for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
     if (!infod.get(daemon_status_key(names[i]), &values[i])) return false;
   }
-  std::string loaded, queue;
-  bool loaded_whole = false, queue_whole = false;
+  std::string loaded, queue, bursts, holds, finished;
+  bool loaded_whole = false, queue_whole = false, bursts_whole = false, holds_whole = false, finished_whole = false;
   if (!read_parts(infod, daemon_status_key(kStatusLoaded), &loaded, &loaded_whole) ||
-      !read_parts(infod, daemon_status_key(kStatusQueue), &queue, &queue_whole)) {
+      !read_parts(infod, daemon_status_key(kStatusQueue), &queue, &queue_whole) ||
+      !read_parts(infod, daemon_status_key(kStatusBursts), &bursts, &bursts_whole) ||
+      !read_parts(infod, daemon_status_key(kStatusHolds), &holds, &holds_whole) ||
+      !read_parts(infod, daemon_status_key(kStatusFinished), &finished, &finished_whole)) {
     return false;
   }
   *view = DaemonView();
@@ -111,16 +164,18 @@ bool read_once(InfodConnection& infod, DaemonView* view) {
   view->reload_checksum = values[7].value_or("");
   view->reload_number = static_cast<uint64_t>(to_number(values[8]));
   view->reload_changes = values[10].value_or("");
-  for (const std::string& entry : entries(loaded)) view->loaded.push_back(loaded_rule(entry));
+  for (const std::string& entry : entries(loaded)) view->loaded.push_back(parse_loaded_rule(entry));
   view->loaded_whole = loaded_whole && values[9] && all_digits(*values[9]) &&
                        std::to_string(view->loaded.size()) == *values[9];
-  for (const std::string& entry : entries(queue)) {
-    std::istringstream in(entry);
-    QueueEntry queued;
-    std::string state;
-    in >> state >> queued.since >> queued.rule_path >> queued.action_path;
-    queued.running = state == "running";
-    view->queue.push_back(queued);
+  for (const std::string& entry : entries(queue)) view->queue.push_back(parse_queue_entry(entry));
+  for (const std::string& entry : entries(bursts)) {
+    if (const std::optional<BurstEntry> burst = parse_burst_entry(entry)) view->bursts.push_back(*burst);
+  }
+  for (const std::string& entry : entries(holds)) {
+    if (const std::optional<HoldEntry> hold = parse_hold_entry(entry)) view->holds.push_back(*hold);
+  }
+  for (const std::string& entry : entries(finished)) {
+    if (const std::optional<FinishedEntry> f = parse_finished_entry(entry)) view->finished.push_back(*f);
   }
   return true;
 }

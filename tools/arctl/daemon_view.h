@@ -6,8 +6,10 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 class InfodConnection;
@@ -27,6 +29,34 @@ struct QueueEntry {
   int64_t since = 0;  // started, or queued while waiting
   std::string rule_path;
   std::string action_path;
+  std::string name;  // the action's; "" when the daemon shows none
+};
+
+// A reference whose burst is counting: the reports within its rule's
+// window so far, and when the oldest of them came (wall milliseconds).
+struct BurstEntry {
+  uint32_t rule = 0;
+  uint32_t ref = 0;
+  uint32_t count = 0;
+  int64_t oldest_ms = 0;
+};
+
+// A reference held back while another rule is Triggered or Resolving, and
+// the names of the actions held so far.
+struct HoldEntry {
+  uint32_t rule = 0;
+  uint32_t ref = 0;
+  uint32_t holder = 0;
+  std::vector<std::string> actions;
+};
+
+// An action that ended: when (wall milliseconds), its rule's path, its exit
+// status and its name.
+struct FinishedEntry {
+  int64_t ms = 0;
+  std::string rule_path;
+  int status = 0;
+  std::string name;
 };
 
 struct DaemonView {
@@ -48,10 +78,24 @@ struct DaemonView {
   // rules as the daemon said it loaded.
   bool loaded_whole = false;
   std::vector<QueueEntry> queue;
+  std::vector<BurstEntry> bursts;
+  std::vector<HoldEntry> holds;
+  std::vector<FinishedEntry> finished;  // oldest first
 
   // Whether the heartbeat is at most two ticks old at now.
   bool alive(int64_t now) const;
 };
+
+// Entries of the daemon's status texts, which any client of infod can
+// write, read as well as they read: a rule of the loaded list, an action of
+// the queue, a reference of the bursts (nothing when it is not one), and
+// the "TIME VALUE" of a latest.RULE.REF key (nothing for another text).
+LoadedRule parse_loaded_rule(const std::string& entry);
+QueueEntry parse_queue_entry(const std::string& entry);
+std::optional<BurstEntry> parse_burst_entry(const std::string& entry);
+std::optional<HoldEntry> parse_hold_entry(const std::string& entry);
+std::optional<FinishedEntry> parse_finished_entry(const std::string& entry);
+std::optional<std::pair<int64_t, std::string>> parse_latest_update(const std::string& text);
 
 // Reads the daemon's keys; false when infod does not answer. A load that
 // lands while they are read is read again, whole.

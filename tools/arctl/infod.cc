@@ -93,11 +93,13 @@ bool InfodConnection::get(const std::string& key, std::optional<std::string>* va
   }
   char* text = nullptr;
   if (infod_get_multiple(fd_, key.c_str(), &text) != 0) return false;
-  value->reset();
-  if (text != nullptr) {
-    *value = text;
-    free(text);
+  if (text == nullptr) {
+    value->reset();
+    return true;
   }
+  std::string got(text);
+  free(text);
+  *value = std::move(got);
   return true;
 }
 

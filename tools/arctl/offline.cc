@@ -9,19 +9,18 @@
 #include "checks/audit.h"
 #include "checks/check_type.h"
 #include "config/loader.h"
+#include "engine/restart.h"
 #include "model/archeck.h"
 #include "model/autoresponse.h"
 
-namespace {
-
-// The device a reference watches, as its check module names it; "" for a
-// check whose device is the rule itself or none.
 std::string device_of(const ArCheck& check) {
   OptionalText dev_ref;
   if (check.conf.ops->describe_device(&check, nullptr, nullptr, &dev_ref) != 0 || !dev_ref) return "";
   if (*dev_ref == "N/A" || *dev_ref == check.conf.ar->path) return "";
   return *dev_ref;
 }
+
+namespace {
 
 }  // namespace
 
@@ -56,9 +55,17 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
     OfflineRule& r = rule(static_cast<long>(ar.index));
     r.loaded = true;
     r.actions = ar.trigger_actions.size() + ar.resolve_actions.size();
+    r.kind = ar.kind != nullptr ? ar.kind->name : "-";
+    r.burst_count = ar.burst_count;
+    r.burst_window = ar.burst_window;
   }
-  for (const ArCheck& check : loaded.checks) {
-    rule(static_cast<long>(check.conf.ar->index)).references.push_back({check.conf.ref_index, true, device_of(check)});
+  const AutoResponse* last_rule = nullptr;
+  for (size_t i = 0; i < loaded.checks.size(); ++i) {
+    const ArCheck& check = loaded.checks[i];
+    OfflineRule& r = rule(static_cast<long>(check.conf.ar->index));
+    r.references.push_back({check.conf.ref_index, true, device_of(check), check.conf.subscription});
+    if (check.conf.ar != last_rule) r.restart_fingerprint = restart_fingerprint_of(loaded.checks, loaded.cms_fingerprint, i);
+    last_rule = check.conf.ar;
   }
 
   for (const LoadFinding& finding : loaded.findings) {
@@ -68,14 +75,14 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
       continue;
     }
     OfflineRule& r = rule(static_cast<long>(finding.rule));
-    if (finding.kind == LoadFindingKind::kNoSubscription) r.references.push_back({finding.reference, false, ""});
+    if (finding.kind == LoadFindingKind::kNoSubscription) r.references.push_back({finding.reference, false, "", ""});
     r.findings.push_back(finding);
   }
 
   for (auto& [n, r] : rules) {
     std::sort(r.references.begin(), r.references.end(),
               [](const OfflineReference& a, const OfflineReference& b) { return a.number < b.number; });
-    if (r.loaded && r.references.empty()) r.references.push_back({1, false, ""});
+    if (r.loaded && r.references.empty()) r.references.push_back({1, false, "", ""});
     rules_.push_back(std::move(r));
   }
 }
@@ -83,6 +90,8 @@ OfflineConfig::OfflineConfig(const std::string& path) : state_(std::make_unique<
 OfflineConfig::~OfflineConfig() = default;
 
 bool OfflineConfig::ok() const { return state_->config != nullptr; }
+
+LoadedConfig* OfflineConfig::loaded() const { return state_->config.get(); }
 
 xmldb_t* OfflineConfig::db() const { return state_->config ? state_->config->db : nullptr; }
 

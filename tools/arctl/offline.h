@@ -15,11 +15,14 @@
 #include "platform/xmldb.h"
 
 class AuditReport;
+struct ArCheck;
+struct LoadedConfig;
 
 struct OfflineReference {
   uint32_t number;     // from 1
   bool subscribed;     // the loader made it (it has its subscription)
   std::string device;  // the device it watches, when it has one of its own
+  std::string key;     // the key it listens to; "" when not made
 };
 
 struct OfflineRule {
@@ -30,8 +33,19 @@ struct OfflineRule {
   bool loaded = false;
   std::vector<OfflineReference> references;  // of a loaded rule: made or tried, in order
   size_t actions = 0;                        // of a loaded rule, built-in ones included
+  // Of a loaded rule: its kind as the daemon names it in its loaded list,
+  // the fingerprint its restart records would carry (engine/restart.h; 0
+  // without a reference made) and its burst settings (0 for none).
+  std::string kind;
+  uint64_t restart_fingerprint = 0;
+  int32_t burst_count = 0;
+  int32_t burst_window = 0;
   std::vector<LoadFinding> findings;          // the loader's about this rule, in the order logged
 };
+
+// The device a reference watches, as its check module names it; "" for a
+// check whose device is the rule itself or none.
+std::string device_of(const ArCheck& check);
 
 class OfflineConfig {
  public:
@@ -52,6 +66,10 @@ class OfflineConfig {
   size_t rules_loaded() const;
   size_t references_loaded() const;
   size_t actions_loaded() const;
+
+  // The load itself, its rules and references as the daemon builds them;
+  // null when the file could not be opened.
+  LoadedConfig* loaded() const;
 
   // Runs the audit of the check module of rule's check type for each of
   // its references, whether the loader kept them or not. Returns the

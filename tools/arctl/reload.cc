@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,6 +15,8 @@
 #include "arctl/config_tree.h"
 #include "arctl/daemon_view.h"
 #include "arctl/infod.h"
+#include "arctl/offline.h"
+#include "arctl/reload_plan.h"
 #include "arctl/text.h"
 #include "base/process_start.h"
 #include "daemon/daemon_status.h"
@@ -22,6 +25,39 @@ namespace {
 
 // How long the daemon may take to load: far more than 10,000 rules take.
 constexpr int kLoadWaitMs = 30000;
+
+// Prints what the reload would do to the rules the daemon runs now: the
+// exit status when that is all (a dry run, or a refusal), else -1.
+int plan(Invocation& inv, const std::string& file, InfodConnection& infod, const DaemonView& view) {
+  const OfflineConfig config(file);
+  if (!config.ok()) {
+    inv.err << "arctl: not reloaded: " << visible(file) << " cannot be read as a configuration; the daemon runs on "
+            << "as it is\n";
+    return 1;
+  }
+  if (!view.loaded_whole) {
+    inv.out << "plan: infod does not hold the whole list of the rules the daemon runs, so what the reload would do "
+            << "cannot be told\n";
+    if (inv.dry_run) return 1;
+    if (inv.force) return -1;
+    inv.err << "arctl: not reloaded: what it would leave undone cannot be told; --force reloads anyway\n";
+    return 1;
+  }
+  std::map<uint32_t, RestartRule> records;
+  if (!read_shown_records(infod, view, &records)) {
+    inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
+    return 1;
+  }
+  const ReloadPlan plan = plan_reload(config, view, records);
+  print_plan(inv.out, plan);
+  if (inv.dry_run) return 0;
+  if (!inv.force && !plan.undone().empty()) {
+    inv.err << "arctl: not reloaded: it would leave " << undone_list(plan) << " undone, "
+            << (plan.undone().size() == 1 ? "its" : "their") << " resolve actions never run; --force reloads anyway\n";
+    return 1;
+  }
+  return -1;
+}
 
 int run_reload(Invocation& inv) {
   const std::string file = default_config_file();
@@ -35,6 +71,7 @@ int run_reload(Invocation& inv) {
   DaemonView view;
   if (const int status = reach_running_daemon(inv.socket, &infod, &view, inv.err); status != 0) return status;
   if (const int status = prove_running_daemon(view, pid_file_of(inv), inv.err); status != 0) return status;
+  if (const int status = plan(inv, file, infod, view); status >= 0) return status;
   // Subscribed before the signal, and a get answered after the
   // subscription, so infod has it when the daemon publishes the result;
   // and the number of the last load then, so an earlier load's result is
@@ -101,11 +138,17 @@ int run_reload(Invocation& inv) {
 
 const Command kReloadCommand = {
     "reload",
-    "[--socket PATH] [--pid-file PATH]",
+    "[--socket PATH] [--pid-file PATH] [--dry-run] [--force]",
     "check the configuration and have the daemon load it",
     "Checks the configuration as 'arctl check' does and prints the findings.\n"
     "When it has an error, or cannot be read, nothing is sent and the daemon\n"
-    "runs on with what it has. Otherwise sends the running daemon SIGHUP, but\n"
+    "runs on with what it has. Otherwise prints the plan, what the load would\n"
+    "do to each rule the daemon runs now: how many it keeps unchanged, which\n"
+    "it carries (their references keep their states under the new settings),\n"
+    "starts afresh (and why), adds and removes, each waiting delayed action it\n"
+    "would drop, and each Triggered or Resolving reference it would leave\n"
+    "undone, its resolve actions never run; it refuses to do that (exit 1)\n"
+    "unless given --force. Then it sends the running daemon SIGHUP, but\n"
     "only when the pid it publishes in infod is the process that the kernel\n"
     "names as the holder of its pid file's lock, the one in that file, and\n"
     "the process with that pid started when the daemon said it did; then\n"
@@ -118,10 +161,13 @@ const Command kReloadCommand = {
     "\n"
     "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
     "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"
+    "  --dry-run         print the plan and stop: nothing is sent\n"
+    "  --force           reload even when the plan leaves an incident undone\n"
     "\n"
-    "Exit status: 0 loaded, 1 refused, failed or not confirmed, 3 the daemon is\n"
-    "not running or the pid in infod is not the running daemon.\n",
-    kOptionSocket | kOptionPidFile,
+    "Exit status: 0 loaded (or planned, with --dry-run), 1 refused, failed or\n"
+    "not confirmed, 3 the daemon is not running or the pid in infod is not the\n"
+    "running daemon.\n",
+    kOptionSocket | kOptionPidFile | kOptionDryRun | kOptionForce,
     0,
     0,
     run_reload,

@@ -314,11 +314,26 @@ class Simulator {
   }
 
   // Drives the steps, the children's ends and the tick in time order up to
-  // the end of the last step's second.
-  void drive() {
-    const int64_t end = test_.last() / 1000 * 1000 + 999;
+  // the end of the last step's second, or up to until (inclusive).
+  void drive(int64_t until = -1) {
+    const int64_t end = until >= 0 ? until : test_.last() / 1000 * 1000 + 999;
     size_t step = 0;
     while (true) {
+      // Down: no tick, no update, no child's end; infod's values and the
+      // files change, and the next process starts at its time.
+      if (down_until_ >= 0) {
+        if (step < inputs_.size() && inputs_[step]->from <= run_.now) {
+          if (!take(*inputs_[step++])) return;
+        } else if (down_until_ <= run_.now) {
+          down_until_ = -1;
+          start();
+        } else {
+          const int64_t next = step < inputs_.size() ? std::min(inputs_[step]->from, down_until_) : down_until_;
+          if (next > end) return;
+          run_.now = next;
+        }
+        continue;
+      }
       if (std::optional<ChildEnd> child = spawner_.due()) {
         queue_->child_ended(child->pid, child->wait_status);
         continue;
@@ -358,6 +373,14 @@ class Simulator {
       run_.now = next;
       if (next_tick_ < run_.now) next_tick_ += (run_.now - next_tick_ + kTickMs - 1) / kTickMs * kTickMs;
     }
+  }
+
+  // The running process's engine and queue; null while it is down.
+  Engine* engine() { return queue_ != nullptr && down_until_ < 0 ? &engine_ : nullptr; }
+  const ActionQueue* queue() const { return queue_.get(); }
+  bool at(int64_t ms) {
+    if (run_.now < ms) run_.now = ms;
+    return true;
   }
 
   // Whether every expect line names a rule and a reference of some load.
@@ -413,13 +436,17 @@ class Simulator {
 
   // The process ends as a killed one does: nothing more is sent, the
   // running children's ends reach no one, and what the queue held is gone
-  // but for what infod kept of it. Then a new one starts.
-  void restart() {
+  // but for what it kept. Then a new one starts, after downtime ms.
+  void restart(int64_t downtime) {
     engine_release(engine_);
     actions_.reset();
     queue_.reset();
     config_.reset();
     spawner_.forget_running();
+    if (downtime > 0) {
+      down_until_ = run_.now + downtime;
+      return;
+    }
     start();
   }
 
@@ -478,8 +505,8 @@ class Simulator {
         break;
       }
       case StepKind::kRestart:
-        run_.add(RecordKind::kRestart);
-        restart();
+        run_.add(RecordKind::kRestart).text = s.after > 0 ? format_test_time(s.after) : "";
+        restart(s.after);
         break;
       default:
         break;
@@ -508,6 +535,7 @@ class Simulator {
   std::string config_file_;
   std::vector<const Step*> inputs_;
   int64_t next_tick_ = kTickMs;
+  int64_t down_until_ = -1;  // when the process stopped by a restart starts again; -1 while one runs
   std::map<int, Rule> rules_seen_;
 };
 
@@ -522,7 +550,8 @@ class LogCapture {
 
 }  // namespace
 
-bool simulate(const TestFile& test, std::vector<Record>* records, std::string* fault) {
+bool simulate(const TestFile& test, std::vector<Record>* records, std::string* fault, int64_t until,
+              const SimulatedLook& look) {
   records->clear();
   Run run;
   if (!start_wall_clock(test, &run.wall0, fault)) return false;
@@ -533,7 +562,16 @@ bool simulate(const TestFile& test, std::vector<Record>* records, std::string* f
              " cannot be opened as a configuration";
     return false;
   }
-  daemon.drive();
+  daemon.drive(until);
+  if (until >= 0 && look) {
+    daemon.at(until);
+    if (Engine* engine = daemon.engine()) {
+      look(*engine, *daemon.queue());
+    } else {
+      *fault = test.file + ": the daemon is down at " + format_test_time(until);
+      return false;
+    }
+  }
   if (!daemon.rules_known(fault)) return false;
   *records = std::move(run.records);
   return true;

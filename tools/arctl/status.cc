@@ -13,132 +13,17 @@
 #include "arctl/config_tree.h"
 #include "arctl/daemon_view.h"
 #include "arctl/infod.h"
+#include "arctl/rule_status.h"
 #include "arctl/rules.h"
 #include "arctl/text.h"
 #include "config/config_file.h"
+#include "daemon/daemon_status.h"
 #include "engine/restart_record.h"
 #include "engine/state.h"
 
 namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
-
-struct ReferenceStatus {
-  uint32_t number = 0;
-  std::string device;       // "" when the file does not say, or it has none of its own
-  bool subscribed = true;   // the daemon made it
-  std::optional<std::string> state, value;  // as infod holds them
-  // The rule's record of the reference, when it is of the state published:
-  // a record a moment behind the state tells nothing about it.
-  std::optional<RestartReference> kept;
-  std::optional<RestartSilence> silence;  // in force now
-};
-
-struct RuleStatus {
-  uint32_t number = 0;
-  std::string path, name, check_type;
-  bool loaded = true;
-  std::vector<ReferenceStatus> references;
-  std::vector<RestartSilence> silences;  // in force now
-};
-
-// The rules as the file names them, which are the ones the daemon loaded.
-std::vector<RuleStatus> rules_of_file(const OfflineConfig& config) {
-  std::vector<RuleStatus> rules;
-  for (const OfflineRule& rule : config.rules()) {
-    RuleStatus& r = rules.emplace_back();
-    r.number = static_cast<uint32_t>(rule.index);
-    r.path = rule.path;
-    r.name = rule.name;
-    r.check_type = rule.check_type;
-    r.loaded = rule.loaded;
-    if (!rule.loaded) continue;
-    for (const OfflineReference& ref : rule.references) {
-      ReferenceStatus& s = r.references.emplace_back();
-      s.number = ref.number;
-      s.device = ref.device;
-      s.subscribed = ref.subscribed;
-    }
-  }
-  return rules;
-}
-
-// The rules as the daemon names them, when the file no longer says.
-std::vector<RuleStatus> rules_of_daemon(const DaemonView& view) {
-  std::vector<RuleStatus> rules;
-  for (const LoadedRule& rule : view.loaded) {
-    RuleStatus& r = rules.emplace_back();
-    r.number = rule.number;
-    r.path = loaded_rule_path(rule);
-    r.name = rule.name;
-    r.check_type = rule.check_type;
-    for (const uint32_t ref : rule.references) r.references.emplace_back().number = ref;
-  }
-  return rules;
-}
-
-// Reads every reference's state and current value and every rule's kept
-// record with one pipelined round of gets; false when infod does not answer.
-bool read_rules(InfodConnection& infod, std::vector<RuleStatus>* rules, int64_t now_ms) {
-  std::vector<std::string> keys;
-  for (const RuleStatus& rule : *rules) {
-    if (!rule.loaded) continue;
-    keys.push_back(shown_record_key(rule.number));
-    for (const ReferenceStatus& ref : rule.references) {
-      if (!ref.subscribed) continue;
-      keys.push_back(reference_state_key(rule.path, ref.number));
-      keys.push_back(reference_value_key(rule.path, ref.number));
-    }
-  }
-  std::vector<std::optional<std::string>> values;
-  if (!infod.get_many(keys, &values)) return false;
-  auto value = values.begin();
-  for (RuleStatus& rule : *rules) {
-    if (!rule.loaded) continue;
-    // "-", or no record at all: the daemon keeps nothing of the rule.
-    RestartRule record;
-    const std::optional<std::string>& text = *value++;
-    if (!text || !restart_rule_parse(*text, &record)) record = RestartRule();
-    for (const RestartSilence& silence : record.silences) {
-      if (silence.until_ms > now_ms) rule.silences.push_back(silence);
-    }
-    for (ReferenceStatus& ref : rule.references) {
-      if (!ref.subscribed) continue;
-      ref.state = std::move(*value++);
-      ref.value = std::move(*value++);
-      for (const RestartReference& kept : record.refs) {
-        if (kept.ref == ref.number && ref.state == std::string(ar_state_name(kept.state))) ref.kept = kept;
-      }
-      for (const RestartSilence& silence : rule.silences) {
-        if (silence.ref == 0 || silence.ref == ref.number) ref.silence = silence;
-      }
-    }
-  }
-  return true;
-}
-
-// Milliseconds since the epoch as the seconds arctl shows.
-int64_t seconds_of(int64_t ms) { return ms / 1000; }
-
-std::string time_of_ms(int64_t ms) { return local_time_text(seconds_of(ms)); }
-
-// What falls due next for a reference, and its silence, a line each.
-std::vector<std::string> notes_of(const ReferenceStatus& ref) {
-  std::vector<std::string> notes;
-  if (ref.kept) {
-    for (const RestartDue& due : ref.kept->delayed) {
-      notes.push_back("delayed action '" + visible(due.name) + "' due at " + time_of_ms(due.due_ms));
-    }
-    if (ref.kept->repeat_ms != 0) notes.push_back("next repeat at " + time_of_ms(ref.kept->repeat_ms));
-    if (ref.kept->timeout_end_ms != 0) notes.push_back("Timeout ends at " + time_of_ms(ref.kept->timeout_end_ms));
-  }
-  if (ref.silence) {
-    std::string note = "silenced until " + time_of_ms(ref.silence->until_ms) + " by " + visible(ref.silence->origin);
-    if (!ref.silence->reason.empty()) note += ": " + visible(ref.silence->reason);
-    notes.push_back(note);
-  }
-  return notes;
-}
 
 // The table, each reference's notes indented below its line under NAME.
 void print_rules(std::ostream& out, const std::vector<RuleStatus>& rules) {
@@ -158,7 +43,7 @@ void print_rules(std::ostream& out, const std::vector<RuleStatus>& rules) {
       const std::string state = !ref.subscribed ? "no subscription" : ref.state ? visible(*ref.state) : "-";
       const std::string since = ref.kept ? time_of_ms(ref.kept->since_ms) : "-";
       rows.push_back({index, name, check, reference, state, since, ref.value ? visible(*ref.value) : "-"});
-      notes.push_back(notes_of(ref));
+      notes.push_back(notes_of(rule, ref));
     }
   }
   if (rows.size() == 1) {
@@ -189,7 +74,8 @@ void print_queue(std::ostream& out, const DaemonView& view) {
     for (const LoadedRule& r : view.loaded) {
       if (loaded_rule_path(r) == q.rule_path) rule = std::to_string(r.number) + " " + visible(r.name);
     }
-    queue.push_back({q.running ? "running" : "waiting", local_time_text(q.since), rule, visible(q.action_path)});
+    queue.push_back({q.running ? "running" : "waiting", local_time_text(q.since), rule,
+                     visible(q.name.empty() ? q.action_path : q.name)});
   }
   print_table(out, queue);
 }
@@ -198,14 +84,14 @@ void print_queue(std::ostream& out, const DaemonView& view) {
 // the epoch; null where infod holds nothing.
 std::string json_text(const std::optional<std::string>& text) { return text ? json_string(*text) : "null"; }
 std::string json_time(int64_t seconds) { return seconds > 0 ? std::to_string(seconds) : "null"; }
-std::string json_time_ms(int64_t ms) { return ms != 0 ? std::to_string(seconds_of(ms)) : "null"; }
+std::string json_time_ms(int64_t ms) { return ms != 0 ? std::to_string(ms / 1000) : "null"; }
 
 std::string json_silence(const RestartSilence& silence) {
   return "{\"reference\": " + std::to_string(silence.ref) + ", \"until\": " + json_time_ms(silence.until_ms) +
          ", \"origin\": " + json_string(silence.origin) + ", \"reason\": " + json_string(silence.reason) + "}";
 }
 
-std::string json_reference(const ReferenceStatus& ref) {
+std::string json_reference(const RuleStatus& rule, const ReferenceStatus& ref) {
   std::string out = "{\"number\": " + std::to_string(ref.number) +
                     ", \"device\": " + (ref.device.empty() ? "null" : json_string(ref.device)) +
                     ", \"subscribed\": " + (ref.subscribed ? "true" : "false") +
@@ -213,14 +99,38 @@ std::string json_reference(const ReferenceStatus& ref) {
                     ", \"since\": " + (ref.kept ? json_time_ms(ref.kept->since_ms) : "null") +
                     ", \"value\": " + json_text(ref.value) + ", \"delayed\": [";
   if (ref.kept) {
-    for (size_t i = 0; i < ref.kept->delayed.size(); ++i) {
-      const RestartDue& due = ref.kept->delayed[i];
-      out += std::string(i > 0 ? ", " : "") + "{\"name\": " + json_string(due.name) +
-             ", \"due\": " + json_time_ms(due.due_ms) + "}";
+    const std::vector<Start> starts = starts_of(*ref.kept);
+    for (size_t i = 0; i < starts.size(); ++i) {
+      const Start& s = starts[i];
+      out += std::string(i > 0 ? ", " : "") + "{\"name\": " + json_string(s.due->name) +
+             ", \"due\": " + json_time_ms(s.due->due_ms) + ", \"starts\": " + json_time_ms(s.start_ms) +
+             ", \"behind\": " + (s.behind.empty() ? "null" : json_string(s.behind)) + "}";
     }
   }
   out += "], \"repeat\": " + (ref.kept ? json_time_ms(ref.kept->repeat_ms) : "null");
   out += ", \"timeout_end\": " + (ref.kept ? json_time_ms(ref.kept->timeout_end_ms) : "null");
+  out += ", \"window_end\": " + (ref.kept ? json_time_ms(ref.kept->window_end_ms) : "null");
+  out += ", \"burst\": ";
+  if (ref.burst) {
+    out += "{\"count\": " + std::to_string(ref.burst->count) +
+           ", \"of\": " + (rule.burst_count > 0 ? std::to_string(rule.burst_count) : "null") +
+           ", \"window\": " + (rule.burst_count > 0 ? std::to_string(rule.burst_window) : "null") +
+           ", \"since\": " + json_time_ms(ref.burst->oldest_ms) + "}";
+  } else {
+    out += "null";
+  }
+  out += ", \"latest\": ";
+  out += ref.latest ? "{\"time\": " + json_time_ms(ref.latest->first) + ", \"value\": " +
+                          json_string(ref.latest->second) + "}"
+                    : "null";
+  out += ", \"hold\": ";
+  if (ref.held_while) {
+    out += "{\"while\": " + json_string(*ref.held_while) + ", \"actions\": [";
+    for (size_t i = 0; i < ref.held_actions.size(); ++i) out += (i > 0 ? ", " : "") + json_string(ref.held_actions[i]);
+    out += "]}";
+  } else {
+    out += "null";
+  }
   out += ", \"silence\": " + (ref.silence ? json_silence(*ref.silence) : "null") + "}";
   return out;
 }
@@ -256,7 +166,7 @@ void print_json(std::ostream& out, const DaemonView& view, const std::string& no
         << ", \"check\": " << json_string(rule.check_type) << ", \"loaded\": " << (rule.loaded ? "true" : "false")
         << ", \"references\": [";
     for (size_t k = 0; k < rule.references.size(); ++k) {
-      out << (k > 0 ? ", " : "") << json_reference(rule.references[k]);
+      out << (k > 0 ? ", " : "") << json_reference(rule, rule.references[k]);
     }
     out << "]}";
     for (const RestartSilence& silence : rule.silences) {
@@ -269,7 +179,7 @@ void print_json(std::ostream& out, const DaemonView& view, const std::string& no
     const QueueEntry& q = view.queue[i];
     out << (i > 0 ? ",\n  " : "\n  ") << "{\"state\": " << (q.running ? "\"running\"" : "\"waiting\"")
         << ", \"since\": " << json_time(q.since) << ", \"rule\": " << json_string(q.rule_path)
-        << ", \"action\": " << json_string(q.action_path) << "}";
+        << ", \"action\": " << json_string(q.action_path) << ", \"name\": " << json_string(q.name) << "}";
   }
   out << (view.queue.empty() ? "],\n" : "\n ],\n") << " \"silences\": [" << silences
       << (silences.empty() ? "]}\n" : "\n ]}\n");
@@ -299,7 +209,7 @@ int run_status(Invocation& inv) {
   std::vector<RuleStatus> rules = from_file ? rules_of_file(config) : rules_of_daemon(view);
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  if (!read_rules(infod, &rules, int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000)) {
+  if (!read_rules(infod, view, &rules, int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000)) {
     inv.err << "arctl: infod at " << visible(inv.socket) << " does not answer\n";
     return 1;
   }
@@ -341,15 +251,19 @@ const Command kStatusCommand = {
     "rule's number and name, its check type, the reference (its number and the\n"
     "device it watches), and the state and current value the daemon publishes\n"
     "in infod with the time it entered that state; below a reference, each\n"
-    "delayed action still waiting with the time it falls due, the next repeat,\n"
-    "the end of a Timeout, and a silence with its end, who set it and why.\n"
+    "delayed action still waiting with the time it falls due (and, held behind\n"
+    "an earlier one, when it can start), the next repeat, the end of a Timeout\n"
+    "or of a disable window, a burst's count so far, the latest update of its\n"
+    "key with its time when that is not the value shown or came while the\n"
+    "reference takes none, and a silence with its end, who set it and why.\n"
     "Then the time and result of the daemon's last load, and the actions\n"
-    "waiting and running in its queue. While the configuration file is the\n"
-    "one the daemon loaded, names and devices come from it; after an edit\n"
-    "not yet applied ('arctl reload'), or when the file cannot be read, the\n"
-    "rules are shown as the daemon names them. Control characters in values\n"
-    "are shown as escapes (\\x1e, \\n). A state or time of - means infod holds\n"
-    "none. The configuration is $XMLDB_PATH, else /etc/config/config.xml.\n"
+    "waiting and running in its queue, by their names. While the\n"
+    "configuration file is the one the daemon loaded, names, devices and\n"
+    "burst settings come from it; after an edit not yet applied ('arctl\n"
+    "reload'), or when the file cannot be read, the rules are shown as the\n"
+    "daemon names them. Control characters in values are shown as escapes\n"
+    "(\\x1e, \\n). A state or time of - means infod holds none. The\n"
+    "configuration is $XMLDB_PATH, else /etc/config/config.xml.\n"
     "\n"
     "  --socket PATH     infod's socket (default /var/run/infod-sock)\n"
     "  --pid-file PATH   the daemon's pid file (default /var/run/autoresponsed.pid)\n"

@@ -2,9 +2,13 @@
 // each test file expects; `arctl test --trace FILE`: the simulated run, as
 // a test.
 #include "arctl/arctl.h"
+#include "arctl/explain.h"
 #include "arctl/simulate.h"
 #include "arctl/test_file.h"
 #include "arctl/test_report.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
+#include "engine/engine.h"
 
 namespace {
 
@@ -20,7 +24,47 @@ Verdict simulate_file(const std::string& file, TestFile* test, std::vector<Recor
   return Verdict::kPass;
 }
 
+// What explain tells of rule RULE in the simulated run of FILE at AT.
+int explain_at(Invocation& inv) {
+  if (inv.words.size() != 2) return usage_error(inv.err, "--explain RULE takes AT and one FILE", &kTestCommand);
+  int64_t at = 0;
+  if (!parse_test_time(inv.words[0], &at)) {
+    return usage_error(inv.err, "\"" + inv.words[0] + "\" is no time of a test: seconds such as 30 or 1.5, or with s, m or h",
+                       &kTestCommand);
+  }
+  TestFile test;
+  std::string fault;
+  std::vector<Record> records;
+  bool found = false;
+  const std::string& word = *inv.explain;
+  const auto look = [&](Engine& engine, const ActionQueue& queue) {
+    if (engine.checks == nullptr) return;
+    for (const ArCheck& check : *engine.checks) {
+      const AutoResponse& ar = *check.conf.ar;
+      if (ar.name != word && std::to_string(ar.index) != word && ar.path != word) continue;
+      uint32_t ref = 0;
+      if (inv.ref && !inv.ref->empty() && inv.ref->find_first_not_of("0123456789") == std::string::npos) {
+        ref = static_cast<uint32_t>(std::stoul(*inv.ref));
+      }
+      const ExplainedRule rule = explain_engine(engine, queue, check, ref);
+      inv.json ? print_explanation_json(inv.out, rule) : print_explanation(inv.out, rule);
+      found = true;
+      return;
+    }
+  };
+  if (!read_test_file(inv.words[1], &test, &fault) || !simulate(test, &records, &fault, at, look)) {
+    inv.err << "arctl: " << fault << "\n";
+    return 2;
+  }
+  if (!found) {
+    inv.err << "arctl: at " << format_test_time(at) << " the simulated daemon runs no rule " << word << "\n";
+    return 1;
+  }
+  return 0;
+}
+
 int run_test(Invocation& inv) {
+  if (inv.explain) return explain_at(inv);
   if (inv.trace) {
     if (inv.words.size() != 1) return usage_error(inv.err, "--trace takes one FILE", &kTestCommand);
     TestFile test;
@@ -53,7 +97,7 @@ int run_test(Invocation& inv) {
 
 const Command kTestCommand = {
     "test",
-    "[--trace] FILE...",
+    "[--trace] FILE... | --explain RULE [--ref N] [--json] AT FILE",
     "try the rules under simulated time",
     "Runs the configuration a test file names through the file's steps\n"
     "(updates from infod, control commands, reloads, restarts) under a\n"
@@ -62,12 +106,14 @@ const Command kTestCommand = {
     "FILE and one line per mismatch, for each file, then a summary. Every\n"
     "program started and every SMS written up to the last step (or the end\n"
     "line) must be expected. With --trace, prints the whole simulated run of\n"
-    "one FILE as a test that runs as it stands, to copy lines from.\n"
+    "one FILE as a test that runs as it stands, to copy lines from. With\n"
+    "--explain RULE AT, runs FILE up to AT and tells what 'arctl explain'\n"
+    "tells of the rule then.\n"
     "See arctl(8) for the lines of a test file.\n"
     "\n"
     "Exit status: 0 every test passed, 1 a test failed, 2 a test file or its\n"
     "configuration cannot be read (the file and line are given).\n",
-    kOptionTrace,
+    kOptionTrace | kOptionExplain | kOptionRef | kOptionJson,
     1,
     static_cast<size_t>(-1),
     run_test,

@@ -129,6 +129,8 @@ class Reader {
     int64_t ms = -1;
     std::string when;
   };
+  // The fault of step s, which comes while the restart down holds the daemon down.
+  static std::string while_down(const Mark& down, const Step& s);
 
   const std::string& file_;
   TestFile* test_;
@@ -140,6 +142,7 @@ class Reader {
   Mark input_;   // the latest input, by its (first) time
   Mark latest_;  // the step that reaches latest
   Mark end_;     // the end line
+  Mark down_;    // the restart with the latest downtime, ms its end
 };
 
 bool Reader::line(int number, const std::string& text) {
@@ -265,6 +268,8 @@ bool Reader::input(std::string verb, bool window, Step* s, const std::string& te
     return fail("at " + s->when + " comes before line " + std::to_string(input_.line) + "'s at " + input_.when +
                 ": steps other than expect lines go in time order");
   }
+  // While the daemon is down only infod's values and the files change.
+  if (s->from < down_.ms && verb != "reply" && verb != "config") return fail(while_down(down_, *s));
   if (verb == "push" || verb == "reply") {
     s->kind = verb == "push" ? StepKind::kPush : StepKind::kReply;
     s->key = next_word(text, &pos);
@@ -274,9 +279,31 @@ bool Reader::input(std::string verb, bool window, Step* s, const std::string& te
     s->kind = StepKind::kCommand;
     s->text = rest_of_line(text, pos);
     if (s->text.empty()) return fail("command needs a TEXT");
-  } else if (verb == "hup" || verb == "restart") {
-    s->kind = verb == "hup" ? StepKind::kHup : StepKind::kRestart;
+  } else if (verb == "hup") {
+    s->kind = StepKind::kHup;
     if (!next_word(text, &pos).empty()) return fail(verb + " takes nothing after it");
+  } else if (verb == "restart") {
+    s->kind = StepKind::kRestart;
+    const std::string after = next_word(text, &pos);
+    if (!after.empty() && (after != "after" || !parse_test_time(next_word(text, &pos), &s->after) ||
+                           !next_word(text, &pos).empty())) {
+      return fail("restart takes only \"after D\", D the time the daemon is down, such as 30 or 2m");
+    }
+    if (s->after > 0) {
+      if (s->from + s->after > kLastStepTime) return fail("at " + s->when + " restart after " +
+                                                          format_test_time(s->after) + " ends later than 10000h");
+      // A series read before may push into the downtime.
+      for (const Step& earlier : test_->steps) {
+        if (earlier.kind == StepKind::kPush && earlier.from > s->from && earlier.from < s->from + s->after) {
+          line_ = earlier.line;
+          Step restart = *s;
+          restart.from = earlier.from;
+          restart.when = earlier.when;
+          return fail(while_down({s->line, s->from + s->after, s->when}, restart));
+        }
+      }
+      down_ = {s->line, s->from + s->after, s->when};
+    }
   } else if (verb == "config") {
     s->kind = StepKind::kConfig;
     const size_t start = text.find_first_not_of(kBlanks, pos);
@@ -356,15 +383,20 @@ bool Reader::expectation(Step* s, const std::string& text, size_t pos) {
     s->key = next_word(text, &pos);
     if (s->key.empty()) return fail("expect sms needs a NUMBER and a TEXT");
     s->text = rest_of_line(text, pos);
-  } else if (what == "log") {
-    s->kind = StepKind::kExpectLog;
+  } else if (what == "log" || what == "syslog") {
+    s->kind = what == "log" ? StepKind::kExpectLog : StepKind::kExpectSyslog;
     s->text = rest_of_line(text, pos);
-    if (s->text.empty()) return fail("expect log needs a TEXT");
+    if (s->text.empty()) return fail("expect " + what + " needs a TEXT");
   } else {
-    return fail("\"" + what + "\" is nothing to expect (state, value, run, env, sms or log)");
+    return fail("\"" + what + "\" is nothing to expect (state, value, run, env, sms, log or syslog)");
   }
   test_->steps.push_back(*s);
   return true;
+}
+
+std::string Reader::while_down(const Mark& down, const Step& s) {
+  return "at " + s.when + " the daemon is down (line " + std::to_string(down.line) + "'s restart at " + down.when +
+         " starts it again at " + format_test_time(down.ms) + "): only reply and config steps may come meanwhile";
 }
 
 bool Reader::finish(int lines) {

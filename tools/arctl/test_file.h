@@ -15,13 +15,14 @@ enum class StepKind {
   kCommand,      // at T command TEXT
   kHup,          // at T hup
   kConfig,       // at T config PATH: the file the next hup or restart reads
-  kRestart,      // at T restart
+  kRestart,      // at T restart [after D]: stops at T, starts again at T + D
   kEnd,          // at T end: the test runs to T's second whatever its last step
   kExpectState,  // at T expect state RULE REF STATE
   kExpectValue,  // at T expect value RULE REF TEXT
   kExpectRun,    // at T expect run PROGRAM [ARG...], with its env lines
   kExpectSms,    // at T expect sms NUMBER TEXT
-  kExpectLog,    // at T expect log TEXT
+  kExpectLog,    // at T expect log TEXT: a line of infod's log key
+  kExpectSyslog, // at T expect syslog TEXT: a line of the daemon's own log
 };
 
 // One "expect env NAME=VALUE" line of a run.
@@ -44,6 +45,7 @@ struct Step {
   std::string text;  // the rest: value, command, state, current value, message, log line or config PATH as written
   std::vector<std::string> words;    // expect run: the program and its arguments
   std::vector<EnvExpectation> env;   // expect run: its env lines
+  int64_t after = 0;  // restart: how long the daemon is down, in milliseconds
 };
 
 // "program PATH exits N [after S]".

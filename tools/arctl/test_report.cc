@@ -56,6 +56,7 @@ class Judge {
           untaken_[{r.kind, false, r.key}].emplace(second_of(r.ms), i);
           break;
         case RecordKind::kLog:
+        case RecordKind::kSyslog:
           untaken_[{r.kind, true, r.text}].emplace(second_of(r.ms), i);
           break;
         case RecordKind::kState:
@@ -79,7 +80,10 @@ class Judge {
           expect_sms(step);
           break;
         case StepKind::kExpectLog:
-          expect_log(step);
+          expect_log(step, RecordKind::kLog);
+          break;
+        case StepKind::kExpectSyslog:
+          expect_log(step, RecordKind::kSyslog);
           break;
         case StepKind::kExpectState:
         case StepKind::kExpectValue:
@@ -127,7 +131,7 @@ class Judge {
     const auto drop = [&](bool whole, const std::string& key) { untaken_[{r.kind, whole, key}].erase(entry); };
     if (r.kind == RecordKind::kRun) drop(true, run_key(r.program, r.args)), drop(false, r.program);
     if (r.kind == RecordKind::kSms) drop(true, sms_key(r.key, r.text)), drop(false, r.key);
-    if (r.kind == RecordKind::kLog) drop(true, r.text);
+    if (r.kind == RecordKind::kLog || r.kind == RecordKind::kSyslog) drop(true, r.text);
   }
 
   // Takes record i for step, and says so when it happened before one that
@@ -189,26 +193,31 @@ class Judge {
     }
   }
 
-  void expect_log(const Step& step) {
-    const size_t i = find(step, RecordKind::kLog, true, step.text);
+  // A line of infod's log key (kLog) or of the daemon's own log (kSyslog):
+  // a mismatch says which it searched.
+  void expect_log(const Step& step, RecordKind kind) {
+    const size_t i = find(step, kind, true, step.text);
     if (i < records_.size()) return mark_taken(i);
-    add(step, step.line, "expected log " + quoted(step.text) + ", not logged; " + logged_around(step));
+    add(step, step.line,
+        kind == RecordKind::kLog
+            ? "expected log " + quoted(step.text) + ", not in infod's log key; " + logged_around(step, kind)
+            : "expected syslog " + quoted(step.text) + ", not in the daemon's own log; " + logged_around(step, kind));
   }
 
-  // The log lines of the step's time and a tick either side, the nearest
-  // few of them, for a line that was not logged: a typo or a time a tick
-  // off shows at once.
-  std::string logged_around(const Step& step) const {
+  // The lines of kind of the step's time and a tick either side, the
+  // nearest few of them, for a line that was not logged: a typo or a time
+  // a tick off shows at once.
+  std::string logged_around(const Step& step, RecordKind kind) const {
     const int64_t from = second_of(step.from) - kAroundSeconds, until = second_of(step.until) + kAroundSeconds;
     std::vector<size_t> near;
     // Records are in time order.
     const auto first = std::lower_bound(records_.begin(), records_.end(), from * 1000,
                                         [](const Record& r, int64_t ms) { return r.ms < ms; });
     for (auto r = first; r != records_.end() && second_of(r->ms) <= until; ++r) {
-      if (r->kind == RecordKind::kLog) near.push_back(static_cast<size_t>(r - records_.begin()));
+      if (r->kind == kind) near.push_back(static_cast<size_t>(r - records_.begin()));
     }
     if (near.empty()) {
-      return "nothing logged from " + format_test_time(std::max<int64_t>(from, 0) * 1000) + " to " +
+      return "nothing logged there from " + format_test_time(std::max<int64_t>(from, 0) * 1000) + " to " +
              format_test_time(until * 1000);
     }
     const auto distance = [&](size_t i) {
@@ -219,7 +228,7 @@ class Judge {
     const size_t more = near.size() > kShownAround ? near.size() - kShownAround : 0;
     near.resize(near.size() - more);
     std::sort(near.begin(), near.end());
-    std::string text = "logged around it:";
+    std::string text = "logged there around it:";
     for (size_t i : near) {
       text += (i == near.front() ? " at " : ", at ") + format_test_time(records_[i].ms) + " " + quoted(records_[i].text);
     }
@@ -348,7 +357,7 @@ void print_trace(const TestFile& test, const std::vector<Record>& records, std::
         if (!r.text.empty()) out << "# " << at << "reloaded: " << r.text << "\n";
         break;
       case RecordKind::kRestart:
-        out << at << "restart\n";
+        out << at << "restart" << (r.text.empty() ? "" : " after " + r.text) << "\n";
         break;
       case RecordKind::kTick:
         out << "# " << at << "tick\n";

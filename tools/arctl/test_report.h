@@ -15,7 +15,7 @@ enum class RecordKind {
   kCommand,  // a control command arrived: text
   kConfig,   // the next load reads the file text (as the test writes it)
   kHup,      // the configuration was read again; text: what it kept and changed
-  kRestart,  // the daemon was killed and started again
+  kRestart,  // the daemon was killed and started again; text: its downtime as the test writes it, "" for none
   kTick,     // the tick ran and changed something: what follows at its time is its doing
   kState,    // rule's reference ref entered the state text
   kValue,    // rule's reference ref published the current value text
@@ -57,8 +57,9 @@ struct Mismatch {
 //   the same second; whatever happened up to the last step's second (an
 //   end line's, if later) and was not expected is a mismatch too;
 // - a state or value is checked after everything at its time happened,
-//   within a window at any moment of it; a log line within its time (one
-//   not logged shows the lines logged around it).
+//   within a window at any moment of it; a line of infod's log key, or of
+//   the daemon's own log, within its time (one not logged shows the lines
+//   logged there around it).
 std::vector<Mismatch> compare_run(const TestFile& test, const std::vector<Record>& records);
 
 // The mismatch as printed: "FILE:LINE: at T: what", "FILE: at T: what".
