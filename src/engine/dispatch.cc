@@ -329,6 +329,9 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   if (previous != nullptr && outcome != nullptr) tell_outcome(*previous, config, plan, outcome);
   carry_out(plan);
   if (previous != nullptr) let_go(engine, *previous, config);
+  // Nothing of the old load is needed past here: its memory is free for
+  // what follows rather than held to the reload's end.
+  previous.reset();
   take_limits(engine, config);
   attach(engine, config);
   std::vector<uint8_t> taken(config.checks.size(), kTakenFresh);
