@@ -318,6 +318,10 @@ std::string reload_outcome_text(const ReloadOutcome& outcome) {
 
 void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db, ReloadOutcome* outcome) {
   std::unique_ptr<LoadedConfig> previous = std::move(*running);
+  // The old rules read the file as the new load does: a read of theirs
+  // would parse it again anyway once it changed, and their own parse
+  // would stand beside the new one until the reload ends.
+  if (previous != nullptr) xmldb_follow(previous->db, db);
   route_index_clear(engine.routes);
   engine.checks = nullptr;
   engine.rules = nullptr;

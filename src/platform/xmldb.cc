@@ -256,7 +256,7 @@ bool read_link(const std::string& path, std::string* target) {
 
 // A generation released once no text handed out from it may still be used.
 struct Retired {
-  std::unique_ptr<const XmlTree> tree;
+  std::shared_ptr<const XmlTree> tree;
   uint64_t expires = 0;  // released by the first xmldb_getstring call past this count
 };
 
@@ -339,7 +339,8 @@ struct xmldb {
   int file_watch = -1;           // -1 while the path leads to no file
   std::vector<char> events;
   FileStamp seen;  // the file state last looked at, good or bad
-  std::unique_ptr<const XmlTree> current;
+  // Shared with another handle that xmldb_follow pointed at this one's.
+  std::shared_ptr<const XmlTree> current;
   XmldbSource source;            // of the bytes current was parsed from
   int holds = 0;                 // xmldb_hold calls not yet released: current stays
   bool current_lent = false;     // a text of current has been handed out
@@ -584,6 +585,21 @@ xmldb_t* xmldb_open(const char* name) {
 
 void xmldb_close(xmldb_t* db) {
   std::unique_ptr<xmldb> owned(db);
+}
+
+void xmldb_follow(xmldb_t* db, xmldb_t* newer) {
+  if (db == nullptr || newer == nullptr || db == newer || db->holds > 0)
+    return;
+  // Its own watch would have it parse the file again at its next read for
+  // the changes newer has read already; it stats the file from now on,
+  // against what newer read.
+  db->stop_watching();
+  db->retired.clear();
+  db->current = newer->current;
+  db->source = newer->source;
+  db->seen = newer->seen;
+  db->current_lent = false;
+  db->prefix_known = false;
 }
 
 const char* xmldb_getstring(xmldb_t* db, const char* prefix, const char* key) {

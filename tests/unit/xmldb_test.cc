@@ -192,6 +192,26 @@ TEST_P(XmldbFreshnessTest, AHoldReadsOneVersionUntilItsLastRelease) {
 
 INSTANTIATE_TEST_SUITE_P(WatchedOrNot, XmldbFreshnessTest, ::testing::Bool());
 
+// A handle that follows a newer one reads what the newer read, its own parse gone, and still sees
+// the file's later changes; a held handle keeps its own.
+TEST_P(XmldbFreshnessTest, AFollowingHandleReadsTheNewerOnesContentsAndLaterChanges) {
+  xmldb_set_watching(GetParam());
+  ASSERT_NE(open("<config><v>1</v></config>"), nullptr);
+  ASSERT_EQ(xmldb_hold(db_, nullptr), 0);
+  write("<config><v>2</v></config>", true);
+  xmldb_t* newer = xmldb_open(path_.c_str());
+  ASSERT_NE(newer, nullptr);
+  xmldb_follow(db_, newer);
+  EXPECT_STREQ(get("v"), "1");
+  xmldb_release(db_);
+  xmldb_follow(db_, newer);
+  EXPECT_STREQ(get("v"), "2");
+  write("<config><v>3</v></config>", true);
+  EXPECT_STREQ(get("v"), "3");
+  EXPECT_STREQ(xmldb_getstring(newer, "config", "v"), "3");
+  xmldb_close(newer);
+}
+
 // A file hashed in pieces as it is parsed has the checksum of the whole, wherever the pieces part a word,
 // and a file of megabytes, read in many pieces, loads with it too.
 TEST_F(XmldbTest, TheChecksumOfPiecesIsThatOfTheWhole) {
