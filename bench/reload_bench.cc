@@ -22,10 +22,6 @@
 // up in one figure and not in another.
 #include <benchmark/benchmark.h>
 
-#include <expat.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <time.h>
 
 #include <chrono>
@@ -34,6 +30,7 @@
 
 #include "daemon/reload.h"
 #include "engine/start.h"
+#include "expat_floor.h"
 #include "model/autoresponse.h"
 #include "platform/xmldb.h"
 #include "rule_file.h"
@@ -61,21 +58,7 @@ double seconds_since(CpuClock::time_point start) {
   return std::chrono::duration<double>(CpuClock::now() - start).count();
 }
 
-// The floor: expat reads the whole file in the chunks the database reads it in.
-bool expat_alone(const std::string& path) {
-  XML_Parser parser = XML_ParserCreate(nullptr);
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  bool ok = parser != nullptr && fd >= 0;
-  while (ok) {
-    void* buf = XML_GetBuffer(parser, 64 * 1024);
-    const ssize_t n = buf != nullptr ? read(fd, buf, 64 * 1024) : -1;
-    ok = n >= 0 && XML_ParseBuffer(parser, static_cast<int>(n), n == 0) == XML_STATUS_OK;
-    if (n == 0) break;
-  }
-  if (fd >= 0) close(fd);
-  if (parser != nullptr) XML_ParserFree(parser);
-  return ok;
-}
+using bench::expat_alone;
 
 // The daemon with file's rules loaded; false (the benchmark skipped) when
 // they did not load.

@@ -7,6 +7,7 @@
 // takes seconds for 10,000 rules.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace bench {
@@ -33,9 +34,13 @@ inline void rpc_action(std::string* out, const char* name, const char* power, co
   *out += "</rpc>\n";
 }
 
+// The text of rule n's <note>, an element nothing reads; none when empty.
+using RuleNote = std::function<std::string(int n)>;
+
 // The whole file with config.autoresponse.total = rules and, when
-// cms_nodes > 0, central management on with that many nodes.
-inline std::string rule_file(int rules, int cms_nodes = 0) {
+// cms_nodes > 0, central management on with that many nodes; each rule
+// with the note that note gives it, when given.
+inline std::string rule_file(int rules, int cms_nodes = 0, const RuleNote& note = nullptr) {
   std::string out = "<?xml version=\"1.0\"?>\n<config><autoresponse>";
   out.reserve(static_cast<size_t>(rules) * 900 + 100);
   leaf(&out, "total", std::to_string(rules));
@@ -43,6 +48,7 @@ inline std::string rule_file(int rules, int cms_nodes = 0) {
     const std::string tag = "autoresponse" + std::to_string(n), port = std::to_string(n);
     out += "<" + tag + ">";
     leaf(&out, "name", "rule" + port);
+    if (note != nullptr && !note(n).empty()) leaf(&out, "note", note(n));
     leaf(&out, "check_type", "environmental");
     out += "<enviro>";
     leaf(&out, "check_type", "temp");

@@ -44,6 +44,7 @@
 
 #include <event2/event.h>
 
+#include "batching.h"
 #include "infod_peer.h"
 #include "link/link.h"
 #include "rule_file.h"
@@ -61,50 +62,15 @@ constexpr int kConfigReadsPerUpdate = 4;
 // The port of refreshing sensor i when rules are loaded.
 int sensor_port(int i, int rules) { return 1 + i * (rules / kSensors); }
 
-std::string sensor_key(int port) { return "config.ports.port" + std::to_string(port) + ".enviro.temp"; }
-
-// The key the daemon pushes a refreshed value of port's rule under.
-std::string answer_key(int port) {
-  return "config.autoresponse.autoresponse" + std::to_string(port) + ".refs.ref1.curr_entry.status";
+std::vector<int> sensor_ports(int rules) {
+  std::vector<int> ports;
+  for (int i = 0; i < kSensors; ++i) ports.push_back(sensor_port(i, rules));
+  return ports;
 }
 
-// What every bare client does with a body: split it and find the answer.
-class Answers {
- public:
-  explicit Answers(int rules) {
-    for (int i = 0; i < kSensors; ++i) keys_[sensor_key(sensor_port(i, rules))] = answer_key(sensor_port(i, rules));
-  }
-  // The framed answer to one body, "" for none.
-  std::string answer(char* body) const {
-    InfodMessage m;
-    if (split_message(body, &m) < 5 || m.type != kInfodUpdate) return "";
-    const auto it = keys_.find(m.key);
-    return it == keys_.end() ? "" : link_format(kInfodPush, it->second.c_str(), 2, m.value);
-  }
-
- private:
-  std::unordered_map<std::string, std::string> keys_;
-};
-
-// The batching limit: reads all that is waiting, answers it in one send.
-void batching_client(int fd, const Answers* answers) {
-  std::vector<char> buf(64 * 1024);
-  std::string carry, out, body;
-  for (ssize_t n; (n = read(fd, buf.data(), buf.size())) > 0;) {
-    carry.append(buf.data(), static_cast<size_t>(n));
-    size_t at = 0;
-    while (carry.size() - at >= kFrameHeader) {
-      const uint32_t len = frame_length(carry.data() + at);
-      if (carry.size() - at - kFrameHeader < len) break;
-      body.assign(carry, at + kFrameHeader, len);
-      out += answers->answer(body.data());
-      at += kFrameHeader + len;
-    }
-    carry.erase(0, at);
-    if (!out.empty() && send(fd, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) return;
-    out.clear();
-  }
-}
+using bench::Answers;
+using bench::batching_client;
+using bench::sensor_key;
 
 // The same-discipline floor: the link's former reader and writer steps on
 // libevent, without rules.
@@ -293,7 +259,7 @@ void BM_Throughput(benchmark::State& state) {
     }
   }
   state.counters["rss_kb"] = static_cast<double>(daemon.rss_kb());
-  const Answers answers(rules);
+  const Answers answers(sensor_ports(rules));
   BareClient batching([&answers](int fd) { batching_client(fd, &answers); });
   BareClient same([&answers](int fd) { SameDisciplineClient(fd, &answers).run(); });
   const std::string batch = make_batch(rules), batch10 = make_batch(10);

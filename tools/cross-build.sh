@@ -54,7 +54,8 @@ apt_dir=$build/apt
 # is taken.
 libraries=(libc6 libgcc-s1 libstdc++6 libevent-core-2.1-7 liblog4c3 libpcre2-8-0 libexpat1)
 develop=(libevent-dev liblog4c-dev libpcre2-dev libexpat1-dev)
-[ "$tests" = ON ] && develop+=(libgtest-dev)
+# With the tests come the benchmarks, which run under qemu-user too.
+[ "$tests" = ON ] && develop+=(libgtest-dev libbenchmark-dev)
 release=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
 wanted=$(printf '%s\n' "$release" "${libraries[@]}" "${develop[@]}" | sort)
 
@@ -74,6 +75,10 @@ if [ "$(cat "$sysroot/.packages" 2>/dev/null)" != "$wanted" ]; then
   for p in "${libraries[@]}"; do
     if apt-cache "${apt_options[@]}" show "${p}t64" > /dev/null 2>&1; then runtime+=("${p}t64"); else runtime+=("$p"); fi
   done
+  # The benchmarks' library, by the name this release gives it.
+  if [ "$tests" = ON ]; then
+    runtime+=("$(apt-cache "${apt_options[@]}" depends libbenchmark-dev | sed -n 's/^ *Depends: \(libbenchmark1[^ ]*\)$/\1/p' | head -n 1)")
+  fi
   (cd "$apt_dir/debs" && apt-get "${apt_options[@]}" -qq download "${runtime[@]}" "${develop[@]}")
   for deb in "$apt_dir"/debs/*.deb; do
     dpkg-deb -x "$deb" "$sysroot"

@@ -71,6 +71,14 @@ make -C build -j"$jobs" --no-print-directory
 step "tests"
 (cd build && ctest --output-on-failure -j"$jobs")
 
+step "the appliance benchmarks, briefly: they build and run (no figures)"
+(cd build && ./appliance_bench --brief > "$scratch/bench.log" 2>&1) || { cat "$scratch/bench.log"; exit 1; }
+if ! grep -q '^BM_Start' "$scratch/bench.log" || grep -q -e 'ERROR OCCURRED' -e 'exit_ok=0' "$scratch/bench.log"; then
+  cat "$scratch/bench.log"
+  exit 1
+fi
+echo "the appliance benchmarks ran"
+
 step "arctl check --strict and arctl test: the example configuration and the README's rule"
 # The README's rules and their tests, as its sections show them: each
 # section's xml block is the configuration, its text block the test.

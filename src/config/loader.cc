@@ -203,7 +203,10 @@ const char* const kRuleSettings[] = {
     nullptr,
 };
 
-int load_autoresponse(LoadedConfig* config, const char* path, int n) {
+namespace {
+
+// load_autoresponse, given the hash of the rule's element.
+int load_rule(LoadedConfig* config, const char* path, int n, uint64_t fingerprint) {
   xmldb_t* db = config->db;
   // Built apart and appended once accepted; a rejected rule goes with it
   // and leaves no trace.
@@ -220,7 +223,7 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
   }
   ar->name = name;
   ar->path = path;
-  ar->fingerprint = xmldb_fingerprint(db, path);
+  ar->fingerprint = fingerprint;
   ar->has_resolve = true;
   ar->repeat_trigger = xmldb_getbool(db, path, kRepeatTrigger) != 0;
   ar->reset_timeout = xmldb_getsize(db, path, kResetTimeout);
@@ -264,6 +267,12 @@ int load_autoresponse(LoadedConfig* config, const char* path, int n) {
         .reference = 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int load_autoresponse(LoadedConfig* config, const char* path, int n) {
+  return load_rule(config, path, n, xmldb_fingerprint(config->db, path));
 }
 
 LoadedConfig::~LoadedConfig() {
@@ -389,8 +398,9 @@ std::unique_ptr<LoadedConfig> config_load(xmldb_t* db, LoadedConfig* previous) {
   const int32_t total = bounded_total_noted(config.get(), 0, kRulesRoot, "total", kMaxRules);
   for (int32_t n = 1; n <= total; ++n) {
     const std::string path = kRulePathPrefix + std::to_string(n);
-    if (kept.take(config.get(), static_cast<uint32_t>(n), xmldb_fingerprint(db, path.c_str()))) continue;
-    if (load_autoresponse(config.get(), path.c_str(), n) != 0) {
+    const uint64_t fingerprint = xmldb_fingerprint(db, path.c_str());
+    if (kept.take(config.get(), static_cast<uint32_t>(n), fingerprint)) continue;
+    if (load_rule(config.get(), path.c_str(), n, fingerprint) != 0) {
       load_finding_log(&config->findings, LoadFindingKind::kRuleRejected, static_cast<uint32_t>(n), path, kLogFatal,
                        "Could not load ar %s", path.c_str());
     }

@@ -84,6 +84,10 @@ struct DaemonContext {
   // Loads run, failed ones too: the number of the last (kStatusReloadNumber).
   uint64_t loads = 0;
 
+  // The database the reader's turn holds (xmldb_hold), looked at again
+  // after each read; null outside a turn.
+  xmldb_t* turn_db = nullptr;
+
   // Set by a fatal error: the loop stops and the process ends with it.
   int exit_status = -1;
 };

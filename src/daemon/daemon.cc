@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <event2/event.h>
 #include <event2/event_compat.h>
 
@@ -117,11 +118,24 @@ void daemon_reap(int /*signal_number*/, short /*events*/, void* arg) {
 
 namespace {
 
+// The checks read their settings as they judge each update, so an edited
+// file counts from the next update on. Whether the file changed is asked
+// once for all the updates of one read of the socket, which arrived
+// together, rather than at every setting each of them reads: the
+// database is held from the read to the next one, or to the turn's end.
+void hold_config_per_read(void* owner, LinkTurn event) {
+  auto* ctx = static_cast<DaemonContext*>(owner);
+  if (ctx->turn_db != nullptr) xmldb_release(std::exchange(ctx->turn_db, nullptr));
+  if (event != LinkTurn::kRead || ctx->config == nullptr || ctx->config->db == nullptr) return;
+  if (xmldb_hold(ctx->config->db, nullptr) == 0) ctx->turn_db = ctx->config->db;
+}
+
 // The link hands every message to dispatch; a child's end and the tick
 // arrive through the loop too. The defaults hold until the configuration
 // says otherwise, and the control key is subscribed first of all.
 void wire(DaemonContext* ctx, int fd) {
   link_init(&ctx->link, fd, dispatch_message, ctx);
+  ctx->link.on_turn = hold_config_per_read;
   ctx->sigchld_event.set(SIGCHLD, EV_SIGNAL | EV_PERSIST, daemon_reap, ctx);
   ctx->sigchld_event.add();
   ctx->tick_event.set(-1, 0, daemon_tick, ctx);

@@ -2,6 +2,9 @@
 #include "daemon/reload.h"
 
 #include <string>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <utility>
 #include <vector>
 
@@ -29,6 +32,12 @@ int load_config(DaemonContext* ctx) {
   // Every finding has been logged; the running daemon has no reader for
   // them and keeps no memory for them.
   std::vector<LoadFinding>().swap(ctx->config->findings);
+#ifdef __GLIBC__
+  // The old load was thousands of small blocks among the new load's: their
+  // pages go back to the system now rather than stay resident in the heap
+  // until a later load happens to reuse them.
+  malloc_trim(0);
+#endif
   ctx->boot_delay = ctx->config->boot_delay;
   status_publish_load(ctx, true, first ? "-" : reload_outcome_text(outcome));
   return 0;

@@ -141,8 +141,9 @@ void let_go(Engine& engine, const LoadedConfig& previous, const LoadedConfig& co
 // actions the ones built again dropped.
 void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, const std::vector<Carry>& plan,
                   ReloadOutcome* outcome) {
-  std::unordered_set<const ArCheck*> carried, carrying;
-  for (const Carry& c : plan) carried.insert(c.from), carrying.insert(c.to);
+  std::unordered_set<const ArCheck*> carried;
+  std::unordered_set<const AutoResponse*> carrying;  // the rules a reference was carried to
+  for (const Carry& c : plan) carried.insert(c.from), carrying.insert(c.to->conf.ar);
   auto old = previous.rules.begin();
   auto check = previous.checks.begin();
   for (const AutoResponse& ar : config.rules) {
@@ -156,7 +157,7 @@ void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, cons
     } else if (had) {
       ReloadOutcome::Changed& changed = outcome->changed.emplace_back();
       changed.name = ar.name;
-      for (const Carry& c : plan) changed.carried = changed.carried || c.to->conf.ar == &ar;
+      changed.carried = carrying.count(&ar) > 0;
     } else {
       outcome->added.push_back(ar.name);
     }
@@ -215,6 +216,10 @@ std::string reload_outcome_text(const ReloadOutcome& outcome) {
 
 void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t* db, ReloadOutcome* outcome) {
   std::unique_ptr<LoadedConfig> previous = std::move(*running);
+  // The old rules read the file as the new load does: a read of theirs
+  // would parse it again anyway once it changed, and their own parse
+  // would stand beside the new one until the reload ends.
+  if (previous != nullptr) xmldb_follow(previous->db, db);
   route_index_clear(engine.routes);
   engine.checks = nullptr;
   engine.rules = nullptr;
@@ -226,6 +231,9 @@ void engine_load(Engine& engine, std::unique_ptr<LoadedConfig>* running, xmldb_t
   if (previous != nullptr && outcome != nullptr) tell_outcome(*previous, config, plan, outcome);
   carry_out(plan);
   if (previous != nullptr) let_go(engine, *previous, config);
+  // Nothing of the old load is needed past here: its memory is free for
+  // what follows rather than held to the reload's end.
+  previous.reset();
   load_take_limits(engine, config);
   load_attach(engine, config);
   std::vector<uint8_t> taken(config.checks.size(), kTakenFresh);

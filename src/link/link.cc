@@ -373,12 +373,18 @@ bool take_buffered(InfodLink* link) {
   return got > 0;
 }
 
-// Handles what the buffer holds, then what a synchronous get kept, while
-// the turn lasts.
+void tell_turn(InfodLink* link, LinkTurn event) {
+  if (link->on_turn != nullptr) link->on_turn(link->owner, event);
+}
+
+// Handles what the buffer holds, then what a synchronous get kept (read
+// since the turn's last read, and told as one), while the turn lasts.
 void handle_buffered(InfodLink* link) {
-  do {
+  handle_whole(link);
+  while (!link_stopped(link) && link->turn_left > 0 && take_buffered(link)) {
+    tell_turn(link, LinkTurn::kRead);
     handle_whole(link);
-  } while (!link_stopped(link) && link->turn_left > 0 && take_buffered(link));
+  }
 }
 
 // Whether the buffer holds a whole message (or a length the reader refuses).
@@ -409,7 +415,13 @@ void continue_later(InfodLink* link) {
 // One turn: what was read earlier and is left, then the socket, within the
 // turn's bounds.
 void read_ready(InfodLink* link) {
+  // The turn's end is told however it ends, an exception included.
+  struct TurnEnd {
+    InfodLink* link;
+    ~TurnEnd() { tell_turn(link, LinkTurn::kEnd); }
+  } end{link};
   link->turn_left = kMessagesPerTurn;
+  if (whole_message_held(link) || infod_buffered_bytes(link->fd) > 0) tell_turn(link, LinkTurn::kRead);
   handle_buffered(link);
   // The turn still lasting, nothing read earlier is left.
   for (int reads = 0; reads < kReadsPerWake && link->turn_left > 0 && !link_stopped(link); ++reads) {
@@ -422,6 +434,7 @@ void read_ready(InfodLink* link) {
     }
     link->in_end += static_cast<size_t>(n);
     cut_received(link);
+    tell_turn(link, LinkTurn::kRead);
     handle_buffered(link);
     // A read that did not fill the room took all the socket held.
     if (static_cast<size_t>(n) < room) break;

@@ -42,6 +42,15 @@ bool link_fits(int type, const std::string& key, const std::string& value);
 // N", status 1).
 using LinkMessageHandler = int (*)(void* owner, const InfodMessage& message);
 
+// What the reader tells its owner of a turn (LinkTurnHook): a turn has
+// begun, or a read has brought bytes (kRead, before what it brought is
+// handed over), or the turn has ended (kEnd).
+enum class LinkTurn {
+  kRead,
+  kEnd,
+};
+using LinkTurnHook = void (*)(void* owner, LinkTurn event);
+
 // The reader's state: what it holds of the one message it has begun.
 enum class ReaderState {
   kIdle,    // between messages
@@ -60,6 +69,10 @@ struct InfodLink {
   // with, given by link_init.
   LinkMessageHandler on_message = nullptr;
   void* owner = nullptr;
+  // Told of each turn and of each read in it, when set: what the messages
+  // of one read share (the freshness of the configuration) is looked at
+  // once for all of them.
+  LinkTurnHook on_turn = nullptr;
   // The process's exit status, set by a fatal error (the loop then ends);
   // its owner points it at the status it returns.
   int* exit_status = nullptr;

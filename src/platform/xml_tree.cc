@@ -20,9 +20,10 @@ namespace {
 // How much the parser asks for per read of the file.
 constexpr int kReadChunk = 64 * 1024;
 
-// The element numbers the tree can hold; kNone and everything above are
-// no element.
-constexpr uint32_t kMaxElements = UINT32_MAX - 1;
+// The element numbers the tree can hold, and the pool's size: both must
+// leave the top bit of an element's second word free.
+constexpr uint32_t kMaxElements = 0x7fffffffu;
+constexpr size_t kMaxPool = 0x7fffffffu;
 
 // FNV-1a on four bytes at a time (names and path components are short),
 // the last few bytes one by one.
@@ -76,9 +77,10 @@ bool XmlTree::pool_equals(uint32_t offset, std::string_view text) const {
 XmlTree::Region XmlTree::region_of(Id id) const {
   if (!small(id))
     return Region();
-  for (Id up; (up = elements_[id].parent) != kNone && small(up);)
-    id = up;
-  return region_at(id);
+  // The regions lie one after another: id's is the last that begins at or
+  // before it.
+  const auto top = std::upper_bound(region_tops_.begin(), region_tops_.end(), id);
+  return top == region_tops_.begin() ? region_at(id) : region_at(*(top - 1));
 }
 
 size_t XmlTree::home(Region region, uint32_t hash) const {
@@ -102,7 +104,7 @@ XmlTree::Id XmlTree::child(Id parent, Region region, std::string_view name, uint
   for (uint32_t s; (s = slots[pos]) != 0;) {
     if ((s & tag_mask_) == tag) {
       const Id id = s >> tag_bits_;
-      if (elements_[id].parent == parent && pool_equals(elements_[id].name, name))
+      if (child_of(id, parent) && pool_equals(elements_[id].name, name))
         return id;
     }
     if (++pos == slots.size())
@@ -170,12 +172,20 @@ void mix_text(uint64_t* hash, const char* text) {
 uint64_t XmlTree::fingerprint(Id id) const {
   if (id == kNone || id >= elements_.size())
     return 0;
-  const Id end = has_children(id) ? elements_[id].value_or_end : id + 1;
+  const Id end = end_of(id);
   uint64_t hash = 0xcbf29ce484222325ULL;
+  // The open elements of the walk, by depth below id: each element's parent
+  // is the one open a level up.
+  std::vector<Id> open;
+  const uint32_t top = depth(id);
   for (Id e = id; e < end; ++e) {
+    const uint32_t level = depth(e) - top;
+    if (open.size() <= level)
+      open.resize(level + 1);
+    open[level] = e;
     // In document order the distance back to each element's parent gives
     // the shape; a text is marked apart from an element with children.
-    mix(&hash, e == id ? 0 : e - elements_[e].parent);
+    mix(&hash, e == id ? 0 : e - open[level - 1]);
     mix_text(&hash, name(e));
     const char* text = value(e);
     mix(&hash, text != nullptr ? 1 : 2);
@@ -186,10 +196,20 @@ uint64_t XmlTree::fingerprint(Id id) const {
 }
 
 XmlTree::Id XmlTree::next_sibling(Id id) const {
-  // Past a leaf comes its next sibling, past an element with children the
-  // end of its descendants; either is a sibling when it has the same parent.
-  const Id next = has_children(id) ? elements_[id].value_or_end : id + 1;
-  return next < elements_.size() && elements_[next].parent == elements_[id].parent ? next : kNone;
+  // Past the element's descendants comes its next sibling, or the next of
+  // an ancestor, which lies higher up.
+  const Id next = end_of(id);
+  return next < elements_.size() && depth(next) == depth(id) ? next : kNone;
+}
+
+XmlTree::Id XmlTree::parent(Id id) const {
+  if (id == 0 || id >= elements_.size())
+    return kNone;
+  const uint32_t level = depth(id);
+  Id up = id - 1;
+  while (depth(up) >= level)
+    --up;
+  return up;
 }
 
 scew_list* XmlTree::list_view(Id id) const {
@@ -219,7 +239,8 @@ class XmlTreeBuilder {
     XML_SetUserData(parser_.get(), this);
     XML_SetElementHandler(parser_.get(), on_start, on_end);
     XML_SetCharacterDataHandler(parser_.get(), on_text);
-    tree_->pool_.assign(1, '\0');  // "" at offset 0
+    tree_->pool_.push_back('\0');  // "" at offset 0
+    tree_->deep_ = max_depth_ > 256;
     return true;
   }
 
@@ -229,10 +250,14 @@ class XmlTreeBuilder {
   // the reason in *error when it cannot be indexed.
   std::unique_ptr<XmlTree> take(std::string* error) {
     try {
-      build_index();
+      // What only the parse needed goes before the index is made.
+      std::vector<Interned>().swap(interned_);
       tree_->elements_.shrink_to_fit();
+      tree_->depths_.shrink_to_fit();
+      tree_->deep_depths_.shrink_to_fit();
       tree_->positions_.shrink_to_fit();
       tree_->pool_.shrink_to_fit();
+      build_index();
     } catch (const std::exception&) {
       *error = "no memory for the XML tree";
       return nullptr;
@@ -276,15 +301,16 @@ class XmlTreeBuilder {
       return 0;
     if (2 * (interned_count_ + 1) > interned_.size())
       grow_interned();
-    std::string& pool = tree_->pool_;
+    PodArray<char>& pool = tree_->pool_;
     const size_t mask = interned_.size() - 1;
     for (size_t pos = child_key_hash(0, hash) & mask;; pos = (pos + 1) & mask) {
       Interned& slot = interned_[pos];
       if (slot.offset == 0) {
-        if (text.size() >= UINT32_MAX - pool.size())
+        if (text.size() >= kMaxPool - pool.size())
           throw std::length_error("pool");
         slot = {static_cast<uint32_t>(pool.size()), hash};
-        pool.append(text).push_back('\0');
+        pool.append(text.data(), text.size());
+        pool.push_back('\0');
         ++interned_count_;
         return slot.offset;
       }
@@ -314,16 +340,20 @@ class XmlTreeBuilder {
       too_deep();
       return;
     }
-    std::vector<XmlTree::Element>& elements = tree_->elements_;
-    if (elements.size() >= kMaxElements)
+    XmlTree& t = *tree_;
+    if (t.elements_.size() >= kMaxElements)
       throw std::length_error("elements");
-    const Id id = static_cast<Id>(elements.size());
+    const Id id = static_cast<Id>(t.elements_.size());
     const std::string_view text(name);
     const uint32_t hash = hash_text(text);
-    elements.push_back({intern(text, hash), 0, open_.empty() ? XmlTree::kNone : open_.back()});
+    t.elements_.push_back({intern(text, hash), 0});
+    if (t.deep_)
+      t.deep_depths_.push_back(static_cast<uint32_t>(open_.size()));
+    else
+      t.depths_.push_back(static_cast<uint8_t>(open_.size()));
     // In a start handler expat's position is the start tag's '<'.
     if (positions_)
-      tree_->positions_.push_back(position());
+      t.positions_.push_back(position());
     // The text before a child is no value.
     pending_text_.clear();
     open_.push_back(id);
@@ -339,11 +369,11 @@ class XmlTreeBuilder {
   // one with children notes where its descendants end.
   void end() {
     const Id id = open_.back();
-    std::vector<XmlTree::Element>& elements = tree_->elements_;
+    PodArray<XmlTree::Element>& elements = tree_->elements_;
     if (id + 1 == elements.size())
       elements[id].value_or_end = intern(pending_text_, hash_text(pending_text_));
     else
-      elements[id].value_or_end = static_cast<uint32_t>(elements.size());
+      elements[id].value_or_end = XmlTree::kParentBit | static_cast<uint32_t>(elements.size());
     pending_text_.clear();
     open_.pop_back();
   }
@@ -388,42 +418,52 @@ class XmlTreeBuilder {
       t.wide_slots_.assign(wide + wide / 3 + 1, 0);
     has_path_.assign(n, false);
     has_path_[0] = std::strchr(t.name(0), '.') == nullptr;
+    // The elements are indexed in document order, so the open element of
+    // each level, up to the one indexed, is its ancestors.
+    open_.assign(1, 0);
     if (t.small(0)) {
-      index(1, n, t.region_of(0));
+      t.region_tops_.push_back(0);
+      index(1, n, t.region_at(0));
       return;
     }
     for (Id id = 1; id < n; ++id) {
       index(id, id + 1, XmlTree::Region());
       if (t.small(id)) {
+        t.region_tops_.push_back(id);
         index(id + 1, id + 1 + t.descendants(id), t.region_at(id));
         id += t.descendants(id);
       }
     }
+    t.region_tops_.shrink_to_fit();
   }
 
   // Indexes the elements from first up to end, whose parents lie in region.
   void index(Id first, size_t end, XmlTree::Region region) {
     XmlTree& t = *tree_;
     for (Id id = first; id < end; ++id) {
-      const Id parent = t.elements_[id].parent;
+      const uint32_t level = t.depth(id);
+      if (open_.size() <= level)
+        open_.resize(level + 1);
+      open_[level] = id;
+      const Id parent = open_[level - 1];
       if (has_path_[parent] && std::strchr(t.name(id), '.') == nullptr)
-        has_path_[id] = insert(id, region);
+        has_path_[id] = insert(id, parent, region);
     }
   }
 
   // Puts the element into the index under its parent, which lies in
   // region; false when a sibling of the same name is there first.
-  bool insert(Id id, XmlTree::Region region) {
+  bool insert(Id id, Id parent, XmlTree::Region region) {
     XmlTree& t = *tree_;
     const XmlTree::Element& e = t.elements_[id];
-    const uint32_t h = child_key_hash(e.parent, hash_text(t.name(id)));
+    const uint32_t h = child_key_hash(parent, hash_text(t.name(id)));
     const uint32_t tag = h & t.tag_mask_;
     std::vector<uint32_t>& slots = region.span == 0 ? t.wide_slots_ : t.region_slots_;
     size_t pos = t.home(region, h);
     for (uint32_t s; (s = slots[pos]) != 0;) {
       const Id other = s >> t.tag_bits_;
       // Interned: equal names have equal offsets.
-      if ((s & t.tag_mask_) == tag && t.elements_[other].parent == e.parent && t.elements_[other].name == e.name)
+      if ((s & t.tag_mask_) == tag && t.child_of(other, parent) && t.elements_[other].name == e.name)
         return false;
       if (++pos == slots.size())
         pos = 0;
@@ -473,7 +513,7 @@ class XmlTreeBuilder {
 
   std::unique_ptr<XmlTree> tree_ = std::make_unique<XmlTree>();
   Parser parser_;
-  std::vector<Id> open_;              // the open elements, outermost first
+  std::vector<Id> open_;              // the open elements, outermost first (while indexing: by level)
   std::vector<bool> has_path_;        // while indexing: which elements have a path
   std::string pending_text_;          // text of the innermost element while it has no child
   std::vector<Interned> interned_;     // a power of two in size, at most half full
@@ -504,6 +544,8 @@ std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, const XmlPars
       *error = std::string("cannot read: ") + std::strerror(errno);
       return nullptr;
     }
+    if (options.seen && n > 0)
+      options.seen(std::string_view(static_cast<const char*>(buf), static_cast<size_t>(n)));
     if (XML_ParseBuffer(b.parser(), static_cast<int>(n), n == 0) != XML_STATUS_OK) {
       *error = b.error();
       if (failed_at != nullptr)

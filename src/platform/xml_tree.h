@@ -4,12 +4,19 @@
 // it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -36,6 +43,71 @@ struct scew_list {
 // parser and its callers hold per level small.
 constexpr size_t kXmlMaxDepth = 256;
 
+// A growable array of a trivially copyable type, in one block from malloc
+// grown with realloc: a block of 64 KiB or more is mapped on its own, and
+// the kernel moves its pages rather than the array being copied, so a
+// large array never stands twice in memory while it grows, nor while it is
+// cut to its size.
+template <class T>
+class PodArray {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  PodArray() = default;
+  PodArray(const PodArray&) = delete;
+  PodArray& operator=(const PodArray&) = delete;
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  T* data() { return data_.get(); }
+  const T* data() const { return data_.get(); }
+  T& operator[](size_t i) { return data_.get()[i]; }
+  const T& operator[](size_t i) const { return data_.get()[i]; }
+
+  void push_back(const T& value) {
+    if (size_ == capacity_) grow(size_ + 1);
+    data_.get()[size_++] = value;
+  }
+  void append(const T* values, size_t count) {
+    if (count == 0) return;
+    if (capacity_ - size_ < count) grow(size_ + count);
+    std::memcpy(data_.get() + size_, values, count * sizeof(T));
+    size_ += count;
+  }
+  // count copies of value, and nothing else.
+  void assign(size_t count, const T& value) {
+    size_ = 0;
+    if (capacity_ < count) grow(count);
+    std::fill_n(data_.get(), count, value);
+    size_ = count;
+  }
+  void shrink_to_fit() { resize_block(size_); }
+
+ private:
+  struct Free {
+    void operator()(T* p) const { std::free(p); }
+  };
+  void grow(size_t need) {
+    if (need > SIZE_MAX / sizeof(T) / 2) throw std::length_error("array");
+    resize_block(std::max({need, 2 * capacity_, size_t{16}}));
+  }
+  void resize_block(size_t count) {
+    if (count == 0) {
+      data_.reset();
+    } else {
+      T* moved = static_cast<T*>(std::realloc(data_.get(), count * sizeof(T)));
+      if (moved == nullptr) throw std::bad_alloc();
+      (void)data_.release();
+      data_.reset(moved);
+    }
+    capacity_ = count;
+  }
+
+  std::unique_ptr<T, Free> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
 // A place in a document: line and column from 1, as the parser counts
 // them; 0 and 0 for none.
 struct XmlPosition {
@@ -50,17 +122,23 @@ struct XmlParseOptions {
   // Whether the tree keeps where each element starts (8 bytes an element;
   // arctl check names them, the configuration database does not).
   bool positions = false;
+  // What xml_tree_read shows each piece of the file it has read, before
+  // the piece is parsed.
+  std::function<void(std::string_view piece)> seen = nullptr;
 };
 
 // A parsed document, unchanged once xml_tree_read or xml_tree_parse has
 // returned it (the views above are made on demand).
 //
 // Elements are numbered in document order, the root 0, so an element's
-// children and descendants follow it directly. Each is three 32-bit words:
-// its name and, for an element without children, its value as offsets into
-// the pool, and its parent. Equal strings are stored once. A lookup walks
-// the dotted path one component at a time, one probe per component into a
-// table of element numbers keyed by (parent, name).
+// children and descendants follow it directly. Each is two 32-bit words and
+// a byte: its name and, for an element without children, its value as
+// offsets into the pool (for one with children, where its descendants
+// end), and its depth. Equal strings are stored once. An element's
+// children are the elements within its descendants one level deeper, so
+// the tree needs no parent of each. A lookup walks the dotted path one
+// component at a time, one probe per component into a table of element
+// numbers keyed by (parent, name).
 //
 // The index keeps a small subtree's keys together, so reading a rule's
 // settings touches a few cache lines rather than one per key: a subtree of
@@ -108,7 +186,9 @@ class XmlTree {
     return has_children(id) ? nullptr : pool_.data() + elements_[id].value_or_end;
   }
 
-  Id parent(Id id) const { return elements_[id].parent; }
+  // The element's parent (kNone for the root): found by looking back for
+  // the nearest element one level up, so not for lookups.
+  Id parent(Id id) const;
   Id first_child(Id id) const { return has_children(id) ? id + 1 : kNone; }
   Id next_sibling(Id id) const;
 
@@ -124,19 +204,30 @@ class XmlTree {
  private:
   friend class XmlTreeBuilder;
 
+  // value_or_end of an element with children: this bit, and where its
+  // descendants end.
+  static constexpr uint32_t kParentBit = 0x80000000u;
+
   struct Element {
     uint32_t name;          // offset of its name in pool_
-    uint32_t value_or_end;  // offset of its value in pool_; past its last descendant when it has children
-    Id parent;              // kNone for the root
+    uint32_t value_or_end;  // offset of its value in pool_; kParentBit and past its last descendant when it has children
   };
 
-  bool has_children(Id id) const { return id + 1 < elements_.size() && elements_[id + 1].parent == id; }
+  bool has_children(Id id) const { return (elements_[id].value_or_end & kParentBit) != 0; }
+  // Past the element's last descendant.
+  Id end_of(Id id) const { return has_children(id) ? elements_[id].value_or_end & ~kParentBit : id + 1; }
+  // The root is at depth 0.
+  uint32_t depth(Id id) const { return deep_ ? deep_depths_[id] : depths_[id]; }
+  // Whether id is a child of parent.
+  bool child_of(Id id, Id parent) const {
+    return id > parent && id < end_of(parent) && depth(id) == depth(parent) + 1;
+  }
 
   // Subtrees of at most this many descendants are indexed in regions.
   static constexpr uint32_t kRegionSize = 1024;
 
   // How many descendants the element has.
-  uint32_t descendants(Id id) const { return has_children(id) ? elements_[id].value_or_end - id - 1 : 0; }
+  uint32_t descendants(Id id) const { return end_of(id) - id - 1; }
 
   // Whether the element's subtree is small enough to lie in a region.
   bool small(Id id) const { return descendants(id) <= kRegionSize; }
@@ -169,9 +260,16 @@ class XmlTree {
   // Whether the pool string at offset is text.
   bool pool_equals(uint32_t offset, std::string_view text) const;
 
-  std::vector<Element> elements_;
-  std::vector<XmlPosition> positions_;  // one per element, or none
-  std::string pool_;  // NUL-terminated strings; "" at offset 0
+  PodArray<Element> elements_;
+  // Each element's depth: a byte each where no element lies deeper than
+  // 255 (a configuration nests at most 256 levels), four otherwise.
+  bool deep_ = false;
+  PodArray<uint8_t> depths_;
+  PodArray<uint32_t> deep_depths_;
+  PodArray<XmlPosition> positions_;  // one per element, or none
+  PodArray<char> pool_;  // NUL-terminated strings; "" at offset 0
+  // The outermost small elements, in order: where each region begins.
+  std::vector<Id> region_tops_;
 
   // Two tables, open addressing with linear probing; 0 is an empty slot
   // (the root is never in one). A slot holds the element number in its
@@ -191,9 +289,10 @@ class XmlTree {
 
 // Parses the document read from fd up to its end; null with the reason in
 // *error when it cannot be read or is not well-formed XML, which includes
-// elements nested deeper than options.max_depth levels. *failed_at, when
-// given, receives where the parser found the fault (none when the file
-// could not be read).
+// elements nested deeper than options.max_depth levels. The document is
+// never held whole: each piece read is parsed, after options.seen (when
+// given) has seen it. *failed_at, when given, receives where the parser
+// found the fault (none when the file could not be read).
 std::unique_ptr<XmlTree> xml_tree_read(int fd, std::string* error, const XmlParseOptions& options = {},
                                        XmlPosition* failed_at = nullptr);
 

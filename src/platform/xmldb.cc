@@ -174,8 +174,10 @@ bool read_all(int fd, std::string* text, std::string* error) {
 
 // Reads and parses the file; stores the stamp of what was actually read
 // (absent when it could not be opened) and the facts of the bytes parsed.
-// Null with the reason in *error. The bytes are read whole before they are
-// parsed, so the checksum is that of the very bytes the tree holds.
+// Null with the reason in *error. The checksum is taken of the very bytes
+// the tree holds, as they are parsed: a file of megabytes is never held
+// whole beside its tree. Only a file whose length changed while it was
+// read (the checksum counts the length first) is read again whole.
 std::unique_ptr<XmlTree> load(const std::string& path, FileStamp* stamp, XmldbSource* source, std::string* error) {
   *stamp = FileStamp();
   // O_NONBLOCK: a FIFO put in the file's place must not hang the daemon.
@@ -194,17 +196,29 @@ std::unique_ptr<XmlTree> load(const std::string& path, FileStamp* stamp, XmldbSo
     *error = "not a regular file";
     return nullptr;
   }
+  FileChecksum sum(static_cast<uint64_t>(st.st_size));
+  std::unique_ptr<XmlTree> tree =
+      xml_tree_read(file.fd, error, {.seen = [&sum](std::string_view piece) { sum.add(piece); }});
   std::string text;
-  if (!read_all(file.fd, &text, error))
-    return nullptr;
-  std::unique_ptr<XmlTree> tree = xml_tree_parse(text, error);
+  if (tree && sum.added() != static_cast<uint64_t>(st.st_size)) {
+    tree.reset();
+    if (lseek(file.fd, 0, SEEK_SET) != 0) {
+      *error = std::strerror(errno);
+      return nullptr;
+    }
+    if (!read_all(file.fd, &text, error))
+      return nullptr;
+    tree = xml_tree_parse(text, error);
+    sum = FileChecksum(text.size());
+    sum.add(text);
+  }
   if (tree && (tree->root() == XmlTree::kNone || std::strcmp(tree->name(tree->root()), kRootName) != 0)) {
     *error = std::string("the root element is not <") + kRootName + ">";
     return nullptr;
   }
   if (tree) {
     source->mtime = static_cast<int64_t>(st.st_mtime);
-    source->checksum = file_checksum(text);
+    source->checksum = sum.digits();
   }
   return tree;
 }
@@ -242,7 +256,7 @@ bool read_link(const std::string& path, std::string* target) {
 
 // A generation released once no text handed out from it may still be used.
 struct Retired {
-  std::unique_ptr<const XmlTree> tree;
+  std::shared_ptr<const XmlTree> tree;
   uint64_t expires = 0;  // released by the first xmldb_getstring call past this count
 };
 
@@ -325,7 +339,8 @@ struct xmldb {
   int file_watch = -1;           // -1 while the path leads to no file
   std::vector<char> events;
   FileStamp seen;  // the file state last looked at, good or bad
-  std::unique_ptr<const XmlTree> current;
+  // Shared with another handle that xmldb_follow pointed at this one's.
+  std::shared_ptr<const XmlTree> current;
   XmldbSource source;            // of the bytes current was parsed from
   int holds = 0;                 // xmldb_hold calls not yet released: current stays
   bool current_lent = false;     // a text of current has been handed out
@@ -570,6 +585,21 @@ xmldb_t* xmldb_open(const char* name) {
 
 void xmldb_close(xmldb_t* db) {
   std::unique_ptr<xmldb> owned(db);
+}
+
+void xmldb_follow(xmldb_t* db, xmldb_t* newer) {
+  if (db == nullptr || newer == nullptr || db == newer || db->holds > 0)
+    return;
+  // Its own watch would have it parse the file again at its next read for
+  // the changes newer has read already; it stats the file from now on,
+  // against what newer read.
+  db->stop_watching();
+  db->retired.clear();
+  db->current = newer->current;
+  db->source = newer->source;
+  db->seen = newer->seen;
+  db->current_lent = false;
+  db->prefix_known = false;
 }
 
 const char* xmldb_getstring(xmldb_t* db, const char* prefix, const char* key) {

@@ -36,6 +36,13 @@ xmldb_t* xmldb_open(const char* name);
 // Releases the handle; every text and subtree it returned is gone.
 void xmldb_close(xmldb_t* db);
 
+// Makes db read the contents newer holds, as if it had parsed the file
+// when newer did, and lets go of its own at once: every text and subtree it
+// returned is gone. For a handle about to be replaced by a newer one of the
+// same file, so that the two never hold two parses of it. Nothing happens
+// while db is held.
+void xmldb_follow(xmldb_t* db, xmldb_t* newer);
+
 // The value of prefix.key, never null: an absent value is "". The text
 // stays valid until at least eight further xmldb_getstring calls on the
 // same handle, even when the file is parsed again in between.

@@ -192,6 +192,48 @@ TEST_P(XmldbFreshnessTest, AHoldReadsOneVersionUntilItsLastRelease) {
 
 INSTANTIATE_TEST_SUITE_P(WatchedOrNot, XmldbFreshnessTest, ::testing::Bool());
 
+// A handle that follows a newer one reads what the newer read, its own parse gone, and still sees
+// the file's later changes; a held handle keeps its own.
+TEST_P(XmldbFreshnessTest, AFollowingHandleReadsTheNewerOnesContentsAndLaterChanges) {
+  xmldb_set_watching(GetParam());
+  ASSERT_NE(open("<config><v>1</v></config>"), nullptr);
+  ASSERT_EQ(xmldb_hold(db_, nullptr), 0);
+  write("<config><v>2</v></config>", true);
+  xmldb_t* newer = xmldb_open(path_.c_str());
+  ASSERT_NE(newer, nullptr);
+  xmldb_follow(db_, newer);
+  EXPECT_STREQ(get("v"), "1");
+  xmldb_release(db_);
+  xmldb_follow(db_, newer);
+  EXPECT_STREQ(get("v"), "2");
+  write("<config><v>3</v></config>", true);
+  EXPECT_STREQ(get("v"), "3");
+  EXPECT_STREQ(xmldb_getstring(newer, "config", "v"), "3");
+  xmldb_close(newer);
+}
+
+// A file hashed in pieces as it is parsed has the checksum of the whole, wherever the pieces part a word,
+// and a file of megabytes, read in many pieces, loads with it too.
+TEST_F(XmldbTest, TheChecksumOfPiecesIsThatOfTheWhole) {
+  const std::string bytes = "<config><v>0123456789abcdefghijklmnopq</v></config>";
+  for (const std::vector<size_t>& cuts : std::vector<std::vector<size_t>>{{}, {1}, {3, 5}, {8, 16}, {7, 9, 10, 30}}) {
+    FileChecksum sum(bytes.size());
+    size_t at = 0;
+    for (size_t cut : cuts) sum.add(std::string_view(bytes).substr(at, cut - at)), at = cut;
+    sum.add(std::string_view(bytes).substr(at));
+    EXPECT_EQ(sum.digits(), file_checksum(bytes)) << cuts.size() << " cuts";
+  }
+  std::string large = "<config>";
+  for (int i = 0; large.size() < 3 * 1000 * 1000; ++i) large += "<e" + std::to_string(i % 7) + ">x</e" + std::to_string(i % 7) + ">";
+  large += "<v>end</v></config>";
+  ASSERT_NE(open(large), nullptr);
+  XmldbSource source;
+  ASSERT_EQ(xmldb_hold(db_, &source), 0);
+  xmldb_release(db_);
+  EXPECT_EQ(source.checksum, file_checksum(large));
+  EXPECT_STREQ(get("v"), "end");
+}
+
 TEST_F(XmldbTest, TheWatchSeesClosedWritesOnlyAndIgnoresOtherFiles) {
   ASSERT_NE(open("<config><v>1</v></config>"), nullptr);
   const char* one = get("v");
