@@ -206,6 +206,22 @@ void LinkTriggerCounter::save(const std::string& key, const std::string& text) {
   infod_push_multiple_text(link_->fd, key.c_str(), 0, text.c_str());
 }
 
+std::optional<int> answer_command_line(int argc, char** argv, const char* usage, const char* help,
+                                       const char* version_line) {
+  if (argc <= 1) return std::nullopt;
+  if (argc == 2 && strcmp(argv[1], "--help") == 0) {
+    fputs(usage, stdout);
+    fputs(help, stdout);
+    return 0;
+  }
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+    fputs(version_line, stdout);
+    return 0;
+  }
+  fputs(usage, stderr);
+  return 2;
+}
+
 int run_daemon(const char* name, const Paths& paths, LogSink sink) {
   // Until their handlers are installed, a SIGHUP would end the daemon and a
   // SIGCHLD could be lost: both wait, blocked, and then arrive through the

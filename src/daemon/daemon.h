@@ -2,6 +2,8 @@
 // development entry points.
 #pragma once
 
+#include <optional>
+
 #include "base/log.h"
 #include "base/paths.h"
 #include "wire/message.h"
@@ -13,6 +15,13 @@ struct Engine;
 // the exit status: 0 when the loop ended, -1 when the socket or the event
 // base could not be made, 1 after a fatal error on the link.
 int run_daemon(const char* name, const Paths& paths, LogSink sink);
+
+// The command line of either entry point: "--help" prints usage and help,
+// "--version" the version line, each on standard output with status 0;
+// any other argument prints usage on standard error, status 2. Nothing
+// when there is no argument, and the daemon is to run.
+std::optional<int> answer_command_line(int argc, char** argv, const char* usage, const char* help,
+                                       const char* version_line);
 
 // The link's message handler (owner is the DaemonContext): the message
 // goes to take_infod_message with the context's engine.

@@ -1,8 +1,7 @@
 // autoresponsed: the appliance's automatic-response daemon. Started without
 // arguments it reads no environment of its own and takes its fixed paths;
 // its invocation name names its log. --help and --version answer and exit.
-#include <cstdio>
-#include <cstring>
+#include <optional>
 
 #include "daemon/daemon.h"
 
@@ -26,18 +25,9 @@ const char kHelp[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) {
-    if (argc == 2 && strcmp(argv[1], "--help") == 0) {
-      fputs(kUsage, stdout);
-      fputs(kHelp, stdout);
-      return 0;
-    }
-    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
-      fputs("autoresponsed " AR_VERSION "\n", stdout);
-      return 0;
-    }
-    fputs(kUsage, stderr);
-    return 2;
+  if (const std::optional<int> answered =
+          answer_command_line(argc, argv, kUsage, kHelp, "autoresponsed " AR_VERSION "\n")) {
+    return *answered;
   }
   const char* name = argc > 0 && argv[0] != nullptr ? argv[0] : "autoresponsed";
   return run_daemon(name, Paths::fixed(), LogSink::Syslog);

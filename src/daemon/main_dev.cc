@@ -7,7 +7,7 @@
 // keeps it. --help and --version answer and exit, as the daemon's do.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <optional>
 #include <string>
 
 #include "daemon/daemon.h"
@@ -36,18 +36,9 @@ const char kHelp[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) {
-    if (argc == 2 && strcmp(argv[1], "--help") == 0) {
-      fputs(kUsage, stdout);
-      fputs(kHelp, stdout);
-      return 0;
-    }
-    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
-      fputs("autoresponsed-dev " AR_VERSION "\n", stdout);
-      return 0;
-    }
-    fputs(kUsage, stderr);
-    return 2;
+  if (const std::optional<int> answered =
+          answer_command_line(argc, argv, kUsage, kHelp, "autoresponsed-dev " AR_VERSION "\n")) {
+    return *answered;
   }
   const char* root = getenv("AR_ROOT");
   if (root == nullptr || root[0] == '\0') {
