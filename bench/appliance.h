@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "infod_peer.h"
 #include "support/e2e.h"
 #include "wire/frame.h"
 #include "wire/message.h"
@@ -117,13 +118,7 @@ class InfodEnd {
   // Writes bytes to the other end.
   bool send(const std::string& bytes) {
     std::lock_guard<std::mutex> lock(send_mutex_);
-    size_t off = 0;
-    while (off < bytes.size()) {
-      const ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      off += static_cast<size_t>(n);
-    }
-    return true;
+    return send_whole(fd_, bytes);
   }
 
   // Waits until no frame has come for quiet_ms.

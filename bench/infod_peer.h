@@ -22,6 +22,17 @@
 
 namespace bench {
 
+// Writes all of bytes to the socket fd, however many sends it takes.
+inline bool send_whole(int fd, const std::string& bytes) {
+  size_t off = 0;
+  while (off < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    off += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 // The log frame of the last reference of a rule file's rules entering
 // Normal: the last frame a load of the file sends.
 inline std::string last_normal(int rules) { return "index=" + std::to_string(rules) + ", ref=1, state=Normal"; }
@@ -121,15 +132,7 @@ class InfodPeer {
     return read_until(text, timeout_ms, [](const std::string&) {});
   }
 
-  bool send(const std::string& bytes) const {
-    size_t off = 0;
-    while (off < bytes.size()) {
-      const ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      off += static_cast<size_t>(n);
-    }
-    return true;
-  }
+  bool send(const std::string& bytes) const { return send_whole(fd_, bytes); }
 
   // Puts the environmental rule of port into Triggered with a reading of
   // 99 (rule files name each rule after its port), answering its trigger
