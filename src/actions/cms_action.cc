@@ -45,7 +45,7 @@ int queue_cms_action(const ActionEnv& env, ArCheck* check, const Action& action,
   const std::string file = checks_file(env.paths.cms_checks_dir, cms_path);
   const std::string check_name = "check_autoresponse_" + std::to_string(check->conf.ar->index) + "_" + node_name;
 
-  ar_log(kLogInfo, "Queued CMS action for %s, %s, %s", check->conf.ar->path.c_str(), check_name.c_str(),
+  ar_log(kLogInfo, "Queued CMS action for %s, %s, %s", check->conf.ar->path().c_str(), check_name.c_str(),
          cms_path.c_str());
   const std::vector<std::string> argv{"run_check", "-c", check_name, "-f", file, "-p", port};
   // Resolve actions run while Resolving, so they report Normal.
@@ -53,7 +53,7 @@ int queue_cms_action(const ActionEnv& env, ArCheck* check, const Action& action,
       env_entry("FORCE_STATUS", check->state == kArTriggered ? "Triggered" : "Normal")};
 
   const int result = env.queue.enqueue(check, action, status, env.paths.run_check, argv, envp, 0);
-  return action_queued(result, status, "Could not execute CMS action for: %s", check->conf.ar->path);
+  return action_queued(result, status, "Could not execute CMS action for: %s", check->conf.ar->path());
 }
 
 }  // namespace

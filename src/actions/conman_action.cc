@@ -19,7 +19,7 @@ int queue_conman_action(const ActionEnv& env, ArCheck* check, const Action& acti
   // Built whole: an interface reference of any length names its own key.
   const std::string key = ref + ".ar_ctl";
 
-  ar_log(kLogInfo, "Running Interface Action for %s", check->conf.ar->path.c_str());
+  ar_log(kLogInfo, "Running Interface Action for %s", check->conf.ar->path().c_str());
   if (env.publisher.push(key.c_str(), 2, command) != 0) {
     ar_log(kLogFatal, "Couldn't send interface command");
     return -1;

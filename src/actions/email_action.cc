@@ -19,7 +19,7 @@ int queue_email_action(const ActionEnv& env, ArCheck* check, const Action& actio
   const std::string subject_text = settings.text(kSubject);
   const std::string body_text = settings.text(kBody);
 
-  ar_log(kLogInfo, "Queued Email Action for %s", check->conf.ar->path.c_str());
+  ar_log(kLogInfo, "Queued Email Action for %s", check->conf.ar->path().c_str());
   const std::string body = substitute_or_keep({env.clock, env.hostname}, body_text, check);
   const std::string subject = substitute_or_keep({env.clock, env.hostname}, subject_text, check);
   const std::vector<std::string> envp{env_entry("TOADDR", to_addr), env_entry("SUBJECT", subject),

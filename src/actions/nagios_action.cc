@@ -17,11 +17,11 @@ constexpr int32_t kNagiosTag = 2;
 int queue_nagios_action(const ActionEnv& env, ArCheck* check, const Action& action, ActionStatus* status) {
   const ActionSettings settings(check, action, ".nagios");
   const std::string host_name = settings.text_at("config.system.nagios", "name");
-  const std::string check_name = "alert_ar_" + settings.text_at(check->conf.ar->path, "nagios.name");
+  const std::string check_name = "alert_ar_" + settings.text_at(check->conf.ar->path(), "nagios.name");
   const std::string message_text = settings.text(kMessage);
   const std::string return_code = settings.text(kReturnCode);
 
-  ar_log(kLogInfo, "Queued Nagios NSCA Action for %s", check->conf.ar->path.c_str());
+  ar_log(kLogInfo, "Queued Nagios NSCA Action for %s", check->conf.ar->path().c_str());
   const std::string message = substitute_or_keep({env.clock, env.hostname}, message_text, check);
   const std::vector<std::string> envp{env_entry("NAME", host_name), env_entry("CHECK", check_name),
                                       env_entry("CODE", return_code), env_entry("STATUS", message)};

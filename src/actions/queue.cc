@@ -214,7 +214,7 @@ int action_exit_status(int wait_status) {
 
 int ActionQueue::enqueue(ArCheck* check, const Action& action, ActionStatus* status, const std::string& path,
                      const std::vector<std::string>& argv, const std::vector<std::string>& envp, int32_t tag) {
-  const std::string& ar_path = check->conf.ar->path;
+  const std::string ar_path = check->conf.ar->path().str();
   if (queued() > kMaxQueuedActions && !make_room(ar_path)) {
     ar_log(kLogFatal, "Too many queued actions %d", queued());
     return 1;

@@ -143,7 +143,7 @@ int queue_sms_action(const ActionEnv& env, ArCheck* check, const Action& action,
   const std::string gateway = settings.text(kGatewayEmail);
   const std::string message_text = settings.text(kMessage);
 
-  ar_log(kLogInfo, "Running SMS Action for %s", check->conf.ar->path.c_str());
+  ar_log(kLogInfo, "Running SMS Action for %s", check->conf.ar->path().c_str());
   const std::string message = substitute_or_keep({env.clock, env.hostname}, message_text, check);
 
   std::string recipients;

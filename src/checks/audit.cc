@@ -290,7 +290,7 @@ void audit_total(AuditReport* report, xmldb_t* db, const std::string& list, cons
   }
 }
 
-std::string audit_path(const ArCheck* check, const char* key) { return check->conf.ar->path + "." + key; }
+std::string audit_path(const ArCheck* check, const char* key) { return check->conf.ar->path() + "." + key; }
 
 bool audit_required(const ArCheck* check, const char* key, const std::string& consequence, AuditReport* report) {
   if (check_setting(check, key)[0] != '\0') return true;

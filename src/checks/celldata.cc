@@ -33,7 +33,8 @@ std::optional<std::string> celldata_alert_bytes(const std::string& alert) {
 namespace {
 
 CheckOutcome celldata_on_event(const ArCheck* check, const CheckEvent& event) {
-  const char* path = check->conf.ar->path.c_str();
+  const RulePath rule_path = check->conf.ar->path();
+  const char* path = rule_path.c_str();
   if (check->state == kArNormal) {
     if (!celldata_says_trigger(event.value)) return outcome_drop();
     return outcome_trigger("AR %s triggered. val %s received", path, event.value.c_str());

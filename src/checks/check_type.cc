@@ -113,15 +113,15 @@ const char* check_setting_at(const ArCheck* check, const char* prefix, const cha
 }
 
 const char* check_setting(const ArCheck* check, const char* key) {
-  return xmldb_getstring(check->conf.ar->config_db, check->conf.ar->path.c_str(), key);
+  return xmldb_getstring(check->conf.ar->config_db, check->conf.ar->path().c_str(), key);
 }
 
 int32_t check_setting_size(const ArCheck* check, const char* key) {
-  return xmldb_getsize(check->conf.ar->config_db, check->conf.ar->path.c_str(), key);
+  return xmldb_getsize(check->conf.ar->config_db, check->conf.ar->path().c_str(), key);
 }
 
 bool check_setting_flag(const ArCheck* check, const char* key) {
-  return xmldb_getbool(check->conf.ar->config_db, check->conf.ar->path.c_str(), key) != 0;
+  return xmldb_getbool(check->conf.ar->config_db, check->conf.ar->path().c_str(), key) != 0;
 }
 
 void set_output(OptionalText* out, std::string text) {
@@ -136,7 +136,7 @@ bool current_value(const ArCheck* check, OptionalText* out) {
 
 CheckOutcome trigger_when_normal(const ArCheck* check, const CheckEvent& event) {
   if (check->state != kArNormal) return outcome_drop();
-  return outcome_trigger("AR %s triggered. val %s", check->conf.ar->path.c_str(), event.value.c_str());
+  return outcome_trigger("AR %s triggered. val %s", check->conf.ar->path().c_str(), event.value.c_str());
 }
 
 namespace {
@@ -163,7 +163,7 @@ int describe_trigger_by_kind(const ArCheck* check, OptionalText* value, Optional
 
 int subscription_key_by_kind(const ArCheck* check, std::string* key, CheckReason* reason) {
   const KeyRecipe& recipe = check->conf.ar->kind->key;
-  const std::string head = recipe.head != nullptr ? check_setting(check, recipe.head) : check->conf.ar->path;
+  const std::string head = recipe.head != nullptr ? check_setting(check, recipe.head) : check->conf.ar->path().str();
   const std::string tail = recipe.tail != nullptr ? check_setting(check, recipe.tail) : std::string();
   if (head.empty() || (recipe.tail != nullptr && tail.empty())) {
     return refuse_settings(reason, kLogFatal, "Invalid %s for AR: %s", recipe.invalid, check->conf.ar->name.c_str());

@@ -26,7 +26,7 @@ CheckOutcome custom_on_event(const ArCheck* check, const CheckEvent& event) {
 int custom_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   set_output(device, check_setting(check, "name"));
   set_output(label, "Custom Script");
-  set_output(dev_ref, check->conf.ar->path);
+  set_output(dev_ref, check->conf.ar->path());
   return 0;
 }
 

@@ -11,7 +11,8 @@ constexpr const char* kTriggerLine = "AR %s triggered. val %d vs trigger %d";
 }  // namespace
 
 CheckOutcome level_outcome(const ArCheck* check, int32_t level, int32_t trigger, bool on_change) {
-  const char* path = check->conf.ar->path.c_str();
+  const RulePath rule_path = check->conf.ar->path();
+  const char* path = rule_path.c_str();
   // Every change is news: a reference still Triggered triggers again, and
   // the state machine restarts its time and offers the actions anew.
   if (on_change) return outcome_trigger(kTriggerLine, path, level, trigger);
@@ -24,7 +25,8 @@ CheckOutcome level_outcome(const ArCheck* check, int32_t level, int32_t trigger,
 }
 
 CheckOutcome result_code_outcome(const ArCheck* check, int32_t code, int32_t good) {
-  const char* path = check->conf.ar->path.c_str();
+  const RulePath rule_path = check->conf.ar->path();
+  const char* path = rule_path.c_str();
   if (code != good) {
     if (check->state == kArTriggered) return outcome_refresh();
     return outcome_trigger(kTriggerLine, path, code, good);

@@ -22,7 +22,7 @@ CheckOutcome ping_on_event(const ArCheck* check, const CheckEvent& event) {
 int ping_describe_device(const ArCheck* check, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {
   set_output(device, check_setting(check, kAddress));
   set_output(label, "ICMP Ping");
-  set_output(dev_ref, check->conf.ar->path);
+  set_output(dev_ref, check->conf.ar->path());
   return 0;
 }
 

@@ -122,7 +122,8 @@ CheckOutcome routeddata_on_event(const ArCheck* check, const CheckEvent& event) 
   const auto limit = static_cast<uint32_t>(check_setting_size(check, kDataLimit));
   const auto window = static_cast<uint32_t>(check_setting_size(check, kDataPeriod));
   const auto resolve_window = static_cast<uint32_t>(check_setting_size(check, kDataResolveTime));
-  const char* path = check->conf.ar->path.c_str();
+  const RulePath rule_path = check->conf.ar->path();
+  const char* path = rule_path.c_str();
   if (check->state == kArNormal) {
     if (!routed_triggers(readings, limit, window)) return outcome_drop();
     return outcome_trigger("AR %s triggered. val %s received", path, event.value.c_str());

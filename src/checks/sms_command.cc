@@ -212,7 +212,7 @@ CheckOutcome sms_on_event(const ArCheck* check, const CheckEvent& event) {
     case SmsMatch::kMatch:
       break;
   }
-  return outcome_trigger("AR %s triggered. val %s received", check->conf.ar->path.c_str(), event.value.c_str());
+  return outcome_trigger("AR %s triggered. val %s received", check->conf.ar->path().c_str(), event.value.c_str());
 }
 
 int sms_describe_device(const ArCheck* /*check*/, OptionalText* device, OptionalText* label, OptionalText* dev_ref) {

@@ -36,7 +36,8 @@ bool threshold_resolves(const Threshold& t, float reading) {
 }
 
 bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* threshold) {
-  const char* path = check->conf.ar->path.c_str();
+  const RulePath rule_path = check->conf.ar->path();
+  const char* path = rule_path.c_str();
   const char* trigger_val = check_setting(check, keys.trigger_val);
   if (trigger_val[0] == '\0') {
     ar_log(kLogFatal, "Could not find trigger value for %s", path);
@@ -54,7 +55,8 @@ bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* 
 }
 
 CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& t, const std::string& value) {
-  const char* path = check->conf.ar->path.c_str();
+  const RulePath rule_path = check->conf.ar->path();
+  const char* path = rule_path.c_str();
   float reading = 0;
   if (!reading_number(value.c_str(), &reading)) {
     return outcome_not_reading("Reading is not a number for AR %s: %s", check->conf.ar->name.c_str(), value.c_str());
@@ -120,7 +122,8 @@ const ThresholdDevice* find_device(const ThresholdKind& kind, const std::string&
 
 CheckOutcome threshold_on_event(const ArCheck* check, const CheckEvent& event) {
   const ThresholdKind& kind = kind_of(check);
-  const char* path = check->conf.ar->path.c_str();
+  const RulePath rule_path = check->conf.ar->path();
+  const char* path = rule_path.c_str();
   const std::string name = check_setting(check, kind.property_key);
   if (name.empty()) ar_log(kLogFatal, kind.no_property, path);
   // A misconfigured rule discards its updates; it must not end the daemon
@@ -144,7 +147,7 @@ int threshold_describe_device(const ArCheck* check, OptionalText* device, Option
   const ThresholdKind& kind = kind_of(check);
   const std::string ref = check_setting(check, kind.dev_ref_key);
   if (ref.empty()) {
-    ar_log(kLogFatal, "Could not get ref from ar %s", check->conf.ar->path.c_str());
+    ar_log(kLogFatal, "Could not get ref from ar %s", check->conf.ar->path().c_str());
     return -1;
   }
   const ThresholdDevice* found = find_device(kind, ref);
@@ -181,7 +184,7 @@ int threshold_snmp_args(const ArCheck* check, std::vector<std::string>* args) {
   if (!snmp_describe(check, outputs, outputs, &d)) return -1;
   const std::string trigger_val = check_setting(check, kind.keys.trigger_val);
   if (trigger_val.empty()) {
-    ar_log(kLogFatal, "Could not find trigger value for %s", check->conf.ar->path.c_str());
+    ar_log(kLogFatal, "Could not find trigger value for %s", check->conf.ar->path().c_str());
     return -1;
   }
   const std::string comparison = check_setting(check, kind.keys.comparison);

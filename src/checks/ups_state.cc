@@ -24,7 +24,8 @@ const std::vector<std::string> kUpsConditions = {"onbatt", "lowbatt", "fsd",    
                                                  "replbatt", "shutdown", "commok", "online"};
 
 CheckOutcome ups_on_event(const ArCheck* check, const CheckEvent& event) {
-  const char* path = check->conf.ar->path.c_str();
+  const RulePath rule_path = check->conf.ar->path();
+  const char* path = rule_path.c_str();
   const std::string condition = check_setting(check, kTriggerCond);
   if (event.key.find("event.status") == std::string::npos) return outcome_drop();
   const std::string& status = event.value;

@@ -42,9 +42,9 @@ bool build_action(AutoResponse* ar, ActionListId list, uint32_t n, std::vector<L
   xmldb_t* db = ar->config_db;
   std::string key = action_key_prefix(list, n);
   const size_t prefix_size = key.size();
-  const char* name = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, kActionName));
+  const char* name = xmldb_getstring(db, ar->path().c_str(), action_key(&key, prefix_size, kActionName));
   if (name[0] == '\0') {
-    LoadFinding& f = load_finding_log(findings, LoadFindingKind::kActionWithoutName, ar->index, ar->path + "." + key,
+    LoadFinding& f = load_finding_log(findings, LoadFindingKind::kActionWithoutName, ar->index, ar->path() + "." + key,
                                       kLogFatal, "Action has no name");
     f.list = list;
     f.action = n;
@@ -54,11 +54,11 @@ bool build_action(AutoResponse* ar, ActionListId list, uint32_t n, std::vector<L
   action.name = name;
   action.number = n;
   action.list = list;
-  const char* type = xmldb_getstring(db, ar->path.c_str(), action_key(&key, prefix_size, kActionType));
+  const char* type = xmldb_getstring(db, ar->path().c_str(), action_key(&key, prefix_size, kActionType));
   const ActionKind* kind = action_kind_find(type);
   if (kind == nullptr) {
     LoadFinding& f = load_finding_log(findings, LoadFindingKind::kUnknownActionType, ar->index,
-                                      ar->path + "." + key, kLogFatal, "Unknown action %s", type);
+                                      ar->path() + "." + key, kLogFatal, "Unknown action %s", type);
     f.list = list;
     f.action = n;
     return false;
@@ -91,7 +91,7 @@ void read_action_delays(AutoResponse* ar) {
     if (list->shared_count() > 0) read_cms_delays(&cms, db);
     for (Action& action : list->own()) {
       std::string key = action_key_prefix(static_cast<ActionListId>(action.list), action.number);
-      action.delay_time = xmldb_getsize(db, ar->path.c_str(), action_key(&key, key.size(), kActionDelay));
+      action.delay_time = xmldb_getsize(db, ar->path().c_str(), action_key(&key, key.size(), kActionDelay));
     }
   }
 }

@@ -14,13 +14,13 @@
 namespace {
 
 std::string name_path(const AutoResponse& ar, size_t k) {
-  return ar.path + "." + kHoldWhile + ".rule" + std::to_string(k + 1);
+  return ar.path() + "." + kHoldWhile + ".rule" + std::to_string(k + 1);
 }
 
 void refuse(LoadedConfig* config, const AutoResponse& ar, size_t k, const std::string& why) {
   load_finding_log(&config->findings, LoadFindingKind::kHoldRefused, ar.index, name_path(ar, k), kLogFatal,
                    "Hold of AR %s while %s refused: %s; it is loaded without it", ar.name.c_str(),
-                   ar.hold_names[k].c_str(), why.c_str());
+                   ar.hold_names()[k].c_str(), why.c_str());
 }
 
 AutoResponse* rule_numbered(LoadedConfig* config, uint32_t n) {
@@ -32,14 +32,14 @@ AutoResponse* rule_numbered(LoadedConfig* config, uint32_t n) {
 }  // namespace
 
 void read_hold_names(LoadedConfig* config, AutoResponse* ar) {
-  ar->hold_names.clear();
-  const std::string root = ar->path + "." + kHoldWhile;
+  if (ar->hold_links) ar->hold_links->names.clear();
+  const std::string root = ar->path() + "." + kHoldWhile;
   xmldb_t* db = config->db;
   if (xmldb_getstring(db, root.c_str(), "total")[0] == '\0') return;
   const int32_t total = bounded_total(db, root.c_str(), "total", kMaxHolds);
   for (int32_t k = 1; k <= total; ++k) {
     const std::string name = xmldb_getstring(db, root.c_str(), ("rule" + std::to_string(k)).c_str());
-    ar->hold_names.push_back(name);
+    ar->links().names.push_back(name);
   }
 }
 
@@ -47,15 +47,17 @@ void resolve_holds(LoadedConfig* config) {
   std::multimap<std::string, uint32_t> by_name;
   for (AutoResponse& ar : config->rules) {
     by_name.emplace(ar.name, ar.index);
-    ar.holds.clear();
-    ar.held.clear();
+    if (ar.hold_links) {
+      ar.hold_links->holds.clear();
+      ar.hold_links->held.clear();
+    }
   }
   // Each name, to the one rule it names.
   std::vector<std::vector<std::pair<size_t, uint32_t>>> edges;  // by rule: (name's place, rule number)
   for (AutoResponse& ar : config->rules) {
     auto& mine = edges.emplace_back();
-    for (size_t k = 0; k < ar.hold_names.size(); ++k) {
-      const std::string& name = ar.hold_names[k];
+    for (size_t k = 0; k < ar.hold_names().size(); ++k) {
+      const std::string& name = ar.hold_names()[k];
       if (name.empty()) continue;
       const size_t named = by_name.count(name);
       if (named == 0) {
@@ -82,7 +84,7 @@ void resolve_holds(LoadedConfig* config) {
         const uint32_t at = frontier.back();
         frontier.pop_back();
         const AutoResponse* rule = rule_numbered(config, at);
-        for (const uint32_t next : rule->holds) {
+        for (const uint32_t next : rule->holds()) {
           if (came_from.count(next) > 0) continue;
           came_from[next] = at;
           if (next == ar.index) {
@@ -93,7 +95,7 @@ void resolve_holds(LoadedConfig* config) {
         }
       }
       if (!cycle) {
-        ar.holds.push_back(target);
+        ar.links().holds.push_back(target);
         continue;
       }
       // ar, then back along the holds to target: the cycle read backwards.
@@ -109,6 +111,6 @@ void resolve_holds(LoadedConfig* config) {
     ++r;
   }
   for (AutoResponse& ar : config->rules) {
-    for (const uint32_t target : ar.holds) rule_numbered(config, target)->held.push_back(ar.index);
+    for (const uint32_t target : ar.holds()) rule_numbered(config, target)->links().held.push_back(ar.index);
   }
 }

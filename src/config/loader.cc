@@ -36,7 +36,8 @@ constexpr const char* kWindow[] = {"disable.day#.start_hour", "disable.day#.star
 // the element of the last prefix it was given, so only the key's few
 // components are looked up.
 void read_schedule(xmldb_t* db, AutoResponse* ar) {
-  const char* path = ar->path.c_str();
+  const RulePath rule_path = ar->path();
+  const char* path = rule_path.c_str();
   std::string key = kWindow[0];
   const size_t day_at = key.find('#');
   key[day_at] = '0';
@@ -58,7 +59,8 @@ void read_schedule(xmldb_t* db, AutoResponse* ar) {
 // second or more; anything less leaves the rule without one, triggering on
 // every report as before. A count beyond what a reference keeps is cut.
 void read_burst(xmldb_t* db, AutoResponse* ar) {
-  const char* path = ar->path.c_str();
+  const RulePath rule_path = ar->path();
+  const char* path = rule_path.c_str();
   if (xmldb_getstring(db, path, kBurstCount)[0] == '\0' || xmldb_getstring(db, path, kBurstWindow)[0] == '\0') return;
   const int32_t count = xmldb_getsize(db, path, kBurstCount);
   const int32_t window = xmldb_getsize(db, path, kBurstWindow);
@@ -74,11 +76,11 @@ void read_burst(xmldb_t* db, AutoResponse* ar) {
 // resolve stage (a kind's on-change flag takes it away). A name no kind has
 // leaves the rule without a kind, which rejects it later.
 void read_check_type(xmldb_t* db, AutoResponse* ar) {
-  const CheckType* type = check_type_named(xmldb_getstring(db, ar->path.c_str(), kRuleCheckType));
+  const CheckType* type = check_type_named(xmldb_getstring(db, ar->path().c_str(), kRuleCheckType));
   if (type == nullptr) return;
   ar->kind = type;
   if (type->on_change_flag != nullptr) {
-    ar->has_resolve = xmldb_getbool(db, ar->path.c_str(), type->on_change_flag) == 0;
+    ar->has_resolve = xmldb_getbool(db, ar->path().c_str(), type->on_change_flag) == 0;
   } else {
     ar->has_resolve = type->has_resolve;
   }
@@ -136,14 +138,14 @@ const CmsNodes& cms_nodes(LoadedConfig* config) {
 // the rule.
 bool build_actions(LoadedConfig* config, AutoResponse* ar, const CmsNodes& cms, ActionListId list) {
   const char* const list_name = list == kTriggerList ? "trigger_actions" : "resolve_actions";
-  const int32_t total = bounded_total_noted(config, ar->index, ar->path.c_str(),
+  const int32_t total = bounded_total_noted(config, ar->index, ar->path().c_str(),
                                             list == kTriggerList ? kTriggerTotal : kResolveTotal, kMaxActions);
   action_list(ar, list).share(&cms.actions);
   action_list(ar, list).own().reserve(static_cast<size_t>(total > 0 ? total : 0));
   for (int32_t k = 1; k <= total; ++k) {
     if (!build_action(ar, list, static_cast<uint32_t>(k), &config->findings)) {
       LoadFinding& f = load_finding_log(&config->findings, LoadFindingKind::kActionListFailed, ar->index,
-                                        ar->path + "." + list_name, kLogFatal, "Error creating action list for ar");
+                                        ar->path() + "." + list_name, kLogFatal, "Error creating action list for ar");
       f.list = list;
       f.action = static_cast<uint32_t>(k);
       return false;
@@ -164,14 +166,14 @@ int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
   conf.ref_index = index;
   const CheckType* type = ar->kind;
   if (!check_type_has_module(type)) {
-    load_finding_log(&config->findings, LoadFindingKind::kCheckWithoutModule, ar->index, ar->path + ".check_type",
+    load_finding_log(&config->findings, LoadFindingKind::kCheckWithoutModule, ar->index, ar->path() + ".check_type",
                      kLogFatal, "Unknown check type")
         .reference = index;
     return -1;
   }
   conf.ops = &type->ops;
   // Made only for a finding: a sound reference costs no string of it.
-  const auto domain_path = [ar, type] { return ar->path + "." + type->domain; };
+  const auto domain_path = [ar, type] { return ar->path() + "." + type->domain; };
   // The module's reason is logged as it gave it and kept as a finding.
   CheckReason reason;
   const int subscribed = conf.ops->subscription_key(&check, &conf.subscription, &reason);
@@ -182,7 +184,7 @@ int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
   }
   if (subscribed != 0) {
     load_finding_log(&config->findings, LoadFindingKind::kNoSubscription, ar->index, domain_path(), kLogWarn,
-                     "No subscription for rule: %s - %d", ar->path.c_str(), static_cast<int>(index))
+                     "No subscription for rule: %s - %d", ar->path().c_str(), static_cast<int>(index))
         .reference = index;
     return -1;
   }
@@ -190,7 +192,7 @@ int create_archeck(LoadedConfig* config, AutoResponse* ar, uint32_t index) {
   conf.subscription.shrink_to_fit();
   read_action_delays(ar);
   check.statuses.reset(ar->trigger_actions.size() + ar->resolve_actions.size());
-  ar_log(kLogDebug, "Appending new AR Check Status: %s - %d", ar->path.c_str(), static_cast<int>(index));
+  ar_log(kLogDebug, "Appending new AR Check Status: %s - %d", ar->path().c_str(), static_cast<int>(index));
   config->checks.push_back(std::move(check));
   return 0;
 }
@@ -222,7 +224,6 @@ int load_rule(LoadedConfig* config, const char* path, int n, uint64_t fingerprin
     return -1;
   }
   ar->name = name;
-  ar->path = path;
   ar->fingerprint = fingerprint;
   ar->has_resolve = true;
   ar->repeat_trigger = xmldb_getbool(db, path, kRepeatTrigger) != 0;
@@ -244,7 +245,7 @@ int load_rule(LoadedConfig* config, const char* path, int n, uint64_t fingerprin
   const CheckType* type = ar->kind;
   if (type == nullptr) {
     // The line has always named the kind by a number, which is 0 for none.
-    load_finding_log(&config->findings, LoadFindingKind::kUnknownCheckType, ar->index, ar->path + ".check_type",
+    load_finding_log(&config->findings, LoadFindingKind::kUnknownCheckType, ar->index, ar->path() + ".check_type",
                      kLogFatal, "No corresponding config domain found for: %d", 0);
     return -1;
   }
@@ -328,7 +329,7 @@ class PreviousRules {
     for (const ActionListId list : {kTriggerList, kResolveList}) {
       if (action_list(ar, list).sharing()) action_list(&ar, list).share(&cms.actions);
     }
-    old.path.clear();
+    old.moved_over = true;
     for (auto c = first; c != last; ++c) {
       config->checks.push_back(std::move(*c));
       config->checks.back().conf.ar = &ar;
@@ -351,7 +352,7 @@ class PreviousRules {
   static bool gaps_remain(xmldb_t* db, const AutoResponse& old, std::deque<ArCheck>::iterator first,
                           std::deque<ArCheck>::iterator last) {
     const std::string refs_key = std::string(old.kind->domain) + ".dev_refs.total";
-    const int32_t total = std::min(xmldb_getsize(db, old.path.c_str(), refs_key.c_str()), kMaxReferences);
+    const int32_t total = std::min(xmldb_getsize(db, old.path().c_str(), refs_key.c_str()), kMaxReferences);
     const uint32_t refs = total >= 1 ? static_cast<uint32_t>(total) : 1;
     if (static_cast<uint32_t>(last - first) == refs) return true;
     std::vector<bool> made(refs + 1);

@@ -93,7 +93,7 @@ std::string holds_text(DaemonContext* ctx) {
   std::string text;
   if (ctx->config == nullptr) return text;
   for (ArCheck& check : ctx->config->checks) {
-    if (check.conf.ar->holds.empty()) continue;
+    if (check.conf.ar->holds().empty()) continue;
     const AutoResponse* holder = hold_covering(ctx->engine, check);
     if (holder == nullptr) continue;
     std::string names;

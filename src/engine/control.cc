@@ -20,7 +20,7 @@ namespace {
 ArCheck* first_check_of(Engine& engine, const std::string& path) {
   if (engine.checks == nullptr) return nullptr;
   for (ArCheck& check : *engine.checks) {
-    if (check.conf.ar->path == path) return &check;
+    if (check.conf.ar->path() == path) return &check;
   }
   return nullptr;
 }
@@ -73,10 +73,10 @@ int control_handle(Engine& engine, const char* text) {
 
 std::string control_cancel(Engine& engine, ArCheck* check, const ControlText& text) {
   if (check->state != kArTriggered && check->state != kArResolving) {
-    return ar_log_text(kLogInfo, "AR %s not in the correct state to perform %s", check->conf.ar->path.c_str(),
+    return ar_log_text(kLogInfo, "AR %s not in the correct state to perform %s", check->conf.ar->path().c_str(),
                        text.command.c_str());
   }
-  control_log(engine, check->conf.ar->path.c_str(), text.origin.c_str(), text.command.c_str());
+  control_log(engine, check->conf.ar->path().c_str(), text.origin.c_str(), text.command.c_str());
   reference_drop_delayed(check, "it was cancelled");
   reference_timeout(engine, check);
   check->cancelled = true;
@@ -91,7 +91,7 @@ int control_log(Engine& engine, const char* path, const char* origin, const char
 namespace {
 
 std::string refuse(int priority, const char* verb, const ArCheck* check, const std::string& why) {
-  return ar_log_text(priority, "Refused %s for AR %s: %s", verb, check->conf.ar->path.c_str(), why.c_str());
+  return ar_log_text(priority, "Refused %s for AR %s: %s", verb, check->conf.ar->path().c_str(), why.c_str());
 }
 
 // What the log line says was asked: the command and its arguments as sent.
@@ -107,7 +107,7 @@ std::string control_silence(Engine& engine, ArCheck* check, const ControlText& t
   if (!silence_args_parse(text.args, &args, &why)) return refuse(kLogFatal, "silence", check, why);
   why = silence_add(engine, check, args.ref, args.seconds, text.origin, args.reason.value_or(""));
   if (!why.empty()) return refuse(kLogInfo, "silence", check, why);
-  control_log(engine, check->conf.ar->path.c_str(), text.origin.c_str(), asked(text).c_str());
+  control_log(engine, check->conf.ar->path().c_str(), text.origin.c_str(), asked(text).c_str());
   return "";
 }
 
@@ -117,6 +117,6 @@ std::string control_unsilence(Engine& engine, ArCheck* check, const ControlText&
   if (!unsilence_args_parse(text.args, &ref, &why)) return refuse(kLogFatal, "unsilence", check, why);
   why = silence_lift(engine, check, ref, text.origin);
   if (!why.empty()) return refuse(kLogInfo, "unsilence", check, why);
-  control_log(engine, check->conf.ar->path.c_str(), text.origin.c_str(), asked(text).c_str());
+  control_log(engine, check->conf.ar->path().c_str(), text.origin.c_str(), asked(text).c_str());
   return "";
 }

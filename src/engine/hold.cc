@@ -44,7 +44,7 @@ bool rule_holding(Engine& engine, const AutoResponse& rule) {
 }
 
 const AutoResponse* hold_covering(Engine& engine, const ArCheck& check) {
-  for (const uint32_t n : check.conf.ar->holds) {
+  for (const uint32_t n : check.conf.ar->holds()) {
     const AutoResponse* rule = rule_numbered(engine, n);
     if (rule != nullptr && rule_holding(engine, *rule)) return rule;
   }
@@ -56,8 +56,8 @@ void holds_track(Engine& engine) {
   engine.held_rules.clear();
   if (engine.rules == nullptr) return;
   for (AutoResponse& rule : *engine.rules) {
-    if (!rule.held.empty()) engine.holding_rules.push_back(&rule);
-    if (!rule.holds.empty()) engine.held_rules.push_back(&rule);
+    if (!rule.held().empty()) engine.holding_rules.push_back(&rule);
+    if (!rule.holds().empty()) engine.held_rules.push_back(&rule);
   }
 }
 
@@ -72,6 +72,6 @@ void holds_settle(Engine& engine, bool all) {
     const bool released = rule->holding && !holding;
     rule->holding = holding;
     if (!released) continue;
-    for (const uint32_t n : rule->held) settle_rule(engine, n);
+    for (const uint32_t n : rule->held()) settle_rule(engine, n);
   }
 }

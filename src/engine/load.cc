@@ -109,7 +109,7 @@ void let_go(Engine& engine, const LoadedConfig& previous, const LoadedConfig& co
   if (engine.records != nullptr) {
     auto now = config.rules.begin();
     for (const AutoResponse& ar : previous.rules) {
-      if (ar.path.empty()) continue;
+      if (ar.moved_over) continue;
       while (now != config.rules.end() && now->index < ar.index) ++now;
       if (now == config.rules.end() || now->index != ar.index) {
         if (engine.recorded.erase(ar.index) > 0) engine.records->remove(rule_record_name(ar.index));
@@ -148,11 +148,11 @@ void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, cons
   auto check = previous.checks.begin();
   for (const AutoResponse& ar : config.rules) {
     while (old != previous.rules.end() && old->index < ar.index) {
-      if (!old->path.empty()) outcome->removed.push_back(old->name);
+      if (!old->moved_over) outcome->removed.push_back(old->name);
       ++old;
     }
     const bool had = old != previous.rules.end() && old->index == ar.index;
-    if (had && old->path.empty()) {
+    if (had && old->moved_over) {
       ++outcome->unchanged;
     } else if (had) {
       ReloadOutcome::Changed& changed = outcome->changed.emplace_back();
@@ -164,7 +164,7 @@ void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, cons
     if (had) ++old;
   }
   for (; old != previous.rules.end(); ++old) {
-    if (!old->path.empty()) outcome->removed.push_back(old->name);
+    if (!old->moved_over) outcome->removed.push_back(old->name);
   }
   // The delayed actions dropped, by the name the rule had when built again.
   for (; check != previous.checks.end(); ++check) {

@@ -219,7 +219,7 @@ RestartRule restart_record_of(Engine& engine, const ArCheck& any_check_of_rule, 
   const auto [first, last] = rule_range(engine, any_check_of_rule);
   for (size_t i = first; i < last; ++i) record.refs.push_back(reference_of(engine, (*engine.checks)[i], shift, shown));
   // The rule's silences (Engine::silences).
-  const auto silenced = engine.silences.find(any_check_of_rule.conf.ar->path);
+  const auto silenced = engine.silences.find(any_check_of_rule.conf.ar->path());
   if (silenced != engine.silences.end()) {
     for (const Silence& s : silenced->second) record.silences.push_back({s.ref, s.until_ms + shift, s.origin, s.reason});
   }
@@ -469,7 +469,7 @@ void restart_requeue(Engine& engine, const RestartState& records, const std::vec
     qa.action_name = r.action_name;
     qa.action_path = action_path(ar, (*list)[r.action]);
     qa.ar_name = ar.name;
-    qa.ar_path = ar.path;
+    qa.ar_path = ar.path();
     qa.entry = QueuedEntry{owned ? check->id : 0, index, r.cycle};
     qa.order = order;
     engine.queue->requeue(std::move(qa));

@@ -74,7 +74,7 @@ std::map<std::string, std::set<uint32_t>> silenced_rules_loaded(const Engine& en
   std::map<std::string, std::set<uint32_t>> loaded;
   for (const ArCheck& check : checks) {
     if (check.conf.ar == nullptr) continue;
-    const std::string& path = check.conf.ar->path;
+    const std::string path = check.conf.ar->path().str();
     if (engine.silences.count(path) > 0) loaded[path].insert(check.conf.ref_index);
   }
   return loaded;
@@ -84,7 +84,7 @@ std::map<std::string, std::set<uint32_t>> silenced_rules_loaded(const Engine& en
 
 const Silence* silence_covering(Engine& engine, const ArCheck& check, int64_t when_ms) {
   if (engine.silences.empty()) return nullptr;
-  const auto it = engine.silences.find(check.conf.ar->path);
+  const auto it = engine.silences.find(check.conf.ar->path());
   if (it == engine.silences.end()) return nullptr;
   for (const Silence& s : it->second) {
     if (silence_covers(s.ref, check.conf.ref_index) && when_ms < s.until_ms) return &s;
@@ -96,7 +96,7 @@ std::string silence_add(Engine& engine, ArCheck* any_check_of_rule, uint32_t ref
                         const std::string& origin, const std::string& reason) {
   if (std::string why = silence_bounds_refusal(seconds, reason.size()); !why.empty()) return why;
   if (ref != 0 && !has_reference(engine, *any_check_of_rule, ref)) return "it has no reference " + std::to_string(ref);
-  const std::string& path = any_check_of_rule->conf.ar->path;
+  const std::string path = any_check_of_rule->conf.ar->path().str();
   std::vector<Silence>& silences = engine.silences[path];
   // One whose time has come but that no tick has ended yet is over.
   if (end_over(engine, path, &silences)) {
@@ -115,7 +115,7 @@ std::string silence_add(Engine& engine, ArCheck* any_check_of_rule, uint32_t ref
 }
 
 std::string silence_lift(Engine& engine, ArCheck* any_check_of_rule, uint32_t ref, const std::string& origin) {
-  const std::string& path = any_check_of_rule->conf.ar->path;
+  const std::string path = any_check_of_rule->conf.ar->path().str();
   const auto it = engine.silences.find(path);
   std::vector<Silence>* silences = it != engine.silences.end() ? &it->second : nullptr;
   if (silences != nullptr) {
@@ -143,9 +143,9 @@ void silences_expire(Engine& engine) {
   for (ArCheck& check : *engine.checks) {
     if (check.conf.ar == rule) continue;
     rule = check.conf.ar;
-    const auto it = engine.silences.find(rule->path);
+    const auto it = engine.silences.find(rule->path());
     if (it == engine.silences.end()) continue;
-    if (!end_over(engine, rule->path, &it->second)) continue;
+    if (!end_over(engine, rule->path(), &it->second)) continue;
     if (it->second.empty()) engine.silences.erase(it);
     restart_touch(engine, &check);
     settle_rule(engine, check);
@@ -170,7 +170,7 @@ void silences_follow_load(Engine& engine) {
     // a silence is touched here.
     if (refs != loaded.end() && gone != silences.end()) {
       for (ArCheck& check : *engine.checks) {
-        if (check.conf.ar->path == it->first) {
+        if (check.conf.ar->path() == it->first) {
           restart_touch(engine, &check);
           break;
         }
@@ -200,7 +200,7 @@ void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const R
       const int64_t until = restart_time(engine, *record->second.clock, s.until_ms);
       silences.push_back({s.ref, std::min(until, now + int64_t{kMaxSilenceSeconds} * 1000), s.origin, s.reason});
     }
-    if (!silences.empty()) engine.silences[rule->path] = std::move(silences);
+    if (!silences.empty()) engine.silences[rule->path()] = std::move(silences);
   }
 }
 

@@ -5,7 +5,7 @@
 
 std::string action_path(const AutoResponse& ar, const Action& action) {
   if (action.cms) return ar.cms->paths.at(action.number);
-  std::string path = ar.path;
+  std::string path = ar.path();
   path += action.list == kTriggerList ? ".trigger_actions.action" : ".resolve_actions.action";
   path += std::to_string(action.number);
   return path;

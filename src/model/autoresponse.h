@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/action.h"
@@ -38,11 +39,43 @@ struct DisableWindow {
   int32_t end_min = 0;
 };
 
+// A rule's configuration path, "config.autoresponse.autoresponse%d",
+// formed from its number when asked: with thousands of rules a string per
+// rule would cost more than the rest of its record. Lives as long as the
+// expression (or variable) that holds it.
+class RulePath {
+ public:
+  explicit RulePath(uint32_t index);
+  const char* c_str() const { return text_; }
+  std::string_view view() const { return {text_, size_}; }
+  operator std::string_view() const { return view(); }
+  operator std::string() const { return str(); }
+  std::string str() const { return std::string(view()); }
+  friend std::string operator+(const RulePath& path, std::string_view tail) {
+    std::string text(path.view());
+    text += tail;
+    return text;
+  }
+  friend bool operator==(const RulePath& path, std::string_view text) { return path.view() == text; }
+
+ private:
+  // The prefix and ten digits fit.
+  char text_[48];
+  uint8_t size_;
+};
+
+// What a rule's hold_while names, and the rules it holds and is held by
+// (config/hold_while.h); a rule without any has none of it.
+struct RuleHolds {
+  std::vector<std::string> names;  // as read
+  std::vector<uint32_t> holds;     // the rules they name, by number
+  std::vector<uint32_t> held;      // the rules that name this one
+};
+
 struct AutoResponse {
   xmldb_t* config_db = nullptr;  // the database the rule was loaded from
   CmsNodes* cms = nullptr;       // the central-management nodes of its load
   std::string name;
-  std::string path;  // "config.autoresponse.autoresponse%d"
   const CheckType* kind = nullptr;  // the kind its "check_type" names; null for none
   uint32_t index = 0;
   int32_t repeat_timeout = 0;
@@ -56,6 +89,12 @@ struct AutoResponse {
   bool repeat_trigger = false;
   bool schedule_enabled = false;
   bool delays_read = false;  // the actions' delay_time has been read
+  // Whether a reference of this rule was Triggered or Resolving when the
+  // engine last looked (engine/hold.h).
+  bool holding = false;
+  // Moved whole into a newer load, which holds it now: what stays behind
+  // is a shell the reload lets go.
+  bool moved_over = false;
   uint8_t restart_dirty = 0;  // kRestart...Dirty: its restart record is to be written (engine/restart.h)
   // A hash of everything under path as loaded (platform/xmldb.h), by which
   // a reload tells a rule it need not build again.
@@ -67,13 +106,16 @@ struct AutoResponse {
   std::unique_ptr<DisableWindow[]> disable;
   ActionList trigger_actions;
   ActionList resolve_actions;
-  // The names under hold_while, as read; the rules they name, by number,
-  // and the rules that name this one, as the last load resolved them
-  // (config/hold_while.h).
-  std::vector<std::string> hold_names;
-  std::vector<uint32_t> holds;
-  std::vector<uint32_t> held;
-  // Whether a reference of this rule was Triggered or Resolving when the
-  // engine last looked (engine/hold.h).
-  bool holding = false;
+  // As the last load resolved them; null for a rule that neither holds
+  // nor is held.
+  std::unique_ptr<RuleHolds> hold_links;
+
+  RulePath path() const { return RulePath(index); }
+  // The names under hold_while, the rules they name, and the rules that
+  // name this one (each empty when there are none).
+  const std::vector<std::string>& hold_names() const;
+  const std::vector<uint32_t>& holds() const;
+  const std::vector<uint32_t>& held() const;
+  // hold_links, made when missing.
+  RuleHolds& links();
 };

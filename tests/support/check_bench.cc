@@ -17,7 +17,6 @@ std::string described(Describe describe, const ArCheck* check) {
 CheckBench::CheckBench() {
   e2e::write_file(file_, "<config/>\n");
   ar.config_db = xmldb_open(file_.c_str());
-  ar.path = kBenchRule;
   ar.name = "bench";
   ar.index = 1;
   check.conf.ar = &ar;

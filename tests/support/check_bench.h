@@ -14,7 +14,7 @@
 using Settings = std::vector<std::pair<std::string, std::string>>;
 
 // The rule's path; reasons name it.
-inline const std::string kBenchRule = "config.ar1";
+inline const std::string kBenchRule = "config.autoresponse.autoresponse1";
 
 class CheckBench {
  public:

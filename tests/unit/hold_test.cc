@@ -133,8 +133,8 @@ TEST_F(Hold, ANameThatHoldsNothingIsRefusedWithItsReason) {
     ++found;
   }
   EXPECT_EQ(std::size(refused), found);
-  EXPECT_EQ((std::vector<uint32_t>{2}), loaded->rules[0].holds);  // the first of the cycle's holds stays
-  EXPECT_TRUE(loaded->rules[1].holds.empty());
+  EXPECT_EQ((std::vector<uint32_t>{2}), loaded->rules[0].holds());  // the first of the cycle's holds stays
+  EXPECT_TRUE(loaded->rules[1].holds().empty());
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ std::string settings_of(const AutoResponse& ar) {
   for (const char* const* s = ar.kind->settings; *s != nullptr; ++s) {
     const std::string setting = *s;
     if (setting.find('#') != std::string::npos) continue;  // numbered ones: the references' own
-    const std::string value = xmldb_getstring(ar.config_db, ar.path.c_str(), setting.c_str());
+    const std::string value = xmldb_getstring(ar.config_db, ar.path().c_str(), setting.c_str());
     if (value.empty()) continue;
     out += (out.empty() ? "" : ", ") + setting + "=" + value;
   }
@@ -188,7 +188,7 @@ ExplainedRule explain_engine(Engine& engine, const ActionQueue& queue, const ArC
   ExplainedRule rule;
   rule.number = ar.index;
   rule.name = ar.name;
-  rule.path = ar.path;
+  rule.path = ar.path();
   rule.check_type = ar.kind != nullptr ? ar.kind->name : "";
   rule.level = ar.kind != nullptr && ar.kind->level && ar.has_resolve;
   rule.has_resolve = ar.has_resolve;
@@ -199,10 +199,10 @@ ExplainedRule explain_engine(Engine& engine, const ActionQueue& queue, const ArC
     if (s.until_ms > rule.now_ms) rule.silences.push_back(s);
   }
   for (const QueuedAction& qa : queue.entries()) {
-    if (qa.ar_path == ar.path) rule.queued.push_back({qa.state == kQueuedRunning, qa.since, qa.ar_path, qa.action_path, qa.action_name});
+    if (qa.ar_path == ar.path()) rule.queued.push_back({qa.state == kQueuedRunning, qa.since, qa.ar_path, qa.action_path, qa.action_name});
   }
   for (const ActionQueue::Finished& f : queue.finished()) {
-    if (f.ar_path == ar.path) rule.finished.push_back({f.wall_ms, f.ar_path, f.status, f.action_name});
+    if (f.ar_path == ar.path()) rule.finished.push_back({f.wall_ms, f.ar_path, f.status, f.action_name});
   }
   const int64_t shift = rule.now_ms - engine.clock->monotonic_ms();
   for (ArCheck& check : *engine.checks) {

@@ -16,7 +16,7 @@
 std::string device_of(const ArCheck& check) {
   OptionalText dev_ref;
   if (check.conf.ops->describe_device(&check, nullptr, nullptr, &dev_ref) != 0 || !dev_ref) return "";
-  if (*dev_ref == "N/A" || *dev_ref == check.conf.ar->path) return "";
+  if (*dev_ref == "N/A" || *dev_ref == check.conf.ar->path()) return "";
   return *dev_ref;
 }
 
@@ -115,7 +115,6 @@ std::vector<uint32_t> OfflineConfig::audit_references(const OfflineRule& rule, A
   ar.config_db = db;
   ar.cms = &state_->config->cms;
   ar.name = rule.name;
-  ar.path = rule.path;
   ar.index = static_cast<uint32_t>(rule.index);
   ar.kind = type;
   const std::string refs_key = std::string(type->domain) + ".dev_refs.total";

@@ -41,7 +41,7 @@ int explain_at(Invocation& inv) {
     if (engine.checks == nullptr) return;
     for (const ArCheck& check : *engine.checks) {
       const AutoResponse& ar = *check.conf.ar;
-      if (ar.name != word && std::to_string(ar.index) != word && ar.path != word) continue;
+      if (ar.name != word && std::to_string(ar.index) != word && ar.path() != word) continue;
       uint32_t ref = 0;
       if (inv.ref && !inv.ref->empty() && inv.ref->find_first_not_of("0123456789") == std::string::npos) {
         ref = static_cast<uint32_t>(std::stoul(*inv.ref));
