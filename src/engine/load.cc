@@ -137,6 +137,11 @@ void let_go(Engine& engine, const LoadedConfig& previous, const LoadedConfig& co
   }
 }
 
+// Counts one more of a kind, named when among the first.
+void name_one(std::vector<std::string>* names, size_t* count, const std::string& name) {
+  if ((*count)++ < ReloadOutcome::kNamed) names->push_back(name);
+}
+
 // Which rules a reload kept, built again, added and let go, and the delayed
 // actions the ones built again dropped.
 void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, const std::vector<Carry>& plan,
@@ -148,23 +153,25 @@ void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, cons
   auto check = previous.checks.begin();
   for (const AutoResponse& ar : config.rules) {
     while (old != previous.rules.end() && old->index < ar.index) {
-      if (!old->moved_over) outcome->removed.push_back(old->name);
+      if (!old->moved_over) name_one(&outcome->removed, &outcome->removed_count, old->name);
       ++old;
     }
     const bool had = old != previous.rules.end() && old->index == ar.index;
     if (had && old->moved_over) {
       ++outcome->unchanged;
     } else if (had) {
-      ReloadOutcome::Changed& changed = outcome->changed.emplace_back();
-      changed.name = ar.name;
-      changed.carried = carrying.count(&ar) > 0;
+      if (outcome->changed_count++ < ReloadOutcome::kNamed) {
+        ReloadOutcome::Changed& changed = outcome->changed.emplace_back();
+        changed.name = ar.name;
+        changed.carried = carrying.count(&ar) > 0;
+      }
     } else {
-      outcome->added.push_back(ar.name);
+      name_one(&outcome->added, &outcome->added_count, ar.name);
     }
     if (had) ++old;
   }
   for (; old != previous.rules.end(); ++old) {
-    if (!old->moved_over) outcome->removed.push_back(old->name);
+    if (!old->moved_over) name_one(&outcome->removed, &outcome->removed_count, old->name);
   }
   // The delayed actions dropped, by the name the rule had when built again.
   for (; check != previous.checks.end(); ++check) {
@@ -180,13 +187,13 @@ void tell_outcome(const LoadedConfig& previous, const LoadedConfig& config, cons
   }
 }
 
-// "name, name and 3 more" of at most kNamed names.
-constexpr size_t kNamed = 5;
+constexpr size_t kNamed = ReloadOutcome::kNamed;
 
-std::string some_of(const std::vector<std::string>& names) {
+// "name, name and 3 more" of count names, the first of them in names.
+std::string some_of(const std::vector<std::string>& names, size_t count) {
   std::string text;
   for (size_t i = 0; i < names.size() && i < kNamed; ++i) text += (i > 0 ? ", " : "") + names[i];
-  if (names.size() > kNamed) text += " and " + std::to_string(names.size() - kNamed) + " more";
+  if (count > kNamed) text += " and " + std::to_string(count - kNamed) + " more";
   return text;
 }
 
@@ -195,7 +202,7 @@ std::string some_of(const std::vector<std::string>& names) {
 std::string reload_outcome_text(const ReloadOutcome& outcome) {
   std::string text = std::to_string(outcome.unchanged) + (outcome.unchanged == 1 ? " rule" : " rules") + " unchanged";
   if (!outcome.changed.empty()) {
-    text += ", " + std::to_string(outcome.changed.size()) + " changed: ";
+    text += ", " + std::to_string(outcome.changed_count) + " changed: ";
     for (size_t i = 0; i < outcome.changed.size() && i < kNamed; ++i) {
       const auto& [name, dropped, carried] = outcome.changed[i];
       text += (i > 0 ? "; " : "") + name + (carried ? " carried" : " reset");
@@ -205,11 +212,13 @@ std::string reload_outcome_text(const ReloadOutcome& outcome) {
         text += "' dropped";
       }
     }
-    if (outcome.changed.size() > kNamed) text += "; and " + std::to_string(outcome.changed.size() - kNamed) + " more";
+    if (outcome.changed_count > kNamed) text += "; and " + std::to_string(outcome.changed_count - kNamed) + " more";
   }
-  if (!outcome.added.empty()) text += "; " + std::to_string(outcome.added.size()) + " added: " + some_of(outcome.added);
+  if (!outcome.added.empty()) {
+    text += "; " + std::to_string(outcome.added_count) + " added: " + some_of(outcome.added, outcome.added_count);
+  }
   if (!outcome.removed.empty()) {
-    text += "; " + std::to_string(outcome.removed.size()) + " removed: " + some_of(outcome.removed);
+    text += "; " + std::to_string(outcome.removed_count) + " removed: " + some_of(outcome.removed, outcome.removed_count);
   }
   return text;
 }

@@ -26,6 +26,8 @@ struct LoadedConfig;
 // has end (engine/silence.h).
 // What a reload kept and started again, by the rules' names.
 struct ReloadOutcome {
+  // The most rules of each kind the text names.
+  static constexpr size_t kNamed = 5;
   size_t unchanged = 0;
   // Rules built again: whether references of each took the state of those
   // they replace (engine/carry.h), and the delayed trigger actions the
@@ -35,9 +37,14 @@ struct ReloadOutcome {
     std::vector<std::string> dropped;
     bool carried = false;
   };
+  // The first kNamed of each kind, and how many there were: a reload of
+  // thousands of rules holds no record of each beside both loads.
   std::vector<Changed> changed;
   std::vector<std::string> added;
   std::vector<std::string> removed;
+  size_t changed_count = 0;
+  size_t added_count = 0;
+  size_t removed_count = 0;
 };
 
 // "11 rules unchanged, 1 changed: rack4-overheat reset, its delayed action

@@ -15,7 +15,9 @@ struct Action;
 struct AutoResponse;
 struct CheckOps;
 
-enum ArCheckState : int32_t {
+// Two bytes: a reference's record is kept small, and a wider type would
+// cost every reference its padding.
+enum ArCheckState : int16_t {
   kArNone = 0,  // created, not yet moved to Normal
   kArNormal = 1,
   kArTriggered = 2,
@@ -105,11 +107,6 @@ struct ArCheck {
   // an earlier cycle no longer owns its status.
   uint32_t cycle = 0;
   ArCheckState state = kArNone;
-  // The reports counted towards the rule's burst since its last trigger;
-  // null for none (and for a rule without a burst).
-  std::unique_ptr<BurstTimes> burst;
-  // The resolve actions a silence holds back; null for none.
-  std::unique_ptr<HeldResolve> held_resolve;
   // An update without a reading has been reported; the next one is not,
   // until a reading comes again.
   bool unreadable_reported : 1 = false;
@@ -121,6 +118,11 @@ struct ArCheck {
   bool trigger_ran : 1 = false;
   // An update came since the daemon's status last showed its latest value.
   bool latest_unshown : 1 = false;
+  // The reports counted towards the rule's burst since its last trigger;
+  // null for none (and for a rule without a burst).
+  std::unique_ptr<BurstTimes> burst;
+  // The resolve actions a silence holds back; null for none.
+  std::unique_ptr<HeldResolve> held_resolve;
 
   // The statuses of the trigger and of the resolve actions, and their counts.
   ActionStatus* trigger_status() { return statuses.data(); }
