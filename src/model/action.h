@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/shared_name.h"
 #include "model/archeck.h"
 
 struct AutoResponse;
@@ -28,7 +29,7 @@ enum ActionListId : uint8_t {
 struct Action {
   Action() : number(0), list(kTriggerList), cms(0) {}
 
-  std::string name;  // "CMS action" for the built-in kind
+  SharedName name;  // "CMS action" for the built-in kind; many rules share a few names
   ActionQueueFn queue = nullptr;
   int32_t delay_time = 0;  // seconds after the trigger; read with the rule's first ArCheck
   // For a configured action, n of "<list>.action<n>"; for the built-in
