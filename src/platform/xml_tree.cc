@@ -20,8 +20,8 @@ namespace {
 // How much the parser asks for per read of the file.
 constexpr int kReadChunk = 64 * 1024;
 
-// The element numbers the tree can hold, and the pool's size: both must
-// leave the top bit of an element's second word free.
+// The element numbers the tree can hold, and the pool's size: they must
+// leave the top bit of an element's second word and of its first free.
 constexpr uint32_t kMaxElements = 0x7fffffffu;
 constexpr size_t kMaxPool = 0x7fffffffu;
 
@@ -74,41 +74,54 @@ bool XmlTree::pool_equals(uint32_t offset, std::string_view text) const {
          pool_[offset + text.size()] == '\0';
 }
 
-XmlTree::Region XmlTree::region_of(Id id) const {
-  if (!small(id))
-    return Region();
-  // The regions lie one after another: id's is the last that begins at or
-  // before it.
-  const auto top = std::upper_bound(region_tops_.begin(), region_tops_.end(), id);
-  return top == region_tops_.begin() ? region_at(id) : region_at(*(top - 1));
-}
-
-size_t XmlTree::home(Region region, uint32_t hash) const {
-  if (region.span == 0)
-    return static_cast<size_t>((uint64_t{hash} * wide_slots_.size()) >> 32);
-  // A place among the region's descendants, picked by the hash, scaled to
-  // the table.
-  const uint64_t at = region.first + ((uint64_t{hash} * region.span) >> 32);
-  return static_cast<size_t>((at * slot_scale_) >> 16);
-}
-
-XmlTree::Id XmlTree::child(Id parent, Region region, std::string_view name, uint32_t name_hash) const {
+XmlTree::Id XmlTree::child(Id parent, std::string_view name) const {
   if (!has_children(parent))
     return kNone;
-  const uint32_t h = child_key_hash(parent, name_hash);
-  const uint32_t tag = h & tag_mask_;
-  const std::vector<uint32_t>& slots = region.span == 0 ? wide_slots_ : region_slots_;
-  if (slots.empty())
+  if (small(parent))
+    return scan(parent, name);
+  if (slots_.empty())
     return kNone;
-  size_t pos = home(region, h);
-  for (uint32_t s; (s = slots[pos]) != 0;) {
+  const uint32_t h = child_key_hash(parent, hash_text(name));
+  const uint32_t tag = h & tag_mask_;
+  for (size_t pos = home(h);;) {
+    const uint32_t s = slots_[pos];
+    if (s == 0)
+      return kNone;
     if ((s & tag_mask_) == tag) {
       const Id id = s >> tag_bits_;
-      if (child_of(id, parent) && pool_equals(elements_[id].name, name))
+      if (child_of(id, parent) && pool_equals(name_offset(id), name))
         return id;
     }
-    if (++pos == slots.size())
+    if (++pos == slots_.size())
       pos = 0;
+  }
+}
+
+XmlTree::Id XmlTree::scan(Id parent, std::string_view name) const {
+  // Most names differ from the one sought in their first eight bytes, the
+  // NUL that ends a shorter one included: those bytes, read as one word
+  // and compared under a mask, pass over them without a call.
+  unsigned char want_bytes[8] = {}, mask_bytes[8] = {};
+  std::memcpy(want_bytes, name.data(), std::min<size_t>(name.size(), 8));
+  std::memset(mask_bytes, 0xff, std::min<size_t>(name.size() + 1, 8));
+  uint64_t want, mask;
+  std::memcpy(&want, want_bytes, 8);
+  std::memcpy(&mask, mask_bytes, 8);
+  // When the NUL was among the bytes compared, equal words are equal names.
+  const bool whole = name.size() < 8;
+  const char* pool = pool_.data();
+  // The first child of the name is the one with a path: its parent has one
+  // and a component holds no dot.
+  for (Id c = parent + 1, end = end_of(parent); c < end; c = end_of(c)) {
+    const uint32_t offset = name_offset(c);
+    if (size_t{offset} + 8 <= pool_.size()) {
+      uint64_t word;
+      std::memcpy(&word, pool + offset, 8);
+      if ((word & mask) == want && (whole || pool_equals(offset, name)))
+        return c;
+    } else if (pool_equals(offset, name)) {
+      return c;
+    }
   }
   return kNone;
 }
@@ -118,15 +131,15 @@ XmlTree::Id XmlTree::find_below(Id at, std::string_view rest) const {
 }
 
 XmlTree::Id XmlTree::walk(Id at, std::string_view rest) const {
-  Region region = region_of(at);
+  // Below an element without a path nothing has one.
+  if (!has_path(at))
+    return kNone;
   for (;;) {
     const auto* dot = rest.empty() ? nullptr : static_cast<const char*>(std::memchr(rest.data(), '.', rest.size()));
     const std::string_view name = rest.substr(0, dot ? static_cast<size_t>(dot - rest.data()) : rest.size());
-    at = child(at, region, name, hash_text(name));
+    at = child(at, name);
     if (at == kNone || !dot)
       return at;
-    if (region.span == 0 && small(at))
-      region = region_at(at);
     rest.remove_prefix(name.size() + 1);
   }
 }
@@ -135,7 +148,7 @@ XmlTree::Id XmlTree::find(std::string_view path) const {
   if (elements_.empty())
     return kNone;
   const size_t dot = path.find('.');
-  if (has_nul(path) || !pool_equals(elements_[0].name, path.substr(0, dot)))
+  if (has_nul(path) || !pool_equals(name_offset(0), path.substr(0, dot)))
     return kNone;
   return dot == std::string_view::npos ? 0 : walk(0, path.substr(dot + 1));
 }
@@ -385,85 +398,88 @@ class XmlTreeBuilder {
       pending_text_.append(s, static_cast<size_t>(len));
   }
 
-  // Puts every element that has a path into the index, in document order
-  // so that the first of same-named siblings takes the place. Below an
-  // element without a path (a later same-named sibling, a dotted name)
-  // nothing has one.
+  // Marks every element that has a path, in document order so that the
+  // first of same-named siblings takes it, and puts those that are
+  // children of large elements into the table. Below an element without a
+  // path (a later same-named sibling, a dotted name) nothing has one.
   void build_index() {
     XmlTree& t = *tree_;
     const size_t n = t.elements_.size();
-    if (n <= 1)
+    if (n == 0)
       return;
+    if (std::strchr(t.name(0), '.') == nullptr)
+      t.elements_[0].name |= XmlTree::kPathBit;
+    if (n == 1 || t.small(0))
+      return index_small(0);
     // Element numbers take the high bits of a slot, a tag of the hash the rest.
     unsigned id_bits = 1;
     while (id_bits < 32 && (n - 1) >> id_bits != 0)
       ++id_bits;
     t.tag_bits_ = 32 - id_bits;
     t.tag_mask_ = t.tag_bits_ == 0 ? 0 : UINT32_MAX >> id_bits;
-    // The elements outside regions and the regions' outermost elements are
-    // the keys of the wide table: a walk that skips each region counts them.
+    // The keys of the table are the children of elements that are not
+    // small: a walk that skips each small subtree counts them.
     size_t wide = 0;
-    if (!t.small(0)) {
-      for (Id id = 1; id < n; id += t.small(id) ? t.descendants(id) + 1 : 1)
-        ++wide;
-    }
-    // Each table at most three quarters full, so a miss ends soon at an
-    // empty slot. The region table has room for every element number:
-    // slot_scale_ maps a number below n to a slot below its size.
-    if (wide < n - 1) {
-      t.region_slots_.assign(n + n / 3 + 1, 0);
-      t.slot_scale_ = (uint64_t{t.region_slots_.size()} << 16) / n;
-    }
-    if (wide > 0)
-      t.wide_slots_.assign(wide + wide / 3 + 1, 0);
-    has_path_.assign(n, false);
-    has_path_[0] = std::strchr(t.name(0), '.') == nullptr;
-    // The elements are indexed in document order, so the open element of
-    // each level, up to the one indexed, is its ancestors.
+    for (Id id = 1; id < n; id += t.small(id) ? t.descendants(id) + 1 : 1)
+      ++wide;
+    t.slots_.assign(wide + wide / 3 + 1, 0);
+    // Outside the small subtrees, the elements are taken in document
+    // order, so the open element of each level, up to the one at hand, is
+    // its ancestors.
     open_.assign(1, 0);
-    if (t.small(0)) {
-      t.region_tops_.push_back(0);
-      index(1, n, t.region_at(0));
-      return;
-    }
-    for (Id id = 1; id < n; ++id) {
-      index(id, id + 1, XmlTree::Region());
-      if (t.small(id)) {
-        t.region_tops_.push_back(id);
-        index(id + 1, id + 1 + t.descendants(id), t.region_at(id));
-        id += t.descendants(id);
-      }
-    }
-    t.region_tops_.shrink_to_fit();
-  }
-
-  // Indexes the elements from first up to end, whose parents lie in region.
-  void index(Id first, size_t end, XmlTree::Region region) {
-    XmlTree& t = *tree_;
-    for (Id id = first; id < end; ++id) {
+    for (Id id = 1; id < n;) {
       const uint32_t level = t.depth(id);
       if (open_.size() <= level)
         open_.resize(level + 1);
       open_[level] = id;
       const Id parent = open_[level - 1];
-      if (has_path_[parent] && std::strchr(t.name(id), '.') == nullptr)
-        has_path_[id] = insert(id, parent, region);
+      if (t.has_path(parent) && std::strchr(t.name(id), '.') == nullptr && insert(id, parent))
+        t.elements_[id].name |= XmlTree::kPathBit;
+      if (t.small(id)) {
+        index_small(id);
+        id = t.end_of(id);
+      } else {
+        ++id;
+      }
     }
   }
 
-  // Puts the element into the index under its parent, which lies in
-  // region; false when a sibling of the same name is there first.
-  bool insert(Id id, Id parent, XmlTree::Region region) {
+  // Marks the descendants of a small element with a path that have one:
+  // each child that no earlier sibling shares a name with (the names are
+  // interned, so equal names have equal offsets) and holds no dot, and
+  // below those the same. The recursion is as deep as the subtree, at most
+  // kScanLimit levels.
+  void index_small(Id top) {
     XmlTree& t = *tree_;
-    const XmlTree::Element& e = t.elements_[id];
-    const uint32_t h = child_key_hash(parent, hash_text(t.name(id)));
+    if (!t.has_path(top) || !t.has_children(top))
+      return;
+    for (Id c = top + 1, end = t.end_of(top); c < end; c = t.end_of(c)) {
+      const uint32_t name = t.elements_[c].name;
+      if (std::strchr(t.pool_.data() + name, '.') != nullptr)
+        continue;
+      Id before = top + 1;
+      while (before < c && t.name_offset(before) != name)
+        before = t.end_of(before);
+      if (before == c) {
+        t.elements_[c].name = name | XmlTree::kPathBit;
+        index_small(c);
+      }
+    }
+  }
+
+  // Puts the element into the table under its parent; false when a
+  // sibling of the same name is there first.
+  bool insert(Id id, Id parent) {
+    XmlTree& t = *tree_;
+    const uint32_t name = t.name_offset(id);
+    const uint32_t h = child_key_hash(parent, hash_text(t.pool_.data() + name));
     const uint32_t tag = h & t.tag_mask_;
-    std::vector<uint32_t>& slots = region.span == 0 ? t.wide_slots_ : t.region_slots_;
-    size_t pos = t.home(region, h);
+    std::vector<uint32_t>& slots = t.slots_;
+    size_t pos = t.home(h);
     for (uint32_t s; (s = slots[pos]) != 0;) {
       const Id other = s >> t.tag_bits_;
       // Interned: equal names have equal offsets.
-      if ((s & t.tag_mask_) == tag && t.child_of(other, parent) && t.elements_[other].name == e.name)
+      if ((s & t.tag_mask_) == tag && t.child_of(other, parent) && t.name_offset(other) == name)
         return false;
       if (++pos == slots.size())
         pos = 0;
@@ -514,7 +530,6 @@ class XmlTreeBuilder {
   std::unique_ptr<XmlTree> tree_ = std::make_unique<XmlTree>();
   Parser parser_;
   std::vector<Id> open_;              // the open elements, outermost first (while indexing: by level)
-  std::vector<bool> has_path_;        // while indexing: which elements have a path
   std::string pending_text_;          // text of the innermost element while it has no child
   std::vector<Interned> interned_;     // a power of two in size, at most half full
   size_t interned_count_ = 0;

@@ -1,7 +1,7 @@
 // The configuration database's XML tree: one parsed document as a compact
 // array of elements in document order, one pool of interned names and
-// values, the index from (parent, name) to child, and the scew_* view over
-// it.
+// values, the index from (parent, name) to the children of large elements,
+// and the scew_* view over it.
 #pragma once
 
 #include <algorithm>
@@ -136,18 +136,20 @@ struct XmlParseOptions {
 // offsets into the pool (for one with children, where its descendants
 // end), and its depth. Equal strings are stored once. An element's
 // children are the elements within its descendants one level deeper, so
-// the tree needs no parent of each. A lookup walks the dotted path one
-// component at a time, one probe per component into a table of element
-// numbers keyed by (parent, name).
+// the tree needs no parent of each: the first child is the next element,
+// and past each child's descendants comes its next sibling. The name's
+// word also keeps whether the element has a path.
 //
-// The index keeps a small subtree's keys together, so reading a rule's
-// settings touches a few cache lines rather than one per key: a subtree of
-// at most kRegionSize descendants whose parent's subtree is larger is a
-// region, and the search for any key inside a region starts at a place
-// among the region's descendants picked by the hash, in a table laid out
-// like the elements. Each region holds as many keys as it has descendants,
-// so that table is as full everywhere, whatever the document's shape. The
-// keys of larger subtrees' children are spread over a table of their own.
+// A lookup walks the dotted path one component at a time. The children of
+// a small element (at most kScanLimit descendants: a rule and everything
+// in it) are scanned in document order, which finds the first of
+// same-named siblings as the path wants; they lie in a few cache lines,
+// and a hash index of every element would cost five bytes or more each,
+// over half of what the element itself takes.
+// Only the children of larger elements (the list of rules, the sections
+// that hold it) are found through a hash table keyed by (parent, name),
+// one probe per component; those are few in a configuration, so the table
+// costs a few bytes per rule.
 class XmlTree {
  public:
   using Id = uint32_t;
@@ -178,7 +180,7 @@ class XmlTree {
   uint64_t fingerprint(Id id) const;
   size_t size() const { return elements_.size(); }
 
-  const char* name(Id id) const { return pool_.data() + elements_[id].name; }
+  const char* name(Id id) const { return pool_.data() + name_offset(id); }
 
   // The element's text exactly as written ("" when empty); null when it
   // has child elements.
@@ -208,11 +210,19 @@ class XmlTree {
   // descendants end.
   static constexpr uint32_t kParentBit = 0x80000000u;
 
+  // Element::name: this bit when the element has a path, and the offset.
+  static constexpr uint32_t kPathBit = 0x80000000u;
+
   struct Element {
-    uint32_t name;          // offset of its name in pool_
+    uint32_t name;          // offset of its name in pool_; kPathBit when it has a path
     uint32_t value_or_end;  // offset of its value in pool_; kParentBit and past its last descendant when it has children
   };
 
+  uint32_t name_offset(Id id) const { return elements_[id].name & ~kPathBit; }
+  // Whether find reaches the element: it is the first of its name among
+  // its siblings, its name holds no dot, and the same holds for its
+  // ancestors.
+  bool has_path(Id id) const { return (elements_[id].name & kPathBit) != 0; }
   bool has_children(Id id) const { return (elements_[id].value_or_end & kParentBit) != 0; }
   // Past the element's last descendant.
   Id end_of(Id id) const { return has_children(id) ? elements_[id].value_or_end & ~kParentBit : id + 1; }
@@ -223,36 +233,28 @@ class XmlTree {
     return id > parent && id < end_of(parent) && depth(id) == depth(parent) + 1;
   }
 
-  // Subtrees of at most this many descendants are indexed in regions.
-  static constexpr uint32_t kRegionSize = 1024;
+  // The children of an element with at most this many descendants are
+  // scanned rather than hashed: a scan reads at most this many elements,
+  // eight bytes each, and a rule with a few actions (some 33 elements)
+  // stays well below it.
+  static constexpr uint32_t kScanLimit = 64;
 
   // How many descendants the element has.
   uint32_t descendants(Id id) const { return end_of(id) - id - 1; }
 
-  // Whether the element's subtree is small enough to lie in a region.
-  bool small(Id id) const { return descendants(id) <= kRegionSize; }
+  // Whether the element's children are scanned rather than in the table.
+  bool small(Id id) const { return descendants(id) <= kScanLimit; }
 
-  // The descendants of a region, where the searches for the keys of its
-  // elements' children begin; none (span 0) for an element that is not
-  // small, whose children's keys are in the wide table.
-  struct Region {
-    uint32_t first = 0;
-    uint32_t span = 0;
-  };
+  // The child of parent (which has a path) named name (no dot, no NUL);
+  // kNone when none.
+  Id child(Id parent, std::string_view name) const;
 
-  // The region of the element and its outermost small ancestor.
-  Region region_at(Id top) const { return {top + 1, descendants(top)}; }
+  // child of a small parent, found by reading its children in order.
+  Id scan(Id parent, std::string_view name) const;
 
-  // The region the element lies in.
-  Region region_of(Id id) const;
-
-  // The child of parent, which lies in region, named name (whose hash is
-  // name_hash); kNone when none.
-  Id child(Id parent, Region region, std::string_view name, uint32_t name_hash) const;
-
-  // The slot where the search for a key with the hash begins, in the table
-  // of region (region_slots_, or wide_slots_ for none), which is not empty.
-  size_t home(Region region, uint32_t hash) const;
+  // The slot where the search for a key with the hash begins in the table,
+  // which is not empty.
+  size_t home(uint32_t hash) const { return static_cast<size_t>((uint64_t{hash} * slots_.size()) >> 32); }
 
   // find_below for a path known to hold no NUL.
   Id walk(Id at, std::string_view rest) const;
@@ -268,18 +270,14 @@ class XmlTree {
   PodArray<uint32_t> deep_depths_;
   PodArray<XmlPosition> positions_;  // one per element, or none
   PodArray<char> pool_;  // NUL-terminated strings; "" at offset 0
-  // The outermost small elements, in order: where each region begins.
-  std::vector<Id> region_tops_;
 
-  // Two tables, open addressing with linear probing; 0 is an empty slot
-  // (the root is never in one). A slot holds the element number in its
-  // high bits and as many low bits of the key's hash as the number leaves
-  // free, so most probes that miss are told apart without touching the
-  // element. region_slots_ holds the keys of children of small elements,
-  // slot_scale_ slots per element number; wide_slots_ the others.
-  std::vector<uint32_t> region_slots_;
-  std::vector<uint32_t> wide_slots_;
-  uint64_t slot_scale_ = 0;  // in 1/65536ths
+  // The children with a path of elements that are not small: open
+  // addressing with linear probing, at most three quarters full; 0 is an
+  // empty slot (the root is never in it). A slot holds the element number
+  // in its high bits and as many low bits of the key's hash as the number
+  // leaves free, so most probes that miss are told apart without touching
+  // the element.
+  std::vector<uint32_t> slots_;
   unsigned tag_bits_ = 0;
   uint32_t tag_mask_ = 0;
 

@@ -88,6 +88,44 @@ TEST_F(XmldbTest, ThousandsOfSiblingsAreEachFoundAndTheSubtreeWalksEveryChildInO
   EXPECT_EQ(xmldb_subtree(db_, "config.cms.missing"), nullptr);
 }
 
+// An element of about 64 descendants or fewer has its children read in order, a larger one has them hashed:
+// both must find the same ones, from any element that has a path. Names of seven to nine bytes sit either
+// side of a word, and the last name of the document is at the very end of the pool.
+TEST(XmlTreeTest, ChildrenOfSmallAndLargeElementsAreFoundAlike) {
+  const char* const fixed = "<k>first</k><k><x>later</x></k><d.e>dot</d.e><q.r><s>1</s></q.r><abcdefghi>9</abcdefghi>"
+                            "<abcdefgh>8</abcdefgh><abcdefg>7</abcdefg><k2><y>deep</y></k2><last>end</last>";
+  const struct { const char* key; const char* want; } rows[] = {
+      {"k", "first"}, {"k.x", nullptr}, {"d.e", nullptr}, {"d", nullptr}, {"q.r.s", nullptr}, {"q", nullptr},
+      {"abcdefg", "7"}, {"abcdefgh", "8"}, {"abcdefghi", "9"}, {"abcdef", nullptr}, {"abcdefgj", nullptr},
+      {"abcdefghij", nullptr}, {"k2.y", "deep"}, {"last", "end"}, {"f0", ""}, {"zzzzzz", ""}, {"zzzzz", nullptr},
+      {"zzzzzzz", nullptr}};
+  // Descendants of p: 12 above, the fillers, and zzzzzz.
+  for (int descendants : {14, 63, 64, 65, 66, 500}) {
+    std::string doc = std::string("<config><o/><p>") + fixed;
+    for (int i = 0; i < descendants - 13; ++i) doc += "<f" + std::to_string(i) + "/>";
+    std::string error;
+    const auto tree = xml_tree_parse(doc + "<zzzzzz/></p></config>", &error);
+    ASSERT_NE(tree, nullptr) << error;
+    const XmlTree::Id p = tree->find("config.p");
+    ASSERT_NE(p, XmlTree::kNone);
+    for (const auto& r : rows) {
+      const XmlTree::Id id = tree->find_below(p, r.key);
+      EXPECT_STREQ(id == XmlTree::kNone ? nullptr : tree->value(id), r.want) << descendants << " " << r.key;
+      EXPECT_EQ(tree->find("config.p", r.key), id) << descendants << " " << r.key;
+      const std::string_view key = r.key;
+      if (const size_t dot = key.find('.'); dot != std::string_view::npos) {
+        const XmlTree::Id head = tree->find_below(p, key.substr(0, dot));
+        EXPECT_EQ(head == XmlTree::kNone ? head : tree->find_below(head, key.substr(dot + 1)), id) << r.key;
+      }
+    }
+    // Below a later same-named sibling or a dotted name nothing has a path, even when asked from there.
+    const XmlTree::Id later = tree->next_sibling(tree->find_below(p, "k")), dotted = tree->next_sibling(later) + 1;
+    EXPECT_STREQ(tree->name(dotted), "q.r");
+    EXPECT_EQ(tree->find_below(later, "x"), XmlTree::kNone) << descendants;
+    EXPECT_EQ(tree->find_below(dotted, "s"), XmlTree::kNone) << descendants;
+  }
+}
+
 // Up to 256 levels nest, root included; one more is not well-formed, and the complaint says where it starts.
 TEST_F(XmldbTest, NestingDeeperThanTheLimitIsRefusedWithItsLineAndColumn) {
   const struct { size_t levels; const char* refused; } rows[] = {
