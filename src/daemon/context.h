@@ -31,6 +31,7 @@ class LinkPublisher final : public Publisher {
   int unsubscribe(const char* key) override { return link_unsubscribe(link_, key); }
   int get(const char* key) override { return link_get(link_, key); }
   bool stopped() const override { return link_stopped(link_); }
+  void boundary() override { link_boundary(link_); }
 
  private:
   InfodLink* link_;

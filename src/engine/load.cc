@@ -80,6 +80,7 @@ void load_adopt(Engine& engine, LoadedConfig& config, const std::vector<uint8_t>
     } else {
       level_read_ask(engine, &check);  // what its key holds now is judged as soon as infod says
     }
+    engine.publisher->boundary();
   }
   level_reads_send(engine);
 }
@@ -134,6 +135,7 @@ void let_go(Engine& engine, const LoadedConfig& previous, const LoadedConfig& co
   for (const ArCheck& check : previous.checks) {
     if (check.conf.ar == nullptr || watched.count(check.conf.subscription) > 0) continue;
     engine.publisher->unsubscribe(check.conf.subscription.c_str());
+    engine.publisher->boundary();
   }
 }
 

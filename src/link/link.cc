@@ -517,6 +517,7 @@ void link_init(InfodLink* link, int fd, LinkMessageHandler on_message, void* own
   // The start-up traffic waits for the loop: one cork more, which
   // link_start_writing takes away.
   ++link->cork;
+  link->writing = false;
   link->read_event.set(fd, EV_READ | EV_PERSIST, link_on_readable, link);
   link->read_event.add();
   link->more_event.set(-1, 0, link_on_readable, link);
@@ -525,6 +526,7 @@ void link_init(InfodLink* link, int fd, LinkMessageHandler on_message, void* own
 }
 
 void link_start_writing(InfodLink* link) {
+  link->writing = true;
   if (link->cork > 0) --link->cork;
   if (link->out_start < link->out.size()) add_write_event(link);
 }
@@ -551,6 +553,12 @@ int link_push(InfodLink* link, const char* key, const char* value) {
 
 int link_push_status(InfodLink* link, const char* key, const char* value) {
   return queue_message(link, kInfodPush, key, ".status", 2, value);
+}
+
+void link_boundary(InfodLink* link) {
+  if (!link->writing || link->fd < 0 || link_stopped(link)) return;
+  link->out_mark = link->out.size();
+  if (link->out.size() - link->out_start >= kWriteEarly) write_queued(link);
 }
 
 void link_cork(InfodLink* link) {

@@ -110,6 +110,8 @@ struct InfodLink {
   int cork = 0;
   // The write event is pending: what is queued waits for writability.
   bool write_event_added = false;
+  // link_start_writing has been called.
+  bool writing = false;
 };
 
 // Stores the socket and the message handler and registers the read event
@@ -136,6 +138,12 @@ int link_unsubscribe(InfodLink* link, const char* key);
 int link_push(InfodLink* link, const char* key, const char* value);
 // A value under key + ".status", number 2.
 int link_push_status(InfodLink* link, const char* key, const char* value);
+
+// Inside a callback, what it queued so far is whole, as if the callback
+// had ended: a synchronous call from here on goes out after it, and once
+// kWriteEarly bytes wait they are written as far as the socket takes them
+// now (the rest waits, in order). Nothing is written before the loop runs.
+void link_boundary(InfodLink* link);
 
 // Around every loop callback (run_guarded): messages queued in between go
 // out in one write when the outermost uncork comes, unless the writer

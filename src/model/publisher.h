@@ -28,4 +28,8 @@ class Publisher {
   virtual int get(const char* key) = 0;
   // A fatal error has ended the daemon: no more work is started.
   virtual bool stopped() const = 0;
+  // What was sent so far stands on its own, as if the running callback
+  // had ended here: it may go to infod now rather than with the rest,
+  // which a reload of thousands of rules would hold to its end (megabytes).
+  virtual void boundary() {}
 };
