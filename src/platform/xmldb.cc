@@ -322,6 +322,11 @@ struct xmldb {
   // Parses the file again when it changed since it was last looked at.
   void refresh();
 
+  // Whether current holds the file as it is now, as far as a read could
+  // tell without parsing: nothing changed since it was last looked at, and
+  // that look parsed it.
+  bool fresh();
+
   // Parses the file again, keeping the last good contents when it cannot.
   // now: the file's stat that told of the change (absent when a watch did).
   void reload(const FileStamp& now);
@@ -344,6 +349,7 @@ struct xmldb {
   XmldbSource source;            // of the bytes current was parsed from
   int holds = 0;                 // xmldb_hold calls not yet released: current stays
   bool current_lent = false;     // a text of current has been handed out
+  bool current_seen = false;     // current was parsed from the file as seen
   std::deque<Retired> retired;   // oldest first, so expiries never decrease
   uint64_t getstring_calls = 0;
   // The element of the prefix the last read named, in current: the daemon
@@ -501,6 +507,7 @@ void xmldb::refresh() {
     return;
   if (!now.present) {
     seen = now;
+    current_seen = false;
     xmldb_log("xmldb: %s: %s, keeping its last good contents", path.c_str(), why);
     return;
   }
@@ -518,6 +525,7 @@ void xmldb::reload(const FileStamp& now) {
   std::unique_ptr<XmlTree> tree = load(path, &opened, &read, &error);
   if (opened.present)
     seen = opened;
+  current_seen = tree != nullptr;
   if (!tree) {
     xmldb_log("xmldb: %s: %s, keeping its last good contents", path.c_str(), error.c_str());
     return;
@@ -533,6 +541,17 @@ void xmldb::reload(const FileStamp& now) {
   source = std::move(read);
   current_lent = false;
   prefix_known = false;
+}
+
+bool xmldb::fresh() {
+  if (holds > 0 || !current_seen)
+    return false;
+  if (inotify_fd >= 0) {
+    int queued = 0;
+    return ioctl(inotify_fd, FIONREAD, &queued) == 0 && queued == 0;
+  }
+  const char* why = nullptr;
+  return stat_path(path, &why) == seen;
 }
 
 const char* xmldb::value(const char* prefix, const char* key) {
@@ -577,6 +596,28 @@ xmldb_t* xmldb_open(const char* name) {
       return nullptr;
     }
     db->current = std::move(tree);
+    db->current_seen = true;
+    return db.release();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+xmldb_t* xmldb_open_beside(xmldb_t* running) {
+  if (running == nullptr)
+    return xmldb_open(nullptr);
+  try {
+    auto db = std::make_unique<xmldb>();
+    db->path = running->path;
+    // Watched before running is asked: a change made from here on shows
+    // on the new handle's own watch.
+    db->watch();
+    if (!running->fresh())
+      return xmldb_open(running->path.c_str());
+    db->current = running->current;
+    db->source = running->source;
+    db->seen = running->seen;
+    db->current_seen = true;
     return db.release();
   } catch (const std::bad_alloc&) {
     return nullptr;

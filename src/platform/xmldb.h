@@ -33,6 +33,13 @@ typedef struct xmldb xmldb_t;
 // A name that is not null or empty is the path of the file to open.
 xmldb_t* xmldb_open(const char* name);
 
+// Opens another handle on running's file. When running holds the file as
+// it is now (nothing changed since running last parsed it), the two share
+// that parse rather than the file being parsed twice and held twice;
+// otherwise as xmldb_open of running's file. Null as xmldb_open; as
+// xmldb_open(nullptr) for a null running.
+xmldb_t* xmldb_open_beside(xmldb_t* running);
+
 // Releases the handle; every text and subtree it returned is gone.
 void xmldb_close(xmldb_t* db);
 

@@ -250,6 +250,40 @@ TEST_P(XmldbFreshnessTest, AFollowingHandleReadsTheNewerOnesContentsAndLaterChan
   xmldb_close(newer);
 }
 
+// A handle opened beside a running one shares its parse only when that parse is of the file as it
+// is now: a change the running one has not read yet, or a file it could not parse, is read afresh.
+TEST_P(XmldbFreshnessTest, AHandleOpenedBesideSharesOnlyAParseOfTheFileAsItIsNow) {
+  xmldb_set_watching(GetParam());
+  struct Case {
+    const char* name;
+    const char* edit;  // written (renamed into place) after the running handle's first read
+    bool read_first;   // the running handle reads the edit before the other opens
+    const char* seen;  // what the handle opened beside reads; null when it cannot open
+    bool shared;
+  };
+  const Case cases[] = {
+      {"unchanged", nullptr, false, "1", true},
+      {"edit read by the running handle", "<config><v>2</v></config>", true, "2", true},
+      {"edit not read yet", "<config><v>2</v></config>", false, "2", false},
+      {"malformed edit read by the running handle", "<config><v>2", true, nullptr, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    xmldb_close(db_);
+    ASSERT_NE(open("<config><v>1</v></config>"), nullptr);
+    EXPECT_STREQ(get("v"), "1");
+    if (c.edit != nullptr) write(c.edit, true);
+    if (c.read_first) get("v");
+    xmldb_t* beside = xmldb_open_beside(db_);
+    EXPECT_EQ(beside != nullptr, c.seen != nullptr);
+    if (beside == nullptr) continue;
+    const char* text = xmldb_getstring(beside, "config", "v");
+    EXPECT_STREQ(text, c.seen);
+    EXPECT_EQ(text == get("v"), c.shared);  // one parse: the very same text
+    xmldb_close(beside);
+  }
+}
+
 // A file hashed in pieces as it is parsed has the checksum of the whole, wherever the pieces part a word,
 // and a file of megabytes, read in many pieces, loads with it too.
 TEST_F(XmldbTest, TheChecksumOfPiecesIsThatOfTheWhole) {
