@@ -44,14 +44,17 @@ void read_hold_names(LoadedConfig* config, AutoResponse* ar) {
 }
 
 void resolve_holds(LoadedConfig* config) {
-  std::multimap<std::string, uint32_t> by_name;
+  bool any = false;
   for (AutoResponse& ar : config->rules) {
-    by_name.emplace(ar.name, ar.index);
-    if (ar.hold_links) {
-      ar.hold_links->holds.clear();
-      ar.hold_links->held.clear();
-    }
+    if (!ar.hold_links) continue;
+    ar.hold_links->holds.clear();
+    ar.hold_links->held.clear();
+    any = any || !ar.hold_links->names.empty();
   }
+  // Most loads hold nothing: no index of every rule's name for them.
+  if (!any) return;
+  std::multimap<std::string, uint32_t> by_name;
+  for (const AutoResponse& ar : config->rules) by_name.emplace(ar.name, ar.index);
   // Each name, to the one rule it names.
   std::vector<std::vector<std::pair<size_t, uint32_t>>> edges;  // by rule: (name's place, rule number)
   for (AutoResponse& ar : config->rules) {

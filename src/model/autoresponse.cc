@@ -1,13 +1,24 @@
 // The parts of an AutoResponse that are formed or made when asked.
 #include "model/autoresponse.h"
 
-#include <cstdio>
 #include <cstring>
 
+// Formed for nearly every read of a rule's settings: by hand, not through
+// a formatted print.
 RulePath::RulePath(uint32_t index) {
-  static_assert(sizeof text_ > sizeof "config.autoresponse.autoresponse4294967295");
-  const int n = std::snprintf(text_, sizeof text_, "%s%u", kRulePathPrefix, static_cast<unsigned>(index));
-  size_ = static_cast<uint8_t>(n);
+  static constexpr std::string_view kPrefix = kRulePathPrefix;
+  static_assert(sizeof text_ > kPrefix.size() + 10);
+  std::memcpy(text_, kPrefix.data(), kPrefix.size());
+  char digits[10];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + index % 10);
+    index /= 10;
+  } while (index != 0);
+  size_t at = kPrefix.size();
+  while (n > 0) text_[at++] = digits[--n];
+  text_[at] = '\0';
+  size_ = static_cast<uint8_t>(at);
 }
 
 namespace {
