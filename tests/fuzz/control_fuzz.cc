@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& [path, silences] : h.ctx.engine.silences) {
     if (command_field(std::string(rest_of(text)).c_str()) != "silence") abort();
     const Silence& s = silences.front();
-    const uint32_t refs = path == h.ctx.config->rules[0].path ? 1 : path == h.ctx.config->rules[1].path ? 2 : 0;
+    const uint32_t refs = path == h.ctx.config->rules[0].path() ? 1 : path == h.ctx.config->rules[1].path() ? 2 : 0;
     if (++changed > 1 || silences.size() != 1 || refs == 0 || s.ref > refs ||
         s.until_ms > h.clock.monotonic_ms() + int64_t{kMaxSilenceSeconds} * 1000) {
       abort();
