@@ -81,8 +81,9 @@ struct Engine {
   std::unordered_map<uint32_t, uint64_t> recorded;
   // The silences by rule path, at most one per reference (a silence of
   // every reference counts as one on each). They belong to the path, not
-  // to the load: a reload that builds the rule again keeps them.
-  std::map<std::string, std::vector<Silence>> silences;
+  // to the load: a reload that builds the rule again keeps them. Looked
+  // up by a rule's formed path without making a string of it.
+  std::map<std::string, std::vector<Silence>, std::less<>> silences;
   // Reads of levels still to send, and those waiting for their replies.
   std::deque<LevelRead> reads_waiting;
   std::vector<LevelRead> reads_out;

@@ -219,7 +219,7 @@ RestartRule restart_record_of(Engine& engine, const ArCheck& any_check_of_rule, 
   const auto [first, last] = rule_range(engine, any_check_of_rule);
   for (size_t i = first; i < last; ++i) record.refs.push_back(reference_of(engine, (*engine.checks)[i], shift, shown));
   // The rule's silences (Engine::silences).
-  const auto silenced = engine.silences.find(any_check_of_rule.conf.ar->path());
+  const auto silenced = engine.silences.find(any_check_of_rule.conf.ar->path().view());
   if (silenced != engine.silences.end()) {
     for (const Silence& s : silenced->second) record.silences.push_back({s.ref, s.until_ms + shift, s.origin, s.reason});
   }

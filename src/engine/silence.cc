@@ -74,8 +74,8 @@ std::map<std::string, std::set<uint32_t>> silenced_rules_loaded(const Engine& en
   std::map<std::string, std::set<uint32_t>> loaded;
   for (const ArCheck& check : checks) {
     if (check.conf.ar == nullptr) continue;
-    const std::string path = check.conf.ar->path().str();
-    if (engine.silences.count(path) > 0) loaded[path].insert(check.conf.ref_index);
+    const RulePath path = check.conf.ar->path();
+    if (engine.silences.find(path.view()) != engine.silences.end()) loaded[path].insert(check.conf.ref_index);
   }
   return loaded;
 }
@@ -84,7 +84,7 @@ std::map<std::string, std::set<uint32_t>> silenced_rules_loaded(const Engine& en
 
 const Silence* silence_covering(Engine& engine, const ArCheck& check, int64_t when_ms) {
   if (engine.silences.empty()) return nullptr;
-  const auto it = engine.silences.find(check.conf.ar->path());
+  const auto it = engine.silences.find(check.conf.ar->path().view());
   if (it == engine.silences.end()) return nullptr;
   for (const Silence& s : it->second) {
     if (silence_covers(s.ref, check.conf.ref_index) && when_ms < s.until_ms) return &s;
@@ -143,7 +143,7 @@ void silences_expire(Engine& engine) {
   for (ArCheck& check : *engine.checks) {
     if (check.conf.ar == rule) continue;
     rule = check.conf.ar;
-    const auto it = engine.silences.find(rule->path());
+    const auto it = engine.silences.find(rule->path().view());
     if (it == engine.silences.end()) continue;
     if (!end_over(engine, rule->path(), &it->second)) continue;
     if (it->second.empty()) engine.silences.erase(it);
