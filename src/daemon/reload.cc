@@ -19,8 +19,10 @@
 int load_config(DaemonContext* ctx) {
   // A file that is missing or half-written must not stop monitoring: the
   // running rules, their states and subscriptions stay until a reload
-  // finds a configuration it can open.
-  xmldb_t* db = xmldb_open(nullptr);
+  // finds a configuration it can open. The running rules' database may
+  // have parsed the edited file already (a read finds a changed file and
+  // parses it): that parse serves.
+  xmldb_t* db = xmldb_open_beside(ctx->config != nullptr ? ctx->config->db : nullptr);
   if (db == nullptr) {
     ar_log(kLogFatal, "Could not open config database");
     status_publish_load(ctx, false);

@@ -583,21 +583,31 @@ const char* xmldb::getstring(const char* prefix, const char* key) {
   return v;
 }
 
+// A new handle on the file at path, watched already, so that a change made
+// from here on is not missed.
+static std::unique_ptr<xmldb> watched_handle(std::string path) {
+  auto db = std::make_unique<xmldb>();
+  db->path = std::move(path);
+  db->watch();
+  return db;
+}
+
+// Parses db's file into it; null (logged) when it cannot.
+static xmldb_t* first_parse(std::unique_ptr<xmldb> db) {
+  std::string error;
+  std::unique_ptr<XmlTree> tree = load(db->path, &db->seen, &db->source, &error);
+  if (!tree) {
+    xmldb_log("xmldb: cannot open %s: %s", db->path.c_str(), error.c_str());
+    return nullptr;
+  }
+  db->current = std::move(tree);
+  db->current_seen = true;
+  return db.release();
+}
+
 xmldb_t* xmldb_open(const char* name) {
   try {
-    auto db = std::make_unique<xmldb>();
-    db->path = resolve_path(name);
-    // Watched before it is read: a change made meanwhile is not missed.
-    db->watch();
-    std::string error;
-    std::unique_ptr<XmlTree> tree = load(db->path, &db->seen, &db->source, &error);
-    if (!tree) {
-      xmldb_log("xmldb: cannot open %s: %s", db->path.c_str(), error.c_str());
-      return nullptr;
-    }
-    db->current = std::move(tree);
-    db->current_seen = true;
-    return db.release();
+    return first_parse(watched_handle(resolve_path(name)));
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -607,13 +617,9 @@ xmldb_t* xmldb_open_beside(xmldb_t* running) {
   if (running == nullptr)
     return xmldb_open(nullptr);
   try {
-    auto db = std::make_unique<xmldb>();
-    db->path = running->path;
-    // Watched before running is asked: a change made from here on shows
-    // on the new handle's own watch.
-    db->watch();
+    std::unique_ptr<xmldb> db = watched_handle(running->path);
     if (!running->fresh())
-      return xmldb_open(running->path.c_str());
+      return first_parse(std::move(db));
     db->current = running->current;
     db->source = running->source;
     db->seen = running->seen;
