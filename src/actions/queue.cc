@@ -311,7 +311,7 @@ void ActionQueue::check_timeouts() {
   }
 }
 
-void ActionQueue::attach(std::deque<ArCheck>* checks) {
+void ActionQueue::attach(ArCheckList* checks) {
   checks_ = checks;
   touched_.clear();
 }

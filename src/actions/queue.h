@@ -128,7 +128,7 @@ class ActionQueue final : public ActionSink {
   // A new load's references: a queued action's entry is found among them
   // by its reference's identity, which only a reference a reload kept
   // still has.
-  void attach(std::deque<ArCheck>* checks);
+  void attach(ArCheckList* checks);
   // The references whose statuses the queue changed itself (an eviction)
   // since the last call, for whoever keeps their records.
   std::vector<ArCheck*> take_touched();
@@ -185,7 +185,7 @@ class ActionQueue final : public ActionSink {
   uint64_t action_turn_ = 0;
   std::vector<std::pair<std::string, uint64_t>> rule_turns_;
   // The current load's references, and those whose statuses changed here.
-  std::deque<ArCheck>* checks_ = nullptr;
+  ArCheckList* checks_ = nullptr;
   std::vector<ArCheck*> touched_;
   // The order of the action queued last.
   uint64_t record_order_ = 0;

@@ -349,8 +349,8 @@ class PreviousRules {
   // Whether every reference of old that the last load could not make (its
   // settings allowed no key) still cannot be made from db: one that a
   // setting elsewhere now allows is a change.
-  static bool gaps_remain(xmldb_t* db, const AutoResponse& old, std::deque<ArCheck>::iterator first,
-                          std::deque<ArCheck>::iterator last) {
+  static bool gaps_remain(xmldb_t* db, const AutoResponse& old, ArCheckList::iterator first,
+                          ArCheckList::iterator last) {
     const std::string refs_key = std::string(old.kind->domain) + ".dev_refs.total";
     const int32_t total = std::min(xmldb_getsize(db, old.path().c_str(), refs_key.c_str()), kMaxReferences);
     const uint32_t refs = total >= 1 ? static_cast<uint32_t>(total) : 1;
@@ -381,8 +381,8 @@ class PreviousRules {
   }
 
   LoadedConfig* previous_;
-  std::deque<AutoResponse>::iterator rule_;
-  std::deque<ArCheck>::iterator check_;
+  RuleList::iterator rule_;
+  ArCheckList::iterator check_;
 };
 
 }  // namespace

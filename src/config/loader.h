@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <memory_resource>
 #include <vector>
 
+#include "base/mapped_memory.h"
 #include "config/load_finding.h"
 #include "model/action.h"
 #include "model/archeck.h"
@@ -16,6 +18,10 @@
 #include "platform/xmldb.h"
 
 struct LoadedConfig {
+  // The store's first block; later ones grow. Only the pages written are
+  // resident: a few rules take one.
+  static constexpr size_t kStoreFirstBlock = 64 * 1024;
+
   LoadedConfig() = default;
   LoadedConfig(const LoadedConfig&) = delete;
   LoadedConfig& operator=(const LoadedConfig&) = delete;
@@ -25,11 +31,19 @@ struct LoadedConfig {
   // The version of the file the load read, all of it (xmldb_hold): a file
   // replaced while the rules are read shows only after the load.
   XmldbSource source;
+  // The blocks of the rules and references below, carved from a few large
+  // mapped ones that go back to the system whole when the load is let go.
+  // Left to the heap, the old load's small blocks, freed among the new
+  // load's, left holes of which few pages could be returned: after a
+  // reload of every rule, megabytes of them stayed resident, and the next
+  // reload's parse came on top. Nothing is taken out of the lists while the
+  // load lasts, so nothing is lost to a store that never gives back a block.
+  std::pmr::monotonic_buffer_resource store{kStoreFirstBlock, mapped_memory()};
   // Appended to only (a rejected rule is never added), so the addresses
   // that references, the routing index and queued actions hold stay valid
   // while the load lasts.
-  std::deque<AutoResponse> rules;
-  std::deque<ArCheck> checks;
+  RuleList rules{&store};
+  ArCheckList checks{&store};
   CmsNodes cms;
   uint64_t cms_fingerprint = 0;  // of "config.cms" as loaded
   // Daemon-wide settings; a limit of 0 keeps the one running.

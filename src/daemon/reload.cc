@@ -17,6 +17,11 @@
 #include "engine/start.h"
 
 int load_config(DaemonContext* ctx) {
+#ifdef __GLIBC__
+  // What the traffic since the last load freed goes back before the parse
+  // comes on top of it.
+  malloc_trim(0);
+#endif
   // A file that is missing or half-written must not stop monitoring: the
   // running rules, their states and subscriptions stay until a reload
   // finds a configuration it can open. The running rules' database may

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -12,14 +11,14 @@
 #include <vector>
 
 #include "engine/router.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
 class ActionQueue;
 class Clock;
 class RecordStore;
-struct AutoResponse;
 struct ActionEnv;
 class Publisher;
-struct ArCheck;
 
 // The trigger counters kept in infod. Reading one is a synchronous get,
 // which only the daemon's own connection can make.
@@ -59,8 +58,8 @@ struct Engine {
   TriggerCounter* counter = nullptr;
   // The current load's rules, in the order of their numbers, and their
   // references, in load order; null before the first.
-  std::deque<AutoResponse>* rules = nullptr;
-  std::deque<ArCheck>* checks = nullptr;
+  RuleList* rules = nullptr;
+  ArCheckList* checks = nullptr;
   // Of those rules, the ones others hold while, and the ones that hold
   // while others (engine/hold.h): few, and looked at after every piece of
   // work.

@@ -23,7 +23,7 @@ const AutoResponse* rule_numbered(const Engine& engine, uint32_t n) {
 template <class Visit>
 void each_reference(Engine& engine, uint32_t n, Visit visit) {
   if (engine.checks == nullptr) return;
-  std::deque<ArCheck>& checks = *engine.checks;
+  ArCheckList& checks = *engine.checks;
   auto it = std::lower_bound(checks.begin(), checks.end(), n,
                              [](const ArCheck& check, uint32_t number) { return check.conf.ar->index < number; });
   for (; it != checks.end() && it->conf.ar->index == n; ++it) visit(&*it);

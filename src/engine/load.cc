@@ -35,7 +35,7 @@ void load_take_limits(Engine& engine, const LoadedConfig& config) {
 // routing index follow them, each new one takes its identity, and each
 // rule with a new one its restart fingerprint.
 void load_attach(Engine& engine, LoadedConfig& config) {
-  std::deque<ArCheck>* checks = &config.checks;
+  ArCheckList* checks = &config.checks;
   engine.rules = &config.rules;
   engine.checks = checks;
   holds_track(engine);

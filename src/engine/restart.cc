@@ -41,7 +41,7 @@ void mix_text(uint64_t* hash, std::string_view text) {
 
 // The references of the rule check belongs to: they lie together, in
 // load order.
-std::pair<size_t, size_t> rule_range(const std::deque<ArCheck>& checks, size_t at) {
+std::pair<size_t, size_t> rule_range(const ArCheckList& checks, size_t at) {
   const ArCheck& check = checks[at];
   size_t first = at, last = at + 1;
   while (first > 0 && checks[first - 1].conf.ar == check.conf.ar) --first;
@@ -185,7 +185,7 @@ uint64_t restart_fingerprint(const Engine& engine, const ArCheck& any_check_of_r
   return restart_fingerprint_of(*engine.checks, engine.cms_fingerprint, any_check_of_rule.seq);
 }
 
-uint64_t restart_fingerprint_of(const std::deque<ArCheck>& checks, uint64_t cms_fingerprint, size_t at) {
+uint64_t restart_fingerprint_of(const ArCheckList& checks, uint64_t cms_fingerprint, size_t at) {
   const AutoResponse& ar = *checks[at].conf.ar;
   uint64_t hash = 0x6b65707420726563ULL;  // the record's own start, apart from the configuration's
   mix(&hash, ar.fingerprint);
@@ -322,7 +322,7 @@ bool restart_resume(Engine& engine, ArCheck* check, const RestartRule& record) {
   return true;
 }
 
-void restart_forget_other_rules(Engine& engine, const std::deque<AutoResponse>& loaded,
+void restart_forget_other_rules(Engine& engine, const RuleList& loaded,
                                 const std::map<uint32_t, RestartRule>& rules) {
   if (engine.records == nullptr) return;
   for (const auto& [number, record] : rules) {
@@ -415,7 +415,7 @@ void say(Engine& engine, const std::string& line) {
 ArCheck* reference(Engine& engine, const std::map<uint32_t, size_t>& first, uint32_t rule, uint32_t ref) {
   const auto it = first.find(rule);
   if (it == first.end()) return nullptr;
-  std::deque<ArCheck>& checks = *engine.checks;
+  ArCheckList& checks = *engine.checks;
   for (size_t i = it->second; i < checks.size() && checks[i].conf.ar->index == rule; ++i) {
     if (checks[i].conf.ref_index == ref) return &checks[i];
   }

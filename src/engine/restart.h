@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <string>
 #include <utility>
@@ -17,9 +16,9 @@
 
 #include "actions/queue_record.h"
 #include "engine/restart_record.h"
+#include "model/archeck.h"
+#include "model/autoresponse.h"
 
-struct ArCheck;
-struct AutoResponse;
 struct Engine;
 
 // The most a shown record may hold: it travels as a push, whose frame
@@ -49,7 +48,7 @@ uint64_t restart_fingerprint(const Engine& engine, const ArCheck& any_check_of_r
 // together in checks, under config.cms of that fingerprint. What arctl
 // compares with the fingerprints the daemon shows to tell which rules a
 // reload would leave as they run.
-uint64_t restart_fingerprint_of(const std::deque<ArCheck>& checks, uint64_t cms_fingerprint, size_t at);
+uint64_t restart_fingerprint_of(const ArCheckList& checks, uint64_t cms_fingerprint, size_t at);
 
 // Notes that a reference changed something its rule's record holds; the
 // record is written by restart_write.
@@ -83,7 +82,7 @@ int64_t restart_time(Engine& engine, const RecordClock& clock, int64_t ms);
 
 // Removes the records of rules the load does not have, and the engine's
 // memory of them.
-void restart_forget_other_rules(Engine& engine, const std::deque<AutoResponse>& loaded,
+void restart_forget_other_rules(Engine& engine, const RuleList& loaded,
                                 const std::map<uint32_t, RestartRule>& rules);
 
 // At start, after the references took up their records (resumed[seq] for

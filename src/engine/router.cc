@@ -45,7 +45,7 @@ void route_index_clear(RouteIndex& routes) {
   routes.hits.clear();
 }
 
-void route_index_build(RouteIndex& routes, std::deque<ArCheck>& checks) {
+void route_index_build(RouteIndex& routes, ArCheckList& checks) {
   route_index_clear(routes);
   uint32_t seq = 0;
   for (ArCheck& check : checks) {

@@ -9,12 +9,11 @@
 // of walking every ArCheck: a few hash lookups whatever the number of rules.
 #pragma once
 
-#include <deque>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-struct ArCheck;
+#include "model/archeck.h"
 
 struct RouteIndex {
   std::unordered_map<std::string_view, std::vector<ArCheck*>> by_tail;
@@ -31,7 +30,7 @@ struct RouteIndex {
 
 // Rebuilds the index from a load's checks (numbering each ArCheck's seq in
 // list order).
-void route_index_build(RouteIndex& routes, std::deque<ArCheck>& checks);
+void route_index_build(RouteIndex& routes, ArCheckList& checks);
 
 // Empties the index (before the ArChecks go).
 void route_index_clear(RouteIndex& routes);

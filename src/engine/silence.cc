@@ -36,7 +36,7 @@ bool end_over(Engine& engine, const std::string& path, std::vector<Silence>* sil
 // order.
 template <class Visit>
 void each_of_rule(Engine& engine, const ArCheck& check, Visit visit) {
-  const std::deque<ArCheck>& checks = *engine.checks;
+  const ArCheckList& checks = *engine.checks;
   size_t first = check.seq;
   while (first > 0 && checks[first - 1].conf.ar == check.conf.ar) --first;
   for (size_t i = first; i < checks.size() && checks[i].conf.ar == check.conf.ar; ++i) visit(checks[i]);
@@ -44,7 +44,7 @@ void each_of_rule(Engine& engine, const ArCheck& check, Visit visit) {
 
 // What the ended silences of the rule of check held back is settled.
 void settle_rule(Engine& engine, const ArCheck& check) {
-  const std::deque<ArCheck>& checks = *engine.checks;
+  const ArCheckList& checks = *engine.checks;
   size_t first = check.seq;
   while (first > 0 && checks[first - 1].conf.ar == check.conf.ar) --first;
   for (size_t i = first; i < checks.size() && checks[i].conf.ar == check.conf.ar; ++i) {
@@ -70,7 +70,7 @@ const Silence* in_the_way(const std::vector<Silence>& silences, uint32_t ref) {
 // Which references of each rule a load has, by path, for the rules that
 // have silences.
 std::map<std::string, std::set<uint32_t>> silenced_rules_loaded(const Engine& engine,
-                                                                const std::deque<ArCheck>& checks) {
+                                                                const ArCheckList& checks) {
   std::map<std::string, std::set<uint32_t>> loaded;
   for (const ArCheck& check : checks) {
     if (check.conf.ar == nullptr) continue;
@@ -180,7 +180,7 @@ void silences_follow_load(Engine& engine) {
   }
 }
 
-void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const RestartState& records) {
+void silences_take_up(Engine& engine, const ArCheckList& checks, const RestartState& records) {
   engine.silences.clear();
   const int64_t now = now_ms(engine);
   const AutoResponse* rule = nullptr;

@@ -51,7 +51,7 @@ void silences_follow_load(Engine& engine);
 // kMaxSilenceSeconds from now. Those that ended while the daemon was down
 // are taken up too, for what fell due meanwhile (silence_covering), and
 // end at the first silences_expire.
-void silences_take_up(Engine& engine, const std::deque<ArCheck>& checks, const RestartState& records);
+void silences_take_up(Engine& engine, const ArCheckList& checks, const RestartState& records);
 
 // When a silence ends, as local time "2024-05-01 14:03:07".
 std::string silence_until_text(Engine& engine, int64_t until_ms);

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <vector>
 
@@ -130,6 +132,10 @@ struct ArCheck {
   size_t trigger_count() const;
   size_t resolve_count() const;
 };
+
+// A load's references, in rule order; appended to only, like its rules.
+using ArCheckList = std::pmr::deque<ArCheck>;
+
 
 // The key under which a reference publishes (model/ref_key.h), followed
 // by suffix (kCurrEntry, or nothing).

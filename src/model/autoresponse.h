@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -119,3 +121,9 @@ struct AutoResponse {
   // hold_links, made when missing.
   RuleHolds& links();
 };
+
+// A load's rules, appended to only so that the addresses references and
+// queued actions hold stay valid while the load lasts; their blocks come
+// from the load's own store (config/loader.h).
+using RuleList = std::pmr::deque<AutoResponse>;
+

@@ -124,7 +124,7 @@ class RecordingPublisher final : public Publisher {
   // The load's rules are in the order of their numbers.
   std::string rule_name(int index) const {
     if (config_ == nullptr) return std::string();
-    const std::deque<AutoResponse>& rules = config_->rules;
+    const RuleList& rules = config_->rules;
     const auto it = std::lower_bound(rules.begin(), rules.end(), index, [](const AutoResponse& ar, int n) {
       return static_cast<int>(ar.index) < n;
     });
