@@ -11,6 +11,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -34,6 +35,29 @@ namespace {
 constexpr char kDefaultPath[] = "/etc/config/config.xml";
 constexpr char kPathVariable[] = "XMLDB_PATH";
 constexpr char kRootName[] = "config";
+
+// The slots of recent reads a handle keeps: a few settings of a few dozen
+// rules. A power of two.
+constexpr size_t kFoundSlots = 128;
+
+// Up to eight bytes of text, from its end: where a rule's path and a
+// setting's key differ from their neighbours'.
+uint64_t tail_word(std::string_view text) {
+  uint64_t word = 0;
+  const size_t n = std::min<size_t>(8, text.size());
+  std::memcpy(&word, text.data() + text.size() - n, n);
+  return word;
+}
+
+// The slot among the recent reads of a prefix and key: their ends and
+// lengths mixed, which is all a slot needs (a read compares in full).
+size_t found_slot(std::string_view prefix, std::string_view key) {
+  uint64_t h = tail_word(prefix) ^ (tail_word(key) * 0x9E3779B97F4A7C15u) ^ (prefix.size() << 8) ^ key.size();
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDu;
+  h ^= h >> 33;
+  return static_cast<size_t>(h) & (kFoundSlots - 1);
+}
 
 // How many further xmldb_getstring calls a returned text outlives.
 constexpr uint64_t kTextLifetime = 8;
@@ -352,12 +376,21 @@ struct xmldb {
   bool current_seen = false;     // current was parsed from the file as seen
   std::deque<Retired> retired;   // oldest first, so expiries never decrease
   uint64_t getstring_calls = 0;
-  // The element of the prefix the last read named, in current: the daemon
-  // reads a rule's settings in runs on the rule's path, so the path is
-  // compared instead of walked again.
-  bool prefix_known = false;
-  std::string known_prefix;
-  XmlTree::Id known_at = XmlTree::kNone;
+  // What recent reads found in current, each in the slot of its prefix's
+  // and key's hash: the daemon reads the same few settings of its rules at
+  // every update (a threshold's value, hysteresis and comparison), and a
+  // read walks its path a component at a time, scanning each element's
+  // children. A read found here is a mix of a few bytes and one compare.
+  // Emptied whenever current is replaced.
+  struct Found {
+    std::string path;  // prefix, NUL, key; empty for an unused slot
+    XmlTree::Id id = XmlTree::kNone;
+  };
+  std::vector<Found> found;
+  void forget_found() {
+    for (Found& f : found)
+      f.path.clear();
+  }
 };
 
 bool xmldb::watch() {
@@ -540,7 +573,7 @@ void xmldb::reload(const FileStamp& now) {
   current = std::move(tree);
   source = std::move(read);
   current_lent = false;
-  prefix_known = false;
+  forget_found();
 }
 
 bool xmldb::fresh() {
@@ -556,18 +589,20 @@ bool xmldb::fresh() {
 
 const char* xmldb::value(const char* prefix, const char* key) {
   const std::string_view p = prefix ? prefix : "", k = key ? key : "";
-  XmlTree::Id id;
-  if (p.empty() || k.empty()) {
-    id = current->find(p, k);
-  } else {
-    if (!prefix_known || p != known_prefix) {
-      prefix_known = false;
-      known_prefix.assign(p);
-      known_at = current->find(p);
-      prefix_known = true;
-    }
-    id = known_at == XmlTree::kNone ? XmlTree::kNone : current->find_below(known_at, k);
-  }
+  if (found.empty())
+    found.resize(kFoundSlots);
+  // Neither holds a NUL (they come as C strings), so "prefix NUL key" is
+  // the pair's alone.
+  Found& slot = found[found_slot(p, k)];
+  const std::string& known = slot.path;
+  if (known.size() == p.size() + 1 + k.size() && known.compare(0, p.size(), p) == 0 &&
+      known.compare(p.size() + 1, k.size(), k) == 0 && known[p.size()] == '\0')
+    return slot.id == XmlTree::kNone ? nullptr : current->value(slot.id);
+  const XmlTree::Id id = current->find(p, k);
+  slot.path.assign(p);
+  slot.path.push_back('\0');
+  slot.path.append(k);
+  slot.id = id;
   return id == XmlTree::kNone ? nullptr : current->value(id);
 }
 
@@ -646,7 +681,7 @@ void xmldb_follow(xmldb_t* db, xmldb_t* newer) {
   db->source = newer->source;
   db->seen = newer->seen;
   db->current_lent = false;
-  db->prefix_known = false;
+  db->forget_found();
 }
 
 const char* xmldb_getstring(xmldb_t* db, const char* prefix, const char* key) {

@@ -236,7 +236,8 @@ TEST_P(XmldbFreshnessTest, AFollowingHandleReadsTheNewerOnesContentsAndLaterChan
   xmldb_set_watching(GetParam());
   ASSERT_NE(open("<config><v>1</v></config>"), nullptr);
   ASSERT_EQ(xmldb_hold(db_, nullptr), 0);
-  write("<config><v>2</v></config>", true);
+  // Laid out otherwise, so that nothing found in the old parse serves for the new.
+  write("<config><u>0</u><v>2</v></config>", true);
   xmldb_t* newer = xmldb_open(path_.c_str());
   ASSERT_NE(newer, nullptr);
   xmldb_follow(db_, newer);
