@@ -38,25 +38,23 @@ bool threshold_resolves(const Threshold& t, float reading) {
 bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* threshold) {
   const RulePath rule_path = check->conf.ar->path();
   const char* path = rule_path.c_str();
-  const char* trigger_val = check_setting(check, keys.trigger_val);
+  const char* trigger_val = check_setting_at(check, path, keys.trigger_val);
   if (trigger_val[0] == '\0') {
     ar_log(kLogFatal, "Could not find trigger value for %s", path);
     return false;
   }
   threshold->trigger = parse_reading(trigger_val);
-  const char* hysteresis = check_setting(check, keys.hysteresis);
+  const char* hysteresis = check_setting_at(check, path, keys.hysteresis);
   if (hysteresis[0] == '\0') {
     ar_log(kLogFatal, "Could not find hysteresis value for %s", path);
     return false;
   }
   threshold->hysteresis = parse_reading(hysteresis);
-  threshold->lesser = strcmp(check_setting(check, keys.comparison), "lesser") == 0;
+  threshold->lesser = strcmp(check_setting_at(check, path, keys.comparison), "lesser") == 0;
   return true;
 }
 
 CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& t, const std::string& value) {
-  const RulePath rule_path = check->conf.ar->path();
-  const char* path = rule_path.c_str();
   float reading = 0;
   if (!reading_number(value.c_str(), &reading)) {
     return outcome_not_reading("Reading is not a number for AR %s: %s", check->conf.ar->name.c_str(), value.c_str());
@@ -64,14 +62,14 @@ CheckOutcome threshold_outcome(const ArCheck* check, const Threshold& t, const s
   CheckOutcome outcome;
   if (check->state == kArNormal) {
     if (threshold_triggers(t, reading)) {
-      outcome = outcome_trigger("AR %s triggered. val %f vs trigger %f", path, static_cast<double>(reading),
-                                static_cast<double>(t.trigger));
+      outcome = outcome_trigger("AR %s triggered. val %f vs trigger %f", check->conf.ar->path().c_str(),
+                                static_cast<double>(reading), static_cast<double>(t.trigger));
     }
   } else if (!threshold_resolves(t, reading)) {
     outcome = outcome_refresh();
   } else {
-    outcome = outcome_resolve("ar %s resolving. val %f vs %f", path, static_cast<double>(reading),
-                              static_cast<double>(t.trigger));
+    outcome = outcome_resolve("ar %s resolving. val %f vs %f", check->conf.ar->path().c_str(),
+                              static_cast<double>(reading), static_cast<double>(t.trigger));
   }
   outcome.reading = true;
   return outcome;
@@ -124,7 +122,7 @@ CheckOutcome threshold_on_event(const ArCheck* check, const CheckEvent& event) {
   const ThresholdKind& kind = kind_of(check);
   const RulePath rule_path = check->conf.ar->path();
   const char* path = rule_path.c_str();
-  const std::string name = check_setting(check, kind.property_key);
+  const std::string name = check_setting_at(check, path, kind.property_key);
   if (name.empty()) ar_log(kLogFatal, kind.no_property, path);
   // A misconfigured rule discards its updates; it must not end the daemon
   // and with it every other rule's monitoring.

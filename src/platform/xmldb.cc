@@ -23,6 +23,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/file_checksum.h"
@@ -36,8 +37,8 @@ constexpr char kDefaultPath[] = "/etc/config/config.xml";
 constexpr char kPathVariable[] = "XMLDB_PATH";
 constexpr char kRootName[] = "config";
 
-// The slots of recent reads a handle keeps: a few settings of a few dozen
-// rules. A power of two.
+// The slots of recent reads a handle keeps, two to a hash: a few settings
+// of a few dozen rules. A power of two.
 constexpr size_t kFoundSlots = 128;
 
 // Up to eight bytes of text, from its end: where a rule's path and a
@@ -593,16 +594,25 @@ const char* xmldb::value(const char* prefix, const char* key) {
     found.resize(kFoundSlots);
   // Neither holds a NUL (they come as C strings), so "prefix NUL key" is
   // the pair's alone.
-  Found& slot = found[found_slot(p, k)];
-  const std::string& known = slot.path;
-  if (known.size() == p.size() + 1 + k.size() && known.compare(0, p.size(), p) == 0 &&
-      known.compare(p.size() + 1, k.size(), k) == 0 && known[p.size()] == '\0')
-    return slot.id == XmlTree::kNone ? nullptr : current->value(slot.id);
-  const XmlTree::Id id = current->find(p, k);
-  slot.path.assign(p);
-  slot.path.push_back('\0');
-  slot.path.append(k);
-  slot.id = id;
+  const auto names = [p, k](const std::string& known) {
+    return known.size() == p.size() + 1 + k.size() && known.compare(0, p.size(), p) == 0 &&
+           known.compare(p.size() + 1, k.size(), k) == 0 && known[p.size()] == '\0';
+  };
+  // Two slots a pair may sit in, the one read last first: pairs that
+  // share their slots do not push each other out at every read.
+  Found* pair = &found[found_slot(p, k) & ~size_t{1}];
+  if (!names(pair[0].path)) {
+    if (names(pair[1].path)) {
+      std::swap(pair[0], pair[1]);
+    } else {
+      std::swap(pair[0], pair[1]);
+      pair[0].path.assign(p);
+      pair[0].path.push_back('\0');
+      pair[0].path.append(k);
+      pair[0].id = current->find(p, k);
+    }
+  }
+  const XmlTree::Id id = pair[0].id;
   return id == XmlTree::kNone ? nullptr : current->value(id);
 }
 
