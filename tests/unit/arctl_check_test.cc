@@ -441,11 +441,13 @@ TEST_F(ArctlCheck, AFileThatCannotBeReadOrParsedExitsTwo) {
       {{dir_ + "/fifo"}, "", "error: " + dir_ + "/fifo: not a regular file\n"},
       {{"/dev/null"}, "", "error: /dev/null: not a regular file\n"},
       {{absent}, "", unread + "\n"},
-      {{"--json", absent}, "{\"file\": \"" + absent + "\", \"status\": 2, \"error\": \"" + unread + "\"}\n", unread + "\n"},
+      {{"--json", absent}, "{\"file\": \"" + absent + "\", \"status\": 2, \"error\": \"" + unread + "\"}\n",
+       unread + "\n"},
       {{broken}, "", mismatched + "\n"},
       {{"--format=gcc", broken}, broken + ":3:15: error: mismatched tag\n", mismatched + "\n"},
       {{"--json", broken},
-       "{\"file\": \"" + broken + "\", \"status\": 2, \"error\": \"" + mismatched + "\", \"line\": 3, \"column\": 15}\n",
+       "{\"file\": \"" + broken + "\", \"status\": 2, \"error\": \"" + mismatched +
+           "\", \"line\": 3, \"column\": 15}\n",
        mismatched + "\n"},
       {{other}, "", "arctl: " + other + ": the root element is not <config>\n"},
   };
