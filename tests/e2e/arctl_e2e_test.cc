@@ -23,6 +23,15 @@ using namespace e2e;
 
 const char kPidFile[] = "/var/run/autoresponsed.pid";
 
+// Runs arctl with args and env in box; whatever it says, no sanitizer reports anything.
+Ran run_arctl(const Sandbox& box, const Strings& args, const std::map<std::string, std::string>& env) {
+  unlink(box.path("/arctl.err").c_str());
+  // 10,000 rules take a while under an emulator.
+  const Ran r = run(built_command("arctl"), args, box.path("/arctl.out"), box.path("/arctl.err"), env, 150000);
+  expect_no_sanitizer_report(box.path("/arctl.err"));
+  return r;
+}
+
 // Runs arctl with args on box's infod socket, pid file and configuration, not run through sudo unless sudo_user
 // is given.
 Ran arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
@@ -31,10 +40,7 @@ Ran arctl(const Sandbox& box, Strings args, const std::string& sudo_user = "") {
       args[0] == "unsilence" || args[0] == "explain") {
     args.insert(args.begin() + 1, {"--pid-file", box.path(kPidFile)});
   }
-  unlink(box.path("/arctl.err").c_str());
-  // 10,000 rules take a while under an emulator.
-  return run(built_command("arctl"), args, box.path("/arctl.out"), box.path("/arctl.err"),
-             {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}}, 150000);
+  return run_arctl(box, args, {{"XMLDB_PATH", box.path("/etc/config/config.xml")}, {"SUDO_USER", sudo_user}});
 }
 
 // text with each local time ("2026-12-07 12:53:27") written as YYYY-MM-DD hh:mm:ss, which keeps columns aligned.
@@ -50,11 +56,17 @@ time_t local_seconds(const std::string& text) {
   return mktime(&t);
 }
 
+// Rules 1, 2, ... named names, each on the sensor of its own port (add_enviro_rule).
+ConfigBuilder named(const Strings& names) {
+  ConfigBuilder c;
+  c.set("config.autoresponse.total", static_cast<long>(names.size()));
+  for (size_t n = 0; n < names.size(); ++n) add_enviro_rule(c, static_cast<int>(n) + 1, names[n]);
+  return c;
+}
+
 // Rules 1 (a sensor, quiet for 10 minutes after a cancel), 2 (SMS) and 3 (not loaded: no such check type).
 Sandbox& start(Sandbox& box) {
-  ConfigBuilder c;
-  c.set("config.autoresponse.total", 3);
-  add_enviro_rule(c, 1, "rack");
+  ConfigBuilder c = named({"rack"}).set("config.autoresponse.total", 3);
   c.set(rule_path(1) + ".reset_timeout", 600);
   add_rule(c, 2, "status", "sms", "sms.message_pattern=^status");
   add_rule(c, 3, "broken", "thermometer", "");
@@ -93,9 +105,7 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
              "3  broken  thermometer    -                            not loaded  -                    -\n";
   EXPECT_TRUE(eventually([&] { return masked((r = arctl(box, {"status"})).out).rfind(table, 0) == 0; })) << r.out;
 
-  ConfigBuilder c;
-  c.set("config.autoresponse.total", 1);
-  add_enviro_rule(c, 1, "rack-renamed");
+  const ConfigBuilder c = named({"rack-renamed"});
   box.write_config(c);
   r = arctl(box, {"status"});
   EXPECT_EQ(r.status, 0);
@@ -162,7 +172,6 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind("arctl: cannot reach infod at " + box.path("/var/run/infod-sock") + " (", 0), 0) << r.err;
   EXPECT_NE(r.err.find("); is infod running?\n"), std::string::npos) << r.err;
-  expect_no_sanitizer_report(box.path("/arctl.err"));
 }
 
 // A triggered rule's delayed action shows since when the state holds and when the action falls due; a silence in a
@@ -170,9 +179,7 @@ TEST(ArctlE2e, StatusShowsWhatTheDaemonRunsAndReloadAppliesOnlyASoundFile) {
 // it kept and what it reset.
 TEST(ArctlE2e, StatusTellsWhatFallsDueAndReloadWhatItKept) {
   Sandbox box;
-  ConfigBuilder c;
-  add_enviro_rule(c.set("config.autoresponse.total", 2), 1, "rack");
-  add_enviro_rule(c, 2, "spare");
+  ConfigBuilder c = named({"rack", "spare"});
   add_script(c, 1, "trigger_actions", 1, "cut rack power", "/bin/true", "", 600);
   ASSERT_TRUE(box.start(c, "<- push config.autoresponse.daemon.reload.result 0 ok"));
   // Rule 2 silenced for an hour, as the daemon keeps a silence.
@@ -244,7 +251,6 @@ TEST(ArctlE2e, StatusTellsWhatFallsDueAndReloadWhatItKept) {
   EXPECT_NE(r.out.find("\nreloaded " + box.path("/etc/config/config.xml") + "\n1 rule unchanged, 1 changed: rack carried\n"),
             std::string::npos) << r.out;
   EXPECT_TRUE(box.daemon_logged("Delayed action cut rack power for AR rack dropped: its reference resolved"));
-  expect_no_sanitizer_report(box.path("/arctl.err"));
   expect_clean_end(box);
 }
 
@@ -255,11 +261,9 @@ TEST(ArctlE2e, ReloadPlansEachRuleAndRefusesToLeaveAnIncidentUndoneUnlessForced)
   Sandbox box;
   // The first rules of: rack, whose action's text is page; pdu, on the sensor of port pdu_port; gone.
   const auto config = [](int rules, const std::string& page, int pdu_port) {
-    ConfigBuilder c;
-    c.set("config.autoresponse.total", rules);
-    const char* const names[] = {"", "rack", "pdu", "gone"};
+    const Strings names = {"rack", "pdu", "gone"};
+    ConfigBuilder c = named(Strings(names.begin(), names.begin() + rules));
     for (int n = 1; n <= rules; ++n) {
-      add_enviro_rule(c, n, names[n]);
       add_script(c, n, "trigger_actions", 1, n == 2 ? "cut" : "page", "/bin/true", n == 1 ? page : "hot", 600);
     }
     return c.set(rule_path(2) + ".enviro.dev_ref", "config.ports.port" + std::to_string(pdu_port) + ".enviro");
@@ -309,7 +313,6 @@ TEST(ArctlE2e, ReloadPlansEachRuleAndRefusesToLeaveAnIncidentUndoneUnlessForced)
   EXPECT_EQ(2, count(read_file(box.path("/daemon.log")), "SIGHUP"));
   r = arctl(box, {"reload", "--dry-run"});
   EXPECT_EQ(plan(r), "plan: 2 rules unchanged\n");
-  expect_no_sanitizer_report(box.path("/arctl.err"));
   expect_clean_end(box);
 }
 
@@ -318,12 +321,9 @@ TEST(ArctlE2e, ReloadPlansEachRuleAndRefusesToLeaveAnIncidentUndoneUnlessForced)
 // the queue names each action.
 TEST(ArctlE2e, StatusSaysWhenActionsCanStartWindowsEndBurstsCountAndWhatCameLast) {
   Sandbox box;
-  ConfigBuilder c;
-  c.set("config.autoresponse.total", 4);
-  add_enviro_rule(c, 1, "rack");
+  ConfigBuilder c = named({"rack", "night"}).set("config.autoresponse.total", 4);
   add_script(c, 1, "trigger_actions", 1, "first", "/bin/true", "", 600);
   add_script(c, 1, "trigger_actions", 2, "second", "/bin/true", "", 60);
-  add_enviro_rule(c, 2, "night");
   for (int day = 0; day <= 6; ++day) {
     set_all(c, rule_path(2) + ".disable.day" + std::to_string(day) + ".", "start_hour=0;start_min=0;end_hour=23;end_min=59");
   }
@@ -376,7 +376,6 @@ TEST(ArctlE2e, StatusSaysWhenActionsCanStartWindowsEndBurstsCountAndWhatCameLast
             std::string::npos) << r.out;
   ASSERT_TRUE(eventually([&] { return !read_file(box.path("/nap.pid")).empty(); }));
   kill(atoi(read_file(box.path("/nap.pid")).c_str()), SIGTERM);
-  expect_no_sanitizer_report(box.path("/arctl.err"));
   expect_clean_end(box);
 }
 
@@ -384,10 +383,7 @@ TEST(ArctlE2e, StatusSaysWhenActionsCanStartWindowsEndBurstsCountAndWhatCameLast
 // not acted; once the hold ends, the held action runs and explain tells how it ended.
 TEST(ArctlE2e, ExplainTellsWhyAHeldRuleWaitsAndHowItsActionEnded) {
   Sandbox box;
-  ConfigBuilder c;
-  c.set("config.autoresponse.total", 2);
-  add_enviro_rule(c, 1, "uplink");
-  add_enviro_rule(c, 2, "host-a");
+  ConfigBuilder c = named({"uplink", "host-a"});
   c.set(rule_path(2) + ".hold_while.total", 1).set(rule_path(2) + ".hold_while.rule1", "uplink");
   write_file(box.path("/bin/page"), "#!/bin/sh\necho \"$1\" >> " + box.path("/paged") + "\n", 0755);
   add_script(c, 2, "trigger_actions", 1, "page", box.path("/bin/page"), "$AR_NAME");
@@ -431,19 +427,14 @@ TEST(ArctlE2e, ExplainTellsWhyAHeldRuleWaitsAndHowItsActionEnded) {
     EXPECT_EQ(r.err, k.err);
     EXPECT_EQ(r.out, "");
   }
-  expect_no_sanitizer_report(box.path("/arctl.err"));
   expect_clean_end(box);
 }
 
 // Who cancels: the login name, the user behind sudo, or --as.
 TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
   Sandbox box;
-  ConfigBuilder c;
-  c.set("config.autoresponse.total", 4);
-  for (int n = 1; n <= 3; ++n) {
-    add_enviro_rule(c, n, n == 1 ? "rack" : n == 2 ? "pdu" : "ups");
-    c.set(rule_path(n) + ".reset_timeout", 600);
-  }
+  ConfigBuilder c = named({"rack", "pdu", "ups"}).set("config.autoresponse.total", 4);
+  for (int n = 1; n <= 3; ++n) c.set(rule_path(n) + ".reset_timeout", 600);
   add_rule(c, 4, "broken", "thermometer", "");
   ASSERT_TRUE(box.start(c, state_line(3, "Normal")));
   for (int n = 1; n <= 3; ++n) ASSERT_TRUE(box.push(enviro_key(n), "31.5"));
@@ -487,9 +478,7 @@ TEST(ArctlE2e, CancelSendsTheCommandAndSaysWhatTheDaemonDid) {
 // one that is not well formed, is carried out as before and not answered.
 TEST(ArctlE2e, ACommandWithAnIdIsAnsweredAndOneWithoutIsNot) {
   Sandbox box;
-  ConfigBuilder c;
-  add_enviro_rule(c.set("config.autoresponse.total", 1), 1, "rack");
-  ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
+  ASSERT_TRUE(box.start(named({"rack"}), state_line(1, "Normal")));
   const std::string path = rule_path(1), answer = "<- push config.autoresponse.daemon.command.result 0 ";
   ASSERT_TRUE(box.push("config.autoresponse.command", "@t-1 " + path + ",tester,cancel"));
   EXPECT_TRUE(box.infod.logged(answer + "t-1 refused AR " + path + " not in the correct state to perform cancel"));
@@ -514,8 +503,7 @@ TEST(ArctlE2e, ACommandWithAnIdIsAnsweredAndOneWithoutIsNot) {
 TEST(ArctlE2e, SilenceHoldsTheActionsBackUntilUnsilenced) {
   Sandbox box;
   fake(box, "/bin/act");
-  ConfigBuilder c;
-  add_enviro_rule(c.set("config.autoresponse.total", 1), 1, "rack");
+  ConfigBuilder c = named({"rack"});
   add_script(c, 1, "trigger_actions", 1, "page", box.path("/bin/act"));
   ASSERT_TRUE(box.start(c, state_line(1, "Normal")));
   const std::string sent = "sent \"" + rule_path(1) + ",alice,silence,7200,0,rack move, row 4\" to "
@@ -559,7 +547,6 @@ TEST(ArctlE2e, SilenceHoldsTheActionsBackUntilUnsilenced) {
   ASSERT_TRUE(box.push(enviro_key(1), "29"));
   ASSERT_TRUE(box.push(enviro_key(1), "31.5"));
   ASSERT_TRUE(eventually([&] { return count(box.calls("/bin/act"), "\n") == 2; })) << box.calls("/bin/act");
-  expect_no_sanitizer_report(box.path("/arctl.err"));
   expect_clean_end(box);
 }
 
@@ -601,7 +588,6 @@ TEST(ArctlE2e, ThousandsOfRulesWithLongNamesRunAndStatusAndReloadWork) {
   EXPECT_NE(r.out.find("\nreloaded " + box.path("/etc/config/config.xml") + "\n2000 rules unchanged\n"),
             std::string::npos) << r.out;
   EXPECT_EQ(2, count(read_file(box.infod.log), loaded));
-  expect_no_sanitizer_report(box.path("/arctl.err"));
   expect_clean_end(box);
 }
 
@@ -740,14 +726,8 @@ TEST(ArctlE2e, LogNPrintsTheDaemonsLastLinesWithTheirTimes) {
 // log -n reads the file its standard error went to.
 TEST(ArctlE2e, AnArRootLeadsArctlToTheDevelopmentDaemonWhoseLogItReads) {
   Sandbox box;
-  ConfigBuilder c;
-  add_enviro_rule(c.set("config.autoresponse.total", 1), 1, "rack");
-  ASSERT_TRUE(box.start(c, "<- push config.autoresponse.daemon.reload.result 0 ok"));
-  const auto arctl_in_root = [&](const Strings& args) {
-    unlink(box.path("/arctl.err").c_str());
-    return run(built_command("arctl"), args, box.path("/arctl.out"), box.path("/arctl.err"),
-               {{"AR_ROOT", box.path("")}}, 150000);
-  };
+  ASSERT_TRUE(box.start(named({"rack"}), "<- push config.autoresponse.daemon.reload.result 0 ok"));
+  const auto arctl_in_root = [&](const Strings& args) { return run_arctl(box, args, {{"AR_ROOT", box.path("")}}); };
   Ran r = arctl_in_root({"status"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("1  rack "), std::string::npos) << r.out;

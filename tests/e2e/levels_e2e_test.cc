@@ -8,19 +8,27 @@
 #include <sstream>
 #include <thread>
 
-#include "arctl/simulate.h"
 #include "support/e2e.h"
-#include "support/zone_guard.h"
+#include "support/simulated.h"
 
 namespace {
 
 using namespace e2e;
 
-// Each rule's first reference's states and each run's arguments, in order.
-struct Seen {
-  std::map<int, Strings> states;
-  Strings runs;
-};
+// States as published_states() has them, by rule: each rule's own in order.
+std::map<int, Strings> by_rule(const Strings& states) {
+  std::map<int, Strings> each;
+  for (const std::string& s : states) each[std::stoi(s)].push_back(s.substr(s.find(' ') + 1));
+  return each;
+}
+
+// Runs of one rule keep their order; those of different rules may meet in another order.
+Strings rule_by_rule(Strings runs) {
+  std::stable_sort(runs.begin(), runs.end(), [](const std::string& a, const std::string& b) {
+    return a.substr(0, 5) < b.substr(0, 5);
+  });
+  return runs;
+}
 
 // Rules, each a story of its own on a sensor of its own (rule n on port n), the stories side by side in one run.
 // Rule 8 is a login rule; every action runs /bin/act with its rule's name and what it is.
@@ -134,44 +142,13 @@ TEST(LevelsE2e, ResetsLoseNoAlarmAndTheSimulationAgrees) {
   // Past the ticks that release what waits, and what they released has run.
   std::this_thread::sleep_until(zero + std::chrono::seconds(20));
   ASSERT_TRUE(eventually([&] { return count(read_file(runs), "rule4 back, edited 20\n") == 1; })) << read_file(runs);
-  Seen real;
-  std::istringstream log(read_file(box.infod.log));
-  const std::string head = "<- push config.autoresponse.autoresponse", tail = ".refs.ref1.status 2 ";
-  for (std::string line; std::getline(log, line);) {
-    const size_t at = line.find(tail);
-    if (line.rfind(head, 0) == 0 && at != std::string::npos) {
-      real.states[std::stoi(line.substr(head.size(), at - head.size()))].push_back(line.substr(at + tail.size()));
-    }
-  }
-  std::istringstream ran(read_file(runs));
-  for (std::string line; std::getline(ran, line);) real.runs.push_back(line);
+  const std::map<int, Strings> states = by_rule(published_states(box));
+  const Strings ran = lines_in(runs);
 
   // The simulation of the same.
-  Seen sim;
-  {
-    const ZoneGuard zone("UTC0");
-    TempDir dir;
-    write_file(dir.path() + "/v1.xml", first.xml());
-    TestFile test;
-    std::string fault;
-    ASSERT_TRUE(parse_test_file(dir.path() + "/t.test", "config v1.xml\n" + scenario(v2), &test, &fault)) << fault;
-    std::vector<Record> records;
-    ASSERT_TRUE(simulate(test, &records, &fault)) << fault;
-    for (const Record& r : records) {
-      if (r.kind == RecordKind::kState && r.ref == 1) sim.states[r.rule].push_back(r.text);
-      if (r.kind == RecordKind::kRun) sim.runs.push_back(r.args.empty() ? "" : r.args[0]);
-    }
-  }
-  EXPECT_EQ(real.states, sim.states);
-  // Runs of one rule keep their order; those of different rules may meet in another order.
-  Strings real_sorted = real.runs, sim_sorted = sim.runs;
-  std::stable_sort(real_sorted.begin(), real_sorted.end(), [](const std::string& a, const std::string& b) {
-    return a.substr(0, 5) < b.substr(0, 5);
-  });
-  std::stable_sort(sim_sorted.begin(), sim_sorted.end(), [](const std::string& a, const std::string& b) {
-    return a.substr(0, 5) < b.substr(0, 5);
-  });
-  EXPECT_EQ(real_sorted, sim_sorted);
+  const SimulatedRun sim = simulate_test({{"v1.xml", first.xml()}}, "config v1.xml\n" + scenario(v2));
+  EXPECT_EQ(states, by_rule(sim.states));
+  EXPECT_EQ(rule_by_rule(ran), rule_by_rule(sim.runs));
 
   // What each story must come to.
   const std::map<int, Strings> want{
@@ -184,15 +161,15 @@ TEST(LevelsE2e, ResetsLoseNoAlarmAndTheSimulationAgrees) {
       {7, {"Normal", "Triggered"}},
       {8, {"Normal", "Triggered", "Timeout", "Normal"}},
   };
-  EXPECT_EQ(want, real.states);
+  EXPECT_EQ(want, states);
   for (const char* run : {"rule1 page 35", "rule1 back 20", "rule1 page 36", "rule2 page 35", "rule2 back 20",
                                  "rule3 page 35", "rule4 page 35", "rule4 shed 35", "rule4 back, edited 20",
                                  "rule6 page 35", "rule6 back 35", "rule7 page 35"}) {
-    EXPECT_EQ(1, std::count(real.runs.begin(), real.runs.end(), run)) << run;
+    EXPECT_EQ(1, std::count(ran.begin(), ran.end(), run)) << run;
   }
-  EXPECT_EQ(1, std::count_if(real.runs.begin(), real.runs.end(),
+  EXPECT_EQ(1, std::count_if(ran.begin(), ran.end(),
                              [](const std::string& r) { return r.rfind("rule8 alert", 0) == 0; }));
-  EXPECT_EQ(13u, real.runs.size()) << read_file(runs);  // rule 5 ran nothing, rule 8 once
+  EXPECT_EQ(13u, ran.size()) << read_file(runs);  // rule 5 ran nothing, rule 8 once
   expect_clean_end(box);
 }
 

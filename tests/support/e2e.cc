@@ -190,6 +190,20 @@ int bound_socket(int type, const std::string& path) {
   return -1;
 }
 
+std::thread write_later(int fd, std::string bytes) {
+  return std::thread([fd, bytes = std::move(bytes)] {
+    for (size_t off = 0; off < bytes.size();) {
+      const ssize_t n = write(fd, bytes.data() + off, bytes.size() - off);
+      if (n > 0) {
+        off += size_t(n);
+      } else {
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, 10000) <= 0) return;
+      }
+    }
+  });
+}
+
 int Sandbox::start_daemon_against_own_socket(const std::string& log) {
   const int listener = bound_socket(SOCK_STREAM, path("/var/run/infod-sock"));
   int fd = -1;

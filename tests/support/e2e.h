@@ -7,6 +7,7 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -63,6 +64,9 @@ pid_t spawn_unshared(const std::string& script, const std::string& err_path,
 int wait_exit(pid_t pid, int timeout_ms = 30000);
 
 int bound_socket(int type, const std::string& path);
+
+// Writes bytes to fd in a thread of its own, as fast as the other end reads; join() before looking.
+std::thread write_later(int fd, std::string bytes);
 
 // A raw infod connection with blocking writes and bounded reads.
 class Raw {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,6 +70,49 @@ inline Strings real_calls(const Sandbox& box, const std::string& relative) {
   std::istringstream in(box.calls(relative));
   for (std::string line; std::getline(in, line);) calls.push_back(without_time(line.substr(line.find('|'))));
   return calls;
+}
+
+// The lines of the file at path.
+inline Strings lines_in(const std::string& path) {
+  Strings lines;
+  std::istringstream in(read_file(path));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// What the daemon in box pushed of each rule's first reference, in order, as "N STATE" (N the rule's number).
+inline Strings published_states(const Sandbox& box) {
+  const std::string head = "<- push config.autoresponse.autoresponse", tail = ".refs.ref1.status 2 ";
+  Strings states;
+  for (const std::string& line : lines_in(box.infod.log)) {
+    const size_t at = line.find(tail);
+    if (line.rfind(head, 0) == 0 && at != std::string::npos) {
+      states.push_back(line.substr(head.size(), at - head.size()) + " " + line.substr(at + tail.size()));
+    }
+  }
+  return states;
+}
+
+// What arctl test simulates of a test's text, in a directory of its own that holds files (name and contents): the
+// states of each rule's first reference as published_states() has them, and each run's first argument, in order.
+struct SimulatedRun {
+  Strings states, runs;
+};
+inline SimulatedRun simulate_test(const std::map<std::string, std::string>& files, const std::string& text) {
+  const ZoneGuard zone("UTC0");  // the simulation sets the test's zone
+  TempDir dir;
+  for (const auto& [name, contents] : files) write_file(dir.path() + "/" + name, contents);
+  TestFile test;
+  std::vector<Record> records;
+  std::string fault;
+  EXPECT_TRUE(parse_test_file(dir.path() + "/t.test", text, &test, &fault) && simulate(test, &records, &fault))
+      << fault;
+  SimulatedRun seen;
+  for (const Record& r : records) {
+    if (r.kind == RecordKind::kState && r.ref == 1) seen.states.push_back(std::to_string(r.rule) + " " + r.text);
+    if (r.kind == RecordKind::kRun) seen.runs.push_back(r.args.empty() ? "" : r.args[0]);
+  }
+  return seen;
 }
 
 }  // namespace e2e

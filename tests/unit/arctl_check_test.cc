@@ -389,16 +389,11 @@ TEST_F(ArctlCheck, JsonHoldsEveryFindingWithItsPlace) {
             json_place(file, document, "delaytime") + "\n"
             "]}\n");
   EXPECT_EQ(err.str(), "");
-  std::ostringstream none, said;
-  EXPECT_EQ(arctl_main({"check", "--json", dir_ + "/absent.xml"}, none, said), 2);
-  EXPECT_EQ(none.str(), "{\"file\": \"" + dir_ + "/absent.xml\", \"status\": 2, \"error\": \"arctl: cannot read " +
-                            dir_ + "/absent.xml: No such file or directory\"}\n");
-  EXPECT_EQ(said.str(), "arctl: cannot read " + dir_ + "/absent.xml: No such file or directory\n");
 }
 
 // --format=gcc writes each finding as a compiler writes a diagnostic, for a CI to annotate the line: the start
 // of its element, or of the element that lacks a missing one; the text as the default output has it, in its
-// order. A file that is not well-formed is placed where the parser stopped.
+// order.
 TEST_F(ArctlCheck, TheCompilersFormPlacesEachFindingAtItsElement) {
   const std::string file = dir_ + "/config.xml";
   e2e::write_file(file,
@@ -431,40 +426,45 @@ TEST_F(ArctlCheck, TheCompilersFormPlacesEachFindingAtItsElement) {
   EXPECT_EQ(text.findings[0].rfind("error: " + rule + ".enviro.trigger_val: missing", 0), 0u) << text.findings[0];
   EXPECT_EQ(text.findings[3].rfind("warning: " + rule + ".enviro.dev_ref: ", 0), 0u) << text.findings[3];
   EXPECT_EQ(check({"check", "--format", "text", file}).findings, check({"check", file}).findings);
-
-  e2e::write_file(dir_ + "/broken.xml", "<config>\n  <autoresponse>\n    <total>1</totl>\n");
-  std::ostringstream out, err;
-  EXPECT_EQ(arctl_main({"check", "--format=gcc", dir_ + "/broken.xml"}, out, err), 2);
-  EXPECT_EQ(out.str(), dir_ + "/broken.xml:3:15: error: mismatched tag\n");
-  EXPECT_EQ(err.str(), "arctl: " + dir_ + "/broken.xml: mismatched tag at line 3, column 15\n");
-  std::ostringstream json, said;
-  EXPECT_EQ(arctl_main({"check", "--json", dir_ + "/broken.xml"}, json, said), 2);
-  EXPECT_EQ(json.str(), "{\"file\": \"" + dir_ + "/broken.xml\", \"status\": 2, \"error\": \"arctl: " + dir_ +
-                            "/broken.xml: mismatched tag at line 3, column 15\", \"line\": 3, \"column\": 15}\n");
 }
 
-// A file that cannot be read or parsed says why and exits 2; anything not a regular file at once.
+// A file that cannot be read or parsed says why and exits 2, in every form; anything not a regular file at once.
+// A file that is not well-formed is placed where the parser stopped, in the compiler's form and in JSON.
 TEST_F(ArctlCheck, AFileThatCannotBeReadOrParsedExitsTwo) {
   ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
-  for (const std::string& special : {dir_ + "/fifo", std::string("/dev/null")}) {
-    const Outcome refused = check({"check", special});
-    EXPECT_EQ(refused.status, 2) << special;
-    EXPECT_EQ(refused.err, "error: " + special + ": not a regular file\n");
+  const std::string absent = dir_ + "/absent.xml", broken = dir_ + "/broken.xml", other = dir_ + "/other.xml";
+  e2e::write_file(broken, "<config>\n  <autoresponse>\n    <total>1</totl>\n  </autoresponse>\n</config>\n");
+  e2e::write_file(other, "<settings/>\n");
+  const std::string unread = "arctl: cannot read " + absent + ": No such file or directory",
+                    mismatched = "arctl: " + broken + ": mismatched tag at line 3, column 15";
+  const struct { Strings args; std::string out, err; } rows[] = {
+      {{dir_ + "/fifo"}, "", "error: " + dir_ + "/fifo: not a regular file\n"},
+      {{"/dev/null"}, "", "error: /dev/null: not a regular file\n"},
+      {{absent}, "", unread + "\n"},
+      {{"--json", absent}, "{\"file\": \"" + absent + "\", \"status\": 2, \"error\": \"" + unread + "\"}\n",
+       unread + "\n"},
+      {{broken}, "", mismatched + "\n"},
+      {{"--format=gcc", broken}, broken + ":3:15: error: mismatched tag\n", mismatched + "\n"},
+      {{"--json", broken},
+       "{\"file\": \"" + broken + "\", \"status\": 2, \"error\": \"" + mismatched +
+           "\", \"line\": 3, \"column\": 15}\n",
+       mismatched + "\n"},
+      {{other}, "", "arctl: " + other + ": the root element is not <config>\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    Strings args{"check"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    std::ostringstream out, err;
+    EXPECT_EQ(arctl_main(args, out, err), 2);
+    EXPECT_EQ(out.str(), row.out);
+    EXPECT_EQ(err.str(), row.err);
   }
-  Outcome run = check({"check", dir_ + "/absent.xml"});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err, "arctl: cannot read " + dir_ + "/absent.xml: No such file or directory\n");
-  e2e::write_file(dir_ + "/broken.xml", "<config>\n  <autoresponse>\n    <total>1</totl>\n  </autoresponse>\n</config>\n");
-  run = check({"check", dir_ + "/broken.xml"});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err, "arctl: " + dir_ + "/broken.xml: mismatched tag at line 3, column 15\n");
-  e2e::write_file(dir_ + "/other.xml", "<settings/>\n");
-  EXPECT_EQ(check({"check", dir_ + "/other.xml"}).status, 2);
   // XMLDB_PATH names the file when none is given, as for the database.
-  setenv("XMLDB_PATH", (dir_ + "/broken.xml").c_str(), 1);
-  run = check({"check"});
+  setenv("XMLDB_PATH", broken.c_str(), 1);
+  const Outcome run = check({"check"});
   unsetenv("XMLDB_PATH");
-  EXPECT_EQ(run.err, "arctl: " + dir_ + "/broken.xml: mismatched tag at line 3, column 15\n");
+  EXPECT_EQ(run.err, mismatched + "\n");
 }
 
 TEST(ArctlCommandLine, HelpIsCompleteAndMistakesExitTwoWithTheUsage) {

@@ -246,7 +246,15 @@ TEST(ArctlTestReport, TheTraceReadsBackAsATestThatPasses) {
   EXPECT_TRUE(compare_run(test, records).empty());
 }
 
-}  // namespace
+// Runs arctl test on file, which passes, then on its trace, which must pass too; the trace.
+std::string passes_and_so_does_its_trace(const std::string& file) {
+  std::ostringstream out, err, trace, again;
+  EXPECT_EQ(arctl_main({"test", file}, out, err), 0) << out.str() << err.str();
+  EXPECT_EQ(arctl_main({"test", "--trace", file}, trace, err), 0) << err.str();
+  e2e::write_file(file + ".trace.test", trace.str());
+  EXPECT_EQ(arctl_main({"test", file + ".trace.test"}, again, err), 0) << again.str() << trace.str();
+  return trace.str();
+}
 
 // The engine under the test's clock: an unanswered get costs 2 s and holds up the tick, which the next ones follow as
 // the daemon's do; the limit holds a delayed action behind a program until its time-out, a reload of the same file
@@ -302,13 +310,11 @@ TEST(ArctlTestSimulation, QuietStretchesAndUpdatesWithoutAValue) {
                         "at 3600.5 push config.ports.port1.enviro.temp 31\nat 3610 expect run /bin/a 31\n"
                         "at 3620 expect log Action timed out: a for AR: rule1\n"
                         "at 9999h expect state rule1 1 Triggered\n");
-  std::ostringstream out, err, trace;
-  EXPECT_EQ(arctl_main({"test", file}, out, err), 0) << out.str() << err.str();
-  ASSERT_EQ(arctl_main({"test", "--trace", file}, trace, err), 0) << err.str();
-  EXPECT_NE(trace.str().find("at 0 push config.ports.port1.enviro.temp \n# at 0 daemon: Invalid message from infod\n"
-                             "at 3600.5 push"),
+  const std::string trace = passes_and_so_does_its_trace(file);
+  EXPECT_NE(trace.find("at 0 push config.ports.port1.enviro.temp \n# at 0 daemon: Invalid message from infod\n"
+                       "at 3600.5 push"),
             std::string::npos)
-      << trace.str();
+      << trace;
 }
 
 // The burst of the README: four failed logins within a minute change nothing, one older than a minute falls out,
@@ -354,7 +360,7 @@ TEST(ArctlTestSimulation, AReloadAndARestartKeepWhatTheDaemonKeeps) {
   for (const auto& a : actions) add_script(c, a.rule, "trigger_actions", a.k, a.name, a.script, "$AR_VAL", a.delay);
   e2e::write_file(dir.path() + "/v1.xml", c.xml());
   e2e::write_file(dir.path() + "/v2.xml", c.set(rule_path(2) + ".enviro.trigger_val", 50).xml());
-  const std::string file = dir.path() + "/t.test", again = dir.path() + "/trace.test";
+  const std::string file = dir.path() + "/t.test";
   e2e::write_file(file,
                   "config v1.xml\nprogram /bin/slow exits 0 after 1h\n"
                   "at 1.5 reply config.ports.port1.enviro.count.temp 0\nat 1.5 push config.ports.port1.enviro.temp 31\n"
@@ -367,15 +373,8 @@ TEST(ArctlTestSimulation, AReloadAndARestartKeepWhatTheDaemonKeeps) {
                   "at 22 expect log Action hold for AR rule1 was running when the daemon stopped: not run again\n"
                   "at 32 expect run /bin/a 31\nat 40 push config.ports.port1.enviro.temp 20\n"
                   "at 40 expect state rule1 1 Normal\nat 1h end\n");
-  std::ostringstream out, err, trace;
-  EXPECT_EQ(arctl_main({"test", file}, out, err), 0) << out.str() << err.str();
-  ASSERT_EQ(arctl_main({"test", "--trace", file}, trace, err), 0) << err.str();
-  e2e::write_file(again, trace.str());
-  std::ostringstream out2;
-  EXPECT_EQ(arctl_main({"test", again}, out2, err), 0) << out2.str() << trace.str();
+  passes_and_so_does_its_trace(file);
 }
-
-namespace {
 
 // Levels in the simulation: a window that ends with the reading it hid acts on it (a UPS on battery through its
 // window pages when the window ends), and a start finds what infod holds already.
@@ -423,10 +422,6 @@ TEST(ArctlTestSimulation, AWindowEndingOnABadReadingAndAStartOnOneAct) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // A restart after a downtime: nothing reaches the daemon while it is down, so the delayed action that fell due
 // meanwhile runs once when it starts, from the file a config step named while it was down, and infod holds the
 // state published before; the daemon's own lines are expected as such. The trace reads back as a test that passes.
@@ -436,7 +431,7 @@ TEST(ArctlTestSimulation, ARestartAfterADowntimeRunsWhatFellDueOnceAtTheStart) {
   add_script(c, 1, "trigger_actions", 1, "later", "/bin/a", "$AR_VAL", 30);
   e2e::write_file(dir.path() + "/v1.xml", c.xml());
   e2e::write_file(dir.path() + "/v2.xml", c.set("config.autoresponse.concurrent_actions", 3).xml());
-  const std::string file = dir.path() + "/t.test", again = dir.path() + "/trace.test";
+  const std::string file = dir.path() + "/t.test";
   e2e::write_file(file,
                   "config v1.xml\n"
                   "at 1 reply config.ports.port1.enviro.count.temp 0\nat 1 push config.ports.port1.enviro.temp 31\n"
@@ -445,13 +440,8 @@ TEST(ArctlTestSimulation, ARestartAfterADowntimeRunsWhatFellDueOnceAtTheStart) {
                   "actions remaining\n"
                   "at 70 expect run /bin/a 31\nat 70 expect state rule1 1 Triggered\n"
                   "at 80 push config.ports.port1.enviro.temp 20\nat 80 expect state rule1 1 Normal\nat 2m end\n");
-  std::ostringstream out, err, trace;
-  EXPECT_EQ(arctl_main({"test", file}, out, err), 0) << out.str() << err.str();
-  ASSERT_EQ(arctl_main({"test", "--trace", file}, trace, err), 0) << err.str();
-  EXPECT_NE(trace.str().find("at 10 restart after 60\n"), std::string::npos) << trace.str();
-  e2e::write_file(again, trace.str());
-  std::ostringstream out2;
-  EXPECT_EQ(arctl_main({"test", again}, out2, err), 0) << out2.str() << trace.str();
+  const std::string trace = passes_and_so_does_its_trace(file);
+  EXPECT_NE(trace.find("at 10 restart after 60\n"), std::string::npos) << trace;
 }
 
 }  // namespace

@@ -76,24 +76,13 @@ TEST_F(InfodClient, UpdatesAndRepliesForLongerKeysBeforeTheReplyAreKeptByteExact
 TEST_F(InfodClient, FramesOverTheLimitAreKeptCutAndNeverTakenForTheReply) {
   const std::string big = frame_of("8" + RS + "x.big" + RS + "0" + RS + "17" + RS + std::string(kInfodMaxBody, 'v'));
   const std::string cut = big.substr(0, 4 + kInfodCutHead);
-  std::thread writer([&] {
-    for (size_t off = 0; off < big.size();) {
-      const ssize_t n = write(peer, big.data() + off, big.size() - off);
-      off += n > 0 ? size_t(n) : 0;
-    }
-    to_daemon(update("y") + reply("k", RS + "3"));
-  });
+  std::thread writer = e2e::write_later(peer, big + update("y") + reply("k", RS + "3"));
   EXPECT_EQ(get("k"), "3");
   writer.join();
   EXPECT_EQ(infod_buffered_dropping(daemon), 0u);
   EXPECT_EQ(kept(), cut + update("y"));
   const std::string big_reply = frame_of("5" + RS + "k" + RS + std::string(kInfodMaxBody, 'r'));
-  std::thread reply_writer([&] {
-    for (size_t off = 0; off < big_reply.size();) {
-      const ssize_t n = write(peer, big_reply.data() + off, big_reply.size() - off);
-      off += n > 0 ? size_t(n) : 0;
-    }
-  });
+  std::thread reply_writer = e2e::write_later(peer, big_reply);
   EXPECT_EQ(get("k"), "<failed>");
   reply_writer.join();
   EXPECT_EQ(kept(), big_reply.substr(0, 4 + kInfodCutHead));

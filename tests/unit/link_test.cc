@@ -1,5 +1,4 @@
 // The infod link on its own: framing, the reader, the writer's order around callbacks and synchronous calls.
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,21 +29,6 @@ std::string too_long(const std::string& key) {
 }
 std::string too_long_line(const std::string& frame, const std::string& shown) {
   return "Message too long from infod: " + std::to_string(frame.size() - kFrameHeader) + ": key " + shown;
-}
-
-// Writes bytes to fd in a thread of its own, as fast as the other end reads; join() before looking.
-std::thread write_later(int fd, std::string bytes) {
-  return std::thread([fd, bytes = std::move(bytes)] {
-    for (size_t off = 0; off < bytes.size();) {
-      const ssize_t n = write(fd, bytes.data() + off, bytes.size() - off);
-      if (n > 0) {
-        off += size_t(n);
-      } else {
-        pollfd p{fd, POLLOUT, 0};
-        if (poll(&p, 1, 10000) <= 0) return;
-      }
-    }
-  });
 }
 
 // A link to infod at the other end of a socket pair; its handler records every message as its key (and "=" and its
@@ -240,12 +224,7 @@ TEST(LinkReader, EveryWholeMessageOfAReadinessIsHandledAndAPartialOneWaitsInItsS
   EXPECT_EQ(ReaderState::kIdle, link_reader_state(&l.link));
   // Up to the largest message allowed; then the buffer is of the usual size again.
   for (size_t size : {size_t(70000), size_t(kMaxInfodMessage)}) {
-    const std::string big = msg(std::string(size - 2, 'x'));
-    for (size_t off = 0; off < big.size();) {
-      const ssize_t n = write(l.peer, big.data() + off, big.size() - off);
-      off += n > 0 ? size_t(n) : 0;
-      l.send("");
-    }
+    l.stream(msg(std::string(size - 2, 'x')));
     EXPECT_EQ(size - 2, l.bodies.back().size());
   }
   l.send(msg("c"));
@@ -437,7 +416,7 @@ TEST(LinkReader, ASynchronousGetReadsPastAMessageOverTheLimitAndTheReaderLogsItO
     std::string value;
     l.on_body = [&](const std::string& body) {
       if (body != "get") return;
-      std::thread writer = write_later(l.peer, r.during);
+      std::thread writer = e2e::write_later(l.peer, r.during);
       char* got = nullptr;
       ASSERT_EQ(0, link_flush_head(&l.link));
       value = infod_get_multiple(l.link.fd, "k", &got) == 0 && got != nullptr ? got : "-";

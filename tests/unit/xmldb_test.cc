@@ -170,10 +170,11 @@ TEST_F(XmldbTest, SizesClampLeadingDecimalsAndFlagsAreOnTrueYesOrOne) {
 }
 
 // The same changes, seen through the watch and through the stat check that stands in without one.
-class XmldbFreshnessTest : public XmldbTest, public ::testing::WithParamInterface<bool> {};
+class XmldbFreshnessTest : public XmldbTest, public ::testing::WithParamInterface<bool> {
+  void SetUp() override { xmldb_set_watching(GetParam()); }
+};
 
 TEST_P(XmldbFreshnessTest, ChangesAreSeenWithoutReopeningAndOldTextsLiveEightReads) {
-  xmldb_set_watching(GetParam());
   ASSERT_NE(open("<config><v>1</v></config>"), nullptr);
   const char* first = get("v");
   write("<config><v>22</v><w>new</w></config>");  // in place, new size
@@ -205,7 +206,6 @@ TEST_P(XmldbFreshnessTest, ChangesAreSeenWithoutReopeningAndOldTextsLiveEightRea
 
 // One load reads one version of the file, replaced under it or not, and knows the checksum of those bytes.
 TEST_P(XmldbFreshnessTest, AHoldReadsOneVersionUntilItsLastRelease) {
-  xmldb_set_watching(GetParam());
   const std::string first = "<config><v>1</v><w>a</w></config>", second = "<config><v>22</v></config>";
   ASSERT_NE(open(first), nullptr);
   XmldbSource held, inner, now;
@@ -233,7 +233,6 @@ INSTANTIATE_TEST_SUITE_P(WatchedOrNot, XmldbFreshnessTest, ::testing::Bool());
 // A handle that follows a newer one reads what the newer read, its own parse gone, and still sees
 // the file's later changes; a held handle keeps its own.
 TEST_P(XmldbFreshnessTest, AFollowingHandleReadsTheNewerOnesContentsAndLaterChanges) {
-  xmldb_set_watching(GetParam());
   ASSERT_NE(open("<config><v>1</v></config>"), nullptr);
   ASSERT_EQ(xmldb_hold(db_, nullptr), 0);
   // Laid out otherwise, so that nothing found in the old parse serves for the new.
@@ -254,7 +253,6 @@ TEST_P(XmldbFreshnessTest, AFollowingHandleReadsTheNewerOnesContentsAndLaterChan
 // A handle opened beside a running one shares its parse only when that parse is of the file as it
 // is now: a change the running one has not read yet, or a file it could not parse, is read afresh.
 TEST_P(XmldbFreshnessTest, AHandleOpenedBesideSharesOnlyAParseOfTheFileAsItIsNow) {
-  xmldb_set_watching(GetParam());
   struct Case {
     const char* name;
     const char* edit;  // written (renamed into place) after the running handle's first read
