@@ -40,6 +40,9 @@ constexpr char kRootName[] = "config";
 // The slots of recent reads a handle keeps, two to a hash: a few settings
 // of a few dozen rules. A power of two.
 constexpr size_t kFoundSlots = 128;
+// The room each slot's text is given at once: a rule's path and a setting's
+// key, so that keeping a read copies it and no more.
+constexpr size_t kFoundRoom = 64;
 
 // Up to eight bytes of text, from its end: where a rule's path and a
 // setting's key differ from their neighbours'.
@@ -50,14 +53,15 @@ uint64_t tail_word(std::string_view text) {
   return word;
 }
 
-// The slot among the recent reads of a prefix and key: their ends and
-// lengths mixed, which is all a slot needs (a read compares in full).
-size_t found_slot(std::string_view prefix, std::string_view key) {
+// Which two slots of the recent reads a prefix and key may sit in: their
+// ends and lengths mixed, which is all a slot needs (a read compares in
+// full).
+size_t found_pair(std::string_view prefix, std::string_view key) {
   uint64_t h = tail_word(prefix) ^ (tail_word(key) * 0x9E3779B97F4A7C15u) ^ (prefix.size() << 8) ^ key.size();
   h ^= h >> 33;
   h *= 0xFF51AFD7ED558CCDu;
   h ^= h >> 33;
-  return static_cast<size_t>(h) & (kFoundSlots - 1);
+  return static_cast<size_t>(h) & (kFoundSlots - 2);
 }
 
 // How many further xmldb_getstring calls a returned text outlives.
@@ -386,12 +390,22 @@ struct xmldb {
   struct Found {
     std::string path;  // prefix, NUL, key; empty for an unused slot
     XmlTree::Id id = XmlTree::kNone;
+    uint8_t read_last = 0;  // in the first of two slots: which of them (0 or 1) was read last
   };
   std::vector<Found> found;
+  // The element of the prefix the last read that was not found above
+  // named: a load reads each rule's settings in a run on the rule's path,
+  // so the path is compared instead of walked again.
+  bool prefix_known = false;
+  std::string known_prefix;
+  XmlTree::Id known_at = XmlTree::kNone;
   void forget_found() {
     for (Found& f : found)
       f.path.clear();
+    prefix_known = false;
   }
+  // The element of prefix.key in current, for a read not found above.
+  XmlTree::Id find(std::string_view p, std::string_view k);
 };
 
 bool xmldb::watch() {
@@ -588,31 +602,53 @@ bool xmldb::fresh() {
   return stat_path(path, &why) == seen;
 }
 
+XmlTree::Id xmldb::find(std::string_view p, std::string_view k) {
+  if (p.empty() || k.empty())
+    return current->find(p, k);
+  if (!prefix_known || p != known_prefix) {
+    prefix_known = false;
+    known_prefix.assign(p);
+    known_at = current->find(p);
+    prefix_known = true;
+  }
+  return known_at == XmlTree::kNone ? XmlTree::kNone : current->find_below(known_at, k);
+}
+
 const char* xmldb::value(const char* prefix, const char* key) {
   const std::string_view p = prefix ? prefix : "", k = key ? key : "";
-  if (found.empty())
+  if (found.empty()) {
     found.resize(kFoundSlots);
+    for (Found& f : found)
+      f.path.reserve(kFoundRoom);
+  }
   // Neither holds a NUL (they come as C strings), so "prefix NUL key" is
   // the pair's alone.
-  const auto names = [p, k](const std::string& known) {
+  const auto names = [p, k](const Found& f) {
+    const std::string& known = f.path;
     return known.size() == p.size() + 1 + k.size() && known.compare(0, p.size(), p) == 0 &&
            known.compare(p.size() + 1, k.size(), k) == 0 && known[p.size()] == '\0';
   };
-  // Two slots a pair may sit in, the one read last first: pairs that
-  // share their slots do not push each other out at every read.
-  Found* pair = &found[found_slot(p, k) & ~size_t{1}];
-  if (!names(pair[0].path)) {
-    if (names(pair[1].path)) {
-      std::swap(pair[0], pair[1]);
+  // Two slots a pair may sit in; the one read last is looked at first and
+  // the other gives way to a read found in neither, so that pairs sharing
+  // their slots do not push each other out at every read.
+  const size_t at = found_pair(p, k);
+  Found* last = &found[at + found[at].read_last];
+  Found* other = &found[at + 1 - found[at].read_last];
+  XmlTree::Id id;
+  if (names(*last)) {
+    id = last->id;
+  } else {
+    if (names(*other)) {
+      id = other->id;
     } else {
-      std::swap(pair[0], pair[1]);
-      pair[0].path.assign(p);
-      pair[0].path.push_back('\0');
-      pair[0].path.append(k);
-      pair[0].id = current->find(p, k);
+      id = find(p, k);
+      other->path.assign(p);
+      other->path.push_back('\0');
+      other->path.append(k);
+      other->id = id;
     }
+    found[at].read_last ^= 1;
   }
-  const XmlTree::Id id = pair[0].id;
   return id == XmlTree::kNone ? nullptr : current->value(id);
 }
 
