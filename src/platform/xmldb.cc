@@ -40,6 +40,8 @@ constexpr char kRootName[] = "config";
 // The slots of recent reads a handle keeps, two to a hash: a few settings
 // of a few dozen rules. A power of two.
 constexpr size_t kFoundSlots = 128;
+// Past a run of new reads as long as the slots, one in this many is kept.
+constexpr uint32_t kFoundEvery = 16;
 // The room each slot's text is given at once: a rule's path and a setting's
 // key, so that keeping a read copies it and no more.
 constexpr size_t kFoundRoom = 64;
@@ -395,14 +397,24 @@ struct xmldb {
   std::vector<Found> found;
   // The element of the prefix the last read that was not found above
   // named: a load reads each rule's settings in a run on the rule's path,
-  // so the path is compared instead of walked again.
+  // so the path is compared instead of walked again. Likewise the element
+  // below it that the key's leading components named ("trigger_actions.
+  // action1.rpc" of ".rpc.outlet"): an action's settings are read in a run.
   bool prefix_known = false;
   std::string known_prefix;
   XmlTree::Id known_at = XmlTree::kNone;
+  bool dir_known = false;
+  std::string known_dir;
+  XmlTree::Id known_dir_at = XmlTree::kNone;
+  // Reads not found among the recent ones since the last that was: a load's
+  // reads are all new, and keeping each would only slow it.
+  uint32_t missed = 0;
   void forget_found() {
     for (Found& f : found)
       f.path.clear();
     prefix_known = false;
+    dir_known = false;
+    missed = 0;
   }
   // The element of prefix.key in current, for a read not found above.
   XmlTree::Id find(std::string_view p, std::string_view k);
@@ -607,11 +619,24 @@ XmlTree::Id xmldb::find(std::string_view p, std::string_view k) {
     return current->find(p, k);
   if (!prefix_known || p != known_prefix) {
     prefix_known = false;
+    dir_known = false;
     known_prefix.assign(p);
     known_at = current->find(p);
     prefix_known = true;
   }
-  return known_at == XmlTree::kNone ? XmlTree::kNone : current->find_below(known_at, k);
+  if (known_at == XmlTree::kNone)
+    return XmlTree::kNone;
+  const size_t dot = k.rfind('.');
+  if (dot == std::string_view::npos)
+    return current->find_below(known_at, k);
+  const std::string_view dir = k.substr(0, dot);
+  if (!dir_known || dir != known_dir) {
+    dir_known = false;
+    known_dir.assign(dir);
+    known_dir_at = current->find_below(known_at, dir);
+    dir_known = true;
+  }
+  return known_dir_at == XmlTree::kNone ? XmlTree::kNone : current->find_below(known_dir_at, k.substr(dot + 1));
 }
 
 const char* xmldb::value(const char* prefix, const char* key) {
@@ -637,17 +662,24 @@ const char* xmldb::value(const char* prefix, const char* key) {
   XmlTree::Id id;
   if (names(*last)) {
     id = last->id;
+    missed = 0;
+  } else if (names(*other)) {
+    id = other->id;
+    missed = 0;
+    found[at].read_last ^= 1;
   } else {
-    if (names(*other)) {
-      id = other->id;
-    } else {
-      id = find(p, k);
+    id = find(p, k);
+    // Kept while the slots fill, and then one in kFoundEvery of a run of
+    // new reads, so that reads that recur still come to be kept.
+    if (missed < kFoundSlots || missed % kFoundEvery == 0) {
       other->path.assign(p);
       other->path.push_back('\0');
       other->path.append(k);
       other->id = id;
+      found[at].read_last ^= 1;
     }
-    found[at].read_last ^= 1;
+    if (missed < UINT32_MAX)
+      ++missed;
   }
   return id == XmlTree::kNone ? nullptr : current->value(id);
 }
