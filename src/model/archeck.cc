@@ -47,5 +47,5 @@ size_t ArCheck::trigger_count() const { return conf.ar->trigger_actions.size(); 
 size_t ArCheck::resolve_count() const { return conf.ar->resolve_actions.size(); }
 
 std::string archeck_key(const ArCheck& check, const char* suffix) {
-  return reference_key(check.conf.ar->path(), check.conf.ref_index, suffix);
+  return reference_key(check.conf.ar->path().view(), check.conf.ref_index, suffix);
 }

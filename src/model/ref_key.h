@@ -7,13 +7,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 constexpr const char* kRefsInfix = ".refs.ref";
 constexpr const char* kCurrEntry = ".curr_entry";
 constexpr const char* kStatusLeaf = ".status";
 
 // PATH.refs.refN followed by suffix (".curr_entry", or nothing).
-std::string reference_key(const std::string& rule_path, uint32_t reference, const char* suffix = "");
+std::string reference_key(std::string_view rule_path, uint32_t reference, std::string_view suffix = "");
 // PATH.refs.refN.status and PATH.refs.refN.curr_entry.status.
-std::string reference_state_key(const std::string& rule_path, uint32_t reference);
-std::string reference_value_key(const std::string& rule_path, uint32_t reference);
+std::string reference_state_key(std::string_view rule_path, uint32_t reference);
+std::string reference_value_key(std::string_view rule_path, uint32_t reference);
