@@ -35,9 +35,7 @@ bool threshold_resolves(const Threshold& t, float reading) {
   return s <= t.trigger;
 }
 
-bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* threshold) {
-  const RulePath rule_path = check->conf.ar->path();
-  const char* path = rule_path.c_str();
+bool threshold_read(const ArCheck* check, const char* path, const ThresholdKeys& keys, Threshold* threshold) {
   const char* trigger_val = check_setting_at(check, path, keys.trigger_val);
   if (trigger_val[0] == '\0') {
     ar_log(kLogFatal, "Could not find trigger value for %s", path);
@@ -127,7 +125,7 @@ CheckOutcome threshold_on_event(const ArCheck* check, const CheckEvent& event) {
   // A misconfigured rule discards its updates; it must not end the daemon
   // and with it every other rule's monitoring.
   Threshold threshold;
-  if (!threshold_read(check, kind.keys, &threshold)) return outcome_drop();
+  if (!threshold_read(check, path, kind.keys, &threshold)) return outcome_drop();
   const ThresholdProperty* property = find_property(kind, name.c_str());
   if (property == nullptr) {
     if (kind.names_property) {

@@ -35,9 +35,10 @@ bool threshold_triggers(const Threshold& t, float reading);
 // Triggered: (V - H) >= T for the lesser kind, (H + V) <= T otherwise.
 bool threshold_resolves(const Threshold& t, float reading);
 
-// Reads the threshold of check's rule; false, with the missing setting
-// logged, when the trigger value or the hysteresis is absent or empty.
-bool threshold_read(const ArCheck* check, const ThresholdKeys& keys, Threshold* threshold);
+// Reads the threshold of check's rule, whose path the caller has formed;
+// false, with the missing setting logged, when the trigger value or the
+// hysteresis is absent or empty.
+bool threshold_read(const ArCheck* check, const char* path, const ThresholdKeys& keys, Threshold* threshold);
 
 // Whether text begins with a number (strtof takes at least one character);
 // the number into reading when it does.

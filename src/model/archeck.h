@@ -136,7 +136,6 @@ struct ArCheck {
 // A load's references, in rule order; appended to only, like its rules.
 using ArCheckList = std::pmr::deque<ArCheck>;
 
-
 // The key under which a reference publishes (model/ref_key.h), followed
 // by suffix (kCurrEntry, or nothing).
 std::string archeck_key(const ArCheck& check, const char* suffix);

@@ -2,7 +2,6 @@
 #include "model/ref_key.h"
 
 #include <charconv>
-#include <cstring>
 
 std::string reference_key(std::string_view rule_path, uint32_t reference, std::string_view suffix) {
   // Made at every update a reference publishes: in one block, sized once.

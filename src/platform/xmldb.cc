@@ -400,20 +400,32 @@ struct xmldb {
   // so the path is compared instead of walked again. Likewise the element
   // below it that the key's leading components named ("trigger_actions.
   // action1.rpc" of ".rpc.outlet"): an action's settings are read in a run.
-  bool prefix_known = false;
-  std::string known_prefix;
-  XmlTree::Id known_at = XmlTree::kNone;
-  bool dir_known = false;
-  std::string known_dir;
-  XmlTree::Id known_dir_at = XmlTree::kNone;
+  struct Known {
+    bool known = false;
+    std::string text;
+    XmlTree::Id at = XmlTree::kNone;
+    // The element of text, looked up by find unless it is the last one's.
+    template <class Find>
+    XmlTree::Id of(std::string_view t, Find find) {
+      if (!known || t != text) {
+        known = false;
+        text.assign(t);
+        at = find(t);
+        known = true;
+      }
+      return at;
+    }
+  };
+  Known known_prefix;
+  Known known_dir;  // below known_prefix
   // Reads not found among the recent ones since the last that was: a load's
   // reads are all new, and keeping each would only slow it.
   uint32_t missed = 0;
   void forget_found() {
     for (Found& f : found)
       f.path.clear();
-    prefix_known = false;
-    dir_known = false;
+    known_prefix.known = false;
+    known_dir.known = false;
     missed = 0;
   }
   // The element of prefix.key in current, for a read not found above.
@@ -617,26 +629,19 @@ bool xmldb::fresh() {
 XmlTree::Id xmldb::find(std::string_view p, std::string_view k) {
   if (p.empty() || k.empty())
     return current->find(p, k);
-  if (!prefix_known || p != known_prefix) {
-    prefix_known = false;
-    dir_known = false;
-    known_prefix.assign(p);
-    known_at = current->find(p);
-    prefix_known = true;
-  }
-  if (known_at == XmlTree::kNone)
+  const XmlTree& tree = *current;
+  const bool same_prefix = known_prefix.known && p == known_prefix.text;
+  const XmlTree::Id at = known_prefix.of(p, [&tree](std::string_view t) { return tree.find(t); });
+  if (!same_prefix)
+    known_dir.known = false;
+  if (at == XmlTree::kNone)
     return XmlTree::kNone;
   const size_t dot = k.rfind('.');
   if (dot == std::string_view::npos)
-    return current->find_below(known_at, k);
-  const std::string_view dir = k.substr(0, dot);
-  if (!dir_known || dir != known_dir) {
-    dir_known = false;
-    known_dir.assign(dir);
-    known_dir_at = current->find_below(known_at, dir);
-    dir_known = true;
-  }
-  return known_dir_at == XmlTree::kNone ? XmlTree::kNone : current->find_below(known_dir_at, k.substr(dot + 1));
+    return tree.find_below(at, k);
+  const XmlTree::Id dir =
+      known_dir.of(k.substr(0, dot), [&tree, at](std::string_view t) { return tree.find_below(at, t); });
+  return dir == XmlTree::kNone ? XmlTree::kNone : tree.find_below(dir, k.substr(dot + 1));
 }
 
 const char* xmldb::value(const char* prefix, const char* key) {
